@@ -1,0 +1,49 @@
+# Helpers shared by every area of the project.
+
+function(zv_configure_sanitizers)
+  string(TOLOWER "${ZV_SANITIZE}" mode)
+  if(mode STREQUAL "on" OR mode STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+  elseif(mode STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+  elseif(NOT mode STREQUAL "off" AND NOT mode STREQUAL "")
+    message(FATAL_ERROR "ZV_SANITIZE must be OFF, address or thread (got ${ZV_SANITIZE})")
+  endif()
+endfunction()
+
+function(zv_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# zv_library(NAME [DEPS target...]) builds every .cpp under the current folder (recursively)
+# into a static library. Folders that hold a library of their own must not sit under another
+# library's folder.
+function(zv_library name)
+  cmake_parse_arguments(A "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(pattern IN LISTS A_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${pattern}")
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${A_DEPS})
+  zv_warnings(${name})
+endfunction()
+
+# zv_test(NAME [DEPS target...]) builds every .cpp under the current test folder into one
+# GoogleTest executable and registers its tests with CTest.
+function(zv_test name)
+  cmake_parse_arguments(A "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(pattern IN LISTS A_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${pattern}")
+  endforeach()
+  add_executable(${name} ${sources})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock zv_test_main)
+  zv_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "ZV_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output")
+endfunction()

@@ -1,0 +1,40 @@
+#include "platform/foundation/Clock.h"
+
+#include <mutex>
+
+namespace zv {
+
+namespace {
+std::mutex clockMutex;
+std::shared_ptr<Clock>& installedClock() {
+  static std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
+  return clock;
+}
+}  // namespace
+
+std::shared_ptr<Clock> Clock::current() {
+  std::lock_guard lock(clockMutex);
+  return installedClock();
+}
+
+void Clock::install(std::shared_ptr<Clock> clock) {
+  std::lock_guard lock(clockMutex);
+  installedClock() = clock ? std::move(clock) : std::make_shared<SystemClock>();
+}
+
+double SystemClock::now() const {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count() - kReferenceDateOffset;
+}
+
+double SystemClock::monotonic() const {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void ManualClock::advance(double seconds) {
+  now_ = now_.load() + seconds;
+  monotonic_ = monotonic_.load() + seconds;
+}
+
+}  // namespace zv

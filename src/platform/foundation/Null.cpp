@@ -1,0 +1,10 @@
+#include "platform/foundation/Null.h"
+
+namespace zv {
+
+const Ref<Null>& Null::null() {
+  static const Ref<Null> instance = std::make_shared<Null>();
+  return instance;
+}
+
+}  // namespace zv

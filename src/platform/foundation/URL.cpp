@@ -1,0 +1,307 @@
+#include "platform/foundation/URL.h"
+
+#include <cctype>
+
+#include "platform/foundation/String.h"
+#include "platform/foundation/Unicode.h"
+
+namespace zv {
+
+namespace {
+
+bool isAllowedURLCharacter(unsigned char c) {
+  if (std::isalnum(c)) return true;
+  switch (c) {
+    case '-': case '.': case '_': case '~': case ':': case '/': case '?': case '#': case '[': case ']':
+    case '@': case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',':
+    case ';': case '=': case '%':
+      return true;
+    default:
+      return false;
+  }
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string removeDotSegments(std::string_view input) {
+  std::string in(input);
+  std::string out;
+  while (!in.empty()) {
+    if (in.starts_with("../")) {
+      in.erase(0, 3);
+    } else if (in.starts_with("./")) {
+      in.erase(0, 2);
+    } else if (in.starts_with("/./")) {
+      in.erase(0, 2);
+    } else if (in == "/.") {
+      in = "/";
+    } else if (in.starts_with("/../") || in == "/..") {
+      in = in == "/.." ? "/" : in.substr(3);
+      auto slash = out.rfind('/');
+      out.erase(slash == std::string::npos ? 0 : slash);
+    } else if (in == "." || in == "..") {
+      in.clear();
+    } else {
+      std::size_t start = in[0] == '/' ? 1 : 0;
+      std::size_t next = in.find('/', start);
+      if (next == std::string::npos) next = in.size();
+      out += in.substr(0, next);
+      in.erase(0, next);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string percentEncode(std::string_view text, std::string_view keep) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if ((c < 0x80 && std::isalnum(c)) || keep.find(static_cast<char>(c)) != std::string_view::npos) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(hex[c >> 4]);
+      out.push_back(hex[c & 15]);
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> percentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out.push_back(static_cast<char>(hi * 16 + lo));
+    i += 2;
+  }
+  if (!unicode::isValidUTF8(out)) return std::nullopt;
+  return out;
+}
+
+bool URL::parse(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!isAllowedURLCharacter(c)) return false;
+    if (c == '%' && (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0)) return false;
+  }
+  text_ = std::string(text);
+  std::string_view rest = text;
+  // Scheme.
+  std::size_t colon = rest.find(':');
+  if (colon != std::string_view::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(rest[0]))) {
+    bool valid = true;
+    for (std::size_t i = 0; i < colon; ++i) {
+      unsigned char c = static_cast<unsigned char>(rest[i]);
+      if (!(std::isalnum(c) || c == '+' || c == '-' || c == '.')) valid = false;
+    }
+    if (valid) {
+      scheme_ = std::string(rest.substr(0, colon));
+      rest.remove_prefix(colon + 1);
+    }
+  }
+  // Fragment and query.
+  if (auto hash = rest.find('#'); hash != std::string_view::npos) {
+    fragment_ = std::string(rest.substr(hash + 1));
+    rest = rest.substr(0, hash);
+  }
+  if (auto question = rest.find('?'); question != std::string_view::npos) {
+    query_ = std::string(rest.substr(question + 1));
+    rest = rest.substr(0, question);
+  }
+  // Authority.
+  if (rest.starts_with("//")) {
+    hasAuthority_ = true;
+    rest.remove_prefix(2);
+    std::size_t end = rest.find('/');
+    std::string_view authority = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+    if (auto at = authority.rfind('@'); at != std::string_view::npos) {
+      userInfo_ = std::string(authority.substr(0, at));
+      authority.remove_prefix(at + 1);
+    }
+    std::string_view hostPart = authority;
+    std::string_view portPart;
+    if (authority.starts_with("[")) {
+      auto close = authority.find(']');
+      if (close == std::string_view::npos) return false;
+      hostPart = authority.substr(0, close + 1);
+      std::string_view after = authority.substr(close + 1);
+      if (!after.empty()) {
+        if (after[0] != ':') return false;
+        portPart = after.substr(1);
+      }
+    } else if (auto c = authority.rfind(':'); c != std::string_view::npos) {
+      hostPart = authority.substr(0, c);
+      portPart = authority.substr(c + 1);
+    }
+    host_ = std::string(hostPart);
+    if (!portPart.empty()) {
+      int port = 0;
+      for (char c : portPart) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        port = port * 10 + (c - '0');
+        if (port > 65535) return false;
+      }
+      port_ = port;
+    }
+  }
+  path_ = std::string(rest);
+  return true;
+}
+
+Ref<URL> URL::make(std::string_view text) {
+  auto url = std::make_shared<URL>();
+  if (!url->parse(text)) return nullptr;
+  return url;
+}
+
+Ref<URL> URL::make(std::string_view text, const Ref<URL>& base) {
+  auto reference = make(text);
+  if (!reference || !base) return reference;
+  if (reference->scheme_) return reference;
+  std::string target = base->scheme_ ? *base->scheme_ + ":" : "";
+  auto authorityOf = [](const URL& u) {
+    std::string a = "//";
+    if (u.userInfo_) a += *u.userInfo_ + "@";
+    a += u.host_.value_or("");
+    if (u.port_) a += ":" + std::to_string(*u.port_);
+    return a;
+  };
+  std::string path;
+  std::optional<std::string> query;
+  if (reference->hasAuthority_) {
+    target += authorityOf(*reference);
+    path = removeDotSegments(reference->path_);
+    query = reference->query_;
+  } else {
+    if (base->hasAuthority_) target += authorityOf(*base);
+    if (reference->path_.empty()) {
+      path = base->path_;
+      query = reference->query_ ? reference->query_ : base->query_;
+    } else {
+      if (reference->path_[0] == '/') {
+        path = removeDotSegments(reference->path_);
+      } else {
+        std::string merged;
+        if (base->hasAuthority_ && base->path_.empty()) {
+          merged = "/" + reference->path_;
+        } else {
+          auto slash = base->path_.rfind('/');
+          merged = (slash == std::string::npos ? "" : base->path_.substr(0, slash + 1)) + reference->path_;
+        }
+        path = removeDotSegments(merged);
+      }
+      query = reference->query_;
+    }
+  }
+  target += path;
+  if (query) target += "?" + *query;
+  if (reference->fragment_) target += "#" + *reference->fragment_;
+  return make(target);
+}
+
+Ref<URL> URL::fileURL(std::string_view path) { return make("file://" + percentEncode(path, "-._~/!$&'()*+,;=:@")); }
+
+std::optional<std::string> URL::user() const {
+  if (!userInfo_) return std::nullopt;
+  auto colon = userInfo_->find(':');
+  return percentDecode(userInfo_->substr(0, colon));
+}
+
+std::optional<std::string> URL::password() const {
+  if (!userInfo_) return std::nullopt;
+  auto colon = userInfo_->find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  return percentDecode(userInfo_->substr(colon + 1));
+}
+
+std::string URL::path() const { return percentDecode(path_).value_or(path_); }
+
+std::string URL::resourceSpecifier() const {
+  if (!scheme_) return text_;
+  return text_.substr(scheme_->size() + 1);
+}
+
+bool URL::isFileURL() const { return lowercaseScheme() == "file"; }
+
+std::vector<std::string> URL::pathComponents() const {
+  std::vector<std::string> parts;
+  std::string p = path();
+  if (p.starts_with("/")) parts.emplace_back("/");
+  std::size_t i = 0;
+  while (i < p.size()) {
+    std::size_t next = p.find('/', i);
+    if (next == std::string::npos) next = p.size();
+    if (next > i) parts.push_back(p.substr(i, next - i));
+    i = next + 1;
+  }
+  return parts;
+}
+
+std::string URL::lastPathComponent() const {
+  auto parts = pathComponents();
+  return parts.empty() ? "" : parts.back();
+}
+
+std::string URL::pathExtension() const {
+  std::string last = lastPathComponent();
+  auto dot = last.rfind('.');
+  if (dot == std::string::npos || dot == 0) return "";
+  return last.substr(dot + 1);
+}
+
+Ref<URL> URL::URLByAppendingPathComponent(std::string_view component) const {
+  std::string base;
+  if (scheme_) base = *scheme_ + ":";
+  if (hasAuthority_) {
+    base += "//";
+    if (userInfo_) base += *userInfo_ + "@";
+    base += host_.value_or("");
+    if (port_) base += ":" + std::to_string(*port_);
+  }
+  std::string newPath = path_;
+  if (newPath.empty() || newPath.back() != '/') newPath += "/";
+  newPath += percentEncode(component, "-._~!$&'()*+,;=:@");
+  std::string text = base + newPath;
+  if (query_) text += "?" + *query_;
+  if (fragment_) text += "#" + *fragment_;
+  return make(text);
+}
+
+std::optional<std::string> URL::lowercaseScheme() const {
+  if (!scheme_) return std::nullopt;
+  std::string s = *scheme_;
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::optional<std::string> URL::lowercaseHost() const {
+  if (!host_) return std::nullopt;
+  std::string s = *host_;
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool URL::isEqual(const Object& other) const {
+  auto* u = dynamic_cast<const URL*>(&other);
+  return u != nullptr && u->text_ == text_;
+}
+
+std::size_t URL::hash() const { return hashText(text_); }
+
+}  // namespace zv
