@@ -1,0 +1,41 @@
+#pragma once
+// Property lists in their XML and binary forms (through libplist): Dictionary, Array, String,
+// Number (booleans, integers, reals), Data and Date. Reading takes bytes and gives a value or an
+// error; nothing here opens files except the two file conveniences at the end.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Values.h"
+
+namespace zv::storage {
+
+enum class PropertyListFormat { XML, Binary };
+
+// Error domain of property-list failures.
+inline constexpr const char* kPropertyListErrorDomain = "PropertyListErrorDomain";
+
+// Parses XML or binary (detected from the bytes). Collections come back mutable when asked.
+// nullptr with *error set when the bytes are not a property list (malformed, too deep, or holding
+// values a property list cannot hold).
+ObjectPtr parsePropertyList(std::string_view bytes, Ref<Error>* error = nullptr, bool mutableContainers = false);
+
+// Serializes a value tree; nullopt with *error set when it holds something other than the
+// property-list kinds (or dictionary keys that are not strings).
+std::optional<std::string> serializePropertyList(const Object& root, PropertyListFormat format,
+                                                 Ref<Error>* error = nullptr);
+
+// Reads the property list at `path`; nullptr (with *error) when missing or malformed.
+ObjectPtr readPropertyList(const std::filesystem::path& path, Ref<Error>* error = nullptr,
+                           bool mutableContainers = false);
+// Writes atomically (see AtomicFile.h) with the given permissions; false (with *error) on failure,
+// and then the previous file is untouched.
+bool writePropertyList(const std::filesystem::path& path, const Object& root, PropertyListFormat format,
+                       Ref<Error>* error = nullptr,
+                       std::filesystem::perms permissions = std::filesystem::perms::owner_read |
+                                                            std::filesystem::perms::owner_write |
+                                                            std::filesystem::perms::group_read |
+                                                            std::filesystem::perms::others_read);
+
+}  // namespace zv::storage
