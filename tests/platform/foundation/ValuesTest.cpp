@@ -180,3 +180,40 @@ TEST(DateTest, ReadsAndWritesISO8601) {
 
 }  // namespace
 }  // namespace zv
+
+#include "platform/foundation/Protocol.h"
+
+namespace zv {
+namespace {
+
+class Listener : public Protocol {
+ public:
+  virtual void requiredCall() = 0;
+  virtual void optionalCall() {}
+};
+
+class Screen : public Object, public Listener {
+ public:
+  void requiredCall() override {}
+  void optionalCall() override { ++calls; }
+  bool respondsToSelector(std::string_view selector) const override { return selector == "optionalCall"; }
+  int calls = 0;
+};
+
+TEST(ProtocolTest, AdoptingObjectKeepsOneIdentityAndAnswersForOptionalCalls) {
+  auto screen = std::make_shared<Screen>();
+  std::weak_ptr<Listener> delegate = screen;  // not retained
+  auto strong = delegate.lock();
+  ASSERT_NE(strong, nullptr);
+  EXPECT_TRUE(strong->respondsToSelector("optionalCall"));
+  EXPECT_FALSE(strong->respondsToSelector("otherCall"));
+  strong->optionalCall();
+  EXPECT_EQ(screen->calls, 1);
+  EXPECT_EQ(screen->self(), screen);
+  screen.reset();
+  strong.reset();
+  EXPECT_EQ(delegate.lock(), nullptr);
+}
+
+}  // namespace
+}  // namespace zv
