@@ -1,0 +1,25 @@
+#pragma once
+// Percent-encoding as OAuth 1.0a signs it: UTF-8 bytes, everything but A-Z, a-z, 0-9 and "-._~"
+// written as "%" and two upper-case hexadecimal digits. Both OAuth request builders and the
+// note-service login share these; they are pure functions, callable from any thread.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/URL.h"
+
+namespace zv::oauth_encoding {
+
+// The percent-encoded text.
+std::string URLEncodedString(std::string_view text);
+// Every "%XX" escape replaced, read as UTF-8 ("+" stays "+"); nullopt when an escape is malformed
+// or the bytes are not UTF-8.
+std::optional<std::string> URLDecodedString(std::string_view text);
+// The builder's name for the same encoding.
+inline std::string pcen(std::string_view text) { return URLEncodedString(text); }
+
+// The URL's absolute text up to, not including, the first "?".
+std::string URLStringWithoutQuery(const URL& url);
+
+}  // namespace zv::oauth_encoding

@@ -1,0 +1,57 @@
+#include "sharing/core/oauth/OCBase64.h"
+
+#include <limits>
+
+namespace zv {
+
+namespace {
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::size_t kLineLength = 72;
+}  // namespace
+
+std::size_t OCBase64EncodedLength(std::size_t n) {
+  constexpr std::size_t max = std::numeric_limits<std::size_t>::max();
+  std::size_t groups = n / 3 + (n % 3 ? 1 : 0);
+  if (groups > max / 4) return 0;
+  std::size_t text = groups * 4;
+  std::size_t lines = text / kLineLength;
+  if (lines > (max - text % kLineLength) / (kLineLength + 2)) return 0;
+  return text % kLineLength + lines * (kLineLength + 2);
+}
+
+bool OCBase64Encode(const std::uint8_t* input, std::size_t inputLength, char* output, std::size_t& outputLength) {
+  std::size_t needed = OCBase64EncodedLength(inputLength);
+  if (needed == 0 && inputLength != 0) return false;
+  if (outputLength < needed) return false;
+  outputLength = needed;
+  char* out = output;
+  std::size_t lineUsed = 0;
+  auto put = [&](char c) {
+    *out++ = c;
+    if (++lineUsed == kLineLength) {
+      *out++ = '\r';
+      *out++ = '\n';
+      lineUsed = 0;
+    }
+  };
+  std::size_t i = 0;
+  for (; i + 3 <= inputLength; i += 3) {
+    std::uint32_t v = (std::uint32_t(input[i]) << 16) | (std::uint32_t(input[i + 1]) << 8) | input[i + 2];
+    put(kAlphabet[(v >> 18) & 63]);
+    put(kAlphabet[(v >> 12) & 63]);
+    put(kAlphabet[(v >> 6) & 63]);
+    put(kAlphabet[v & 63]);
+  }
+  std::size_t rest = inputLength - i;
+  if (rest) {
+    std::uint32_t v = std::uint32_t(input[i]) << 16;
+    if (rest == 2) v |= std::uint32_t(input[i + 1]) << 8;
+    put(kAlphabet[(v >> 18) & 63]);
+    put(kAlphabet[(v >> 12) & 63]);
+    put(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
+    put('=');
+  }
+  return true;
+}
+
+}  // namespace zv

@@ -1,0 +1,139 @@
+#include "sharing/services/html/HTMLAdditions.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "platform/foundation/Unicode.h"
+
+namespace zv::html {
+
+namespace {
+
+const HTMLEscapeMap* findCodeUnit(std::span<const HTMLEscapeMap> table, char32_t unit) {
+  auto it = std::lower_bound(table.begin(), table.end(), unit,
+                             [](const HTMLEscapeMap& entry, char32_t u) { return entry.uchar < u; });
+  return it != table.end() && it->uchar == unit ? &*it : nullptr;
+}
+
+int digitValue(char c, int base) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (base == 16 && c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (base == 16 && c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The code point a numeric reference such as "&#65;" or "&#x41;" names, surrogates included;
+// nullopt when it is not a well-formed numeric reference in range.
+std::optional<char32_t> numericReference(std::string_view candidate) {
+  if (!candidate.starts_with("&#")) return std::nullopt;
+  std::string_view digits = candidate.substr(2, candidate.size() - 3);
+  int base = 10;
+  if (!digits.empty() && (digits[0] == 'x' || digits[0] == 'X')) {
+    base = 16;
+    digits.remove_prefix(1);
+  }
+  if (digits.empty()) return std::nullopt;
+  std::uint32_t value = 0;
+  for (char c : digits) {
+    int d = digitValue(c, base);
+    if (d < 0) return std::nullopt;
+    value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(d);  // at most 7 digits
+  }
+  if (value >= 1 && value <= 65534) return value;
+  if (value >= 0x10000 && value <= 0x10FFFF) return value;
+  return std::nullopt;
+}
+
+std::optional<char32_t> namedReference(std::string_view candidate) {
+  for (const auto& entry : fullEscapeTable()) {
+    if (candidate == entry.escapeSequence) return entry.uchar;
+  }
+  return std::nullopt;
+}
+
+// The candidate reference starting at `amp`: from "&" to the first ";" before `limit`.
+std::optional<std::string_view> candidateAt(std::string_view text, std::size_t amp, std::size_t limit) {
+  std::size_t semi = text.find(';', amp);
+  if (semi == std::string_view::npos || semi >= limit) return std::nullopt;
+  std::size_t length = semi - amp + 1;
+  if (length < 4 || length > 10) return std::nullopt;
+  return text.substr(amp, length);
+}
+
+}  // namespace
+
+std::string html_stringByEscapingHTMLUsingTable(std::string_view text, std::span<const HTMLEscapeMap> table,
+                                                bool escapingUnicode) {
+  if (text.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const char* start = p;
+    char32_t cp = unicode::decodeUTF8(p, end);
+    if (const HTMLEscapeMap* entry = cp <= 0xFFFF ? findCodeUnit(table, cp) : nullptr) {
+      out += entry->escapeSequence;
+    } else if (escapingUnicode && cp >= 128) {
+      out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
+    } else if (cp == unicode::kReplacementCharacter) {
+      unicode::appendUTF8(out, cp);  // ill-formed input bytes come out as U+FFFD, never raw
+    } else {
+      out.append(start, p);
+    }
+  }
+  return out;
+}
+
+std::string html_stringByEscapingForHTML(std::string_view text) {
+  return html_stringByEscapingHTMLUsingTable(text, shortEscapeTable(), false);
+}
+
+std::string html_stringByEscapingForAsciiHTML(std::string_view text) {
+  return html_stringByEscapingHTMLUsingTable(text, fullEscapeTable(), true);
+}
+
+std::string html_stringByUnescapingFromHTML(std::string_view text) {
+  std::size_t amp = text.find('&');
+  if (amp == std::string_view::npos) return std::string(text);
+  std::string out(text.substr(0, amp));
+  out.reserve(text.size());
+  // Each "&" is paired with the first ";" before the next "&", so what a replacement produces is
+  // never read again.
+  while (amp != std::string_view::npos) {
+    std::size_t next = text.find('&', amp + 1);
+    std::size_t limit = next == std::string_view::npos ? text.size() : next;
+    std::size_t copyFrom = amp;
+    if (auto candidate = candidateAt(text, amp, limit)) {
+      std::optional<char32_t> cp = numericReference(*candidate);
+      if (!cp) cp = namedReference(*candidate);
+      if (cp && unicode::isHighSurrogate(*cp)) {
+        // Only a pair written as two adjacent references makes a character.
+        std::optional<char32_t> low;
+        std::size_t lowLimit = limit;
+        if (next == amp + candidate->size()) {
+          std::size_t after = text.find('&', next + 1);
+          lowLimit = after == std::string_view::npos ? text.size() : after;
+          if (auto second = candidateAt(text, next, lowLimit)) {
+            low = numericReference(*second);
+            if (low && unicode::isLowSurrogate(*low)) {
+              unicode::appendUTF8(out, 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00));
+              copyFrom = next + second->size();
+              limit = lowLimit;
+              next = after;
+            }
+          }
+        }
+      } else if (cp && !unicode::isLowSurrogate(*cp)) {
+        unicode::appendUTF8(out, *cp);
+        copyFrom = amp + candidate->size();
+      }
+    }
+    out.append(text.substr(copyFrom, limit - copyFrom));
+    amp = next;
+  }
+  return out;
+}
+
+}  // namespace zv::html
