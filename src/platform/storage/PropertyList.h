@@ -3,7 +3,10 @@
 // Number (booleans, integers, reals), Data and Date. Reading takes bytes and gives a value or an
 // error; nothing here opens files except the two file conveniences at the end.
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +18,12 @@ enum class PropertyListFormat { XML, Binary };
 
 // Error domain of property-list failures.
 inline constexpr const char* kPropertyListErrorDomain = "PropertyListErrorDomain";
+// Codes of that domain, as the platform numbered them: bytes that are not a readable property
+// list, and values that cannot be written as one.
+inline constexpr std::int64_t kPropertyListReadCorruptError = 3840;
+inline constexpr std::int64_t kPropertyListWriteInvalidError = 3851;
+// Deeper nesting is refused on reading and writing; it also bounds the recursion of both.
+inline constexpr std::size_t kPropertyListMaximumDepth = 512;
 
 // Parses XML or binary (detected from the bytes). Collections come back mutable when asked.
 // nullptr with *error set when the bytes are not a property list (malformed, too deep, or holding

@@ -1,0 +1,127 @@
+#include "platform/storage/BinaryPropertyListShape.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace zv::storage {
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kTrailerSize = 32;
+// Expanded node budget beyond the input size: generous for real documents, far below what
+// exhausts memory.
+constexpr std::uint64_t kExpansionFloor = 1u << 20;
+
+std::uint64_t readBigEndian(const unsigned char* p, std::size_t size) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+  return value;
+}
+
+struct Container {
+  std::uint64_t referencesAt = 0;  // byte offset of the first reference
+  std::uint64_t referenceCount = 0;
+};
+
+}  // namespace
+
+std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maximumDepth) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::uint64_t size = text.size();
+  if (size < kHeaderSize + kTrailerSize + 1) return "too short";
+  const unsigned char* trailer = bytes + size - kTrailerSize;
+  const std::size_t offsetSize = trailer[6];
+  const std::size_t referenceSize = trailer[7];
+  const std::uint64_t objectCount = readBigEndian(trailer + 8, 8);
+  const std::uint64_t rootObject = readBigEndian(trailer + 16, 8);
+  const std::uint64_t tableAt = readBigEndian(trailer + 24, 8);
+  const std::uint64_t objectsEnd = size - kTrailerSize;
+  if (offsetSize < 1 || offsetSize > 8 || referenceSize < 1 || referenceSize > 8) return "bad integer sizes";
+  if (objectCount == 0 || rootObject >= objectCount) return "bad object count or root";
+  if (tableAt < kHeaderSize || tableAt > objectsEnd || objectCount > (objectsEnd - tableAt) / offsetSize)
+    return "offset table out of bounds";
+
+  std::vector<std::uint64_t> offsets(objectCount);
+  for (std::uint64_t i = 0; i < objectCount; ++i) {
+    offsets[i] = readBigEndian(bytes + tableAt + i * offsetSize, offsetSize);
+    if (offsets[i] < kHeaderSize || offsets[i] >= tableAt) return "object offset out of bounds";
+  }
+
+  // The references of the object, or a problem text.
+  auto containerAt = [&](std::uint64_t object, Container& out) -> std::string {
+    std::uint64_t at = offsets[object];
+    unsigned char marker = bytes[at];
+    unsigned kind = marker >> 4;
+    out = Container{};
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return {};
+    std::uint64_t count = marker & 0x0F;
+    ++at;
+    if (count == 0x0F) {
+      if (at >= tableAt) return "truncated count";
+      unsigned char countMarker = bytes[at];
+      if ((countMarker >> 4) != 0x1 || (countMarker & 0x0F) > 3) return "bad count marker";
+      std::size_t countSize = std::size_t{1} << (countMarker & 0x0F);
+      if (at + 1 + countSize > tableAt) return "truncated count";
+      count = readBigEndian(bytes + at + 1, countSize);
+      at += 1 + countSize;
+    }
+    std::uint64_t references = kind == 0xD ? count * 2 : count;
+    if (count > size || references > (tableAt - at) / referenceSize) return "container references out of bounds";
+    out.referencesAt = at;
+    out.referenceCount = references;
+    return {};
+  };
+
+  enum : unsigned char { Unvisited, Open, Done };
+  std::vector<unsigned char> state(objectCount, Unvisited);
+  std::vector<std::uint64_t> expanded(objectCount, 0);
+  const std::uint64_t budget = std::max<std::uint64_t>(size, kExpansionFloor);
+
+  struct Frame {
+    std::uint64_t object;
+    Container container;
+    std::uint64_t next;
+    std::uint64_t total;
+  };
+  std::vector<Frame> stack;
+  auto open = [&](std::uint64_t object) -> std::string {
+    if (stack.size() >= maximumDepth) return "nested too deeply";
+    Container container;
+    std::string problem = containerAt(object, container);
+    if (!problem.empty()) return problem;
+    state[object] = Open;
+    stack.push_back(Frame{object, container, 0, 1});
+    return {};
+  };
+  if (std::string problem = open(rootObject); !problem.empty()) return problem;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.container.referenceCount) {
+      state[frame.object] = Done;
+      expanded[frame.object] = frame.total;
+      std::uint64_t total = frame.total;
+      stack.pop_back();
+      if (!stack.empty()) {
+        stack.back().total += total;
+        if (stack.back().total > budget) return "shared objects expand too far";
+      }
+      continue;
+    }
+    std::uint64_t child =
+        readBigEndian(bytes + frame.container.referencesAt + frame.next * referenceSize, referenceSize);
+    ++frame.next;
+    if (child >= objectCount) return "reference out of bounds";
+    if (state[child] == Open) return "an object contains itself";
+    if (state[child] == Done) {
+      frame.total += expanded[child];
+      if (frame.total > budget) return "shared objects expand too far";
+      continue;
+    }
+    if (std::string problem = open(child); !problem.empty()) return problem;
+  }
+  return {};
+}
+
+}  // namespace zv::storage

@@ -1,0 +1,331 @@
+#include "platform/storage/PropertyList.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "platform/storage/AtomicFile.h"
+#include "platform/storage/BinaryPropertyListShape.h"
+
+namespace zv::storage {
+
+namespace {
+
+struct PlistDeleter {
+  void operator()(void* node) const {
+    if (node) plist_free(static_cast<plist_t>(node));
+  }
+};
+using PlistHandle = std::unique_ptr<void, PlistDeleter>;
+
+Ref<Error> makeError(std::int64_t code, const std::string& message) {
+  return Error::make(kPropertyListErrorDomain, code, message);
+}
+
+void setError(Ref<Error>* slot, std::int64_t code, const std::string& message) {
+  if (slot) *slot = makeError(code, message);
+}
+
+// The nesting depth of <array>/<dict> elements in XML text. It over-counts tags inside comments
+// and CDATA, which can only make the bound stricter, never let a deeper document through.
+std::size_t xmlNestingDepth(std::string_view text) {
+  std::size_t depth = 0, deepest = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '<') continue;
+    bool closing = i + 1 < text.size() && text[i + 1] == '/';
+    std::size_t nameStart = i + (closing ? 2 : 1);
+    std::size_t nameLength = 0;
+    if (text.compare(nameStart, 5, "array") == 0)
+      nameLength = 5;
+    else if (text.compare(nameStart, 4, "dict") == 0)
+      nameLength = 4;
+    else
+      continue;
+    std::size_t after = nameStart + nameLength;
+    if (after >= text.size()) break;
+    char next = text[after];
+    if (next != '>' && next != '/' && next != ' ' && next != '\t' && next != '\r' && next != '\n') continue;
+    std::size_t close = text.find('>', after);
+    if (close == std::string_view::npos) break;
+    bool selfClosing = text[close - 1] == '/';
+    if (closing) {
+      if (depth > 0) --depth;
+    } else if (!selfClosing) {
+      deepest = std::max(deepest, ++depth);
+    }
+    i = close;
+  }
+  return deepest;
+}
+
+// libplist 2.2 keeps integers as 64-bit patterns with a hidden "unsigned" flag that only its own
+// parsers set and only its writers read. Both directions go through that flag: a value above
+// INT64_MAX is made by parsing its XML text, and a node's flag is read back from its XML form.
+plist_t makeUnsignedNode(std::uint64_t value) {
+  if (value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return plist_new_uint(value);
+  char xml[96];
+  int n = std::snprintf(xml, sizeof xml, "<plist><integer>%llu</integer></plist>",
+                        static_cast<unsigned long long>(value));
+  plist_t node = nullptr;
+  plist_from_xml(xml, static_cast<std::uint32_t>(n), &node);
+  return node;
+}
+
+bool integerNodeIsUnsigned(plist_t node, std::uint64_t value) {
+  if (value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(node, &xml, &length);
+  if (!xml) return false;
+  bool negative = std::string_view(xml, length).find("<integer>-") != std::string_view::npos;
+  plist_to_xml_free(xml);
+  return !negative;
+}
+
+class Reader {
+ public:
+  explicit Reader(bool mutableContainers) : mutable_(mutableContainers) {}
+
+  ObjectPtr read(plist_t node, std::size_t depth, Ref<Error>* error) {
+    if (depth > kPropertyListMaximumDepth) {
+      setError(error, kPropertyListReadCorruptError, "property list nested too deeply");
+      return nullptr;
+    }
+    switch (plist_get_node_type(node)) {
+      case PLIST_BOOLEAN: {
+        std::uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return Number::make(value != 0);
+      }
+      case PLIST_UINT: {
+        std::uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        if (integerNodeIsUnsigned(node, value)) return Number::makeUnsigned(value, NumberType::UnsignedLongLong);
+        return Number::makeSigned(static_cast<std::int64_t>(value), NumberType::LongLong);
+      }
+      case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return Number::make(value);
+      }
+      case PLIST_STRING:
+      case PLIST_KEY: {
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        return String::make(std::string_view(text ? text : "", text ? length : 0));
+      }
+      case PLIST_DATA: {
+        std::uint64_t length = 0;
+        const char* bytes = plist_get_data_ptr(node, &length);
+        return Data::make(bytes, bytes ? length : 0);
+      }
+      case PLIST_DATE: {
+        std::int32_t seconds = 0, microseconds = 0;
+        plist_get_date_val(node, &seconds, &microseconds);
+        return Date::make(static_cast<double>(seconds) + static_cast<double>(microseconds) / 1e6);
+      }
+      case PLIST_ARRAY: {
+        std::vector<ObjectPtr> items;
+        std::uint32_t count = plist_array_get_size(node);
+        items.reserve(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+          ObjectPtr item = read(plist_array_get_item(node, i), depth + 1, error);
+          if (!item) return nullptr;
+          items.push_back(std::move(item));
+        }
+        if (mutable_) return MutableArray::make(std::move(items));
+        return Array::make(std::move(items));
+      }
+      case PLIST_DICT: {
+        std::vector<Dictionary::Entry> entries;
+        plist_dict_iter iterator = nullptr;
+        plist_dict_new_iter(node, &iterator);
+        for (;;) {
+          char* key = nullptr;
+          plist_t value = nullptr;
+          plist_dict_next_item(node, iterator, &key, &value);
+          if (!value) {
+            std::free(key);
+            break;
+          }
+          std::string keyText = key ? key : "";
+          std::free(key);
+          ObjectPtr object = read(value, depth + 1, error);
+          if (!object) {
+            std::free(iterator);
+            return nullptr;
+          }
+          entries.emplace_back(String::make(keyText), std::move(object));
+        }
+        std::free(iterator);
+        if (mutable_) return MutableDictionary::make(std::move(entries));
+        return Dictionary::make(std::move(entries));
+      }
+      default:
+        setError(error, kPropertyListReadCorruptError, "property list holds a value of an unknown kind");
+        return nullptr;
+    }
+  }
+
+ private:
+  bool mutable_;
+};
+
+class Writer {
+ public:
+  // A new node for the value, nullptr with *error set when it cannot be written.
+  plist_t write(const Object& value, std::size_t depth, Ref<Error>* error) {
+    if (depth > kPropertyListMaximumDepth) {
+      setError(error, kPropertyListWriteInvalidError, "property list nested too deeply (or holds itself)");
+      return nullptr;
+    }
+    if (auto text = dynamic_cast<const String*>(&value)) {
+      if (text->utf8().find('\0') != std::string::npos) {
+        setError(error, kPropertyListWriteInvalidError, "property list strings cannot hold a NUL character");
+        return nullptr;
+      }
+      return plist_new_string(text->utf8().c_str());
+    }
+    if (auto number = dynamic_cast<const Number*>(&value)) {
+      if (number->isBoolean()) return plist_new_bool(number->boolValue() ? 1 : 0);
+      if (number->isFloatingPoint()) return plist_new_real(number->doubleValue());
+      if (number->isUnsigned()) return makeUnsignedNode(number->unsignedLongLongValue());
+      return plist_new_uint(static_cast<std::uint64_t>(number->longLongValue()));
+    }
+    if (auto data = dynamic_cast<const Data*>(&value)) {
+      return plist_new_data(reinterpret_cast<const char*>(data->data()), data->length());
+    }
+    if (auto date = dynamic_cast<const Date*>(&value)) {
+      double seconds = date->timeIntervalSinceReferenceDate();
+      double whole = std::floor(seconds);
+      if (!std::isfinite(seconds) || whole < std::numeric_limits<std::int32_t>::min() ||
+          whole > std::numeric_limits<std::int32_t>::max()) {
+        setError(error, kPropertyListWriteInvalidError, "date out of the range property lists can hold");
+        return nullptr;
+      }
+      auto microseconds = static_cast<std::int32_t>(std::lround((seconds - whole) * 1e6));
+      auto wholeSeconds = static_cast<std::int32_t>(whole);
+      if (microseconds >= 1000000 && wholeSeconds < std::numeric_limits<std::int32_t>::max()) {
+        microseconds -= 1000000;
+        ++wholeSeconds;
+      }
+      return plist_new_date(wholeSeconds, microseconds);
+    }
+    if (auto array = dynamic_cast<const Array*>(&value)) {
+      PlistHandle node(plist_new_array());
+      for (const ObjectPtr& item : *array) {
+        plist_t child = write(*item, depth + 1, error);
+        if (!child) return nullptr;
+        plist_array_append_item(node.get(), child);
+      }
+      return node.release();
+    }
+    if (auto dictionary = dynamic_cast<const Dictionary*>(&value)) {
+      PlistHandle node(plist_new_dict());
+      bool ok = true;
+      dictionary->enumerate([&](const ObjectPtr& key, const ObjectPtr& object) {
+        auto keyText = dyn<String>(key);
+        if (!keyText || keyText->utf8().find('\0') != std::string::npos) {
+          setError(error, kPropertyListWriteInvalidError,
+                   "property list dictionary keys must be strings (found " + key->className() + ")");
+          ok = false;
+          return false;
+        }
+        plist_t child = write(*object, depth + 1, error);
+        if (!child) {
+          ok = false;
+          return false;
+        }
+        plist_dict_set_item(node.get(), keyText->utf8().c_str(), child);
+        return true;
+      });
+      if (!ok) return nullptr;
+      return node.release();
+    }
+    setError(error, kPropertyListWriteInvalidError,
+             "property lists cannot hold a value of class " + value.className());
+    return nullptr;
+  }
+};
+
+}  // namespace
+
+ObjectPtr parsePropertyList(std::string_view bytes, Ref<Error>* error, bool mutableContainers) {
+  if (bytes.empty()) {
+    setError(error, kPropertyListReadCorruptError, "property list is empty");
+    return nullptr;
+  }
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+    setError(error, kPropertyListReadCorruptError, "property list is too large");
+    return nullptr;
+  }
+  plist_t root = nullptr;
+  auto length = static_cast<std::uint32_t>(bytes.size());
+  if (bytes.starts_with("bplist00")) {
+    std::string problem = checkBinaryPropertyListShape(bytes, kPropertyListMaximumDepth);
+    if (!problem.empty()) {
+      setError(error, kPropertyListReadCorruptError, "binary property list is malformed: " + problem);
+      return nullptr;
+    }
+    plist_from_bin(bytes.data(), length, &root);
+  } else {
+    if (xmlNestingDepth(bytes) > kPropertyListMaximumDepth) {
+      setError(error, kPropertyListReadCorruptError, "property list nested too deeply");
+      return nullptr;
+    }
+    plist_from_xml(bytes.data(), length, &root);
+  }
+  PlistHandle handle(root);
+  if (!root) {
+    setError(error, kPropertyListReadCorruptError, "bytes are not a property list");
+    return nullptr;
+  }
+  return Reader(mutableContainers).read(root, 1, error);
+}
+
+std::optional<std::string> serializePropertyList(const Object& root, PropertyListFormat format, Ref<Error>* error) {
+  PlistHandle node(Writer().write(root, 1, error));
+  if (!node) return std::nullopt;
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  std::string out;
+  if (format == PropertyListFormat::XML) {
+    plist_to_xml(node.get(), &bytes, &length);
+    if (bytes) out.assign(bytes, length);
+    plist_to_xml_free(bytes);
+  } else {
+    plist_to_bin(node.get(), &bytes, &length);
+    if (bytes) out.assign(bytes, length);
+    plist_to_bin_free(bytes);
+  }
+  if (out.empty()) {
+    setError(error, kPropertyListWriteInvalidError, "property list could not be serialized");
+    return std::nullopt;
+  }
+  return out;
+}
+
+ObjectPtr readPropertyList(const std::filesystem::path& path, Ref<Error>* error, bool mutableContainers) {
+  auto bytes = readFile(path, error);
+  if (!bytes) return nullptr;
+  return parsePropertyList(*bytes, error, mutableContainers);
+}
+
+bool writePropertyList(const std::filesystem::path& path, const Object& root, PropertyListFormat format,
+                       Ref<Error>* error, std::filesystem::perms permissions) {
+  auto bytes = serializePropertyList(root, format, error);
+  if (!bytes) return false;
+  if (Ref<Error> failure = writeFileAtomically(path, *bytes, permissions)) {
+    if (error) *error = failure;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zv::storage

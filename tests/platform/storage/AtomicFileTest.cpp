@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/storage/AtomicFile.h"
+#include "support/TestSupport.h"
+
+namespace zv::storage {
+namespace {
+
+std::size_t entriesIn(const std::filesystem::path& folder) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST(AtomicFileTest, AWriteThatFailsMidwayLeavesTheOldFile) {
+  zv::testing::TemporaryDirectory folder;
+  auto path = folder / "value";
+  ASSERT_EQ(writeFileAtomically(path, "old contents"), nullptr);
+
+  // The child may write at most 1 KiB per file, so the 64 KiB write fails part way through.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {1024, 1024};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Ref<Error> error = writeFileAtomically(path, std::string(65536, 'x'));
+    ::_exit(error ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write should have failed";
+  EXPECT_EQ(zv::testing::readFile(path), "old contents");
+  EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
+}
+
+TEST(AtomicFileTest, AFailingRenameLeavesTheTargetAndNoTemporaryFile) {
+  zv::testing::TemporaryDirectory folder;
+  auto path = folder / "occupied";
+  std::filesystem::create_directories(path / "inside");
+  Ref<Error> error = writeFileAtomically(path, "bytes");
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), kPOSIXErrorDomain);
+  EXPECT_TRUE(std::filesystem::is_directory(path / "inside"));
+  EXPECT_EQ(entriesIn(folder.path()), 1u);
+}
+
+}  // namespace
+}  // namespace zv::storage

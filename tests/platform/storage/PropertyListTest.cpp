@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "platform/storage/PropertyList.h"
+#include "support/TestSupport.h"
+
+namespace zv::storage {
+namespace {
+
+struct RoundTripCase {
+  const char* name;
+  ObjectPtr value;
+};
+
+std::vector<RoundTripCase> roundTripCases() {
+  return {
+      {"string", box("h\xC3\xA9llo <&> \xF0\x9F\x98\x80")},
+      {"empty string", box("")},
+      {"true", box(true)},
+      {"false", box(false)},
+      {"zero", box(0)},
+      {"negative", box(-5)},
+      {"int64 min", box(std::numeric_limits<long long>::min())},
+      {"int64 max", box(std::numeric_limits<long long>::max())},
+      {"uint64 above int64", Number::makeUnsigned(9223372036854775808ull, NumberType::UnsignedLongLong)},
+      {"uint64 max", box(std::numeric_limits<unsigned long long>::max())},
+      {"real", box(1.5)},
+      {"whole real", box(3.0)},
+      {"data", Data::make(std::string_view("\x00\x01\xFFz", 4))},
+      {"empty data", Data::make()},
+      {"date", Date::make(123456789.0)},
+      {"date before reference", Date::make(-86400.0 * 365)},
+      {"empty array", Array::make()},
+      {"empty dictionary", Dictionary::make()},
+      {"nested", Dictionary::make({{"list", Array::make({box(1), box("two"), Dictionary::make({{"k", box(true)}})})},
+                                   {"bytes", Data::make("abc")}})},
+  };
+}
+
+TEST(PropertyListTest, EveryValueKindRoundTripsThroughBothFormats) {
+  for (auto format : {PropertyListFormat::XML, PropertyListFormat::Binary}) {
+    for (const auto& c : roundTripCases()) {
+      SCOPED_TRACE(std::string(c.name) + (format == PropertyListFormat::XML ? " (XML)" : " (binary)"));
+      Ref<Error> error;
+      auto bytes = serializePropertyList(*c.value, format, &error);
+      ASSERT_TRUE(bytes) << describe(error);
+      auto back = parsePropertyList(*bytes, &error);
+      ASSERT_TRUE(back) << describe(error);
+      EXPECT_TRUE(back->isEqual(*c.value)) << back->description() << " vs " << c.value->description();
+      // Booleans must stay booleans and integers integers: equality alone would not tell.
+      if (auto n = dyn<Number>(c.value)) {
+        auto m = dyn<Number>(back);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->isBoolean(), n->isBoolean());
+        EXPECT_EQ(m->isFloatingPoint(), n->isFloatingPoint());
+        EXPECT_EQ(m->isUnsigned() && m->unsignedLongLongValue() > INT64_MAX,
+                  n->isUnsigned() && n->unsignedLongLongValue() > INT64_MAX);
+      }
+    }
+  }
+}
+
+TEST(PropertyListTest, BinaryKeepsFractionsOfSecondsInDates) {
+  auto bytes = serializePropertyList(*Date::make(1000.25), PropertyListFormat::Binary);
+  ASSERT_TRUE(bytes);
+  auto back = dyn<Date>(parsePropertyList(*bytes));
+  ASSERT_TRUE(back);
+  EXPECT_DOUBLE_EQ(back->timeIntervalSinceReferenceDate(), 1000.25);
+}
+
+TEST(PropertyListTest, DictionariesKeepTheirOrderAndContainersTheirMutability) {
+  auto bytes = serializePropertyList(*Dictionary::make({{"z", box(1)}, {"a", box(2)}, {"m", box(3)}}),
+                                     PropertyListFormat::Binary);
+  ASSERT_TRUE(bytes);
+  auto immutable = dyn<Dictionary>(parsePropertyList(*bytes));
+  ASSERT_TRUE(immutable);
+  EXPECT_FALSE(immutable->isMutable());
+  EXPECT_EQ(immutable->allKeys()->description(), "(\n    z,\n    a,\n    m\n)");
+  auto mutableOne = dyn<MutableDictionary>(parsePropertyList(*bytes, nullptr, true));
+  ASSERT_TRUE(mutableOne);
+  EXPECT_TRUE(mutableOne->isMutable());
+}
+
+TEST(PropertyListTest, ValuesAPropertyListCannotHoldAreRefused) {
+  auto dataKey = MutableDictionary::make();
+  dataKey->setObject(box(1), ObjectPtr(Data::make("k")));
+  auto cyclic = MutableArray::make();
+  cyclic->addObject(cyclic);
+  struct Case {
+    const char* name;
+    ObjectPtr value;
+  } cases[] = {
+      {"null", Null::null()},
+      {"set", Set::make({box(1)})},
+      {"data key", dataKey},
+      {"NUL in string", box(std::string_view("a\0b", 3))},
+      {"distant date", Date::distantFuture()},
+      {"array holding itself", cyclic},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ref<Error> error;
+    EXPECT_FALSE(serializePropertyList(*Array::make({c.value}), PropertyListFormat::Binary, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), kPropertyListErrorDomain);
+  }
+  cyclic->removeAllObjects();  // break the cycle so the array can be freed
+}
+
+std::string nested(const char* open, const char* close, std::size_t depth) {
+  std::string text = "<plist>";
+  for (std::size_t i = 0; i < depth; ++i) text += open;
+  for (std::size_t i = 0; i < depth; ++i) text += close;
+  return text + "</plist>";
+}
+
+// A binary property list of `depth` one-element arrays, each holding the next.
+std::string nestedBinary(std::size_t depth) {
+  std::string objects;
+  std::vector<std::uint32_t> offsets;
+  for (std::size_t i = 0; i < depth; ++i) {
+    offsets.push_back(static_cast<std::uint32_t>(8 + objects.size()));
+    if (i + 1 < depth) {
+      objects += '\xA1';
+      std::uint32_t next = static_cast<std::uint32_t>(i + 1);
+      for (int s = 3; s >= 0; --s) objects += static_cast<char>(next >> (8 * s));
+    } else {
+      objects += '\xA0';
+    }
+  }
+  std::string out = "bplist00" + objects;
+  std::uint64_t tableAt = out.size();
+  for (auto offset : offsets)
+    for (int s = 3; s >= 0; --s) out += static_cast<char>(offset >> (8 * s));
+  std::string trailer(32, '\0');
+  trailer[6] = 4;
+  trailer[7] = 4;
+  for (int s = 0; s < 8; ++s) {
+    trailer[15 - s] = static_cast<char>(static_cast<std::uint64_t>(depth) >> (8 * s));
+    trailer[31 - s] = static_cast<char>(tableAt >> (8 * s));
+  }
+  return out + trailer;
+}
+
+TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
+  auto good = *serializePropertyList(*Dictionary::make({{"a", Array::make({box(1), box("x")})}}),
+                                     PropertyListFormat::Binary);
+  std::string selfReferencing = nestedBinary(2);
+  selfReferencing[9 + 3] = 0;  // the first array now holds itself
+  std::string badOffsets = good;
+  badOffsets[badOffsets.size() - 1] = '\x7F';
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"empty", ""},
+      {"not a property list", "hello world"},
+      {"truncated XML", "<plist><array><integer>1</integer></plist>"},
+      {"truncated binary", good.substr(0, good.size() - 5)},
+      {"wrong magic", "bplist99" + good.substr(8)},
+      {"offset table out of bounds", badOffsets},
+      {"binary holding itself", selfReferencing},
+      {"XML nested too deeply", nested("<array>", "</array>", 600)},
+      {"XML dictionaries nested too deeply", nested("<dict><key>k</key>", "</dict>", 600)},
+      {"binary nested too deeply", nestedBinary(100000)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ref<Error> error;
+    EXPECT_EQ(parsePropertyList(c.bytes, &error), nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), kPropertyListErrorDomain);
+    EXPECT_EQ(error->code(), kPropertyListReadCorruptError);
+  }
+  // Nesting up to the bound is fine.
+  EXPECT_TRUE(parsePropertyList(nested("<array>", "</array>", 500)));
+  EXPECT_TRUE(parsePropertyList(nestedBinary(500)));
+}
+
+TEST(PropertyListTest, SharedObjectsThatExpandExponentiallyAreRefused) {
+  // Each array holds the next one twice: 60 objects expand to 2^60 nodes.
+  const std::size_t levels = 60;
+  std::string objects;
+  std::vector<std::uint8_t> offsets;
+  for (std::size_t i = 0; i < levels; ++i) {
+    offsets.push_back(static_cast<std::uint8_t>(8 + objects.size()));
+    if (i + 1 < levels) {
+      objects += '\xA2';
+      objects += static_cast<char>(i + 1);
+      objects += static_cast<char>(i + 1);
+    } else {
+      objects += '\x09';  // true
+    }
+  }
+  std::string bytes = "bplist00" + objects;
+  auto tableAt = static_cast<char>(bytes.size());
+  for (auto offset : offsets) bytes += static_cast<char>(offset);
+  std::string trailer(32, '\0');
+  trailer[6] = 1;
+  trailer[7] = 1;
+  trailer[15] = static_cast<char>(levels);
+  trailer[31] = tableAt;
+  Ref<Error> error;
+  EXPECT_EQ(parsePropertyList(bytes + trailer, &error), nullptr);
+  ASSERT_TRUE(error);
+}
+
+TEST(PropertyListTest, FilesAreWrittenAtomicallyWithTheirPermissions) {
+  zv::testing::TemporaryDirectory folder;
+  auto path = folder / "settings.plist";
+  Ref<Error> error;
+  ASSERT_TRUE(writePropertyList(path, *Dictionary::make({{"k", box("v")}}), PropertyListFormat::XML, &error,
+                                std::filesystem::perms::owner_read | std::filesystem::perms::owner_write));
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  auto back = dyn<Dictionary>(readPropertyList(path, &error));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->stringForKey("k"), "v");
+
+  // A value that cannot be serialized leaves the file as it was.
+  EXPECT_FALSE(writePropertyList(path, *Array::make({Null::null()}), PropertyListFormat::XML, &error));
+  EXPECT_TRUE(readPropertyList(path));
+  EXPECT_FALSE(readPropertyList(folder / "missing.plist", &error));
+  EXPECT_EQ(error->domain(), kPOSIXErrorDomain);
+}
+
+}  // namespace
+}  // namespace zv::storage
