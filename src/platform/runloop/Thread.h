@@ -1,0 +1,93 @@
+#pragma once
+// A thread of the process with a name and a run loop of its own.
+//
+// `Thread::current()` answers for every thread, also those not started through this class (the
+// main thread, std::threads): it makes a Thread object for it on first use. A thread started
+// here keeps itself alive while its body runs; its run loop is created before the body starts
+// and is marked ended when the body returns, after which performs and timers aimed at it are
+// dropped. An exception escaping the body is logged ("[ERROR] ...") and ends only that thread.
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/foundation/Object.h"
+
+namespace zv {
+
+class RunLoop;
+
+class Thread : public Object {
+ public:
+  using Body = std::function<void()>;
+
+  // A thread that will run `body` once started. Any thread.
+  static Ref<Thread> create(Body body, std::string name = {});
+  // Creates and starts a thread. Any thread.
+  static Ref<Thread> detachNew(Body body, std::string name = {});
+  // Creates and starts a thread whose body runs its run loop (default mode) for ever: a source
+  // that never fires keeps the loop from running dry, and each `stop()` of the loop only ends
+  // one turn. It ends only through `cancel()`. Use it as a service thread that others send
+  // work to with performOnThread (Perform.h).
+  static Ref<Thread> startRunLoopThread(std::string name);
+
+  // The calling thread. Any thread.
+  static Ref<Thread> current();
+  // The main thread (see RunLoop.h for which one that is). Any thread.
+  static Ref<Thread> mainThread();
+  static bool isMainThread();
+  // Sleeps the calling thread (real time).
+  static void sleepForTimeInterval(double seconds);
+
+  explicit Thread(Body body, std::string name);
+  ~Thread() override;
+
+  // Starts the thread; raises "NSInvalidArgumentException" when started twice. Any thread.
+  void start();
+  // Marks the thread cancelled and stops its run loop; a run-loop thread then ends. A plain body
+  // reads isCancelled() itself. Any thread.
+  void cancel();
+  bool isCancelled() const { return cancelled_.load(); }
+  bool isExecuting() const { return executing_.load(); }
+  bool isFinished() const { return finished_.load(); }
+  bool isMainThreadObject() const;
+
+  // Waits until the body has returned; raises "NSInternalInconsistencyException" when called on
+  // the thread itself. A thread that was never started counts as finished only after start.
+  void join();
+  // As join, for at most `seconds`; true when the thread finished.
+  bool joinFor(double seconds);
+
+  std::string name() const;
+  // Names the thread (also for the kernel, first 15 bytes). Call on the thread or before start.
+  void setName(std::string name);
+  // The thread's run loop: set from the start of the body (or on first use for adopted threads)
+  // and kept after the thread ends (then marked ended). Null before start. Any thread.
+  Ref<RunLoop> runLoop() const;
+
+  std::string description() const override;
+
+  // --- Internal. ---
+  // The Thread object of the calling thread if one exists (no creation).
+  static Ref<Thread> currentIfExists();
+  void bindRunLoop(const Ref<RunLoop>& loop);
+
+ private:
+  void main();
+
+  Body body_;
+  mutable std::mutex mutex_;
+  std::condition_variable finishedCondition_;
+  std::string name_;
+  Ref<RunLoop> runLoop_;
+  std::atomic<bool> started_{false};
+  std::atomic<bool> executing_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> cancelled_{false};
+  bool adopted_ = false;
+};
+
+}  // namespace zv

@@ -1,0 +1,66 @@
+#pragma once
+// A timer: fires its callback on the thread of the run loop it was added to, in the modes it was
+// added for, once (one-shot) or every `interval` seconds (repeating). A repeating timer that
+// falls behind fires once and moves to the next future multiple of its interval, never in a
+// burst. Fire dates are on `Clock::current()->monotonic()`.
+//
+// A timer is retained by its loop until it is invalidated; a one-shot timer is invalidated after
+// it fires. `invalidate()` may be called from any thread: once it returns the callback is not
+// started again (a call already running on the loop's thread finishes).
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+
+#include "platform/foundation/Object.h"
+
+namespace zv {
+
+class RunLoop;
+
+class Timer : public Object {
+ public:
+  using Callback = std::function<void(Timer& timer)>;
+
+  // A timer that first fires `interval` seconds from now; not yet scheduled (add it with
+  // RunLoop::addTimer). A negative interval counts as 0; a repeating timer's interval is at
+  // least 0.1 ms.
+  static Ref<Timer> create(double interval, bool repeats, Callback callback);
+  // A timer whose first fire date is `firstFire` (monotonic seconds), then every `interval`.
+  static Ref<Timer> createWithFireDate(double firstFire, double interval, bool repeats, Callback callback);
+  // Creates a timer and adds it to the current thread's loop in the default mode.
+  static Ref<Timer> scheduledTimer(double interval, bool repeats, Callback callback);
+
+  Timer(double firstFire, double interval, bool repeats, Callback callback);
+  ~Timer() override;
+
+  // Any thread.
+  void invalidate();
+  bool isValid() const { return valid_.load(); }
+  double interval() const { return interval_; }
+  bool repeats() const { return repeats_; }
+  // The next fire date (monotonic seconds).
+  double fireDate() const;
+  // Moves the next fire date; wakes the loop so it re-computes its wait. Any thread.
+  void setFireDate(double monotonicSeconds);
+  // Runs the callback now on the calling thread; a one-shot timer is then invalidated.
+  void fire();
+
+  // --- Internal, used by RunLoop. ---
+  // Binds the timer to a loop; false when it already belongs to another loop.
+  bool bindTo(RunLoop* loop);
+  void unbind(RunLoop* loop);
+  // After a scheduled firing: the next fire date of a repeating timer (from `now`).
+  void advanceAfterFiring(double now);
+
+ private:
+  const double interval_;
+  const bool repeats_;
+  Callback callback_;
+  std::atomic<bool> valid_{true};
+  mutable std::mutex mutex_;
+  double fireDate_;
+  RunLoop* loop_ = nullptr;
+};
+
+}  // namespace zv
