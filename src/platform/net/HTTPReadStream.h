@@ -1,0 +1,137 @@
+#pragma once
+// A read stream over one HTTP exchange: it sends a request message (with its body from memory or
+// pulled from an InputStream) over a TCP or TLS connection, directly or through an HTTP or SOCKS
+// proxy, and yields the response body bytes; the response head is available as a message once it
+// has arrived. Redirects, cookies, compression, authentication and retries are the caller's
+// business; the stream only frames bytes (and follows redirects itself only when asked to).
+//
+// Life: make → set properties → setClient → scheduleInRunLoop → open → events → read … → close.
+// Events arrive through the client callback on the thread of the run loop the stream is scheduled
+// on, only while the loop runs one of the scheduled modes. While the stream is scheduled in no
+// mode nothing is read from the socket (TCP pushes back on the server: bandwidth throttling).
+// `open` never blocks: connecting, proxy and TLS handshakes and sending all happen as the loop
+// runs. Every failure ends the stream with exactly one ErrorOccurred event (then status Error and
+// `streamError`); a complete response ends with EndEncountered.
+//
+// Threads: one thread at a time; schedule, open, read and close on the run loop's thread. The
+// stream holds a strong reference to itself while it is scheduled and open, so a client may drop
+// its reference inside a callback after closing it.
+//
+// Persistent connections: streams that carry the same connection tag and persistent flag share one
+// socket, one after the other. When a response has been read to its end, the server allowed
+// keep-alive and the stream is still open, its connection is offered to the next stream opened
+// with the same tag, scheme, host, port, proxy, certificate-validation setting and client identity;
+// that stream takes the socket over (after checking that the server has not closed it while idle),
+// and closing the old stream then leaves the socket alone. Closing a stream whose connection was
+// not taken closes the socket.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Object.h"
+#include "platform/foundation/URL.h"
+#include "platform/net/HTTPMessage.h"
+#include "platform/net/InputStream.h"
+#include "platform/net/ProxySettings.h"
+#include "platform/net/TLSSettings.h"
+#include "platform/runloop/RunLoop.h"
+
+namespace zv::net {
+
+// Stream events (the platform's bit values).
+enum StreamEvent : unsigned {
+  kStreamEventNone = 0,
+  kStreamEventOpenCompleted = 1,
+  kStreamEventHasBytesAvailable = 2,
+  kStreamEventCanAcceptBytes = 4,
+  kStreamEventErrorOccurred = 8,
+  kStreamEventEndEncountered = 16,
+};
+
+enum class StreamStatus { NotOpen, Opening, Open, Reading, AtEnd, Closed, Error };
+
+class HTTPStreamConnection;  // internal: one socket with its TLS and proxy state
+
+class HTTPReadStream : public Object {
+ public:
+  using Client = std::function<void(HTTPReadStream& stream, StreamEvent event)>;
+
+  // A stream for `request` (its in-memory body, if any, is sent). nullptr when the message is not
+  // a request or its URL has no http/https scheme or no host.
+  static Ref<HTTPReadStream> make(const Ref<HTTPMessage>& request);
+  // A stream whose body is pulled from `body` (the message's own body is ignored). Without a
+  // "Content-Length" field the body goes out chunked (HTTP/1.1).
+  static Ref<HTTPReadStream> makeStreamed(const Ref<HTTPMessage>& request, const Ref<InputStream>& body);
+
+  ~HTTPReadStream() override;
+
+  // --- Properties: set before open. ---
+  // The proxy to go through (kProxyTypeNone or a default ProxyServer: direct).
+  void setProxy(const ProxyServer& proxy);
+  const ProxyServer& proxy() const;
+  void setTLSSettings(const TLSSettings& settings);
+  const TLSSettings& tlsSettings() const;
+  // Socket sharing between streams with the same tag (see above). No tag: never shared.
+  void setPersistentConnection(bool persistent);
+  void setConnectionTag(std::optional<std::int64_t> tag);
+  std::optional<std::int64_t> connectionTag() const;
+  // Follow 301/302/303/307/308 answers (at most 5), as a simple client wants; off by default.
+  void setShouldAutoRedirect(bool autoRedirect);
+  // How long connecting (TCP, proxy and TLS handshakes) may take before the stream fails with
+  // kURLErrorTimedOut; 0 means no limit (the HTTP client applies its own inactivity time-out).
+  void setConnectTimeout(double seconds);
+
+  // --- Client and scheduling. ---
+  // Registers the callback for the events in `eventMask` (nullptr clears). Returns NO once closed.
+  bool setClient(unsigned eventMask, Client client);
+  void scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode);
+  void unscheduleFromRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode);
+  bool isScheduled() const;
+
+  // --- Life. ---
+  // Starts connecting (asynchronously). NO when the stream was opened before or is closed.
+  bool open();
+  // Stops everything; no event follows. Any socket not handed to another stream is closed.
+  void close();
+  StreamStatus status() const;
+  Ref<Error> streamError() const;
+
+  // --- Reading. ---
+  // YES when `read` would return bytes (or the end) without waiting.
+  bool hasBytesAvailable() const;
+  // Copies up to `maxLength` body bytes; 0 at the end of the body, -1 after a failure. Never
+  // blocks: with nothing buffered it returns what the socket holds now, possibly nothing (the
+  // next HasBytesAvailable event says when to read again; -2 means "nothing yet").
+  long read(std::uint8_t* buffer, std::size_t maxLength);
+  static constexpr long kReadNothingYet = -2;
+
+  // The response head: nullptr before the status line has been read; afterwards a copy of the
+  // message, complete (`isHeaderComplete`) once every field has arrived.
+  Ref<HTTPMessage> responseHeader() const;
+  // The URL finally answered (after automatic redirects), the request's URL otherwise.
+  Ref<URL> finalURL() const;
+  // Bytes of the request body written to the socket so far.
+  std::uint64_t requestBodyBytesWritten() const;
+  // YES when the response allowed the connection to be kept (set once the head is complete).
+  bool connectionAllowsReuse() const;
+  // YES when the stream runs on a connection that an earlier stream used (useful to tests and for
+  // the retry decision).
+  bool isOnReusedConnection() const;
+
+  struct State;
+  explicit HTTPReadStream(std::shared_ptr<State> state);
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+// The number of connections that HTTP streams hold open now (busy or offered for reuse). Tests
+// use it with the process's open-descriptor count to check that nothing leaks.
+std::size_t openHTTPConnectionCount();
+
+}  // namespace zv::net

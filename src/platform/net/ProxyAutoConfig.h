@@ -1,0 +1,42 @@
+#pragma once
+// Proxy auto-configuration scripts: JavaScript evaluated with duktape, with the usual built-in
+// functions (isPlainHostName, dnsDomainIs, localHostOrDomainIs, isResolvable, isInNet, dnsResolve,
+// myIpAddress, dnsDomainLevels, shExpMatch, weekdayRange, dateRange, timeRange, alert).
+//
+// Scripts are never fetched synchronously: callers pass the script text, or fetch it with
+// fetchScript, which delivers the text on the caller's run loop. Evaluation is bounded (a time
+// budget stops runaway scripts) and each evaluation uses a fresh heap, so it may run on any thread.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/URL.h"
+#include "platform/net/ProxySettings.h"
+
+namespace zv::net {
+
+class ProxyAutoConfig {
+ public:
+  // Runs FindProxyForURL(url, host) of `script`. nullopt with *error set when the script does not
+  // compile, throws, runs over its budget or answers something that is not a string.
+  static std::optional<std::string> findProxyForURL(std::string_view script, const URL& url,
+                                                    Ref<Error>* error = nullptr, double budgetSeconds = 2.0);
+  // The proxy list of `script` for `url` (parseResult of findProxyForURL).
+  static std::optional<std::vector<ProxyServer>> proxiesForURL(std::string_view script, const URL& url,
+                                                               Ref<Error>* error = nullptr);
+  // Reads "PROXY h:p; SOCKS h:p; SOCKS5 h:p; HTTPS h:p; DIRECT" into a list (unknown entries are
+  // skipped; an empty answer means DIRECT).
+  static std::vector<ProxyServer> parseResult(std::string_view result);
+
+  // Fetches the script at `scriptURL` (http, https or file) without blocking the caller: the
+  // completion runs later on the calling thread's run loop with the text, or nullopt when it could
+  // not be read. Must be called on a thread whose run loop runs.
+  static void fetchScript(const Ref<URL>& scriptURL, std::function<void(std::optional<std::string> script)> completion,
+                          double timeoutSeconds = 10.0);
+};
+
+}  // namespace zv::net
