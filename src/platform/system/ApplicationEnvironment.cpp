@@ -1,0 +1,210 @@
+#include "platform/system/ApplicationEnvironment.h"
+
+#include <sys/utsname.h>
+
+#include <cstdlib>
+
+#include "platform/foundation/Log.h"
+
+namespace zv {
+
+namespace {
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  return std::string(value);
+}
+
+// $XDG_DATA_HOME, else ~/.local/share (the current folder when not even HOME is set).
+std::filesystem::path dataHome() {
+  if (auto xdg = environmentValue("XDG_DATA_HOME")) return *xdg;
+  if (auto home = environmentValue("HOME")) return std::filesystem::path(*home) / ".local" / "share";
+  return std::filesystem::current_path() / ".local" / "share";
+}
+
+std::string trim(std::string_view text) {
+  const char* space = " \t\r\n";
+  auto first = text.find_first_not_of(space);
+  if (first == std::string_view::npos) return {};
+  auto last = text.find_last_not_of(space);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    auto end = text.find(separator, start);
+    std::string part = trim(std::string_view(text).substr(start, end == std::string::npos ? end : end - start));
+    if (!part.empty()) parts.push_back(std::move(part));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+void appendUnique(std::vector<std::string>& list, std::string value) {
+  for (const auto& existing : list)
+    if (existing == value) return;
+  list.push_back(std::move(value));
+}
+
+std::vector<std::string> defaultLanguages() {
+  std::vector<std::string> languages;
+  if (auto configured = environmentValue("ZV_LANGUAGES")) {
+    for (auto& language : split(*configured, ',')) appendUnique(languages, std::move(language));
+  }
+  for (const char* variable : {"LANGUAGE", "LC_ALL", "LANG"}) {
+    if (!languages.empty()) break;
+    if (auto names = environmentValue(variable)) languages = ApplicationEnvironment::languagesFromLocaleNames(*names);
+  }
+  if (languages.empty()) languages.push_back("en");
+  return languages;
+}
+
+utsname machineNames() {
+  utsname names{};
+  if (::uname(&names) != 0) names = utsname{};
+  return names;
+}
+
+}  // namespace
+
+ApplicationEnvironment& ApplicationEnvironment::shared() {
+  static ApplicationEnvironment environment;
+  return environment;
+}
+
+std::vector<std::string> ApplicationEnvironment::languagesFromLocaleNames(const std::string& names) {
+  std::vector<std::string> languages;
+  for (const auto& name : split(names, ':')) {
+    // "ll_RR.codeset@modifier": only the language code is kept.
+    std::string language = name.substr(0, name.find_first_of("_.@-"));
+    if (language.empty() || language == "C" || language == "POSIX") continue;
+    bool letters = true;
+    for (char c : language) letters = letters && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
+    if (!letters) continue;
+    for (char& c : language) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    appendUnique(languages, std::move(language));
+  }
+  return languages;
+}
+
+std::filesystem::path ApplicationEnvironment::homeDirectory() const {
+  std::lock_guard lock(mutex_);
+  if (!home_) {
+    if (auto configured = environmentValue("ZV_HOME"))
+      home_ = std::filesystem::path(*configured);
+    else
+      home_ = dataHome() / "zerivudor";
+  }
+  return *home_;
+}
+
+void ApplicationEnvironment::setHomeDirectory(std::filesystem::path home) {
+  std::lock_guard lock(mutex_);
+  home_ = std::move(home);
+}
+
+std::filesystem::path ApplicationEnvironment::folderUnderHome(const char* name) const {
+  std::filesystem::path folder = homeDirectory() / name;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) logError("cannot create folder " + folder.string() + ": " + error.message());
+  return folder;
+}
+
+std::filesystem::path ApplicationEnvironment::documentsDirectory() const { return folderUnderHome("Documents"); }
+std::filesystem::path ApplicationEnvironment::cachesDirectory() const { return folderUnderHome("Caches"); }
+std::filesystem::path ApplicationEnvironment::preferencesDirectory() const { return folderUnderHome("Preferences"); }
+std::filesystem::path ApplicationEnvironment::temporaryDirectory() const { return folderUnderHome("tmp"); }
+
+std::filesystem::path ApplicationEnvironment::sharedRoot() const {
+  std::lock_guard lock(mutex_);
+  if (!sharedRoot_) {
+    if (auto configured = environmentValue("ZV_SHARED_ROOT"))
+      sharedRoot_ = std::filesystem::path(*configured);
+    else
+      sharedRoot_ = dataHome() / "zerivudor-shared";
+  }
+  return *sharedRoot_;
+}
+
+void ApplicationEnvironment::setSharedRoot(std::filesystem::path root) {
+  std::lock_guard lock(mutex_);
+  sharedRoot_ = std::move(root);
+}
+
+std::vector<std::string> ApplicationEnvironment::preferredLanguages() const {
+  std::lock_guard lock(mutex_);
+  if (!languages_) languages_ = defaultLanguages();
+  return *languages_;
+}
+
+void ApplicationEnvironment::setPreferredLanguages(std::vector<std::string> languages) {
+  std::vector<std::string> kept;
+  for (auto& language : languages)
+    if (!language.empty()) appendUnique(kept, std::move(language));
+  if (kept.empty()) kept.push_back("en");
+  std::lock_guard lock(mutex_);
+  languages_ = std::move(kept);
+}
+
+UserInterfaceIdiom ApplicationEnvironment::userInterfaceIdiom() const {
+  std::lock_guard lock(mutex_);
+  return idiom_;
+}
+
+void ApplicationEnvironment::setUserInterfaceIdiom(UserInterfaceIdiom idiom) {
+  std::lock_guard lock(mutex_);
+  idiom_ = idiom;
+}
+
+std::string ApplicationEnvironment::systemVersion() const {
+  std::lock_guard lock(mutex_);
+  if (!systemVersion_) {
+    std::string release = machineNames().release;
+    std::size_t end = 0;
+    while (end < release.size() && ((release[end] >= '0' && release[end] <= '9') || release[end] == '.')) ++end;
+    std::string version = release.substr(0, end);
+    while (!version.empty() && version.back() == '.') version.pop_back();
+    systemVersion_ = version.empty() ? "0" : version;
+  }
+  return *systemVersion_;
+}
+
+void ApplicationEnvironment::setSystemVersion(std::string version) {
+  std::lock_guard lock(mutex_);
+  systemVersion_ = std::move(version);
+}
+
+std::string ApplicationEnvironment::deviceModel() const {
+  std::lock_guard lock(mutex_);
+  if (!deviceModel_) {
+    std::string machine = machineNames().machine;
+    deviceModel_ = machine.empty() ? "unknown" : machine;
+  }
+  return *deviceModel_;
+}
+
+void ApplicationEnvironment::setDeviceModel(std::string model) {
+  std::lock_guard lock(mutex_);
+  deviceModel_ = std::move(model);
+}
+
+std::shared_ptr<Clock> ApplicationEnvironment::clock() const { return Clock::current(); }
+
+void ApplicationEnvironment::setClock(std::shared_ptr<Clock> clock) { Clock::install(std::move(clock)); }
+
+void ApplicationEnvironment::reset() {
+  std::lock_guard lock(mutex_);
+  home_.reset();
+  sharedRoot_.reset();
+  languages_.reset();
+  idiom_ = UserInterfaceIdiom::Phone;
+  systemVersion_.reset();
+  deviceModel_.reset();
+}
+
+}  // namespace zv

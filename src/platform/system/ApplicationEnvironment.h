@@ -1,0 +1,85 @@
+#pragma once
+// Where the application lives and what device it believes it runs on: its home folder with the
+// documents, caches, preferences and temporary folders; the root shared by every application of
+// the user; the preferred languages; the interface idiom, system version and device model; and
+// the clock.
+//
+// Defaults come from the environment when first asked:
+//   home            $ZV_HOME, else $XDG_DATA_HOME/zerivudor, else ~/.local/share/zerivudor
+//   shared root     $ZV_SHARED_ROOT, else $XDG_DATA_HOME/zerivudor-shared, else
+//                   ~/.local/share/zerivudor-shared
+//   languages       $ZV_LANGUAGES (comma list, used as given), else the language codes of
+//                   $LANGUAGE, $LC_ALL or $LANG ("pt_BR.UTF-8" gives "pt"), else "en"
+// Every value can be set (tests point the home at a temporary folder).
+//
+// Threads: any thread may call; setters take effect for later calls.
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+
+namespace zv {
+
+enum class UserInterfaceIdiom { Phone = 0, Pad = 1 };
+
+class ApplicationEnvironment {
+ public:
+  static ApplicationEnvironment& shared();
+
+  std::filesystem::path homeDirectory() const;
+  void setHomeDirectory(std::filesystem::path home);
+  // Folders under the home, created when asked for (an error creating one is logged; the path
+  // is returned all the same).
+  std::filesystem::path documentsDirectory() const;      // <home>/Documents
+  std::filesystem::path cachesDirectory() const;         // <home>/Caches
+  std::filesystem::path preferencesDirectory() const;    // <home>/Preferences
+  std::filesystem::path temporaryDirectory() const;      // <home>/tmp
+
+  // Data shared by every application of the user (named pasteboards).
+  std::filesystem::path sharedRoot() const;
+  void setSharedRoot(std::filesystem::path root);
+
+  // Language identifiers, most preferred first; never empty.
+  std::vector<std::string> preferredLanguages() const;
+  void setPreferredLanguages(std::vector<std::string> languages);
+
+  UserInterfaceIdiom userInterfaceIdiom() const;
+  void setUserInterfaceIdiom(UserInterfaceIdiom idiom);
+
+  // The operating system's release ("6.1.0"), the numeric start of the kernel release.
+  std::string systemVersion() const;
+  void setSystemVersion(std::string version);
+  // The machine's hardware name ("x86_64"), as uname reports it.
+  std::string deviceModel() const;
+  void setDeviceModel(std::string model);
+
+  // The process clock (Clock::current()); setClock installs one (nullptr: the system clock).
+  std::shared_ptr<Clock> clock() const;
+  void setClock(std::shared_ptr<Clock> clock);
+
+  // Forgets every value set or read so far; the next calls read the environment again.
+  void reset();
+
+  // The parsing behind the language default, exposed for tests: a POSIX locale list
+  // ("fr_FR.UTF-8:de") to language codes.
+  static std::vector<std::string> languagesFromLocaleNames(const std::string& names);
+
+ private:
+  ApplicationEnvironment() = default;
+  std::filesystem::path folderUnderHome(const char* name) const;
+
+  mutable std::mutex mutex_;
+  mutable std::optional<std::filesystem::path> home_;
+  mutable std::optional<std::filesystem::path> sharedRoot_;
+  mutable std::optional<std::vector<std::string>> languages_;
+  UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;
+  mutable std::optional<std::string> systemVersion_;
+  mutable std::optional<std::string> deviceModel_;
+};
+
+}  // namespace zv
