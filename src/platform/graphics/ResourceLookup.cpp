@@ -1,0 +1,47 @@
+#include "platform/graphics/ResourceLookup.h"
+
+#include <mutex>
+#include <vector>
+
+#ifdef ZV_GRAPHICS_HAS_BUNDLE
+#include "platform/system/Bundle.h"
+#endif
+
+namespace zv::graphics {
+
+namespace {
+std::mutex mutex;
+std::vector<std::filesystem::path>& directories() {
+  static std::vector<std::filesystem::path> list;
+  return list;
+}
+}  // namespace
+
+std::optional<std::filesystem::path> findResourceFile(std::string_view name) {
+  std::filesystem::path relative{std::string(name)};
+  if (relative.is_absolute() || relative.empty()) return std::nullopt;
+  for (const auto& part : relative)
+    if (part == "..") return std::nullopt;
+#ifdef ZV_GRAPHICS_HAS_BUNDLE
+  if (auto bundle = Bundle::mainBundle())
+    if (auto path = bundle->pathForResource(relative.string())) return std::filesystem::path(*path);
+#endif
+  std::vector<std::filesystem::path> folders;
+  {
+    std::lock_guard lock(mutex);
+    folders = directories();
+  }
+  for (const auto& folder : folders) {
+    std::error_code error;
+    auto candidate = folder / relative;
+    if (std::filesystem::is_regular_file(candidate, error)) return candidate;
+  }
+  return std::nullopt;
+}
+
+void addResourceDirectory(const std::filesystem::path& directory) {
+  std::lock_guard lock(mutex);
+  directories().push_back(directory);
+}
+
+}  // namespace zv::graphics

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/graphics/Image.h"
+#include "platform/graphics/ImageCodec.h"
+#include "support/TestSupport.h"
+
+namespace zv::graphics {
+namespace {
+
+Bitmap gradient(int width, int height, bool withAlpha) {
+  Bitmap b = Bitmap::filled(width, height, 0, 0, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      auto* p = b.pixel(x, y);
+      p[0] = static_cast<std::uint8_t>(x * 255 / (width - 1));
+      p[1] = static_cast<std::uint8_t>(y * 255 / (height - 1));
+      p[2] = 128;
+      p[3] = withAlpha ? static_cast<std::uint8_t>((x + y) % 256) : 255;
+    }
+  return b;
+}
+
+TEST(ImageCodecTest, PNGRoundTripKeepsEveryPixelWithAndWithoutAlpha) {
+  for (bool alpha : {false, true}) {
+    Bitmap source = gradient(37, 21, alpha);
+    auto bytes = encodePNG(source);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(sniffImageFormat(*bytes), ImageFormat::PNG);
+    auto decoded = decodePNG(*bytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width, 37);
+    EXPECT_EQ(decoded->height, 21);
+    EXPECT_EQ(decoded->rgba, source.rgba) << "alpha " << alpha;
+  }
+}
+
+TEST(ImageCodecTest, JPEGRoundTripIsCloseAndQualityTradesSizeForFidelity) {
+  Bitmap source = gradient(64, 48, false);
+  auto best = encodeJPEG(source, 1.0);
+  auto worst = encodeJPEG(source, 0.0);
+  ASSERT_TRUE(best && worst);
+  EXPECT_LT(worst->size(), best->size());
+  auto decoded = decodeJPEG(*best);
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->width, 64);
+  ASSERT_EQ(decoded->height, 48);
+  int worstError = 0;
+  for (std::size_t i = 0; i < source.rgba.size(); ++i)
+    worstError = std::max(worstError, std::abs(int(source.rgba[i]) - int(decoded->rgba[i])));
+  EXPECT_LE(worstError, 12);
+}
+
+TEST(ImageCodecTest, JPEGDropsAlphaAsIfOnBlack) {
+  Bitmap source = Bitmap::filled(8, 8, 255, 255, 255, 0);
+  auto bytes = encodeJPEG(source, 0.9);
+  ASSERT_TRUE(bytes);
+  auto decoded = decodeJPEG(*bytes);
+  ASSERT_TRUE(decoded);
+  EXPECT_LE(decoded->pixel(4, 4)[0], 3);
+  EXPECT_EQ(decoded->pixel(4, 4)[3], 255);
+}
+
+TEST(ImageCodecTest, MalformedInputIsAnErrorNotACrash) {
+  Bitmap source = gradient(16, 16, false);
+  std::vector<std::uint8_t> png = *encodePNG(source);
+  std::vector<std::uint8_t> jpeg = *encodeJPEG(source, 0.8);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    int code;
+  };
+  std::vector<Case> cases = {
+      {"empty", {}, ImageErrorUnknownFormat},
+      {"text", {'h', 'e', 'l', 'l', 'o'}, ImageErrorUnknownFormat},
+      {"png signature only", std::vector<std::uint8_t>(png.begin(), png.begin() + 8), ImageErrorCorrupt},
+      {"png cut in half", std::vector<std::uint8_t>(png.begin(), png.begin() + png.size() / 2), ImageErrorCorrupt},
+      {"jpeg header only", std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + 3), ImageErrorCorrupt},
+  };
+  // A corrupted PNG data chunk fails its checksum.
+  std::vector<std::uint8_t> flipped = png;
+  flipped[png.size() - 20] ^= 0xff;
+  cases.push_back({"png bad checksum", flipped, ImageErrorCorrupt});
+  for (const auto& c : cases) {
+    Ref<Error> error;
+    EXPECT_FALSE(decodeImage(c.bytes, &error)) << c.name;
+    ASSERT_TRUE(error) << c.name;
+    EXPECT_EQ(error->domain(), kImageErrorDomain) << c.name;
+    EXPECT_EQ(error->code(), c.code) << c.name;
+  }
+}
+
+TEST(ImageCodecTest, TruncatedJPEGStillDecodesWithoutOverrun) {
+  // libjpeg pads a stream that ends early; what matters is a sane bitmap and no crash.
+  std::vector<std::uint8_t> jpeg = *encodeJPEG(gradient(32, 32, false), 0.8);
+  jpeg.resize(jpeg.size() * 2 / 3);
+  auto decoded = decodeJPEG(jpeg);
+  if (decoded) {
+    EXPECT_EQ(decoded->rgba.size(), 32u * 32u * 4u);
+  }
+}
+
+TEST(ImageTest, ImageFromDataAndFileWithScale) {
+  zv::testing::TemporaryDirectory folder;
+  auto png = *encodePNG(gradient(20, 10, false));
+  zv::testing::writeFile(folder / "icon@2x.png", std::string(png.begin(), png.end()));
+  auto image = Image::imageWithContentsOfFile(folder / "icon@2x.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->scale(), 2.0);
+  EXPECT_EQ(image->size(), (Size{10, 5}));
+  EXPECT_EQ(Image::imageWithContentsOfFile(folder / "missing.png"), nullptr);
+  EXPECT_EQ(Image::imageWithData(*Data::make("not an image")), nullptr);
+
+  auto jpeg = imageJPEGRepresentation(image, 0.5);
+  ASSERT_TRUE(jpeg);
+  auto back = Image::imageWithData(*jpeg);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pixelWidth(), 20);
+  EXPECT_EQ(imagePNGRepresentation(nullptr), nullptr);
+}
+
+TEST(ImageTest, NamedImagesComeFromTheResolver) {
+  zv::testing::TemporaryDirectory folder;
+  auto png = *encodePNG(gradient(4, 4, false));
+  zv::testing::writeFile(folder / "back_icon.png", std::string(png.begin(), png.end()));
+  Image::setNamedImageResolver([&](std::string_view name) -> std::optional<std::filesystem::path> {
+    auto path = folder.path() / std::string(name);
+    if (std::filesystem::exists(path)) return path;
+    return std::nullopt;
+  });
+  EXPECT_TRUE(Image::imageNamed("back_icon.png"));
+  EXPECT_TRUE(Image::imageNamed("back_icon"));
+  EXPECT_FALSE(Image::imageNamed("forward_icon.png"));
+  Image::setNamedImageResolver(nullptr);
+}
+
+}  // namespace
+}  // namespace zv::graphics
