@@ -104,11 +104,11 @@ class HTTPReadStream : public Object {
   // --- Reading. ---
   // YES when `read` would return bytes (or the end) without waiting.
   bool hasBytesAvailable() const;
-  // Copies up to `maxLength` body bytes; 0 at the end of the body, -1 after a failure. Never
-  // blocks: with nothing buffered it returns what the socket holds now, possibly nothing (the
-  // next HasBytesAvailable event says when to read again; -2 means "nothing yet").
+  // Copies up to `maxLength` body bytes; -1 after a failure. Never blocks: with nothing buffered
+  // it returns what the socket holds now, possibly 0 bytes. 0 therefore means "nothing now" or,
+  // when status() is AtEnd, the end; the EndEncountered event tells the end. A HasBytesAvailable
+  // event comes again while buffered bytes remain unread, so one read per event is enough.
   long read(std::uint8_t* buffer, std::size_t maxLength);
-  static constexpr long kReadNothingYet = -2;
 
   // The response head: nullptr before the status line has been read; afterwards a copy of the
   // message, complete (`isHeaderComplete`) once every field has arrived.

@@ -1,0 +1,36 @@
+#pragma once
+// Connections offered for reuse by streams that share a persistent-connection tag. A stream whose
+// response ended with keep-alive offers its connection; the next stream opened with the same tag
+// and an equal ConnectionKey takes it (after an idle check). Internal; thread-safe.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/net/HTTPStreamConnection.h"
+
+namespace zv::net {
+
+class ConnectionPool {
+ public:
+  static ConnectionPool& shared();
+
+  void offer(std::int64_t tag, const std::shared_ptr<HTTPStreamConnection>& connection);
+  // The offered connection for `tag` and `key`, removed from the pool; nullptr when none is there
+  // or the one there was closed by the server (it is then dropped).
+  std::shared_ptr<HTTPStreamConnection> take(std::int64_t tag, const ConnectionKey& key);
+  // Removes `connection` when it is still offered; YES when it was.
+  bool withdraw(const std::shared_ptr<HTTPStreamConnection>& connection);
+  std::size_t offeredCount() const;
+
+ private:
+  struct Entry {
+    std::int64_t tag;
+    std::shared_ptr<HTTPStreamConnection> connection;
+  };
+  mutable std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
+}  // namespace zv::net

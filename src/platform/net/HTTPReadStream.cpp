@@ -1,0 +1,694 @@
+#include "platform/net/HTTPReadStream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/foundation/Log.h"
+#include "platform/net/ConnectionPool.h"
+#include "platform/net/HTTPStreamConnection.h"
+#include "platform/net/NetErrors.h"
+#include "platform/net/ResponseParser.h"
+#include "platform/runloop/FileDescriptorSource.h"
+#include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/Timer.h"
+
+namespace zv::net {
+
+namespace {
+
+// Stop reading from the socket while this much body waits for the client (TCP then pushes back).
+constexpr std::size_t kBodyHighWater = 512 * 1024;
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kMaxAutoRedirects = 5;
+
+std::string hexSize(std::size_t size) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%zx", size);
+  return buffer;
+}
+
+bool isHTTPScheme(const URL& url) {
+  auto scheme = url.lowercaseScheme();
+  return scheme && (*scheme == "http" || *scheme == "https") && url.host() && !url.host()->empty();
+}
+
+std::string identityFingerprint(const TLSSettings& tls) {
+  if (!tls.identity) return {};
+  std::string text = tls.identity->certificate()->pem();
+  for (const auto& link : tls.chain) text += link->pem();
+  return std::to_string(std::hash<std::string>()(text));
+}
+
+}  // namespace
+
+struct HTTPReadStream::State : std::enable_shared_from_this<State> {
+  enum class Phase { Idle, Connecting, Sending, Receiving, Done, Failed, Closed };
+
+  HTTPReadStream* owner = nullptr;
+  Ref<HTTPReadStream> selfRef;
+
+  Ref<HTTPMessage> request;
+  Ref<InputStream> bodyStream;
+  ProxyServer proxy;
+  TLSSettings tls;
+  bool persistent = false;
+  std::optional<std::int64_t> tag;
+  bool autoRedirect = false;
+  double connectTimeout = 0;
+
+  unsigned clientMask = 0;
+  Client client;
+
+  Ref<RunLoop> loop;
+  std::vector<RunLoopMode> modes;
+  Ref<FileDescriptorSource> fdSource;
+  int fdSourceFd = -1;
+  std::uint32_t interest = 0;
+  bool fdInLoop = false;
+  Ref<RunLoopSource> eventSource;
+  Ref<Timer> retryTimer;
+  Ref<Timer> connectTimer;
+
+  Phase phase = Phase::Idle;
+  StreamStatus status = StreamStatus::NotOpen;
+  Ref<Error> error;
+  std::shared_ptr<HTTPStreamConnection> connection;
+  bool reused = false;
+  bool allowsReuse = false;
+
+  // Sending.
+  std::string head;
+  std::size_t headSent = 0;
+  Ref<Data> memoryBody;
+  std::size_t memoryBodySent = 0;
+  bool chunked = false;
+  bool bodyStreamEnded = false;
+  std::string pieceOut;
+  std::size_t pieceOutSent = 0;
+  std::size_t piecePayload = 0;
+  std::uint64_t bodyBytesWritten = 0;
+
+  // Receiving.
+  std::unique_ptr<ResponseParser> parser;
+  Ref<HTTPMessage> lastResponse;
+  std::string bodyBuffer;
+  std::size_t bodyOffset = 0;
+  Ref<URL> currentURL;
+  int redirects = 0;
+
+  unsigned pendingEvents = 0;
+  bool endDelivered = false;
+  bool errorDelivered = false;
+
+  std::size_t buffered() const { return bodyBuffer.size() - bodyOffset; }
+  bool active() const { return phase == Phase::Connecting || phase == Phase::Sending || phase == Phase::Receiving; }
+  bool scheduled() const { return loop && !modes.empty(); }
+
+  // --- Events ---
+  void raise(unsigned events) {
+    pendingEvents |= events;
+    if (eventSource) eventSource->signal();
+  }
+
+  void deliver() {
+    if (phase == Phase::Closed) return;
+    Ref<HTTPReadStream> keep = selfRef;
+    if (!keep && owner) keep = owner->selfAs<HTTPReadStream>();
+    if (!keep) return;
+    auto guard = shared_from_this();
+    auto call = [&](StreamEvent event) {
+      if ((clientMask & event) && client && phase != Phase::Closed) {
+        Client callback = client;  // the client may replace itself inside the call
+        callback(*keep, event);
+      }
+    };
+    unsigned events = pendingEvents;
+    pendingEvents = 0;
+    if (events & kStreamEventOpenCompleted) call(kStreamEventOpenCompleted);
+    if (phase == Phase::Failed) {
+      if (!errorDelivered) {
+        errorDelivered = true;
+        call(kStreamEventErrorOccurred);
+        releaseSelf();
+      }
+      return;
+    }
+    if ((events & kStreamEventHasBytesAvailable) && (buffered() > 0 || phase == Phase::Receiving)) {
+      call(kStreamEventHasBytesAvailable);
+      if (phase == Phase::Closed || phase == Phase::Failed) {
+        if (phase == Phase::Failed && !errorDelivered) raise(0);
+        return;
+      }
+      if (buffered() > 0) raise(kStreamEventHasBytesAvailable);
+    }
+    if (phase == Phase::Done && buffered() == 0 && !endDelivered) {
+      endDelivered = true;
+      status = StreamStatus::AtEnd;
+      call(kStreamEventEndEncountered);
+      releaseSelf();
+    }
+  }
+
+  void releaseSelf() {
+    // The last reference may go here; the caller holds its own.
+    auto dying = std::move(selfRef);
+  }
+
+  // --- Scheduling ---
+  void updateFdScheduling() {
+    bool wanted = scheduled() && fdSource && interest != 0 && active();
+    if (wanted == fdInLoop) {
+      if (wanted) fdSource->setEvents(interest);
+      return;
+    }
+    if (wanted) {
+      fdSource->setEvents(interest);
+      for (const auto& mode : modes) loop->addSource(fdSource, mode);
+    } else {
+      for (const auto& mode : modes) loop->removeSource(fdSource, mode);
+    }
+    fdInLoop = wanted;
+  }
+
+  void setInterest(std::uint32_t events) {
+    interest = events;
+    updateFdScheduling();
+  }
+
+  void syncFdSource() {
+    int fd = connection ? connection->fd() : -1;
+    if (fd == fdSourceFd && fdSource) return;
+    dropFdSource();
+    if (fd < 0) return;
+    std::weak_ptr<State> weak = weak_from_this();
+    fdSource = FileDescriptorSource::create(fd, kFileDescriptorReadable, [weak](std::uint32_t) {
+      if (auto state = weak.lock()) state->pump();
+    });
+    fdSourceFd = fd;
+  }
+
+  void dropFdSource() {
+    if (fdSource) {
+      if (fdInLoop && loop) {
+        for (const auto& mode : modes) loop->removeSource(fdSource, mode);
+      }
+      fdSource->invalidate();
+    }
+    fdSource = nullptr;
+    fdSourceFd = -1;
+    fdInLoop = false;
+  }
+
+  void dropTimer(Ref<Timer>& timer) {
+    if (timer) timer->invalidate();
+    timer = nullptr;
+  }
+
+  void addTimerToModes(const Ref<Timer>& timer) {
+    if (!scheduled() || !timer) return;
+    for (const auto& mode : modes) loop->addTimer(timer, mode);
+  }
+
+  // --- Failure and end ---
+  void fail(Ref<Error> failure) {
+    if (!active() && phase != Phase::Idle) return;
+    error = failure ? std::move(failure) : makeURLError(kURLErrorUnknown, "The operation could not be completed.");
+    phase = Phase::Failed;
+    status = StreamStatus::Error;
+    dropFdSource();
+    dropTimer(retryTimer);
+    dropTimer(connectTimer);
+    if (connection) {
+      ConnectionPool::shared().withdraw(connection);
+      connection.reset();
+    }
+    if (bodyStream) bodyStream->close();
+    raise(kStreamEventErrorOccurred);
+  }
+
+  void finishResponse() {
+    phase = Phase::Done;
+    dropFdSource();
+    dropTimer(retryTimer);
+    allowsReuse = parser->keepAlive() && parser->leftover().empty();
+    if (bodyStream) bodyStream->close();
+    if (connection && persistent && tag && allowsReuse) {
+      // Still ours until another stream takes it or we are closed.
+      ConnectionPool::shared().offer(*tag, connection);
+    } else {
+      connection.reset();
+    }
+    raise(kStreamEventEndEncountered);
+  }
+
+  // --- Opening ---
+  ConnectionKey keyFor(const URL& url) const {
+    ConnectionKey key;
+    key.scheme = url.lowercaseScheme().value_or("http");
+    key.host = url.lowercaseHost().value_or("");
+    key.port = url.port().value_or(key.scheme == "https" ? 443 : 80);
+    key.proxy = proxy;
+    if (key.proxy.type == kProxyTypeHTTPS) key.proxy.type = kProxyTypeHTTP;
+    key.validatesCertificateChain = key.scheme != "https" || tls.validatesCertificateChain;
+    key.identityFingerprint = key.scheme == "https" ? identityFingerprint(tls) : std::string();
+    return key;
+  }
+
+  void startExchange() {
+    ConnectionKey key = keyFor(*currentURL);
+    reused = false;
+    connection = nullptr;
+    if (persistent && tag) {
+      connection = ConnectionPool::shared().take(*tag, key);
+      reused = connection != nullptr;
+    }
+    std::string proxyAuthorization = request->headerField("Proxy-Authorization").value_or("");
+    if (!connection) {
+      connection = std::make_shared<HTTPStreamConnection>(key, tls, proxyAuthorization);
+    }
+    parser = std::make_unique<ResponseParser>(request->method() == "HEAD");
+    bodyBuffer.clear();
+    bodyOffset = 0;
+    prepareHead();
+    if (reused) {
+      phase = Phase::Sending;
+      syncFdSource();
+      raise(kStreamEventOpenCompleted);
+    } else {
+      phase = Phase::Connecting;
+      if (connectTimeout > 0) {
+        std::weak_ptr<State> weak = weak_from_this();
+        connectTimer = Timer::create(connectTimeout, false, [weak](Timer&) {
+          if (auto state = weak.lock()) {
+            if (state->phase == Phase::Connecting) {
+              state->fail(makeURLError(kURLErrorTimedOut, "The request timed out."));
+            }
+          }
+        });
+        addTimerToModes(connectTimer);
+      }
+    }
+    pump();
+  }
+
+  void prepareHead() {
+    auto message = request->clone();
+    message->setURL(currentURL);
+    headSent = 0;
+    memoryBodySent = 0;
+    bodyStreamEnded = false;
+    pieceOut.clear();
+    pieceOutSent = 0;
+    piecePayload = 0;
+    bodyBytesWritten = 0;
+    chunked = false;
+    memoryBody = bodyStream ? nullptr : request->body();
+    if (bodyStream) {
+      if (!message->headerField("Content-Length")) {
+        if (message->version() == kHTTPVersion1_1) {
+          message->setHeaderField("Transfer-Encoding", "chunked");
+          chunked = true;
+        }
+      }
+    } else if (memoryBody && memoryBody->length() > 0) {
+      if (!message->headerField("Content-Length")) {
+        message->setHeaderField("Content-Length", std::to_string(memoryBody->length()));
+      }
+    } else {
+      const std::string& method = message->method();
+      if ((method == "POST" || method == "PUT" || method == "PATCH") && !message->headerField("Content-Length")) {
+        message->setHeaderField("Content-Length", "0");
+      }
+    }
+    bool absolute = connection && connection->usesAbsoluteForm();
+    if (!absolute) message->setHeaderField("Proxy-Authorization", std::nullopt);  // for the proxy only
+    head = message->serializeRequestHead(absolute);
+  }
+
+  // --- Pumping ---
+  void pump() {
+    auto guard = shared_from_this();
+    for (int round = 0; round < 64 && active(); ++round) {
+      switch (phase) {
+        case Phase::Connecting: {
+          auto progress = connection->advanceConnect();
+          syncFdSource();
+          if (progress == HTTPStreamConnection::Progress::Failed) {
+            fail(connection->error());
+            return;
+          }
+          if (progress == HTTPStreamConnection::Progress::WantRead) {
+            setInterest(kFileDescriptorReadable);
+            return;
+          }
+          if (progress == HTTPStreamConnection::Progress::WantWrite) {
+            setInterest(kFileDescriptorWritable);
+            return;
+          }
+          dropTimer(connectTimer);
+          // The request line's form depends on the connection (proxy), now known.
+          prepareHead();
+          phase = Phase::Sending;
+          status = StreamStatus::Open;
+          raise(kStreamEventOpenCompleted);
+          break;
+        }
+        case Phase::Sending:
+          if (!sendSome()) return;
+          phase = Phase::Receiving;
+          break;
+        case Phase::Receiving:
+          receiveSome();
+          return;
+        default:
+          return;
+      }
+    }
+  }
+
+  bool writeAll(const std::string& bytes, std::size_t& sent) {
+    while (sent < bytes.size()) {
+      long n = connection->writeSome(reinterpret_cast<const std::uint8_t*>(bytes.data()) + sent, bytes.size() - sent);
+      if (n == HTTPStreamConnection::kWouldBlock) {
+        setInterest(connection->wantsWrite() ? kFileDescriptorWritable : kFileDescriptorReadable);
+        return false;
+      }
+      if (n < 0) {
+        fail(connection->error());
+        return false;
+      }
+      sent += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  // YES when the whole request went out.
+  bool sendSome() {
+    if (!writeAll(head, headSent)) return false;
+    if (memoryBody) {
+      while (memoryBodySent < memoryBody->length()) {
+        long n = connection->writeSome(memoryBody->data() + memoryBodySent, memoryBody->length() - memoryBodySent);
+        if (n == HTTPStreamConnection::kWouldBlock) {
+          setInterest(connection->wantsWrite() ? kFileDescriptorWritable : kFileDescriptorReadable);
+          return false;
+        }
+        if (n < 0) {
+          fail(connection->error());
+          return false;
+        }
+        memoryBodySent += static_cast<std::size_t>(n);
+        bodyBytesWritten += static_cast<std::uint64_t>(n);
+      }
+      return true;
+    }
+    if (!bodyStream) return true;
+    for (;;) {
+      if (pieceOutSent < pieceOut.size()) {
+        if (!writeAll(pieceOut, pieceOutSent)) return false;
+        bodyBytesWritten += piecePayload;
+      }
+      pieceOut.clear();
+      pieceOutSent = 0;
+      piecePayload = 0;
+      if (bodyStreamEnded) return true;
+      std::vector<std::uint8_t> chunk(kReadChunk);
+      long n = bodyStream->read(chunk.data(), chunk.size());
+      if (n == InputStream::kReadWouldBlock) {
+        // A throttled body: look again shortly.
+        setInterest(kFileDescriptorReadable);
+        if (!retryTimer || !retryTimer->isValid()) {
+          std::weak_ptr<State> weak = weak_from_this();
+          retryTimer = Timer::create(0.01, false, [weak](Timer&) {
+            if (auto state = weak.lock()) state->pump();
+          });
+          addTimerToModes(retryTimer);
+        }
+        return false;
+      }
+      if (n < 0) {
+        auto failure = bodyStream->streamError();
+        fail(failure ? failure : makeURLError(kURLErrorUnknown, "The request body could not be read."));
+        return false;
+      }
+      if (n == 0) {
+        bodyStreamEnded = true;
+        if (chunked) pieceOut = "0\r\n\r\n";
+        continue;
+      }
+      std::string_view payload(reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(n));
+      pieceOut = chunked ? hexSize(payload.size()) + "\r\n" + std::string(payload) + "\r\n" : std::string(payload);
+      piecePayload = payload.size();
+    }
+  }
+
+  void receiveSome() {
+    bool headerWasComplete = parser->isHeaderComplete();
+    std::vector<std::uint8_t> chunk(kReadChunk);
+    while (phase == Phase::Receiving && buffered() < kBodyHighWater && !parser->isDone()) {
+      long n = connection->readSome(chunk.data(), chunk.size());
+      if (n == HTTPStreamConnection::kWouldBlock) {
+        setInterest(connection->wantsWrite() ? kFileDescriptorWritable : kFileDescriptorReadable);
+        break;
+      }
+      if (n < 0) {
+        fail(connection->error());
+        return;
+      }
+      if (n == 0) {
+        if (!parser->finish(bodyBuffer)) {
+          fail(parser->error());
+          return;
+        }
+        break;
+      }
+      if (!parser->feed(std::string_view(reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(n)),
+                        bodyBuffer)) {
+        fail(parser->error());
+        return;
+      }
+      if (parser->hasStatusLine()) lastResponse = parser->response();
+      if (!headerWasComplete && parser->isHeaderComplete()) {
+        headerWasComplete = true;
+        if (followRedirectIfAsked()) return;
+        raise(kStreamEventHasBytesAvailable);
+      }
+    }
+    if (phase != Phase::Receiving) return;
+    if (parser->isDone()) {
+      finishResponse();
+      return;
+    }
+    if (buffered() >= kBodyHighWater) setInterest(0);
+    if (buffered() > 0) raise(kStreamEventHasBytesAvailable);
+  }
+
+  bool followRedirectIfAsked() {
+    if (!autoRedirect) return false;
+    auto response = parser->response();
+    int code = response->statusCode();
+    if (code != 301 && code != 302 && code != 303 && code != 307 && code != 308) return false;
+    auto location = response->headerField("Location");
+    if (!location) return false;
+    auto next = URL::make(*location, currentURL);
+    if (!next || !isHTTPScheme(*next)) return false;
+    if (++redirects > kMaxAutoRedirects) {
+      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "too many HTTP redirects"));
+      return true;
+    }
+    if (code == 303 || ((code == 301 || code == 302) && request->method() == "POST")) {
+      auto get = request->clone();
+      get->setMethod("GET");
+      get->setBody(nullptr);
+      get->setHeaderField("Content-Length", std::nullopt);
+      get->setHeaderField("Content-Type", std::nullopt);
+      request = get;
+      bodyStream = nullptr;
+    }
+    currentURL = next;
+    get_rid_of_connection();
+    startExchange();
+    return true;
+  }
+
+  void get_rid_of_connection() {
+    dropFdSource();
+    if (connection) {
+      ConnectionPool::shared().withdraw(connection);
+      connection.reset();
+    }
+  }
+
+  long read(std::uint8_t* buffer, std::size_t maxLength) {
+    if (phase == Phase::Failed) return -1;
+    if (phase == Phase::Closed || phase == Phase::Idle) return -1;
+    if (buffered() == 0 && phase == Phase::Receiving) receiveSome();
+    if (phase == Phase::Failed) return -1;
+    std::size_t count = std::min(maxLength, buffered());
+    if (count > 0) {
+      std::memcpy(buffer, bodyBuffer.data() + bodyOffset, count);
+      bodyOffset += count;
+      if (bodyOffset == bodyBuffer.size()) {
+        bodyBuffer.clear();
+        bodyOffset = 0;
+      } else if (bodyOffset > kBodyHighWater) {
+        bodyBuffer.erase(0, bodyOffset);
+        bodyOffset = 0;
+      }
+      if (status == StreamStatus::Open) status = StreamStatus::Reading;
+    }
+    if (phase == Phase::Receiving && interest == 0 && buffered() < kBodyHighWater / 2) {
+      setInterest(kFileDescriptorReadable);
+      if (connection && connection->hasBufferedInput()) raise(0);
+    }
+    if (phase == Phase::Done && buffered() == 0) raise(0);  // the end event follows
+    return static_cast<long>(count);
+  }
+
+  void close() {
+    if (phase == Phase::Closed) return;
+    auto guard = shared_from_this();
+    phase = Phase::Closed;
+    status = StreamStatus::Closed;
+    dropFdSource();
+    dropTimer(retryTimer);
+    dropTimer(connectTimer);
+    if (eventSource) {
+      eventSource->invalidate();
+    }
+    if (connection) {
+      ConnectionPool::shared().withdraw(connection);
+      connection.reset();
+    }
+    if (bodyStream) bodyStream->close();
+    client = nullptr;
+    releaseSelf();
+  }
+};
+
+HTTPReadStream::HTTPReadStream(std::shared_ptr<State> state) : state_(std::move(state)) { state_->owner = this; }
+
+HTTPReadStream::~HTTPReadStream() {
+  state_->owner = nullptr;
+  state_->close();
+}
+
+Ref<HTTPReadStream> HTTPReadStream::make(const Ref<HTTPMessage>& request) {
+  if (!request || !request->isRequest() || !request->url() || !isHTTPScheme(*request->url())) return nullptr;
+  auto state = std::make_shared<State>();
+  state->request = request->clone();
+  state->currentURL = request->url();
+  auto stream = std::make_shared<HTTPReadStream>(state);
+  std::weak_ptr<State> weak = state;
+  state->eventSource = RunLoopSource::create([weak] {
+    if (auto locked = weak.lock()) {
+      if (locked->active()) locked->pump();
+      locked->deliver();
+    }
+  });
+  return stream;
+}
+
+Ref<HTTPReadStream> HTTPReadStream::makeStreamed(const Ref<HTTPMessage>& request, const Ref<InputStream>& body) {
+  auto stream = make(request);
+  if (stream) stream->state_->bodyStream = body;
+  return stream;
+}
+
+void HTTPReadStream::setProxy(const ProxyServer& proxy) { state_->proxy = proxy; }
+const ProxyServer& HTTPReadStream::proxy() const { return state_->proxy; }
+void HTTPReadStream::setTLSSettings(const TLSSettings& settings) { state_->tls = settings; }
+const TLSSettings& HTTPReadStream::tlsSettings() const { return state_->tls; }
+void HTTPReadStream::setPersistentConnection(bool persistent) { state_->persistent = persistent; }
+void HTTPReadStream::setConnectionTag(std::optional<std::int64_t> tag) { state_->tag = tag; }
+std::optional<std::int64_t> HTTPReadStream::connectionTag() const { return state_->tag; }
+void HTTPReadStream::setShouldAutoRedirect(bool autoRedirect) { state_->autoRedirect = autoRedirect; }
+void HTTPReadStream::setConnectTimeout(double seconds) { state_->connectTimeout = seconds; }
+
+bool HTTPReadStream::setClient(unsigned eventMask, Client client) {
+  if (state_->phase == State::Phase::Closed) return false;
+  state_->clientMask = client ? eventMask : 0;
+  state_->client = std::move(client);
+  return true;
+}
+
+void HTTPReadStream::scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
+  auto& s = *state_;
+  if (!runLoop || s.phase == State::Phase::Closed) return;
+  if (s.loop && s.loop != runLoop) {
+    logError("HTTPReadStream: a stream can be scheduled on one run loop only");
+    return;
+  }
+  s.loop = runLoop;
+  if (std::find(s.modes.begin(), s.modes.end(), mode) != s.modes.end()) return;
+  s.modes.push_back(mode);
+  runLoop->addSource(s.eventSource, mode);
+  if (s.fdInLoop) runLoop->addSource(s.fdSource, mode);
+  if (s.retryTimer && s.retryTimer->isValid()) runLoop->addTimer(s.retryTimer, mode);
+  if (s.connectTimer && s.connectTimer->isValid()) runLoop->addTimer(s.connectTimer, mode);
+  s.updateFdScheduling();
+  if (s.phase != State::Phase::Idle && !s.endDelivered && !s.errorDelivered) {
+    s.selfRef = selfAs<HTTPReadStream>();
+  }
+  s.eventSource->signal();
+}
+
+void HTTPReadStream::unscheduleFromRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
+  auto& s = *state_;
+  if (!runLoop || runLoop != s.loop) return;
+  auto found = std::find(s.modes.begin(), s.modes.end(), mode);
+  if (found == s.modes.end()) return;
+  runLoop->removeSource(s.eventSource, mode);
+  if (s.fdSource && s.fdInLoop) runLoop->removeSource(s.fdSource, mode);
+  s.modes.erase(found);
+  if (s.modes.empty()) {
+    s.fdInLoop = false;
+    if (s.retryTimer) {
+      // Timers cannot leave single modes; a fresh one is made when the stream comes back.
+      s.dropTimer(s.retryTimer);
+    }
+    s.loop = nullptr;
+    s.releaseSelf();
+  }
+}
+
+bool HTTPReadStream::isScheduled() const { return state_->scheduled(); }
+
+bool HTTPReadStream::open() {
+  auto& s = *state_;
+  if (s.phase != State::Phase::Idle) return false;
+  s.status = StreamStatus::Opening;
+  if (s.bodyStream && !s.bodyStream->open()) {
+    auto failure = s.bodyStream->streamError();
+    s.phase = State::Phase::Connecting;  // so fail() applies
+    s.fail(failure ? failure : makeURLError(kURLErrorUnknown, "The request body could not be opened."));
+    return true;
+  }
+  if (s.scheduled()) s.selfRef = selfAs<HTTPReadStream>();
+  s.startExchange();
+  return true;
+}
+
+void HTTPReadStream::close() { state_->close(); }
+
+StreamStatus HTTPReadStream::status() const { return state_->status; }
+Ref<Error> HTTPReadStream::streamError() const { return state_->error; }
+
+bool HTTPReadStream::hasBytesAvailable() const {
+  return state_->buffered() > 0 || state_->phase == State::Phase::Done;
+}
+
+long HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) { return state_->read(buffer, maxLength); }
+
+Ref<HTTPMessage> HTTPReadStream::responseHeader() const {
+  return state_->lastResponse ? state_->lastResponse->clone() : nullptr;
+}
+
+Ref<URL> HTTPReadStream::finalURL() const { return state_->currentURL; }
+std::uint64_t HTTPReadStream::requestBodyBytesWritten() const { return state_->bodyBytesWritten; }
+bool HTTPReadStream::connectionAllowsReuse() const { return state_->allowsReuse; }
+bool HTTPReadStream::isOnReusedConnection() const { return state_->reused; }
+
+std::size_t openHTTPConnectionCount() { return HTTPStreamConnection::liveCount(); }
+
+}  // namespace zv::net

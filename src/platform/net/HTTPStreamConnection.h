@@ -1,0 +1,108 @@
+#pragma once
+// One client connection: a non-blocking TCP socket, optionally through an HTTP proxy (CONNECT for
+// https) or a SOCKS 4/5 proxy, optionally wrapped in TLS (OpenSSL). Driven by its owner: call
+// advanceConnect() until it answers Ready, waiting for the readiness it asks for; then readSome and
+// writeSome move bytes without blocking. Internal to the network layer.
+//
+// Not thread-safe; one owner at a time (streams hand a pooled connection over under the pool's
+// lock). SIGPIPE is ignored process-wide the first time a connection is made, since a write to a
+// socket the server closed must become EPIPE, not a signal.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <netdb.h>
+
+#include "platform/foundation/Error.h"
+#include "platform/net/ProxySettings.h"
+#include "platform/net/TLSSettings.h"
+
+typedef struct ssl_st SSL;
+
+namespace zv::net {
+
+// What makes two connections interchangeable for a request.
+struct ConnectionKey {
+  std::string scheme;  // "http" or "https"
+  std::string host;    // lower case
+  int port = 0;
+  ProxyServer proxy;
+  bool validatesCertificateChain = true;
+  std::string identityFingerprint;  // empty without a client identity
+
+  bool operator==(const ConnectionKey& other) const;
+  std::string description() const;
+};
+
+class HTTPStreamConnection {
+ public:
+  enum class Progress { Ready, WantRead, WantWrite, Failed };
+  static constexpr long kWouldBlock = -2;
+
+  HTTPStreamConnection(ConnectionKey key, TLSSettings tls, std::string proxyAuthorization);
+  ~HTTPStreamConnection();
+  HTTPStreamConnection(const HTTPStreamConnection&) = delete;
+  HTTPStreamConnection& operator=(const HTTPStreamConnection&) = delete;
+
+  // Moves connecting on (resolving, TCP connect, proxy handshake, TLS handshake).
+  Progress advanceConnect();
+  bool isReady() const { return phase_ == Phase::Ready; }
+  // Whether requests go in absolute form (plain http through an HTTP proxy).
+  bool usesAbsoluteForm() const;
+
+  // Bytes read (> 0), 0 at the end of the connection, kWouldBlock (then wantsWrite() tells whether
+  // TLS needs the socket writable first), or -1 with error() set.
+  long readSome(std::uint8_t* buffer, std::size_t length);
+  // Bytes written (> 0), kWouldBlock, or -1 with error() set.
+  long writeSome(const std::uint8_t* buffer, std::size_t length);
+  bool wantsWrite() const { return wantWrite_; }
+  // Whether TLS holds decrypted bytes the socket will not signal.
+  bool hasBufferedInput() const;
+
+  // For an idle pooled connection: NO when the server closed it or sent something unasked.
+  bool isIdleAndAlive() const;
+
+  int fd() const { return fd_; }
+  const ConnectionKey& key() const { return key_; }
+  const Ref<Error>& error() const { return error_; }
+  // Every connection has a number, for logs and tests.
+  std::uint64_t serial() const { return serial_; }
+
+  // Connections alive in the process now.
+  static std::size_t liveCount();
+
+ private:
+  enum class Phase { Start, Connecting, ProxyWrite, ProxyRead, TLSHandshake, Ready, Failed };
+  Progress fail(Ref<Error> error);
+  Progress startNextAddress();
+  Progress finishTCPConnect();
+  Progress beginTunnel();
+  Progress sendProxyBytes();
+  Progress readProxyReply();
+  Progress beginTLS();
+  Progress continueTLS();
+  Ref<Error> tlsHandshakeError(int sslError);
+
+  ConnectionKey key_;
+  TLSSettings tls_;
+  std::string proxyAuthorization_;
+  Phase phase_ = Phase::Start;
+  int fd_ = -1;
+  SSL* ssl_ = nullptr;
+  bool wantWrite_ = false;
+  Ref<Error> error_;
+  std::vector<std::vector<std::uint8_t>> addresses_;  // sockaddr bytes to try in order
+  std::size_t nextAddress_ = 0;
+  int lastConnectErrno_ = 0;
+  // Proxy handshake.
+  enum class Tunnel { None, HTTPConnect, SOCKS5Greeting, SOCKS5Connect, SOCKS4 } tunnel_ = Tunnel::None;
+  std::string proxyOut_;
+  std::size_t proxyOutSent_ = 0;
+  std::string proxyIn_;
+  std::uint64_t serial_;
+};
+
+}  // namespace zv::net

@@ -1,0 +1,69 @@
+#pragma once
+// Response framing for HTTP/1.x: status line, header fields and a body delimited by
+// Content-Length, chunked transfer coding or the end of the connection.
+//
+// Built on Boost.Beast's http::basic_parser: a well-kept parser that is driven by plain buffers and
+// does no I/O itself, so the socket stays with the read stream and the parser can be fed any byte
+// sequence in tests. This class adds the pieces Beast leaves to its users: it skips interim 1xx
+// answers, keeps the header fields in order, and hands body bytes out through a buffer.
+//
+// Not thread-safe; one response per parser.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Error.h"
+#include "platform/net/HTTPMessage.h"
+
+namespace zv::net {
+
+class ResponseParser {
+ public:
+  // `isResponseToHEAD`: the answer has no body whatever its fields say.
+  explicit ResponseParser(bool isResponseToHEAD = false, std::size_t headerLimit = 64 * 1024);
+  ~ResponseParser();
+  ResponseParser(const ResponseParser&) = delete;
+  ResponseParser& operator=(const ResponseParser&) = delete;
+
+  // Feeds bytes from the wire; decoded body bytes are appended to `body`. Returns NO on malformed
+  // input (error() tells why); bytes after the end of the message are kept as `leftover()`.
+  bool feed(std::string_view bytes, std::string& body);
+  // The connection ended: completes a close-delimited body; NO when the message was cut short
+  // (error() is then kURLErrorNetworkConnectionLost, or a parse error).
+  bool finish(std::string& body);
+
+  // The head once the status line has been read (fields fill in until isHeaderComplete).
+  const Ref<HTTPMessage>& response() const { return response_; }
+  bool hasStatusLine() const { return response_ != nullptr; }
+  bool isHeaderComplete() const;
+  bool isDone() const { return done_; }
+  bool receivedAnyBytes() const { return receivedAny_; }
+  // Whether the connection may carry another exchange after this one (version, "Connection"
+  // field, and a body not delimited by the connection's end).
+  bool keepAlive() const;
+  // The length the server announced; nullopt for chunked and close-delimited bodies.
+  std::optional<std::uint64_t> contentLength() const;
+  const Ref<Error>& error() const { return error_; }
+  const std::string& leftover() const { return leftover_; }
+
+ private:
+  class Impl;
+  bool fail(std::int64_t code, std::string message);
+  void resetImpl();
+  std::unique_ptr<Impl> impl_;
+  bool isResponseToHEAD_;
+  std::size_t headerLimit_;
+  Ref<HTTPMessage> response_;
+  Ref<Error> error_;
+  std::string leftover_;
+  std::string pending_;
+  bool done_ = false;
+  bool receivedAny_ = false;
+  bool closeDelimited_ = false;
+};
+
+}  // namespace zv::net
