@@ -1,0 +1,66 @@
+#include "sharing/core/oauth/OCToken.h"
+
+#include "sharing/core/oauth/OAuthEncoding.h"
+
+namespace zv {
+
+namespace {
+std::string defaultsKey(std::string_view prefix, std::string_view provider, const char* field) {
+  return "OAUTH_" + std::string(prefix) + "_" + std::string(provider) + "_" + field;
+}
+}  // namespace
+
+Ref<OCToken> OCToken::make() {
+  auto token = make("", "");
+  token->sessionHandle_ = std::string();
+  return token;
+}
+
+Ref<OCToken> OCToken::make(std::string key, std::string secret) {
+  auto token = std::make_shared<OCToken>();
+  token->key_ = std::move(key);
+  token->secret_ = std::move(secret);
+  return token;
+}
+
+Ref<OCToken> OCToken::initWithHTTPResponseBody(std::string_view body) {
+  auto token = std::make_shared<OCToken>();
+  while (true) {
+    std::size_t amp = body.find('&');
+    std::string_view piece = body.substr(0, amp);
+    std::size_t eq = piece.find('=');
+    std::string_view name = piece.substr(0, eq);
+    std::string_view raw = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+    raw = raw.substr(0, raw.find('='));
+    std::string value = oauth_encoding::URLDecodedString(raw).value_or(std::string(raw));
+    if (name == "oauth_token") {
+      token->key_ = std::move(value);
+    } else if (name == "oauth_token_secret") {
+      token->secret_ = std::move(value);
+    } else if (name == "oauth_session_handle") {
+      token->sessionHandle_ = std::move(value);
+    }
+    if (amp == std::string_view::npos) break;
+    body.remove_prefix(amp + 1);
+  }
+  return token;
+}
+
+Ref<OCToken> OCToken::initWithUserDefaultsUsingServiceProviderName(const OCTokenDefaults& defaults,
+                                                                   std::string_view provider,
+                                                                   std::string_view prefix) {
+  auto key = defaults.stringForKey(defaultsKey(prefix, provider, "KEY"));
+  auto secret = defaults.stringForKey(defaultsKey(prefix, provider, "SECRET"));
+  if (!key || !secret) return nullptr;
+  return make(std::move(*key), std::move(*secret));
+}
+
+int OCToken::storeInUserDefaultsWithServiceProviderName(OCTokenDefaults& defaults, std::string_view provider,
+                                                        std::string_view prefix) const {
+  defaults.setStringForKey(key_.value_or(""), defaultsKey(prefix, provider, "KEY"));
+  defaults.setStringForKey(secret_.value_or(""), defaultsKey(prefix, provider, "SECRET"));
+  defaults.synchronize();
+  return 0;
+}
+
+}  // namespace zv
