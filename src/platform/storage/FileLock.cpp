@@ -1,0 +1,33 @@
+#include "platform/storage/FileLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zv::storage {
+
+FileLock::FileLock(const std::filesystem::path& path, Mode mode) {
+  std::error_code ignored;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ignored);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error_ = Error::posix(errno);
+    return;
+  }
+  int operation = mode == Mode::Shared ? LOCK_SH : LOCK_EX;
+  while (::flock(fd, operation) != 0) {
+    if (errno == EINTR) continue;
+    error_ = Error::posix(errno);
+    ::close(fd);
+    return;
+  }
+  fd_ = fd;
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+}
+
+}  // namespace zv::storage
