@@ -1,0 +1,121 @@
+#pragma once
+// Internal to the JSON decoder: the tokenizer, the string decoding, the object stack and the token
+// cache of one decoder. Parses straight from the caller's bytes; strings without escapes are not
+// copied before their object is made, and the token buffer and object stack are reused by every
+// parse of the decoder.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Object.h"
+
+namespace zv::detail {
+
+enum JCTokenType : std::uint8_t {
+  JCTokenTypeInvalid = 0,
+  JCTokenTypeNumber = 1,
+  JCTokenTypeString = 2,
+  JCTokenTypeObjectBegin = 3,
+  JCTokenTypeObjectEnd = 4,
+  JCTokenTypeArrayBegin = 5,
+  JCTokenTypeArrayEnd = 6,
+  JCTokenTypeSeparator = 7,
+  JCTokenTypeComma = 8,
+  JCTokenTypeTrue = 9,
+  JCTokenTypeFalse = 10,
+  JCTokenTypeNull = 11,
+};
+
+enum JCValueType : std::uint8_t {
+  JCValueTypeNone = 0,
+  JCValueTypeString = 5,
+  JCValueTypeLongLong = 7,
+  JCValueTypeUnsignedLongLong = 11,
+  JCValueTypeDouble = 13,
+};
+
+struct JCTokenCacheItem {
+  ObjectPtr object;
+  std::uint32_t hash = 0;
+  std::uint32_t keyHash = 0;  // 0 until the object is first used as a dictionary key
+  std::uint8_t type = JCValueTypeNone;
+  std::string bytes;  // owned copy of the value bytes
+};
+
+class JCParseState {
+ public:
+  static constexpr std::size_t kCacheSlots = 1024;
+  static constexpr std::size_t kCacheProbes = 4;
+
+  explicit JCParseState(std::uint32_t options);
+  ObjectPtr parse(const unsigned char* bytes, std::size_t length, bool mutableCollections, Ref<Error>* error);
+  void clearCache();
+
+  // Exposed for the string decoding tests through the decoder; not for other callers.
+  std::uint32_t options() const { return options_; }
+
+ private:
+  struct Token {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    JCTokenType type = JCTokenTypeInvalid;
+    const unsigned char* value = nullptr;
+    std::size_t valueLength = 0;
+    JCValueType valueType = JCValueTypeNone;
+    std::uint32_t hash = 0;
+    union {
+      std::int64_t longLongValue;
+      std::uint64_t unsignedLongLongValue;
+      double doubleValue;
+    } number{};
+    JCTokenCacheItem* cacheItem = nullptr;
+  };
+
+  // Tokenizer.
+  void skipWhiteSpace();
+  std::size_t lineBreakLength(std::size_t at) const;
+  bool nextToken();
+  bool parseLiteral(const char* word, std::size_t length, JCTokenType type);
+  bool parseNumber();
+  bool convertNumber(bool negative, bool isDouble);
+  bool parseString();
+  bool parseStringSlowly(const unsigned char* scanned, const unsigned char* p);
+
+  // Values.
+  ObjectPtr valueFromToken();
+  ObjectPtr cachedValue();
+  ObjectPtr makeValue() const;
+  ObjectPtr parseArray();
+  ObjectPtr parseDictionary();
+  std::uint32_t keyHashOfToken(const ObjectPtr& key);
+  void halveAge(std::size_t slot);
+  std::size_t nextRandomSlot();
+
+  // Errors: the first one recorded in a parse wins.
+  void recordError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void recordUnexpectedToken();
+  void recordExpected(unsigned accept, const char* valueWording, const char* endWording);
+
+  const unsigned char* text_ = nullptr;
+  std::size_t length_ = 0;
+  std::size_t index_ = 0;
+  std::size_t line_ = 1;
+  std::size_t lineStart_ = 0;
+  std::uint32_t options_;
+  Token token_;
+  std::string tokenBuffer_;
+  std::vector<ObjectPtr> objects_;
+  std::vector<ObjectPtr> keys_;
+  std::vector<std::uint32_t> keyHashes_;
+  std::vector<JCTokenCacheItem> cache_;
+  std::array<std::uint8_t, kCacheSlots> ages_{};
+  std::uint32_t prng_ = 1;
+  Ref<Error> error_;
+  bool mutableCollections_ = false;
+  unsigned depth_ = 0;
+};
+
+}  // namespace zv::detail

@@ -1,0 +1,435 @@
+#include "sharing/json/JCSerializer.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <typeinfo>
+#include <vector>
+
+#include "platform/foundation/Format.h"
+#include "sharing/json/JCArray.h"
+#include "sharing/json/JCDictionary.h"
+#include "sharing/json/JCParseOptions.h"
+#include "sharing/json/JCUTF8.h"
+
+namespace zv {
+
+namespace detail {
+
+namespace {
+
+enum Kind { kString, kNumber, kDictionary, kArray, kNull, kKinds, kUnsupported = kKinds };
+
+// 0: written as it is; 1: always escaped; 2: escaped with JCSerializeEscapeSlash; 3: non-ASCII.
+constexpr std::array<std::uint8_t, 256> makeEscapeTable() {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[static_cast<std::size_t>(c)] = 1;
+  table['"'] = 1;
+  table['\\'] = 1;
+  table['/'] = 2;
+  for (int c = 0x80; c < 0x100; ++c) table[static_cast<std::size_t>(c)] = 3;
+  return table;
+}
+constexpr std::array<std::uint8_t, 256> kEscape = makeEscapeTable();
+
+// The natural order of text: UTF-16 code units, as the platform compared strings.
+bool lessInUTF16Order(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    // UTF-8 byte order equals code point order; only four-byte sequences (surrogate pairs in
+    // UTF-16) sort differently against three-byte ones starting at EE or EF (U+E000..U+FFFF).
+    if (x >= 0xF0 && (y == 0xEE || y == 0xEF)) return true;
+    if (y >= 0xF0 && (x == 0xEE || x == 0xEF)) return false;
+    return x < y;
+  }
+  return a.size() < b.size();
+}
+
+}  // namespace
+
+class JCEncodeState {
+ public:
+  JCEncodeState(JCSerializeOptionFlags options, JCEncodeOptionType encodeOption,
+                const JCSerializer::UnsupportedClassBlock& block, const ObjectPtr& delegate, std::string_view selector)
+      : options_(options), encodeOption_(encodeOption), block_(block), delegate_(delegate), selector_(selector),
+        cache_(1024) {
+    out_.reserve(4096);
+  }
+
+  ObjectPtr run(const ObjectPtr& object, Ref<Error>* error);
+
+ private:
+  struct CacheEntry {
+    ObjectPtr object;  // held, so a freed object's address can never give a false hit
+    std::size_t offset = 0;
+    std::size_t length = 0;
+  };
+
+  void recordError(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  Kind kindOf(const Object& object);
+  bool writeObject(const ObjectPtr& object, bool topLevel);
+  bool writeValue(const ObjectPtr& object, Kind kind, bool topLevel);
+  bool writeString(const String& string, bool quoted);
+  bool writeNumber(const Number& number);
+  bool writeArray(const Array& array);
+  bool writeDictionary(const Dictionary& dictionary);
+  bool enterCollection(const Object& collection);
+  void leaveCollection() {
+    active_.pop_back();
+  }
+  void punctuate(char token);
+  void indent() {
+    out_.push_back('\n');
+    out_.append(2 * nesting_, ' ');
+  }
+  bool pretty() const { return (options_ & JCSerializePretty) != 0; }
+
+  JCSerializeOptionFlags options_;
+  JCEncodeOptionType encodeOption_;
+  const JCSerializer::UnsupportedClassBlock& block_;
+  ObjectPtr delegate_;
+  std::string selector_;
+  std::string out_;
+  std::vector<CacheEntry> cache_;
+  std::array<const std::type_info*, kKinds> classes_{};
+  std::vector<const Object*> active_;
+  std::size_t nesting_ = 0;
+  Ref<Error> error_;
+};
+
+void JCEncodeState::recordError(const char* fmt, ...) {
+  if (error_) return;
+  va_list args;
+  va_start(args, fmt);
+  std::string message = formatv(fmt, args);
+  va_end(args);
+  error_ = Error::make(JCErrorDomain, -1, std::move(message));
+}
+
+Kind JCEncodeState::kindOf(const Object& object) {
+  const std::type_info& type = typeid(object);
+  for (int k = 0; k < kKinds; ++k)
+    if (classes_[static_cast<std::size_t>(k)] && *classes_[static_cast<std::size_t>(k)] == type)
+      return static_cast<Kind>(k);
+  Kind kind;
+  if (dynamic_cast<const String*>(&object)) kind = kString;
+  else if (dynamic_cast<const Number*>(&object)) kind = kNumber;
+  else if (dynamic_cast<const Dictionary*>(&object)) kind = kDictionary;
+  else if (dynamic_cast<const Array*>(&object)) kind = kArray;
+  else if (dynamic_cast<const Null*>(&object)) kind = kNull;
+  else return kUnsupported;
+  classes_[kind] = &type;
+  return kind;
+}
+
+ObjectPtr JCEncodeState::run(const ObjectPtr& object, Ref<Error>* error) {
+  ObjectPtr result;
+  const JCEncodeOptionType asType = encodeOption_ & JCEncodeAsTypeMask;
+  if (asType != JCEncodeAsData && asType != JCEncodeAsString) {
+    recordError("Unknown encode as type.");
+  } else if (!object) {
+    recordError("Unable to serialize object class %s.", "(null)");
+  } else if ((encodeOption_ & JCEncodeRequireCollection) != 0 && !dynamic_cast<const Array*>(object.get()) &&
+             !dynamic_cast<const Dictionary*>(object.get())) {
+    recordError("Unable to serialize object class %s, expected a NSArray or NSDictionary.",
+                object->className().c_str());
+  } else if ((encodeOption_ & JCEncodeRequireString) != 0 && !dynamic_cast<const String*>(object.get())) {
+    recordError("Unable to serialize object class %s, expected a NSString.", object->className().c_str());
+  } else if (writeObject(object, true)) {
+    if (asType == JCEncodeAsString) {
+      result = std::make_shared<String>(std::move(out_));
+    } else {
+      result = Data::make(out_.data(), out_.size());
+    }
+  }
+  if (error && error_) *error = error_;
+  return result;
+}
+
+bool JCEncodeState::writeObject(const ObjectPtr& object, bool topLevel) {
+  const auto p = reinterpret_cast<std::uintptr_t>(object.get());
+  CacheEntry& entry = cache_[(((p >> 21) ^ (p >> 9)) + (p >> 4)) & 1023];
+  if (entry.object == object) {
+    const std::size_t at = out_.size();
+    out_.resize(at + entry.length);
+    std::memcpy(out_.data() + at, out_.data() + entry.offset, entry.length);
+    return true;
+  }
+  Kind kind = kindOf(*object);
+  const ObjectPtr* written = &object;
+  ObjectPtr replacement;
+  if (kind == kUnsupported) {
+    if (block_) {
+      replacement = block_(object);
+    } else if (delegate_) {
+      replacement = delegate_->performSelector(selector_, {object});
+    }
+    if (!replacement) {
+      recordError("Unable to serialize object class %s.", object->className().c_str());
+      return false;
+    }
+    kind = kindOf(*replacement);
+    if (kind == kUnsupported) {
+      recordError("Unable to serialize object class %s that was returned by the unsupported class formatter.  "
+                  "Original object class was %s.",
+                  replacement->className().c_str(), object->className().c_str());
+      return false;
+    }
+    written = &replacement;
+  }
+  const std::size_t start = out_.size();
+  if (!writeValue(*written, kind, topLevel)) return false;
+  if (kind == kString || kind == kNumber || kind == kNull) {
+    entry.object = object;
+    entry.offset = start;
+    entry.length = out_.size() - start;
+  }
+  return true;
+}
+
+bool JCEncodeState::writeValue(const ObjectPtr& object, Kind kind, bool topLevel) {
+  switch (kind) {
+    case kString:
+      return writeString(static_cast<const String&>(*object),
+                         !(topLevel && (encodeOption_ & JCEncodeOmitQuotes) != 0));
+    case kNumber: return writeNumber(static_cast<const Number&>(*object));
+    case kNull: out_.append("null"); return true;
+    case kArray: return writeArray(static_cast<const Array&>(*object));
+    case kDictionary: return writeDictionary(static_cast<const Dictionary&>(*object));
+    default: return false;
+  }
+}
+
+bool JCEncodeState::writeString(const String& string, bool quoted) {
+  const std::string& text = string.utf8();
+  const bool escapeSlash = (options_ & JCSerializeEscapeSlash) != 0;
+  const bool escapeUnicode = (options_ & JCSerializeEscapeUnicode) != 0;
+  if (quoted) out_.push_back('"');
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  while (p < end) {
+    const unsigned char* run = p;
+    while (p < end) {
+      const std::uint8_t e = kEscape[*p];
+      if (e == 0 || (e == 2 && !escapeSlash) || (e == 3 && !escapeUnicode)) {
+        ++p;
+      } else {
+        break;
+      }
+    }
+    out_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    if (p == end) break;
+    const unsigned char c = *p;
+    if (c >= 0x80) {
+      const JCUTF8Sequence sequence = checkUTF8Sequence(p, end);
+      if (sequence.result != JCUTF8Result::WellFormed) {
+        recordError("Error converting UTF8.");
+        return false;
+      }
+      char buffer[16];
+      const char32_t cp = sequence.codePoint;
+      if (cp <= 0xFFFF) {
+        std::snprintf(buffer, sizeof buffer, "\\u%4.4x", static_cast<unsigned>(cp));
+      } else {
+        std::snprintf(buffer, sizeof buffer, "\\u%4.4x\\u%4.4x", static_cast<unsigned>(0xD7C0 + (cp >> 10)),
+                      static_cast<unsigned>(0xDC00 | (cp & 0x3FF)));
+      }
+      out_.append(buffer);
+      p += sequence.length;
+      continue;
+    }
+    switch (c) {
+      case '\b': out_.append("\\b"); break;
+      case '\t': out_.append("\\t"); break;
+      case '\n': out_.append("\\n"); break;
+      case '\f': out_.append("\\f"); break;
+      case '\r': out_.append("\\r"); break;
+      case '"': out_.append("\\\""); break;
+      case '\\': out_.append("\\\\"); break;
+      case '/': out_.append("\\/"); break;
+      default: {
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "\\u%4.4x", static_cast<unsigned>(c));
+        out_.append(buffer);
+      }
+    }
+    ++p;
+  }
+  if (quoted) out_.push_back('"');
+  return true;
+}
+
+bool JCEncodeState::writeNumber(const Number& number) {
+  char buffer[64];
+  std::to_chars_result r{};
+  switch (number.type()) {
+    case NumberType::Bool:
+      out_.append(number.boolValue() ? "true" : "false");
+      return true;
+    case NumberType::Float:
+    case NumberType::Double: {
+      const double d = number.doubleValue();
+      if (!std::isfinite(d)) {
+        recordError("Floating point values must be finite.  JSON does not support NaN or Infinity.");
+        return false;
+      }
+      // "%.17g" of the C locale, whatever the process locale says.
+      r = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::general, 17);
+      break;
+    }
+    default:
+      if (number.isUnsigned()) {
+        r = std::to_chars(buffer, buffer + sizeof buffer, number.unsignedLongLongValue());
+      } else {
+        r = std::to_chars(buffer, buffer + sizeof buffer, number.longLongValue());
+      }
+  }
+  out_.append(buffer, r.ptr);
+  return true;
+}
+
+void JCEncodeState::punctuate(char token) {
+  if (!pretty()) {
+    out_.push_back(token);
+    return;
+  }
+  switch (token) {
+    case '[':
+    case '{':
+      out_.push_back(token);
+      ++nesting_;
+      indent();
+      break;
+    case ',':
+      out_.push_back(',');
+      indent();
+      break;
+    case ']':
+    case '}':
+      --nesting_;
+      indent();
+      out_.push_back(token);
+      break;
+    case ':':
+      out_.append(": ");
+      break;
+    default:
+      out_.push_back(token);
+  }
+}
+
+bool JCEncodeState::enterCollection(const Object& collection) {
+  if (std::find(active_.begin(), active_.end(), &collection) != active_.end()) {
+    recordError("Unable to serialize object class %s: it contains itself.", collection.className().c_str());
+    return false;
+  }
+  if (active_.size() >= JCMaximumDepth) {
+    recordError("Unable to serialize: nesting deeper than %u.", JCMaximumDepth);
+    return false;
+  }
+  active_.push_back(&collection);
+  return true;
+}
+
+bool JCEncodeState::writeArray(const Array& array) {
+  if (!enterCollection(array)) return false;
+  punctuate('[');
+  bool ok = true;
+  if (auto* decoded = dynamic_cast<const JCArray*>(&array)) {
+    const auto& elements = decoded->storage();
+    for (std::size_t i = 0; ok && i < elements.size(); ++i) {
+      if (i) punctuate(',');
+      ok = writeObject(elements[i], false);
+    }
+  } else {
+    const std::size_t n = array.count();
+    for (std::size_t i = 0; ok && i < n; ++i) {
+      if (i) punctuate(',');
+      ok = writeObject(array.objectAtIndex(i), false);
+    }
+  }
+  if (!ok) return false;
+  punctuate(']');
+  leaveCollection();
+  return true;
+}
+
+bool JCEncodeState::writeDictionary(const Dictionary& dictionary) {
+  if (!enterCollection(dictionary)) return false;
+  punctuate('{');
+  bool ok = true;
+  bool first = true;
+  auto writePair = [&](const ObjectPtr& key, const ObjectPtr& value) {
+    if (!first) punctuate(',');
+    first = false;
+    if (!dynamic_cast<const String*>(key.get())) {
+      recordError("Key must be a string object.");
+      return false;
+    }
+    if (!writeObject(key, false)) return false;
+    punctuate(':');
+    return writeObject(value, false);
+  };
+  if (pretty()) {
+    std::vector<Dictionary::Entry> entries = dictionary.entries();
+    for (const auto& entry : entries) {
+      if (!dynamic_cast<const String*>(entry.first.get())) {
+        recordError("Key must be a string object.");
+        return false;
+      }
+    }
+    std::sort(entries.begin(), entries.end(), [](const Dictionary::Entry& a, const Dictionary::Entry& b) {
+      return lessInUTF16Order(static_cast<const String&>(*a.first).utf8(),
+                              static_cast<const String&>(*b.first).utf8());
+    });
+    for (const auto& [key, value] : entries)
+      if (!(ok = writePair(key, value))) break;
+  } else if (auto* decoded = dynamic_cast<const JCDictionary*>(&dictionary)) {
+    for (const auto& slot : decoded->slots())
+      if (slot.key && !(ok = writePair(slot.key, slot.object))) break;
+  } else {
+    dictionary.enumerate([&](const ObjectPtr& key, const ObjectPtr& value) { return ok = writePair(key, value); });
+  }
+  if (!ok) return false;
+  punctuate('}');
+  leaveCollection();
+  return true;
+}
+
+}  // namespace detail
+
+ObjectPtr JCSerializer::serializeObject(const ObjectPtr& object, JCSerializeOptionFlags options,
+                                        JCEncodeOptionType encodeOption, const UnsupportedClassBlock& block,
+                                        const ObjectPtr& delegate, std::string_view selector, Ref<Error>* error) {
+  return std::make_shared<JCSerializer>()->serialize(object, options, encodeOption, block, delegate, selector, error);
+}
+
+JCSerializer::JCSerializer() = default;
+JCSerializer::~JCSerializer() = default;
+
+void JCSerializer::releaseState() { state_.reset(); }
+
+ObjectPtr JCSerializer::serialize(const ObjectPtr& object, JCSerializeOptionFlags options,
+                                  JCEncodeOptionType encodeOption, const UnsupportedClassBlock& block,
+                                  const ObjectPtr& delegate, std::string_view selector, Ref<Error>* error) {
+  releaseState();
+  if (error) error->reset();
+  if (delegate && selector.empty())
+    Exception::raise(kInvalidArgumentException,
+                     "The delegate argument is not NULL, but the selector argument is NULL.");
+  if (delegate && !delegate->respondsToSelector(selector))
+    Exception::raise(kInvalidArgumentException,
+                     "The serializeUnsupportedClassesUsingDelegate: delegate does not respond to the selector "
+                     "argument.");
+  state_ = std::make_unique<detail::JCEncodeState>(options, encodeOption, block, delegate, selector);
+  ObjectPtr result = state_->run(object, error);
+  releaseState();
+  return result;
+}
+
+}  // namespace zv

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/foundation/Values.h"
+#include "sharing/json/JCUTF8.h"
+#include "sharing/json/JSONDecoder.h"
+
+namespace zv {
+namespace {
+
+struct StringCase {
+  std::string body;  // the bytes between the quotes
+  JCParseOptionFlags options;
+  std::string expected;  // decoded text, or the error message after "error: "
+};
+
+std::string decodeString(const std::string& body, JCParseOptionFlags options) {
+  const std::string text = "[\"" + body + "\"]";
+  JSONDecoder decoder(options);
+  Ref<Error> error;
+  auto array = dyn<Array>(decoder.objectWithUTF8String(text.data(), text.size(), &error));
+  if (!array) return "error: " + (error ? error->localizedDescription() : std::string("?"));
+  return array->objectAtIndexAs<String>(0)->utf8();
+}
+
+TEST(JCStringDecodingTest, DecodesEscapesAndChecksText) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const StringCase cases[] = {
+      {"plain", 0, "plain"},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", 0, "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+      {R"(\"\\\/\b\f\n\r\t)", 0, "\"\\/\b\f\n\r\t"},
+      {R"(\u0061\u00e9\u20AC)", 0, "a\xC3\xA9\xE2\x82\xAC"},
+      {R"(\uD83D\uDE00)", 0, "\xF0\x9F\x98\x80"},
+      {"a\tb", 0, "error: Invalid character < 0x20 found in string: 0x09."},
+      {"a\\\tb", 0, "error: Invalid escape sequence found in \"\" string."},
+      {R"(\x)", 0, "error: Invalid escape sequence found in \"\" string."},
+      {R"(\u00G0)", 0, "error: Unexpected character found in \\u Unicode escape sequence.  Found 'G', expected "
+                       "[0-9a-fA-F]."},
+      // NUL and noncharacters are refused on purpose, and replaced when lenient.
+      {R"(\u0000)", 0, "error: Illegal \\u Unicode escape sequence."},
+      {R"(\u0000)", JCParseLenientUnicode, fffd},
+      {R"(\uFDD0)", 0, "error: Illegal \\u Unicode escape sequence."},
+      {R"(\uFFFE)", JCParseLenientUnicode, fffd},
+      {R"(\uD83F\uDFFF)", 0, "error: Illegal \\u Unicode escape sequence."},  // U+1FFFF
+      {R"(\uD83Dx)", 0, "error: Required a second \\u Unicode escape sequence following a surrogate \\u Unicode "
+                        "escape sequence."},
+      {R"(\uD83Dx)", JCParseLenientUnicode, fffd + "x"},
+      {R"(\uD83D\n)", JCParseLenientUnicode, fffd + "\n"},
+      {R"(\uDE00)", 0, "error: Illegal \\u Unicode escape sequence."},
+      {R"(\uDE00z)", JCParseLenientUnicode, fffd + "z"},
+      {R"(\uD83D\u0041)", 0, "error: Illegal \\u Unicode escape sequence."},
+      {R"(\uD83D\u0041!)", JCParseLenientUnicode, fffd + "!"},
+      {"\xEF\xBF\xBE", 0, "error: Illegal UTF8 sequence found in \"\" string."},
+      {"\xEF\xBF\xBE", JCParseLenientUnicode, fffd},
+      {"\xED\xA0\x80", 0, "error: Illegal UTF8 sequence found in \"\" string."},
+      {"a\xED\xA0\x80z", JCParseLenientUnicode, "a" + fffd + "z"},
+      {"\xC0\xAF", JCParseLenientUnicode, fffd},
+      {"\xE2\x82", JCParseLenientUnicode, fffd},
+      {"\xFF", 0, "error: Illegal UTF8 sequence found in \"\" string."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decodeString(c.body, c.options), c.expected) << c.body;
+}
+
+TEST(JCStringDecodingTest, TruncatedTextFailsEvenWhenLenient) {
+  for (JCParseOptionFlags options : {JCParseStrict, JCParseLenientUnicode}) {
+    JSONDecoder decoder(options);
+    Ref<Error> error;
+    // A string ending in the lead byte of a two-byte sequence at the end of the text.
+    const std::string text = "[\"ab\\n\xC3";
+    EXPECT_FALSE(decoder.objectWithUTF8String(text.data(), text.size(), &error));
+    EXPECT_EQ(error->localizedDescription(), "End of buffer reached while parsing UTF8 in \"\" string.");
+    Ref<Error> unterminated;
+    EXPECT_FALSE(decoder.objectWithUTF8String("[\"abc", 5, &unterminated));
+    EXPECT_EQ(unterminated->localizedDescription(), "Invalid string.");
+  }
+}
+
+TEST(JCStringDecodingTest, LongEscapedStringsGrowTheTokenBuffer) {
+  std::string body;
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) {
+    body += "\\u00e9x";
+    expected += "\xC3\xA9x";
+  }
+  EXPECT_EQ(decodeString(body, 0), expected);
+}
+
+TEST(JCUTF8Test, ClassifiesSequences) {
+  struct Case {
+    std::string bytes;
+    JCUTF8Result result;
+    std::size_t length;
+    char32_t codePoint;
+  };
+  const Case cases[] = {
+      {"A", JCUTF8Result::WellFormed, 1, 'A'},
+      {"\xC3\xA9", JCUTF8Result::WellFormed, 2, 0xE9},
+      {"\xF4\x8F\xBF\xBD", JCUTF8Result::WellFormed, 4, 0x10FFFD},
+      {"\xF4\x90\x80\x80", JCUTF8Result::IllFormed, 4, 0xFFFD},  // above U+10FFFF
+      {"\xE0\x80\x80", JCUTF8Result::IllFormed, 3, 0xFFFD},      // overlong
+      {"\xEF\xBF\xBF", JCUTF8Result::IllFormed, 3, 0xFFFD},      // noncharacter
+      {"\x80\x80", JCUTF8Result::IllFormed, 1, 0xFFFD},
+      {"\xE2\x82", JCUTF8Result::CutShort, 2, 0xFFFD},
+      {"\xE2\x28\xA1", JCUTF8Result::IllFormed, 1, 0xFFFD},
+  };
+  for (const auto& c : cases) {
+    auto p = reinterpret_cast<const unsigned char*>(c.bytes.data());
+    auto s = checkUTF8Sequence(p, p + c.bytes.size());
+    EXPECT_EQ(s.result, c.result) << c.bytes;
+    EXPECT_EQ(s.length, c.length) << c.bytes;
+    EXPECT_EQ(s.codePoint, c.codePoint) << c.bytes;
+  }
+}
+
+}  // namespace
+}  // namespace zv
