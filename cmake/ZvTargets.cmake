@@ -39,10 +39,12 @@ function(zv_library name)
   zv_warnings(${name})
 endfunction()
 
-# zv_test(NAME [DEPS target...]) builds every .cpp under the current test folder into one
-# GoogleTest executable and registers its tests with CTest.
+# zv_test(NAME [DEPS target...] [LABELS label...]) builds every .cpp under the current test
+# folder into one GoogleTest executable and registers its tests with CTest. Each label is put on
+# every test of the executable, and the executable joins the target `tests_label_<label>`, so a
+# build can compile just the tests of one label (the ThreadSanitizer job builds `tests_label_threads`).
 function(zv_test name)
-  cmake_parse_arguments(A "" "" "DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(A "" "" "DEPS;EXCLUDE;LABELS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   foreach(pattern IN LISTS A_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "${pattern}")
@@ -51,6 +53,17 @@ function(zv_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock zv_test_main)
   zv_warnings(${name})
+  set(label_properties)
+  if(A_LABELS)
+    list(JOIN A_LABELS ";" joined)
+    set(label_properties LABELS "${joined}")
+    foreach(label IN LISTS A_LABELS)
+      if(NOT TARGET tests_label_${label})
+        add_custom_target(tests_label_${label})
+      endif()
+      add_dependencies(tests_label_${label} ${name})
+    endforeach()
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "ZV_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output")
+    PROPERTIES ENVIRONMENT "ZV_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output" ${label_properties})
 endfunction()

@@ -45,7 +45,7 @@ class DispatchQueue : public Object {
   // inline; on a serial queue from inside one of its own items (which would wait for itself for
   // ever) it raises "NSInternalInconsistencyException".
   void sync(std::function<void()> work);
-  // Queues `work` after `delaySeconds` (measured on the real monotonic clock).
+  // Queues `work` after `delaySeconds` (a timer, so measured on Clock::current()).
   void after(double delaySeconds, std::function<void()> work);
 
   std::string description() const override;

@@ -56,7 +56,7 @@ class Operation : public Object {
   // a queue still starts it.
   virtual void cancel();
 
-  // Dependencies are retained until this operation finishes. Adding a dependency to an
+  // Dependencies are retained by this operation. Adding a dependency to an
   // operation that is executing or finished has no effect. Cycles are the caller's error.
   void addDependency(const Ref<Operation>& operation);
   void removeDependency(const Ref<Operation>& operation);
@@ -78,6 +78,7 @@ class Operation : public Object {
   // --- Internal, used by OperationQueue. ---
   // Called after each didChangeValueForKey; set by the queue holding the operation.
   void setStateObserver(std::function<void(Operation&)> observer);
+  bool hasStateObserver() const;
 
  protected:
   // For subclasses that use the built-in flags.

@@ -40,9 +40,11 @@ class RunLoopSource : public Object {
   virtual void perform();
   // Takes the signal (true when it was set).
   bool consumeSignal() { return signalled_.exchange(false); }
-  void attach(RunLoop* loop);
-  void detach(RunLoop* loop);
-  std::vector<RunLoop*> attachedLoops() const;
+  void attach(const Ref<RunLoop>& loop);
+  // Forgets one scheduling (detach) or every scheduling (detachAll) in `loop`.
+  void detach(const RunLoop* loop);
+  void detachAll(const RunLoop* loop);
+  std::vector<Ref<RunLoop>> attachedLoops() const;
 
  protected:
   std::atomic<bool> signalled_{false};
@@ -51,8 +53,12 @@ class RunLoopSource : public Object {
  private:
   Handler handler_;
   mutable std::mutex mutex_;
-  // Loops holding this source (each entry once per scheduled mode). Loops detach before they go.
-  std::vector<RunLoop*> loops_;
+  // Loops holding this source, once per scheduled mode; weak so a source never keeps a loop.
+  struct Attachment {
+    WeakRef<RunLoop> loop;
+    const RunLoop* key;
+  };
+  std::vector<Attachment> loops_;
 };
 
 }  // namespace zv

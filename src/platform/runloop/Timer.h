@@ -48,8 +48,9 @@ class Timer : public Object {
 
   // --- Internal, used by RunLoop. ---
   // Binds the timer to a loop; false when it already belongs to another loop.
-  bool bindTo(RunLoop* loop);
-  void unbind(RunLoop* loop);
+  bool bindTo(const Ref<RunLoop>& loop);
+  void unbind();
+  Ref<RunLoop> boundLoop() const;
   // After a scheduled firing: the next fire date of a repeating timer (from `now`).
   void advanceAfterFiring(double now);
 
@@ -60,7 +61,8 @@ class Timer : public Object {
   std::atomic<bool> valid_{true};
   mutable std::mutex mutex_;
   double fireDate_;
-  RunLoop* loop_ = nullptr;
+  WeakRef<RunLoop> loop_;
+  bool bound_ = false;
 };
 
 }  // namespace zv

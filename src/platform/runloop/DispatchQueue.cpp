@@ -1,0 +1,178 @@
+#include "platform/runloop/DispatchQueue.h"
+
+#include <deque>
+
+#include "platform/foundation/Exception.h"
+#include "platform/runloop/Perform.h"
+#include "platform/runloop/RunLoopImpl.h"
+#include "platform/runloop/Thread.h"
+#include "platform/runloop/Timer.h"
+#include "platform/runloop/WorkerPool.h"
+
+namespace zv {
+
+struct DispatchQueue::SerialState {
+  std::mutex mutex;
+  std::deque<std::function<void()>> items;
+  bool draining = false;
+};
+
+namespace {
+
+thread_local DispatchQueue* tCurrentQueue = nullptr;
+
+// Sets the calling thread's current queue for the length of an item.
+class CurrentQueueScope {
+ public:
+  explicit CurrentQueueScope(DispatchQueue* queue) : previous_(tCurrentQueue) { tCurrentQueue = queue; }
+  ~CurrentQueueScope() { tCurrentQueue = previous_; }
+
+ private:
+  DispatchQueue* previous_;
+};
+
+int priorityIndex(DispatchQueuePriority priority) { return static_cast<int>(priority); }
+
+const char* priorityName(DispatchQueuePriority priority) {
+  switch (priority) {
+    case DispatchQueuePriority::High: return "high";
+    case DispatchQueuePriority::Default: return "default";
+    case DispatchQueuePriority::Low: return "low";
+    case DispatchQueuePriority::Background: return "background";
+  }
+  return "default";
+}
+
+WorkerPool& globalPool(DispatchQueuePriority priority) {
+  static WorkerPool* pools[4] = {
+      new WorkerPool("global.high", 64), new WorkerPool("global.default", 64),
+      new WorkerPool("global.low", 64), new WorkerPool("global.background", 64)};
+  return *pools[priorityIndex(priority)];
+}
+
+// One thread whose loop keeps the timers of `after` for queues other than the main one.
+Ref<Thread> delayThread() {
+  static Ref<Thread>* thread = new Ref<Thread>(Thread::startRunLoopThread("dispatch.after"));
+  return *thread;
+}
+
+}  // namespace
+
+DispatchQueue::DispatchQueue(Kind kind, std::string label, DispatchQueuePriority priority)
+    : kind_(kind), label_(std::move(label)), priority_(priority) {
+  if (kind_ == Kind::Serial) serial_ = std::make_shared<SerialState>();
+}
+
+DispatchQueue::~DispatchQueue() = default;
+
+Ref<DispatchQueue> DispatchQueue::mainQueue() {
+  static Ref<DispatchQueue>* queue =
+      new Ref<DispatchQueue>(std::make_shared<DispatchQueue>(Kind::Main, "main", DispatchQueuePriority::Default));
+  return *queue;
+}
+
+Ref<DispatchQueue> DispatchQueue::globalQueue(DispatchQueuePriority priority) {
+  static Ref<DispatchQueue>* queues[4] = {
+      new Ref<DispatchQueue>(std::make_shared<DispatchQueue>(Kind::Global, "global.high", DispatchQueuePriority::High)),
+      new Ref<DispatchQueue>(
+          std::make_shared<DispatchQueue>(Kind::Global, "global.default", DispatchQueuePriority::Default)),
+      new Ref<DispatchQueue>(std::make_shared<DispatchQueue>(Kind::Global, "global.low", DispatchQueuePriority::Low)),
+      new Ref<DispatchQueue>(
+          std::make_shared<DispatchQueue>(Kind::Global, "global.background", DispatchQueuePriority::Background))};
+  return *queues[priorityIndex(priority)];
+}
+
+Ref<DispatchQueue> DispatchQueue::createSerial(std::string label) {
+  return std::make_shared<DispatchQueue>(Kind::Serial, std::move(label), DispatchQueuePriority::Default);
+}
+
+Ref<DispatchQueue> DispatchQueue::currentQueue() {
+  if (tCurrentQueue) return tCurrentQueue->selfAs<DispatchQueue>();
+  if (RunLoop::isMainThread()) return mainQueue();
+  return nullptr;
+}
+
+void DispatchQueue::runItem(const std::function<void()>& work) {
+  CurrentQueueScope scope(this);
+  runLogged("dispatch queue " + label_, work);
+}
+
+void DispatchQueue::async(std::function<void()> work) {
+  auto self = selfAs<DispatchQueue>();
+  switch (kind_) {
+    case Kind::Main:
+      performOnMainThread([self, work = std::move(work)] { self->runItem(work); }, false);
+      return;
+    case Kind::Global:
+      globalPool(priority_).submit([self, work = std::move(work)] { self->runItem(work); });
+      return;
+    case Kind::Serial: {
+      bool startDrain = false;
+      {
+        std::lock_guard lock(serial_->mutex);
+        serial_->items.push_back(std::move(work));
+        if (!serial_->draining) startDrain = serial_->draining = true;
+      }
+      if (startDrain) globalPool(DispatchQueuePriority::Default).submit([self] { self->drainSerial(); });
+      return;
+    }
+  }
+}
+
+void DispatchQueue::drainSerial() {
+  for (;;) {
+    std::function<void()> item;
+    {
+      std::lock_guard lock(serial_->mutex);
+      if (serial_->items.empty()) {
+        serial_->draining = false;
+        return;
+      }
+      item = std::move(serial_->items.front());
+      serial_->items.pop_front();
+    }
+    runItem(item);
+  }
+}
+
+void DispatchQueue::sync(std::function<void()> work) {
+  if (kind_ == Kind::Main && RunLoop::isMainThread()) {
+    runItem(work);
+    return;
+  }
+  if (kind_ == Kind::Global) {
+    runItem(work);
+    return;
+  }
+  if (tCurrentQueue == this) {
+    Exception::raise(kInternalInconsistencyException,
+                     "sync on serial queue " + label_ + " from one of its own items would never return");
+  }
+  auto waiter = std::make_shared<PerformWaiter>();
+  async([work = std::move(work), waiter] {
+    struct Done {
+      PerformWaiter& waiter;
+      ~Done() { waiter.complete(true); }
+    } done{*waiter};
+    work();
+  });
+  waiter->wait();
+}
+
+void DispatchQueue::after(double delaySeconds, std::function<void()> work) {
+  auto self = selfAs<DispatchQueue>();
+  auto timer = Timer::create(delaySeconds, false, [self, work = std::move(work)](Timer&) { self->async(work); });
+  if (kind_ == Kind::Main) {
+    RunLoop::main()->addTimer(timer, kRunLoopCommonModes);
+  } else {
+    delayThread()->runLoop()->addTimer(timer, kDefaultRunLoopMode);
+  }
+}
+
+std::string DispatchQueue::description() const {
+  return std::string("<DispatchQueue ") + label_ + (kind_ == Kind::Global ? std::string(" ") + priorityName(priority_) : "") + ">";
+}
+
+void dispatchOnce(DispatchOnceToken& token, const std::function<void()>& work) { std::call_once(token, work); }
+
+}  // namespace zv

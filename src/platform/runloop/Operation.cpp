@@ -1,0 +1,181 @@
+#include "platform/runloop/Operation.h"
+
+#include <algorithm>
+
+#include "platform/runloop/RunLoopImpl.h"
+
+namespace zv {
+
+namespace {
+constexpr std::string_view kIsFinished = "isFinished";
+constexpr std::string_view kIsReady = "isReady";
+}  // namespace
+
+Operation::Operation() = default;
+Operation::~Operation() = default;
+
+void Operation::start() {
+  if (isFinished() || isExecuting()) return;
+  if (isCancelled()) {
+    markFinished();
+    return;
+  }
+  markExecuting();
+  runLogged("operation " + className(), [this] { main(); });
+  markFinished();
+}
+
+bool Operation::isReady() const {
+  if (isCancelled()) return true;
+  std::vector<Ref<Operation>> dependencies;
+  {
+    std::lock_guard lock(mutex_);
+    dependencies = dependencies_;
+  }
+  return std::all_of(dependencies.begin(), dependencies.end(), [](const Ref<Operation>& d) { return d->isFinished(); });
+}
+
+void Operation::cancel() {
+  if (cancelled_.load()) return;
+  willChangeValueForKey("isCancelled");
+  cancelled_ = true;
+  didChangeValueForKey("isCancelled");
+}
+
+void Operation::addDependency(const Ref<Operation>& operation) {
+  if (!operation || operation.get() == this || isExecuting() || isFinished()) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (std::find(dependencies_.begin(), dependencies_.end(), operation) != dependencies_.end()) return;
+    dependencies_.push_back(operation);
+  }
+  {
+    std::lock_guard lock(operation->mutex_);
+    operation->dependants_.push_back(selfAs<Operation>());
+  }
+  // Readiness changed (a queue may already hold this operation).
+  willChangeValueForKey(kIsReady);
+  didChangeValueForKey(kIsReady);
+}
+
+void Operation::removeDependency(const Ref<Operation>& operation) {
+  {
+    std::lock_guard lock(mutex_);
+    auto it = std::find(dependencies_.begin(), dependencies_.end(), operation);
+    if (it == dependencies_.end()) return;
+    dependencies_.erase(it);
+  }
+  willChangeValueForKey(kIsReady);
+  didChangeValueForKey(kIsReady);
+}
+
+std::vector<Ref<Operation>> Operation::dependencies() const {
+  std::lock_guard lock(mutex_);
+  return dependencies_;
+}
+
+std::function<void()> Operation::completionBlock() const {
+  std::lock_guard lock(mutex_);
+  return completionBlock_;
+}
+
+void Operation::setCompletionBlock(std::function<void()> block) {
+  std::lock_guard lock(mutex_);
+  completionBlock_ = std::move(block);
+}
+
+void Operation::waitUntilFinished() {
+  std::unique_lock lock(mutex_);
+  finishedCondition_.wait(lock, [this] { return finishHandled_; });
+}
+
+void Operation::willChangeValueForKey(std::string_view) {}
+
+void Operation::didChangeValueForKey(std::string_view key) {
+  auto keepAlive = weak_from_this().lock();
+  if (key == kIsFinished && isFinished()) {
+    finishedAnnounced();
+    return;
+  }
+  std::function<void(Operation&)> observer;
+  {
+    std::lock_guard lock(mutex_);
+    observer = stateObserver_;
+  }
+  if (observer) observer(*this);
+}
+
+void Operation::finishedAnnounced() {
+  std::function<void()> completion;
+  std::vector<WeakRef<Operation>> dependants;
+  std::function<void(Operation&)> observer;
+  {
+    std::lock_guard lock(mutex_);
+    if (finishHandled_) return;
+    finishHandled_ = true;
+    completion = std::move(completionBlock_);
+    completionBlock_ = nullptr;
+    dependants.swap(dependants_);
+    observer = stateObserver_;
+  }
+  finishedCondition_.notify_all();
+  for (const auto& weak : dependants) {
+    if (auto dependant = weak.lock()) dependant->dependencyChanged();
+  }
+  if (observer) observer(*this);
+  runLogged("completion block of operation " + className(), completion);
+}
+
+void Operation::setStateObserver(std::function<void(Operation&)> observer) {
+  std::lock_guard lock(mutex_);
+  stateObserver_ = std::move(observer);
+}
+
+bool Operation::hasStateObserver() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<bool>(stateObserver_);
+}
+
+void Operation::markExecuting() {
+  willChangeValueForKey("isExecuting");
+  executing_ = true;
+  didChangeValueForKey("isExecuting");
+}
+
+void Operation::markFinished() {
+  if (finished_.load()) return;
+  const bool wasExecuting = executing_.load();
+  willChangeValueForKey(kIsFinished);
+  if (wasExecuting) willChangeValueForKey("isExecuting");
+  executing_ = false;
+  finished_ = true;
+  if (wasExecuting) didChangeValueForKey("isExecuting");
+  didChangeValueForKey(kIsFinished);
+}
+
+void Operation::dependencyChanged() {
+  willChangeValueForKey(kIsReady);
+  didChangeValueForKey(kIsReady);
+}
+
+Ref<BlockOperation> BlockOperation::create(std::function<void()> block) {
+  auto operation = std::make_shared<BlockOperation>();
+  operation->addExecutionBlock(std::move(block));
+  return operation;
+}
+
+void BlockOperation::addExecutionBlock(std::function<void()> block) {
+  std::lock_guard lock(blocksMutex_);
+  blocks_.push_back(std::move(block));
+}
+
+void BlockOperation::main() {
+  std::vector<std::function<void()>> blocks;
+  {
+    std::lock_guard lock(blocksMutex_);
+    blocks = blocks_;
+  }
+  for (const auto& block : blocks) block();
+}
+
+}  // namespace zv

@@ -1,0 +1,673 @@
+#include "platform/runloop/RunLoop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <limits>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/runloop/RunLoopImpl.h"
+
+namespace zv {
+
+namespace {
+
+// 0 until a thread makes itself the main thread; then that thread's id.
+std::atomic<pid_t> gMainThreadId{0};
+std::mutex gMainMutex;
+// Never destroyed: threads may still ask for the main loop while the process exits.
+Ref<RunLoop>* gMainLoop = new Ref<RunLoop>();
+
+pid_t mainThreadId() {
+  const pid_t chosen = gMainThreadId.load();
+  return chosen != 0 ? chosen : ::getpid();
+}
+
+// Marks the thread's loop ended when the thread goes away.
+struct LoopHolder {
+  Ref<RunLoop> loop;
+  ~LoopHolder() {
+    if (loop) loop->impl().markEnded();
+  }
+};
+thread_local LoopHolder tLoop;
+
+// Loops that do not sleep longer than this while time comes from a clock that may be moved by
+// hand from another thread.
+constexpr int kManualClockPollMilliseconds = 10;
+
+bool isSystemClock(const Clock& clock) { return dynamic_cast<const SystemClock*>(&clock) != nullptr; }
+
+}  // namespace
+
+pid_t currentThreadId() {
+  thread_local const pid_t id = static_cast<pid_t>(::syscall(SYS_gettid));
+  return id;
+}
+
+void logUncaughtException(const std::string& place, const std::exception_ptr& exception) {
+  try {
+    std::rethrow_exception(exception);
+  } catch (const std::exception& e) {
+    logError("Uncaught exception on " + place + ": " + e.what());
+  } catch (...) {
+    logError("Uncaught exception on " + place + ": unknown exception");
+  }
+}
+
+void runLogged(const std::string& place, const std::function<void()>& work) {
+  try {
+    if (work) work();
+  } catch (...) {
+    logUncaughtException(place, std::current_exception());
+  }
+}
+
+void PerformWaiter::complete(bool didRun) {
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+    ran = didRun;
+  }
+  condition.notify_all();
+}
+
+bool PerformWaiter::wait() {
+  std::unique_lock lock(mutex);
+  condition.wait(lock, [this] { return done; });
+  return ran;
+}
+
+const char* runLoopRunResultName(RunLoopRunResult result) {
+  switch (result) {
+    case RunLoopRunResult::Finished: return "Finished";
+    case RunLoopRunResult::Stopped: return "Stopped";
+    case RunLoopRunResult::TimedOut: return "TimedOut";
+    case RunLoopRunResult::HandledSource: return "HandledSource";
+  }
+  return "?";
+}
+
+// --- Impl ---
+
+RunLoop::Impl::Impl() {
+  wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd < 0) Exception::raise(kInternalInconsistencyException, "cannot create the run loop's eventfd");
+  commonModes.insert(kDefaultRunLoopMode);
+}
+
+RunLoop::Impl::~Impl() {
+  for (auto& [name, mode] : modes) {
+    if (mode.epollFd >= 0) ::close(mode.epollFd);
+  }
+  if (wakeFd >= 0) ::close(wakeFd);
+}
+
+RunLoop::Impl::Mode& RunLoop::Impl::modeLocked(const RunLoopMode& name) {
+  Mode& mode = modes[name];
+  if (mode.epollFd < 0) {
+    mode.epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (mode.epollFd < 0) Exception::raise(kInternalInconsistencyException, "cannot create an epoll instance");
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = 0;
+    ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, wakeFd, &event);
+  }
+  return mode;
+}
+
+bool RunLoop::Impl::matchesLocked(const std::vector<RunLoopMode>& workModes, const RunLoopMode& mode) const {
+  for (const auto& m : workModes) {
+    if (m == mode) return true;
+    if (m == kRunLoopCommonModes && commonModes.count(mode)) return true;
+  }
+  return false;
+}
+
+bool RunLoop::Impl::hasWorkLocked(const RunLoopMode& mode) const {
+  for (const auto& work : queue) {
+    if (matchesLocked(work.modes, mode)) return true;
+  }
+  auto it = modes.find(mode);
+  if (it == modes.end()) return false;
+  if (!it->second.sources.empty()) return true;
+  return std::any_of(it->second.timers.begin(), it->second.timers.end(),
+                     [](const Ref<Timer>& timer) { return timer->isValid(); });
+}
+
+namespace {
+std::uint32_t epollEventsFor(std::uint32_t events) {
+  std::uint32_t result = 0;
+  if (events & kFileDescriptorReadable) result |= EPOLLIN | EPOLLRDHUP;
+  if (events & kFileDescriptorWritable) result |= EPOLLOUT;
+  return result;
+}
+}  // namespace
+
+void RunLoop::Impl::addSourceToModeLocked(const Ref<RunLoop>& loop, const Ref<RunLoopSource>& source,
+                                          const RunLoopMode& modeName) {
+  if (modeName == kRunLoopCommonModes) {
+    if (std::find(commonSources.begin(), commonSources.end(), source) != commonSources.end()) return;
+    commonSources.push_back(source);
+    for (const auto& common : commonModes) addSourceToModeLocked(loop, source, common);
+    return;
+  }
+  Mode& mode = modeLocked(modeName);
+  if (std::find(mode.sources.begin(), mode.sources.end(), source) != mode.sources.end()) return;
+  mode.sources.push_back(source);
+  source->attach(loop);
+  if (auto descriptor = std::dynamic_pointer_cast<FileDescriptorSource>(source)) {
+    const std::uint64_t id = nextDescriptorId++;
+    epoll_event event{};
+    event.events = epollEventsFor(descriptor->events());
+    event.data.u64 = id;
+    if (::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, descriptor->fileDescriptor(), &event) != 0) {
+      logError("Cannot poll file descriptor " + std::to_string(descriptor->fileDescriptor()) + " in run-loop mode " +
+               modeName + ": " + std::to_string(errno));
+    }
+    mode.descriptorIds[source.get()] = id;
+  }
+}
+
+void RunLoop::Impl::removeSourceFromModeLocked(const RunLoopSource* source, const RunLoopMode& modeName) {
+  if (modeName == kRunLoopCommonModes) {
+    auto it = std::find_if(commonSources.begin(), commonSources.end(),
+                           [&](const Ref<RunLoopSource>& s) { return s.get() == source; });
+    if (it == commonSources.end()) return;
+    commonSources.erase(it);
+    for (const auto& common : commonModes) removeSourceFromModeLocked(source, common);
+    return;
+  }
+  auto modeIt = modes.find(modeName);
+  if (modeIt == modes.end()) return;
+  Mode& mode = modeIt->second;
+  auto it = std::find_if(mode.sources.begin(), mode.sources.end(),
+                         [&](const Ref<RunLoopSource>& s) { return s.get() == source; });
+  if (it == mode.sources.end()) return;
+  if (auto descriptor = dynamic_cast<const FileDescriptorSource*>(source)) {
+    // The descriptor may already be closed (the kernel then dropped it from the set): ignore.
+    ::epoll_ctl(mode.epollFd, EPOLL_CTL_DEL, descriptor->fileDescriptor(), nullptr);
+    mode.descriptorIds.erase(source);
+  }
+  (*it)->detach(owner);
+  mode.sources.erase(it);
+}
+
+void RunLoop::Impl::addTimerToModeLocked(const Ref<Timer>& timer, const RunLoopMode& modeName) {
+  if (modeName == kRunLoopCommonModes) {
+    if (std::find(commonTimers.begin(), commonTimers.end(), timer) != commonTimers.end()) return;
+    commonTimers.push_back(timer);
+    for (const auto& common : commonModes) addTimerToModeLocked(timer, common);
+    return;
+  }
+  Mode& mode = modeLocked(modeName);
+  if (std::find(mode.timers.begin(), mode.timers.end(), timer) == mode.timers.end()) mode.timers.push_back(timer);
+}
+
+void RunLoop::Impl::wake() {
+  const std::uint64_t one = 1;
+  ssize_t written;
+  do {
+    written = ::write(wakeFd, &one, sizeof one);
+  } while (written < 0 && errno == EINTR);
+}
+
+void RunLoop::Impl::removeTimer(const Timer* timer) {
+  std::vector<Ref<Timer>> released;
+  {
+    std::lock_guard lock(mutex);
+    auto drop = [&](std::vector<Ref<Timer>>& timers) {
+      for (auto it = timers.begin(); it != timers.end();) {
+        if (it->get() == timer) {
+          released.push_back(std::move(*it));
+          it = timers.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    };
+    drop(commonTimers);
+    for (auto& [name, mode] : modes) drop(mode.timers);
+  }
+}
+
+void RunLoop::Impl::updateDescriptorEvents(const FileDescriptorSource* source) {
+  std::lock_guard lock(mutex);
+  for (auto& [name, mode] : modes) {
+    auto it = mode.descriptorIds.find(source);
+    if (it == mode.descriptorIds.end()) continue;
+    epoll_event event{};
+    event.events = epollEventsFor(source->events());
+    event.data.u64 = it->second;
+    ::epoll_ctl(mode.epollFd, EPOLL_CTL_MOD, source->fileDescriptor(), &event);
+  }
+}
+
+bool RunLoop::Impl::enqueue(Work work) {
+  {
+    std::lock_guard lock(mutex);
+    if (ended.load()) return false;
+    queue.push_back(std::move(work));
+  }
+  wake();
+  return true;
+}
+
+bool RunLoop::Impl::isOwner() const { return ownerThreadId.load() == currentThreadId(); }
+
+void RunLoop::Impl::checkOwner(const char* operation) const {
+  if (!isOwner()) {
+    Exception::raise(kInternalInconsistencyException,
+                     std::string(operation) + " called on a thread that does not own the run loop");
+  }
+}
+
+bool RunLoop::Impl::runQueuedWork(const RunLoopMode& mode) {
+  std::vector<Work> batch;
+  {
+    std::lock_guard lock(mutex);
+    for (auto it = queue.begin(); it != queue.end();) {
+      if (matchesLocked(it->modes, mode)) {
+        batch.push_back(std::move(*it));
+        it = queue.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& work : batch) {
+    runLogged("run loop of thread " + threadName, work.work);
+    if (work.waiter) work.waiter->complete(true);
+  }
+  return !batch.empty();
+}
+
+std::size_t RunLoop::Impl::fireDueTimers(const RunLoopMode& modeName) {
+  const double now = Clock::current()->monotonic();
+  std::vector<Ref<Timer>> due;
+  {
+    std::lock_guard lock(mutex);
+    auto it = modes.find(modeName);
+    if (it == modes.end()) return 0;
+    for (const auto& timer : it->second.timers) {
+      if (timer->isValid() && timer->fireDate() <= now) due.push_back(timer);
+    }
+  }
+  std::stable_sort(due.begin(), due.end(),
+                   [](const Ref<Timer>& a, const Ref<Timer>& b) { return a->fireDate() < b->fireDate(); });
+  std::size_t fired = 0;
+  for (const auto& timer : due) {
+    if (!timer->isValid()) continue;
+    const double date = timer->fireDate();
+    if (date > now) continue;
+    timer->fire();
+    ++fired;
+    // Measured after the callback, so that a slow callback does not leave a date in the past.
+    if (timer->isValid() && timer->repeats() && timer->fireDate() == date) {
+      timer->advanceAfterFiring(Clock::current()->monotonic());
+    }
+  }
+  return fired;
+}
+
+bool RunLoop::Impl::performSignalledSources(const RunLoopMode& modeName) {
+  std::vector<Ref<RunLoopSource>> sources;
+  {
+    std::lock_guard lock(mutex);
+    auto it = modes.find(modeName);
+    if (it == modes.end()) return false;
+    for (const auto& source : it->second.sources) {
+      if (source->isSignalled()) sources.push_back(source);
+    }
+  }
+  bool performed = false;
+  for (const auto& source : sources) {
+    if (!source->isValid() || !source->consumeSignal()) continue;
+    runLogged("run loop of thread " + threadName, [&] { source->perform(); });
+    performed = true;
+  }
+  return performed;
+}
+
+bool RunLoop::Impl::waitAndDispatch(const RunLoopMode& modeName, int timeoutMilliseconds) {
+  int epollFd;
+  {
+    std::lock_guard lock(mutex);
+    epollFd = modeLocked(modeName).epollFd;
+  }
+  constexpr int kMaxEvents = 32;
+  epoll_event events[kMaxEvents];
+  waiting.store(true);
+  const int count = ::epoll_wait(epollFd, events, kMaxEvents, timeoutMilliseconds);
+  waiting.store(false);
+  if (count <= 0) return false;
+  std::vector<std::pair<Ref<FileDescriptorSource>, std::uint32_t>> ready;
+  {
+    std::lock_guard lock(mutex);
+    auto& mode = modes[modeName];
+    for (int i = 0; i < count; ++i) {
+      const std::uint64_t id = events[i].data.u64;
+      if (id == 0) {
+        std::uint64_t value;
+        while (::read(wakeFd, &value, sizeof value) > 0) {
+        }
+        continue;
+      }
+      for (const auto& [source, sourceId] : mode.descriptorIds) {
+        if (sourceId != id) continue;
+        for (const auto& scheduled : mode.sources) {
+          if (scheduled.get() == source) {
+            std::uint32_t mask = 0;
+            const std::uint32_t e = events[i].events;
+            if (e & (EPOLLIN | EPOLLRDHUP)) mask |= kFileDescriptorReadable;
+            if (e & EPOLLOUT) mask |= kFileDescriptorWritable;
+            if (e & EPOLLERR) mask |= kFileDescriptorError;
+            if (e & EPOLLHUP) mask |= kFileDescriptorHangUp;
+            ready.emplace_back(std::static_pointer_cast<FileDescriptorSource>(scheduled), mask);
+          }
+        }
+      }
+    }
+  }
+  for (const auto& [source, mask] : ready) {
+    // An earlier handler of this batch may have unscheduled or invalidated it.
+    if (!source->isValid()) continue;
+    {
+      std::lock_guard lock(mutex);
+      auto& mode = modes[modeName];
+      if (!mode.descriptorIds.count(source.get())) continue;
+    }
+    runLogged("run loop of thread " + threadName, [&] { source->performEvents(mask); });
+  }
+  return !ready.empty();
+}
+
+bool RunLoop::Impl::nextTimerDate(const RunLoopMode& modeName, double& date) const {
+  std::lock_guard lock(mutex);
+  auto it = modes.find(modeName);
+  if (it == modes.end()) return false;
+  bool found = false;
+  for (const auto& timer : it->second.timers) {
+    if (!timer->isValid()) continue;
+    const double d = timer->fireDate();
+    if (!found || d < date) date = d;
+    found = true;
+  }
+  return found;
+}
+
+void RunLoop::Impl::markEnded() {
+  std::deque<Work> dropped;
+  std::vector<Ref<RunLoopSource>> sources;
+  std::vector<Ref<Timer>> timers;
+  {
+    std::lock_guard lock(mutex);
+    if (ended.exchange(true)) return;
+    dropped.swap(queue);
+    for (auto& [name, mode] : modes) {
+      for (auto& source : mode.sources) {
+        if (auto descriptor = std::dynamic_pointer_cast<FileDescriptorSource>(source)) {
+          ::epoll_ctl(mode.epollFd, EPOLL_CTL_DEL, descriptor->fileDescriptor(), nullptr);
+        }
+        sources.push_back(std::move(source));
+      }
+      mode.sources.clear();
+      mode.descriptorIds.clear();
+      for (auto& timer : mode.timers) timers.push_back(std::move(timer));
+      mode.timers.clear();
+    }
+    for (auto& source : commonSources) sources.push_back(std::move(source));
+    commonSources.clear();
+    for (auto& timer : commonTimers) timers.push_back(std::move(timer));
+    commonTimers.clear();
+  }
+  for (auto& work : dropped) {
+    if (work.waiter) work.waiter->complete(false);
+  }
+  for (auto& source : sources) source->detachAll(owner);
+  for (auto& timer : timers) timer->unbind();
+}
+
+// --- Creating and finding loops ---
+
+Ref<RunLoop> makeRunLoop(const std::string& threadName) {
+  auto impl = std::make_unique<RunLoop::Impl>();
+  impl->threadName = threadName;
+  return std::make_shared<RunLoop>(std::move(impl));
+}
+
+void bindRunLoopToCurrentThread(const Ref<RunLoop>& loop) {
+  loop->impl().ownerThreadId.store(currentThreadId());
+  tLoop.loop = loop;
+}
+
+Ref<RunLoop> currentRunLoopIfExists() { return tLoop.loop; }
+
+RunLoop::RunLoop(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) { impl_->owner = this; }
+
+RunLoop::~RunLoop() = default;
+
+Ref<RunLoop> RunLoop::current() {
+  if (tLoop.loop) return tLoop.loop;
+  const pid_t self = currentThreadId();
+  if (self == mainThreadId()) {
+    tLoop.loop = main();
+    return tLoop.loop;
+  }
+  auto loop = makeRunLoop("thread " + std::to_string(self));
+  bindRunLoopToCurrentThread(loop);
+  return loop;
+}
+
+Ref<RunLoop> RunLoop::main() {
+  std::lock_guard lock(gMainMutex);
+  if (!*gMainLoop) {
+    *gMainLoop = makeRunLoop("main");
+    (*gMainLoop)->impl_->ownerThreadId.store(mainThreadId());
+  }
+  return *gMainLoop;
+}
+
+void RunLoop::setMainThreadToCurrent() {
+  const pid_t self = currentThreadId();
+  gMainThreadId.store(self);
+  std::lock_guard lock(gMainMutex);
+  if (*gMainLoop && (*gMainLoop)->impl_->ownerThreadId.load() == self) return;
+  if (!tLoop.loop) bindRunLoopToCurrentThread(makeRunLoop("main"));
+  {
+    std::lock_guard loopLock(tLoop.loop->impl_->mutex);
+    tLoop.loop->impl_->threadName = "main";
+  }
+  *gMainLoop = tLoop.loop;
+}
+
+bool RunLoop::isMainThread() { return currentThreadId() == mainThreadId(); }
+
+// --- Running ---
+
+RunLoopRunResult RunLoop::run() { return runMode(kDefaultRunLoopMode, kRunLoopForever, false); }
+
+RunLoopRunResult RunLoop::runMode(const RunLoopMode& mode, double seconds, bool returnAfterSourceHandled) {
+  impl_->checkOwner("runMode");
+  if (mode == kRunLoopCommonModes) return RunLoopRunResult::Finished;
+  auto keepAlive = self();
+  const auto clock = Clock::current();
+  const bool forever = !(seconds < kRunLoopForever / 2);
+  const double deadline = clock->monotonic() + std::max(0.0, forever ? 0.0 : seconds);
+  const bool manualClock = !isSystemClock(*clock);
+
+  Impl::Frame frame{mode};
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->ended.load()) return RunLoopRunResult::Finished;
+    if (impl_->pendingStop) {
+      impl_->pendingStop = false;
+      return RunLoopRunResult::Stopped;
+    }
+    if (!impl_->hasWorkLocked(mode)) return RunLoopRunResult::Finished;
+    impl_->frames.push_back(&frame);
+  }
+  struct FramePop {
+    Impl& impl;
+    Impl::Frame* frame;
+    ~FramePop() {
+      std::lock_guard lock(impl.mutex);
+      auto it = std::find(impl.frames.begin(), impl.frames.end(), frame);
+      if (it != impl.frames.end()) impl.frames.erase(it);
+    }
+  } pop{*impl_, &frame};
+  auto stopped = [&] {
+    std::lock_guard lock(impl_->mutex);
+    return frame.stopped;
+  };
+
+  for (;;) {
+    bool handled = impl_->runQueuedWork(mode);
+    if (stopped()) return RunLoopRunResult::Stopped;
+    if (handled && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
+
+    handled = impl_->fireDueTimers(mode) > 0 || handled;
+    if (stopped()) return RunLoopRunResult::Stopped;
+    if (handled && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
+
+    handled = impl_->performSignalledSources(mode) || handled;
+    if (stopped()) return RunLoopRunResult::Stopped;
+    if (handled && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
+
+    const double now = clock->monotonic();
+    {
+      std::lock_guard lock(impl_->mutex);
+      if (impl_->ended.load() || !impl_->hasWorkLocked(mode)) return RunLoopRunResult::Finished;
+    }
+
+    int timeout = -1;
+    if (handled) {
+      timeout = 0;
+    } else {
+      double wakeAt = forever ? std::numeric_limits<double>::infinity() : deadline;
+      double timerDate;
+      if (impl_->nextTimerDate(mode, timerDate)) wakeAt = std::min(wakeAt, timerDate);
+      if (!std::isinf(wakeAt)) {
+        const double milliseconds = std::ceil((wakeAt - now) * 1000.0);
+        timeout = static_cast<int>(std::clamp(milliseconds, 0.0, 1.0e9));
+      }
+      if (manualClock && (timeout < 0 || timeout > kManualClockPollMilliseconds)) timeout = kManualClockPollMilliseconds;
+    }
+    const bool dispatched = impl_->waitAndDispatch(mode, timeout);
+    if (stopped()) return RunLoopRunResult::Stopped;
+    if (dispatched && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
+    // Checked after the wait so that a zero limit still polls the sources once.
+    if (!forever && clock->monotonic() >= deadline) return RunLoopRunResult::TimedOut;
+  }
+}
+
+RunLoopRunResult RunLoop::runModeBeforeDate(const RunLoopMode& mode, const Ref<Date>& limitDate) {
+  double seconds = kRunLoopForever;
+  if (limitDate) seconds = std::min(kRunLoopForever, limitDate->timeIntervalSinceReferenceDate() - Clock::current()->now());
+  return runMode(mode, seconds, true);
+}
+
+std::size_t RunLoop::fireDueTimers(const RunLoopMode& mode) {
+  impl_->checkOwner("fireDueTimers");
+  auto keepAlive = self();
+  return impl_->fireDueTimers(mode);
+}
+
+std::optional<RunLoopMode> RunLoop::currentMode() const {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->frames.empty() || !impl_->isOwner()) return std::nullopt;
+  return impl_->frames.back()->mode;
+}
+
+void RunLoop::stop() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->frames.empty()) {
+      impl_->pendingStop = true;
+    } else {
+      impl_->frames.back()->stopped = true;
+    }
+  }
+  impl_->wake();
+}
+
+void RunLoop::wakeUp() { impl_->wake(); }
+bool RunLoop::isWaiting() const { return impl_->waiting.load(); }
+bool RunLoop::isEnded() const { return impl_->ended.load(); }
+
+void RunLoop::addCommonMode(const RunLoopMode& mode) {
+  if (mode == kRunLoopCommonModes) return;
+  auto loop = selfAs<RunLoop>();
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->ended.load() || !impl_->commonModes.insert(mode).second) return;
+    for (const auto& source : impl_->commonSources) impl_->addSourceToModeLocked(loop, source, mode);
+    for (const auto& timer : impl_->commonTimers) impl_->addTimerToModeLocked(timer, mode);
+  }
+  impl_->wake();
+}
+
+void RunLoop::addTimer(const Ref<Timer>& timer, const RunLoopMode& mode) {
+  if (!timer || !timer->isValid() || impl_->ended.load()) return;
+  if (!timer->bindTo(selfAs<RunLoop>())) {
+    Exception::raise(kInvalidArgumentException, "a timer cannot be added to two run loops");
+  }
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->ended.load()) return;
+    impl_->addTimerToModeLocked(timer, mode);
+  }
+  // The timer may have been invalidated while being added: make sure the loop does not keep it.
+  if (!timer->isValid()) impl_->removeTimer(timer.get());
+  impl_->wake();
+}
+
+void RunLoop::addSource(const Ref<RunLoopSource>& source, const RunLoopMode& mode) {
+  if (!source || !source->isValid() || impl_->ended.load()) return;
+  auto loop = selfAs<RunLoop>();
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->ended.load()) return;
+    impl_->addSourceToModeLocked(loop, source, mode);
+  }
+  impl_->wake();
+}
+
+void RunLoop::removeSource(const Ref<RunLoopSource>& source, const RunLoopMode& mode) {
+  if (!source) return;
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->removeSourceFromModeLocked(source.get(), mode);
+  }
+  impl_->wake();
+}
+
+bool RunLoop::containsSource(const Ref<RunLoopSource>& source, const RunLoopMode& mode) const {
+  std::lock_guard lock(impl_->mutex);
+  if (mode == kRunLoopCommonModes) {
+    return std::find(impl_->commonSources.begin(), impl_->commonSources.end(), source) != impl_->commonSources.end();
+  }
+  auto it = impl_->modes.find(mode);
+  if (it == impl_->modes.end()) return false;
+  return std::find(it->second.sources.begin(), it->second.sources.end(), source) != it->second.sources.end();
+}
+
+bool RunLoop::perform(std::function<void()> work, std::vector<RunLoopMode> modes) {
+  return impl_->enqueue(Impl::Work{std::move(work), std::move(modes), nullptr});
+}
+
+std::string RunLoop::threadName() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->threadName;
+}
+
+std::string RunLoop::description() const { return "<RunLoop of thread " + threadName() + ">"; }
+
+}  // namespace zv

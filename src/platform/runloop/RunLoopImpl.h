@@ -1,0 +1,118 @@
+#pragma once
+// The inside of a run loop, shared by RunLoop.cpp, sources, timers and threads (not a public
+// interface). One epoll instance per mode holds the loop's eventfd and that mode's descriptor
+// sources, so running a mode waits on exactly what that mode dispatches, and a descriptor that
+// is scheduled in no mode is not polled at all.
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/runloop/FileDescriptorSource.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/Timer.h"
+
+namespace zv {
+
+// A caller blocked until its work has run (or has been dropped).
+struct PerformWaiter {
+  std::mutex mutex;
+  std::condition_variable condition;
+  bool done = false;
+  bool ran = false;
+  void complete(bool didRun);
+  // Blocks until complete; returns whether the work ran.
+  bool wait();
+};
+
+struct RunLoop::Impl {
+  struct Mode {
+    int epollFd = -1;
+    std::vector<Ref<RunLoopSource>> sources;
+    std::map<const RunLoopSource*, std::uint64_t> descriptorIds;
+    std::vector<Ref<Timer>> timers;
+  };
+  struct Work {
+    std::function<void()> work;
+    std::vector<RunLoopMode> modes;
+    std::shared_ptr<PerformWaiter> waiter;
+  };
+  struct Frame {
+    RunLoopMode mode;
+    bool stopped = false;
+  };
+
+  Impl();
+  ~Impl();
+
+  // The loop this is the inside of (set by RunLoop's constructor).
+  RunLoop* owner = nullptr;
+  // Guards everything below except what is noted.
+  mutable std::mutex mutex;
+  std::atomic<pid_t> ownerThreadId{0};
+  std::string threadName;
+  int wakeFd = -1;
+  std::map<RunLoopMode, Mode> modes;
+  std::set<RunLoopMode> commonModes;
+  std::vector<Ref<RunLoopSource>> commonSources;
+  std::vector<Ref<Timer>> commonTimers;
+  std::deque<Work> queue;
+  std::vector<Frame*> frames;
+  bool pendingStop = false;
+  std::uint64_t nextDescriptorId = 1;
+  std::atomic<bool> ended{false};
+  std::atomic<bool> waiting{false};
+
+  // With the mutex held.
+  Mode& modeLocked(const RunLoopMode& name);
+  bool matchesLocked(const std::vector<RunLoopMode>& workModes, const RunLoopMode& mode) const;
+  bool hasWorkLocked(const RunLoopMode& mode) const;
+  void addSourceToModeLocked(const Ref<RunLoop>& loop, const Ref<RunLoopSource>& source, const RunLoopMode& mode);
+  void removeSourceFromModeLocked(const RunLoopSource* source, const RunLoopMode& mode);
+  void addTimerToModeLocked(const Ref<Timer>& timer, const RunLoopMode& mode);
+
+  // Any thread.
+  void wake();
+  void removeTimer(const Timer* timer);
+  void updateDescriptorEvents(const FileDescriptorSource* source);
+  // Marks the loop ended and drops what it holds; waiting callers are released.
+  void markEnded();
+  bool enqueue(Work work);
+
+  // Owner thread.
+  bool isOwner() const;
+  void checkOwner(const char* operation) const;
+  bool runQueuedWork(const RunLoopMode& mode);
+  std::size_t fireDueTimers(const RunLoopMode& mode);
+  bool performSignalledSources(const RunLoopMode& mode);
+  // Waits for descriptor events and dispatches them; true when one was dispatched.
+  bool waitAndDispatch(const RunLoopMode& mode, int timeoutMilliseconds);
+  // Seconds until the next valid timer of `mode` fires (may be <= 0), or a negative infinity
+  // stand-in when none: returns false when there is no timer.
+  bool nextTimerDate(const RunLoopMode& mode, double& date) const;
+};
+
+// The loop of the calling thread if one exists, without creating it.
+Ref<RunLoop> currentRunLoopIfExists();
+// Makes a loop for a thread that is about to start; `bindRunLoopToCurrentThread` adopts it on
+// that thread.
+Ref<RunLoop> makeRunLoop(const std::string& threadName);
+void bindRunLoopToCurrentThread(const Ref<RunLoop>& loop);
+// The kernel id of the calling thread.
+pid_t currentThreadId();
+// Logs an exception that escaped a callback on `place`.
+void logUncaughtException(const std::string& place, const std::exception_ptr& exception);
+// Runs `work`, logging (not propagating) what it throws.
+void runLogged(const std::string& place, const std::function<void()>& work);
+
+}  // namespace zv

@@ -1,0 +1,168 @@
+#include "platform/runloop/Thread.h"
+
+#include <pthread.h>
+
+#include <chrono>
+
+#include "platform/foundation/Exception.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopImpl.h"
+#include "platform/runloop/RunLoopSource.h"
+
+namespace zv {
+
+namespace {
+thread_local Ref<Thread> tThread;
+
+void setKernelThreadName(const std::string& name) {
+  if (name.empty()) return;
+  ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
+}
+}  // namespace
+
+Thread::Thread(Body body, std::string name) : body_(std::move(body)), name_(std::move(name)) {}
+
+Thread::~Thread() = default;
+
+Ref<Thread> Thread::create(Body body, std::string name) {
+  return std::make_shared<Thread>(std::move(body), std::move(name));
+}
+
+Ref<Thread> Thread::detachNew(Body body, std::string name) {
+  auto thread = create(std::move(body), std::move(name));
+  thread->start();
+  return thread;
+}
+
+Ref<Thread> Thread::startRunLoopThread(std::string name) {
+  return detachNew(
+      [] {
+        auto thread = Thread::current();
+        auto loop = RunLoop::current();
+        // A source that never fires: the loop always has something to wait for.
+        loop->addSource(RunLoopSource::create(), kDefaultRunLoopMode);
+        while (!thread->isCancelled()) loop->run();
+      },
+      std::move(name));
+}
+
+Ref<Thread> Thread::currentIfExists() { return tThread; }
+
+Ref<Thread> Thread::current() {
+  if (tThread) return tThread;
+  if (RunLoop::isMainThread()) {
+    tThread = mainThread();
+    return tThread;
+  }
+  auto thread = std::make_shared<Thread>(nullptr, "");
+  thread->adopted_ = true;
+  thread->started_ = true;
+  thread->executing_ = true;
+  tThread = thread;
+  thread->bindRunLoop(RunLoop::current());
+  return thread;
+}
+
+Ref<Thread> Thread::mainThread() {
+  // One object for the main thread, whichever thread asks first; made anew only when another
+  // thread became the main thread.
+  static std::mutex mutex;
+  static Ref<Thread>* mainObject = new Ref<Thread>();
+  std::lock_guard lock(mutex);
+  auto loop = RunLoop::main();
+  if (!*mainObject || (*mainObject)->runLoop() != loop) {
+    *mainObject = std::make_shared<Thread>(nullptr, "main");
+    (*mainObject)->adopted_ = true;
+    (*mainObject)->started_ = true;
+    (*mainObject)->executing_ = true;
+    (*mainObject)->bindRunLoop(loop);
+  }
+  return *mainObject;
+}
+
+bool Thread::isMainThread() { return RunLoop::isMainThread(); }
+
+void Thread::sleepForTimeInterval(double seconds) {
+  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+void Thread::start() {
+  if (started_.exchange(true)) Exception::raise(kInvalidArgumentException, "a thread was started twice");
+  auto self = selfAs<Thread>();
+  // The loop exists before start returns, so work sent right away is kept for the thread.
+  bindRunLoop(makeRunLoop(name().empty() ? "thread" : name()));
+  executing_ = true;
+  std::thread([self] { self->main(); }).detach();
+}
+
+void Thread::main() {
+  tThread = selfAs<Thread>();
+  auto loop = runLoop();
+  bindRunLoopToCurrentThread(loop);
+  setKernelThreadName(name());
+  runLogged("thread " + name(), body_);
+  loop->impl().markEnded();
+  {
+    std::lock_guard lock(mutex_);
+    executing_ = false;
+    finished_ = true;
+  }
+  finishedCondition_.notify_all();
+}
+
+void Thread::cancel() {
+  cancelled_ = true;
+  if (auto loop = runLoop()) loop->stop();
+}
+
+bool Thread::isMainThreadObject() const {
+  auto loop = runLoop();
+  return loop && loop == RunLoop::main();
+}
+
+void Thread::join() {
+  if (tThread.get() == this) Exception::raise(kInternalInconsistencyException, "a thread cannot join itself");
+  std::unique_lock lock(mutex_);
+  finishedCondition_.wait(lock, [this] { return finished_.load(); });
+}
+
+bool Thread::joinFor(double seconds) {
+  if (tThread.get() == this) Exception::raise(kInternalInconsistencyException, "a thread cannot join itself");
+  std::unique_lock lock(mutex_);
+  return finishedCondition_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return finished_.load(); });
+}
+
+std::string Thread::name() const {
+  std::lock_guard lock(mutex_);
+  return name_;
+}
+
+void Thread::setName(std::string name) {
+  {
+    std::lock_guard lock(mutex_);
+    name_ = name;
+    if (runLoop_) {
+      std::lock_guard loopLock(runLoop_->impl().mutex);
+      runLoop_->impl().threadName = name;
+    }
+  }
+  if (tThread.get() == this) setKernelThreadName(name);
+}
+
+Ref<RunLoop> Thread::runLoop() const {
+  std::lock_guard lock(mutex_);
+  return runLoop_;
+}
+
+void Thread::bindRunLoop(const Ref<RunLoop>& loop) {
+  std::lock_guard lock(mutex_);
+  runLoop_ = loop;
+  if (loop && !name_.empty()) {
+    std::lock_guard loopLock(loop->impl().mutex);
+    loop->impl().threadName = name_;
+  }
+}
+
+std::string Thread::description() const { return "<Thread " + name() + ">"; }
+
+}  // namespace zv

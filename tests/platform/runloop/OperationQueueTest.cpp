@@ -1,0 +1,227 @@
+// Operation queues: width, dependencies, priorities, suspension, cancellation and concurrent
+// operations that end only when they say so.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Exception.h"
+#include "platform/runloop/OperationQueue.h"
+#include "platform/runloop/Perform.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/Thread.h"
+
+namespace zv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A concurrent operation in the shape of a request: start hands the work to another thread and
+// returns; the operation is finished only when that thread says so.
+class HandOffOperation : public Operation {
+ public:
+  explicit HandOffOperation(Ref<Thread> worker) : worker_(std::move(worker)) {}
+  bool isConcurrent() const override { return true; }
+  bool isExecuting() const override { return executing_.load(); }
+  bool isFinished() const override { return finished_.load(); }
+  void start() override {
+    ++starts;
+    startedCancelled = isCancelled();
+    willChangeValueForKey("isExecuting");
+    executing_ = true;
+    didChangeValueForKey("isExecuting");
+  }
+  void finish() {
+    auto self = selfAs<HandOffOperation>();
+    performOnThread(worker_, [self] {
+      self->willChangeValueForKey("isExecuting");
+      self->willChangeValueForKey("isFinished");
+      self->executing_ = false;
+      self->finished_ = true;
+      self->didChangeValueForKey("isExecuting");
+      self->didChangeValueForKey("isFinished");
+    }, false);
+  }
+  std::atomic<int> starts{0};
+  std::atomic<bool> startedCancelled{false};
+
+ private:
+  Ref<Thread> worker_;
+  std::atomic<bool> executing_{false};
+  std::atomic<bool> finished_{false};
+};
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+TEST(OperationQueueTest, FiveOperationsRunAtMostFourAtOnce) {
+  auto worker = Thread::startRunLoopThread("request-thread");
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(4);
+  std::vector<Ref<HandOffOperation>> operations;
+  for (int i = 0; i < 5; ++i) {
+    operations.push_back(std::make_shared<HandOffOperation>(worker));
+    queue->addOperation(operations.back());
+  }
+  auto startedCount = [&] {
+    int n = 0;
+    for (const auto& op : operations) n += op->starts.load();
+    return n;
+  };
+  ASSERT_TRUE(waitFor([&] { return startedCount() == 4; }));
+  std::this_thread::sleep_for(30ms);
+  EXPECT_EQ(startedCount(), 4) << "a fifth operation started while four were executing";
+  EXPECT_EQ(operations[4]->starts, 0);
+  operations[1]->finish();
+  ASSERT_TRUE(waitFor([&] { return operations[4]->starts == 1; }));
+  for (int i : {0, 2, 3, 4}) operations[i]->finish();
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(queue->operationCount(), 0u);
+  worker->cancel();
+}
+
+TEST(OperationQueueTest, DependenciesOrderOperationsAcrossQueues) {
+  auto first = OperationQueue::create();
+  auto second = OperationQueue::create();
+  std::mutex mutex;
+  std::vector<std::string> order;
+  auto record = [&](std::string name) {
+    return BlockOperation::create([&, name] {
+      std::this_thread::sleep_for(5ms);
+      std::lock_guard lock(mutex);
+      order.push_back(name);
+    });
+  };
+  auto a = record("a"), b = record("b"), c = record("c");
+  c->addDependency(b);
+  b->addDependency(a);
+  EXPECT_FALSE(c->isReady());
+  second->addOperation(c);
+  first->addOperation(b);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(order.empty());
+  first->addOperation(a);
+  c->waitUntilFinished();
+  EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_TRUE(c->isFinished());
+}
+
+TEST(OperationQueueTest, CancelledOperationsAreStillStartedButDoNotRunTheirWork) {
+  auto worker = Thread::startRunLoopThread("cancel-thread");
+  auto queue = OperationQueue::create();
+  queue->setSuspended(true);
+  std::atomic<bool> mainRan{false};
+  auto plain = BlockOperation::create([&] { mainRan = true; });
+  auto request = std::make_shared<HandOffOperation>(worker);
+  auto blocker = BlockOperation::create([] {});
+  request->addDependency(blocker);  // never added anywhere: only cancellation makes it ready
+  std::atomic<bool> completed{false};
+  plain->setCompletionBlock([&] { completed = true; });
+  queue->addOperation(plain);
+  queue->addOperation(request);
+  queue->cancelAllOperations();
+  EXPECT_TRUE(plain->isCancelled());
+  queue->setSuspended(false);
+  plain->waitUntilFinished();
+  EXPECT_FALSE(mainRan);
+  EXPECT_TRUE(waitFor([&] { return completed.load(); }));
+  ASSERT_TRUE(waitFor([&] { return request->starts == 1; }));
+  EXPECT_TRUE(request->startedCancelled);
+  // The concurrent operation keeps its place until it reports its end itself.
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(queue->operationCount(), 1u);
+  request->finish();
+  queue->waitUntilAllOperationsAreFinished();
+  worker->cancel();
+}
+
+TEST(OperationQueueTest, SuspendedQueueStartsByPriorityWhenResumed) {
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setSuspended(true);
+  std::mutex mutex;
+  std::vector<int> order;
+  for (int priority : {kOperationQueuePriorityLow, kOperationQueuePriorityNormal, 10, kOperationQueuePriorityVeryLow,
+                       kOperationQueuePriorityNormal}) {
+    auto op = BlockOperation::create([&, priority] {
+      std::lock_guard lock(mutex);
+      order.push_back(priority);
+    });
+    op->setQueuePriority(priority);
+    queue->addOperation(op);
+  }
+  std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(order.empty());
+  EXPECT_EQ(queue->operationCount(), 5u);
+  queue->setSuspended(false);
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(order, (std::vector<int>{10, 0, 0, -4, -8}));
+}
+
+TEST(OperationQueueTest, OperationsSeeTheirQueueAndCanRunTheirThreadsLoop) {
+  auto queue = OperationQueue::create();
+  queue->setName("offline");
+  std::atomic<bool> sawQueue{false};
+  std::atomic<bool> ended{false};
+  std::atomic<bool> readyToFinish{false};
+  Ref<Thread> operationThread;
+  std::mutex mutex;
+  queue->addOperationWithBlock([&] {
+    sawQueue = OperationQueue::currentQueue() == queue;
+    {
+      std::lock_guard lock(mutex);
+      operationThread = Thread::current();
+    }
+    auto loop = RunLoop::current();
+    loop->addSource(RunLoopSource::create(), kDefaultRunLoopMode);
+    // Waits in its own loop until another thread wakes it with a perform.
+    while (!readyToFinish) loop->runModeBeforeDate(kDefaultRunLoopMode, Date::distantFuture());
+    ended = true;
+  });
+  ASSERT_TRUE(waitFor([&] {
+    std::lock_guard lock(mutex);
+    return operationThread != nullptr;
+  }));
+  readyToFinish = true;
+  Ref<Thread> target;
+  {
+    std::lock_guard lock(mutex);
+    target = operationThread;
+  }
+  performOnThread(target, [] {}, false);
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(sawQueue);
+}
+
+TEST(OperationQueueTest, MainQueueRunsOperationsOnTheMainThread) {
+  std::atomic<bool> onMain{false};
+  auto op = BlockOperation::create([&] { onMain = RunLoop::isMainThread(); });
+  OperationQueue::mainQueue()->addOperation(op);
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return op->isFinished(); }, 5.0));
+  EXPECT_TRUE(onMain);
+}
+
+TEST(OperationQueueTest, AddingTwiceOrAfterFinishingIsRefused) {
+  auto queue = OperationQueue::create();
+  auto op = BlockOperation::create([] {});
+  queue->setSuspended(true);
+  queue->addOperation(op);
+  EXPECT_THROW(queue->addOperation(op), Exception);
+  queue->setSuspended(false);
+  op->waitUntilFinished();
+  EXPECT_THROW(OperationQueue::create()->addOperation(op), Exception);
+}
+
+}  // namespace
+}  // namespace zv
