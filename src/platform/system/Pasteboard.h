@@ -1,0 +1,82 @@
+#pragma once
+// Pasteboards: the general pasteboard and named pasteboards, each holding a list of items, an
+// item being a dictionary from a type name ("public.utf8-plain-text", "public.deviceudid") to its
+// value (Data, or String for text).
+//
+// A persistent named pasteboard is shared by every application of the user: it is one file under
+// the "Pasteboards" folder of the application environment's shared root, re-read on every call,
+// and every change is a read-modify-write of that file, written atomically, under an exclusive
+// flock of "Pasteboards/.lock", so two processes never lose each other's changes. A file that
+// cannot be read is logged and reads as an empty pasteboard; the next change replaces it.
+// A pasteboard that is not persistent lives in this process only, as does the general pasteboard.
+//
+// Threads: any thread may call. Within a process one name gives one Pasteboard object while it
+// exists.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Values.h"
+
+namespace zv {
+
+inline constexpr const char* kPasteboardTypeUTF8PlainText = "public.utf8-plain-text";
+
+class Pasteboard : public Object {
+ public:
+  static Ref<Pasteboard> generalPasteboard();
+  // The pasteboard of that name: an existing one (in this process, or persistent on disk), else a
+  // new, not yet persistent one when `create`, else nullptr. An empty name gives nullptr.
+  static Ref<Pasteboard> pasteboardWithName(std::string_view name, bool create);
+  // Forgets the pasteboard and removes its file; a Pasteboard object still held reads as empty.
+  static void removePasteboardWithName(std::string_view name);
+
+  const std::string& name() const { return name_; }
+  bool isPersistent() const;
+  // Making a pasteboard persistent writes its items to its file; making it transient takes the
+  // file's items back into memory and removes the file.
+  void setPersistent(bool persistent);
+
+  // Grows by one with every change, from any process.
+  std::int64_t changeCount() const;
+  std::size_t numberOfItems() const;
+  // Every item, as dictionaries of type → value.
+  Ref<Array> items() const;
+  // Raise "NSInvalidArgumentException" for an element that is not a dictionary with text keys.
+  void setItems(const Array& items);
+  void addItems(const Array& items);
+
+  // Replaces the contents with one item holding `data` under `pasteboardType`.
+  void setData(const Data& data, std::string_view pasteboardType);
+  // The value of the first item that has the type, as bytes (text as UTF-8); nullptr when none.
+  Ref<Data> dataForPasteboardType(std::string_view pasteboardType) const;
+  // The text of the first item holding plain text; nullopt when none.
+  std::optional<std::string> string() const;
+  void setString(std::string_view text);
+
+  Pasteboard(std::string name, std::filesystem::path file, bool persistent);
+
+ private:
+  struct Contents {
+    std::int64_t changeCount = 0;
+    std::vector<ObjectPtr> items;
+  };
+  Contents read() const;
+  void change(const std::function<void(std::vector<ObjectPtr>&)>& edit);
+  // Drops the contents and the persistence of a removed pasteboard.
+  void forget();
+
+  const std::string name_;
+  const std::filesystem::path file_;  // empty for the general pasteboard
+  mutable std::mutex mutex_;
+  bool persistent_;
+  Contents memory_;  // the contents while not persistent
+};
+
+}  // namespace zv
