@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "platform/foundation/Values.h"
+#include "sharing/json/JSONCodecConversions.h"
+#include "sharing/json/JSONDecoder.h"
+
+namespace zv {
+namespace {
+
+class Opaque final : public Object {};
+
+// Answers the converter selector with the object's class name.
+class Converter final : public Object {
+ public:
+  bool respondsToSelector(std::string_view selector) const override { return selector == "jsonValueFor"; }
+  ObjectPtr performSelector(std::string_view selector, const std::vector<ObjectPtr>& arguments) override {
+    EXPECT_EQ(selector, "jsonValueFor");
+    ++calls;
+    return box("converted " + arguments.at(0)->className());
+  }
+  int calls = 0;
+};
+
+std::string write(const ObjectPtr& object, JCSerializeOptionFlags options = JCSerializeOptionNone) {
+  Ref<Error> error;
+  auto s = jsoncodec::JSONStringWithOptions(object, options, &error);
+  return s ? s->utf8() : "error: " + error->localizedDescription();
+}
+
+TEST(JCSerializerTest, EscapesStringsAsOptionsSay) {
+  const auto smiley = "\xF0\x9F\x98\x80";
+  struct Case {
+    std::string text;
+    JCSerializeOptionFlags options;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"a/b", 0, R"(["a/b"])"},
+      {"a/b", JCSerializeEscapeSlash, R"(["a\/b"])"},
+      {smiley, 0, std::string("[\"") + smiley + "\"]"},
+      {smiley, JCSerializeEscapeUnicode, R"(["\ud83d\ude00"])"},
+      {"caf\xC3\xA9", JCSerializeEscapeUnicode, R"(["caf\u00e9"])"},
+      {"q\"b\\\b\f\n\r\t\x01\x1f", 0, R"(["q\"b\\\b\f\n\r\t\u0001\u001f"])"},
+      {std::string("nul\0x", 5), 0, R"(["nul\u0000x"])"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(write(Array::make({box(c.text)}), c.options), c.expected) << c.text;
+}
+
+TEST(JCSerializerTest, WritesNumbersLiteralsAndNull) {
+  auto array = Array::make({box(0.1), box(true), box(false), Null::null(), box(-7), box(18446744073709551615ull),
+                            box(1e300), box(2.5f)});
+  EXPECT_EQ(write(array), "[0.10000000000000001,true,false,null,-7,18446744073709551615,1.0000000000000001e+300,2.5]");
+  Ref<Error> error;
+  for (double bad : {std::nan(""), std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(write(Array::make({box(bad)})),
+              "error: Floating point values must be finite.  JSON does not support NaN or Infinity.");
+  }
+}
+
+TEST(JCSerializerTest, NumbersIgnoreTheProcessLocale) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  std::string saved = previous ? previous : "C";
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+  EXPECT_EQ(write(Array::make({box(2.5)})), "[2.5]");
+  std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST(JCSerializerTest, PrettyPrintingSortsKeysAndSpreadsEmptyCollections) {
+  auto d = Dictionary::make({{"b", box(1)}, {"a", Array::make()}, {"c", Dictionary::make()}});
+  EXPECT_EQ(write(d, JCSerializePretty),
+            "{\n  \"a\": [\n    \n  ],\n  \"b\": 1,\n  \"c\": {\n    \n  }\n}");
+  EXPECT_EQ(write(Array::make(), JCSerializePretty), "[\n  \n]");
+  EXPECT_EQ(write(d), R"({"b":1,"a":[],"c":{}})");
+  // Natural order of text is UTF-16 order: a supplementary character sorts before U+FF01.
+  auto unicodeKeys = Dictionary::make({{"\xEF\xBC\x81", box(1)}, {"\xF0\x9F\x98\x80", box(2)}});
+  EXPECT_EQ(write(unicodeKeys, JCSerializePretty), "{\n  \"\xF0\x9F\x98\x80\": 2,\n  \"\xEF\xBC\x81\": 1\n}");
+}
+
+TEST(JCSerializerTest, DecodedTreesWriteBackInSlotOrder) {
+  const std::string text = R"({"k":[1,2.5,"x",{"n":null}],"t":true})";
+  JSONDecoder decoder;
+  auto value = decoder.objectWithUTF8String(text.data(), text.size());
+  auto again = jsoncodec::JSONString(value);
+  auto reread = decoder.objectWithUTF8String(again->utf8().data(), again->utf8().size());
+  EXPECT_TRUE(reread->isEqual(*value));
+}
+
+TEST(JCSerializerTest, SingleStringsWithAndWithoutQuotes) {
+  EXPECT_EQ(jsoncodec::JSONStringWithOptions(box("x"), 0, false)->utf8(), "x");
+  EXPECT_EQ(jsoncodec::JSONString(box("x"))->utf8(), "\"x\"");
+  EXPECT_EQ(jsoncodec::JSONData(box("x"))->view(), "\"x\"");
+  EXPECT_EQ(jsoncodec::JSONDataWithOptions(box("a/"), JCSerializeEscapeSlash, false)->view(), "a\\/");
+  Ref<Error> error;
+  EXPECT_FALSE(JCSerializer::serializeObject(box(1), 0, JCEncodeAsString | JCEncodeRequireString, nullptr, nullptr,
+                                             {}, &error));
+  EXPECT_EQ(error->localizedDescription(), "Unable to serialize object class Number, expected a NSString.");
+  EXPECT_FALSE(jsoncodec::JSONStringWithOptions(ObjectPtr(box("s")), 0, &error));
+  EXPECT_EQ(error->localizedDescription(), "Unable to serialize object class String, expected a NSArray or NSDictionary.");
+  EXPECT_FALSE(JCSerializer::serializeObject(Array::make(), 0, 3, nullptr, nullptr, {}, &error));
+  EXPECT_EQ(error->localizedDescription(), "Unknown encode as type.");
+}
+
+TEST(JCSerializerTest, UnsupportedClassesFailOrAreConverted) {
+  auto array = Array::make({std::make_shared<Opaque>()});
+  EXPECT_EQ(write(array), "error: Unable to serialize object class Opaque.");
+  EXPECT_EQ(write(Dictionary::make({{box(1), box(2)}})), "error: Key must be a string object.");
+
+  auto converted = jsoncodec::JSONStringWithOptions(
+      array, 0, [](const ObjectPtr& o) -> ObjectPtr { return box("as text " + o->className()); });
+  EXPECT_EQ(converted->utf8(), R"(["as text Opaque"])");
+
+  Ref<Error> error;
+  auto again = jsoncodec::JSONStringWithOptions(
+      array, 0, [](const ObjectPtr&) -> ObjectPtr { return std::make_shared<Opaque>(); }, &error);
+  EXPECT_FALSE(again);
+  EXPECT_EQ(error->localizedDescription(),
+            "Unable to serialize object class Opaque that was returned by the unsupported class formatter.  Original "
+            "object class was Opaque.");
+
+  auto converter = std::make_shared<Converter>();
+  auto same = std::make_shared<Opaque>();
+  auto viaDelegate = jsoncodec::JSONStringWithOptions(Array::make({same, same}), 0, converter, "jsonValueFor");
+  EXPECT_EQ(viaDelegate->utf8(), R"(["converted Opaque","converted Opaque"])");
+  EXPECT_EQ(converter->calls, 1);  // the second occurrence is copied from the earlier output
+  EXPECT_THROW(jsoncodec::JSONStringWithOptions(array, 0, converter, ""), Exception);
+  EXPECT_THROW(jsoncodec::JSONStringWithOptions(array, 0, converter, "otherSelector"), Exception);
+}
+
+TEST(JCSerializerTest, ConvertedTemporariesNeverHitTheOutputCacheFalsely) {
+  // Each conversion returns a fresh object that dies right after it is written; its address is
+  // likely to be reused by the next one, which must still be written from its own value.
+  std::vector<ObjectPtr> opaque;
+  for (int i = 0; i < 200; ++i) opaque.push_back(std::make_shared<Opaque>());
+  int next = 0;
+  auto text = jsoncodec::JSONStringWithOptions(Array::make(opaque), 0, [&](const ObjectPtr&) -> ObjectPtr {
+    return box(std::to_string(next++));
+  });
+  std::string expected = "[";
+  for (int i = 0; i < 200; ++i) expected += (i ? ",\"" : "\"") + std::to_string(i) + "\"";
+  EXPECT_EQ(text->utf8(), expected + "]");
+}
+
+TEST(JCSerializerTest, CyclesAndDeepNestingAreErrors) {
+  auto array = MutableArray::make();
+  array->addObject(box(1));
+  array->addObject(array);
+  const std::string cycle = write(array);
+  EXPECT_EQ(cycle, "error: Unable to serialize object class " + array->className() + ": it contains itself.");
+  array->removeLastObject();  // break the cycle so the array can be freed
+
+  ObjectPtr nested = Array::make();
+  for (int i = 0; i < 600; ++i) nested = Array::make({nested});
+  EXPECT_EQ(write(nested), "error: Unable to serialize: nesting deeper than 512.");
+  // The same object twice side by side is not a cycle.
+  auto shared = Array::make({box(1)});
+  EXPECT_EQ(write(Array::make({shared, shared})), "[[1],[1]]");
+}
+
+}  // namespace
+}  // namespace zv
