@@ -1,0 +1,125 @@
+#include "platform/ui/Application.h"
+
+#include "platform/system/NotificationCenter.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/Window.h"
+
+namespace zv::ui {
+
+Ref<Application> Application::sharedApplication() {
+  static Ref<Application> application = std::make_shared<Application>();
+  return application;
+}
+
+void Application::setKeyWindow(const Ref<Window>& window) {
+  if (window) addWindow(window);
+  keyWindow_ = window;
+}
+
+void Application::addWindow(const Ref<Window>& window) {
+  for (const auto& w : windows_)
+    if (w == window) return;
+  windows_.push_back(window);
+}
+
+void Application::post(const char* name) { NotificationCenter::defaultCenter()->postNotificationName(name, self()); }
+
+bool Application::simulateLaunch(const Ref<Dictionary>& options) {
+  state_ = ApplicationState::Inactive;
+  bool result = delegate_ ? delegate_->applicationDidFinishLaunchingWithOptions(*this, options) : true;
+  post(kApplicationDidFinishLaunchingNotification);
+  simulateBecomeActive();
+  return result;
+}
+
+void Application::simulateResignActive() {
+  if (delegate_) delegate_->applicationWillResignActive(*this);
+  post(kApplicationWillResignActiveNotification);
+  state_ = ApplicationState::Inactive;
+}
+
+void Application::simulateEnterBackground() {
+  if (state_ == ApplicationState::Active) simulateResignActive();
+  state_ = ApplicationState::Background;
+  if (delegate_) delegate_->applicationDidEnterBackground(*this);
+  post(kApplicationDidEnterBackgroundNotification);
+}
+
+void Application::simulateEnterForeground() {
+  if (delegate_) delegate_->applicationWillEnterForeground(*this);
+  post(kApplicationWillEnterForegroundNotification);
+  state_ = ApplicationState::Inactive;
+}
+
+void Application::simulateBecomeActive() {
+  state_ = ApplicationState::Active;
+  if (delegate_) delegate_->applicationDidBecomeActive(*this);
+  post(kApplicationDidBecomeActiveNotification);
+}
+
+void Application::simulateTerminate() {
+  if (delegate_) delegate_->applicationWillTerminate(*this);
+  post(kApplicationWillTerminateNotification);
+}
+
+bool Application::simulateOpenURL(const Ref<URL>& url, const std::string& sourceApplication) {
+  return delegate_ && url &&
+         delegate_->applicationOpenURLSourceApplicationAnnotation(*this, url, sourceApplication, nullptr);
+}
+
+bool Application::openURL(const Ref<URL>& url) {
+  if (!url) return false;
+  openedURLs_.push_back(url);
+  return openURLHandler_ ? openURLHandler_(url) : openURLAnswer_;
+}
+
+bool Application::canOpenURL(const Ref<URL>& url) const {
+  if (!url) return false;
+  return openURLHandler_ ? openURLHandler_(url) : openURLAnswer_;
+}
+
+void Application::setStatusBarHidden(bool hidden, bool) { statusBarHidden_ = hidden; }
+void Application::setStatusBarStyle(StatusBarStyle style, bool) { statusBarStyle_ = style; }
+void Application::setStatusBarOrientation(InterfaceOrientation orientation, bool) {
+  statusBarOrientation_ = orientation;
+}
+
+graphics::Rect Application::statusBarFrame() const {
+  if (statusBarHidden_) return {};
+  auto screen = Screen::mainScreen()->bounds();
+  if (isLandscape(statusBarOrientation_)) return {0, 0, 20, screen.height()};
+  return {0, 0, screen.width(), 20};
+}
+
+void Application::registerForRemoteNotificationTypes(unsigned types) { remoteNotificationTypes_ = types; }
+
+void Application::simulateRemoteNotificationRegistration(const Ref<Data>& token, const Ref<Error>& error) {
+  if (!delegate_) return;
+  if (token)
+    delegate_->applicationDidRegisterForRemoteNotificationsWithDeviceToken(*this, token);
+  else
+    delegate_->applicationDidFailToRegisterForRemoteNotificationsWithError(*this, error);
+}
+
+void Application::simulateRemoteNotification(const Ref<Dictionary>& userInfo) {
+  if (delegate_) delegate_->applicationDidReceiveRemoteNotification(*this, userInfo);
+}
+
+void Application::reset() {
+  delegate_.reset();
+  windows_.clear();
+  keyWindow_.reset();
+  state_ = ApplicationState::Inactive;
+  openedURLs_.clear();
+  openURLAnswer_ = true;
+  openURLHandler_ = nullptr;
+  statusBarHidden_ = false;
+  statusBarStyle_ = StatusBarStyle::Default;
+  statusBarOrientation_ = InterfaceOrientation::Portrait;
+  networkActivityIndicatorVisible_ = false;
+  idleTimerDisabled_ = false;
+  badgeNumber_ = 0;
+  remoteNotificationTypes_ = 0;
+}
+
+}  // namespace zv::ui

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "UITestSupport.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Scheduler.h"
+#include "platform/ui/Storyboard.h"
+#include "platform/ui/TabBarController.h"
+
+namespace zv::ui::testing {
+namespace {
+
+using Journal = std::vector<std::string>;
+
+class PresentationTest : public UITest {};
+
+TEST_F(PresentationTest, PresentAndDismissChainRunsCallbacksAndCompletionsInOrder) {
+  Journal journal;
+  auto a = std::make_shared<JournalScreen>("A", &journal);
+  auto b = std::make_shared<JournalScreen>("B", &journal);
+  auto c = std::make_shared<JournalScreen>("C", &journal);
+  auto window = makeKeyWindow(a);
+  EXPECT_EQ(journal, (Journal{"A load", "A willAppear", "A didAppear"}));
+  journal.clear();
+
+  a->presentViewController(b, true, [&] { journal.push_back("presented B"); });
+  EXPECT_EQ(journal, (Journal{"B load", "B willAppear", "A willDisappear"}));
+  EXPECT_TRUE(b->isBeingPresented());
+  advance(kTransitionDuration);
+  EXPECT_EQ(journal, (Journal{"B load", "B willAppear", "A willDisappear", "B didAppear", "A didDisappear",
+                              "presented B"}));
+  EXPECT_EQ(a->presentedViewController(), b);
+  EXPECT_EQ(b->presentingViewController(), a);
+  EXPECT_EQ(b->view()->window(), window);
+  journal.clear();
+
+  b->presentViewController(c, false, [&] { journal.push_back("presented C"); });
+  EXPECT_EQ(journal, (Journal{"C load", "C willAppear", "B willDisappear", "C didAppear", "B didDisappear",
+                              "presented C"}));
+  journal.clear();
+
+  // Dismissing from the bottom takes the whole chain away; only the top and the bottom see it.
+  a->dismissViewControllerAnimated(true, [&] { journal.push_back("dismissed"); });
+  EXPECT_EQ(journal, (Journal{"C willDisappear", "A willAppear"}));
+  advance(kTransitionDuration);
+  EXPECT_EQ(journal, (Journal{"C willDisappear", "A willAppear", "C didDisappear", "A didAppear", "dismissed"}));
+  EXPECT_EQ(a->presentedViewController(), nullptr);
+  EXPECT_EQ(b->presentingViewController(), nullptr);
+  EXPECT_EQ(c->view()->window(), nullptr);
+}
+
+TEST_F(PresentationTest, APresentedScreenDismissesItselfThroughItsPresenter) {
+  Journal journal;
+  auto a = std::make_shared<JournalScreen>("A", &journal);
+  auto b = std::make_shared<JournalScreen>("B", &journal);
+  makeKeyWindow(a);
+  a->presentViewController(b, false);
+  journal.clear();
+  b->dismissViewControllerAnimated(false, [&] { journal.push_back("done"); });
+  EXPECT_EQ(journal, (Journal{"B willDisappear", "A willAppear", "B didDisappear", "A didAppear", "done"}));
+}
+
+TEST_F(PresentationTest, OverlappingTransitionsAreRefusedAndActiveScreensCannotBePresented) {
+  Journal journal;
+  auto a = std::make_shared<JournalScreen>("A", &journal);
+  auto b = std::make_shared<JournalScreen>("B", &journal);
+  auto c = std::make_shared<JournalScreen>("C", &journal);
+  makeKeyWindow(a);
+  LogCapture log;
+  bool completed = false;
+  a->presentViewController(b, true);
+  a->presentViewController(c, false, [&] { completed = true; });  // refused: A is presenting
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(c->presentingViewController(), nullptr);
+  a->dismissViewControllerAnimated(false);  // refused: the presentation is under way
+  EXPECT_TRUE(log.contains("while a presentation or dismiss is in progress"));
+  advance(kTransitionDuration);
+  EXPECT_EQ(a->presentedViewController(), b);
+  EXPECT_THROW(c->presentViewController(b, false), Exception);
+  EXPECT_THROW(b->presentViewController(a, false), Exception);
+
+  // Nothing presented: dismissing does nothing and calls no completion.
+  auto lone = std::make_shared<JournalScreen>("L", &journal);
+  lone->dismissViewControllerAnimated(false, [&] { completed = true; });
+  EXPECT_FALSE(completed);
+}
+
+TEST_F(PresentationTest, ScreensInsideContainersPresentFromTheContainer) {
+  Journal journal;
+  auto root = std::make_shared<JournalScreen>("R", &journal);
+  auto nav = NavigationController::make(root);
+  auto tabs = TabBarController::make({nav});
+  makeKeyWindow(tabs);
+  auto modal = std::make_shared<JournalScreen>("M", &journal);
+  root->presentViewController(modal, false);
+  EXPECT_EQ(tabs->presentedViewController(), modal);
+  EXPECT_EQ(modal->presentingViewController(), tabs);
+  EXPECT_EQ(root->presentingViewController(), nullptr);
+  // The screen that started it can end it.
+  root->dismissViewControllerAnimated(false);
+  EXPECT_EQ(tabs->presentedViewController(), nullptr);
+}
+
+TEST_F(PresentationTest, NavigationStackPushesPopsAndLaysOutBars) {
+  Journal journal;
+  auto a = std::make_shared<JournalScreen>("A", &journal);
+  auto b = std::make_shared<JournalScreen>("B", &journal);
+  auto c = std::make_shared<JournalScreen>("C", &journal);
+  a->setTitle("First");
+  auto nav = NavigationController::make(a);
+  makeKeyWindow(nav);
+  journal.clear();
+  nav->pushViewController(b, true);
+  EXPECT_EQ(journal, (Journal{"B load", "A willDisappear", "B willAppear"}));
+  advance(kTransitionDuration);
+  EXPECT_EQ(journal.back(), "B didAppear");
+  EXPECT_EQ(b->navigationController(), nav);
+  EXPECT_EQ(nav->navigationBar()->items().size(), 2u);
+  EXPECT_EQ(nav->navigationBar()->backItem()->title(), std::optional<std::string>("First"));
+  EXPECT_THROW(nav->pushViewController(a, false), Exception);
+
+  nav->pushViewController(c, false);
+  EXPECT_EQ(nav->popToRootViewControllerAnimated(false).size(), 2u);
+  EXPECT_EQ(nav->topViewController(), a);
+  EXPECT_EQ(c->parentViewController(), nullptr);
+  EXPECT_EQ(nav->popViewControllerAnimated(false), nullptr);  // the root stays
+
+  // The content area follows the bars.
+  EXPECT_EQ(a->view()->frame(), Rect(0, 44, 320, 416));
+  nav->setNavigationBarHidden(true);
+  nav->setToolbarHidden(false);
+  EXPECT_EQ(a->view()->frame(), Rect(0, 0, 320, 416));
+}
+
+TEST_F(PresentationTest, TabsSwitchAppearanceAndAskTheirDelegate) {
+  Journal journal;
+  auto a = std::make_shared<JournalScreen>("A", &journal);
+  auto b = std::make_shared<JournalScreen>("B", &journal);
+  a->setTitle("History");
+  auto tabs = TabBarController::make({a, b});
+  makeKeyWindow(tabs);
+  EXPECT_EQ(tabs->tabBar()->items()[0]->title(), std::optional<std::string>("History"));
+  struct Refuser : Object, TabBarControllerDelegate {
+    bool tabBarControllerShouldSelectViewController(TabBarController&, const Ref<ViewController>&) override {
+      return false;
+    }
+  };
+  auto refuser = std::make_shared<Refuser>();
+  tabs->setDelegate(refuser);
+  journal.clear();
+  tabs->simulateTabTap(1);
+  EXPECT_EQ(tabs->selectedIndex(), 0u);
+  tabs->setDelegate({});
+  tabs->simulateTabTap(1);
+  EXPECT_EQ(journal, (Journal{"A willDisappear", "B load", "B willAppear", "A didDisappear", "B didAppear"}));
+}
+
+TEST_F(PresentationTest, StoryboardMakesScreensByIdentifier) {
+  auto board = Storyboard::make("MainStoryboard");
+  Journal journal;
+  board->registerViewController("Editor", [&] { return std::make_shared<JournalScreen>("E", &journal); });
+  Storyboard::registerStoryboard(board);
+  auto editor = Storyboard::storyboardWithName("MainStoryboard")->instantiateViewControllerWithIdentifier("Editor");
+  ASSERT_TRUE(editor);
+  EXPECT_EQ(editor->storyboard(), board);
+  EXPECT_EQ(board->instantiateViewControllerWithIdentifier("Missing"), nullptr);
+  EXPECT_EQ(Storyboard::storyboardWithName("Other"), nullptr);
+  Storyboard::unregisterAll();
+}
+
+}  // namespace
+}  // namespace zv::ui::testing
