@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "platform/storage/AtomicFile.h"
-#include "platform/storage/BinaryPropertyListShape.h"
+#include "platform/storage/PropertyListShape.h"
 
 namespace zv::storage {
 
@@ -30,38 +30,6 @@ Ref<Error> makeError(std::int64_t code, const std::string& message) {
 
 void setError(Ref<Error>* slot, std::int64_t code, const std::string& message) {
   if (slot) *slot = makeError(code, message);
-}
-
-// The nesting depth of <array>/<dict> elements in XML text. It over-counts tags inside comments
-// and CDATA, which can only make the bound stricter, never let a deeper document through.
-std::size_t xmlNestingDepth(std::string_view text) {
-  std::size_t depth = 0, deepest = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '<') continue;
-    bool closing = i + 1 < text.size() && text[i + 1] == '/';
-    std::size_t nameStart = i + (closing ? 2 : 1);
-    std::size_t nameLength = 0;
-    if (text.compare(nameStart, 5, "array") == 0)
-      nameLength = 5;
-    else if (text.compare(nameStart, 4, "dict") == 0)
-      nameLength = 4;
-    else
-      continue;
-    std::size_t after = nameStart + nameLength;
-    if (after >= text.size()) break;
-    char next = text[after];
-    if (next != '>' && next != '/' && next != ' ' && next != '\t' && next != '\r' && next != '\n') continue;
-    std::size_t close = text.find('>', after);
-    if (close == std::string_view::npos) break;
-    bool selfClosing = text[close - 1] == '/';
-    if (closing) {
-      if (depth > 0) --depth;
-    } else if (!selfClosing) {
-      deepest = std::max(deepest, ++depth);
-    }
-    i = close;
-  }
-  return deepest;
 }
 
 // libplist 2.2 keeps integers as 64-bit patterns with a hidden "unsigned" flag that only its own
@@ -275,8 +243,9 @@ ObjectPtr parsePropertyList(std::string_view bytes, Ref<Error>* error, bool muta
     }
     plist_from_bin(bytes.data(), length, &root);
   } else {
-    if (xmlNestingDepth(bytes) > kPropertyListMaximumDepth) {
-      setError(error, kPropertyListReadCorruptError, "property list nested too deeply");
+    std::string problem = checkXMLPropertyListShape(bytes, kPropertyListMaximumDepth);
+    if (!problem.empty()) {
+      setError(error, kPropertyListReadCorruptError, "XML property list is malformed: " + problem);
       return nullptr;
     }
     plist_from_xml(bytes.data(), length, &root);

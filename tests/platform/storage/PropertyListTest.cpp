@@ -165,6 +165,10 @@ TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
       {"XML nested too deeply", nested("<array>", "</array>", 600)},
       {"XML dictionaries nested too deeply", nested("<dict><key>k</key>", "</dict>", 600)},
       {"binary nested too deeply", nestedBinary(100000)},
+      {"integer that is not a number", "<plist><integer>abc</integer></plist>"},
+      {"real that is not a number", "<plist><array><real>1.5x</real></array></plist>"},
+      {"date that is not a date", "<plist><date>yesterday</date></plist>"},
+      {"data that is not base64", "<plist><data>!!!</data></plist>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -174,7 +178,14 @@ TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
     EXPECT_EQ(error->domain(), kPropertyListErrorDomain);
     EXPECT_EQ(error->code(), kPropertyListReadCorruptError);
   }
-  // Nesting up to the bound is fine.
+  // Nesting up to the bound is fine, as are the spellings other writers use.
+  auto lenient = dyn<Array>(parsePropertyList(
+      "<plist><array><integer> -12 </integer><integer>0x10</integer><real>1e5</real>"
+      "<date>2001-01-01T00:01:00Z</date><data>\n  YWJj\n</data></array></plist>"));
+  ASSERT_TRUE(lenient);
+  EXPECT_TRUE(lenient->isEqual(
+      *Array::make({box(-12), box(16), box(100000.0), Date::make(60.0), Data::make("abc")})))
+      << lenient->description();
   EXPECT_TRUE(parsePropertyList(nested("<array>", "</array>", 500)));
   EXPECT_TRUE(parsePropertyList(nestedBinary(500)));
 }

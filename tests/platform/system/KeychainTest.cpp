@@ -10,6 +10,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
+#include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Keychain.h"
 #include "support/TestSupport.h"
 
@@ -171,9 +172,17 @@ TEST_F(KeychainTest, AFailingWriteKeepsThePreviousValue) {
   EXPECT_EQ(std::get<std::string>(password(keychain_, "svc", "acct")), "old");
 }
 
+TEST_F(KeychainTest, SharedKeychainLivesUnderTheApplicationHome) {
+  ApplicationEnvironment::shared().setHomeDirectory(folder_.path() / "home");
+  EXPECT_EQ(Keychain::shared().filePath(), folder_.path() / "home" / "Keychains" / "keychain.plist");
+  EXPECT_EQ(Keychain::shared().addItem(*item("svc", "acct", "pw")), kKeychainSuccess);
+  EXPECT_TRUE(std::filesystem::exists(Keychain::shared().filePath()));
+  ApplicationEnvironment::shared().reset();
+}
+
 TEST_F(KeychainTest, ThreadsOnTwoHandlesNeverLoseAnItem) {
   Keychain second(folder_.path());
-  constexpr int kThreads = 4, kItems = 25;
+  constexpr int kThreads = 4, kItems = 15;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {

@@ -1,8 +1,12 @@
-#include "platform/storage/BinaryPropertyListShape.h"
+#include "platform/storage/PropertyListShape.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cctype>
+#include <cstdlib>
 #include <vector>
+
+#include "platform/foundation/Date.h"
 
 namespace zv::storage {
 
@@ -120,6 +124,76 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
       continue;
     }
     if (std::string problem = open(child); !problem.empty()) return problem;
+  }
+  return {};
+}
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+  const char* space = " \t\r\n";
+  std::size_t first = text.find_first_not_of(space);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+bool isIntegerText(std::string_view text) {
+  text = trimmed(text);
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  if (hex) text.remove_prefix(2);
+  if (text.empty()) return false;
+  for (char c : text)
+    if (!(c >= '0' && c <= '9') && !(hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))) return false;
+  return true;
+}
+
+bool isRealText(std::string_view text) {
+  std::string copy(trimmed(text));
+  if (copy.empty()) return false;
+  char* end = nullptr;
+  std::strtod(copy.c_str(), &end);
+  return end == copy.c_str() + copy.size();
+}
+
+bool isBase64Text(std::string_view text) {
+  for (char c : text)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+          c == '=' || c == ' ' || c == '\t' || c == '\r' || c == '\n'))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximumDepth) {
+  std::size_t depth = 0;
+  for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
+    bool closing = i + 1 < text.size() && text[i + 1] == '/';
+    std::size_t nameStart = i + (closing ? 2 : 1);
+    std::size_t nameEnd = nameStart;
+    while (nameEnd < text.size() && std::isalpha(static_cast<unsigned char>(text[nameEnd]))) ++nameEnd;
+    std::string_view name = text.substr(nameStart, nameEnd - nameStart);
+    std::size_t close = text.find('>', nameEnd);
+    if (close == std::string_view::npos) return {};  // truncated: the decoder refuses it
+    bool selfClosing = text[close - 1] == '/';
+    if (name == "array" || name == "dict") {
+      if (closing) {
+        if (depth > 0) --depth;
+      } else if (!selfClosing && ++depth > maximumDepth) {
+        return "nested too deeply";
+      }
+    } else if (!closing && !selfClosing && (name == "integer" || name == "real" || name == "date" || name == "data")) {
+      std::size_t end = text.find("</", close + 1);
+      if (end == std::string_view::npos) return {};
+      std::string_view content = text.substr(close + 1, end - close - 1);
+      bool ok = name == "integer" ? isIntegerText(content)
+                : name == "real"  ? isRealText(content)
+                : name == "date"  ? Date::fromISO8601(trimmed(content)) != nullptr
+                                  : isBase64Text(content);
+      if (!ok) return "malformed <" + std::string(name) + "> value";
+    }
+    i = close;
   }
   return {};
 }

@@ -1,0 +1,22 @@
+#pragma once
+// Checks of property-list bytes before they reach the decoder, which is lenient where it should
+// not be (it reads "<integer>abc</integer>" as 0) and recursive where input may be hostile.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zv::storage {
+
+// Binary form: the trailer, the offset table and every container's references must lie in bounds,
+// and the object graph must be free of cycles, no deeper than the bound, and not blow up when
+// shared objects are expanded into a tree (the decoder copies a shared object per reference).
+// An empty string when the bytes pass, otherwise what is wrong with them.
+std::string checkBinaryPropertyListShape(std::string_view bytes, std::size_t maximumDepth);
+
+// XML form: arrays and dictionaries nested no deeper than the bound, and the text of every
+// integer, real, date and data element well formed. Comments and CDATA sections are not
+// understood, which can only make the check stricter.
+std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximumDepth);
+
+}  // namespace zv::storage
