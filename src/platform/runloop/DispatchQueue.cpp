@@ -94,7 +94,7 @@ Ref<DispatchQueue> DispatchQueue::currentQueue() {
 
 void DispatchQueue::runItem(const std::function<void()>& work) {
   CurrentQueueScope scope(this);
-  runLogged("dispatch queue " + label_, work);
+  if (work) runLogged([this] { return "dispatch queue " + label_; }, work);
 }
 
 void DispatchQueue::async(std::function<void()> work) {

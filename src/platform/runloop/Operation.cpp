@@ -21,7 +21,7 @@ void Operation::start() {
     return;
   }
   markExecuting();
-  runLogged("operation " + className(), [this] { main(); });
+  runLogged([this] { return "operation " + className(); }, [this] { main(); });
   markFinished();
 }
 
@@ -123,7 +123,7 @@ void Operation::finishedAnnounced() {
     if (auto dependant = weak.lock()) dependant->dependencyChanged();
   }
   if (observer) observer(*this);
-  runLogged("completion block of operation " + className(), completion);
+  if (completion) runLogged([this] { return "completion block of operation " + className(); }, completion);
 }
 
 void Operation::setStateObserver(std::function<void(Operation&)> observer) {

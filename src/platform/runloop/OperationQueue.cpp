@@ -107,7 +107,12 @@ void OperationQueue::State::startOnWorker(const Ref<Operation>& operation) {
   auto job = [self, operation] {
     auto queue = self->owner.lock();
     CurrentQueueScope scope(queue.get());
-    runLogged("operation queue " + self->name, [&] { operation->start(); });
+    runLogged(
+        [&] {
+          std::lock_guard lock(self->mutex);
+          return "operation queue " + self->name;
+        },
+        [&] { operation->start(); });
     // A plain subclass that finished without announcing it still frees its slot.
     if (operation->isFinished()) self->operationChanged(*operation);
   };

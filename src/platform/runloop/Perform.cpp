@@ -15,7 +15,7 @@ bool performOnRunLoop(const Ref<RunLoop>& loop, std::function<void()> work, bool
   auto& impl = loop->impl();
   if (waitUntilDone && impl.isOwner()) {
     if (impl.ended.load()) return false;
-    runLogged("run loop of thread " + loop->threadName(), work);
+    if (work) runLogged([&] { return impl.placeName(); }, work);
     return true;
   }
   std::shared_ptr<PerformWaiter> waiter;

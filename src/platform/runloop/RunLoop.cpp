@@ -62,14 +62,6 @@ void logUncaughtException(const std::string& place, const std::exception_ptr& ex
   }
 }
 
-void runLogged(const std::string& place, const std::function<void()>& work) {
-  try {
-    if (work) work();
-  } catch (...) {
-    logUncaughtException(place, std::current_exception());
-  }
-}
-
 void PerformWaiter::complete(bool didRun) {
   {
     std::lock_guard lock(mutex);
@@ -260,6 +252,11 @@ bool RunLoop::Impl::enqueue(Work work) {
   return true;
 }
 
+std::string RunLoop::Impl::placeName() const {
+  std::lock_guard lock(mutex);
+  return "run loop of thread " + threadName;
+}
+
 bool RunLoop::Impl::isOwner() const { return ownerThreadId.load() == currentThreadId(); }
 
 void RunLoop::Impl::checkOwner(const char* operation) const {
@@ -283,7 +280,7 @@ bool RunLoop::Impl::runQueuedWork(const RunLoopMode& mode) {
     }
   }
   for (auto& work : batch) {
-    runLogged("run loop of thread " + threadName, work.work);
+    if (work.work) runLogged([this] { return placeName(); }, work.work);
     if (work.waiter) work.waiter->complete(true);
   }
   return !batch.empty();
@@ -330,7 +327,7 @@ bool RunLoop::Impl::performSignalledSources(const RunLoopMode& modeName) {
   bool performed = false;
   for (const auto& source : sources) {
     if (!source->isValid() || !source->consumeSignal()) continue;
-    runLogged("run loop of thread " + threadName, [&] { source->perform(); });
+    runLogged([this] { return placeName(); }, [&] { source->perform(); });
     performed = true;
   }
   return performed;
@@ -384,7 +381,7 @@ bool RunLoop::Impl::waitAndDispatch(const RunLoopMode& modeName, int timeoutMill
       auto& mode = modes[modeName];
       if (!mode.descriptorIds.count(source.get())) continue;
     }
-    runLogged("run loop of thread " + threadName, [&] { source->performEvents(mask); });
+    runLogged([this] { return placeName(); }, [&] { source->performEvents(mask); });
   }
   return !ready.empty();
 }

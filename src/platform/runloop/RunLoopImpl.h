@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -89,6 +90,9 @@ struct RunLoop::Impl {
   void markEnded();
   bool enqueue(Work work);
 
+  // "run loop of thread <name>", for logs.
+  std::string placeName() const;
+
   // Owner thread.
   bool isOwner() const;
   void checkOwner(const char* operation) const;
@@ -112,7 +116,15 @@ void bindRunLoopToCurrentThread(const Ref<RunLoop>& loop);
 pid_t currentThreadId();
 // Logs an exception that escaped a callback on `place`.
 void logUncaughtException(const std::string& place, const std::exception_ptr& exception);
-// Runs `work`, logging (not propagating) what it throws.
-void runLogged(const std::string& place, const std::function<void()>& work);
+// Runs `work`, logging (not propagating) what it throws; `describePlace()` names where, and is
+// asked only when something was thrown.
+template <class Place, class Work>
+void runLogged(Place&& describePlace, Work&& work) {
+  try {
+    work();
+  } catch (...) {
+    logUncaughtException(describePlace(), std::current_exception());
+  }
+}
 
 }  // namespace zv

@@ -100,7 +100,7 @@ void Thread::main() {
   auto loop = runLoop();
   bindRunLoopToCurrentThread(loop);
   setKernelThreadName(name());
-  runLogged("thread " + name(), body_);
+  if (body_) runLogged([this] { return "thread " + name(); }, body_);
   loop->impl().markEnded();
   {
     std::lock_guard lock(mutex_);

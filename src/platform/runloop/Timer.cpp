@@ -62,11 +62,14 @@ void Timer::setFireDate(double monotonicSeconds) {
 void Timer::fire() {
   if (!valid_.load()) return;
   auto keepAlive = weak_from_this().lock();
-  std::string place = "timer";
-  if (auto loop = boundLoop()) place = "run loop of thread " + loop->threadName();
-  runLogged(place, [&] {
-    if (callback_) callback_(*this);
-  });
+  if (callback_) {
+    runLogged(
+        [this] {
+          auto loop = boundLoop();
+          return loop ? loop->impl().placeName() : std::string("timer");
+        },
+        [this] { callback_(*this); });
+  }
   if (!repeats_) invalidate();
 }
 

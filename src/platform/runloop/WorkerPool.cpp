@@ -38,7 +38,7 @@ void WorkerPool::workerMain() {
       auto job = std::move(jobs_.front());
       jobs_.pop_front();
       lock.unlock();
-      runLogged("thread " + threadName_, job);
+      runLogged([this] { return "thread " + threadName_; }, job);
       job = nullptr;  // release what the job captured before waiting again
       lock.lock();
       continue;
