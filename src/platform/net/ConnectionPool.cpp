@@ -7,9 +7,10 @@ ConnectionPool& ConnectionPool::shared() {
   return pool;
 }
 
-void ConnectionPool::offer(std::int64_t tag, const std::shared_ptr<HTTPStreamConnection>& connection) {
+void ConnectionPool::offer(std::int64_t tag, const std::shared_ptr<HTTPStreamConnection>& connection,
+                           const void* owner) {
   std::lock_guard lock(mutex_);
-  entries_.push_back({tag, connection});
+  entries_.push_back({tag, connection, owner});
 }
 
 std::shared_ptr<HTTPStreamConnection> ConnectionPool::take(std::int64_t tag, const ConnectionKey& key) {
@@ -28,10 +29,10 @@ std::shared_ptr<HTTPStreamConnection> ConnectionPool::take(std::int64_t tag, con
   return found;
 }
 
-bool ConnectionPool::withdraw(const std::shared_ptr<HTTPStreamConnection>& connection) {
+bool ConnectionPool::withdraw(const std::shared_ptr<HTTPStreamConnection>& connection, const void* owner) {
   std::lock_guard lock(mutex_);
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    if (it->connection == connection) {
+    if (it->connection == connection && it->owner == owner) {
       entries_.erase(it);
       return true;
     }

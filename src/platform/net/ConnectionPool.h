@@ -16,18 +16,21 @@ class ConnectionPool {
  public:
   static ConnectionPool& shared();
 
-  void offer(std::int64_t tag, const std::shared_ptr<HTTPStreamConnection>& connection);
+  // `owner` identifies the offering stream: only it may withdraw the offer.
+  void offer(std::int64_t tag, const std::shared_ptr<HTTPStreamConnection>& connection, const void* owner);
   // The offered connection for `tag` and `key`, removed from the pool; nullptr when none is there
   // or the one there was closed by the server (it is then dropped).
   std::shared_ptr<HTTPStreamConnection> take(std::int64_t tag, const ConnectionKey& key);
-  // Removes `connection` when it is still offered; YES when it was.
-  bool withdraw(const std::shared_ptr<HTTPStreamConnection>& connection);
+  // Removes `connection` when `owner` still offers it; YES when it did. A connection another
+  // stream took and offered again is not the old owner's to withdraw.
+  bool withdraw(const std::shared_ptr<HTTPStreamConnection>& connection, const void* owner);
   std::size_t offeredCount() const;
 
  private:
   struct Entry {
     std::int64_t tag;
     std::shared_ptr<HTTPStreamConnection> connection;
+    const void* owner;
   };
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;

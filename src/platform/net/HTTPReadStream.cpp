@@ -220,7 +220,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     dropTimer(retryTimer);
     dropTimer(connectTimer);
     if (connection) {
-      ConnectionPool::shared().withdraw(connection);
+      ConnectionPool::shared().withdraw(connection, this);
       connection.reset();
     }
     if (bodyStream) bodyStream->close();
@@ -235,7 +235,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     if (bodyStream) bodyStream->close();
     if (connection && persistent && tag && allowsReuse) {
       // Still ours until another stream takes it or we are closed.
-      ConnectionPool::shared().offer(*tag, connection);
+      ConnectionPool::shared().offer(*tag, connection, this);
     } else {
       connection.reset();
     }
@@ -514,7 +514,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   void get_rid_of_connection() {
     dropFdSource();
     if (connection) {
-      ConnectionPool::shared().withdraw(connection);
+      ConnectionPool::shared().withdraw(connection, this);
       connection.reset();
     }
   }
@@ -557,7 +557,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       eventSource->invalidate();
     }
     if (connection) {
-      ConnectionPool::shared().withdraw(connection);
+      ConnectionPool::shared().withdraw(connection, this);
       connection.reset();
     }
     if (bodyStream) bodyStream->close();

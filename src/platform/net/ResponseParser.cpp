@@ -1,5 +1,7 @@
 #include "platform/net/ResponseParser.h"
 
+#include <limits>
+
 #include <boost/beast/core/buffers_range.hpp>
 #include <boost/beast/http/basic_parser.hpp>
 #include <boost/beast/http/error.hpp>
@@ -61,7 +63,8 @@ ResponseParser::ResponseParser(bool isResponseToHEAD, std::size_t headerLimit)
 void ResponseParser::resetImpl() {
   impl_ = std::make_unique<Impl>(*this);
   impl_->header_limit(static_cast<std::uint32_t>(headerLimit_));
-  impl_->body_limit(boost::none);
+  // No limit; boost::none trips a comparison bug in some Beast releases.
+  impl_->body_limit(std::numeric_limits<std::uint64_t>::max());
   impl_->eager(true);
   impl_->skip(isResponseToHEAD_);
 }

@@ -1,0 +1,262 @@
+#include "platform/net/HTTPReadStream.h"
+
+#include <gtest/gtest.h>
+
+#include "StreamTestSupport.h"
+#include "platform/net/NetErrors.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "support/net/ChildProcess.h"
+#include "support/net/FaultServer.h"
+
+namespace zv::net {
+namespace {
+
+using testing::makeGet;
+using testing::runStream;
+using zv::testing::FaultServer;
+
+class HTTPReadStreamTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // One exchange first, so what the process opens once (resolver state, run-loop descriptors)
+    // is not counted as a leak.
+    FaultServer warmUp;
+    ASSERT_TRUE(warmUp.start());
+    runStream(makeGet(warmUp.url("/ok")));
+  }
+  void SetUp() override {
+    RunLoop::current();  // its descriptors exist before the count
+    descriptorsBefore = zv::testing::openFileDescriptorCount();
+    ASSERT_TRUE(server.start());
+  }
+  void TearDown() override {
+    // Every stream was closed: no socket may stay behind (the server's own are gone once stopped).
+    EXPECT_EQ(openHTTPConnectionCount(), 0u);
+    server.stop();
+    EXPECT_EQ(zv::testing::openFileDescriptorCount(), descriptorsBefore);
+  }
+  FaultServer server;
+  std::size_t descriptorsBefore = 0;
+};
+
+TEST_F(HTTPReadStreamTest, ReadsFramedBodies) {
+  struct Case {
+    const char* path;
+    int status;
+    std::string body;
+    std::string version;
+  };
+  const Case cases[] = {
+      {"/ok", 200, "hello", "HTTP/1.1"},
+      {"/chunked", 200, "chunk one|chunk two|chunk three", "HTTP/1.1"},
+      {"/close-delimited", 200, "body until the end", "HTTP/1.1"},
+      {"/http10", 200, "hello", "HTTP/1.0"},
+      {"/leading-zero-length", 200, "0123456789", "HTTP/1.1"},
+      {"/interim", 200, "after interim", "HTTP/1.1"},
+      {"/missing", 404, "not found\n", "HTTP/1.1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto outcome = runStream(makeGet(server.url(c.path)));
+    EXPECT_EQ(outcome.errorEvents, 0) << (outcome.error ? outcome.error->description() : "");
+    EXPECT_EQ(outcome.endEvents, 1);
+    EXPECT_EQ(outcome.openEvents, 1);
+    ASSERT_TRUE(outcome.head);
+    EXPECT_TRUE(outcome.head->isHeaderComplete());
+    EXPECT_EQ(outcome.head->statusCode(), c.status);
+    EXPECT_EQ(outcome.head->version(), c.version);
+    EXPECT_EQ(outcome.body, c.body);
+  }
+}
+
+TEST_F(HTTPReadStreamTest, MalformedResponsesEndWithOneError) {
+  struct Case {
+    const char* path;
+    const char* domain;
+    std::int64_t code;
+  };
+  const Case cases[] = {
+      {"/malformed-status", kHTTPStreamErrorDomain, kHTTPStreamParseFailure},
+      {"/garbage", kHTTPStreamErrorDomain, kHTTPStreamParseFailure},
+      {"/oversized-headers", kHTTPStreamErrorDomain, kHTTPStreamHeaderTooLarge},
+      {"/bad-chunk", kHTTPStreamErrorDomain, kHTTPStreamParseFailure},
+      {"/drop-mid-body", kURLErrorDomain, kURLErrorNetworkConnectionLost},
+      {"/drop-before-answer", kURLErrorDomain, kURLErrorNetworkConnectionLost},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto outcome = runStream(makeGet(server.url(c.path)));
+    EXPECT_EQ(outcome.errorEvents, 1);
+    EXPECT_EQ(outcome.endEvents, 0);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->domain(), c.domain);
+    EXPECT_EQ(outcome.error->code(), c.code);
+  }
+}
+
+TEST_F(HTTPReadStreamTest, RefusedConnectionIsAPOSIXError) {
+  int port = zv::testing::freeLoopbackPort();
+  auto outcome = runStream(makeGet("http://127.0.0.1:" + std::to_string(port) + "/"));
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->domain(), kPOSIXErrorDomain);
+  EXPECT_EQ(outcome.error->code(), ECONNREFUSED);
+  EXPECT_EQ(outcome.errorEvents, 1);
+}
+
+TEST_F(HTTPReadStreamTest, SendsBodiesFromMemoryAndFromAStream) {
+  auto message = HTTPMessage::makeRequest("POST", URL::make(server.url("/echo")));
+  message->setBody(Data::make(std::string("form=1&x=2")));
+  auto stream = HTTPReadStream::make(message);
+  auto outcome = runStream(stream, 10, false);
+  EXPECT_EQ(outcome.body, "form=1&x=2");
+  EXPECT_EQ(stream->requestBodyBytesWritten(), 10u);
+  stream->close();
+
+  std::string big(200000, 'q');
+  auto streamed = HTTPReadStream::makeStreamed(HTTPMessage::makeRequest("PUT", URL::make(server.url("/echo"))),
+                                               InputStream::withData(Data::make(big)));
+  outcome = runStream(streamed, 10, false);
+  EXPECT_EQ(outcome.body, big);
+  EXPECT_EQ(streamed->requestBodyBytesWritten(), big.size());
+  streamed->close();
+  auto recorded = server.requests();
+  ASSERT_EQ(recorded.size(), 2u);
+  EXPECT_EQ(recorded[0].header("Content-Length"), "10");
+  EXPECT_EQ(recorded[1].header("Transfer-Encoding"), "chunked");
+  EXPECT_EQ(recorded[1].method, "PUT");
+}
+
+TEST_F(HTTPReadStreamTest, StreamsWithOneTagShareOneConnection) {
+  std::vector<Ref<HTTPReadStream>> kept;
+  for (int i = 0; i < 3; ++i) {
+    auto stream = makeGet(server.url("/ok"));
+    stream->setPersistentConnection(true);
+    stream->setConnectionTag(7);
+    auto outcome = runStream(stream, 10, false);
+    EXPECT_EQ(outcome.body, "hello");
+    EXPECT_TRUE(stream->connectionAllowsReuse());
+    EXPECT_EQ(stream->isOnReusedConnection(), i > 0);
+    // The previous stream is closed after the new one has opened, as the HTTP client does.
+    if (!kept.empty()) kept.back()->close();
+    kept.push_back(stream);
+  }
+  EXPECT_EQ(server.connectionCount(), 1);
+  // Another tag never takes the socket.
+  auto other = makeGet(server.url("/ok"));
+  other->setPersistentConnection(true);
+  other->setConnectionTag(8);
+  runStream(other);
+  EXPECT_EQ(server.connectionCount(), 2);
+  for (auto& stream : kept) stream->close();
+}
+
+TEST_F(HTTPReadStreamTest, AConnectionTheServerClosedIsNotReused) {
+  auto first = makeGet(server.url("/close-after-answer"));
+  first->setPersistentConnection(true);
+  first->setConnectionTag(1);
+  EXPECT_EQ(runStream(first, 10, false).body, "then closed");
+  pumpRunLoopFor(0.05);  // the server's close reaches us
+  auto second = makeGet(server.url("/ok"));
+  second->setPersistentConnection(true);
+  second->setConnectionTag(1);
+  auto outcome = runStream(second);
+  first->close();
+  EXPECT_FALSE(second->isOnReusedConnection());
+  EXPECT_EQ(outcome.body, "hello");
+  EXPECT_EQ(server.connectionCount(), 2);
+}
+
+TEST_F(HTTPReadStreamTest, ADroppedReusedConnectionReportsAConnectionLoss) {
+  auto first = makeGet(server.url("/keepalive-then-drop"));
+  first->setPersistentConnection(true);
+  first->setConnectionTag(3);
+  EXPECT_EQ(runStream(first, 10, false).body, "first");
+  auto second = makeGet(server.url("/keepalive-then-drop"));
+  second->setPersistentConnection(true);
+  second->setConnectionTag(3);
+  auto outcome = runStream(second);
+  first->close();
+  EXPECT_TRUE(second->isOnReusedConnection());
+  ASSERT_TRUE(outcome.error);
+  EXPECT_TRUE(isConnectionLostError(*outcome.error)) << outcome.error->description();
+  EXPECT_EQ(outcome.errorEvents, 1);
+}
+
+TEST_F(HTTPReadStreamTest, OtherKeysDoNotShareAConnection) {
+  auto first = makeGet(server.url("/ok"));
+  first->setPersistentConnection(true);
+  first->setConnectionTag(5);
+  runStream(first, 10, false);
+  // Same tag, different host spelling (localhost vs 127.0.0.1): another connection.
+  auto second = makeGet("http://localhost:" + std::to_string(server.port()) + "/ok");
+  second->setPersistentConnection(true);
+  second->setConnectionTag(5);
+  runStream(second);
+  first->close();
+  EXPECT_FALSE(second->isOnReusedConnection());
+  EXPECT_EQ(server.connectionCount(), 2);
+}
+
+TEST_F(HTTPReadStreamTest, NothingArrivesWhileUnscheduled) {
+  constexpr std::size_t size = 3'000'000;
+  auto stream = makeGet(server.url("/big/" + std::to_string(size)));
+  std::size_t received = 0;
+  bool ended = false;
+  stream->setClient(kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred,
+                    [&](HTTPReadStream& s, StreamEvent event) {
+                      if (event == kStreamEventHasBytesAvailable) {
+                        std::uint8_t buffer[16384];
+                        long n = s.read(buffer, sizeof buffer);
+                        if (n > 0) received += static_cast<std::size_t>(n);
+                      } else {
+                        ended = true;
+                      }
+                    });
+  auto loop = RunLoop::current();
+  stream->scheduleInRunLoop(loop, kDefaultRunLoopMode);
+  stream->open();
+  pumpRunLoopUntil([&] { return received > 100000; }, 10);
+  stream->unscheduleFromRunLoop(loop, kDefaultRunLoopMode);
+  std::size_t paused = received;
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(received, paused);
+  EXPECT_FALSE(ended);
+  stream->scheduleInRunLoop(loop, kDefaultRunLoopMode);
+  pumpRunLoopUntil([&] { return ended; }, 10);
+  EXPECT_EQ(received, size);
+  stream->close();
+}
+
+TEST_F(HTTPReadStreamTest, FollowsRedirectsOnlyWhenAsked) {
+  auto plain = runStream(makeGet(server.url("/redirect?to=/ok")));
+  ASSERT_TRUE(plain.head);
+  EXPECT_EQ(plain.head->statusCode(), 302);
+
+  auto following = makeGet(server.url("/redirect?to=/ok"));
+  following->setShouldAutoRedirect(true);
+  auto outcome = runStream(following, 10, false);
+  ASSERT_TRUE(outcome.head);
+  EXPECT_EQ(outcome.head->statusCode(), 200);
+  EXPECT_EQ(outcome.body, "hello");
+  EXPECT_EQ(following->finalURL()->absoluteString(), server.url("/ok"));
+  following->close();
+}
+
+TEST_F(HTTPReadStreamTest, ClosingInsideACallbackStopsEverything) {
+  auto stream = makeGet(server.url("/big/1000000"));
+  int events = 0;
+  stream->setClient(kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred,
+                    [&](HTTPReadStream& s, StreamEvent) {
+                      ++events;
+                      s.close();
+                    });
+  stream->scheduleInRunLoop(RunLoop::current(), kDefaultRunLoopMode);
+  stream->open();
+  pumpRunLoopUntil([&] { return events > 0; }, 5);
+  pumpRunLoopFor(0.1);
+  EXPECT_EQ(events, 1);
+  stream = nullptr;
+}
+
+}  // namespace
+}  // namespace zv::net

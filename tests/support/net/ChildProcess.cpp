@@ -1,0 +1,109 @@
+#include "support/net/ChildProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace zv::testing {
+
+bool ChildProcess::start(const std::vector<std::string>& arguments, const std::filesystem::path& logFile) {
+  if (arguments.empty()) return false;
+  std::vector<char*> argv;
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  std::string logPath = logFile.string();
+  pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (log >= 0) {
+      dup2(log, STDOUT_FILENO);
+      dup2(log, STDERR_FILENO);
+    }
+    int null = ::open("/dev/null", O_RDONLY);
+    if (null >= 0) dup2(null, STDIN_FILENO);
+    // Own process group, so stopping the server also stops anything it forked.
+    setpgid(0, 0);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  pid_ = child;
+  return true;
+}
+
+bool ChildProcess::isRunning() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  pid_t done = waitpid(pid_, &status, WNOHANG);
+  if (done == pid_) {
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void ChildProcess::stop() {
+  if (pid_ <= 0) return;
+  ::kill(-pid_, SIGTERM);
+  ::kill(pid_, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(-pid_, SIGKILL);
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+int freeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+bool waitForLoopbackPort(int port, double timeoutSeconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    if (ok) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+std::size_t openFileDescriptorCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+}  // namespace zv::testing

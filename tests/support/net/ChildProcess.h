@@ -1,0 +1,38 @@
+#pragma once
+// A server program run as a child process of the test: started with an argument list, its output
+// sent to a log file, killed (SIGTERM, then SIGKILL) when the object goes away.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace zv::testing {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess() { stop(); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts `arguments[0]` (a path) with the arguments; output goes to `logFile`. false when it
+  // could not be started.
+  bool start(const std::vector<std::string>& arguments, const std::filesystem::path& logFile);
+  void stop();
+  bool isRunning();
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int freeLoopbackPort();
+// Waits until something accepts connections on 127.0.0.1:port; false after `timeoutSeconds`.
+bool waitForLoopbackPort(int port, double timeoutSeconds = 10.0);
+// The number of file descriptors this process holds open now.
+std::size_t openFileDescriptorCount();
+
+}  // namespace zv::testing
