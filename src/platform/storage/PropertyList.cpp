@@ -24,12 +24,8 @@ struct PlistDeleter {
 };
 using PlistHandle = std::unique_ptr<void, PlistDeleter>;
 
-Ref<Error> makeError(std::int64_t code, const std::string& message) {
-  return Error::make(kPropertyListErrorDomain, code, message);
-}
-
 void setError(Ref<Error>* slot, std::int64_t code, const std::string& message) {
-  if (slot) *slot = makeError(code, message);
+  if (slot) *slot = Error::make(kPropertyListErrorDomain, code, message);
 }
 
 // libplist 2.2 keeps integers as 64-bit patterns with a hidden "unsigned" flag that only its own
@@ -163,7 +159,11 @@ class Writer {
     if (auto number = dynamic_cast<const Number*>(&value)) {
       if (number->isBoolean()) return plist_new_bool(number->boolValue() ? 1 : 0);
       if (number->isFloatingPoint()) return plist_new_real(number->doubleValue());
-      if (number->isUnsigned()) return makeUnsignedNode(number->unsignedLongLongValue());
+      if (number->isUnsigned()) {
+        plist_t node = makeUnsignedNode(number->unsignedLongLongValue());
+        if (!node) setError(error, kPropertyListWriteInvalidError, "unsigned integer could not be written");
+        return node;
+      }
       return plist_new_uint(static_cast<std::uint64_t>(number->longLongValue()));
     }
     if (auto data = dynamic_cast<const Data*>(&value)) {

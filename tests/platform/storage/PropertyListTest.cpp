@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "platform/storage/PropertyList.h"
@@ -116,39 +117,39 @@ std::string nested(const char* open, const char* close, std::size_t depth) {
   return text + "</plist>";
 }
 
-// A binary property list of `depth` one-element arrays, each holding the next.
-std::string nestedBinary(std::size_t depth) {
-  std::string objects;
-  std::vector<std::uint32_t> offsets;
-  for (std::size_t i = 0; i < depth; ++i) {
-    offsets.push_back(static_cast<std::uint32_t>(8 + objects.size()));
-    if (i + 1 < depth) {
-      objects += '\xA1';
-      std::uint32_t next = static_cast<std::uint32_t>(i + 1);
-      for (int s = 3; s >= 0; --s) objects += static_cast<char>(next >> (8 * s));
-    } else {
-      objects += '\xA0';
-    }
+std::string bigEndian(std::uint64_t value, int size) {
+  std::string out;
+  for (int s = size - 1; s >= 0; --s) out += static_cast<char>(value >> (8 * s));
+  return out;
+}
+
+// A binary property list of the given objects (object 0 the root), with 4-byte offsets and
+// references; `references(i)` lists the objects that container i holds (empty for the last).
+std::string binaryOfArrays(std::size_t count, const std::function<std::vector<std::uint32_t>(std::size_t)>& references) {
+  std::string out = "bplist00";
+  std::string table;
+  for (std::size_t i = 0; i < count; ++i) {
+    table += bigEndian(out.size(), 4);
+    auto members = references(i);
+    out += static_cast<char>(0xA0 | members.size());
+    for (auto member : members) out += bigEndian(member, 4);
   }
-  std::string out = "bplist00" + objects;
   std::uint64_t tableAt = out.size();
-  for (auto offset : offsets)
-    for (int s = 3; s >= 0; --s) out += static_cast<char>(offset >> (8 * s));
-  std::string trailer(32, '\0');
-  trailer[6] = 4;
-  trailer[7] = 4;
-  for (int s = 0; s < 8; ++s) {
-    trailer[15 - s] = static_cast<char>(static_cast<std::uint64_t>(depth) >> (8 * s));
-    trailer[31 - s] = static_cast<char>(tableAt >> (8 * s));
-  }
-  return out + trailer;
+  return out + table + std::string(6, '\0') + '\x04' + '\x04' + bigEndian(count, 8) + bigEndian(0, 8) +
+         bigEndian(tableAt, 8);
+}
+
+// `depth` one-element arrays, each holding the next.
+std::string nestedBinary(std::size_t depth) {
+  return binaryOfArrays(depth, [depth](std::size_t i) {
+    return i + 1 < depth ? std::vector<std::uint32_t>{static_cast<std::uint32_t>(i + 1)} : std::vector<std::uint32_t>{};
+  });
 }
 
 TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
   auto good = *serializePropertyList(*Dictionary::make({{"a", Array::make({box(1), box("x")})}}),
                                      PropertyListFormat::Binary);
-  std::string selfReferencing = nestedBinary(2);
-  selfReferencing[9 + 3] = 0;  // the first array now holds itself
+  std::string selfReferencing = binaryOfArrays(1, [](std::size_t) { return std::vector<std::uint32_t>{0}; });
   std::string badOffsets = good;
   badOffsets[badOffsets.size() - 1] = '\x7F';
   struct Case {
@@ -193,29 +194,14 @@ TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
 TEST(PropertyListTest, SharedObjectsThatExpandExponentiallyAreRefused) {
   // Each array holds the next one twice: 60 objects expand to 2^60 nodes.
   const std::size_t levels = 60;
-  std::string objects;
-  std::vector<std::uint8_t> offsets;
-  for (std::size_t i = 0; i < levels; ++i) {
-    offsets.push_back(static_cast<std::uint8_t>(8 + objects.size()));
-    if (i + 1 < levels) {
-      objects += '\xA2';
-      objects += static_cast<char>(i + 1);
-      objects += static_cast<char>(i + 1);
-    } else {
-      objects += '\x09';  // true
-    }
-  }
-  std::string bytes = "bplist00" + objects;
-  auto tableAt = static_cast<char>(bytes.size());
-  for (auto offset : offsets) bytes += static_cast<char>(offset);
-  std::string trailer(32, '\0');
-  trailer[6] = 1;
-  trailer[7] = 1;
-  trailer[15] = static_cast<char>(levels);
-  trailer[31] = tableAt;
+  std::string bytes = binaryOfArrays(levels, [&](std::size_t i) {
+    auto next = static_cast<std::uint32_t>(i + 1);
+    return i + 1 < levels ? std::vector<std::uint32_t>{next, next} : std::vector<std::uint32_t>{};
+  });
   Ref<Error> error;
-  EXPECT_EQ(parsePropertyList(bytes + trailer, &error), nullptr);
+  EXPECT_EQ(parsePropertyList(bytes, &error), nullptr);
   ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedDescription().find("expand"), std::string::npos) << error->localizedDescription();
 }
 
 TEST(PropertyListTest, FilesAreWrittenAtomicallyWithTheirPermissions) {
