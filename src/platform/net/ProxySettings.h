@@ -34,6 +34,15 @@ struct ProxyServer {
   bool isSOCKS() const { return type == kProxyTypeSOCKS; }
   bool isHTTP() const { return type == kProxyTypeHTTP || type == kProxyTypeHTTPS; }
   bool operator==(const ProxyServer& other) const;
+
+  static ProxyServer make(std::string type, std::string host, int port, int socksVersion = 5) {
+    ProxyServer proxy;
+    proxy.type = std::move(type);
+    proxy.host = std::move(host);
+    proxy.port = port;
+    proxy.socksVersion = socksVersion;
+    return proxy;
+  }
 };
 
 struct SystemProxySettings {
