@@ -13,6 +13,7 @@
 #include "sharing/json/JCDictionary.h"
 #include "sharing/json/JCParseOptions.h"
 #include "sharing/json/JCUTF8.h"
+#include "sharing/json/TextOrder.h"
 
 namespace zv {
 
@@ -33,22 +34,6 @@ constexpr std::array<std::uint8_t, 256> makeEscapeTable() {
   return table;
 }
 constexpr std::array<std::uint8_t, 256> kEscape = makeEscapeTable();
-
-// The natural order of text: UTF-16 code units, as the platform compared strings.
-bool lessInUTF16Order(const std::string& a, const std::string& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    if (a[i] == b[i]) continue;
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    // UTF-8 byte order equals code point order; only four-byte sequences (surrogate pairs in
-    // UTF-16) sort differently against three-byte ones starting at EE or EF (U+E000..U+FFFF).
-    if (x >= 0xF0 && (y == 0xEE || y == 0xEF)) return true;
-    if (y >= 0xF0 && (x == 0xEE || x == 0xEF)) return false;
-    return x < y;
-  }
-  return a.size() < b.size();
-}
 
 }  // namespace
 
