@@ -2,6 +2,11 @@
 // Property lists in their XML and binary forms (through libplist): Dictionary, Array, String,
 // Number (booleans, integers, reals), Data and Date. Reading takes bytes and gives a value or an
 // error; nothing here opens files except the two file conveniences at the end.
+//
+// Numbers read back as booleans, as LongLong integers (UnsignedLongLong above INT64_MAX) and as
+// Double reals; the type of a Float or Int is not kept (the keyed archive keeps it). Dates are
+// kept to the microsecond in the binary form and to the second in XML, and must lie between 1932
+// and 2069 (the range the decoder holds); strings may not hold NUL.
 
 #include <cstddef>
 #include <cstdint>
