@@ -204,6 +204,8 @@ void RunLoop::Impl::addTimerToModeLocked(const Ref<Timer>& timer, const RunLoopM
 }
 
 void RunLoop::Impl::wake() {
+  // The owner is not waiting while it runs this; it re-checks everything before it next waits.
+  if (isOwner()) return;
   const std::uint64_t one = 1;
   ssize_t written;
   do {

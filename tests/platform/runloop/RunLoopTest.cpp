@@ -22,6 +22,13 @@ namespace {
 
 double monotonicNow() { return Clock::current()->monotonic(); }
 
+// How late a timer may fire: a few ms on an idle machine; sanitizers and a busy CI need more.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double kTimerSlack = 0.060;
+#else
+constexpr double kTimerSlack = 0.020;
+#endif
+
 // Each test runs on its own thread so that loops left behind by one test never leak into another.
 void onFreshThread(const std::function<void()>& body) {
   auto thread = Thread::detachNew(body, "test");
@@ -142,7 +149,7 @@ TEST(RunLoopTest, TimersFireInOrderAndOnTime) {
       EXPECT_GT(delayMs, previous);
       previous = delayMs;
       EXPECT_GE(at, delayMs / 1000.0 - 0.001);
-      EXPECT_LT(at, delayMs / 1000.0 + 0.015) << "timer of " << delayMs << " ms fired late";
+      EXPECT_LT(at, delayMs / 1000.0 + kTimerSlack) << "timer of " << delayMs << " ms fired late";
     }
   });
 }
