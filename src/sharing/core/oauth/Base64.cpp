@@ -1,15 +1,17 @@
 #include "sharing/core/oauth/Base64.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
 #include <new>
 
+#include "sharing/core/oauth/Base64Alphabet.h"
+
 namespace zv {
 
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kInputPerLine = 48;
 // No object can be larger; a length beyond it is a caller's mistake, not text to read.
 constexpr std::size_t kLargestObject = static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
@@ -17,27 +19,16 @@ constexpr std::size_t kLargestObject = static_cast<std::size_t>(std::numeric_lim
 constexpr std::array<std::int8_t, 256> makeDecodeTable() {
   std::array<std::int8_t, 256> table{};
   for (auto& entry : table) entry = -1;
-  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+  for (int i = 0; i < 64; ++i) {
+    table[static_cast<unsigned char>(base64_alphabet::kAlphabet[i])] = static_cast<std::int8_t>(i);
+  }
   return table;
 }
 constexpr auto kDecodeTable = makeDecodeTable();
 
 void encodeLine(const std::uint8_t* in, std::size_t n, char*& out) {
-  std::size_t i = 0;
-  for (; i + 3 <= n; i += 3) {
-    std::uint32_t v = (std::uint32_t(in[i]) << 16) | (std::uint32_t(in[i + 1]) << 8) | in[i + 2];
-    *out++ = kAlphabet[(v >> 18) & 63];
-    *out++ = kAlphabet[(v >> 12) & 63];
-    *out++ = kAlphabet[(v >> 6) & 63];
-    *out++ = kAlphabet[v & 63];
-  }
-  if (std::size_t rest = n - i) {
-    std::uint32_t v = std::uint32_t(in[i]) << 16;
-    if (rest == 2) v |= std::uint32_t(in[i + 1]) << 8;
-    *out++ = kAlphabet[(v >> 18) & 63];
-    *out++ = kAlphabet[(v >> 12) & 63];
-    *out++ = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-    *out++ = '=';
+  for (std::size_t i = 0; i < n; i += 3, out += 4) {
+    base64_alphabet::encodeGroup(in + i, std::min<std::size_t>(3, n - i), out);
   }
 }
 

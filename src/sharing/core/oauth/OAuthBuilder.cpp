@@ -10,6 +10,7 @@
 #include "platform/foundation/Clock.h"
 #include "sharing/core/oauth/Base64.h"
 #include "sharing/core/oauth/OAuthEncoding.h"
+#include "sharing/core/oauth/OCMutableURLRequest.h"
 
 namespace zv {
 
@@ -157,17 +158,8 @@ std::string OAuthBuilder::signatureBase() const {
     if (!joined.empty()) joined += '&';
     joined += pcen(name) + "=" + pcen(value);
   }
-  std::string baseURL;
-  if (URL_) {
-    baseURL = URL_->lowercaseScheme().value_or("") + "://" + URL_->lowercaseHost().value_or("");
-    if (auto port = URL_->port()) {
-      std::string scheme = URL_->lowercaseScheme().value_or("");
-      if (!((scheme == "http" && *port == 80) || (scheme == "https" && *port == 443))) {
-        baseURL += ":" + std::to_string(*port);
-      }
-    }
-    baseURL += URL_->path();
-  }
+  // The path enters percent-decoded, unlike the consumer classes' base string.
+  std::string baseURL = URL_ ? oauth_signing::baseStringAuthority(*URL_).value_or("") + URL_->path() : std::string();
   return pcen(HTTPMethod_) + "&" + pcen(baseURL) + "&" + pcen(joined);
 }
 

@@ -6,6 +6,19 @@ std::string URLEncodedString(std::string_view text) { return percentEncode(text,
 
 std::optional<std::string> URLDecodedString(std::string_view text) { return percentDecode(text); }
 
+void forEachFormPair(std::string_view source,
+                     const std::function<void(std::string_view name, std::string_view value)>& visit) {
+  while (true) {
+    std::size_t amp = source.find('&');
+    std::string_view piece = source.substr(0, amp);
+    std::size_t eq = piece.find('=');
+    std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+    visit(piece.substr(0, eq), value.substr(0, value.find('=')));
+    if (amp == std::string_view::npos) break;
+    source.remove_prefix(amp + 1);
+  }
+}
+
 std::string URLStringWithoutQuery(const URL& url) {
   const std::string& text = url.absoluteString();
   return text.substr(0, text.find('?'));

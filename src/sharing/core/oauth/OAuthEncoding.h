@@ -3,6 +3,7 @@
 // written as "%" and two upper-case hexadecimal digits. Both OAuth request builders and the
 // note-service login share these; they are pure functions, callable from any thread.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,11 @@ std::string URLEncodedString(std::string_view text);
 std::optional<std::string> URLDecodedString(std::string_view text);
 // The builder's name for the same encoding.
 inline std::string pcen(std::string_view text) { return URLEncodedString(text); }
+
+// Visits the pieces of "a=1&b=2" in order, each split at its first "=" (a piece without "=" has
+// the empty value; a further "=" and what follows it are dropped). Values are given as written.
+void forEachFormPair(std::string_view source,
+                     const std::function<void(std::string_view name, std::string_view value)>& visit);
 
 // The URL's absolute text up to, not including, the first "?".
 std::string URLStringWithoutQuery(const URL& url);

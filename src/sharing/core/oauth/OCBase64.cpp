@@ -1,11 +1,13 @@
 #include "sharing/core/oauth/OCBase64.h"
 
+#include <algorithm>
 #include <limits>
+
+#include "sharing/core/oauth/Base64Alphabet.h"
 
 namespace zv {
 
 namespace {
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kLineLength = 72;
 }  // namespace
 
@@ -34,22 +36,10 @@ bool OCBase64Encode(const std::uint8_t* input, std::size_t inputLength, char* ou
       lineUsed = 0;
     }
   };
-  std::size_t i = 0;
-  for (; i + 3 <= inputLength; i += 3) {
-    std::uint32_t v = (std::uint32_t(input[i]) << 16) | (std::uint32_t(input[i + 1]) << 8) | input[i + 2];
-    put(kAlphabet[(v >> 18) & 63]);
-    put(kAlphabet[(v >> 12) & 63]);
-    put(kAlphabet[(v >> 6) & 63]);
-    put(kAlphabet[v & 63]);
-  }
-  std::size_t rest = inputLength - i;
-  if (rest) {
-    std::uint32_t v = std::uint32_t(input[i]) << 16;
-    if (rest == 2) v |= std::uint32_t(input[i + 1]) << 8;
-    put(kAlphabet[(v >> 18) & 63]);
-    put(kAlphabet[(v >> 12) & 63]);
-    put(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
-    put('=');
+  for (std::size_t i = 0; i < inputLength; i += 3) {
+    char group[4];
+    base64_alphabet::encodeGroup(input + i, std::min<std::size_t>(3, inputLength - i), group);
+    for (char c : group) put(c);
   }
   return true;
 }

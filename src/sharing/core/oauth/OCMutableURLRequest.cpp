@@ -17,17 +17,22 @@ using oauth_encoding::URLEncodedString;
 
 namespace oauth_signing {
 
-std::string baseStringURI(const URL& url) {
+std::optional<std::string> baseStringAuthority(const URL& url) {
   auto scheme = url.lowercaseScheme();
   auto host = url.lowercaseHost();
-  if (!scheme || !host) return oauth_encoding::URLStringWithoutQuery(url);
-  std::string uri = *scheme + "://" + *host;
+  if (!scheme || !host) return std::nullopt;
+  std::string authority = *scheme + "://" + *host;
   if (auto port = url.port()) {
     bool isDefault = (*scheme == "http" && *port == 80) || (*scheme == "https" && *port == 443);
-    if (!isDefault) uri += ":" + std::to_string(*port);
+    if (!isDefault) authority += ":" + std::to_string(*port);
   }
-  uri += url.encodedPath().empty() ? std::string("/") : url.encodedPath();
-  return uri;
+  return authority;
+}
+
+std::string baseStringURI(const URL& url) {
+  auto authority = baseStringAuthority(url);
+  if (!authority) return oauth_encoding::URLStringWithoutQuery(url);
+  return *authority + (url.encodedPath().empty() ? std::string("/") : url.encodedPath());
 }
 
 std::string currentTimestamp() {

@@ -69,6 +69,8 @@ namespace oauth_signing {
 // The base-string URI of RFC 5849 section 3.4.1.2: scheme and host lower-cased, the port only when
 // it is not the scheme's default, the path as written ("/" when empty), no query or fragment.
 std::string baseStringURI(const URL& url);
+// The "scheme://host[:port]" start of it; nullopt when the URL has no scheme or host.
+std::optional<std::string> baseStringAuthority(const URL& url);
 // Seconds since 1970-01-01 UTC by the process clock, as decimal text.
 std::string currentTimestamp();
 

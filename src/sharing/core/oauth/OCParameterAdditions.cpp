@@ -29,16 +29,9 @@ std::optional<std::vector<Ref<OCRequestParameter>>> parameters(const OAuthURLReq
   }
   if (source.empty()) return std::nullopt;
   std::vector<Ref<OCRequestParameter>> result;
-  while (true) {
-    std::size_t amp = source.find('&');
-    std::string_view piece = source.substr(0, amp);
-    std::size_t eq = piece.find('=');
-    std::string_view value = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
-    value = value.substr(0, value.find('='));
-    result.push_back(OCRequestParameter::requestParameterWithName(decodedOrRaw(piece.substr(0, eq)), decodedOrRaw(value)));
-    if (amp == std::string_view::npos) break;
-    source.remove_prefix(amp + 1);
-  }
+  oauth_encoding::forEachFormPair(source, [&](std::string_view name, std::string_view value) {
+    result.push_back(OCRequestParameter::requestParameterWithName(decodedOrRaw(name), decodedOrRaw(value)));
+  });
   return result;
 }
 

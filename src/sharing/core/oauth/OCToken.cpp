@@ -25,13 +25,7 @@ Ref<OCToken> OCToken::make(std::string key, std::string secret) {
 
 Ref<OCToken> OCToken::initWithHTTPResponseBody(std::string_view body) {
   auto token = std::make_shared<OCToken>();
-  while (true) {
-    std::size_t amp = body.find('&');
-    std::string_view piece = body.substr(0, amp);
-    std::size_t eq = piece.find('=');
-    std::string_view name = piece.substr(0, eq);
-    std::string_view raw = eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
-    raw = raw.substr(0, raw.find('='));
+  oauth_encoding::forEachFormPair(body, [&](std::string_view name, std::string_view raw) {
     std::string value = oauth_encoding::URLDecodedString(raw).value_or(std::string(raw));
     if (name == "oauth_token") {
       token->key_ = std::move(value);
@@ -40,9 +34,7 @@ Ref<OCToken> OCToken::initWithHTTPResponseBody(std::string_view body) {
     } else if (name == "oauth_session_handle") {
       token->sessionHandle_ = std::move(value);
     }
-    if (amp == std::string_view::npos) break;
-    body.remove_prefix(amp + 1);
-  }
+  });
   return token;
 }
 
