@@ -1,6 +1,6 @@
 #pragma once
-// Small typed values that persist across runs: the standard user defaults are a property list
-// "<bundle identifier>.plist" in the preferences folder (mode 0600, written atomically), with a
+// Small typed values that persist across runs: the standard user defaults are a binary property
+// list "<bundle identifier>.plist" in the preferences folder (mode 0600, written atomically), with a
 // registration domain of fallback values that is never written.
 //
 // Every handle over one file shares one store (see UserDefaultsStore.h), so a write through one

@@ -110,6 +110,10 @@ std::shared_ptr<UserDefaultsStore> UserDefaultsStore::forFile(const fs::path& pa
 
 UserDefaultsStore::UserDefaultsStore(fs::path path)
     : path_(std::move(path)), persistent_(MutableDictionary::make()), registered_(MutableDictionary::make()) {
+  // The folder is made now so that a delayed save can tell a folder removed since (a test's
+  // temporary home, usually) from one that never existed.
+  std::error_code error;
+  fs::create_directories(path_.parent_path(), error);
   load();
 }
 
@@ -207,7 +211,7 @@ bool UserDefaultsStore::saveLocked(bool createFolder) {
   }
   if (corruptFileInPlace_ && !setCorruptFileAsideLocked()) return false;
   Ref<Error> failure;
-  bool saved = storage::writePropertyList(path_, *persistent_, storage::PropertyListFormat::XML, &failure,
+  bool saved = storage::writePropertyList(path_, *persistent_, storage::PropertyListFormat::Binary, &failure,
                                           fs::perms::owner_read | fs::perms::owner_write);
   if (!saved) {
     logError("cannot save user defaults to " + path_.string() + ": " +

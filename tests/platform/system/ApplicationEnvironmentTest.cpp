@@ -1,0 +1,116 @@
+#include "platform/system/ApplicationEnvironment.h"
+
+#include <gtest/gtest.h>
+#include <sys/utsname.h>
+
+#include "platform/foundation/Date.h"
+#include "platform/system/SystemTestSupport.h"
+
+namespace zv {
+namespace {
+
+using testing::ScopedEnvironment;
+using testing::TemporaryDirectory;
+
+class ApplicationEnvironmentTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ApplicationEnvironment::shared().reset(); }
+  void TearDown() override { ApplicationEnvironment::shared().reset(); }
+  ScopedEnvironment variables;
+  TemporaryDirectory temporary;
+};
+
+TEST(ApplicationEnvironmentLanguages, LocaleNamesGiveLanguageCodes) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"en_US.UTF-8", {"en"}},
+      {"fr_FR.UTF-8:de:en", {"fr", "de", "en"}},
+      {"pt_BR:pt", {"pt"}},
+      {"sr@latin", {"sr"}},
+      {"C", {}},
+      {"POSIX:C.UTF-8", {}},
+      {"", {}},
+      {"DE_de", {"de"}},
+      {"1x:it", {"it"}},
+  };
+  for (const auto& [names, expected] : cases)
+    EXPECT_EQ(ApplicationEnvironment::languagesFromLocaleNames(names), expected) << names;
+}
+
+TEST_F(ApplicationEnvironmentTest, DefaultsComeFromTheEnvironmentVariables) {
+  variables.set("ZV_HOME", (temporary.path() / "app").string());
+  variables.set("ZV_SHARED_ROOT", (temporary.path() / "shared").string());
+  variables.set("ZV_LANGUAGES", " it , en-GB,,it");
+  variables.set("LANG", "fr_FR.UTF-8");
+  auto& environment = ApplicationEnvironment::shared();
+  EXPECT_EQ(environment.homeDirectory(), temporary.path() / "app");
+  EXPECT_EQ(environment.sharedRoot(), temporary.path() / "shared");
+  EXPECT_EQ(environment.preferredLanguages(), (std::vector<std::string>{"it", "en-GB"}));
+}
+
+TEST_F(ApplicationEnvironmentTest, FallsBackToTheDataHomeAndLocaleVariables) {
+  variables.set("ZV_HOME", std::nullopt);
+  variables.set("ZV_SHARED_ROOT", std::nullopt);
+  variables.set("ZV_LANGUAGES", std::nullopt);
+  variables.set("XDG_DATA_HOME", temporary.path().string());
+  variables.set("LANGUAGE", std::nullopt);
+  variables.set("LC_ALL", "de_DE.UTF-8");
+  variables.set("LANG", "fr_FR.UTF-8");
+  auto& environment = ApplicationEnvironment::shared();
+  EXPECT_EQ(environment.homeDirectory(), temporary.path() / "zerivudor");
+  EXPECT_EQ(environment.sharedRoot(), temporary.path() / "zerivudor-shared");
+  EXPECT_EQ(environment.preferredLanguages(), std::vector<std::string>{"de"});
+
+  environment.reset();
+  variables.set("XDG_DATA_HOME", std::nullopt);
+  variables.set("HOME", temporary.path().string());
+  variables.set("LC_ALL", std::nullopt);
+  variables.set("LANG", "C.UTF-8");
+  EXPECT_EQ(environment.homeDirectory(), temporary.path() / ".local" / "share" / "zerivudor");
+  EXPECT_EQ(environment.preferredLanguages(), std::vector<std::string>{"en"});
+}
+
+TEST_F(ApplicationEnvironmentTest, FoldersAreCreatedUnderTheHomeWhenAskedFor) {
+  auto& environment = ApplicationEnvironment::shared();
+  environment.setHomeDirectory(temporary.path() / "home");
+  EXPECT_FALSE(std::filesystem::exists(temporary.path() / "home"));
+  for (const auto& folder : {environment.documentsDirectory(), environment.cachesDirectory(),
+                             environment.preferencesDirectory(), environment.temporaryDirectory()}) {
+    EXPECT_EQ(folder.parent_path(), temporary.path() / "home");
+    EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
+  }
+  EXPECT_NE(environment.documentsDirectory(), environment.cachesDirectory());
+}
+
+TEST_F(ApplicationEnvironmentTest, DeviceValuesHaveDefaultsAndCanBeSet) {
+  auto& environment = ApplicationEnvironment::shared();
+  EXPECT_EQ(environment.userInterfaceIdiom(), UserInterfaceIdiom::Phone);
+  utsname names{};
+  ASSERT_EQ(::uname(&names), 0);
+  EXPECT_EQ(environment.deviceModel(), names.machine);
+  std::string version = environment.systemVersion();
+  ASSERT_FALSE(version.empty());
+  EXPECT_TRUE(std::string(names.release).starts_with(version)) << version << " vs " << names.release;
+  EXPECT_EQ(version.find_first_not_of("0123456789."), std::string::npos);
+
+  environment.setUserInterfaceIdiom(UserInterfaceIdiom::Pad);
+  environment.setSystemVersion("5.1");
+  environment.setDeviceModel("phone4,1");
+  environment.setPreferredLanguages({"", "fr", "fr"});
+  EXPECT_EQ(environment.userInterfaceIdiom(), UserInterfaceIdiom::Pad);
+  EXPECT_EQ(environment.systemVersion(), "5.1");
+  EXPECT_EQ(environment.deviceModel(), "phone4,1");
+  EXPECT_EQ(environment.preferredLanguages(), std::vector<std::string>{"fr"});
+}
+
+TEST_F(ApplicationEnvironmentTest, TheClockIsTheProcessClock) {
+  auto& environment = ApplicationEnvironment::shared();
+  auto manual = std::make_shared<ManualClock>(1000.0);
+  environment.setClock(manual);
+  EXPECT_EQ(environment.clock(), manual);
+  EXPECT_DOUBLE_EQ(Date::now()->timeIntervalSinceReferenceDate(), 1000.0);
+  environment.setClock(nullptr);
+  EXPECT_NE(environment.clock(), manual);
+}
+
+}  // namespace
+}  // namespace zv

@@ -1,0 +1,267 @@
+#include "platform/system/UserDefaults.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/foundation/Log.h"
+#include "platform/storage/PropertyList.h"
+#include "platform/system/NotificationCenter.h"
+#include "platform/system/SystemTestSupport.h"
+
+namespace zv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::writeFile;
+
+class UserDefaultsTest : public testing::SystemTest {
+ protected:
+  fs::path standardFile() const { return home() / "Preferences" / "com.mirovast.zerivudor.plist"; }
+  Ref<Dictionary> fileContents(const fs::path& file) const {
+    Ref<Error> error;
+    auto root = dyn<Dictionary>(storage::readPropertyList(file, &error));
+    EXPECT_TRUE(root) << file << ": " << describe(error);
+    return root;
+  }
+};
+
+TEST_F(UserDefaultsTest, TypedReadingsOfStoredValues) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  struct Case {
+    std::string key;
+    ObjectPtr value;
+    bool asBool;
+    std::int64_t asInteger;
+    double asDouble;
+    std::optional<std::string> asString;
+  };
+  const std::vector<Case> cases = {
+      {"yes", box(true), true, 1, 1.0, "1"},
+      {"int", box(42), true, 42, 42.0, "42"},
+      {"big", box(static_cast<long long>(1) << 40), true, 1LL << 40, 1099511627776.0, "1099511627776"},
+      {"double", box(2.75), true, 2, 2.75, "2.75"},
+      {"numeric text", box(" 17.5abc"), true, 17, 17.5, " 17.5abc"},
+      {"YES text", box("YES"), true, 0, 0.0, "YES"},
+      {"word", box("hello"), false, 0, 0.0, "hello"},
+      {"data", Data::make("ab"), false, 0, 0.0, std::nullopt},
+      {"array", Array::make({box(1)}), false, 0, 0.0, std::nullopt},
+      {"missing", nullptr, false, 0, 0.0, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    if (c.value) defaults->setObject(c.value, c.key);
+    EXPECT_EQ(defaults->boolForKey(c.key), c.asBool) << c.key;
+    EXPECT_EQ(defaults->integerForKey(c.key), c.asInteger) << c.key;
+    EXPECT_DOUBLE_EQ(defaults->doubleForKey(c.key), c.asDouble) << c.key;
+    EXPECT_FLOAT_EQ(defaults->floatForKey(c.key), static_cast<float>(c.asDouble)) << c.key;
+    EXPECT_EQ(defaults->stringForKey(c.key), c.asString) << c.key;
+  }
+  EXPECT_TRUE(defaults->arrayForKey("array"));
+  EXPECT_FALSE(defaults->arrayForKey("word"));
+  EXPECT_TRUE(defaults->dataForKey("data"));
+  EXPECT_FALSE(defaults->dictionaryForKey("array"));
+
+  defaults->setBool(true, "b");
+  defaults->setInteger(-(1LL << 50), "i");
+  defaults->setFloat(0.5f, "f");
+  defaults->setDouble(1e-9, "d");
+  EXPECT_TRUE(dyn<Number>(defaults->objectForKey("b"))->isBoolean());
+  EXPECT_EQ(defaults->integerForKey("i"), -(1LL << 50));
+  EXPECT_EQ(defaults->floatForKey("f"), 0.5f);
+  EXPECT_EQ(defaults->doubleForKey("d"), 1e-9);
+}
+
+TEST_F(UserDefaultsTest, StoresOnlyPropertyListValuesAsImmutableCopies) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  auto list = MutableArray::make({box("a")});
+  auto inner = MutableDictionary::make({{"k", box(1)}});
+  list->addObject(inner);
+  defaults->setObject(list, "list");
+  list->addObject(box("b"));
+  inner->setObject(box(2), "k");
+  auto stored = defaults->arrayForKey("list");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->count(), 2u);
+  EXPECT_FALSE(stored->isMutable());
+  EXPECT_EQ(intValueOf(dyn<Dictionary>(stored->objectAtIndex(1))->objectForKey("k")), 1);
+
+  for (ObjectPtr bad : std::vector<ObjectPtr>{Null::null(), URL::make("http://x/"), Array::make({Null::null()}),
+                                              Dictionary::make({{box(1), box(2)}})}) {
+    try {
+      defaults->setObject(bad, "bad");
+      ADD_FAILURE() << "accepted " << describe(bad);
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.name(), kInvalidArgumentException);
+    }
+  }
+  EXPECT_FALSE(defaults->objectForKey("bad"));
+  defaults->setObject(nullptr, "list");
+  EXPECT_FALSE(defaults->objectForKey("list"));
+}
+
+TEST_F(UserDefaultsTest, TheRegistrationDomainIsAFallbackThatIsNeverSaved) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  defaults->registerDefaults(Dictionary::make({{"useFlash", box(true)}, {"breathId", box(2)}}));
+  EXPECT_TRUE(defaults->boolForKey("useFlash"));
+  defaults->setBool(false, "useFlash");
+  EXPECT_FALSE(defaults->boolForKey("useFlash"));
+  auto all = defaults->dictionaryRepresentation();
+  EXPECT_TRUE(isEqual(all->objectForKey("useFlash"), box(false)));
+  EXPECT_TRUE(isEqual(all->objectForKey("breathId"), box(2)));
+  defaults->removeObjectForKey("useFlash");
+  EXPECT_TRUE(defaults->boolForKey("useFlash"));
+  ASSERT_TRUE(defaults->synchronize());
+  auto saved = fileContents(standardFile());
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->count(), 0u);
+}
+
+TEST_F(UserDefaultsTest, EveryChangeIsAnnouncedAfterTheValueIsInPlace) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  std::vector<std::int64_t> seen;
+  std::vector<ObjectPtr> objects;
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(
+      kUserDefaultsDidChangeNotification, nullptr, [&](const Ref<Notification>& n) {
+        objects.push_back(n->object());
+        seen.push_back(UserDefaults::standardUserDefaults()->integerForKey("count"));
+      });
+  defaults->setInteger(3, "count");
+  defaults->setObject(box("7"), "count");
+  defaults->removeObjectForKey("count");
+  NotificationCenter::defaultCenter()->removeObserver(token);
+  EXPECT_EQ(seen, (std::vector<std::int64_t>{3, 7, 0}));
+  EXPECT_EQ(objects, (std::vector<ObjectPtr>(3, defaults)));
+}
+
+TEST_F(UserDefaultsTest, TwoHandlesShareOneStore) {
+  auto standard = UserDefaults::standardUserDefaults();
+  auto second = UserDefaults::make();
+  EXPECT_NE(standard, second);
+  EXPECT_EQ(standard->filePath(), second->filePath());
+  second->setObject(box("Relax"), "breathTitle");
+  EXPECT_EQ(standard->stringForKey("breathTitle"), "Relax");
+  standard->registerDefaults(Dictionary::make({{"eta", box(30)}}));
+  EXPECT_EQ(second->integerForKey("eta"), 30);
+  standard->removeObjectForKey("breathTitle");
+  EXPECT_FALSE(second->objectForKey("breathTitle"));
+}
+
+TEST_F(UserDefaultsTest, ValuesPersistInAPrivateFile) {
+  {
+    auto defaults = UserDefaults::standardUserDefaults();
+    defaults->setObject(Dictionary::make({{"nome", box("Ada")}, {"when", Date::make(12.5)}}), "subject");
+    defaults->setInteger(5, "RatingPromptUseCount");
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_TRUE(defaults->synchronize());  // nothing left to write
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(standardFile().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  UserDefaults::resetStandardUserDefaults();
+  auto reloaded = UserDefaults::standardUserDefaults();
+  EXPECT_EQ(reloaded->integerForKey("RatingPromptUseCount"), 5);
+  auto subject = reloaded->dictionaryForKey("subject");
+  ASSERT_TRUE(subject);
+  EXPECT_EQ(subject->stringForKey("nome"), "Ada");
+  EXPECT_TRUE(isEqual(subject->objectForKey("when"), Date::make(12.5)));
+}
+
+TEST_F(UserDefaultsTest, ChangesAreSavedWithoutSynchronize) {
+  fs::path delayedFile = home() / "delayed.plist";
+  auto delayed = UserDefaults::makeWithFile(delayedFile);
+  delayed->setBool(true, "delayed");
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!fs::exists(delayedFile) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(fs::exists(delayedFile));
+  auto saved = fileContents(delayedFile);
+  ASSERT_TRUE(saved);
+  EXPECT_TRUE(boolValueOf(saved->objectForKey("delayed")));
+
+  // The last handle going away saves what is pending.
+  fs::path droppedFile = home() / "dropped.plist";
+  UserDefaults::makeWithFile(droppedFile)->setInteger(9, "dropped");
+  saved = fileContents(droppedFile);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(integerValueOf(saved->objectForKey("dropped")), 9);
+}
+
+TEST_F(UserDefaultsTest, ACorruptFileIsReportedAndKeptAside) {
+  fs::create_directories(standardFile().parent_path());
+  const std::string garbage = "<?xml version=\"1.0\"?><plist><dict><key>truncated";
+  writeFile(standardFile(), garbage);
+  LogCapture capture;
+  auto defaults = UserDefaults::standardUserDefaults();
+  EXPECT_TRUE(capture.contains(standardFile().string()));
+  EXPECT_FALSE(defaults->objectForKey("truncated"));
+  EXPECT_EQ(readFile(standardFile()), garbage);  // left in place until a write replaces it
+
+  defaults->setInteger(1, "fresh");
+  ASSERT_TRUE(defaults->synchronize());
+  fs::path aside = standardFile().string() + ".corrupt";
+  ASSERT_TRUE(fs::exists(aside));
+  EXPECT_EQ(readFile(aside), garbage);
+  auto saved = fileContents(standardFile());
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(integerValueOf(saved->objectForKey("fresh")), 1);
+
+  // A second corrupt file does not overwrite the first one kept aside.
+  UserDefaults::resetStandardUserDefaults();
+  defaults.reset();
+  writeFile(standardFile(), "[]");  // well formed, but not a dictionary
+  UserDefaults::standardUserDefaults()->setInteger(2, "fresh");
+  ASSERT_TRUE(UserDefaults::standardUserDefaults()->synchronize());
+  EXPECT_EQ(readFile(aside), garbage);
+  EXPECT_EQ(readFile(standardFile().string() + ".corrupt-1"), "[]");
+}
+
+TEST_F(UserDefaultsTest, AFailedSaveIsReported) {
+  fs::path blocked = home() / "blocked";
+  fs::create_directories(home());
+  writeFile(blocked, "a file where a folder should be");
+  auto defaults = UserDefaults::makeWithFile(blocked / "values.plist");
+  defaults->setInteger(1, "k");
+  LogCapture capture;
+  EXPECT_FALSE(defaults->synchronize());
+  EXPECT_TRUE(capture.contains("values.plist"));
+  EXPECT_EQ(defaults->integerForKey("k"), 1);  // the value stays in memory
+}
+
+class UserDefaultsThreads : public UserDefaultsTest {};
+
+TEST_F(UserDefaultsThreads, WritersOnSeveralThreadsLoseNothing) {
+  constexpr int kThreads = 8;
+  constexpr int kWrites = 150;
+  std::atomic<int> notifications{0};
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(
+      kUserDefaultsDidChangeNotification, nullptr, [&](const Ref<Notification>&) { ++notifications; });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t] {
+      auto handle = t % 2 ? UserDefaults::make() : UserDefaults::standardUserDefaults();
+      for (int i = 0; i < kWrites; ++i) {
+        handle->setInteger(i, "thread" + std::to_string(t));
+        handle->setObject(box(std::to_string(t)), "shared");
+        (void)handle->dictionaryRepresentation();
+        if (i % 50 == 0) handle->synchronize();
+      }
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  NotificationCenter::defaultCenter()->removeObserver(token);
+  EXPECT_EQ(notifications.load(), kThreads * kWrites * 2);
+  auto defaults = UserDefaults::standardUserDefaults();
+  ASSERT_TRUE(defaults->synchronize());
+  auto saved = fileContents(standardFile());
+  ASSERT_TRUE(saved);
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_EQ(integerValueOf(saved->objectForKey("thread" + std::to_string(t))), kWrites - 1) << t;
+  EXPECT_EQ(saved->count(), static_cast<std::size_t>(kThreads + 1));
+}
+
+}  // namespace
+}  // namespace zv
