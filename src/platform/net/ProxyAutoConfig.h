@@ -4,8 +4,9 @@
 // myIpAddress, dnsDomainLevels, shExpMatch, weekdayRange, dateRange, timeRange, alert).
 //
 // Scripts are never fetched synchronously: callers pass the script text, or fetch it with
-// fetchScript, which delivers the text on the caller's run loop. Evaluation is bounded (a time
-// budget stops runaway scripts) and each evaluation uses a fresh heap, so it may run on any thread.
+// fetchScript, which delivers the text on the caller's run loop. Each evaluation uses a fresh
+// heap with a memory cap, so it may run on any thread; the engine has no time limit, so scripts
+// must come from the configuration, not from an untrusted peer.
 
 #include <functional>
 #include <optional>
@@ -22,9 +23,10 @@ namespace zv::net {
 class ProxyAutoConfig {
  public:
   // Runs FindProxyForURL(url, host) of `script`. nullopt with *error set when the script does not
-  // compile, throws, runs over its budget or answers something that is not a string.
+  // compile, throws, runs out of memory or answers something that is not a string.
   static std::optional<std::string> findProxyForURL(std::string_view script, const URL& url,
-                                                    Ref<Error>* error = nullptr, double budgetSeconds = 2.0);
+                                                    Ref<Error>* error = nullptr,
+                                                    std::size_t memoryLimitBytes = 64 * 1024 * 1024);
   // The proxy list of `script` for `url` (parseResult of findProxyForURL).
   static std::optional<std::vector<ProxyServer>> proxiesForURL(std::string_view script, const URL& url,
                                                                Ref<Error>* error = nullptr);

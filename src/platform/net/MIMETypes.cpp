@@ -1,0 +1,64 @@
+#include "platform/net/MIMETypes.h"
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+namespace zv::net {
+
+namespace {
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+const MIMETypes& MIMETypes::shared() {
+  static const MIMETypes table = fromFile("/etc/mime.types");
+  return table;
+}
+
+MIMETypes MIMETypes::fromFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return parse(text.str());
+}
+
+MIMETypes MIMETypes::parse(std::string_view text) {
+  MIMETypes table;
+  std::istringstream lines{std::string(text)};
+  std::string line;
+  while (std::getline(lines, line)) {
+    auto hash = line.find('#');
+    if (hash != std::string::npos) line.resize(hash);
+    std::istringstream words(line);
+    std::string type, extension;
+    if (!(words >> type) || type.find('/') == std::string::npos) continue;
+    while (words >> extension) {
+      // The first type listed for an extension wins, as the file's readers agree.
+      table.byExtension_.emplace(lower(extension), type);
+    }
+  }
+  return table;
+}
+
+std::optional<std::string> MIMETypes::typeForExtension(std::string_view extension) const {
+  if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+  auto found = byExtension_.find(lower(extension));
+  if (found == byExtension_.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<std::string> MIMETypes::typeForPath(std::string_view path) const {
+  auto slash = path.rfind('/');
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  auto dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+  return typeForExtension(name.substr(dot + 1));
+}
+
+}  // namespace zv::net
