@@ -268,19 +268,34 @@ void RunLoop::Impl::checkOwner(const char* operation) const {
   }
 }
 
-bool RunLoop::Impl::runQueuedWork(const RunLoopMode& mode) {
-  std::vector<Work> batch;
-  {
-    std::lock_guard lock(mutex);
-    for (auto it = queue.begin(); it != queue.end();) {
-      if (matchesLocked(it->modes, mode)) {
-        batch.push_back(std::move(*it));
-        it = queue.erase(it);
-      } else {
-        ++it;
-      }
+RunLoop::Impl::Turn RunLoop::Impl::takeTurn(const RunLoopMode& modeName, double now) {
+  Turn turn;
+  std::lock_guard lock(mutex);
+  for (auto it = queue.begin(); it != queue.end();) {
+    if (matchesLocked(it->modes, modeName)) {
+      turn.work.push_back(std::move(*it));
+      it = queue.erase(it);
+    } else {
+      ++it;
     }
   }
+  Mode& mode = modeLocked(modeName);
+  turn.epollFd = mode.epollFd;
+  for (const auto& timer : mode.timers) {
+    if (!timer->isValid()) continue;
+    const double date = timer->fireDate();
+    if (date <= now) turn.dueTimers.push_back(timer);
+    if (!turn.hasTimer || date < turn.nextTimerDate) turn.nextTimerDate = date;
+    turn.hasTimer = true;
+  }
+  for (const auto& source : mode.sources) {
+    if (source->isSignalled()) turn.signalledSources.push_back(source);
+  }
+  turn.hasWork = !turn.work.empty() || turn.hasTimer || !mode.sources.empty();
+  return turn;
+}
+
+bool RunLoop::Impl::runWork(std::vector<Work>& batch) {
   for (auto& work : batch) {
     if (work.work) runLogged([this] { return placeName(); }, work.work);
     if (work.waiter) work.waiter->complete(true);
@@ -288,10 +303,29 @@ bool RunLoop::Impl::runQueuedWork(const RunLoopMode& mode) {
   return !batch.empty();
 }
 
+std::size_t RunLoop::Impl::fireTimers(const std::vector<Ref<Timer>>& dueTimers, const Clock& clock) {
+  auto due = dueTimers;
+  std::stable_sort(due.begin(), due.end(),
+                   [](const Ref<Timer>& a, const Ref<Timer>& b) { return a->fireDate() < b->fireDate(); });
+  std::size_t fired = 0;
+  for (const auto& timer : due) {
+    if (!timer->isValid()) continue;
+    const double date = timer->fireDate();
+    timer->fire();
+    ++fired;
+    // Measured after the callback, so that a slow callback does not leave a date in the past.
+    if (timer->isValid() && timer->repeats() && timer->fireDate() == date) {
+      timer->advanceAfterFiring(clock.monotonic());
+    }
+  }
+  return fired;
+}
+
 std::size_t RunLoop::Impl::fireDueTimers(const RunLoopMode& modeName) {
-  const double now = Clock::current()->monotonic();
+  const auto clock = Clock::current();
   std::vector<Ref<Timer>> due;
   {
+    const double now = clock->monotonic();
     std::lock_guard lock(mutex);
     auto it = modes.find(modeName);
     if (it == modes.end()) return 0;
@@ -299,33 +333,10 @@ std::size_t RunLoop::Impl::fireDueTimers(const RunLoopMode& modeName) {
       if (timer->isValid() && timer->fireDate() <= now) due.push_back(timer);
     }
   }
-  std::stable_sort(due.begin(), due.end(),
-                   [](const Ref<Timer>& a, const Ref<Timer>& b) { return a->fireDate() < b->fireDate(); });
-  std::size_t fired = 0;
-  for (const auto& timer : due) {
-    if (!timer->isValid()) continue;
-    const double date = timer->fireDate();
-    if (date > now) continue;
-    timer->fire();
-    ++fired;
-    // Measured after the callback, so that a slow callback does not leave a date in the past.
-    if (timer->isValid() && timer->repeats() && timer->fireDate() == date) {
-      timer->advanceAfterFiring(Clock::current()->monotonic());
-    }
-  }
-  return fired;
+  return fireTimers(due, *clock);
 }
 
-bool RunLoop::Impl::performSignalledSources(const RunLoopMode& modeName) {
-  std::vector<Ref<RunLoopSource>> sources;
-  {
-    std::lock_guard lock(mutex);
-    auto it = modes.find(modeName);
-    if (it == modes.end()) return false;
-    for (const auto& source : it->second.sources) {
-      if (source->isSignalled()) sources.push_back(source);
-    }
-  }
+bool RunLoop::Impl::performSources(const std::vector<Ref<RunLoopSource>>& sources) {
   bool performed = false;
   for (const auto& source : sources) {
     if (!source->isValid() || !source->consumeSignal()) continue;
@@ -335,12 +346,7 @@ bool RunLoop::Impl::performSignalledSources(const RunLoopMode& modeName) {
   return performed;
 }
 
-bool RunLoop::Impl::waitAndDispatch(const RunLoopMode& modeName, int timeoutMilliseconds) {
-  int epollFd;
-  {
-    std::lock_guard lock(mutex);
-    epollFd = modeLocked(modeName).epollFd;
-  }
+bool RunLoop::Impl::waitAndDispatch(const RunLoopMode& modeName, int epollFd, int timeoutMilliseconds) {
   constexpr int kMaxEvents = 32;
   epoll_event events[kMaxEvents];
   waiting.store(true);
@@ -348,58 +354,50 @@ bool RunLoop::Impl::waitAndDispatch(const RunLoopMode& modeName, int timeoutMill
   waiting.store(false);
   if (count <= 0) return false;
   std::vector<std::pair<Ref<FileDescriptorSource>, std::uint32_t>> ready;
+  bool sawDescriptor = false;
+  for (int i = 0; i < count; ++i) {
+    if (events[i].data.u64 == 0) {
+      std::uint64_t value;
+      while (::read(wakeFd, &value, sizeof value) > 0) {
+      }
+    } else {
+      sawDescriptor = true;
+    }
+  }
+  if (!sawDescriptor) return false;
   {
     std::lock_guard lock(mutex);
     auto& mode = modes[modeName];
     for (int i = 0; i < count; ++i) {
       const std::uint64_t id = events[i].data.u64;
-      if (id == 0) {
-        std::uint64_t value;
-        while (::read(wakeFd, &value, sizeof value) > 0) {
-        }
-        continue;
-      }
+      if (id == 0) continue;
       for (const auto& [source, sourceId] : mode.descriptorIds) {
         if (sourceId != id) continue;
         for (const auto& scheduled : mode.sources) {
-          if (scheduled.get() == source) {
-            std::uint32_t mask = 0;
-            const std::uint32_t e = events[i].events;
-            if (e & (EPOLLIN | EPOLLRDHUP)) mask |= kFileDescriptorReadable;
-            if (e & EPOLLOUT) mask |= kFileDescriptorWritable;
-            if (e & EPOLLERR) mask |= kFileDescriptorError;
-            if (e & EPOLLHUP) mask |= kFileDescriptorHangUp;
-            ready.emplace_back(std::static_pointer_cast<FileDescriptorSource>(scheduled), mask);
-          }
+          if (scheduled.get() != source) continue;
+          std::uint32_t mask = 0;
+          const std::uint32_t e = events[i].events;
+          if (e & (EPOLLIN | EPOLLRDHUP)) mask |= kFileDescriptorReadable;
+          if (e & EPOLLOUT) mask |= kFileDescriptorWritable;
+          if (e & EPOLLERR) mask |= kFileDescriptorError;
+          if (e & EPOLLHUP) mask |= kFileDescriptorHangUp;
+          ready.emplace_back(std::static_pointer_cast<FileDescriptorSource>(scheduled), mask);
         }
       }
     }
   }
+  bool dispatched = false;
   for (const auto& [source, mask] : ready) {
     // An earlier handler of this batch may have unscheduled or invalidated it.
     if (!source->isValid()) continue;
     {
       std::lock_guard lock(mutex);
-      auto& mode = modes[modeName];
-      if (!mode.descriptorIds.count(source.get())) continue;
+      if (!modes[modeName].descriptorIds.count(source.get())) continue;
     }
     runLogged([this] { return placeName(); }, [&] { source->performEvents(mask); });
+    dispatched = true;
   }
-  return !ready.empty();
-}
-
-bool RunLoop::Impl::nextTimerDate(const RunLoopMode& modeName, double& date) const {
-  std::lock_guard lock(mutex);
-  auto it = modes.find(modeName);
-  if (it == modes.end()) return false;
-  bool found = false;
-  for (const auto& timer : it->second.timers) {
-    if (!timer->isValid()) continue;
-    const double d = timer->fireDate();
-    if (!found || d < date) date = d;
-    found = true;
-  }
-  return found;
+  return dispatched;
 }
 
 void RunLoop::Impl::markEnded() {
@@ -522,44 +520,37 @@ RunLoopRunResult RunLoop::runMode(const RunLoopMode& mode, double seconds, bool 
       if (it != impl.frames.end()) impl.frames.erase(it);
     }
   } pop{*impl_, &frame};
-  auto stopped = [&] {
-    std::lock_guard lock(impl_->mutex);
-    return frame.stopped;
-  };
+  auto stopped = [&] { return frame.stopped.load(); };
 
   for (;;) {
-    bool handled = impl_->runQueuedWork(mode);
+    Impl::Turn turn = impl_->takeTurn(mode, clock->monotonic());
+    if (!turn.hasWork || impl_->ended.load()) return RunLoopRunResult::Finished;
+
+    bool handled = impl_->runWork(turn.work);
     if (stopped()) return RunLoopRunResult::Stopped;
     if (handled && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
 
-    handled = impl_->fireDueTimers(mode) > 0 || handled;
+    handled = impl_->fireTimers(turn.dueTimers, *clock) > 0 || handled;
     if (stopped()) return RunLoopRunResult::Stopped;
     if (handled && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
 
-    handled = impl_->performSignalledSources(mode) || handled;
+    handled = impl_->performSources(turn.signalledSources) || handled;
     if (stopped()) return RunLoopRunResult::Stopped;
     if (handled && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
 
-    const double now = clock->monotonic();
-    {
-      std::lock_guard lock(impl_->mutex);
-      if (impl_->ended.load() || !impl_->hasWorkLocked(mode)) return RunLoopRunResult::Finished;
-    }
-
-    int timeout = -1;
-    if (handled) {
-      timeout = 0;
-    } else {
+    int timeout = 0;
+    if (!handled) {
+      const double now = clock->monotonic();
       double wakeAt = forever ? std::numeric_limits<double>::infinity() : deadline;
-      double timerDate;
-      if (impl_->nextTimerDate(mode, timerDate)) wakeAt = std::min(wakeAt, timerDate);
+      if (turn.hasTimer) wakeAt = std::min(wakeAt, turn.nextTimerDate);
+      timeout = -1;
       if (!std::isinf(wakeAt)) {
         const double milliseconds = std::ceil((wakeAt - now) * 1000.0);
         timeout = static_cast<int>(std::clamp(milliseconds, 0.0, 1.0e9));
       }
       if (manualClock && (timeout < 0 || timeout > kManualClockPollMilliseconds)) timeout = kManualClockPollMilliseconds;
     }
-    const bool dispatched = impl_->waitAndDispatch(mode, timeout);
+    const bool dispatched = impl_->waitAndDispatch(mode, turn.epollFd, timeout);
     if (stopped()) return RunLoopRunResult::Stopped;
     if (dispatched && returnAfterSourceHandled) return RunLoopRunResult::HandledSource;
     // Checked after the wait so that a zero limit still polls the sources once.

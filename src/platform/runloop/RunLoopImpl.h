@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/runloop/FileDescriptorSource.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSource.h"
@@ -50,7 +51,17 @@ struct RunLoop::Impl {
   };
   struct Frame {
     RunLoopMode mode;
-    bool stopped = false;
+    std::atomic<bool> stopped{false};
+  };
+  // What one turn of a run in a mode has to do, taken under one lock.
+  struct Turn {
+    std::vector<Work> work;
+    std::vector<Ref<Timer>> dueTimers;
+    std::vector<Ref<RunLoopSource>> signalledSources;
+    bool hasWork = false;
+    bool hasTimer = false;
+    double nextTimerDate = 0;
+    int epollFd = -1;
   };
 
   Impl();
@@ -96,14 +107,14 @@ struct RunLoop::Impl {
   // Owner thread.
   bool isOwner() const;
   void checkOwner(const char* operation) const;
-  bool runQueuedWork(const RunLoopMode& mode);
+  Turn takeTurn(const RunLoopMode& mode, double now);
+  // Each returns whether it dispatched anything.
+  bool runWork(std::vector<Work>& work);
+  std::size_t fireTimers(const std::vector<Ref<Timer>>& due, const Clock& clock);
+  bool performSources(const std::vector<Ref<RunLoopSource>>& sources);
   std::size_t fireDueTimers(const RunLoopMode& mode);
-  bool performSignalledSources(const RunLoopMode& mode);
   // Waits for descriptor events and dispatches them; true when one was dispatched.
-  bool waitAndDispatch(const RunLoopMode& mode, int timeoutMilliseconds);
-  // Seconds until the next valid timer of `mode` fires (may be <= 0), or a negative infinity
-  // stand-in when none: returns false when there is no timer.
-  bool nextTimerDate(const RunLoopMode& mode, double& date) const;
+  bool waitAndDispatch(const RunLoopMode& mode, int epollFd, int timeoutMilliseconds);
 };
 
 // The loop of the calling thread if one exists, without creating it.
