@@ -1,0 +1,128 @@
+#include "http/ChunkedFileCopy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "http/HTTPRequestErrors.h"
+#include "platform/foundation/Format.h"
+
+namespace zv::httpdetail {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { close(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  int close() {
+    int result = 0;
+    if (fd_ >= 0) result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+// Reads until the buffer is full or the file ends; -1 on error.
+ssize_t readFully(int fd, std::uint8_t* buffer, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd, buffer + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool writeFully(int fd, const std::uint8_t* bytes, std::size_t length) {
+  while (length > 0) {
+    ssize_t n = ::write(fd, bytes, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void report(Ref<Error>* error, Ref<Error> value) {
+  if (error) *error = std::move(value);
+}
+
+}  // namespace
+
+bool transformFile(const std::string& verb, const std::string& sourcePath, const std::string& destinationPath,
+                   const std::function<Ref<Data>(const void*, std::size_t, bool, Ref<Error>*)>& transform,
+                   Ref<Error>* error) {
+  FileDescriptor output(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (output.get() < 0) {
+    report(error, makeRequestError(RequestErrorCompression,
+                                   format("%s of %s failed because we were to create a file at %s", verb.c_str(),
+                                          sourcePath.c_str(), destinationPath.c_str())));
+    return false;
+  }
+  struct stat info {};
+  if (::stat(sourcePath.c_str(), &info) != 0) {
+    report(error, makeRequestError(RequestErrorCompression,
+                                   format("%s of %s failed the file does not exist", verb.c_str(), sourcePath.c_str())));
+    return false;
+  }
+  FileDescriptor input(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+  std::vector<std::uint8_t> buffer(kFileChunkSize);
+  bool sawBytes = false;
+  while (true) {
+    ssize_t n = input.get() < 0 ? -1 : readFully(input.get(), buffer.data(), buffer.size());
+    if (n < 0) {
+      report(error, makeRequestError(RequestErrorCompression,
+                                     format("%s of %s failed because we were unable to read from the source data file",
+                                            verb.c_str(), sourcePath.c_str()),
+                                     Error::posix(errno)));
+      return false;
+    }
+    // A source whose size is an exact multiple of the chunk size still gets its last call, with
+    // an empty chunk, so the stream is completed.
+    if (n == 0 && !sawBytes) break;
+    sawBytes = true;
+    bool isLast = static_cast<std::size_t>(n) < kFileChunkSize;
+    Ref<Error> chunkError;
+    Ref<Data> produced = transform(buffer.data(), static_cast<std::size_t>(n), isLast, &chunkError);
+    if (chunkError) {
+      report(error, chunkError);
+      return false;
+    }
+    if (produced && !writeFully(output.get(), produced->data(), produced->length())) {
+      report(error, makeRequestError(RequestErrorCompression,
+                                     format("%s of %s failed because we were unable to write to the destination data "
+                                            "file at %s",
+                                            verb.c_str(), sourcePath.c_str(), destinationPath.c_str()),
+                                     Error::posix(errno)));
+      return false;
+    }
+    if (isLast) break;
+  }
+  if (output.close() != 0) {
+    report(error, makeRequestError(RequestErrorCompression,
+                                   format("%s of %s failed because we were unable to write to the destination data "
+                                          "file at %s",
+                                          verb.c_str(), sourcePath.c_str(), destinationPath.c_str()),
+                                   Error::posix(errno)));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zv::httpdetail

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <random>
+#include <string>
+
+#include "http/HTTPDataCompressor.h"
+#include "http/HTTPDataDecompressor.h"
+#include "support/TestSupport.h"
+
+namespace zv {
+namespace {
+
+std::string randomText(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string text(size, ' ');
+  // A small alphabet so the data compresses, but not to nothing.
+  for (auto& c : text) c = "abcdefghij \n"[generator() % 12];
+  return text;
+}
+
+std::string roundTrip(const std::string& text) {
+  Ref<Error> error;
+  auto compressed = HTTPDataCompressor::compressData(Data::make(text), &error);
+  EXPECT_FALSE(error);
+  if (!compressed) return "<nil>";
+  auto inflated = HTTPDataDecompressor::uncompressData(compressed, &error);
+  EXPECT_FALSE(error);
+  return inflated ? std::string(inflated->view()) : "<nil>";
+}
+
+TEST(GzipCompressors, InMemoryRoundTripsOfAwkwardSizes) {
+  // 1 byte once made the output buffer zero-sized with no room to grow.
+  for (std::size_t size : {1u, 2u, 3u, 17u, 4096u, 100000u, 262144u}) {
+    std::string text = randomText(size, static_cast<unsigned>(size));
+    EXPECT_EQ(roundTrip(text), text) << size;
+  }
+  Ref<Error> error;
+  auto compressed = HTTPDataCompressor::compressData(Data::make("abc"), &error);
+  ASSERT_TRUE(compressed);
+  ASSERT_GE(compressed->length(), 2u);
+  EXPECT_EQ(compressed->data()[0], 0x1F);
+  EXPECT_EQ(compressed->data()[1], 0x8B);
+}
+
+TEST(GzipCompressors, EmptyInputGivesNilWithoutError) {
+  Ref<Error> error;
+  EXPECT_FALSE(HTTPDataCompressor::compressData(Data::make(), &error));
+  EXPECT_FALSE(HTTPDataDecompressor::uncompressData(Data::make(), &error));
+  EXPECT_FALSE(error);
+}
+
+TEST(GzipCompressors, InflatesZlibWrappedStreamsToo) {
+  std::string text = randomText(5000, 7);
+  uLongf size = compressBound(text.size());
+  std::string packed(size, '\0');
+  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+                     text.size()),
+            Z_OK);
+  packed.resize(size);
+  Ref<Error> error;
+  auto inflated = HTTPDataDecompressor::uncompressData(Data::make(packed), &error);
+  ASSERT_TRUE(inflated);
+  EXPECT_EQ(inflated->view(), text);
+}
+
+TEST(GzipCompressors, ChunkedInflationJoinsToTheWholeText) {
+  std::string text = randomText(200000, 3);
+  Ref<Error> error;
+  auto compressed = HTTPDataCompressor::compressData(Data::make(text), &error);
+  ASSERT_TRUE(compressed);
+  for (std::size_t chunk : {1u, 5u, 7u, 4096u}) {
+    auto decompressor = HTTPDataDecompressor::decompressor();
+    std::string joined;
+    for (std::size_t at = 0; at < compressed->length(); at += chunk) {
+      std::size_t n = std::min(chunk, compressed->length() - at);
+      auto part = decompressor->uncompressBytes(compressed->data() + at, n, &error);
+      ASSERT_FALSE(error) << chunk;
+      ASSERT_TRUE(part);
+      joined.append(part->view());
+    }
+    EXPECT_TRUE(decompressor->streamEnded());
+    EXPECT_EQ(joined, text) << chunk;
+  }
+}
+
+TEST(GzipCompressors, HighlyCompressibleDataFillingTheBufferExactlyIsNoError) {
+  // Zeros inflate to many times their size, so the output buffer fills (often exactly) many times.
+  for (std::size_t size : {1000u, 65536u, 1u << 20}) {
+    std::string zeros(size, '\0');
+    EXPECT_EQ(roundTrip(zeros), zeros) << size;
+  }
+}
+
+TEST(GzipCompressors, CorruptAndTruncatedStreamsAreErrors) {
+  Ref<Error> error;
+  HTTPDataDecompressor::uncompressData(Data::make("this is not gzip at all"), &error);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), "HTTPRequestErrorDomain");
+  EXPECT_EQ(error->code(), 11);
+  EXPECT_EQ(error->localizedDescription(), "Decompression of data failed with code -3");
+
+  auto compressed = HTTPDataCompressor::compressData(Data::make(randomText(10000, 1)), &error);
+  ASSERT_TRUE(compressed);
+  error = nullptr;
+  auto cut = Data::make(compressed->data(), compressed->length() - 10);
+  EXPECT_FALSE(HTTPDataDecompressor::uncompressData(cut, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->localizedDescription(), "Decompression of data failed with code -5");
+}
+
+TEST(GzipCompressors, FileToFileHandlesChunkBoundaries) {
+  testing::TemporaryDirectory directory;
+  // Exact multiples of the chunk size once ended without the gzip trailer.
+  for (std::size_t size : {0u, 1u, 262143u, 262144u, 262145u, 524288u}) {
+    auto source = directory / "source";
+    auto packed = directory / "packed.gz";
+    auto unpacked = directory / "unpacked";
+    std::string text = randomText(size, static_cast<unsigned>(size + 1));
+    testing::writeFile(source, text);
+    Ref<Error> error;
+    ASSERT_TRUE(HTTPDataCompressor::compressDataFromFile(source, packed, &error)) << size;
+    if (size == 0) {
+      EXPECT_EQ(testing::readFile(packed), "");
+      continue;
+    }
+    // The compressed file is a complete stream on its own.
+    auto inMemory = HTTPDataDecompressor::uncompressData(Data::make(testing::readFile(packed)), &error);
+    ASSERT_TRUE(inMemory) << size << " " << (error ? error->localizedDescription() : "");
+    EXPECT_EQ(inMemory->length(), size);
+    ASSERT_TRUE(HTTPDataDecompressor::uncompressDataFromFile(packed, unpacked, &error)) << size;
+    EXPECT_EQ(testing::readFile(unpacked), text) << size;
+  }
+}
+
+TEST(GzipCompressors, FileErrorsNameThePaths) {
+  testing::TemporaryDirectory directory;
+  Ref<Error> error;
+  std::string missing = directory / "missing";
+  EXPECT_FALSE(HTTPDataCompressor::compressDataFromFile(missing, directory / "out", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 11);
+  EXPECT_EQ(error->localizedDescription(), "Compression of " + missing + " failed the file does not exist");
+
+  testing::writeFile(directory / "in", "x");
+  std::string badTarget = directory / "no-such-folder" / "out";
+  EXPECT_FALSE(HTTPDataDecompressor::uncompressDataFromFile(directory / "in", badTarget, &error));
+  EXPECT_EQ(error->localizedDescription(), "Decompression of " + (directory / "in").string() +
+                                               " failed because we were to create a file at " + badTarget);
+
+  testing::writeFile(directory / "truncated.gz", "\x1f\x8b\x08");
+  EXPECT_FALSE(HTTPDataDecompressor::uncompressDataFromFile(directory / "truncated.gz", directory / "out", &error));
+  EXPECT_EQ(error->code(), 11);
+}
+
+}  // namespace
+}  // namespace zv
