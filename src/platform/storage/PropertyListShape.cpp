@@ -27,6 +27,7 @@ std::uint64_t readBigEndian(const unsigned char* p, std::size_t size) {
 struct Container {
   std::uint64_t referencesAt = 0;  // byte offset of the first reference
   std::uint64_t referenceCount = 0;
+  std::uint64_t keyCount = 0;  // the first keyCount references of a dictionary are its keys
 };
 
 }  // namespace
@@ -53,28 +54,56 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
     if (offsets[i] < kHeaderSize || offsets[i] >= tableAt) return "object offset out of bounds";
   }
 
-  // The references of the object, or a problem text.
-  auto containerAt = [&](std::uint64_t object, Container& out) -> std::string {
+  // The kind of the object, its element count and where its elements start, or a problem text.
+  struct Header {
+    unsigned kind = 0;
+    std::uint64_t count = 0;
+    std::uint64_t contentAt = 0;
+  };
+  auto headerAt = [&](std::uint64_t object, Header& out) -> std::string {
     std::uint64_t at = offsets[object];
     unsigned char marker = bytes[at];
-    unsigned kind = marker >> 4;
-    out = Container{};
-    if (kind != 0xA && kind != 0xC && kind != 0xD) return {};
-    std::uint64_t count = marker & 0x0F;
+    out.kind = marker >> 4;
+    out.count = marker & 0x0F;
     ++at;
-    if (count == 0x0F) {
+    if (out.count == 0x0F) {
       if (at >= tableAt) return "truncated count";
       unsigned char countMarker = bytes[at];
       if ((countMarker >> 4) != 0x1 || (countMarker & 0x0F) > 3) return "bad count marker";
       std::size_t countSize = std::size_t{1} << (countMarker & 0x0F);
       if (at + 1 + countSize > tableAt) return "truncated count";
-      count = readBigEndian(bytes + at + 1, countSize);
+      out.count = readBigEndian(bytes + at + 1, countSize);
       at += 1 + countSize;
     }
-    std::uint64_t references = kind == 0xD ? count * 2 : count;
-    if (count > size || references > (tableAt - at) / referenceSize) return "container references out of bounds";
-    out.referencesAt = at;
+    out.contentAt = at;
+    return {};
+  };
+
+  auto containerAt = [&](std::uint64_t object, Container& out) -> std::string {
+    out = Container{};
+    Header header;
+    if (std::string problem = headerAt(object, header); !problem.empty()) return problem;
+    if (header.kind != 0xA && header.kind != 0xC && header.kind != 0xD) return {};
+    std::uint64_t references = header.kind == 0xD ? header.count * 2 : header.count;
+    if (header.count > size || references > (tableAt - header.contentAt) / referenceSize)
+      return "container references out of bounds";
+    out.referencesAt = header.contentAt;
     out.referenceCount = references;
+    out.keyCount = header.kind == 0xD ? header.count : 0;
+    return {};
+  };
+
+  // The decoder aborts on a dictionary key holding a NUL character, so such keys stop here.
+  auto keyProblem = [&](std::uint64_t object) -> std::string {
+    Header header;
+    if (std::string problem = headerAt(object, header); !problem.empty()) return problem;
+    std::uint64_t unitSize = header.kind == 0x5 ? 1 : header.kind == 0x6 ? 2 : 0;
+    if (unitSize == 0) return "a dictionary key is not a string";
+    if (header.count > (tableAt - header.contentAt) / unitSize) return "a dictionary key runs out of bounds";
+    for (std::uint64_t i = 0; i < header.count; ++i) {
+      const unsigned char* unit = bytes + header.contentAt + i * unitSize;
+      if (unit[0] == 0 && (unitSize == 1 || unit[1] == 0)) return "a dictionary key holds a NUL character";
+    }
     return {};
   };
 
@@ -115,8 +144,11 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
     }
     std::uint64_t child =
         readBigEndian(bytes + frame.container.referencesAt + frame.next * referenceSize, referenceSize);
+    bool isKey = frame.next < frame.container.keyCount;
     ++frame.next;
     if (child >= objectCount) return "reference out of bounds";
+    if (isKey)
+      if (std::string problem = keyProblem(child); !problem.empty()) return problem;
     if (state[child] == Open) return "an object contains itself";
     if (state[child] == Done) {
       frame.total += expanded[child];
@@ -167,6 +199,16 @@ bool isBase64Text(std::string_view text) {
 }  // namespace
 
 std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximumDepth) {
+  // XML has no NUL character, and the decoder aborts on a key holding one.
+  if (text.find('\0') != std::string_view::npos) return "NUL character";
+  for (std::size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
+    std::size_t digits = at + 2;
+    bool hex = digits < text.size() && (text[digits] == 'x' || text[digits] == 'X');
+    if (hex) ++digits;
+    std::size_t end = digits;
+    while (end < text.size() && text[end] == '0') ++end;
+    if (end > digits && end < text.size() && text[end] == ';') return "NUL character reference";
+  }
   std::size_t depth = 0;
   for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
     bool closing = i + 1 < text.size() && text[i + 1] == '/';

@@ -123,20 +123,30 @@ std::string bigEndian(std::uint64_t value, int size) {
   return out;
 }
 
-// A binary property list of the given objects (object 0 the root), with 4-byte offsets and
-// references; `references(i)` lists the objects that container i holds (empty for the last).
-std::string binaryOfArrays(std::size_t count, const std::function<std::vector<std::uint32_t>(std::size_t)>& references) {
+// A binary property list of the encoded objects (object 0 the root), with 4-byte offsets and
+// references.
+std::string binaryOf(const std::vector<std::string>& objects) {
   std::string out = "bplist00";
   std::string table;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (const std::string& object : objects) {
     table += bigEndian(out.size(), 4);
-    auto members = references(i);
-    out += static_cast<char>(0xA0 | members.size());
-    for (auto member : members) out += bigEndian(member, 4);
+    out += object;
   }
   std::uint64_t tableAt = out.size();
-  return out + table + std::string(6, '\0') + '\x04' + '\x04' + bigEndian(count, 8) + bigEndian(0, 8) +
+  return out + table + std::string(6, '\0') + '\x04' + '\x04' + bigEndian(objects.size(), 8) + bigEndian(0, 8) +
          bigEndian(tableAt, 8);
+}
+
+// `count` arrays; `references(i)` lists the objects that array i holds.
+std::string binaryOfArrays(std::size_t count, const std::function<std::vector<std::uint32_t>(std::size_t)>& references) {
+  std::vector<std::string> objects;
+  for (std::size_t i = 0; i < count; ++i) {
+    auto members = references(i);
+    std::string object(1, static_cast<char>(0xA0 | members.size()));
+    for (auto member : members) object += bigEndian(member, 4);
+    objects.push_back(object);
+  }
+  return binaryOf(objects);
 }
 
 // `depth` one-element arrays, each holding the next.
@@ -163,6 +173,11 @@ TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
       {"wrong magic", "bplist99" + good.substr(8)},
       {"offset table out of bounds", badOffsets},
       {"binary holding itself", selfReferencing},
+      {"binary key holding NUL",
+       binaryOf({"\xD1" + bigEndian(1, 4) + bigEndian(2, 4), std::string("\x52" "a\0", 3), "\x09"})},
+      {"binary key that is not a string", binaryOf({"\xD1" + bigEndian(1, 4) + bigEndian(1, 4), "\x09"})},
+      {"XML key holding NUL", "<plist><dict><key>a&#0;b</key><true/></dict></plist>"},
+      {"XML string holding NUL", "<plist><string>a&#x00;</string></plist>"},
       {"XML nested too deeply", nested("<array>", "</array>", 600)},
       {"XML dictionaries nested too deeply", nested("<dict><key>k</key>", "</dict>", 600)},
       {"binary nested too deeply", nestedBinary(100000)},
