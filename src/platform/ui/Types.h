@@ -2,9 +2,17 @@
 // Enumerations of the headless user interface, with the platform's numeric values where stored
 // settings or configuration strings map onto them.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zv::ui {
+
+// A run of UTF-16 units in a text.
+struct TextRange {
+  std::size_t location = 0;
+  std::size_t length = 0;
+  bool operator==(const TextRange&) const = default;
+};
 
 enum AutoresizingMask : unsigned {
   ViewAutoresizingNone = 0,
