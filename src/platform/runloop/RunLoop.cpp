@@ -160,7 +160,9 @@ void RunLoop::Impl::addSourceToModeLocked(const Ref<RunLoop>& loop, const Ref<Ru
     epoll_event event{};
     event.events = epollEventsFor(descriptor->events());
     event.data.u64 = id;
-    if (::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, descriptor->fileDescriptor(), &event) != 0) {
+    // With no interest the descriptor stays out of the set: the kernel would still report a
+    // hang-up, level-triggered, on every turn.
+    if (event.events != 0 && ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, descriptor->fileDescriptor(), &event) != 0) {
       logError("Cannot poll file descriptor " + std::to_string(descriptor->fileDescriptor()) + " in run-loop mode " +
                modeName + ": " + std::to_string(errno));
     }
@@ -240,7 +242,11 @@ void RunLoop::Impl::updateDescriptorEvents(const FileDescriptorSource* source) {
     epoll_event event{};
     event.events = epollEventsFor(source->events());
     event.data.u64 = it->second;
-    ::epoll_ctl(mode.epollFd, EPOLL_CTL_MOD, source->fileDescriptor(), &event);
+    if (event.events == 0) {
+      ::epoll_ctl(mode.epollFd, EPOLL_CTL_DEL, source->fileDescriptor(), nullptr);
+    } else if (::epoll_ctl(mode.epollFd, EPOLL_CTL_MOD, source->fileDescriptor(), &event) != 0 && errno == ENOENT) {
+      ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, source->fileDescriptor(), &event);
+    }
   }
 }
 

@@ -291,8 +291,14 @@ TEST(RunLoopTest, WritableInterestCanBeSwitchedFromAnotherThread) {
     std::thread([source] { source->setEvents(kFileDescriptorWritable); }).join();
     EXPECT_EQ(loop->runMode(kDefaultRunLoopMode, 1.0), RunLoopRunResult::Stopped);
     EXPECT_EQ(writable, 1);
-    source->invalidate();
+
+    // With no interest, a hung-up descriptor does not fire on every turn.
     ::close(fds[0]);
+    source->setEvents(0);
+    writable = 0;
+    EXPECT_EQ(loop->runMode(kDefaultRunLoopMode, 0.03, true), RunLoopRunResult::TimedOut);
+    EXPECT_EQ(writable, 0);
+    source->invalidate();
     ::close(fds[1]);
   });
 }
