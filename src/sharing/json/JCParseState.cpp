@@ -157,6 +157,8 @@ void JCParseState::skipWhiteSpace() {
       ++index_;
       continue;
     }
+    // Only these bytes can start a line break or a comment.
+    if (c != '\n' && c != '\r' && c != '/' && c != 0xC2 && c != 0xE2) return;
     if (std::size_t n = lineBreakLength(index_)) {
       index_ += n;
       ++line_;
