@@ -13,8 +13,9 @@ namespace zv {
 
 inline constexpr const char* SJsonErrorDomain = "org.velmorand.JSON.ErrorDomain";
 inline constexpr unsigned SJsonDefaultMaxDepth = 512;
-// With maxDepth 0 ("no limit") nesting still stops here, so the call stack cannot run out.
-inline constexpr unsigned SJsonHardDepthLimit = 10000;
+// With maxDepth 0 ("no limit"), or a larger one, nesting still stops here, so the call stack cannot
+// run out even with sanitizer-sized frames or a secondary thread's smaller stack.
+inline constexpr unsigned SJsonHardDepthLimit = 1024;
 
 enum SJsonErrorCode : int {
   SJsonErrorUnsupported = 1,

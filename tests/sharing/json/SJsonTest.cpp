@@ -125,7 +125,8 @@ TEST(SJsonParserTest, DepthIsLimitedAndZeroMeansNoPracticalLimit) {
   EXPECT_FALSE(parser.objectWithString(nested(513)));
   EXPECT_EQ(traceOf(parser).front(), "7 Nested too deep");
   parser.setMaxDepth(0);
-  EXPECT_TRUE(parser.objectWithString(nested(2000)));
+  EXPECT_TRUE(parser.objectWithString(nested(SJsonHardDepthLimit)));
+  EXPECT_FALSE(parser.objectWithString(nested(SJsonHardDepthLimit + 1)));
   // Even without a limit, absurd nesting is refused rather than overflowing the stack.
   EXPECT_FALSE(parser.objectWithString(box(std::string(1'000'000, '['))));
   EXPECT_EQ(traceOf(parser).front(), "7 Nested too deep");
