@@ -1,0 +1,644 @@
+#include "platform/net/URLConnection.h"
+
+#include <zlib.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <openssl/evp.h>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Values.h"
+#include "platform/net/CookieStore.h"
+#include "platform/net/HTTPReadStream.h"
+#include "platform/net/NetErrors.h"
+#include "platform/net/ProxyAutoConfig.h"
+#include "platform/net/ProxySettings.h"
+#include "platform/runloop/Timer.h"
+
+namespace zv::net {
+
+namespace {
+
+constexpr int kMaxRedirects = 16;
+
+std::string base64(std::string_view text) {
+  std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
+  int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                               reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+  out.resize(static_cast<std::size_t>(length));
+  return out;
+}
+
+std::string lower(std::string text) {
+  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Stream failures as the URL loading system reports them, with the stream's error underneath.
+Ref<Error> urlErrorFor(const Ref<Error>& streamError) {
+  if (!streamError) return makeURLError(kURLErrorUnknown, "unknown error");
+  std::int64_t code = kURLErrorUnknown;
+  std::string text = "The operation could not be completed.";
+  if (streamError->domain() == kURLErrorDomain) return streamError;
+  if (isTLSError(*streamError)) {
+    bool certificate = streamError->code() == kSSLCertChainInvalid || streamError->code() == kSSLCertExpired ||
+                       streamError->code() == kSSLCertNotYetValid || streamError->code() == kSSLUnknownRootCert ||
+                       streamError->code() == kSSLNoRootCert;
+    code = certificate ? kURLErrorServerCertificateUntrusted
+                       : (streamError->code() == kSSLBadCert ? kURLErrorClientCertificateRejected
+                                                             : kURLErrorSecureConnectionFailed);
+    text = streamError->localizedDescription();
+  } else if (streamError->domain() == kPOSIXErrorDomain) {
+    if (streamError->code() == ECONNREFUSED || streamError->code() == ENETUNREACH ||
+        streamError->code() == EHOSTUNREACH) {
+      code = kURLErrorCannotConnectToHost;
+      text = "Could not connect to the server.";
+    } else {
+      code = kURLErrorNetworkConnectionLost;
+      text = "The network connection was lost.";
+    }
+  } else if (streamError->domain() == kHTTPStreamErrorDomain) {
+    code = streamError->code() == kHTTPStreamProxyFailure ? kURLErrorCannotConnectToHost : kURLErrorCannotParseResponse;
+    text = streamError->localizedDescription();
+  }
+  auto info = MutableDictionary::make();
+  info->setObject(String::make(text), kLocalizedDescriptionKey);
+  info->setObject(streamError, kUnderlyingErrorKey);
+  return Error::make(kURLErrorDomain, code, info);
+}
+
+class Inflater {
+ public:
+  Inflater() {
+    // 15 + 32: a gzip or zlib header, whichever comes.
+    ok_ = inflateInit2(&stream_, 15 + 32) == Z_OK;
+  }
+  ~Inflater() {
+    if (ok_) inflateEnd(&stream_);
+  }
+  // NO on corrupt input.
+  bool feed(const std::uint8_t* bytes, std::size_t length, std::string& out) {
+    if (!ok_) return false;
+    stream_.next_in = const_cast<Bytef*>(bytes);
+    stream_.avail_in = static_cast<uInt>(length);
+    char buffer[65536];
+    while (stream_.avail_in > 0 && !ended_) {
+      stream_.next_out = reinterpret_cast<Bytef*>(buffer);
+      stream_.avail_out = sizeof buffer;
+      int status = inflate(&stream_, Z_NO_FLUSH);
+      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return false;
+      out.append(buffer, sizeof buffer - stream_.avail_out);
+      if (status == Z_STREAM_END) ended_ = true;
+      if (status == Z_BUF_ERROR && stream_.avail_out != 0) break;
+    }
+    return true;
+  }
+  bool ended() const { return ended_; }
+
+ private:
+  z_stream stream_{};
+  bool ok_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+// --- Credentials and challenges ---
+
+Ref<URLCredential> URLCredential::make(std::string user, std::string password, URLCredentialPersistence persistence) {
+  return std::make_shared<URLCredential>(std::move(user), std::move(password), persistence);
+}
+
+std::string URLCredential::description() const { return "<URLCredential user=" + user_ + ">"; }
+
+URLAuthenticationChallenge::URLAuthenticationChallenge(URLProtectionSpace space, int previousFailureCount,
+                                                       Ref<URLCredential> proposed, Ref<URLResponse> failureResponse,
+                                                       std::function<void(int, Ref<URLCredential>)> answer)
+    : space_(std::move(space)), previousFailureCount_(previousFailureCount), proposed_(std::move(proposed)),
+      failureResponse_(std::move(failureResponse)), answer_(std::move(answer)) {}
+
+void URLAuthenticationChallenge::useCredential(const Ref<URLCredential>& credential) {
+  if (auto answer = std::exchange(answer_, nullptr)) answer(0, credential);
+}
+void URLAuthenticationChallenge::continueWithoutCredential() {
+  if (auto answer = std::exchange(answer_, nullptr)) answer(1, nullptr);
+}
+void URLAuthenticationChallenge::cancel() {
+  if (auto answer = std::exchange(answer_, nullptr)) answer(2, nullptr);
+}
+
+// --- Delegate defaults ---
+
+Ref<URLRequest> URLConnectionDelegate::connectionWillSendRequestRedirectResponse(URLConnection&,
+                                                                                 const Ref<URLRequest>& request,
+                                                                                 const Ref<URLResponse>&) {
+  return request;
+}
+void URLConnectionDelegate::connectionDidReceiveAuthenticationChallenge(URLConnection&,
+                                                                        const Ref<URLAuthenticationChallenge>& challenge) {
+  challenge->continueWithoutCredential();
+}
+void URLConnectionDelegate::connectionDidReceiveResponse(URLConnection&, const Ref<URLResponse>&) {}
+void URLConnectionDelegate::connectionDidReceiveData(URLConnection&, const Ref<Data>&) {}
+void URLConnectionDelegate::connectionDidSendBodyData(URLConnection&, std::int64_t, std::int64_t, std::int64_t) {}
+void URLConnectionDelegate::connectionDidFinishLoading(URLConnection&) {}
+void URLConnectionDelegate::connectionDidFailWithError(URLConnection&, const Ref<Error>&) {}
+
+// --- The connection ---
+
+struct URLConnection::State : std::enable_shared_from_this<State> {
+  enum class Phase { Idle, Resolving, Loading, Challenged, Done };
+
+  URLConnection* owner = nullptr;
+  Ref<URLConnection> selfRef;
+  Ref<URLRequest> originalRequest;
+  Ref<URLRequest> request;
+  std::shared_ptr<URLConnectionDelegate> delegate;
+  Ref<RunLoop> loop;
+  std::vector<RunLoopMode> modes;
+  Phase phase = Phase::Idle;
+
+  Ref<HTTPReadStream> stream;
+  Ref<Timer> timeoutTimer;
+  double lastActivity = 0;
+  int redirects = 0;
+  int authenticationFailures = 0;
+  Ref<URLCredential> credential;
+  bool triedURLCredential = false;
+  ProxyServer proxy;
+
+  // The current answer.
+  bool headHandled = false;
+  bool discardBody = false;     // a redirect or a challenged answer: its body is nobody's data
+  bool holdBody = false;        // a 401 whose challenge is pending: its body may still be wanted
+  std::string heldBody;
+  Ref<HTTPMessage> head;
+  std::unique_ptr<Inflater> inflater;
+  std::int64_t lastBytesWritten = 0;
+
+  bool respondsTo(std::string_view selector) const { return delegate && delegate->respondsToSelector(selector); }
+
+  Ref<URLConnection> keep() {
+    Ref<URLConnection> ref = selfRef;
+    if (!ref && owner) ref = owner->selfAs<URLConnection>();
+    return ref;
+  }
+
+  void touch() { lastActivity = Clock::current()->monotonic(); }
+
+  void armTimeout() {
+    if (request->timeoutInterval() <= 0 || !loop) return;
+    touch();
+    if (timeoutTimer) return;
+    std::weak_ptr<State> weak = weak_from_this();
+    double interval = std::min(request->timeoutInterval() / 4, 0.25);
+    timeoutTimer = Timer::create(interval, true, [weak](Timer&) {
+      auto state = weak.lock();
+      if (!state || state->phase != Phase::Loading) return;
+      if (Clock::current()->monotonic() - state->lastActivity > state->request->timeoutInterval()) {
+        state->fail(makeURLError(kURLErrorTimedOut, "The request timed out."));
+      }
+    });
+    for (const auto& mode : modes) loop->addTimer(timeoutTimer, mode);
+  }
+
+  void stopStream() {
+    if (stream) {
+      stream->setClient(0, nullptr);
+      stream->close();
+      stream = nullptr;
+    }
+  }
+
+  void end() {
+    phase = Phase::Done;
+    stopStream();
+    if (timeoutTimer) timeoutTimer->invalidate();
+    timeoutTimer = nullptr;
+  }
+
+  void fail(Ref<Error> error) {
+    if (phase == Phase::Done) return;
+    auto ref = keep();
+    auto guard = shared_from_this();
+    end();
+    if (delegate && ref) delegate->connectionDidFailWithError(*ref, error);
+    delegate = nullptr;
+    selfRef = nullptr;
+  }
+
+  void finish() {
+    if (phase == Phase::Done) return;
+    auto ref = keep();
+    auto guard = shared_from_this();
+    end();
+    if (delegate && ref) delegate->connectionDidFinishLoading(*ref);
+    delegate = nullptr;
+    selfRef = nullptr;
+  }
+
+  void start() {
+    if (phase != Phase::Idle) return;
+    if (!loop) {
+      loop = RunLoop::current();
+      modes = {kDefaultRunLoopMode};
+    }
+    selfRef = keep();
+    if (respondsTo("connectionWillSendRequestRedirectResponse")) {
+      auto ref = keep();
+      auto replaced = delegate->connectionWillSendRequestRedirectResponse(*ref, request, nullptr);
+      if (phase == Phase::Done) return;
+      if (replaced) request = dyn<URLRequest>(replaced->copy());
+    }
+    resolveProxyThenLoad();
+  }
+
+  void resolveProxyThenLoad() {
+    phase = Phase::Resolving;
+    auto list = ProxySettings::proxiesForURL(*request->url());
+    if (!list.empty() && list.front().type == kProxyTypeAutoConfigurationURL) {
+      std::weak_ptr<State> weak = weak_from_this();
+      auto url = request->url();
+      // Fetched without blocking; the answer comes back on this loop.
+      ProxyAutoConfig::fetchScript(list.front().autoConfigurationURL, [weak, url](std::optional<std::string> script) {
+        auto state = weak.lock();
+        if (!state || state->phase != Phase::Resolving) return;
+        ProxyServer chosen;
+        if (script) {
+          auto proxies = ProxyAutoConfig::proxiesForURL(*script, *url);
+          if (!proxies) {
+            state->fail(makeURLError(kURLErrorCannotConnectToHost, "The proxy configuration could not be evaluated."));
+            return;
+          }
+          chosen = proxies->front();
+        }
+        state->proxy = chosen;
+        state->load();
+      });
+      return;
+    }
+    proxy = list.empty() ? ProxyServer() : list.front();
+    load();
+  }
+
+  Ref<HTTPMessage> buildMessage() {
+    auto message = HTTPMessage::makeRequest(request->HTTPMethod(), request->url());
+    if (!message) return nullptr;
+    for (const auto& [name, value] : request->headerFields().fields()) message->setHeaderField(name, value);
+    if (!message->headerField("Accept-Encoding")) message->setHeaderField("Accept-Encoding", "gzip, deflate");
+    if (!message->headerField("Accept")) message->setHeaderField("Accept", "*/*");
+    auto policy = request->cachePolicy();
+    if (policy == URLRequestCachePolicy::ReloadIgnoringLocalCacheData ||
+        policy == URLRequestCachePolicy::ReloadIgnoringLocalAndRemoteCacheData) {
+      // There is no local cache to ignore; intermediaries must not answer from theirs either.
+      message->setHeaderField("Cache-Control", "no-cache");
+      message->setHeaderField("Pragma", "no-cache");
+    }
+    if (request->HTTPShouldHandleCookies() && !message->headerField("Cookie")) {
+      if (auto cookies = CookieStore::sharedInstance()->requestHeaderFieldForURL(*request->url())) {
+        message->setHeaderField("Cookie", *cookies);
+      }
+    }
+    if (credential) {
+      message->setHeaderField("Authorization", "Basic " + base64(credential->user() + ":" + credential->password()));
+    }
+    if (request->HTTPBody()) message->setBody(request->HTTPBody());
+    return message;
+  }
+
+  void load() {
+    if (phase == Phase::Done) return;
+    auto message = buildMessage();
+    if (!message) {
+      fail(makeURLError(kURLErrorBadURL, "bad URL"));
+      return;
+    }
+    stream = request->HTTPBodyStream() ? HTTPReadStream::makeStreamed(message, request->HTTPBodyStream())
+                                       : HTTPReadStream::make(message);
+    if (!stream) {
+      fail(makeURLError(kURLErrorUnsupportedURL, "unsupported URL"));
+      return;
+    }
+    stream->setProxy(proxy);
+    headHandled = false;
+    discardBody = false;
+    holdBody = false;
+    heldBody.clear();
+    head = nullptr;
+    inflater = nullptr;
+    lastBytesWritten = 0;
+    std::weak_ptr<State> weak = weak_from_this();
+    stream->setClient(kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred,
+                      [weak](HTTPReadStream&, StreamEvent event) {
+                        if (auto state = weak.lock()) state->onEvent(event);
+                      });
+    for (const auto& mode : modes) stream->scheduleInRunLoop(loop, mode);
+    phase = Phase::Loading;
+    stream->open();
+    armTimeout();
+  }
+
+  void reportUpload() {
+    if (!stream || !respondsTo("connectionDidSendBodyData")) return;
+    auto written = static_cast<std::int64_t>(stream->requestBodyBytesWritten());
+    if (written <= lastBytesWritten) return;
+    std::int64_t expected = request->HTTPBody() ? static_cast<std::int64_t>(request->HTTPBody()->length()) : -1;
+    auto ref = keep();
+    delegate->connectionDidSendBodyData(*ref, written - lastBytesWritten, written, expected);
+    lastBytesWritten = written;
+  }
+
+  void onEvent(StreamEvent event) {
+    if (phase != Phase::Loading || !stream) return;
+    touch();
+    auto guard = shared_from_this();
+    reportUpload();
+    if (phase != Phase::Loading) return;
+    if (event == kStreamEventErrorOccurred) {
+      fail(urlErrorFor(stream->streamError()));
+      return;
+    }
+    if (!headHandled) {
+      auto response = stream->responseHeader();
+      if (response && response->isHeaderComplete()) {
+        headHandled = true;
+        head = response;
+        if (!handleHead()) return;  // redirected, challenged or failed
+      } else if (event != kStreamEventEndEncountered) {
+        return;
+      }
+    }
+    if (event == kStreamEventHasBytesAvailable) {
+      std::uint8_t buffer[65536];
+      long n = stream->read(buffer, sizeof buffer);
+      if (n < 0) {
+        fail(urlErrorFor(stream->streamError()));
+        return;
+      }
+      if (n > 0) deliverBody(buffer, static_cast<std::size_t>(n));
+      return;
+    }
+    if (event == kStreamEventEndEncountered) {
+      if (holdBody) {
+        holdBody = false;
+        challenge();
+        return;
+      }
+      if (inflater && !inflater->ended() && !discardBody) {
+        fail(makeURLError(kURLErrorCannotDecodeContentData, "cannot decode raw data"));
+        return;
+      }
+      finish();
+    }
+  }
+
+  void deliverBody(const std::uint8_t* bytes, std::size_t length) {
+    if (holdBody) {
+      heldBody.append(reinterpret_cast<const char*>(bytes), length);
+      return;
+    }
+    if (discardBody) return;
+    std::string out;
+    if (inflater) {
+      if (!inflater->feed(bytes, length, out)) {
+        // Corrupt compressed data is an error, never passed on as if it were the body.
+        fail(makeURLError(kURLErrorCannotDecodeContentData, "cannot decode raw data"));
+        return;
+      }
+    } else {
+      out.assign(reinterpret_cast<const char*>(bytes), length);
+    }
+    if (out.empty()) return;
+    auto ref = keep();
+    if (delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(out));
+  }
+
+  // YES when the body that follows is the load's data.
+  bool handleHead() {
+    if (request->HTTPShouldHandleCookies()) {
+      CookieStore::sharedInstance()->setCookiesFromResponseHeaders(head->headers(), *request->url());
+    }
+    int status = head->statusCode();
+    auto location = head->headerField("Location");
+    if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) && location) {
+      if (redirect(status, *location)) return false;
+    }
+    if (status == 401 && authenticationFailures < 5) {
+      auto challengeField = head->headerField("WWW-Authenticate").value_or("");
+      if (lower(challengeField).rfind("basic", 0) == 0) {
+        // Hold the answer's body until we know whether the challenge is answered.
+        holdBody = true;
+        return true;
+      }
+    }
+    auto encoding = lower(head->headerField("Content-Encoding").value_or(""));
+    if (encoding == "gzip" || encoding == "x-gzip" || encoding == "deflate") inflater = std::make_unique<Inflater>();
+    auto ref = keep();
+    if (delegate && ref) delegate->connectionDidReceiveResponse(*ref, HTTPURLResponse::make(stream->finalURL(), *head));
+    return phase == Phase::Loading;
+  }
+
+  // YES when a new request was started (or the load failed).
+  bool redirect(int status, const std::string& location) {
+    auto target = URL::make(location, request->url());
+    if (!target) return false;
+    if (++redirects > kMaxRedirects) {
+      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "too many HTTP redirects"));
+      return true;
+    }
+    auto next = dyn<MutableURLRequest>(request->mutableCopy());
+    next->setURL(target);
+    if (status == 303 || ((status == 301 || status == 302) && request->HTTPMethod() == "POST")) {
+      next->setHTTPMethod("GET");
+      next->setHTTPBody(nullptr);
+      next->setValueForHTTPHeaderField(std::nullopt, "Content-Type");
+      next->setValueForHTTPHeaderField(std::nullopt, "Content-Length");
+    }
+    // Cookies are rebuilt for the new URL from the store, never carried over.
+    if (request->HTTPShouldHandleCookies()) next->setValueForHTTPHeaderField(std::nullopt, "Cookie");
+    if (request->url()->lowercaseHost() != target->lowercaseHost()) {
+      next->setValueForHTTPHeaderField(std::nullopt, "Authorization");
+      credential = nullptr;
+    }
+    Ref<URLRequest> chosen = next;
+    if (respondsTo("connectionWillSendRequestRedirectResponse")) {
+      auto ref = keep();
+      chosen = delegate->connectionWillSendRequestRedirectResponse(*ref, next, HTTPURLResponse::make(stream->finalURL(), *head));
+      if (phase != Phase::Loading) return true;
+      if (!chosen) return false;  // the redirect answer itself completes the load
+    }
+    stopStream();
+    request = dyn<URLRequest>(chosen->copy());
+    resolveProxyThenLoad();
+    return true;
+  }
+
+  void challenge() {
+    phase = Phase::Challenged;
+    stopStream();
+    URLProtectionSpace space;
+    space.host = request->url()->host().value_or("");
+    space.protocol = request->url()->lowercaseScheme().value_or("http");
+    space.port = request->url()->port().value_or(space.protocol == "https" ? 443 : 80);
+    auto field = head->headerField("WWW-Authenticate").value_or("");
+    auto realm = field.find("realm=\"");
+    if (realm != std::string::npos) {
+      auto end = field.find('"', realm + 7);
+      space.realm = field.substr(realm + 7, end == std::string::npos ? std::string::npos : end - realm - 7);
+    }
+    Ref<URLCredential> proposed;
+    if (auto user = request->url()->user()) proposed = URLCredential::make(*user, request->url()->password().value_or(""));
+    auto failureResponse = HTTPURLResponse::make(request->url(), *head);
+    int failures = authenticationFailures++;
+    if (proposed && !triedURLCredential) {
+      triedURLCredential = true;
+      answer(0, proposed);
+      return;
+    }
+    if (!respondsTo("connectionDidReceiveAuthenticationChallenge")) {
+      answer(1, nullptr);
+      return;
+    }
+    std::weak_ptr<State> weak = weak_from_this();
+    auto challenge = std::make_shared<URLAuthenticationChallenge>(
+        space, failures, proposed, failureResponse, [weak](int action, Ref<URLCredential> credential) {
+          if (auto state = weak.lock()) state->answer(action, std::move(credential));
+        });
+    auto ref = keep();
+    delegate->connectionDidReceiveAuthenticationChallenge(*ref, challenge);
+  }
+
+  void answer(int action, Ref<URLCredential> chosen) {
+    if (phase != Phase::Challenged) return;
+    if (action == 0 && chosen) {
+      credential = std::move(chosen);
+      phase = Phase::Loading;
+      load();
+      return;
+    }
+    if (action == 2) {
+      fail(makeURLError(kURLErrorUserCancelledAuthentication, "cancelled"));
+      return;
+    }
+    // Without credentials the 401 answer is the result.
+    phase = Phase::Loading;
+    auto ref = keep();
+    if (delegate && ref) delegate->connectionDidReceiveResponse(*ref, HTTPURLResponse::make(request->url(), *head));
+    if (phase != Phase::Loading) return;
+    if (!heldBody.empty() && delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(heldBody));
+    finish();
+  }
+
+  void cancel() {
+    if (phase == Phase::Done) return;
+    auto guard = shared_from_this();
+    end();
+    delegate = nullptr;
+    selfRef = nullptr;
+  }
+};
+
+URLConnection::URLConnection(const Ref<URLRequest>& request, const Ref<URLConnectionDelegate>& delegate)
+    : state_(std::make_shared<State>()) {
+  state_->owner = this;
+  state_->originalRequest = dyn<URLRequest>(request->copy());
+  state_->request = state_->originalRequest;
+  state_->delegate = delegate;
+}
+
+URLConnection::~URLConnection() {
+  state_->owner = nullptr;
+  state_->cancel();
+}
+
+Ref<URLConnection> URLConnection::make(const Ref<URLRequest>& request, const Ref<URLConnectionDelegate>& delegate,
+                                       bool startImmediately) {
+  if (!request || !request->url()) return nullptr;
+  auto connection = std::make_shared<URLConnection>(request, delegate);
+  if (startImmediately) connection->start();
+  return connection;
+}
+
+bool URLConnection::canHandleRequest(const URLRequest& request) {
+  auto scheme = request.url() ? request.url()->lowercaseScheme() : std::nullopt;
+  return scheme && (*scheme == "http" || *scheme == "https");
+}
+
+void URLConnection::scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
+  if (!runLoop || state_->phase != State::Phase::Idle) return;
+  if (state_->loop && state_->loop != runLoop) return;
+  state_->loop = runLoop;
+  if (std::find(state_->modes.begin(), state_->modes.end(), mode) == state_->modes.end()) state_->modes.push_back(mode);
+}
+
+void URLConnection::unscheduleFromRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
+  if (runLoop != state_->loop || state_->phase != State::Phase::Idle) return;
+  std::erase(state_->modes, mode);
+  if (state_->modes.empty()) state_->loop = nullptr;
+}
+
+void URLConnection::start() { state_->start(); }
+void URLConnection::cancel() { state_->cancel(); }
+const Ref<URLRequest>& URLConnection::originalRequest() const { return state_->originalRequest; }
+Ref<URLRequest> URLConnection::currentRequest() const { return state_->request; }
+
+namespace {
+
+// Collects one load for sendSynchronousRequest.
+class Collector : public Object, public URLConnectionDelegate {
+ public:
+  void connectionDidReceiveResponse(URLConnection&, const Ref<URLResponse>& response) override {
+    this->response = response;
+    body.clear();
+  }
+  void connectionDidReceiveData(URLConnection&, const Ref<Data>& data) override { body.append(data->view()); }
+  void connectionDidFinishLoading(URLConnection&) override { done = true; }
+  void connectionDidFailWithError(URLConnection&, const Ref<Error>& error) override {
+    this->error = error;
+    done = true;
+  }
+  Ref<URLResponse> response;
+  Ref<Error> error;
+  std::string body;
+  bool done = false;
+};
+
+}  // namespace
+
+Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, Ref<URLResponse>* response,
+                                                Ref<Error>* error) {
+  auto collector = std::make_shared<Collector>();
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool over = false;
+  // The load runs on a thread of its own so that the caller's run loop is not run under it.
+  std::thread worker([&] {
+    auto loop = RunLoop::current();
+    auto connection = make(request, collector, false);
+    if (connection) {
+      connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
+      connection->start();
+      while (!collector->done) loop->runMode(kDefaultRunLoopMode, 0.1);
+    } else {
+      collector->error = makeURLError(kURLErrorBadURL, "bad URL");
+    }
+    connection = nullptr;
+    std::lock_guard lock(mutex);
+    over = true;
+    finished.notify_one();
+  });
+  {
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [&] { return over; });
+  }
+  worker.join();
+  if (response) *response = collector->response;
+  if (error) *error = collector->error;
+  if (collector->error) return nullptr;
+  return Data::make(collector->body);
+}
+
+}  // namespace zv::net

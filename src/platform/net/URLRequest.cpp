@@ -1,0 +1,89 @@
+#include "platform/net/URLRequest.h"
+
+#include "platform/foundation/Values.h"
+
+namespace zv::net {
+
+Ref<URLRequest> URLRequest::requestWithURL(Ref<URL> url) {
+  return requestWithURL(std::move(url), URLRequestCachePolicy::UseProtocolCachePolicy, kURLRequestDefaultTimeout);
+}
+
+Ref<URLRequest> URLRequest::requestWithURL(Ref<URL> url, URLRequestCachePolicy cachePolicy, double timeoutInterval) {
+  auto request = std::make_shared<URLRequest>();
+  request->url_ = std::move(url);
+  request->cachePolicy_ = cachePolicy;
+  request->timeoutInterval_ = timeoutInterval;
+  return request;
+}
+
+ObjectPtr URLRequest::copy() const {
+  if (!dynamic_cast<const MutableURLRequest*>(this)) return self();
+  auto request = std::make_shared<URLRequest>();
+  request->url_ = url_;
+  request->cachePolicy_ = cachePolicy_;
+  request->timeoutInterval_ = timeoutInterval_;
+  request->method_ = method_;
+  request->headers_ = headers_;
+  request->body_ = body_;
+  request->bodyStream_ = bodyStream_;
+  request->shouldHandleCookies_ = shouldHandleCookies_;
+  return request;
+}
+
+ObjectPtr URLRequest::mutableCopy() const {
+  auto request = std::make_shared<MutableURLRequest>();
+  request->url_ = url_;
+  request->cachePolicy_ = cachePolicy_;
+  request->timeoutInterval_ = timeoutInterval_;
+  request->method_ = method_;
+  request->headers_ = headers_;
+  request->body_ = body_;
+  request->bodyStream_ = bodyStream_;
+  request->shouldHandleCookies_ = shouldHandleCookies_;
+  return request;
+}
+
+std::string URLRequest::description() const {
+  return "<URLRequest " + method_ + " " + (url_ ? url_->absoluteString() : "(null)") + ">";
+}
+
+Ref<MutableURLRequest> MutableURLRequest::requestWithURL(Ref<URL> url) {
+  return requestWithURL(std::move(url), URLRequestCachePolicy::UseProtocolCachePolicy, kURLRequestDefaultTimeout);
+}
+
+Ref<MutableURLRequest> MutableURLRequest::requestWithURL(Ref<URL> url, URLRequestCachePolicy cachePolicy,
+                                                         double timeoutInterval) {
+  auto request = std::make_shared<MutableURLRequest>();
+  request->url_ = std::move(url);
+  request->cachePolicy_ = cachePolicy;
+  request->timeoutInterval_ = timeoutInterval;
+  return request;
+}
+
+void MutableURLRequest::setValueForHTTPHeaderField(std::optional<std::string_view> value, std::string_view name) {
+  if (value) {
+    headers_.set(name, *value);
+  } else {
+    headers_.remove(name);
+  }
+}
+
+void MutableURLRequest::addValueForHTTPHeaderField(std::string_view value, std::string_view name) {
+  auto existing = headers_.get(name);
+  headers_.set(name, existing ? *existing + ", " + std::string(value) : std::string(value));
+}
+
+void MutableURLRequest::setAllHTTPHeaderFields(const Ref<Dictionary>& fields) {
+  headers_.clear();
+  if (!fields) return;
+  fields->enumerate([this](const ObjectPtr& key, const ObjectPtr& value) {
+    auto name = stringValueOf(key);
+    auto text = stringValueOf(value);
+    if (name && text) headers_.set(*name, *text);
+    return true;
+  });
+}
+
+ObjectPtr MutableURLRequest::copy() const { return URLRequest::copy(); }
+
+}  // namespace zv::net
