@@ -152,11 +152,16 @@ std::size_t JCParseState::lineBreakLength(std::size_t at) const {
 
 void JCParseState::skipWhiteSpace() {
   while (index_ < length_) {
-    const unsigned char c = text_[index_];
-    if (c == ' ' || c == '\t') {
-      ++index_;
-      continue;
+    // Runs of indentation are the common case: walk them with locals the compiler can keep in
+    // registers (stores through the byte pointer would otherwise force reloads of the members).
+    {
+      const unsigned char* p = text_ + index_;
+      const unsigned char* const end = text_ + length_;
+      while (p < end && (*p == ' ' || *p == '\t')) ++p;
+      index_ = static_cast<std::size_t>(p - text_);
+      if (p == end) return;
     }
+    const unsigned char c = text_[index_];
     // Only these bytes can start a line break or a comment.
     if (c != '\n' && c != '\r' && c != '/' && c != 0xC2 && c != 0xE2) return;
     if (std::size_t n = lineBreakLength(index_)) {
