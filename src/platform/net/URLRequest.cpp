@@ -16,30 +16,27 @@ Ref<URLRequest> URLRequest::requestWithURL(Ref<URL> url, URLRequestCachePolicy c
   return request;
 }
 
+void URLRequest::copyFieldsTo(URLRequest& other) const {
+  other.url_ = url_;
+  other.cachePolicy_ = cachePolicy_;
+  other.timeoutInterval_ = timeoutInterval_;
+  other.method_ = method_;
+  other.headers_ = headers_;
+  other.body_ = body_;
+  other.bodyStream_ = bodyStream_;
+  other.shouldHandleCookies_ = shouldHandleCookies_;
+}
+
 ObjectPtr URLRequest::copy() const {
   if (!dynamic_cast<const MutableURLRequest*>(this)) return self();
   auto request = std::make_shared<URLRequest>();
-  request->url_ = url_;
-  request->cachePolicy_ = cachePolicy_;
-  request->timeoutInterval_ = timeoutInterval_;
-  request->method_ = method_;
-  request->headers_ = headers_;
-  request->body_ = body_;
-  request->bodyStream_ = bodyStream_;
-  request->shouldHandleCookies_ = shouldHandleCookies_;
+  copyFieldsTo(*request);
   return request;
 }
 
 ObjectPtr URLRequest::mutableCopy() const {
   auto request = std::make_shared<MutableURLRequest>();
-  request->url_ = url_;
-  request->cachePolicy_ = cachePolicy_;
-  request->timeoutInterval_ = timeoutInterval_;
-  request->method_ = method_;
-  request->headers_ = headers_;
-  request->body_ = body_;
-  request->bodyStream_ = bodyStream_;
-  request->shouldHandleCookies_ = shouldHandleCookies_;
+  copyFieldsTo(*request);
   return request;
 }
 

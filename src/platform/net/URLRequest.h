@@ -56,6 +56,7 @@ class URLRequest : public Object {
 
  protected:
   friend class MutableURLRequest;
+  void copyFieldsTo(URLRequest& other) const;
   Ref<URL> url_;
   URLRequestCachePolicy cachePolicy_ = URLRequestCachePolicy::UseProtocolCachePolicy;
   double timeoutInterval_ = kURLRequestDefaultTimeout;
