@@ -107,7 +107,7 @@ TEST(DispatchQueueTest, AfterRunsLaterOnItsQueue) {
 }
 
 TEST(DispatchQueueTest, OnceRunsExactlyOnceAcrossThreads) {
-  static DispatchOnceToken token;
+  DispatchOnceToken token;
   std::atomic<int> count{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) threads.emplace_back([&] { dispatchOnce(token, [&] { ++count; }); });
