@@ -91,6 +91,36 @@ std::vector<std::string> ApplicationEnvironment::languagesFromLocaleNames(const 
   return languages;
 }
 
+std::string ApplicationEnvironment::countryFromLocaleName(const std::string& name) {
+  auto underscore = name.find('_');
+  if (underscore == std::string::npos) return {};
+  std::string country = name.substr(underscore + 1, name.find_first_of(".@", underscore) - underscore - 1);
+  for (char& c : country) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return {};
+    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  }
+  return country;
+}
+
+std::string ApplicationEnvironment::countryCode() const {
+  std::lock_guard lock(mutex_);
+  if (!country_) {
+    for (const char* variable : {"LC_ALL", "LANG"}) {
+      if (auto name = environmentValue(variable)) {
+        country_ = countryFromLocaleName(*name);
+        if (!country_->empty()) break;
+      }
+    }
+    if (!country_ || country_->empty()) country_ = "US";
+  }
+  return *country_;
+}
+
+void ApplicationEnvironment::setCountryCode(std::string country) {
+  std::lock_guard lock(mutex_);
+  country_ = std::move(country);
+}
+
 std::filesystem::path ApplicationEnvironment::homeDirectory() const {
   std::lock_guard lock(mutex_);
   if (!home_) {
@@ -202,6 +232,7 @@ void ApplicationEnvironment::reset() {
   home_.reset();
   sharedRoot_.reset();
   languages_.reset();
+  country_.reset();
   idiom_ = UserInterfaceIdiom::Phone;
   systemVersion_.reset();
   deviceModel_.reset();

@@ -48,6 +48,11 @@ class ApplicationEnvironment {
   std::vector<std::string> preferredLanguages() const;
   void setPreferredLanguages(std::vector<std::string> languages);
 
+  // The country of the current locale ("US" from "en_US.UTF-8" in $LC_ALL, else $LANG; "US" when
+  // neither names one).
+  std::string countryCode() const;
+  void setCountryCode(std::string country);
+
   UserInterfaceIdiom userInterfaceIdiom() const;
   void setUserInterfaceIdiom(UserInterfaceIdiom idiom);
 
@@ -68,6 +73,8 @@ class ApplicationEnvironment {
   // The parsing behind the language default, exposed for tests: a POSIX locale list
   // ("fr_FR.UTF-8:de") to language codes.
   static std::vector<std::string> languagesFromLocaleNames(const std::string& names);
+  // The country part of a POSIX locale name ("pt_BR.UTF-8" gives "BR"); empty when none.
+  static std::string countryFromLocaleName(const std::string& name);
 
  private:
   ApplicationEnvironment() = default;
@@ -77,6 +84,7 @@ class ApplicationEnvironment {
   mutable std::optional<std::filesystem::path> home_;
   mutable std::optional<std::filesystem::path> sharedRoot_;
   mutable std::optional<std::vector<std::string>> languages_;
+  mutable std::optional<std::string> country_;
   UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;
   mutable std::optional<std::string> systemVersion_;
   mutable std::optional<std::string> deviceModel_;

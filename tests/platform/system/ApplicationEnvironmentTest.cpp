@@ -36,6 +36,14 @@ TEST(ApplicationEnvironmentLanguages, LocaleNamesGiveLanguageCodes) {
     EXPECT_EQ(ApplicationEnvironment::languagesFromLocaleNames(names), expected) << names;
 }
 
+TEST(ApplicationEnvironmentLanguages, LocaleNamesGiveCountryCodes) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"en_US.UTF-8", "US"}, {"pt_br", "BR"}, {"sr_RS@latin", "RS"}, {"C.UTF-8", ""}, {"de", ""}, {"x_1", ""},
+  };
+  for (const auto& [name, expected] : cases)
+    EXPECT_EQ(ApplicationEnvironment::countryFromLocaleName(name), expected) << name;
+}
+
 TEST_F(ApplicationEnvironmentTest, DefaultsComeFromTheEnvironmentVariables) {
   variables.set("ZV_HOME", (temporary.path() / "app").string());
   variables.set("ZV_SHARED_ROOT", (temporary.path() / "shared").string());
@@ -59,6 +67,7 @@ TEST_F(ApplicationEnvironmentTest, FallsBackToTheDataHomeAndLocaleVariables) {
   EXPECT_EQ(environment.homeDirectory(), temporary.path() / "zerivudor");
   EXPECT_EQ(environment.sharedRoot(), temporary.path() / "zerivudor-shared");
   EXPECT_EQ(environment.preferredLanguages(), std::vector<std::string>{"de"});
+  EXPECT_EQ(environment.countryCode(), "DE");
 
   environment.reset();
   variables.set("XDG_DATA_HOME", std::nullopt);
@@ -67,6 +76,7 @@ TEST_F(ApplicationEnvironmentTest, FallsBackToTheDataHomeAndLocaleVariables) {
   variables.set("LANG", "C.UTF-8");
   EXPECT_EQ(environment.homeDirectory(), temporary.path() / ".local" / "share" / "zerivudor");
   EXPECT_EQ(environment.preferredLanguages(), std::vector<std::string>{"en"});
+  EXPECT_EQ(environment.countryCode(), "US");
 }
 
 TEST_F(ApplicationEnvironmentTest, FoldersAreCreatedUnderTheHomeWhenAskedFor) {
