@@ -1,0 +1,292 @@
+#include "platform/ui/WebView.h"
+
+#include <mutex>
+
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Values.h"
+#include "platform/net/URLConnection.h"
+#include "platform/storage/AtomicFile.h"
+#include "platform/ui/HTMLTitle.h"
+#include "platform/ui/Scheduler.h"
+
+namespace zv::ui {
+
+struct WebView::Load {
+  Ref<net::URLRequest> request;
+  WebViewNavigationType type = WebViewNavigationType::Other;
+  std::optional<std::string> html;
+  HistoryMove move = HistoryMove::Push;
+  long historyTarget = -1;
+  bool started = false;
+  std::function<void()> cancel;
+};
+
+namespace {
+
+Ref<Error> webError(const char* domain, std::int64_t code, const char* description, const Ref<URL>& url) {
+  auto info = Dictionary::make({{kLocalizedDescriptionKey, box(description)},
+                                {"NSErrorFailingURLStringKey", box(url ? url->absoluteString() : std::string())}});
+  return Error::make(domain, code, info);
+}
+
+// Fetches through a URL connection, asking before each redirect.
+class ConnectionBridge : public net::URLConnectionDelegate {
+ public:
+  explicit ConnectionBridge(PageFetch fetch) : fetch_(std::move(fetch)) {}
+
+  bool respondsToSelector(std::string_view selector) const override {
+    return selector == "connectionWillSendRequestRedirectResponse" || net::URLConnectionDelegate::respondsToSelector(selector);
+  }
+
+  Ref<net::URLRequest> connectionWillSendRequestRedirectResponse(net::URLConnection&, const Ref<net::URLRequest>& request,
+                                                                const Ref<net::URLResponse>& redirect) override {
+    if (!redirect) return request;
+    if (done_ || fetch_.redirect(request)) {
+      url_ = request->url();
+      return request;
+    }
+    interrupted_ = true;
+    return nullptr;
+  }
+  void connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) override {
+    body_.clear();
+    if (response && response->url()) url_ = response->url();
+  }
+  void connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) override {
+    body_.append(reinterpret_cast<const char*>(data->bytes().data()), data->bytes().size());
+  }
+  void connectionDidFinishLoading(net::URLConnection& connection) override {
+    if (done_) return;
+    done_ = true;
+    if (interrupted_)
+      fetch_.fail(webError(kWebKitErrorDomain, kWebErrorFrameLoadInterrupted, "Frame load interrupted",
+                           connection.originalRequest()->url()));
+    else
+      fetch_.finish(std::move(body_), url_);
+  }
+  void connectionDidFailWithError(net::URLConnection&, const Ref<Error>& error) override {
+    if (done_) return;
+    done_ = true;
+    fetch_.fail(error);
+  }
+  void cancel() { done_ = true; }
+
+ private:
+  PageFetch fetch_;
+  std::string body_;
+  Ref<URL> url_;
+  bool interrupted_ = false;
+  bool done_ = false;
+};
+
+std::function<void()> connectionLoader(const Ref<net::URLRequest>& request, PageFetch fetch) {
+  auto failed = fetch.fail;
+  auto bridge = std::make_shared<ConnectionBridge>(std::move(fetch));
+  auto connection = net::URLConnection::make(request, bridge, true);
+  if (!connection) {
+    failed(webError(kURLErrorDomain, -1000, "bad URL", request->url()));
+    return [] {};
+  }
+  return [bridge, connection] {
+    bridge->cancel();
+    connection->cancel();
+  };
+}
+
+std::mutex loaderMutex;
+PageLoader& loaderSlot() {
+  static PageLoader loader;
+  return loader;
+}
+
+}  // namespace
+
+Ref<WebView> WebView::make(const Rect& frame) { return std::make_shared<WebView>(frame); }
+
+WebView::WebView(const Rect& frame) : View(frame) {}
+
+WebView::~WebView() {
+  if (loading_ && loading_->cancel) loading_->cancel();
+}
+
+void WebView::setPageLoader(PageLoader loader) {
+  std::lock_guard lock(loaderMutex);
+  loaderSlot() = std::move(loader);
+}
+
+const Ref<ScrollView>& WebView::scrollView() {
+  if (!scrollView_) {
+    scrollView_ = ScrollView::make(Rect({0, 0}, bounds().size));
+    scrollView_->setAutoresizingMask(ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleHeight);
+    addSubview(scrollView_);
+  }
+  return scrollView_;
+}
+
+bool WebView::shouldStart(const Ref<net::URLRequest>& request, WebViewNavigationType type) {
+  auto delegate = delegate_.lock();
+  return !delegate || delegate->webViewShouldStartLoadWithRequestNavigationType(*this, request, type);
+}
+
+void WebView::loadRequest(const Ref<net::URLRequest>& request) {
+  if (!request || !request->url()) return;
+  start(request, WebViewNavigationType::Other, std::nullopt, HistoryMove::Push, -1);
+}
+
+void WebView::loadHTMLString(std::string html, const Ref<URL>& baseURL) {
+  auto url = baseURL ? baseURL : URL::make("about:blank");
+  start(net::URLRequest::requestWithURL(url), WebViewNavigationType::Other, std::move(html), HistoryMove::Push, -1);
+}
+
+void WebView::simulateLinkTap(const Ref<URL>& url) {
+  if (!url) return;
+  start(net::URLRequest::requestWithURL(url), WebViewNavigationType::LinkClicked, std::nullopt, HistoryMove::Push, -1);
+}
+
+void WebView::simulateFormSubmit(const Ref<net::URLRequest>& request) {
+  if (!request || !request->url()) return;
+  start(request, WebViewNavigationType::FormSubmitted, std::nullopt, HistoryMove::Push, -1);
+}
+
+void WebView::reload() {
+  if (!request_) return;
+  std::optional<std::string> html;
+  if (historyIndex_ >= 0) html = historyHTML_[static_cast<std::size_t>(historyIndex_)];
+  start(request_, WebViewNavigationType::Reload, html, HistoryMove::Keep, historyIndex_);
+}
+
+void WebView::goBack() {
+  if (!canGoBack()) return;
+  auto index = static_cast<std::size_t>(historyIndex_ - 1);
+  start(history_[index], WebViewNavigationType::BackForward, historyHTML_[index], HistoryMove::Keep, historyIndex_ - 1);
+}
+
+void WebView::goForward() {
+  if (!canGoForward()) return;
+  auto index = static_cast<std::size_t>(historyIndex_ + 1);
+  start(history_[index], WebViewNavigationType::BackForward, historyHTML_[index], HistoryMove::Keep, historyIndex_ + 1);
+}
+
+void WebView::stopLoading() {
+  auto load = std::move(loading_);
+  loading_ = nullptr;
+  if (!load) return;
+  if (load->cancel) load->cancel();
+  if (load->started)
+    if (auto d = delegate_.lock())
+      d->webViewDidFailLoadWithError(*this, webError(kURLErrorDomain, kWebErrorCancelled, "cancelled", load->request->url()));
+}
+
+void WebView::start(const Ref<net::URLRequest>& request, WebViewNavigationType type, std::optional<std::string> html,
+                    HistoryMove move, long historyTarget) {
+  auto keep = self();
+  if (!shouldStart(request, type)) return;
+  stopLoading();
+  auto load = std::make_shared<Load>();
+  load->request = request;
+  load->type = type;
+  load->html = std::move(html);
+  load->move = move;
+  load->historyTarget = historyTarget;
+  loading_ = load;
+  request_ = request;
+  std::weak_ptr<WebView> weak = selfAs<WebView>();
+  scheduleAfter(0, [weak, load] {
+    auto self = weak.lock();
+    if (!self || self->loading_ != load) return;
+    load->started = true;
+    if (auto d = self->delegate_.lock()) d->webViewDidStartLoad(*self);
+    if (self->loading_ == load) self->fetch(load);
+  });
+}
+
+void WebView::fetch(const std::shared_ptr<Load>& load) {
+  std::weak_ptr<WebView> weak = selfAs<WebView>();
+  auto later = [weak, load](std::function<void(WebView&)> step) {
+    scheduleAfter(0, [weak, load, step = std::move(step)] {
+      if (auto self = weak.lock(); self && self->loading_ == load) step(*self);
+    });
+  };
+  const Ref<URL>& url = load->request->url();
+  if (load->html) {
+    later([load](WebView& self) { self.finish(load, *load->html); });
+    return;
+  }
+  auto scheme = url->lowercaseScheme().value_or("");
+  if (scheme == "about") {
+    later([load](WebView& self) { self.finish(load, ""); });
+  } else if (scheme == "file") {
+    auto contents = storage::readFile(url->path());
+    if (contents)
+      later([load, text = std::move(*contents)](WebView& self) { self.finish(load, text); });
+    else
+      later([load, url](WebView& self) {
+        self.fail(load, webError(kURLErrorDomain, kWebErrorFileDoesNotExist,
+                                 "The requested URL was not found on this server.", url));
+      });
+  } else if (scheme == "http" || scheme == "https") {
+    PageLoader loader;
+    {
+      std::lock_guard lock(loaderMutex);
+      loader = loaderSlot();
+    }
+    if (!loader) loader = connectionLoader;
+    PageFetch fetch;
+    fetch.redirect = [weak, load](const Ref<net::URLRequest>& next) {
+      auto self = weak.lock();
+      if (!self || self->loading_ != load) return false;
+      if (!self->shouldStart(next, WebViewNavigationType::Other)) return false;
+      self->request_ = next;
+      load->request = next;
+      return true;
+    };
+    fetch.finish = [weak, load](std::string body, Ref<URL>) {
+      if (auto self = weak.lock(); self && self->loading_ == load) self->finish(load, std::move(body));
+    };
+    fetch.fail = [weak, load](const Ref<Error>& error) {
+      if (auto self = weak.lock(); self && self->loading_ == load) self->fail(load, error);
+    };
+    load->cancel = loader(load->request, std::move(fetch));
+  } else {
+    later([load, url](WebView& self) {
+      self.fail(load, webError(kWebKitErrorDomain, kWebErrorCannotShowURL, "The URL can't be shown", url));
+    });
+  }
+}
+
+void WebView::finish(const std::shared_ptr<Load>& load, std::string html) {
+  if (loading_ != load) return;
+  loading_ = nullptr;
+  html_ = std::move(html);
+  title_ = htmlDocumentTitle(html_);
+  if (load->move == HistoryMove::Push) {
+    if (historyIndex_ + 1 < static_cast<long>(history_.size())) {
+      history_.resize(static_cast<std::size_t>(historyIndex_ + 1));
+      historyHTML_.resize(static_cast<std::size_t>(historyIndex_ + 1));
+    }
+    history_.push_back(load->request);
+    historyHTML_.push_back(load->html);
+    historyIndex_ = static_cast<long>(history_.size()) - 1;
+  } else if (load->historyTarget >= 0) {
+    historyIndex_ = load->historyTarget;
+  }
+  auto keep = self();
+  if (auto d = delegate_.lock()) d->webViewDidFinishLoad(*this);
+}
+
+void WebView::fail(const std::shared_ptr<Load>& load, const Ref<Error>& error) {
+  if (loading_ != load) return;
+  loading_ = nullptr;
+  auto keep = self();
+  if (auto d = delegate_.lock()) d->webViewDidFailLoadWithError(*this, error);
+}
+
+std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& script) {
+  scripts_.push_back(script);
+  if (script == "document.title") return title_;
+  if (scriptHandler_)
+    if (auto answer = scriptHandler_(*this, script)) return *answer;
+  return {};
+}
+
+}  // namespace zv::ui

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "UITestSupport.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "platform/ui/HTMLTitle.h"
+#include "platform/ui/WebView.h"
+#include "support/TestSupport.h"
+
+namespace zv::ui::testing {
+namespace {
+
+using Journal = std::vector<std::string>;
+
+const char* typeName(WebViewNavigationType type) {
+  switch (type) {
+    case WebViewNavigationType::LinkClicked:
+      return "link";
+    case WebViewNavigationType::BackForward:
+      return "back/forward";
+    case WebViewNavigationType::Reload:
+      return "reload";
+    case WebViewNavigationType::FormSubmitted:
+      return "form";
+    default:
+      return "other";
+  }
+}
+
+class Browser : public Object, public WebViewDelegate {
+ public:
+  bool webViewShouldStartLoadWithRequestNavigationType(WebView&, const Ref<net::URLRequest>& request,
+                                                       WebViewNavigationType type) override {
+    const std::string& url = request->url()->absoluteString();
+    journal.push_back(std::string("should ") + typeName(type) + " " + url);
+    return url.find("sms:") != 0 && url.find("callback") == std::string::npos;
+  }
+  void webViewDidStartLoad(WebView&) override { journal.push_back("start"); }
+  void webViewDidFinishLoad(WebView& view) override {
+    journal.push_back("finish " + view.stringByEvaluatingJavaScriptFromString("document.title"));
+  }
+  void webViewDidFailLoadWithError(WebView&, const Ref<Error>& error) override {
+    journal.push_back("fail " + error->domain() + " " + std::to_string(error->code()));
+  }
+  Journal journal;
+};
+
+class WebViewTest : public UITest {
+ protected:
+  void SetUp() override {
+    UITest::SetUp();
+    web = WebView::make(Rect(0, 0, 320, 416));
+    browser = std::make_shared<Browser>();
+    web->setDelegate(browser);
+  }
+  Ref<WebView> web;
+  std::shared_ptr<Browser> browser;
+};
+
+TEST_F(WebViewTest, DecisionVetoesALoadBeforeAnythingHappens) {
+  web->loadHTMLString("<html><head><title> Help \n page </title></head><body>hi</body></html>",
+                      URL::make("http://help.example/"));
+  settle();
+  EXPECT_EQ(web->pageTitle(), "Help page");
+  browser->journal.clear();
+  web->simulateLinkTap(URL::make("sms:12345"));
+  settle();
+  EXPECT_EQ(browser->journal, (Journal{"should link sms:12345"}));
+  EXPECT_EQ(web->request()->url()->absoluteString(), "http://help.example/");
+  EXPECT_FALSE(web->isLoading());
+}
+
+TEST_F(WebViewTest, FilesHistoryAndErrorCodes) {
+  zv::testing::TemporaryDirectory folder;
+  zv::testing::writeFile(folder / "a.html", "<title>A</title>");
+  zv::testing::writeFile(folder / "b.html", "<html><title>B</title></html>");
+  web->loadRequest(net::URLRequest::requestWithURL(URL::fileURL((folder / "a.html").string())));
+  EXPECT_TRUE(web->isLoading());
+  settle();
+  web->simulateLinkTap(URL::fileURL((folder / "b.html").string()));
+  settle();
+  EXPECT_TRUE(web->canGoBack());
+  web->goBack();
+  settle();
+  EXPECT_EQ(web->pageTitle(), "A");
+  EXPECT_TRUE(web->canGoForward());
+  web->reload();
+  settle();
+  Journal expected;
+  for (auto [type, page] : {std::pair{"other", "a"}, {"link", "b"}, {"back/forward", "a"}, {"reload", "a"}}) {
+    expected.push_back(std::string("should ") + type + " " + URL::fileURL((folder / (std::string(page) + ".html")).string())->absoluteString());
+    expected.push_back("start");
+    expected.push_back(std::string("finish ") + (page[0] == 'a' ? "A" : "B"));
+  }
+  EXPECT_EQ(browser->journal, expected);
+
+  browser->journal.clear();
+  web->simulateLinkTap(URL::fileURL((folder / "missing.html").string()));
+  settle();
+  EXPECT_EQ(browser->journal.back(), "fail NSURLErrorDomain -1100");
+  EXPECT_EQ(web->pageTitle(), "A");  // the page stays
+
+  // A new load while one is under way cancels the old one.
+  browser->journal.clear();
+  WebView::setPageLoader([](const Ref<net::URLRequest>&, PageFetch) { return [] {}; });  // never answers
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make("http://slow.example/")));
+  advance(0.01);
+  web->loadHTMLString("<title>Now</title>", nullptr);
+  settle();
+  WebView::setPageLoader(nullptr);
+  EXPECT_EQ(browser->journal, (Journal{"should other http://slow.example/", "start", "should other about:blank",
+                                        "fail NSURLErrorDomain -999", "start", "finish Now"}));
+}
+
+TEST_F(WebViewTest, RedirectsAreDecidedToo) {
+  WebView::setPageLoader([](const Ref<net::URLRequest>&, PageFetch fetch) {
+    auto next = net::URLRequest::requestWithURL(URL::make("http://app.example/callback?code=7"));
+    if (fetch.redirect(next))
+      fetch.finish("<title>followed</title>", next->url());
+    else
+      fetch.fail(Error::make(kWebKitErrorDomain, kWebErrorFrameLoadInterrupted, "Frame load interrupted"));
+    return [] {};
+  });
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make("http://auth.example/authorize")));
+  settle();
+  WebView::setPageLoader(nullptr);
+  EXPECT_EQ(browser->journal, (Journal{"should other http://auth.example/authorize", "start",
+                                        "should other http://app.example/callback?code=7", "fail WebKitErrorDomain 102"}));
+}
+
+TEST_F(WebViewTest, ScriptsGoToTheHookAndTitlesSurviveOddMarkup) {
+  web->setScriptHandler([](WebView&, const std::string& script) -> std::optional<std::string> {
+    if (script == "document.getElementById('oauth_pin').innerHTML") return "1234";
+    return std::nullopt;
+  });
+  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("document.getElementById('oauth_pin').innerHTML"), "1234");
+  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("document.body.removeAttribute('orientation');"), "");
+  EXPECT_EQ(web->evaluatedScripts().size(), 2u);
+
+  struct Case {
+    const char* html;
+    const char* title;
+  };
+  for (auto c : {Case{"<TITLE>Upper</TITLE>", "Upper"}, Case{"<title>Caf&eacute; &amp; more</title>", "Café & more"},
+                 Case{"<html><body>no title</body></html>", ""}, Case{"<title>unclosed", "unclosed"},
+                 Case{"", ""}, Case{"<title>first</title><title>second</title>", "first"}}) {
+    EXPECT_EQ(htmlDocumentTitle(c.html), c.title) << c.html;
+  }
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "<div>";
+  deep += "<title>deep</title>";
+  EXPECT_NO_FATAL_FAILURE(htmlDocumentTitle(deep));
+}
+
+// A loopback server answering each connection with one canned reply per path.
+class TinyServer {
+ public:
+  TinyServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 8);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~TinyServer() {
+    stop_ = true;
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    thread_.join();
+  }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      int client = ::accept(fd_, nullptr, nullptr);
+      if (client < 0) return;
+      std::string request;
+      char buffer[2048];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+      }
+      std::string reply;
+      if (request.starts_with("GET /login")) {
+        reply = "HTTP/1.1 302 Found\r\nLocation: " + url("/callback?token=1") +
+                "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+      } else {
+        std::string body = "<html><head><title>Served</title></head></html>";
+        reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\nConnection: close\r\n\r\n" + body;
+      }
+      ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+      ::close(client);
+    }
+  }
+  int fd_;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(WebViewNetworkTest, PagesAndRefusedRedirectsOverALoopbackServer) {
+  RunLoop::setMainThreadToCurrent();
+  TinyServer server;
+  auto web = WebView::make(Rect(0, 0, 320, 416));
+  auto browser = std::make_shared<Browser>();
+  web->setDelegate(browser);
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make(server.url("/page"))));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !web->isLoading() && !browser->journal.empty() &&
+                                            browser->journal.back() != "start"; }, 10));
+  EXPECT_EQ(browser->journal.back(), "finish Served");
+  browser->journal.clear();
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make(server.url("/login"))));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !web->isLoading() && browser->journal.size() >= 3; }, 10));
+  EXPECT_EQ(browser->journal, (Journal{"should other " + server.url("/login"), "start",
+                                        "should other " + server.url("/callback?token=1"),
+                                        "fail WebKitErrorDomain 102"}));
+}
+
+}  // namespace
+}  // namespace zv::ui::testing
