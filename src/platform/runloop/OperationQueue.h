@@ -51,7 +51,8 @@ class OperationQueue : public Object {
   virtual void setSuspended(bool suspended);
   // Cancels every operation in the queue (each still gets started).
   virtual void cancelAllOperations();
-  // Blocks until the queue holds no operation. Must not be called from one of its operations.
+  // Blocks until the queue holds no operation. Must not be called from one of its operations,
+  // nor on the main thread for the main queue (its operations need the main loop).
   void waitUntilAllOperationsAreFinished();
 
   std::string name() const;

@@ -12,6 +12,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/runloop/FileDescriptorSource.h"
+#include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSource.h"
 #include "platform/runloop/Thread.h"
@@ -274,6 +275,40 @@ TEST(RunLoopTest, DescriptorSourceFiresWhenReadableAndOnlyWhileScheduled) {
     ::close(fds[0]);
     ::close(fds[1]);
   });
+}
+
+TEST(RunLoopTest, SourcesUnscheduledFromAnotherThreadStopFiringWhileTheLoopRuns) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+  std::atomic<int> reads{0};
+  std::atomic<bool> done{false};
+  auto source = FileDescriptorSource::create(fds[0], kFileDescriptorReadable, [&](std::uint32_t) {
+    char buffer[64];
+    while (::read(fds[0], buffer, sizeof buffer) > 0) {
+    }
+    ++reads;
+  });
+  auto loopThread = Thread::startRunLoopThread("reader");
+  auto loop = loopThread->runLoop();
+  loop->addSource(source, kDefaultRunLoopMode);
+  ASSERT_EQ(::write(fds[1], "a", 1), 1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (reads == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(reads, 0);
+
+  loop->removeSource(source, kDefaultRunLoopMode);
+  // Once a perform queued after the removal has run, the loop has seen it.
+  EXPECT_TRUE(performOnThread(loopThread, [] {}, true));
+  const int before = reads;
+  ASSERT_EQ(::write(fds[1], "b", 1), 1);
+  performOnThread(loopThread, [&] { done = true; }, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(reads, before);
+  EXPECT_TRUE(done);
+  loopThread->cancel();
+  EXPECT_TRUE(loopThread->joinFor(5.0));
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 TEST(RunLoopTest, WritableInterestCanBeSwitchedFromAnotherThread) {
