@@ -506,12 +506,12 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       bodyStream = nullptr;
     }
     currentURL = next;
-    get_rid_of_connection();
+    dropConnection();
     startExchange();
     return true;
   }
 
-  void get_rid_of_connection() {
+  void dropConnection() {
     dropFdSource();
     if (connection) {
       ConnectionPool::shared().withdraw(connection, this);

@@ -16,7 +16,7 @@ using boost::beast::string_view;
 
 class ResponseParser::Impl : public http::basic_parser<false> {
  public:
-  explicit Impl(ResponseParser& owner) : owner_(owner) {}
+  Impl() = default;
   std::string* sink = nullptr;
   Ref<HTTPMessage> message;
   bool headerDone = false;
@@ -51,8 +51,6 @@ class ResponseParser::Impl : public http::basic_parser<false> {
     return body.size();
   }
   void on_finish_impl(error_code&) override {}
-
-  [[maybe_unused]] ResponseParser& owner_;
 };
 
 ResponseParser::ResponseParser(bool isResponseToHEAD, std::size_t headerLimit)
@@ -61,7 +59,7 @@ ResponseParser::ResponseParser(bool isResponseToHEAD, std::size_t headerLimit)
 }
 
 void ResponseParser::resetImpl() {
-  impl_ = std::make_unique<Impl>(*this);
+  impl_ = std::make_unique<Impl>();
   impl_->header_limit(static_cast<std::uint32_t>(headerLimit_));
   // No limit; boost::none trips a comparison bug in some Beast releases.
   impl_->body_limit(std::numeric_limits<std::uint64_t>::max());
