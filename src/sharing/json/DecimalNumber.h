@@ -15,14 +15,17 @@ class DecimalNumber final : public Number {
   // nullptr unless `text` is a JSON number.
   static Ref<DecimalNumber> make(std::string_view text);
 
-  const std::string& text() const { return text_; }
-  std::string description() const override { return text_; }
+  std::string_view text() const { return inlineLength_ ? std::string_view(inline_, inlineLength_) : long_; }
+  std::string description() const override { return std::string(text()); }
 
-  DecimalNumber(NumberType type, std::int64_t i, std::uint64_t u, double d, std::string text)
-      : Number(type, i, u, d), text_(std::move(text)) {}
+  DecimalNumber(NumberType type, std::int64_t i, std::uint64_t u, double d, std::string_view text);
 
  private:
-  std::string text_;
+  // Most numbers are short: keep their text in the object itself, so each costs one allocation.
+  static constexpr std::size_t kInlineCapacity = 30;
+  char inline_[kInlineCapacity];
+  std::uint8_t inlineLength_ = 0;
+  std::string long_;
 };
 
 }  // namespace zv

@@ -25,6 +25,8 @@ ObjectPtr SJsonParser::fragmentWithString(const Ref<String>& string) {
     return nullptr;
   }
   depth_ = 0;
+  elements_.clear();
+  entries_.clear();
   c_ = string->utf8().c_str();
   ObjectPtr value;
   const bool ok = scanValue(value);
@@ -49,8 +51,19 @@ ObjectPtr SJsonParser::objectWithString(const Ref<String>& string) {
   return nullptr;
 }
 
+Ref<String> SJsonParser::keyFor(std::string&& text) {
+  constexpr std::size_t kSlots = 256;
+  if (recentKeys_.empty()) recentKeys_.resize(kSlots);
+  Ref<String>& slot = recentKeys_[hashText(text) & (kSlots - 1)];
+  if (!slot || slot->utf8() != text) slot = std::make_shared<String>(std::move(text));
+  return slot;
+}
+
 void SJsonParser::skipWhiteSpace() {
-  while (*c_ == ' ' || *c_ == '\t' || *c_ == '\n' || *c_ == '\v' || *c_ == '\f' || *c_ == '\r') ++c_;
+  // A local pointer: stores through char pointers would otherwise force a reload of c_ per byte.
+  const char* p = c_;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+  c_ = p;
 }
 
 bool SJsonParser::scanValue(ObjectPtr& out) {
@@ -96,7 +109,13 @@ bool SJsonParser::scanLiteral(const char* word, const char* message, ObjectPtr v
 
 bool SJsonParser::scanRestOfArray(ObjectPtr& out) {
   if (!enterLevel()) return false;
-  auto array = MutableArray::make();
+  const std::size_t base = elements_.size();
+  auto fail = [&](int code, const char* message) {
+    addErrorWithCode(code, message);
+    elements_.resize(base);
+    leaveLevel();
+    return false;
+  };
   for (;;) {
     skipWhiteSpace();
     if (*c_ == ']') {
@@ -104,42 +123,34 @@ bool SJsonParser::scanRestOfArray(ObjectPtr& out) {
       break;
     }
     ObjectPtr value;
-    if (!scanValue(value)) {
-      addErrorWithCode(SJsonErrorSyntax, "Expected value while parsing array");
-      leaveLevel();
-      return false;
-    }
-    array->addObject(std::move(value));
+    if (!scanValue(value)) return fail(SJsonErrorSyntax, "Expected value while parsing array");
+    elements_.push_back(std::move(value));
     skipWhiteSpace();
     if (*c_ == ',') {
       ++c_;
       skipWhiteSpace();
-      if (*c_ == ']') {
-        addErrorWithCode(SJsonErrorTrailingComma, "Trailing comma disallowed in array");
-        leaveLevel();
-        return false;
-      }
+      if (*c_ == ']') return fail(SJsonErrorTrailingComma, "Trailing comma disallowed in array");
     } else if (*c_ == 0) {
-      addErrorWithCode(SJsonErrorEndOfInput, "End of input while parsing array");
-      leaveLevel();
-      return false;
+      return fail(SJsonErrorEndOfInput, "End of input while parsing array");
     } else if (*c_ != ']') {
       // Elements must be separated: "[1 2]" is not an array of two.
-      addErrorWithCode(SJsonErrorSyntax, "Expected ',' or ']' while parsing array");
-      leaveLevel();
-      return false;
+      return fail(SJsonErrorSyntax, "Expected ',' or ']' while parsing array");
     }
   }
+  std::vector<ObjectPtr> elements(std::make_move_iterator(elements_.begin() + static_cast<std::ptrdiff_t>(base)),
+                                  std::make_move_iterator(elements_.end()));
+  elements_.resize(base);
   leaveLevel();
-  out = std::move(array);
+  out = MutableArray::make(std::move(elements));
   return true;
 }
 
 bool SJsonParser::scanRestOfDictionary(ObjectPtr& out) {
   if (!enterLevel()) return false;
-  auto dictionary = MutableDictionary::make();
+  const std::size_t base = entries_.size();
   auto fail = [&](int code, std::string message) {
     addErrorWithCode(code, std::move(message));
+    entries_.resize(base);
     leaveLevel();
     return false;
   };
@@ -159,7 +170,7 @@ bool SJsonParser::scanRestOfDictionary(ObjectPtr& out) {
     ++c_;
     ObjectPtr value;
     if (!scanValue(value)) return fail(SJsonErrorSyntax, format("Object value expected for key: %s", keyText.c_str()));
-    dictionary->setObject(std::move(value), std::make_shared<String>(std::move(keyText)));
+    entries_.emplace_back(keyFor(std::move(keyText)), std::move(value));
     skipWhiteSpace();
     if (*c_ == ',') {
       ++c_;
@@ -171,16 +182,22 @@ bool SJsonParser::scanRestOfDictionary(ObjectPtr& out) {
       return fail(SJsonErrorSyntax, "Expected ',' or '}' while parsing object");
     }
   }
+  // A later duplicate key replaces the earlier value, as the dictionary's own construction does.
+  std::vector<Dictionary::Entry> entries(std::make_move_iterator(entries_.begin() + static_cast<std::ptrdiff_t>(base)),
+                                         std::make_move_iterator(entries_.end()));
+  entries_.resize(base);
   leaveLevel();
-  out = std::move(dictionary);
+  out = MutableDictionary::make(std::move(entries));
   return true;
 }
 
 bool SJsonParser::scanRestOfString(std::string& out) {
   for (;;) {
     const char* run = c_;
-    while (!stopsRun(static_cast<unsigned char>(*c_))) ++c_;
-    out.append(run, static_cast<std::size_t>(c_ - run));
+    const char* p = run;
+    while (!stopsRun(static_cast<unsigned char>(*p))) ++p;
+    c_ = p;
+    out.append(run, static_cast<std::size_t>(p - run));
     const auto c = static_cast<unsigned char>(*c_);
     if (c >= 0x80) {
       // Text that is not UTF-8 cannot be appended; fail rather than scan the same run again.

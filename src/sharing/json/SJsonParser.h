@@ -4,6 +4,8 @@
 // and false numbers and the null object. Failures give nullptr and leave the error trace.
 // Thread contract: one thread at a time.
 
+#include <vector>
+
 #include "sharing/json/SJsonBase.h"
 
 namespace zv {
@@ -27,6 +29,12 @@ class SJsonParser : public SJsonBase {
   bool scanLiteral(const char* word, const char* message, ObjectPtr value, ObjectPtr& out);
 
   const char* c_ = nullptr;
+  // Elements and pairs of the collections being read, reused so each collection is built once.
+  std::vector<ObjectPtr> elements_;
+  std::vector<Dictionary::Entry> entries_;
+  // Recently read keys: documents repeat their keys, and equal immutable keys can be one object.
+  std::vector<Ref<String>> recentKeys_;
+  Ref<String> keyFor(std::string&& text);
 };
 
 }  // namespace zv
