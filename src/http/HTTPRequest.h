@@ -1,0 +1,395 @@
+#pragma once
+// One HTTP or HTTPS request as a concurrent operation.
+//
+// Threads: a caller configures a request on one thread and starts it with startAsynchronous (it
+// joins the shared queue of at most four running requests, and its network work runs on the one
+// long-lived network thread) or startSynchronous (the work runs on the caller's thread in the
+// private run-loop mode "HTTPRequestRunLoopMode"). Events reach the delegate, then the queue,
+// then the callbacks, always on the main thread. cancel and clearDelegatesAndCancel may be called
+// from any thread. Properties may be read from any thread; each read or write is atomic.
+//
+// Ownership: the delegate and the progress receivers are not retained; the queue and callbacks
+// are. While it runs, a request is kept alive by its operation queue (asynchronous) or its caller
+// (synchronous).
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "http/HTTPDataDecompressor.h"
+#include "http/HTTPRequestDelegate.h"
+#include "http/HTTPRequestErrors.h"
+#include "platform/foundation/Values.h"
+#include "platform/net/HTTPCookie.h"
+#include "platform/net/HTTPMessage.h"
+#include "platform/net/HTTPReadStream.h"
+#include "platform/net/TLSSettings.h"
+#include "platform/runloop/Operation.h"
+#include "platform/runloop/OperationQueue.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Thread.h"
+#include "platform/runloop/Timer.h"
+
+namespace zv {
+
+inline constexpr const char* kHTTPRequestRunLoopMode = "HTTPRequestRunLoopMode";
+// The string encodings the request names (the platform's numbers).
+inline constexpr unsigned kUTF8StringEncoding = 4;
+inline constexpr unsigned kISOLatin1StringEncoding = 5;
+
+// An atomic property: the value is read and written whole under the request's property lock.
+#define ZV_HTTP_PROPERTY(Type, name, Setter, initial)           \
+ public:                                                        \
+  Type name() const {                                           \
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_); \
+    return name##_;                                             \
+  }                                                             \
+  void Setter(Type value) {                                     \
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_); \
+    name##_ = std::move(value);                                 \
+  }                                                             \
+                                                                \
+ private:                                                       \
+  Type name##_ = initial;
+
+class HTTPRequest : public Operation {
+ public:
+  using Block = std::function<void()>;
+  using HeadersBlock = std::function<void(const Ref<Dictionary>&)>;
+  using ProgressBlock = std::function<void(std::uint64_t size, std::uint64_t total)>;
+  using SizeBlock = std::function<void(std::int64_t amount)>;
+  using DataBlock = std::function<void(const Ref<Data>&)>;
+
+  // --- Creation. ---
+  static Ref<HTTPRequest> requestWithURL(Ref<URL> url);
+  static Ref<HTTPRequest> requestWithURL(Ref<URL> url, Ref<HTTPCacheDelegate> cache, int cachePolicy = 0);
+  explicit HTTPRequest(Ref<URL> url);
+  ~HTTPRequest() override;
+
+  // --- Starting and stopping. ---
+  void startAsynchronous();
+  void startSynchronous();
+  void start() override;
+  void main() override;
+  bool isConcurrent() const override { return true; }
+  bool isExecuting() const override;
+  bool isFinished() const override;
+  bool isCancelled() const override;
+  // Returns at once; the request fails with code 4 on the run loop that owns it.
+  void cancel() override;
+  // Nothing more reaches the delegate, queue, progress receivers or callbacks, then cancel.
+  void clearDelegatesAndCancel();
+
+  // The shared queue of at most four running requests, and the network thread.
+  static Ref<OperationQueue> sharedQueue();
+  static Ref<Thread> threadForRequest(const Ref<HTTPRequest>& request);
+
+  // --- Ending (the request's thread). ---
+  void failWithError(const Ref<Error>& error);
+  void requestFinished();
+  void markAsFinished();
+  // Continues after a redirect that the delegate was asked about.
+  void redirectToURL(const Ref<URL>& url);
+
+  // --- Body and headers (before start). ---
+  void appendPostData(const Ref<Data>& data);
+  void appendPostDataFromFile(const std::string& path);
+  void addRequestHeader(const std::string& name, const std::string& value);
+  virtual void buildPostBody();
+  void buildRequestHeaders();
+  void applyCookieHeader();
+
+  // --- Response (after the end). ---
+  Ref<Data> responseData() const;
+  std::optional<std::string> responseString() const;
+  bool isResponseCompressed() const;
+
+  // --- Copying: a fresh request with the caller's settings, not its state. ---
+  ObjectPtr copy() const override;
+  virtual Ref<HTTPRequest> copyRequest() const;
+
+  // --- Delegates and callbacks. ---
+  ObjectPtr delegate() const;
+  void setDelegate(const ObjectPtr& delegate);
+  Ref<HTTPRequestQueueDelegate> queue() const;
+  void setQueue(const Ref<HTTPRequestQueueDelegate>& queue);
+  ObjectPtr uploadProgressDelegate() const;
+  void setUploadProgressDelegate(const ObjectPtr& receiver);
+  ObjectPtr downloadProgressDelegate() const;
+  void setDownloadProgressDelegate(const ObjectPtr& receiver);
+  void setStartedBlock(Block block);
+  void setHeadersReceivedBlock(HeadersBlock block);
+  void setCompletionBlock(Block block);
+  void setFailedBlock(Block block);
+  void setBytesReceivedBlock(ProgressBlock block);
+  void setBytesSentBlock(ProgressBlock block);
+  void setDownloadSizeIncrementedBlock(SizeBlock block);
+  void setUploadSizeIncrementedBlock(SizeBlock block);
+  void setDataReceivedBlock(DataBlock block);
+  void setAuthenticationNeededBlock(Block block);
+  void setProxyAuthenticationNeededBlock(Block block);
+  void setRequestRedirectedBlock(Block block);
+
+  Ref<URL> url() const;
+  void setURL(const Ref<URL>& url);
+  void setClientCertificateIdentity(const Ref<net::ClientIdentity>& identity);
+  Ref<net::ClientIdentity> clientCertificateIdentity() const;
+  // The "id" of the connection record in use.
+  std::optional<std::int64_t> connectionID() const;
+
+  // --- Class-level utilities. ---
+  static double defaultTimeOutSeconds();
+  static void setDefaultTimeOutSeconds(double seconds);
+  static Ref<HTTPCacheDelegate> defaultCache();
+  static void setDefaultCache(const Ref<HTTPCacheDelegate>& cache);
+  static std::vector<Ref<net::HTTPCookie>> sessionCookies();
+  static void setSessionCookies(std::optional<std::vector<Ref<net::HTTPCookie>>> cookies);
+  static void addSessionCookie(const Ref<net::HTTPCookie>& cookie);
+  static void clearSession();
+  static std::optional<std::string> defaultUserAgentString();
+  // nullopt for a script that cannot be evaluated; an empty list goes direct.
+  static std::optional<std::vector<net::ProxyServer>> proxiesForURL(const Ref<URL>& url, const std::string& script);
+  static std::optional<std::string> mimeTypeForFileAtPath(const std::string& path);
+  static void parseMimeType(std::optional<std::string>* mimeType, unsigned* encoding,
+                            const std::optional<std::string>& contentType);
+  static Ref<Date> dateFromRFC1123String(const std::string& text);
+  static std::string base64forData(const Ref<Data>& data);
+  static bool isNetworkInUse();
+  static void setShouldUpdateNetworkActivityIndicator(bool flag);
+  static bool isNetworkActivityIndicatorVisible();
+  static void showNetworkActivityIndicator();
+  static void hideNetworkActivityIndicator();
+  static void hideNetworkActivityIndicatorAfterDelay();
+  static void hideNetworkActivityIndicatorIfNeeeded();
+  static bool removeFileAtPath(const std::string& path, Ref<Error>* error);
+  // Closes free persistent connections whose time is up.
+  static void expirePersistentConnections();
+  // Connection records in the pool (tests).
+  static std::size_t persistentConnectionCount();
+
+  // The shared errors of codes 2, 3, 4, 5 and 9.
+  static Ref<Error> timedOutError();
+  static Ref<Error> authenticationError();
+  static Ref<Error> cancelledError();
+  static Ref<Error> cannotCreateRequestError();
+  static Ref<Error> tooManyRedirectsError();
+
+  // --- Properties. ---
+  ZV_HTTP_PROPERTY(std::optional<std::string>, username, setUsername, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, password, setPassword, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, domain, setDomain, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, proxyUsername, setProxyUsername, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, proxyPassword, setProxyPassword, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, proxyDomain, setProxyDomain, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, proxyHost, setProxyHost, std::nullopt)
+  ZV_HTTP_PROPERTY(int, proxyPort, setProxyPort, 0)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, proxyType, setProxyType, std::nullopt)
+  ZV_HTTP_PROPERTY(Ref<URL>, originalURL, setOriginalURL, nullptr)
+  ZV_HTTP_PROPERTY(bool, useKeychainPersistence, setUseKeychainPersistence, false)
+  ZV_HTTP_PROPERTY(bool, useSessionPersistence, setUseSessionPersistence, true)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, downloadDestinationPath, setDownloadDestinationPath, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, temporaryFileDownloadPath, setTemporaryFileDownloadPath, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, temporaryUncompressedDataDownloadPath,
+                   setTemporaryUncompressedDataDownloadPath, std::nullopt)
+  ZV_HTTP_PROPERTY(std::string, didStartSelector, setDidStartSelector, "requestStarted")
+  ZV_HTTP_PROPERTY(std::string, didReceiveResponseHeadersSelector, setDidReceiveResponseHeadersSelector,
+                   "requestDidReceiveResponseHeaders")
+  ZV_HTTP_PROPERTY(std::string, willRedirectSelector, setWillRedirectSelector, "requestWillRedirectToURL")
+  ZV_HTTP_PROPERTY(std::string, didFinishSelector, setDidFinishSelector, "requestFinished")
+  ZV_HTTP_PROPERTY(std::string, didFailSelector, setDidFailSelector, "requestFailed")
+  ZV_HTTP_PROPERTY(std::string, didReceiveDataSelector, setDidReceiveDataSelector, "requestDidReceiveData")
+  ZV_HTTP_PROPERTY(std::optional<std::string>, authenticationRealm, setAuthenticationRealm, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, proxyAuthenticationRealm, setProxyAuthenticationRealm, std::nullopt)
+  ZV_HTTP_PROPERTY(Ref<Error>, error, setError, nullptr)
+  ZV_HTTP_PROPERTY(bool, complete, setComplete, false)
+  ZV_HTTP_PROPERTY(Ref<Dictionary>, responseHeaders, setResponseHeaders, nullptr)
+  ZV_HTTP_PROPERTY(Ref<MutableDictionary>, requestHeaders, setRequestHeaders, nullptr)
+  ZV_HTTP_PROPERTY(std::vector<Ref<net::HTTPCookie>>, requestCookies, setRequestCookies, {})
+  ZV_HTTP_PROPERTY(std::vector<Ref<net::HTTPCookie>>, responseCookies, setResponseCookies, {})
+  ZV_HTTP_PROPERTY(bool, useCookiePersistence, setUseCookiePersistence, true)
+  ZV_HTTP_PROPERTY(Ref<Dictionary>, requestCredentials, setRequestCredentials, nullptr)
+  ZV_HTTP_PROPERTY(Ref<Dictionary>, proxyCredentials, setProxyCredentials, nullptr)
+  ZV_HTTP_PROPERTY(int, responseStatusCode, setResponseStatusCode, 0)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, responseStatusMessage, setResponseStatusMessage, std::nullopt)
+  ZV_HTTP_PROPERTY(Ref<MutableData>, rawResponseData, setRawResponseData, nullptr)
+  ZV_HTTP_PROPERTY(double, timeOutSeconds, setTimeOutSeconds, 10.0)
+  ZV_HTTP_PROPERTY(std::string, requestMethod, setRequestMethod, "GET")
+  ZV_HTTP_PROPERTY(Ref<MutableData>, postBody, setPostBody, nullptr)
+  ZV_HTTP_PROPERTY(std::uint64_t, contentLength, setContentLength, 0)
+  ZV_HTTP_PROPERTY(std::uint64_t, postLength, setPostLength, 0)
+  ZV_HTTP_PROPERTY(bool, shouldResetDownloadProgress, setShouldResetDownloadProgress, true)
+  ZV_HTTP_PROPERTY(bool, shouldResetUploadProgress, setShouldResetUploadProgress, true)
+  ZV_HTTP_PROPERTY(WeakRef<HTTPRequest>, mainRequest, setMainRequest, {})
+  ZV_HTTP_PROPERTY(bool, showAccurateProgress, setShowAccurateProgress, true)
+  ZV_HTTP_PROPERTY(std::uint64_t, totalBytesRead, setTotalBytesRead, 0)
+  ZV_HTTP_PROPERTY(std::uint64_t, totalBytesSent, setTotalBytesSent, 0)
+  ZV_HTTP_PROPERTY(unsigned, defaultResponseEncoding, setDefaultResponseEncoding, kISOLatin1StringEncoding)
+  ZV_HTTP_PROPERTY(unsigned, responseEncoding, setResponseEncoding, 0)
+  ZV_HTTP_PROPERTY(bool, allowCompressedResponse, setAllowCompressedResponse, true)
+  ZV_HTTP_PROPERTY(bool, allowResumeForFileDownloads, setAllowResumeForFileDownloads, false)
+  ZV_HTTP_PROPERTY(Ref<Dictionary>, userInfo, setUserInfo, nullptr)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, postBodyFilePath, setPostBodyFilePath, std::nullopt)
+  ZV_HTTP_PROPERTY(bool, shouldStreamPostDataFromDisk, setShouldStreamPostDataFromDisk, false)
+  ZV_HTTP_PROPERTY(bool, didCreateTemporaryPostDataFile, setDidCreateTemporaryPostDataFile, false)
+  ZV_HTTP_PROPERTY(bool, useHTTPVersionOne, setUseHTTPVersionOne, false)
+  ZV_HTTP_PROPERTY(std::uint64_t, partialDownloadSize, setPartialDownloadSize, 0)
+  ZV_HTTP_PROPERTY(bool, shouldRedirect, setShouldRedirect, true)
+  ZV_HTTP_PROPERTY(bool, validatesSecureCertificate, setValidatesSecureCertificate, true)
+  ZV_HTTP_PROPERTY(bool, shouldCompressRequestBody, setShouldCompressRequestBody, false)
+  ZV_HTTP_PROPERTY(Ref<URL>, PACurl, setPACurl, nullptr)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, authenticationScheme, setAuthenticationScheme, std::nullopt)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, proxyAuthenticationScheme, setProxyAuthenticationScheme, std::nullopt)
+  ZV_HTTP_PROPERTY(bool, shouldPresentAuthenticationDialog, setShouldPresentAuthenticationDialog, false)
+  ZV_HTTP_PROPERTY(bool, shouldPresentProxyAuthenticationDialog, setShouldPresentProxyAuthenticationDialog, true)
+  ZV_HTTP_PROPERTY(int, authenticationNeeded, setAuthenticationNeeded, 0)
+  ZV_HTTP_PROPERTY(bool, shouldPresentCredentialsBeforeChallenge, setShouldPresentCredentialsBeforeChallenge, true)
+  ZV_HTTP_PROPERTY(int, authenticationRetryCount, setAuthenticationRetryCount, 0)
+  ZV_HTTP_PROPERTY(int, proxyAuthenticationRetryCount, setProxyAuthenticationRetryCount, 0)
+  ZV_HTTP_PROPERTY(bool, haveBuiltRequestHeaders, setHaveBuiltRequestHeaders, false)
+  ZV_HTTP_PROPERTY(bool, haveBuiltPostBody, setHaveBuiltPostBody, false)
+  ZV_HTTP_PROPERTY(bool, inProgress, setInProgress, false)
+  ZV_HTTP_PROPERTY(int, numberOfTimesToRetryOnTimeout, setNumberOfTimesToRetryOnTimeout, 0)
+  ZV_HTTP_PROPERTY(int, retryCount, setRetryCount, 0)
+  ZV_HTTP_PROPERTY(bool, shouldAttemptPersistentConnection, setShouldAttemptPersistentConnection, true)
+  ZV_HTTP_PROPERTY(double, persistentConnectionTimeoutSeconds, setPersistentConnectionTimeoutSeconds, 60.0)
+  ZV_HTTP_PROPERTY(bool, shouldUseRFC2616RedirectBehaviour, setShouldUseRFC2616RedirectBehaviour, false)
+  ZV_HTTP_PROPERTY(bool, connectionCanBeReused, setConnectionCanBeReused, false)
+  ZV_HTTP_PROPERTY(Ref<Number>, requestID, setRequestID, nullptr)
+  ZV_HTTP_PROPERTY(Ref<HTTPCacheDelegate>, downloadCache, setDownloadCache, nullptr)
+  ZV_HTTP_PROPERTY(int, cachePolicy, setCachePolicy, 0)
+  ZV_HTTP_PROPERTY(int, cacheStoragePolicy, setCacheStoragePolicy, 0)
+  ZV_HTTP_PROPERTY(bool, didUseCachedResponse, setDidUseCachedResponse, false)
+  ZV_HTTP_PROPERTY(double, secondsToCache, setSecondsToCache, 0)
+  ZV_HTTP_PROPERTY(std::vector<Ref<net::Certificate>>, clientCertificates, setClientCertificates, {})
+  ZV_HTTP_PROPERTY(bool, shouldContinueWhenAppEntersBackground, setShouldContinueWhenAppEntersBackground, false)
+  ZV_HTTP_PROPERTY(Ref<HTTPDataDecompressor>, dataDecompressor, setDataDecompressor, nullptr)
+  ZV_HTTP_PROPERTY(bool, shouldWaitToInflateCompressedResponses, setShouldWaitToInflateCompressedResponses, true)
+  ZV_HTTP_PROPERTY(Ref<Data>, compressedPostBody, setCompressedPostBody, nullptr)
+  ZV_HTTP_PROPERTY(std::optional<std::string>, compressedPostBodyFilePath, setCompressedPostBodyFilePath, std::nullopt)
+  ZV_HTTP_PROPERTY(bool, downloadComplete, setDownloadComplete, false)
+  ZV_HTTP_PROPERTY(bool, needsRedirect, setNeedsRedirect, false)
+  ZV_HTTP_PROPERTY(int, redirectCount, setRedirectCount, 0)
+  ZV_HTTP_PROPERTY(Ref<URL>, redirectURL, setRedirectURL, nullptr)
+  ZV_HTTP_PROPERTY(std::string, runLoopMode, setRunLoopMode, kDefaultRunLoopMode)
+  ZV_HTTP_PROPERTY(Ref<Date>, lastActivityTime, setLastActivityTime, nullptr)
+  ZV_HTTP_PROPERTY(std::uint64_t, uploadBufferSize, setUploadBufferSize, 0)
+  ZV_HTTP_PROPERTY(std::uint64_t, lastBytesRead, setLastBytesRead, 0)
+  ZV_HTTP_PROPERTY(std::uint64_t, lastBytesSent, setLastBytesSent, 0)
+  ZV_HTTP_PROPERTY(bool, updatedProgress, setUpdatedProgress, false)
+  ZV_HTTP_PROPERTY(bool, readStreamIsScheduled, setReadStreamIsScheduled, false)
+
+ public:
+  // --- Seams for request behaviour that lives beside this class (authentication, throttling,
+  // progress accounting). The defaults keep a request working without them. ---
+  // Adds the "Authorization" headers a request should send before any challenge.
+  virtual void applyAuthorizationHeader() {}
+  // After a 401 or 407: find or ask for credentials and run the attempt again. The default has
+  // no credentials to offer and fails with code 3.
+  virtual void attemptToApplyCredentialsAndResume();
+  // Pauses or resumes reading to keep within a bandwidth budget.
+  virtual void performThrottling() {}
+  virtual void updateProgressIndicators() {}
+  virtual void incrementDownloadSizeBy(std::int64_t amount);
+  virtual void incrementUploadSizeBy(std::int64_t amount);
+  virtual void removeUploadProgressSoFar() {}
+
+ protected:
+  // Runs `work` on the main thread, waiting only when already there.
+  static void performOnMain(std::function<void()> work);
+  // The body file and memory set-up shared by appendPostData and appendPostDataFromFile.
+  void setupPostBody();
+  // Copies the caller's settings onto a fresh copy (subclasses extend it).
+  virtual void copySettingsTo(HTTPRequest& copy) const;
+
+  // Blocks, guarded by the property lock.
+  struct Callbacks {
+    Block started, completion, failure, authenticationNeeded, proxyAuthenticationNeeded, redirected;
+    HeadersBlock headersReceived;
+    ProgressBlock bytesReceived, bytesSent;
+    SizeBlock downloadSizeIncremented, uploadSizeIncremented;
+    DataBlock dataReceived;
+  };
+  Callbacks callbacks() const;
+  void releaseBlocksOnMainThread();
+
+  mutable std::recursive_mutex cancelledLock_;
+  mutable std::recursive_mutex propertyLock_;
+
+ private:
+  friend class HTTPRequestAttempt;
+  // Life cycle.
+  void cancelOnRequestThread();
+  void checkRequestStatus();
+  void reportFinished();
+  void reportFailure();
+  void requestStartedEvent();
+  void requestReceivedResponseHeaders(const Ref<Dictionary>& headers);
+  void requestWillRedirectToURL(const Ref<URL>& url);
+  void requestRedirectedEvent();
+  void passOnReceivedData(const Ref<Data>& data);
+  void performOnRequestThread(std::function<void()> work);
+  void startStatusTimer();
+  void stopStatusTimer();
+  // Sending.
+  void startRequest();
+  void continueStartRequest(std::optional<std::vector<net::ProxyServer>> proxies);
+  bool configureProxy(const std::optional<std::vector<net::ProxyServer>>& proxies);
+  void configurePersistentConnection();
+  void scheduleReadStream();
+  void unscheduleReadStream();
+  void destroyReadStream();
+  void cancelLoad();
+  bool retryUsingNewConnection();
+  void updatePartialDownloadSize();
+  bool removeTemporaryDownloadFile();
+  bool removeTemporaryUncompressedDownloadFile();
+  bool removeTemporaryUploadFile();
+  bool removeTemporaryCompressedUploadFile();
+  bool shouldTimeOut();
+  void releaseConnectionRecord(bool keepInPool);
+  // Reading.
+  void handleNetworkEvent(net::StreamEvent event);
+  void handleBytesAvailable();
+  void handleStreamComplete();
+  void handleStreamError();
+  void readResponseHeaders();
+  void parseStringEncodingFromHeaders();
+  void performRedirect();
+  void useDataFromCache();
+  bool writeDownloadBytes(const std::uint8_t* bytes, std::size_t length, const Ref<Data>& inflated);
+  void closeDownloadFiles();
+
+  WeakRef<Object> delegate_;
+  Ref<HTTPRequestQueueDelegate> queue_;
+  WeakRef<Object> uploadProgressDelegate_;
+  WeakRef<Object> downloadProgressDelegate_;
+  Callbacks callbacks_;
+  Ref<URL> url_;
+  Ref<net::ClientIdentity> clientIdentity_;
+  bool finished_ = false;
+  bool cancelled_ = false;
+
+  // Attempt state, touched only on the request's thread (under cancelledLock_).
+  Ref<net::HTTPMessage> request_;
+  Ref<net::HTTPReadStream> readStream_;
+  Ref<net::HTTPReadStream> oldStreamToClose_;
+  Ref<net::InputStream> postBodyReadStream_;
+  Ref<RunLoop> requestRunLoop_;
+  Ref<Timer> statusTimer_;
+  Ref<MutableDictionary> connectionInfo_;
+  std::FILE* postBodyWriteStream_ = nullptr;
+  std::FILE* fileDownloadOutputStream_ = nullptr;
+  std::FILE* inflatedFileDownloadOutputStream_ = nullptr;
+  Ref<Data> inflatedResponse_;  // set when a wait-to-inflate body was checked at the end
+  std::optional<net::ProxyServer> streamProxy_;
+  bool cookieHeaderStale_ = false;
+  bool headersReceived_ = false;
+  std::uint64_t attemptGeneration_ = 0;
+  std::vector<std::uint8_t> readBuffer_;
+};
+
+}  // namespace zv

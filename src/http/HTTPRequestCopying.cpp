@@ -1,0 +1,72 @@
+// Copying a request: a fresh request with the caller's settings and none of the state of a run.
+
+#include "http/HTTPRequest.h"
+
+namespace zv {
+
+ObjectPtr HTTPRequest::copy() const { return copyRequest(); }
+
+Ref<HTTPRequest> HTTPRequest::copyRequest() const {
+  auto copy = std::make_shared<HTTPRequest>(url());
+  copySettingsTo(*copy);
+  return copy;
+}
+
+void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
+  copy.setDelegate(delegate());
+  copy.setRequestMethod(requestMethod());
+  // The copy owns its body: appending to one request's body never changes the other's.
+  if (auto body = postBody()) copy.setPostBody(MutableData::make(body->bytes()));
+  copy.setShouldStreamPostDataFromDisk(shouldStreamPostDataFromDisk());
+  copy.setPostBodyFilePath(postBodyFilePath());
+  if (auto headers = requestHeaders()) copy.setRequestHeaders(dyn<MutableDictionary>(headers->mutableCopy()));
+  copy.setRequestCookies(requestCookies());
+  copy.setUseCookiePersistence(useCookiePersistence());
+  copy.setUseKeychainPersistence(useKeychainPersistence());
+  copy.setUseSessionPersistence(useSessionPersistence());
+  copy.setAllowCompressedResponse(allowCompressedResponse());
+  copy.setDownloadDestinationPath(downloadDestinationPath());
+  copy.setTemporaryFileDownloadPath(temporaryFileDownloadPath());
+  copy.setUsername(username());
+  copy.setPassword(password());
+  copy.setDomain(domain());
+  copy.setProxyUsername(proxyUsername());
+  copy.setProxyPassword(proxyPassword());
+  copy.setProxyDomain(proxyDomain());
+  copy.setProxyHost(proxyHost());
+  copy.setProxyPort(proxyPort());
+  copy.setProxyType(proxyType());
+  copy.setUploadProgressDelegate(uploadProgressDelegate());
+  copy.setDownloadProgressDelegate(downloadProgressDelegate());
+  copy.setShouldPresentAuthenticationDialog(shouldPresentAuthenticationDialog());
+  copy.setShouldPresentProxyAuthenticationDialog(shouldPresentProxyAuthenticationDialog());
+  copy.setPostLength(postLength());
+  copy.setHaveBuiltPostBody(haveBuiltPostBody());
+  // A built body and its headers stay consistent: a gzip header always goes with the gzip body.
+  copy.setShouldCompressRequestBody(shouldCompressRequestBody());
+  copy.setCompressedPostBody(compressedPostBody());
+  copy.setCompressedPostBodyFilePath(compressedPostBodyFilePath());
+  copy.setDidStartSelector(didStartSelector());
+  copy.setDidFinishSelector(didFinishSelector());
+  copy.setDidFailSelector(didFailSelector());
+  copy.setTimeOutSeconds(timeOutSeconds());
+  copy.setShouldResetDownloadProgress(shouldResetDownloadProgress());
+  copy.setShouldResetUploadProgress(shouldResetUploadProgress());
+  copy.setShowAccurateProgress(showAccurateProgress());
+  copy.setDefaultResponseEncoding(defaultResponseEncoding());
+  copy.setAllowResumeForFileDownloads(allowResumeForFileDownloads());
+  if (auto info = userInfo()) copy.setUserInfo(dyn<Dictionary>(info->copy()));
+  copy.setUseHTTPVersionOne(useHTTPVersionOne());
+  copy.setShouldRedirect(shouldRedirect());
+  copy.setValidatesSecureCertificate(validatesSecureCertificate());
+  copy.setClientCertificateIdentity(clientCertificateIdentity());
+  copy.setClientCertificates(clientCertificates());
+  copy.setPACurl(PACurl());
+  copy.setShouldPresentCredentialsBeforeChallenge(shouldPresentCredentialsBeforeChallenge());
+  copy.setNumberOfTimesToRetryOnTimeout(numberOfTimesToRetryOnTimeout());
+  copy.setShouldUseRFC2616RedirectBehaviour(shouldUseRFC2616RedirectBehaviour());
+  copy.setShouldAttemptPersistentConnection(shouldAttemptPersistentConnection());
+  copy.setPersistentConnectionTimeoutSeconds(persistentConnectionTimeoutSeconds());
+}
+
+}  // namespace zv

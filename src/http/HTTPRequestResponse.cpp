@@ -1,0 +1,534 @@
+// Reading the response of one attempt: the header with its cookies, redirects and keep-alive
+// decision, the body into memory or a file (inflated on arrival or afterwards), stream errors and
+// the end of the request.
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "http/HTTPDataDecompressor.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPRequestShared.h"
+#include "platform/crypto/Digest.h"
+#include "platform/foundation/Format.h"
+#include "platform/net/CookieStore.h"
+#include "platform/net/NetErrors.h"
+#include "platform/system/ApplicationEnvironment.h"
+
+namespace zv {
+
+using httpdetail::requestClassState;
+
+namespace {
+
+std::string lowercase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+// Content-Length is a decimal number and nothing else ("010" is ten).
+std::optional<std::uint64_t> parseContentLength(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  if (text.empty() || text.size() > 19) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+// The int after `key` in a Keep-Alive value (0 when missing).
+int keepAliveNumber(const std::string& value, const std::string& key) {
+  auto at = value.find(key);
+  if (at == std::string::npos) return 0;
+  return std::atoi(value.c_str() + at + key.size());
+}
+
+std::string newTemporaryPath() {
+  auto folder = ApplicationEnvironment::shared().temporaryDirectory();
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  return (folder / crypto::makeUUIDString()).string();
+}
+
+Ref<Error> moveFileError(const std::string& from, const std::string& to, int errnoValue) {
+  return makeRequestError(RequestErrorFileManagement,
+                          format("Failed to move file from '%s' to '%s'", from.c_str(), to.c_str()),
+                          Error::posix(errnoValue));
+}
+
+}  // namespace
+
+// --- Response accessors. ---
+
+bool HTTPRequest::isResponseCompressed() const {
+  auto headers = responseHeaders();
+  if (!headers) return false;
+  std::optional<std::string> encoding;
+  headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
+    if (net::equalsIgnoringCase(describe(key), "Content-Encoding")) {
+      encoding = describe(value);
+      return false;
+    }
+    return true;
+  });
+  return encoding && lowercase(*encoding).find("gzip") != std::string::npos;
+}
+
+Ref<Data> HTTPRequest::responseData() const {
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    if (inflatedResponse_) return inflatedResponse_;
+  }
+  auto raw = rawResponseData();
+  if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses()) {
+    return HTTPDataDecompressor::uncompressData(raw, nullptr);
+  }
+  return raw;
+}
+
+std::optional<std::string> HTTPRequest::responseString() const {
+  auto data = responseData();
+  if (!data) return std::nullopt;
+  if (responseEncoding() == kISOLatin1StringEncoding) {
+    std::string text;
+    for (std::uint8_t byte : data->bytes()) {
+      if (byte < 0x80) {
+        text.push_back(static_cast<char>(byte));
+      } else {
+        text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+        text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+      }
+    }
+    return text;
+  }
+  auto text = String::fromUTF8(data->view());
+  if (!text) return std::nullopt;
+  return text->utf8();
+}
+
+void HTTPRequest::parseStringEncodingFromHeaders() {
+  unsigned encoding = defaultResponseEncoding();
+  std::optional<std::string> contentType;
+  if (auto headers = responseHeaders()) {
+    headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
+      if (net::equalsIgnoringCase(describe(key), "Content-Type")) contentType = describe(value);
+      return !contentType;
+    });
+  }
+  std::optional<std::string> mime;
+  parseMimeType(&mime, &encoding, contentType);
+  setResponseEncoding(encoding);
+}
+
+// --- Stream events. ---
+
+void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
+  auto self = selfAs<HTTPRequest>();
+  std::unique_lock<std::recursive_mutex> lock(cancelledLock_);
+  if (complete() || isCancelled()) return;
+  if (event == net::kStreamEventHasBytesAvailable) {
+    handleBytesAvailable();
+  } else if (event == net::kStreamEventEndEncountered) {
+    handleStreamComplete();
+  } else if (event == net::kStreamEventErrorOccurred) {
+    handleStreamError();
+  }
+  performThrottling();
+  lock.unlock();
+
+  if (error() || !complete()) return;
+  if (needsRedirect()) {
+    auto theDelegate = delegate();
+    auto theQueue = queue();
+    bool asks = (theDelegate && theDelegate->respondsToSelector(willRedirectSelector())) ||
+                (theQueue && theQueue->respondsToSelector("requestWillRedirectToURL"));
+    if (asks) {
+      auto target = redirectURL();
+      setRedirectURL(nullptr);
+      requestWillRedirectToURL(target);
+    } else {
+      std::lock_guard<std::recursive_mutex> again(cancelledLock_);
+      performRedirect();
+    }
+  } else if (authenticationNeeded() != 0) {
+    std::lock_guard<std::recursive_mutex> again(cancelledLock_);
+    attemptToApplyCredentialsAndResume();
+  }
+}
+
+void HTTPRequest::readResponseHeaders() {
+  setAuthenticationNeeded(0);
+  auto message = readStream_ ? readStream_->responseHeader() : nullptr;
+  if (!message || !message->isHeaderComplete()) return;
+  auto self = selfAs<HTTPRequest>();
+  headersReceived_ = true;
+  auto headers = message->allHeaderFields();
+  setResponseHeaders(headers);
+  setResponseStatusCode(message->statusCode());
+  setResponseStatusMessage(message->statusLine());
+  auto target = url();
+
+  if (auto cache = downloadCache(); cache && cache->canUseCachedDataForRequest(self)) {
+    useDataFromCache();
+    cache->storeResponseForRequest(self, secondsToCache());
+    return;
+  }
+  int status = message->statusCode();
+  if (status == 401) setAuthenticationNeeded(1);
+  if (status == 407) setAuthenticationNeeded(2);
+  parseStringEncodingFromHeaders();
+
+  auto cookies = net::HTTPCookie::cookiesWithResponseHeaderFields(message->headers(), *target);
+  setResponseCookies(cookies);
+  if (useCookiePersistence() && !cookies.empty()) {
+    net::CookieStore::sharedInstance()->setCookies(cookies, *target);
+    for (const auto& cookie : cookies) addSessionCookie(cookie);
+  }
+
+  auto location = message->headerField("Location");
+  if (shouldRedirect() && location && ((status > 300 && status < 304) || status == 307)) {
+    requestRedirectedEvent();
+    bool keepMethod = status == 307 || ((status == 301 || status == 302) && shouldUseRFC2616RedirectBehaviour());
+    if (keepMethod) {
+      // The cookies for the new address are attached once it is the request's URL.
+      std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+      if (requestHeaders_) requestHeaders_->removeObjectForKey("Cookie");
+      cookieHeaderStale_ = true;
+    } else {
+      setRequestMethod("GET");
+      setPostBody(nullptr);
+      setCompressedPostBody(nullptr);
+      setPostLength(0);
+      // A body streamed from disk must not follow a redirect that turned into GET either.
+      setShouldStreamPostDataFromDisk(false);
+      auto kept = MutableDictionary::make();
+      if (auto old = requestHeaders()) {
+        for (const char* name : {"User-Agent", "Accept"}) {
+          if (auto value = old->objectForKey(name)) kept->setObject(value, name);
+        }
+      }
+      setRequestHeaders(kept);
+      setHaveBuiltRequestHeaders(false);
+    }
+    setRedirectURL(URL::make(*location, target));
+    setNeedsRedirect(true);
+    setRequestCookies({});
+  }
+
+  if (!needsRedirect()) {
+    auto sizeTarget = mainRequest().lock();
+    if (!sizeTarget) sizeTarget = self;
+    auto lengthText = message->headerField("Content-Length");
+    std::uint64_t length = 0;
+    bool known = false;
+    if (lengthText) {
+      if (auto parsed = parseContentLength(*lengthText)) {
+        length = *parsed;
+        known = true;
+      }
+    }
+    bool track = showAccurateProgress() && shouldResetDownloadProgress();
+    if (known) {
+      sizeTarget->setContentLength(length);
+      if (track) sizeTarget->incrementDownloadSizeBy(static_cast<std::int64_t>(length + sizeTarget->partialDownloadSize()));
+    } else if (track) {
+      sizeTarget->setShowAccurateProgress(false);
+      sizeTarget->incrementDownloadSizeBy(1);
+    }
+  }
+
+  if (shouldAttemptPersistentConnection()) {
+    std::string connection = lowercase(message->headerField("Connection").value_or(""));
+    if (connection == "close") {
+      setConnectionCanBeReused(false);
+    } else if (message->version() != net::kHTTPVersion1_0 || connection == "keep-alive") {
+      if (auto keepAlive = message->headerField("Keep-Alive")) {
+        int timeout = keepAliveNumber(*keepAlive, "timeout=");
+        int max = keepAliveNumber(*keepAlive, "max=");
+        if (max >= 6) {
+          setConnectionCanBeReused(true);
+          setPersistentConnectionTimeoutSeconds(timeout);
+        }
+      } else {
+        setConnectionCanBeReused(true);
+      }
+    }
+  }
+  requestReceivedResponseHeaders(dyn<Dictionary>(headers->copy()));
+}
+
+void HTTPRequest::handleBytesAvailable() {
+  if (!headersReceived_) readResponseHeaders();
+  if (complete() || !readStream_) return;
+  std::uint64_t expected = contentLength();
+  std::size_t size = expected > 262144 ? 262144 : expected > 65536 ? 65536 : 16384;
+  if (readBuffer_.size() < size) readBuffer_.resize(size);
+  long n = readStream_->read(readBuffer_.data(), size);
+  if (n < 0) {
+    handleStreamError();
+    return;
+  }
+  if (n == 0) return;
+  if (!headersReceived_) readResponseHeaders();
+
+  Ref<Data> inflated;
+  bool inflating = isResponseCompressed() && !shouldWaitToInflateCompressedResponses();
+  if (inflating) {
+    auto decompressor = dataDecompressor();
+    if (!decompressor) {
+      decompressor = HTTPDataDecompressor::decompressor();
+      setDataDecompressor(decompressor);
+    }
+    Ref<Error> failure;
+    inflated = decompressor->uncompressBytes(readBuffer_.data(), static_cast<std::size_t>(n), &failure);
+    if (failure) {
+      failWithError(failure);
+      return;
+    }
+    if (!inflated) inflated = Data::make();
+  }
+  setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
+  setLastActivityTime(Date::now());
+  // The body of a redirect answer is nobody's business.
+  if (needsRedirect()) return;
+
+  auto theDelegate = delegate();
+  if (callbacks().dataReceived || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()))) {
+    passOnReceivedData(inflating ? inflated : Data::make(readBuffer_.data(), static_cast<std::size_t>(n)));
+  } else if (downloadDestinationPath()) {
+    writeDownloadBytes(readBuffer_.data(), static_cast<std::size_t>(n), inflated);
+  } else if (auto raw = rawResponseData()) {
+    if (inflating) {
+      raw->append(inflated->data(), inflated->length());
+    } else {
+      raw->append(readBuffer_.data(), static_cast<std::size_t>(n));
+    }
+  }
+}
+
+bool HTTPRequest::writeDownloadBytes(const std::uint8_t* bytes, std::size_t length, const Ref<Data>& inflated) {
+  auto openStream = [&](std::optional<std::string> path, auto setPath) -> std::FILE* {
+    bool append = false;
+    if (path) {
+      bool resumed = allowResumeForFileDownloads() && request_ && request_->headerField("Range") && readStream_ &&
+                     readStream_->responseHeader() && readStream_->responseHeader()->headerField("Content-Range");
+      if (resumed) {
+        append = true;
+      } else if (partialDownloadSize() != 0) {
+        // The server ignored the range: start over.
+        incrementDownloadSizeBy(-static_cast<std::int64_t>(partialDownloadSize()));
+        setPartialDownloadSize(0);
+      }
+    } else {
+      path = newTemporaryPath();
+      setPath(*path);
+    }
+    return std::fopen(path->c_str(), append ? "abe" : "wbe");
+  };
+  if (!fileDownloadOutputStream_) {
+    fileDownloadOutputStream_ =
+        openStream(temporaryFileDownloadPath(), [this](const std::string& p) { setTemporaryFileDownloadPath(p); });
+  }
+  if (fileDownloadOutputStream_) std::fwrite(bytes, 1, length, fileDownloadOutputStream_);
+  if (inflated) {
+    if (!inflatedFileDownloadOutputStream_) {
+      inflatedFileDownloadOutputStream_ = openStream(
+          temporaryUncompressedDataDownloadPath(), [this](const std::string& p) { setTemporaryUncompressedDataDownloadPath(p); });
+    }
+    if (inflatedFileDownloadOutputStream_) {
+      std::fwrite(inflated->data(), 1, inflated->length(), inflatedFileDownloadOutputStream_);
+    }
+  }
+  return true;
+}
+
+void HTTPRequest::handleStreamComplete() {
+  auto self = selfAs<HTTPRequest>();
+  stopStatusTimer();
+  setDownloadComplete(true);
+  if (!headersReceived_) readResponseHeaders();
+  if (complete()) return;  // answered from the cache
+  // A server that stops before sending a head has not answered.
+  if (!headersReceived_) {
+    setConnectionCanBeReused(false);
+    cancelLoad();
+    failWithError(makeRequestError(RequestErrorConnectionFailure, "A connection failure occurred",
+                                   net::makeURLError(net::kURLErrorNetworkConnectionLost,
+                                                     "The connection ended before a response arrived")));
+    return;
+  }
+  auto& shared = requestClassState();
+  Ref<Error> fileError;
+  {
+    std::lock_guard<std::recursive_mutex> progress(shared.progressDeliveryLock);
+    setLastBytesSent(totalBytesSent());
+    if (readStream_) setTotalBytesSent(readStream_->requestBodyBytesWritten());
+    setComplete(true);
+    if (contentLength() == 0) setContentLength(totalBytesRead());
+    updateProgressIndicators();
+    if (postBodyReadStream_) postBodyReadStream_->close();
+    postBodyReadStream_ = nullptr;
+    auto decompressor = dataDecompressor();
+    setDataDecompressor(nullptr);
+    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0) {
+      removeTemporaryUploadFile();
+      removeTemporaryCompressedUploadFile();
+      setDidCreateTemporaryPostDataFile(false);
+    }
+    bool compressed = isResponseCompressed();
+    bool redirecting = needsRedirect();
+    // Inflation errors fail the request rather than hand out a damaged body.
+    if (!redirecting && compressed && decompressor && totalBytesRead() > 0 && !decompressor->streamEnded()) {
+      fileError = HTTPDataDecompressor::inflateErrorWithCode(-5);
+    }
+    if (!redirecting && compressed && shouldWaitToInflateCompressedResponses() && !downloadDestinationPath()) {
+      auto raw = rawResponseData();
+      if (raw && raw->length() > 0) {
+        Ref<Error> failure;
+        auto inflated = HTTPDataDecompressor::uncompressData(raw, &failure);
+        if (failure) {
+          fileError = failure;
+        } else {
+          std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+          inflatedResponse_ = inflated;
+        }
+      }
+    }
+    if (auto temporary = temporaryFileDownloadPath()) {
+      closeDownloadFiles();
+      if (!redirecting && !fileError) {
+        std::string destination = *downloadDestinationPath();
+        if (compressed) {
+          if (shouldWaitToInflateCompressedResponses()) {
+            Ref<Error> failure;
+            if (!HTTPDataDecompressor::uncompressDataFromFile(*temporary, destination, &failure)) fileError = failure;
+          } else if (auto inflatedPath = temporaryUncompressedDataDownloadPath()) {
+            std::error_code moveError;
+            std::filesystem::rename(*inflatedPath, destination, moveError);
+            if (moveError) fileError = moveFileError(*inflatedPath, destination, moveError.value());
+            setTemporaryUncompressedDataDownloadPath(std::nullopt);
+          }
+          removeTemporaryDownloadFile();
+        } else {
+          Ref<Error> removal;
+          if (!removeFileAtPath(destination, &removal)) {
+            fileError = removal;
+          } else {
+            std::error_code moveError;
+            std::filesystem::rename(*temporary, destination, moveError);
+            if (moveError) fileError = moveFileError(*temporary, destination, moveError.value());
+          }
+          setTemporaryFileDownloadPath(std::nullopt);
+        }
+      } else if (redirecting) {
+        // The redirect's own body never lands in the destination.
+        removeTemporaryDownloadFile();
+        removeTemporaryUncompressedDownloadFile();
+      }
+    }
+    if (auto cache = downloadCache(); cache && !didUseCachedResponse() && !fileError && !redirecting) {
+      cache->storeResponseForRequest(self, secondsToCache());
+    }
+  }
+  // Only a connection the stream can actually hand on is kept.
+  if (readStream_ && !readStream_->connectionAllowsReuse()) setConnectionCanBeReused(false);
+  {
+    std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
+    if (!connectionCanBeReused()) unscheduleReadStream();
+    if (connectionCanBeReused()) {
+      releaseConnectionRecord(true);
+    } else {
+      releaseConnectionRecord(false);
+    }
+  }
+  if (authenticationNeeded() == 0) destroyReadStream();
+  if (!needsRedirect() && authenticationNeeded() == 0 && !didUseCachedResponse()) {
+    if (fileError) {
+      failWithError(fileError);
+    } else {
+      requestFinished();
+    }
+    markAsFinished();
+  } else if (authenticationNeeded() != 0) {
+    RunLoop::current()->stop();
+  }
+}
+
+void HTTPRequest::handleStreamError() {
+  auto streamError = readStream_ ? readStream_->streamError() : nullptr;
+  // A failed stream's socket is never offered again.
+  setConnectionCanBeReused(false);
+  cancelLoad();
+  if (!error()) {
+    if (streamError && net::isConnectionLostError(*streamError) && retryUsingNewConnection()) return;
+    std::string description = "A connection failure occurred";
+    if (streamError && net::isTLSError(*streamError)) {
+      description = format("%s: SSL problem (possibly a bad/expired/self-signed certificate)", description.c_str());
+    }
+    failWithError(makeRequestError(RequestErrorConnectionFailure, description, streamError));
+  }
+  checkRequestStatus();
+}
+
+void HTTPRequest::performRedirect() {
+  setURL(redirectURL());
+  setComplete(true);
+  setNeedsRedirect(false);
+  setRedirectCount(redirectCount() + 1);
+  if (redirectCount() < 6) {
+    main();
+  } else {
+    failWithError(tooManyRedirectsError());
+    setComplete(true);
+  }
+}
+
+void HTTPRequest::useDataFromCache() {
+  auto self = selfAs<HTTPRequest>();
+  auto target = mainRequest().lock();
+  if (!target) target = self;
+  auto cache = downloadCache();
+  auto headers = cache ? cache->cachedResponseHeadersForURL(url()) : nullptr;
+  auto path = cache ? cache->pathToCachedResponseDataForURL(url()) : std::nullopt;
+  if (headers && path) {
+    setResponseStatusCode(200);
+    setDidUseCachedResponse(true);
+    target->setResponseHeaders(headers);
+    if (!target->downloadDestinationPath()) {
+      std::FILE* file = std::fopen(path->c_str(), "rbe");
+      auto body = MutableData::make();
+      if (file) {
+        std::uint8_t chunk[16384];
+        std::size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) body->append(chunk, n);
+        std::fclose(file);
+      }
+      target->setRawResponseData(body);
+    } else {
+      target->setDownloadDestinationPath(*path);
+    }
+    auto length = headers->stringForKey("Content-Length");
+    std::uint64_t size = length ? parseContentLength(*length).value_or(0) : 0;
+    target->setContentLength(size);
+    target->setTotalBytesRead(size);
+    target->parseStringEncodingFromHeaders();
+    net::HeaderFields fields;
+    headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
+      fields.add(describe(key), describe(value));
+      return true;
+    });
+    target->setResponseCookies(net::HTTPCookie::cookiesWithResponseHeaderFields(fields, *url()));
+  }
+  target->setComplete(true);
+  target->setDownloadComplete(true);
+  if (target->redirectCount() == 0) target->setOriginalURL(target->url());
+  target->updateProgressIndicators();
+  target->requestFinished();
+  target->markAsFinished();
+  if (target != self) markAsFinished();
+}
+
+}  // namespace zv

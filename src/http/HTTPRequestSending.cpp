@@ -1,0 +1,464 @@
+// Sending a request: the body (in memory or streamed from a temporary file), the headers and
+// cookies, and opening the read stream of one attempt with its proxy and persistent connection.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "http/HTTPDataCompressor.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPRequestShared.h"
+#include "platform/crypto/Digest.h"
+#include "platform/foundation/Format.h"
+#include "platform/net/CookieStore.h"
+#include "platform/net/InputStream.h"
+#include "platform/net/ProxyAutoConfig.h"
+#include "platform/net/ProxySettings.h"
+#include "platform/system/ApplicationEnvironment.h"
+
+namespace zv {
+
+using httpdetail::requestClassState;
+
+namespace {
+
+std::string newTemporaryPath() {
+  auto folder = ApplicationEnvironment::shared().temporaryDirectory();
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  return (folder / crypto::makeUUIDString()).string();
+}
+
+Ref<Error> fileAttributesError(const std::string& path, int errnoValue) {
+  return makeRequestError(RequestErrorFileManagement, format("Failed to get attributes for file at path '%s'", path.c_str()),
+                          Error::posix(errnoValue));
+}
+
+std::optional<std::uint64_t> fileSize(const std::string& path, int* errnoValue) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    *errnoValue = errno;
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool fileExists(const std::optional<std::string>& path) {
+  std::error_code ignored;
+  return path && std::filesystem::is_regular_file(*path, ignored);
+}
+
+}  // namespace
+
+// --- Body. ---
+
+void HTTPRequest::setupPostBody() {
+  if (shouldStreamPostDataFromDisk()) {
+    if (!postBodyFilePath()) {
+      setPostBodyFilePath(newTemporaryPath());
+      setDidCreateTemporaryPostDataFile(true);
+    }
+    if (!postBodyWriteStream_) postBodyWriteStream_ = std::fopen(postBodyFilePath()->c_str(), "wbe");
+  } else if (!postBody()) {
+    setPostBody(MutableData::make());
+  }
+}
+
+void HTTPRequest::appendPostData(const Ref<Data>& data) {
+  setupPostBody();
+  if (!data || data->length() == 0) return;
+  if (shouldStreamPostDataFromDisk()) {
+    if (postBodyWriteStream_) std::fwrite(data->data(), 1, data->length(), postBodyWriteStream_);
+  } else {
+    postBody()->append(data->data(), data->length());
+  }
+}
+
+void HTTPRequest::appendPostDataFromFile(const std::string& path) {
+  setupPostBody();
+  std::FILE* input = std::fopen(path.c_str(), "rbe");
+  if (!input) return;
+  std::vector<std::uint8_t> chunk(262144);
+  while (true) {
+    std::size_t n = std::fread(chunk.data(), 1, chunk.size(), input);
+    if (n == 0) break;
+    if (shouldStreamPostDataFromDisk()) {
+      if (postBodyWriteStream_) std::fwrite(chunk.data(), 1, n, postBodyWriteStream_);
+    } else {
+      postBody()->append(chunk.data(), n);
+    }
+  }
+  std::fclose(input);
+}
+
+void HTTPRequest::buildPostBody() {
+  if (haveBuiltPostBody()) return;
+  if (auto bodyPath = postBodyFilePath()) {
+    if (postBodyWriteStream_) {
+      std::fclose(postBodyWriteStream_);
+      postBodyWriteStream_ = nullptr;
+    }
+    std::string measured = *bodyPath;
+    if (shouldCompressRequestBody()) {
+      if (!compressedPostBodyFilePath()) {
+        setCompressedPostBodyFilePath(newTemporaryPath());
+        Ref<Error> failure;
+        if (!HTTPDataCompressor::compressDataFromFile(*bodyPath, *compressedPostBodyFilePath(), &failure)) {
+          failWithError(failure);
+          return;
+        }
+      }
+      measured = *compressedPostBodyFilePath();
+    }
+    int errnoValue = 0;
+    auto size = fileSize(measured, &errnoValue);
+    if (!size) {
+      failWithError(fileAttributesError(measured, errnoValue));
+      return;
+    }
+    setPostLength(*size);
+  } else if (shouldCompressRequestBody() && postBody() && postBody()->length() > 0) {
+    Ref<Error> failure;
+    auto compressed = HTTPDataCompressor::compressData(postBody(), &failure);
+    if (failure) {
+      failWithError(failure);
+      return;
+    }
+    setCompressedPostBody(compressed);
+    setPostLength(compressed ? compressed->length() : 0);
+  } else {
+    setPostLength(postBody() ? postBody()->length() : 0);
+  }
+  if (postLength() != 0) {
+    std::string method = requestMethod();
+    if (method == "GET" || method == "DELETE" || method == "HEAD") setRequestMethod("POST");
+    addRequestHeader("Content-Length", format("%llu", static_cast<unsigned long long>(postLength())));
+  }
+  setHaveBuiltPostBody(true);
+}
+
+// --- Headers. ---
+
+void HTTPRequest::addRequestHeader(const std::string& name, const std::string& value) {
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+  if (!requestHeaders_) requestHeaders_ = MutableDictionary::make();
+  requestHeaders_->setObject(box(value), name);
+}
+
+void HTTPRequest::buildRequestHeaders() {
+  if (haveBuiltRequestHeaders()) return;
+  setHaveBuiltRequestHeaders(true);
+  if (auto main = mainRequest().lock()) {
+    if (auto headers = main->requestHeaders()) {
+      headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
+        addRequestHeader(describe(key), describe(value));
+        return true;
+      });
+    }
+    return;
+  }
+  applyCookieHeader();
+  auto headers = requestHeaders();
+  if (!headers || !headers->objectForKey("User-Agent")) {
+    if (auto agent = defaultUserAgentString()) addRequestHeader("User-Agent", *agent);
+  }
+  if (allowCompressedResponse()) addRequestHeader("Accept-Encoding", "gzip");
+  if (shouldCompressRequestBody()) addRequestHeader("Content-Encoding", "gzip");
+  updatePartialDownloadSize();
+  if (partialDownloadSize() != 0) {
+    addRequestHeader("Range", format("bytes=%llu-", static_cast<unsigned long long>(partialDownloadSize())));
+  }
+}
+
+void HTTPRequest::applyCookieHeader() {
+  auto main = mainRequest().lock();
+  // The caller's own cookies stay as given; the store's cookies for the current address are added
+  // at sending time only, so a copy or a redirect never carries them twice or to the wrong host.
+  std::vector<Ref<net::HTTPCookie>> cookies = main ? main->requestCookies() : requestCookies();
+  auto target = url();
+  if (useCookiePersistence() && target) {
+    for (const auto& stored : net::CookieStore::sharedInstance()->cookiesForURL(*target)) {
+      bool present = std::any_of(cookies.begin(), cookies.end(),
+                                 [&](const Ref<net::HTTPCookie>& c) { return c->isEqual(*stored); });
+      if (!present) cookies.push_back(stored);
+    }
+  }
+  if (cookies.empty()) {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    if (requestHeaders_) requestHeaders_->removeObjectForKey("Cookie");
+    return;
+  }
+  std::string value = format("%s=%s", cookies[0]->name().c_str(), cookies[0]->value().c_str());
+  for (std::size_t i = 1; i < cookies.size(); ++i) {
+    value = format("%s; %s=%s", value.c_str(), cookies[i]->name().c_str(), cookies[i]->value().c_str());
+  }
+  addRequestHeader("Cookie", value);
+}
+
+void HTTPRequest::updatePartialDownloadSize() {
+  auto temporary = temporaryFileDownloadPath();
+  if (!allowResumeForFileDownloads() || !downloadDestinationPath() || !temporary || !fileExists(temporary)) return;
+  int errnoValue = 0;
+  auto size = fileSize(*temporary, &errnoValue);
+  if (!size) {
+    failWithError(fileAttributesError(*temporary, errnoValue));
+    return;
+  }
+  setPartialDownloadSize(*size);
+}
+
+// --- Opening the stream of one attempt. ---
+
+void HTTPRequest::startRequest() {
+  if (isCancelled()) return;
+  ++attemptGeneration_;
+  requestStartedEvent();
+  setDownloadComplete(false);
+  setComplete(false);
+  setTotalBytesRead(0);
+  setLastBytesRead(0);
+  if (redirectCount() == 0) setOriginalURL(url());
+  if (lastBytesSent() != 0) removeUploadProgressSoFar();
+  setLastBytesSent(0);
+  setContentLength(0);
+  setResponseHeaders(nullptr);
+  headersReceived_ = false;
+  inflatedResponse_ = nullptr;
+  setDataDecompressor(nullptr);
+  // A new attempt starts its download file afresh (unless it resumes with a range).
+  closeDownloadFiles();
+  if (!downloadDestinationPath()) setRawResponseData(MutableData::make());
+  setReadStreamIsScheduled(false);
+
+  Ref<net::InputStream> body;
+  if (shouldStreamPostDataFromDisk() && fileExists(postBodyFilePath())) {
+    auto compressedPath = compressedPostBodyFilePath();
+    body = net::InputStream::withFileAtPath(fileExists(compressedPath) ? *compressedPath : *postBodyFilePath());
+  } else if (postBody() && postBody()->length() > 0) {
+    auto compressed = compressedPostBody();
+    body = net::InputStream::withData(shouldCompressRequestBody() && compressed ? compressed : Ref<Data>(postBody()));
+  }
+  postBodyReadStream_ = body;
+  readStream_ = body ? net::HTTPReadStream::makeStreamed(request_, body) : net::HTTPReadStream::make(request_);
+  if (!readStream_) {
+    failWithError(makeRequestError(RequestErrorBuildingRequest, "Unable to create read stream"));
+    return;
+  }
+
+  auto target = url();
+  if (target->lowercaseScheme() == "https") {
+    net::TLSSettings settings;
+    settings.validatesCertificateChain = validatesSecureCertificate();
+    if (auto identity = clientCertificateIdentity()) {
+      settings.identity = identity;
+      settings.chain = clientCertificates();
+    }
+    readStream_->setTLSSettings(settings);
+  }
+
+  if (!proxyHost() && proxyPort() == 0) {
+    Ref<URL> script = PACurl();
+    if (!script) {
+      auto list = net::ProxySettings::proxiesForURL(*target);
+      if (list.empty() || list[0].type != net::kProxyTypeAutoConfigurationURL) {
+        continueStartRequest(list);
+        return;
+      }
+      script = list[0].autoConfigurationURL;
+    }
+    // The script is fetched without blocking the loop; the attempt goes on when it arrives.
+    auto self = selfAs<HTTPRequest>();
+    auto generation = attemptGeneration_;
+    auto arrived = std::make_shared<bool>(false);
+    net::ProxyAutoConfig::fetchScript(
+        script,
+        [self, generation, arrived, target](std::optional<std::string> text) {
+          *arrived = true;
+          std::lock_guard<std::recursive_mutex> lock(self->cancelledLock_);
+          if (generation != self->attemptGeneration_ || self->complete() || self->isCancelled()) return;
+          if (!text) return self->continueStartRequest(std::vector<net::ProxyServer>{});
+          self->continueStartRequest(HTTPRequest::proxiesForURL(target, *text));
+        },
+        timeOutSeconds());
+    // A synchronous request serves only its private mode, where the script's delivery does not
+    // come; it waits for it here instead.
+    if (runLoopMode() != kDefaultRunLoopMode) {
+      auto loop = RunLoop::current();
+      double limit = std::max(1.0, timeOutSeconds());
+      auto started = Date::now();
+      while (!*arrived && -started->timeIntervalSinceNow() < limit) loop->runMode(kDefaultRunLoopMode, 0.05, true);
+    }
+    return;
+  }
+  continueStartRequest(std::vector<net::ProxyServer>{});
+}
+
+void HTTPRequest::continueStartRequest(std::optional<std::vector<net::ProxyServer>> proxies) {
+  if (!configureProxy(proxies)) return;
+  configurePersistentConnection();
+  if (!readStreamIsScheduled()) scheduleReadStream();
+  WeakRef<HTTPRequest> weak = selfAs<HTTPRequest>();
+  auto stream = readStream_;
+  bool registered = stream->setClient(26, [weak](net::HTTPReadStream& source, net::StreamEvent event) {
+    auto self = weak.lock();
+    if (!self || self->readStream_.get() != &source) return;
+    self->handleNetworkEvent(event);
+  });
+  bool opened = registered && stream->open();
+  if (oldStreamToClose_) {
+    oldStreamToClose_->close();
+    oldStreamToClose_ = nullptr;
+  }
+  if (!opened) {
+    setConnectionCanBeReused(false);
+    destroyReadStream();
+    failWithError(makeRequestError(RequestErrorBuildingRequest, "Unable to start HTTP connection"));
+    return;
+  }
+  if (!mainRequest().lock()) {
+    if (shouldResetUploadProgress()) incrementUploadSizeBy(showAccurateProgress() ? static_cast<std::int64_t>(postLength()) : 1);
+  }
+  setLastActivityTime(Date::now());
+  startStatusTimer();
+}
+
+bool HTTPRequest::configureProxy(const std::optional<std::vector<net::ProxyServer>>& proxies) {
+  if (!proxies) {
+    readStream_ = nullptr;
+    failWithError(makeRequestError(RequestErrorBuildingRequest,
+                                   "Unable to obtain information on proxy servers needed for request"));
+    return false;
+  }
+  if (!proxies->empty() && !proxies->front().isDirect()) {
+    const auto& first = proxies->front();
+    setProxyHost(first.host);
+    setProxyPort(first.port);
+    setProxyType(first.type);
+  }
+  if (proxyHost() && proxyPort() != 0) {
+    std::string type = proxyType().value_or(net::kProxyTypeHTTP);
+    streamProxy_ = net::ProxyServer::make(type == net::kProxyTypeSOCKS ? net::kProxyTypeSOCKS : net::kProxyTypeHTTP,
+                                          *proxyHost(), proxyPort());
+    readStream_->setProxy(*streamProxy_);
+  } else {
+    streamProxy_.reset();
+  }
+  return true;
+}
+
+// --- Scheduling and tearing down. ---
+
+void HTTPRequest::scheduleReadStream() {
+  if (!readStream_ || readStreamIsScheduled()) return;
+  auto& shared = requestClassState();
+  {
+    std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
+    ++shared.activeStreamCount;
+    if (shared.shouldUpdateNetworkActivityIndicator) showNetworkActivityIndicator();
+  }
+  setLastActivityTime(Date::now());
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    requestRunLoop_ = RunLoop::current();
+  }
+  readStream_->scheduleInRunLoop(RunLoop::current(), runLoopMode());
+  setReadStreamIsScheduled(true);
+}
+
+void HTTPRequest::unscheduleReadStream() {
+  if (!readStream_ || !readStreamIsScheduled()) return;
+  auto& shared = requestClassState();
+  {
+    std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
+    --shared.activeStreamCount;
+    if (shared.shouldUpdateNetworkActivityIndicator && shared.activeStreamCount == 0) {
+      performOnMain([] { hideNetworkActivityIndicatorAfterDelay(); });
+    }
+  }
+  readStream_->setClient(0, nullptr);
+  Ref<RunLoop> loop;
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    loop = requestRunLoop_;
+  }
+  if (loop) readStream_->unscheduleFromRunLoop(loop, runLoopMode());
+  setReadStreamIsScheduled(false);
+}
+
+void HTTPRequest::destroyReadStream() {
+  if (!readStream_) return;
+  unscheduleReadStream();
+  // A reusable stream stays open in its connection record for the next request.
+  if (!connectionCanBeReused()) readStream_->close();
+  readStream_ = nullptr;
+}
+
+void HTTPRequest::closeDownloadFiles() {
+  if (fileDownloadOutputStream_) std::fclose(fileDownloadOutputStream_);
+  if (inflatedFileDownloadOutputStream_) std::fclose(inflatedFileDownloadOutputStream_);
+  fileDownloadOutputStream_ = nullptr;
+  inflatedFileDownloadOutputStream_ = nullptr;
+}
+
+void HTTPRequest::cancelLoad() {
+  destroyReadStream();
+  if (postBodyReadStream_) postBodyReadStream_->close();
+  postBodyReadStream_ = nullptr;
+  if (rawResponseData()) {
+    setRawResponseData(nullptr);
+  } else if (temporaryFileDownloadPath()) {
+    closeDownloadFiles();
+    if (!allowResumeForFileDownloads()) removeTemporaryDownloadFile();
+    removeTemporaryUncompressedDownloadFile();
+  }
+  if (authenticationNeeded() == 0 && didCreateTemporaryPostDataFile()) {
+    removeTemporaryUploadFile();
+    removeTemporaryCompressedUploadFile();
+    setDidCreateTemporaryPostDataFile(false);
+  }
+  setResponseHeaders(nullptr);
+}
+
+bool HTTPRequest::removeFileAtPath(const std::string& path, Ref<Error>* error) {
+  std::error_code failure;
+  std::filesystem::remove(path, failure);
+  if (!failure) return true;
+  if (error) {
+    *error = makeRequestError(RequestErrorFileManagement, format("Failed to delete file at path '%s'", path.c_str()),
+                              Error::posix(failure.value()));
+  }
+  return false;
+}
+
+#define ZV_HTTP_REMOVE_FILE(Function, getter, setter) \
+  bool HTTPRequest::Function() {                      \
+    auto path = getter();                             \
+    if (!path) return true;                           \
+    Ref<Error> failure;                               \
+    bool removed = removeFileAtPath(*path, &failure); \
+    if (!removed) failWithError(failure);             \
+    setter(std::nullopt);                             \
+    return removed;                                   \
+  }
+ZV_HTTP_REMOVE_FILE(removeTemporaryDownloadFile, temporaryFileDownloadPath, setTemporaryFileDownloadPath)
+ZV_HTTP_REMOVE_FILE(removeTemporaryUncompressedDownloadFile, temporaryUncompressedDataDownloadPath,
+                    setTemporaryUncompressedDataDownloadPath)
+ZV_HTTP_REMOVE_FILE(removeTemporaryUploadFile, postBodyFilePath, setPostBodyFilePath)
+ZV_HTTP_REMOVE_FILE(removeTemporaryCompressedUploadFile, compressedPostBodyFilePath, setCompressedPostBodyFilePath)
+#undef ZV_HTTP_REMOVE_FILE
+
+bool HTTPRequest::shouldTimeOut() {
+  auto last = lastActivityTime();
+  double limit = timeOutSeconds();
+  if (!readStream_ || !readStreamIsScheduled() || !last || limit <= 0) return false;
+  double idle = -last->timeIntervalSinceNow();
+  if (idle <= limit) return false;
+  if (postLength() == 0) return true;
+  if (uploadBufferSize() != 0 && totalBytesSent() > uploadBufferSize()) return true;
+  // A body still in the upload buffer gets half as long again.
+  return idle > 1.5 * limit;
+}
+
+}  // namespace zv

@@ -1,0 +1,34 @@
+#include "HTTPTestSupport.h"
+
+#include <filesystem>
+
+#include "platform/runloop/RunLoopPump.h"
+
+namespace zv::testing {
+
+std::shared_ptr<RequestOutcome> recordOutcome(const Ref<HTTPRequest>& request) {
+  auto outcome = std::make_shared<RequestOutcome>();
+  request->setCompletionBlock([outcome] {
+    if (!RunLoop::isMainThread()) ++outcome->offMainThread;
+    ++outcome->finished;
+  });
+  request->setFailedBlock([outcome] {
+    if (!RunLoop::isMainThread()) ++outcome->offMainThread;
+    ++outcome->failed;
+  });
+  return outcome;
+}
+
+bool waitForOutcome(const std::shared_ptr<RequestOutcome>& outcome, double seconds) {
+  bool done = pumpRunLoopUntil([&] { return outcome->total() > 0; }, seconds);
+  pumpRunLoopFor(0.1);
+  return done;
+}
+
+int openDescriptorCount() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+}  // namespace zv::testing

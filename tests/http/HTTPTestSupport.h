@@ -1,0 +1,26 @@
+#pragma once
+// What the request tests share: an outcome recorder for the completion and failure callbacks
+// (which must arrive on the main thread, exactly once), and a count of open descriptors.
+
+#include <atomic>
+#include <memory>
+
+#include "http/HTTPRequest.h"
+
+namespace zv::testing {
+
+struct RequestOutcome {
+  std::atomic<int> finished{0};
+  std::atomic<int> failed{0};
+  std::atomic<int> offMainThread{0};
+  int total() const { return finished + failed; }
+};
+
+// Installs completion and failure callbacks that count into `outcome`.
+std::shared_ptr<RequestOutcome> recordOutcome(const Ref<HTTPRequest>& request);
+// Pumps the main run loop until the request reported, or `seconds` pass; then a little longer
+// so that a second (wrong) report would be seen.
+bool waitForOutcome(const std::shared_ptr<RequestOutcome>& outcome, double seconds = 10.0);
+int openDescriptorCount();
+
+}  // namespace zv::testing
