@@ -64,6 +64,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   std::vector<RunLoopMode> modes;
   Ref<FileDescriptorSource> fdSource;
   int fdSourceFd = -1;
+  std::uint64_t fdSourceGeneration = 0;
   std::uint32_t interest = 0;
   bool fdInLoop = false;
   Ref<RunLoopSource> eventSource;
@@ -178,7 +179,8 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
 
   void syncFdSource() {
     int fd = connection ? connection->fd() : -1;
-    if (fd == fdSourceFd && fdSource) return;
+    std::uint64_t generation = connection ? connection->descriptorGeneration() : 0;
+    if (fd == fdSourceFd && generation == fdSourceGeneration && fdSource) return;
     dropFdSource();
     if (fd < 0) return;
     std::weak_ptr<State> weak = weak_from_this();
@@ -186,6 +188,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       if (auto state = weak.lock()) state->pump();
     });
     fdSourceFd = fd;
+    fdSourceGeneration = generation;
   }
 
   void dropFdSource() {

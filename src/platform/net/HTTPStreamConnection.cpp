@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -39,6 +41,67 @@ bool isIPLiteral(const std::string& host) {
 int defaultPort(const std::string& scheme) { return scheme == "https" ? 443 : 80; }
 
 }  // namespace
+
+// Name resolution runs on a helper thread, so a slow resolver never stalls the run loop that
+// drives the connection (and with it every time-out on that loop). The eventfd turns readable
+// when the answer is in; the job outlives an abandoned connection until the lookup returns.
+std::shared_ptr<HTTPStreamConnection::Resolution> HTTPStreamConnection::Resolution::start(const std::string& host,
+                                                                                          int port) {
+  auto job = std::make_shared<Resolution>();
+  job->eventFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (job->eventFd_ < 0) return nullptr;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+  addrinfo* results = nullptr;
+  std::string service = std::to_string(port);
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &results) == 0 && results) {
+    // An address literal needs no resolver.
+    job->finish(results);
+    return job;
+  }
+  std::thread([job, host, service] {
+    addrinfo lookup{};
+    lookup.ai_family = AF_UNSPEC;
+    lookup.ai_socktype = SOCK_STREAM;
+    lookup.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), service.c_str(), &lookup, &found) != 0) found = nullptr;
+    job->finish(found);
+  }).detach();
+  return job;
+}
+
+HTTPStreamConnection::Resolution::~Resolution() {
+  if (eventFd_ >= 0) ::close(eventFd_);
+}
+
+void HTTPStreamConnection::Resolution::finish(addrinfo* results) {
+  std::vector<std::vector<std::uint8_t>> addresses;
+  for (addrinfo* entry = results; entry; entry = entry->ai_next) {
+    auto* bytes = reinterpret_cast<const std::uint8_t*>(entry->ai_addr);
+    addresses.emplace_back(bytes, bytes + entry->ai_addrlen);
+  }
+  if (results) freeaddrinfo(results);
+  {
+    std::lock_guard lock(mutex_);
+    addresses_ = std::move(addresses);
+    done_ = true;
+  }
+  std::uint64_t one = 1;
+  (void)!::write(eventFd_, &one, sizeof one);
+}
+
+bool HTTPStreamConnection::Resolution::isDone() const {
+  std::lock_guard lock(mutex_);
+  return done_;
+}
+
+std::vector<std::vector<std::uint8_t>> HTTPStreamConnection::Resolution::takeAddresses() {
+  std::lock_guard lock(mutex_);
+  return std::move(addresses_);
+}
 
 bool ConnectionKey::operator==(const ConnectionKey& other) const {
   return scheme == other.scheme && host == other.host && port == other.port && proxy == other.proxy &&
@@ -72,6 +135,8 @@ bool HTTPStreamConnection::usesAbsoluteForm() const { return key_.proxy.isHTTP()
 HTTPStreamConnection::Progress HTTPStreamConnection::fail(Ref<Error> error) {
   if (!error_) error_ = std::move(error);
   phase_ = Phase::Failed;
+  resolver_ = nullptr;
+  ++generation_;
   if (ssl_) {
     SSL_free(ssl_);
     ssl_ = nullptr;
@@ -89,23 +154,20 @@ HTTPStreamConnection::Progress HTTPStreamConnection::advanceConnect() {
       std::string host = key_.proxy.isDirect() ? key_.host : key_.proxy.host;
       int port = key_.proxy.isDirect() ? (key_.port ? key_.port : defaultPort(key_.scheme)) : key_.proxy.port;
       if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-      addrinfo hints{};
-      hints.ai_family = AF_UNSPEC;
-      hints.ai_socktype = SOCK_STREAM;
-      hints.ai_flags = AI_NUMERICSERV;
-      addrinfo* results = nullptr;
-      // Name resolution blocks briefly; the names the system talks to resolve from local files
-      // or a nearby resolver.
-      int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &results);
-      if (status != 0 || !results) {
-        if (results) freeaddrinfo(results);
+      resolver_ = Resolution::start(host, port);
+      ++generation_;
+      if (!resolver_) return fail(makePOSIXError(EMFILE));
+      phase_ = Phase::Resolving;
+      [[fallthrough]];
+    }
+    case Phase::Resolving: {
+      if (!resolver_->isDone()) return Progress::WantRead;  // the resolver's descriptor turns readable
+      addresses_ = resolver_->takeAddresses();
+      resolver_ = nullptr;
+      ++generation_;
+      if (addresses_.empty()) {
         return fail(makeURLError(kURLErrorCannotFindHost, "A server with the specified hostname could not be found."));
       }
-      for (addrinfo* entry = results; entry; entry = entry->ai_next) {
-        auto* bytes = reinterpret_cast<const std::uint8_t*>(entry->ai_addr);
-        addresses_.emplace_back(bytes, bytes + entry->ai_addrlen);
-      }
-      freeaddrinfo(results);
       return startNextAddress();
     }
     case Phase::Connecting: {
@@ -140,6 +202,7 @@ HTTPStreamConnection::Progress HTTPStreamConnection::startNextAddress() {
     const auto& bytes = addresses_[nextAddress_++];
     auto* address = reinterpret_cast<const sockaddr*>(bytes.data());
     fd_ = ::socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ++generation_;
     if (fd_ < 0) {
       lastConnectErrno_ = errno;
       continue;

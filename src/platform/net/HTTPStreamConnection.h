@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,11 @@ class HTTPStreamConnection {
   // For an idle pooled connection: NO when the server closed it or sent something unasked.
   bool isIdleAndAlive() const;
 
-  int fd() const { return fd_; }
+  // The descriptor to wait on: the resolver's while the name is being looked up, then the socket.
+  int fd() const { return resolver_ ? resolver_->fd() : fd_; }
+  // Changes whenever fd() may name a different descriptor (a number can be reused after a close),
+  // so owners know to watch the new one.
+  std::uint64_t descriptorGeneration() const { return generation_; }
   const ConnectionKey& key() const { return key_; }
   const Ref<Error>& error() const { return error_; }
   // Every connection has a number, for logs and tests.
@@ -74,8 +79,25 @@ class HTTPStreamConnection {
   // Connections alive in the process now.
   static std::size_t liveCount();
 
+ public:
+  class Resolution {
+   public:
+    static std::shared_ptr<Resolution> start(const std::string& host, int port);
+    ~Resolution();
+    int fd() const { return eventFd_; }
+    bool isDone() const;
+    std::vector<std::vector<std::uint8_t>> takeAddresses();
+    void finish(addrinfo* results);
+
+   private:
+    int eventFd_ = -1;
+    mutable std::mutex mutex_;
+    bool done_ = false;
+    std::vector<std::vector<std::uint8_t>> addresses_;
+  };
+
  private:
-  enum class Phase { Start, Connecting, ProxyWrite, ProxyRead, TLSHandshake, Ready, Failed };
+  enum class Phase { Start, Resolving, Connecting, ProxyWrite, ProxyRead, TLSHandshake, Ready, Failed };
   Progress fail(Ref<Error> error);
   Progress startNextAddress();
   Progress finishTCPConnect();
@@ -94,6 +116,8 @@ class HTTPStreamConnection {
   SSL* ssl_ = nullptr;
   bool wantWrite_ = false;
   Ref<Error> error_;
+  std::shared_ptr<Resolution> resolver_;
+  std::uint64_t generation_ = 0;
   std::vector<std::vector<std::uint8_t>> addresses_;  // sockaddr bytes to try in order
   std::size_t nextAddress_ = 0;
   int lastConnectErrno_ = 0;
