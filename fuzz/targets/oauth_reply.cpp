@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (request->signature().size() != 28) std::abort();
 
   if (parameters) {
-    auto get = zv::OAuthURLRequest::make(zv::URL::make("http://h/p"));
+    auto get = zv::net::MutableURLRequest::requestWithURL(zv::URL::make("http://h/p"));
     zv::oauth_parameters::setParameters(*get, *parameters);
     auto reread = zv::oauth_parameters::parameters(*get);
     if (!parameters->empty() && (!reread || reread->size() != parameters->size())) std::abort();

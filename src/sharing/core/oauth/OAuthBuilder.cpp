@@ -42,7 +42,7 @@ std::string escapedPath(std::string_view path) {
   return percentEncode(path, "-._~/!$&'()*+,;=:@");
 }
 
-Ref<OAuthURLRequest> makeRequest(const std::optional<std::string>& path, const Ref<Dictionary>& parameters,
+Ref<net::MutableURLRequest> makeRequest(const std::optional<std::string>& path, const Ref<Dictionary>& parameters,
                                  std::string_view method, std::string_view scheme,
                                  const std::optional<std::string>& host, std::string_view consumerKey,
                                  std::string_view consumerSecret, const std::optional<std::string>& accessToken,
@@ -70,21 +70,21 @@ Ref<OAuthURLRequest> makeRequest(const std::optional<std::string>& path, const R
 
 }  // namespace
 
-Ref<OAuthURLRequest> OAuthBuilder::URLRequestForPathGETParametersSchemeHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
+Ref<net::MutableURLRequest> OAuthBuilder::URLRequestForPathGETParametersSchemeHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
     const std::optional<std::string>& path, const Ref<Dictionary>& parameters, std::string_view scheme,
     const std::optional<std::string>& host, std::string_view consumerKey, std::string_view consumerSecret,
     const std::optional<std::string>& accessToken, const std::optional<std::string>& tokenSecret) {
   return makeRequest(path, parameters, "GET", scheme, host, consumerKey, consumerSecret, accessToken, tokenSecret);
 }
 
-Ref<OAuthURLRequest> OAuthBuilder::URLRequestForPathGETParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
+Ref<net::MutableURLRequest> OAuthBuilder::URLRequestForPathGETParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
     const std::optional<std::string>& path, const Ref<Dictionary>& parameters, const std::optional<std::string>& host,
     std::string_view consumerKey, std::string_view consumerSecret, const std::optional<std::string>& accessToken,
     const std::optional<std::string>& tokenSecret) {
   return makeRequest(path, parameters, "GET", "http", host, consumerKey, consumerSecret, accessToken, tokenSecret);
 }
 
-Ref<OAuthURLRequest> OAuthBuilder::URLRequestForPathPOSTParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
+Ref<net::MutableURLRequest> OAuthBuilder::URLRequestForPathPOSTParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
     const std::optional<std::string>& path, const Ref<Dictionary>& parameters, const std::optional<std::string>& host,
     std::string_view consumerKey, std::string_view consumerSecret, const std::optional<std::string>& accessToken,
     const std::optional<std::string>& tokenSecret) {
@@ -185,8 +185,9 @@ std::string OAuthBuilder::authorizationHeader() const {
   return header;
 }
 
-Ref<OAuthURLRequest> OAuthBuilder::request() const {
-  auto request = OAuthURLRequest::make(URL_, OAuthURLRequest::CachePolicy::ReloadIgnoringLocalCacheData, 10.0);
+Ref<net::MutableURLRequest> OAuthBuilder::request() const {
+  auto request =
+      net::MutableURLRequest::requestWithURL(URL_, net::URLRequestCachePolicy::ReloadIgnoringLocalCacheData, 10.0);
   if (auto agent = userAgent()) request->setValueForHTTPHeaderField(*agent, "User-Agent");
   request->setValueForHTTPHeaderField(authorizationHeader(), "Authorization");
   request->setValueForHTTPHeaderField("gzip", "Accept-Encoding");

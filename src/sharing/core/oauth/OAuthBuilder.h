@@ -10,24 +10,24 @@
 #include <string_view>
 
 #include "platform/foundation/Values.h"
-#include "sharing/core/oauth/OAuthURLRequest.h"
+#include "platform/net/URLRequest.h"
 
 namespace zv {
 
 class OAuthBuilder : public Object {
  public:
   // nullptr when the host or the path is absent, or the pieces do not make a URL.
-  static Ref<OAuthURLRequest> URLRequestForPathGETParametersSchemeHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
+  static Ref<net::MutableURLRequest> URLRequestForPathGETParametersSchemeHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
       const std::optional<std::string>& path, const Ref<Dictionary>& parameters, std::string_view scheme,
       const std::optional<std::string>& host, std::string_view consumerKey, std::string_view consumerSecret,
       const std::optional<std::string>& accessToken, const std::optional<std::string>& tokenSecret);
   // The same over "http".
-  static Ref<OAuthURLRequest> URLRequestForPathGETParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
+  static Ref<net::MutableURLRequest> URLRequestForPathGETParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
       const std::optional<std::string>& path, const Ref<Dictionary>& parameters,
       const std::optional<std::string>& host, std::string_view consumerKey, std::string_view consumerSecret,
       const std::optional<std::string>& accessToken, const std::optional<std::string>& tokenSecret);
   // A POST over "https"; parameters go form-encoded into the body.
-  static Ref<OAuthURLRequest> URLRequestForPathPOSTParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
+  static Ref<net::MutableURLRequest> URLRequestForPathPOSTParametersHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
       const std::optional<std::string>& path, const Ref<Dictionary>& parameters,
       const std::optional<std::string>& host, std::string_view consumerKey, std::string_view consumerSecret,
       const std::optional<std::string>& accessToken, const std::optional<std::string>& tokenSecret);
@@ -53,7 +53,7 @@ class OAuthBuilder : public Object {
       std::optional<std::string> timeStamp = std::nullopt);
 
   // The request for URL and method, carrying the "Authorization" header.
-  Ref<OAuthURLRequest> request() const;
+  Ref<net::MutableURLRequest> request() const;
   // "OAuth " and the OAuth parameters with the signature, quoted and joined by ",". A request
   // parameter that shadows an OAuth parameter gives its value here as in the base string, so the
   // header always carries what was signed.

@@ -1,7 +1,5 @@
 #include "sharing/core/oauth/OCAsynchronousDataFetcher.h"
 
-#include "sharing/core/oauth/OAuthPlatformRequest.h"
-
 namespace zv {
 
 // The connection's delegate; it holds the fetcher, so the connection keeps the fetcher alive.
@@ -42,7 +40,7 @@ void OCAsynchronousDataFetcher::start() {
   if (connection_) connection_->cancel();
   connection_ = nullptr;
   auto delegate = std::make_shared<ConnectionDelegate>(selfAs<OCAsynchronousDataFetcher>());
-  connection_ = net::URLConnection::make(oauth_platform::platformRequest(*request_), delegate);
+  connection_ = net::URLConnection::make(request_, delegate);
   if (connection_) {
     responseData_ = MutableData::make();
   } else {

@@ -1,7 +1,6 @@
 #include "sharing/core/oauth/OCDataFetcher.h"
 
 #include "platform/net/URLConnection.h"
-#include "sharing/core/oauth/OAuthPlatformRequest.h"
 
 namespace zv {
 
@@ -12,8 +11,7 @@ void OCDataFetcher::fetchDataWithRequest(const Ref<OCMutableURLRequest>& request
   response_ = nullptr;
   error_ = nullptr;
   request->prepare();
-  responseData_ = net::URLConnection::sendSynchronousRequest(oauth_platform::platformRequest(*request), &response_,
-                                                             &error_);
+  responseData_ = net::URLConnection::sendSynchronousRequest(request, &response_, &error_);
   if (response_ && responseData_ && !error_) {
     auto ticket = OCServiceTicket::make(request, response_, oauth_fetching::isSuccessfulResponse(response_));
     if (didFinishSelector) didFinishSelector(ticket, responseData_);

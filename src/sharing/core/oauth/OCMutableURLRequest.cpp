@@ -60,14 +60,17 @@ Ref<OCMutableURLRequest> OCMutableURLRequest::make(Ref<URL> url, Ref<OCConsumer>
 OCMutableURLRequest::OCMutableURLRequest(Ref<URL> url, Ref<OCConsumer> consumer, Ref<OCToken> token,
                                          std::optional<std::string> realm, Ref<OCSignatureProviding> signatureProvider,
                                          std::string nonce, std::string timestamp)
-    : OAuthURLRequest(std::move(url), CachePolicy::ReloadIgnoringLocalCacheData, 10.0),
-      consumer_(consumer ? std::move(consumer) : OCConsumer::make("", "")),
+    : consumer_(consumer ? std::move(consumer) : OCConsumer::make("", "")),
       token_(token ? std::move(token) : OCToken::make()),
       realm_(realm.value_or("")),
       signatureProvider_(signatureProvider ? std::move(signatureProvider)
                                            : Ref<OCSignatureProviding>(OCHMAC_SHA1SignatureProvider::make())),
       nonce_(std::move(nonce)),
-      timestamp_(std::move(timestamp)) {}
+      timestamp_(std::move(timestamp)) {
+  setURL(std::move(url));
+  setCachePolicy(net::URLRequestCachePolicy::ReloadIgnoringLocalCacheData);
+  setTimeoutInterval(10.0);
+}
 
 void OCMutableURLRequest::setOAuthParameterName(std::string_view name, std::string_view value) {
   extraOAuthParameters_[std::string(name)] = std::string(value);

@@ -9,14 +9,14 @@
 #include <string>
 #include <string_view>
 
-#include "sharing/core/oauth/OAuthURLRequest.h"
+#include "platform/net/URLRequest.h"
 #include "sharing/core/oauth/OCConsumer.h"
 #include "sharing/core/oauth/OCSignatureProviding.h"
 #include "sharing/core/oauth/OCToken.h"
 
 namespace zv {
 
-class OCMutableURLRequest : public OAuthURLRequest {
+class OCMutableURLRequest : public net::MutableURLRequest {
  public:
   // Reloads ignoring cached data, times out after 10 s. No token means an empty one, no realm the
   // empty realm, no provider HMAC-SHA1. A fresh timestamp (seconds since 1970) and nonce (a UUID).

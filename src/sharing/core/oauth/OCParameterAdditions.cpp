@@ -8,7 +8,7 @@ namespace zv::oauth_parameters {
 
 namespace {
 
-bool usesQuery(const OAuthURLRequest& request) {
+bool usesQuery(const net::URLRequest& request) {
   return request.HTTPMethod() == "GET" || request.HTTPMethod() == "DELETE";
 }
 
@@ -18,7 +18,7 @@ std::string decodedOrRaw(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::vector<Ref<OCRequestParameter>>> parameters(const OAuthURLRequest& request) {
+std::optional<std::vector<Ref<OCRequestParameter>>> parameters(const net::URLRequest& request) {
   std::string_view source;
   if (usesQuery(request)) {
     if (!request.url() || !request.url()->query()) return std::nullopt;
@@ -35,7 +35,7 @@ std::optional<std::vector<Ref<OCRequestParameter>>> parameters(const OAuthURLReq
   return result;
 }
 
-void setParameters(OAuthURLRequest& request, const std::vector<Ref<OCRequestParameter>>& parameters) {
+void setParameters(net::MutableURLRequest& request, const std::vector<Ref<OCRequestParameter>>& parameters) {
   std::string joined;
   for (const auto& parameter : parameters) {
     if (!joined.empty()) joined += '&';

@@ -24,7 +24,7 @@ Ref<OAuthBuilder> photosBuilder(const char* url = "http://photos.example.net/pho
   return builder;
 }
 
-std::string header(const OAuthURLRequest& request) { return request.valueForHTTPHeaderField("Authorization").value_or(""); }
+std::string header(const net::URLRequest& request) { return request.valueForHTTPHeaderField("Authorization").value_or(""); }
 
 // The worked example of RFC 5849 section 1.2, through the builder.
 TEST(OAuthBuilderTest, SignsTheRFCPhotosExample) {

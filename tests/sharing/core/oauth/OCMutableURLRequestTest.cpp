@@ -130,13 +130,13 @@ TEST(OCMutableURLRequestTest, DefaultsAndFreshTimestamp) {
   EXPECT_NE(a->nonce(), b->nonce());
   EXPECT_EQ(a->signatureProvider()->name(), "HMAC-SHA1");
   EXPECT_EQ(a->timeoutInterval(), 10.0);
-  EXPECT_EQ(a->cachePolicy(), OAuthURLRequest::CachePolicy::ReloadIgnoringLocalCacheData);
+  EXPECT_EQ(a->cachePolicy(), net::URLRequestCachePolicy::ReloadIgnoringLocalCacheData);
   EXPECT_FALSE(a->didPrepare());
   EXPECT_EQ(a->description().find("Authorization"), std::string::npos);
 }
 
 TEST(OCParameterAdditionsTest, ReadingAndWritingParameters) {
-  auto request = OAuthURLRequest::make(URL::make("http://h/p?a=1&b%20c=d%2Be&flag&x=y=z"));
+  auto request = net::MutableURLRequest::requestWithURL(URL::make("http://h/p?a=1&b%20c=d%2Be&flag&x=y=z"));
   request->setHTTPBody(Data::make("a=1&b%20c=d%2Be&flag&x=y=z&bad=%zz"));
   ASSERT_EQ(parameters(*request)->size(), 4u);
   request->setHTTPMethod("PUT");
@@ -150,12 +150,12 @@ TEST(OCParameterAdditionsTest, ReadingAndWritingParameters) {
   EXPECT_EQ((*read)[3]->value(), "y");  // a further "=" and what follows are dropped
   EXPECT_EQ((*read)[4]->value(), "%zz");
 
-  EXPECT_FALSE(parameters(*OAuthURLRequest::make(URL::make("http://h/p"))));
-  EXPECT_FALSE(parameters(*OAuthURLRequest::make(URL::make("http://h/p?"))));
+  EXPECT_FALSE(parameters(*net::MutableURLRequest::requestWithURL(URL::make("http://h/p"))));
+  EXPECT_FALSE(parameters(*net::MutableURLRequest::requestWithURL(URL::make("http://h/p?"))));
   request->setHTTPBody(nullptr);
   EXPECT_FALSE(parameters(*request));  // the body is the source for PUT
 
-  auto get = OAuthURLRequest::make(URL::make("http://h/p?old=1"));
+  auto get = net::MutableURLRequest::requestWithURL(URL::make("http://h/p?old=1"));
   setParameters(*get, {});
   EXPECT_EQ(get->url()->absoluteString(), "http://h/p?");
   get->setHTTPMethod("DELETE");
