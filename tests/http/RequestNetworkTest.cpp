@@ -1,0 +1,377 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "HTTPTestSupport.h"
+#include "http/HTTPFormDataRequest.h"
+#include "http/HTTPRequest.h"
+#include "platform/net/CookieStore.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "support/TestSupport.h"
+#include "support/net/FaultServer.h"
+
+namespace zv {
+namespace {
+
+using testing::FaultServer;
+using testing::recordOutcome;
+using testing::waitForOutcome;
+
+class RequestNetwork : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start());
+    descriptorsBefore = testing::openDescriptorCount();
+  }
+  void TearDown() override {
+    // Free pooled connections are closed once they expire.
+    pumpRunLoopFor(0.05);
+  }
+  Ref<HTTPRequest> get(const std::string& path) {
+    auto request = HTTPRequest::requestWithURL(URL::make(server.url(path)));
+    request->setTimeOutSeconds(5);
+    return request;
+  }
+  FaultServer server;
+  int descriptorsBefore = 0;
+};
+
+TEST_F(RequestNetwork, DeviceRegistrationPostsTheFormThroughTheSharedQueue) {
+  auto request = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/echo")));
+  request->setPostValue(box("register"), "CMD");
+  request->setPostValue(box(45.25), "GEO_LATITUDE");
+  request->setPostValue(box("de en"), "LANG");
+  EXPECT_DOUBLE_EQ(request->timeOutSeconds(), 10.0);
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  ASSERT_TRUE(waitForOutcome(outcome));
+  EXPECT_EQ(outcome->finished, 1);
+  EXPECT_EQ(outcome->failed, 0);
+  EXPECT_EQ(outcome->offMainThread, 0);
+  auto recorded = server.requests();
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].method, "POST");
+  EXPECT_EQ(recorded[0].body, "CMD=register&GEO_LATITUDE=45.25&LANG=de%20en");
+  EXPECT_EQ(recorded[0].header("Content-Type").value_or(""), "application/x-www-form-urlencoded; charset=utf-8");
+  EXPECT_EQ(request->responseString().value_or(""), recorded[0].body);
+  EXPECT_TRUE(request->isFinished());
+}
+
+TEST_F(RequestNetwork, SynchronousRequestOnTheMainThreadReportsBeforeReturning) {
+  auto request = get("/ok");
+  auto outcome = recordOutcome(request);
+  request->startSynchronous();
+  EXPECT_EQ(outcome->finished, 1);
+  EXPECT_EQ(request->responseStatusCode(), 200);
+  EXPECT_EQ(request->responseString().value_or(""), "hello");
+  EXPECT_EQ(request->responseStatusMessage().value_or(""), "HTTP/1.1 200 OK");
+}
+
+TEST_F(RequestNetwork, ANilURLFailsWithCodeFive) {
+  auto request = HTTPRequest::requestWithURL(nullptr);
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  ASSERT_TRUE(waitForOutcome(outcome));
+  EXPECT_EQ(outcome->failed, 1);
+  EXPECT_EQ(request->error()->code(), 5);
+  EXPECT_EQ(request->error()->localizedDescription(), "Unable to create request (bad url?)");
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return request->isFinished(); }));
+}
+
+TEST_F(RequestNetwork, MalformedResponsesFailOnceWithTheConnectionError) {
+  for (const char* path : {"/malformed-status", "/garbage", "/oversized-headers", "/bad-chunk", "/drop-mid-body",
+                           "/drop-before-answer"}) {
+    SCOPED_TRACE(path);
+    auto request = get(path);
+    auto outcome = recordOutcome(request);
+    request->startAsynchronous();
+    ASSERT_TRUE(waitForOutcome(outcome, 8));
+    EXPECT_EQ(outcome->failed, 1);
+    EXPECT_EQ(outcome->finished, 0);
+    EXPECT_EQ(outcome->offMainThread, 0);
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->domain(), "HTTPRequestErrorDomain");
+    EXPECT_EQ(request->error()->code(), 1);
+    EXPECT_EQ(request->error()->localizedDescription(), "A connection failure occurred");
+  }
+  HTTPRequest::expirePersistentConnections();
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openDescriptorCount() <= descriptorsBefore; }, 3));
+}
+
+TEST_F(RequestNetwork, CompressedBodies) {
+  std::string expected;
+  for (int i = 0; i < 50; ++i) expected += "compressed hello ";
+  for (bool waitToInflate : {true, false}) {
+    auto request = get("/gzip");
+    request->setShouldWaitToInflateCompressedResponses(waitToInflate);
+    request->startSynchronous();
+    EXPECT_FALSE(request->error());
+    EXPECT_TRUE(request->isResponseCompressed());
+    ASSERT_TRUE(request->responseData());
+    EXPECT_EQ(std::string(request->responseData()->view()), expected) << waitToInflate;
+  }
+  // A damaged stream fails the request instead of handing out part of a body.
+  for (bool waitToInflate : {true, false}) {
+    auto request = get("/truncated-gzip");
+    request->setShouldWaitToInflateCompressedResponses(waitToInflate);
+    auto outcome = recordOutcome(request);
+    request->startSynchronous();
+    EXPECT_EQ(outcome->failed, 1) << waitToInflate;
+    EXPECT_EQ(outcome->finished, 0);
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->code(), 11);
+  }
+}
+
+TEST_F(RequestNetwork, FramingVariants) {
+  struct Case {
+    const char* path;
+    std::string body;
+  };
+  for (const Case& c : {Case{"/leading-zero-length", ""}, Case{"/chunked", "chunk one|chunk two|chunk three"},
+                        Case{"/close-delimited", ""}, Case{"/interim", "after interim"}, Case{"/http10", ""}}) {
+    SCOPED_TRACE(c.path);
+    auto request = get(c.path);
+    request->startSynchronous();
+    EXPECT_FALSE(request->error());
+    EXPECT_EQ(request->responseStatusCode(), 200);
+    if (!c.body.empty()) {
+      EXPECT_EQ(request->responseString().value_or(""), c.body);
+    }
+    if (std::string(c.path) == "/leading-zero-length") {
+      EXPECT_EQ(request->contentLength(), 10u);
+    }
+    // Without a length the total read stands in for it.
+    EXPECT_EQ(request->contentLength(), request->totalBytesRead());
+  }
+}
+
+TEST_F(RequestNetwork, IdleRequestsTimeOut) {
+  auto request = get("/stall");
+  request->setTimeOutSeconds(0.6);
+  auto outcome = recordOutcome(request);
+  auto started = std::chrono::steady_clock::now();
+  request->startAsynchronous();
+  ASSERT_TRUE(waitForOutcome(outcome, 5));
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  EXPECT_EQ(outcome->failed, 1);
+  EXPECT_EQ(request->error()->code(), 2);
+  EXPECT_EQ(request->error()->localizedDescription(), "The request timed out");
+  EXPECT_GT(seconds, 0.6);
+  EXPECT_LT(seconds, 2.5);
+}
+
+TEST_F(RequestNetwork, CancellingARunningRequestReportsOnce) {
+  auto request = get("/stall");
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  pumpRunLoopFor(0.2);
+  request->cancel();
+  request->cancel();
+  ASSERT_TRUE(waitForOutcome(outcome));
+  EXPECT_EQ(outcome->failed, 1);
+  EXPECT_EQ(request->error()->code(), 4);
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return request->isCancelled() && request->isFinished(); }));
+  // Cancelling a request that is over reports nothing more.
+  auto done = get("/ok");
+  auto doneOutcome = recordOutcome(done);
+  done->startSynchronous();
+  done->cancel();
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(doneOutcome->finished, 1);
+  EXPECT_EQ(doneOutcome->failed, 0);
+  EXPECT_FALSE(done->isCancelled());
+}
+
+TEST_F(RequestNetwork, ASynchronousRequestCanBeCancelledFromAnotherThread) {
+  std::shared_ptr<testing::RequestOutcome> outcome;
+  Ref<HTTPRequest> request = get("/stall");
+  request->setTimeOutSeconds(30);
+  outcome = recordOutcome(request);
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    request->startSynchronous();
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  request->cancel();
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return returned.load(); }, 5));
+  worker.join();
+  pumpRunLoopFor(0.1);
+  EXPECT_EQ(outcome->failed, 1);
+  EXPECT_EQ(request->error()->code(), 4);
+}
+
+TEST_F(RequestNetwork, ClearDelegatesAndCancelSilencesEverything) {
+  auto request = get("/stall");
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  pumpRunLoopFor(0.1);
+  request->clearDelegatesAndCancel();
+  pumpRunLoopFor(0.5);
+  EXPECT_EQ(outcome->total(), 0);
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return request->isFinished(); }));
+}
+
+TEST_F(RequestNetwork, KeepAliveConnectionsAreReused) {
+  auto first = get("/ok");
+  first->startSynchronous();
+  ASSERT_FALSE(first->error());
+  EXPECT_TRUE(first->connectionCanBeReused());
+  auto second = get("/ok");
+  second->startSynchronous();
+  ASSERT_FALSE(second->error());
+  EXPECT_EQ(server.connectionCount(), 1);
+  auto records = server.requests();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].indexOnConnection, 1);
+}
+
+TEST_F(RequestNetwork, KeepAliveRules) {
+  struct Case {
+    const char* path;
+    bool reusable;
+  };
+  for (const Case& c : {Case{"/keep-alive-max/5", false}, Case{"/keep-alive-max/100", true},
+                        Case{"/close-delimited", false}, Case{"/http10", false}}) {
+    SCOPED_TRACE(c.path);
+    auto request = get(c.path);
+    request->startSynchronous();
+    ASSERT_FALSE(request->error());
+    EXPECT_EQ(request->connectionCanBeReused(), c.reusable);
+    if (c.reusable) {
+      EXPECT_DOUBLE_EQ(request->persistentConnectionTimeoutSeconds(), 15.0);
+    }
+  }
+}
+
+TEST_F(RequestNetwork, APooledConnectionTheServerDroppedIsRetriedOnce) {
+  auto first = get("/keepalive-then-drop");
+  first->startSynchronous();
+  ASSERT_FALSE(first->error());
+  // The server drops the pooled connection when this request arrives on it.
+  auto second = get("/keepalive-then-drop");
+  auto outcome = recordOutcome(second);
+  second->startSynchronous();
+  EXPECT_EQ(outcome->finished, 1);
+  EXPECT_EQ(outcome->failed, 0);
+  EXPECT_EQ(second->responseString().value_or(""), "first");
+  EXPECT_EQ(second->retryCount(), 1);
+  EXPECT_EQ(server.connectionCount(), 2);
+}
+
+TEST_F(RequestNetwork, RedirectsAndCookies) {
+  net::CookieStore::sharedInstance()->removeAllCookies();
+  // 302 to a POST becomes a GET without a body; the user agent survives, other headers do not.
+  auto post = get("/redirect?to=" + percentEncode(server.url("/echo")));
+  post->appendPostData(Data::make("payload"));
+  post->addRequestHeader("User-Agent", "tester");
+  post->addRequestHeader("X-Extra", "1");
+  post->startSynchronous();
+  ASSERT_FALSE(post->error());
+  auto records = server.requests();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].method, "POST");
+  EXPECT_EQ(records[1].method, "GET");
+  EXPECT_EQ(records[1].body, "");
+  EXPECT_EQ(records[1].header("User-Agent").value_or(""), "tester");
+  EXPECT_FALSE(records[1].header("X-Extra"));
+  EXPECT_EQ(post->redirectCount(), 1);
+  EXPECT_EQ(post->originalURL()->absoluteString(), server.url("/redirect?to=" + percentEncode(server.url("/echo"))));
+
+  // Cookies set by one response go with the next request, once.
+  auto setter = get("/set-cookie");
+  setter->startSynchronous();
+  EXPECT_EQ(setter->responseCookies().size(), 2u);
+  auto shower = get("/cookies");
+  auto copy = dyn<HTTPRequest>(shower->copy());
+  shower->startSynchronous();
+  EXPECT_EQ(shower->responseString().value_or(""), "a=1; b=2");
+  copy->startSynchronous();
+  EXPECT_EQ(copy->responseString().value_or(""), "a=1; b=2");
+  net::CookieStore::sharedInstance()->removeAllCookies();
+}
+
+TEST_F(RequestNetwork, ARedirectKeepingItsMethodSendsTheNewHostsCookies) {
+  FaultServer other;
+  ASSERT_TRUE(other.start());
+  net::CookieStore::sharedInstance()->removeAllCookies();
+  auto setter = get("/set-cookie");
+  setter->startSynchronous();
+  // A 307 from this server to another host (same address, other port counts as the same host
+  // for cookies, so use "localhost" for the second one).
+  std::string target = "http://localhost:" + std::to_string(other.port()) + "/cookies";
+  server.route("/307", [target](const testing::RecordedRequest&, FaultServer::Connection& connection) {
+    connection.send("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + target + "\r\nContent-Length: 0\r\n\r\n");
+  });
+  auto request = get("/307");
+  request->appendPostData(Data::make("body"));
+  request->startSynchronous();
+  ASSERT_FALSE(request->error());
+  auto records = other.requests();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].method, "POST");
+  EXPECT_EQ(records[0].body, "body");
+  EXPECT_FALSE(records[0].header("Cookie")) << records[0].header("Cookie").value_or("");
+  net::CookieStore::sharedInstance()->removeAllCookies();
+}
+
+TEST_F(RequestNetwork, DownloadsToAFileAndIgnoresRedirectBodies) {
+  testing::TemporaryDirectory directory;
+  auto destination = (directory / "out.bin").string();
+  auto request = get("/redirect?to=" + percentEncode(server.url("/big/300000")));
+  request->setDownloadDestinationPath(destination);
+  request->startSynchronous();
+  ASSERT_FALSE(request->error());
+  EXPECT_EQ(testing::readFile(destination).size(), 300000u);
+  EXPECT_FALSE(request->temporaryFileDownloadPath());
+
+  auto gz = get("/gzip");
+  gz->setDownloadDestinationPath(destination);
+  gz->startSynchronous();
+  ASSERT_FALSE(gz->error());
+  EXPECT_EQ(testing::readFile(destination).size(), 17u * 50);
+}
+
+TEST_F(RequestNetwork, DataCallbacksReceiveTheBodyInsteadOfMemory) {
+  auto request = get("/big/100000");
+  auto received = std::make_shared<std::string>();
+  auto onMain = std::make_shared<bool>(true);
+  request->setDataReceivedBlock([received, onMain](const Ref<Data>& data) {
+    if (!RunLoop::isMainThread()) *onMain = false;
+    received->append(data->view());
+  });
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  ASSERT_TRUE(waitForOutcome(outcome));
+  EXPECT_EQ(received->size(), 100000u);
+  EXPECT_TRUE(*onMain);
+  EXPECT_EQ(request->rawResponseData()->length(), 0u);
+}
+
+TEST_F(RequestNetwork, FiveRequestsRunFourAtATime) {
+  std::vector<Ref<HTTPRequest>> requests;
+  std::vector<std::shared_ptr<testing::RequestOutcome>> outcomes;
+  for (int i = 0; i < 5; ++i) {
+    auto request = get("/stall");
+    request->setTimeOutSeconds(30);
+    outcomes.push_back(recordOutcome(request));
+    requests.push_back(request);
+    request->startAsynchronous();
+  }
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return server.requests().size() == 4; }, 3));
+  pumpRunLoopFor(0.3);
+  EXPECT_EQ(server.requests().size(), 4u);
+  requests[0]->cancel();
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return server.requests().size() == 5; }, 3));
+  for (auto& request : requests) request->cancel();
+  EXPECT_TRUE(pumpRunLoopUntil([&] {
+    for (auto& o : outcomes)
+      if (o->total() == 0) return false;
+    return true;
+  }));
+  for (auto& o : outcomes) EXPECT_EQ(o->failed, 1);
+}
+
+}  // namespace
+}  // namespace zv
