@@ -338,6 +338,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
           auto progress = connection->advanceConnect();
           syncFdSource();
           if (progress == HTTPStreamConnection::Progress::Failed) {
+            if (!connection->tunnelRefusal().empty() && presentTunnelRefusal()) return;
             fail(connection->error());
             return;
           }
@@ -368,6 +369,24 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
           return;
       }
     }
+  }
+
+  // An HTTP proxy that refuses a tunnel answers like a server (407 asks for credentials): that
+  // answer becomes the response, so the caller can authenticate and try again.
+  bool presentTunnelRefusal() {
+    auto refusal = std::make_unique<ResponseParser>(true);
+    std::string ignored;
+    if (!refusal->feed(connection->tunnelRefusal(), ignored) || !refusal->isHeaderComplete()) return false;
+    dropTimer(connectTimer);
+    parser = std::move(refusal);
+    lastResponse = parser->response();
+    dropFdSource();
+    connection.reset();
+    phase = Phase::Done;
+    status = StreamStatus::Open;
+    allowsReuse = false;
+    raise(kStreamEventOpenCompleted | kStreamEventHasBytesAvailable | kStreamEventEndEncountered);
+    return true;
   }
 
   bool writeAll(const std::string& bytes, std::size_t& sent) {

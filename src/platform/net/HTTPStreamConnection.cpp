@@ -289,6 +289,7 @@ HTTPStreamConnection::Progress HTTPStreamConnection::readProxyReply() {
             status = std::atoi(proxyIn_.c_str() + space + 1);
           }
           if (status < 200 || status > 299) {
+            if (status >= 300) tunnelRefusal_ = proxyIn_.substr(0, end + 4);
             return proxyError("The proxy refused the tunnel (status " + std::to_string(status) + ")");
           }
           return beginTLS();

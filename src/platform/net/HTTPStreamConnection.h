@@ -73,6 +73,8 @@ class HTTPStreamConnection {
   std::uint64_t descriptorGeneration() const { return generation_; }
   const ConnectionKey& key() const { return key_; }
   const Ref<Error>& error() const { return error_; }
+  // The head of an HTTP proxy's refusal of a tunnel (e.g. 407), so the caller can answer it.
+  const std::string& tunnelRefusal() const { return tunnelRefusal_; }
   // Every connection has a number, for logs and tests.
   std::uint64_t serial() const { return serial_; }
 
@@ -126,6 +128,7 @@ class HTTPStreamConnection {
   std::string proxyOut_;
   std::size_t proxyOutSent_ = 0;
   std::string proxyIn_;
+  std::string tunnelRefusal_;
   std::uint64_t serial_;
 };
 

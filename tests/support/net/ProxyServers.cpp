@@ -27,7 +27,8 @@ bool TinyproxyServer::start() {
                                         << "LogLevel Info\n"
                                         << "LogFile \"" << (dir / "tinyproxy.log").string() << "\"\n"
                                         << "PidFile \"" << (dir / "tinyproxy.pid").string() << "\"\n"
-                                        << "DisableViaHeader Yes\n";
+                                        << "DisableViaHeader Yes\n"
+                                        << (user_.empty() ? "" : "BasicAuth " + user_ + " " + password_ + "\n");
   if (!process_.start({"/usr/bin/tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()}, dir / "stdout.log")) {
     return false;
   }

@@ -12,6 +12,8 @@ namespace zv::testing {
 class TinyproxyServer {
  public:
   TinyproxyServer() = default;
+  // A proxy that wants Basic credentials (answers 407 without them).
+  TinyproxyServer(std::string user, std::string password) : user_(std::move(user)), password_(std::move(password)) {}
   ~TinyproxyServer() { stop(); }
   bool start();
   void stop() { process_.stop(); }
@@ -23,6 +25,8 @@ class TinyproxyServer {
   TemporaryDirectory folder_;
   ChildProcess process_;
   int port_ = 0;
+  std::string user_;
+  std::string password_;
 };
 
 class MicrosocksServer {
