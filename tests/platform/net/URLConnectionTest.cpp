@@ -9,6 +9,8 @@
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
 #include "support/net/NginxServer.h"
+#include "support/net/ProxyServers.h"
+#include "platform/net/ProxySettings.h"
 
 namespace zv::net {
 namespace {
@@ -74,8 +76,15 @@ class URLConnectionTest : public ::testing::Test {
     delete nginx;
     nginx = nullptr;
   }
-  void SetUp() override { ASSERT_TRUE(faults.start()); }
-  void TearDown() override { EXPECT_EQ(openHTTPConnectionCount(), 0u); }
+  void SetUp() override {
+    // Whatever proxy the machine's environment names, these loads go direct.
+    ProxySettings::setSystemSettings(SystemProxySettings{});
+    ASSERT_TRUE(faults.start());
+  }
+  void TearDown() override {
+    ProxySettings::setSystemSettings(std::nullopt);
+    EXPECT_EQ(openHTTPConnectionCount(), 0u);
+  }
 
   std::shared_ptr<Recorder> load(const Ref<URLRequest>& request, std::shared_ptr<Recorder> recorder = nullptr,
                                  double timeout = 10) {
@@ -224,6 +233,25 @@ TEST_F(URLConnectionTest, NothingFollowsCancel) {
   pumpRunLoopFor(0.2);
   EXPECT_EQ(recorder->body.size(), length);
   EXPECT_EQ(recorder->finishes + recorder->failures, 0);
+}
+
+TEST_F(URLConnectionTest, GoesThroughConfiguredAndScriptedProxies) {
+  zv::testing::TinyproxyServer proxy;
+  ASSERT_TRUE(proxy.start());
+  SystemProxySettings fixed;
+  fixed.httpProxy = ProxyServer::make(kProxyTypeHTTP, "127.0.0.1", proxy.port());
+  ProxySettings::setSystemSettings(fixed);
+  EXPECT_EQ(load(nginx->url("/hello.txt?fixed"))->body, "hello from nginx\n");
+
+  nginx->addFile("proxy.pac", "function FindProxyForURL(u, h) { return 'PROXY 127.0.0.1:" +
+                                  std::to_string(proxy.port()) + "; DIRECT'; }");
+  SystemProxySettings scripted;
+  scripted.autoConfigurationURL = URL::make(nginx->url("/proxy.pac"));
+  ProxySettings::setSystemSettings(scripted);
+  EXPECT_EQ(load(nginx->url("/hello.txt?scripted"))->body, "hello from nginx\n");
+  auto log = proxy.log();
+  EXPECT_NE(log.find("hello.txt?fixed"), std::string::npos) << log;
+  EXPECT_NE(log.find("hello.txt?scripted"), std::string::npos) << log;
 }
 
 TEST_F(URLConnectionTest, SynchronousRequests) {
