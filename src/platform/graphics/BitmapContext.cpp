@@ -336,14 +336,21 @@ void BitmapContext::drawImage(const Rect& rect, const Image& image) {
   cairo_surface_destroy(source);
 }
 
-void BitmapContext::drawText(std::string_view text, Point baseline, double size, bool bold, const Color& color) {
+void BitmapContext::drawText(std::string_view text, Point baseline, double size, bool bold, const Color& color,
+                             double fitWidth) {
   std::string line(text);
   cairo_save(cr_);
   cairo_select_font_face(cr_, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
                          bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr_, size);
   applySource({color.red(), color.green(), color.blue(), color.alpha()});
-  cairo_move_to(cr_, baseline.x, baseline.y);
+  cairo_translate(cr_, baseline.x, baseline.y);
+  if (fitWidth > 0) {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr_, line.c_str(), &extents);
+    if (extents.x_advance > 0) cairo_scale(cr_, fitWidth / extents.x_advance, 1);
+  }
+  cairo_move_to(cr_, 0, 0);
   cairo_show_text(cr_, line.c_str());
   cairo_new_path(cr_);
   cairo_restore(cr_);

@@ -96,8 +96,10 @@ class BitmapContext {
   void strokeLineSegments(const std::vector<Point>& points);
   // The image scaled to fill `rect`, upright.
   void drawImage(const Rect& rect, const Image& image);
-  // One line of text with its baseline at `baseline`, in a sans font of `size` points.
-  void drawText(std::string_view text, Point baseline, double size, bool bold, const Color& color);
+  // One line of text with its baseline at `baseline`, in a sans font of `size` points; with a
+  // `fitWidth`, squeezed or stretched to exactly that width (so drawn text matches measured text).
+  void drawText(std::string_view text, Point baseline, double size, bool bold, const Color& color,
+                double fitWidth = 0);
 
   // Reading back.
   RGBA8 pixelAt(int x, int y) const;

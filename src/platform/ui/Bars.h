@@ -18,6 +18,16 @@ class Bar : public View {
   const Ref<Color>& tintColor() const { return tintColor_; }
   void setTintColor(Ref<Color> color) { tintColor_ = std::move(color); }
   bool isTranslucent() const { return barStyle_ == BarStyle::BlackTranslucent; }
+  void drawRect(BitmapContext& context, const Rect& rect) override;
+
+ protected:
+  // The colour of the bar and of the text on it.
+  Ref<Color> barColor() const;
+  Ref<Color> textColor() const;
+  // Draws the titles of items spread over the bar (flexible spaces share what is left).
+  void drawItems(BitmapContext& context, const std::vector<Ref<BarButtonItem>>& items);
+  // Where each item goes on the bar.
+  std::vector<Rect> itemBoxes(const std::vector<Ref<BarButtonItem>>& items) const;
 
  private:
   BarStyle barStyle_ = BarStyle::Default;
@@ -35,6 +45,7 @@ class NavigationBar : public Bar {
   Ref<NavigationItem> popNavigationItemAnimated(bool animated = false);
   Ref<NavigationItem> topItem() const { return items_.empty() ? nullptr : items_.back(); }
   Ref<NavigationItem> backItem() const { return items_.size() < 2 ? nullptr : items_[items_.size() - 2]; }
+  void drawRect(BitmapContext& context, const Rect& rect) override;
 
  private:
   std::vector<Ref<NavigationItem>> items_;
@@ -47,6 +58,9 @@ class Toolbar : public Bar {
 
   const std::vector<Ref<BarButtonItem>>& items() const { return items_; }
   void setItems(std::vector<Ref<BarButtonItem>> items, bool animated = false);
+  void drawRect(BitmapContext& context, const Rect& rect) override;
+  // Places the items' custom views.
+  void layoutSubviews() override;
 
  private:
   std::vector<Ref<BarButtonItem>> items_;
@@ -80,6 +94,7 @@ class TabBar : public Bar {
   void setItems(std::vector<Ref<TabBarItem>> items, bool animated = false);
   Ref<TabBarItem> selectedItem() const { return selected_.lock(); }
   void setSelectedItem(const Ref<TabBarItem>& item) { selected_ = item; }
+  void drawRect(BitmapContext& context, const Rect& rect) override;
 
  private:
   std::vector<Ref<TabBarItem>> items_;

@@ -83,6 +83,25 @@ bool Button::simulateTap() {
   return true;
 }
 
+void Button::drawRect(BitmapContext& context, const Rect&) {
+  Rect local({0.5, 0.5}, {bounds().width() - 1, bounds().height() - 1});
+  if (auto background = backgroundImageForState(currentState())) {
+    context.drawImage(Rect({0, 0}, bounds().size), *background);
+  } else if (type_ == ButtonType::RoundedRect) {
+    context.setFillColor(isHighlighted() ? *Color::make(0.2, 0.4, 0.9) : *Color::whiteColor());
+    context.setStrokeColor(0.55, 0.55, 0.6);
+    context.setLineWidth(1);
+    context.beginPath();
+    context.addRoundedRect(local, 9);
+    context.drawPath(graphics::PathDrawingMode::FillStroke);
+  }
+  if (type_ == ButtonType::DetailDisclosure || type_ == ButtonType::InfoLight || type_ == ButtonType::InfoDark) {
+    context.setFillColor(0.2, 0.45, 0.9);
+    double side = std::min(bounds().width(), bounds().height()) - 4;
+    context.fillEllipseInRect(Rect((bounds().width() - side) / 2, (bounds().height() - side) / 2, side, side));
+  }
+}
+
 Size Button::sizeThatFits(Size) const {
   Size size{0, 0};
   if (auto title = titleForState(currentState())) {

@@ -38,6 +38,7 @@ class Button : public Control {
   void setShowsTouchWhenHighlighted(bool shows) { showsTouch_ = shows; }
 
   bool simulateTap();
+  void drawRect(BitmapContext& context, const Rect& rect) override;
   Size sizeThatFits(Size size) const override;
   void layoutSubviews() override;
 

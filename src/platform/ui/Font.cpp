@@ -25,45 +25,42 @@ std::vector<std::string_view> splitLines(std::string_view text) {
   return lines;
 }
 
-// Widths (in characters) of the wrapped lines of one paragraph.
-void wrap(std::string_view paragraph, std::size_t maxChars, bool byWord, std::vector<std::size_t>& out) {
+// Breaks one paragraph into lines of at most maxChars UTF-16 units.
+void wrap(std::string_view paragraph, std::size_t maxChars, bool byWord, std::vector<std::string>& out) {
   if (maxChars == 0) maxChars = 1;
-  std::size_t length = units(paragraph);
+  auto text = String::make(paragraph);
+  std::size_t length = text->length();
+  auto piece = [&](std::size_t from, std::size_t count) { return text->substring(from, count)->utf8(); };
   if (length <= maxChars) {
-    out.push_back(length);
+    out.emplace_back(paragraph);
     return;
   }
   if (!byWord) {
-    for (std::size_t done = 0; done < length; done += maxChars) out.push_back(std::min(maxChars, length - done));
+    for (std::size_t done = 0; done < length; done += maxChars) out.push_back(piece(done, std::min(maxChars, length - done)));
     return;
   }
-  // Greedy word wrap; a word longer than a line is broken by characters.
-  std::vector<std::size_t> words;
-  std::size_t start = 0;
-  while (start <= paragraph.size()) {
-    auto end = paragraph.find(' ', start);
-    if (end == std::string_view::npos) end = paragraph.size();
-    words.push_back(units(paragraph.substr(start, end - start)));
-    start = end + 1;
-  }
-  std::size_t line = 0;
-  bool lineHasWord = false;
-  for (std::size_t word : words) {
-    std::size_t needed = lineHasWord ? line + 1 + word : word;
-    if (needed <= maxChars) {
-      line = needed;
-      lineHasWord = true;
-      continue;
+  std::u16string units = text->utf16();
+  std::size_t lineStart = 0;
+  while (lineStart < length) {
+    if (length - lineStart <= maxChars) {
+      out.push_back(piece(lineStart, length - lineStart));
+      break;
     }
-    if (lineHasWord) out.push_back(line);
-    while (word > maxChars) {
-      out.push_back(maxChars);
-      word -= maxChars;
+    // The last blank within reach ends the line; without one the word is broken.
+    std::size_t cut = std::u16string::npos;
+    for (std::size_t i = lineStart + maxChars; i > lineStart; --i)
+      if (units[i] == u' ') {
+        cut = i;
+        break;
+      }
+    if (cut == std::u16string::npos) {
+      out.push_back(piece(lineStart, maxChars));
+      lineStart += maxChars;
+    } else {
+      out.push_back(piece(lineStart, cut - lineStart));
+      lineStart = cut + 1;
     }
-    line = word;
-    lineHasWord = true;
   }
-  out.push_back(line);
 }
 
 }  // namespace
@@ -92,20 +89,28 @@ Size sizeWithFont(std::string_view text, const Font& font) {
 
 Size sizeWithFont(std::string_view text, const Font& font, Size constraint, LineBreakMode mode) {
   if (text.empty()) return {0, 0};
-  auto maxChars = static_cast<std::size_t>(std::max(0.0, std::floor(constraint.width / font.characterWidth() + 1e-9)));
-  bool wraps = mode == LineBreakMode::WordWrap || mode == LineBreakMode::CharacterWrap;
-  std::vector<std::size_t> lines;
-  for (auto paragraph : splitLines(text)) {
-    if (wraps)
-      wrap(paragraph, maxChars, mode == LineBreakMode::WordWrap, lines);
-    else
-      lines.push_back(std::min(units(paragraph), maxChars));
-  }
+  auto lines = wrapText(text, font, constraint.width, mode);
   auto maxLines = static_cast<std::size_t>(std::floor(constraint.height / font.lineHeight() + 1e-9));
   if (maxLines == 0) maxLines = 1;
   if (lines.size() > maxLines) lines.resize(maxLines);
-  std::size_t widest = *std::max_element(lines.begin(), lines.end());
+  std::size_t widest = 0;
+  for (const auto& line : lines) widest = std::max(widest, units(line));
   return {widest * font.characterWidth(), lines.size() * font.lineHeight()};
+}
+
+std::vector<std::string> wrapText(std::string_view text, const Font& font, double width, LineBreakMode mode) {
+  auto maxChars = static_cast<std::size_t>(std::max(0.0, std::floor(width / font.characterWidth() + 1e-9)));
+  bool wraps = mode == LineBreakMode::WordWrap || mode == LineBreakMode::CharacterWrap;
+  std::vector<std::string> lines;
+  for (auto paragraph : splitLines(text)) {
+    if (wraps) {
+      wrap(paragraph, maxChars, mode == LineBreakMode::WordWrap, lines);
+    } else {
+      auto string = String::make(paragraph);
+      lines.push_back(string->substring(0, std::min(string->length(), maxChars))->utf8());
+    }
+  }
+  return lines;
 }
 
 Size sizeWithFont(std::string_view text, const Font& font, double width, LineBreakMode mode) {

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/Object.h"
 #include "platform/graphics/Geometry.h"
@@ -47,6 +48,9 @@ Size sizeWithFont(std::string_view text, const Font& font);
 // Wrapped at word boundaries (characters for CharacterWrap) to `constraint.width`, at most as many
 // lines as fit in `constraint.height`; the width is that of the widest line.
 Size sizeWithFont(std::string_view text, const Font& font, Size constraint, LineBreakMode mode);
+// The lines a text breaks into at `width` (words kept whole where they fit, else broken by
+// characters; CharacterWrap breaks anywhere). Explicit "\n" always breaks.
+std::vector<std::string> wrapText(std::string_view text, const Font& font, double width, LineBreakMode mode);
 // One line no wider than `width`.
 Size sizeWithFont(std::string_view text, const Font& font, double width, LineBreakMode mode);
 // The text shrunk until it fits `width`, no smaller than `minimumSize`; returns the size used.

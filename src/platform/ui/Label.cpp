@@ -40,17 +40,27 @@ void Label::drawRect(BitmapContext& context, const Rect&) {
   auto font = font_->fontWithSize(effectiveFontSize());
   Ref<Color> color = highlighted_ && highlightedTextColor_ ? highlightedTextColor_ : textColor_;
   if (!color) color = Color::blackColor();
-  Size size = sizeWithFont(*text_, *font);
-  double width = std::min(size.width, bounds().width());
-  double x = alignment_ == TextAlignment::Center  ? (bounds().width() - width) / 2
-             : alignment_ == TextAlignment::Right ? bounds().width() - width
-                                                  : 0;
+  std::vector<std::string> lines;
+  if (numberOfLines_ == 1) {
+    lines.push_back(text_->substr(0, text_->find('\n')));
+  } else {
+    lines = wrapText(*text_, *font, bounds().width(), LineBreakMode::WordWrap);
+    if (numberOfLines_ > 0 && lines.size() > static_cast<std::size_t>(numberOfLines_)) lines.resize(numberOfLines_);
+  }
   double lineHeight = font->lineHeight();
-  double y = (bounds().height() - std::min(size.height, bounds().height())) / 2 + lineHeight * 0.8;
+  double total = std::min(lines.size() * lineHeight, bounds().height());
+  double y = (bounds().height() - total) / 2 + lineHeight * 0.8;
   context.saveGState();
   context.clipToRect(Rect({0, 0}, bounds().size));
-  std::string line = text_->substr(0, text_->find('\n'));
-  context.drawText(line, {x, y}, font->pointSize(), font->isBold(), *color);
+  for (const auto& line : lines) {
+    double width = sizeWithFont(line, *font).width;
+    double shown = std::min(width, bounds().width());
+    double x = alignment_ == TextAlignment::Center  ? (bounds().width() - shown) / 2
+               : alignment_ == TextAlignment::Right ? bounds().width() - shown
+                                                    : 0;
+    context.drawText(line, {x, y}, font->pointSize(), font->isBold(), *color, width);
+    y += lineHeight;
+  }
   context.restoreGState();
 }
 

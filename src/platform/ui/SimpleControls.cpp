@@ -21,6 +21,42 @@ void Switch::simulateToggle() {
   sendActionsForControlEvents(ControlEventValueChanged);
 }
 
+void Switch::drawRect(BitmapContext& context, const Rect&) {
+  Rect track(0.5, 0.5, 78, 26);
+  context.setFillColor(on_ ? *Color::make(0.2, 0.45, 0.9) : *Color::white(0.93));
+  context.setStrokeColor(0.5, 0.5, 0.5);
+  context.setLineWidth(1);
+  context.beginPath();
+  context.addRoundedRect(track, 5);
+  context.drawPath(graphics::PathDrawingMode::FillStroke);
+  context.setFillColor(0.97, 0.97, 0.97);
+  Rect knob = on_ ? Rect(40, 1, 38, 25) : Rect(1, 1, 38, 25);
+  context.beginPath();
+  context.addRoundedRect(knob, 5);
+  context.drawPath(graphics::PathDrawingMode::FillStroke);
+  context.drawText(on_ ? "ON" : "OFF", {on_ ? 8.0 : 46.0, 18}, 12, true, on_ ? *Color::whiteColor() : *Color::grayColor());
+}
+
+void Slider::drawRect(BitmapContext& context, const Rect&) {
+  double w = bounds().width(), h = bounds().height();
+  double fraction = maximum_ > minimum_ ? (value_ - minimum_) / (maximum_ - minimum_) : 0;
+  double x = 11 + fraction * std::max(0.0, w - 22);
+  context.setFillColor(0.2, 0.45, 0.9);
+  context.beginPath();
+  context.addRoundedRect(Rect(2, h / 2 - 4.5, x - 2, 9), 4.5);
+  context.fillPath();
+  context.setFillColor(0.85, 0.85, 0.85);
+  context.beginPath();
+  context.addRoundedRect(Rect(x, h / 2 - 4.5, std::max(0.0, w - 2 - x), 9), 4.5);
+  context.fillPath();
+  context.setFillColor(0.98, 0.98, 0.98);
+  context.setStrokeColor(0.6, 0.6, 0.6);
+  context.setLineWidth(1);
+  context.beginPath();
+  context.addEllipseInRect(Rect(x - 11, h / 2 - 11, 22, 22));
+  context.drawPath(graphics::PathDrawingMode::FillStroke);
+}
+
 Ref<Slider> Slider::make(const Rect& frame) { return std::make_shared<Slider>(frame); }
 
 void Slider::setValue(double value, bool) {

@@ -22,6 +22,7 @@ class Switch : public Control {
   // A user's flip: toggles and sends value-changed.
   void simulateToggle();
   Size sizeThatFits(Size) const override { return {79, 27}; }
+  void drawRect(BitmapContext& context, const Rect& rect) override;
 
  private:
   bool on_ = false;
@@ -47,6 +48,7 @@ class Slider : public Control {
   void setMaximumValueImage(Ref<graphics::Image> image) { maximumImage_ = std::move(image); }
   // A user's slide to `value`: one value-changed when the finger lifts.
   void simulateSlide(double value);
+  void drawRect(BitmapContext& context, const Rect& rect) override;
 
  private:
   double value_ = 0;

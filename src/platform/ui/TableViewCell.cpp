@@ -91,6 +91,50 @@ double TableViewCell::accessoryWidth() const {
   }
 }
 
+void TableViewCell::drawRect(BitmapContext& context, const Rect&) {
+  Rect b({0, 0}, bounds().size);
+  double inset = grouped_ ? 10 : 0;
+  Rect body(inset, 0, b.width() - 2 * inset, b.height());
+  bool lit = (selected_ || highlighted_) && selectionStyle_ != TableViewCellSelectionStyle::None;
+  context.setFillColor(lit ? (selectionStyle_ == TableViewCellSelectionStyle::Gray ? *Color::grayColor()
+                                                                                      : *Color::make(0.02, 0.45, 0.93))
+                           : *Color::whiteColor());
+  context.fillRect(body);
+  context.setStrokeColor(0.8, 0.8, 0.8);
+  context.setLineWidth(1);
+  context.strokeLineSegments({{body.x(), b.height() - 0.5}, {body.maxX(), b.height() - 0.5}});
+  if (grouped_) context.strokeLineSegments({{body.x() + 0.5, 0}, {body.x() + 0.5, b.height()}, {body.maxX() - 0.5, 0},
+                                            {body.maxX() - 0.5, b.height()}});
+  if (accessoryView_) return;
+  double x = body.maxX() - 20, y = b.height() / 2;
+  switch (accessoryType_) {
+    case TableViewCellAccessoryType::DisclosureIndicator:
+      context.setStrokeColor(0.5, 0.5, 0.5);
+      context.setLineWidth(2.5);
+      context.beginPath();
+      context.moveToPoint(x - 4, y - 5);
+      context.addLineToPoint(x + 1, y);
+      context.addLineToPoint(x - 4, y + 5);
+      context.strokePath();
+      break;
+    case TableViewCellAccessoryType::Checkmark:
+      context.setStrokeColor(0.2, 0.3, 0.55);
+      context.setLineWidth(2.5);
+      context.beginPath();
+      context.moveToPoint(x - 7, y);
+      context.addLineToPoint(x - 3, y + 5);
+      context.addLineToPoint(x + 4, y - 6);
+      context.strokePath();
+      break;
+    case TableViewCellAccessoryType::DetailDisclosureButton:
+      context.setFillColor(0.2, 0.45, 0.9);
+      context.fillEllipseInRect(Rect(x - 14, y - 14, 28, 28));
+      break;
+    case TableViewCellAccessoryType::None:
+      break;
+  }
+}
+
 void TableViewCell::layoutSubviews() {
   if (!built_) {
     // The content view joins the cell on first layout: a view cannot refer to itself while it

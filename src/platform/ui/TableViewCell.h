@@ -51,6 +51,7 @@ class TableViewCell : public View {
   // Called when the cell leaves the reuse queue: selection and highlight are cleared.
   virtual void prepareForReuse();
   void layoutSubviews() override;
+  void drawRect(BitmapContext& context, const Rect& rect) override;
 
   // Set by the table: grouped tables inset the content.
   void setGrouped(bool grouped);

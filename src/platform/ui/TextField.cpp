@@ -111,7 +111,7 @@ void TextField::drawRect(BitmapContext& context, const Rect&) {
   context.saveGState();
   context.clipToRect(Rect({0, 0}, bounds().size));
   context.drawText(shown, {x, bounds().height() / 2 + font_->pointSize() * 0.35}, font_->pointSize(), font_->isBold(),
-                   *color);
+                   *color, width);
   context.restoreGState();
 }
 

@@ -1,0 +1,63 @@
+#include "platform/ui/PhotoAlbum.h"
+
+#include <algorithm>
+
+#include "platform/foundation/Format.h"
+#include "platform/storage/AtomicFile.h"
+#include "platform/system/ApplicationEnvironment.h"
+#include "platform/ui/Scheduler.h"
+
+namespace zv::ui {
+
+namespace {
+std::optional<std::filesystem::path>& directorySlot() {
+  static std::optional<std::filesystem::path> directory;
+  return directory;
+}
+}  // namespace
+
+std::filesystem::path photoAlbumDirectory() {
+  if (directorySlot()) return *directorySlot();
+  return ApplicationEnvironment::shared().homeDirectory() / "Media" / "DCIM";
+}
+
+void setPhotoAlbumDirectory(std::optional<std::filesystem::path> directory) { directorySlot() = std::move(directory); }
+
+std::vector<std::filesystem::path> savedPhotos() {
+  std::vector<std::filesystem::path> photos;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(photoAlbumDirectory(), ignored))
+    if (entry.path().filename().string().starts_with("IMG_") && entry.path().extension() == ".PNG")
+      photos.push_back(entry.path());
+  std::sort(photos.begin(), photos.end());
+  return photos;
+}
+
+std::optional<std::filesystem::path> saveImageToSavedPhotosAlbum(const Ref<graphics::Image>& image,
+                                                                 std::function<void(const Ref<Error>&)> completion,
+                                                                 Ref<Error>* error) {
+  Ref<Error> failure;
+  std::optional<std::filesystem::path> written;
+  auto png = graphics::imagePNGRepresentation(image);
+  if (!png) {
+    failure = Error::make(graphics::kImageErrorDomain, graphics::ImageErrorEncode, "There is no image to save.");
+  } else {
+    auto folder = photoAlbumDirectory();
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    int number = 1;
+    for (const auto& existing : savedPhotos()) {
+      int n = std::atoi(existing.stem().string().substr(4).c_str());
+      number = std::max(number, n + 1);
+    }
+    auto path = folder / format("IMG_%04d.PNG", number);
+    const auto& bytes = png->bytes();
+    failure = storage::writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (!failure) written = path;
+  }
+  if (error) *error = failure;
+  if (completion) scheduleAfter(0, [completion = std::move(completion), failure] { completion(failure); });
+  return written;
+}
+
+}  // namespace zv::ui
