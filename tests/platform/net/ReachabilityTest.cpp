@@ -94,13 +94,13 @@ TEST_F(ReachabilityTest, UnschedulingWaitsForARunningCallback) {
     finished = true;
   });
   // The target lives on a loop of its own thread.
-  std::atomic<bool> stop{false};
+  std::atomic<bool> stop{false}, scheduled{false};
   std::thread loopThread([&] {
     target->scheduleInRunLoop(RunLoop::current(), kDefaultRunLoopMode);
+    scheduled = true;
     while (!stop) RunLoop::current()->runMode(kDefaultRunLoopMode, 0.05);
   });
-  while (!target->flags()) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  while (!scheduled) std::this_thread::yield();
   fake->setFlagsForHost("slow.test", 0);
   while (!inside) std::this_thread::yield();
   target->unscheduleFromRunLoop(nullptr, kDefaultRunLoopMode);  // wrong loop: refused at once
