@@ -97,10 +97,11 @@ void JCEncodeState::recordError(const char* fmt, ...) {
 }
 
 Kind JCEncodeState::kindOf(const Object& object) {
-  const std::type_info& type = typeid(object);
+  // One type_info object per class in a program, so comparing addresses finds the remembered
+  // classes without comparing names; a miss just takes the slower path below.
+  const std::type_info* type = &typeid(object);
   for (int k = 0; k < kKinds; ++k)
-    if (classes_[static_cast<std::size_t>(k)] && *classes_[static_cast<std::size_t>(k)] == type)
-      return static_cast<Kind>(k);
+    if (classes_[static_cast<std::size_t>(k)] == type) return static_cast<Kind>(k);
   Kind kind;
   if (dynamic_cast<const String*>(&object)) kind = kString;
   else if (dynamic_cast<const Number*>(&object)) kind = kNumber;
@@ -108,7 +109,7 @@ Kind JCEncodeState::kindOf(const Object& object) {
   else if (dynamic_cast<const Array*>(&object)) kind = kArray;
   else if (dynamic_cast<const Null*>(&object)) kind = kNull;
   else return kUnsupported;
-  classes_[kind] = &type;
+  classes_[kind] = type;
   return kind;
 }
 
@@ -325,7 +326,8 @@ bool JCEncodeState::writeArray(const Array& array) {
   if (!enterCollection(array)) return false;
   punctuate('[');
   bool ok = true;
-  if (auto* decoded = dynamic_cast<const JCArray*>(&array)) {
+  if (typeid(array) == typeid(JCArray)) {
+    auto* decoded = static_cast<const JCArray*>(&array);
     const auto& elements = decoded->storage();
     for (std::size_t i = 0; ok && i < elements.size(); ++i) {
       if (i) punctuate(',');
@@ -352,7 +354,7 @@ bool JCEncodeState::writeDictionary(const Dictionary& dictionary) {
   auto writePair = [&](const ObjectPtr& key, const ObjectPtr& value) {
     if (!first) punctuate(',');
     first = false;
-    if (!dynamic_cast<const String*>(key.get())) {
+    if (kindOf(*key) != kString) {
       recordError("Key must be a string object.");
       return false;
     }
@@ -374,8 +376,8 @@ bool JCEncodeState::writeDictionary(const Dictionary& dictionary) {
     });
     for (const auto& [key, value] : entries)
       if (!(ok = writePair(key, value))) break;
-  } else if (auto* decoded = dynamic_cast<const JCDictionary*>(&dictionary)) {
-    for (const auto& slot : decoded->slots())
+  } else if (typeid(dictionary) == typeid(JCDictionary)) {
+    for (const auto& slot : static_cast<const JCDictionary&>(dictionary).slots())
       if (slot.key && !(ok = writePair(slot.key, slot.object))) break;
   } else {
     dictionary.enumerate([&](const ObjectPtr& key, const ObjectPtr& value) { return ok = writePair(key, value); });
