@@ -1,23 +1,10 @@
 #include "platform/ui/TextField.h"
 
-#include "platform/foundation/String.h"
+#include "platform/ui/TextEditing.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/Keyboard.h"
 
 namespace zv::ui {
-
-namespace {
-// Replaces a UTF-16 range of `text`; false when the range is outside the text.
-bool replaceRange(std::string& text, TextRange range, const std::string& replacement) {
-  auto string = String::make(text);
-  std::size_t length = string->length();
-  if (range.location > length || range.length > length - range.location) return false;
-  std::size_t start = string->utf8OffsetOfUTF16Index(range.location);
-  std::size_t end = string->utf8OffsetOfUTF16Index(range.location + range.length);
-  text = text.substr(0, start) + replacement + text.substr(end);
-  return true;
-}
-}  // namespace
 
 Ref<TextField> TextField::make(const Rect& frame) { return std::make_shared<TextField>(frame); }
 
@@ -62,7 +49,7 @@ bool TextField::replaceCharactersInRange(TextRange range, const std::string& rep
   auto keep = self();
   if (auto d = delegate_.lock())
     if (!d->textFieldShouldChangeCharactersInRangeReplacementString(*this, range, replacement)) return false;
-  if (!replaceRange(text_, range, replacement)) return false;
+  if (!replaceUTF16Range(text_, range, replacement)) return false;
   setNeedsDisplay();
   sendActionsForControlEvents(ControlEventEditingChanged);
   NotificationCenter::defaultCenter()->postNotificationName(kTextFieldTextDidChangeNotification, self());
@@ -70,11 +57,11 @@ bool TextField::replaceCharactersInRange(TextRange range, const std::string& rep
 }
 
 bool TextField::insertText(const std::string& text) {
-  return replaceCharactersInRange({String::make(text_)->length(), 0}, text);
+  return replaceCharactersInRange({utf16Length(text_), 0}, text);
 }
 
 bool TextField::deleteBackward() {
-  std::size_t length = String::make(text_)->length();
+  std::size_t length = utf16Length(text_);
   if (length == 0) return false;
   return replaceCharactersInRange({length - 1, 1}, "");
 }
@@ -92,7 +79,7 @@ std::string TextField::displayedText() const {
   if (text_.empty()) return placeholder_.value_or("");
   if (!secure_) return text_;
   std::string bullets;
-  for (std::size_t i = 0, n = String::make(text_)->length(); i < n; ++i) bullets += "\u2022";
+  for (std::size_t i = 0, n = utf16Length(text_); i < n; ++i) bullets += "\u2022";
   return bullets;
 }
 

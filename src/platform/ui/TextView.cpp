@@ -1,6 +1,6 @@
 #include "platform/ui/TextView.h"
 
-#include "platform/foundation/String.h"
+#include "platform/ui/TextEditing.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/Keyboard.h"
 
@@ -46,12 +46,7 @@ bool TextView::replaceCharactersInRange(TextRange range, const std::string& repl
   auto keep = self();
   if (auto d = delegate_.lock())
     if (!d->textViewShouldChangeTextInRangeReplacementText(*this, range, replacement)) return false;
-  auto string = String::make(text_);
-  std::size_t length = string->length();
-  if (range.location > length || range.length > length - range.location) return false;
-  std::size_t start = string->utf8OffsetOfUTF16Index(range.location);
-  std::size_t end = string->utf8OffsetOfUTF16Index(range.location + range.length);
-  text_ = text_.substr(0, start) + replacement + text_.substr(end);
+  if (!replaceUTF16Range(text_, range, replacement)) return false;
   setNeedsDisplay();
   if (auto d = delegate_.lock()) d->textViewDidChange(*this);
   NotificationCenter::defaultCenter()->postNotificationName(kTextViewTextDidChangeNotification, self());
@@ -59,11 +54,11 @@ bool TextView::replaceCharactersInRange(TextRange range, const std::string& repl
 }
 
 bool TextView::insertText(const std::string& text) {
-  return replaceCharactersInRange({String::make(text_)->length(), 0}, text);
+  return replaceCharactersInRange({utf16Length(text_), 0}, text);
 }
 
 bool TextView::deleteBackward() {
-  std::size_t length = String::make(text_)->length();
+  std::size_t length = utf16Length(text_);
   return length > 0 && replaceCharactersInRange({length - 1, 1}, "");
 }
 
