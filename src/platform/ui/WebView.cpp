@@ -231,20 +231,27 @@ void WebView::fetch(const std::shared_ptr<Load>& load) {
       loader = loaderSlot();
     }
     if (!loader) loader = connectionLoader;
+    // The fetch holds the load weakly: the load holds the fetch's cancel function.
+    std::weak_ptr<Load> weakLoad = load;
     PageFetch fetch;
-    fetch.redirect = [weak, load](const Ref<net::URLRequest>& next) {
+    fetch.redirect = [weak, weakLoad](const Ref<net::URLRequest>& next) {
       auto self = weak.lock();
-      if (!self || self->loading_ != load) return false;
+      auto load = weakLoad.lock();
+      if (!self || !load || self->loading_ != load) return false;
       if (!self->shouldStart(next, WebViewNavigationType::Other)) return false;
       self->request_ = next;
       load->request = next;
       return true;
     };
-    fetch.finish = [weak, load](std::string body, Ref<URL>) {
-      if (auto self = weak.lock(); self && self->loading_ == load) self->finish(load, std::move(body));
+    fetch.finish = [weak, weakLoad](std::string body, Ref<URL>) {
+      auto self = weak.lock();
+      auto load = weakLoad.lock();
+      if (self && load && self->loading_ == load) self->finish(load, std::move(body));
     };
-    fetch.fail = [weak, load](const Ref<Error>& error) {
-      if (auto self = weak.lock(); self && self->loading_ == load) self->fail(load, error);
+    fetch.fail = [weak, weakLoad](const Ref<Error>& error) {
+      auto self = weak.lock();
+      auto load = weakLoad.lock();
+      if (self && load && self->loading_ == load) self->fail(load, error);
     };
     load->cancel = loader(load->request, std::move(fetch));
   } else {
@@ -257,6 +264,7 @@ void WebView::fetch(const std::shared_ptr<Load>& load) {
 void WebView::finish(const std::shared_ptr<Load>& load, std::string html) {
   if (loading_ != load) return;
   loading_ = nullptr;
+  load->cancel = nullptr;
   html_ = std::move(html);
   title_ = htmlDocumentTitle(html_);
   if (load->move == HistoryMove::Push) {
@@ -277,6 +285,7 @@ void WebView::finish(const std::shared_ptr<Load>& load, std::string html) {
 void WebView::fail(const std::shared_ptr<Load>& load, const Ref<Error>& error) {
   if (loading_ != load) return;
   loading_ = nullptr;
+  load->cancel = nullptr;
   auto keep = self();
   if (auto d = delegate_.lock()) d->webViewDidFailLoadWithError(*this, error);
 }
