@@ -2,6 +2,8 @@
 // leaves the value in the input, and a slow path that decodes escapes and ill-formed text into the
 // token buffer.
 
+#include <array>
+
 #include "platform/foundation/Unicode.h"
 #include "sharing/json/JCParseOptions.h"
 #include "sharing/json/JCParseState.h"
@@ -10,6 +12,14 @@
 namespace zv::detail {
 
 namespace {
+
+// ASCII bytes a string holds as they are: one table load decides the common case.
+constexpr std::array<bool, 256> makePlainStringBytes() {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}
+constexpr std::array<bool, 256> kPlainStringByte = makePlainStringBytes();
 
 int hexValue(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -27,6 +37,11 @@ bool JCParseState::parseString() {
   std::uint32_t h = kJCStringHashStart;
   while (p < end) {
     const unsigned char c = *p;
+    if (kPlainStringByte[c]) {
+      h = jcHashStep(h, c);
+      ++p;
+      continue;
+    }
     if (c == '"') {
       token_.type = JCTokenTypeString;
       token_.value = start;
@@ -51,8 +66,6 @@ bool JCParseState::parseString() {
       p += sequence.length;
       continue;
     }
-    h = jcHashStep(h, c);
-    ++p;
   }
   index_ = length_;
   token_.length = index_ - token_.start;
