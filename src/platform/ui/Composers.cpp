@@ -14,6 +14,25 @@ constexpr std::size_t kTweetLimit = 140;
 constexpr std::size_t kTweetAttachmentLength = 21;
 }  // namespace
 
+static std::function<void(ViewController&)>& disappearHook() {
+  static std::function<void(ViewController&)> hook;
+  return hook;
+}
+
+void MailComposeViewController::setDidDisappearHook(std::function<void(ViewController&)> hook) {
+  disappearHook() = std::move(hook);
+}
+
+void MailComposeViewController::viewDidDisappear(bool animated) {
+  NavigationController::viewDidDisappear(animated);
+  if (auto hook = disappearHook()) hook(*this);
+}
+
+void MessageComposeViewController::viewDidDisappear(bool animated) {
+  NavigationController::viewDidDisappear(animated);
+  if (auto hook = disappearHook()) hook(*this);
+}
+
 Ref<MailComposeViewController> MailComposeViewController::make() {
   if (!canSendMailFlag) return nullptr;
   auto composer = std::make_shared<MailComposeViewController>();

@@ -63,6 +63,11 @@ class MailComposeViewController : public NavigationController {
   // The user's choice: the delegate hears it (the composer does not dismiss itself).
   void simulateFinish(MailComposeResult result, const Ref<Error>& error = nullptr);
 
+  // A process-wide hook run after every mail or message composer's viewDidDisappear (the place
+  // where a caller that cannot subclass the composer learns it went away); nullptr removes it.
+  static void setDidDisappearHook(std::function<void(ViewController& composer)> hook);
+  void viewDidDisappear(bool animated) override;
+
  private:
   std::weak_ptr<MailComposeViewControllerDelegate> delegate_;
   std::optional<std::string> subject_;
@@ -94,6 +99,8 @@ class MessageComposeViewController : public NavigationController {
   const std::vector<std::string>& recipients() const { return recipients_; }
   void setRecipients(std::vector<std::string> recipients) { recipients_ = std::move(recipients); }
   void simulateFinish(MessageComposeResult result);
+  // Runs the hook set with MailComposeViewController::setDidDisappearHook.
+  void viewDidDisappear(bool animated) override;
 
  private:
   std::weak_ptr<MessageComposeViewControllerDelegate> delegate_;

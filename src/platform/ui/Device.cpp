@@ -2,6 +2,8 @@
 
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 
 namespace zv::ui {
 
@@ -10,26 +12,43 @@ Ref<Device> Device::currentDevice() {
   return device;
 }
 
-void Device::simulateOrientation(DeviceOrientation orientation, bool alsoStatusBar) {
+namespace {
+std::optional<InterfaceOrientation> interfaceOrientationFor(DeviceOrientation orientation) {
+  switch (orientation) {
+    case DeviceOrientation::Portrait:
+      return InterfaceOrientation::Portrait;
+    case DeviceOrientation::PortraitUpsideDown:
+      return InterfaceOrientation::PortraitUpsideDown;
+    // The device turned left puts the home button on the right.
+    case DeviceOrientation::LandscapeLeft:
+      return InterfaceOrientation::LandscapeRight;
+    case DeviceOrientation::LandscapeRight:
+      return InterfaceOrientation::LandscapeLeft;
+    default:
+      return std::nullopt;
+  }
+}
+
+// The screen that decides: the last one presented over the key window's root.
+Ref<ViewController> topScreen() {
+  auto window = Application::sharedApplication()->keyWindow();
+  auto screen = window ? window->rootViewController() : nullptr;
+  while (screen && screen->presentedViewController()) screen = screen->presentedViewController();
+  return screen;
+}
+}  // namespace
+
+void Device::simulateOrientation(DeviceOrientation orientation) {
   orientation_ = orientation;
-  if (alsoStatusBar) {
+  if (auto target = interfaceOrientationFor(orientation)) {
     auto app = Application::sharedApplication();
-    switch (orientation) {
-      case DeviceOrientation::Portrait:
-        app->setStatusBarOrientation(InterfaceOrientation::Portrait);
-        break;
-      case DeviceOrientation::PortraitUpsideDown:
-        app->setStatusBarOrientation(InterfaceOrientation::PortraitUpsideDown);
-        break;
-      // The device turned left puts the home button on the right.
-      case DeviceOrientation::LandscapeLeft:
-        app->setStatusBarOrientation(InterfaceOrientation::LandscapeRight);
-        break;
-      case DeviceOrientation::LandscapeRight:
-        app->setStatusBarOrientation(InterfaceOrientation::LandscapeLeft);
-        break;
-      default:
-        break;
+    auto from = app->statusBarOrientation();
+    auto screen = topScreen();
+    if (*target != from && (!screen || screen->shouldAutorotateToInterfaceOrientation(*target))) {
+      double duration = app->statusBarOrientationAnimationDuration();
+      if (screen) screen->willRotateToInterfaceOrientation(*target, duration);
+      app->setStatusBarOrientation(*target);
+      if (screen) screen->didRotateFromInterfaceOrientation(from);
     }
   }
   if (isGeneratingDeviceOrientationNotifications())

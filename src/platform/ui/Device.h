@@ -3,6 +3,7 @@
 // interface idiom, system version and model (from the application environment). Tests turn the
 // device with `simulateOrientation`. Main thread only.
 
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Object.h"
@@ -19,9 +20,11 @@ class Device : public Object {
 
   DeviceOrientation orientation() const { return orientation_; }
   // Turns the device: the orientation changes, and the change is posted while orientation
-  // notifications are generated. `alsoStatusBar` turns the status bar with it (as an interface
-  // that allows the orientation would).
-  void simulateOrientation(DeviceOrientation orientation, bool alsoStatusBar = true);
+  // notifications are generated. The interface follows a turn to portrait, upside down or
+  // landscape when the screen on top of the key window allows it
+  // (shouldAutorotateToInterfaceOrientation): that screen hears willRotate..., the status bar
+  // turns, then didRotate.... Without a key window the status bar simply turns.
+  void simulateOrientation(DeviceOrientation orientation);
   bool isGeneratingDeviceOrientationNotifications() const { return generating_ > 0; }
   void beginGeneratingDeviceOrientationNotifications() { ++generating_; }
   void endGeneratingDeviceOrientationNotifications();

@@ -74,6 +74,11 @@ void NavigationController::setToolbarHidden(bool hidden, bool) {
   layoutContent();
 }
 
+bool NavigationController::shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) {
+  auto top = topViewController();
+  return top ? top->shouldAutorotateToInterfaceOrientation(orientation) : ViewController::shouldAutorotateToInterfaceOrientation(orientation);
+}
+
 Ref<ViewController> NavigationController::visibleViewController() const {
   auto top = topViewController();
   if (!top) return nullptr;

@@ -35,6 +35,8 @@ class NavigationController : public ViewController {
   // The back button's tap: pops the top screen, animated.
   void simulateBackTap() { popViewControllerAnimated(true); }
 
+  // The top screen decides.
+  bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) override;
   void loadView() override;
   std::vector<Ref<ViewController>> childViewControllersForAppearance() const override;
   // The area left to the top screen's view.

@@ -43,6 +43,12 @@ void TabBarController::layoutContent() {
     selected->view()->setFrame(Rect(0, 0, b.width(), std::max(0.0, b.height() - barHeight)));
 }
 
+bool TabBarController::shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) {
+  auto selected = selectedViewController();
+  return selected ? selected->shouldAutorotateToInterfaceOrientation(orientation)
+                  : ViewController::shouldAutorotateToInterfaceOrientation(orientation);
+}
+
 Ref<ViewController> TabBarController::selectedViewController() const {
   return selectedIndex_ < controllers_.size() ? controllers_[selectedIndex_] : nullptr;
 }

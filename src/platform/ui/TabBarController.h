@@ -36,6 +36,8 @@ class TabBarController : public ViewController {
   // A user's tap on a tab: asks the delegate, selects, tells the delegate.
   void simulateTabTap(std::size_t index);
 
+  // The selected screen decides.
+  bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) override;
   void loadView() override;
   std::vector<Ref<ViewController>> childViewControllersForAppearance() const override;
 

@@ -36,6 +36,14 @@ void ViewController::loadView() {
   setView(view);
 }
 
+void ViewController::willRotateToInterfaceOrientation(InterfaceOrientation orientation, double duration) {
+  for (const auto& child : childViewControllersForAppearance()) child->willRotateToInterfaceOrientation(orientation, duration);
+}
+
+void ViewController::didRotateFromInterfaceOrientation(InterfaceOrientation from) {
+  for (const auto& child : childViewControllersForAppearance()) child->didRotateFromInterfaceOrientation(from);
+}
+
 InterfaceOrientation ViewController::interfaceOrientation() const {
   return Application::sharedApplication()->statusBarOrientation();
 }

@@ -54,10 +54,9 @@ class ViewController : public Responder {
   virtual bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) {
     return orientation == InterfaceOrientation::Portrait;
   }
-  virtual void willRotateToInterfaceOrientation(InterfaceOrientation orientation, double duration) {
-    (void)orientation, (void)duration;
-  }
-  virtual void didRotateFromInterfaceOrientation(InterfaceOrientation from) { (void)from; }
+  // Containers pass both calls on to their visible children.
+  virtual void willRotateToInterfaceOrientation(InterfaceOrientation orientation, double duration);
+  virtual void didRotateFromInterfaceOrientation(InterfaceOrientation from);
   InterfaceOrientation interfaceOrientation() const;
 
   // Titles and bar content.

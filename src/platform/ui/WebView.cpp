@@ -101,7 +101,11 @@ PageLoader& loaderSlot() {
 
 }  // namespace
 
-Ref<WebView> WebView::make(const Rect& frame) { return std::make_shared<WebView>(frame); }
+Ref<WebView> WebView::make(const Rect& frame) {
+  auto view = std::make_shared<WebView>(frame);
+  view->scrollView();  // the page's scroll view is the web view's one subview, as screens expect
+  return view;
+}
 
 WebView::WebView(const Rect& frame) : View(frame) {}
 
