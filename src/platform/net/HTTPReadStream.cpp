@@ -242,7 +242,8 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     } else {
       connection.reset();
     }
-    raise(kStreamEventEndEncountered);
+    // The read that completed the message may have brought body bytes no event announced yet.
+    raise(kStreamEventEndEncountered | (buffered() > 0 ? kStreamEventHasBytesAvailable : 0u));
   }
 
   // --- Opening ---

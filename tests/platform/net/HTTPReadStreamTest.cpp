@@ -53,6 +53,7 @@ TEST_F(HTTPReadStreamTest, ReadsFramedBodies) {
       {"/http10", 200, "hello", "HTTP/1.0"},
       {"/leading-zero-length", 200, "0123456789", "HTTP/1.1"},
       {"/interim", 200, "after interim", "HTTP/1.1"},
+      {"/late-body", 200, "late", "HTTP/1.1"},
       {"/missing", 404, "not found\n", "HTTP/1.1"},
   };
   for (const auto& c : cases) {

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace zv::testing {
@@ -47,6 +49,51 @@ bool ChildProcess::isRunning() {
     return false;
   }
   return true;
+}
+
+namespace {
+
+// Inodes of sockets listening on 127.0.0.1:port (or any address), from /proc/net/tcp.
+std::vector<std::string> listeningInodes(int port) {
+  std::vector<std::string> inodes;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      auto colon = local.rfind(':');
+      if (colon == std::string::npos || state != "0A") continue;
+      if (std::stoi(local.substr(colon + 1), nullptr, 16) == port) inodes.push_back(inode);
+    }
+  }
+  return inodes;
+}
+
+bool ownsSocket(pid_t pid, const std::vector<std::string>& inodes) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    std::error_code linkError;
+    auto target = std::filesystem::read_symlink(entry.path(), linkError).string();
+    for (const auto& inode : inodes) {
+      if (target == "socket:[" + inode + "]") return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ChildProcess::waitUntilListening(int port, double timeoutSeconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!isRunning()) return false;
+    if (ownsSocket(pid_, listeningInodes(port))) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 void ChildProcess::stop() {

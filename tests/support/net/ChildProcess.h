@@ -22,6 +22,10 @@ class ChildProcess {
   bool start(const std::vector<std::string>& arguments, const std::filesystem::path& logFile);
   void stop();
   bool isRunning();
+  // Waits until this very process listens on 127.0.0.1:port (not merely someone: ports picked
+  // by freeLoopbackPort can be taken by a neighbour in between). false when the process ended or
+  // `timeoutSeconds` passed.
+  bool waitUntilListening(int port, double timeoutSeconds = 10.0);
   pid_t pid() const { return pid_; }
 
  private:

@@ -343,6 +343,11 @@ void FaultServer::installDefaultRoutes() {
     c.send("HTTP/1.1 100 Continue\r\n\r\n");
     c.send(answer(200, "OK", "after interim"));
   });
+  route("/late-body", [](const RecordedRequest&, Connection& c) {
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    c.send("late");
+  });
   route("/big/", [](const RecordedRequest& r, Connection& c) {
     std::size_t size = std::stoul(r.path().substr(5));
     std::string body(size, '\0');

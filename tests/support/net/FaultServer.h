@@ -12,6 +12,7 @@
 //   /gzip                  a gzip-encoded body of "compressed hello " repeated 50 times
 //   /truncated-gzip        correct framing around a gzip stream cut short
 //   /interim               "100 Continue" first, then 200 "after interim"
+//   /late-body             the head, then 100 ms later the 4-byte body "late"
 //   /big/<n>               200 with n bytes of a repeating pattern
 //   /stall                 reads the request and never answers
 //   /stall-body            announces 100 bytes, sends 10, then stalls

@@ -98,20 +98,25 @@ void NginxServer::writeConfiguration() {
 }
 
 bool NginxServer::start() {
-  port_ = freeLoopbackPort();
-  if (options_.tls) tlsPort_ = freeLoopbackPort();
-  if (options_.clientCertificatePort) clientPort_ = freeLoopbackPort();
-  writeConfiguration();
-  const auto& dir = folder_.path();
-  if (!process_.start({"/usr/sbin/nginx", "-p", dir.string(), "-c", (dir / "nginx.conf").string(), "-e",
-                       (dir / "error.log").string()},
-                      dir / "stdout.log")) {
-    return false;
+  // A port picked a moment ago may be taken meanwhile by a neighbour: then try other ports.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = freeLoopbackPort();
+    if (options_.tls) tlsPort_ = freeLoopbackPort();
+    if (options_.clientCertificatePort) clientPort_ = freeLoopbackPort();
+    writeConfiguration();
+    const auto& dir = folder_.path();
+    if (!process_.start({"/usr/sbin/nginx", "-p", dir.string(), "-c", (dir / "nginx.conf").string(), "-e",
+                         (dir / "error.log").string()},
+                        dir / "stdout.log")) {
+      return false;
+    }
+    bool up = process_.waitUntilListening(port_);
+    if (up && tlsPort_) up = process_.waitUntilListening(tlsPort_);
+    if (up && clientPort_) up = process_.waitUntilListening(clientPort_);
+    if (up) return true;
+    process_.stop();
   }
-  bool up = waitForLoopbackPort(port_);
-  if (up && tlsPort_) up = waitForLoopbackPort(tlsPort_);
-  if (up && clientPort_) up = waitForLoopbackPort(clientPort_);
-  return up;
+  return false;
 }
 
 void NginxServer::stop() { process_.stop(); }

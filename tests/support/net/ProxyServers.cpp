@@ -17,22 +17,26 @@ std::string readAll(const std::filesystem::path& path) {
 }  // namespace
 
 bool TinyproxyServer::start() {
-  port_ = freeLoopbackPort();
   const auto& dir = folder_.path();
-  std::ofstream(dir / "tinyproxy.conf") << "Port " << port_ << "\n"
-                                        << "Listen 127.0.0.1\n"
-                                        << "Timeout 60\n"
-                                        << "Allow 127.0.0.1\n"
-                                        << "MaxClients 64\n"
-                                        << "LogLevel Info\n"
-                                        << "LogFile \"" << (dir / "tinyproxy.log").string() << "\"\n"
-                                        << "PidFile \"" << (dir / "tinyproxy.pid").string() << "\"\n"
-                                        << "DisableViaHeader Yes\n"
-                                        << (user_.empty() ? "" : "BasicAuth " + user_ + " " + password_ + "\n");
-  if (!process_.start({"/usr/bin/tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()}, dir / "stdout.log")) {
-    return false;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = freeLoopbackPort();
+    std::ofstream(dir / "tinyproxy.conf") << "Port " << port_ << "\n"
+                                          << "Listen 127.0.0.1\n"
+                                          << "Timeout 60\n"
+                                          << "Allow 127.0.0.1\n"
+                                          << "MaxClients 64\n"
+                                          << "LogLevel Info\n"
+                                          << "LogFile \"" << (dir / "tinyproxy.log").string() << "\"\n"
+                                          << "PidFile \"" << (dir / "tinyproxy.pid").string() << "\"\n"
+                                          << "DisableViaHeader Yes\n"
+                                          << (user_.empty() ? "" : "BasicAuth " + user_ + " " + password_ + "\n");
+    if (!process_.start({"/usr/bin/tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()}, dir / "stdout.log")) {
+      return false;
+    }
+    if (process_.waitUntilListening(port_)) return true;
+    process_.stop();
   }
-  return waitForLoopbackPort(port_);
+  return false;
 }
 
 std::string TinyproxyServer::log() const {
@@ -40,12 +44,16 @@ std::string TinyproxyServer::log() const {
 }
 
 bool MicrosocksServer::start() {
-  port_ = freeLoopbackPort();
   const auto& dir = folder_.path();
-  if (!process_.start({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_)}, dir / "stdout.log")) {
-    return false;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = freeLoopbackPort();
+    if (!process_.start({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_)}, dir / "stdout.log")) {
+      return false;
+    }
+    if (process_.waitUntilListening(port_)) return true;
+    process_.stop();
   }
-  return waitForLoopbackPort(port_);
+  return false;
 }
 
 std::string MicrosocksServer::log() const { return readAll(folder_.path() / "stdout.log"); }
