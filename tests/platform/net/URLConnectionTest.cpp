@@ -257,6 +257,15 @@ TEST_F(URLConnectionTest, GoesThroughConfiguredAndScriptedProxies) {
 TEST_F(URLConnectionTest, SynchronousRequests) {
   Ref<URLResponse> response;
   Ref<Error> error;
+  // Each load runs on a thread of its own; nothing of it may stay behind.
+  URLConnection::sendSynchronousRequest(URLRequest::requestWithURL(URL::make(nginx->url("/hello.txt"))), nullptr, nullptr);
+  auto descriptors = zv::testing::openFileDescriptorCount();
+  for (int i = 0; i < 5; ++i) {
+    URLConnection::sendSynchronousRequest(URLRequest::requestWithURL(URL::make(nginx->url("/hello.txt"))), nullptr,
+                                          nullptr);
+  }
+  EXPECT_EQ(zv::testing::openFileDescriptorCount(), descriptors);
+
   auto data = URLConnection::sendSynchronousRequest(URLRequest::requestWithURL(URL::make(nginx->url("/text.txt"))),
                                                     &response, &error);
   ASSERT_TRUE(data) << error->description();
