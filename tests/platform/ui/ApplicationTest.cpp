@@ -2,12 +2,15 @@
 
 #include "UITestSupport.h"
 #include "platform/system/NotificationCenter.h"
+#include "platform/foundation/ClassRegistry.h"
 #include "platform/ui/Composers.h"
+#include "platform/ui/RegisterClasses.h"
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/TabBarController.h"
 #include "platform/ui/TextField.h"
+#include "platform/ui/WebView.h"
 
 namespace zv::ui::testing {
 namespace {
@@ -200,6 +203,17 @@ TEST_F(ApplicationTest, EditButtonAndToolbarFollowTheTopScreen) {
   edit->setEnabled(false);
   EXPECT_FALSE(edit->simulateTap());
   EXPECT_TRUE(first->isEditing());
+}
+
+TEST_F(ApplicationTest, ScreensCanBeMadeByClassName) {
+  registerUIClasses();
+  registerUIClasses();
+  const ClassInfo* info = classNamed("NavigationController");
+  ASSERT_TRUE(info);
+  EXPECT_TRUE(info->isSubclassOf("Responder"));
+  EXPECT_TRUE(std::dynamic_pointer_cast<NavigationController>(info->create()));
+  EXPECT_TRUE(classNamed("TableView")->isSubclassOf("View"));
+  EXPECT_TRUE(std::dynamic_pointer_cast<WebView>(classNamed("WebView")->create()));
 }
 
 }  // namespace
