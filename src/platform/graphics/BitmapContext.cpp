@@ -55,7 +55,11 @@ BitmapContext::BitmapContext(int width, int height, BitmapColorSpace space)
 
 std::unique_ptr<BitmapContext> BitmapContext::make(int width, int height, BitmapColorSpace space) {
   if (width <= 0 || height <= 0 || static_cast<std::uint64_t>(width) * height > kMaximumImagePixels) return nullptr;
-  return std::unique_ptr<BitmapContext>(new BitmapContext(width, height, space));
+  std::unique_ptr<BitmapContext> context(new BitmapContext(width, height, space));
+  // Out of memory shows as a surface in an error state, which has no pixels to draw on.
+  if (cairo_surface_status(context->surface_) != CAIRO_STATUS_SUCCESS || cairo_status(context->cr_) != CAIRO_STATUS_SUCCESS)
+    return nullptr;
+  return context;
 }
 
 std::unique_ptr<BitmapContext> BitmapContext::makeOver(std::uint8_t* data, int width, int height, int bytesPerRow,

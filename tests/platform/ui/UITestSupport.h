@@ -9,6 +9,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/ViewController.h"
@@ -26,8 +27,9 @@ class UITest : public ::testing::Test {
     Device::currentDevice()->reset();
   }
   void TearDown() override {
+    for (const auto& panel : ButtonPanel::visiblePanels()) panel->dismissWithClickedButtonIndex(-1, false);
+    if (auto first = Responder::currentFirstResponder()) first->Responder::resignFirstResponder();
     settle();
-    if (auto first = Responder::currentFirstResponder()) first->resignFirstResponder();
     Application::sharedApplication()->reset();
     Clock::install(nullptr);
   }
