@@ -390,9 +390,10 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     return true;
   }
 
-  bool writeAll(const std::string& bytes, std::size_t& sent) {
-    while (sent < bytes.size()) {
-      long n = connection->writeSome(reinterpret_cast<const std::uint8_t*>(bytes.data()) + sent, bytes.size() - sent);
+  // Writes bytes[sent...size); counts what went out in *counted. NO while the socket is full.
+  bool writeAll(const std::uint8_t* bytes, std::size_t size, std::size_t& sent, std::uint64_t* counted = nullptr) {
+    while (sent < size) {
+      long n = connection->writeSome(bytes + sent, size - sent);
       if (n == HTTPStreamConnection::kWouldBlock) {
         setInterest(connection->wantsWrite() ? kFileDescriptorWritable : kFileDescriptorReadable);
         return false;
@@ -402,29 +403,18 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
         return false;
       }
       sent += static_cast<std::size_t>(n);
+      if (counted) *counted += static_cast<std::uint64_t>(n);
     }
     return true;
+  }
+  bool writeAll(const std::string& bytes, std::size_t& sent) {
+    return writeAll(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), sent);
   }
 
   // YES when the whole request went out.
   bool sendSome() {
     if (!writeAll(head, headSent)) return false;
-    if (memoryBody) {
-      while (memoryBodySent < memoryBody->length()) {
-        long n = connection->writeSome(memoryBody->data() + memoryBodySent, memoryBody->length() - memoryBodySent);
-        if (n == HTTPStreamConnection::kWouldBlock) {
-          setInterest(connection->wantsWrite() ? kFileDescriptorWritable : kFileDescriptorReadable);
-          return false;
-        }
-        if (n < 0) {
-          fail(connection->error());
-          return false;
-        }
-        memoryBodySent += static_cast<std::size_t>(n);
-        bodyBytesWritten += static_cast<std::uint64_t>(n);
-      }
-      return true;
-    }
+    if (memoryBody) return writeAll(memoryBody->data(), memoryBody->length(), memoryBodySent, &bodyBytesWritten);
     if (!bodyStream) return true;
     for (;;) {
       if (pieceOutSent < pieceOut.size()) {

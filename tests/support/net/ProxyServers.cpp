@@ -16,10 +16,27 @@ std::string readAll(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool TinyproxyServer::start() {
-  const auto& dir = folder_.path();
+bool LoopbackChildServer::startOnFreePort(const std::function<std::vector<std::string>()>& launch) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = freeLoopbackPort();
+    if (!process_.start(launch(), folder_.path() / "stdout.log")) return false;
+    if (process_.waitUntilListening(port_)) return true;
+    process_.stop();
+  }
+  return false;
+}
+
+std::string LoopbackChildServer::log() const {
+  std::string text;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
+    if (entry.path().extension() == ".log") text += readAll(entry.path());
+  }
+  return text;
+}
+
+bool TinyproxyServer::start() {
+  const auto dir = folder_.path();
+  return startOnFreePort([&]() -> std::vector<std::string> {
     std::ofstream(dir / "tinyproxy.conf") << "Port " << port_ << "\n"
                                           << "Listen 127.0.0.1\n"
                                           << "Timeout 60\n"
@@ -30,32 +47,14 @@ bool TinyproxyServer::start() {
                                           << "PidFile \"" << (dir / "tinyproxy.pid").string() << "\"\n"
                                           << "DisableViaHeader Yes\n"
                                           << (user_.empty() ? "" : "BasicAuth " + user_ + " " + password_ + "\n");
-    if (!process_.start({"/usr/bin/tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()}, dir / "stdout.log")) {
-      return false;
-    }
-    if (process_.waitUntilListening(port_)) return true;
-    process_.stop();
-  }
-  return false;
-}
-
-std::string TinyproxyServer::log() const {
-  return readAll(folder_.path() / "tinyproxy.log") + readAll(folder_.path() / "stdout.log");
+    return {"/usr/bin/tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()};
+  });
 }
 
 bool MicrosocksServer::start() {
-  const auto& dir = folder_.path();
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = freeLoopbackPort();
-    if (!process_.start({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_)}, dir / "stdout.log")) {
-      return false;
-    }
-    if (process_.waitUntilListening(port_)) return true;
-    process_.stop();
-  }
-  return false;
+  return startOnFreePort([&]() -> std::vector<std::string> {
+    return {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_)};
+  });
 }
-
-std::string MicrosocksServer::log() const { return readAll(folder_.path() / "stdout.log"); }
 
 }  // namespace zv::testing
