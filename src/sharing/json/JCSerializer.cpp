@@ -67,7 +67,14 @@ class JCEncodeState {
   void leaveCollection() {
     active_.pop_back();
   }
-  void punctuate(char token);
+  void punctuate(char token) {
+    if (!pretty()) {
+      out_.push_back(token);
+      return;
+    }
+    punctuatePretty(token);
+  }
+  void punctuatePretty(char token);
   void indent() {
     out_.push_back('\n');
     out_.append(2 * nesting_, ' ');
@@ -141,9 +148,8 @@ bool JCEncodeState::writeObject(const ObjectPtr& object, bool topLevel) {
   const auto p = reinterpret_cast<std::uintptr_t>(object.get());
   CacheEntry& entry = cache_[(((p >> 21) ^ (p >> 9)) + (p >> 4)) & 1023];
   if (entry.object == object) {
-    const std::size_t at = out_.size();
-    out_.resize(at + entry.length);
-    std::memcpy(out_.data() + at, out_.data() + entry.offset, entry.length);
+    // Appending from the string's own bytes is safe: they are copied before any reallocation frees them.
+    out_.append(out_.data() + entry.offset, entry.length);
     return true;
   }
   Kind kind = kindOf(*object);
@@ -279,11 +285,7 @@ bool JCEncodeState::writeNumber(const Number& number) {
   return true;
 }
 
-void JCEncodeState::punctuate(char token) {
-  if (!pretty()) {
-    out_.push_back(token);
-    return;
-  }
+void JCEncodeState::punctuatePretty(char token) {
   switch (token) {
     case '[':
     case '{':
