@@ -715,7 +715,7 @@ void PrefsAppSettingsViewController::tapButton(const Ref<PrefsSpecifier>& specif
 
 void PrefsAppSettingsViewController::composeMail(const Ref<PrefsSpecifier>& specifier) {
   auto bundle = Bundle::mainBundle();
-  if (!PrefsMailComposer::canSendMail()) {
+  if (!ui::MailComposeViewController::canSendMail()) {
     auto alert = AlertView::make(
         bundle->localizedStringForKey("Mail not configured", "Mail not configured"),
         bundle->localizedStringForKey(
@@ -725,7 +725,8 @@ void PrefsAppSettingsViewController::composeMail(const Ref<PrefsSpecifier>& spec
     alert->show();
     return;
   }
-  auto composer = PrefsMailComposer::make();
+  auto composer = ui::MailComposeViewController::make();
+  if (!composer) return;
   if (auto navigation = navigationController()) {
     composer->navigationBar()->setBarStyle(navigation->navigationBar()->barStyle());
     composer->navigationBar()->setTintColor(navigation->navigationBar()->tintColor());
@@ -753,12 +754,12 @@ void PrefsAppSettingsViewController::composeMail(const Ref<PrefsSpecifier>& spec
   if (delegate && delegate->respondsToSelector("settingsViewControllerViewControllerForMailComposeViewForSpecifier"))
     presenter = delegate->settingsViewControllerViewControllerForMailComposeViewForSpecifier(*this, specifier);
   if (!presenter) presenter = selfAs<ViewController>();
-  composer->setMailComposeDelegate(std::dynamic_pointer_cast<PrefsMailComposeDelegate>(presenter));
+  composer->setMailComposeDelegate(std::dynamic_pointer_cast<ui::MailComposeViewControllerDelegate>(presenter));
   presenter->presentViewController(composer, true);
 }
 
-void PrefsAppSettingsViewController::mailComposeControllerDidFinishWithResultError(PrefsMailComposer& controller,
-                                                                                  MailComposeResult result,
+void PrefsAppSettingsViewController::mailComposeControllerDidFinishWithResultError(ui::MailComposeViewController& controller,
+                                                                                  ui::MailComposeResult result,
                                                                                   const Ref<Error>& error) {
   auto delegate = delegate_.lock();
   if (delegate && delegate->respondsToSelector("settingsViewControllerMailComposeControllerDidFinishWithResultError"))

@@ -20,7 +20,7 @@
 #include "platform/ui/TableViewController.h"
 #include "platform/ui/TextField.h"
 #include "settings/PrefsKeyedControls.h"
-#include "settings/PrefsMailComposer.h"
+#include "platform/ui/Composers.h"
 #include "settings/PrefsSettingsDelegate.h"
 #include "settings/PrefsViewController.h"
 
@@ -34,7 +34,7 @@ inline constexpr const char* kPrefsCreditsFooter = "Powered by PrefsKit";
 class PrefsAppSettingsViewController : public ui::TableViewController,
                                        public PrefsViewController,
                                        public ui::TextFieldDelegate,
-                                       public PrefsMailComposeDelegate {
+                                       public ui::MailComposeViewControllerDelegate {
  public:
   // init: the grouped screen with the Done button and the credits footer.
   static Ref<PrefsAppSettingsViewController> make();
@@ -115,7 +115,7 @@ class PrefsAppSettingsViewController : public ui::TableViewController,
   // Text fields and mail.
   bool textFieldShouldBeginEditing(ui::TextField& field) override;
   bool textFieldShouldReturn(ui::TextField& field) override;
-  void mailComposeControllerDidFinishWithResultError(PrefsMailComposer& controller, MailComposeResult result,
+  void mailComposeControllerDidFinishWithResultError(ui::MailComposeViewController& controller, ui::MailComposeResult result,
                                                      const Ref<Error>& error) override;
 
   bool respondsToSelector(std::string_view selector) const override { return ViewController::respondsToSelector(selector); }

@@ -114,7 +114,11 @@ bool PrefsAppSettingsWebViewController::webViewShouldStartLoadWithRequestNavigat
 void PrefsAppSettingsWebViewController::composeMail(const URL& url) {
   auto pieces = split(url.resourceSpecifier(), '?');
   if (pieces.size() > 2) return;
-  auto composer = PrefsMailComposer::make();
+  auto composer = ui::MailComposeViewController::make();
+  if (!composer) {
+    log(LogLevel::Warning, "PrefsAppSettingsWebViewController: this device cannot send mail");
+    return;
+  }
   composer->setMailComposeDelegate(selfAs<PrefsAppSettingsWebViewController>());
   std::vector<std::string> to;
   if (!pieces[0].empty()) to.push_back(decoded(pieces[0]));
@@ -141,8 +145,8 @@ void PrefsAppSettingsWebViewController::composeMail(const URL& url) {
   presentViewController(composer, true);
 }
 
-void PrefsAppSettingsWebViewController::mailComposeControllerDidFinishWithResultError(PrefsMailComposer&,
-                                                                                     MailComposeResult,
+void PrefsAppSettingsWebViewController::mailComposeControllerDidFinishWithResultError(ui::MailComposeViewController&,
+                                                                                     ui::MailComposeResult,
                                                                                      const Ref<Error>&) {
   dismissViewControllerAnimated(true);
 }

@@ -12,13 +12,13 @@
 
 #include "platform/ui/ViewController.h"
 #include "platform/ui/WebView.h"
-#include "settings/PrefsMailComposer.h"
+#include "platform/ui/Composers.h"
 
 namespace zv {
 
 class PrefsAppSettingsWebViewController : public ui::ViewController,
                                           public ui::WebViewDelegate,
-                                          public PrefsMailComposeDelegate {
+                                          public ui::MailComposeViewControllerDelegate {
  public:
   static Ref<PrefsAppSettingsWebViewController> make(std::string_view file, std::string_view key = {});
   PrefsAppSettingsWebViewController() = default;
@@ -40,7 +40,7 @@ class PrefsAppSettingsWebViewController : public ui::ViewController,
   void webViewDidFinishLoad(ui::WebView& webView) override;
   bool webViewShouldStartLoadWithRequestNavigationType(ui::WebView& webView, const Ref<net::URLRequest>& request,
                                                        ui::WebViewNavigationType type) override;
-  void mailComposeControllerDidFinishWithResultError(PrefsMailComposer& controller, MailComposeResult result,
+  void mailComposeControllerDidFinishWithResultError(ui::MailComposeViewController& controller, ui::MailComposeResult result,
                                                      const Ref<Error>& error) override;
 
   bool respondsToSelector(std::string_view selector) const override { return ViewController::respondsToSelector(selector); }

@@ -8,7 +8,7 @@
 
 #include "platform/foundation/Protocol.h"
 #include "platform/ui/TableView.h"
-#include "settings/PrefsMailComposer.h"
+#include "platform/ui/Composers.h"
 #include "settings/PrefsSpecifier.h"
 
 namespace zv {
@@ -38,8 +38,8 @@ class PrefsSettingsDelegate : public Protocol {
     return nullptr;
   }
   virtual void settingsViewControllerMailComposeControllerDidFinishWithResultError(PrefsAppSettingsViewController&,
-                                                                                   PrefsMailComposer&,
-                                                                                   MailComposeResult,
+                                                                                   ui::MailComposeViewController&,
+                                                                                   ui::MailComposeResult,
                                                                                    const Ref<Error>&) {}
   virtual void settingsViewControllerButtonTappedForKey(PrefsAppSettingsViewController&, const std::string&) {}
   virtual void settingsViewControllerButtonTappedForSpecifier(PrefsAppSettingsViewController&,

@@ -328,7 +328,7 @@ TEST_F(SettingsScreenTest, MailRowsPrepareAComposerOrExplainThatMailIsNotSetUp) 
   EXPECT_EQ(cell(0, 0)->detailTextLabel()->text(), "us");
   table()->simulateTapOnRow(path(0, 0));
   settle();
-  auto composer = dyn<PrefsMailComposer>(screen->presentedViewController()
+  auto composer = dyn<ui::MailComposeViewController>(screen->presentedViewController()
                                              ? screen->presentedViewController()
                                              : screen->navigationController()->presentedViewController());
   ASSERT_NE(composer, nullptr);
@@ -337,11 +337,11 @@ TEST_F(SettingsScreenTest, MailRowsPrepareAComposerOrExplainThatMailIsNotSetUp) 
   EXPECT_EQ(composer->ccRecipients(), (std::vector<std::string>{"c@example.org"}));
   EXPECT_EQ(composer->messageBody(), "<b>Body</b>");
   EXPECT_TRUE(composer->isBodyHTML());
-  composer->simulateFinish(MailComposeResult::Sent);
+  composer->simulateFinish(ui::MailComposeResult::Sent);
   settle();
   EXPECT_EQ(screen->navigationController()->presentedViewController(), nullptr);
 
-  PrefsMailComposer::setCanSendMail(false);
+  ui::MailComposeViewController::setCanSendMail(false);
   table()->simulateTapOnRow(path(0, 0));
   auto panels = ui::ButtonPanel::visiblePanels();
   ASSERT_EQ(panels.size(), 1u);

@@ -19,6 +19,7 @@
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/UserDefaults.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Composers.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Responder.h"
@@ -48,7 +49,7 @@ class SettingsUITest : public ::testing::Test {
     Bundle::setMainBundlePath(resourcesPath());
     ui::Application::sharedApplication()->reset();
     ui::Device::currentDevice()->reset();
-    PrefsMailComposer::setCanSendMail(true);
+    ui::MailComposeViewController::setCanSendMail(true);
     registerSettingsClasses();
     changesToken_ = NotificationCenter::defaultCenter()->addObserverForName(
         kAppSettingChanged, nullptr, [this](const Ref<Notification>& n) {
