@@ -95,6 +95,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   Ref<HTTPMessage> lastResponse;
   std::string bodyBuffer;
   std::size_t bodyOffset = 0;
+  std::vector<std::uint8_t> ioBuffer = std::vector<std::uint8_t>(kReadChunk);  // reused for every read
   Ref<URL> currentURL;
   int redirects = 0;
 
@@ -425,8 +426,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       pieceOutSent = 0;
       piecePayload = 0;
       if (bodyStreamEnded) return true;
-      std::vector<std::uint8_t> chunk(kReadChunk);
-      long n = bodyStream->read(chunk.data(), chunk.size());
+      long n = bodyStream->read(ioBuffer.data(), ioBuffer.size());
       if (n == InputStream::kReadWouldBlock) {
         // A throttled body: look again shortly.
         setInterest(kFileDescriptorReadable);
@@ -449,7 +449,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
         if (chunked) pieceOut = "0\r\n\r\n";
         continue;
       }
-      std::string_view payload(reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(n));
+      std::string_view payload(reinterpret_cast<const char*>(ioBuffer.data()), static_cast<std::size_t>(n));
       pieceOut = chunked ? hexSize(payload.size()) + "\r\n" + std::string(payload) + "\r\n" : std::string(payload);
       piecePayload = payload.size();
     }
@@ -457,7 +457,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
 
   void receiveSome() {
     bool headerWasComplete = parser->isHeaderComplete();
-    std::vector<std::uint8_t> chunk(kReadChunk);
+    auto& chunk = ioBuffer;
     while (phase == Phase::Receiving && buffered() < kBodyHighWater && !parser->isDone()) {
       long n = connection->readSome(chunk.data(), chunk.size());
       if (n == HTTPStreamConnection::kWouldBlock) {
