@@ -53,13 +53,19 @@ Ref<Data> HTTPDataDecompressor::uncompressBytes(const void* bytes, std::size_t l
   }
   // Bytes after the end of the stream are not part of it.
   if (streamEnded_) return Data::make();
+  return inflateInto(bytes, length, error, length + length / 2);
+}
+
+Ref<Data> HTTPDataDecompressor::inflateInto(const void* bytes, std::size_t length, Ref<Error>* error,
+                                            std::size_t initialSize) {
   const std::size_t step = growthStep(length);
-  std::vector<std::uint8_t> output(length + length / 2);
+  std::vector<std::uint8_t> output(initialSize);
   zStream_.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
   zStream_.avail_in = static_cast<uInt>(length);
   std::size_t produced = 0;
   while (true) {
-    if (produced >= output.size()) output.resize(output.size() + step);
+    // Growing by at least the size so far keeps the copying of large outputs linear.
+    if (produced >= output.size()) output.resize(output.size() + std::max(step, output.size()));
     zStream_.next_out = output.data() + produced;
     zStream_.avail_out = static_cast<uInt>(output.size() - produced);
     uInt before = zStream_.avail_out;
@@ -85,7 +91,17 @@ Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, Ref<Error>
   if (!data || data->length() == 0) return nullptr;
   auto decompressor = HTTPDataDecompressor::decompressor();
   Ref<Error> failure;
-  Ref<Data> result = decompressor->uncompressBytes(data->data(), data->length(), &failure);
+  // A single gzip member ends with its size (modulo 2^32): a hint for the buffer, never trusted
+  // beyond that.
+  std::size_t hint = data->length() + data->length() / 2;
+  if (data->length() >= 18 && data->data()[0] == 0x1F && data->data()[1] == 0x8B) {
+    const std::uint8_t* tail = data->data() + data->length() - 4;
+    std::size_t stated = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<std::size_t>(tail[3]) << 24);
+    if (stated > 0 && stated <= (std::size_t{1} << 30) && stated <= data->length() * 1032) hint = stated + 1;
+  }
+  Ref<Data> result = decompressor->streamReady() && !decompressor->streamEnded()
+                         ? decompressor->inflateInto(data->data(), data->length(), &failure, hint)
+                         : decompressor->uncompressBytes(data->data(), data->length(), &failure);
   if (!failure && !decompressor->streamEnded()) failure = inflateErrorWithCode(Z_BUF_ERROR);
   if (failure) {
     if (error) *error = failure;

@@ -42,6 +42,8 @@ class HTTPDataDecompressor : public Object {
   ~HTTPDataDecompressor() override;
 
  private:
+  Ref<Data> inflateInto(const void* bytes, std::size_t length, Ref<Error>* error, std::size_t initialSize);
+
   z_stream zStream_{};
   std::atomic<bool> streamReady_{false};
   bool streamEnded_ = false;

@@ -233,6 +233,10 @@ void HTTPRequest::readResponseHeaders() {
     bool track = showAccurateProgress() && shouldResetDownloadProgress();
     if (known) {
       sizeTarget->setContentLength(length);
+      // An announced body is given its room at once rather than by repeated doubling.
+      if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {
+        raw->mutableBytes().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, 256u << 20)));
+      }
       if (track) sizeTarget->incrementDownloadSizeBy(static_cast<std::int64_t>(length + sizeTarget->partialDownloadSize()));
     } else if (track) {
       sizeTarget->setShowAccurateProgress(false);
