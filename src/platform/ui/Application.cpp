@@ -2,6 +2,7 @@
 
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
 namespace zv::ui {
@@ -60,6 +61,20 @@ void Application::simulateBecomeActive() {
 void Application::simulateTerminate() {
   if (delegate_) delegate_->applicationWillTerminate(*this);
   post(kApplicationWillTerminateNotification);
+}
+
+void Application::simulateMemoryWarning() {
+  if (delegate_) delegate_->applicationDidReceiveMemoryWarning(*this);
+  post(kApplicationDidReceiveMemoryWarningNotification);
+  std::vector<Ref<ViewController>> screens;
+  std::function<void(const Ref<ViewController>&)> collect = [&](const Ref<ViewController>& screen) {
+    if (!screen) return;
+    screens.push_back(screen);
+    for (const auto& child : screen->childViewControllers()) collect(child);
+    collect(screen->presentedViewController());
+  };
+  for (const auto& window : std::vector<Ref<Window>>(windows_)) collect(window->rootViewController());
+  for (const auto& screen : screens) screen->didReceiveMemoryWarning();
 }
 
 bool Application::simulateOpenURL(const Ref<URL>& url, const std::string& sourceApplication) {

@@ -27,6 +27,8 @@ inline constexpr const char* kApplicationDidEnterBackgroundNotification = "Appli
 inline constexpr const char* kApplicationWillEnterForegroundNotification = "ApplicationWillEnterForegroundNotification";
 inline constexpr const char* kApplicationDidBecomeActiveNotification = "ApplicationDidBecomeActiveNotification";
 inline constexpr const char* kApplicationWillTerminateNotification = "ApplicationWillTerminateNotification";
+inline constexpr const char* kApplicationDidReceiveMemoryWarningNotification =
+    "ApplicationDidReceiveMemoryWarningNotification";
 // Launch-option key of a remote notification that started the application.
 inline constexpr const char* kApplicationLaunchOptionsRemoteNotificationKey = "ApplicationLaunchOptionsRemoteNotificationKey";
 inline constexpr const char* kApplicationLaunchOptionsURLKey = "ApplicationLaunchOptionsURLKey";
@@ -42,6 +44,7 @@ class ApplicationDelegate : public Protocol {
   virtual void applicationWillEnterForeground(Application&) {}
   virtual void applicationDidBecomeActive(Application&) {}
   virtual void applicationWillTerminate(Application&) {}
+  virtual void applicationDidReceiveMemoryWarning(Application&) {}
   // A URL for this application; the answer says whether it was handled.
   virtual bool applicationOpenURLSourceApplicationAnnotation(Application& application, const Ref<URL>& url,
                                                              const std::string& sourceApplication,
@@ -83,6 +86,9 @@ class Application : public Object {
   void simulateEnterForeground();
   void simulateBecomeActive();
   void simulateTerminate();
+  // Low memory: the delegate and the notification centre hear it, then every screen of every
+  // window (containers' children and presented screens included) gets didReceiveMemoryWarning.
+  void simulateMemoryWarning();
   // A URL opened by another application: handed to the delegate; its answer is returned.
   bool simulateOpenURL(const Ref<URL>& url, const std::string& sourceApplication = {});
 

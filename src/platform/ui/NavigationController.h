@@ -39,6 +39,7 @@ class NavigationController : public ViewController {
   bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) override;
   void loadView() override;
   std::vector<Ref<ViewController>> childViewControllersForAppearance() const override;
+  std::vector<Ref<ViewController>> childViewControllers() const override { return stack_; }
   // The area left to the top screen's view.
   Rect contentFrame();
 

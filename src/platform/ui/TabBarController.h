@@ -40,6 +40,7 @@ class TabBarController : public ViewController {
   bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) override;
   void loadView() override;
   std::vector<Ref<ViewController>> childViewControllersForAppearance() const override;
+  std::vector<Ref<ViewController>> childViewControllers() const override { return controllers_; }
 
  private:
   void layoutContent();

@@ -44,6 +44,13 @@ void ViewController::didRotateFromInterfaceOrientation(InterfaceOrientation from
   for (const auto& child : childViewControllersForAppearance()) child->didRotateFromInterfaceOrientation(from);
 }
 
+void ViewController::didReceiveMemoryWarning() {
+  if (!view_ || view_->window() || appearance_ != Appearance::Disappeared) return;
+  view_->setViewController(nullptr);
+  view_ = nullptr;
+  viewDidUnload();
+}
+
 InterfaceOrientation ViewController::interfaceOrientation() const {
   return Application::sharedApplication()->statusBarOrientation();
 }

@@ -46,7 +46,10 @@ class ViewController : public Responder {
   virtual void viewDidAppear(bool animated) { (void)animated; }
   virtual void viewWillDisappear(bool animated) { (void)animated; }
   virtual void viewDidDisappear(bool animated) { (void)animated; }
-  virtual void didReceiveMemoryWarning() {}
+  // The base unloads the view of a screen that is not on screen (its view is in no window):
+  // the view is dropped and viewDidUnload called; the next use of view() loads it again.
+  // Subclasses that override it call the base.
+  virtual void didReceiveMemoryWarning();
   // Whether the screen shows now (it appeared and has not begun to disappear).
   bool isVisible() const { return appearance_ == Appearance::Appeared; }
 
@@ -85,6 +88,8 @@ class ViewController : public Responder {
   Ref<TabBarController> tabBarController() const;
   // The containers' visible children, which share this screen's appearance.
   virtual std::vector<Ref<ViewController>> childViewControllersForAppearance() const { return {}; }
+  // Every child a container holds (the whole stack, every tab).
+  virtual std::vector<Ref<ViewController>> childViewControllers() const { return {}; }
 
   // Modal presentation.
   ModalTransitionStyle modalTransitionStyle() const { return modalTransitionStyle_; }

@@ -171,3 +171,34 @@ TEST_F(PresentationTest, StoryboardMakesScreensByIdentifier) {
 
 }  // namespace
 }  // namespace zv::ui::testing
+
+namespace zv::ui::testing {
+namespace {
+
+TEST_F(PresentationTest, MemoryWarningsUnloadTheViewsOfScreensNotOnScreen) {
+  Journal journal;
+  struct Unloading : JournalScreen {
+    using JournalScreen::JournalScreen;
+    void viewDidUnload() override { journal_->push_back(name() + " unload"); }
+    std::string name() const { return "U"; }
+    Journal* journal_ = nullptr;
+  };
+  auto bottom = std::make_shared<Unloading>("U", &journal);
+  bottom->journal_ = &journal;
+  auto top = std::make_shared<JournalScreen>("T", &journal);
+  auto nav = NavigationController::make(bottom);
+  makeKeyWindow(nav);
+  nav->pushViewController(top, false);
+  auto oldView = bottom->view();
+  journal.clear();
+  Application::sharedApplication()->simulateMemoryWarning();
+  EXPECT_EQ(journal, (Journal{"U unload"}));
+  EXPECT_FALSE(bottom->isViewLoaded());
+  EXPECT_TRUE(top->isViewLoaded());  // on screen: kept
+  nav->popViewControllerAnimated(false);
+  EXPECT_NE(bottom->view(), oldView);
+  EXPECT_EQ(journal[1], "U load");
+}
+
+}  // namespace
+}  // namespace zv::ui::testing
