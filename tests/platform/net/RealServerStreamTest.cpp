@@ -110,6 +110,20 @@ TEST_F(RealServerStreamTest, ClientCertificateIsPresented) {
   settings.identity = identity;
   stream->setTLSSettings(settings);
   EXPECT_EQ(runStream(stream).body, "SUCCESS");
+
+  // A certificate from an intermediate authority is accepted only with the chain beside it.
+  auto intermediate = nginx->authority().intermediate("Test Intermediate CA");
+  auto leaf = intermediate.issue("chained client", {});
+  settings.identity = ClientIdentity::fromPEM(leaf.certificatePEM, leaf.privateKeyPEM);
+  auto withoutChain = makeGet(nginx->clientCertificateURL("/"));
+  withoutChain->setTLSSettings(settings);
+  auto refused = runStream(withoutChain);
+  ASSERT_TRUE(refused.head);
+  EXPECT_EQ(refused.head->statusCode(), 400);  // the server could not verify the certificate
+  settings.chain = {Certificate::fromPEM(intermediate.certificatePEM())};
+  auto withChain = makeGet(nginx->clientCertificateURL("/"));
+  withChain->setTLSSettings(settings);
+  EXPECT_EQ(runStream(withChain).body, "SUCCESS");
 }
 
 TEST_F(RealServerStreamTest, BadCertificatesFailWithTLSCodesUnlessValidationIsOff) {

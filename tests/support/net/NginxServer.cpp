@@ -90,6 +90,7 @@ void NginxServer::writeConfiguration() {
       << "    ssl_certificate_key " << key.string() << ";\n"
       << "    ssl_client_certificate " << (dir / "ca.crt").string() << ";\n"
       << "    ssl_verify_client optional;\n"
+      << "    ssl_verify_depth 3;\n"
       << "    location / { return 200 \"$ssl_client_verify\"; }\n"
       << "  }\n";
   }

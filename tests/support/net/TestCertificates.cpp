@@ -120,6 +120,10 @@ TestKeyPair TestCertificateAuthority::issue(const std::string& commonName, const
   return make(commonName, subjectAltNames, false, &authority_, notBeforeSeconds, notAfterSeconds);
 }
 
+TestCertificateAuthority TestCertificateAuthority::intermediate(const std::string& commonName) const {
+  return TestCertificateAuthority(make(commonName, {}, true, &authority_, -3600, 365L * 86400));
+}
+
 TestKeyPair TestCertificateAuthority::selfSigned(const std::string& commonName,
                                                  const std::vector<std::string>& subjectAltNames) {
   return make(commonName, subjectAltNames, false, nullptr, -3600, 30L * 86400);

@@ -27,10 +27,14 @@ class TestCertificateAuthority {
   TestKeyPair issue(const std::string& commonName, const std::vector<std::string>& subjectAltNames,
                     long notBeforeSeconds = -3600, long notAfterSeconds = 30L * 86400) const;
 
+  // An intermediate authority signed by this one (for client and server chains).
+  TestCertificateAuthority intermediate(const std::string& commonName) const;
+
   // A certificate that signs itself.
   static TestKeyPair selfSigned(const std::string& commonName, const std::vector<std::string>& subjectAltNames);
 
  private:
+  explicit TestCertificateAuthority(TestKeyPair authority) : authority_(std::move(authority)) {}
   TestKeyPair authority_;
 };
 
