@@ -24,6 +24,9 @@ void PrefsPSTitleValueSpecifierViewCell::layoutSubviews() {
   double minimumValueWidth = hasDetail ? 40 : 0;
   double titleWidth = hasDetail ? std::min(title->sizeThatFits({}).width, area.width - minimumValueWidth - 9 - 10 - offset)
                                 : area.width - 9 - 10 - offset;
+  // A value laid out at the right keeps the title from running under it.
+  if (hasDetail && detail->textAlignment() != TextAlignment::Left)
+    titleWidth = std::min(titleWidth, detail->frame().x() - (offset + 9) - 5);
   titleWidth = std::max(0.0, titleWidth);
   title->setFrame(Rect(offset + 9, 0, titleWidth, area.height - 2));
 
