@@ -54,9 +54,6 @@ class JCParseState {
   ObjectPtr parse(const unsigned char* bytes, std::size_t length, bool mutableCollections, Ref<Error>* error);
   void clearCache();
 
-  // Exposed for the string decoding tests through the decoder; not for other callers.
-  std::uint32_t options() const { return options_; }
-
  private:
   struct Token {
     std::size_t start = 0;

@@ -4,7 +4,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstring>
+#include <cstdarg>
+#include <cstdio>
 #include <typeinfo>
 #include <vector>
 
