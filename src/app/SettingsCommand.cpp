@@ -99,7 +99,8 @@ void printPane(const Pane& pane, std::ostream& out) {
   auto& screen = *pane.screen;
   auto table = screen.tableView();
   auto reader = screen.settingsReader();
-  out << "[" << (pane.file == "Root" ? screen.title().value_or("Settings") : pane.file) << "]\n";
+  std::string heading = pane.file == "Root" ? screen.title().value_or(Bundle::mainBundle()->localizedStringForKey("Settings", "Settings")) : pane.file;
+  out << "[" << heading << "]\n";
   for (std::size_t s = 0; s < screen.numberOfSectionsInTableView(*table); ++s) {
     if (auto header = screen.tableViewTitleForHeaderInSection(*table, s)) out << "  " << *header << "\n";
     for (std::size_t r = 0; r < screen.tableViewNumberOfRowsInSection(*table, s); ++r) {

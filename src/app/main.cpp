@@ -5,10 +5,17 @@
 #include <vector>
 
 #include "app/SettingsCommand.h"
+#include "platform/foundation/Log.h"
 #include "platform/runloop/RunLoop.h"
 
 int main(int argc, char** argv) {
   zv::RunLoop::setMainThreadToCurrent();
+  // The Settings tab screen announces on creation that it no longer loads nibs, and readers note
+  // descriptions they do not find; neither is news to a person at a terminal.
+  zv::setLogSink([](std::string_view line) {
+    if (line.starts_with("[DEBUG]") || line.ends_with("is now deprecated, we are moving away from nibs.")) return;
+    std::cerr << line << '\n';
+  });
   std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.empty() || arguments[0] != "settings") {
     std::cerr << "usage: zerivudor settings [set KEY VALUE]\n";
