@@ -397,7 +397,9 @@ void HTTPRequest::checkRequestStatus() {
   if (isCancelled() || complete()) return;
   performThrottling();
   if (shouldTimeOut()) {
-    if (numberOfTimesToRetryOnTimeout() > retryCount()) {
+    // A body already handed to data callbacks cannot be taken back, so such an attempt is not
+    // repeated.
+    if (numberOfTimesToRetryOnTimeout() > retryCount() && !passedOnBodyBytes_) {
       updatePartialDownloadSize();
       setRetryCount(retryCount() + 1);
       // The stalled connection is of no further use.
@@ -501,8 +503,17 @@ void HTTPRequest::performOnMain(std::function<void()> work) {
   }
 }
 
+namespace {
+// Whether anyone could hear an event: a delegate or queue (they answer through
+// respondsToSelector on the main thread) or a callback. Events nobody hears are not sent.
+bool anyoneListens(const HTTPRequest& request, bool hasCallback) {
+  return hasCallback || request.delegate() || request.queue();
+}
+}  // namespace
+
 void HTTPRequest::requestStartedEvent() {
   if (error() || mainRequest().lock()) return;
+  if (!anyoneListens(*this, static_cast<bool>(callbacks().started))) return;
   auto self = selfAs<HTTPRequest>();
   performOnMain([self] {
     callDelegate(self->delegate(), self->didStartSelector(), self, nullptr);
@@ -513,6 +524,7 @@ void HTTPRequest::requestStartedEvent() {
 
 void HTTPRequest::requestReceivedResponseHeaders(const Ref<Dictionary>& headers) {
   if (error() || mainRequest().lock()) return;
+  if (!anyoneListens(*this, static_cast<bool>(callbacks().headersReceived))) return;
   auto self = selfAs<HTTPRequest>();
   performOnMain([self, headers] {
     callDelegate(self->delegate(), self->didReceiveResponseHeadersSelector(), self, headers);

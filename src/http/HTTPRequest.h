@@ -388,6 +388,8 @@ class HTTPRequest : public Operation {
   std::optional<net::ProxyServer> streamProxy_;
   bool cookieHeaderStale_ = false;
   bool headersReceived_ = false;
+  // Body bytes of this attempt went to data callbacks: the attempt cannot be repeated unseen.
+  bool passedOnBodyBytes_ = false;
   std::uint64_t attemptGeneration_ = 0;
   std::vector<std::uint8_t> readBuffer_;
 };

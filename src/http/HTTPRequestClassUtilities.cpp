@@ -228,12 +228,21 @@ void HTTPRequest::hideNetworkActivityIndicator() {
 }
 
 void HTTPRequest::hideNetworkActivityIndicatorAfterDelay() {
+  auto& shared = requestClassState();
+  {
+    // One pending hide is enough: it checks the count when it fires, and the next time the count
+    // drops to zero after that schedules another.
+    std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
+    if (shared.hidePending) return;
+    shared.hidePending = true;
+  }
   performAfterDelay(0.5, [] { hideNetworkActivityIndicatorIfNeeeded(); });
 }
 
 void HTTPRequest::hideNetworkActivityIndicatorIfNeeeded() {
   auto& shared = requestClassState();
   std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
+  shared.hidePending = false;
   if (shared.activeStreamCount == 0) shared.networkActivityIndicatorVisible = false;
 }
 

@@ -301,6 +301,7 @@ void HTTPRequest::handleBytesAvailable() {
 
   auto theDelegate = delegate();
   if (callbacks().dataReceived || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()))) {
+    passedOnBodyBytes_ = true;
     passOnReceivedData(inflating ? inflated : Data::make(readBuffer_.data(), static_cast<std::size_t>(n)));
   } else if (downloadDestinationPath()) {
     writeDownloadBytes(readBuffer_.data(), static_cast<std::size_t>(n), inflated);
@@ -467,7 +468,9 @@ void HTTPRequest::handleStreamError() {
   setConnectionCanBeReused(false);
   cancelLoad();
   if (!error()) {
-    if (streamError && net::isConnectionLostError(*streamError) && retryUsingNewConnection()) return;
+    if (streamError && net::isConnectionLostError(*streamError) && !passedOnBodyBytes_ && retryUsingNewConnection()) {
+      return;
+    }
     std::string description = "A connection failure occurred";
     if (streamError && net::isTLSError(*streamError)) {
       description = format("%s: SSL problem (possibly a bad/expired/self-signed certificate)", description.c_str());

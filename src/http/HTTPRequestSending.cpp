@@ -225,6 +225,7 @@ void HTTPRequest::startRequest() {
   setContentLength(0);
   setResponseHeaders(nullptr);
   headersReceived_ = false;
+  passedOnBodyBytes_ = false;
   inflatedResponse_ = nullptr;
   setDataDecompressor(nullptr);
   // A new attempt starts its download file afresh (unless it resumes with a range).

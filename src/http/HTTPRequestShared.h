@@ -25,6 +25,7 @@ struct RequestClassState {
   int activeStreamCount = 0;
   bool shouldUpdateNetworkActivityIndicator = true;
   bool networkActivityIndicatorVisible = false;
+  bool hidePending = false;
   std::optional<std::vector<Ref<net::HTTPCookie>>> sessionCookies;
   std::mutex defaultsLock;
   double defaultTimeOutSeconds = 10.0;

@@ -62,6 +62,31 @@ TEST_F(RealServerRequest, PlainSecureAndCompressed) {
   EXPECT_EQ(std::string(compressed->responseData()->view()), text());
 }
 
+TEST_F(RealServerRequest, PooledConnectionsAreSharedOnlyByTheSameKindOfRequest) {
+  auto run = [](bool validates) {
+    auto request = get(nginx->tlsURL("/hello.txt"));
+    request->setValidatesSecureCertificate(validates);
+    request->startSynchronous();
+    EXPECT_FALSE(request->error());
+    return request->connectionID();
+  };
+  auto first = run(true);
+  auto lenient = run(false);
+  auto again = run(true);
+  ASSERT_TRUE(first && lenient && again);
+  EXPECT_NE(*first, *lenient);
+  EXPECT_EQ(*first, *again);
+  // Two running at once use two connections.
+  auto a = get(nginx->url("/hello.txt"));
+  auto b = get(nginx->url("/hello.txt"));
+  auto outcomeA = testing::recordOutcome(a);
+  auto outcomeB = testing::recordOutcome(b);
+  a->startAsynchronous();
+  b->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomeA->total() + outcomeB->total() == 2; }));
+  EXPECT_NE(a->connectionID(), b->connectionID());
+}
+
 TEST_F(RealServerRequest, RedirectChainsOfFiveAreFollowedAndSixFail) {
   for (int code : {301, 302, 303, 307}) {
     SCOPED_TRACE(code);
