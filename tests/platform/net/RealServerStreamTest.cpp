@@ -5,6 +5,7 @@
 #include "StreamTestSupport.h"
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/NetErrors.h"
+#include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
 #include "support/net/NginxServer.h"
 #include "support/net/ProxyServers.h"
@@ -28,13 +29,22 @@ class RealServerStreamTest : public ::testing::Test {
     nginx->addFile("text.txt", text);
     ASSERT_TRUE(nginx->start()) << nginx->log();
     addTrustedCertificate(Certificate::fromPEM(nginx->authority().certificatePEM()));
+    // One exchange first: the run loop makes its wait set for a mode on first use and keeps it.
+    runStream(makeGet(nginx->url("/hello.txt")));
   }
   static void TearDownTestSuite() {
     removeAllAddedTrustedCertificates();
     delete nginx;
     nginx = nullptr;
   }
-  void TearDown() override { EXPECT_EQ(openHTTPConnectionCount(), 0u); }
+  void SetUp() override {
+    descriptorsBefore = zv::testing::openFileDescriptorCount();
+  }
+  void TearDown() override {
+    EXPECT_EQ(openHTTPConnectionCount(), 0u);
+    EXPECT_EQ(zv::testing::openFileDescriptorCount(), descriptorsBefore);
+  }
+  std::size_t descriptorsBefore = 0;
   static NginxServer* nginx;
 };
 
