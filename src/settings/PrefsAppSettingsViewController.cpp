@@ -301,9 +301,10 @@ Ref<Dictionary> PrefsAppSettingsViewController::defaultsSnapshot() {
 
 void PrefsAppSettingsViewController::userDefaultsDidChange() {
   auto snapshot = defaultsSnapshot();
-  auto previous = shownValues_ ? shownValues_ : Dictionary::make();
+  auto previous = shownValues_;
   shownValues_ = snapshot;
-  if (!isViewLoaded()) return;
+  // Without an earlier look the table is loading every row afresh.
+  if (!previous || !isViewLoaded()) return;
   auto reader = settingsReader();
   std::set<std::pair<std::size_t, std::size_t>> seen;
   std::vector<Ref<IndexPath>> paths;

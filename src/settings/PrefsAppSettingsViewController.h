@@ -123,8 +123,8 @@ class PrefsAppSettingsViewController : public ui::TableViewController,
  protected:
   // The screen that shows child panes; one serves every child pane of this screen.
   virtual Ref<PrefsAppSettingsViewController> newChildPane();
-  // Starts (again) following the user defaults; screens that add observations of their own
-  // re-add them here too, since viewDidDisappear stops every observation of the screen.
+  // Observes a notification on behalf of this screen; viewDidDisappear ends every such
+  // observation.
   void observe(std::string_view name, const ObjectPtr& object, std::function<void()> action);
 
  private:

@@ -60,7 +60,7 @@ void PrefsSpecifierValuesViewController::viewDidAppear(bool animated) {
   if (defaultsObservation_) return;
   std::weak_ptr<PrefsSpecifierValuesViewController> weak = selfAs<PrefsSpecifierValuesViewController>();
   defaultsObservation_ = NotificationCenter::defaultCenter()->addObserver(
-      self(), kUserDefaultsDidChangeNotification, UserDefaults::standardUserDefaults(), [weak](const auto&) {
+      self(), kUserDefaultsDidChangeNotification, nullptr, [weak](const auto&) {
         if (auto picker = weak.lock()) picker->userDefaultsDidChange();
       });
 }

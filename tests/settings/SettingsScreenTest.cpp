@@ -87,10 +87,8 @@ TEST_F(SettingsScreenTest, TypingStoresEveryChangeAndAnOutsideWriteWaitsForTheEd
   EXPECT_TRUE(zv::isEqual(changes[2].value, box("abc")));
 
   // Another writer changes the value: the row being edited keeps what the user types...
-  int before = 0;
   defaults()->setObject(box("from elsewhere"), "name");
   EXPECT_EQ(field->text(), "abc");
-  (void)before;
   // ...and shows the new value once editing ended.
   field->simulateReturn();
   EXPECT_EQ(screen->currentFirstResponder(), nullptr);
