@@ -23,8 +23,10 @@ std::optional<std::filesystem::path> findResourceFile(std::string_view name) {
   for (const auto& part : relative)
     if (part == "..") return std::nullopt;
 #ifdef ZV_GRAPHICS_HAS_BUNDLE
+  // "Sharing.bundle/images/close.png" is the file "close.png" in the subfolder "Sharing.bundle/images".
   if (auto bundle = Bundle::mainBundle())
-    if (auto path = bundle->pathForResource(relative.string())) return std::filesystem::path(*path);
+    if (auto path = bundle->pathForResource(relative.filename().string(), {}, relative.parent_path().string()))
+      return std::filesystem::path(*path);
 #endif
   std::vector<std::filesystem::path> folders;
   {

@@ -137,3 +137,27 @@ TEST(ImageTest, NamedImagesComeFromTheResolver) {
 
 }  // namespace
 }  // namespace zv::graphics
+
+#include "platform/graphics/ResourceLookup.h"
+#include "platform/system/Bundle.h"
+
+namespace zv::graphics {
+namespace {
+
+TEST(ResourceLookupTest, NamedImagesComeFromTheMainBundleIncludingSubfolders) {
+  zv::testing::TemporaryDirectory bundle;
+  std::filesystem::create_directories(bundle / "Sharing.bundle" / "images");
+  auto png = *encodePNG(Bitmap::filled(3, 3, 1, 2, 3));
+  std::string bytes(png.begin(), png.end());
+  zv::testing::writeFile(bundle / "reload_icon.png", bytes);
+  zv::testing::writeFile(bundle / "Sharing.bundle" / "images" / "close.png", bytes);
+  Bundle::setMainBundlePath(bundle.path());
+  EXPECT_TRUE(Image::imageNamed("reload_icon.png"));
+  EXPECT_TRUE(Image::imageNamed("Sharing.bundle/images/close.png"));
+  EXPECT_FALSE(Image::imageNamed("../reload_icon.png"));
+  EXPECT_FALSE(Image::imageNamed("/etc/passwd"));
+  Bundle::setMainBundlePath(std::nullopt);
+}
+
+}  // namespace
+}  // namespace zv::graphics
