@@ -25,7 +25,7 @@ namespace {
 
 Ref<Error> webError(const char* domain, std::int64_t code, const char* description, const Ref<URL>& url) {
   auto info = Dictionary::make({{kLocalizedDescriptionKey, box(description)},
-                                {"NSErrorFailingURLStringKey", box(url ? url->absoluteString() : std::string())}});
+                                {kErrorFailingURLStringKey, box(url ? url->absoluteString() : std::string())}});
   return Error::make(domain, code, info);
 }
 

@@ -33,6 +33,8 @@ inline constexpr std::int64_t kWebErrorCancelled = -999;
 inline constexpr std::int64_t kWebErrorFileDoesNotExist = -1100;
 inline constexpr std::int64_t kWebErrorFrameLoadInterrupted = 102;
 inline constexpr std::int64_t kWebErrorCannotShowURL = 101;
+// User-information key of load errors: the address that failed, as text.
+inline constexpr const char* kErrorFailingURLStringKey = "ErrorFailingURLStringKey";
 
 enum class WebViewNavigationType { LinkClicked = 0, FormSubmitted, BackForward, Reload, FormResubmitted, Other };
 
