@@ -88,7 +88,8 @@ void OperationQueue::State::schedule() {
   std::vector<Ref<Operation>> toStart;
   {
     std::lock_guard lock(mutex);
-    for (const auto& [priority, candidate] : ranked) {
+    for (const auto& ranking : ranked) {
+      const auto& candidate = ranking.second;
       if (suspended) break;
       if (maxConcurrent >= 0 && running >= static_cast<std::size_t>(maxConcurrent)) break;
       auto it = std::find_if(entries.begin(), entries.end(),

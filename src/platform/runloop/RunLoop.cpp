@@ -393,7 +393,9 @@ bool RunLoop::Impl::waitAndDispatch(const RunLoopMode& modeName, int epollFd, in
     }
   }
   bool dispatched = false;
-  for (const auto& [source, mask] : ready) {
+  for (const auto& entry : ready) {
+    const auto& source = entry.first;
+    const auto mask = entry.second;
     // An earlier handler of this batch may have unscheduled or invalidated it.
     if (!source->isValid()) continue;
     {
