@@ -73,7 +73,10 @@ std::shared_ptr<HTTPStreamConnection::Resolution> HTTPStreamConnection::Resoluti
   return job;
 }
 
-HTTPStreamConnection::Resolution::~Resolution() {
+void HTTPStreamConnection::Resolution::abandon() {
+  std::lock_guard lock(mutex_);
+  if (abandoned_) return;
+  abandoned_ = true;
   if (eventFd_ >= 0) ::close(eventFd_);
 }
 
@@ -84,13 +87,13 @@ void HTTPStreamConnection::Resolution::finish(addrinfo* results) {
     addresses.emplace_back(bytes, bytes + entry->ai_addrlen);
   }
   if (results) freeaddrinfo(results);
-  {
-    std::lock_guard lock(mutex_);
-    addresses_ = std::move(addresses);
-    done_ = true;
+  std::lock_guard lock(mutex_);
+  addresses_ = std::move(addresses);
+  done_ = true;
+  if (!abandoned_) {
+    std::uint64_t one = 1;
+    (void)!::write(eventFd_, &one, sizeof one);
   }
-  std::uint64_t one = 1;
-  (void)!::write(eventFd_, &one, sizeof one);
 }
 
 bool HTTPStreamConnection::Resolution::isDone() const {
@@ -123,6 +126,8 @@ HTTPStreamConnection::HTTPStreamConnection(ConnectionKey key, TLSSettings tls, s
 }
 
 HTTPStreamConnection::~HTTPStreamConnection() {
+  if (resolver_) resolver_->abandon();
+  if (retiredResolver_) retiredResolver_->abandon();
   if (ssl_) SSL_free(ssl_);
   if (fd_ >= 0) ::close(fd_);
   --gLiveConnections;
@@ -135,7 +140,7 @@ bool HTTPStreamConnection::usesAbsoluteForm() const { return key_.proxy.isHTTP()
 HTTPStreamConnection::Progress HTTPStreamConnection::fail(Ref<Error> error) {
   if (!error_) error_ = std::move(error);
   phase_ = Phase::Failed;
-  resolver_ = nullptr;
+  if (resolver_) retiredResolver_ = std::move(resolver_);
   ++generation_;
   if (ssl_) {
     SSL_free(ssl_);
@@ -149,6 +154,11 @@ HTTPStreamConnection::Progress HTTPStreamConnection::fail(Ref<Error> error) {
 }
 
 HTTPStreamConnection::Progress HTTPStreamConnection::advanceConnect() {
+  if (retiredResolver_) {
+    // The owner has watched the socket since the last step; the lookup's descriptor can go.
+    retiredResolver_->abandon();
+    retiredResolver_ = nullptr;
+  }
   switch (phase_) {
     case Phase::Start: {
       std::string host = key_.proxy.isDirect() ? key_.host : key_.proxy.host;
@@ -163,7 +173,7 @@ HTTPStreamConnection::Progress HTTPStreamConnection::advanceConnect() {
     case Phase::Resolving: {
       if (!resolver_->isDone()) return Progress::WantRead;  // the resolver's descriptor turns readable
       addresses_ = resolver_->takeAddresses();
-      resolver_ = nullptr;
+      retiredResolver_ = std::move(resolver_);
       ++generation_;
       if (addresses_.empty()) {
         return fail(makeURLError(kURLErrorCannotFindHost, "A server with the specified hostname could not be found."));

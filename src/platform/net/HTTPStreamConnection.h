@@ -85,16 +85,20 @@ class HTTPStreamConnection {
   class Resolution {
    public:
     static std::shared_ptr<Resolution> start(const std::string& host, int port);
-    ~Resolution();
     int fd() const { return eventFd_; }
     bool isDone() const;
     std::vector<std::vector<std::uint8_t>> takeAddresses();
+    // Called by the lookup thread.
     void finish(addrinfo* results);
+    // Called by the owner, on its thread, once nobody watches fd() any more: closes it there, so
+    // the descriptor never closes under a run loop that is still removing it from its wait set.
+    void abandon();
 
    private:
     int eventFd_ = -1;
     mutable std::mutex mutex_;
     bool done_ = false;
+    bool abandoned_ = false;
     std::vector<std::vector<std::uint8_t>> addresses_;
   };
 
@@ -119,6 +123,7 @@ class HTTPStreamConnection {
   bool wantWrite_ = false;
   Ref<Error> error_;
   std::shared_ptr<Resolution> resolver_;
+  std::shared_ptr<Resolution> retiredResolver_;  // closed at the next step, after owners moved on
   std::uint64_t generation_ = 0;
   std::vector<std::vector<std::uint8_t>> addresses_;  // sockaddr bytes to try in order
   std::size_t nextAddress_ = 0;
