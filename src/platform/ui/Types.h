@@ -56,7 +56,7 @@ enum class ModalPresentationStyle { FullScreen = 0, PageSheet = 1, FormSheet = 2
 enum class TextAlignment { Left = 0, Center = 1, Right = 2 };
 enum class LineBreakMode { WordWrap = 0, CharacterWrap, Clip, TruncateHead, TruncateTail, TruncateMiddle };
 
-enum class KeyboardType { Default = 0, ASCIICapable, NumbersAndPunctuation, URL, NumberPad, PhonePad, NamePhonePad, EmailAddress };
+enum class KeyboardType { Default = 0, ASCIICapable, NumbersAndPunctuation, URL, NumberPad, PhonePad, NamePhonePad, EmailAddress, DecimalPad };
 enum class TextAutocapitalizationType { None = 0, Words, Sentences, AllCharacters };
 enum class TextAutocorrectionType { Default = 0, No, Yes };
 enum class ReturnKeyType { Default = 0, Go, Google, Join, Next, Route, Search, Send, Yahoo, Done, EmergencyCall };
