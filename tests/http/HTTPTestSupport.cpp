@@ -25,9 +25,13 @@ bool waitForOutcome(const std::shared_ptr<RequestOutcome>& outcome, double secon
   return done;
 }
 
-int openDescriptorCount() {
+int openSocketCount() {
   int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    auto target = std::filesystem::read_symlink(entry.path(), ignored);
+    if (target.string().rfind("socket:", 0) == 0) ++count;
+  }
   return count;
 }
 

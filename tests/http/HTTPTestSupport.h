@@ -1,6 +1,6 @@
 #pragma once
 // What the request tests share: an outcome recorder for the completion and failure callbacks
-// (which must arrive on the main thread, exactly once), and a count of open descriptors.
+// (which must arrive on the main thread, exactly once), and a count of open sockets.
 
 #include <atomic>
 #include <memory>
@@ -21,6 +21,7 @@ std::shared_ptr<RequestOutcome> recordOutcome(const Ref<HTTPRequest>& request);
 // Pumps the main run loop until the request reported, or `seconds` pass; then a little longer
 // so that a second (wrong) report would be seen.
 bool waitForOutcome(const std::shared_ptr<RequestOutcome>& outcome, double seconds = 10.0);
-int openDescriptorCount();
+// Sockets open in this process (the test servers' included).
+int openSocketCount();
 
 }  // namespace zv::testing

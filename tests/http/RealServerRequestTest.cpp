@@ -245,7 +245,7 @@ TEST_F(RealServerRequest, AutoConfigurationScripts) {
 }
 
 TEST_F(RealServerRequest, NoSocketOutlivesItsConnection) {
-  int before = testing::openDescriptorCount();
+  int before = testing::openSocketCount();
   std::size_t connectionsBefore = net::openHTTPConnectionCount();
   for (int i = 0; i < 6; ++i) {
     auto request = get(i % 2 ? nginx->tlsURL("/hello.txt") : nginx->url("/hello.txt"));
@@ -254,8 +254,8 @@ TEST_F(RealServerRequest, NoSocketOutlivesItsConnection) {
     EXPECT_FALSE(request->error());
   }
   HTTPRequest::expirePersistentConnections();
-  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openDescriptorCount() <= before; }, 3))
-      << testing::openDescriptorCount() << " open, " << before << " before";
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openSocketCount() <= before; }, 3))
+      << testing::openSocketCount() << " open, " << before << " before";
   EXPECT_LE(net::openHTTPConnectionCount(), connectionsBefore);
 }
 

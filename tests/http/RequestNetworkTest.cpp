@@ -21,7 +21,7 @@ class RequestNetwork : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server.start());
-    descriptorsBefore = testing::openDescriptorCount();
+    socketsBefore = testing::openSocketCount();
   }
   void TearDown() override {
     // Free pooled connections are closed once they expire.
@@ -33,7 +33,7 @@ class RequestNetwork : public ::testing::Test {
     return request;
   }
   FaultServer server;
-  int descriptorsBefore = 0;
+  int socketsBefore = 0;
 };
 
 TEST_F(RequestNetwork, DeviceRegistrationPostsTheFormThroughTheSharedQueue) {
@@ -95,7 +95,7 @@ TEST_F(RequestNetwork, MalformedResponsesFailOnceWithTheConnectionError) {
     EXPECT_EQ(request->error()->localizedDescription(), "A connection failure occurred");
   }
   HTTPRequest::expirePersistentConnections();
-  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openDescriptorCount() <= descriptorsBefore; }, 3));
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openSocketCount() <= socketsBefore; }, 3));
 }
 
 TEST_F(RequestNetwork, CompressedBodies) {
