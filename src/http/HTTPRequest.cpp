@@ -581,9 +581,7 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
 }
 
 void HTTPRequest::incrementDownloadSizeBy(std::int64_t amount) {
-  auto self = selfAs<HTTPRequest>();
   if (auto block = callbacks().downloadSizeIncremented) performOnMain([block, amount] { block(amount); });
-  (void)self;
 }
 
 void HTTPRequest::incrementUploadSizeBy(std::int64_t amount) {

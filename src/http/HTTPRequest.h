@@ -10,7 +10,8 @@
 //
 // Ownership: the delegate and the progress receivers are not retained; the queue and callbacks
 // are. While it runs, a request is kept alive by its operation queue (asynchronous) or its caller
-// (synchronous).
+// (synchronous), and each entry point on the request's thread holds a reference to it for its
+// whole run, so a callback that drops the last outside reference cannot free it half-way.
 
 #include <cstdint>
 #include <cstdio>

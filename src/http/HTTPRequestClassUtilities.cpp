@@ -89,11 +89,11 @@ std::optional<std::string> HTTPRequest::defaultUserAgentString() {
     if (!value) return std::nullopt;
     return value->utf8();
   };
-  auto name = text("CFBundleDisplayName");
-  if (!name) name = text("CFBundleName");
+  auto name = text(kBundleDisplayNameKey);
+  if (!name) name = text(kBundleNameKey);
   if (!name) return std::nullopt;
-  auto marketing = text("CFBundleShortVersionString");
-  auto build = text("CFBundleVersion");
+  auto marketing = text(kBundleShortVersionKey);
+  auto build = text(kBundleVersionKey);
   std::optional<std::string> version;
   if (marketing && build) {
     version = *marketing == *build ? *marketing : format("%s rv:%s", marketing->c_str(), build->c_str());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "http/HTTPRequest.h"
 #include "platform/net/CookieStore.h"
 #include "support/TestSupport.h"
@@ -73,6 +75,15 @@ TEST(RequestUtilities, SessionCookies) {
   HTTPRequest::clearSession();
   EXPECT_EQ(store->count(), 0u);
   EXPECT_TRUE(HTTPRequest::sessionCookies().empty());
+}
+
+TEST(RequestUtilities, DefaultUserAgentNamesTheApplication) {
+  auto agent = HTTPRequest::defaultUserAgentString();
+  ASSERT_TRUE(agent);
+  // "<name> <version> (<model>; <system> <version>; <locale>)"
+  EXPECT_EQ(agent->rfind("Zerivudor 1.0 (", 0), 0u) << *agent;
+  EXPECT_EQ(agent->back(), ')');
+  EXPECT_EQ(std::count(agent->begin(), agent->end(), ';'), 2);
 }
 
 TEST(RequestCopying, ACopyHasTheSettingsButItsOwnBodyAndNoCallbacks) {
