@@ -4,6 +4,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/GestureRecognizer.h"
 #include "settings/PrefsPSTextFieldSpecifierViewCell.h"
 #include "settings/PrefsPSSliderSpecifierViewCell.h"
 #include "settings/PrefsSpecifierValuesViewController.h"
@@ -89,6 +90,15 @@ TEST_F(SettingsScreenTest, TypingStoresEveryChangeAndAnOutsideWriteWaitsForTheEd
   // Another writer changes the value: the row being edited keeps what the user types...
   defaults()->setObject(box("from elsewhere"), "name");
   EXPECT_EQ(field->text(), "abc");
+  // A tap anywhere on the table ends editing, as return does.
+  ASSERT_EQ(table()->gestureRecognizers().size(), 1u);
+  auto tap = dyn<ui::TapGestureRecognizer>(table()->gestureRecognizers()[0]);
+  ASSERT_NE(tap, nullptr);
+  EXPECT_FALSE(tap->cancelsTouchesInView());
+  tap->recognizeTap();
+  EXPECT_FALSE(field->isEditing());
+  table()->simulateTapOnRow(path(1, 0));
+  ASSERT_TRUE(field->isEditing());
   // ...and shows the new value once editing ended.
   field->simulateReturn();
   EXPECT_EQ(screen->currentFirstResponder(), nullptr);
@@ -188,6 +198,30 @@ TEST_F(SettingsScreenTest, ChildPanesShareOneScreenTheStoreAndTheDelegate) {
   table()->simulateTapOnRow(path(1, 2));
   settle();
   EXPECT_EQ(navigation->topViewController(), child);
+  // Hidden keys reach the child pane too.
+  auto hidden = Set::makeWithStrings({"child_toggle"});
+  screen->setHiddenKeys(hidden);
+  EXPECT_EQ(child->hiddenKeys(), hidden);
+  EXPECT_EQ(child->tableView()->numberOfRowsInSection(0), 0u);
+}
+
+TEST_F(SettingsScreenTest, OddRowsAndOddValuesShowWithoutHarm) {
+  writeDescription("Root", {row({{"Type", box("PSNoSuchSpecifier")}, {"Title", box("Odd")}}),
+                            row({{"Type", box(kPrefsPSSliderSpecifier)}, {"Key", box("level")},
+                                 {"MinimumValue", box("low")}, {"MaximumValue", box(4)}}),
+                            row({{"Type", box(kPrefsPSTitleValueSpecifier)}, {"Key", box("shown")},
+                                 {"Title", box("Shown")}, {"Values", Array::make({box(1), box(2)})},
+                                 {"Titles", Array::make({box("One")})}, {"DefaultValue", box(2)}})});
+  defaults()->setObject(box("not a number"), "level");
+  show(screen);
+  EXPECT_EQ(cell(0, 0)->textLabel()->text(), "Odd");
+  EXPECT_NE(table()->simulateTapOnRow(path(0, 0)), nullptr);  // selectable, does nothing
+  auto slider = dyn<PrefsPSSliderSpecifierViewCell>(cell(0, 1))->slider();
+  EXPECT_EQ(slider->value(), 0);
+  EXPECT_EQ(slider->minimumValue(), 0);
+  // More values than titles: no title for the value, and the row takes no touches.
+  EXPECT_EQ(cell(0, 2)->detailTextLabel()->text(), std::nullopt);
+  EXPECT_FALSE(cell(0, 2)->isUserInteractionEnabled());
 }
 
 // Two screens over the same key: a change made while one of them does not watch (it is covered)
