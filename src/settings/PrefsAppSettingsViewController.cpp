@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <set>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/foundation/ClassRegistry.h"

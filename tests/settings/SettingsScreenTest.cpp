@@ -332,8 +332,10 @@ TEST_F(SettingsScreenTest, ButtonTapsPreferTheSpecifierCallThenTheKeyCallWithAWa
 }
 
 TEST_F(SettingsScreenTest, ButtonWithoutDelegateCallsTheNamedClassMethod) {
-  std::vector<std::string> calls;
-  ClassRegistry::shared().registerClass("SettingsTestButtonTarget").addClassMethod("run:key:", [&](const auto& args) {
+  // The registration outlives the test, so it records into storage that does too.
+  static std::vector<std::string> calls;
+  calls.clear();
+  ClassRegistry::shared().registerClass("SettingsTestButtonTarget").addClassMethod("run:key:", [](const auto& args) {
     calls.push_back(stringValueOf(args.at(1)).value_or(""));
     return ObjectPtr();
   });
