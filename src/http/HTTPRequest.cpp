@@ -576,7 +576,9 @@ void HTTPRequest::passOnReceivedData(const Ref<Data>& data) {
 // --- Seams. ---
 
 void HTTPRequest::attemptToApplyCredentialsAndResume() {
-  // Without a credentials source there is nothing to retry with.
+  // Without a credentials source there is nothing to retry with; the challenge's connection
+  // stays pooled for the next request.
+  destroyReadStream();
   failWithError(authenticationError());
 }
 

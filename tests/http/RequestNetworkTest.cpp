@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "HTTPTestSupport.h"
+#include "http/HTTPDataDecompressor.h"
 #include "http/HTTPFormDataRequest.h"
 #include "http/HTTPRequest.h"
 #include "platform/net/CookieStore.h"
@@ -386,6 +387,43 @@ TEST_F(RequestNetwork, BodiesOfLostAttemptsNeverReachDataCallbacksTwice) {
   inMemory->startSynchronous();
   EXPECT_EQ(inMemory->error()->code(), 1);
   EXPECT_EQ(inMemory->retryCount(), 1);
+}
+
+TEST_F(RequestNetwork, BodiesGoOutCompressedOrStreamedFromDisk) {
+  auto compressed = get("/echo");
+  std::string text(5000, 'z');
+  compressed->appendPostData(Data::make(text));
+  compressed->setShouldCompressRequestBody(true);
+  compressed->startSynchronous();
+  ASSERT_FALSE(compressed->error());
+  auto records = server.requests();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].header("Content-Encoding").value_or(""), "gzip");
+  EXPECT_EQ(testing::gzipText(text).substr(0, 2), records[0].body.substr(0, 2));
+  EXPECT_EQ(std::string(HTTPDataDecompressor::uncompressData(Data::make(records[0].body), nullptr)->view()), text);
+
+  auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/echo")));
+  form->setPostValue(box("v"), "k");
+  form->addData(Data::make(std::string(300000, 'd')), "blob");
+  form->startSynchronous();
+  ASSERT_FALSE(form->error());
+  records = server.requests();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].body.size(), form->postLength());
+  EXPECT_NE(records[1].body.find(std::string(300000, 'd')), std::string::npos);
+  // The temporary body file is gone once the request is over.
+  EXPECT_FALSE(form->postBodyFilePath());
+}
+
+TEST_F(RequestNetwork, AChallengeWithoutCredentialsFailsWithCodeThree) {
+  auto request = get("/auth");
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  ASSERT_TRUE(waitForOutcome(outcome));
+  EXPECT_EQ(outcome->failed, 1);
+  EXPECT_EQ(request->responseStatusCode(), 401);
+  EXPECT_EQ(request->error()->code(), 3);
+  EXPECT_EQ(request->error()->localizedDescription(), "Authentication needed");
 }
 
 TEST_F(RequestNetwork, FiveRequestsRunFourAtATime) {
