@@ -230,7 +230,7 @@ int runSettingsCommand(const std::vector<std::string>& arguments, std::ostream& 
   std::size_t stored = registerSettingsDefaults(*defaults, Bundle::mainBundle());
   if (stored > 0) {
     defaults->synchronize();
-    out << "First run: stored " << stored << " default values in " << defaults->filePath().string() << "\n";
+    out << "Registered " << stored << " default values in " << defaults->filePath().string() << "\n";
   }
   if (arguments.empty()) {
     for (const auto& pane : openPanes()) printPane(pane, out);

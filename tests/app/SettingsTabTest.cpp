@@ -137,14 +137,14 @@ class SettingsCommandTest : public SettingsTabTest {
 
 TEST_F(SettingsCommandTest, ShowsEveryPaneAndRegistersDefaultsOnlyOnTheFirstRun) {
   EXPECT_EQ(run({}), 0);
-  EXPECT_NE(out.str().find("First run: stored"), std::string::npos);
+  EXPECT_NE(out.str().find("Registered "), std::string::npos);
   EXPECT_NE(out.str().find("Breathing pattern"), std::string::npos);
   EXPECT_NE(out.str().find("Relax"), std::string::npos);
   EXPECT_NE(out.str().find("[Display]"), std::string::npos);
   EXPECT_NE(out.str().find("show_heartbeat_wave_preference"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(defaults()->filePath()));
   EXPECT_EQ(run({}), 0);
-  EXPECT_EQ(out.str().find("First run"), std::string::npos);
+  EXPECT_EQ(out.str().find("Registered "), std::string::npos);
 }
 
 TEST_F(SettingsCommandTest, SetEditsThroughTheScreenAndRefusesWhatTheRowCannotTake) {
