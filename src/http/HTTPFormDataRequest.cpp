@@ -1,5 +1,7 @@
 #include "http/HTTPFormDataRequest.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -99,7 +101,8 @@ void HTTPFormDataRequest::addFile(const ObjectPtr& data, const std::optional<std
   std::optional<std::string> type = contentType;
   if (auto path = dyn<String>(data)) {
     std::error_code ignored;
-    if (!std::filesystem::exists(path->utf8(), ignored) || std::filesystem::is_directory(path->utf8(), ignored)) {
+    if (!std::filesystem::exists(path->utf8(), ignored) || std::filesystem::is_directory(path->utf8(), ignored) ||
+        ::access(path->utf8().c_str(), R_OK) != 0) {
       if (!pendingFileError_) {
         pendingFileError_ = makeRequestError(RequestErrorBuildingRequest, format("No file exists at %s", path->utf8().c_str()));
       }
@@ -248,6 +251,11 @@ void HTTPFormDataRequest::buildMultipartFormDataPostBody() {
                             escapeQuoted(entry->stringForKey("contentType").value_or("")).c_str()));
     auto data = entry->objectForKey("data");
     if (auto path = dyn<String>(data)) {
+      // A file that went away since it was added must not be sent as an empty part.
+      if (::access(path->utf8().c_str(), R_OK) != 0) {
+        failWithError(makeRequestError(RequestErrorBuildingRequest, format("No file exists at %s", path->utf8().c_str())));
+        return;
+      }
       appendPostDataFromFile(path->utf8());
     } else {
       appendPostData(dyn<Data>(data));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "HTTPTestSupport.h"
 #include "http/HTTPFormDataRequest.h"
 #include "support/TestSupport.h"
@@ -134,6 +136,19 @@ TEST(FormDataRequest, AMissingFileFailsWhenStartedThroughTheFailureCallback) {
   EXPECT_EQ(request->error()->code(), 6);
   EXPECT_EQ(request->error()->localizedDescription(), "No file exists at " + directory.path().string());
   EXPECT_TRUE(request->isFinished());
+}
+
+TEST(FormDataRequest, AFileRemovedBeforeTheStartFailsTheRequest) {
+  testing::TemporaryDirectory directory;
+  testing::writeFile(directory / "gone.txt", "soon gone");
+  auto request = form();
+  request->addFile((directory / "gone.txt").string(), "f");
+  std::filesystem::remove(directory / "gone.txt");
+  auto outcome = testing::recordOutcome(request);
+  request->startSynchronous();
+  EXPECT_EQ(outcome->failed, 1);
+  ASSERT_TRUE(request->error());
+  EXPECT_EQ(request->error()->code(), 6);
 }
 
 TEST(FormDataRequest, CopiesCarryFieldsButNotLaterChanges) {
