@@ -246,6 +246,37 @@ TEST_F(RequestNetwork, KeepAliveRules) {
   }
 }
 
+TEST_F(RequestNetwork, ConnectionCloseEndsReuseEvenAfterAKeptAliveAnswer) {
+  // The redirect's answer allowed keep-alive; the final one says "Connection: close".
+  auto request = get("/redirect?to=" + percentEncode(server.url("/close-delimited")));
+  request->startSynchronous();
+  ASSERT_FALSE(request->error());
+  EXPECT_EQ(request->redirectCount(), 1);
+  EXPECT_FALSE(request->connectionCanBeReused());
+}
+
+TEST_F(RequestNetwork, ARedirectsOwnBodyNeverReachesTheDownloadFile) {
+  std::string target = server.url("/ok");
+  server.route("/redirect-with-body", [target](const testing::RecordedRequest&, FaultServer::Connection& connection) {
+    connection.send("HTTP/1.1 302 Found\r\nLocation: " + target +
+                    "\r\nContent-Length: 13\r\n\r\nREDIRECT BODY");
+  });
+  testing::TemporaryDirectory directory;
+  auto destination = (directory / "out").string();
+  auto request = get("/redirect-with-body");
+  request->setDownloadDestinationPath(destination);
+  auto chunks = std::make_shared<std::string>();
+  request->startSynchronous();
+  ASSERT_FALSE(request->error());
+  EXPECT_EQ(testing::readFile(destination), "hello");
+
+  auto streamed = get("/redirect-with-body");
+  streamed->setDataReceivedBlock([chunks](const Ref<Data>& data) { chunks->append(data->view()); });
+  streamed->startSynchronous();
+  ASSERT_FALSE(streamed->error());
+  EXPECT_EQ(*chunks, "hello");
+}
+
 TEST_F(RequestNetwork, APooledConnectionTheServerDroppedIsRetriedOnce) {
   auto first = get("/keepalive-then-drop");
   first->startSynchronous();
