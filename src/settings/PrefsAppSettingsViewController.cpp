@@ -35,11 +35,7 @@ bool nonEmpty(const std::optional<std::string>& text) { return text && !text->em
 
 TextAlignment uiAlignment(PrefsTextAlignment alignment) { return static_cast<TextAlignment>(alignment); }
 
-KeyboardType uiKeyboard(PrefsKeyboardType type) {
-  // The interface has no decimal pad: numbers and punctuation is the nearest keyboard.
-  if (type == PrefsKeyboardType::DecimalPad) return KeyboardType::NumbersAndPunctuation;
-  return static_cast<KeyboardType>(type);
-}
+KeyboardType uiKeyboard(PrefsKeyboardType type) { return static_cast<KeyboardType>(type); }
 
 // A section or a row as the hidden-keys animation tells them apart: by the row dictionary of
 // the description (the group row for a section, nullptr for a section without heading).

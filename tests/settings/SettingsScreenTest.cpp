@@ -24,7 +24,9 @@ class SettingsScreenTest : public SettingsUITest {
          row({{"Type", box(kPrefsPSToggleSwitchSpecifier)}, {"Key", box("mode")}, {"Title", box("Mode")},
               {"TrueValue", box("FAST")}, {"FalseValue", box("SLOW")}, {"DefaultValue", box("SLOW")}}),
          toggle("plain", "Plain"),
-         group("Texts", "texts_group", "About texts"), textRow("name", "Name"),
+         group("Texts", "texts_group", "About texts"),
+         row({{"Type", box(kPrefsPSTextFieldSpecifier)}, {"Key", box("name")}, {"Title", box("Name")},
+              {"DefaultValue", box("")}, {"KeyboardType", box("DecimalPad")}, {"AutocapitalizationType", box("Words")}}),
          row({{"Type", box(kPrefsPSMultiValueSpecifier)}, {"Key", box("colour")}, {"Title", box("Colour")},
               {"Values", Array::make({box(1), box(2), box(3)})},
               {"Titles", Array::make({box("Red"), box("Green"), box("Blue")})}, {"DefaultValue", box(1)}}),
@@ -80,6 +82,8 @@ TEST_F(SettingsScreenTest, TypingStoresEveryChangeAndAnOutsideWriteWaitsForTheEd
   table()->simulateTapOnRow(path(1, 0));
   ASSERT_TRUE(field->isEditing());
   EXPECT_EQ(screen->currentFirstResponder(), field);
+  EXPECT_EQ(field->keyboardType(), ui::KeyboardType::DecimalPad);
+  EXPECT_EQ(field->autocapitalizationType(), ui::TextAutocapitalizationType::Words);
   field->insertText("a");
   field->insertText("b");
   field->insertText("c");

@@ -132,9 +132,5 @@ inline Ref<Dictionary> group(const char* title, const char* key = nullptr, const
 inline Ref<Dictionary> toggle(const char* key, const char* title) {
   return row({{"Type", box(kPrefsPSToggleSwitchSpecifier)}, {"Key", box(key)}, {"Title", box(title)}});
 }
-inline Ref<Dictionary> textRow(const char* key, const char* title) {
-  return row({{"Type", box(kPrefsPSTextFieldSpecifier)}, {"Key", box(key)}, {"Title", box(title)},
-              {"DefaultValue", box("")}});
-}
 
 }  // namespace zv::testing
