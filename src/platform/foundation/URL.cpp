@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/String.h"
 #include "platform/foundation/Unicode.h"
 
@@ -19,13 +20,6 @@ bool isAllowedURLCharacter(unsigned char c) {
     default:
       return false;
   }
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 std::string removeDotSegments(std::string_view input) {
@@ -84,7 +78,7 @@ std::optional<std::string> percentDecode(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) return std::nullopt;
-    int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+    int hi = ascii::hexDigitValue(text[i + 1]), lo = ascii::hexDigitValue(text[i + 2]);
     if (hi < 0 || lo < 0) return std::nullopt;
     out.push_back(static_cast<char>(hi * 16 + lo));
     i += 2;
@@ -97,7 +91,7 @@ bool URL::parse(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (!isAllowedURLCharacter(c)) return false;
-    if (c == '%' && (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0)) return false;
+    if (c == '%' && (i + 2 >= text.size() || ascii::hexDigitValue(text[i + 1]) < 0 || ascii::hexDigitValue(text[i + 2]) < 0)) return false;
   }
   text_ = std::string(text);
   std::string_view rest = text;
@@ -285,16 +279,12 @@ Ref<URL> URL::URLByAppendingPathComponent(std::string_view component) const {
 
 std::optional<std::string> URL::lowercaseScheme() const {
   if (!scheme_) return std::nullopt;
-  std::string s = *scheme_;
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+  return ascii::lowercase(*scheme_);
 }
 
 std::optional<std::string> URL::lowercaseHost() const {
   if (!host_) return std::nullopt;
-  std::string s = *host_;
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+  return ascii::lowercase(*host_);
 }
 
 bool URL::isEqual(const Object& other) const {

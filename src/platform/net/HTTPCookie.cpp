@@ -7,6 +7,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Values.h"
 
@@ -14,18 +15,8 @@ namespace zv::net {
 
 namespace {
 
-std::string trim(std::string_view text) {
-  auto isSpace = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+// Cookie fields are padded with blanks only.
+std::string trim(std::string_view text) { return std::string(ascii::trim(text, ascii::kBlanks)); }
 
 bool isIPAddress(std::string_view host) {
   if (host.find(':') != std::string_view::npos) return true;
@@ -58,14 +49,14 @@ std::optional<int> leadingDigits(std::string_view token, std::size_t min, std::s
 }  // namespace
 
 bool isPublicSuffix(std::string_view domain) {
-  std::string text = lower(domain);
+  std::string text = ascii::lowercase(domain);
   if (text.empty()) return false;
   if (const psl_ctx_t* list = publicSuffixList()) return psl_is_public_suffix(list, text.c_str()) != 0;
   return text.find('.') == std::string::npos;
 }
 
 bool domainMatches(std::string_view host, std::string_view domain) {
-  std::string h = lower(host), d = lower(domain);
+  std::string h = ascii::lowercase(host), d = ascii::lowercase(domain);
   if (h == d) return true;
   return h.size() > d.size() && h.ends_with(d) && h[h.size() - d.size() - 1] == '.' && !isIPAddress(h);
 }
@@ -117,7 +108,7 @@ std::optional<double> parseCookieDate(std::string_view text) {
     }
     if (!month && token.size() >= 3) {
       static const char* names[] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
-      std::string prefix = lower(token.substr(0, 3));
+      std::string prefix = ascii::lowercase(token.substr(0, 3));
       bool found = false;
       for (int m = 0; m < 12; ++m) {
         if (prefix == names[m]) {
@@ -176,7 +167,7 @@ Ref<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view value, const URL& ur
     std::string_view attribute = rest.substr(0, next);
     rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
     auto attributeEquals = attribute.find('=');
-    std::string name = lower(trim(attribute.substr(0, attributeEquals)));
+    std::string name = ascii::lowercase(trim(attribute.substr(0, attributeEquals)));
     std::string attributeValue =
         attributeEquals == std::string_view::npos ? std::string() : trim(attribute.substr(attributeEquals + 1));
     if (name == "expires") {
@@ -191,7 +182,7 @@ Ref<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view value, const URL& ur
         if (!negative && seconds == 0) maxAge = -1e12;
       }
     } else if (name == "domain") {
-      std::string domain = lower(attributeValue);
+      std::string domain = ascii::lowercase(attributeValue);
       if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
       if (!domain.empty()) domainAttribute = domain;
     } else if (name == "path") {

@@ -2,17 +2,12 @@
 
 #include <cctype>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Values.h"
 
 namespace zv::net {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
+bool equalsIgnoringCase(std::string_view a, std::string_view b) { return ascii::equalsIgnoringCase(a, b); }
 
 void HeaderFields::set(std::string_view name, std::string_view value) {
   bool placed = false;

@@ -1,20 +1,11 @@
 #include "platform/net/MIMETypes.h"
 
-#include <cctype>
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/AsciiText.h"
+
 namespace zv::net {
-
-namespace {
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-}  // namespace
 
 const MIMETypes& MIMETypes::shared() {
   static const MIMETypes table = fromFile("/etc/mime.types");
@@ -40,7 +31,7 @@ MIMETypes MIMETypes::parse(std::string_view text) {
     if (!(words >> type) || type.find('/') == std::string::npos) continue;
     while (words >> extension) {
       // The first type listed for an extension wins, as the file's readers agree.
-      table.byExtension_.emplace(lower(extension), type);
+      table.byExtension_.emplace(ascii::lowercase(extension), type);
     }
   }
   return table;
@@ -48,7 +39,7 @@ MIMETypes MIMETypes::parse(std::string_view text) {
 
 std::optional<std::string> MIMETypes::typeForExtension(std::string_view extension) const {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
-  auto found = byExtension_.find(lower(extension));
+  auto found = byExtension_.find(ascii::lowercase(extension));
   if (found == byExtension_.end()) return std::nullopt;
   return found->second;
 }

@@ -13,6 +13,7 @@
 
 #include <duktape.h>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Data.h"
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/NetErrors.h"
@@ -265,7 +266,7 @@ std::vector<ProxyServer> ProxyAutoConfig::parseResult(std::string_view result) {
     std::istringstream words(entry);
     std::string kind, address;
     words >> kind >> address;
-    for (auto& c : kind) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    kind = ascii::uppercase(kind);
     if (kind.empty()) continue;
     if (kind == "DIRECT") {
       list.push_back(ProxyServer());

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/foundation/AsciiText.h"
+
 namespace zv::net {
 
 namespace {
@@ -18,14 +20,9 @@ std::optional<std::string> environment(const char* lower, const char* upper) {
   return std::nullopt;
 }
 
-std::string lowercase(std::string text) {
-  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool isException(const std::string& host, const std::vector<std::string>& exceptions) {
   for (auto pattern : exceptions) {
-    pattern = lowercase(pattern);
+    pattern = ascii::lowercase(pattern);
     if (pattern.empty()) continue;
     if (pattern == "*") return true;
     if (pattern.front() == '.') pattern.erase(0, 1);
@@ -140,3 +137,4 @@ std::vector<ProxyServer> ProxySettings::proxiesForURL(const URL& url, const Syst
 }
 
 }  // namespace zv::net
+

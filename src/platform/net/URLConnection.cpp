@@ -8,6 +8,7 @@
 
 #include <openssl/evp.h>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
@@ -30,11 +31,6 @@ std::string base64(std::string_view text) {
                                reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
   out.resize(static_cast<std::size_t>(length));
   return out;
-}
-
-std::string lower(std::string text) {
-  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // Stream failures as the URL loading system reports them, with the stream's error underneath.
@@ -428,13 +424,13 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     }
     if (status == 401 && authenticationFailures < 5) {
       auto challengeField = head->headerField("WWW-Authenticate").value_or("");
-      if (lower(challengeField).rfind("basic", 0) == 0) {
+      if (ascii::startsWithIgnoringCase(challengeField, "basic")) {
         // Hold the answer's body until we know whether the challenge is answered.
         holdBody = true;
         return true;
       }
     }
-    auto encoding = lower(head->headerField("Content-Encoding").value_or(""));
+    auto encoding = ascii::lowercase(head->headerField("Content-Encoding").value_or(""));
     if (encoding == "gzip" || encoding == "x-gzip" || encoding == "deflate") inflater = std::make_unique<Inflater>();
     auto ref = keep();
     if (delegate && ref) delegate->connectionDidReceiveResponse(*ref, HTTPURLResponse::make(stream->finalURL(), *head));

@@ -1,17 +1,14 @@
 #include "platform/net/URLResponse.h"
 
-#include <cctype>
 #include <map>
+
+#include "platform/foundation/AsciiText.h"
 
 namespace zv::net {
 
 namespace {
 
-std::string trim(std::string text) {
-  text.erase(0, text.find_first_not_of(" \t"));
-  text.erase(text.find_last_not_of(" \t") + 1);
-  return text;
-}
+std::string trim(std::string_view text) { return std::string(ascii::trim(text, ascii::kBlanks)); }
 
 }  // namespace
 
@@ -39,7 +36,7 @@ Ref<HTTPURLResponse> HTTPURLResponse::make(Ref<zv::URL> url, const HTTPMessage& 
   if (auto contentType = head.headerField("Content-Type")) {
     auto semicolon = contentType->find(';');
     mimeType = trim(contentType->substr(0, semicolon));
-    for (auto& c : *mimeType) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    mimeType = ascii::lowercase(*mimeType);
     auto charset = contentType->find("charset=");
     if (charset != std::string::npos) {
       std::string value = contentType->substr(charset + 8);

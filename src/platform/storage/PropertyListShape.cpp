@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Date.h"
 
 namespace zv::storage {
@@ -162,15 +163,8 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-  const char* space = " \t\r\n";
-  std::size_t first = text.find_first_not_of(space);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
 bool isIntegerText(std::string_view text) {
-  text = trimmed(text);
+  text = ascii::trim(text);
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
   bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   if (hex) text.remove_prefix(2);
@@ -181,7 +175,7 @@ bool isIntegerText(std::string_view text) {
 }
 
 bool isRealText(std::string_view text) {
-  std::string copy(trimmed(text));
+  std::string copy(ascii::trim(text));
   if (copy.empty()) return false;
   char* end = nullptr;
   std::strtod(copy.c_str(), &end);
@@ -231,7 +225,7 @@ std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximum
       std::string_view content = text.substr(close + 1, end - close - 1);
       bool ok = name == "integer" ? isIntegerText(content)
                 : name == "real"  ? isRealText(content)
-                : name == "date"  ? Date::fromISO8601(trimmed(content)) != nullptr
+                : name == "date"  ? Date::fromISO8601(ascii::trim(content)) != nullptr
                                   : isBase64Text(content);
       if (!ok) return "malformed <" + std::string(name) + "> value";
     }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Unicode.h"
 #include "platform/storage/PropertyList.h"
 
@@ -58,13 +59,6 @@ std::optional<std::string> decodeText(std::string_view bytes, std::string& probl
 bool isWordCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
          c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 class Parser {
@@ -195,8 +189,8 @@ class Parser {
       if (e == 'U' || e == 'u') {
         char32_t unit = 0;
         int digits = 0;
-        while (digits < 4 && !atEnd() && hexValue(peek()) >= 0) {
-          unit = unit * 16 + static_cast<char32_t>(hexValue(peek()));
+        while (digits < 4 && !atEnd() && ascii::hexDigitValue(peek()) >= 0) {
+          unit = unit * 16 + static_cast<char32_t>(ascii::hexDigitValue(peek()));
           ++at_;
           ++digits;
         }

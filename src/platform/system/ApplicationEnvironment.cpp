@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Log.h"
 
 namespace zv {
@@ -23,20 +24,12 @@ std::filesystem::path dataHome() {
   return std::filesystem::current_path() / ".local" / "share";
 }
 
-std::string trim(std::string_view text) {
-  const char* space = " \t\r\n";
-  auto first = text.find_first_not_of(space);
-  if (first == std::string_view::npos) return {};
-  auto last = text.find_last_not_of(space);
-  return std::string(text.substr(first, last - first + 1));
-}
-
 std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   for (;;) {
     auto end = text.find(separator, start);
-    std::string part = trim(std::string_view(text).substr(start, end == std::string::npos ? end : end - start));
+    std::string part(ascii::trim(std::string_view(text).substr(start, end == std::string::npos ? end : end - start)));
     if (!part.empty()) parts.push_back(std::move(part));
     if (end == std::string::npos) break;
     start = end + 1;

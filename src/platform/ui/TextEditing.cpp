@@ -1,10 +1,11 @@
 #include "platform/ui/TextEditing.h"
 
 #include "platform/foundation/String.h"
+#include "platform/foundation/Unicode.h"
 
 namespace zv::ui {
 
-std::size_t utf16Length(std::string_view text) { return String::make(text)->length(); }
+std::size_t utf16Length(std::string_view text) { return unicode::utf16Length(text); }
 
 bool replaceUTF16Range(std::string& text, TextRange range, std::string_view replacement) {
   auto string = String::make(text);
