@@ -1,5 +1,6 @@
 #pragma once
-// Digests, ciphers and randomness, backed by OpenSSL's libcrypto; UUIDs by libuuid.
+// Digests, ciphers and randomness, backed by OpenSSL's libcrypto; UUIDs by libuuid. No shared
+// state; any thread.
 
 #include <array>
 #include <cstdint>

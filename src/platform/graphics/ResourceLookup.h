@@ -1,6 +1,6 @@
 #pragma once
 // Where application resources (images) are found: the main bundle's resource folder once the
-// system services provide one, otherwise the folders registered here.
+// system services provide one, otherwise the folders registered here. Any thread.
 
 #include <filesystem>
 #include <optional>

@@ -1,7 +1,8 @@
 #pragma once
 // Whole-file writes that are never seen half done: the bytes go to a temporary file in the same
 // folder, are flushed to disk, and the temporary file is renamed over the target. A write that
-// fails at any step leaves the previous file as it was.
+// fails at any step leaves the previous file as it was. Any thread; of two concurrent writers of
+// one path the later rename wins whole.
 
 #include <filesystem>
 #include <optional>

@@ -2,7 +2,7 @@
 // Keyed archives: a value tree (strings, numbers including booleans, data, dates, null, arrays,
 // dictionaries whose keys may be any archivable value, sets) stored as one binary property list.
 // Unarchiving malformed bytes raises Exception "NSInvalidArchiveOperationException", as the
-// platform's unarchiver raised.
+// platform's unarchiver raised. Pure; any thread.
 
 #include <string>
 #include <string_view>

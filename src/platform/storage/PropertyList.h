@@ -1,7 +1,7 @@
 #pragma once
 // Property lists in their XML and binary forms (through libplist): Dictionary, Array, String,
 // Number (booleans, integers, reals), Data and Date. Reading takes bytes and gives a value or an
-// error; nothing here opens files except the two file conveniences at the end.
+// error; nothing here opens files except the two file conveniences at the end. No shared state; any thread.
 //
 // Numbers read back as booleans, as LongLong integers (UnsignedLongLong above INT64_MAX) and as
 // Double reals; the type of a Float or Int is not kept (the keyed archive keeps it). Dates are

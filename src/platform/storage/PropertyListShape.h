@@ -1,6 +1,6 @@
 #pragma once
 // Checks of property-list bytes before they reach the decoder, which is lenient where it should
-// not be (it reads "<integer>abc</integer>" as 0) and recursive where input may be hostile.
+// not be (it reads "<integer>abc</integer>" as 0) and recursive where input may be hostile. Pure; any thread.
 
 #include <cstddef>
 #include <string>

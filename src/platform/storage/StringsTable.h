@@ -1,6 +1,6 @@
 #pragma once
 // The ".strings" table format: `"key" = "value";` pairs (the old text property-list syntax, with
-// comments and escapes), in UTF-8 or UTF-16 (detected from a byte-order mark, or from zero bytes).
+// comments and escapes), in UTF-8 or UTF-16 (detected from a byte-order mark, or from zero bytes). Pure; any thread.
 
 #include <string_view>
 
