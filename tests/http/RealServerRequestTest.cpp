@@ -76,15 +76,6 @@ TEST_F(RealServerRequest, PooledConnectionsAreSharedOnlyByTheSameKindOfRequest) 
   ASSERT_TRUE(first && lenient && again);
   EXPECT_NE(*first, *lenient);
   EXPECT_EQ(*first, *again);
-  // Two running at once use two connections.
-  auto a = get(nginx->url("/hello.txt"));
-  auto b = get(nginx->url("/hello.txt"));
-  auto outcomeA = testing::recordOutcome(a);
-  auto outcomeB = testing::recordOutcome(b);
-  a->startAsynchronous();
-  b->startAsynchronous();
-  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomeA->total() + outcomeB->total() == 2; }));
-  EXPECT_NE(a->connectionID(), b->connectionID());
 }
 
 TEST_F(RealServerRequest, RedirectChainsOfFiveAreFollowedAndSixFail) {

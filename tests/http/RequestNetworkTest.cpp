@@ -228,6 +228,21 @@ TEST_F(RequestNetwork, KeepAliveConnectionsAreReused) {
   EXPECT_EQ(records[1].indexOnConnection, 1);
 }
 
+TEST_F(RequestNetwork, RequestsRunningAtTheSameTimeUseTwoConnections) {
+  auto a = get("/stall");
+  auto b = get("/stall");
+  auto outcomeA = recordOutcome(a);
+  auto outcomeB = recordOutcome(b);
+  a->startAsynchronous();
+  b->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return server.requests().size() == 2; }));
+  ASSERT_TRUE(a->connectionID() && b->connectionID());
+  EXPECT_NE(*a->connectionID(), *b->connectionID());
+  a->cancel();
+  b->cancel();
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return outcomeA->total() + outcomeB->total() == 2; }));
+}
+
 TEST_F(RequestNetwork, KeepAliveRules) {
   struct Case {
     const char* path;
