@@ -171,11 +171,6 @@ ZV_HTTP_BLOCK_SETTER(setProxyAuthenticationNeededBlock, Block, proxyAuthenticati
 ZV_HTTP_BLOCK_SETTER(setRequestRedirectedBlock, Block, redirected)
 #undef ZV_HTTP_BLOCK_SETTER
 
-HTTPRequest::Callbacks HTTPRequest::callbacks() const {
-  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-  return callbacks_;
-}
-
 void HTTPRequest::releaseBlocksOnMainThread() {
   auto blocks = std::make_shared<Callbacks>();
   {
@@ -513,23 +508,23 @@ bool anyoneListens(const HTTPRequest& request, bool hasCallback) {
 
 void HTTPRequest::requestStartedEvent() {
   if (error() || mainRequest().lock()) return;
-  if (!anyoneListens(*this, static_cast<bool>(callbacks().started))) return;
+  if (!anyoneListens(*this, static_cast<bool>(callback(&Callbacks::started)))) return;
   auto self = selfAs<HTTPRequest>();
   performOnMain([self] {
     callDelegate(self->delegate(), self->didStartSelector(), self, nullptr);
     callDelegate(self->queue(), "requestStarted", self, nullptr);
-    if (auto block = self->callbacks().started) block();
+    if (auto block = self->callback(&Callbacks::started)) block();
   });
 }
 
 void HTTPRequest::requestReceivedResponseHeaders(const Ref<Dictionary>& headers) {
   if (error() || mainRequest().lock()) return;
-  if (!anyoneListens(*this, static_cast<bool>(callbacks().headersReceived))) return;
+  if (!anyoneListens(*this, static_cast<bool>(callback(&Callbacks::headersReceived)))) return;
   auto self = selfAs<HTTPRequest>();
   performOnMain([self, headers] {
     callDelegate(self->delegate(), self->didReceiveResponseHeadersSelector(), self, headers);
     callDelegate(self->queue(), "requestDidReceiveResponseHeaders", self, headers);
-    if (auto block = self->callbacks().headersReceived) block(headers);
+    if (auto block = self->callback(&Callbacks::headersReceived)) block(headers);
   });
 }
 
@@ -547,7 +542,7 @@ void HTTPRequest::requestRedirectedEvent() {
   auto self = selfAs<HTTPRequest>();
   performOnMain([self] {
     callDelegate(self->delegate(), "requestRedirected", self, nullptr);
-    if (auto block = self->callbacks().redirected) block();
+    if (auto block = self->callback(&Callbacks::redirected)) block();
   });
 }
 
@@ -555,21 +550,21 @@ void HTTPRequest::reportFinished() {
   auto self = selfAs<HTTPRequest>();
   callDelegate(delegate(), didFinishSelector(), self, nullptr);
   callDelegate(queue(), "requestFinished", self, nullptr);
-  if (auto block = callbacks().completion) block();
+  if (auto block = callback(&Callbacks::completion)) block();
 }
 
 void HTTPRequest::reportFailure() {
   auto self = selfAs<HTTPRequest>();
   callDelegate(delegate(), didFailSelector(), self, nullptr);
   callDelegate(queue(), "requestFailed", self, nullptr);
-  if (auto block = callbacks().failure) block();
+  if (auto block = callback(&Callbacks::failure)) block();
 }
 
 void HTTPRequest::passOnReceivedData(const Ref<Data>& data) {
   auto self = selfAs<HTTPRequest>();
   performOnMain([self, data] {
     callDelegate(self->delegate(), self->didReceiveDataSelector(), self, data);
-    if (auto block = self->callbacks().dataReceived) block(data);
+    if (auto block = self->callback(&Callbacks::dataReceived)) block(data);
   });
 }
 
@@ -583,11 +578,11 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
 }
 
 void HTTPRequest::incrementDownloadSizeBy(std::int64_t amount) {
-  if (auto block = callbacks().downloadSizeIncremented) performOnMain([block, amount] { block(amount); });
+  if (auto block = callback(&Callbacks::downloadSizeIncremented)) performOnMain([block, amount] { block(amount); });
 }
 
 void HTTPRequest::incrementUploadSizeBy(std::int64_t amount) {
-  if (auto block = callbacks().uploadSizeIncremented) performOnMain([block, amount] { block(amount); });
+  if (auto block = callback(&Callbacks::uploadSizeIncremented)) performOnMain([block, amount] { block(amount); });
 }
 
 }  // namespace zv

@@ -314,7 +314,12 @@ class HTTPRequest : public Operation {
     SizeBlock downloadSizeIncremented, uploadSizeIncremented;
     DataBlock dataReceived;
   };
-  Callbacks callbacks() const;
+  // One callback, copied under the lock (copying them all for one would be wasteful).
+  template <class Member>
+  auto callback(Member Callbacks::*member) const {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    return callbacks_.*member;
+  }
   void releaseBlocksOnMainThread();
 
   mutable std::recursive_mutex cancelledLock_;

@@ -300,7 +300,7 @@ void HTTPRequest::handleBytesAvailable() {
   if (needsRedirect()) return;
 
   auto theDelegate = delegate();
-  if (callbacks().dataReceived || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()))) {
+  if (callback(&Callbacks::dataReceived) || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()))) {
     passedOnBodyBytes_ = true;
     passOnReceivedData(inflating ? inflated : Data::make(readBuffer_.data(), static_cast<std::size_t>(n)));
   } else if (downloadDestinationPath()) {
