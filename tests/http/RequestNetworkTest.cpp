@@ -162,6 +162,17 @@ TEST_F(RequestNetwork, IdleRequestsTimeOut) {
   EXPECT_LT(seconds, 2.5);
 }
 
+TEST_F(RequestNetwork, SynchronousRequestsTimeOutToo) {
+  auto request = get("/stall-body");
+  request->setTimeOutSeconds(0.5);
+  auto outcome = recordOutcome(request);
+  request->startSynchronous();
+  EXPECT_EQ(outcome->failed, 1);
+  ASSERT_TRUE(request->error());
+  EXPECT_EQ(request->error()->code(), 2);
+  EXPECT_TRUE(request->isFinished());
+}
+
 TEST_F(RequestNetwork, CancellingARunningRequestReportsOnce) {
   auto request = get("/stall");
   auto outcome = recordOutcome(request);
