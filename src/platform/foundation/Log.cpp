@@ -4,11 +4,32 @@
 
 namespace zv {
 
+struct LogCapture::State {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  bool open = true;
+  // What was installed before this capture (guarded by sinkMutex).
+  LogSink previous;
+  std::shared_ptr<State> previousCapture;
+};
+
 namespace {
 std::mutex sinkMutex;
 LogSink& currentSink() {
   static LogSink sink;
   return sink;
+}
+// The capture whose sink is installed; nullptr when another sink (or none) is.
+std::shared_ptr<LogCapture::State> installedCapture;
+
+void deliver(const LogSink& sink, std::string_view line) {
+  if (sink) {
+    sink(line);
+    return;
+  }
+  std::string text(line);
+  text.push_back('\n');
+  std::fwrite(text.data(), 1, text.size(), stderr);
 }
 }  // namespace
 
@@ -29,13 +50,7 @@ void logLine(std::string_view line) {
     std::lock_guard lock(sinkMutex);
     sink = currentSink();
   }
-  if (sink) {
-    sink(line);
-    return;
-  }
-  std::string text(line);
-  text.push_back('\n');
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  deliver(sink, line);
 }
 
 void log(LogLevel level, std::string_view message) {
@@ -54,26 +69,59 @@ LogSink setLogSink(LogSink sink) {
   std::lock_guard lock(sinkMutex);
   LogSink previous = std::move(currentSink());
   currentSink() = std::move(sink);
+  installedCapture = nullptr;
   return previous;
 }
 
-LogCapture::LogCapture() {
-  previous_ = setLogSink([this](std::string_view line) {
-    std::lock_guard lock(mutex_);
-    lines_.emplace_back(line);
-  });
+LogCapture::LogCapture() : state_(std::make_shared<State>()) {
+  // The sink holds the state, not the capture: a thread may have taken the sink just before the
+  // capture ends and call it afterwards; the line then goes where it would have gone without it.
+  LogSink sink = [state = state_](std::string_view line) {
+    {
+      std::lock_guard lock(state->mutex);
+      if (state->open) {
+        state->lines.emplace_back(line);
+        return;
+      }
+    }
+    LogSink previous;
+    {
+      std::lock_guard lock(sinkMutex);
+      previous = state->previous;
+    }
+    deliver(previous, line);
+  };
+  std::lock_guard lock(sinkMutex);
+  state_->previous = std::move(currentSink());
+  state_->previousCapture = std::move(installedCapture);
+  currentSink() = std::move(sink);
+  installedCapture = state_;
 }
 
-LogCapture::~LogCapture() { setLogSink(std::move(previous_)); }
+LogCapture::~LogCapture() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->open = false;
+  }
+  std::lock_guard lock(sinkMutex);
+  // Ended out of order: a newer capture stays installed and skips this one when it ends.
+  if (installedCapture != state_) return;
+  auto restored = state_;
+  while (restored && !restored->open) {
+    currentSink() = restored->previous;
+    restored = restored->previousCapture;
+  }
+  installedCapture = std::move(restored);
+}
 
 std::vector<std::string> LogCapture::lines() const {
-  std::lock_guard lock(mutex_);
-  return lines_;
+  std::lock_guard lock(state_->mutex);
+  return state_->lines;
 }
 
 bool LogCapture::contains(std::string_view fragment) const {
-  std::lock_guard lock(mutex_);
-  for (const auto& line : lines_)
+  std::lock_guard lock(state_->mutex);
+  for (const auto& line : state_->lines)
     if (line.find(fragment) != std::string::npos) return true;
   return false;
 }

@@ -4,6 +4,7 @@
 // log names of things, never tokens or passwords.
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -29,7 +30,9 @@ void logError(std::string_view message);
 // Installs a sink for every line; nullptr restores standard error. Returns the previous sink.
 LogSink setLogSink(LogSink sink);
 
-// Captures log lines for the lifetime of the object (tests).
+// Captures log lines for the lifetime of the object (tests). Any thread may log meanwhile; a line
+// that another thread logs while the capture ends is safe to deliver late. Captures may end in any
+// order: the log then goes to the newest capture still alive, else where it went before the first.
 class LogCapture {
  public:
   LogCapture();
@@ -39,10 +42,11 @@ class LogCapture {
   std::vector<std::string> lines() const;
   bool contains(std::string_view fragment) const;
 
+  // Shared with the installed sink, which a logging thread may still hold after the capture ends.
+  struct State;
+
  private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-  LogSink previous_;
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace zv
