@@ -1,5 +1,10 @@
 #include "support/TestSupport.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -36,6 +41,20 @@ std::string readFile(const std::filesystem::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+bool runInChildWithFileSizeLimit(std::size_t maxFileBytes, const std::function<bool()>& body) {
+  pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {maxFileBytes, maxFileBytes};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace zv::testing

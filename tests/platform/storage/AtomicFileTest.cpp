@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "platform/storage/AtomicFile.h"
 #include "support/TestSupport.h"
 
@@ -23,19 +18,9 @@ TEST(AtomicFileTest, AWriteThatFailsMidwayLeavesTheOldFile) {
   ASSERT_EQ(writeFileAtomically(path, "old contents"), nullptr);
 
   // The child may write at most 1 KiB per file, so the 64 KiB write fails part way through.
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {1024, 1024};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    Ref<Error> error = writeFileAtomically(path, std::string(65536, 'x'));
-    ::_exit(error ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write should have failed";
+  EXPECT_TRUE(zv::testing::runInChildWithFileSizeLimit(
+      1024, [&] { return writeFileAtomically(path, std::string(65536, 'x')) != nullptr; }))
+      << "the write should have failed";
   EXPECT_EQ(zv::testing::readFile(path), "old contents");
   EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
 }

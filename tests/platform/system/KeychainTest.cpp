@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <thread>
 #include <variant>
 
@@ -155,20 +150,12 @@ TEST_F(KeychainTest, ACorruptFileIsReportedAndLeftInPlace) {
 
 TEST_F(KeychainTest, AFailingWriteKeepsThePreviousValue) {
   ASSERT_EQ(keychain_.addItem(*item("svc", "acct", "old")), kKeychainSuccess);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Files may not grow past 1 KiB, so the new keychain cannot be written.
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {1024, 1024};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+  // Files may not grow past 1 KiB, so the new keychain cannot be written.
+  EXPECT_TRUE(zv::testing::runInChildWithFileSizeLimit(1024, [&] {
     setLogSink([](std::string_view) {});
     auto change = Dictionary::make({{kKeychainValueData, Data::make(std::string(8192, 'n'))}});
-    ::_exit(keychain_.update(*query("svc", "acct"), *change) == kKeychainIO ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return keychain_.update(*query("svc", "acct"), *change) == kKeychainIO;
+  }));
   EXPECT_EQ(std::get<std::string>(password(keychain_, "svc", "acct")), "old");
 }
 
