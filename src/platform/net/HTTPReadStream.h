@@ -80,7 +80,8 @@ class HTTPReadStream : public Object {
   void setPersistentConnection(bool persistent);
   void setConnectionTag(std::optional<std::int64_t> tag);
   std::optional<std::int64_t> connectionTag() const;
-  // Follow 301/302/303/307/308 answers (at most 5), as a simple client wants; off by default.
+  // Follow 301/302/303/307/308 answers (at most 5), as a simple client wants; off by default. A
+  // redirect to another origin goes without the Authorization and Cookie fields.
   void setShouldAutoRedirect(bool autoRedirect);
   // How long connecting (TCP, proxy and TLS handshakes) may take before the stream fails with
   // kURLErrorTimedOut; 0 means no limit (the HTTP client applies its own inactivity time-out).

@@ -243,6 +243,35 @@ TEST_F(HTTPReadStreamTest, FollowsRedirectsOnlyWhenAsked) {
   following->close();
 }
 
+TEST_F(HTTPReadStreamTest, RedirectsCarryCredentialsAndCookiesOnlyWithinTheOrigin) {
+  FaultServer elsewhere;
+  ASSERT_TRUE(elsewhere.start());
+  auto follow = [](const std::string& url) {
+    auto message = HTTPMessage::makeRequest("GET", URL::make(url));
+    message->setHeaderField("Authorization", "Basic dXNlcjpzZWNyZXQ=");
+    message->setHeaderField("Cookie", "session=1");
+    auto stream = HTTPReadStream::make(message);
+    stream->setShouldAutoRedirect(true);
+    auto outcome = runStream(stream);
+    EXPECT_EQ(outcome.body, "hello") << url;
+  };
+
+  // Another port is another origin: what was meant for the first server stays with it.
+  follow(server.url("/redirect?to=" + percentEncode(elsewhere.url("/ok"))));
+  ASSERT_EQ(elsewhere.requests().size(), 1u);
+  EXPECT_FALSE(elsewhere.requests()[0].header("Authorization"));
+  EXPECT_FALSE(elsewhere.requests()[0].header("Cookie"));
+  elsewhere.stop();
+
+  follow(server.url("/redirect?to=/ok"));
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (const auto& request : requests) {
+    EXPECT_EQ(request.header("Authorization").value_or(""), "Basic dXNlcjpzZWNyZXQ=") << request.target;
+    EXPECT_EQ(request.header("Cookie").value_or(""), "session=1") << request.target;
+  }
+}
+
 TEST_F(HTTPReadStreamTest, ClosingInsideACallbackStopsEverything) {
   auto stream = makeGet(server.url("/big/1000000"));
   int events = 0;
