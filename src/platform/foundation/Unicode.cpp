@@ -120,7 +120,7 @@ std::string fromUTF16(std::u16string_view utf16) {
   for (size_t i = 0; i < utf16.size(); ++i) {
     char32_t u = utf16[i];
     if (isHighSurrogate(u) && i + 1 < utf16.size() && isLowSurrogate(utf16[i + 1])) {
-      appendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
+      appendUTF8(out, combineSurrogates(u, utf16[i + 1]));
       ++i;
     } else {
       appendUTF8(out, u);  // a lone surrogate becomes U+FFFD

@@ -27,5 +27,9 @@ std::size_t utf16Length(std::string_view utf8);
 
 inline bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 inline bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+// The code point a high and a low surrogate stand for together.
+inline char32_t combineSurrogates(char32_t high, char32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
 
 }  // namespace zv::unicode

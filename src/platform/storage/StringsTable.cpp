@@ -199,7 +199,7 @@ class Parser {
           return std::nullopt;
         }
         if (unicode::isLowSurrogate(unit) && pendingHigh) {
-          unicode::appendUTF8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00));
+          unicode::appendUTF8(out, unicode::combineSurrogates(pendingHigh, unit));
           pendingHigh = 0;
         } else {
           flushPending();

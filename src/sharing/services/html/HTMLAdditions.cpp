@@ -118,7 +118,7 @@ std::string html_stringByUnescapingFromHTML(std::string_view text) {
           if (auto second = candidateAt(text, next, lowLimit)) {
             low = numericReference(*second);
             if (low && unicode::isLowSurrogate(*low)) {
-              unicode::appendUTF8(out, 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00));
+              unicode::appendUTF8(out, unicode::combineSurrogates(*cp, *low));
               copyFrom = next + second->size();
               limit = lowLimit;
               next = after;
