@@ -287,6 +287,21 @@ std::optional<std::string> URL::lowercaseHost() const {
   return ascii::lowercase(*host_);
 }
 
+namespace {
+std::optional<int> effectivePort(const URL& url, const std::optional<std::string>& scheme) {
+  if (url.port()) return url.port();
+  if (scheme == "http") return 80;
+  if (scheme == "https") return 443;
+  return std::nullopt;
+}
+}  // namespace
+
+bool isSameOrigin(const URL& a, const URL& b) {
+  auto scheme = a.lowercaseScheme();
+  return scheme == b.lowercaseScheme() && a.lowercaseHost() == b.lowercaseHost() &&
+         effectivePort(a, scheme) == effectivePort(b, scheme);
+}
+
 bool URL::isEqual(const Object& other) const {
   auto* u = dynamic_cast<const URL*>(&other);
   return u != nullptr && u->text_ == text_;

@@ -64,6 +64,10 @@ class URL : public Object {
   bool hasAuthority_ = false;
 };
 
+// Whether both name the same origin: scheme and host (compared without case) and port, a missing
+// port standing for 80 with http and 443 with https.
+bool isSameOrigin(const URL& a, const URL& b);
+
 // Percent-encodes every byte of `text` except ASCII letters, digits and the bytes in `keep`.
 std::string percentEncode(std::string_view text, std::string_view keep = "-._~");
 // Decodes "%XX" escapes; nullopt when an escape is malformed or the result is not UTF-8.

@@ -33,13 +33,6 @@ bool isHTTPScheme(const URL& url) {
   return scheme && (*scheme == "http" || *scheme == "https") && url.host() && !url.host()->empty();
 }
 
-int effectivePort(const URL& url) { return url.port().value_or(url.lowercaseScheme() == "https" ? 443 : 80); }
-
-bool sameOrigin(const URL& a, const URL& b) {
-  return a.lowercaseScheme() == b.lowercaseScheme() && a.lowercaseHost() == b.lowercaseHost() &&
-         effectivePort(a) == effectivePort(b);
-}
-
 std::string identityFingerprint(const TLSSettings& tls) {
   if (!tls.identity) return {};
   std::string text = tls.identity->certificate()->pem();
@@ -259,7 +252,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     ConnectionKey key;
     key.scheme = url.lowercaseScheme().value_or("http");
     key.host = url.lowercaseHost().value_or("");
-    key.port = effectivePort(url);
+    key.port = url.port().value_or(key.scheme == "https" ? 443 : 80);
     key.proxy = proxy;
     if (key.proxy.type == kProxyTypeHTTPS) key.proxy.type = kProxyTypeHTTP;
     key.validatesCertificateChain = key.scheme != "https" || tls.validatesCertificateChain;
@@ -525,7 +518,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       request = get;
       bodyStream = nullptr;
     }
-    if (!sameOrigin(*currentURL, *next)) {
+    if (!isSameOrigin(*currentURL, *next)) {
       // Credentials and cookies were given for the first origin; another host, port or scheme
       // (a downgrade to plain http included) must not see them.
       auto stripped = request->clone();

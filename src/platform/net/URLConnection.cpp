@@ -455,8 +455,11 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     }
     // Cookies are rebuilt for the new URL from the store, never carried over.
     if (request->HTTPShouldHandleCookies()) next->setValueForHTTPHeaderField(std::nullopt, "Cookie");
-    if (request->url()->lowercaseHost() != target->lowercaseHost()) {
+    if (!isSameOrigin(*request->url(), *target)) {
+      // What was given for one origin (credentials, a caller's own cookies) must not reach another,
+      // nor travel in clear text after a downgrade from https.
       next->setValueForHTTPHeaderField(std::nullopt, "Authorization");
+      next->setValueForHTTPHeaderField(std::nullopt, "Cookie");
       credential = nullptr;
     }
     Ref<URLRequest> chosen = next;

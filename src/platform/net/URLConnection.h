@@ -2,9 +2,9 @@
 // URL connections: load one URL request, asynchronously with delegate calls on the run loop of
 // the thread that started it, or synchronously. Built on the same socket, TLS and framing layer as
 // HTTPReadStream. The connection follows redirects (at most 16; the delegate may change or refuse
-// each), answers a Basic challenge from the URL's user information or through the delegate, sends
-// and stores cookies with the shared CookieStore when the request says so, inflates gzip and
-// deflate bodies, fails with kURLErrorTimedOut when nothing moves for the request's time-out, and
+// each; one to another origin goes without the Authorization and Cookie fields), answers a Basic
+// challenge from the URL's user information or through the delegate, sends and stores cookies with
+// the shared CookieStore when the request says so, inflates gzip and deflate bodies, fails with kURLErrorTimedOut when nothing moves for the request's time-out, and
 // sends "Cache-Control: no-cache" for the cache policies that ignore cached data (there is no
 // local cache). Proxies come from ProxySettings (a script is fetched without blocking).
 //

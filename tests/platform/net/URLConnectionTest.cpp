@@ -169,6 +169,28 @@ TEST_F(URLConnectionTest, AnswersBasicChallenges) {
   EXPECT_EQ(silent->body, "who are you");
 }
 
+TEST_F(URLConnectionTest, RedirectsToAnotherOriginLeaveCredentialsAndOwnCookiesBehind) {
+  FaultServer elsewhere;
+  ASSERT_TRUE(elsewhere.start());
+  auto request = MutableURLRequest::requestWithURL(
+      URL::make(faults.url("/redirect?to=" + percentEncode(elsewhere.url("/ok")))));
+  request->setValueForHTTPHeaderField("Basic dXNlcjpzZWNyZXQ=", "Authorization");
+  request->setValueForHTTPHeaderField("session=1", "Cookie");
+  request->setHTTPShouldHandleCookies(false);
+  // The same host on another port is another origin.
+  EXPECT_EQ(load(request)->body, "hello");
+  ASSERT_EQ(elsewhere.requests().size(), 1u);
+  EXPECT_FALSE(elsewhere.requests()[0].header("Authorization"));
+  EXPECT_FALSE(elsewhere.requests()[0].header("Cookie"));
+
+  request->setURL(URL::make(faults.url("/redirect?to=/ok")));
+  EXPECT_EQ(load(request)->body, "hello");
+  auto requests = faults.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].header("Authorization").value_or(""), "Basic dXNlcjpzZWNyZXQ=");
+  EXPECT_EQ(requests[2].header("Cookie").value_or(""), "session=1");
+}
+
 TEST_F(URLConnectionTest, SendsAndStoresCookies) {
   CookieStore::sharedInstance()->removeAllCookies();
   load(nginx->url("/cookie/set"));
