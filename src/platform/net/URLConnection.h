@@ -4,9 +4,9 @@
 // HTTPReadStream. The connection follows redirects (at most 16; the delegate may change or refuse
 // each; one to another origin goes without the Authorization and Cookie fields), answers a Basic
 // challenge from the URL's user information or through the delegate, sends and stores cookies with
-// the shared CookieStore when the request says so, inflates gzip and deflate bodies, fails with kURLErrorTimedOut when nothing moves for the request's time-out, and
-// sends "Cache-Control: no-cache" for the cache policies that ignore cached data (there is no
-// local cache). Proxies come from ProxySettings (a script is fetched without blocking).
+// the shared CookieStore when the request says so, inflates gzip and deflate bodies, fails with
+// kURLErrorTimedOut when nothing moves for the request's time-out, and sends "Cache-Control:
+// no-cache" for the cache policies that ignore cached data (there is no local cache). Proxies come from ProxySettings (a script is fetched without blocking).
 //
 // Threads: create, start and cancel on the starting thread; delegate calls arrive there, in the
 // modes the connection is scheduled in (the default mode unless scheduled otherwise before start).
