@@ -6,7 +6,8 @@
 // challenge from the URL's user information or through the delegate, sends and stores cookies with
 // the shared CookieStore when the request says so, inflates gzip and deflate bodies, fails with
 // kURLErrorTimedOut when nothing moves for the request's time-out, and sends "Cache-Control:
-// no-cache" for the cache policies that ignore cached data (there is no local cache). Proxies come from ProxySettings (a script is fetched without blocking).
+// no-cache" for the cache policies that ignore cached data (there is no local cache). Proxies
+// come from ProxySettings (a script is fetched without blocking).
 //
 // Threads: create, start and cancel on the starting thread; delegate calls arrive there, in the
 // modes the connection is scheduled in (the default mode unless scheduled otherwise before start).
