@@ -1,6 +1,6 @@
 #pragma once
 // Points, sizes, rectangles, insets and affine transforms in points. The origin is the top-left
-// corner and y grows downwards, for views and for drawing alike.
+// corner and y grows downwards, for views and for drawing alike. Plain values; any thread.
 
 #include <cmath>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // PNG and JPEG codecs over plain RGBA bitmaps. They take and give bytes only (no files), reject
-// malformed or oversized input with an error, and never crash on it.
+// malformed or oversized input with an error, and never crash on it. Pure; any thread.
 
 #include <cstdint>
 #include <optional>

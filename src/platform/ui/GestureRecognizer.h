@@ -1,6 +1,6 @@
 #pragma once
 // Gesture recognizers attached to views. Only taps exist headless: a test (or a screen's own
-// simulation) reports a tap with `recognizeTap`, which runs the actions with the state Ended.
+// simulation) reports a tap with `recognizeTap`, which runs the actions with the state Ended. Main thread only, as views are.
 
 #include <functional>
 #include <vector>

@@ -2,6 +2,7 @@
 // The on-screen keyboard: it shows while a text field or text view is first responder, and its
 // showing and hiding are posted on the default notification centre with the keyboard's frame
 // (in screen coordinates) as a RectValue. Moving from one text input to another keeps it up.
+// Main thread only.
 
 #include "platform/graphics/Geometry.h"
 
