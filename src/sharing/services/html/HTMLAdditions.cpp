@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Unicode.h"
 
 namespace zv::html {
@@ -17,10 +18,8 @@ const HTMLEscapeMap* findCodeUnit(std::span<const HTMLEscapeMap> table, char32_t
 }
 
 int digitValue(char c, int base) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (base == 16 && c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (base == 16 && c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  int value = ascii::hexDigitValue(c);
+  return value < base ? value : -1;
 }
 
 // The code point a numeric reference such as "&#65;" or "&#x41;" names, surrogates included;
