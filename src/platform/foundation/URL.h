@@ -53,6 +53,8 @@ class URL : public Object {
 
  private:
   bool parse(std::string_view text);
+  // "//user@host:port" as written.
+  std::string authority() const;
   std::string text_;
   std::optional<std::string> scheme_;
   std::optional<std::string> userInfo_;
