@@ -202,7 +202,7 @@ Ref<URL> URL::make(std::string_view text, const Ref<URL>& base) {
   return make(target);
 }
 
-Ref<URL> URL::fileURL(std::string_view path) { return make("file://" + percentEncode(path, "-._~/!$&'()*+,;=:@")); }
+Ref<URL> URL::fileURL(std::string_view path) { return make("file://" + percentEncode(path, kURLPathKeptCharacters)); }
 
 std::optional<std::string> URL::user() const {
   if (!userInfo_) return std::nullopt;
@@ -273,7 +273,7 @@ Ref<URL> URL::URLByAppendingPathComponent(std::string_view component) const {
   if (hasAuthority_) base += authority();
   std::string newPath = path_;
   if (newPath.empty() || newPath.back() != '/') newPath += "/";
-  newPath += percentEncode(component, "-._~!$&'()*+,;=:@");
+  newPath += percentEncode(component, kURLPathSegmentKeptCharacters);
   std::string text = base + newPath;
   if (query_) text += "?" + *query_;
   if (fragment_) text += "#" + *fragment_;

@@ -70,6 +70,10 @@ class URL : public Object {
 // port standing for 80 with http and 443 with https.
 bool isSameOrigin(const URL& a, const URL& b);
 
+// What a path segment, and a whole path, keep unescaped besides letters and digits (RFC 3986).
+inline constexpr std::string_view kURLPathSegmentKeptCharacters = "-._~!$&'()*+,;=:@";
+inline constexpr std::string_view kURLPathKeptCharacters = "-._~!$&'()*+,;=:@/";
+
 // Percent-encodes every byte of `text` except ASCII letters, digits and the bytes in `keep`.
 std::string percentEncode(std::string_view text, std::string_view keep = "-._~");
 // Decodes "%XX" escapes; nullopt when an escape is malformed or the result is not UTF-8.

@@ -39,7 +39,7 @@ std::string text(const ObjectPtr& value) { return stringValueOf(value).value_or(
 
 std::string escapedPath(std::string_view path) {
   // Characters a URL path may hold stay, reserved ones included; everything else is escaped.
-  return percentEncode(path, "-._~/!$&'()*+,;=:@");
+  return percentEncode(path, kURLPathKeptCharacters);
 }
 
 Ref<net::MutableURLRequest> makeRequest(const std::optional<std::string>& path, const Ref<Dictionary>& parameters,
