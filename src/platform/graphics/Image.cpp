@@ -1,11 +1,10 @@
 #include "platform/graphics/Image.h"
 
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 #include "platform/foundation/Format.h"
 #include "platform/graphics/ResourceLookup.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv::graphics {
 
@@ -34,12 +33,11 @@ Ref<Image> Image::imageWithData(const Data& data, double scale) {
 }
 
 Ref<Image> Image::imageWithContentsOfFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return nullptr;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto bytes = storage::readFile(path);
+  if (!bytes) return nullptr;
   // Resources named "@2x" carry twice the pixels per point.
   double scale = path.stem().string().ends_with("@2x") ? 2.0 : 1.0;
-  return imageWithData(bytes, scale);
+  return imageWithData(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()), scale);
 }
 
 Ref<Image> Image::imageNamed(std::string_view name) {

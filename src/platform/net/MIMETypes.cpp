@@ -1,9 +1,9 @@
 #include "platform/net/MIMETypes.h"
 
-#include <fstream>
 #include <sstream>
 
 #include "platform/foundation/AsciiText.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv::net {
 
@@ -12,12 +12,7 @@ const MIMETypes& MIMETypes::shared() {
   return table;
 }
 
-MIMETypes MIMETypes::fromFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return parse(text.str());
-}
+MIMETypes MIMETypes::fromFile(const std::string& path) { return parse(storage::readFile(path).value_or("")); }
 
 MIMETypes MIMETypes::parse(std::string_view text) {
   MIMETypes table;

@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -19,6 +18,7 @@
 #include "platform/net/NetErrors.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Timer.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv::net {
 
@@ -309,16 +309,7 @@ void ProxyAutoConfig::fetchScript(const Ref<URL>& scriptURL, std::function<void(
   }
   if (scriptURL->isFileURL()) {
     // Files are read on a helper thread: a script on a slow or network disk must not stall the loop.
-    std::thread([path = scriptURL->path(), deliver] {
-      std::ifstream in(path, std::ios::binary);
-      if (!in) {
-        deliver(std::nullopt);
-        return;
-      }
-      std::stringstream text;
-      text << in.rdbuf();
-      deliver(text.str());
-    }).detach();
+    std::thread([path = scriptURL->path(), deliver] { deliver(storage::readFile(path)); }).detach();
     return;
   }
   auto request = HTTPMessage::makeRequest("GET", scriptURL);

@@ -130,6 +130,13 @@ TEST(ProxyAutoConfigTest, FetchesScriptsWithoutBlocking) {
                                [&](std::optional<std::string> text) { fetched = text; });
   ASSERT_TRUE(pumpRunLoopUntil([&] { return fetched.has_value(); }, 10));
   ASSERT_TRUE(*fetched);
+
+  // A path that opens but cannot be read (a folder) is a failure, not an empty script.
+  fetched.reset();
+  ProxyAutoConfig::fetchScript(URL::fileURL(folder.path().string()),
+                               [&](std::optional<std::string> text) { fetched = text; });
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return fetched.has_value(); }, 10));
+  EXPECT_FALSE(*fetched);
 }
 
 TEST(MIMETypesTest, LooksUpExtensions) {
