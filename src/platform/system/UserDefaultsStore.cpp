@@ -19,9 +19,18 @@ namespace {
 
 // Both singletons below are allocated once and never destroyed: the saver thread is detached and
 // may still be waiting on them while the process runs its exit handlers.
+//
+// An entry lives from the moment its store is made until that store's destructor has finished its
+// final save, so an entry whose store can no longer be locked means "closing": a new store for the
+// path waits for it rather than read the file before that save lands.
 struct StoreRegistry {
+  struct Entry {
+    std::weak_ptr<UserDefaultsStore> store;
+    const UserDefaultsStore* owner;
+  };
   std::mutex mutex;
-  std::map<std::string, std::weak_ptr<UserDefaultsStore>> stores;
+  std::condition_variable closed;
+  std::map<std::string, Entry> stores;
 };
 
 StoreRegistry& registry() {
@@ -34,8 +43,8 @@ void saveAllPending() {
   {
     auto& r = registry();
     std::lock_guard lock(r.mutex);
-    for (auto& [path, weak] : r.stores)
-      if (auto store = weak.lock()) stores.push_back(std::move(store));
+    for (auto& [path, entry] : r.stores)
+      if (auto store = entry.store.lock()) stores.push_back(std::move(store));
   }
   for (auto& store : stores) store->saveIfPending();
 }
@@ -100,12 +109,23 @@ std::string registryKey(const fs::path& path) {
 std::shared_ptr<UserDefaultsStore> UserDefaultsStore::forFile(const fs::path& path) {
   std::string key = registryKey(path);
   auto& r = registry();
-  std::lock_guard lock(r.mutex);
-  auto& slot = r.stores[key];
-  if (auto existing = slot.lock()) return existing;
+  std::unique_lock lock(r.mutex);
+  for (;;) {
+    auto found = r.stores.find(key);
+    if (found == r.stores.end()) break;
+    if (auto existing = found->second.store.lock()) return existing;
+    r.closed.wait(lock);
+  }
+  // Loading under the registry's lock keeps a second caller from loading the same file at once.
   auto store = std::make_shared<UserDefaultsStore>(fs::path(key));
-  slot = store;
+  r.stores.emplace(key, StoreRegistry::Entry{store, store.get()});
   return store;
+}
+
+std::size_t UserDefaultsStore::openFileCount() {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  return r.stores.size();
 }
 
 UserDefaultsStore::UserDefaultsStore(fs::path path)
@@ -118,8 +138,18 @@ UserDefaultsStore::UserDefaultsStore(fs::path path)
 }
 
 UserDefaultsStore::~UserDefaultsStore() {
-  std::lock_guard lock(mutex_);
-  if (dirty_) saveLocked(false);
+  {
+    std::lock_guard lock(mutex_);
+    if (dirty_) saveLocked(false);
+  }
+  auto& r = registry();
+  {
+    std::lock_guard lock(r.mutex);
+    auto found = r.stores.find(path_.string());
+    if (found == r.stores.end() || found->second.owner != this) return;
+    r.stores.erase(found);
+  }
+  r.closed.notify_all();
 }
 
 void UserDefaultsStore::load() {

@@ -7,13 +7,15 @@
 // Saving: a change marks the store dirty and schedules a save about half a second later on the
 // saver thread; synchronize() saves at once; the last handle going away, and the end of the
 // process, save what is still pending. A delayed save whose folder has disappeared is logged and
-// dropped rather than recreating the folder.
+// dropped rather than recreating the folder. A file's store is forgotten once it is gone, and a
+// new store for the file is only made after the old one's final save has landed.
 //
 // A file that exists but cannot be read or parsed is logged, left in place, and renamed to
 // "<file>.corrupt" (or ".corrupt-N") just before the first save replaces it.
 //
 // Threads: every call may come from any thread; one mutex guards the domains.
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -26,8 +28,11 @@ namespace zv {
 
 class UserDefaultsStore : public std::enable_shared_from_this<UserDefaultsStore> {
  public:
-  // The store of a file, shared by every caller that names the same path.
+  // The store of a file, shared by every caller that names the same path. While the previous
+  // store of the file is still saving on its way out, this waits for it.
   static std::shared_ptr<UserDefaultsStore> forFile(const std::filesystem::path& path);
+  // How many files have a store at the moment (for tests).
+  static std::size_t openFileCount();
 
   // How long a change waits before it is saved without synchronize().
   static constexpr double kSaveDelaySeconds = 0.5;

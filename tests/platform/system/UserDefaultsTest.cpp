@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "platform/foundation/Log.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/SystemTestSupport.h"
+#include "platform/system/UserDefaultsStore.h"
 
 namespace zv {
 namespace {
@@ -261,6 +264,73 @@ TEST_F(UserDefaultsThreads, WritersOnSeveralThreadsLoseNothing) {
   for (int t = 0; t < kThreads; ++t)
     EXPECT_EQ(integerValueOf(saved->objectForKey("thread" + std::to_string(t))), kWrites - 1) << t;
   EXPECT_EQ(saved->count(), static_cast<std::size_t>(kThreads + 1));
+}
+
+// The last handle may go away on another thread, which then runs the final save; a handle opened
+// meanwhile must wait for that save rather than start from the file as it was before it.
+TEST_F(UserDefaultsThreads, AHandleOpenedWhileTheLastOneClosesSeesEveryValue) {
+  constexpr int kRounds = 100;
+  fs::path file = home() / "reopened.plist";
+  std::mutex mutex;
+  std::condition_variable wake;
+  Ref<UserDefaults> mailbox;
+  bool done = false;
+  std::thread dropper([&] {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return mailbox || done; });
+      if (!mailbox) return;
+      auto last = std::move(mailbox);
+      lock.unlock();
+      last.reset();
+      lock.lock();
+    }
+  });
+  int mismatches = 0;
+  for (int round = 0; round < kRounds && mismatches < 5; ++round) {
+    auto handle = UserDefaults::makeWithFile(file);
+    if (round > 0) {
+      bool complete = handle->integerForKey("round") == round - 1 &&
+                      handle->stringForKey("text") == std::to_string(round - 1) &&
+                      handle->integerForKey("key" + std::to_string((round - 1) % 7)) == round - 1;
+      if (!complete) ++mismatches;
+      EXPECT_TRUE(complete) << "round " << round << " read round " << handle->integerForKey("round");
+    }
+    handle->setInteger(round, "round");
+    handle->setObject(box(std::to_string(round)), "text");
+    handle->setInteger(round, "key" + std::to_string(round % 7));
+    // The other thread holds the last handle; wait until it has let go, so that its final save
+    // is under way while this thread opens the file again.
+    auto last = UserDefaults::makeWithFile(file);
+    std::weak_ptr<UserDefaults> watch = last;
+    handle.reset();
+    {
+      std::lock_guard lock(mutex);
+      mailbox = std::move(last);
+    }
+    wake.notify_one();
+    while (!watch.expired()) std::this_thread::yield();
+  }
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  wake.notify_one();
+  dropper.join();
+}
+
+// Stores of files nobody holds any more leave nothing behind.
+TEST_F(UserDefaultsTest, FilesNoLongerHeldAreForgotten) {
+  auto before = UserDefaultsStore::openFileCount();
+  for (int n = 0; n < 40; ++n) {
+    auto defaults = UserDefaults::makeWithFile(home() / ("file" + std::to_string(n) + ".plist"));
+    if (n % 2) defaults->setInteger(n, "n");
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (UserDefaultsStore::openFileCount() > before && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(UserDefaultsStore::openFileCount(), before);
+  EXPECT_EQ(UserDefaults::makeWithFile(home() / "file39.plist")->integerForKey("n"), 39);
 }
 
 }  // namespace
