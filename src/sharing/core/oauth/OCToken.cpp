@@ -1,5 +1,7 @@
 #include "sharing/core/oauth/OCToken.h"
 
+#include "platform/foundation/String.h"
+
 #include "sharing/core/oauth/OAuthEncoding.h"
 
 namespace zv {
@@ -38,7 +40,7 @@ Ref<OCToken> OCToken::initWithHTTPResponseBody(std::string_view body) {
   return token;
 }
 
-Ref<OCToken> OCToken::initWithUserDefaultsUsingServiceProviderName(const OCTokenDefaults& defaults,
+Ref<OCToken> OCToken::initWithUserDefaultsUsingServiceProviderName(const UserDefaults& defaults,
                                                                    std::string_view provider,
                                                                    std::string_view prefix) {
   auto key = defaults.stringForKey(defaultsKey(prefix, provider, "KEY"));
@@ -47,10 +49,10 @@ Ref<OCToken> OCToken::initWithUserDefaultsUsingServiceProviderName(const OCToken
   return make(std::move(*key), std::move(*secret));
 }
 
-int OCToken::storeInUserDefaultsWithServiceProviderName(OCTokenDefaults& defaults, std::string_view provider,
+int OCToken::storeInUserDefaultsWithServiceProviderName(UserDefaults& defaults, std::string_view provider,
                                                         std::string_view prefix) const {
-  defaults.setStringForKey(key_.value_or(""), defaultsKey(prefix, provider, "KEY"));
-  defaults.setStringForKey(secret_.value_or(""), defaultsKey(prefix, provider, "SECRET"));
+  defaults.setObject(String::make(key_.value_or("")), defaultsKey(prefix, provider, "KEY"));
+  defaults.setObject(String::make(secret_.value_or("")), defaultsKey(prefix, provider, "SECRET"));
   defaults.synchronize();
   return 0;
 }

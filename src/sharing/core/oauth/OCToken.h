@@ -7,17 +7,9 @@
 #include <string_view>
 
 #include "platform/foundation/Object.h"
-#include "platform/foundation/Protocol.h"
+#include "platform/system/UserDefaults.h"
 
 namespace zv {
-
-// The part of the user-defaults store that tokens are kept in; the system's defaults adopt it.
-class OCTokenDefaults : public Protocol {
- public:
-  virtual std::optional<std::string> stringForKey(std::string_view key) const = 0;
-  virtual void setStringForKey(std::string_view value, std::string_view key) = 0;
-  virtual bool synchronize() = 0;
-};
 
 class OCToken : public Object {
  public:
@@ -30,11 +22,11 @@ class OCToken : public Object {
   // has the empty value; a value that does not decode is kept as written.
   static Ref<OCToken> initWithHTTPResponseBody(std::string_view body);
   // nullptr unless both "OAUTH_<prefix>_<provider>_KEY" and "..._SECRET" are stored.
-  static Ref<OCToken> initWithUserDefaultsUsingServiceProviderName(const OCTokenDefaults& defaults,
+  static Ref<OCToken> initWithUserDefaultsUsingServiceProviderName(const UserDefaults& defaults,
                                                                    std::string_view provider,
                                                                    std::string_view prefix);
   // Writes key and secret under those keys and synchronises; always 0.
-  int storeInUserDefaultsWithServiceProviderName(OCTokenDefaults& defaults, std::string_view provider,
+  int storeInUserDefaultsWithServiceProviderName(UserDefaults& defaults, std::string_view provider,
                                                  std::string_view prefix) const;
 
   const std::optional<std::string>& key() const { return key_; }

@@ -6,6 +6,7 @@
 #include "platform/foundation/Clock.h"
 #include "sharing/core/oauth/OCMutableURLRequest.h"
 #include "sharing/core/oauth/OCParameterAdditions.h"
+#include "support/TestSupport.h"
 
 namespace zv {
 namespace {
@@ -185,26 +186,18 @@ TEST(OCTokenTest, ParsesReplyBodies) {
 }
 
 TEST(OCTokenTest, UserDefaultsNeedBothValues) {
-  struct Defaults : OCTokenDefaults {
-    std::map<std::string, std::string> values;
-    int synchronized = 0;
-    std::optional<std::string> stringForKey(std::string_view key) const override {
-      auto it = values.find(std::string(key));
-      if (it == values.end()) return std::nullopt;
-      return it->second;
-    }
-    void setStringForKey(std::string_view value, std::string_view key) override { values[std::string(key)] = value; }
-    bool synchronize() override { return ++synchronized; }
-  } defaults;
-  EXPECT_EQ(OCToken::make("k", "s")->storeInUserDefaultsWithServiceProviderName(defaults, "Twitter", "SX"), 0);
-  EXPECT_EQ(defaults.values.at("OAUTH_SX_Twitter_KEY"), "k");
-  EXPECT_EQ(defaults.values.at("OAUTH_SX_Twitter_SECRET"), "s");
-  EXPECT_EQ(defaults.synchronized, 1);
-  auto loaded = OCToken::initWithUserDefaultsUsingServiceProviderName(defaults, "Twitter", "SX");
+  testing::TemporaryDirectory home;
+  auto defaults = UserDefaults::makeWithFile(home / "defaults.plist");
+  EXPECT_EQ(OCToken::make("k", "s")->storeInUserDefaultsWithServiceProviderName(*defaults, "Twitter", "SX"), 0);
+  EXPECT_EQ(defaults->stringForKey("OAUTH_SX_Twitter_KEY"), "k");
+  EXPECT_EQ(defaults->stringForKey("OAUTH_SX_Twitter_SECRET"), "s");
+  // Stored for good: a new handle over the same file reads the token back.
+  auto loaded = OCToken::initWithUserDefaultsUsingServiceProviderName(*UserDefaults::makeWithFile(home / "defaults.plist"),
+                                                                       "Twitter", "SX");
   ASSERT_TRUE(loaded);
   EXPECT_EQ(loaded->secret(), "s");
-  defaults.values.erase("OAUTH_SX_Twitter_SECRET");
-  EXPECT_FALSE(OCToken::initWithUserDefaultsUsingServiceProviderName(defaults, "Twitter", "SX"));
+  defaults->removeObjectForKey("OAUTH_SX_Twitter_SECRET");
+  EXPECT_FALSE(OCToken::initWithUserDefaultsUsingServiceProviderName(*defaults, "Twitter", "SX"));
 }
 
 }  // namespace
