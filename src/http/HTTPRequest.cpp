@@ -428,6 +428,8 @@ void HTTPRequest::checkRequestStatus() {
 void HTTPRequest::failWithError(const Ref<Error>& theError) {
   auto self = selfAs<HTTPRequest>();
   setComplete(true);
+  // The request ends here, so what the last answer set stands.
+  storeResponseCookies();
   if (theError && theError->code() != RequestErrorAuthentication && theError->code() != RequestErrorTooManyRedirects) {
     releaseConnectionRecord(false);
     destroyReadStream();

@@ -226,6 +226,9 @@ void HTTPRequest::startRequest() {
   setResponseHeaders(nullptr);
   headersReceived_ = false;
   passedOnBodyBytes_ = false;
+  // Cookies an abandoned attempt was sent are not kept.
+  pendingResponseCookies_.clear();
+  pendingResponseCookiesURL_ = nullptr;
   inflatedResponse_ = nullptr;
   setDataDecompressor(nullptr);
   // A new attempt starts its download file afresh (unless it resumes with a range).
