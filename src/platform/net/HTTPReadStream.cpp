@@ -7,6 +7,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/net/ConnectionPool.h"
 #include "platform/net/HTTPStreamConnection.h"
+#include "platform/system/ApplicationEnvironment.h"
 #include "platform/net/NetErrors.h"
 #include "platform/net/ResponseParser.h"
 #include "platform/runloop/FileDescriptorSource.h"
@@ -257,6 +258,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     if (key.proxy.type == kProxyTypeHTTPS) key.proxy.type = kProxyTypeHTTP;
     key.validatesCertificateChain = key.scheme != "https" || tls.validatesCertificateChain;
     key.identityFingerprint = key.scheme == "https" ? identityFingerprint(tls) : std::string();
+    if (auto port = ApplicationEnvironment::shared().testLoopbackPort(key.host)) key.loopbackPort = *port;
     return key;
   }
 

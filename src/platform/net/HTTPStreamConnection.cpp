@@ -109,7 +109,7 @@ std::vector<std::vector<std::uint8_t>> HTTPStreamConnection::Resolution::takeAdd
 bool ConnectionKey::operator==(const ConnectionKey& other) const {
   return scheme == other.scheme && host == other.host && port == other.port && proxy == other.proxy &&
          validatesCertificateChain == other.validatesCertificateChain &&
-         identityFingerprint == other.identityFingerprint;
+         identityFingerprint == other.identityFingerprint && loopbackPort == other.loopbackPort;
 }
 
 std::string ConnectionKey::description() const {
@@ -164,6 +164,10 @@ HTTPStreamConnection::Progress HTTPStreamConnection::advanceConnect() {
       std::string host = key_.proxy.isDirect() ? key_.host : key_.proxy.host;
       int port = key_.proxy.isDirect() ? (key_.port ? key_.port : defaultPort(key_.scheme)) : key_.proxy.port;
       if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+      if (key_.loopbackPort && key_.proxy.isDirect()) {
+        host = "127.0.0.1";
+        port = key_.loopbackPort;
+      }
       resolver_ = Resolution::start(host, port);
       ++generation_;
       if (!resolver_) return fail(makePOSIXError(EMFILE));

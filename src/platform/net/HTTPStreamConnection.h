@@ -33,6 +33,9 @@ struct ConnectionKey {
   ProxyServer proxy;
   bool validatesCertificateChain = true;
   std::string identityFingerprint;  // empty without a client identity
+  // Set from the application environment's test host map: connect to 127.0.0.1 on this port
+  // instead of the host's address (0: not mapped).
+  int loopbackPort = 0;
 
   bool operator==(const ConnectionKey& other) const;
   std::string description() const;

@@ -11,6 +11,7 @@
 
 #include "platform/net/NetErrors.h"
 #include "platform/net/TLSContext.h"
+#include "platform/system/ApplicationEnvironment.h"
 
 namespace zv::net {
 
@@ -124,6 +125,8 @@ std::shared_ptr<SSL_CTX> tlsContextFor(const TLSSettings& settings, Ref<Error>* 
   std::string key = settings.validatesCertificateChain ? "v1|" : "v0|";
   if (settings.identity) key += settings.identity->certificate()->pem() + settings.identity->privateKeyPEM();
   for (const auto& cert : settings.chain) key += "|" + cert->pem();
+  auto environmentAnchor = ApplicationEnvironment::shared().extraTrustAnchor();
+  if (environmentAnchor && settings.validatesCertificateChain) key += "|anchor|" + *environmentAnchor;
 
   std::lock_guard lock(cache().mutex);
   auto found = cache().contexts.find(key);
@@ -144,7 +147,9 @@ std::shared_ptr<SSL_CTX> tlsContextFor(const TLSSettings& settings, Ref<Error>* 
   if (settings.validatesCertificateChain) {
     SSL_CTX_set_default_verify_paths(raw);
     X509_STORE* store = SSL_CTX_get_cert_store(raw);
-    for (const auto& pem : cache().extraAnchors) {
+    std::vector<std::string> anchors = cache().extraAnchors;
+    if (environmentAnchor) anchors.push_back(*environmentAnchor);
+    for (const auto& pem : anchors) {
       if (X509* anchor = readCertificate(pem)) {
         X509_STORE_add_cert(store, anchor);
         X509_free(anchor);
