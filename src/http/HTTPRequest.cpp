@@ -568,21 +568,4 @@ void HTTPRequest::passOnReceivedData(const Ref<Data>& data) {
   });
 }
 
-// --- Seams. ---
-
-void HTTPRequest::attemptToApplyCredentialsAndResume() {
-  // Without a credentials source there is nothing to retry with; the challenge's connection
-  // stays pooled for the next request.
-  destroyReadStream();
-  failWithError(authenticationError());
-}
-
-void HTTPRequest::incrementDownloadSizeBy(std::int64_t amount) {
-  if (auto block = callback(&Callbacks::downloadSizeIncremented)) performOnMain([block, amount] { block(amount); });
-}
-
-void HTTPRequest::incrementUploadSizeBy(std::int64_t amount) {
-  if (auto block = callback(&Callbacks::uploadSizeIncremented)) performOnMain([block, amount] { block(amount); });
-}
-
 }  // namespace zv

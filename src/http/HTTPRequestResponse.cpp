@@ -268,7 +268,7 @@ void HTTPRequest::handleBytesAvailable() {
   if (!headersReceived_) readResponseHeaders();
   if (complete() || !readStream_) return;
   std::uint64_t expected = contentLength();
-  std::size_t size = expected > 262144 ? 262144 : expected > 65536 ? 65536 : 16384;
+  std::size_t size = throttledReadSize(expected > 262144 ? 262144 : expected > 65536 ? 65536 : 16384);
   if (readBuffer_.size() < size) readBuffer_.resize(size);
   long n = readStream_->read(readBuffer_.data(), size);
   if (n < 0) {
@@ -296,6 +296,7 @@ void HTTPRequest::handleBytesAvailable() {
   }
   setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
   setLastActivityTime(Date::now());
+  incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(n));
   // The body of a redirect answer is nobody's business.
   if (needsRedirect()) return;
 
