@@ -189,9 +189,13 @@ void HTTPRequest::setURL(const Ref<URL>& url) {
   std::lock_guard<std::recursive_mutex> lock(cancelledLock_);
   std::lock_guard<std::recursive_mutex> guard(propertyLock_);
   if (zv::isEqual(url, url_)) return;
+  // Credentials that worked for one origin never go to another.
+  if (url_ && url && !isSameOrigin(*url_, *url)) requestCredentials_ = nullptr;
   url_ = url;
   request_ = nullptr;
   redirectURL_ = nullptr;
+  requestAuthentication_ = nullptr;
+  proxyAuthentication_ = nullptr;
 }
 
 void HTTPRequest::setClientCertificateIdentity(const Ref<net::ClientIdentity>& identity) {

@@ -25,6 +25,7 @@
 #include "http/HTTPRequestDelegate.h"
 #include "http/HTTPRequestErrors.h"
 #include "platform/foundation/Values.h"
+#include "platform/net/HTTPAuthentication.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPMessage.h"
 #include "platform/net/HTTPReadStream.h"
@@ -332,8 +333,8 @@ class HTTPRequest : public Operation {
   // Answers from the delegate or the dialog (any thread).
   void retryUsingSuppliedCredentials();
   void cancelAuthentication();
-  Ref<Object> requestAuthentication() const;
-  Ref<Object> proxyAuthentication() const;
+  Ref<net::HTTPAuthentication> requestAuthentication() const;
+  Ref<net::HTTPAuthentication> proxyAuthentication() const;
   static std::vector<Ref<Dictionary>> sessionCredentialsStore();
   static std::vector<Ref<Dictionary>> sessionProxyCredentialsStore();
   static void storeAuthenticationCredentialsInSessionStore(const Ref<Dictionary>& record);
@@ -459,6 +460,40 @@ class HTTPRequest : public Operation {
   bool passedOnBodyBytes_ = false;
   std::uint64_t attemptGeneration_ = 0;
   std::vector<std::uint8_t> readBuffer_;
+
+  // Authentication (HTTPRequestAuthentication.cpp), on the request's thread.
+  void attemptToApplyProxyCredentialsAndResume();
+  bool applyCredentials(const Ref<Dictionary>& credentials);
+  bool applyProxyCredentials(const Ref<Dictionary>& credentials);
+  Ref<MutableDictionary> findCredentials();
+  Ref<MutableDictionary> findProxyCredentials();
+  Ref<Dictionary> findSessionAuthenticationCredentials();
+  Ref<Dictionary> findSessionProxyAuthenticationCredentials();
+  bool willAskDelegateForCredentials();
+  bool willAskDelegateForProxyCredentials();
+  void askDelegateForCredentials();
+  void askDelegateForProxyCredentials();
+  bool showAuthenticationDialog();
+  bool showProxyAuthenticationDialog();
+  void saveCredentialsToKeychain(const Ref<Dictionary>& credentials);
+  void saveProxyCredentialsToKeychain(const Ref<Dictionary>& credentials);
+  void failAuthentication();
+  // Whether the caller's own credentials may go to the current URL (not after a redirect to
+  // another origin, unless they were supplied for it).
+  bool callerCredentialsApply() const;
+  // The challenge answer the next step reads (kept once the stream is gone).
+  Ref<net::HTTPMessage> challengeResponse(bool proxy);
+  void waitForCredentials();
+  void rememberPresentedCredentials();
+  friend class HTTPAuthenticationDialog;
+
+  Ref<net::HTTPAuthentication> requestAuthentication_;
+  Ref<net::HTTPAuthentication> proxyAuthentication_;
+  Ref<net::HTTPMessage> serverChallenge_;
+  Ref<net::HTTPMessage> proxyChallenge_;
+  bool suppliedCredentials_ = false;
+  bool callerCredentialsSupplied_ = false;
+  Ref<Timer> credentialWaitTimer_;
 };
 
 }  // namespace zv

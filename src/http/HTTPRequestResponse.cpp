@@ -179,6 +179,7 @@ void HTTPRequest::readResponseHeaders() {
   int status = message->statusCode();
   if (status == 401) setAuthenticationNeeded(1);
   if (status == 407) setAuthenticationNeeded(2);
+  if (status != 401 && status != 407) rememberPresentedCredentials();
   parseStringEncodingFromHeaders();
 
   auto cookies = net::HTTPCookie::cookiesWithResponseHeaderFields(message->headers(), *target);
