@@ -189,9 +189,13 @@ void HTTPRequest::setURL(const Ref<URL>& url) {
   std::lock_guard<std::recursive_mutex> lock(cancelledLock_);
   std::lock_guard<std::recursive_mutex> guard(propertyLock_);
   if (zv::isEqual(url, url_)) return;
+  // Credentials that worked for one origin never go to another.
+  if (url_ && url && !isSameOrigin(*url_, *url)) requestCredentials_ = nullptr;
   url_ = url;
   request_ = nullptr;
   redirectURL_ = nullptr;
+  requestAuthentication_ = nullptr;
+  proxyAuthentication_ = nullptr;
 }
 
 void HTTPRequest::setClientCertificateIdentity(const Ref<net::ClientIdentity>& identity) {
@@ -568,23 +572,6 @@ void HTTPRequest::passOnReceivedData(const Ref<Data>& data) {
     callDelegate(self->delegate(), self->didReceiveDataSelector(), self, data);
     if (auto block = self->callback(&Callbacks::dataReceived)) block(data);
   });
-}
-
-// --- Seams. ---
-
-void HTTPRequest::attemptToApplyCredentialsAndResume() {
-  // Without a credentials source there is nothing to retry with; the challenge's connection
-  // stays pooled for the next request.
-  destroyReadStream();
-  failWithError(authenticationError());
-}
-
-void HTTPRequest::incrementDownloadSizeBy(std::int64_t amount) {
-  if (auto block = callback(&Callbacks::downloadSizeIncremented)) performOnMain([block, amount] { block(amount); });
-}
-
-void HTTPRequest::incrementUploadSizeBy(std::int64_t amount) {
-  if (auto block = callback(&Callbacks::uploadSizeIncremented)) performOnMain([block, amount] { block(amount); });
 }
 
 }  // namespace zv

@@ -34,6 +34,7 @@
 #include "http/HTTPRequestDelegate.h"
 #include "http/HTTPRequestErrors.h"
 #include "platform/foundation/Values.h"
+#include "platform/net/HTTPAuthentication.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPMessage.h"
 #include "platform/net/HTTPReadStream.h"
@@ -302,16 +303,72 @@ class HTTPRequest : public Operation {
   // --- Seams for request behaviour that lives beside this class (authentication, throttling,
   // progress accounting). The defaults keep a request working without them. ---
   // Adds the "Authorization" headers a request should send before any challenge.
-  virtual void applyAuthorizationHeader() {}
-  // After a 401 or 407: find or ask for credentials and run the attempt again. The default has
-  // no credentials to offer and fails with code 3.
+  virtual void applyAuthorizationHeader();
+  // After a 401 or 407: find or ask for credentials and run the attempt again.
   virtual void attemptToApplyCredentialsAndResume();
   // Pauses or resumes reading to keep within a bandwidth budget.
-  virtual void performThrottling() {}
-  virtual void updateProgressIndicators() {}
+  virtual void performThrottling();
+  virtual void updateProgressIndicators();
   virtual void incrementDownloadSizeBy(std::int64_t amount);
   virtual void incrementUploadSizeBy(std::int64_t amount);
-  virtual void removeUploadProgressSoFar() {}
+  virtual void removeUploadProgressSoFar();
+
+  // --- Progress accounting (HTTPRequestProgress.cpp). ---
+  void updateUploadProgress();
+  void updateDownloadProgress();
+  // Sets a receiver's fraction to done / total on the main thread (when it has setProgress).
+  // `which` names the receiver: the request's upload or download progress delegate.
+  enum class ProgressReceiver { Upload, Download };
+  void updateProgressIndicator(ProgressReceiver which, std::uint64_t done, std::uint64_t total);
+  static void updateProgressIndicator(const ObjectPtr& receiver, std::uint64_t done, std::uint64_t total);
+  // A HEAD copy that learns the sizes for this request and reports nothing itself.
+  Ref<HTTPRequest> HEADRequest() const;
+
+  // --- Bandwidth throttling (HTTPRequestThrottling.cpp). Class-wide, any thread. ---
+  static bool isBandwidthThrottled();
+  static unsigned long maxBandwidthPerSecond();
+  static void setMaxBandwidthPerSecond(unsigned long bytes);
+  static void incrementBandwidthUsedInLastSecond(unsigned long bytes);
+  static unsigned long averageBandwidthUsedPerSecond();
+  static unsigned long bandwidthUsedInLastSecond();
+  static void measureBandwidthUsage();
+  static unsigned long maxUploadReadLength();
+  // Seconds (reference-date clock) until which streams stay paused; nullopt when none.
+  static std::optional<double> throttleResumeTime();
+  static std::vector<unsigned long> bandwidthHistory();
+  static void setShouldThrottleBandwidthForWWAN(bool flag);
+  static void throttleBandwidthForWWANUsingLimit(unsigned long bytes);
+  static bool isNetworkReachableViaWWAN();
+  static void reachabilityChanged();
+  // Forgets every bandwidth value (tests).
+  static void resetBandwidthState();
+
+  // --- Authentication (HTTPRequestAuthentication.cpp). ---
+  void addBasicAuthenticationHeader(const std::string& username, const std::string& password);
+  // Answers from the delegate or the dialog (any thread).
+  void retryUsingSuppliedCredentials();
+  void cancelAuthentication();
+  Ref<net::HTTPAuthentication> requestAuthentication() const;
+  Ref<net::HTTPAuthentication> proxyAuthentication() const;
+  static std::vector<Ref<Dictionary>> sessionCredentialsStore();
+  static std::vector<Ref<Dictionary>> sessionProxyCredentialsStore();
+  static void storeAuthenticationCredentialsInSessionStore(const Ref<Dictionary>& record);
+  static void storeProxyAuthenticationCredentialsInSessionStore(const Ref<Dictionary>& record);
+  static void removeAuthenticationCredentialsFromSessionStore(const Ref<Dictionary>& credentials);
+  static void removeProxyAuthenticationCredentialsFromSessionStore(const Ref<Dictionary>& credentials);
+  static void clearSessionCredentials();
+  static void clearProxySessionCredentials();
+  static void saveCredentials(const Ref<Dictionary>& credentials, const std::string& host, int port,
+                              const std::string& protocol, const std::optional<std::string>& realm);
+  static void saveCredentialsForProxy(const Ref<Dictionary>& credentials, const std::string& host, int port,
+                                      const std::optional<std::string>& realm);
+  static Ref<Dictionary> savedCredentials(const std::string& host, int port, const std::string& protocol,
+                                          const std::optional<std::string>& realm);
+  static Ref<Dictionary> savedCredentialsForProxy(const std::string& host, int port,
+                                                  const std::optional<std::string>& realm);
+  static void removeCredentials(const std::string& host, int port, const std::string& protocol,
+                                const std::optional<std::string>& realm);
+  static void removeCredentialsForProxy(const std::string& host, int port, const std::optional<std::string>& realm);
 
  protected:
   // Runs `work` on the main thread, waiting only when already there.
@@ -361,7 +418,8 @@ class HTTPRequest : public Operation {
   bool configureProxy(const std::optional<std::vector<net::ProxyServer>>& proxies);
   void configurePersistentConnection();
   void scheduleReadStream();
-  void unscheduleReadStream();
+  // A pause (throttling) keeps the stream's client for the resume; tearing down drops it.
+  void unscheduleReadStream(bool keepClient = false);
   void destroyReadStream();
   void cancelLoad();
   bool retryUsingNewConnection();
@@ -371,6 +429,10 @@ class HTTPRequest : public Operation {
   bool removeTemporaryUploadFile();
   bool removeTemporaryCompressedUploadFile();
   bool shouldTimeOut();
+  // Throttling as the stream sees it: whether the resume time lies ahead, and a read size cut to
+  // a quarter of what the period has left.
+  static bool isThrottlePausing();
+  static std::size_t throttledReadSize(std::size_t size);
   void releaseConnectionRecord(bool keepInPool);
   // Reading.
   void handleNetworkEvent(net::StreamEvent event);
@@ -419,6 +481,40 @@ class HTTPRequest : public Operation {
   bool passedOnBodyBytes_ = false;
   std::uint64_t attemptGeneration_ = 0;
   std::vector<std::uint8_t> readBuffer_;
+
+  // Authentication (HTTPRequestAuthentication.cpp), on the request's thread.
+  void attemptToApplyProxyCredentialsAndResume();
+  bool applyCredentials(const Ref<Dictionary>& credentials);
+  bool applyProxyCredentials(const Ref<Dictionary>& credentials);
+  Ref<MutableDictionary> findCredentials();
+  Ref<MutableDictionary> findProxyCredentials();
+  Ref<Dictionary> findSessionAuthenticationCredentials();
+  Ref<Dictionary> findSessionProxyAuthenticationCredentials();
+  bool willAskDelegateForCredentials();
+  bool willAskDelegateForProxyCredentials();
+  void askDelegateForCredentials();
+  void askDelegateForProxyCredentials();
+  bool showAuthenticationDialog();
+  bool showProxyAuthenticationDialog();
+  void saveCredentialsToKeychain(const Ref<Dictionary>& credentials);
+  void saveProxyCredentialsToKeychain(const Ref<Dictionary>& credentials);
+  void failAuthentication();
+  // Whether the caller's own credentials may go to the current URL (not after a redirect to
+  // another origin, unless they were supplied for it).
+  bool callerCredentialsApply() const;
+  // The challenge answer the next step reads (kept once the stream is gone).
+  Ref<net::HTTPMessage> challengeResponse(bool proxy);
+  void waitForCredentials();
+  void rememberPresentedCredentials();
+  friend class HTTPAuthenticationDialog;
+
+  Ref<net::HTTPAuthentication> requestAuthentication_;
+  Ref<net::HTTPAuthentication> proxyAuthentication_;
+  Ref<net::HTTPMessage> serverChallenge_;
+  Ref<net::HTTPMessage> proxyChallenge_;
+  bool suppliedCredentials_ = false;
+  bool callerCredentialsSupplied_ = false;
+  Ref<Timer> credentialWaitTimer_;
 };
 
 }  // namespace zv

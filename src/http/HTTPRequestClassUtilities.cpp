@@ -77,6 +77,7 @@ void HTTPRequest::addSessionCookie(const Ref<net::HTTPCookie>& cookie) {
 }
 
 void HTTPRequest::clearSession() {
+  clearSessionCredentials();
   setSessionCookies(std::nullopt);
   if (auto cache = defaultCache()) cache->clearCachedResponsesForStoragePolicy(CacheStorageSession);
 }

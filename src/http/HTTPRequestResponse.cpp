@@ -182,6 +182,7 @@ void HTTPRequest::readResponseHeaders() {
   int status = message->statusCode();
   if (status == 401) setAuthenticationNeeded(1);
   if (status == 407) setAuthenticationNeeded(2);
+  if (status != 401 && status != 407) rememberPresentedCredentials();
   parseStringEncodingFromHeaders();
 
   auto cookies = net::HTTPCookie::cookiesWithResponseHeaderFields(message->headers(), *target);
@@ -273,7 +274,7 @@ void HTTPRequest::handleBytesAvailable() {
   if (!headersReceived_) readResponseHeaders();
   if (complete() || !readStream_) return;
   std::uint64_t expected = contentLength();
-  std::size_t size = expected > 262144 ? 262144 : expected > 65536 ? 65536 : 16384;
+  std::size_t size = throttledReadSize(expected > 262144 ? 262144 : expected > 65536 ? 65536 : 16384);
   if (readBuffer_.size() < size) readBuffer_.resize(size);
   long n = readStream_->read(readBuffer_.data(), size);
   if (n < 0) {
@@ -285,6 +286,7 @@ void HTTPRequest::handleBytesAvailable() {
 
   setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
   setLastActivityTime(Date::now());
+  incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(n));
   // The body of a redirect answer is nobody's business.
   if (needsRedirect()) return;
 

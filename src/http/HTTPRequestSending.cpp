@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "http/HTTPDataCompressor.h"
+#include "http/HTTPInputStream.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
 #include "platform/crypto/Digest.h"
@@ -239,10 +240,12 @@ void HTTPRequest::startRequest() {
   Ref<net::InputStream> body;
   if (shouldStreamPostDataFromDisk() && fileExists(postBodyFilePath())) {
     auto compressedPath = compressedPostBodyFilePath();
-    body = net::InputStream::withFileAtPath(fileExists(compressedPath) ? *compressedPath : *postBodyFilePath());
+    body = HTTPInputStream::inputStreamWithFileAtPath(fileExists(compressedPath) ? *compressedPath : *postBodyFilePath(),
+                                                      selfAs<HTTPRequest>());
   } else if (postBody() && postBody()->length() > 0) {
     auto compressed = compressedPostBody();
-    body = net::InputStream::withData(shouldCompressRequestBody() && compressed ? compressed : Ref<Data>(postBody()));
+    body = HTTPInputStream::inputStreamWithData(
+        shouldCompressRequestBody() && compressed ? compressed : Ref<Data>(postBody()), selfAs<HTTPRequest>());
   }
   postBodyReadStream_ = body;
   readStream_ = body ? net::HTTPReadStream::makeStreamed(request_, body) : net::HTTPReadStream::make(request_);
@@ -302,7 +305,8 @@ void HTTPRequest::startRequest() {
 void HTTPRequest::continueStartRequest(std::optional<std::vector<net::ProxyServer>> proxies) {
   if (!configureProxy(proxies)) return;
   configurePersistentConnection();
-  if (!readStreamIsScheduled()) scheduleReadStream();
+  // A paused process opens new streams unscheduled; the status timer resumes them.
+  if (!readStreamIsScheduled() && !isThrottlePausing()) scheduleReadStream();
   WeakRef<HTTPRequest> weak = selfAs<HTTPRequest>();
   auto stream = readStream_;
   bool registered = stream->setClient(26, [weak](net::HTTPReadStream& source, net::StreamEvent event) {
@@ -322,7 +326,13 @@ void HTTPRequest::continueStartRequest(std::optional<std::vector<net::ProxyServe
     return;
   }
   if (!mainRequest().lock()) {
-    if (shouldResetUploadProgress()) incrementUploadSizeBy(showAccurateProgress() ? static_cast<std::int64_t>(postLength()) : 1);
+    if (shouldResetUploadProgress()) {
+      incrementUploadSizeBy(showAccurateProgress() ? static_cast<std::int64_t>(postLength()) : 1);
+      updateProgressIndicator(ProgressReceiver::Upload, 0, 1);
+    }
+    if (shouldResetDownloadProgress() && partialDownloadSize() == 0) {
+      updateProgressIndicator(ProgressReceiver::Download, 0, 1);
+    }
   }
   setLastActivityTime(Date::now());
   startStatusTimer();
@@ -371,7 +381,7 @@ void HTTPRequest::scheduleReadStream() {
   setReadStreamIsScheduled(true);
 }
 
-void HTTPRequest::unscheduleReadStream() {
+void HTTPRequest::unscheduleReadStream(bool keepClient) {
   if (!readStream_ || !readStreamIsScheduled()) return;
   auto& shared = requestClassState();
   {
@@ -381,7 +391,7 @@ void HTTPRequest::unscheduleReadStream() {
       performOnMain([] { hideNetworkActivityIndicatorAfterDelay(); });
     }
   }
-  readStream_->setClient(0, nullptr);
+  if (!keepClient) readStream_->setClient(0, nullptr);
   Ref<RunLoop> loop;
   {
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
