@@ -57,8 +57,10 @@ std::vector<Pane> openPanes(std::ostream& err) {
     auto reader = screen->settingsReader();
     if (!reader->settingsDictionary()) {
       if (file != "Root")
-        err << "zerivudor: the settings pane " << file << " cannot be shown: "
-            << (reader->loadError() ? reader->loadError()->localizedDescription() : "no description") << "\n";
+        err << "zerivudor: the settings pane " << terminalSafeText(file, kLineWidth) << " cannot be shown: "
+            << terminalSafeText(reader->loadError() ? reader->loadError()->localizedDescription() : "no description",
+                                kLineWidth)
+            << "\n";
       continue;
     }
     for (std::size_t s = 0; s < reader->numberOfSections(); ++s)
@@ -175,7 +177,8 @@ void printPane(const Pane& pane, std::ostream& out) {
       if (title.empty()) title = "(" + kindOf(*specifier).substr(0, kindOf(*specifier).find(' ')) + ")";
       out << "    " << pad(terminalSafeText(title, kTitleWidth), kTitleWidth) << " "
           << pad(terminalSafeText(shownValue(cell), kValueWidth), kValueWidth) << " "
-          << pad(terminalSafeText(specifier->key().value_or("-"), kKeyWidth), kKeyWidth) << " " << kindOf(*specifier)
+          // Keys are never cut: they are what `set` takes.
+          << pad(terminalSafeText(specifier->key().value_or("-"), kLineWidth), kKeyWidth) << " " << kindOf(*specifier)
           << "\n";
     }
     if (auto footer = screen.tableViewTitleForFooterInSection(*table, s)) {

@@ -144,7 +144,9 @@ TEST_F(ProgramTest, HelpGoesToStandardOutputAndWritesNothing) {
 }
 
 TEST_F(ProgramTest, FindsItsResourcesFromAnyFolderBuiltOrInstalled) {
-  // Run from "/" with no ZV_RESOURCES: the build folder's program finds them beside it.
+  // Run from "/" with no ZV_RESOURCES: the build folder's program finds them beside it, where
+  // every build folder (also one outside the repository) links them.
+  EXPECT_TRUE(fs::exists(fs::path(ZV_PROGRAM).parent_path() / "resources/Settings.bundle/Root.plist"));
   auto built = run({"settings"}, {{"ZV_RESOURCES", ""}});
   EXPECT_EQ(built.status, 0) << built.err;
   EXPECT_NE(built.out.find("breath_type_preference"), std::string::npos) << built.out;

@@ -42,11 +42,7 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
   std::filesystem::path folder = path.parent_path();
   std::error_code ec;
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-  // Built by appending: GCC 12 at -O3 misreads `"." + string` as an overlapping copy
-  // (-Wrestrict).
-  std::string hidden(".");
-  hidden.append(path.filename().string()).append(".XXXXXX");
-  std::string temporary = (folder / hidden).string();
+  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
   int fd = ::mkstemp(temporary.data());
   if (fd < 0) return Error::posix(errno);
   auto fail = [&](int code) {

@@ -279,6 +279,12 @@ void UserDefaultsStore::saveIfPending() {
 }
 
 bool UserDefaultsStore::reloadLocked(Ref<Error>* error) {
+  std::error_code existsError;
+  if (!fs::exists(path_, existsError)) {
+    // Nothing saved (or the file was removed): nothing to lock or read.
+    persistent_ = MutableDictionary::make();
+    return true;
+  }
   storage::FileLock fileLock(lockPath(), storage::FileLock::Mode::Exclusive);
   auto values = readFileLocked(error);
   if (!values) return false;
