@@ -11,6 +11,7 @@
 
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
+#include "http/StringEncodings.h"
 #include "platform/foundation/Format.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/MIMETypes.h"
@@ -141,15 +142,7 @@ void HTTPRequest::parseMimeType(std::optional<std::string>* mimeType, unsigned* 
   charset = trim(charset.substr(0, charset.find(';')));
   std::transform(charset.begin(), charset.end(), charset.begin(), [](unsigned char c) { return std::tolower(c); });
   if (charset.size() > 1 && charset.front() == '"' && charset.back() == '"') charset = charset.substr(1, charset.size() - 2);
-  static const std::vector<std::pair<std::string, unsigned>> known = {
-      {"utf-8", 4}, {"utf8", 4}, {"iso-8859-1", 5}, {"latin1", 5}, {"us-ascii", 1}, {"ascii", 1},
-      {"utf-16", 10}, {"windows-1252", 12}, {"iso-8859-2", 9}, {"shift_jis", 8}, {"euc-jp", 3}};
-  for (const auto& [name, value] : known) {
-    if (charset == name) {
-      if (encoding) *encoding = value;
-      return;
-    }
-  }
+  if (auto known = stringEncodingForCharsetName(charset); known && encoding) *encoding = *known;
 }
 
 Ref<Date> HTTPRequest::dateFromRFC1123String(const std::string& text) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "HTTPTestSupport.h"
 #include "http/HTTPRequest.h"
@@ -22,6 +23,21 @@ using testing::RecordedRequest;
 
 constexpr std::size_t kInflatedSize = std::size_t{8} << 20;
 
+struct Text {
+  const char* contentType;
+  std::string bytes;
+  std::optional<std::string> expected;
+};
+const Text kTexts[] = {
+    {"text/plain; charset=iso-8859-1", "caf\xE9", "café"},
+    {"text/plain; charset=windows-1252", "\x93\x80 5\x94", "“€ 5”"},
+    {"text/plain; charset=utf-16", std::string("\xFF\xFE" "a\x00\xE9\x00", 6), "aé"},
+    {"text/plain; charset=utf-16", std::string("\x00" "a\x00\xE9", 4), "aé"},
+    {"text/plain; charset=utf-8", "caf\xC3\xA9", "café"},
+    {"text/plain", "caf\xE9", "café"},  // the default response encoding is Latin-1
+    {"text/plain; charset=utf-8", "caf\xE9", std::nullopt},
+};
+
 class ResponseBodyNetwork : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -30,6 +46,12 @@ class ResponseBodyNetwork : public ::testing::Test {
     server.route("/bomb", [packed](const RecordedRequest&, FaultServer::Connection& c) {
       c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(packed->size()) +
              "\r\n\r\n" + *packed);
+    });
+    // /text/<n>: the n-th of kTexts with its content type.
+    server.route("/text/", [](const RecordedRequest& r, FaultServer::Connection& c) {
+      const auto& text = kTexts[std::stoul(r.path().substr(6))];
+      c.send("HTTP/1.1 200 OK\r\nContent-Type: " + std::string(text.contentType) +
+             "\r\nContent-Length: " + std::to_string(text.bytes.size()) + "\r\n\r\n" + text.bytes);
     });
     ASSERT_TRUE(server.start());
   }
@@ -100,6 +122,16 @@ TEST_F(ResponseBodyNetwork, DataCallbacksGetTheInflatedBodyInBoundedPieces) {
   ASSERT_FALSE(streamed->error()) << streamed->error()->description();
   EXPECT_EQ(*total, kInflatedSize);
   EXPECT_LE(*largest, HTTPDataDecompressor::kInflateWindowSize);
+}
+
+TEST_F(ResponseBodyNetwork, ResponseTextIsReadInTheAnnouncedCharset) {
+  for (std::size_t i = 0; i < std::size(kTexts); ++i) {
+    SCOPED_TRACE(kTexts[i].contentType);
+    auto text = request("/text/" + std::to_string(i));
+    text->startSynchronous();
+    ASSERT_FALSE(text->error()) << text->error()->description();
+    EXPECT_EQ(text->responseString(), kTexts[i].expected);
+  }
 }
 
 // A folder on another file system than the application's temporary folder, when there is one.
