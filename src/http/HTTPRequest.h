@@ -411,6 +411,8 @@ class HTTPRequest : public Operation {
   Ref<Data> inflatedResponse_;  // set when a wait-to-inflate body was checked at the end
   std::optional<net::ProxyServer> streamProxy_;
   bool cookieHeaderStale_ = false;
+  // The "Cookie" value applyCookieHeader set (under the property lock), to tell it from the caller's.
+  std::optional<std::string> madeCookieHeader_;
   // Cookies of the current attempt's answer, kept back until the attempt can no longer be retried.
   std::vector<Ref<net::HTTPCookie>> pendingResponseCookies_;
   Ref<URL> pendingResponseCookiesURL_;

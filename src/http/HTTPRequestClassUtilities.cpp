@@ -3,6 +3,7 @@
 // base64 and the network-activity indicator.
 
 #include <sys/stat.h>
+#include <sys/utsname.h>
 
 #include <algorithm>
 #include <cctype>
@@ -102,10 +103,16 @@ std::optional<std::string> HTTPRequest::defaultUserAgentString() {
     version = marketing ? marketing : build;
   }
   auto& environment = ApplicationEnvironment::shared();
+  // The locale identifier: language and country ("en_US").
   auto languages = environment.preferredLanguages();
-  std::string locale = languages.empty() ? "en" : languages.front();
+  std::string language = languages.empty() ? "en" : languages.front();
+  language = language.substr(0, language.find_first_of("-_"));
+  std::string locale = language + "_" + environment.countryCode();
+  struct utsname names {};
+  std::string system = ::uname(&names) == 0 && names.sysname[0] != '\0' ? names.sysname : "Linux";
   return format("%s %s (%s; %s %s; %s)", name->c_str(), version ? version->c_str() : "(null)",
-                environment.deviceModel().c_str(), "Linux", environment.systemVersion().c_str(), locale.c_str());
+                environment.deviceModel().c_str(), system.c_str(), environment.systemVersion().c_str(),
+                locale.c_str());
 }
 
 std::optional<std::vector<net::ProxyServer>> HTTPRequest::proxiesForURL(const Ref<URL>& url,
@@ -158,7 +165,19 @@ Ref<Date> HTTPRequest::dateFromRFC1123String(const std::string& text) {
   input >> zone;
   if (zone.empty()) return nullptr;
   long offset = 0;
+  std::transform(zone.begin(), zone.end(), zone.begin(), [](unsigned char c) { return std::toupper(c); });
+  // The North American zone names of RFC 822.
+  static const std::pair<const char*, long> kNamedZones[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
+                                                             {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
+  auto named = std::find_if(std::begin(kNamedZones), std::end(kNamedZones),
+                            [&](const auto& entry) { return zone == entry.first; });
   if (zone == "GMT" || zone == "UTC" || zone == "UT" || zone == "Z") {
+    offset = 0;
+  } else if (named != std::end(kNamedZones)) {
+    offset = named->second * 3600;
+  } else if (zone.size() == 1 && zone[0] >= 'A' && zone[0] <= 'Y' && zone[0] != 'J') {
+    // RFC 822 got the signs of the military letters backwards, so (as RFC 5322 says) they tell
+    // nothing reliable: read as UTC.
     offset = 0;
   } else if ((zone[0] == '+' || zone[0] == '-') && zone.size() == 5 &&
              std::all_of(zone.begin() + 1, zone.end(), [](unsigned char c) { return std::isdigit(c); })) {

@@ -226,7 +226,12 @@ void HTTPRequest::readResponseHeaders() {
       }
     }
     bool track = showAccurateProgress() && shouldResetDownloadProgress();
-    if (known) {
+    if (known && sizeTarget != self && allowCompressedResponse() && length == 20 && track) {
+      // A HEAD answer of exactly 20 bytes is what servers give for a compressed body they have
+      // not produced yet (an empty gzip stream): the real size is unknown.
+      sizeTarget->setShowAccurateProgress(false);
+      sizeTarget->incrementDownloadSizeBy(1);
+    } else if (known) {
       sizeTarget->setContentLength(length);
       // An announced body is given its room at once rather than by repeated doubling.
       if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "HTTPTestSupport.h"
 #include "http/HTTPRequest.h"
@@ -52,6 +53,9 @@ class ResponseBodyNetwork : public ::testing::Test {
       const auto& text = kTexts[std::stoul(r.path().substr(6))];
       c.send("HTTP/1.1 200 OK\r\nContent-Type: " + std::string(text.contentType) +
              "\r\nContent-Length: " + std::to_string(text.bytes.size()) + "\r\n\r\n" + text.bytes);
+    });
+    server.route("/head-length/", [](const RecordedRequest& r, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: " + r.path().substr(13) + "\r\n\r\n");
     });
     ASSERT_TRUE(server.start());
   }
@@ -132,6 +136,40 @@ TEST_F(ResponseBodyNetwork, ResponseTextIsReadInTheAnnouncedCharset) {
     ASSERT_FALSE(text->error()) << text->error()->description();
     EXPECT_EQ(text->responseString(), kTexts[i].expected);
   }
+}
+
+TEST_F(ResponseBodyNetwork, AHeadCopyThatHearsTwentyBytesLeavesTheSizeUnknown) {
+  for (int length : {20, 21}) {
+    SCOPED_TRACE(length);
+    std::string path = "/head-length/" + std::to_string(length);
+    auto main = request(path);
+    auto increments = std::make_shared<std::vector<std::int64_t>>();
+    main->setDownloadSizeIncrementedBlock([increments](std::int64_t amount) { increments->push_back(amount); });
+    auto head = request(path);
+    head->setRequestMethod("HEAD");
+    head->setMainRequest(main);
+    head->startSynchronous();
+    ASSERT_FALSE(main->error());
+    ASSERT_FALSE(head->error()) << head->error()->description();
+    if (length == 20) {
+      EXPECT_FALSE(main->showAccurateProgress());
+      EXPECT_EQ(main->contentLength(), 0u);
+      EXPECT_EQ(*increments, std::vector<std::int64_t>{1});
+    } else {
+      EXPECT_TRUE(main->showAccurateProgress());
+      EXPECT_EQ(main->contentLength(), 21u);
+      EXPECT_EQ(*increments, std::vector<std::int64_t>{21});
+    }
+  }
+  // Without compression allowed twenty bytes are twenty bytes.
+  auto main = request("/head-length/20");
+  auto head = request("/head-length/20");
+  head->setRequestMethod("HEAD");
+  head->setAllowCompressedResponse(false);
+  head->setMainRequest(main);
+  head->startSynchronous();
+  EXPECT_TRUE(main->showAccurateProgress());
+  EXPECT_EQ(main->contentLength(), 20u);
 }
 
 // A folder on another file system than the application's temporary folder, when there is one.
