@@ -20,6 +20,7 @@
 #include "platform/runloop/Perform.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Bundle.h"
+#include "platform/system/NetworkActivityIndicator.h"
 
 namespace zv {
 
@@ -221,23 +222,11 @@ void HTTPRequest::setShouldUpdateNetworkActivityIndicator(bool flag) {
   shared.shouldUpdateNetworkActivityIndicator = flag;
 }
 
-bool HTTPRequest::isNetworkActivityIndicatorVisible() {
-  auto& shared = requestClassState();
-  std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
-  return shared.networkActivityIndicatorVisible;
-}
+bool HTTPRequest::isNetworkActivityIndicatorVisible() { return NetworkActivityIndicator::shared().isVisible(); }
 
-void HTTPRequest::showNetworkActivityIndicator() {
-  auto& shared = requestClassState();
-  std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
-  shared.networkActivityIndicatorVisible = true;
-}
+void HTTPRequest::showNetworkActivityIndicator() { NetworkActivityIndicator::shared().setVisible(true); }
 
-void HTTPRequest::hideNetworkActivityIndicator() {
-  auto& shared = requestClassState();
-  std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
-  shared.networkActivityIndicatorVisible = false;
-}
+void HTTPRequest::hideNetworkActivityIndicator() { NetworkActivityIndicator::shared().setVisible(false); }
 
 void HTTPRequest::hideNetworkActivityIndicatorAfterDelay() {
   auto& shared = requestClassState();
@@ -255,7 +244,7 @@ void HTTPRequest::hideNetworkActivityIndicatorIfNeeeded() {
   auto& shared = requestClassState();
   std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
   shared.hidePending = false;
-  if (shared.activeStreamCount == 0) shared.networkActivityIndicatorVisible = false;
+  if (shared.activeStreamCount == 0) hideNetworkActivityIndicator();
 }
 
 }  // namespace zv
