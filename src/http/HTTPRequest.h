@@ -13,6 +13,9 @@
 // (synchronous), and each entry point on the request's thread holds a reference to it for its
 // whole run, so a callback that drops the last outside reference cannot free it half-way.
 //
+// Background: a request with shouldContinueWhenAppEntersBackground holds a background task from
+// its start until it is finished; when the task's time runs out the request is cancelled (code 4).
+//
 // Sending again: a request goes out a second time on its own only when it went out on a pooled
 // connection that had sat idle and that connection was lost before any byte of an answer came
 // (the server most likely closed it while idle and never saw the request). That holds for every
@@ -44,6 +47,7 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
+#include "platform/system/BackgroundTasks.h"
 
 namespace zv {
 
@@ -410,6 +414,9 @@ class HTTPRequest : public Operation {
   void requestRedirectedEvent();
   void passOnReceivedData(const Ref<Data>& data);
   void performOnRequestThread(std::function<void()> work);
+  void beginBackgroundTask();
+  // Ends the background task if one is held; YES when there was one.
+  bool endBackgroundTask();
   void startStatusTimer();
   void stopStatusTimer();
   // Sending.
@@ -458,6 +465,7 @@ class HTTPRequest : public Operation {
   Ref<net::ClientIdentity> clientIdentity_;
   bool finished_ = false;
   bool cancelled_ = false;
+  BackgroundTaskIdentifier backgroundTask_ = kInvalidBackgroundTask;  // under the property lock
 
   // Attempt state, touched only on the request's thread (under cancelledLock_).
   Ref<net::HTTPMessage> request_;
@@ -473,6 +481,8 @@ class HTTPRequest : public Operation {
   Ref<Data> inflatedResponse_;  // set when a wait-to-inflate body was checked at the end
   std::optional<net::ProxyServer> streamProxy_;
   bool cookieHeaderStale_ = false;
+  // The "Cookie" value applyCookieHeader set (under the property lock), to tell it from the caller's.
+  std::optional<std::string> madeCookieHeader_;
   // Cookies of the current attempt's answer, kept back until the attempt can no longer be retried.
   std::vector<Ref<net::HTTPCookie>> pendingResponseCookies_;
   Ref<URL> pendingResponseCookiesURL_;

@@ -12,6 +12,7 @@
 #include "http/HTTPDataDecompressor.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
+#include "http/StringEncodings.h"
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Format.h"
 #include "platform/net/CookieStore.h"
@@ -95,21 +96,10 @@ Ref<Data> HTTPRequest::responseData() const {
 std::optional<std::string> HTTPRequest::responseString() const {
   auto data = responseData();
   if (!data) return std::nullopt;
-  if (responseEncoding() == kISOLatin1StringEncoding) {
-    std::string text;
-    for (std::uint8_t byte : data->bytes()) {
-      if (byte < 0x80) {
-        text.push_back(static_cast<char>(byte));
-      } else {
-        text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-        text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-      }
-    }
-    return text;
-  }
-  auto text = String::fromUTF8(data->view());
-  if (!text) return std::nullopt;
-  return text->utf8();
+  unsigned encoding = responseEncoding();
+  // An encoding this system has no name for is read as UTF-8.
+  if (!charsetNameForStringEncoding(encoding)) encoding = kUTF8StringEncoding;
+  return decodeString(data->view(), encoding);
 }
 
 void HTTPRequest::parseStringEncodingFromHeaders() {
@@ -237,7 +227,12 @@ void HTTPRequest::readResponseHeaders() {
       }
     }
     bool track = showAccurateProgress() && shouldResetDownloadProgress();
-    if (known) {
+    if (known && sizeTarget != self && allowCompressedResponse() && length == 20 && track) {
+      // A HEAD answer of exactly 20 bytes is what servers give for a compressed body they have
+      // not produced yet (an empty gzip stream): the real size is unknown.
+      sizeTarget->setShowAccurateProgress(false);
+      sizeTarget->incrementDownloadSizeBy(1);
+    } else if (known) {
       sizeTarget->setContentLength(length);
       // An announced body is given its room at once rather than by repeated doubling.
       if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {
