@@ -124,6 +124,16 @@ bool ResponseParser::fail(std::int64_t code, std::string message) {
   return false;
 }
 
+boost::system::error_code ResponseParser::wholeHeadVerdict(std::string_view unconsumed,
+                                                           std::unique_ptr<Impl>& whole) const {
+  whole = makeImpl();
+  std::string head = currentHead_;
+  head.append(unconsumed);
+  error_code ec;
+  whole->put(boost::asio::const_buffer(head.data(), std::min(head.size(), headerLimit_)), ec);
+  return ec;
+}
+
 bool ResponseParser::feed(std::string_view bytes, std::string& body) {
   if (error_) return false;
   if (bytes.empty()) return true;
@@ -156,6 +166,16 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
     }
     if (ec) {
       impl_->sink = nullptr;
+      if (!impl_->headerDone && ec == http::error::header_limit) {
+        // Offered piecemeal, the parser looks for the head's end before reading it; in one piece
+        // it would have stopped at the first malformed line.
+        std::unique_ptr<Impl> whole;
+        error_code verdict = wholeHeadVerdict(std::string_view(pending_).substr(offset), whole);
+        if (verdict && verdict != http::error::need_more) {
+          pending_.clear();
+          return failFor(verdict, *whole);
+        }
+      }
       pending_.clear();
       if (impl_->headerDone && ec == http::error::bad_chunk) {
         return fail(kHTTPStreamParseFailure, "The server's response has a chunk line or trailer that is too long");
@@ -197,11 +217,9 @@ bool ResponseParser::finish(std::string& body) {
   if (!impl_->headerDone && (!currentHead_.empty() || !pending_.empty())) {
     // A head cut short: what its bytes say when read in one piece, so the verdict does not depend
     // on how they arrived (a parser offered them piecemeal waits for the head's end first).
-    auto whole = makeImpl();
-    std::string head = currentHead_ + pending_;
-    error_code ec;
-    whole->put(boost::asio::const_buffer(head.data(), std::min(head.size(), headerLimit_)), ec);
-    if (ec && ec != http::error::need_more) return failFor(ec, *whole);
+    std::unique_ptr<Impl> whole;
+    error_code verdict = wholeHeadVerdict(pending_, whole);
+    if (verdict && verdict != http::error::need_more) return failFor(verdict, *whole);
   }
   impl_->sink = &body;
   error_code ec;

@@ -61,8 +61,10 @@ Verdict verdictOf(const std::string& wire, const Options& options = {}) {
 const std::string kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
 
 TEST(ResponseVerdictTest, HeadsCutShortAfterAnErrorReportTheError) {
-  for (const std::string wire : {"HTTP/2.0 200 OK\r\n", "HTTP/1.1 200 OK\r\nBad Field\r\n", "HTTP/1.x 200",
-                                 "HTTP/1.1 2x0 OK\r\nA: b\r\n"}) {
+  for (const std::string& wire : std::vector<std::string>{"HTTP/2.0 200 OK\r\n", "HTTP/1.1 200 OK\r\nBad Field\r\n", "HTTP/1.x 200",
+                                 "HTTP/1.1 2x0 OK\r\nA: b\r\n",
+                                 // Past the head limit without an end: the bad line still decides.
+                                 "HTTP/1.1 200 OK\r\nBad Field\r\nX: " + std::string(2000, 'x')}) {
     SCOPED_TRACE(wire);
     Verdict verdict = verdictOf(wire);
     EXPECT_FALSE(verdict.ok);
