@@ -161,6 +161,7 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
     if (impl_->message && impl_->headerDone) response_ = impl_->message;
     if (!ec && used == 0 && !impl_->is_done()) ec = http::error::need_more;
     if (ec == http::error::need_more) {
+      if (used > 0) continue;  // offer the rest again from where the parser stopped
       if (window < headerLimit_) break;
       ec = impl_->headerDone ? http::error::bad_chunk : http::error::header_limit;
     }

@@ -101,6 +101,10 @@ TEST(ResponseVerdictTest, ChunkLinesAndTrailersAreBoundedByTheHeadLimit) {
   Verdict fits = verdictOf(kChunkedHead + "5;" + std::string(500, 'a') + "\r\nhello\r\n0\r\n\r\n");
   EXPECT_TRUE(fits.ok);
   EXPECT_EQ(fits.body, "hello");
+  // The limit applies to each piece, not to everything that arrived together.
+  Verdict allFit = verdictOf(kChunkedHead + "5\r\nhello\r\n0\r\nX-T: " + std::string(990, 't') + "\r\n\r\n");
+  EXPECT_TRUE(allFit.ok);
+  EXPECT_EQ(allFit.body, "hello");
 }
 
 TEST(ResponseVerdictTest, StatusesOutsideTheRangeAndUnaskedSwitchesAreMalformed) {
