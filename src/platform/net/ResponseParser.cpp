@@ -160,10 +160,13 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
     // how the bytes arrived.
     if (impl_->message && impl_->headerDone) response_ = impl_->message;
     if (!ec && used == 0 && !impl_->is_done()) ec = http::error::need_more;
+    bool lineTooLong = false;
     if (ec == http::error::need_more) {
       if (used > 0) continue;  // offer the rest again from where the parser stopped
       if (window < headerLimit_) break;
-      ec = impl_->headerDone ? http::error::bad_chunk : http::error::header_limit;
+      // A whole window and still no end of the line: a head, chunk line or trailer too long.
+      ec = http::error::header_limit;
+      lineTooLong = impl_->headerDone;
     }
     if (ec) {
       impl_->sink = nullptr;
@@ -178,7 +181,7 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
         }
       }
       pending_.clear();
-      if (impl_->headerDone && ec == http::error::bad_chunk) {
+      if (lineTooLong) {
         return fail(kHTTPStreamParseFailure, "The server's response has a chunk line or trailer that is too long");
       }
       return failFor(ec, *impl_);
