@@ -79,7 +79,7 @@ void ResponseParser::resetImpl() { impl_ = makeImpl(); }
 std::unique_ptr<ResponseParser::Impl> ResponseParser::makeImpl() const {
   auto impl = std::make_unique<Impl>();
   // Interim heads and the final one share one budget.
-  impl->header_limit(static_cast<std::uint32_t>(headerLimit_ - std::min(headerLimit_, interimBytes_)));
+  impl->header_limit(static_cast<std::uint32_t>(headBudget()));
   // No limit; boost::none trips a comparison bug in some Beast releases.
   impl->body_limit(std::numeric_limits<std::uint64_t>::max());
   impl->eager(true);
@@ -92,6 +92,8 @@ void ResponseParser::setAcceptsProtocolSwitch(bool accepts) {
   acceptsProtocolSwitch_ = accepts;
   impl_->acceptsProtocolSwitch = accepts;
 }
+
+std::size_t ResponseParser::headBudget() const { return headerLimit_ - std::min(headerLimit_, interimBytes_); }
 
 bool ResponseParser::isAwaitingClose() const {
   return !done_ && !error_ && impl_->headerDone && impl_->need_eof();
@@ -130,7 +132,7 @@ boost::system::error_code ResponseParser::wholeHeadVerdict(std::string_view unco
   std::string head = currentHead_;
   head.append(unconsumed);
   error_code ec;
-  whole->put(boost::asio::const_buffer(head.data(), std::min(head.size(), headerLimit_)), ec);
+  whole->put(boost::asio::const_buffer(head.data(), std::min(head.size(), headBudget())), ec);
   return ec;
 }
 
@@ -150,7 +152,10 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
   impl_->sink = &body;
   while (offset < pending_.size() && !done_) {
     error_code ec;
-    std::size_t window = std::min(pending_.size() - offset, headerLimit_);
+    // A head must end within its budget counted from its first byte, a chunk line or trailer
+    // within the limit counted from its own.
+    std::size_t limit = impl_->headerDone ? headerLimit_ : headBudget() - std::min(headBudget(), currentHead_.size());
+    std::size_t window = std::min(pending_.size() - offset, limit);
     impl_->body_limit(std::numeric_limits<std::uint64_t>::max() - impl_->charged);
     bool headWasDone = impl_->headerDone;
     std::size_t used = impl_->put(boost::asio::const_buffer(pending_.data() + offset, window), ec);
@@ -163,7 +168,7 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
     bool lineTooLong = false;
     if (ec == http::error::need_more) {
       if (used > 0) continue;  // offer the rest again from where the parser stopped
-      if (window < headerLimit_) break;
+      if (window < limit) break;
       // A whole window and still no end of the line: a head, chunk line or trailer too long.
       ec = http::error::header_limit;
       lineTooLong = impl_->headerDone;

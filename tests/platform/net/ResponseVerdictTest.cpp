@@ -77,6 +77,15 @@ TEST(ResponseVerdictTest, HeadsCutShortAfterAnErrorReportTheError) {
   EXPECT_EQ(cut.code, kURLErrorNetworkConnectionLost);
 }
 
+TEST(ResponseVerdictTest, AHeadIsMeasuredFromItsFirstByte) {
+  // 1034 bytes in all against a limit of 1024, though the fields alone would fit.
+  Verdict tooLarge = verdictOf("HTTP/1.1 200 OK\r\nX: " + std::string(1010, 'x') + "\r\n\r\n");
+  EXPECT_FALSE(tooLarge.ok);
+  EXPECT_EQ(tooLarge.code, kHTTPStreamHeaderTooLarge);
+  Verdict fits = verdictOf("HTTP/1.1 200 OK\r\nX: " + std::string(980, 'x') + "\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_TRUE(fits.ok);
+}
+
 TEST(ResponseVerdictTest, ChunkLinesOfferedAgainAreChargedOnce) {
   // An unterminated quoted extension makes the reader wait for more of the line; a huge chunk
   // size must not be charged against the body limit each time the line is looked at again.
