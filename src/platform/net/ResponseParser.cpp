@@ -3,9 +3,18 @@
 #include <algorithm>
 #include <limits>
 
+// GCC's sanitizer builds see a boost::optional in the parser as possibly uninitialized (a known
+// false positive of that warning with boost::optional).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <boost/beast/core/buffers_range.hpp>
 #include <boost/beast/http/basic_parser.hpp>
 #include <boost/beast/http/error.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #include "platform/net/NetErrors.h"
 
