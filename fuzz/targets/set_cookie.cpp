@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/net/HTTPCookie.h"
 
 namespace {
@@ -25,6 +26,9 @@ void check(const zv::net::HTTPCookie& cookie, const zv::URL& url) {
     if (static_cast<unsigned char>(c) < 0x20 && c != '\t') std::abort();
   }
   if (cookie.isHostOnly() ? cookie.domain() != *host : !zv::net::domainMatches(*host, cookie.domain())) std::abort();
+  // A default path comes from the URL and may hold what a Path attribute cannot say.
+  const std::string& path = cookie.path();
+  if (path.find(';') != std::string::npos || path.find_last_not_of(zv::ascii::kBlanks) != path.size() - 1) return;
   auto again = zv::net::HTTPCookie::parseSetCookie(writeBack(cookie), url);
   if (!again || again->name() != cookie.name() || again->value() != cookie.value() ||
       again->domain() != cookie.domain() || again->path() != cookie.path() ||

@@ -3,9 +3,18 @@
 #include <algorithm>
 #include <limits>
 
+// GCC's sanitizer builds see a boost::optional in the parser as possibly uninitialized (a known
+// false positive of that warning with boost::optional).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <boost/beast/core/buffers_range.hpp>
 #include <boost/beast/http/basic_parser.hpp>
 #include <boost/beast/http/error.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #include "platform/net/NetErrors.h"
 
@@ -79,7 +88,7 @@ void ResponseParser::resetImpl() { impl_ = makeImpl(); }
 std::unique_ptr<ResponseParser::Impl> ResponseParser::makeImpl() const {
   auto impl = std::make_unique<Impl>();
   // Interim heads and the final one share one budget.
-  impl->header_limit(static_cast<std::uint32_t>(headerLimit_ - std::min(headerLimit_, interimBytes_)));
+  impl->header_limit(static_cast<std::uint32_t>(headBudget()));
   // No limit; boost::none trips a comparison bug in some Beast releases.
   impl->body_limit(std::numeric_limits<std::uint64_t>::max());
   impl->eager(true);
@@ -92,6 +101,8 @@ void ResponseParser::setAcceptsProtocolSwitch(bool accepts) {
   acceptsProtocolSwitch_ = accepts;
   impl_->acceptsProtocolSwitch = accepts;
 }
+
+std::size_t ResponseParser::headBudget() const { return headerLimit_ - std::min(headerLimit_, interimBytes_); }
 
 bool ResponseParser::isAwaitingClose() const {
   return !done_ && !error_ && impl_->headerDone && impl_->need_eof();
@@ -124,6 +135,16 @@ bool ResponseParser::fail(std::int64_t code, std::string message) {
   return false;
 }
 
+boost::system::error_code ResponseParser::wholeHeadVerdict(std::string_view unconsumed,
+                                                           std::unique_ptr<Impl>& whole) const {
+  whole = makeImpl();
+  std::string head = currentHead_;
+  head.append(unconsumed);
+  error_code ec;
+  whole->put(boost::asio::const_buffer(head.data(), std::min(head.size(), headBudget())), ec);
+  return ec;
+}
+
 bool ResponseParser::feed(std::string_view bytes, std::string& body) {
   if (error_) return false;
   if (bytes.empty()) return true;
@@ -140,7 +161,10 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
   impl_->sink = &body;
   while (offset < pending_.size() && !done_) {
     error_code ec;
-    std::size_t window = std::min(pending_.size() - offset, headerLimit_);
+    // A head must end within its budget counted from its first byte, a chunk line or trailer
+    // within the limit counted from its own.
+    std::size_t limit = impl_->headerDone ? headerLimit_ : headBudget() - std::min(headBudget(), currentHead_.size());
+    std::size_t window = std::min(pending_.size() - offset, limit);
     impl_->body_limit(std::numeric_limits<std::uint64_t>::max() - impl_->charged);
     bool headWasDone = impl_->headerDone;
     std::size_t used = impl_->put(boost::asio::const_buffer(pending_.data() + offset, window), ec);
@@ -150,14 +174,28 @@ bool ResponseParser::feed(std::string_view bytes, std::string& body) {
     // how the bytes arrived.
     if (impl_->message && impl_->headerDone) response_ = impl_->message;
     if (!ec && used == 0 && !impl_->is_done()) ec = http::error::need_more;
+    bool lineTooLong = false;
     if (ec == http::error::need_more) {
-      if (window < headerLimit_) break;
-      ec = impl_->headerDone ? http::error::bad_chunk : http::error::header_limit;
+      if (used > 0) continue;  // offer the rest again from where the parser stopped
+      if (window < limit) break;
+      // A whole window and still no end of the line: a head, chunk line or trailer too long.
+      ec = http::error::header_limit;
+      lineTooLong = impl_->headerDone;
     }
     if (ec) {
       impl_->sink = nullptr;
+      if (!impl_->headerDone && ec == http::error::header_limit) {
+        // Offered piecemeal, the parser looks for the head's end before reading it; in one piece
+        // it would have stopped at the first malformed line.
+        std::unique_ptr<Impl> whole;
+        error_code verdict = wholeHeadVerdict(std::string_view(pending_).substr(offset), whole);
+        if (verdict && verdict != http::error::need_more) {
+          pending_.clear();
+          return failFor(verdict, *whole);
+        }
+      }
       pending_.clear();
-      if (impl_->headerDone && ec == http::error::bad_chunk) {
+      if (lineTooLong) {
         return fail(kHTTPStreamParseFailure, "The server's response has a chunk line or trailer that is too long");
       }
       return failFor(ec, *impl_);
@@ -197,11 +235,9 @@ bool ResponseParser::finish(std::string& body) {
   if (!impl_->headerDone && (!currentHead_.empty() || !pending_.empty())) {
     // A head cut short: what its bytes say when read in one piece, so the verdict does not depend
     // on how they arrived (a parser offered them piecemeal waits for the head's end first).
-    auto whole = makeImpl();
-    std::string head = currentHead_ + pending_;
-    error_code ec;
-    whole->put(boost::asio::const_buffer(head.data(), std::min(head.size(), headerLimit_)), ec);
-    if (ec && ec != http::error::need_more) return failFor(ec, *whole);
+    std::unique_ptr<Impl> whole;
+    error_code verdict = wholeHeadVerdict(pending_, whole);
+    if (verdict && verdict != http::error::need_more) return failFor(verdict, *whole);
   }
   impl_->sink = &body;
   error_code ec;

@@ -69,6 +69,10 @@ class ResponseParser {
   bool failFor(const boost::system::error_code& ec, const Impl& impl);
   void resetImpl();
   std::unique_ptr<Impl> makeImpl() const;
+  // What interim heads left of the head limit for the next head.
+  std::size_t headBudget() const;
+  // What a fresh parser makes of the head being read, given in one piece.
+  boost::system::error_code wholeHeadVerdict(std::string_view unconsumed, std::unique_ptr<Impl>& whole) const;
   std::unique_ptr<Impl> impl_;
   bool isResponseToHEAD_;
   std::size_t headerLimit_;

@@ -61,8 +61,10 @@ Verdict verdictOf(const std::string& wire, const Options& options = {}) {
 const std::string kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
 
 TEST(ResponseVerdictTest, HeadsCutShortAfterAnErrorReportTheError) {
-  for (const std::string wire : {"HTTP/2.0 200 OK\r\n", "HTTP/1.1 200 OK\r\nBad Field\r\n", "HTTP/1.x 200",
-                                 "HTTP/1.1 2x0 OK\r\nA: b\r\n"}) {
+  for (const std::string& wire : std::vector<std::string>{"HTTP/2.0 200 OK\r\n", "HTTP/1.1 200 OK\r\nBad Field\r\n", "HTTP/1.x 200",
+                                 "HTTP/1.1 2x0 OK\r\nA: b\r\n",
+                                 // Past the head limit without an end: the bad line still decides.
+                                 "HTTP/1.1 200 OK\r\nBad Field\r\nX: " + std::string(2000, 'x')}) {
     SCOPED_TRACE(wire);
     Verdict verdict = verdictOf(wire);
     EXPECT_FALSE(verdict.ok);
@@ -73,6 +75,15 @@ TEST(ResponseVerdictTest, HeadsCutShortAfterAnErrorReportTheError) {
   Verdict cut = verdictOf("HTTP/1.1 200 OK\r\nContent-Le");
   EXPECT_EQ(cut.domain, kURLErrorDomain);
   EXPECT_EQ(cut.code, kURLErrorNetworkConnectionLost);
+}
+
+TEST(ResponseVerdictTest, AHeadIsMeasuredFromItsFirstByte) {
+  // 1034 bytes in all against a limit of 1024, though the fields alone would fit.
+  Verdict tooLarge = verdictOf("HTTP/1.1 200 OK\r\nX: " + std::string(1010, 'x') + "\r\n\r\n");
+  EXPECT_FALSE(tooLarge.ok);
+  EXPECT_EQ(tooLarge.code, kHTTPStreamHeaderTooLarge);
+  Verdict fits = verdictOf("HTTP/1.1 200 OK\r\nX: " + std::string(980, 'x') + "\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_TRUE(fits.ok);
 }
 
 TEST(ResponseVerdictTest, ChunkLinesOfferedAgainAreChargedOnce) {
@@ -99,6 +110,10 @@ TEST(ResponseVerdictTest, ChunkLinesAndTrailersAreBoundedByTheHeadLimit) {
   Verdict fits = verdictOf(kChunkedHead + "5;" + std::string(500, 'a') + "\r\nhello\r\n0\r\n\r\n");
   EXPECT_TRUE(fits.ok);
   EXPECT_EQ(fits.body, "hello");
+  // The limit applies to each piece, not to everything that arrived together.
+  Verdict allFit = verdictOf(kChunkedHead + "5\r\nhello\r\n0\r\nX-T: " + std::string(990, 't') + "\r\n\r\n");
+  EXPECT_TRUE(allFit.ok);
+  EXPECT_EQ(allFit.body, "hello");
 }
 
 TEST(ResponseVerdictTest, StatusesOutsideTheRangeAndUnaskedSwitchesAreMalformed) {
