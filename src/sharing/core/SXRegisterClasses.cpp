@@ -4,6 +4,8 @@
 #include "platform/ui/RegisterClasses.h"
 #include "platform/ui/TableViewCell.h"
 #include "sharing/core/SXConfiguration.h"
+#include "sharing/core/SXFormController.h"
+#include "sharing/core/SXSharer.h"
 
 namespace zv {
 
@@ -11,6 +13,8 @@ void registerSharingCoreClasses() {
   ui::registerUIClasses();
   auto& registry = ClassRegistry::shared();
   registry.registerClass<DefaultSXConfigurator>();
+  registry.registerClass<SXFormController>("TableViewController");
+  registry.registerClass("SXSharer", "NavigationController");
   registry.registerClass("TableViewCell", "View").setFactory([] {
     return ui::TableViewCell::make(ui::TableViewCellStyle::Default, std::nullopt);
   });

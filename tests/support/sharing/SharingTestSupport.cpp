@@ -1,11 +1,16 @@
 #include "support/sharing/SharingTestSupport.h"
 
+#include "sharing/core/SX.h"
+#include "sharing/core/SXActivityIndicator.h"
 #include "sharing/core/SXRegisterClasses.h"
 
 namespace zv::testing {
 
 void registerSharingTestClasses() { registerSharingCoreClasses(); }
 
-void SharingTest::resetHub() {}
+void SharingTest::resetHub() {
+  SXActivityIndicator::resetForTesting();
+  SX::resetForTesting();
+}
 
 }  // namespace zv::testing

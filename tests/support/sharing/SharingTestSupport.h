@@ -79,6 +79,7 @@ class SharingTest : public ::testing::Test {
     reachability = std::make_shared<net::FakeReachabilityProvider>();
     net::ReachabilityProvider::install(reachability);
     registerSharingTestClasses();
+    resetHub();
     SXConfiguration::resetForTesting();
     configurator = std::make_shared<TestSXConfigurator>();
     SXConfiguration::sharedInstanceWithConfigurator(configurator);
