@@ -87,7 +87,6 @@ void SXFormController::viewDidAppear(bool animated) {
   if (autoSelect_ && !sections_.empty() && !sections_[0].rows.empty()) {
     auto first = IndexPath::forRow(0, 0);
     tableView()->selectRowAtIndexPath(first, false, ui::TableViewScrollPosition::None);
-    if (auto cell = tableView()->cellForRowAtIndexPath(first)) cell->setSelected(true, false);
   }
 }
 

@@ -229,7 +229,7 @@ class SXSharer : public ui::NavigationController {
   void shouldReloginWithPendingAction(std::int32_t action);
   void sendDidFailWithError(const Ref<Error>& error) { sendDidFailWithErrorShouldRelogin(error, false); }
   void sendDidFailWithErrorShouldRelogin(const Ref<Error>& error, bool shouldRelogin);
-  void sendDidCancel();
+  virtual void sendDidCancel();
   void authDidFinish(bool success);
   void authShowBadCredentialsAlert();
   void authShowOtherAuthorizationErrorAlert();
