@@ -2,22 +2,12 @@
 
 #include <expat.h>
 
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/String.h"
 
 namespace zv {
 
-namespace {
-
-std::string_view trimmed(std::string_view text) {
-  constexpr std::string_view blanks = " \t\r\n\f\v";
-  auto first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  auto last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 // One run of expat over the parser's data; owns the expat handle.
 struct SXXMLParserRun {
@@ -133,7 +123,7 @@ void SXXMLResponseParser::didEndElement(std::string_view name) {
   std::string text = std::move(openElementText_.back());
   openElementText_.pop_back();
   if (name == "errors" || name == "error") return;
-  auto value = trimmed(text);
+  auto value = ascii::trim(text, " \t\r\n\f\v");
   if (!value.empty() && parsedResponse_) parsedResponse_->setObject(String::make(value), String::make(name));
 }
 
