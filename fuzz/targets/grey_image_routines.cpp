@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int width = 1 + data[0] % 48, height = 1 + data[1] % 48;
   const float low = data[2] / 255.0f, high = data[3] / 255.0f;
   const int startX = data[4] % (width + 2) - 1, startY = data[5] % (height + 2) - 1;
+  const int badAngle = data[2] % 2 ? 45 : 0;
   data += 6;
   size -= 6;
   auto image = imageFrom(width, height, data, size);
@@ -52,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!turned || !std::equal(image->pixels, image->pixels + image->pixelCount(), turned->image()->pixels))
     std::abort();
-  if (zv::rotateGreyImage(*image, data[0] % 2 ? 45 : 0)) std::abort();
+  if (zv::rotateGreyImage(*image, badAngle)) std::abort();
 
   auto copy = imageFrom(width, height, data, size);
   auto before = static_cast<std::size_t>(std::count(copy->pixels, copy->pixels + copy->pixelCount(), 0));

@@ -191,36 +191,30 @@ void localThresholdPass(const std::uint8_t* p, std::uint8_t* out, std::int64_t w
   const std::int64_t lead = 4 + 4 * w;
   const std::int64_t end = n - lead;  // first index not judged by a whole window
   std::vector<std::int32_t> ring(static_cast<std::size_t>(w));
-  // V for j in [0, w) directly, then the window at i = lead starts at j = 0.
   for (std::int64_t j = 0; j < w; ++j) {
     std::int32_t v = 0;
     for (int r = 0; r < 8; ++r) v += p[j + r * w];
     ring[j] = v;
   }
-  auto columnSum = [&](std::int64_t j) -> std::int32_t& { return ring[static_cast<std::size_t>(j % w)]; };
-  // Advances the ring so that it holds V(j) for j in [j - w + 1, j].
-  std::int64_t computedUpTo = w - 1;
-  auto ensure = [&](std::int64_t j) {
-    while (computedUpTo < j) {
-      ++computedUpTo;
-      std::int32_t& v = columnSum(computedUpTo);
-      v = v - p[computedUpTo - w] + p[computedUpTo + 7 * w];
-    }
-  };
   std::int32_t s = 0;
-  for (std::int64_t j = 0; j < 8; ++j) s += columnSum(j);
-  int firstLimit = blackFrom[s / 64];
+  for (std::int64_t j = 0; j < 8; ++j) s += ring[j];
+  const int firstLimit = blackFrom[s >> 6];
   for (std::int64_t i = 0; i < lead; ++i) out[i] = p[i] >= firstLimit ? 0 : 255;
   int limit = firstLimit;
+  // The window judging pixel i starts at column sum j0 = i - lead and ends at j0 + 7; each step
+  // drops V(j0) and takes V(j0 + 8), computed from V(j0 + 8 - w) in the same ring slot.
+  std::int64_t slotLeaving = 0, slotEntering = 8 % w;
+  std::int32_t* v = ring.data();
   for (std::int64_t i = lead; i < end; ++i) {
-    limit = blackFrom[s / 64];
+    limit = blackFrom[s >> 6];
     out[i] = p[i] >= limit ? 0 : 255;
-    std::int64_t j0 = i - lead;  // the window's first column sum
-    if (i + 1 < end) {
-      std::int32_t leaving = columnSum(j0);  // with w == 8 its slot is reused for j0 + 8
-      ensure(j0 + 8);
-      s += columnSum(j0 + 8) - leaving;
-    }
+    if (i + 1 == end) break;
+    const std::int32_t leaving = v[slotLeaving];  // with w == 8 its slot is reused for j0 + 8
+    const std::int64_t j = i - lead + 8;
+    if (j >= w) v[slotEntering] += p[j + 7 * w] - p[j - w];
+    s += v[slotEntering] - leaving;
+    if (++slotLeaving == w) slotLeaving = 0;
+    if (++slotEntering == w) slotEntering = 0;
   }
   for (std::int64_t i = std::max(end, lead); i < n; ++i) out[i] = p[i] >= limit ? 0 : 255;
 }
