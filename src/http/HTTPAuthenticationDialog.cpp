@@ -6,6 +6,7 @@
 #include "platform/ui/Bars.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/NavigationItem.h"
+#include "platform/ui/Scheduler.h"
 #include "platform/ui/TableViewCell.h"
 #include "platform/ui/Window.h"
 
@@ -158,10 +159,15 @@ bool HTTPAuthenticationDialog::isNTLM() const {
 }
 
 Ref<ui::TextField> HTTPAuthenticationDialog::textFieldInRow(std::size_t row, std::size_t section) {
-  if (!tableView_) return nullptr;
-  auto cell = tableView_->cellForRowAtIndexPath(IndexPath::make({section, row}));
-  if (!cell || cell->contentView()->subviews().empty()) return nullptr;
-  return dyn<ui::TextField>(cell->contentView()->subviews().front());
+  if (!tableView_ || section >= numberOfSectionsInTableView(*tableView_)) return nullptr;
+  // The table keeps only the cells it shows; the dialog keeps all of its few cells.
+  auto cell = tableViewCellForRowAtIndexPath(*tableView_, IndexPath::make({section, row}));
+  if (!cell) return nullptr;
+  // The cell's own labels sit in its content view too; the field is the one text field there.
+  for (const auto& subview : cell->contentView()->subviews()) {
+    if (auto field = dyn<ui::TextField>(subview)) return field;
+  }
+  return nullptr;
 }
 
 Ref<ui::TextField> HTTPAuthenticationDialog::usernameField() { return textFieldInRow(0, 0); }
@@ -210,6 +216,13 @@ void HTTPAuthenticationDialog::cancelAuthenticationFromDialog() {
 }
 
 void HTTPAuthenticationDialog::dismissDialog() {
+  // A dismissal asked for while the dialog is still sliding in would be refused; it waits for
+  // the presentation to end instead.
+  if (!isVisible() && presentingViewController()) {
+    auto self = selfAs<HTTPAuthenticationDialog>();
+    performAfterDelay(ui::kTransitionDuration, [self] { self->dismissDialog(); });
+    return;
+  }
   if (dialogState().current.get() == this) {
     dismiss();
   } else if (auto parent = presentingViewController()) {

@@ -550,38 +550,55 @@ void HTTPRequest::useDataFromCache() {
   auto self = selfAs<HTTPRequest>();
   auto target = mainRequest().lock();
   if (!target) target = self;
+  // The stream of an answer the cache replaces is finished with, like that of any finished
+  // request: it leaves the active-stream count and its connection record.
+  if (readStream_) {
+    setConnectionCanBeReused(false);
+    releaseConnectionRecord(false);
+    destroyReadStream();
+  }
   auto cache = downloadCache();
   auto headers = cache ? cache->cachedResponseHeadersForURL(url()) : nullptr;
   auto path = cache ? cache->pathToCachedResponseDataForURL(url()) : std::nullopt;
-  if (headers && path) {
-    setResponseStatusCode(200);
-    setDidUseCachedResponse(true);
-    target->setResponseHeaders(headers);
-    if (!target->downloadDestinationPath()) {
-      std::FILE* file = std::fopen(path->c_str(), "rbe");
-      auto body = MutableData::make();
-      if (file) {
-        std::uint8_t chunk[16384];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) body->append(chunk, n);
-        std::fclose(file);
-      }
-      target->setRawResponseData(body);
-    } else {
-      target->setDownloadDestinationPath(*path);
+  Ref<MutableData> body;
+  if (headers && path && !target->downloadDestinationPath()) {
+    if (std::FILE* file = std::fopen(path->c_str(), "rbe")) {
+      body = MutableData::make();
+      std::uint8_t chunk[16384];
+      std::size_t n;
+      while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) body->append(chunk, n);
+      std::fclose(file);
     }
-    auto length = headers->stringForKey("Content-Length");
-    std::uint64_t size = length ? parseContentLength(*length).value_or(0) : 0;
-    target->setContentLength(size);
-    target->setTotalBytesRead(size);
-    target->parseStringEncodingFromHeaders();
-    net::HeaderFields fields;
-    headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
-      fields.add(describe(key), describe(value));
-      return true;
-    });
-    target->setResponseCookies(net::HTTPCookie::cookiesWithResponseHeaderFields(fields, *url()));
   }
+  if (!headers || !path || (!target->downloadDestinationPath() && !body)) {
+    // Nothing usable is stored: that is a failure, not an empty success.
+    setCachePolicy(cachePolicy() & ~CachePolicyFallbackToCache);
+    target->setCachePolicy(target->cachePolicy() & ~CachePolicyFallbackToCache);
+    auto failure = makeRequestError(RequestErrorConnectionFailure, "No cached response is available for this request");
+    if (target != self) markAsFinished();
+    target->failWithError(failure);
+    return;
+  }
+  setResponseStatusCode(200);
+  setDidUseCachedResponse(true);
+  target->setResponseStatusCode(200);
+  target->setResponseHeaders(headers);
+  if (body) {
+    target->setRawResponseData(body);
+  } else {
+    target->setDownloadDestinationPath(*path);
+  }
+  auto length = headers->stringForKey("Content-Length");
+  std::uint64_t size = length ? parseContentLength(*length).value_or(0) : 0;
+  target->setContentLength(size);
+  target->setTotalBytesRead(size);
+  target->parseStringEncodingFromHeaders();
+  net::HeaderFields fields;
+  headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
+    fields.add(describe(key), describe(value));
+    return true;
+  });
+  target->setResponseCookies(net::HTTPCookie::cookiesWithResponseHeaderFields(fields, *url()));
   target->setComplete(true);
   target->setDownloadComplete(true);
   if (target->redirectCount() == 0) target->setOriginalURL(target->url());
