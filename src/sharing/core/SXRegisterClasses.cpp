@@ -4,7 +4,10 @@
 #include "platform/ui/RegisterClasses.h"
 #include "platform/ui/TableViewCell.h"
 #include "sharing/core/SXConfiguration.h"
+#include "sharing/core/SXActions.h"
 #include "sharing/core/SXFormController.h"
+#include "sharing/core/SXOfflineQueue.h"
+#include "sharing/core/SXShareMenu.h"
 #include "sharing/core/SXSharer.h"
 
 namespace zv {
@@ -18,6 +21,9 @@ void registerSharingCoreClasses() {
   registry.registerClass("TableViewCell", "View").setFactory([] {
     return ui::TableViewCell::make(ui::TableViewCellStyle::Default, std::nullopt);
   });
+  registerSXActionClasses();
+  registerSXMenuClasses();
+  SXOfflineQueue::installHandlers();
 }
 
 }  // namespace zv

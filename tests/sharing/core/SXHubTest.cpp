@@ -151,6 +151,7 @@ TEST_F(SXHubTest, ConnectivityErrorsAndStyles) {
 }
 
 TEST_F(SXHubTest, OfflineQueueWithoutHandlersQueuesNothing) {
+  SX::setOfflineQueueHandlers(nullptr, nullptr);  // registration installs the offline queue's
   EXPECT_FALSE(SX::addToOfflineQueue(SXItem::makeText("t"), "LogoutProbeSharer"));
   int flushed = 0;
   std::string queuedFor;

@@ -217,6 +217,7 @@ TEST_F(SXSharerTest, OfflineSendsAlwaysReportTheirOutcome) {
 
   // Allowed, but no queue takes it: a failure, not a silent YES.
   reports.clear();
+  SX::setOfflineQueueHandlers(nullptr, nullptr);  // registration installs the offline queue's
   configurator->set("allowOffline", box(true));
   EXPECT_FALSE(sharer->tryToSend());
   EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidFailWithError});
