@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "CurlPeer.h"
 #include "http/HTTPDownloadCache.h"
 #include "http/HTTPNetworkQueue.h"
 #include "platform/foundation/Clock.h"
@@ -44,10 +45,6 @@ Ref<HTTPDownloadCache> cache() {
   return made;
 }
 
-std::size_t appendTo(char* data, std::size_t size, std::size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
-}
 
 void BM_ThrottledDownload10MB(benchmark::State& state) {
   auto url = URL::make(server().url("/throttled.bin"));
@@ -102,7 +99,7 @@ void BM_Curl16KB(benchmark::State& state) {
   for (auto _ : state) {
     std::string body;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendTo);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, zv::bench::appendToString);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     if (curl_easy_perform(curl) != CURLE_OK || body.size() != kCachedSize) state.SkipWithError("fetch failed");
   }
@@ -146,37 +143,7 @@ void BM_Queue200SmallRequests(benchmark::State& state) {
 
 void BM_CurlMulti200SmallRequests(benchmark::State& state) {
   std::string url = server().url("/queue.bin");
-  for (auto _ : state) {
-    CURLM* multi = curl_multi_init();
-    curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, 4L);
-    std::vector<CURL*> handles;
-    std::vector<std::string> bodies(kQueueCount);
-    int started = 0;
-    auto add = [&] {
-      CURL* easy = curl_easy_init();
-      curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendTo);
-      curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bodies[static_cast<std::size_t>(started)]);
-      curl_multi_add_handle(multi, easy);
-      handles.push_back(easy);
-      ++started;
-    };
-    for (int i = 0; i < 4; ++i) add();
-    int finished = 0, running = 0;
-    while (finished < kQueueCount) {
-      curl_multi_perform(multi, &running);
-      int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-        if (message->msg != CURLMSG_DONE) continue;
-        curl_multi_remove_handle(multi, message->easy_handle);
-        ++finished;
-        if (started < kQueueCount) add();
-      }
-      if (finished < kQueueCount) curl_multi_poll(multi, nullptr, 0, 100, nullptr);
-    }
-    for (CURL* easy : handles) curl_easy_cleanup(easy);
-    curl_multi_cleanup(multi);
-  }
+  for (auto _ : state) zv::bench::curlMultiGet(url, kQueueCount);
   state.SetItemsProcessed(state.iterations() * kQueueCount);
 }
 
