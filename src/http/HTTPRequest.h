@@ -12,6 +12,18 @@
 // are. While it runs, a request is kept alive by its operation queue (asynchronous) or its caller
 // (synchronous), and each entry point on the request's thread holds a reference to it for its
 // whole run, so a callback that drops the last outside reference cannot free it half-way.
+//
+// Background: a request with shouldContinueWhenAppEntersBackground holds a background task from
+// its start until it is finished; when the task's time runs out the request is cancelled (code 4).
+//
+// Sending again: a request goes out a second time on its own only when it went out on a pooled
+// connection that had sat idle and that connection was lost before any byte of an answer came
+// (the server most likely closed it while idle and never saw the request). That holds for every
+// method, POST included, as other clients do; a fresh connection, or one lost after the answer
+// began, is never retried, since the server may already have acted on the request. The retry
+// sends the whole body again (from memory or from its file). Cookies set by an answer count only
+// once its attempt is not repeated. Timeout retries are separate: only as many as
+// numberOfTimesToRetryOnTimeout asks for.
 
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +47,7 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
+#include "platform/system/BackgroundTasks.h"
 
 namespace zv {
 
@@ -42,6 +55,7 @@ inline constexpr const char* kHTTPRequestRunLoopMode = "HTTPRequestRunLoopMode";
 // The string encodings the request names (the platform's numbers).
 inline constexpr unsigned kUTF8StringEncoding = 4;
 inline constexpr unsigned kISOLatin1StringEncoding = 5;
+inline constexpr std::uint64_t kDefaultMaximumInflatedResponseSize = std::uint64_t{512} << 20;
 
 // An atomic property: the value is read and written whole under the request's property lock.
 #define ZV_HTTP_PROPERTY(Type, name, Setter, initial)           \
@@ -270,6 +284,11 @@ class HTTPRequest : public Operation {
   ZV_HTTP_PROPERTY(bool, shouldContinueWhenAppEntersBackground, setShouldContinueWhenAppEntersBackground, false)
   ZV_HTTP_PROPERTY(Ref<HTTPDataDecompressor>, dataDecompressor, setDataDecompressor, nullptr)
   ZV_HTTP_PROPERTY(bool, shouldWaitToInflateCompressedResponses, setShouldWaitToInflateCompressedResponses, true)
+  // The most a compressed body kept in memory may inflate to (0: no limit); beyond it the request
+  // fails with code 11. A fixed figure rather than a multiple of the compressed size, as deflate
+  // itself allows a thousandfold; bodies that go to a file or to data callbacks are not limited.
+  ZV_HTTP_PROPERTY(std::uint64_t, maximumInflatedResponseSize, setMaximumInflatedResponseSize,
+                   kDefaultMaximumInflatedResponseSize)
   ZV_HTTP_PROPERTY(Ref<Data>, compressedPostBody, setCompressedPostBody, nullptr)
   ZV_HTTP_PROPERTY(std::optional<std::string>, compressedPostBodyFilePath, setCompressedPostBodyFilePath, std::nullopt)
   ZV_HTTP_PROPERTY(bool, downloadComplete, setDownloadComplete, false)
@@ -395,6 +414,9 @@ class HTTPRequest : public Operation {
   void requestRedirectedEvent();
   void passOnReceivedData(const Ref<Data>& data);
   void performOnRequestThread(std::function<void()> work);
+  void beginBackgroundTask();
+  // Ends the background task if one is held; YES when there was one.
+  bool endBackgroundTask();
   void startStatusTimer();
   void stopStatusTimer();
   // Sending.
@@ -428,7 +450,10 @@ class HTTPRequest : public Operation {
   void parseStringEncodingFromHeaders();
   void performRedirect();
   void useDataFromCache();
-  bool writeDownloadBytes(const std::uint8_t* bytes, std::size_t length, const Ref<Data>& inflated);
+  void storeResponseCookies();
+  std::FILE* openDownloadFile(std::optional<std::string> path, const std::function<void(const std::string&)>& setPath);
+  void writeDownloadBytes(const std::uint8_t* bytes, std::size_t length);
+  void writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length);
   void closeDownloadFiles();
 
   WeakRef<Object> delegate_;
@@ -440,6 +465,7 @@ class HTTPRequest : public Operation {
   Ref<net::ClientIdentity> clientIdentity_;
   bool finished_ = false;
   bool cancelled_ = false;
+  BackgroundTaskIdentifier backgroundTask_ = kInvalidBackgroundTask;  // under the property lock
 
   // Attempt state, touched only on the request's thread (under cancelledLock_).
   Ref<net::HTTPMessage> request_;
@@ -455,6 +481,11 @@ class HTTPRequest : public Operation {
   Ref<Data> inflatedResponse_;  // set when a wait-to-inflate body was checked at the end
   std::optional<net::ProxyServer> streamProxy_;
   bool cookieHeaderStale_ = false;
+  // The "Cookie" value applyCookieHeader set (under the property lock), to tell it from the caller's.
+  std::optional<std::string> madeCookieHeader_;
+  // Cookies of the current attempt's answer, kept back until the attempt can no longer be retried.
+  std::vector<Ref<net::HTTPCookie>> pendingResponseCookies_;
+  Ref<URL> pendingResponseCookiesURL_;
   bool headersReceived_ = false;
   // Body bytes of this attempt went to data callbacks: the attempt cannot be repeated unseen.
   bool passedOnBodyBytes_ = false;

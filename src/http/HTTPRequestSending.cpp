@@ -186,9 +186,13 @@ void HTTPRequest::applyCookieHeader() {
       if (!present) cookies.push_back(stored);
     }
   }
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
   if (cookies.empty()) {
-    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-    if (requestHeaders_) requestHeaders_->removeObjectForKey("Cookie");
+    // Only a header made here from cookies goes; one the caller set stays as given.
+    if (requestHeaders_ && madeCookieHeader_ && requestHeaders_->stringForKey("Cookie") == madeCookieHeader_) {
+      requestHeaders_->removeObjectForKey("Cookie");
+    }
+    madeCookieHeader_.reset();
     return;
   }
   std::string value = format("%s=%s", cookies[0]->name().c_str(), cookies[0]->value().c_str());
@@ -196,6 +200,7 @@ void HTTPRequest::applyCookieHeader() {
     value = format("%s; %s=%s", value.c_str(), cookies[i]->name().c_str(), cookies[i]->value().c_str());
   }
   addRequestHeader("Cookie", value);
+  madeCookieHeader_ = value;
 }
 
 void HTTPRequest::updatePartialDownloadSize() {
@@ -227,6 +232,9 @@ void HTTPRequest::startRequest() {
   setResponseHeaders(nullptr);
   headersReceived_ = false;
   passedOnBodyBytes_ = false;
+  // Cookies an abandoned attempt was sent are not kept.
+  pendingResponseCookies_.clear();
+  pendingResponseCookiesURL_ = nullptr;
   inflatedResponse_ = nullptr;
   setDataDecompressor(nullptr);
   // A new attempt starts its download file afresh (unless it resumes with a range).
