@@ -145,8 +145,13 @@ void HTTPDownloadCache::setStoragePath(const std::string& path) {
 
 std::string HTTPDownloadCache::keyForURL(const Ref<URL>& url) {
   auto digest = crypto::md5(crypto::bytesOf(url->absoluteString()));
+  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string key;
-  for (auto byte : digest) key += format("%02X", byte);
+  key.reserve(32);
+  for (auto byte : digest) {
+    key.push_back(kDigits[byte >> 4]);
+    key.push_back(kDigits[byte & 0xF]);
+  }
   return key;
 }
 
@@ -223,15 +228,15 @@ Ref<Data> HTTPDownloadCache::cachedResponseDataForURL(const Ref<URL>& url) {
 }
 
 std::optional<std::string> HTTPDownloadCache::pathToCachedResponseDataForURL(const Ref<URL>& url) {
-  auto entry = entryForURL(url);
-  if (!entry) return std::nullopt;
-  return entry->body.string();
+  auto path = findFile(url, false);
+  if (!path) return std::nullopt;
+  return path->string();
 }
 
 std::optional<std::string> HTTPDownloadCache::pathToCachedResponseHeadersForURL(const Ref<URL>& url) {
-  auto entry = entryForURL(url);
-  if (!entry) return std::nullopt;
-  return entry->headers.string();
+  auto path = findFile(url, true);
+  if (!path) return std::nullopt;
+  return path->string();
 }
 
 std::optional<std::string> HTTPDownloadCache::pathToStoreCachedResponseHeadersForRequest(const Ref<HTTPRequest>& request) {

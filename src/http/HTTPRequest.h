@@ -529,6 +529,10 @@ class HTTPRequest : public Operation {
   bool suppliedCredentials_ = false;
   bool callerCredentialsSupplied_ = false;
   Ref<Timer> credentialWaitTimer_;
+  // Resumes a stream that throttling paused, at the resume time rather than at the next tick of
+  // the status timer.
+  Ref<Timer> throttleResumeTimer_;
+  void scheduleThrottleResume(double resumeTime);
 };
 
 }  // namespace zv

@@ -49,6 +49,7 @@ void setReceiverProgress(const ObjectPtr& receiver, float fraction) {
 }
 
 float fractionOf(std::uint64_t done, std::uint64_t total) {
+  if (total == 0) return 0.0f;  // nothing known yet
   return static_cast<float>(static_cast<double>(done) / static_cast<double>(total));
 }
 

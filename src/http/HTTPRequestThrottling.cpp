@@ -3,6 +3,7 @@
 // goes over the limit, and the cellular mode that applies the limit only on the cellular network.
 // All values live under one non-recursive lock, always taken before the connection-pool lock.
 
+#include <algorithm>
 #include <deque>
 
 #include "http/HTTPRequest.h"
@@ -155,20 +156,39 @@ unsigned long HTTPRequest::maxUploadReadLength() {
 
 void HTTPRequest::performThrottling() {
   if (!readStream_) return;
-  auto& state = bandwidth();
-  std::lock_guard<std::mutex> guard(state.lock);
-  measureLocked(state);
-  if (throttledLocked(state)) {
-    if (state.throttleResumeTime) {
-      if (*state.throttleResumeTime > now()) {
-        if (readStreamIsScheduled()) unscheduleReadStream(true);
-      } else if (!readStreamIsScheduled()) {
-        scheduleReadStream();
+  std::optional<double> pausedUntil;
+  {
+    auto& state = bandwidth();
+    std::lock_guard<std::mutex> guard(state.lock);
+    measureLocked(state);
+    if (throttledLocked(state)) {
+      if (state.throttleResumeTime) {
+        if (*state.throttleResumeTime > now()) {
+          if (readStreamIsScheduled()) unscheduleReadStream(true);
+          pausedUntil = state.throttleResumeTime;
+        } else if (!readStreamIsScheduled()) {
+          scheduleReadStream();
+        }
       }
+    } else if (!readStreamIsScheduled()) {
+      scheduleReadStream();
     }
-  } else if (!readStreamIsScheduled()) {
-    scheduleReadStream();
   }
+  if (pausedUntil) scheduleThrottleResume(*pausedUntil);
+}
+
+void HTTPRequest::scheduleThrottleResume(double resumeTime) {
+  if (throttleResumeTimer_ && throttleResumeTimer_->isValid()) return;
+  WeakRef<HTTPRequest> weak = selfAs<HTTPRequest>();
+  throttleResumeTimer_ = Timer::create(std::max(0.0, resumeTime - now()) + 0.001, false, [weak](Timer&) {
+    auto self = weak.lock();
+    if (!self) return;
+    std::lock_guard<std::recursive_mutex> lock(self->cancelledLock_);
+    self->throttleResumeTimer_ = nullptr;
+    if (self->complete() || self->isCancelled()) return;
+    self->performThrottling();
+  });
+  RunLoop::current()->addTimer(throttleResumeTimer_, runLoopMode());
 }
 
 bool HTTPRequest::isThrottlePausing() {
