@@ -57,9 +57,11 @@ cv::Mat matOf(std::vector<std::uint8_t>& pixels) { return cv::Mat(kHeight, kWidt
 
 void setUp() { cv::setNumThreads(1); }
 
+// The in-place routines start each round from the picture (the copy is timed on both sides alike).
 void Normalise_Ours(benchmark::State& state) {
   Copy copy(picture());
   for (auto _ : state) {
+    std::memcpy(copy.pixels.data(), picture().data(), picture().size());
     zv::normaliseGreyImage(*copy.image);
     benchmark::DoNotOptimize(copy.pixels.data());
   }
@@ -69,6 +71,7 @@ void Normalise_OpenCV(benchmark::State& state) {
   auto pixels = picture();
   cv::Mat image = matOf(pixels);
   for (auto _ : state) {
+    std::memcpy(pixels.data(), picture().data(), picture().size());
     cv::normalize(image, image, 0, 255, cv::NORM_MINMAX);
     benchmark::DoNotOptimize(image.data);
   }
@@ -120,6 +123,7 @@ void GaussianBlur_OpenCV(benchmark::State& state) {
 void Equalise_Ours(benchmark::State& state) {
   Copy copy(picture());
   for (auto _ : state) {
+    std::memcpy(copy.pixels.data(), picture().data(), picture().size());
     zv::equaliseGreyImage(*copy.image);
     benchmark::DoNotOptimize(copy.pixels.data());
   }
@@ -129,6 +133,7 @@ void Equalise_OpenCV(benchmark::State& state) {
   auto pixels = picture();
   cv::Mat image = matOf(pixels);
   for (auto _ : state) {
+    std::memcpy(pixels.data(), picture().data(), picture().size());
     cv::equalizeHist(image, image);
     benchmark::DoNotOptimize(image.data);
   }

@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zv {
 
 Ref<Error> makeGreyImageError(GreyImageErrorCode code, const char* description) {
@@ -150,34 +154,154 @@ Ref<graphics::Image> uiImageFromGreyImage(const Image& image) {
 
 // --- Pixel-wise routines ---
 
+namespace {
+
+void findRange(const std::uint8_t* p, std::size_t count, std::uint8_t& low, std::uint8_t& high) {
+  std::size_t i = 0;
+  low = 255;
+  high = 0;
+#if defined(__SSE2__)
+  __m128i lows = _mm_set1_epi8(static_cast<char>(0xFF)), highs = _mm_setzero_si128();
+  for (; i + 16 <= count; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    lows = _mm_min_epu8(lows, v);
+    highs = _mm_max_epu8(highs, v);
+  }
+  alignas(16) std::uint8_t l[16], h[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(l), lows);
+  _mm_store_si128(reinterpret_cast<__m128i*>(h), highs);
+  for (int k = 0; k < 16; ++k) {
+    low = std::min(low, l[k]);
+    high = std::max(high, h[k]);
+  }
+#endif
+  for (; i < count; ++i) {
+    low = std::min(low, p[i]);
+    high = std::max(high, p[i]);
+  }
+}
+
+// q = t / divisor for 16-bit t through a multiply-high: q = mulhi(t, multiplier) >> shift, or with
+// `add`, q = (((t - hi) >> 1) + hi) >> (shift - 1) where hi = mulhi(t, multiplier). Chosen by trying
+// the candidates against every numerator that will occur, so it is exact by construction.
+struct Divider {
+  std::uint16_t multiplier = 0;
+  int shift = 0;
+  bool add = false;
+  bool valid = false;
+  std::uint32_t apply(std::uint32_t t) const {
+    std::uint32_t hi = (t * multiplier) >> 16;
+    if (!add) return hi >> shift;
+    return (((t - hi) >> 1) + hi) >> (shift - 1);
+  }
+};
+
+Divider dividerFor(std::uint32_t divisor, std::uint32_t step, std::uint32_t count) {
+  for (int shift = 0; shift <= 16; ++shift) {
+    for (bool add : {false, true}) {
+      if (add && shift == 0) continue;
+      std::uint64_t ideal = ((std::uint64_t{1} << (16 + shift)) + divisor - 1) / divisor;
+      if (add) {
+        if (ideal < 65536 || ideal >= 131072) continue;
+        ideal -= 65536;
+      } else if (ideal >= 65536) {
+        continue;
+      }
+      Divider d{static_cast<std::uint16_t>(ideal), shift, add, true};
+      bool exact = true;
+      for (std::uint32_t v = 0; v <= count && exact; ++v) exact = d.apply(v * step) == v * step / divisor;
+      if (exact) return d;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 void normaliseGreyImage(Image& image) {
   std::size_t count = image.pixelCount();
   if (count == 0 || !image.pixels) return;
   std::uint8_t* p = image.pixels;
-  std::uint8_t low = 255, high = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    low = std::min(low, p[i]);
-    high = std::max(high, p[i]);
-  }
+  std::uint8_t low, high;
+  findRange(p, count, low, high);
   if (low == high) return;
+  const int range = high - low;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // (p - low) * 255 / range in 16-bit lanes: the product fits (at most 65025), the division is a
+  // multiply-high chosen to be exact for every value that can occur.
+  Divider d = dividerFor(static_cast<std::uint32_t>(range), 255, static_cast<std::uint32_t>(range));
+  if (d.valid) {
+    const __m128i zero = _mm_setzero_si128(), lowVector = _mm_set1_epi8(static_cast<char>(low));
+    const __m128i times = _mm_set1_epi16(255), multiplier = _mm_set1_epi16(static_cast<short>(d.multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(d.shift), shiftLess = _mm_cvtsi32_si128(d.shift - 1);
+    auto divide = [&](__m128i t) {
+      __m128i hi = _mm_mulhi_epu16(t, multiplier);
+      if (!d.add) return _mm_srl_epi16(hi, shift);
+      return _mm_srl_epi16(_mm_add_epi16(_mm_srli_epi16(_mm_sub_epi16(t, hi), 1), hi), shiftLess);
+    };
+    for (; i + 16 <= count; i += 16) {
+      __m128i v = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), lowVector);
+      __m128i lo16 = _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), times);
+      __m128i hi16 = _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), times);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_packus_epi16(divide(lo16), divide(hi16)));
+    }
+  }
+#endif
   std::array<std::uint8_t, 256> map{};
-  for (int v = low; v <= high; ++v) map[v] = static_cast<std::uint8_t>((v - low) * 255 / (high - low));
-  for (std::size_t i = 0; i < count; ++i) p[i] = map[p[i]];
+  for (int v = low; v <= high; ++v) map[v] = static_cast<std::uint8_t>((v - low) * 255 / range);
+  for (; i < count; ++i) p[i] = map[p[i]];
 }
+
+namespace {
+
+std::uint64_t sumOf(const std::uint8_t* p, std::size_t count) {
+  std::uint64_t sum = 0;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i total = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= count; i += 16)
+    total = _mm_add_epi64(total, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), zero));
+  alignas(16) std::uint64_t halves[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(halves), total);
+  sum = halves[0] + halves[1];
+#endif
+  for (; i < count; ++i) sum += p[i];
+  return sum;
+}
+
+// out = 255 where in < limit, else 0.
+void whiteBelow(const std::uint8_t* in, std::uint8_t* out, std::size_t count, int limit) {
+  if (limit <= 0) {
+    std::memset(out, 0, count);
+    return;
+  }
+  if (limit > 255) {
+    std::memset(out, 255, count);
+    return;
+  }
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i top = _mm_set1_epi8(static_cast<char>(limit - 1));
+  for (; i + 16 <= count; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_cmpeq_epi8(_mm_min_epu8(v, top), v));
+  }
+#endif
+  for (; i < count; ++i) out[i] = in[i] < limit ? 255 : 0;
+}
+
+}  // namespace
 
 Ref<ImageWrapper> thresholdGreyImage(const Image& image) {
   auto output = Image::create(image.width, image.height);
   if (!output || !image.pixels) return nullptr;
   std::size_t count = image.pixelCount();
-  const std::uint8_t* in = image.pixels;
   // 64-bit: 8.4 megapixels of white already overflow 31 bits.
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < count; ++i) sum += in[i];
-  int mean = static_cast<int>(sum / count);
+  int mean = static_cast<int>(sumOf(image.pixels, count) / count);
   static const std::array<int, 256> blackFrom = blackFromTable(0.8);
-  int limit = blackFrom[mean];
-  std::uint8_t* out = output->pixels;
-  for (std::size_t i = 0; i < count; ++i) out[i] = in[i] >= limit ? 0 : 255;
+  whiteBelow(image.pixels, output->pixels, count, blackFrom[mean]);
   return ImageWrapper::imageWithCPPImage(std::move(output));
 }
 
@@ -280,12 +404,30 @@ void equaliseGreyImage(Image& image) {
   std::size_t count = image.pixelCount();
   if (count == 0 || !image.pixels) return;
   std::uint8_t* p = image.pixels;
+  // Four partial histograms, so runs of equal pixels do not wait on one counter.
+  std::vector<std::uint32_t> partial(4 * 256, 0);
   std::array<std::uint64_t, 256> cumulative{};
-  for (std::size_t i = 0; i < count; ++i) ++cumulative[p[i]];
+  std::size_t i = 0;
+  for (std::size_t block = 0; block < count;) {
+    // Flush before a partial counter could reach 2^32.
+    std::size_t end = std::min(count, block + (std::size_t{1} << 30));
+    for (i = block; i + 4 <= end; i += 4) {
+      ++partial[p[i]];
+      ++partial[256 + p[i + 1]];
+      ++partial[512 + p[i + 2]];
+      ++partial[768 + p[i + 3]];
+    }
+    for (; i < end; ++i) ++partial[p[i]];
+    for (int v = 0; v < 256; ++v) {
+      cumulative[v] += std::uint64_t{partial[v]} + partial[256 + v] + partial[512 + v] + partial[768 + v];
+      partial[v] = partial[256 + v] = partial[512 + v] = partial[768 + v] = 0;
+    }
+    block = end;
+  }
   for (int v = 1; v < 256; ++v) cumulative[v] += cumulative[v - 1];
   std::array<std::uint8_t, 256> map{};
   for (int v = 0; v < 256; ++v) map[v] = static_cast<std::uint8_t>(cumulative[v] * 255 / cumulative[255]);
-  for (std::size_t i = 0; i < count; ++i) p[i] = map[p[i]];
+  for (i = 0; i < count; ++i) p[i] = map[p[i]];
 }
 
 }  // namespace zv

@@ -97,6 +97,21 @@ TEST(GreyImageTest, NormaliseStretchesTheRangeAndLeavesAUniformImage) {
   EXPECT_EQ(pixelsOf(*uniform), std::vector<std::uint8_t>(16, 77));
 }
 
+TEST(GreyImageTest, NormaliseIsExactForEveryRange) {
+  for (int low = 0; low < 256; low += 17) {
+    for (int high = low + 1; high < 256; ++high) {
+      // Every level of the range, several times over, so the wide path sees them all.
+      std::vector<std::uint8_t> bytes;
+      for (int repeat = 0; repeat < 3; ++repeat)
+        for (int v = low; v <= high; ++v) bytes.push_back(static_cast<std::uint8_t>(v));
+      auto expected = bytes;
+      for (auto& v : expected) v = static_cast<std::uint8_t>((v - low) * 255 / (high - low));
+      normaliseGreyImage(*Image::over(bytes.data(), static_cast<int>(bytes.size()), 1));
+      ASSERT_EQ(bytes, expected) << low << ".." << high;
+    }
+  }
+}
+
 TEST(GreyImageTest, ThresholdComparesWithEightTenthsOfTheMean) {
   // A uniform 100 lies above 80, so it turns black: the rule wins over the example that says white.
   auto uniform = thresholdGreyImage(*filled(5, 5, 100));
@@ -105,6 +120,14 @@ TEST(GreyImageTest, ThresholdComparesWithEightTenthsOfTheMean) {
   std::uint8_t bytes[4] = {60, 140, 80, 120};
   auto result = thresholdGreyImage(*Image::over(bytes, 4, 1));
   EXPECT_EQ(pixelsOf(*result->image()), (std::vector<std::uint8_t>{255, 0, 255, 0}));
+  // Wide enough for the vector path: every level against the limit of its mean.
+  auto ramp = randomImage(97, 13, 9);
+  auto ramped = thresholdGreyImage(*ramp);
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < ramp->pixelCount(); ++i) sum += ramp->pixels[i];
+  double limit = static_cast<double>(sum / ramp->pixelCount()) * 0.8;
+  for (std::size_t i = 0; i < ramp->pixelCount(); ++i)
+    ASSERT_EQ(ramped->image()->pixels[i], ramp->pixels[i] > limit ? 0 : 255) << i;
 }
 
 TEST(GreyImageTest, ThresholdSumsDoNotOverflowOnLargeWhiteImages) {
