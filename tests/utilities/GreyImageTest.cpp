@@ -221,6 +221,30 @@ TEST(GreyImageTest, BlurMatchesTheKernelAndShrinksByFive) {
   EXPECT_EQ(white->image()->at(0, 0), 255);
 }
 
+TEST(GreyImageTest, BlurIsExactOnWideImagesAtEveryLevel) {
+  // Wide rows go through the vector steps; white reaches the largest sum (273 x 255).
+  static const int kWeights[5][5] = {
+      {1, 4, 7, 4, 1}, {4, 16, 26, 16, 4}, {7, 26, 41, 26, 7}, {4, 16, 26, 16, 4}, {1, 4, 7, 4, 1}};
+  std::vector<std::unique_ptr<Image>> images;
+  images.push_back(randomImage(101, 9, 5));
+  images.push_back(filled(70, 6, 255));
+  auto levels = Image::create(261, 7);
+  for (std::size_t i = 0; i < levels->pixelCount(); ++i) levels->pixels[i] = static_cast<std::uint8_t>(255 - i % 256);
+  images.push_back(std::move(levels));
+  for (const auto& image : images) {
+    auto result = gaussianBlurGreyImage(*image);
+    ASSERT_TRUE(result);
+    for (int y = 0; y < result->image()->height; ++y) {
+      for (int x = 0; x < result->image()->width; ++x) {
+        int sum = 0;
+        for (int j = 0; j < 5; ++j)
+          for (int i = 0; i < 5; ++i) sum += image->at(x + i, y + j) * kWeights[j][i];
+        ASSERT_EQ(result->image()->at(x, y), sum / 273) << image->width << ": " << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(GreyImageTest, BlurRefusesImagesNoLargerThanItsKernel) {
   for (auto [w, h] : {std::pair{5, 5}, {1, 1}, {100, 5}, {5, 100}}) {
     Ref<Error> error;
