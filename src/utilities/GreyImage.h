@@ -95,6 +95,10 @@ Ref<ImageWrapper> localThresholdGreyImage(const Image& image);
 Ref<ImageWrapper> gaussianBlurGreyImage(const Image& image, Ref<Error>* error = nullptr);
 void equaliseGreyImage(Image& image);
 
+// Whether routines may use 32-byte vector steps where the processor has them (default YES); tests
+// and benchmarks turn it off to exercise the 16-byte and plain paths. Any thread.
+void setGreyImageWideVectorsAllowed(bool allowed);
+
 // Error helper shared by the grey-image sources.
 Ref<Error> makeGreyImageError(GreyImageErrorCode code, const char* description);
 

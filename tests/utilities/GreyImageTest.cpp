@@ -158,10 +158,30 @@ std::vector<int> literalLocalThreshold(const Image& image) {
   return out;
 }
 
+// Runs a check with the widest vector steps the processor has, then without them.
+template <typename Check>
+void withAndWithoutWideVectors(Check check) {
+  for (bool wide : {true, false}) {
+    SCOPED_TRACE(wide ? "wide vectors" : "narrow vectors");
+    setGreyImageWideVectorsAllowed(wide);
+    check();
+  }
+  setGreyImageWideVectorsAllowed(true);
+}
+
+// Levels that sweep the whole range across the image, so windows see every mean.
+std::unique_ptr<Image> sweptImage(int width, int height) {
+  auto image = Image::create(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image->rows[y][x] = static_cast<std::uint8_t>((x * 7 + y * 3 + (x * y) % 11) % 256);
+  return image;
+}
+
 TEST(GreyImageTest, LocalThresholdMatchesTheRunningWindowAndWritesEveryPixel) {
-  for (auto [w, h] : {std::pair{8, 9}, {9, 8}, {13, 11}, {64, 40}, {200, 17}}) {
+  withAndWithoutWideVectors([] {
+  for (auto [w, h] : {std::pair{8, 9}, {9, 8}, {13, 11}, {64, 40}, {200, 17}, {300, 64}, {600, 600}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
-    auto image = randomImage(w, h, static_cast<unsigned>(w * 1000 + h));
+    auto image = w >= 300 ? sweptImage(w, h) : randomImage(w, h, static_cast<unsigned>(w * 1000 + h));
     auto result = localThresholdGreyImage(*image);
     ASSERT_TRUE(result);
     auto expected = literalLocalThreshold(*image);
@@ -174,6 +194,7 @@ TEST(GreyImageTest, LocalThresholdMatchesTheRunningWindowAndWritesEveryPixel) {
       }
     }
   }
+  });
 }
 
 TEST(GreyImageTest, LocalThresholdJudgesBorderPixelsAgainstTheNearestWindow) {
@@ -222,6 +243,7 @@ TEST(GreyImageTest, BlurMatchesTheKernelAndShrinksByFive) {
 }
 
 TEST(GreyImageTest, BlurIsExactOnWideImagesAtEveryLevel) {
+  withAndWithoutWideVectors([] {
   // Wide rows go through the vector steps; white reaches the largest sum (273 x 255).
   static const int kWeights[5][5] = {
       {1, 4, 7, 4, 1}, {4, 16, 26, 16, 4}, {7, 26, 41, 26, 7}, {4, 16, 26, 16, 4}, {1, 4, 7, 4, 1}};
@@ -231,6 +253,7 @@ TEST(GreyImageTest, BlurIsExactOnWideImagesAtEveryLevel) {
   auto levels = Image::create(261, 7);
   for (std::size_t i = 0; i < levels->pixelCount(); ++i) levels->pixels[i] = static_cast<std::uint8_t>(255 - i % 256);
   images.push_back(std::move(levels));
+  images.push_back(sweptImage(133, 20));
   for (const auto& image : images) {
     auto result = gaussianBlurGreyImage(*image);
     ASSERT_TRUE(result);
@@ -243,6 +266,7 @@ TEST(GreyImageTest, BlurIsExactOnWideImagesAtEveryLevel) {
       }
     }
   }
+  });
 }
 
 TEST(GreyImageTest, BlurRefusesImagesNoLargerThanItsKernel) {
