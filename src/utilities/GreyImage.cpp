@@ -23,6 +23,21 @@ Ref<Error> makeGreyImageError(GreyImageErrorCode code, const char* description) 
 
 namespace {
 
+std::atomic<bool> gWideVectorsAllowed{true};
+
+#if defined(ZV_GREY_AVX2)
+bool hasAVX2() {
+  static const bool available = __builtin_cpu_supports("avx2");
+  return available && gWideVectorsAllowed.load(std::memory_order_relaxed);
+}
+#endif
+
+}  // namespace
+
+void setGreyImageWideVectorsAllowed(bool allowed) { gWideVectorsAllowed = allowed; }
+
+namespace {
+
 void setError(Ref<Error>* error, GreyImageErrorCode code, const char* description) {
   if (error) *error = makeGreyImageError(code, description);
 }
@@ -48,9 +63,15 @@ std::array<int, 256> blackFromTable(double factor) {
 // --- Image ---
 
 std::unique_ptr<Image> Image::create(std::int32_t width, std::int32_t height) {
+  auto image = createForWriting(width, height);
+  if (image) std::memset(image->pixels, 0, image->pixelCount());
+  return image;
+}
+
+std::unique_ptr<Image> Image::createForWriting(std::int32_t width, std::int32_t height) {
   if (!isAllowedSize(width, height)) return nullptr;
   auto image = std::make_unique<Image>();
-  image->pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(width) * height, 1));
+  image->pixels = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(width) * height));
   if (!image->pixels) return nullptr;
   image->ownsPixels = true;
   image->width = width;
@@ -261,9 +282,32 @@ void normaliseGreyImage(Image& image) {
 
 namespace {
 
+#if defined(ZV_GREY_AVX2)
+ZV_AVX2 std::uint64_t sumOfAVX2(const std::uint8_t* p, std::size_t count, std::size_t& i) {
+  __m256i total = _mm256_setzero_si256();
+  const __m256i zero = _mm256_setzero_si256();
+  for (; i + 32 <= count; i += 32)
+    total = _mm256_add_epi64(total, _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), zero));
+  alignas(32) std::uint64_t parts[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(parts), total);
+  return parts[0] + parts[1] + parts[2] + parts[3];
+}
+
+ZV_AVX2 void whiteBelowAVX2(const std::uint8_t* in, std::uint8_t* out, std::size_t count, int limit, std::size_t& i) {
+  const __m256i top = _mm256_set1_epi8(static_cast<char>(limit - 1));
+  for (; i + 32 <= count; i += 32) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_cmpeq_epi8(_mm256_min_epu8(v, top), v));
+  }
+}
+#endif
+
 std::uint64_t sumOf(const std::uint8_t* p, std::size_t count) {
   std::uint64_t sum = 0;
   std::size_t i = 0;
+#if defined(ZV_GREY_AVX2)
+  if (hasAVX2()) sum = sumOfAVX2(p, count, i);
+#endif
 #if defined(__SSE2__)
   __m128i total = _mm_setzero_si128();
   const __m128i zero = _mm_setzero_si128();
@@ -271,7 +315,7 @@ std::uint64_t sumOf(const std::uint8_t* p, std::size_t count) {
     total = _mm_add_epi64(total, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), zero));
   alignas(16) std::uint64_t halves[2];
   _mm_store_si128(reinterpret_cast<__m128i*>(halves), total);
-  sum = halves[0] + halves[1];
+  sum += halves[0] + halves[1];
 #endif
   for (; i < count; ++i) sum += p[i];
   return sum;
@@ -288,6 +332,9 @@ void whiteBelow(const std::uint8_t* in, std::uint8_t* out, std::size_t count, in
     return;
   }
   std::size_t i = 0;
+#if defined(ZV_GREY_AVX2)
+  if (hasAVX2()) whiteBelowAVX2(in, out, count, limit, i);
+#endif
 #if defined(__SSE2__)
   const __m128i top = _mm_set1_epi8(static_cast<char>(limit - 1));
   for (; i + 16 <= count; i += 16) {
@@ -301,7 +348,7 @@ void whiteBelow(const std::uint8_t* in, std::uint8_t* out, std::size_t count, in
 }  // namespace
 
 Ref<ImageWrapper> thresholdGreyImage(const Image& image) {
-  auto output = Image::create(image.width, image.height);
+  auto output = Image::createForWriting(image.width, image.height);
   if (!output || !image.pixels) return nullptr;
   std::size_t count = image.pixelCount();
   // 64-bit: 8.4 megapixels of white already overflow 31 bits.
@@ -311,20 +358,6 @@ Ref<ImageWrapper> thresholdGreyImage(const Image& image) {
   return ImageWrapper::imageWithCPPImage(std::move(output));
 }
 
-namespace {
-
-std::atomic<bool> gWideVectorsAllowed{true};
-
-#if defined(ZV_GREY_AVX2)
-bool hasAVX2() {
-  static const bool available = __builtin_cpu_supports("avx2");
-  return available && gWideVectorsAllowed.load(std::memory_order_relaxed);
-}
-#endif
-
-}  // namespace
-
-void setGreyImageWideVectorsAllowed(bool allowed) { gWideVectorsAllowed = allowed; }
 
 namespace {
 
@@ -433,7 +466,7 @@ ZV_AVX2 void localThresholdMiddleAVX2(const std::uint8_t* p, std::uint8_t* out, 
 }  // namespace
 
 Ref<ImageWrapper> localThresholdGreyImage(const Image& image) {
-  auto output = Image::create(image.width, image.height);
+  auto output = Image::createForWriting(image.width, image.height);
   if (!output || !image.pixels) return nullptr;
   const std::int64_t w = image.width;
   const std::int64_t n = static_cast<std::int64_t>(image.pixelCount());
@@ -607,7 +640,7 @@ Ref<ImageWrapper> gaussianBlurGreyImage(const Image& image, Ref<Error>* error) {
     return nullptr;
   }
   const std::int32_t outWidth = image.width - 5, outHeight = image.height - 5;
-  auto output = Image::create(outWidth, outHeight);
+  auto output = Image::createForWriting(outWidth, outHeight);
   if (!output) return nullptr;
   BlurColumns columns;
   // Room for the 16-bit loads at x + 4 of the last vector step.

@@ -40,6 +40,8 @@ struct Image {
 
   // A zeroed image that owns its pixels; nullptr for a size with no pixels or too many.
   static std::unique_ptr<Image> create(std::int32_t width, std::int32_t height);
+  // The same with unspecified contents, for routines that write every pixel.
+  static std::unique_ptr<Image> createForWriting(std::int32_t width, std::int32_t height);
   // An image over the caller's bytes, which must outlive it.
   static std::unique_ptr<Image> over(std::uint8_t* pixels, std::int32_t width, std::int32_t height);
 

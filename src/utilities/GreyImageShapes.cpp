@@ -152,7 +152,7 @@ Ref<ImageWrapper> cannyEdgeImage(const Image& image, float low, float high, Ref<
     return nullptr;
   }
   const std::int32_t columns = image.width - 3, rows = image.height - 3;
-  auto output = Image::create(columns, rows);
+  auto output = Image::createForWriting(columns, rows);
   if (!output) return nullptr;
   const std::size_t count = output->pixelCount();
   std::vector<std::int32_t> gx(count), gy(count), magnitude(count);
@@ -285,7 +285,7 @@ Ref<ImageWrapper> rotateGreyImage(const Image& image, int degrees, Ref<Error>* e
     return nullptr;
   }
   const std::int32_t width = image.width, height = image.height;
-  auto output = degrees == 180 ? Image::create(width, height) : Image::create(height, width);
+  auto output = degrees == 180 ? Image::createForWriting(width, height) : Image::createForWriting(height, width);
   if (!output || !image.pixels) {
     if (error) *error = makeGreyImageError(GreyImageErrorBadSize, "The image has no pixels");
     return nullptr;
