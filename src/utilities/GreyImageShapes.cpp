@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace zv {
 
@@ -195,37 +196,51 @@ bool floodFillRegion(Image& image, std::int32_t x, std::int32_t y, std::vector<I
   // Fills the run through (sx, sy) and answers its span: the same order a recursive fill lists.
   auto fillRun = [&](std::int32_t sx, std::int32_t sy) {
     std::uint8_t* row = image.rows[sy];
-    points.push_back({sx, sy});
-    row[sx] = 0;
     std::int32_t left = sx - 1;
-    for (; left >= 0 && row[left] != 0; --left) {
-      row[left] = 0;
-      points.push_back({left, sy});
-    }
+    while (left >= 0 && row[left] != 0) --left;
     std::int32_t right = sx + 1;
-    for (; right < width && row[right] != 0; ++right) {
-      row[right] = 0;
-      points.push_back({right, sy});
-    }
+    while (right < width && row[right] != 0) ++right;
+    // (sx, sy) first, then leftwards, then rightwards.
+    std::size_t at = points.size();
+    points.resize(at + static_cast<std::size_t>(right - left - 1));
+    ImagePoint* out = points.data() + at;
+    *out++ = {sx, sy};
+    for (std::int32_t k = sx - 1; k > left; --k) *out++ = {k, sy};
+    for (std::int32_t k = sx + 1; k < right; ++k) *out++ = {k, sy};
+    std::memset(row + left + 1, 0, static_cast<std::size_t>(right - left - 1));
     return Span{sy, left, right, left, false};
   };
   std::vector<Span> stack{fillRun(x, y)};
   while (!stack.empty()) {
     Span& span = stack.back();
-    if (span.k > span.right) {
-      stack.pop_back();
-      continue;
-    }
-    const std::int32_t k = span.k, row = span.y;
-    if (k < 0 || k >= width) {
-      ++span.k;
-      continue;
-    }
+    const std::int32_t row = span.y;
+    const std::int32_t last = std::min(span.right, width - 1);
+    if (span.k < 0) span.k = 0;
     if (!span.belowNext) {
+      // Skip the columns with nothing set above or below: neither check would start a fill.
+      const std::uint8_t* above = row >= 1 ? image.rows[row - 1] : nullptr;
+      const std::uint8_t* below = row < height - 1 ? image.rows[row + 1] : nullptr;
+      std::int32_t k = span.k;
+      if (above && below) {
+        while (k + 8 <= last + 1) {
+          std::uint64_t a, b;
+          std::memcpy(&a, above + k, 8);
+          std::memcpy(&b, below + k, 8);
+          if ((a | b) != 0) break;
+          k += 8;
+        }
+      }
+      while (k <= last && !(above && above[k]) && !(below && below[k])) ++k;
+      span.k = k;
+      if (k > last) {
+        stack.pop_back();
+        continue;
+      }
       span.belowNext = true;
-      if (row >= 1 && image.rows[row - 1][k] != 0) stack.push_back(fillRun(k, row - 1));
+      if (above && above[k] != 0) stack.push_back(fillRun(k, row - 1));
       continue;
     }
+    const std::int32_t k = span.k;
     span.belowNext = false;
     ++span.k;
     if (row < height - 1 && image.rows[row + 1][k] != 0) stack.push_back(fillRun(k, row + 1));
