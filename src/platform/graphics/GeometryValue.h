@@ -21,4 +21,21 @@ class RectValue : public Object {
   Rect rect_;
 };
 
+class PointValue : public Object {
+ public:
+  static Ref<PointValue> make(const Point& point) { return std::make_shared<PointValue>(point); }
+  const Point& point() const { return point_; }
+  std::string description() const override {
+    return "{" + std::to_string(point_.x) + ", " + std::to_string(point_.y) + "}";
+  }
+  bool isEqual(const Object& other) const override {
+    auto* p = dynamic_cast<const PointValue*>(&other);
+    return p && p->point_ == point_;
+  }
+  explicit PointValue(const Point& point) : point_(point) {}
+
+ private:
+  Point point_;
+};
+
 }  // namespace zv::graphics

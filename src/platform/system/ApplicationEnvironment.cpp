@@ -229,6 +229,33 @@ void ApplicationEnvironment::reset() {
   idiom_ = UserInterfaceIdiom::Phone;
   systemVersion_.reset();
   deviceModel_.reset();
+  testHostMap_.clear();
+  extraTrustAnchor_.reset();
+}
+
+void ApplicationEnvironment::setTestHostMap(std::map<std::string, std::uint16_t> hostsToLoopbackPorts) {
+  std::map<std::string, std::uint16_t> lowered;
+  for (auto& [host, port] : hostsToLoopbackPorts) lowered[ascii::lowercase(host)] = port;
+  std::lock_guard lock(mutex_);
+  testHostMap_ = std::move(lowered);
+}
+
+std::optional<std::uint16_t> ApplicationEnvironment::testLoopbackPort(std::string_view host) const {
+  std::lock_guard lock(mutex_);
+  if (testHostMap_.empty()) return std::nullopt;
+  auto found = testHostMap_.find(ascii::lowercase(host));
+  if (found == testHostMap_.end()) return std::nullopt;
+  return found->second;
+}
+
+void ApplicationEnvironment::setExtraTrustAnchor(std::optional<std::string> certificatePEM) {
+  std::lock_guard lock(mutex_);
+  extraTrustAnchor_ = std::move(certificatePEM);
+}
+
+std::optional<std::string> ApplicationEnvironment::extraTrustAnchor() const {
+  std::lock_guard lock(mutex_);
+  return extraTrustAnchor_;
 }
 
 }  // namespace zv

@@ -14,7 +14,9 @@
 //
 // Threads: any thread may call; setters take effect for later calls.
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -67,6 +69,17 @@ class ApplicationEnvironment {
   std::shared_ptr<Clock> clock() const;
   void setClock(std::shared_ptr<Clock> clock);
 
+  // Test seam, empty unless a test sets it (nothing reads it from the environment or a file).
+  // Connections the network layer makes to a host named here go to 127.0.0.1 on the given port
+  // instead of the resolved address; the request keeps the real host for its Host header, SNI and
+  // certificate check. Host names are matched without regard to case; setting replaces the map.
+  void setTestHostMap(std::map<std::string, std::uint16_t> hostsToLoopbackPorts);
+  std::optional<std::uint16_t> testLoopbackPort(std::string_view host) const;
+  // One more trusted certificate authority (PEM) for the TLS connections opened afterwards, beside
+  // the system's; nullopt removes it.
+  void setExtraTrustAnchor(std::optional<std::string> certificatePEM);
+  std::optional<std::string> extraTrustAnchor() const;
+
   // Forgets every value set or read so far; the next calls read the environment again.
   void reset();
 
@@ -88,6 +101,8 @@ class ApplicationEnvironment {
   UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;
   mutable std::optional<std::string> systemVersion_;
   mutable std::optional<std::string> deviceModel_;
+  std::map<std::string, std::uint16_t> testHostMap_;
+  std::optional<std::string> extraTrustAnchor_;
 };
 
 }  // namespace zv

@@ -120,6 +120,13 @@ TestKeyPair TestCertificateAuthority::issue(const std::string& commonName, const
   return make(commonName, subjectAltNames, false, &authority_, notBeforeSeconds, notAfterSeconds);
 }
 
+TestKeyPair TestCertificateAuthority::issueForHosts(const std::vector<std::string>& hostNames) const {
+  std::vector<std::string> names;
+  for (const auto& host : hostNames) names.push_back("DNS:" + host);
+  names.push_back("IP:127.0.0.1");
+  return issue(hostNames.empty() ? std::string("localhost") : hostNames.front(), names);
+}
+
 TestCertificateAuthority TestCertificateAuthority::intermediate(const std::string& commonName) const {
   return TestCertificateAuthority(make(commonName, {}, true, &authority_, -3600, 365L * 86400));
 }

@@ -27,6 +27,10 @@ class TestCertificateAuthority {
   TestKeyPair issue(const std::string& commonName, const std::vector<std::string>& subjectAltNames,
                     long notBeforeSeconds = -3600, long notAfterSeconds = 30L * 86400) const;
 
+  // A server certificate naming each of `hostNames` (and 127.0.0.1), for a loopback stand-in that
+  // poses as real hosts through the test host map.
+  TestKeyPair issueForHosts(const std::vector<std::string>& hostNames) const;
+
   // An intermediate authority signed by this one (for client and server chains).
   TestCertificateAuthority intermediate(const std::string& commonName) const;
 

@@ -1,0 +1,36 @@
+#include "app/AppDelegate.h"
+
+#include "platform/system/Bundle.h"
+
+namespace zv {
+
+namespace {
+
+std::string localized(const char* english) { return Bundle::mainBundle()->localizedStringForKey(english, english); }
+
+}  // namespace
+
+void AppDelegate::initializeClass() {
+  auto prompt = RatingPrompt::sharedInstance();
+  prompt->setPromptAtLaunch(true);
+  prompt->setDaysUntilPrompt(10);
+  prompt->setUsesUntilPrompt(10);
+  prompt->setEventsUntilPrompt(5);
+  prompt->setRemindPeriod(1);
+  prompt->setMessageTitle(localized("Enjoying Zerivudor?"));
+  prompt->setMessage(localized("If Zerivudor helps your breathing, would you rate it in the store? "
+                               "It takes less than a minute. Thank you!"));
+  prompt->setCancelButtonLabel(localized("No, Thanks"));
+  prompt->setRemindButtonLabel(localized("Remind Me Later"));
+  prompt->setRateButtonLabel(localized("Rate Zerivudor"));
+}
+
+bool AppDelegate::applicationDidFinishLaunchingWithOptions(ui::Application&, const Ref<Dictionary>&) {
+  RatingPrompt::sharedInstance()->setDelegate(
+      std::static_pointer_cast<AppDelegate>(shared_from_this()));
+  return true;
+}
+
+void AppDelegate::recordGoodResult() { RatingPrompt::sharedInstance()->logEvent(true); }
+
+}  // namespace zv

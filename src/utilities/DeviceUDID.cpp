@@ -1,0 +1,258 @@
+#include "utilities/DeviceUDID.h"
+
+#include <array>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+
+#include "platform/crypto/Digest.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/runloop/DispatchQueue.h"
+#include "platform/storage/FileLock.h"
+#include "platform/storage/KeyedArchive.h"
+#include "platform/system/ApplicationEnvironment.h"
+#include "platform/system/Pasteboard.h"
+
+namespace zv {
+
+namespace {
+
+constexpr const char* kTopLevelKeys[] = {kDeviceUDIDTimeStampKey, kDeviceUDIDOwnerKey, kDeviceUDIDOptOutKey,
+                                         kDeviceUDIDModelHashKey, kDeviceUDIDSchemaVersionKey};
+
+std::mutex& classLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+bool isTopLevelKey(const ObjectPtr& key) {
+  auto text = std::dynamic_pointer_cast<String>(key);
+  if (!text) return false;
+  for (const char* name : kTopLevelKeys)
+    if (text->utf8() == name) return true;
+  return false;
+}
+
+std::array<std::uint8_t, 16> cipherKey(std::string_view domain, std::string_view key) {
+  std::string material = std::string(domain) + std::string(key);
+  auto digest = crypto::sha1(crypto::bytesOf(material));
+  std::array<std::uint8_t, 16> aesKey{};
+  std::copy_n(digest.begin(), 16, aesKey.begin());
+  return aesKey;
+}
+
+double timeStampOf(const Dictionary& record) {
+  auto date = record.objectForKeyAs<Date>(kDeviceUDIDTimeStampKey);
+  return date ? date->timeIntervalSinceReferenceDate() : 0;
+}
+
+Ref<Data> modelHash() {
+  std::string model = ApplicationEnvironment::shared().deviceModel();
+  if (model.empty()) model = "Unknown";
+  auto digest = crypto::sha1(crypto::bytesOf(model));
+  return Data::make(digest.data(), digest.size());
+}
+
+// Held from the first read of the slots to the last write.
+class SlotsLock {
+ public:
+  SlotsLock() : processLock_(classLock()) {
+    auto folder = ApplicationEnvironment::shared().sharedRoot() / "Pasteboards";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    fileLock_.emplace(folder / ".deviceudid.lock", storage::FileLock::Mode::Exclusive);
+    if (!fileLock_->isLocked()) logError("DeviceUDID: the slots could not be locked against other processes");
+  }
+
+ private:
+  std::lock_guard<std::mutex> processLock_;
+  std::optional<storage::FileLock> fileLock_;
+};
+
+void clearSlot(int slot) {
+  if (auto board = Pasteboard::pasteboardWithName(DeviceUDID::slotName(slot), false)) board->setItems(*Array::make());
+}
+
+struct SlotChoice {
+  int slot = 0;
+  int mostRecentSlot = -1;
+  bool optedOut = false;
+  Ref<MutableDictionary> working;
+};
+
+SlotChoice chooseSlot(const Data& owner) {
+  SlotChoice choice;
+  Ref<Dictionary> mostRecent;
+  double mostRecentStamp = -std::numeric_limits<double>::infinity();
+  double oldestStamp = std::numeric_limits<double>::infinity();
+  int oldestSlot = 0, ownerSlot = -1, freeSlot = -1;
+  for (int slot = 0; slot < DeviceUDID::kSlotCount; ++slot) {
+    auto record = DeviceUDID::readSlot(slot);
+    if (!record) {
+      if (freeSlot < 0) freeSlot = slot;
+      continue;
+    }
+    if (boolValueOf(record->objectForKey(kDeviceUDIDOptOutKey))) choice.optedOut = true;
+    double stamp = timeStampOf(*record);
+    if (stamp > mostRecentStamp) {
+      mostRecentStamp = stamp;
+      mostRecent = record;
+      choice.mostRecentSlot = slot;
+    }
+    if (stamp < oldestStamp) {
+      oldestStamp = stamp;
+      oldestSlot = slot;
+    }
+    auto recordOwner = record->objectForKeyAs<Data>(kDeviceUDIDOwnerKey);
+    if (recordOwner && recordOwner->isEqual(owner)) ownerSlot = slot;
+  }
+  choice.slot = ownerSlot >= 0 ? ownerSlot : freeSlot >= 0 ? freeSlot : oldestSlot;
+  choice.working = mostRecent ? std::dynamic_pointer_cast<MutableDictionary>(mostRecent->mutableCopy())
+                              : MutableDictionary::make();
+  if (choice.optedOut) choice.working->setObject(box(true), kDeviceUDIDOptOutKey);
+  if (mostRecent) DeviceUDID::writeSlot(choice.slot, *mostRecent);
+  return choice;
+}
+
+}  // namespace
+
+std::string DeviceUDID::slotName(int slot) { return "org.deviceudid-" + std::to_string(slot); }
+
+std::optional<std::vector<std::uint8_t>> DeviceUDID::encipher(std::string_view domain, std::string_view key,
+                                                              std::span<const std::uint8_t> plain) {
+  auto aesKey = cipherKey(domain, key);
+  std::array<std::uint8_t, 16> iv{};
+  return crypto::aes128CBCEncrypt(aesKey, iv, plain);
+}
+
+std::optional<std::vector<std::uint8_t>> DeviceUDID::decipher(std::string_view domain, std::string_view key,
+                                                              std::span<const std::uint8_t> cipher) {
+  auto aesKey = cipherKey(domain, key);
+  std::array<std::uint8_t, 16> iv{};
+  return crypto::aes128CBCDecrypt(aesKey, iv, cipher);
+}
+
+bool DeviceUDID::isValidSlotDictionary(const ObjectPtr& value) {
+  auto record = std::dynamic_pointer_cast<Dictionary>(value);
+  if (!record) return false;
+  bool hasStamp = record->objectForKey(kDeviceUDIDTimeStampKey) != nullptr;
+  bool hasOwner = record->objectForKey(kDeviceUDIDOwnerKey) != nullptr;
+  if (!hasStamp || !hasOwner) return boolValueOf(record->objectForKey(kDeviceUDIDOptOutKey));
+  if (record->objectForKey(kDeviceUDIDOptOutKey) || integerValueOf(record->objectForKey(kDeviceUDIDSchemaVersionKey)) > 1)
+    return true;
+  if (!std::dynamic_pointer_cast<Data>(record->objectForKey(kDeviceUDIDOwnerKey))) return false;
+  bool valid = true;
+  record->enumerate([&](const ObjectPtr& key, const ObjectPtr& entry) {
+    if (isTopLevelKey(key)) return true;
+    auto owned = std::dynamic_pointer_cast<Dictionary>(entry);
+    valid = std::dynamic_pointer_cast<Data>(key) && owned && owned->objectForKey(kDeviceUDIDLastAccessedKey) &&
+            owned->objectForKey(kDeviceUDIDIdentifierKey);
+    return valid;
+  });
+  return valid;
+}
+
+Ref<Dictionary> DeviceUDID::readSlot(int slot) {
+  if (slot < 0 || slot >= kSlotCount) return nullptr;
+  auto board = Pasteboard::pasteboardWithName(slotName(slot), false);
+  if (!board) return nullptr;
+  auto bytes = board->dataForPasteboardType(kDeviceUDIDPasteboardType);
+  if (!bytes) return nullptr;
+  ObjectPtr record;
+  try {
+    record = storage::unarchiveObjectWithData(
+        std::string_view(reinterpret_cast<const char*>(bytes->bytes().data()), bytes->bytes().size()));
+  } catch (const std::exception&) {
+    record = nullptr;
+  }
+  if (!isValidSlotDictionary(record)) {
+    clearSlot(slot);
+    return nullptr;
+  }
+  return std::dynamic_pointer_cast<Dictionary>(record);
+}
+
+void DeviceUDID::writeSlot(int slot, const Dictionary& record) {
+  if (slot < 0 || slot >= kSlotCount) return;
+  auto shared = std::dynamic_pointer_cast<Dictionary>(record.copy());
+  if (!isValidSlotDictionary(shared)) return;
+  auto board = Pasteboard::pasteboardWithName(slotName(slot), true);
+  if (!board) return;
+  board->setPersistent(true);
+  board->setData(*Data::make(storage::archivedDataWithRootObject(record)), kDeviceUDIDPasteboardType);
+}
+
+bool DeviceUDID::isOptedOut() {
+  SlotsLock lock;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    auto record = readSlot(slot);
+    if (record && boolValueOf(record->objectForKey(kDeviceUDIDOptOutKey))) return true;
+  }
+  return false;
+}
+
+std::string DeviceUDID::UDIDForDomain(std::string_view domain, std::string_view key) {
+  auto ownerBytes = encipher(domain, key, crypto::bytesOf(domain));
+  if (!ownerBytes) return kDeviceUDIDNone;
+  auto owner = Data::make(std::move(*ownerBytes));
+
+  SlotsLock lock;
+  SlotChoice choice = chooseSlot(*owner);
+  auto& working = choice.working;
+
+  auto model = modelHash();
+  auto storedModel = working->objectForKey(kDeviceUDIDModelHashKey);
+  if (storedModel && !storedModel->isEqual(*model)) {
+    // Records carried over from another kind of device; an opt-out still holds on this one.
+    working->removeAllObjects();
+    if (choice.optedOut) working->setObject(box(true), kDeviceUDIDOptOutKey);
+  }
+  working->setObject(model, kDeviceUDIDModelHashKey);
+
+  if (boolValueOf(working->objectForKey(kDeviceUDIDOptOutKey))) return kDeviceUDIDNone;
+  if (integerValueOf(working->objectForKey(kDeviceUDIDSchemaVersionKey)) >= 2) return kDeviceUDIDNone;
+
+  auto existing = std::dynamic_pointer_cast<Dictionary>(working->objectForKey(*owner));
+  auto entry = existing ? std::dynamic_pointer_cast<MutableDictionary>(existing->mutableCopy()) : MutableDictionary::make();
+  auto now = Date::make(ApplicationEnvironment::shared().clock()->now());
+  entry->setObject(now, kDeviceUDIDLastAccessedKey);
+  working->setObject(now, kDeviceUDIDTimeStampKey);
+  working->setObject(owner, kDeviceUDIDOwnerKey);
+  working->setObject(box(static_cast<std::int64_t>(1)), kDeviceUDIDSchemaVersionKey);
+  working->setObject(entry, owner);
+
+  std::string identifier;
+  if (auto stored = std::dynamic_pointer_cast<Data>(entry->objectForKey(kDeviceUDIDIdentifierKey))) {
+    auto plain = decipher(domain, key, stored->bytes());
+    if (!plain) {
+      // Clear the record the entry was read from (the most recent one) and the copy of it just
+      // made in the chosen slot, so the next call does not read the same broken entry again.
+      for (int broken : {choice.mostRecentSlot, choice.slot}) {
+        if (broken < 0) continue;
+        clearSlot(broken);
+        Pasteboard::removePasteboardWithName(slotName(broken));
+      }
+      return kDeviceUDIDNone;
+    }
+    identifier.assign(plain->begin(), plain->end());
+  } else {
+    identifier = crypto::makeUUIDString();
+    auto enciphered = encipher(domain, key, crypto::bytesOf(identifier));
+    if (!enciphered) return kDeviceUDIDNone;
+    entry->setObject(Data::make(std::move(*enciphered)), kDeviceUDIDIdentifierKey);
+  }
+  writeSlot(choice.slot, *working);
+  return identifier;
+}
+
+void DeviceUDID::retrieveUDIDForDomain(std::string domain, std::string key,
+                                       std::function<void(const std::string&)> completion) {
+  DispatchQueue::globalQueue(DispatchQueuePriority::Background)
+      ->async([domain = std::move(domain), key = std::move(key), completion = std::move(completion)] {
+        auto identifier = UDIDForDomain(domain, key);
+        if (completion) completion(identifier);
+      });
+}
+
+}  // namespace zv

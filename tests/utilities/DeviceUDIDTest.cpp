@@ -1,0 +1,232 @@
+// The device identifier over the file-backed shared pasteboards of a temporary shared root.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <regex>
+#include <set>
+
+#include "platform/crypto/Digest.h"
+#include "platform/foundation/Clock.h"
+#include "platform/storage/KeyedArchive.h"
+#include "platform/system/ApplicationEnvironment.h"
+#include "platform/system/Pasteboard.h"
+#include "support/TestSupport.h"
+#include "utilities/DeviceUDID.h"
+
+namespace zv {
+namespace {
+
+constexpr const char* kDomain = "com.mirovast.zerivudor";
+constexpr const char* kKey = "fixed key of the application";
+
+class DeviceUDIDTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clock = std::make_shared<ManualClock>(600000000.0);
+    auto& environment = ApplicationEnvironment::shared();
+    environment.setClock(clock);
+    environment.setSharedRoot(root.path());
+    environment.setDeviceModel("x86_64");
+  }
+  void TearDown() override { ApplicationEnvironment::shared().reset(); }
+
+  static Ref<Data> ownerOf(const char* domain, const char* key) {
+    auto bytes = DeviceUDID::encipher(domain, key, crypto::bytesOf(domain));
+    return Data::make(std::move(*bytes));
+  }
+  static std::vector<int> usedSlots() {
+    std::vector<int> used;
+    for (int slot = 0; slot < DeviceUDID::kSlotCount; ++slot)
+      if (DeviceUDID::readSlot(slot)) used.push_back(slot);
+    return used;
+  }
+  // A record of another owner with its own identifier entry.
+  static Ref<MutableDictionary> foreignRecord(const std::string& domain, double stamp) {
+    auto owner = ownerOf(domain.c_str(), kKey);
+    auto entry = MutableDictionary::make({{kDeviceUDIDLastAccessedKey, Date::make(stamp)},
+                                          {kDeviceUDIDIdentifierKey, Data::make(std::string("x"))}});
+    auto record = MutableDictionary::make({{kDeviceUDIDTimeStampKey, Date::make(stamp)},
+                                           {kDeviceUDIDOwnerKey, owner},
+                                           {kDeviceUDIDSchemaVersionKey, box(static_cast<std::int64_t>(1))}});
+    record->setObject(entry, owner);
+    return record;
+  }
+
+  std::shared_ptr<ManualClock> clock;
+  zv::testing::TemporaryDirectory root;
+};
+
+TEST_F(DeviceUDIDTest, FirstCallWritesSlotZeroAndLaterCallsAgree) {
+  std::string identifier = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  EXPECT_TRUE(std::regex_match(identifier, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
+      << identifier;
+  EXPECT_EQ(usedSlots(), std::vector<int>{0});
+  auto record = DeviceUDID::readSlot(0);
+  auto entry = std::dynamic_pointer_cast<Dictionary>(record->objectForKey(*ownerOf(kDomain, kKey)));
+  ASSERT_TRUE(entry);
+  EXPECT_TRUE(entry->objectForKey(kDeviceUDIDLastAccessedKey));
+  // The stored identifier is enciphered, never the plain text.
+  auto stored = entry->objectForKeyAs<Data>(kDeviceUDIDIdentifierKey);
+  ASSERT_TRUE(stored);
+  EXPECT_NE(std::string(stored->bytes().begin(), stored->bytes().end()), identifier);
+  EXPECT_EQ(integerValueOf(record->objectForKey(kDeviceUDIDSchemaVersionKey)), 1);
+  EXPECT_EQ(std::dynamic_pointer_cast<Data>(record->objectForKey(kDeviceUDIDModelHashKey))->length(), 20u);
+
+  clock->advance(100);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), identifier);
+  EXPECT_EQ(usedSlots(), std::vector<int>{0});
+  EXPECT_FALSE(DeviceUDID::isOptedOut());
+}
+
+TEST_F(DeviceUDIDTest, AnotherKeyGetsItsOwnIdentifierInAFreeSlotCarryingTheEarlierEntries) {
+  std::string first = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  clock->advance(1);
+  std::string second = DeviceUDID::UDIDForDomain(kDomain, "another key");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(usedSlots(), (std::vector<int>{0, 1}));
+  auto record = DeviceUDID::readSlot(1);
+  EXPECT_TRUE(record->objectForKey(*ownerOf(kDomain, kKey)));
+  EXPECT_TRUE(record->objectForKey(*ownerOf(kDomain, "another key")));
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), first);
+}
+
+TEST_F(DeviceUDIDTest, WithEverySlotTakenTheOldestIsOverwritten) {
+  for (int slot = 0; slot < DeviceUDID::kSlotCount; ++slot) {
+    double stamp = slot == 17 ? 1000.0 : 5000.0 + slot;
+    DeviceUDID::writeSlot(slot, *foreignRecord("org.example.app" + std::to_string(slot), stamp));
+  }
+  DeviceUDID::UDIDForDomain(kDomain, kKey);
+  auto record = DeviceUDID::readSlot(17);
+  ASSERT_TRUE(record);
+  EXPECT_TRUE(record->objectForKey(kDeviceUDIDOwnerKey)->isEqual(*ownerOf(kDomain, kKey)));
+}
+
+TEST_F(DeviceUDIDTest, UnreadableSlotsAreClearedAndTreatedAsFree) {
+  auto board = Pasteboard::pasteboardWithName(DeviceUDID::slotName(0), true);
+  board->setPersistent(true);
+  board->setData(*Data::make(std::string("not an archive")), kDeviceUDIDPasteboardType);
+  EXPECT_FALSE(DeviceUDID::readSlot(0));
+  EXPECT_FALSE(board->dataForPasteboardType(kDeviceUDIDPasteboardType));
+  // An archive of something that is not a valid record counts the same.
+  board->setData(*Data::make(storage::archivedDataWithRootObject(*Dictionary::make({{"a", box(1)}}))),
+                 kDeviceUDIDPasteboardType);
+  DeviceUDID::UDIDForDomain(kDomain, kKey);
+  EXPECT_EQ(usedSlots(), std::vector<int>{0});
+  // Slot numbers outside 0 ... 63 are ignored.
+  EXPECT_FALSE(DeviceUDID::readSlot(64));
+  DeviceUDID::writeSlot(-1, *foreignRecord("x", 1));
+}
+
+TEST_F(DeviceUDIDTest, AnOptOutGivesZerosEvenWhenTheModelChanged) {
+  std::string identifier = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  DeviceUDID::writeSlot(5, *Dictionary::make({{kDeviceUDIDOptOutKey, box(true)}}));
+  EXPECT_TRUE(DeviceUDID::isOptedOut());
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+  // Another kind of device: the carried-over records are emptied, but the opt-out stays.
+  ApplicationEnvironment::shared().setDeviceModel("aarch64");
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain("org.example.new", kKey), kDeviceUDIDNone);
+}
+
+TEST_F(DeviceUDIDTest, AnotherDeviceModelStartsAfresh) {
+  std::string identifier = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  ApplicationEnvironment::shared().setDeviceModel("aarch64");
+  clock->advance(1);
+  std::string moved = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  EXPECT_NE(moved, identifier);
+  EXPECT_NE(moved, kDeviceUDIDNone);
+}
+
+TEST_F(DeviceUDIDTest, ANewerRecordFormatGivesZerosAndOnlyCopiesTheRecord) {
+  auto record = foreignRecord("org.example.newer", 9000);
+  record->setObject(box(static_cast<std::int64_t>(2)), kDeviceUDIDSchemaVersionKey);
+  DeviceUDID::writeSlot(3, *record);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+  EXPECT_EQ(usedSlots(), (std::vector<int>{0, 3}));
+  EXPECT_EQ(integerValueOf(DeviceUDID::readSlot(0)->objectForKey(kDeviceUDIDSchemaVersionKey)), 2);
+}
+
+TEST_F(DeviceUDIDTest, ABrokenEntryClearsTheRecordItCameFromSoTheNextCallRecovers) {
+  DeviceUDID::UDIDForDomain(kDomain, kKey);
+  clock->advance(1);
+  DeviceUDID::UDIDForDomain(kDomain, "another key");  // slot 1, now the most recent, carries both
+  // Break this domain's identifier in the most recent record only.
+  auto broken = std::dynamic_pointer_cast<MutableDictionary>(DeviceUDID::readSlot(1)->mutableCopy());
+  auto owner = ownerOf(kDomain, kKey);
+  auto entry = std::dynamic_pointer_cast<MutableDictionary>(
+      std::dynamic_pointer_cast<Dictionary>(broken->objectForKey(*owner))->mutableCopy());
+  entry->setObject(Data::make(std::string(16, 'z')), kDeviceUDIDIdentifierKey);
+  broken->setObject(entry, owner);
+  broken->setObject(Date::make(clock->now() + 5), kDeviceUDIDTimeStampKey);
+  DeviceUDID::writeSlot(1, *broken);
+  DeviceUDID::writeSlot(2, *foreignRecord("org.example.bystander", 10));
+
+  clock->advance(10);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+  // The record read and its copy in the owner's slot are gone; an unrelated record stays.
+  EXPECT_FALSE(DeviceUDID::readSlot(1));
+  EXPECT_FALSE(DeviceUDID::readSlot(0));
+  EXPECT_TRUE(DeviceUDID::readSlot(2));
+  clock->advance(1);
+  EXPECT_NE(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+}
+
+TEST_F(DeviceUDIDTest, TheAsynchronousFormDeliversOnABackgroundQueue) {
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<std::string> results;
+  for (int i = 0; i < 4; ++i) {
+    DeviceUDID::retrieveUDIDForDomain(kDomain, kKey, [&](const std::string& identifier) {
+      std::lock_guard lock(mutex);
+      results.push_back(identifier);
+      done.notify_all();
+    });
+  }
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(60), [&] { return results.size() == 4; }));
+  EXPECT_EQ(std::set<std::string>(results.begin(), results.end()).size(), 1u);
+  EXPECT_NE(results[0], kDeviceUDIDNone);
+}
+
+TEST_F(DeviceUDIDTest, ProcessesCallingAtOnceAgree) {
+  constexpr int kChildren = 6;
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < kChildren; ++i) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(pipeFds[0]);
+      std::string identifier = DeviceUDID::UDIDForDomain("org.example.shared", kKey) + "\n";
+      ssize_t written = write(pipeFds[1], identifier.data(), identifier.size());
+      _exit(written == static_cast<ssize_t>(identifier.size()) ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  close(pipeFds[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::string all;
+  char buffer[512];
+  for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) all.append(buffer, static_cast<std::size_t>(got));
+  close(pipeFds[0]);
+  std::set<std::string> distinct;
+  std::size_t lines = 0;
+  for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1, ++lines)
+    distinct.insert(all.substr(start, end - start));
+  EXPECT_EQ(lines, static_cast<std::size_t>(kChildren));
+  ASSERT_EQ(distinct.size(), 1u);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain("org.example.shared", kKey), *distinct.begin());
+}
+
+}  // namespace
+}  // namespace zv
