@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 
+#include "CurlPeer.h"
 #include "http/HTTPDataCompressor.h"
 #include "http/HTTPDataDecompressor.h"
 #include "http/HTTPRequest.h"
@@ -162,39 +163,7 @@ void BM_RequestSmallGets(benchmark::State& state) {
 
 void BM_CurlMultiSmallGets(benchmark::State& state) {
   std::string url = server().url("/small.bin");
-  for (auto _ : state) {
-    CURLM* multi = curl_multi_init();
-    curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, 4L);
-    std::vector<CURL*> handles;
-    std::vector<std::string> bodies(kSmallCount);
-    int started = 0;
-    int running = 0;
-    auto add = [&] {
-      CURL* easy = curl_easy_init();
-      curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeToString);
-      curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bodies[static_cast<std::size_t>(started)]);
-      curl_multi_add_handle(multi, easy);
-      handles.push_back(easy);
-      ++started;
-    };
-    for (int i = 0; i < 4; ++i) add();
-    int finished = 0;
-    while (finished < kSmallCount) {
-      curl_multi_perform(multi, &running);
-      int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-        if (message->msg == CURLMSG_DONE) {
-          curl_multi_remove_handle(multi, message->easy_handle);
-          ++finished;
-          if (started < kSmallCount) add();
-        }
-      }
-      if (finished < kSmallCount) curl_multi_poll(multi, nullptr, 0, 100, nullptr);
-    }
-    for (CURL* easy : handles) curl_easy_cleanup(easy);
-    curl_multi_cleanup(multi);
-  }
+  for (auto _ : state) zv::bench::curlMultiGet(url, kSmallCount);
   state.SetItemsProcessed(state.iterations() * kSmallCount);
 }
 

@@ -1,6 +1,7 @@
 #include "app/MySettingsViewController.h"
 
 #include "app/CustomBreathDefinitionViewController.h"
+#include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Log.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/NavigationController.h"
@@ -57,6 +58,10 @@ void MySettingsViewController::settingDidChange(const Ref<Notification>& notific
 }
 
 void registerApplicationStoryboard() {
+  // Made by name too: the settings screen opens its child panes as screens of its own class.
+  ClassRegistry::shared()
+      .registerClass("MySettingsViewController", "PrefsAppSettingsViewController")
+      .setFactory([] { return MySettingsViewController::make(); });
   auto board = Storyboard::make(kApplicationStoryboardName);
   board->registerViewController(CustomBreathDefinitionViewController::kStoryboardIdentifier,
                                 [] { return CustomBreathDefinitionViewController::make(); });

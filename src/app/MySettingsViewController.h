@@ -36,7 +36,8 @@ class MySettingsViewController : public PrefsAppSettingsViewController, public P
   bool respondsToSelector(std::string_view selector) const override;
 };
 
-// Registers the application's storyboard with the screens made by identifier.
+// Registers the application's storyboard with the screens made by identifier, and this screen's
+// class by name (its child panes are made as screens of its class).
 void registerApplicationStoryboard();
 
 }  // namespace zv

@@ -9,6 +9,7 @@
 #include "app/MySettingsViewController.h"
 #include "app/SettingsDefaults.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/Unicode.h"
 #include "platform/system/Bundle.h"
 #include "platform/system/UserDefaults.h"
 #include "settings/PrefsPSSliderSpecifierViewCell.h"
@@ -21,6 +22,11 @@ using namespace ui;
 
 namespace {
 
+constexpr std::size_t kTitleWidth = 28;
+constexpr std::size_t kValueWidth = 18;
+constexpr std::size_t kKeyWidth = 34;
+constexpr std::size_t kLineWidth = 200;
+
 struct Pane {
   std::string file;
   Ref<PrefsAppSettingsViewController> screen;
@@ -31,8 +37,9 @@ std::string lower(std::string text) {
   return text;
 }
 
-// Root first, then every child pane in the order the rows name them, each once.
-std::vector<Pane> openPanes() {
+// Root first, then every child pane in the order the rows name them, each once. A child pane
+// whose description cannot be read is said on `err` and left out.
+std::vector<Pane> openPanes(std::ostream& err) {
   std::vector<Pane> panes;
   std::vector<std::string> pending{"Root"};
   std::set<std::string> seen;
@@ -40,16 +47,22 @@ std::vector<Pane> openPanes() {
     std::string file = pending.front();
     pending.erase(pending.begin());
     if (!seen.insert(file).second) continue;
-    Ref<PrefsAppSettingsViewController> screen;
-    if (file == "Root") {
-      screen = MySettingsViewController::make();
-    } else {
-      screen = PrefsAppSettingsViewController::make();
+    // Child panes are screens of the tab's own class, as the tab opens them.
+    Ref<PrefsAppSettingsViewController> screen = MySettingsViewController::make();
+    if (file != "Root") {
       screen->setFile(file);
       screen->setShowCreditsFooter(false);
     }
     screen->view();
     auto reader = screen->settingsReader();
+    if (!reader->settingsDictionary()) {
+      if (file != "Root")
+        err << "zerivudor: the settings pane " << terminalSafeText(file, kLineWidth) << " cannot be shown: "
+            << terminalSafeText(reader->loadError() ? reader->loadError()->localizedDescription() : "no description",
+                                kLineWidth)
+            << "\n";
+      continue;
+    }
     for (std::size_t s = 0; s < reader->numberOfSections(); ++s)
       for (std::size_t r = 0; r < reader->numberOfRowsForSection(s); ++r) {
         auto specifier = reader->specifierForIndexPath(*IndexPath::forRow(r, s));
@@ -87,22 +100,73 @@ std::string shownValue(const Ref<TableViewCell>& cell) {
   return "";
 }
 
-std::string pad(std::string text, std::size_t width) {
-  // Column widths count characters, not bytes, so accented titles line up.
+std::size_t characterCount(std::string_view text) {
   std::size_t length = 0;
   for (unsigned char c : text) length += (c & 0xC0) != 0x80;
+  return length;
+}
+
+std::string pad(std::string text, std::size_t width) {
+  // Column widths count characters, not bytes, so accented titles line up.
+  std::size_t length = characterCount(text);
   if (length < width) text.append(width - length, ' ');
   return text;
 }
+
+}  // namespace
+
+std::string terminalSafeText(std::string_view text, std::size_t maximumCharacters) {
+  // Control characters (C0, DEL and C1) are shown escaped, so stored text can neither move the
+  // cursor nor break the table.
+  std::vector<std::string> pieces;
+  for (std::size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+    if (i + length > text.size()) length = 1;
+    std::string_view piece = text.substr(i, length);
+    if (c == '\n')
+      pieces.emplace_back("\\n");
+    else if (c == '\t')
+      pieces.emplace_back("\\t");
+    else if (c == '\r')
+      pieces.emplace_back("\\r");
+    else if (c < 0x20 || c == 0x7F)
+      pieces.push_back(format("\\x%02X", c));
+    else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(piece[1]) < 0xA0)
+      pieces.push_back(format("\\u%04X", static_cast<unsigned char>(piece[1])));
+    else if (length == 1 && c >= 0x80)
+      pieces.push_back(format("\\x%02X", c));  // a stray byte of broken UTF-8
+    else
+      pieces.emplace_back(piece);
+    i += length;
+  }
+  std::string shown;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    std::size_t width = characterCount(pieces[i]);
+    // The last character of a long value gives way to the ellipsis.
+    bool last = i + 1 == pieces.size();
+    if (count + width > maximumCharacters || (!last && count + width == maximumCharacters)) {
+      return shown + "\u2026";
+    }
+    shown += pieces[i];
+    count += width;
+  }
+  return shown;
+}
+
+namespace {
 
 void printPane(const Pane& pane, std::ostream& out) {
   auto& screen = *pane.screen;
   auto table = screen.tableView();
   auto reader = screen.settingsReader();
   std::string heading = pane.file == "Root" ? screen.title().value_or(Bundle::mainBundle()->localizedStringForKey("Settings", "Settings")) : pane.file;
+  heading = terminalSafeText(heading, kTitleWidth);
   out << "[" << heading << "]\n";
   for (std::size_t s = 0; s < screen.numberOfSectionsInTableView(*table); ++s) {
-    if (auto header = screen.tableViewTitleForHeaderInSection(*table, s)) out << "  " << *header << "\n";
+    if (auto header = screen.tableViewTitleForHeaderInSection(*table, s))
+      out << "  " << terminalSafeText(*header, kLineWidth) << "\n";
     for (std::size_t r = 0; r < screen.tableViewNumberOfRowsInSection(*table, s); ++r) {
       auto path = IndexPath::forRow(r, s);
       auto specifier = reader->specifierForIndexPath(*path);
@@ -111,13 +175,16 @@ void printPane(const Pane& pane, std::ostream& out) {
       if (!specifier->isType(kPrefsCustomViewSpecifier)) cell = screen.tableViewCellForRowAtIndexPath(*table, path);
       std::string title = cell && cell->textLabel()->text() ? *cell->textLabel()->text() : specifier->title().value_or("");
       if (title.empty()) title = "(" + kindOf(*specifier).substr(0, kindOf(*specifier).find(' ')) + ")";
-      out << "    " << pad(title, 28) << " " << pad(shownValue(cell), 18) << " " << pad(specifier->key().value_or("-"), 34)
-          << " " << kindOf(*specifier) << "\n";
+      out << "    " << pad(terminalSafeText(title, kTitleWidth), kTitleWidth) << " "
+          << pad(terminalSafeText(shownValue(cell), kValueWidth), kValueWidth) << " "
+          // Keys are never cut: they are what `set` takes.
+          << pad(terminalSafeText(specifier->key().value_or("-"), kLineWidth), kKeyWidth) << " " << kindOf(*specifier)
+          << "\n";
     }
     if (auto footer = screen.tableViewTitleForFooterInSection(*table, s)) {
       std::string text = *footer;
       std::replace(text.begin(), text.end(), '\n', ' ');
-      out << "      (" << text << ")\n";
+      out << "      (" << terminalSafeText(text, kLineWidth) << ")\n";
     }
   }
 }
@@ -145,6 +212,10 @@ std::optional<std::size_t> choiceIndex(const std::string& value, const PrefsSpec
   return std::nullopt;
 }
 
+std::string describeFailure(const Ref<Error>& failure) {
+  return failure ? failure->localizedDescription() : "unknown error";
+}
+
 std::string allowedChoices(const PrefsSpecifier& specifier) {
   std::string text;
   auto values = specifier.multipleValues();
@@ -158,7 +229,7 @@ std::string allowedChoices(const PrefsSpecifier& specifier) {
 }
 
 int setValue(const std::string& key, const std::string& value, std::ostream& out, std::ostream& err) {
-  for (const auto& pane : openPanes()) {
+  for (const auto& pane : openPanes(err)) {
     auto& screen = *pane.screen;
     auto reader = screen.settingsReader();
     auto path = reader->indexPathForKey(key);
@@ -201,7 +272,7 @@ int setValue(const std::string& key, const std::string& value, std::ostream& out
       picker->viewWillAppear(false);
       if (picker->checkedItem() && picker->checkedItem()->row() == *index) {
         // Tapping the checked value stores nothing; say so rather than pretend.
-        out << key << " = " << shownValue(cell) << " (unchanged)\n";
+        out << key << " = " << terminalSafeText(shownValue(cell), kLineWidth) << " (unchanged)\n";
         return 0;
       }
       picker->tableView()->simulateTapOnRow(IndexPath::forRow(*index, 0));
@@ -213,8 +284,15 @@ int setValue(const std::string& key, const std::string& value, std::ostream& out
       err << "zerivudor: " << key << " is not editable (" << kindOf(*specifier) << ")\n";
       return 1;
     }
-    screen.synchronizeSettings();
-    out << key << " = " << shownValue(screen.tableViewCellForRowAtIndexPath(*table, path)) << "\n";
+    // The screen's store is the standard user defaults; a value that did not reach the file was
+    // not set, whatever the screen now shows.
+    Ref<Error> failure;
+    if (!UserDefaults::standardUserDefaults()->synchronize(&failure)) {
+      err << "zerivudor: " << key << " was not saved: " << describeFailure(failure) << "\n";
+      return 1;
+    }
+    out << key << " = " << terminalSafeText(shownValue(screen.tableViewCellForRowAtIndexPath(*table, path)), kLineWidth)
+        << "\n";
     return 0;
   }
   err << "zerivudor: no setting named " << key << "\n";
@@ -223,22 +301,63 @@ int setValue(const std::string& key, const std::string& value, std::ostream& out
 
 }  // namespace
 
+bool isHelpRequest(const std::string& argument) {
+  return argument == "--help" || argument == "-h" || argument == "help";
+}
+
+std::string usageText() {
+  return "usage: zerivudor settings                 show the Settings tab: every pane, row and value\n"
+         "       zerivudor settings set KEY VALUE   change one value as a touch on the screen would\n"
+         "       zerivudor help                     show this text (also --help, -h)\n"
+         "\n"
+         "Environment:\n"
+         "  ZV_HOME       where the settings are kept (default: $XDG_DATA_HOME/zerivudor, else\n"
+         "                ~/.local/share/zerivudor); the values are in Preferences/ inside it\n"
+         "  ZV_RESOURCES  the folder that holds Settings.bundle (default: the resources installed or\n"
+         "                built with the program)\n";
+}
+
 int runSettingsCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-  registerSettingsClasses();
-  registerApplicationStoryboard();
-  auto defaults = UserDefaults::standardUserDefaults();
-  std::size_t stored = registerSettingsDefaults(*defaults, Bundle::mainBundle());
-  if (stored > 0) {
-    defaults->synchronize();
-    out << "Registered " << stored << " default values in " << defaults->filePath().string() << "\n";
-  }
-  if (arguments.empty()) {
-    for (const auto& pane : openPanes()) printPane(pane, out);
+  // Everything that needs no settings is answered before the home is touched.
+  if (!arguments.empty() && isHelpRequest(arguments[0])) {
+    out << usageText();
     return 0;
   }
-  if (arguments[0] == "set" && arguments.size() == 3) return setValue(arguments[1], arguments[2], out, err);
-  err << "usage: zerivudor settings [set KEY VALUE]\n";
-  return 2;
+  bool show = arguments.empty();
+  if (!show && !(arguments[0] == "set" && arguments.size() == 3)) {
+    err << usageText();
+    return 2;
+  }
+  if (!show && !unicode::isValidUTF8(arguments[2])) {
+    err << "zerivudor: the value for " << arguments[1] << " is not valid UTF-8 text; nothing was stored\n";
+    return 1;
+  }
+  registerSettingsClasses();
+  registerApplicationStoryboard();
+  auto bundle = Bundle::mainBundle();
+  auto root = PrefsSettingsReader::make("Root", bundle);
+  if (!root->settingsDictionary()) {
+    err << "zerivudor: no settings to show: "
+        << (root->loadError() ? root->loadError()->localizedDescription() : "the settings description is missing")
+        << " (set ZV_RESOURCES to the folder that holds Settings.bundle)\n";
+    return 1;
+  }
+  auto defaults = UserDefaults::standardUserDefaults();
+  std::size_t stored = registerSettingsDefaults(*defaults, bundle);
+  int status = 0;
+  if (stored > 0) {
+    Ref<Error> failure;
+    if (defaults->synchronize(&failure)) {
+      out << "Registered " << stored << " default values in " << defaults->filePath().string() << "\n";
+    } else {
+      err << "zerivudor: the default values could not be saved: " << describeFailure(failure) << "\n";
+      if (!show) return 1;
+      status = 1;
+    }
+  }
+  if (!show) return setValue(arguments[1], arguments[2], out, err);
+  for (const auto& pane : openPanes(err)) printPane(pane, out);
+  return status;
 }
 
 }  // namespace zv

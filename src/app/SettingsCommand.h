@@ -5,13 +5,26 @@
 // screen. Registers the description's defaults on the first run. Main thread only.
 
 #include <iosfwd>
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zv {
 
-// `arguments` follow the word "settings": none (show), or "set KEY VALUE". Returns the exit
-// status: 0 on success, 1 for a value the row does not take, 2 for misuse or an unknown key.
+// `arguments` follow the word "settings": none (show), "set KEY VALUE", or a help request. Returns
+// the exit status: 0 on success, 1 for a value the row does not take, a value or default that
+// could not be saved, or settings that cannot be read; 2 for misuse or an unknown key. Help and
+// misuse touch nothing in the home.
 int runSettingsCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+// "--help", "-h" or "help".
+bool isHelpRequest(const std::string& argument);
+// The commands and the environment variables they read.
+std::string usageText();
+
+// `text` for a terminal: control characters escaped (\n, \t, \r, \xHH, \uHHHH for C1 controls),
+// cut to `maximumCharacters` characters with a trailing ellipsis when longer.
+std::string terminalSafeText(std::string_view text, std::size_t maximumCharacters);
 
 }  // namespace zv

@@ -29,9 +29,10 @@ std::size_t registerSettingsDefaults(UserDefaults& defaults, const Ref<Bundle>& 
       }
       auto key = row->stringForKey("Key");
       auto value = row->objectForKey("DefaultValue");
+      // Only where the file has no value either when it is saved: another process may have
+      // stored the user's choice since this one read the file.
       if (!key || !value || defaults.objectForKey(*key)) continue;
-      defaults.setObject(value, *key);
-      ++stored;
+      if (defaults.setObjectIfAbsent(value, *key)) ++stored;
     }
   }
   return stored;

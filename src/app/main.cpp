@@ -17,8 +17,12 @@ int main(int argc, char** argv) {
     std::cerr << line << '\n';
   });
   std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (!arguments.empty() && zv::isHelpRequest(arguments[0])) {
+    std::cout << zv::usageText();
+    return 0;
+  }
   if (arguments.empty() || arguments[0] != "settings") {
-    std::cerr << "usage: zerivudor settings [set KEY VALUE]\n";
+    std::cerr << zv::usageText();
     return 2;
   }
   arguments.erase(arguments.begin());

@@ -3,6 +3,7 @@
 // hand each chunk to a transform and write what it yields. Internal to the http library.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -13,12 +14,25 @@ namespace zv::httpdetail {
 
 inline constexpr std::size_t kFileChunkSize = 262144;
 
-// `transform(bytes, length, isLast, error)` returns the bytes to write (nullptr with no error
-// writes nothing). It is called with isLast YES exactly once when the source is exhausted, with
-// the final (possibly empty) chunk; an empty source calls it never. `verb` is "Compression" or
-// "Decompression" for the messages.
+// Writes one piece of output to the destination; NO when the write failed.
+using ChunkWriter = std::function<bool(const std::uint8_t* bytes, std::size_t length)>;
+
+// `transform(bytes, length, isLast, write, error)` hands its output to `write` piece by piece (so a
+// chunk that grows a thousandfold never has to be held whole) and answers NO with *error set when
+// it fails; a failed write stops the copy with the write error. It is called with isLast YES
+// exactly once when the source is exhausted, with the final (possibly empty) chunk; an empty
+// source calls it never. `verb` is "Compression" or "Decompression" for the messages.
 bool transformFile(const std::string& verb, const std::string& sourcePath, const std::string& destinationPath,
-                   const std::function<Ref<Data>(const void*, std::size_t, bool, Ref<Error>*)>& transform,
+                   const std::function<bool(const void*, std::size_t, bool, const ChunkWriter&, Ref<Error>*)>& transform,
                    Ref<Error>* error);
+
+// Moves a file, also to another file system: where a rename cannot (EXDEV) the bytes are copied
+// to a temporary file beside the destination, flushed and renamed over it, and only then is the
+// source removed, so the destination is never seen half written. 0, or the errno of the failure
+// (the source is then left in place).
+int moveFile(const std::string& from, const std::string& to);
+
+// A path for a temporary file in the same folder as `path` (so it can be renamed over it).
+std::string siblingTemporaryPath(const std::string& path);
 
 }  // namespace zv::httpdetail

@@ -99,8 +99,11 @@ bool HTTPDataCompressor::compressDataFromFile(const std::string& sourcePath, con
   auto compressor = HTTPDataCompressor::compressor();
   bool ok = httpdetail::transformFile(
       "Compression", sourcePath, destinationPath,
-      [&](const void* bytes, std::size_t length, bool isLast, Ref<Error>* chunkError) {
-        return compressor->deflateChunk(bytes, length, chunkError, isLast);
+      [&](const void* bytes, std::size_t length, bool isLast, const httpdetail::ChunkWriter& write,
+          Ref<Error>* chunkError) {
+        auto produced = compressor->deflateChunk(bytes, length, chunkError, isLast);
+        if (*chunkError) return false;
+        return !produced || write(produced->data(), produced->length());
       },
       error);
   Ref<Error> closing = compressor->closeStream();

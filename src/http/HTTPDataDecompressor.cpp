@@ -8,9 +8,6 @@
 #include "platform/foundation/Format.h"
 
 namespace zv {
-namespace {
-std::size_t growthStep(std::size_t length) { return std::max<std::size_t>(length / 2, 256); }
-}  // namespace
 
 Ref<HTTPDataDecompressor> HTTPDataDecompressor::decompressor() {
   auto decompressor = std::make_shared<HTTPDataDecompressor>();
@@ -45,69 +42,96 @@ Ref<Error> HTTPDataDecompressor::closeStream() {
   return nullptr;
 }
 
-Ref<Data> HTTPDataDecompressor::uncompressBytes(const void* bytes, std::size_t length, Ref<Error>* error) {
-  if (length == 0) return nullptr;
+bool HTTPDataDecompressor::inflateBytes(const void* bytes, std::size_t length, const Sink& sink, Ref<Error>* error) {
+  if (length == 0) return true;
   if (!streamReady()) {
     if (error) *error = inflateErrorWithCode(Z_STREAM_ERROR);
-    return nullptr;
+    return false;
   }
-  // Bytes after the end of the stream are not part of it.
-  if (streamEnded_) return Data::make();
-  return inflateInto(bytes, length, error, length + length / 2);
+  if (window_.empty()) window_.resize(kInflateWindowSize);
+  const auto* next = static_cast<const Bytef*>(bytes);
+  std::size_t left = length;
+  // zlib counts input in 32-bit units: a larger buffer goes in slices.
+  constexpr std::size_t kSlice = std::size_t{1} << 30;
+  while (left > 0 && !streamEnded_) {
+    std::size_t slice = std::min(left, kSlice);
+    zStream_.next_in = const_cast<Bytef*>(next);
+    zStream_.avail_in = static_cast<uInt>(slice);
+    while (true) {
+      zStream_.next_out = window_.data();
+      zStream_.avail_out = static_cast<uInt>(window_.size());
+      int status = inflate(&zStream_, Z_NO_FLUSH);
+      std::size_t produced = window_.size() - zStream_.avail_out;
+      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+        if (error) *error = inflateErrorWithCode(status);
+        return false;
+      }
+      if (produced > 0 && !sink(window_.data(), produced)) return false;
+      if (status == Z_STREAM_END) {
+        streamEnded_ = true;
+        break;
+      }
+      // No progress is possible without more input (a full window is followed by another turn).
+      if (status == Z_BUF_ERROR && produced == 0) break;
+      if (zStream_.avail_out != 0 && zStream_.avail_in == 0) break;
+    }
+    next += slice;
+    left -= slice;
+  }
+  return true;
 }
 
-Ref<Data> HTTPDataDecompressor::inflateInto(const void* bytes, std::size_t length, Ref<Error>* error,
-                                            std::size_t initialSize) {
-  const std::size_t step = growthStep(length);
-  std::vector<std::uint8_t> output(initialSize);
-  zStream_.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
-  zStream_.avail_in = static_cast<uInt>(length);
-  std::size_t produced = 0;
-  while (true) {
-    // Growing by at least the size so far keeps the copying of large outputs linear.
-    if (produced >= output.size()) output.resize(output.size() + std::max(step, output.size()));
-    zStream_.next_out = output.data() + produced;
-    zStream_.avail_out = static_cast<uInt>(output.size() - produced);
-    uInt before = zStream_.avail_out;
-    int status = inflate(&zStream_, Z_NO_FLUSH);
-    produced += before - zStream_.avail_out;
-    if (status == Z_STREAM_END) {
-      streamEnded_ = true;
-      break;
-    }
-    // The previous round filled the buffer exactly and the input is used up: nothing more now.
-    if (status == Z_BUF_ERROR && zStream_.avail_in == 0) break;
-    if (status != Z_OK) {
-      if (error) *error = inflateErrorWithCode(status);
-      return nullptr;
-    }
-    if (zStream_.avail_out != 0) break;
-  }
-  output.resize(produced);
+Ref<Data> HTTPDataDecompressor::uncompressBytes(const void* bytes, std::size_t length, Ref<Error>* error) {
+  if (length == 0) return nullptr;
+  std::vector<std::uint8_t> output;
+  bool ok = inflateBytes(bytes, length,
+                         [&](const std::uint8_t* window, std::size_t size) {
+                           output.insert(output.end(), window, window + size);
+                           return true;
+                         },
+                         error);
+  if (!ok) return nullptr;
   return Data::make(std::move(output));
 }
 
 Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, Ref<Error>* error) {
+  return uncompressData(data, 0, error);
+}
+
+Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, std::uint64_t maximumLength, Ref<Error>* error) {
   if (!data || data->length() == 0) return nullptr;
   auto decompressor = HTTPDataDecompressor::decompressor();
-  Ref<Error> failure;
   // A single gzip member ends with its size (modulo 2^32): a hint for the buffer, never trusted
   // beyond that.
   std::size_t hint = data->length() + data->length() / 2;
   if (data->length() >= 18 && data->data()[0] == 0x1F && data->data()[1] == 0x8B) {
     const std::uint8_t* tail = data->data() + data->length() - 4;
     std::size_t stated = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<std::size_t>(tail[3]) << 24);
-    if (stated > 0 && stated <= (std::size_t{1} << 30) && stated <= data->length() * 1032) hint = stated + 1;
+    if (stated > 0 && stated <= (std::size_t{1} << 30) && stated <= data->length() * 1032) hint = stated;
   }
-  Ref<Data> result = decompressor->streamReady() && !decompressor->streamEnded()
-                         ? decompressor->inflateInto(data->data(), data->length(), &failure, hint)
-                         : decompressor->uncompressBytes(data->data(), data->length(), &failure);
-  if (!failure && !decompressor->streamEnded()) failure = inflateErrorWithCode(Z_BUF_ERROR);
+  if (maximumLength != 0) hint = static_cast<std::size_t>(std::min<std::uint64_t>(hint, maximumLength));
+  std::vector<std::uint8_t> output;
+  output.reserve(hint);
+  bool tooLong = false;
+  Ref<Error> failure;
+  bool ok = decompressor->inflateBytes(
+      data->data(), data->length(),
+      [&](const std::uint8_t* window, std::size_t size) {
+        if (maximumLength != 0 && output.size() + size > maximumLength) {
+          tooLong = true;
+          return false;
+        }
+        output.insert(output.end(), window, window + size);
+        return true;
+      },
+      &failure);
+  if (tooLong) failure = inflateErrorWithCode(Z_MEM_ERROR);
+  if (ok && !decompressor->streamEnded()) failure = inflateErrorWithCode(Z_BUF_ERROR);
   if (failure) {
     if (error) *error = failure;
     return nullptr;
   }
-  return result;
+  return Data::make(std::move(output));
 }
 
 bool HTTPDataDecompressor::uncompressDataFromFile(const std::string& sourcePath, const std::string& destinationPath,
@@ -115,10 +139,14 @@ bool HTTPDataDecompressor::uncompressDataFromFile(const std::string& sourcePath,
   auto decompressor = HTTPDataDecompressor::decompressor();
   bool ok = httpdetail::transformFile(
       "Decompression", sourcePath, destinationPath,
-      [&](const void* bytes, std::size_t length, bool isLast, Ref<Error>* chunkError) -> Ref<Data> {
-        Ref<Data> produced = decompressor->uncompressBytes(bytes, length, chunkError);
-        if (isLast && !*chunkError && !decompressor->streamEnded()) *chunkError = inflateErrorWithCode(Z_BUF_ERROR);
-        return produced;
+      [&](const void* bytes, std::size_t length, bool isLast, const httpdetail::ChunkWriter& write,
+          Ref<Error>* chunkError) {
+        if (!decompressor->inflateBytes(bytes, length, write, chunkError)) return false;
+        if (isLast && !decompressor->streamEnded()) {
+          *chunkError = inflateErrorWithCode(Z_BUF_ERROR);
+          return false;
+        }
+        return true;
       },
       error);
   Ref<Error> closing = decompressor->closeStream();

@@ -2,10 +2,18 @@
 // Inflating gzip or zlib streams (window bits 47 detect either header) chunk by chunk, so a
 // response can be inflated while it arrives, plus whole-buffer and file-to-file helpers. One
 // object serves one stream and is used by one thread at a time.
+//
+// Memory: a small input may inflate to a thousand times its size, so output is produced in windows
+// of at most kInflateWindowSize bytes handed to a sink one after the other; the file-to-file helper
+// writes each window before inflating the next, whatever the ratio. Only the helpers that return
+// the whole output as one buffer hold it all, and uncompressData takes a limit for that.
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <zlib.h>
 
@@ -25,14 +33,27 @@ class HTTPDataDecompressor : public Object {
   // Whether the compressed stream's end (trailer included) has been seen.
   bool streamEnded() const { return streamEnded_; }
 
-  // Whatever this chunk inflates to (possibly empty data while the stream needs more input);
-  // nullptr for an empty chunk (no error) or on error.
+  static constexpr std::size_t kInflateWindowSize = 262144;
+  // Receives one window of output; answers NO to stop inflating.
+  using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t length)>;
+
+  // Inflates this chunk, handing the output to `sink` in windows of at most kInflateWindowSize
+  // bytes (none while the stream needs more input). NO on damaged data (*error set) or when the
+  // sink stopped it (*error untouched). Bytes after the end of the stream are ignored.
+  bool inflateBytes(const void* bytes, std::size_t length, const Sink& sink, Ref<Error>* error);
+
+  // Whatever this chunk inflates to, as one buffer (possibly empty data while the stream needs
+  // more input); nullptr for an empty chunk (no error) or on error.
   Ref<Data> uncompressBytes(const void* bytes, std::size_t length, Ref<Error>* error);
 
   // The whole buffer inflated. A stream that stops before its end is an error (code -5), so a
-  // truncated body is never taken for a whole one. nullptr for empty input (no error).
+  // truncated body is never taken for a whole one. nullptr for empty input (no error). With a
+  // `maximumLength` other than 0, output beyond it stops the work with the inflate error of code
+  // -4 (not enough memory for it).
   static Ref<Data> uncompressData(const Ref<Data>& data, Ref<Error>* error);
-  // Inflates a file into another in chunks of 262144 bytes; a truncated source is an error.
+  static Ref<Data> uncompressData(const Ref<Data>& data, std::uint64_t maximumLength, Ref<Error>* error);
+  // Inflates a file into another in chunks of 262144 bytes, writing window by window; a truncated
+  // source is an error.
   static bool uncompressDataFromFile(const std::string& sourcePath, const std::string& destinationPath,
                                      Ref<Error>* error);
 
@@ -42,9 +63,8 @@ class HTTPDataDecompressor : public Object {
   ~HTTPDataDecompressor() override;
 
  private:
-  Ref<Data> inflateInto(const void* bytes, std::size_t length, Ref<Error>* error, std::size_t initialSize);
-
   z_stream zStream_{};
+  std::vector<std::uint8_t> window_;
   std::atomic<bool> streamReady_{false};
   bool streamEnded_ = false;
 };

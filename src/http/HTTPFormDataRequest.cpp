@@ -1,5 +1,7 @@
 #include "http/HTTPFormDataRequest.h"
 
+#include "http/StringEncodings.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -60,14 +62,11 @@ bool fileContains(const std::string& path, const std::string& needle) {
   return false;
 }
 
-std::string charsetName(unsigned encoding) {
-  switch (encoding) {
-    case 1: return "us-ascii";
-    case 5: return "iso-8859-1";
-    case 10: return "utf-16";
-    case 12: return "windows-1252";
-    default: return "utf-8";
-  }
+// An encoding without a known name is written as UTF-8, so the header always names what is sent.
+std::string charsetName(unsigned encoding) { return charsetNameForStringEncoding(encoding).value_or("utf-8"); }
+
+std::string encodedText(const std::string& text, unsigned encoding) {
+  return encodeString(text, encoding).value_or(text);
 }
 
 }  // namespace
@@ -266,19 +265,11 @@ void HTTPFormDataRequest::buildMultipartFormDataPostBody() {
 }
 
 void HTTPFormDataRequest::appendPostString(const std::string& text) {
-  if (stringEncoding() == kISOLatin1StringEncoding) {
-    // Text is held as UTF-8; Latin-1 keeps code points below 256 as single bytes.
-    auto string = String::make(text);
-    std::string bytes;
-    for (char16_t unit : string->utf16()) bytes.push_back(unit < 256 ? static_cast<char>(unit) : '?');
-    appendPostData(Data::make(bytes));
-    return;
-  }
-  appendPostData(Data::make(text));
+  appendPostData(Data::make(encodedText(text, stringEncoding())));
 }
 
 std::string HTTPFormDataRequest::encodeURL(const std::string& text) const {
-  return percentEncode(text, "-._");
+  return percentEncode(encodedText(text, stringEncoding()), "-._");
 }
 
 Ref<HTTPRequest> HTTPFormDataRequest::copyRequest() const {

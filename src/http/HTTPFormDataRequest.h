@@ -42,8 +42,9 @@ class HTTPFormDataRequest : public HTTPRequest {
   void buildPostBody() override;
   void buildURLEncodedPostBody();
   void buildMultipartFormDataPostBody();
+  // The text in stringEncoding (a character it cannot hold as "?"), appended to the body.
   void appendPostString(const std::string& text);
-  // Every byte but ASCII letters, digits, "-", "." and "_" as "%XX".
+  // The text in stringEncoding, every byte but ASCII letters, digits, "-", "." and "_" as "%XX".
   std::string encodeURL(const std::string& text) const;
 
   Ref<HTTPRequest> copyRequest() const override;

@@ -6,6 +6,7 @@
 #include "http/HTTPRequestShared.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
+#include "platform/runloop/DispatchQueue.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoopSource.h"
 
@@ -112,6 +113,7 @@ HTTPRequest::~HTTPRequest() {
   }
   if (statusTimer_) statusTimer_->invalidate();
   if (postBodyWriteStream_) std::fclose(postBodyWriteStream_);
+  if (backgroundTask_ != kInvalidBackgroundTask) BackgroundTasks::shared().endBackgroundTask(backgroundTask_);
   // Whatever the callbacks captured is released on the main thread.
   auto blocks = std::make_shared<Callbacks>(std::move(callbacks_));
   if (!RunLoop::isMainThread()) performOnMainThread([blocks]() mutable { blocks.reset(); }, false);
@@ -189,9 +191,13 @@ void HTTPRequest::setURL(const Ref<URL>& url) {
   std::lock_guard<std::recursive_mutex> lock(cancelledLock_);
   std::lock_guard<std::recursive_mutex> guard(propertyLock_);
   if (zv::isEqual(url, url_)) return;
+  // Credentials that worked for one origin never go to another.
+  if (url_ && url && !isSameOrigin(*url_, *url)) requestCredentials_ = nullptr;
   url_ = url;
   request_ = nullptr;
   redirectURL_ = nullptr;
+  requestAuthentication_ = nullptr;
+  proxyAuthentication_ = nullptr;
 }
 
 void HTTPRequest::setClientCertificateIdentity(const Ref<net::ClientIdentity>& identity) {
@@ -250,6 +256,9 @@ void HTTPRequest::main() {
     requestRunLoop_ = RunLoop::current();
   }
   try {
+    if (BackgroundTasks::shared().isMultitaskingSupported() && shouldContinueWhenAppEntersBackground()) {
+      beginBackgroundTask();
+    }
     if (error()) {
       setComplete(true);
       markAsFinished();
@@ -315,6 +324,33 @@ void HTTPRequest::main() {
     info->setObject(Error::make(kHTTPRequestErrorDomain, RequestErrorUnhandledException), kUnderlyingErrorKey);
     failWithError(Error::make(kHTTPRequestErrorDomain, RequestErrorUnhandledException, info));
   }
+}
+
+// --- Background task. ---
+
+void HTTPRequest::beginBackgroundTask() {
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+  // One task for the whole request, however many attempts and redirects it runs.
+  if (backgroundTask_ != kInvalidBackgroundTask) return;
+  WeakRef<HTTPRequest> weak = selfAs<HTTPRequest>();
+  backgroundTask_ = BackgroundTasks::shared().beginBackgroundTask([weak] {
+    DispatchQueue::mainQueue()->async([weak] {
+      auto self = weak.lock();
+      if (self && self->endBackgroundTask()) self->cancel();
+    });
+  });
+}
+
+bool HTTPRequest::endBackgroundTask() {
+  BackgroundTaskIdentifier task;
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    task = backgroundTask_;
+    backgroundTask_ = kInvalidBackgroundTask;
+  }
+  if (task == kInvalidBackgroundTask) return false;
+  BackgroundTasks::shared().endBackgroundTask(task);
+  return true;
 }
 
 // --- Running on the request's own loop. ---
@@ -428,6 +464,8 @@ void HTTPRequest::checkRequestStatus() {
 void HTTPRequest::failWithError(const Ref<Error>& theError) {
   auto self = selfAs<HTTPRequest>();
   setComplete(true);
+  // The request ends here, so what the last answer set stands.
+  storeResponseCookies();
   if (theError && theError->code() != RequestErrorAuthentication && theError->code() != RequestErrorTooManyRedirects) {
     releaseConnectionRecord(false);
     destroyReadStream();
@@ -476,6 +514,15 @@ void HTTPRequest::markAsFinished() {
   if (!wasFinished) didChangeValueForKey("isFinished");
   stopStatusTimer();
   RunLoop::current()->stop();
+  BackgroundTaskIdentifier task;
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    task = backgroundTask_;
+    backgroundTask_ = kInvalidBackgroundTask;
+  }
+  if (task != kInvalidBackgroundTask) {
+    DispatchQueue::mainQueue()->async([task] { BackgroundTasks::shared().endBackgroundTask(task); });
+  }
 }
 
 void HTTPRequest::redirectToURL(const Ref<URL>& newURL) {
@@ -566,23 +613,6 @@ void HTTPRequest::passOnReceivedData(const Ref<Data>& data) {
     callDelegate(self->delegate(), self->didReceiveDataSelector(), self, data);
     if (auto block = self->callback(&Callbacks::dataReceived)) block(data);
   });
-}
-
-// --- Seams. ---
-
-void HTTPRequest::attemptToApplyCredentialsAndResume() {
-  // Without a credentials source there is nothing to retry with; the challenge's connection
-  // stays pooled for the next request.
-  destroyReadStream();
-  failWithError(authenticationError());
-}
-
-void HTTPRequest::incrementDownloadSizeBy(std::int64_t amount) {
-  if (auto block = callback(&Callbacks::downloadSizeIncremented)) performOnMain([block, amount] { block(amount); });
-}
-
-void HTTPRequest::incrementUploadSizeBy(std::int64_t amount) {
-  if (auto block = callback(&Callbacks::uploadSizeIncremented)) performOnMain([block, amount] { block(amount); });
 }
 
 }  // namespace zv

@@ -12,6 +12,18 @@
 // are. While it runs, a request is kept alive by its operation queue (asynchronous) or its caller
 // (synchronous), and each entry point on the request's thread holds a reference to it for its
 // whole run, so a callback that drops the last outside reference cannot free it half-way.
+//
+// Background: a request with shouldContinueWhenAppEntersBackground holds a background task from
+// its start until it is finished; when the task's time runs out the request is cancelled (code 4).
+//
+// Sending again: a request goes out a second time on its own only when it went out on a pooled
+// connection that had sat idle and that connection was lost before any byte of an answer came
+// (the server most likely closed it while idle and never saw the request). That holds for every
+// method, POST included, as other clients do; a fresh connection, or one lost after the answer
+// began, is never retried, since the server may already have acted on the request. The retry
+// sends the whole body again (from memory or from its file). Cookies set by an answer count only
+// once its attempt is not repeated. Timeout retries are separate: only as many as
+// numberOfTimesToRetryOnTimeout asks for.
 
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +37,7 @@
 #include "http/HTTPRequestDelegate.h"
 #include "http/HTTPRequestErrors.h"
 #include "platform/foundation/Values.h"
+#include "platform/net/HTTPAuthentication.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPMessage.h"
 #include "platform/net/HTTPReadStream.h"
@@ -34,6 +47,7 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
+#include "platform/system/BackgroundTasks.h"
 
 namespace zv {
 
@@ -41,6 +55,7 @@ inline constexpr const char* kHTTPRequestRunLoopMode = "HTTPRequestRunLoopMode";
 // The string encodings the request names (the platform's numbers).
 inline constexpr unsigned kUTF8StringEncoding = 4;
 inline constexpr unsigned kISOLatin1StringEncoding = 5;
+inline constexpr std::uint64_t kDefaultMaximumInflatedResponseSize = std::uint64_t{512} << 20;
 
 // An atomic property: the value is read and written whole under the request's property lock.
 #define ZV_HTTP_PROPERTY(Type, name, Setter, initial)           \
@@ -105,7 +120,11 @@ class HTTPRequest : public Operation {
   void applyCookieHeader();
 
   // --- Response (after the end). ---
+  // The body, inflated when it came compressed (nullptr when it would pass
+  // maximumInflatedResponseSize).
   Ref<Data> responseData() const;
+  // The body as text read in responseEncoding (an encoding without a name reads as UTF-8);
+  // nullopt when the bytes are not valid in it.
   std::optional<std::string> responseString() const;
   bool isResponseCompressed() const;
 
@@ -269,6 +288,11 @@ class HTTPRequest : public Operation {
   ZV_HTTP_PROPERTY(bool, shouldContinueWhenAppEntersBackground, setShouldContinueWhenAppEntersBackground, false)
   ZV_HTTP_PROPERTY(Ref<HTTPDataDecompressor>, dataDecompressor, setDataDecompressor, nullptr)
   ZV_HTTP_PROPERTY(bool, shouldWaitToInflateCompressedResponses, setShouldWaitToInflateCompressedResponses, true)
+  // The most a compressed body kept in memory may inflate to (0: no limit); beyond it the request
+  // fails with code 11. A fixed figure rather than a multiple of the compressed size, as deflate
+  // itself allows a thousandfold; bodies that go to a file or to data callbacks are not limited.
+  ZV_HTTP_PROPERTY(std::uint64_t, maximumInflatedResponseSize, setMaximumInflatedResponseSize,
+                   kDefaultMaximumInflatedResponseSize)
   ZV_HTTP_PROPERTY(Ref<Data>, compressedPostBody, setCompressedPostBody, nullptr)
   ZV_HTTP_PROPERTY(std::optional<std::string>, compressedPostBodyFilePath, setCompressedPostBodyFilePath, std::nullopt)
   ZV_HTTP_PROPERTY(bool, downloadComplete, setDownloadComplete, false)
@@ -287,16 +311,72 @@ class HTTPRequest : public Operation {
   // --- Seams for request behaviour that lives beside this class (authentication, throttling,
   // progress accounting). The defaults keep a request working without them. ---
   // Adds the "Authorization" headers a request should send before any challenge.
-  virtual void applyAuthorizationHeader() {}
-  // After a 401 or 407: find or ask for credentials and run the attempt again. The default has
-  // no credentials to offer and fails with code 3.
+  virtual void applyAuthorizationHeader();
+  // After a 401 or 407: find or ask for credentials and run the attempt again.
   virtual void attemptToApplyCredentialsAndResume();
   // Pauses or resumes reading to keep within a bandwidth budget.
-  virtual void performThrottling() {}
-  virtual void updateProgressIndicators() {}
+  virtual void performThrottling();
+  virtual void updateProgressIndicators();
   virtual void incrementDownloadSizeBy(std::int64_t amount);
   virtual void incrementUploadSizeBy(std::int64_t amount);
-  virtual void removeUploadProgressSoFar() {}
+  virtual void removeUploadProgressSoFar();
+
+  // --- Progress accounting (HTTPRequestProgress.cpp). ---
+  void updateUploadProgress();
+  void updateDownloadProgress();
+  // Sets a receiver's fraction to done / total on the main thread (when it has setProgress).
+  // `which` names the receiver: the request's upload or download progress delegate.
+  enum class ProgressReceiver { Upload, Download };
+  void updateProgressIndicator(ProgressReceiver which, std::uint64_t done, std::uint64_t total);
+  static void updateProgressIndicator(const ObjectPtr& receiver, std::uint64_t done, std::uint64_t total);
+  // A HEAD copy that learns the sizes for this request and reports nothing itself.
+  Ref<HTTPRequest> HEADRequest() const;
+
+  // --- Bandwidth throttling (HTTPRequestThrottling.cpp). Class-wide, any thread. ---
+  static bool isBandwidthThrottled();
+  static unsigned long maxBandwidthPerSecond();
+  static void setMaxBandwidthPerSecond(unsigned long bytes);
+  static void incrementBandwidthUsedInLastSecond(unsigned long bytes);
+  static unsigned long averageBandwidthUsedPerSecond();
+  static unsigned long bandwidthUsedInLastSecond();
+  static void measureBandwidthUsage();
+  static unsigned long maxUploadReadLength();
+  // Seconds (reference-date clock) until which streams stay paused; nullopt when none.
+  static std::optional<double> throttleResumeTime();
+  static std::vector<unsigned long> bandwidthHistory();
+  static void setShouldThrottleBandwidthForWWAN(bool flag);
+  static void throttleBandwidthForWWANUsingLimit(unsigned long bytes);
+  static bool isNetworkReachableViaWWAN();
+  static void reachabilityChanged();
+  // Forgets every bandwidth value (tests).
+  static void resetBandwidthState();
+
+  // --- Authentication (HTTPRequestAuthentication.cpp). ---
+  void addBasicAuthenticationHeader(const std::string& username, const std::string& password);
+  // Answers from the delegate or the dialog (any thread).
+  void retryUsingSuppliedCredentials();
+  void cancelAuthentication();
+  Ref<net::HTTPAuthentication> requestAuthentication() const;
+  Ref<net::HTTPAuthentication> proxyAuthentication() const;
+  static std::vector<Ref<Dictionary>> sessionCredentialsStore();
+  static std::vector<Ref<Dictionary>> sessionProxyCredentialsStore();
+  static void storeAuthenticationCredentialsInSessionStore(const Ref<Dictionary>& record);
+  static void storeProxyAuthenticationCredentialsInSessionStore(const Ref<Dictionary>& record);
+  static void removeAuthenticationCredentialsFromSessionStore(const Ref<Dictionary>& credentials);
+  static void removeProxyAuthenticationCredentialsFromSessionStore(const Ref<Dictionary>& credentials);
+  static void clearSessionCredentials();
+  static void clearProxySessionCredentials();
+  static void saveCredentials(const Ref<Dictionary>& credentials, const std::string& host, int port,
+                              const std::string& protocol, const std::optional<std::string>& realm);
+  static void saveCredentialsForProxy(const Ref<Dictionary>& credentials, const std::string& host, int port,
+                                      const std::optional<std::string>& realm);
+  static Ref<Dictionary> savedCredentials(const std::string& host, int port, const std::string& protocol,
+                                          const std::optional<std::string>& realm);
+  static Ref<Dictionary> savedCredentialsForProxy(const std::string& host, int port,
+                                                  const std::optional<std::string>& realm);
+  static void removeCredentials(const std::string& host, int port, const std::string& protocol,
+                                const std::optional<std::string>& realm);
+  static void removeCredentialsForProxy(const std::string& host, int port, const std::optional<std::string>& realm);
 
  protected:
   // Runs `work` on the main thread, waiting only when already there.
@@ -338,6 +418,9 @@ class HTTPRequest : public Operation {
   void requestRedirectedEvent();
   void passOnReceivedData(const Ref<Data>& data);
   void performOnRequestThread(std::function<void()> work);
+  void beginBackgroundTask();
+  // Ends the background task if one is held; YES when there was one.
+  bool endBackgroundTask();
   void startStatusTimer();
   void stopStatusTimer();
   // Sending.
@@ -346,7 +429,8 @@ class HTTPRequest : public Operation {
   bool configureProxy(const std::optional<std::vector<net::ProxyServer>>& proxies);
   void configurePersistentConnection();
   void scheduleReadStream();
-  void unscheduleReadStream();
+  // A pause (throttling) keeps the stream's client for the resume; tearing down drops it.
+  void unscheduleReadStream(bool keepClient = false);
   void destroyReadStream();
   void cancelLoad();
   bool retryUsingNewConnection();
@@ -356,6 +440,10 @@ class HTTPRequest : public Operation {
   bool removeTemporaryUploadFile();
   bool removeTemporaryCompressedUploadFile();
   bool shouldTimeOut();
+  // Throttling as the stream sees it: whether the resume time lies ahead, and a read size cut to
+  // a quarter of what the period has left.
+  static bool isThrottlePausing();
+  static std::size_t throttledReadSize(std::size_t size);
   void releaseConnectionRecord(bool keepInPool);
   // Reading.
   void handleNetworkEvent(net::StreamEvent event);
@@ -366,7 +454,10 @@ class HTTPRequest : public Operation {
   void parseStringEncodingFromHeaders();
   void performRedirect();
   void useDataFromCache();
-  bool writeDownloadBytes(const std::uint8_t* bytes, std::size_t length, const Ref<Data>& inflated);
+  void storeResponseCookies();
+  std::FILE* openDownloadFile(std::optional<std::string> path, const std::function<void(const std::string&)>& setPath);
+  void writeDownloadBytes(const std::uint8_t* bytes, std::size_t length);
+  void writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length);
   void closeDownloadFiles();
 
   WeakRef<Object> delegate_;
@@ -378,6 +469,7 @@ class HTTPRequest : public Operation {
   Ref<net::ClientIdentity> clientIdentity_;
   bool finished_ = false;
   bool cancelled_ = false;
+  BackgroundTaskIdentifier backgroundTask_ = kInvalidBackgroundTask;  // under the property lock
 
   // Attempt state, touched only on the request's thread (under cancelledLock_).
   Ref<net::HTTPMessage> request_;
@@ -393,11 +485,54 @@ class HTTPRequest : public Operation {
   Ref<Data> inflatedResponse_;  // set when a wait-to-inflate body was checked at the end
   std::optional<net::ProxyServer> streamProxy_;
   bool cookieHeaderStale_ = false;
+  // The "Cookie" value applyCookieHeader set (under the property lock), to tell it from the caller's.
+  std::optional<std::string> madeCookieHeader_;
+  // Cookies of the current attempt's answer, kept back until the attempt can no longer be retried.
+  std::vector<Ref<net::HTTPCookie>> pendingResponseCookies_;
+  Ref<URL> pendingResponseCookiesURL_;
   bool headersReceived_ = false;
   // Body bytes of this attempt went to data callbacks: the attempt cannot be repeated unseen.
   bool passedOnBodyBytes_ = false;
   std::uint64_t attemptGeneration_ = 0;
   std::vector<std::uint8_t> readBuffer_;
+
+  // Authentication (HTTPRequestAuthentication.cpp), on the request's thread.
+  void attemptToApplyProxyCredentialsAndResume();
+  bool applyCredentials(const Ref<Dictionary>& credentials);
+  bool applyProxyCredentials(const Ref<Dictionary>& credentials);
+  Ref<MutableDictionary> findCredentials();
+  Ref<MutableDictionary> findProxyCredentials();
+  Ref<Dictionary> findSessionAuthenticationCredentials();
+  Ref<Dictionary> findSessionProxyAuthenticationCredentials();
+  bool willAskDelegateForCredentials();
+  bool willAskDelegateForProxyCredentials();
+  void askDelegateForCredentials();
+  void askDelegateForProxyCredentials();
+  bool showAuthenticationDialog();
+  bool showProxyAuthenticationDialog();
+  void saveCredentialsToKeychain(const Ref<Dictionary>& credentials);
+  void saveProxyCredentialsToKeychain(const Ref<Dictionary>& credentials);
+  void failAuthentication();
+  // Whether the caller's own credentials may go to the current URL (not after a redirect to
+  // another origin, unless they were supplied for it).
+  bool callerCredentialsApply() const;
+  // The challenge answer the next step reads (kept once the stream is gone).
+  Ref<net::HTTPMessage> challengeResponse(bool proxy);
+  void waitForCredentials();
+  void rememberPresentedCredentials();
+  friend class HTTPAuthenticationDialog;
+
+  Ref<net::HTTPAuthentication> requestAuthentication_;
+  Ref<net::HTTPAuthentication> proxyAuthentication_;
+  Ref<net::HTTPMessage> serverChallenge_;
+  Ref<net::HTTPMessage> proxyChallenge_;
+  bool suppliedCredentials_ = false;
+  bool callerCredentialsSupplied_ = false;
+  Ref<Timer> credentialWaitTimer_;
+  // Resumes a stream that throttling paused, at the resume time rather than at the next tick of
+  // the status timer.
+  Ref<Timer> throttleResumeTimer_;
+  void scheduleThrottleResume(double resumeTime);
 };
 
 }  // namespace zv

@@ -3,6 +3,7 @@
 // base64 and the network-activity indicator.
 
 #include <sys/stat.h>
+#include <sys/utsname.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +12,7 @@
 
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
+#include "http/StringEncodings.h"
 #include "platform/foundation/Format.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/MIMETypes.h"
@@ -18,6 +20,7 @@
 #include "platform/runloop/Perform.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Bundle.h"
+#include "platform/system/NetworkActivityIndicator.h"
 
 namespace zv {
 
@@ -77,6 +80,7 @@ void HTTPRequest::addSessionCookie(const Ref<net::HTTPCookie>& cookie) {
 }
 
 void HTTPRequest::clearSession() {
+  clearSessionCredentials();
   setSessionCookies(std::nullopt);
   if (auto cache = defaultCache()) cache->clearCachedResponsesForStoragePolicy(CacheStorageSession);
 }
@@ -101,10 +105,16 @@ std::optional<std::string> HTTPRequest::defaultUserAgentString() {
     version = marketing ? marketing : build;
   }
   auto& environment = ApplicationEnvironment::shared();
+  // The locale identifier: language and country ("en_US").
   auto languages = environment.preferredLanguages();
-  std::string locale = languages.empty() ? "en" : languages.front();
+  std::string language = languages.empty() ? "en" : languages.front();
+  language = language.substr(0, language.find_first_of("-_"));
+  std::string locale = language + "_" + environment.countryCode();
+  struct utsname names {};
+  std::string system = ::uname(&names) == 0 && names.sysname[0] != '\0' ? names.sysname : "Linux";
   return format("%s %s (%s; %s %s; %s)", name->c_str(), version ? version->c_str() : "(null)",
-                environment.deviceModel().c_str(), "Linux", environment.systemVersion().c_str(), locale.c_str());
+                environment.deviceModel().c_str(), system.c_str(), environment.systemVersion().c_str(),
+                locale.c_str());
 }
 
 std::optional<std::vector<net::ProxyServer>> HTTPRequest::proxiesForURL(const Ref<URL>& url,
@@ -141,15 +151,7 @@ void HTTPRequest::parseMimeType(std::optional<std::string>* mimeType, unsigned* 
   charset = trim(charset.substr(0, charset.find(';')));
   std::transform(charset.begin(), charset.end(), charset.begin(), [](unsigned char c) { return std::tolower(c); });
   if (charset.size() > 1 && charset.front() == '"' && charset.back() == '"') charset = charset.substr(1, charset.size() - 2);
-  static const std::vector<std::pair<std::string, unsigned>> known = {
-      {"utf-8", 4}, {"utf8", 4}, {"iso-8859-1", 5}, {"latin1", 5}, {"us-ascii", 1}, {"ascii", 1},
-      {"utf-16", 10}, {"windows-1252", 12}, {"iso-8859-2", 9}, {"shift_jis", 8}, {"euc-jp", 3}};
-  for (const auto& [name, value] : known) {
-    if (charset == name) {
-      if (encoding) *encoding = value;
-      return;
-    }
-  }
+  if (auto known = stringEncodingForCharsetName(charset); known && encoding) *encoding = *known;
 }
 
 Ref<Date> HTTPRequest::dateFromRFC1123String(const std::string& text) {
@@ -165,7 +167,19 @@ Ref<Date> HTTPRequest::dateFromRFC1123String(const std::string& text) {
   input >> zone;
   if (zone.empty()) return nullptr;
   long offset = 0;
+  std::transform(zone.begin(), zone.end(), zone.begin(), [](unsigned char c) { return std::toupper(c); });
+  // The North American zone names of RFC 822.
+  static const std::pair<const char*, long> kNamedZones[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
+                                                             {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
+  auto named = std::find_if(std::begin(kNamedZones), std::end(kNamedZones),
+                            [&](const auto& entry) { return zone == entry.first; });
   if (zone == "GMT" || zone == "UTC" || zone == "UT" || zone == "Z") {
+    offset = 0;
+  } else if (named != std::end(kNamedZones)) {
+    offset = named->second * 3600;
+  } else if (zone.size() == 1 && zone[0] >= 'A' && zone[0] <= 'Y' && zone[0] != 'J') {
+    // RFC 822 got the signs of the military letters backwards, so (as RFC 5322 says) they tell
+    // nothing reliable: read as UTC.
     offset = 0;
   } else if ((zone[0] == '+' || zone[0] == '-') && zone.size() == 5 &&
              std::all_of(zone.begin() + 1, zone.end(), [](unsigned char c) { return std::isdigit(c); })) {
@@ -209,23 +223,11 @@ void HTTPRequest::setShouldUpdateNetworkActivityIndicator(bool flag) {
   shared.shouldUpdateNetworkActivityIndicator = flag;
 }
 
-bool HTTPRequest::isNetworkActivityIndicatorVisible() {
-  auto& shared = requestClassState();
-  std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
-  return shared.networkActivityIndicatorVisible;
-}
+bool HTTPRequest::isNetworkActivityIndicatorVisible() { return NetworkActivityIndicator::shared().isVisible(); }
 
-void HTTPRequest::showNetworkActivityIndicator() {
-  auto& shared = requestClassState();
-  std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
-  shared.networkActivityIndicatorVisible = true;
-}
+void HTTPRequest::showNetworkActivityIndicator() { NetworkActivityIndicator::shared().setVisible(true); }
 
-void HTTPRequest::hideNetworkActivityIndicator() {
-  auto& shared = requestClassState();
-  std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
-  shared.networkActivityIndicatorVisible = false;
-}
+void HTTPRequest::hideNetworkActivityIndicator() { NetworkActivityIndicator::shared().setVisible(false); }
 
 void HTTPRequest::hideNetworkActivityIndicatorAfterDelay() {
   auto& shared = requestClassState();
@@ -243,7 +245,7 @@ void HTTPRequest::hideNetworkActivityIndicatorIfNeeeded() {
   auto& shared = requestClassState();
   std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
   shared.hidePending = false;
-  if (shared.activeStreamCount == 0) shared.networkActivityIndicatorVisible = false;
+  if (shared.activeStreamCount == 0) hideNetworkActivityIndicator();
 }
 
 }  // namespace zv

@@ -50,7 +50,10 @@ void HTTPRequest::configurePersistentConnection() {
   };
 
   if (connectionInfo_) {
-    if (!matches(connectionInfo_)) {
+    auto owner = connectionInfo_->objectForKey("request");
+    // A record this request let go of (while it waited for credentials, say) may have been
+    // taken by another request meanwhile; two requests never share one socket.
+    if (!matches(connectionInfo_) || (owner && !zv::isEqual(owner, requestID()))) {
       connectionInfo_ = nullptr;
     } else if (auto expires = connectionInfo_->objectForKeyAs<Date>("expires");
                expires && expires->timeIntervalSinceReferenceDate() < nowSeconds()) {

@@ -19,7 +19,13 @@ void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
   if (auto body = postBody()) copy.setPostBody(MutableData::make(body->bytes()));
   copy.setShouldStreamPostDataFromDisk(shouldStreamPostDataFromDisk());
   copy.setPostBodyFilePath(postBodyFilePath());
-  if (auto headers = requestHeaders()) copy.setRequestHeaders(dyn<MutableDictionary>(headers->mutableCopy()));
+  if (auto headers = requestHeaders()) {
+    auto copied = dyn<MutableDictionary>(headers->mutableCopy());
+    // Cookies taken from the store are looked up afresh for the copy; the caller's own header stays.
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    if (madeCookieHeader_ && copied->stringForKey("Cookie") == madeCookieHeader_) copied->removeObjectForKey("Cookie");
+    copy.setRequestHeaders(copied);
+  }
   copy.setRequestCookies(requestCookies());
   copy.setUseCookiePersistence(useCookiePersistence());
   copy.setUseKeychainPersistence(useKeychainPersistence());

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include <optional>
+
+#include "platform/foundation/Data.h"
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/URL.h"
@@ -59,10 +62,17 @@ class HTTPCacheDelegate : public virtual Object {
  public:
   virtual int defaultCachePolicy() = 0;
   virtual bool canUseCachedDataForRequest(const Ref<HTTPRequest>& request) = 0;
+  virtual void removeCachedDataForRequest(const Ref<HTTPRequest>& request) = 0;
+  virtual bool isCachedDataCurrentForRequest(const Ref<HTTPRequest>& request) = 0;
   virtual void storeResponseForRequest(const Ref<HTTPRequest>& request, double maxAge) = 0;
   virtual Ref<Dictionary> cachedResponseHeadersForURL(const Ref<URL>& url) = 0;
-  // The path of the stored body; nullopt when none.
+  virtual Ref<Data> cachedResponseDataForURL(const Ref<URL>& url) = 0;
+  // The paths of the stored body and headers; nullopt when none.
   virtual std::optional<std::string> pathToCachedResponseDataForURL(const Ref<URL>& url) = 0;
+  virtual std::optional<std::string> pathToCachedResponseHeadersForURL(const Ref<URL>& url) = 0;
+  // Where this request's response would be stored; nullopt without a storage place.
+  virtual std::optional<std::string> pathToStoreCachedResponseHeadersForRequest(const Ref<HTTPRequest>& request) = 0;
+  virtual std::optional<std::string> pathToStoreCachedResponseDataForRequest(const Ref<HTTPRequest>& request) = 0;
   virtual void clearCachedResponsesForStoragePolicy(int storagePolicy) = 0;
 };
 

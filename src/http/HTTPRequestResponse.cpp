@@ -6,9 +6,13 @@
 #include <cctype>
 #include <filesystem>
 
+#include <zlib.h>
+
+#include "http/ChunkedFileCopy.h"
 #include "http/HTTPDataDecompressor.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
+#include "http/StringEncodings.h"
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Format.h"
 #include "platform/net/CookieStore.h"
@@ -84,7 +88,7 @@ Ref<Data> HTTPRequest::responseData() const {
   }
   auto raw = rawResponseData();
   if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses()) {
-    return HTTPDataDecompressor::uncompressData(raw, nullptr);
+    return HTTPDataDecompressor::uncompressData(raw, maximumInflatedResponseSize(), nullptr);
   }
   return raw;
 }
@@ -92,21 +96,10 @@ Ref<Data> HTTPRequest::responseData() const {
 std::optional<std::string> HTTPRequest::responseString() const {
   auto data = responseData();
   if (!data) return std::nullopt;
-  if (responseEncoding() == kISOLatin1StringEncoding) {
-    std::string text;
-    for (std::uint8_t byte : data->bytes()) {
-      if (byte < 0x80) {
-        text.push_back(static_cast<char>(byte));
-      } else {
-        text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-        text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-      }
-    }
-    return text;
-  }
-  auto text = String::fromUTF8(data->view());
-  if (!text) return std::nullopt;
-  return text->utf8();
+  unsigned encoding = responseEncoding();
+  // An encoding this system has no name for is read as UTF-8.
+  if (!charsetNameForStringEncoding(encoding)) encoding = kUTF8StringEncoding;
+  return decodeString(data->view(), encoding);
 }
 
 void HTTPRequest::parseStringEncodingFromHeaders() {
@@ -179,13 +172,16 @@ void HTTPRequest::readResponseHeaders() {
   int status = message->statusCode();
   if (status == 401) setAuthenticationNeeded(1);
   if (status == 407) setAuthenticationNeeded(2);
+  if (status != 401 && status != 407) rememberPresentedCredentials();
   parseStringEncodingFromHeaders();
 
   auto cookies = net::HTTPCookie::cookiesWithResponseHeaderFields(message->headers(), *target);
   setResponseCookies(cookies);
+  // Stored once this attempt is known not to be repeated (its end, or the request's failure).
+  pendingResponseCookies_.clear();
   if (useCookiePersistence() && !cookies.empty()) {
-    net::CookieStore::sharedInstance()->setCookies(cookies, *target);
-    for (const auto& cookie : cookies) addSessionCookie(cookie);
+    pendingResponseCookies_ = cookies;
+    pendingResponseCookiesURL_ = target;
   }
 
   auto location = message->headerField("Location");
@@ -231,7 +227,12 @@ void HTTPRequest::readResponseHeaders() {
       }
     }
     bool track = showAccurateProgress() && shouldResetDownloadProgress();
-    if (known) {
+    if (known && sizeTarget != self && allowCompressedResponse() && length == 20 && track) {
+      // A HEAD answer of exactly 20 bytes is what servers give for a compressed body they have
+      // not produced yet (an empty gzip stream): the real size is unknown.
+      sizeTarget->setShowAccurateProgress(false);
+      sizeTarget->incrementDownloadSizeBy(1);
+    } else if (known) {
       sizeTarget->setContentLength(length);
       // An announced body is given its room at once rather than by repeated doubling.
       if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {
@@ -268,7 +269,7 @@ void HTTPRequest::handleBytesAvailable() {
   if (!headersReceived_) readResponseHeaders();
   if (complete() || !readStream_) return;
   std::uint64_t expected = contentLength();
-  std::size_t size = expected > 262144 ? 262144 : expected > 65536 ? 65536 : 16384;
+  std::size_t size = throttledReadSize(expected > 262144 ? 262144 : expected > 65536 ? 65536 : 16384);
   if (readBuffer_.size() < size) readBuffer_.resize(size);
   long n = readStream_->read(readBuffer_.data(), size);
   if (n < 0) {
@@ -278,76 +279,104 @@ void HTTPRequest::handleBytesAvailable() {
   if (n == 0) return;
   if (!headersReceived_) readResponseHeaders();
 
-  Ref<Data> inflated;
-  bool inflating = isResponseCompressed() && !shouldWaitToInflateCompressedResponses();
-  if (inflating) {
-    auto decompressor = dataDecompressor();
-    if (!decompressor) {
-      decompressor = HTTPDataDecompressor::decompressor();
-      setDataDecompressor(decompressor);
-    }
-    Ref<Error> failure;
-    inflated = decompressor->uncompressBytes(readBuffer_.data(), static_cast<std::size_t>(n), &failure);
-    if (failure) {
-      failWithError(failure);
-      return;
-    }
-    if (!inflated) inflated = Data::make();
-  }
   setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
   setLastActivityTime(Date::now());
+  incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(n));
   // The body of a redirect answer is nobody's business.
   if (needsRedirect()) return;
 
+  const std::uint8_t* bytes = readBuffer_.data();
+  auto length = static_cast<std::size_t>(n);
   auto theDelegate = delegate();
-  if (callback(&Callbacks::dataReceived) || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()))) {
-    passedOnBodyBytes_ = true;
-    passOnReceivedData(inflating ? inflated : Data::make(readBuffer_.data(), static_cast<std::size_t>(n)));
-  } else if (downloadDestinationPath()) {
-    writeDownloadBytes(readBuffer_.data(), static_cast<std::size_t>(n), inflated);
-  } else if (auto raw = rawResponseData()) {
-    if (inflating) {
-      raw->append(inflated->data(), inflated->length());
-    } else {
-      raw->append(readBuffer_.data(), static_cast<std::size_t>(n));
+  bool toCallbacks =
+      callback(&Callbacks::dataReceived) || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()));
+  bool toFile = !toCallbacks && downloadDestinationPath();
+  auto raw = rawResponseData();
+  if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses()) {
+    if (toCallbacks) {
+      passedOnBodyBytes_ = true;
+      passOnReceivedData(Data::make(bytes, length));
+    } else if (toFile) {
+      writeDownloadBytes(bytes, length);
+    } else if (raw) {
+      raw->append(bytes, length);
     }
+    return;
+  }
+
+  // Inflated on arrival, window by window, straight to where the body goes.
+  auto decompressor = dataDecompressor();
+  if (!decompressor) {
+    decompressor = HTTPDataDecompressor::decompressor();
+    setDataDecompressor(decompressor);
+  }
+  if (toFile) writeDownloadBytes(bytes, length);
+  std::uint64_t limit = maximumInflatedResponseSize();
+  bool tooLong = false;
+  HTTPDataDecompressor::Sink sink = [&](const std::uint8_t* window, std::size_t size) {
+    if (toCallbacks) {
+      passedOnBodyBytes_ = true;
+      passOnReceivedData(Data::make(window, size));
+    } else if (toFile) {
+      writeInflatedDownloadBytes(window, size);
+    } else if (raw) {
+      if (limit != 0 && raw->length() + size > limit) {
+        tooLong = true;
+        return false;
+      }
+      raw->append(window, size);
+    }
+    return true;
+  };
+  Ref<Error> failure;
+  if (!decompressor->inflateBytes(bytes, length, sink, &failure)) {
+    failWithError(tooLong ? HTTPDataDecompressor::inflateErrorWithCode(Z_MEM_ERROR) : failure);
   }
 }
 
-bool HTTPRequest::writeDownloadBytes(const std::uint8_t* bytes, std::size_t length, const Ref<Data>& inflated) {
-  auto openStream = [&](std::optional<std::string> path, auto setPath) -> std::FILE* {
-    bool append = false;
-    if (path) {
-      bool resumed = allowResumeForFileDownloads() && request_ && request_->headerField("Range") && readStream_ &&
-                     readStream_->responseHeader() && readStream_->responseHeader()->headerField("Content-Range");
-      if (resumed) {
-        append = true;
-      } else if (partialDownloadSize() != 0) {
-        // The server ignored the range: start over.
-        incrementDownloadSizeBy(-static_cast<std::int64_t>(partialDownloadSize()));
-        setPartialDownloadSize(0);
-      }
-    } else {
-      path = newTemporaryPath();
-      setPath(*path);
+std::FILE* HTTPRequest::openDownloadFile(std::optional<std::string> path,
+                                         const std::function<void(const std::string&)>& setPath) {
+  bool append = false;
+  if (path) {
+    bool resumed = allowResumeForFileDownloads() && request_ && request_->headerField("Range") && readStream_ &&
+                   readStream_->responseHeader() && readStream_->responseHeader()->headerField("Content-Range");
+    if (resumed) {
+      append = true;
+    } else if (partialDownloadSize() != 0) {
+      // The server ignored the range: start over.
+      incrementDownloadSizeBy(-static_cast<std::int64_t>(partialDownloadSize()));
+      setPartialDownloadSize(0);
     }
-    return std::fopen(path->c_str(), append ? "abe" : "wbe");
-  };
+  } else {
+    path = newTemporaryPath();
+    setPath(*path);
+  }
+  return std::fopen(path->c_str(), append ? "abe" : "wbe");
+}
+
+void HTTPRequest::writeDownloadBytes(const std::uint8_t* bytes, std::size_t length) {
   if (!fileDownloadOutputStream_) {
     fileDownloadOutputStream_ =
-        openStream(temporaryFileDownloadPath(), [this](const std::string& p) { setTemporaryFileDownloadPath(p); });
+        openDownloadFile(temporaryFileDownloadPath(), [this](const std::string& p) { setTemporaryFileDownloadPath(p); });
   }
   if (fileDownloadOutputStream_) std::fwrite(bytes, 1, length, fileDownloadOutputStream_);
-  if (inflated) {
-    if (!inflatedFileDownloadOutputStream_) {
-      inflatedFileDownloadOutputStream_ = openStream(
-          temporaryUncompressedDataDownloadPath(), [this](const std::string& p) { setTemporaryUncompressedDataDownloadPath(p); });
-    }
-    if (inflatedFileDownloadOutputStream_) {
-      std::fwrite(inflated->data(), 1, inflated->length(), inflatedFileDownloadOutputStream_);
-    }
+}
+
+void HTTPRequest::writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length) {
+  if (!inflatedFileDownloadOutputStream_) {
+    inflatedFileDownloadOutputStream_ = openDownloadFile(
+        temporaryUncompressedDataDownloadPath(), [this](const std::string& p) { setTemporaryUncompressedDataDownloadPath(p); });
   }
-  return true;
+  if (inflatedFileDownloadOutputStream_) std::fwrite(bytes, 1, length, inflatedFileDownloadOutputStream_);
+}
+
+void HTTPRequest::storeResponseCookies() {
+  if (pendingResponseCookies_.empty() || !pendingResponseCookiesURL_) return;
+  auto cookies = std::move(pendingResponseCookies_);
+  pendingResponseCookies_.clear();
+  net::CookieStore::sharedInstance()->setCookies(cookies, *pendingResponseCookiesURL_);
+  for (const auto& cookie : cookies) addSessionCookie(cookie);
+  pendingResponseCookiesURL_ = nullptr;
 }
 
 void HTTPRequest::handleStreamComplete() {
@@ -356,6 +385,7 @@ void HTTPRequest::handleStreamComplete() {
   setDownloadComplete(true);
   if (!headersReceived_) readResponseHeaders();
   if (complete()) return;  // answered from the cache
+  storeResponseCookies();
   // A server that stops before sending a head has not answered.
   if (!headersReceived_) {
     setConnectionCanBeReused(false);
@@ -393,7 +423,7 @@ void HTTPRequest::handleStreamComplete() {
       auto raw = rawResponseData();
       if (raw && raw->length() > 0) {
         Ref<Error> failure;
-        auto inflated = HTTPDataDecompressor::uncompressData(raw, &failure);
+        auto inflated = HTTPDataDecompressor::uncompressData(raw, maximumInflatedResponseSize(), &failure);
         if (failure) {
           fileError = failure;
         } else {
@@ -406,25 +436,30 @@ void HTTPRequest::handleStreamComplete() {
       closeDownloadFiles();
       if (!redirecting && !fileError) {
         std::string destination = *downloadDestinationPath();
+        // The destination is replaced whole, never left half written (a rename over it, also
+        // from another file system).
         if (compressed) {
           if (shouldWaitToInflateCompressedResponses()) {
+            std::string staging = httpdetail::siblingTemporaryPath(destination);
             Ref<Error> failure;
-            if (!HTTPDataDecompressor::uncompressDataFromFile(*temporary, destination, &failure)) fileError = failure;
+            if (!HTTPDataDecompressor::uncompressDataFromFile(*temporary, staging, &failure)) {
+              fileError = failure;
+            } else if (int failed = httpdetail::moveFile(staging, destination)) {
+              fileError = moveFileError(staging, destination, failed);
+            }
+            std::error_code ignored;
+            std::filesystem::remove(staging, ignored);
           } else if (auto inflatedPath = temporaryUncompressedDataDownloadPath()) {
-            std::error_code moveError;
-            std::filesystem::rename(*inflatedPath, destination, moveError);
-            if (moveError) fileError = moveFileError(*inflatedPath, destination, moveError.value());
-            setTemporaryUncompressedDataDownloadPath(std::nullopt);
+            if (int failed = httpdetail::moveFile(*inflatedPath, destination)) {
+              fileError = moveFileError(*inflatedPath, destination, failed);
+            }
+            removeTemporaryUncompressedDownloadFile();
           }
           removeTemporaryDownloadFile();
         } else {
-          Ref<Error> removal;
-          if (!removeFileAtPath(destination, &removal)) {
-            fileError = removal;
-          } else {
-            std::error_code moveError;
-            std::filesystem::rename(*temporary, destination, moveError);
-            if (moveError) fileError = moveFileError(*temporary, destination, moveError.value());
+          if (int failed = httpdetail::moveFile(*temporary, destination)) {
+            fileError = moveFileError(*temporary, destination, failed);
+            if (!allowResumeForFileDownloads()) removeTemporaryDownloadFile();
           }
           setTemporaryFileDownloadPath(std::nullopt);
         }
@@ -464,13 +499,22 @@ void HTTPRequest::handleStreamComplete() {
 
 void HTTPRequest::handleStreamError() {
   auto streamError = readStream_ ? readStream_->streamError() : nullptr;
+  // Only a connection that sat idle in the pool and died before the server said anything is
+  // assumed never to have reached the server; anything else may have been acted on.
+  bool reusedIdleConnection = readStream_ && readStream_->isOnReusedConnection();
+  bool answered = headersReceived_ || totalBytesRead() > 0 || (readStream_ && readStream_->responseHeader());
   // A failed stream's socket is never offered again.
   setConnectionCanBeReused(false);
+  if (!error() && streamError && net::isConnectionLostError(*streamError) && reusedIdleConnection && !answered &&
+      !passedOnBodyBytes_ && retryCount() == 0) {
+    // The body (in memory or in its temporary file) is kept: the retry sends all of it again.
+    destroyReadStream();
+    if (postBodyReadStream_) postBodyReadStream_->close();
+    postBodyReadStream_ = nullptr;
+    if (retryUsingNewConnection()) return;
+  }
   cancelLoad();
   if (!error()) {
-    if (streamError && net::isConnectionLostError(*streamError) && !passedOnBodyBytes_ && retryUsingNewConnection()) {
-      return;
-    }
     std::string description = "A connection failure occurred";
     if (streamError && net::isTLSError(*streamError)) {
       description = format("%s: SSL problem (possibly a bad/expired/self-signed certificate)", description.c_str());
@@ -481,7 +525,16 @@ void HTTPRequest::handleStreamError() {
 }
 
 void HTTPRequest::performRedirect() {
-  setURL(redirectURL());
+  auto target = redirectURL();
+  auto scheme = target ? target->lowercaseScheme() : std::nullopt;
+  if (scheme != "http" && scheme != "https") {
+    // Refused before it is taken on: url() stays the last address actually loaded.
+    setNeedsRedirect(false);
+    setRedirectURL(nullptr);
+    failWithError(cannotCreateRequestError());
+    return;
+  }
+  setURL(target);
   setComplete(true);
   setNeedsRedirect(false);
   setRedirectCount(redirectCount() + 1);
@@ -497,38 +550,55 @@ void HTTPRequest::useDataFromCache() {
   auto self = selfAs<HTTPRequest>();
   auto target = mainRequest().lock();
   if (!target) target = self;
+  // The stream of an answer the cache replaces is finished with, like that of any finished
+  // request: it leaves the active-stream count and its connection record.
+  if (readStream_) {
+    setConnectionCanBeReused(false);
+    releaseConnectionRecord(false);
+    destroyReadStream();
+  }
   auto cache = downloadCache();
   auto headers = cache ? cache->cachedResponseHeadersForURL(url()) : nullptr;
   auto path = cache ? cache->pathToCachedResponseDataForURL(url()) : std::nullopt;
-  if (headers && path) {
-    setResponseStatusCode(200);
-    setDidUseCachedResponse(true);
-    target->setResponseHeaders(headers);
-    if (!target->downloadDestinationPath()) {
-      std::FILE* file = std::fopen(path->c_str(), "rbe");
-      auto body = MutableData::make();
-      if (file) {
-        std::uint8_t chunk[16384];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) body->append(chunk, n);
-        std::fclose(file);
-      }
-      target->setRawResponseData(body);
-    } else {
-      target->setDownloadDestinationPath(*path);
+  Ref<MutableData> body;
+  if (headers && path && !target->downloadDestinationPath()) {
+    if (std::FILE* file = std::fopen(path->c_str(), "rbe")) {
+      body = MutableData::make();
+      std::uint8_t chunk[16384];
+      std::size_t n;
+      while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) body->append(chunk, n);
+      std::fclose(file);
     }
-    auto length = headers->stringForKey("Content-Length");
-    std::uint64_t size = length ? parseContentLength(*length).value_or(0) : 0;
-    target->setContentLength(size);
-    target->setTotalBytesRead(size);
-    target->parseStringEncodingFromHeaders();
-    net::HeaderFields fields;
-    headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
-      fields.add(describe(key), describe(value));
-      return true;
-    });
-    target->setResponseCookies(net::HTTPCookie::cookiesWithResponseHeaderFields(fields, *url()));
   }
+  if (!headers || !path || (!target->downloadDestinationPath() && !body)) {
+    // Nothing usable is stored: that is a failure, not an empty success.
+    setCachePolicy(cachePolicy() & ~CachePolicyFallbackToCache);
+    target->setCachePolicy(target->cachePolicy() & ~CachePolicyFallbackToCache);
+    auto failure = makeRequestError(RequestErrorConnectionFailure, "No cached response is available for this request");
+    if (target != self) markAsFinished();
+    target->failWithError(failure);
+    return;
+  }
+  setResponseStatusCode(200);
+  setDidUseCachedResponse(true);
+  target->setResponseStatusCode(200);
+  target->setResponseHeaders(headers);
+  if (body) {
+    target->setRawResponseData(body);
+  } else {
+    target->setDownloadDestinationPath(*path);
+  }
+  auto length = headers->stringForKey("Content-Length");
+  std::uint64_t size = length ? parseContentLength(*length).value_or(0) : 0;
+  target->setContentLength(size);
+  target->setTotalBytesRead(size);
+  target->parseStringEncodingFromHeaders();
+  net::HeaderFields fields;
+  headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
+    fields.add(describe(key), describe(value));
+    return true;
+  });
+  target->setResponseCookies(net::HTTPCookie::cookiesWithResponseHeaderFields(fields, *url()));
   target->setComplete(true);
   target->setDownloadComplete(true);
   if (target->redirectCount() == 0) target->setOriginalURL(target->url());

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "http/HTTPDataCompressor.h"
+#include "http/HTTPInputStream.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
 #include "platform/crypto/Digest.h"
@@ -185,9 +186,13 @@ void HTTPRequest::applyCookieHeader() {
       if (!present) cookies.push_back(stored);
     }
   }
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
   if (cookies.empty()) {
-    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-    if (requestHeaders_) requestHeaders_->removeObjectForKey("Cookie");
+    // Only a header made here from cookies goes; one the caller set stays as given.
+    if (requestHeaders_ && madeCookieHeader_ && requestHeaders_->stringForKey("Cookie") == madeCookieHeader_) {
+      requestHeaders_->removeObjectForKey("Cookie");
+    }
+    madeCookieHeader_.reset();
     return;
   }
   std::string value = format("%s=%s", cookies[0]->name().c_str(), cookies[0]->value().c_str());
@@ -195,6 +200,7 @@ void HTTPRequest::applyCookieHeader() {
     value = format("%s; %s=%s", value.c_str(), cookies[i]->name().c_str(), cookies[i]->value().c_str());
   }
   addRequestHeader("Cookie", value);
+  madeCookieHeader_ = value;
 }
 
 void HTTPRequest::updatePartialDownloadSize() {
@@ -226,6 +232,9 @@ void HTTPRequest::startRequest() {
   setResponseHeaders(nullptr);
   headersReceived_ = false;
   passedOnBodyBytes_ = false;
+  // Cookies an abandoned attempt was sent are not kept.
+  pendingResponseCookies_.clear();
+  pendingResponseCookiesURL_ = nullptr;
   inflatedResponse_ = nullptr;
   setDataDecompressor(nullptr);
   // A new attempt starts its download file afresh (unless it resumes with a range).
@@ -236,10 +245,12 @@ void HTTPRequest::startRequest() {
   Ref<net::InputStream> body;
   if (shouldStreamPostDataFromDisk() && fileExists(postBodyFilePath())) {
     auto compressedPath = compressedPostBodyFilePath();
-    body = net::InputStream::withFileAtPath(fileExists(compressedPath) ? *compressedPath : *postBodyFilePath());
+    body = HTTPInputStream::inputStreamWithFileAtPath(fileExists(compressedPath) ? *compressedPath : *postBodyFilePath(),
+                                                      selfAs<HTTPRequest>());
   } else if (postBody() && postBody()->length() > 0) {
     auto compressed = compressedPostBody();
-    body = net::InputStream::withData(shouldCompressRequestBody() && compressed ? compressed : Ref<Data>(postBody()));
+    body = HTTPInputStream::inputStreamWithData(
+        shouldCompressRequestBody() && compressed ? compressed : Ref<Data>(postBody()), selfAs<HTTPRequest>());
   }
   postBodyReadStream_ = body;
   readStream_ = body ? net::HTTPReadStream::makeStreamed(request_, body) : net::HTTPReadStream::make(request_);
@@ -299,7 +310,8 @@ void HTTPRequest::startRequest() {
 void HTTPRequest::continueStartRequest(std::optional<std::vector<net::ProxyServer>> proxies) {
   if (!configureProxy(proxies)) return;
   configurePersistentConnection();
-  if (!readStreamIsScheduled()) scheduleReadStream();
+  // A paused process opens new streams unscheduled; the status timer resumes them.
+  if (!readStreamIsScheduled() && !isThrottlePausing()) scheduleReadStream();
   WeakRef<HTTPRequest> weak = selfAs<HTTPRequest>();
   auto stream = readStream_;
   bool registered = stream->setClient(26, [weak](net::HTTPReadStream& source, net::StreamEvent event) {
@@ -319,7 +331,13 @@ void HTTPRequest::continueStartRequest(std::optional<std::vector<net::ProxyServe
     return;
   }
   if (!mainRequest().lock()) {
-    if (shouldResetUploadProgress()) incrementUploadSizeBy(showAccurateProgress() ? static_cast<std::int64_t>(postLength()) : 1);
+    if (shouldResetUploadProgress()) {
+      incrementUploadSizeBy(showAccurateProgress() ? static_cast<std::int64_t>(postLength()) : 1);
+      updateProgressIndicator(ProgressReceiver::Upload, 0, 1);
+    }
+    if (shouldResetDownloadProgress() && partialDownloadSize() == 0) {
+      updateProgressIndicator(ProgressReceiver::Download, 0, 1);
+    }
   }
   setLastActivityTime(Date::now());
   startStatusTimer();
@@ -368,7 +386,7 @@ void HTTPRequest::scheduleReadStream() {
   setReadStreamIsScheduled(true);
 }
 
-void HTTPRequest::unscheduleReadStream() {
+void HTTPRequest::unscheduleReadStream(bool keepClient) {
   if (!readStream_ || !readStreamIsScheduled()) return;
   auto& shared = requestClassState();
   {
@@ -378,7 +396,7 @@ void HTTPRequest::unscheduleReadStream() {
       performOnMain([] { hideNetworkActivityIndicatorAfterDelay(); });
     }
   }
-  readStream_->setClient(0, nullptr);
+  if (!keepClient) readStream_->setClient(0, nullptr);
   Ref<RunLoop> loop;
   {
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);

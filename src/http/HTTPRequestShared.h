@@ -24,7 +24,6 @@ struct RequestClassState {
   std::int64_t lastRequestNumber = 0;
   int activeStreamCount = 0;
   bool shouldUpdateNetworkActivityIndicator = true;
-  bool networkActivityIndicatorVisible = false;
   bool hidePending = false;
   std::optional<std::vector<Ref<net::HTTPCookie>>> sessionCookies;
   std::mutex defaultsLock;

@@ -153,6 +153,10 @@ Ref<PrefsAppSettingsViewController> PrefsAppSettingsViewController::cachedChildP
 }
 
 Ref<PrefsAppSettingsViewController> PrefsAppSettingsViewController::newChildPane() {
+  // A new screen of this screen's own class, so that a subclass's behaviour (orientation, logging,
+  // its own delegate) holds in its panes too; a class not made by name falls back to this one.
+  if (const ClassInfo* info = ClassRegistry::shared().classNamed(className()); info && info->hasFactory())
+    if (auto child = dyn<PrefsAppSettingsViewController>(info->create())) return child;
   return PrefsAppSettingsViewController::make();
 }
 

@@ -121,7 +121,8 @@ class PrefsAppSettingsViewController : public ui::TableViewController,
   bool respondsToSelector(std::string_view selector) const override { return ViewController::respondsToSelector(selector); }
 
  protected:
-  // The screen that shows child panes; one serves every child pane of this screen.
+  // The screen that shows child panes; one serves every child pane of this screen. It is made
+  // with the factory registered under this screen's class name (ClassRegistry).
   virtual Ref<PrefsAppSettingsViewController> newChildPane();
   // Observes a notification on behalf of this screen; viewDidDisappear ends every such
   // observation.

@@ -104,9 +104,11 @@ bool PrefsAppSettingsWebViewController::webViewShouldStartLoadWithRequestNavigat
     log(LogLevel::Warning, "PrefsAppSettingsWebViewController: refused a file outside the resources");
     return false;
   }
-  if ((scheme == "http" || scheme == "https") && url_ && target->lowercaseHost() && url_->lowercaseHost() &&
-      *target->lowercaseHost() == *url_->lowercaseHost())
-    return true;
+  // A URL without a host ("about:blank", a scheme of the application) stays in the pane, as does
+  // one on the pane's own host.
+  auto host = target->lowercaseHost();
+  if (!host || host->empty()) return true;
+  if (url_ && url_->lowercaseHost() && *host == *url_->lowercaseHost()) return true;
   Application::sharedApplication()->openURL(target);
   return false;
 }

@@ -2,10 +2,10 @@
 // A settings pane showing a web page or an HTML file of the application, named by a child-pane
 // row ("PrefsViewControllerClass" = this class, initializer "initWithFile:key:").
 //
-// Inside itself the pane loads only http(s) pages of its own page's host and file pages from the
-// application's resources. "mailto:" links open a prepared mail (address and fields
-// percent-decoded); links to other hosts or other schemes go to the system; "javascript:" and
-// "data:" URLs and files outside the resources are refused. Main thread only.
+// Inside itself the pane loads pages of its own page's host, URLs without a host ("about:blank",
+// an application scheme) and file pages from the application's resources. "mailto:" links open a
+// prepared mail (address and fields percent-decoded); links to other hosts go to the system;
+// "javascript:" and "data:" URLs and files outside the resources are refused. Main thread only.
 
 #include <optional>
 #include <string>

@@ -1,5 +1,6 @@
 #include "settings/PrefsSettingsReader.h"
 
+#include <cerrno>
 #include <filesystem>
 
 #include "platform/foundation/Log.h"
@@ -15,6 +16,15 @@ std::string removeAll(std::string text, std::string_view what) {
   return text;
 }
 
+// Absolute names and ".." steps could reach any file of the machine.
+bool leadsOutOfFolder(const std::string& name) {
+  std::filesystem::path path(name);
+  if (path.is_absolute()) return true;
+  for (const auto& part : path)
+    if (part == "..") return true;
+  return false;
+}
+
 std::string withoutExtension(const std::string& name) {
   auto dot = name.rfind('.');
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
@@ -24,17 +34,31 @@ std::string withoutExtension(const std::string& name) {
 
 PrefsSettingsReader::PrefsSettingsReader(std::string_view name, Ref<Bundle> applicationBundle)
     : applicationBundle_(std::move(applicationBundle)), dataSource_(Array::make()) {
-  std::string path = locateSettingsFile(name);
-  std::error_code ec;
-  if (std::filesystem::exists(path, ec)) {
-    Ref<Error> error;
-    settingsDictionary_ = dyn<Dictionary>(storage::readPropertyList(path, &error));
-    if (!settingsDictionary_) {
-      log(LogLevel::Error, "PrefsSettingsReader::initWithSettingsFileNamed: cannot read " + path +
-                               (error ? ": " + error->localizedDescription() : std::string(": not a dictionary")));
-    }
+  std::string given(name);
+  // A row's "File" may name the file itself rather than the description.
+  if (given.ends_with(".plist")) given.resize(given.size() - std::string_view(".plist").size());
+  std::string path;
+  if (leadsOutOfFolder(given)) {
+    path = fileWithBundle("Root", "Settings.bundle", "", ".plist");
+    loadError_ = Error::make(kPOSIXErrorDomain, EINVAL,
+                             "the settings description name \"" + std::string(name) + "\" leads out of the settings bundle");
+    log(LogLevel::Error, "PrefsSettingsReader::initWithSettingsFileNamed: " + loadError_->localizedDescription());
   } else {
-    log(LogLevel::Debug, "PrefsSettingsReader::initWithSettingsFileNamed: no settings description at " + path);
+    path = locateSettingsFile(given);
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+      Ref<Error> error;
+      settingsDictionary_ = dyn<Dictionary>(storage::readPropertyList(path, &error));
+      if (!settingsDictionary_) {
+        std::string reason = error ? error->localizedDescription() : std::string("not a dictionary");
+        loadError_ = Error::make(error ? error->domain() : kPOSIXErrorDomain, error ? error->code() : EINVAL,
+                                 path + " cannot be read: " + reason);
+        log(LogLevel::Error, "PrefsSettingsReader::initWithSettingsFileNamed: cannot read " + path + ": " + reason);
+      }
+    } else {
+      loadError_ = Error::make(kPOSIXErrorDomain, ENOENT, path + " does not exist");
+      log(LogLevel::Debug, "PrefsSettingsReader::initWithSettingsFileNamed: no settings description at " + path);
+    }
   }
   std::filesystem::path file(path);
   settingsFolder_ = file.parent_path().string();

@@ -19,7 +19,9 @@ namespace zv {
 
 class PrefsSettingsReader : public Object {
  public:
-  // initWithSettingsFileNamed:applicationBundle: — `name` without extension.
+  // initWithSettingsFileNamed:applicationBundle: — `name` without extension (a trailing
+  // ".plist" is dropped). A name that leads out of the settings bundle ("../x", "/x") is refused
+  // and reads nothing.
   static Ref<PrefsSettingsReader> make(std::string_view name, Ref<Bundle> applicationBundle);
   // initWithFile: over the main bundle; make() reads "Root".
   static Ref<PrefsSettingsReader> makeWithFile(std::string_view name);
@@ -58,6 +60,9 @@ class PrefsSettingsReader : public Object {
   const Ref<Bundle>& applicationBundle() const { return applicationBundle_; }
   const Ref<Bundle>& settingsBundle() const { return settingsBundle_; }
   const Ref<Dictionary>& settingsDictionary() const { return settingsDictionary_; }
+  // Why settingsDictionary() is nullptr (missing, unreadable or refused file), its description
+  // naming the file; nullptr when the description was read.
+  const Ref<Error>& loadError() const { return loadError_; }
   const std::string& localizationTable() const { return localizationTable_; }
   void setLocalizationTable(std::string table) { localizationTable_ = std::move(table); }
 
@@ -71,6 +76,7 @@ class PrefsSettingsReader : public Object {
   Ref<Bundle> applicationBundle_;
   Ref<Bundle> settingsBundle_;
   Ref<Dictionary> settingsDictionary_;
+  Ref<Error> loadError_;
   std::string settingsFolder_;
   std::string localizationTable_;
   Ref<Array> dataSource_;

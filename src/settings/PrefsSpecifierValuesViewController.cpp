@@ -57,6 +57,7 @@ void PrefsSpecifierValuesViewController::viewWillAppear(bool animated) {
 
 void PrefsSpecifierValuesViewController::viewDidAppear(bool animated) {
   TableViewController::viewDidAppear(animated);
+  tableView()->flashScrollIndicators();
   if (defaultsObservation_) return;
   std::weak_ptr<PrefsSpecifierValuesViewController> weak = selfAs<PrefsSpecifierValuesViewController>();
   defaultsObservation_ = NotificationCenter::defaultCenter()->addObserver(

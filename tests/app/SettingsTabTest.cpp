@@ -102,6 +102,43 @@ TEST_F(SettingsTabTest, EveryChangeIsTracedAlsoAfterTheScreenCameBack) {
   EXPECT_EQ(screen->hiddenKeys(), nullptr);
 }
 
+TEST_F(SettingsTabTest, TheDisplayPaneIsAScreenOfTheTabsOwnClass) {
+  auto navigation = show(screen);
+  auto reader = screen->settingsReader();
+  Ref<IndexPath> displayRow;
+  for (std::size_t s = 0; s < reader->numberOfSections() && !displayRow; ++s)
+    for (std::size_t r = 0; r < reader->numberOfRowsForSection(s); ++r)
+      if (auto row = reader->specifierForIndexPath(*IndexPath::forRow(r, s)); row && row->file() == "Display") {
+        displayRow = IndexPath::forRow(r, s);
+        break;
+      }
+  ASSERT_NE(displayRow, nullptr);
+  screen->tableView()->scrollToRowAtIndexPath(displayRow, ui::TableViewScrollPosition::None, false);
+  layout(screen);
+  screen->tableView()->simulateTapOnRow(displayRow);
+  settle();
+  auto pane = dyn<MySettingsViewController>(navigation->topViewController());
+  ASSERT_NE(pane, nullptr);
+  EXPECT_NE(pane, screen);
+  EXPECT_EQ(pane->file(), "Display");
+  // It stays upright ...
+  EXPECT_TRUE(pane->shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation::Portrait));
+  EXPECT_FALSE(pane->shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation::LandscapeLeft));
+  // ... is its own delegate ...
+  auto delegate = pane->delegate().lock();
+  EXPECT_EQ(dynamic_cast<MySettingsViewController*>(delegate.get()), pane.get());
+  // ... and traces its edits, once each.
+  LogCapture log;
+  auto wave = pane->settingsReader()->indexPathForKey("show_heartbeat_wave_preference");
+  ASSERT_NE(wave, nullptr);
+  layout(pane);
+  dyn<PrefsSwitch>(pane->tableView()->cellForRowAtIndexPath(wave)->accessoryView())->simulateToggle();
+  int traces = 0;
+  for (const auto& line : log.lines())
+    traces += line == "[TRACE] MysettingsViewController::settingDidchange: show_heartbeat_wave_preference";
+  EXPECT_EQ(traces, 1);
+}
+
 TEST_F(SettingsTabTest, TheSettingsTabRendersToAPicture) {
   registerSettingsDefaults(*defaults(), Bundle::mainBundle());
   defaults()->setObject(box("Anna"), "name_preference");

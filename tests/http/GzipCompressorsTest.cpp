@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -152,6 +154,69 @@ TEST(GzipCompressors, FileErrorsNameThePaths) {
   testing::writeFile(directory / "truncated.gz", "\x1f\x8b\x08");
   EXPECT_FALSE(HTTPDataDecompressor::uncompressDataFromFile(directory / "truncated.gz", directory / "out", &error));
   EXPECT_EQ(error->code(), 11);
+}
+
+TEST(GzipCompressors, InflationHandsOutBoundedWindowsWhateverTheRatio) {
+  // 16 MiB of zeros compress to about 16 KB: one small chunk that inflates a thousandfold.
+  const std::size_t size = std::size_t{16} << 20;
+  Ref<Error> error;
+  auto compressed = HTTPDataCompressor::compressData(Data::make(std::string(size, '\0')), &error);
+  ASSERT_TRUE(compressed);
+  ASSERT_LT(compressed->length(), size / 500);
+  auto decompressor = HTTPDataDecompressor::decompressor();
+  std::size_t total = 0;
+  std::size_t largest = 0;
+  bool allZero = true;
+  ASSERT_TRUE(decompressor->inflateBytes(
+      compressed->data(), compressed->length(),
+      [&](const std::uint8_t* bytes, std::size_t length) {
+        total += length;
+        largest = std::max(largest, length);
+        for (std::size_t i = 0; i < length; ++i) allZero &= bytes[i] == 0;
+        return true;
+      },
+      &error));
+  EXPECT_FALSE(error);
+  EXPECT_TRUE(decompressor->streamEnded());
+  EXPECT_EQ(total, size);
+  EXPECT_TRUE(allZero);
+  EXPECT_LE(largest, HTTPDataDecompressor::kInflateWindowSize);
+
+  // A sink that says stop ends the work without calling it an error.
+  auto stopped = HTTPDataDecompressor::decompressor();
+  int calls = 0;
+  EXPECT_FALSE(stopped->inflateBytes(compressed->data(), compressed->length(),
+                                     [&](const std::uint8_t*, std::size_t) { return ++calls < 2; }, &error));
+  EXPECT_EQ(calls, 2);
+  EXPECT_FALSE(error);
+  EXPECT_FALSE(stopped->streamEnded());
+}
+
+TEST(GzipCompressors, WholeBufferInflationStopsAtItsLimit) {
+  const std::size_t size = std::size_t{4} << 20;
+  Ref<Error> error;
+  auto compressed = HTTPDataCompressor::compressData(Data::make(std::string(size, 'z')), &error);
+  ASSERT_TRUE(compressed);
+  EXPECT_FALSE(HTTPDataDecompressor::uncompressData(compressed, size - 1, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 11);
+  EXPECT_EQ(error->localizedDescription(), "Decompression of data failed with code -4");
+  error = nullptr;
+  auto exact = HTTPDataDecompressor::uncompressData(compressed, size, &error);
+  ASSERT_TRUE(exact);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(exact->length(), size);
+}
+
+TEST(GzipCompressors, FileInflationOfAHighRatioStreamIsComplete) {
+  testing::TemporaryDirectory directory;
+  const std::size_t size = std::size_t{24} << 20;
+  Ref<Error> error;
+  auto compressed = HTTPDataCompressor::compressData(Data::make(std::string(size, '\0')), &error);
+  ASSERT_TRUE(compressed);
+  testing::writeFile(directory / "zeros.gz", std::string(compressed->view()));
+  ASSERT_TRUE(HTTPDataDecompressor::uncompressDataFromFile(directory / "zeros.gz", directory / "zeros", &error));
+  EXPECT_EQ(std::filesystem::file_size(directory / "zeros"), size);
 }
 
 }  // namespace

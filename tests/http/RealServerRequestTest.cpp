@@ -173,20 +173,39 @@ TEST_F(RealServerRequest, BadCertificatesFailWithTheSecureConnectionMessage) {
   }
 }
 
+// How often `needle` appears in `text`.
+std::size_t occurrences(const std::string& text, const std::string& needle) {
+  std::size_t count = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++count;
+  return count;
+}
+
 TEST_F(RealServerRequest, ThroughProxies) {
   testing::TinyproxyServer tinyproxy;
   ASSERT_TRUE(tinyproxy.start());
   testing::MicrosocksServer socks;
   ASSERT_TRUE(socks.start());
-  for (const auto& url : {nginx->url("/hello.txt"), nginx->tlsURL("/hello.txt")}) {
-    SCOPED_TRACE(url);
+  // Each proxy logs every request it carries (a plain one by its full URL, a secure one by its
+  // tunnel), and logs it before it forwards anything, so the line is there once the answer is.
+  auto authority = [](const std::string& url) {
+    auto parsed = URL::make(url);
+    return *parsed->host() + ":" + std::to_string(*parsed->port());
+  };
+  for (bool secure : {false, true}) {
+    SCOPED_TRACE(secure ? "https" : "http");
+    std::string url = secure ? nginx->tlsURL("/hello.txt") : nginx->url("/hello.txt?via=tinyproxy");
+    std::string tinyproxyLine = secure ? "CONNECT " + authority(url) + " HTTP/1.1" : "GET " + url + " HTTP/1.1";
+    std::size_t before = occurrences(tinyproxy.log(), tinyproxyLine);
     auto http = get(url);
     http->setProxyHost("127.0.0.1");
     http->setProxyPort(tinyproxy.port());
     http->startSynchronous();
     ASSERT_FALSE(http->error()) << http->error()->description();
     EXPECT_EQ(http->responseString().value_or(""), "hello from nginx\n");
+    EXPECT_EQ(occurrences(tinyproxy.log(), tinyproxyLine), before + 1) << tinyproxy.log();
 
+    std::string socksLine = "connected to " + authority(url);
+    before = occurrences(socks.log(), socksLine);
     auto viaSocks = get(url);
     viaSocks->setProxyHost("127.0.0.1");
     viaSocks->setProxyPort(socks.port());
@@ -194,8 +213,8 @@ TEST_F(RealServerRequest, ThroughProxies) {
     viaSocks->startSynchronous();
     ASSERT_FALSE(viaSocks->error()) << viaSocks->error()->description();
     EXPECT_EQ(viaSocks->responseString().value_or(""), "hello from nginx\n");
+    EXPECT_EQ(occurrences(socks.log(), socksLine), before + 1) << socks.log();
   }
-  EXPECT_NE(tinyproxy.log().find("hello.txt"), std::string::npos);
 }
 
 TEST_F(RealServerRequest, AutoConfigurationScripts) {
@@ -206,7 +225,8 @@ TEST_F(RealServerRequest, AutoConfigurationScripts) {
                                                   std::to_string(tinyproxy.port()) + "\"; }");
   testing::writeFile(directory / "broken.pac", "function FindProxyForURL(url, host) { throw 1; }");
   for (bool synchronous : {true, false}) {
-    auto request = get(nginx->url("/hello.txt"));
+    std::string url = nginx->url(synchronous ? "/hello.txt?pac=synchronous" : "/hello.txt?pac=asynchronous");
+    auto request = get(url);
     request->setPACurl(URL::fileURL((directory / "proxy.pac").string()));
     auto outcome = testing::recordOutcome(request);
     if (synchronous) {
@@ -217,6 +237,8 @@ TEST_F(RealServerRequest, AutoConfigurationScripts) {
     }
     ASSERT_EQ(outcome->finished, 1) << (request->error() ? request->error()->description() : "");
     EXPECT_EQ(request->proxyPort(), tinyproxy.port());
+    // The proxy the script named carried this very request.
+    EXPECT_EQ(occurrences(tinyproxy.log(), "GET " + url + " HTTP/1.1"), 1u) << tinyproxy.log();
   }
   auto broken = get(nginx->url("/hello.txt"));
   broken->setPACurl(URL::fileURL((directory / "broken.pac").string()));

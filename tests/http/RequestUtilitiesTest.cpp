@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/utsname.h>
+
 #include <algorithm>
 
 #include "http/HTTPRequest.h"
 #include "platform/net/CookieStore.h"
+#include "platform/system/ApplicationEnvironment.h"
 #include "support/TestSupport.h"
 
 namespace zv {
@@ -46,6 +49,49 @@ TEST(RequestUtilities, RFC1123Dates) {
   ASSERT_TRUE(noSeconds);
   EXPECT_DOUBLE_EQ(noSeconds->timeIntervalSince1970(), expected - 37);
   EXPECT_FALSE(HTTPRequest::dateFromRFC1123String("yesterday"));
+
+  // The zone names of RFC 822; military letters tell nothing reliable and read as UTC.
+  for (const auto& [text, hours] : std::vector<std::pair<std::string, int>>{
+           {"Sun, 06 Nov 1994 03:49:37 EST", 0}, {"Sun, 06 Nov 1994 04:49:37 EDT", 0},
+           {"Sun, 06 Nov 1994 02:49:37 CST", 0}, {"Sun, 06 Nov 1994 03:49:37 CDT", 0},
+           {"Sun, 06 Nov 1994 01:49:37 MST", 0}, {"Sun, 06 Nov 1994 02:49:37 MDT", 0},
+           {"Sun, 06 Nov 1994 00:49:37 PST", 0}, {"Sun, 06 Nov 1994 01:49:37 PDT", 0},
+           {"Sun, 06 Nov 1994 08:49:37 UT", 0},  {"Sun, 06 Nov 1994 08:49:37 Z", 0},
+           {"Sun, 06 Nov 1994 08:49:37 A", 0},   {"Sun, 06 Nov 1994 08:49:37 Y", 0},
+           {"06 Nov 1994 00:49 PST", -37}}) {
+    auto date = HTTPRequest::dateFromRFC1123String(text);
+    ASSERT_TRUE(date) << text;
+    EXPECT_DOUBLE_EQ(date->timeIntervalSince1970(), expected + hours) << text;
+  }
+  for (const char* text : {"Sun, 06 Nov 1994 08:49:37 J", "Sun, 06 Nov 1994 08:49:37 XST",
+                           "Sun, 06 Nov 1994 08:49:37"}) {
+    EXPECT_FALSE(HTTPRequest::dateFromRFC1123String(text)) << text;
+  }
+}
+
+TEST(RequestUtilities, CookieHeaders) {
+  auto store = net::CookieStore::sharedInstance();
+  store->removeAllCookies();
+  auto url = URL::make("http://cookies.test/page");
+  // With nothing in the store the caller's own header goes out as given.
+  auto own = HTTPRequest::requestWithURL(url);
+  own->addRequestHeader("Cookie", "mine=1");
+  own->buildRequestHeaders();
+  EXPECT_EQ(own->requestHeaders()->stringForKey("Cookie"), "mine=1");
+
+  // Cookies from the store make the header; a copy looks them up again rather than carrying them.
+  store->setCookie(net::HTTPCookie::parseSetCookie("stored=2; Path=/", *url));
+  auto sent = HTTPRequest::requestWithURL(url);
+  sent->buildRequestHeaders();
+  EXPECT_EQ(sent->requestHeaders()->stringForKey("Cookie"), "stored=2");
+  store->removeAllCookies();
+  auto copy = sent->copyRequest();
+  copy->buildRequestHeaders();
+  EXPECT_FALSE(copy->requestHeaders()->stringForKey("Cookie"));
+  // A caller's header on the original survives copying.
+  auto ownCopy = own->copyRequest();
+  ownCopy->buildRequestHeaders();
+  EXPECT_EQ(ownCopy->requestHeaders()->stringForKey("Cookie"), "mine=1");
 }
 
 TEST(RequestUtilities, MimeTypesOfFiles) {
@@ -75,6 +121,26 @@ TEST(RequestUtilities, SessionCookies) {
   HTTPRequest::clearSession();
   EXPECT_EQ(store->count(), 0u);
   EXPECT_TRUE(HTTPRequest::sessionCookies().empty());
+}
+
+TEST(RequestUtilities, DefaultUserAgentNamesTheSystemAndTheLocale) {
+  auto& environment = ApplicationEnvironment::shared();
+  auto languages = environment.preferredLanguages();
+  auto country = environment.countryCode();
+  auto model = environment.deviceModel();
+  auto version = environment.systemVersion();
+  environment.setPreferredLanguages({"pt-BR", "en"});
+  environment.setCountryCode("PT");
+  environment.setDeviceModel("testbox");
+  environment.setSystemVersion("9.8");
+  struct utsname names {};
+  ASSERT_EQ(::uname(&names), 0);
+  auto agent = HTTPRequest::defaultUserAgentString();
+  environment.setPreferredLanguages(languages);
+  environment.setCountryCode(country);
+  environment.setDeviceModel(model);
+  environment.setSystemVersion(version);
+  EXPECT_EQ(agent, "Zerivudor 1.0 (testbox; " + std::string(names.sysname) + " 9.8; pt_PT)");
 }
 
 TEST(RequestUtilities, DefaultUserAgentNamesTheApplication) {

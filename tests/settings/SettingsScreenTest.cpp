@@ -7,6 +7,7 @@
 #include "platform/ui/GestureRecognizer.h"
 #include "settings/PrefsPSTextFieldSpecifierViewCell.h"
 #include "settings/PrefsPSSliderSpecifierViewCell.h"
+#include "settings/PrefsSettingsStoreUserDefaults.h"
 #include "settings/PrefsSpecifierValuesViewController.h"
 
 namespace zv::testing {
@@ -146,6 +147,8 @@ TEST_F(SettingsScreenTest, ValuePickerChecksTheCurrentValueStoresTapsAndFollowsO
   auto picker = dyn<PrefsSpecifierValuesViewController>(navigation->topViewController());
   ASSERT_NE(picker, nullptr);
   EXPECT_EQ(picker, screen->cachedValuePicker());
+  // Appearing, it shows that the list scrolls.
+  EXPECT_EQ(picker->tableView()->indicatorFlashes(), 1);
   EXPECT_EQ(picker->title(), "Colour");
   layout(picker);
   auto pickerTable = picker->tableView();
@@ -395,13 +398,148 @@ TEST_F(SettingsScreenTest, MailRowsPrepareAComposerOrExplainThatMailIsNotSetUp) 
   EXPECT_EQ(ui::Application::sharedApplication()->openedURLs()[0]->absoluteString(), "https://example.org/x");
 }
 
+// Counts the saves the screen asks for.
+class CountingStore : public PrefsSettingsStoreUserDefaults {
+ public:
+  CountingStore() : PrefsSettingsStoreUserDefaults(UserDefaults::standardUserDefaults()) {}
+  bool synchronize() override {
+    ++synchronizations;
+    return PrefsSettingsStoreUserDefaults::synchronize();
+  }
+  int synchronizations = 0;
+};
+
 TEST_F(SettingsScreenTest, GoingToTheBackgroundSynchronizesAndForegroundReloadsLater) {
+  auto store = std::make_shared<CountingStore>();
+  screen->setSettingsStore(store);
   show(screen);
+  switchAt(0, 1)->simulateToggle();
   int reloads = table()->reloadCount();
-  ui::Application::sharedApplication()->simulateEnterForeground();
+  int saves = store->synchronizations;
+  auto application = ui::Application::sharedApplication();
+  application->simulateEnterBackground();
+  EXPECT_EQ(store->synchronizations, saves + 1);
+  EXPECT_EQ(table()->reloadCount(), reloads);
+  // The change made before is in the file now, not half a second later.
+  auto saved = dyn<Dictionary>(storage::readPropertyList(defaults()->filePath()));
+  ASSERT_NE(saved, nullptr);
+  EXPECT_TRUE(boolValueOf(saved->objectForKey("plain")));
+
+  application->simulateEnterForeground();
   EXPECT_EQ(table()->reloadCount(), reloads);
   advance(0.5);
   EXPECT_EQ(table()->reloadCount(), reloads + 1);
+  EXPECT_EQ(store->synchronizations, saves + 1);
+
+  // Terminating saves too; a screen that has gone away no longer listens.
+  application->simulateTerminate();
+  EXPECT_EQ(store->synchronizations, saves + 2);
+  screen->viewDidDisappear(false);
+  application->simulateEnterBackground();
+  EXPECT_EQ(store->synchronizations, saves + 2);
+}
+
+// A delegate that supplies the custom-view rows.
+class CustomRowDelegate : public Object, public PrefsSettingsDelegate {
+ public:
+  void settingsViewControllerDidEnd(PrefsAppSettingsViewController&) override {}
+  double tableViewHeightForSpecifier(ui::TableView&, const Ref<PrefsSpecifier>& specifier) override {
+    return specifier->key() == "tall" ? 120 : 60;
+  }
+  Ref<ui::TableViewCell> tableViewCellForSpecifier(ui::TableView&, const Ref<PrefsSpecifier>& specifier) override {
+    cellRequests.push_back(specifier->key().value_or(""));
+    if (!giveCells) return nullptr;
+    auto cell = ui::TableViewCell::make(ui::TableViewCellStyle::Default, std::string("custom"));
+    cell->textLabel()->setText("custom " + specifier->key().value_or(""));
+    return cell;
+  }
+  void settingsViewControllerTableViewDidSelectCustomViewSpecifier(PrefsAppSettingsViewController&, ui::TableView&,
+                                                                   const Ref<PrefsSpecifier>& specifier) override {
+    selections.push_back(specifier->key().value_or(""));
+  }
+  bool respondsToSelector(std::string_view selector) const override {
+    if (selector == "tableViewCellForSpecifier" || selector == "tableViewHeightForSpecifier") return answersCells;
+    if (selector == "settingsViewControllerTableViewDidSelectCustomViewSpecifier") return answersSelection;
+    return Object::respondsToSelector(selector);
+  }
+
+  bool answersCells = true;
+  bool answersSelection = true;
+  bool giveCells = true;
+  std::vector<std::string> cellRequests;
+  std::vector<std::string> selections;
+};
+
+class SettingsCustomRowsTest : public SettingsUITest {
+ protected:
+  void SetUp() override {
+    SettingsUITest::SetUp();
+    writeDescription("Root", {group("Custom"),
+                              row({{"Type", box(kPrefsCustomViewSpecifier)}, {"Key", box("tall")}}),
+                              row({{"Type", box(kPrefsCustomViewSpecifier)}, {"Key", box("short")}}),
+                              toggle("plain", "Plain")});
+    screen->setDelegate(delegate);
+  }
+  Ref<PrefsAppSettingsViewController> screen = PrefsAppSettingsViewController::make();
+  std::shared_ptr<CustomRowDelegate> delegate = std::make_shared<CustomRowDelegate>();
+};
+
+TEST_F(SettingsCustomRowsTest, TheDelegateGivesTheCellAndTheHeight) {
+  show(screen);
+  // Showing the table asked for both custom cells.
+  EXPECT_EQ(delegate->cellRequests, (std::vector<std::string>{"tall", "short"}));
+  delegate->cellRequests.clear();
+  auto table = screen->tableView();
+  auto tall = screen->tableViewCellForRowAtIndexPath(*table, path(0, 0));
+  EXPECT_EQ(tall->textLabel()->text(), "custom tall");
+  EXPECT_EQ(tall->reuseIdentifier(), "custom");
+  EXPECT_EQ(delegate->cellRequests, (std::vector<std::string>{"tall"}));
+  EXPECT_DOUBLE_EQ(screen->tableViewHeightForRowAtIndexPath(*table, path(0, 0)), 120);
+  EXPECT_DOUBLE_EQ(screen->tableViewHeightForRowAtIndexPath(*table, path(0, 1)), 60);
+  // Other rows keep the table's height and their own cells.
+  EXPECT_DOUBLE_EQ(screen->tableViewHeightForRowAtIndexPath(*table, path(0, 2)), table->rowHeight());
+  EXPECT_NE(dyn<PrefsSwitch>(screen->tableViewCellForRowAtIndexPath(*table, path(0, 2))->accessoryView()), nullptr);
+
+  // Without the delegate's calls a custom row has no height and a plain cell.
+  delegate->answersCells = false;
+  EXPECT_DOUBLE_EQ(screen->tableViewHeightForRowAtIndexPath(*table, path(0, 0)), 0);
+  auto plain = screen->tableViewCellForRowAtIndexPath(*table, path(0, 0));
+  ASSERT_NE(plain, nullptr);
+  EXPECT_NE(plain->textLabel()->text(), "custom tall");
+  EXPECT_EQ(delegate->cellRequests.size(), 1u);  // not asked again
+}
+
+TEST_F(SettingsCustomRowsTest, ADelegateThatGivesNoCellIsAProgrammingError) {
+  show(screen);
+  delegate->giveCells = false;
+  auto table = screen->tableView();
+  try {
+    screen->tableViewCellForRowAtIndexPath(*table, path(0, 1));
+    FAIL() << "a custom row without a cell was accepted";
+  } catch (const Exception& exception) {
+    EXPECT_EQ(exception.name(), "NSInternalInconsistencyException");
+    EXPECT_EQ(exception.reason(), "delegate must return a UITableViewCell for custom cell types");
+  }
+}
+
+TEST_F(SettingsCustomRowsTest, SelectingACustomRowGoesToTheDelegateOrIsUndone) {
+  show(screen);
+  auto table = screen->tableView();
+  table->simulateTapOnRow(path(0, 1));
+  EXPECT_EQ(delegate->selections, (std::vector<std::string>{"short"}));
+  // The delegate decides what the selection means, so it stays.
+  EXPECT_TRUE(isEqual(table->indexPathForSelectedRow(), path(0, 1)));
+  table->deselectRowAtIndexPath(path(0, 1), false);
+
+  delegate->answersSelection = false;
+  table->simulateTapOnRow(path(0, 0));
+  EXPECT_EQ(delegate->selections.size(), 1u);
+  EXPECT_EQ(table->indexPathForSelectedRow(), nullptr);
+  // Changes to a custom row's key never reload its row (the delegate owns what it shows).
+  int before = static_cast<int>(delegate->cellRequests.size());
+  defaults()->setObject(box("changed"), "tall");
+  settle();
+  EXPECT_EQ(static_cast<int>(delegate->cellRequests.size()), before);
 }
 
 TEST_F(SettingsScreenTest, InitializersSetTheFlagsAsDocumented) {

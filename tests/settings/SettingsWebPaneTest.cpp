@@ -68,6 +68,22 @@ TEST_F(SettingsWebPaneTest, LinksLoadInsideOnlyFromTheSameHostOrTheResources) {
   EXPECT_EQ(opened().size(), 1u);
 }
 
+TEST_F(SettingsWebPaneTest, URLsWithoutAHostStayInsideButScriptsStillNeverRun) {
+  auto pane = PrefsAppSettingsWebViewController::make("https://example.org/help");
+  show(pane);
+  EXPECT_TRUE(decide(*pane, "about:blank"));
+  EXPECT_TRUE(decide(*pane, "zerivudor:settings/display"));
+  EXPECT_TRUE(opened().empty());
+  EXPECT_FALSE(decide(*pane, "JavaScript:void(0)"));
+  EXPECT_FALSE(decide(*pane, "DATA:text/plain,hello"));
+  EXPECT_FALSE(decide(*pane, "file:///etc/passwd"));
+  EXPECT_TRUE(opened().empty());
+  // An application scheme with a host is another place: the system opens it.
+  EXPECT_FALSE(decide(*pane, "otherapp://open/thing"));
+  ASSERT_EQ(opened().size(), 1u);
+  EXPECT_EQ(opened()[0]->scheme(), "otherapp");
+}
+
 TEST_F(SettingsWebPaneTest, MailLinksOpenAPreparedComposerWithDecodedParts) {
   auto pane = PrefsAppSettingsWebViewController::make("help.html");
   show(pane);

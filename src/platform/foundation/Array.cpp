@@ -1,5 +1,6 @@
 #include "platform/foundation/Array.h"
 
+#include "platform/foundation/CollectionComparison.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/PropertyListDescription.h"
@@ -114,9 +115,12 @@ bool Array::isEqual(const Object& other) const {
   auto* a = dynamic_cast<const Array*>(&other);
   if (a == nullptr || a->count() != count()) return false;
   std::size_t n = count();
+  if (n == 0) return true;
+  detail::CollectionComparison comparison(*this, other);
+  if (auto verdict = comparison.known()) return *verdict;
   for (std::size_t i = 0; i < n; ++i)
-    if (!zv::isEqual(objectAtIndex(i), a->objectAtIndex(i))) return false;
-  return true;
+    if (!zv::isEqual(objectAtIndex(i), a->objectAtIndex(i))) return comparison.finish(false);
+  return comparison.finish(true);
 }
 
 ObjectPtr Array::copy() const {

@@ -1,6 +1,7 @@
 #include "platform/foundation/Dictionary.h"
 
 #include "platform/foundation/Array.h"
+#include "platform/foundation/CollectionComparison.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/HashTable.h"
@@ -147,12 +148,15 @@ bool Dictionary::isEqual(const Object& other) const {
   if (this == &other) return true;
   auto* d = dynamic_cast<const Dictionary*>(&other);
   if (d == nullptr || d->count() != count()) return false;
+  if (count() == 0) return true;
+  detail::CollectionComparison comparison(*this, other);
+  if (auto verdict = comparison.known()) return *verdict;
   bool equal = true;
   enumerate([&](const ObjectPtr& key, const ObjectPtr& object) {
     equal = zv::isEqual(object, d->objectForKey(*key));
     return equal;
   });
-  return equal;
+  return comparison.finish(equal);
 }
 
 ObjectPtr Dictionary::copy() const {

@@ -1,6 +1,7 @@
 #include "platform/foundation/Set.h"
 
 #include "platform/foundation/Array.h"
+#include "platform/foundation/CollectionComparison.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/PropertyListDescription.h"
 #include "platform/foundation/String.h"
@@ -56,9 +57,12 @@ bool Set::isEqual(const Object& other) const {
   if (this == &other) return true;
   auto* s = dynamic_cast<const Set*>(&other);
   if (s == nullptr || s->count() != count()) return false;
+  if (count() == 0) return true;
+  detail::CollectionComparison comparison(*this, other);
+  if (auto verdict = comparison.known()) return *verdict;
   for (const auto& e : table_.entries())
-    if (e.key && !s->containsObject(*e.key)) return false;
-  return true;
+    if (e.key && !s->containsObject(*e.key)) return comparison.finish(false);
+  return comparison.finish(true);
 }
 
 ObjectPtr Set::copy() const {

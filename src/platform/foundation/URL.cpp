@@ -139,10 +139,13 @@ bool URL::parse(std::string_view text) {
         if (after[0] != ':') return false;
         portPart = after.substr(1);
       }
-    } else if (auto c = authority.rfind(':'); c != std::string_view::npos) {
+    } else if (auto c = authority.find(':'); c != std::string_view::npos) {
+      // A registered name holds no colon: "h::" is not host "h:" with an empty port.
       hostPart = authority.substr(0, c);
       portPart = authority.substr(c + 1);
     }
+    if (!hostPart.starts_with("[") && hostPart.find_first_of("[]") != std::string_view::npos) return false;
+    if (userInfo_ && userInfo_->find_first_of("[]") != std::string::npos) return false;
     host_ = std::string(hostPart);
     if (!portPart.empty()) {
       int port = 0;
@@ -167,16 +170,26 @@ Ref<URL> URL::make(std::string_view text) {
 Ref<URL> URL::make(std::string_view text, const Ref<URL>& base) {
   auto reference = make(text);
   if (!reference || !base) return reference;
-  if (reference->scheme_) return reference;
-  std::string target = base->scheme_ ? *base->scheme_ + ":" : "";
+  std::string target;
   std::string path;
   std::optional<std::string> query;
-  if (reference->hasAuthority_) {
+  bool hasAuthority = false;
+  if (reference->scheme_) {
+    target = *reference->scheme_ + ":";
+    hasAuthority = reference->hasAuthority_;
+    if (hasAuthority) target += reference->authority();
+    path = removeDotSegments(reference->path_);
+    query = reference->query_;
+  } else if (reference->hasAuthority_) {
+    target = base->scheme_ ? *base->scheme_ + ":" : "";
+    hasAuthority = true;
     target += reference->authority();
     path = removeDotSegments(reference->path_);
     query = reference->query_;
   } else {
-    if (base->hasAuthority_) target += base->authority();
+    target = base->scheme_ ? *base->scheme_ + ":" : "";
+    hasAuthority = base->hasAuthority_;
+    if (hasAuthority) target += base->authority();
     if (reference->path_.empty()) {
       path = base->path_;
       query = reference->query_ ? reference->query_ : base->query_;
@@ -195,6 +208,14 @@ Ref<URL> URL::make(std::string_view text, const Ref<URL>& base) {
       }
       query = reference->query_;
     }
+  }
+  if (!hasAuthority && path.starts_with("//")) {
+    // Written as it is, the path would read back as an authority: "/." keeps it a path.
+    path.insert(0, "/.");
+  } else if (!hasAuthority && target.empty() && !path.starts_with("/") &&
+             path.substr(0, path.find('/')).find(':') != std::string::npos) {
+    // Without a scheme, a colon in the first segment would read back as one.
+    path.insert(0, "./");
   }
   target += path;
   if (query) target += "?" + *query;

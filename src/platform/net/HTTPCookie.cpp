@@ -186,7 +186,9 @@ Ref<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view value, const URL& ur
       if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
       if (!domain.empty()) domainAttribute = domain;
     } else if (name == "path") {
-      if (!attributeValue.empty() && attributeValue.front() == '/') pathAttribute = attributeValue;
+      // The last Path wins; an empty or relative one stands for the default path.
+      pathAttribute = !attributeValue.empty() && attributeValue.front() == '/' ? attributeValue
+                                                                              : defaultCookiePath(url.path());
     } else if (name == "secure") {
       fields.secure = true;
     } else if (name == "httponly") {

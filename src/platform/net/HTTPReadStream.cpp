@@ -21,6 +21,9 @@ namespace {
 // Stop reading from the socket while this much body waits for the client (TCP then pushes back).
 constexpr std::size_t kBodyHighWater = 512 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
+// Reads per readiness event, so a server that keeps the socket full cannot keep the run loop (and
+// its timers) from going round.
+constexpr int kMaxReadsPerEvent = 16;
 constexpr int kMaxAutoRedirects = 5;
 
 std::string hexSize(std::size_t size) {
@@ -275,6 +278,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       connection = std::make_shared<HTTPStreamConnection>(key, tls, proxyAuthorization);
     }
     parser = std::make_unique<ResponseParser>(request->method() == "HEAD");
+    parser->setAcceptsProtocolSwitch(request->headerField("Upgrade").has_value());
     bodyBuffer.clear();
     bodyOffset = 0;
     prepareHead();
@@ -460,7 +464,14 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   void receiveSome() {
     bool headerWasComplete = parser->isHeaderComplete();
     auto& chunk = ioBuffer;
+    int reads = 0;
     while (phase == Phase::Receiving && buffered() < kBodyHighWater && !parser->isDone()) {
+      if (++reads > kMaxReadsPerEvent) {
+        // More later: the socket stays readable, and bytes TLS already holds need a nudge.
+        setInterest(kFileDescriptorReadable);
+        if (connection->hasBufferedInput()) raise(0);
+        break;
+      }
       long n = connection->readSome(chunk.data(), chunk.size());
       if (n == HTTPStreamConnection::kWouldBlock) {
         setInterest(connection->wantsWrite() ? kFileDescriptorWritable : kFileDescriptorReadable);
@@ -471,6 +482,12 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
         return;
       }
       if (n == 0) {
+        if (connection->endedWithoutCloseNotify() && parser->isAwaitingClose()) {
+          // Only a close_notify proves that a body delimited by the connection's end is whole.
+          fail(makeURLError(kURLErrorNetworkConnectionLost,
+                            "The secure connection ended without a close_notify, so the response may be cut short."));
+          return;
+        }
         if (!parser->finish(bodyBuffer)) {
           fail(parser->error());
           return;

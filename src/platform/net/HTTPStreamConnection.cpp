@@ -376,6 +376,30 @@ HTTPStreamConnection::Progress HTTPStreamConnection::readProxyReply() {
   }
 }
 
+namespace {
+
+// Alerts a server sends when it will not accept the client's certificate (or wanted one).
+bool isClientCertificateRefusal(unsigned long detail) {
+  if (detail == 0 || ERR_GET_LIB(detail) != ERR_LIB_SSL) return false;
+  int reason = ERR_GET_REASON(detail);
+  return reason == SSL_R_SSLV3_ALERT_BAD_CERTIFICATE || reason == SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED ||
+         reason == SSL_R_TLSV1_ALERT_UNKNOWN_CA || reason == SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN ||
+         reason == SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE || reason == SSL_R_SSLV3_ALERT_CERTIFICATE_REVOKED ||
+         reason == SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED || reason == SSL_R_TLSV1_ALERT_ACCESS_DENIED;
+}
+
+// Notes whether the server asked for a client certificate, so an aborted handshake after that
+// can be told from other failures.
+void watchHandshakeMessages(int writing, int, int contentType, const void* bytes, std::size_t length, SSL*,
+                            void* argument) {
+  if (writing || contentType != SSL3_RT_HANDSHAKE || length == 0) return;
+  if (static_cast<const unsigned char*>(bytes)[0] == SSL3_MT_CERTIFICATE_REQUEST) {
+    *static_cast<bool*>(argument) = true;
+  }
+}
+
+}  // namespace
+
 HTTPStreamConnection::Progress HTTPStreamConnection::beginTLS() {
   Ref<Error> contextError;
   auto context = tlsContextFor(tls_, &contextError);
@@ -383,6 +407,8 @@ HTTPStreamConnection::Progress HTTPStreamConnection::beginTLS() {
   ssl_ = SSL_new(context.get());
   if (!ssl_) return fail(makeTLSError(kSSLProtocolError, "No TLS session"));
   SSL_set_fd(ssl_, fd_);
+  SSL_set_msg_callback(ssl_, watchHandshakeMessages);
+  SSL_set_msg_callback_arg(ssl_, &certificateRequested_);
   std::string peer = tls_.peerName && !tls_.peerName->empty() ? *tls_.peerName : key_.host;
   if (!peer.empty() && !isIPLiteral(peer)) SSL_set_tlsext_host_name(ssl_, peer.c_str());
   if (tls_.validatesCertificateChain) {
@@ -391,7 +417,9 @@ HTTPStreamConnection::Progress HTTPStreamConnection::beginTLS() {
     if (isIPLiteral(peer)) {
       X509_VERIFY_PARAM_set1_ip_asc(param, peer.c_str());
     } else {
-      X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+      // A name only in the subject's common name does not count (certificates name their hosts
+      // in the subject alternative names).
+      X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
       SSL_set1_host(ssl_, peer.c_str());
     }
   }
@@ -445,11 +473,14 @@ Ref<Error> HTTPStreamConnection::tlsHandshakeError(int sslError) {
   if (sslError == SSL_ERROR_SYSCALL || sslError == SSL_ERROR_ZERO_RETURN) {
     return makeTLSError(kSSLClosedNoNotify, "The server closed the connection during the TLS handshake.");
   }
+  if (isClientCertificateRefusal(detail)) {
+    return makeTLSError(kSSLClientCertificateRefused, "The server refused the client certificate.");
+  }
   if (detail) {
     int reason = ERR_GET_REASON(detail);
-    if (reason == SSL_R_SSLV3_ALERT_BAD_CERTIFICATE || reason == SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED ||
-        reason == SSL_R_TLSV1_ALERT_UNKNOWN_CA || reason == SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN) {
-      return makeTLSError(kSSLBadCert, "The server refused the client certificate.");
+    if (reason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE && certificateRequested_ && !tls_.identity) {
+      // Before TLS 1.3 a server that insists on a certificate nobody sent can only abort.
+      return makeTLSError(kSSLClientCertificateRefused, "The server requires a client certificate.");
     }
     if (reason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE) {
       return makeTLSError(kSSLHandshakeFailed, problem);
@@ -472,15 +503,29 @@ long HTTPStreamConnection::readSome(std::uint8_t* buffer, std::size_t length) {
       return kWouldBlock;
     }
     if (sslError == SSL_ERROR_ZERO_RETURN) return 0;
+    unsigned long detail = ERR_peek_last_error();
     if (sslError == SSL_ERROR_SYSCALL) {
       int saved = errno;
       ERR_clear_error();
-      if (got == 0 || saved == 0) return 0;
+      if (got == 0 || saved == 0) {
+        endedWithoutCloseNotify_ = true;
+        return 0;
+      }
       error_ = makePOSIXError(saved);
       return -1;
     }
     ERR_clear_error();
-    error_ = makeTLSError(kSSLProtocolError, "The secure connection failed while reading.");
+#ifdef SSL_R_UNEXPECTED_EOF_WHILE_READING
+    if (sslError == SSL_ERROR_SSL && ERR_GET_REASON(detail) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+      endedWithoutCloseNotify_ = true;
+      return 0;
+    }
+#endif
+    // With TLS 1.3 the server judges the client certificate after the client's handshake is over:
+    // its refusal arrives as an alert on the first read.
+    error_ = isClientCertificateRefusal(detail)
+                 ? makeTLSError(kSSLClientCertificateRefused, "The server refused the client certificate.")
+                 : makeTLSError(kSSLProtocolError, "The secure connection failed while reading.");
     return -1;
   }
   for (;;) {

@@ -65,6 +65,9 @@ class HTTPStreamConnection {
   bool wantsWrite() const { return wantWrite_; }
   // Whether TLS holds decrypted bytes the socket will not signal.
   bool hasBufferedInput() const;
+  // After readSome returned 0 over TLS: YES when the peer closed without a close_notify (the data
+  // may have been cut short by anyone on the path).
+  bool endedWithoutCloseNotify() const { return endedWithoutCloseNotify_; }
 
   // For an idle pooled connection: NO when the server closed it or sent something unasked.
   bool isIdleAndAlive() const;
@@ -124,6 +127,8 @@ class HTTPStreamConnection {
   int fd_ = -1;
   SSL* ssl_ = nullptr;
   bool wantWrite_ = false;
+  bool endedWithoutCloseNotify_ = false;
+  bool certificateRequested_ = false;  // the server asked for a client certificate
   Ref<Error> error_;
   std::shared_ptr<Resolution> resolver_;
   std::shared_ptr<Resolution> retiredResolver_;  // closed at the next step, after owners moved on

@@ -26,7 +26,7 @@ bool isConnectionLostError(const Error& error) {
 }
 
 bool isTLSError(const Error& error) {
-  return error.domain() == kOSStatusErrorDomain && error.code() >= -9818 && error.code() <= -9800;
+  return error.domain() == kOSStatusErrorDomain && error.code() >= -9849 && error.code() <= -9800;
 }
 
 }  // namespace zv::net

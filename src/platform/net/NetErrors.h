@@ -22,7 +22,8 @@ inline constexpr std::int64_t kSSLNoRootCert = -9813;           // no root certi
 inline constexpr std::int64_t kSSLCertExpired = -9814;
 inline constexpr std::int64_t kSSLCertNotYetValid = -9815;
 inline constexpr std::int64_t kSSLClosedNoNotify = -9816;       // connection closed mid-handshake
-inline constexpr std::int64_t kSSLBadCert = -9808;              // the client identity was refused
+inline constexpr std::int64_t kSSLBadCert = -9808;              // the client identity cannot be used
+inline constexpr std::int64_t kSSLClientCertificateRefused = -9825;  // the server refused our certificate
 
 // Codes of kURLErrorDomain (foundation's "NSURLErrorDomain").
 inline constexpr std::int64_t kURLErrorUnknown = -1;
@@ -59,7 +60,7 @@ Ref<Error> makeHTTPStreamError(std::int64_t code, std::string description);
 // YES for the failures after which a request on a reused connection is worth one retry on a new
 // one (ENOTCONN, EPIPE, ECONNRESET, kURLErrorNetworkConnectionLost).
 bool isConnectionLostError(const Error& error);
-// YES for the -9818 ... -9800 secure-transport codes.
+// YES for the -9849 ... -9800 secure-transport codes.
 bool isTLSError(const Error& error);
 
 }  // namespace zv::net

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include <boost/system/error_code.hpp>
+
 #include "platform/foundation/Error.h"
 #include "platform/net/HTTPMessage.h"
 
@@ -23,20 +25,31 @@ namespace zv::net {
 
 class ResponseParser {
  public:
-  // `isResponseToHEAD`: the answer has no body whatever its fields say.
+  // `isResponseToHEAD`: the answer has no body whatever its fields say. `headerLimit` bounds the
+  // response head, interim heads included, and every chunk line and trailer section.
   explicit ResponseParser(bool isResponseToHEAD = false, std::size_t headerLimit = 64 * 1024);
   ~ResponseParser();
   ResponseParser(const ResponseParser&) = delete;
   ResponseParser& operator=(const ResponseParser&) = delete;
 
+  // Interim answers are skipped, at most this many per response.
+  static constexpr int kMaxInterimResponses = 32;
+
+  // Whether a "101 Switching Protocols" answer is expected (the request asked for an upgrade);
+  // otherwise it is a malformed response, as is a status outside 100...599. Set before feeding.
+  void setAcceptsProtocolSwitch(bool accepts);
+
   // Feeds bytes from the wire; decoded body bytes are appended to `body`. Returns NO on malformed
   // input (error() tells why); bytes after the end of the message are kept as `leftover()`.
   bool feed(std::string_view bytes, std::string& body);
   // The connection ended: completes a close-delimited body; NO when the message was cut short
-  // (error() is then kURLErrorNetworkConnectionLost, or a parse error).
+  // (error() is then kURLErrorNetworkConnectionLost, or a parse error). The verdict on a given byte
+  // sequence is the same however it was split into feed() calls.
   bool finish(std::string& body);
+  // YES while the body is delimited by the end of the connection and that end has not come yet.
+  bool isAwaitingClose() const;
 
-  // The head once the status line has been read (fields fill in until isHeaderComplete).
+  // The head once all of it has been read (nullptr before, and after an interim head).
   const Ref<HTTPMessage>& response() const { return response_; }
   bool hasStatusLine() const { return response_ != nullptr; }
   bool isHeaderComplete() const;
@@ -53,7 +66,13 @@ class ResponseParser {
  private:
   class Impl;
   bool fail(std::int64_t code, std::string message);
+  bool failFor(const boost::system::error_code& ec, const Impl& impl);
   void resetImpl();
+  std::unique_ptr<Impl> makeImpl() const;
+  // What interim heads left of the head limit for the next head.
+  std::size_t headBudget() const;
+  // What a fresh parser makes of the head being read, given in one piece.
+  boost::system::error_code wholeHeadVerdict(std::string_view unconsumed, std::unique_ptr<Impl>& whole) const;
   std::unique_ptr<Impl> impl_;
   bool isResponseToHEAD_;
   std::size_t headerLimit_;
@@ -61,6 +80,10 @@ class ResponseParser {
   Ref<Error> error_;
   std::string leftover_;
   std::string pending_;
+  std::string currentHead_;  // bytes of the head being read that the parser has taken
+  std::size_t interimBytes_ = 0;
+  int interimCount_ = 0;
+  bool acceptsProtocolSwitch_ = false;
   bool done_ = false;
   bool receivedAny_ = false;
   bool closeDelimited_ = false;

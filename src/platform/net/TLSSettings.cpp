@@ -140,10 +140,8 @@ std::shared_ptr<SSL_CTX> tlsContextFor(const TLSSettings& settings, Ref<Error>* 
   std::shared_ptr<SSL_CTX> context(raw, SSL_CTX_free);
   SSL_CTX_set_min_proto_version(raw, TLS1_2_VERSION);
   SSL_CTX_set_mode(raw, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-#ifdef SSL_OP_IGNORE_UNEXPECTED_EOF
-  // Many servers end close-delimited bodies without a close_notify; the framing decides.
-  SSL_CTX_set_options(raw, SSL_OP_IGNORE_UNEXPECTED_EOF);
-#endif
+  // An end without close_notify stays visible (connections report it): a body delimited by the
+  // connection's end is complete only after a close_notify, while framed ones are unaffected.
   if (settings.validatesCertificateChain) {
     SSL_CTX_set_default_verify_paths(raw);
     X509_STORE* store = SSL_CTX_get_cert_store(raw);

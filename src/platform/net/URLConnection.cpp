@@ -44,7 +44,8 @@ Ref<Error> urlErrorFor(const Ref<Error>& streamError) {
                        streamError->code() == kSSLCertNotYetValid || streamError->code() == kSSLUnknownRootCert ||
                        streamError->code() == kSSLNoRootCert;
     code = certificate ? kURLErrorServerCertificateUntrusted
-                       : (streamError->code() == kSSLBadCert ? kURLErrorClientCertificateRejected
+                       : (streamError->code() == kSSLBadCert || streamError->code() == kSSLClientCertificateRefused
+                            ? kURLErrorClientCertificateRejected
                                                              : kURLErrorSecureConnectionFailed);
     text = streamError->localizedDescription();
   } else if (streamError->domain() == kPOSIXErrorDomain) {

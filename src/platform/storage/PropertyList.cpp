@@ -52,6 +52,40 @@ bool integerNodeIsUnsigned(plist_t node, std::uint64_t value) {
   return !negative;
 }
 
+// The seconds a date node holds. The decoder's own accessor truncates the microseconds and drops
+// the sign of the fraction of dates before the reference date, so the exact real is read from
+// the node's binary form (a header, the marker 0x33, then the big-endian real).
+std::optional<double> dateNodeSeconds(plist_t node) {
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(node, &bytes, &length);
+  std::optional<double> seconds;
+  if (bytes && length >= 17 && static_cast<unsigned char>(bytes[8]) == 0x33) {
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = (bits << 8) | static_cast<unsigned char>(bytes[9 + i]);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    seconds = value;
+  }
+  plist_to_bin_free(bytes);
+  return seconds;
+}
+
+// Dates are kept to the microsecond, with whole seconds that fit the writer's 32-bit field.
+// A date outside that range has no faithful reading, so it is refused rather than clamped.
+std::optional<double> toMicroseconds(double seconds) {
+  if (!std::isfinite(seconds)) return std::nullopt;
+  double whole = std::floor(seconds);
+  double microseconds = std::round((seconds - whole) * 1e6);
+  if (microseconds >= 1e6) {
+    whole += 1;
+    microseconds -= 1e6;
+  }
+  if (whole < std::numeric_limits<std::int32_t>::min() || whole > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
+  return whole + microseconds / 1e6;
+}
+
 class Reader {
  public:
   explicit Reader(bool mutableContainers) : mutable_(mutableContainers) {}
@@ -82,7 +116,13 @@ class Reader {
       case PLIST_KEY: {
         std::uint64_t length = 0;
         const char* text = plist_get_string_ptr(node, &length);
-        return String::make(std::string_view(text ? text : "", text ? length : 0));
+        std::string_view view(text ? text : "", text ? length : 0);
+        // The writer refuses NUL, so a string holding one could be read but never written back.
+        if (view.find('\0') != std::string_view::npos) {
+          setError(error, kPropertyListReadCorruptError, "property list strings cannot hold a NUL character");
+          return nullptr;
+        }
+        return String::make(view);
       }
       case PLIST_DATA: {
         std::uint64_t length = 0;
@@ -90,9 +130,13 @@ class Reader {
         return Data::make(bytes, bytes ? length : 0);
       }
       case PLIST_DATE: {
-        std::int32_t seconds = 0, microseconds = 0;
-        plist_get_date_val(node, &seconds, &microseconds);
-        return Date::make(static_cast<double>(seconds) + static_cast<double>(microseconds) / 1e6);
+        std::optional<double> seconds = dateNodeSeconds(node);
+        if (seconds) seconds = toMicroseconds(*seconds);
+        if (!seconds) {
+          setError(error, kPropertyListReadCorruptError, "date out of the range property lists can hold");
+          return nullptr;
+        }
+        return Date::make(*seconds);
       }
       case PLIST_ARRAY: {
         std::vector<ObjectPtr> items;
@@ -170,20 +214,14 @@ class Writer {
       return plist_new_data(reinterpret_cast<const char*>(data->data()), data->length());
     }
     if (auto date = dynamic_cast<const Date*>(&value)) {
-      double seconds = date->timeIntervalSinceReferenceDate();
-      double whole = std::floor(seconds);
-      if (!std::isfinite(seconds) || whole < std::numeric_limits<std::int32_t>::min() ||
-          whole > std::numeric_limits<std::int32_t>::max()) {
+      std::optional<double> seconds = toMicroseconds(date->timeIntervalSinceReferenceDate());
+      if (!seconds) {
         setError(error, kPropertyListWriteInvalidError, "date out of the range property lists can hold");
         return nullptr;
       }
-      auto microseconds = static_cast<std::int32_t>(std::lround((seconds - whole) * 1e6));
-      auto wholeSeconds = static_cast<std::int32_t>(whole);
-      if (microseconds >= 1000000 && wholeSeconds < std::numeric_limits<std::int32_t>::max()) {
-        microseconds -= 1000000;
-        ++wholeSeconds;
-      }
-      return plist_new_date(wholeSeconds, microseconds);
+      double whole = std::floor(*seconds);
+      auto microseconds = static_cast<std::int32_t>(std::lround((*seconds - whole) * 1e6));
+      return plist_new_date(static_cast<std::int32_t>(whole), microseconds);
     }
     if (auto array = dynamic_cast<const Array*>(&value)) {
       PlistHandle node(plist_new_array());

@@ -5,8 +5,10 @@
 //
 // Numbers read back as booleans, as LongLong integers (UnsignedLongLong above INT64_MAX) and as
 // Double reals; the type of a Float or Int is not kept (the keyed archive keeps it). Dates are
-// kept to the microsecond in the binary form and to the second in XML, and must lie between 1932
-// and 2069 (the range the decoder holds); strings may not hold NUL.
+// kept to the microsecond (rounded) in the binary form and to the second in XML, and must lie
+// between 1932-12-13 and 2069-01-19 (32-bit seconds either side of 2001); strings may not hold
+// NUL. Input that would read as something other than what it says (a date out of that range, an
+// XML integer with a leading zero or beyond 64 bits, a string holding NUL) is refused, not bent.
 
 #include <cstddef>
 #include <cstdint>

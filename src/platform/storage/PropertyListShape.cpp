@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cctype>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 #include "platform/foundation/AsciiText.h"
-#include "platform/foundation/Date.h"
 
 namespace zv::storage {
 
@@ -94,16 +94,18 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
     return {};
   };
 
-  // The decoder aborts on a dictionary key holding a NUL character, so such keys stop here.
-  auto keyProblem = [&](std::uint64_t object) -> std::string {
+  // The decoder aborts on a dictionary key holding a NUL character and cuts other strings short
+  // at one, so strings holding NUL stop here.
+  auto stringProblem = [&](std::uint64_t object, bool isKey) -> std::string {
     Header header;
     if (std::string problem = headerAt(object, header); !problem.empty()) return problem;
     std::uint64_t unitSize = header.kind == 0x5 ? 1 : header.kind == 0x6 ? 2 : 0;
-    if (unitSize == 0) return "a dictionary key is not a string";
-    if (header.count > (tableAt - header.contentAt) / unitSize) return "a dictionary key runs out of bounds";
+    if (unitSize == 0) return isKey ? "a dictionary key is not a string" : std::string();
+    if (header.count > (tableAt - header.contentAt) / unitSize) return "a string runs out of bounds";
     for (std::uint64_t i = 0; i < header.count; ++i) {
       const unsigned char* unit = bytes + header.contentAt + i * unitSize;
-      if (unit[0] == 0 && (unitSize == 1 || unit[1] == 0)) return "a dictionary key holds a NUL character";
+      if (unit[0] == 0 && (unitSize == 1 || unit[1] == 0))
+        return isKey ? "a dictionary key holds a NUL character" : "a string holds a NUL character";
     }
     return {};
   };
@@ -124,6 +126,7 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
     if (stack.size() >= maximumDepth) return "nested too deeply";
     Container container;
     std::string problem = containerAt(object, container);
+    if (problem.empty()) problem = stringProblem(object, false);
     if (!problem.empty()) return problem;
     state[object] = Open;
     stack.push_back(Frame{object, container, 0, 1});
@@ -149,7 +152,7 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
     ++frame.next;
     if (child >= objectCount) return "reference out of bounds";
     if (isKey)
-      if (std::string problem = keyProblem(child); !problem.empty()) return problem;
+      if (std::string problem = stringProblem(child, true); !problem.empty()) return problem;
     if (state[child] == Open) return "an object contains itself";
     if (state[child] == Done) {
       frame.total += expanded[child];
@@ -163,15 +166,69 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
 
 namespace {
 
+// Decimal or "0x" hexadecimal, with an optional sign, between INT64_MIN and UINT64_MAX. The
+// decoder would read a leading zero as octal and wrap or saturate values out of range, so those
+// are refused.
 bool isIntegerText(std::string_view text) {
   text = ascii::trim(text);
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
   bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   if (hex) text.remove_prefix(2);
   if (text.empty()) return false;
-  for (char c : text)
-    if (!(c >= '0' && c <= '9') && !(hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))) return false;
+  if (!hex && text.size() > 1 && text[0] == '0') return false;
+  const unsigned base = hex ? 16 : 10;
+  std::uint64_t magnitude = 0;
+  for (char c : text) {
+    const int digit = ascii::hexDigitValue(c);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) return false;
+    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) / base) return false;
+    magnitude = magnitude * base + static_cast<unsigned>(digit);
+  }
+  return !negative || magnitude <= std::uint64_t{1} << 63;
+}
+
+// Reads exactly `count` decimal digits.
+bool readDigits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+  value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char c = text[at + i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
   return true;
+}
+
+// "YYYY-MM-DDTHH:MM:SSZ" with every field in range and the instant within the seconds the
+// decoder holds (32 bits either side of 2001-01-01). The decoder itself skips blanks, takes
+// signs and clamps the year, so anything else is refused here.
+bool isDateText(std::string_view text) {
+  text = ascii::trim(text);
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != 'Z')
+    return false;
+  int year, month, day, hour, minute, second;
+  if (!readDigits(text, 0, 4, year) || !readDigits(text, 5, 2, month) || !readDigits(text, 8, 2, day) ||
+      !readDigits(text, 11, 2, hour) || !readDigits(text, 14, 2, minute) || !readDigits(text, 17, 2, second))
+    return false;
+  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12) return false;
+  const int days = kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
+  if (day < 1 || day > days || hour > 23 || minute > 59 || second > 59) return false;
+  // Days since 1970-01-01 of the civil date (proleptic Gregorian).
+  const int y = year - (month <= 2 ? 1 : 0);
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yearOfEra = y - era * 400;
+  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t daysSince1970 = std::int64_t{era} * 146097 + dayOfEra - 719468;
+  const std::int64_t sinceReference = (daysSince1970 - 11323) * 86400 + hour * 3600 + minute * 60 + second;
+  return sinceReference >= std::numeric_limits<std::int32_t>::min() &&
+         sinceReference <= std::numeric_limits<std::int32_t>::max();
 }
 
 bool isRealText(std::string_view text) {
@@ -195,13 +252,22 @@ bool isBase64Text(std::string_view text) {
 std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximumDepth) {
   // XML has no NUL character, and the decoder aborts on a key holding one.
   if (text.find('\0') != std::string_view::npos) return "NUL character";
+  // Nor may a character reference name NUL or a surrogate: the decoder would let them through as
+  // bytes that are not UTF-8.
   for (std::size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
     std::size_t digits = at + 2;
     bool hex = digits < text.size() && (text[digits] == 'x' || text[digits] == 'X');
     if (hex) ++digits;
     std::size_t end = digits;
-    while (end < text.size() && text[end] == '0') ++end;
-    if (end > digits && end < text.size() && text[end] == ';') return "NUL character reference";
+    std::uint32_t value = 0;
+    for (; end < text.size(); ++end) {
+      const int digit = ascii::hexDigitValue(text[end]);
+      if (digit < 0 || (!hex && digit > 9)) break;
+      value = std::min<std::uint32_t>(value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit), 0x110000);
+    }
+    if (end == digits || end == text.size() || text[end] != ';') continue;
+    if (value == 0) return "NUL character reference";
+    if (value >= 0xD800 && value <= 0xDFFF) return "surrogate character reference";
   }
   std::size_t depth = 0;
   for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
@@ -219,13 +285,16 @@ std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximum
       } else if (!selfClosing && ++depth > maximumDepth) {
         return "nested too deeply";
       }
+    } else if (!closing && selfClosing && (name == "integer" || name == "real" || name == "date")) {
+      // The decoder reads an empty element as zero, or as the reference date.
+      return "empty <" + std::string(name) + "> element";
     } else if (!closing && !selfClosing && (name == "integer" || name == "real" || name == "date" || name == "data")) {
       std::size_t end = text.find("</", close + 1);
       if (end == std::string_view::npos) return {};
       std::string_view content = text.substr(close + 1, end - close - 1);
       bool ok = name == "integer" ? isIntegerText(content)
                 : name == "real"  ? isRealText(content)
-                : name == "date"  ? Date::fromISO8601(ascii::trim(content)) != nullptr
+                : name == "date"  ? isDateText(content)
                                   : isBase64Text(content);
       if (!ok) return "malformed <" + std::string(name) + "> value";
     }

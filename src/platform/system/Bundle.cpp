@@ -12,6 +12,10 @@
 #include "platform/storage/StringsTable.h"
 #include "platform/system/ApplicationEnvironment.h"
 
+#ifndef ZV_INSTALLED_RESOURCES
+#define ZV_INSTALLED_RESOURCES "../share/zerivudor/resources"
+#endif
+
 namespace zv {
 
 namespace fs = std::filesystem;
@@ -49,6 +53,9 @@ fs::path executableFolder() {
 fs::path defaultMainBundlePath() {
   if (const char* configured = std::getenv("ZV_RESOURCES"); configured && *configured) return configured;
   fs::path folder = executableFolder();
+  if (isFolder(folder / "resources")) return folder / "resources";
+  // Where `cmake --install` puts them, relative to the installed program.
+  if (fs::path installed = folder / ZV_INSTALLED_RESOURCES; isFolder(installed)) return installed.lexically_normal();
   for (fs::path candidate = folder;; candidate = candidate.parent_path()) {
     if (isFolder(candidate / "resources")) return candidate / "resources";
     if (candidate == candidate.parent_path() || candidate.empty()) break;

@@ -4,8 +4,9 @@
 // with the info values, and ".strings" tables for localized texts.
 //
 // The main bundle is the application's resources folder: $ZV_RESOURCES, else "resources" beside
-// the executable, else the first "resources" folder found walking up from the executable's folder
-// (the repository's, for programs run from a build folder). setMainBundlePath overrides it.
+// the executable (a build folder links the repository's there), else "../share/zerivudor/resources"
+// from the executable's folder (where an install puts them), else the first "resources" folder
+// found walking up from the executable's folder. setMainBundlePath overrides it.
 //
 // Resource lookup order (pathForResource): the plain folder first, then the ".lproj" folder of
 // each preferred language ("pt-BR" also tries "pt"), then "Base.lproj". With a subdirectory the

@@ -43,6 +43,14 @@ ObjectPtr propertyListCopy(const ObjectPtr& value, int depth) {
   return nullptr;
 }
 
+ObjectPtr storableCopy(const ObjectPtr& value, std::string_view key) {
+  auto copied = propertyListCopy(value, 0);
+  if (!copied)
+    Exception::raise(kInvalidArgumentException, "Attempt to insert non-property list object " + describe(value) +
+                                                    " for key " + std::string(key));
+  return copied;
+}
+
 std::filesystem::path standardFile() {
   std::string identifier = Bundle::mainBundle()->bundleIdentifier().value_or("com.mirovast.zerivudor");
   return ApplicationEnvironment::shared().preferencesDirectory() / (identifier + ".plist");
@@ -94,12 +102,15 @@ void UserDefaults::setObject(const ObjectPtr& value, std::string_view key) {
     removeObjectForKey(key);
     return;
   }
-  auto copied = propertyListCopy(value, 0);
-  if (!copied)
-    Exception::raise(kInvalidArgumentException, "Attempt to insert non-property list object " + describe(value) +
-                                                    " for key " + std::string(key));
-  store_->setObject(std::move(copied), key);
+  store_->setObject(storableCopy(value, key), key);
   changed();
+}
+
+bool UserDefaults::setObjectIfAbsent(const ObjectPtr& value, std::string_view key) {
+  if (!value) return false;
+  if (!store_->setObjectIfAbsent(storableCopy(value, key), key)) return false;
+  changed();
+  return true;
 }
 
 void UserDefaults::removeObjectForKey(std::string_view key) {
@@ -142,6 +153,6 @@ void UserDefaults::registerDefaults(const Ref<Dictionary>& defaults) {
 
 Ref<Dictionary> UserDefaults::dictionaryRepresentation() const { return store_->dictionaryRepresentation(); }
 
-bool UserDefaults::synchronize() { return store_->synchronize(); }
+bool UserDefaults::synchronize(Ref<Error>* error) { return store_->synchronize(error); }
 
 }  // namespace zv

@@ -5,7 +5,9 @@
 //
 // Every handle over one file shares one store (see UserDefaultsStore.h), so a write through one
 // handle is visible through every other at once. Changes are saved about half a second later, at
-// once by synchronize(), and at the latest when the process exits normally.
+// once by synchronize(), and at the latest when the process exits normally. Processes sharing the
+// file keep each other's values: a save writes back only the keys this process changed, and
+// synchronize() brings in what the others saved.
 //
 // After each change (set or remove) the handle posts kUserDefaultsDidChangeNotification, with
 // itself as object, on the default notification centre, on the changing thread, after the value
@@ -54,6 +56,10 @@ class UserDefaults : public Object {
   // "NSInvalidArgumentException".
   void setObject(const ObjectPtr& value, std::string_view key);
   void removeObjectForKey(std::string_view key);
+  // Stores a value (as setObject) only where there is none, neither here nor, when the change is
+  // saved, in the file (first-run values that must not undo another process's choice). Whether
+  // it stored it here; the change is announced only then.
+  bool setObjectIfAbsent(const ObjectPtr& value, std::string_view key);
 
   bool boolForKey(std::string_view key) const;
   std::int64_t integerForKey(std::string_view key) const;
@@ -75,8 +81,9 @@ class UserDefaults : public Object {
   // Registered values overlaid by persistent ones.
   Ref<Dictionary> dictionaryRepresentation() const;
 
-  // Saves unsaved changes now; whether the file now holds every value.
-  bool synchronize();
+  // Saves unsaved changes now (else reads the file again); whether the file now holds every
+  // value. With `error` the failure is given to the caller instead of the log.
+  bool synchronize(Ref<Error>* error = nullptr);
 
   explicit UserDefaults(std::shared_ptr<UserDefaultsStore> store);
 

@@ -1,5 +1,6 @@
 #include "platform/system/UserDefaultsStore.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "platform/foundation/Log.h"
 #include "platform/storage/AtomicFile.h"
+#include "platform/storage/FileLock.h"
 #include "platform/storage/PropertyList.h"
 
 namespace zv {
@@ -134,13 +136,14 @@ UserDefaultsStore::UserDefaultsStore(fs::path path)
   // temporary home, usually) from one that never existed.
   std::error_code error;
   fs::create_directories(path_.parent_path(), error);
+  folderExisted_ = fs::is_directory(path_.parent_path(), error);
   load();
 }
 
 UserDefaultsStore::~UserDefaultsStore() {
   {
     std::lock_guard lock(mutex_);
-    if (dirty_) saveLocked(false);
+    if (!changes_.empty()) saveLocked(false, nullptr);
   }
   auto& r = registry();
   {
@@ -152,19 +155,66 @@ UserDefaultsStore::~UserDefaultsStore() {
   r.closed.notify_all();
 }
 
+fs::path UserDefaultsStore::lockPath() const { return path_.string() + ".lock"; }
+
 void UserDefaultsStore::load() {
   std::error_code existsError;
   if (!fs::exists(path_, existsError)) return;
-  Ref<Error> error;
-  ObjectPtr root = storage::readPropertyList(path_, &error);
-  if (auto dictionary = dyn<Dictionary>(root)) {
+  // Files are replaced whole, so reading needs no lock; only setting a corrupt file aside does.
+  if (auto dictionary = dyn<Dictionary>(storage::readPropertyList(path_))) {
     persistent_->addEntriesFromDictionary(*dictionary);
     return;
   }
-  std::string reason = error ? error->localizedDescription() : "the root is not a dictionary";
-  logError("user defaults file " + path_.string() + " cannot be read (" + reason +
-           "); it is left in place and the defaults start empty");
-  corruptFileInPlace_ = true;
+  std::lock_guard lock(mutex_);
+  // Without the file lock (a folder we may read but not write) the read still sees whole files.
+  storage::FileLock fileLock(lockPath(), storage::FileLock::Mode::Exclusive);
+  if (auto values = readFileLocked(nullptr)) persistent_ = values;
+}
+
+Ref<MutableDictionary> UserDefaultsStore::readFileLocked(Ref<Error>* error) {
+  std::error_code existsError;
+  if (!fs::exists(path_, existsError)) return MutableDictionary::make();
+  Ref<Error> failure;
+  ObjectPtr root = storage::readPropertyList(path_, &failure);
+  if (auto dictionary = dyn<Dictionary>(root)) return dyn<MutableDictionary>(dictionary->mutableCopy());
+  if (failure && failure->domain() == kPOSIXErrorDomain) {
+    // Present but not readable (permissions): neither corrupt nor ours to replace.
+    report(Error::make(failure->domain(), failure->code(),
+                       "cannot read user defaults file " + path_.string() + ": " + failure->localizedDescription()),
+           error);
+    return nullptr;
+  }
+  std::string reason = failure ? failure->localizedDescription() : "the root is not a dictionary";
+  if (!setCorruptFileAside(reason, error)) return nullptr;
+  return MutableDictionary::make();
+}
+
+bool UserDefaultsStore::setCorruptFileAside(const std::string& reason, Ref<Error>* error) {
+  std::error_code failure;
+  fs::path aside = path_.string() + ".corrupt";
+  for (int n = 1; fs::exists(aside, failure); ++n) aside = path_.string() + ".corrupt-" + std::to_string(n);
+  fs::rename(path_, aside, failure);
+  if (failure) {
+    report(Error::make(kPOSIXErrorDomain, failure.value(),
+                       "user defaults file " + path_.string() + " cannot be read (" + reason +
+                           ") and cannot be kept aside (" + failure.message() +
+                           "); it is not overwritten, and the values start from the defaults"),
+           error);
+    return false;
+  }
+  logError("user defaults file " + path_.string() + " cannot be read (" + reason + "); it is kept as " +
+           aside.string() + " and the values start from the defaults");
+  return true;
+}
+
+void UserDefaultsStore::report(const Ref<Error>& failure, Ref<Error>* error) {
+  std::string text = failure->localizedDescription();
+  if (error) {
+    *error = failure;
+  } else if (text != lastReportedFailure_) {
+    logError(text);
+  }
+  lastReportedFailure_ = text;
 }
 
 ObjectPtr UserDefaultsStore::objectForKey(std::string_view key) const {
@@ -181,11 +231,26 @@ void UserDefaultsStore::setObject(ObjectPtr value, std::string_view key) {
       persistent_->setObject(std::move(value), key);
     else
       persistent_->removeObjectForKey(key);
-    dirty_ = true;
+    changes_[std::string(key)] = Change::Set;
     schedule = !saveScheduled_;
     saveScheduled_ = true;
   }
   if (schedule) DelayedSaver::shared().schedule(weak_from_this());
+}
+
+bool UserDefaultsStore::setObjectIfAbsent(ObjectPtr value, std::string_view key) {
+  bool schedule;
+  {
+    std::lock_guard lock(mutex_);
+    if (!value || persistent_->objectForKey(key)) return false;
+    persistent_->setObject(std::move(value), key);
+    // A key already changed here keeps its stronger mark.
+    changes_.emplace(std::string(key), Change::IfAbsent);
+    schedule = !saveScheduled_;
+    saveScheduled_ = true;
+  }
+  if (schedule) DelayedSaver::shared().schedule(weak_from_this());
+  return true;
 }
 
 void UserDefaultsStore::registerDefaults(const Dictionary& defaults) {
@@ -201,54 +266,83 @@ Ref<Dictionary> UserDefaultsStore::dictionaryRepresentation() const {
   return std::dynamic_pointer_cast<Dictionary>(merged->copy());
 }
 
-bool UserDefaultsStore::synchronize() {
+bool UserDefaultsStore::synchronize(Ref<Error>* error) {
   std::lock_guard lock(mutex_);
-  if (!dirty_) return true;
-  return saveLocked(true);
+  if (changes_.empty()) return reloadLocked(error);
+  return saveLocked(true, error);
 }
 
 void UserDefaultsStore::saveIfPending() {
   std::lock_guard lock(mutex_);
   saveScheduled_ = false;
-  if (dirty_) saveLocked(false);
+  if (!changes_.empty()) saveLocked(false, nullptr);
 }
 
-bool UserDefaultsStore::setCorruptFileAsideLocked() {
-  std::error_code error;
-  if (!fs::exists(path_, error)) {
-    corruptFileInPlace_ = false;
+bool UserDefaultsStore::reloadLocked(Ref<Error>* error) {
+  std::error_code existsError;
+  if (!fs::exists(path_, existsError)) {
+    // Nothing saved (or the file was removed): nothing to lock or read.
+    persistent_ = MutableDictionary::make();
     return true;
   }
-  fs::path aside = path_.string() + ".corrupt";
-  for (int n = 1; fs::exists(aside, error); ++n) aside = path_.string() + ".corrupt-" + std::to_string(n);
-  fs::rename(path_, aside, error);
-  if (error) {
-    logError("cannot set the unreadable user defaults file " + path_.string() + " aside: " + error.message() +
-             "; it is not overwritten");
-    return false;
-  }
-  logError("unreadable user defaults file kept as " + aside.string());
-  corruptFileInPlace_ = false;
+  storage::FileLock fileLock(lockPath(), storage::FileLock::Mode::Exclusive);
+  auto values = readFileLocked(error);
+  if (!values) return false;
+  persistent_ = values;
   return true;
 }
 
-bool UserDefaultsStore::saveLocked(bool createFolder) {
-  std::error_code error;
-  if (!createFolder && !fs::is_directory(path_.parent_path(), error)) {
-    logError("user defaults not saved: the folder of " + path_.string() + " no longer exists");
-    dirty_ = false;
+bool UserDefaultsStore::saveLocked(bool createFolder, Ref<Error>* error) {
+  std::error_code failure;
+  fs::path folder = path_.parent_path();
+  if (!createFolder && folderExisted_ && !fs::is_directory(folder, failure)) {
+    report(Error::make(kPOSIXErrorDomain, ENOENT,
+                       "user defaults not saved: the folder of " + path_.string() + " no longer exists"),
+           error);
+    changes_.clear();
     return false;
   }
-  if (corruptFileInPlace_ && !setCorruptFileAsideLocked()) return false;
-  Ref<Error> failure;
-  bool saved = storage::writePropertyList(path_, *persistent_, storage::PropertyListFormat::Binary, &failure,
-                                          fs::perms::owner_read | fs::perms::owner_write);
-  if (!saved) {
-    logError("cannot save user defaults to " + path_.string() + ": " +
-             (failure ? failure->localizedDescription() : "unknown error"));
+  if (!fs::is_directory(folder, failure)) {
+    fs::create_directories(folder, failure);
+    if (failure) {
+      report(Error::make(kPOSIXErrorDomain, failure.value(),
+                         "cannot save user defaults to " + path_.string() + ": cannot make its folder (" +
+                             failure.message() + ")"),
+             error);
+      return false;
+    }
+  }
+  storage::FileLock fileLock(lockPath(), storage::FileLock::Mode::Exclusive);
+  if (!fileLock.isLocked()) {
+    report(Error::make(kPOSIXErrorDomain, fileLock.error() ? fileLock.error()->code() : EIO,
+                       "cannot save user defaults to " + path_.string() + ": " +
+                           (fileLock.error() ? fileLock.error()->localizedDescription() : "cannot lock it")),
+           error);
     return false;
   }
-  dirty_ = false;
+  // A file that cannot be read (or set aside) is never replaced.
+  auto merged = readFileLocked(error);
+  if (!merged) return false;
+  for (const auto& [key, change] : changes_) {
+    ObjectPtr value = persistent_->objectForKey(key);
+    if (change == Change::IfAbsent && merged->objectForKey(key)) continue;
+    if (value)
+      merged->setObject(std::move(value), key);
+    else
+      merged->removeObjectForKey(key);
+  }
+  Ref<Error> written;
+  if (!storage::writePropertyList(path_, *merged, storage::PropertyListFormat::Binary, &written,
+                                  fs::perms::owner_read | fs::perms::owner_write)) {
+    std::string reason = written ? written->localizedDescription() : "unknown error";
+    report(Error::make(written ? written->domain() : kPOSIXErrorDomain, written ? written->code() : EIO,
+                       "cannot save user defaults to " + path_.string() + ": " + reason),
+           error);
+    return false;
+  }
+  persistent_ = merged;
+  changes_.clear();
+  lastReportedFailure_.clear();
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/ui/Application.h"
 
+#include "platform/system/NetworkActivityIndicator.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ViewController.h"
@@ -42,6 +43,7 @@ void Application::simulateResignActive() {
 void Application::simulateEnterBackground() {
   if (state_ == ApplicationState::Active) simulateResignActive();
   state_ = ApplicationState::Background;
+  BackgroundTasks::shared().setInBackground(true);
   if (delegate_) delegate_->applicationDidEnterBackground(*this);
   post(kApplicationDidEnterBackgroundNotification);
 }
@@ -50,7 +52,24 @@ void Application::simulateEnterForeground() {
   if (delegate_) delegate_->applicationWillEnterForeground(*this);
   post(kApplicationWillEnterForegroundNotification);
   state_ = ApplicationState::Inactive;
+  BackgroundTasks::shared().setInBackground(false);
 }
+
+bool Application::isNetworkActivityIndicatorVisible() const { return NetworkActivityIndicator::shared().isVisible(); }
+
+void Application::setNetworkActivityIndicatorVisible(bool visible) {
+  NetworkActivityIndicator::shared().setVisible(visible);
+}
+
+BackgroundTaskIdentifier Application::beginBackgroundTaskWithExpirationHandler(std::function<void()> handler) {
+  return BackgroundTasks::shared().beginBackgroundTask(std::move(handler));
+}
+
+void Application::endBackgroundTask(BackgroundTaskIdentifier identifier) {
+  BackgroundTasks::shared().endBackgroundTask(identifier);
+}
+
+void Application::simulateBackgroundTimeExpired() { BackgroundTasks::shared().expireBackgroundTasks(); }
 
 void Application::simulateBecomeActive() {
   state_ = ApplicationState::Active;
@@ -131,7 +150,8 @@ void Application::reset() {
   statusBarHidden_ = false;
   statusBarStyle_ = StatusBarStyle::Default;
   statusBarOrientation_ = InterfaceOrientation::Portrait;
-  networkActivityIndicatorVisible_ = false;
+  NetworkActivityIndicator::shared().setVisible(false);
+  BackgroundTasks::shared().reset();
   idleTimerDisabled_ = false;
   badgeNumber_ = 0;
   remoteNotificationTypes_ = 0;

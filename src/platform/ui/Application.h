@@ -2,7 +2,8 @@
 // The application object: its windows and key window, its delegate and life-cycle state (with the
 // notifications the platform posts), URLs handed to the system (recorded, answered as configured),
 // the status bar, remote-notification registration and the idle timer. Tests drive the life
-// cycle with the `simulate...` calls. Main thread only.
+// cycle with the `simulate...` calls. Main thread only. The network-activity indicator and the
+// background state and tasks live in the system layer's services, which this object reflects.
 
 #include <functional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "platform/foundation/Protocol.h"
 #include "platform/foundation/URL.h"
 #include "platform/graphics/Geometry.h"
+#include "platform/system/BackgroundTasks.h"
 #include "platform/ui/Types.h"
 
 namespace zv::ui {
@@ -110,8 +112,16 @@ class Application : public Object {
   double statusBarOrientationAnimationDuration() const { return 0.3; }
   // 20 points high across the top while shown (in portrait), empty when hidden.
   graphics::Rect statusBarFrame() const;
-  bool isNetworkActivityIndicatorVisible() const { return networkActivityIndicatorVisible_; }
-  void setNetworkActivityIndicatorVisible(bool visible) { networkActivityIndicatorVisible_ = visible; }
+  // The indicator is the system's (NetworkActivityIndicator), which the HTTP client drives.
+  bool isNetworkActivityIndicatorVisible() const;
+  void setNetworkActivityIndicatorVisible(bool visible);
+
+  // Background tasks (the system's BackgroundTasks): the background state follows
+  // simulateEnterBackground and simulateEnterForeground; simulateBackgroundTimeExpired runs out the
+  // time of every running task.
+  BackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler);
+  void endBackgroundTask(BackgroundTaskIdentifier identifier);
+  void simulateBackgroundTimeExpired();
 
   bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
   void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
@@ -141,7 +151,6 @@ class Application : public Object {
   bool statusBarHidden_ = false;
   StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
   InterfaceOrientation statusBarOrientation_ = InterfaceOrientation::Portrait;
-  bool networkActivityIndicatorVisible_ = false;
   bool idleTimerDisabled_ = false;
   long badgeNumber_ = 0;
   unsigned remoteNotificationTypes_ = 0;

@@ -154,6 +154,14 @@ void JCDictionary::removeObjectForKey(const Object& key) {
   mutations_ = nextMutation(mutations_);
 }
 
+void JCDictionary::removeObjectForKey(const ObjectPtr& key) {
+  requireMutable("removeObjectForKey:");
+  if (!key)
+    Exception::raise(kInvalidArgumentException,
+                     format("*** -[%s %s]: attempt to remove nil key", className().c_str(), "removeObjectForKey:"));
+  removeObjectForKey(*key);
+}
+
 ObjectPtr JCDictionaryEnumerator::nextObject() {
   const auto& slots = collection_->slots();
   while (nextObject_ < slots.size()) {

@@ -50,6 +50,9 @@ class JCDictionary final : public MutableDictionary {
   // "NSInvalidArgumentException" for a nil key or object. The key is copied.
   void setObject(ObjectPtr object, const ObjectPtr& key) override;
   void removeObjectForKey(const Object& key) override;
+  // A nil key raises "NSInvalidArgumentException" (after the immutable check) instead of being
+  // ignored.
+  void removeObjectForKey(const ObjectPtr& key);
   using MutableDictionary::removeObjectForKey;
   using MutableDictionary::setObject;
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/Format.h"
+#include "platform/foundation/Unicode.h"
 #include "sharing/json/JCArray.h"
 #include "sharing/json/JCDictionary.h"
 #include "sharing/json/JCParseOptions.h"
@@ -209,7 +210,7 @@ bool JCEncodeState::writeString(const String& string, bool quoted) {
     const unsigned char* run = p;
     while (p < end) {
       const std::uint8_t e = kEscape[*p];
-      if (e == 0 || (e == 2 && !escapeSlash) || (e == 3 && !escapeUnicode)) {
+      if (e == 0 || (e == 2 && !escapeSlash)) {
         ++p;
       } else {
         break;
@@ -219,6 +220,20 @@ bool JCEncodeState::writeString(const String& string, bool quoted) {
     if (p == end) break;
     const unsigned char c = *p;
     if (c >= 0x80) {
+      // A String made straight from bytes may hold ill-formed UTF-8, which would make the output
+      // ill-formed JSON: such text does not convert.
+      const char* q = reinterpret_cast<const char*>(p);
+      const char32_t decoded = unicode::decodeUTF8(q, reinterpret_cast<const char*>(end));
+      const auto length = static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(q) - p);
+      if (decoded == unicode::kReplacementCharacter && !(length == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD)) {
+        recordError("An error occurred converting the contents of a NSString to UTF8.");
+        return false;
+      }
+      if (!escapeUnicode) {
+        out_.append(reinterpret_cast<const char*>(p), length);
+        p += length;
+        continue;
+      }
       const JCUTF8Sequence sequence = checkUTF8Sequence(p, end);
       if (sequence.result != JCUTF8Result::WellFormed) {
         recordError("Error converting UTF8.");

@@ -28,20 +28,19 @@ JCUTF8Sequence checkUTF8Sequence(const unsigned char* p, const unsigned char* en
     return {JCUTF8Result::IllFormed, n, 0xFFFD};
   };
   if (lead < 0xC2 || lead > 0xF4) return illFormed();
-  if (static_cast<std::size_t>(end - p) < promised) {
-    std::size_t n = 1;
-    while (p + n < end && isContinuation(p[n])) ++n;
-    return {JCUTF8Result::CutShort, n, 0xFFFD};
-  }
-  const unsigned char second = p[1];
+  // The bytes that are there are looked at before the end of the text is: a byte that cannot
+  // continue the sequence makes it ill formed, however soon the text ends after it.
   unsigned char low = 0x80, high = 0xBF;
   if (lead == 0xE0) low = 0xA0;
   else if (lead == 0xED) high = 0x9F;
   else if (lead == 0xF0) low = 0x90;
   else if (lead == 0xF4) high = 0x8F;
-  if (second < low || second > high) return illFormed();
-  for (std::size_t i = 2; i < promised; ++i)
-    if (!isContinuation(p[i])) return illFormed();
+  for (std::size_t i = 1; i < promised; ++i) {
+    if (p + i >= end) return {JCUTF8Result::CutShort, i, 0xFFFD};
+    const bool fits = i == 1 ? p[i] >= low && p[i] <= high : isContinuation(p[i]);
+    if (!fits) return illFormed();
+  }
+  const unsigned char second = p[1];
   char32_t c;
   if (promised == 2) {
     c = ((lead & 0x1Fu) << 6) | (second & 0x3Fu);

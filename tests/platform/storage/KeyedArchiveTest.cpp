@@ -76,6 +76,44 @@ TEST(KeyedArchiveTest, SharedObjectsComeBackShared) {
   EXPECT_EQ(back->objectAtIndex(0), back->objectAtIndex(1));
 }
 
+// An archive of two separate chains of `levels` arrays, each array holding the next one twice,
+// and a root container of kind `rootKind` ("a", "e") holding the heads of both chains.
+std::string twoChainsArchive(int levels, const char* rootKind) {
+  std::vector<ObjectPtr> objects;
+  auto add = [&](ObjectPtr entry) {
+    objects.push_back(std::move(entry));
+    return box(static_cast<long long>(objects.size() - 1));
+  };
+  auto buildChain = [&]() {
+    ObjectPtr next = add(Dictionary::make({{"t", box("s")}, {"v", box("end")}}));
+    for (int i = 0; i < levels; ++i)
+      next = add(Dictionary::make({{"t", box("a")}, {"v", Array::make({next, next})}}));
+    return next;
+  };
+  ObjectPtr first = buildChain();
+  ObjectPtr second = buildChain();
+  ObjectPtr root = add(Dictionary::make({{"t", box(rootKind)}, {"v", Array::make({first, second})}}));
+  auto archive = Dictionary::make({{"archiver", box("zv.archive")}, {"version", box(1)}, {"root", root},
+                                   {"objects", Array::make(std::move(objects))}});
+  return *serializePropertyList(*archive, PropertyListFormat::Binary);
+}
+
+TEST(KeyedArchiveTest, SharedObjectsAreNotExpandedWhenCompared) {
+  // Expanded, each chain is a tree of 2^48 leaves: any comparison that walks the tree never ends.
+  const std::string setArchive = twoChainsArchive(48, "e");
+  EXPECT_LT(setArchive.size(), 4096u);
+  auto set = dyn<Set>(unarchiveObjectWithData(setArchive));
+  ASSERT_TRUE(set);
+  EXPECT_EQ(set->count(), 1u);  // the two chains are equal
+
+  auto pair = dyn<Array>(unarchiveObjectWithData(twoChainsArchive(48, "a")));
+  ASSERT_TRUE(pair);
+  ASSERT_EQ(pair->count(), 2u);
+  EXPECT_NE(pair->objectAtIndex(0), pair->objectAtIndex(1));
+  EXPECT_TRUE(pair->objectAtIndex(0)->isEqual(*pair->objectAtIndex(1)));
+  EXPECT_TRUE(Dictionary::make({{pair->objectAtIndex(0), box(1)}})->objectForKey(*pair->objectAtIndex(1)));
+}
+
 TEST(KeyedArchiveTest, ValuesThatCannotBeArchivedRaise) {
   auto cyclic = MutableArray::make();
   cyclic->addObject(Array::make({cyclic}));

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 
@@ -204,6 +206,109 @@ TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
       << lenient->description();
   EXPECT_TRUE(parsePropertyList(nested("<array>", "</array>", 500)));
   EXPECT_TRUE(parsePropertyList(nestedBinary(500)));
+}
+
+std::string bigEndianReal(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bigEndian(bits, 8);
+}
+
+ObjectPtr binaryRoundTrip(const Object& value) {
+  auto bytes = serializePropertyList(value, PropertyListFormat::Binary);
+  return bytes ? parsePropertyList(*bytes) : nullptr;
+}
+
+TEST(PropertyListTest, BinaryDatesComeBackToTheMicrosecondOnEitherSideOfTheReferenceDate) {
+  for (double seconds : {-1.5, -0.25, -0.000001, -31536000.75, -86400.000001, 1000.25, 978307200.5}) {
+    SCOPED_TRACE(seconds);
+    auto once = dyn<Date>(binaryRoundTrip(*Date::make(seconds)));
+    ASSERT_TRUE(once);
+    EXPECT_NEAR(once->timeIntervalSinceReferenceDate(), seconds, 1e-7);
+    // Another trip changes nothing.
+    auto twice = dyn<Date>(binaryRoundTrip(*once));
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(twice->timeIntervalSinceReferenceDate(), once->timeIntervalSinceReferenceDate());
+  }
+  // Whole microseconds are rounded, not truncated to the microsecond below.
+  for (int micro = 0; micro < 2000; micro += 7) {
+    const double seconds = 123456789.0 + micro * 1e-6;
+    auto back = dyn<Date>(parsePropertyList(binaryOf({"\x33" + bigEndianReal(seconds)})));
+    ASSERT_TRUE(back) << micro;
+    EXPECT_NEAR(back->timeIntervalSinceReferenceDate(), seconds, 1e-7) << micro;
+    const double before = -123456789.0 - micro * 1e-6;
+    auto early = dyn<Date>(parsePropertyList(binaryOf({"\x33" + bigEndianReal(before)})));
+    ASSERT_TRUE(early) << micro;
+    EXPECT_NEAR(early->timeIntervalSinceReferenceDate(), before, 1e-7) << micro;
+  }
+}
+
+TEST(PropertyListTest, ValuesThatCannotBeReadFaithfullyAreRefused) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"binary date far in the future", binaryOf({"\x33" + bigEndianReal(1e12)})},
+      {"binary date far in the past", binaryOf({"\x33" + bigEndianReal(-3e9)})},
+      {"binary date that is not a number", binaryOf({"\x33" + bigEndianReal(std::nan(""))})},
+      {"binary date that is infinite", binaryOf({"\x33" + bigEndianReal(-INFINITY)})},
+      {"binary UTF-16 string holding U+0000", binaryOf({std::string("\x62\x00" "a\x00\x00", 5)})},
+      {"binary ASCII string holding NUL", binaryOf({std::string("\x53" "a\0b", 4)})},
+      {"binary UTF-16 string holding U+0000 in an array",
+       binaryOf({"\xA1" + bigEndian(1, 4), std::string("\x61\x00\x00", 3)})},
+      {"XML date with a blank inside", "<plist><date>2001-01-01T00: 1:00Z</date></plist>"},
+      {"XML date with a signed minute", "<plist><date>2001-01-01T00:-1:00Z</date></plist>"},
+      {"XML date with a signed year", "<plist><date>+2001-01-01T00:00:00Z</date></plist>"},
+      {"XML date with minute 60", "<plist><date>2001-01-01T00:60:00Z</date></plist>"},
+      {"XML date with hour 24", "<plist><date>2001-01-01T24:00:00Z</date></plist>"},
+      {"XML date with month 13", "<plist><date>2001-13-01T00:00:00Z</date></plist>"},
+      {"XML date on February 30", "<plist><date>2004-02-30T00:00:00Z</date></plist>"},
+      {"XML date on February 29 of a common year", "<plist><date>2001-02-29T00:00:00Z</date></plist>"},
+      {"XML date with a fraction", "<plist><date>2001-01-01T00:00:00.5Z</date></plist>"},
+      {"XML date in 1900", "<plist><date>1900-01-01T00:00:00Z</date></plist>"},
+      {"XML date in 2100", "<plist><date>2100-01-01T00:00:00Z</date></plist>"},
+      {"XML date a second before the range", "<plist><date>1932-12-13T20:45:51Z</date></plist>"},
+      {"XML date a second after the range", "<plist><date>2069-01-19T03:14:08Z</date></plist>"},
+      {"XML integer with a leading zero", "<plist><integer>010</integer></plist>"},
+      {"XML integer with a signed leading zero", "<plist><integer>-07</integer></plist>"},
+      {"XML integer below INT64_MIN", "<plist><integer>-9223372036854775809</integer></plist>"},
+      {"XML integer above UINT64_MAX", "<plist><integer>18446744073709551616</integer></plist>"},
+      {"XML hexadecimal integer above UINT64_MAX", "<plist><integer>0x10000000000000000</integer></plist>"},
+      {"XML integer far above UINT64_MAX", "<plist><integer>99999999999999999999999</integer></plist>"},
+      {"XML empty integer", "<plist><array><integer/></array></plist>"},
+      {"XML empty real", "<plist><real /></plist>"},
+      {"XML empty date", "<plist><date/></plist>"},
+      {"XML reference to a high surrogate", "<plist><string>a&#xD800;b</string></plist>"},
+      {"XML reference to a low surrogate", "<plist><dict><key>&#57343;</key><true/></dict></plist>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ref<Error> error;
+    ObjectPtr value = parsePropertyList(c.bytes, &error);
+    EXPECT_EQ(value, nullptr) << (value ? value->description() : "");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), kPropertyListReadCorruptError);
+  }
+  // The edges of each range are read as written.
+  auto edges = dyn<Array>(parsePropertyList(
+      "<plist><array><integer>-9223372036854775808</integer><integer>18446744073709551615</integer>"
+      "<integer>0</integer><integer>-0</integer><integer>0xFFFFFFFFFFFFFFFF</integer>"
+      "<date>1932-12-13T20:45:52Z</date><date>2069-01-19T03:14:07Z</date><date>2004-02-29T12:00:00Z</date>"
+      "</array></plist>"));
+  ASSERT_TRUE(edges);
+  EXPECT_TRUE(edges->isEqual(*Array::make(
+      {box(std::numeric_limits<long long>::min()), box(std::numeric_limits<unsigned long long>::max()), box(0),
+       box(0), box(std::numeric_limits<unsigned long long>::max()), Date::make(-2147483648.0),
+       Date::make(2147483647.0), Date::make(99748800.0)})))
+      << edges->description();
+  auto early = dyn<Date>(parsePropertyList(binaryOf({"\x33" + bigEndianReal(-2147483648.0)})));
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->timeIntervalSinceReferenceDate(), -2147483648.0);
+  auto references = dyn<Array>(parsePropertyList(
+      "<plist><array><string>&#x41;&#233;&#x10FFFF;&#xE000;</string><string/><data/></array></plist>"));
+  ASSERT_TRUE(references);
+  EXPECT_TRUE(references->isEqual(*Array::make({box("A\xC3\xA9\xF4\x8F\xBF\xBF\xEE\x80\x80"), box(""), Data::make()})))
+      << references->description();
 }
 
 TEST(PropertyListTest, SharedObjectsThatExpandExponentiallyAreRefused) {

@@ -193,45 +193,136 @@ TEST_F(UserDefaultsTest, ChangesAreSavedWithoutSynchronize) {
   EXPECT_EQ(integerValueOf(saved->objectForKey("dropped")), 9);
 }
 
-TEST_F(UserDefaultsTest, ACorruptFileIsReportedAndKeptAside) {
+TEST_F(UserDefaultsTest, ACorruptFileIsReportedOnceAndKeptAside) {
   fs::create_directories(standardFile().parent_path());
   const std::string garbage = "<?xml version=\"1.0\"?><plist><dict><key>truncated";
   writeFile(standardFile(), garbage);
+  fs::path aside = standardFile().string() + ".corrupt";
   LogCapture capture;
   auto defaults = UserDefaults::standardUserDefaults();
-  EXPECT_TRUE(capture.contains(standardFile().string()));
   EXPECT_FALSE(defaults->objectForKey("truncated"));
-  EXPECT_EQ(readFile(standardFile()), garbage);  // left in place until a write replaces it
+  // One message: what was wrong, where the file went, and what the values are now.
+  ASSERT_EQ(capture.lines().size(), 1u);
+  EXPECT_TRUE(capture.contains(standardFile().string()));
+  EXPECT_TRUE(capture.contains("kept as " + aside.string()));
+  EXPECT_TRUE(capture.contains("start from the defaults"));
+  EXPECT_EQ(readFile(aside), garbage);
 
   defaults->setInteger(1, "fresh");
   ASSERT_TRUE(defaults->synchronize());
-  fs::path aside = standardFile().string() + ".corrupt";
-  ASSERT_TRUE(fs::exists(aside));
+  EXPECT_EQ(capture.lines().size(), 1u);
   EXPECT_EQ(readFile(aside), garbage);
   auto saved = fileContents(standardFile());
   ASSERT_TRUE(saved);
   EXPECT_EQ(integerValueOf(saved->objectForKey("fresh")), 1);
 
-  // A second corrupt file does not overwrite the first one kept aside.
-  UserDefaults::resetStandardUserDefaults();
-  defaults.reset();
+  // A second corrupt file, found while saving, does not overwrite the first one kept aside.
   writeFile(standardFile(), "[]");  // well formed, but not a dictionary
-  UserDefaults::standardUserDefaults()->setInteger(2, "fresh");
-  ASSERT_TRUE(UserDefaults::standardUserDefaults()->synchronize());
+  defaults->setInteger(2, "fresh");
+  ASSERT_TRUE(defaults->synchronize());
   EXPECT_EQ(readFile(aside), garbage);
   EXPECT_EQ(readFile(standardFile().string() + ".corrupt-1"), "[]");
+  EXPECT_EQ(integerValueOf(fileContents(standardFile())->objectForKey("fresh")), 2);
 }
 
-TEST_F(UserDefaultsTest, AFailedSaveIsReported) {
+// Another process's saves are imitated by writing the file directly: a save must keep what it
+// finds there and write back only what this process changed.
+TEST_F(UserDefaultsTest, ASaveMergesIntoWhatAnotherProcessSaved) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  defaults->setObject(box("mine"), "name");
+  defaults->setObject(box("old"), "note");
+  defaults->setObject(box("gone soon"), "removed");
+  ASSERT_TRUE(defaults->synchronize());
+
+  // The other process changes "note" and adds "other" after this one read the file.
+  auto disk = dyn<MutableDictionary>(fileContents(standardFile())->mutableCopy());
+  disk->setObject(box("theirs"), "note");
+  disk->setObject(box(7), "other");
+  ASSERT_TRUE(storage::writePropertyList(standardFile(), *disk, storage::PropertyListFormat::Binary));
+
+  defaults->setObject(box("mine again"), "name");
+  defaults->removeObjectForKey("removed");
+  ASSERT_TRUE(defaults->synchronize());
+  auto saved = fileContents(standardFile());
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->stringForKey("name"), "mine again");
+  EXPECT_EQ(saved->stringForKey("note"), "theirs");
+  EXPECT_EQ(integerValueOf(saved->objectForKey("other")), 7);
+  EXPECT_FALSE(saved->objectForKey("removed"));
+  // ... and the handle now sees the other process's values.
+  EXPECT_EQ(defaults->stringForKey("note"), "theirs");
+  EXPECT_EQ(defaults->integerForKey("other"), 7);
+
+  // Without changes of its own, synchronize() reads what the others saved.
+  disk = dyn<MutableDictionary>(saved->mutableCopy());
+  disk->setObject(box("newer"), "note");
+  ASSERT_TRUE(storage::writePropertyList(standardFile(), *disk, storage::PropertyListFormat::Binary));
+  EXPECT_EQ(defaults->stringForKey("note"), "theirs");
+  ASSERT_TRUE(defaults->synchronize());
+  EXPECT_EQ(defaults->stringForKey("note"), "newer");
+  // The lock file sits beside the values and stays.
+  EXPECT_TRUE(fs::exists(standardFile().string() + ".lock"));
+}
+
+TEST_F(UserDefaultsTest, AValueStoredIfAbsentNeverReplacesOneSavedMeanwhile) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  int announced = 0;
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(
+      kUserDefaultsDidChangeNotification, nullptr, [&](const Ref<Notification>&) { ++announced; });
+  EXPECT_TRUE(defaults->setObjectIfAbsent(box("default"), "choice"));
+  EXPECT_TRUE(defaults->setObjectIfAbsent(box("default"), "untouched"));
+  EXPECT_FALSE(defaults->setObjectIfAbsent(box("second"), "choice"));  // has one here already
+  EXPECT_EQ(defaults->stringForKey("choice"), "default");
+  EXPECT_EQ(announced, 2);
+  NotificationCenter::defaultCenter()->removeObserver(token);
+
+  // Another process stores the user's choice before this one saves its defaults.
+  auto disk = MutableDictionary::make({{"choice", box("user's")}});
+  fs::create_directories(standardFile().parent_path());
+  ASSERT_TRUE(storage::writePropertyList(standardFile(), *disk, storage::PropertyListFormat::Binary));
+  ASSERT_TRUE(defaults->synchronize());
+  auto saved = fileContents(standardFile());
+  EXPECT_EQ(saved->stringForKey("choice"), "user's");
+  EXPECT_EQ(saved->stringForKey("untouched"), "default");
+  EXPECT_EQ(defaults->stringForKey("choice"), "user's");
+
+  // A plain set after a set-if-absent is a real change and wins.
+  ASSERT_TRUE(defaults->setObjectIfAbsent(box("default"), "later"));
+  defaults->setObject(box("chosen"), "later");
+  disk = dyn<MutableDictionary>(saved->mutableCopy());
+  disk->setObject(box("theirs"), "later");
+  ASSERT_TRUE(storage::writePropertyList(standardFile(), *disk, storage::PropertyListFormat::Binary));
+  ASSERT_TRUE(defaults->synchronize());
+  EXPECT_EQ(fileContents(standardFile())->stringForKey("later"), "chosen");
+}
+
+TEST_F(UserDefaultsTest, AFailedSaveIsReportedOnceAndGivenToTheCallerWhoAsks) {
   fs::path blocked = home() / "blocked";
   fs::create_directories(home());
   writeFile(blocked, "a file where a folder should be");
   auto defaults = UserDefaults::makeWithFile(blocked / "values.plist");
   defaults->setInteger(1, "k");
+  {
+    LogCapture capture;
+    EXPECT_FALSE(defaults->synchronize());
+    EXPECT_TRUE(capture.contains("values.plist"));
+    // The same failure again is not repeated, and a folder that never existed is not said to
+    // have disappeared.
+    EXPECT_FALSE(defaults->synchronize());
+    defaults.reset();  // the last handle's final save fails the same way
+    EXPECT_EQ(capture.lines().size(), 1u) << capture.lines().back();
+    EXPECT_FALSE(capture.contains("no longer exists"));
+  }
+  defaults = UserDefaults::makeWithFile(blocked / "values.plist");
+  defaults->setInteger(2, "k");
   LogCapture capture;
-  EXPECT_FALSE(defaults->synchronize());
-  EXPECT_TRUE(capture.contains("values.plist"));
-  EXPECT_EQ(defaults->integerForKey("k"), 1);  // the value stays in memory
+  Ref<Error> error;
+  EXPECT_FALSE(defaults->synchronize(&error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_NE(error->localizedDescription().find("values.plist"), std::string::npos);
+  EXPECT_EQ(error->code(), ENOTDIR);
+  EXPECT_TRUE(capture.lines().empty());  // the caller reports it
+  EXPECT_EQ(defaults->integerForKey("k"), 2);  // the value stays in memory
 }
 
 class UserDefaultsThreads : public UserDefaultsTest {};

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "UITestSupport.h"
+#include "platform/system/BackgroundTasks.h"
+#include "platform/system/NetworkActivityIndicator.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/ui/Composers.h"
@@ -97,6 +99,43 @@ TEST_F(ApplicationTest, StatusBarShapesTheApplicationFrameAndTheKeyboard) {
   EXPECT_TRUE(app->isNetworkActivityIndicatorVisible());
   app->setStatusBarOrientation(InterfaceOrientation::LandscapeLeft);
   EXPECT_EQ(keyboardFrame(), Rect(320 - 162, 0, 162, 480));
+}
+
+TEST_F(ApplicationTest, TheIndicatorAndBackgroundTasksAreTheSystems) {
+  auto app = Application::sharedApplication();
+  // What the system layer's indicator shows (the HTTP client sets it there), the application shows.
+  NetworkActivityIndicator::shared().setVisible(true);
+  EXPECT_TRUE(app->isNetworkActivityIndicatorVisible());
+  app->setNetworkActivityIndicatorVisible(false);
+  EXPECT_FALSE(NetworkActivityIndicator::shared().isVisible());
+
+  auto& tasks = BackgroundTasks::shared();
+  app->simulateLaunch();
+  EXPECT_FALSE(tasks.isInBackground());
+  app->simulateEnterBackground();
+  EXPECT_TRUE(tasks.isInBackground());
+  int expired = 0;
+  BackgroundTaskIdentifier task = kInvalidBackgroundTask;
+  task = app->beginBackgroundTaskWithExpirationHandler([&] {
+    ++expired;
+    app->endBackgroundTask(task);
+  });
+  auto kept = app->beginBackgroundTaskWithExpirationHandler(nullptr);
+  EXPECT_NE(task, kInvalidBackgroundTask);
+  EXPECT_NE(task, kept);
+  EXPECT_EQ(tasks.runningTaskCount(), 2u);
+  app->simulateBackgroundTimeExpired();
+  EXPECT_EQ(expired, 1);
+  EXPECT_FALSE(tasks.isRunning(task));
+  EXPECT_TRUE(tasks.isRunning(kept));
+  // A task's time runs out once.
+  app->simulateBackgroundTimeExpired();
+  EXPECT_EQ(expired, 1);
+  app->endBackgroundTask(kept);
+  app->endBackgroundTask(kept);
+  EXPECT_EQ(tasks.runningTaskCount(), 0u);
+  app->simulateEnterForeground();
+  EXPECT_FALSE(tasks.isInBackground());
 }
 
 class TurningScreen : public ViewController {

@@ -42,6 +42,16 @@ std::string exceptionName(const std::function<void()>& call) {
   return "none";
 }
 
+// "name: reason" of what the call raised, "none" when it raised nothing.
+std::string exceptionText(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Exception& e) {
+    return e.name() + ": " + e.reason();
+  }
+  return "none";
+}
+
 TEST(JCCollectionsTest, CapacityComesFromTheTable) {
   EXPECT_EQ(JCDictionary::capacityForCount(0), 0u);
   EXPECT_EQ(JCDictionary::capacityForCount(1), 3u);
@@ -69,11 +79,11 @@ TEST(JCCollectionsTest, ImmutableResultsRaiseOnMutationAndCopyToThemselves) {
   auto mutableCopy = dyn<MutableArray>(array->mutableCopy());
   mutableCopy->addObject(box(3));
   EXPECT_EQ(array->count(), 2u);
-  try {
-    array->addObject(box(3));
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.reason(), "*** -[JCArray insertObject:atIndex:]: mutating method sent to immutable object");
-  }
+  EXPECT_EQ(exceptionText([&] { array->addObject(box(3)); }),
+            std::string(kInternalInconsistencyException) +
+                ": *** -[JCArray insertObject:atIndex:]: mutating method sent to immutable object");
+  // The immutable check comes before the argument checks.
+  EXPECT_EQ(exceptionName([&] { dictionary->removeObjectForKey(ObjectPtr()); }), kInternalInconsistencyException);
 }
 
 TEST(JCCollectionsTest, MutableArraysCheckArgumentsAndCountMutations) {
@@ -91,11 +101,8 @@ TEST(JCCollectionsTest, MutableArraysCheckArgumentsAndCountMutations) {
   EXPECT_EQ(array->mutations(), 4u);
   EXPECT_EQ(intValueOf(array->objectAtIndex(0)), 0);
   EXPECT_EQ(intValueOf(array->objectAtIndex(2)), 30);
-  try {
-    array->objectAtIndex(7);
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.reason(), "*** -[JCArray objectAtIndex:]: index (7) beyond bounds (3)");
-  }
+  EXPECT_EQ(exceptionText([&] { array->objectAtIndex(7); }),
+            std::string(kRangeException) + ": *** -[JCArray objectAtIndex:]: index (7) beyond bounds (3)");
   ObjectPtr buffer[2];
   array->getObjects(buffer, 1, 2);
   EXPECT_EQ(intValueOf(buffer[1]), 30);
@@ -127,6 +134,10 @@ TEST(JCCollectionsTest, EmptyDictionaryHasNoSlotsUntilFirstSet) {
   EXPECT_EQ(intValueOf(dictionary->objectForKey("a")), 1);
   EXPECT_EQ(exceptionName([&] { dictionary->setObject(nullptr, "b"); }), kInvalidArgumentException);
   EXPECT_EQ(exceptionName([&] { dictionary->setObject(box(1), ObjectPtr()); }), kInvalidArgumentException);
+  EXPECT_EQ(exceptionText([&] { dictionary->removeObjectForKey(ObjectPtr()); }),
+            std::string(kInvalidArgumentException) +
+                ": *** -[JCDictionary removeObjectForKey:]: attempt to remove nil key");
+  EXPECT_EQ(intValueOf(dictionary->objectForKey("a")), 1);
 }
 
 TEST(JCCollectionsTest, DictionariesGrowThroughTheTableAndKeepEveryKey) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -8,6 +7,7 @@
 #include "platform/foundation/Values.h"
 #include "sharing/json/JSONCodecConversions.h"
 #include "sharing/json/JSONDecoder.h"
+#include "sharing/json/CommaDecimalLocale.h"
 
 namespace zv {
 namespace {
@@ -51,6 +51,19 @@ TEST(JCSerializerTest, EscapesStringsAsOptionsSay) {
   for (const auto& c : cases) EXPECT_EQ(write(Array::make({box(c.text)}), c.options), c.expected) << c.text;
 }
 
+TEST(JCSerializerTest, TextThatIsNotUTF8DoesNotConvert) {
+  // Strings made straight from bytes skip the sanitising of String::make.
+  for (const std::string bytes : {"a\xFF", "\xC3", "ok \xED\xA0\x80", "\xE2\x82z"}) {
+    for (JCSerializeOptionFlags options : {JCSerializeOptionNone, JCSerializeEscapeUnicode}) {
+      EXPECT_EQ(write(Array::make({std::make_shared<String>(bytes)}), options),
+                "error: An error occurred converting the contents of a NSString to UTF8.")
+          << bytes;
+    }
+  }
+  // Well-formed text, U+FFFD itself included, still goes through.
+  EXPECT_EQ(write(Array::make({std::make_shared<String>("\xEF\xBF\xBD\xC3\xA9")})), "[\"\xEF\xBF\xBD\xC3\xA9\"]");
+}
+
 TEST(JCSerializerTest, WritesNumbersLiteralsAndNull) {
   auto array = Array::make({box(0.1), box(true), box(false), Null::null(), box(-7), box(18446744073709551615ull),
                             box(1e300), box(2.5f)});
@@ -63,11 +76,9 @@ TEST(JCSerializerTest, WritesNumbersLiteralsAndNull) {
 }
 
 TEST(JCSerializerTest, NumbersIgnoreTheProcessLocale) {
-  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-  std::string saved = previous ? previous : "C";
-  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
-  EXPECT_EQ(write(Array::make({box(2.5)})), "[2.5]");
-  std::setlocale(LC_NUMERIC, saved.c_str());
+  testing::CommaDecimalLocale locale;
+  ZV_SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
+  EXPECT_EQ(write(Array::make({box(2.5), box(0.1)})), "[2.5,0.10000000000000001]");
 }
 
 TEST(JCSerializerTest, PrettyPrintingSortsKeysAndSpreadsEmptyCollections) {

@@ -76,6 +76,22 @@ TEST(JCStringDecodingTest, TruncatedTextFailsEvenWhenLenient) {
   }
 }
 
+TEST(JCStringDecodingTest, ALeadByteBeforeTheClosingQuoteIsIllFormedWhereverTheTextEnds) {
+  // The quote after the lead byte cannot continue the sequence, so how many bytes follow the
+  // quote must not matter.
+  for (const std::string& text : {std::string("[\"\xF0\"]"), std::string("[\"\xF0\"] "), std::string("[\"\xF0\"]  \n")}) {
+    JSONDecoder lenient(JCParseLenientUnicode);
+    auto array = dyn<Array>(lenient.objectWithUTF8String(text.data(), text.size()));
+    ASSERT_TRUE(array) << text.size();
+    EXPECT_EQ(array->objectAtIndexAs<String>(0)->utf8(), "\xEF\xBF\xBD");
+    JSONDecoder strict;
+    Ref<Error> error;
+    EXPECT_FALSE(strict.objectWithUTF8String(text.data(), text.size(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "Illegal UTF8 sequence found in \"\" string.") << text.size();
+  }
+}
+
 TEST(JCStringDecodingTest, LongEscapedStringsGrowTheTokenBuffer) {
   std::string body;
   std::string expected;
@@ -103,6 +119,12 @@ TEST(JCUTF8Test, ClassifiesSequences) {
       {"\x80\x80", JCUTF8Result::IllFormed, 1, 0xFFFD},
       {"\xE2\x82", JCUTF8Result::CutShort, 2, 0xFFFD},
       {"\xE2\x28\xA1", JCUTF8Result::IllFormed, 1, 0xFFFD},
+      // A byte that cannot continue the sequence decides before the end of the text does.
+      {"\xF0\x22", JCUTF8Result::IllFormed, 1, 0xFFFD},
+      {"\xF0\x22\x5D", JCUTF8Result::IllFormed, 1, 0xFFFD},
+      {"\xE0\x80", JCUTF8Result::IllFormed, 2, 0xFFFD},
+      {"\xF4\x90", JCUTF8Result::IllFormed, 2, 0xFFFD},
+      {"\xF0\x9F\x98", JCUTF8Result::CutShort, 3, 0xFFFD},
   };
   for (const auto& c : cases) {
     auto p = reinterpret_cast<const unsigned char*>(c.bytes.data());

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <string>
 
@@ -9,6 +8,7 @@
 #include "sharing/json/JCDictionary.h"
 #include "sharing/json/JSONCodecConversions.h"
 #include "sharing/json/JSONDecoder.h"
+#include "sharing/json/CommaDecimalLocale.h"
 
 namespace zv {
 namespace {
@@ -137,11 +137,9 @@ TEST(JSONDecoderTest, NumbersKeepTheirKind) {
 }
 
 TEST(JSONDecoderTest, NumbersDoNotDependOnTheProcessLocale) {
-  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-  std::string saved = previous ? previous : "C";
-  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+  testing::CommaDecimalLocale locale;
+  ZV_SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
   EXPECT_EQ(roundTrip("[2.5, 1e-3]"), "[2.5,0.001]");
-  std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
 TEST(JSONDecoderTest, EqualTokensComeBackAsTheSameObject) {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <string>
 
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
+#include "sharing/json/CommaDecimalLocale.h"
 #include "sharing/json/DecimalNumber.h"
 #include "sharing/json/SJSON.h"
 #include "sharing/json/SJsonConversions.h"
@@ -166,11 +166,18 @@ TEST(SJsonWriterTest, WritesNumbersAndLiterals) {
                                                  box(18446744073709551615ull), box("\"\\\b\f\n\r\t")}))
                 ->utf8(),
             R"([true,false,null,0.1,-3,18446744073709551615,"\"\\\b\f\n\r\t"])");
-  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-  std::string saved = previous ? previous : "C";
-  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+}
+
+TEST(SJsonWriterTest, NumbersIgnoreTheProcessLocale) {
+  testing::CommaDecimalLocale locale;
+  ZV_SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
+  SJsonWriter writer;
   EXPECT_EQ(writer.stringWithObject(Array::make({box(2.5)}))->utf8(), "[2.5]");
-  std::setlocale(LC_NUMERIC, saved.c_str());
+  auto parsed = dyn<Array>(SJsonParser().objectWithString(box("[2.5,1e-3]")));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->objectAtIndexAs<Number>(0)->doubleValue(), 2.5);
+  EXPECT_EQ(parsed->objectAtIndexAs<Number>(1)->doubleValue(), 0.001);
+  EXPECT_EQ(writer.stringWithObject(parsed)->utf8(), "[2.5,1e-3]");
 }
 
 TEST(SJsonWriterTest, RefusesWhatJSONCannotHold) {

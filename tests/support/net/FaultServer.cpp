@@ -102,6 +102,12 @@ void FaultServer::Connection::close() {
   ::shutdown(fd_, SHUT_RDWR);
 }
 
+void FaultServer::Connection::closeCleanly() {
+  if (closed_) return;
+  if (ssl_) SSL_shutdown(ssl_);
+  close();
+}
+
 void FaultServer::Connection::stallUntilStopped() {
   while (!server_->stopping_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   closed_ = true;
@@ -117,6 +123,10 @@ FaultServer::~FaultServer() {
 }
 
 void FaultServer::route(const std::string& path, Handler handler) { routes_[path] = std::move(handler); }
+
+void FaultServer::requireClientCertificate(const std::string& authorityPEM) { clientAuthorityPEM_ = authorityPEM; }
+
+void FaultServer::limitToTLS12() { tls12Only_ = true; }
 
 std::string FaultServer::url(const std::string& path) const {
   std::string prefix = certificate_ ? "https://localhost:" : "http://127.0.0.1:";
@@ -142,6 +152,16 @@ bool FaultServer::start() {
     X509_free(cert);
     EVP_PKEY_free(key);
     if (!ok) return false;
+    if (tls12Only_) SSL_CTX_set_max_proto_version(context_, TLS1_2_VERSION);
+    if (!clientAuthorityPEM_.empty()) {
+      BIO* authorityBio = BIO_new_mem_buf(clientAuthorityPEM_.data(), static_cast<int>(clientAuthorityPEM_.size()));
+      X509* authority = PEM_read_bio_X509(authorityBio, nullptr, nullptr, nullptr);
+      BIO_free(authorityBio);
+      if (!authority) return false;
+      X509_STORE_add_cert(SSL_CTX_get_cert_store(context_), authority);
+      X509_free(authority);
+      SSL_CTX_set_verify(context_, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    }
   }
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
@@ -265,6 +285,15 @@ void FaultServer::serve(int fd, int number) {
       ++handshakeFailures_;
       ERR_clear_error();
       connection.closed_ = true;
+      // Take what the client still sends until it closes: closing with unread bytes would reset
+      // the connection, and the reset can overtake the alert that says what went wrong.
+      ::shutdown(fd, SHUT_WR);
+      char sink[4096];
+      while (!stopping_.load()) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, 100) < 0) break;
+        if (readable.revents != 0 && ::recv(fd, sink, sizeof sink, 0) <= 0) break;
+      }
     }
   }
   std::string buffer;
@@ -315,7 +344,21 @@ void FaultServer::installDefaultRoutes() {
   });
   route("/close-delimited", [](const RecordedRequest&, Connection& c) {
     c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody until the end");
+    c.closeCleanly();
+  });
+  route("/close-delimited-cut", [](const RecordedRequest&, Connection& c) {
+    c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody until the end");
     c.close();
+  });
+  route("/switch-protocols", [](const RecordedRequest&, Connection& c) {
+    c.send("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\n");
+    c.close();
+  });
+  route("/interim-flood", [](const RecordedRequest&, Connection& c) {
+    std::string heads;
+    for (int i = 0; i < 4096; ++i) heads += "HTTP/1.1 100 Continue\r\n\r\n";
+    for (std::size_t sent = 0; sent < 20u * 1024 * 1024 && !c.isClosed(); sent += heads.size()) c.send(heads);
+    c.send(answer(200, "OK", "flooded"));
   });
   route("/http10", [](const RecordedRequest&, Connection& c) {
     c.send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");

@@ -5,7 +5,11 @@
 //   /ok                    200 "hello", keep-alive
 //   /echo                  200 with the request body as body
 //   /chunked               200, chunked body "chunk one|chunk two|chunk three"
-//   /close-delimited       200 without length, "Connection: close", body, then close
+//   /close-delimited       200 without length, "Connection: close", body, then close (with a
+//                          close_notify over TLS)
+//   /close-delimited-cut   the same, but over TLS the connection ends without a close_notify
+//   /interim-flood         "100 Continue" heads back to back (20 MB), then 200 "flooded"
+//   /switch-protocols      "101 Switching Protocols" to "x", then close
 //   /http10                an HTTP/1.0 answer without keep-alive
 //   /keep-alive-max/<m>    200 with "Keep-Alive: timeout=15, max=<m>"
 //   /leading-zero-length   "Content-Length: 010" and 10 body bytes
@@ -67,7 +71,10 @@ class FaultServer {
   class Connection {
    public:
     void send(const std::string& bytes);
+    // Ends the connection; over TLS without a close_notify, as a cut connection would.
     void close();
+    // Ends the connection as a well-behaved server does (a close_notify first over TLS).
+    void closeCleanly();
     // Blocks until the server stops (a stall).
     void stallUntilStopped();
     bool isClosed() const { return closed_; }
@@ -90,6 +97,12 @@ class FaultServer {
 
   // Adds or replaces a route (before start).
   void route(const std::string& path, Handler handler);
+  // TLS servers, before start: ask for a client certificate and refuse the handshake unless one
+  // issued by `authorityPEM` comes.
+  void requireClientCertificate(const std::string& authorityPEM);
+  // TLS servers, before start: speak TLS 1.2 at most (the client certificate is then judged
+  // inside the client's handshake, not after it).
+  void limitToTLS12();
   bool start();
   void stop();
 
@@ -107,6 +120,8 @@ class FaultServer {
   void installDefaultRoutes();
 
   std::optional<TestKeyPair> certificate_;
+  std::string clientAuthorityPEM_;
+  bool tls12Only_ = false;
   SSL_CTX* context_ = nullptr;
   int listenFd_ = -1;
   int wakePipe_[2] = {-1, -1};

@@ -72,7 +72,16 @@ void NginxServer::writeConfiguration() {
     << "    location = /echo/accept-encoding { return 200 \"$http_accept_encoding\"; }\n"
     << "    location = /close { keepalive_timeout 0; return 200 \"closing\\n\"; }\n"
     << "    location /protected/ { auth_basic \"Test Realm\"; auth_basic_user_file " << (dir / "htpasswd").string()
-    << "; }\n";
+    << "; }\n"
+    << "    location /cached/ { expires 60s; }\n"
+    << "    location /nostore/ { add_header Cache-Control no-store; }\n"
+    << "    location = /changing { add_header Cache-Control \"max-age=60\"; return 200 \"$request_id\"; }\n"
+    << "    location /vary/ { expires 60s; add_header Vary Accept-Language; }\n"
+    << "    location = /vary-star { expires 60s; add_header Vary \"*\"; return 200 \"star\"; }\n"
+    << "    location /private/ { expires 60s; auth_basic \"Test Realm\"; auth_basic_user_file "
+    << (dir / "htpasswd").string() << "; }\n"
+    << "    location /public/ { expires 60s; add_header Cache-Control public; auth_basic \"Test Realm\"; "
+    << "auth_basic_user_file " << (dir / "htpasswd").string() << "; }\n";
   for (int code : {301, 302, 303, 307}) {
     for (int n = 1; n <= 6; ++n) {
       c << "    location = /chain/" << code << "/" << n << " { return " << code << " /chain/" << code << "/" << n - 1

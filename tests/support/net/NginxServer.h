@@ -11,6 +11,11 @@
 // - "/echo/method", "/echo/user-agent", "/echo/accept-encoding" answer that part of the request;
 // - "/protected/" needs Basic authentication as user "user", password "secret";
 // - "/close" answers with "Connection: close";
+// - caching: files under "/cached/" with "Cache-Control: max-age=60", "Expires", "ETag" and
+//   "Last-Modified" (304 to a matching "If-None-Match"); "/nostore/" files with "no-store";
+//   "/changing" a new body (max-age=60) on every request; "/vary/" files with "Vary:
+//   Accept-Language"; "/vary-star" with "Vary: *"; "/private/" and "/public/" files behind the
+//   Basic authentication above, the latter marked "public";
 // - with a client-certificate port (clientCertificatePort()): answers the verification result
 //   ("SUCCESS" or "NONE") of the client certificate the test CA issued.
 

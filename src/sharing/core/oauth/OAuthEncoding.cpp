@@ -1,10 +1,28 @@
 #include "sharing/core/oauth/OAuthEncoding.h"
 
+#include "platform/foundation/AsciiText.h"
+#include "platform/foundation/Unicode.h"
+
 namespace zv::oauth_encoding {
 
 std::string URLEncodedString(std::string_view text) { return percentEncode(text, "-._~"); }
 
-std::optional<std::string> URLDecodedString(std::string_view text) { return percentDecode(text); }
+std::optional<std::string> URLDecodedString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int high = text[i] == '%' && i + 2 < text.size() ? ascii::hexDigitValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? ascii::hexDigitValue(text[i + 2]) : -1;
+    if (low < 0) {
+      out.push_back(text[i]);
+      continue;
+    }
+    out.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  if (!unicode::isValidUTF8(out)) return std::nullopt;
+  return out;
+}
 
 void forEachFormPair(std::string_view source,
                      const std::function<void(std::string_view name, std::string_view value)>& visit) {

@@ -14,8 +14,8 @@ namespace zv::oauth_encoding {
 
 // The percent-encoded text.
 std::string URLEncodedString(std::string_view text);
-// Every "%XX" escape replaced, read as UTF-8 ("+" stays "+"); nullopt when an escape is malformed
-// or the bytes are not UTF-8.
+// Every "%XX" escape replaced, read as UTF-8 ("+" stays "+"); a "%" that does not start a valid
+// escape ("%zz", a trailing "%") stays as it is. nullopt when the bytes are not UTF-8.
 std::optional<std::string> URLDecodedString(std::string_view text);
 // The builder's name for the same encoding.
 inline std::string pcen(std::string_view text) { return URLEncodedString(text); }

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <memory>
 #include <string>
 
 #include "platform/foundation/Clock.h"
 #include "sharing/core/oauth/OAuthBuilder.h"
+#include "sharing/core/oauth/OAuthEncoding.h"
 
 namespace zv {
 namespace {
@@ -95,6 +98,33 @@ TEST(OAuthBuilderTest, SignatureSecretAndVerifiableSignature) {
   EXPECT_FALSE(builder->OAuthParameters()->objectForKey("oauth_token"));
   EXPECT_EQ(builder->OAuthParameters()->stringForKey("oauth_nonce")->size(), 36u);
   EXPECT_EQ(builder->OAuthParameters()->count(), 5u);
+
+  // A verifier checks the signature with its own HMAC over the base string, keyed by the
+  // encoded secrets; with a token secret and non-ASCII text the key is no longer trivial.
+  auto signer = OAuthBuilder::initWithConsumerKeyConsumerSecretAccessTokenTokenSecret("k", "c s/\xC3\xA9", "tok",
+                                                                                     "t+s");
+  signer->setHTTPMethod("POST");
+  signer->setURL(URL::make("https://api.example.com/oauth/access_token"));
+  signer->setRequestParameters(Dictionary::make({{"oauth_verifier", box("v \xE2\x82\xAC")}}));
+  builder->setHTTPMethod("GET");
+  builder->setURL(URL::make("http://h.example/p"));
+  const std::pair<Ref<OAuthBuilder>, std::string> builders[] = {{builder, "a%26b&"},
+                                                                {signer, "c%20s%2F%C3%A9&t%2Bs"}};
+  for (const auto& [b, key] : builders) {
+    EXPECT_EQ(b->signatureSecret(), key);
+    const std::string base = b->signatureBase();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    ASSERT_TRUE(HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()),
+                     reinterpret_cast<const unsigned char*>(base.data()), base.size(), digest, &digestLength));
+    ASSERT_EQ(digestLength, 20u);
+    unsigned char text[64] = {};
+    const int textLength = EVP_EncodeBlock(text, digest, static_cast<int>(digestLength));
+    const std::string expected(reinterpret_cast<const char*>(text), static_cast<std::size_t>(textLength));
+    EXPECT_EQ(b->signature(), expected);
+    EXPECT_NE(b->authorizationHeader().find("oauth_signature=\"" + oauth_encoding::pcen(expected) + "\""),
+              std::string::npos);
+  }
 }
 
 TEST(OAuthBuilderTest, PostRequestsCarryFormBody) {

@@ -24,12 +24,19 @@ TEST(OAuthEncodingTest, EncodesEverythingButUnreserved) {
   }
 }
 
-TEST(OAuthEncodingTest, DecodingKeepsPlusAndRejectsBadEscapes) {
+TEST(OAuthEncodingTest, DecodingKeepsPlusAndLeavesMalformedEscapes) {
   EXPECT_EQ(URLDecodedString("a+b%2b"), "a+b+");
   EXPECT_EQ(URLDecodedString("%e2%82%ac"), "\u20ac");
-  EXPECT_FALSE(URLDecodedString("%C3"));   // not UTF-8
-  EXPECT_FALSE(URLDecodedString("%zz"));
-  EXPECT_FALSE(URLDecodedString("abc%4"));
+  EXPECT_FALSE(URLDecodedString("%C3"));  // not UTF-8
+  EXPECT_FALSE(URLDecodedString("%zz%FF"));
+  // A "%" that starts no valid escape stays; the valid escapes around it are still replaced.
+  EXPECT_EQ(URLDecodedString("%zz"), "%zz");
+  EXPECT_EQ(URLDecodedString("abc%4"), "abc%4");
+  EXPECT_EQ(URLDecodedString("%"), "%");
+  EXPECT_EQ(URLDecodedString("100%"), "100%");
+  EXPECT_EQ(URLDecodedString("a%20b%zzc%41%"), "a b%zzcA%");
+  EXPECT_EQ(URLDecodedString("%%41"), "%A");
+  EXPECT_EQ(URLDecodedString("%4g%41"), "%4gA");
 }
 
 TEST(OAuthEncodingTest, URLStringWithoutQuery) {

@@ -1,0 +1,681 @@
+// Authentication: credentials sent before a challenge, answering a 401 or 407 from the session
+// stores, the URL, the request's fields or the keychain, asking the delegate, callback or login
+// dialog and waiting (never longer than the request's time-out), and the class-wide session
+// credential stores.
+//
+// Credentials stay with the origin they were meant for: the caller's user name and password, and
+// credentials that already worked, never follow a redirect to another scheme, host or port.
+
+#include "http/HTTPAuthenticationDialog.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPRequestShared.h"
+#include "platform/net/NetErrors.h"
+#include "platform/runloop/Perform.h"
+#include "platform/system/URLCredentialStorage.h"
+
+namespace zv {
+
+namespace {
+
+struct CredentialStores {
+  std::recursive_mutex sessionCredentialLock;
+  std::recursive_mutex credentialPromptLock;
+  std::vector<Ref<Dictionary>> server;
+  std::vector<Ref<Dictionary>> proxy;
+};
+
+CredentialStores& stores() {
+  static CredentialStores* state = new CredentialStores();  // lives as long as the process
+  return *state;
+}
+
+Ref<MutableDictionary> makeCredentials(const std::string& user, const std::string& password) {
+  auto credentials = MutableDictionary::make();
+  credentials->setObject(box(user), net::kHTTPAuthenticationUsername);
+  credentials->setObject(box(password), net::kHTTPAuthenticationPassword);
+  return credentials;
+}
+
+Ref<Dictionary> fromStoredCredential(const std::optional<URLCredential>& credential) {
+  if (!credential) return nullptr;
+  return makeCredentials(credential->user, credential->password);
+}
+
+URLCredential permanentCredential(const Ref<Dictionary>& credentials) {
+  return URLCredential{credentials->stringForKey(net::kHTTPAuthenticationUsername).value_or(""),
+                       credentials->stringForKey(net::kHTTPAuthenticationPassword).value_or(""),
+                       URLCredentialPersistence::Permanent};
+}
+
+bool samePort(const Ref<URL>& a, const Ref<URL>& b) { return a->port() == b->port(); }
+
+Ref<Error> applyFailure(bool proxy) {
+  return makeRequestError(RequestErrorApplyingCredentials,
+                          proxy ? "Failed to apply proxy credentials to request" : "Failed to apply credentials to request");
+}
+
+Ref<Error> unreadableChallenge() {
+  return makeRequestError(RequestErrorApplyingCredentials, "Failed to get authentication object from response headers");
+}
+
+bool isBadCredentialsReason(const Ref<Error>& reason) {
+  return reason && reason->domain() == net::kHTTPStreamErrorDomain &&
+         (reason->code() == net::kHTTPAuthenticationBadUsername || reason->code() == net::kHTTPAuthenticationBadPassword);
+}
+
+void removeRecordWithCredentials(std::vector<Ref<Dictionary>>& store, const Ref<Dictionary>& credentials) {
+  if (!credentials) return;
+  auto found = std::find_if(store.begin(), store.end(), [&](const Ref<Dictionary>& record) {
+    return record->objectForKey("Credentials") == credentials;
+  });
+  if (found != store.end()) store.erase(found);
+}
+
+void storeRecord(std::vector<Ref<Dictionary>>& store, const Ref<Dictionary>& record) {
+  auto credentials = record->objectForKey("Credentials");
+  std::erase_if(store, [&](const Ref<Dictionary>& old) { return old->objectForKey("Credentials") == credentials; });
+  store.push_back(record);
+}
+
+}  // namespace
+
+// --- Class-level stores. ---
+
+std::vector<Ref<Dictionary>> HTTPRequest::sessionCredentialsStore() {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  return stores().server;
+}
+std::vector<Ref<Dictionary>> HTTPRequest::sessionProxyCredentialsStore() {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  return stores().proxy;
+}
+void HTTPRequest::storeAuthenticationCredentialsInSessionStore(const Ref<Dictionary>& record) {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  storeRecord(stores().server, record);
+}
+void HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(const Ref<Dictionary>& record) {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  storeRecord(stores().proxy, record);
+}
+void HTTPRequest::removeAuthenticationCredentialsFromSessionStore(const Ref<Dictionary>& credentials) {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  removeRecordWithCredentials(stores().server, credentials);
+}
+void HTTPRequest::removeProxyAuthenticationCredentialsFromSessionStore(const Ref<Dictionary>& credentials) {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  removeRecordWithCredentials(stores().proxy, credentials);
+}
+void HTTPRequest::clearSessionCredentials() {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  stores().server.clear();
+}
+void HTTPRequest::clearProxySessionCredentials() {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  stores().proxy.clear();
+}
+
+void HTTPRequest::saveCredentials(const Ref<Dictionary>& credentials, const std::string& host, int port,
+                                  const std::string& protocol, const std::optional<std::string>& realm) {
+  URLCredentialStorage::shared().setDefaultCredential(permanentCredential(credentials),
+                                                      URLProtectionSpace::server(host, port, protocol, realm));
+}
+void HTTPRequest::saveCredentialsForProxy(const Ref<Dictionary>& credentials, const std::string& host, int port,
+                                          const std::optional<std::string>& realm) {
+  URLCredentialStorage::shared().setDefaultCredential(permanentCredential(credentials),
+                                                      URLProtectionSpace::proxy(host, port, realm));
+}
+Ref<Dictionary> HTTPRequest::savedCredentials(const std::string& host, int port, const std::string& protocol,
+                                              const std::optional<std::string>& realm) {
+  return fromStoredCredential(
+      URLCredentialStorage::shared().defaultCredential(URLProtectionSpace::server(host, port, protocol, realm)));
+}
+Ref<Dictionary> HTTPRequest::savedCredentialsForProxy(const std::string& host, int port,
+                                                      const std::optional<std::string>& realm) {
+  return fromStoredCredential(URLCredentialStorage::shared().defaultCredential(URLProtectionSpace::proxy(host, port, realm)));
+}
+void HTTPRequest::removeCredentials(const std::string& host, int port, const std::string& protocol,
+                                    const std::optional<std::string>& realm) {
+  URLCredentialStorage::shared().removeCredential(URLProtectionSpace::server(host, port, protocol, realm));
+}
+void HTTPRequest::removeCredentialsForProxy(const std::string& host, int port, const std::optional<std::string>& realm) {
+  URLCredentialStorage::shared().removeCredential(URLProtectionSpace::proxy(host, port, realm));
+}
+
+Ref<net::HTTPAuthentication> HTTPRequest::requestAuthentication() const {
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+  return requestAuthentication_;
+}
+Ref<net::HTTPAuthentication> HTTPRequest::proxyAuthentication() const {
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+  return proxyAuthentication_;
+}
+
+// --- Before a challenge. ---
+
+void HTTPRequest::addBasicAuthenticationHeader(const std::string& user, const std::string& password) {
+  addRequestHeader("Authorization", "Basic " + base64forData(Data::make(user + ":" + password)));
+}
+
+bool HTTPRequest::callerCredentialsApply() const {
+  if (callerCredentialsSupplied_) return true;
+  auto original = originalURL();
+  auto target = url();
+  return !original || !target || isSameOrigin(*original, *target);
+}
+
+void HTTPRequest::applyAuthorizationHeader() {
+  bool sameOrigin = callerCredentialsApply();
+  if (!sameOrigin) {
+    // A redirect that kept its headers does not carry the old origin's "Authorization".
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    if (requestHeaders_) requestHeaders_->removeObjectForKey("Authorization");
+  }
+  if (!shouldPresentCredentialsBeforeChallenge()) return;
+  Ref<Dictionary> record = useSessionPersistence() ? findSessionAuthenticationCredentials() : nullptr;
+  auto user = username();
+  auto pass = password();
+  if (sameOrigin && user && pass && !domain()) {
+    if (!record || record->stringForKey("AuthenticationScheme") == std::string(net::kHTTPAuthenticationSchemeBasic)) {
+      addBasicAuthenticationHeader(*user, *pass);
+    }
+  }
+  auto headers = requestHeaders();
+  if (record && (!headers || !headers->objectForKey("Authorization"))) {
+    auto credentials = record->objectForKeyAs<Dictionary>("Credentials");
+    if (auto authentication = record->objectForKeyAs<net::HTTPAuthentication>("Authentication")) {
+      if (!credentials || !request_ || !authentication->applyCredentials(*credentials, *request_)) {
+        removeAuthenticationCredentialsFromSessionStore(credentials);
+      }
+    } else if (credentials) {
+      addBasicAuthenticationHeader(credentials->stringForKey(net::kHTTPAuthenticationUsername).value_or(""),
+                                   credentials->stringForKey(net::kHTTPAuthenticationPassword).value_or(""));
+    }
+  }
+  if (useSessionPersistence()) {
+    if (auto proxyRecord = findSessionProxyAuthenticationCredentials()) {
+      auto credentials = proxyRecord->objectForKeyAs<Dictionary>("Credentials");
+      auto authentication = proxyRecord->objectForKeyAs<net::HTTPAuthentication>("Authentication");
+      if (!credentials || !authentication || !request_ || !authentication->applyCredentials(*credentials, *request_)) {
+        removeProxyAuthenticationCredentialsFromSessionStore(credentials);
+      }
+    }
+  }
+}
+
+void HTTPRequest::rememberPresentedCredentials() {
+  // Credentials sent before any challenge and accepted are remembered for the origin.
+  if (!useSessionPersistence() || requestAuthentication_ || !shouldPresentCredentialsBeforeChallenge()) return;
+  auto user = username();
+  auto pass = password();
+  if (!user || !pass || domain() || !callerCredentialsApply()) return;
+  if (!request_ || !request_->headerField("Authorization")) return;
+  auto record = MutableDictionary::make();
+  record->setObject(makeCredentials(*user, *pass), "Credentials");
+  record->setObject(url(), "URL");
+  record->setObject(box(net::kHTTPAuthenticationSchemeBasic), "AuthenticationScheme");
+  storeAuthenticationCredentialsInSessionStore(record);
+}
+
+// --- Finding credentials. ---
+
+Ref<Dictionary> HTTPRequest::findSessionAuthenticationCredentials() {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  auto target = url();
+  if (!target) return nullptr;
+  auto realm = authenticationRealm();
+  auto realmAccepts = [&](const Ref<Dictionary>& record) {
+    auto recorded = record->stringForKey("AuthenticationRealm");
+    return responseStatusCode() == 0 || !recorded || recorded == realm;
+  };
+  for (const auto& record : stores().server) {
+    if (zv::isEqual(record->objectForKeyAs<URL>("URL"), target) && realmAccepts(record)) return record;
+  }
+  for (const auto& record : stores().server) {
+    auto recorded = record->objectForKeyAs<URL>("URL");
+    if (recorded && recorded->host() == target->host() && samePort(recorded, target) &&
+        recorded->scheme() == target->scheme() && realmAccepts(record)) {
+      return record;
+    }
+  }
+  return nullptr;
+}
+
+Ref<Dictionary> HTTPRequest::findSessionProxyAuthenticationCredentials() {
+  std::lock_guard<std::recursive_mutex> guard(stores().sessionCredentialLock);
+  auto host = proxyHost();
+  if (!host) return nullptr;
+  for (const auto& record : stores().proxy) {
+    if (record->stringForKey("Host") == *host && intValueOf(record->objectForKey("Port")) == proxyPort()) return record;
+  }
+  return nullptr;
+}
+
+Ref<MutableDictionary> HTTPRequest::findCredentials() {
+  auto target = url();
+  std::optional<std::string> user = target->user();
+  std::optional<std::string> pass = target->password();
+  std::optional<std::string> accountDomain;
+  if (requestAuthentication_ && requestAuthentication_->requiresAccountDomain()) {
+    if (!domain()) setDomain(std::string());
+    accountDomain = domain();
+  }
+  if (!user || !pass) {
+    auto main = mainRequest().lock();
+    if (main && main->username() && main->password() && main->callerCredentialsApply()) {
+      user = main->username();
+      pass = main->password();
+    } else if (username() && password() && callerCredentialsApply()) {
+      user = username();
+      pass = password();
+    }
+  }
+  if ((!user || !pass) && useKeychainPersistence()) {
+    if (auto saved = savedCredentials(target->host().value_or(""), target->port().value_or(0),
+                                      target->scheme().value_or(""), authenticationRealm())) {
+      user = saved->stringForKey(net::kHTTPAuthenticationUsername);
+      pass = saved->stringForKey(net::kHTTPAuthenticationPassword);
+    }
+  }
+  if (!user || !pass) return nullptr;
+  auto credentials = makeCredentials(*user, *pass);
+  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
+  return credentials;
+}
+
+Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
+  std::optional<std::string> user, pass, accountDomain;
+  if (proxyAuthentication_ && proxyAuthentication_->requiresAccountDomain()) {
+    if (!proxyDomain()) setProxyDomain(std::string());
+    accountDomain = proxyDomain();
+  }
+  auto main = mainRequest().lock();
+  if (main && main->proxyUsername() && main->proxyPassword()) {
+    user = main->proxyUsername();
+    pass = main->proxyPassword();
+  } else if (proxyUsername() && proxyPassword()) {
+    user = proxyUsername();
+    pass = proxyPassword();
+  } else if (auto saved = savedCredentialsForProxy(proxyHost().value_or(""), proxyPort(), proxyAuthenticationRealm())) {
+    user = saved->stringForKey(net::kHTTPAuthenticationUsername);
+    pass = saved->stringForKey(net::kHTTPAuthenticationPassword);
+  }
+  if (!user || !pass) return nullptr;
+  auto credentials = makeCredentials(*user, *pass);
+  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
+  return credentials;
+}
+
+// --- Applying. ---
+
+bool HTTPRequest::applyCredentials(const Ref<Dictionary>& credentials) {
+  setAuthenticationRetryCount(authenticationRetryCount() + 1);
+  if (!credentials || !requestAuthentication_ || !request_) return false;
+  if (!requestAuthentication_->applyCredentials(*credentials, *request_)) {
+    removeAuthenticationCredentialsFromSessionStore(credentials);
+    return false;
+  }
+  if (useKeychainPersistence()) saveCredentialsToKeychain(credentials);
+  if (useSessionPersistence()) {
+    auto record = MutableDictionary::make();
+    record->setObject(requestAuthentication_, "Authentication");
+    record->setObject(credentials, "Credentials");
+    record->setObject(url(), "URL");
+    record->setObject(box(requestAuthentication_->method()), "AuthenticationScheme");
+    if (auto realm = authenticationRealm()) record->setObject(box(*realm), "AuthenticationRealm");
+    storeAuthenticationCredentialsInSessionStore(record);
+  }
+  setRequestCredentials(credentials);
+  return true;
+}
+
+bool HTTPRequest::applyProxyCredentials(const Ref<Dictionary>& credentials) {
+  setProxyAuthenticationRetryCount(proxyAuthenticationRetryCount() + 1);
+  if (!credentials || !proxyAuthentication_ || !request_) return false;
+  if (!proxyAuthentication_->applyCredentials(*credentials, *request_)) {
+    removeProxyAuthenticationCredentialsFromSessionStore(credentials);
+    return false;
+  }
+  if (useKeychainPersistence()) saveProxyCredentialsToKeychain(credentials);
+  if (useSessionPersistence()) {
+    auto record = MutableDictionary::make();
+    record->setObject(proxyAuthentication_, "Authentication");
+    record->setObject(credentials, "Credentials");
+    record->setObject(box(proxyHost().value_or("")), "Host");
+    record->setObject(box(proxyPort()), "Port");
+    record->setObject(box(proxyAuthentication_->method()), "AuthenticationScheme");
+    storeProxyAuthenticationCredentialsInSessionStore(record);
+  }
+  setProxyCredentials(credentials);
+  return true;
+}
+
+void HTTPRequest::saveCredentialsToKeychain(const Ref<Dictionary>& credentials) {
+  auto target = url();
+  saveCredentials(credentials, target->host().value_or(""), target->port().value_or(0), target->scheme().value_or(""),
+                  authenticationRealm());
+}
+
+void HTTPRequest::saveProxyCredentialsToKeychain(const Ref<Dictionary>& credentials) {
+  saveCredentialsForProxy(credentials, proxyHost().value_or(""), proxyPort(), proxyAuthenticationRealm());
+}
+
+// --- Asking. ---
+
+namespace {
+// The delegate, or without one the queue, when it answers `selector`.
+ObjectPtr credentialsAnswerer(const HTTPRequest& request, const char* selector) {
+  if (auto delegate = request.delegate()) return delegate->respondsToSelector(selector) ? delegate : nullptr;
+  if (auto queue = request.queue(); queue && queue->respondsToSelector(selector)) return queue;
+  return nullptr;
+}
+}  // namespace
+
+bool HTTPRequest::willAskDelegateForCredentials() {
+  if (!credentialsAnswerer(*this, "authenticationNeededForRequest") && !callback(&Callbacks::authenticationNeeded)) {
+    return false;
+  }
+  auto self = selfAs<HTTPRequest>();
+  performOnMainThread([self] { self->askDelegateForCredentials(); }, false);
+  return true;
+}
+
+bool HTTPRequest::willAskDelegateForProxyCredentials() {
+  if (!credentialsAnswerer(*this, "proxyAuthenticationNeededForRequest") &&
+      !callback(&Callbacks::proxyAuthenticationNeeded)) {
+    return false;
+  }
+  auto self = selfAs<HTTPRequest>();
+  performOnMainThread([self] { self->askDelegateForProxyCredentials(); }, false);
+  return true;
+}
+
+void HTTPRequest::askDelegateForCredentials() {
+  auto self = selfAs<HTTPRequest>();
+  if (auto answerer = credentialsAnswerer(*this, "authenticationNeededForRequest")) {
+    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return typed->authenticationNeededForRequest(self);
+    answerer->performSelector("authenticationNeededForRequest", {self});
+    return;
+  }
+  if (auto block = callback(&Callbacks::authenticationNeeded)) block();
+}
+
+void HTTPRequest::askDelegateForProxyCredentials() {
+  auto self = selfAs<HTTPRequest>();
+  if (auto answerer = credentialsAnswerer(*this, "proxyAuthenticationNeededForRequest")) {
+    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return typed->proxyAuthenticationNeededForRequest(self);
+    answerer->performSelector("proxyAuthenticationNeededForRequest", {self});
+    return;
+  }
+  if (auto block = callback(&Callbacks::proxyAuthenticationNeeded)) block();
+}
+
+bool HTTPRequest::showAuthenticationDialog() {
+  // A dialog needs somewhere to appear; without a window nobody could answer it.
+  if (!shouldPresentAuthenticationDialog() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
+  auto self = selfAs<HTTPRequest>();
+  performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
+  return true;
+}
+
+bool HTTPRequest::showProxyAuthenticationDialog() {
+  if (!shouldPresentProxyAuthenticationDialog() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
+  auto self = selfAs<HTTPRequest>();
+  performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
+  return true;
+}
+
+// --- Answers (any thread). ---
+
+void HTTPRequest::retryUsingSuppliedCredentials() {
+  auto self = selfAs<HTTPRequest>();
+  performOnRequestThread([self] {
+    std::lock_guard<std::recursive_mutex> lock(self->cancelledLock_);
+    if (self->credentialWaitTimer_) self->credentialWaitTimer_->invalidate();
+    self->credentialWaitTimer_ = nullptr;
+    if (self->error() || self->isCancelled() || self->isFinished()) return;
+    self->suppliedCredentials_ = true;
+    self->callerCredentialsSupplied_ = true;
+    if (self->request_) {
+      self->attemptToApplyCredentialsAndResume();
+    } else {
+      self->main();
+    }
+  });
+}
+
+void HTTPRequest::cancelAuthentication() {
+  auto self = selfAs<HTTPRequest>();
+  performOnRequestThread([self] {
+    std::lock_guard<std::recursive_mutex> lock(self->cancelledLock_);
+    self->failAuthentication();
+  });
+}
+
+void HTTPRequest::failAuthentication() {
+  if (credentialWaitTimer_) credentialWaitTimer_->invalidate();
+  credentialWaitTimer_ = nullptr;
+  failWithError(authenticationError());
+}
+
+// --- Answering a challenge. ---
+
+Ref<net::HTTPMessage> HTTPRequest::challengeResponse(bool proxy) {
+  auto& kept = proxy ? proxyChallenge_ : serverChallenge_;
+  if (readStream_ && readStream_->responseHeader()) {
+    int status = readStream_->responseHeader()->statusCode();
+    if (status == (proxy ? 407 : 401)) kept = readStream_->responseHeader();
+  }
+  return kept;
+}
+
+void HTTPRequest::waitForCredentials() {
+  // The wait keeps to the request's time-out, so nobody's silence holds a request forever.
+  setComplete(true);
+  stopStatusTimer();
+  if (credentialWaitTimer_) credentialWaitTimer_->invalidate();
+  double limit = timeOutSeconds();
+  if (limit <= 0) return;
+  WeakRef<HTTPRequest> weak = selfAs<HTTPRequest>();
+  credentialWaitTimer_ = Timer::create(limit, false, [weak](Timer&) {
+    auto self = weak.lock();
+    if (!self) return;
+    std::lock_guard<std::recursive_mutex> lock(self->cancelledLock_);
+    self->credentialWaitTimer_ = nullptr;
+    if (self->error() || self->isCancelled() || self->isFinished() || self->authenticationNeeded() == 0) return;
+    self->failWithError(timedOutError());
+  });
+  RunLoop::current()->addTimer(credentialWaitTimer_, runLoopMode());
+}
+
+void HTTPRequest::attemptToApplyCredentialsAndResume() {
+  if (error() || isCancelled()) return;
+  if (authenticationNeeded() == 2) return attemptToApplyProxyCredentialsAndResume();
+  bool supplied = suppliedCredentials_;
+  suppliedCredentials_ = false;
+  auto response = challengeResponse(false);
+  // A request that carried credentials and is challenged again had them refused; credentials
+  // just supplied by the delegate or dialog start afresh.
+  const net::HTTPMessage* sent = supplied ? nullptr : request_.get();
+  if (!response) {
+    cancelLoad();
+    failWithError(unreadableChallenge());
+    return;
+  }
+  if (!requestAuthentication_ || !requestAuthentication_->updateFromResponse(*response, sent)) {
+    Ref<Error> reason;
+    requestAuthentication_ = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
+    if (!requestAuthentication_) {
+      cancelLoad();
+      failWithError(unreadableChallenge());
+      return;
+    }
+  }
+  setAuthenticationScheme(requestAuthentication_->method());
+  setAuthenticationRealm(std::nullopt);
+  if (!requestAuthentication_->requiresAccountDomain()) setAuthenticationRealm(requestAuthentication_->realm());
+
+  Ref<Error> reason;
+  if (!requestAuthentication_->isValid(&reason)) {
+    requestAuthentication_ = nullptr;
+    if (isBadCredentialsReason(reason)) {
+      std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
+      removeAuthenticationCredentialsFromSessionStore(requestCredentials());
+      setRequestCredentials(nullptr);
+      if (error() || isCancelled()) return;
+      cancelLoad();
+      setLastActivityTime(nullptr);
+      if (willAskDelegateForCredentials() || showAuthenticationDialog()) {
+        prompt.unlock();
+        waitForCredentials();
+        return;
+      }
+    }
+    cancelLoad();
+    failWithError(authenticationError());
+    return;
+  }
+
+  cancelLoad();
+  bool ntlm = requestAuthentication_->method() == net::kHTTPAuthenticationSchemeNTLM;
+  if (auto credentials = requestCredentials()) {
+    if (!(ntlm && authenticationRetryCount() >= 2)) {
+      if (applyCredentials(credentials)) {
+        startRequest();
+      } else {
+        failWithError(applyFailure(false));
+      }
+    } else if (authenticationRetryCount() == 2) {
+      failWithError(authenticationError());
+    } else {
+      failWithError(applyFailure(false));
+    }
+    return;
+  }
+  if (!requestAuthentication_->requiresUsernameAndPassword()) return;
+
+  std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
+  if (error() || isCancelled()) return;
+  if (useSessionPersistence()) {
+    if (auto record = findSessionAuthenticationCredentials()) {
+      if (applyCredentials(record->objectForKeyAs<Dictionary>("Credentials"))) {
+        prompt.unlock();
+        startRequest();
+        return;
+      }
+    }
+  }
+  if (auto credentials = findCredentials()) {
+    bool applied = applyCredentials(credentials);
+    prompt.unlock();
+    if (applied) {
+      startRequest();
+    } else {
+      failWithError(applyFailure(false));
+    }
+    return;
+  }
+  setLastActivityTime(nullptr);
+  if (willAskDelegateForCredentials() || showAuthenticationDialog()) {
+    prompt.unlock();
+    waitForCredentials();
+    return;
+  }
+  prompt.unlock();
+  failWithError(authenticationError());
+}
+
+void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
+  if (error() || isCancelled()) return;
+  bool supplied = suppliedCredentials_;
+  suppliedCredentials_ = false;
+  auto response = challengeResponse(true);
+  const net::HTTPMessage* sent = supplied ? nullptr : request_.get();
+  if (!response) {
+    cancelLoad();
+    failWithError(unreadableChallenge());
+    return;
+  }
+  if (!proxyAuthentication_ || !proxyAuthentication_->updateFromResponse(*response, sent)) {
+    Ref<Error> reason;
+    proxyAuthentication_ = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
+    if (!proxyAuthentication_) {
+      cancelLoad();
+      failWithError(unreadableChallenge());
+      return;
+    }
+  }
+  setProxyAuthenticationScheme(proxyAuthentication_->method());
+  setProxyAuthenticationRealm(std::nullopt);
+  if (!proxyAuthentication_->requiresAccountDomain()) setProxyAuthenticationRealm(proxyAuthentication_->realm());
+
+  Ref<Error> reason;
+  if (!proxyAuthentication_->isValid(&reason)) {
+    proxyAuthentication_ = nullptr;
+    if (isBadCredentialsReason(reason)) {
+      std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
+      removeProxyAuthenticationCredentialsFromSessionStore(proxyCredentials());
+      setProxyCredentials(nullptr);
+      if (error() || isCancelled()) return;
+      cancelLoad();
+      setLastActivityTime(nullptr);
+      if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
+        prompt.unlock();
+        waitForCredentials();
+        return;
+      }
+    }
+    cancelLoad();
+    failWithError(authenticationError());
+    return;
+  }
+
+  cancelLoad();
+  bool ntlm = proxyAuthentication_->method() == net::kHTTPAuthenticationSchemeNTLM;
+  if (auto credentials = proxyCredentials()) {
+    if (!(ntlm && proxyAuthenticationRetryCount() >= 2)) {
+      if (applyProxyCredentials(credentials)) {
+        startRequest();
+      } else {
+        failWithError(applyFailure(true));
+      }
+    } else if (proxyAuthenticationRetryCount() == 2) {
+      failWithError(authenticationError());
+    } else {
+      failWithError(applyFailure(true));
+    }
+    return;
+  }
+  if (!proxyAuthentication_->requiresUsernameAndPassword()) return;
+
+  std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
+  if (error() || isCancelled()) return;
+  if (useSessionPersistence()) {
+    if (auto record = findSessionProxyAuthenticationCredentials()) {
+      if (applyProxyCredentials(record->objectForKeyAs<Dictionary>("Credentials"))) {
+        prompt.unlock();
+        startRequest();
+        return;
+      }
+    }
+  }
+  if (auto credentials = findProxyCredentials()) {
+    bool applied = applyProxyCredentials(credentials);
+    prompt.unlock();
+    if (applied) {
+      startRequest();
+    } else {
+      failWithError(applyFailure(true));
+    }
+    return;
+  }
+  setLastActivityTime(nullptr);
+  if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
+    prompt.unlock();
+    waitForCredentials();
+    return;
+  }
+  prompt.unlock();
+  failWithError(authenticationError());
+}
+
+}  // namespace zv

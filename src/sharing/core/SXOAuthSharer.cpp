@@ -1,0 +1,199 @@
+#include "sharing/core/SXOAuthSharer.h"
+
+#include "platform/foundation/Log.h"
+#include "platform/foundation/String.h"
+#include "platform/net/CookieStore.h"
+#include "platform/ui/AlertView.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/SXActivityIndicator.h"
+#include "sharing/core/oauth/OAuthEncoding.h"
+#include "sharing/core/oauth/OCAsynchronousDataFetcher.h"
+
+namespace zv {
+
+namespace {
+
+constexpr const char* kAccessKey = "accessKey";
+constexpr const char* kAccessSecret = "accessSecret";
+constexpr const char* kSessionHandle = "sessionHandle";
+
+// A token reply is usable only with both a key and a secret.
+Ref<OCToken> usableToken(const Ref<Data>& data) {
+  if (!data) return nullptr;
+  auto text = String::fromUTF8(data->view());
+  if (!text) return nullptr;
+  auto token = OCToken::initWithHTTPResponseBody(text->utf8());
+  if (!token || !token->key() || token->key()->empty() || !token->secret()) return nullptr;
+  return token;
+}
+
+std::string describeOr(const Ref<Error>& error, const char* fallback) {
+  return error ? error->localizedDescription() : SXLocalizedText(fallback);
+}
+
+}  // namespace
+
+SXOAuthSharer::SXOAuthSharer() = default;
+
+bool SXOAuthSharer::isAuthorized() { return restoreAccessToken(); }
+
+void SXOAuthSharer::promptAuthorization() { tokenRequest(); }
+
+void SXOAuthSharer::tokenRequest() {
+  SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Connecting..."));
+  auto request = OCMutableURLRequest::make(requestURL_, consumer(), nullptr, std::nullopt, signatureProvider());
+  request->setHTTPMethod("POST");
+  tokenRequestModifyRequest(*request);
+  auto self = selfAs<SXOAuthSharer>();
+  auto fetcher = OCAsynchronousDataFetcher::asynchronousFetcherWithRequest(
+      request, self,
+      [self](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
+        self->tokenRequestTicketDidFinishWithData(ticket, data);
+      },
+      [self](const Ref<OCServiceTicket>& ticket, const Ref<Error>& error) {
+        self->tokenRequestTicketDidFailWithError(ticket, error);
+      });
+  fetcher->start();
+}
+
+void SXOAuthSharer::tokenRequestModifyRequest(OCMutableURLRequest&) {}
+
+void SXOAuthSharer::tokenRequestTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
+  SXActivityIndicator::currentIndicator()->hide();
+  auto token = ticket && ticket->didSucceed() ? usableToken(data) : nullptr;
+  if (!token) {
+    tokenRequestTicketDidFailWithError(
+        ticket, SX::error(SXLocalizedText("There was a problem requesting authorization from %@", sharerTitle())));
+    return;
+  }
+  setRequestToken(token);
+  tokenAuthorize();
+}
+
+void SXOAuthSharer::tokenRequestTicketDidFailWithError(const Ref<OCServiceTicket>&, const Ref<Error>& error) {
+  SXActivityIndicator::currentIndicator()->hide();
+  showAlert(SXLocalizedText("Request Error"), describeOr(error, "There was an error while sharing"));
+}
+
+void SXOAuthSharer::tokenAuthorize() {
+  auto token = requestToken();
+  if (!token || !token->key() || token->key()->empty() || !authorizeURL_) {
+    // Never open "oauth_token=(null)": without a request token there is nothing to authorize.
+    showAlert(SXLocalizedText("Authorize Error"), SXLocalizedText("There was an error while authorizing"));
+    authDidFinish(false);
+    return;
+  }
+  auto address = URL::make(authorizeURL_->absoluteString() + "?oauth_token=" +
+                           oauth_encoding::URLEncodedString(*token->key()));
+  auto view = SXOAuthView::initWithURL(address, selfAs<SXOAuthSharer>());
+  SX::currentHelper()->showViewController(view);
+}
+
+void SXOAuthSharer::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView&, bool success,
+                                                                           const Ref<Dictionary>& queryParams,
+                                                                           const Ref<Error>& error) {
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  if (success && !(queryParams && queryParams->objectForKey("oauth_problem"))) {
+    setAuthorizeResponseQueryVars(queryParams);
+    tokenAccess();
+    return;
+  }
+  showAlert(SXLocalizedText("Authorize Error"), describeOr(error, "There was an error while authorizing"));
+  authDidFinish(false);
+}
+
+void SXOAuthSharer::tokenAuthorizeCancelledView(SXOAuthView&) {
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  authDidFinish(false);
+}
+
+void SXOAuthSharer::tokenAccess(bool refresh) {
+  if (!refresh) SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Authenticating..."));
+  auto request = OCMutableURLRequest::make(accessURL_, consumer(), refresh ? accessToken() : requestToken(),
+                                           std::nullopt, signatureProvider());
+  request->setHTTPMethod("POST");
+  tokenAccessModifyRequest(*request);
+  auto self = selfAs<SXOAuthSharer>();
+  auto fetcher = OCAsynchronousDataFetcher::asynchronousFetcherWithRequest(
+      request, self,
+      [self](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
+        self->tokenAccessTicketDidFinishWithData(ticket, data);
+      },
+      [self](const Ref<OCServiceTicket>& ticket, const Ref<Error>& error) {
+        self->tokenAccessTicketDidFailWithError(ticket, error);
+      });
+  fetcher->start();
+}
+
+void SXOAuthSharer::tokenAccessModifyRequest(OCMutableURLRequest&) {}
+
+void SXOAuthSharer::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
+  SXActivityIndicator::currentIndicator()->hide();
+  auto token = ticket && ticket->didSucceed() ? usableToken(data) : nullptr;
+  if (token) {
+    setAccessToken(token);
+    storeAccessToken();
+    tryPendingAction();
+  } else {
+    tokenAccessTicketDidFailWithError(
+        ticket, SX::error(SXLocalizedText("There was a problem requesting access from %@", sharerTitle())));
+  }
+  authDidFinish(token != nullptr);
+}
+
+void SXOAuthSharer::tokenAccessTicketDidFailWithError(const Ref<OCServiceTicket>&, const Ref<Error>& error) {
+  SXActivityIndicator::currentIndicator()->hide();
+  showAlert(SXLocalizedText("Access Error"), describeOr(error, "There was an error while sharing"));
+}
+
+void SXOAuthSharer::storeAccessToken() {
+  auto token = accessToken();
+  if (!token) return;
+  std::string id = sharerId();
+  SX::setAuthValue(token->key().value_or(""), kAccessKey, id);
+  SX::setAuthValue(token->secret().value_or(""), kAccessSecret, id);
+  if (token->sessionHandle() && !token->sessionHandle()->empty()) {
+    SX::setAuthValue(*token->sessionHandle(), kSessionHandle, id);
+  } else {
+    // A handle of an earlier login belongs to an earlier token.
+    SX::removeAuthValueForKey(kSessionHandle, id);
+  }
+}
+
+bool SXOAuthSharer::restoreAccessToken() {
+  setConsumer(OCConsumer::make(consumerKey_, secretKey_));
+  if (accessToken()) return true;
+  std::string id = sharerId();
+  auto key = SX::getAuthValueForKey(kAccessKey, id);
+  auto secret = SX::getAuthValueForKey(kAccessSecret, id);
+  if (!key || !secret || key->empty()) return false;
+  auto token = OCToken::make(*key, *secret);
+  if (auto handle = SX::getAuthValueForKey(kSessionHandle, id); handle && !handle->empty()) {
+    token->setSessionHandle(*handle);
+  }
+  setAccessToken(token);
+  return true;
+}
+
+void SXOAuthSharer::refreshToken() {
+  setPendingAction(SXPendingActionRefreshToken);
+  tokenAccess(true);
+}
+
+void SXOAuthSharer::deleteStoredAccessToken(const std::string& sharerId) {
+  SX::removeAuthValueForKey(kAccessKey, sharerId);
+  SX::removeAuthValueForKey(kAccessSecret, sharerId);
+  SX::removeAuthValueForKey(kSessionHandle, sharerId);
+}
+
+void SXOAuthSharer::logout() {
+  deleteStoredAccessToken(sharerId());
+  setAccessToken(nullptr);
+  if (authorizeURL_) deleteCookiesForURL(authorizeURL_);
+}
+
+void SXOAuthSharer::showAlert(const std::string& title, const std::string& message) {
+  ui::AlertView::make(title, message, {}, SXLocalizedText("Close"))->show();
+}
+
+}  // namespace zv

@@ -1,0 +1,102 @@
+#pragma once
+// The base of the sharers that log in with OAuth 1.0a in a web page: request token -> the
+// service's authorization page in an SXOAuthView -> access token, kept in the keychain (through
+// the hub) as "accessKey", "accessSecret" and "sessionHandle" for the sharer id, and restored by
+// every later sharer of the class. A service sharer sets the consumer key and secret, the four
+// URLs and the signature provider when it is made, and may add parameters to the token requests
+// through the two Modify hooks.
+//
+// A reply without a token key and secret is a failure (nothing is stored, and no authorization
+// page is opened for a missing request token); an access token without a session handle removes
+// a stored handle of an earlier login.
+//
+// Threads: main thread only; the fetches call back on the main run loop. The sharer stays alive
+// while a fetch or its authorization screen holds it.
+#include <memory>
+#include <optional>
+#include <string>
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/URL.h"
+#include "sharing/core/SXOAuthView.h"
+#include "sharing/core/SXSharer.h"
+#include "sharing/core/oauth/OCConsumer.h"
+#include "sharing/core/oauth/OCMutableURLRequest.h"
+#include "sharing/core/oauth/OCServiceTicket.h"
+#include "sharing/core/oauth/OCSignatureProviding.h"
+#include "sharing/core/oauth/OCToken.h"
+
+namespace zv {
+
+class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
+ public:
+  SXOAuthSharer();
+
+  bool isAuthorized() override;
+  void promptAuthorization() override;
+
+  void tokenRequest();
+  virtual void tokenRequestModifyRequest(OCMutableURLRequest& request);
+  void tokenRequestTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data);
+  void tokenRequestTicketDidFailWithError(const Ref<OCServiceTicket>& ticket, const Ref<Error>& error);
+  void tokenAuthorize();
+  void tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView& view, bool success,
+                                                              const Ref<Dictionary>& queryParams,
+                                                              const Ref<Error>& error) override;
+  void tokenAuthorizeCancelledView(SXOAuthView& view) override;
+  void tokenAccess() { tokenAccess(false); }
+  void tokenAccess(bool refresh);
+  virtual void tokenAccessModifyRequest(OCMutableURLRequest& request);
+  void tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data);
+  void tokenAccessTicketDidFailWithError(const Ref<OCServiceTicket>& ticket, const Ref<Error>& error);
+  void storeAccessToken();
+  bool restoreAccessToken();
+  void refreshToken();
+
+  const std::string& consumerKey() const { return consumerKey_; }
+  void setConsumerKey(std::string key) { consumerKey_ = std::move(key); }
+  const std::string& secretKey() const { return secretKey_; }
+  void setSecretKey(std::string secret) { secretKey_ = std::move(secret); }
+  Ref<URL> authorizeCallbackURL() const override { return authorizeCallbackURL_; }
+  void setAuthorizeCallbackURL(Ref<URL> url) { authorizeCallbackURL_ = std::move(url); }
+  const Ref<URL>& authorizeURL() const { return authorizeURL_; }
+  void setAuthorizeURL(Ref<URL> url) { authorizeURL_ = std::move(url); }
+  const Ref<URL>& accessURL() const { return accessURL_; }
+  void setAccessURL(Ref<URL> url) { accessURL_ = std::move(url); }
+  const Ref<URL>& requestURL() const { return requestURL_; }
+  void setRequestURL(Ref<URL> url) { requestURL_ = std::move(url); }
+  Ref<OCConsumer> consumer() const { return std::atomic_load(&consumer_); }
+  void setConsumer(Ref<OCConsumer> consumer) { std::atomic_store(&consumer_, std::move(consumer)); }
+  Ref<OCToken> requestToken() const { return std::atomic_load(&requestToken_); }
+  void setRequestToken(Ref<OCToken> token) { std::atomic_store(&requestToken_, std::move(token)); }
+  Ref<OCToken> accessToken() const { return std::atomic_load(&accessToken_); }
+  void setAccessToken(Ref<OCToken> token) { std::atomic_store(&accessToken_, std::move(token)); }
+  Ref<OCSignatureProviding> signatureProvider() const { return std::atomic_load(&signatureProvider_); }
+  void setSignatureProvider(Ref<OCSignatureProviding> provider) {
+    std::atomic_store(&signatureProvider_, std::move(provider));
+  }
+  const Ref<Dictionary>& authorizeResponseQueryVars() const { return authorizeResponseQueryVars_; }
+  void setAuthorizeResponseQueryVars(Ref<Dictionary> vars) { authorizeResponseQueryVars_ = std::move(vars); }
+
+  // Removes the three stored token values of `sharerId`.
+  static void deleteStoredAccessToken(const std::string& sharerId);
+  // deleteStoredAccessToken, then the cookies of the authorization page, so the next login shows
+  // the service's sign-in page again.
+  void logout() override;
+
+ private:
+  void showAlert(const std::string& title, const std::string& message);
+
+  std::string consumerKey_;
+  std::string secretKey_;
+  Ref<URL> authorizeCallbackURL_;
+  Ref<URL> authorizeURL_;
+  Ref<URL> accessURL_;
+  Ref<URL> requestURL_;
+  Ref<OCConsumer> consumer_;
+  Ref<OCToken> requestToken_;
+  Ref<OCToken> accessToken_;
+  Ref<OCSignatureProviding> signatureProvider_;
+  Ref<Dictionary> authorizeResponseQueryVars_;
+};
+
+}  // namespace zv

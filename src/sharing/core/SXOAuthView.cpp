@@ -1,0 +1,154 @@
+#include "sharing/core/SXOAuthView.h"
+
+#include "platform/foundation/Log.h"
+#include "platform/foundation/String.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/NavigationItem.h"
+#include "platform/ui/Screen.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/oauth/OAuthEncoding.h"
+
+namespace zv {
+
+namespace {
+
+std::string pathOrRoot(const URL& url) {
+  std::string path = url.encodedPath();
+  return path.empty() ? "/" : path;
+}
+
+// The port a URL reaches: the one written, else the scheme's default (none for other schemes).
+int effectivePort(const URL& url) {
+  if (url.port()) return *url.port();
+  auto scheme = url.lowercaseScheme();
+  if (scheme == std::string("http")) return 80;
+  if (scheme == std::string("https")) return 443;
+  return -1;
+}
+
+}  // namespace
+
+Ref<SXOAuthView> SXOAuthView::initWithURL(const Ref<URL>& url, std::shared_ptr<SXOAuthViewDelegate> delegate) {
+  auto view = std::make_shared<SXOAuthView>();
+  std::weak_ptr<SXOAuthView> weak = view;
+  view->navigationItem()->setLeftBarButtonItem(
+      ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Cancel, [weak](ui::BarButtonItem&) {
+        if (auto strong = weak.lock()) strong->cancel();
+      }));
+  view->setDelegate(std::move(delegate));
+  view->webView_ = ui::WebView::make(ui::Screen::mainScreen()->applicationFrame());
+  view->webView_->setDelegate(std::weak_ptr<ui::WebViewDelegate>(view));
+  view->webView_->setScalesPageToFit(true);
+  view->webView_->setDataDetectorTypes(0);
+  if (url) view->webView_->loadRequest(net::URLRequest::requestWithURL(url));
+  return view;
+}
+
+SXOAuthView::SXOAuthView() = default;
+
+void SXOAuthView::loadView() {
+  if (!webView_) webView_ = ui::WebView::make(ui::Screen::mainScreen()->applicationFrame());
+  setView(webView_);
+}
+
+bool SXOAuthView::isCallbackURL(const URL& url, const URL& callback) {
+  if (!url.scheme() || url.lowercaseScheme() != callback.lowercaseScheme()) return false;
+  if (url.lowercaseHost().value_or("") != callback.lowercaseHost().value_or("")) return false;
+  if (effectivePort(url) != effectivePort(callback)) return false;
+  return pathOrRoot(url) == pathOrRoot(callback);
+}
+
+Ref<Dictionary> SXOAuthView::callbackQueryParameters(const URL& url) {
+  if (!url.query() || url.query()->empty()) return nullptr;
+  auto parameters = MutableDictionary::make();
+  std::string_view query = *url.query();
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string_view::npos) end = query.size();
+    std::string_view piece = query.substr(start, end - start);
+    std::size_t equals = piece.find('=');
+    if (equals != std::string_view::npos && piece.find('=', equals + 1) == std::string_view::npos) {
+      auto name = oauth_encoding::URLDecodedString(piece.substr(0, equals));
+      auto value = oauth_encoding::URLDecodedString(piece.substr(equals + 1));
+      if (name && value) {
+        parameters->setObject(String::make(*value), String::make(*name));
+      } else {
+        logError("SXOAuthView: a callback parameter with a broken escape was left out");
+      }
+    }
+    start = end + 1;
+  }
+  if (parameters->empty()) return nullptr;
+  return parameters;
+}
+
+bool SXOAuthView::webViewShouldStartLoadWithRequestNavigationType(ui::WebView&, const Ref<net::URLRequest>& request,
+                                                                  ui::WebViewNavigationType) {
+  auto delegate = this->delegate();
+  if (!delegate || !request || !request->url()) return true;
+  auto callback = delegate->authorizeCallbackURL();
+  if (!callback || !isCallbackURL(*request->url(), *callback)) return true;
+  auto parameters = callbackQueryParameters(*request->url());
+  // After a success the view is done with its delegate: later load events stay silent.
+  setDelegate(nullptr);
+  delegate->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*this, true, parameters, nullptr);
+  return false;
+}
+
+void SXOAuthView::webViewDidStartLoad(ui::WebView&) { startSpinner(); }
+
+void SXOAuthView::webViewDidFinishLoad(ui::WebView& webView) {
+  stopSpinner();
+  auto request = webView.request();
+  if (!request || !request->url() || request->url()->lowercaseHost() != std::string(kTwitterAPIHost)) return;
+  std::string pin = webView.stringByEvaluatingJavaScriptFromString("document.getElementById('oauth_pin').innerHTML");
+  if (pin.empty()) return;
+  reportFailure(SX::error(
+      "Your SXTwitter config is incorrect.  You must set your application type to Browser and define a callback "
+      "url.  See SXConfig for more details"));
+}
+
+void SXOAuthView::webViewDidFailLoadWithError(ui::WebView&, const Ref<Error>& error) {
+  if (error) {
+    auto code = error->code();
+    // A load replaced by a newer one, a load the view refused, a missing file: not failures.
+    if (code == ui::kWebErrorCancelled || code == ui::kWebErrorFrameLoadInterrupted ||
+        code == ui::kWebErrorFileDoesNotExist) {
+      return;
+    }
+  }
+  stopSpinner();
+  reportFailure(error);
+}
+
+void SXOAuthView::reportFailure(const Ref<Error>& error) {
+  if (auto delegate = this->delegate()) {
+    delegate->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*this, false, nullptr, error);
+  }
+}
+
+void SXOAuthView::startSpinner() {
+  if (!spinner_) {
+    spinner_ = ui::ActivityIndicatorView::make(ui::ActivityIndicatorViewStyle::White);
+    spinner_->setHidesWhenStopped(true);
+    navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withCustomView(spinner_));
+  }
+  spinner_->startAnimating();
+}
+
+void SXOAuthView::stopSpinner() {
+  if (spinner_) spinner_->stopAnimating();
+}
+
+void SXOAuthView::cancel() {
+  if (auto delegate = this->delegate()) delegate->tokenAuthorizeCancelledView(*this);
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+}
+
+void SXOAuthView::viewDidDisappear(bool animated) {
+  ViewController::viewDidDisappear(animated);
+  SX::currentHelper()->viewWasDismissed();
+}
+
+}  // namespace zv

@@ -1,0 +1,78 @@
+#pragma once
+// The screen that shows a service's authorization page and watches every load for the
+// application's callback address. A load of the callback address (same scheme, host and port
+// without regard to case; the same path, case kept) is refused and its query parameters, percent-
+// decoded, go to the delegate as a success; load failures other than a cancelled or interrupted
+// load, and a page that shows a PIN instead of redirecting, go to the delegate as failures;
+// Cancel tells the delegate and hides the screen through the hub.
+//
+// Ownership: the delegate is retained until the view reports success; after that the view talks
+// to no delegate. The web view is the controller's whole view and is owned by it. Main thread
+// only.
+#include <memory>
+#include <string>
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Protocol.h"
+#include "platform/foundation/URL.h"
+#include "platform/ui/SimpleControls.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/WebView.h"
+
+namespace zv {
+
+class SXOAuthView;
+
+class SXOAuthViewDelegate : public Protocol {
+ public:
+  // `queryParams` is nullptr when the callback had no parameters.
+  virtual void tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView& view, bool success,
+                                                                      const Ref<Dictionary>& queryParams,
+                                                                      const Ref<Error>& error) = 0;
+  virtual void tokenAuthorizeCancelledView(SXOAuthView& view) = 0;
+  virtual Ref<URL> authorizeCallbackURL() const = 0;
+};
+
+class SXOAuthView : public ui::ViewController, public ui::WebViewDelegate {
+ public:
+  // The host whose pages may show a PIN instead of redirecting to the callback.
+  static constexpr const char* kTwitterAPIHost = "api.twitter.com";
+
+  // Makes the screen and starts loading `url`.
+  static Ref<SXOAuthView> initWithURL(const Ref<URL>& url, std::shared_ptr<SXOAuthViewDelegate> delegate);
+  SXOAuthView();
+
+  // Whether `url` is the callback address: scheme, host and port equal without regard to case,
+  // path equal as written (an empty path reads as "/").
+  static bool isCallbackURL(const URL& url, const URL& callback);
+  // The query's "name=value" pieces, values percent-decoded; pieces without exactly one "=" are
+  // left out, and so are values that do not decode. nullptr when nothing is left.
+  static Ref<Dictionary> callbackQueryParameters(const URL& url);
+
+  void loadView() override;
+  void viewDidDisappear(bool animated) override;
+
+  bool webViewShouldStartLoadWithRequestNavigationType(ui::WebView& webView, const Ref<net::URLRequest>& request,
+                                                       ui::WebViewNavigationType type) override;
+  void webViewDidStartLoad(ui::WebView& webView) override;
+  void webViewDidFinishLoad(ui::WebView& webView) override;
+  void webViewDidFailLoadWithError(ui::WebView& webView, const Ref<Error>& error) override;
+
+  void startSpinner();
+  void stopSpinner();
+  void cancel();
+
+  const Ref<ui::WebView>& webView() const { return webView_; }
+  std::shared_ptr<SXOAuthViewDelegate> delegate() const { return std::atomic_load(&delegate_); }
+  void setDelegate(std::shared_ptr<SXOAuthViewDelegate> delegate) { std::atomic_store(&delegate_, std::move(delegate)); }
+  const Ref<ui::ActivityIndicatorView>& spinner() const { return spinner_; }
+
+ private:
+  void reportFailure(const Ref<Error>& error);
+
+  Ref<ui::WebView> webView_;
+  std::shared_ptr<SXOAuthViewDelegate> delegate_;
+  Ref<ui::ActivityIndicatorView> spinner_;
+};
+
+}  // namespace zv

@@ -1,0 +1,54 @@
+#include "sharing/core/SXTextMessage.h"
+
+#include "platform/foundation/URL.h"
+#include "sharing/core/SX.h"
+
+namespace zv {
+
+bool SXTextMessage::send() {
+  setQuiet(true);
+  if (!validateItem()) return false;
+  return sendText();
+}
+
+bool SXTextMessage::sendText() {
+  auto composer = ui::MessageComposeViewController::make();
+  if (!composer) {
+    sendDidFailWithError(SX::error(SXLocalizedText("This device cannot send text messages.")));
+    return true;
+  }
+  auto item = this->item();
+  auto body = item->customValueForKey("body");
+  if (!body) {
+    // A text message is plain text: the link goes on a line of its own.
+    std::string text = item->text.value_or("");
+    std::string link;
+    if (item->url) link = percentDecode(item->url->absoluteString()).value_or(item->url->absoluteString());
+    body = text.empty() ? link : link.empty() ? text : text + "\n\n" + link;
+    item->setCustomValue(body, "body");
+  }
+  keptUntilFinished_ = selfAs<SXTextMessage>();
+  composer->setMessageComposeDelegate(std::weak_ptr<ui::MessageComposeViewControllerDelegate>(keptUntilFinished_));
+  composer->setBody(body);
+  SX::currentHelper()->showViewController(composer);
+  return true;
+}
+
+void SXTextMessage::messageComposeViewControllerDidFinishWithResult(ui::MessageComposeViewController&,
+                                                                    ui::MessageComposeResult result) {
+  auto self = std::move(keptUntilFinished_);
+  switch (result) {
+    case ui::MessageComposeResult::Cancelled:
+      sendDidCancel();
+      break;
+    case ui::MessageComposeResult::Sent:
+      sendDidFinish();
+      break;
+    case ui::MessageComposeResult::Failed:
+      sendDidFailWithError(nullptr);
+      break;
+  }
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+}
+
+}  // namespace zv

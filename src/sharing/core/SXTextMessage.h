@@ -1,0 +1,31 @@
+#pragma once
+// The text-message action: shows the platform message composer with the item's custom value
+// "body", or the text and the link joined by a blank line (plain text: no HTML breaks), stores the
+// body built back as "body", and reports the user's choice.
+//
+// Ownership: the sharer keeps itself alive from send until the composer reports. Main thread only.
+#include <string>
+#include "platform/ui/Composers.h"
+#include "sharing/core/SXActions.h"
+
+namespace zv {
+
+class SXTextMessage : public SXActionSharer, public ui::MessageComposeViewControllerDelegate {
+ public:
+  std::string sharerTitle() const override { return "SMS"; }
+  bool canShareText() const override { return true; }
+  bool canShareURL() const override { return true; }
+  bool canShare() const override { return ui::MessageComposeViewController::canSendText(); }
+
+  bool send() override;
+  bool sendText();
+
+  void messageComposeViewControllerDidFinishWithResult(ui::MessageComposeViewController& controller,
+                                                       ui::MessageComposeResult result) override;
+  bool respondsToSelector(std::string_view selector) const override { return SXActionSharer::respondsToSelector(selector); }
+
+ private:
+  Ref<SXTextMessage> keptUntilFinished_;
+};
+
+}  // namespace zv

@@ -1,0 +1,189 @@
+// The zerivudor program run as a user runs it: separate processes sharing one home, help, and
+// resources found from wherever the program lies (build folder or installed copy).
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Values.h"
+#include "platform/storage/PropertyList.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace zv::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// One run of a program with its own environment changes (an empty value unsets the variable),
+// working folder and output files. Everything the child needs is prepared before the fork.
+class ProgramRun {
+ public:
+  ProgramRun(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+             const fs::path& outputFolder, const fs::path& workingFolder = "/") {
+    static int serial = 0;
+    std::string stem = "run" + std::to_string(++serial);
+    outPath_ = outputFolder / (stem + ".out");
+    errPath_ = outputFolder / (stem + ".err");
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry; ++entry) {
+      std::string text(*entry);
+      auto equals = text.find('=');
+      if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : environment) {
+      if (value.empty())
+        merged.erase(name);
+      else
+        merged[name] = value;
+    }
+    std::vector<std::string> environmentTexts;
+    for (const auto& [name, value] : merged) environmentTexts.push_back(name + "=" + value);
+    std::vector<char*> argv, envp;
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    for (auto& text : environmentTexts) envp.push_back(text.data());
+    envp.push_back(nullptr);
+    std::string outText = outPath_.string(), errText = errPath_.string(), working = workingFolder.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      int out = ::open(outText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = ::open(errText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(working.c_str()) != 0) ::_exit(126);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+  }
+
+  Outcome wait() {
+    Outcome outcome;
+    int status = 0;
+    if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    pid_ = -1;
+    outcome.out = readFile(outPath_);
+    outcome.err = readFile(errPath_);
+    return outcome;
+  }
+
+  ~ProgramRun() {
+    if (pid_ > 0) wait();
+  }
+
+ private:
+  pid_t pid_ = -1;
+  fs::path outPath_, errPath_;
+};
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  Outcome run(std::vector<std::string> arguments, std::map<std::string, std::string> environment = {},
+              const fs::path& program = ZV_PROGRAM) {
+    arguments.insert(arguments.begin(), program.string());
+    environment.emplace("ZV_HOME", home.string());
+    return ProgramRun(arguments, environment, temporary.path()).wait();
+  }
+  Ref<Dictionary> storedValues() {
+    return dyn<Dictionary>(storage::readPropertyList(home / "Preferences/com.mirovast.zerivudor.plist"));
+  }
+
+  TemporaryDirectory temporary;
+  fs::path home = temporary / "home";
+};
+
+TEST_F(ProgramTest, TwoProcessesSettingDifferentValuesAtOnceKeepBoth) {
+  const std::map<std::string, std::string> environment{{"ZV_HOME", home.string()}, {"ZV_RESOURCES", ""}};
+  constexpr int kRounds = 25;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::string name = "A" + std::to_string(round), note = "B" + std::to_string(round);
+    // Both start before either is waited for; the first round also races to store the defaults.
+    ProgramRun first({ZV_PROGRAM, "settings", "set", "name_preference", name}, environment, temporary.path());
+    ProgramRun second({ZV_PROGRAM, "settings", "set", "note_preference", note}, environment, temporary.path());
+    auto a = first.wait();
+    auto b = second.wait();
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    auto values = storedValues();
+    ASSERT_TRUE(values);
+    ASSERT_EQ(values->stringForKey("name_preference"), name);
+    ASSERT_EQ(values->stringForKey("note_preference"), note);
+  }
+}
+
+TEST_F(ProgramTest, HelpGoesToStandardOutputAndWritesNothing) {
+  for (std::vector<std::string> arguments :
+       {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"settings", "--help"}, {"settings", "help"}}) {
+    SCOPED_TRACE(arguments.back());
+    auto outcome = run(arguments);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_NE(outcome.out.find("settings set KEY VALUE"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.out.find("ZV_HOME"), std::string::npos);
+    EXPECT_NE(outcome.out.find("ZV_RESOURCES"), std::string::npos);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_FALSE(fs::exists(home));
+  }
+  // Misuse shows the same text on standard error, with the misuse status.
+  auto outcome = run({"frobnicate"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_NE(outcome.err.find("ZV_RESOURCES"), std::string::npos);
+  EXPECT_FALSE(fs::exists(home));
+}
+
+TEST_F(ProgramTest, FindsItsResourcesFromAnyFolderBuiltOrInstalled) {
+  // Run from "/" with no ZV_RESOURCES: the build folder's program finds them beside it, where
+  // every build folder (also one outside the repository) links them.
+  EXPECT_TRUE(fs::exists(fs::path(ZV_PROGRAM).parent_path() / "resources/Settings.bundle/Root.plist"));
+  auto built = run({"settings"}, {{"ZV_RESOURCES", ""}});
+  EXPECT_EQ(built.status, 0) << built.err;
+  EXPECT_NE(built.out.find("breath_type_preference"), std::string::npos) << built.out;
+
+  // An installed copy finds the resources installed with it.
+  fs::path prefix = temporary / "prefix";
+  auto install = ProgramRun({ZV_CMAKE, "--install", ZV_BINARY_DIR, "--prefix", prefix.string()}, {}, temporary.path())
+                     .wait();
+  ASSERT_EQ(install.status, 0) << install.out << install.err;
+  fs::path program = prefix / "bin" / "zerivudor";
+  ASSERT_TRUE(fs::exists(program));
+  auto installed = run({"settings"}, {{"ZV_RESOURCES", ""}}, program);
+  EXPECT_EQ(installed.status, 0) << installed.err;
+  EXPECT_NE(installed.out.find("breath_type_preference"), std::string::npos) << installed.out;
+
+  // No settings description at all is an error, not an empty tab.
+  auto missing = run({"settings"}, {{"ZV_RESOURCES", (temporary / "nowhere").string()}});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out.find("[Settings]"), std::string::npos);
+  EXPECT_NE(missing.err.find("Settings.bundle"), std::string::npos) << missing.err;
+}
+
+TEST_F(ProgramTest, AValueThatCannotBeSavedFailsTheCommand) {
+  // A home below a plain file cannot be made, whoever runs the test.
+  writeFile(temporary / "plain", "not a folder");
+  fs::path unusable = temporary / "plain" / "home";
+  auto set = run({"settings", "set", "name_preference", "Frank"}, {{"ZV_HOME", unusable.string()}});
+  EXPECT_EQ(set.status, 1);
+  EXPECT_EQ(set.out.find("name_preference = Frank"), std::string::npos) << set.out;
+  EXPECT_NE(set.err.find("could not be saved"), std::string::npos) << set.err;
+
+  auto show = run({"settings"}, {{"ZV_HOME", unusable.string()}});
+  EXPECT_EQ(show.status, 1);
+  EXPECT_EQ(show.out.find("Registered"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("[Settings]"), std::string::npos);  // still shows what it has
+  EXPECT_EQ(show.err.find("no longer exists"), std::string::npos) << show.err;
+}
+
+}  // namespace
+}  // namespace zv::testing

@@ -1,0 +1,190 @@
+// When a request is sent again, and what the second attempt carries: the whole body, no cookies
+// of the abandoned attempt, and never a replay the server may already have acted on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "HTTPTestSupport.h"
+#include "http/HTTPFormDataRequest.h"
+#include "http/HTTPRequest.h"
+#include "platform/net/CookieStore.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "support/TestSupport.h"
+#include "support/net/FaultServer.h"
+
+namespace zv {
+namespace {
+
+using testing::FaultServer;
+using testing::RecordedRequest;
+using testing::recordOutcome;
+
+class RequestRetryNetwork : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    net::CookieStore::sharedInstance()->removeAllCookies();
+    // Idx 0 on a connection answers keep-alive; any later request on it gets the start of an
+    // answer and then the connection ends.
+    server.route("/answer-then-drop", [](const RecordedRequest& r, FaultServer::Connection& c) {
+      if (r.indexOnConnection == 0) {
+        c.send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
+      } else {
+        c.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial");
+        c.close();
+      }
+    });
+    // The first request sets a cookie and then stalls mid-body; later ones set another.
+    auto seen = std::make_shared<std::atomic<int>>(0);
+    server.route("/cookie-then-stall", [seen](const RecordedRequest&, FaultServer::Connection& c) {
+      if ((*seen)++ == 0) {
+        c.send("HTTP/1.1 200 OK\r\nSet-Cookie: abandoned=1; Path=/\r\nContent-Length: 10\r\n\r\nab");
+        c.stallUntilStopped();
+      } else {
+        c.send("HTTP/1.1 200 OK\r\nSet-Cookie: kept=1; Path=/\r\nContent-Length: 5\r\n\r\nhello");
+      }
+    });
+    server.route("/cookie-and-stall", [](const RecordedRequest&, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nSet-Cookie: last=1; Path=/\r\nContent-Length: 10\r\n\r\nab");
+      c.stallUntilStopped();
+    });
+    // /to/<n>: a redirect to the n-th address of kRefusedLocations.
+    server.route("/to/", [](const RecordedRequest& r, FaultServer::Connection& c) {
+      std::string target = kRefusedLocations[std::stoul(r.path().substr(4))];
+      c.send("HTTP/1.1 302 Found\r\nLocation: " + target + "\r\nContent-Length: 0\r\n\r\n");
+    });
+    ASSERT_TRUE(server.start());
+  }
+  static constexpr const char* kRefusedLocations[] = {"ftp://files.example/report.pdf", "javascript:alert(1)",
+                                                      "mailto:someone@example.com"};
+  void TearDown() override { net::CookieStore::sharedInstance()->removeAllCookies(); }
+  Ref<HTTPRequest> request(const std::string& path) {
+    auto made = HTTPRequest::requestWithURL(URL::make(server.url(path)));
+    made->setTimeOutSeconds(5);
+    return made;
+  }
+  // Leaves a kept-alive connection to the server in the pool.
+  void poolAConnection(const std::string& path) {
+    auto first = request(path);
+    first->startSynchronous();
+    ASSERT_FALSE(first->error());
+    ASSERT_TRUE(first->connectionCanBeReused());
+  }
+  FaultServer server;
+};
+
+TEST_F(RequestRetryNetwork, ABodyStreamedFromDiskGoesOutWholeAgainOnTheNewConnection) {
+  poolAConnection("/keepalive-then-drop");
+  std::string blob(200000, 'b');
+  for (std::size_t i = 0; i < blob.size(); i += 7) blob[i] = static_cast<char>('a' + i % 26);
+  auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/keepalive-then-drop")));
+  form->setTimeOutSeconds(5);
+  form->setPostValue(box("v"), "k");
+  form->addData(Data::make(blob), "blob");
+  auto outcome = recordOutcome(form);
+  form->startSynchronous();
+  ASSERT_EQ(outcome->finished, 1) << (form->error() ? form->error()->description() : "");
+  EXPECT_EQ(form->retryCount(), 1);
+  EXPECT_EQ(form->responseString().value_or(""), "first");
+  auto records = server.requests();
+  ASSERT_EQ(records.size(), 3u);
+  // The dropped attempt and the retry carried the same complete body.
+  EXPECT_EQ(records[1].body.size(), form->postLength());
+  EXPECT_EQ(records[2].body, records[1].body);
+  EXPECT_NE(records[2].body.find(blob), std::string::npos);
+  EXPECT_EQ(records[2].indexOnConnection, 0);
+  // The temporary body file is gone once the request is over.
+  EXPECT_FALSE(form->postBodyFilePath());
+}
+
+TEST_F(RequestRetryNetwork, AFileBodyOfAPlainRequestIsResentToo) {
+  poolAConnection("/keepalive-then-drop");
+  testing::TemporaryDirectory directory;
+  testing::writeFile(directory / "body", std::string(50000, 'f'));
+  auto upload = request("/keepalive-then-drop");
+  upload->setShouldStreamPostDataFromDisk(true);
+  upload->appendPostDataFromFile((directory / "body").string());
+  upload->setRequestMethod("PUT");
+  upload->startSynchronous();
+  ASSERT_FALSE(upload->error()) << upload->error()->description();
+  auto records = server.requests();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[2].method, "PUT");
+  EXPECT_EQ(records[2].body, std::string(50000, 'f'));
+}
+
+TEST_F(RequestRetryNetwork, AFreshConnectionThatFailsIsNeverTriedAgain) {
+  for (const char* method : {"GET", "POST"}) {
+    SCOPED_TRACE(method);
+    auto before = server.requests().size();
+    auto lost = request("/drop-before-answer");
+    lost->setRequestMethod(method);
+    if (std::string(method) == "POST") lost->appendPostData(Data::make("order=1"));
+    auto outcome = recordOutcome(lost);
+    lost->startSynchronous();
+    EXPECT_EQ(outcome->failed, 1);
+    ASSERT_TRUE(lost->error());
+    EXPECT_EQ(lost->error()->code(), 1);
+    EXPECT_EQ(lost->retryCount(), 0);
+    // The server read the request once; sending it again could repeat what it did.
+    EXPECT_EQ(server.requests().size(), before + 1);
+  }
+}
+
+TEST_F(RequestRetryNetwork, AReusedConnectionLostAfterTheAnswerBeganIsNotTriedAgain) {
+  poolAConnection("/answer-then-drop");
+  auto post = request("/answer-then-drop");
+  post->appendPostData(Data::make("order=2"));
+  auto outcome = recordOutcome(post);
+  post->startSynchronous();
+  EXPECT_EQ(outcome->failed, 1);
+  ASSERT_TRUE(post->error());
+  EXPECT_EQ(post->error()->code(), 1);
+  EXPECT_EQ(post->retryCount(), 0);
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(RequestRetryNetwork, CookiesOfAnAttemptThatIsRepeatedAreNotKept) {
+  auto repeated = request("/cookie-then-stall");
+  repeated->setTimeOutSeconds(0.5);
+  repeated->setNumberOfTimesToRetryOnTimeout(1);
+  repeated->startSynchronous();
+  ASSERT_FALSE(repeated->error()) << repeated->error()->description();
+  EXPECT_EQ(repeated->retryCount(), 1);
+  std::vector<std::string> names;
+  for (const auto& cookie : net::CookieStore::sharedInstance()->cookiesForURL(*URL::make(server.url("/")))) {
+    names.push_back(cookie->name());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"kept"});
+  bool abandonedInSession = false;
+  for (const auto& cookie : HTTPRequest::sessionCookies()) abandonedInSession |= cookie->name() == "abandoned";
+  EXPECT_FALSE(abandonedInSession);
+
+  // An answer that ends the request, even as a failure, keeps what it set.
+  net::CookieStore::sharedInstance()->removeAllCookies();
+  auto failed = request("/cookie-and-stall");
+  failed->setTimeOutSeconds(0.5);
+  failed->startSynchronous();
+  ASSERT_TRUE(failed->error());
+  EXPECT_EQ(failed->error()->code(), 2);
+  auto kept = net::CookieStore::sharedInstance()->cookiesForURL(*URL::make(server.url("/")));
+  ASSERT_EQ(kept.size(), 1u);
+}
+
+TEST_F(RequestRetryNetwork, ARefusedRedirectLeavesTheURLAtTheLastAddressLoaded) {
+  for (std::size_t i = 0; i < std::size(kRefusedLocations); ++i) {
+    SCOPED_TRACE(kRefusedLocations[i]);
+    std::string path = "/to/" + std::to_string(i);
+    auto redirected = request(path);
+    auto outcome = recordOutcome(redirected);
+    redirected->startSynchronous();
+    EXPECT_EQ(outcome->failed, 1);
+    ASSERT_TRUE(redirected->error());
+    EXPECT_EQ(redirected->error()->code(), 5);
+    EXPECT_EQ(redirected->url()->absoluteString(), server.url(path));
+    EXPECT_EQ(redirected->redirectCount(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace zv

@@ -1,0 +1,217 @@
+// Where a response body ends up: a compressed body that inflates far beyond its size (kept in
+// memory up to a limit, written to a file or handed to callbacks window by window), and a
+// finished download moved to a folder on another file system.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "HTTPTestSupport.h"
+#include "http/HTTPRequest.h"
+#include "platform/system/ApplicationEnvironment.h"
+#include "support/TestSupport.h"
+#include "support/net/FaultServer.h"
+
+namespace zv {
+namespace {
+
+using testing::FaultServer;
+using testing::RecordedRequest;
+
+constexpr std::size_t kInflatedSize = std::size_t{8} << 20;
+
+struct Text {
+  const char* contentType;
+  std::string bytes;
+  std::optional<std::string> expected;
+};
+const Text kTexts[] = {
+    {"text/plain; charset=iso-8859-1", "caf\xE9", "café"},
+    {"text/plain; charset=windows-1252", "\x93\x80 5\x94", "“€ 5”"},
+    {"text/plain; charset=utf-16", std::string("\xFF\xFE" "a\x00\xE9\x00", 6), "aé"},
+    {"text/plain; charset=utf-16", std::string("\x00" "a\x00\xE9", 4), "aé"},
+    {"text/plain; charset=utf-8", "caf\xC3\xA9", "café"},
+    {"text/plain", "caf\xE9", "café"},  // the default response encoding is Latin-1
+    {"text/plain; charset=utf-8", "caf\xE9", std::nullopt},
+};
+
+class ResponseBodyNetwork : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // 8 MiB of zeros as a gzip body of a few kilobytes.
+    auto packed = std::make_shared<std::string>(testing::gzipText(std::string(kInflatedSize, '\0')));
+    server.route("/bomb", [packed](const RecordedRequest&, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(packed->size()) +
+             "\r\n\r\n" + *packed);
+    });
+    // /text/<n>: the n-th of kTexts with its content type.
+    server.route("/text/", [](const RecordedRequest& r, FaultServer::Connection& c) {
+      const auto& text = kTexts[std::stoul(r.path().substr(6))];
+      c.send("HTTP/1.1 200 OK\r\nContent-Type: " + std::string(text.contentType) +
+             "\r\nContent-Length: " + std::to_string(text.bytes.size()) + "\r\n\r\n" + text.bytes);
+    });
+    server.route("/head-length/", [](const RecordedRequest& r, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: " + r.path().substr(13) + "\r\n\r\n");
+    });
+    ASSERT_TRUE(server.start());
+  }
+  Ref<HTTPRequest> request(const std::string& path) {
+    auto made = HTTPRequest::requestWithURL(URL::make(server.url(path)));
+    made->setTimeOutSeconds(10);
+    return made;
+  }
+  FaultServer server;
+};
+
+TEST_F(ResponseBodyNetwork, ABodyKeptInMemoryFailsPastItsInflatedLimit) {
+  EXPECT_EQ(request("/bomb")->maximumInflatedResponseSize(), std::uint64_t{512} << 20);
+  for (bool waitToInflate : {true, false}) {
+    SCOPED_TRACE(waitToInflate);
+    auto limited = request("/bomb");
+    limited->setShouldWaitToInflateCompressedResponses(waitToInflate);
+    limited->setMaximumInflatedResponseSize(1 << 20);
+    auto outcome = testing::recordOutcome(limited);
+    limited->startSynchronous();
+    EXPECT_EQ(outcome->failed, 1);
+    EXPECT_EQ(outcome->finished, 0);
+    ASSERT_TRUE(limited->error());
+    EXPECT_EQ(limited->error()->code(), 11);
+    EXPECT_EQ(limited->error()->localizedDescription(), "Decompression of data failed with code -4");
+
+    auto roomy = request("/bomb");
+    roomy->setShouldWaitToInflateCompressedResponses(waitToInflate);
+    roomy->setMaximumInflatedResponseSize(kInflatedSize);
+    roomy->startSynchronous();
+    ASSERT_FALSE(roomy->error()) << roomy->error()->description();
+    ASSERT_TRUE(roomy->responseData());
+    EXPECT_EQ(roomy->responseData()->length(), kInflatedSize);
+  }
+}
+
+TEST_F(ResponseBodyNetwork, ADownloadToAFileIsNotLimited) {
+  testing::TemporaryDirectory directory;
+  for (bool waitToInflate : {true, false}) {
+    SCOPED_TRACE(waitToInflate);
+    auto destination = directory / (waitToInflate ? "after" : "on-arrival");
+    auto download = request("/bomb");
+    download->setShouldWaitToInflateCompressedResponses(waitToInflate);
+    download->setMaximumInflatedResponseSize(1 << 20);
+    download->setDownloadDestinationPath(destination.string());
+    download->startSynchronous();
+    ASSERT_FALSE(download->error()) << download->error()->description();
+    EXPECT_EQ(std::filesystem::file_size(destination), kInflatedSize);
+    // Nothing but the destination is left in its folder.
+    EXPECT_FALSE(download->temporaryFileDownloadPath());
+    EXPECT_FALSE(download->temporaryUncompressedDataDownloadPath());
+  }
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory.path())) ++entries;
+  EXPECT_EQ(entries, 2u);
+}
+
+TEST_F(ResponseBodyNetwork, DataCallbacksGetTheInflatedBodyInBoundedPieces) {
+  auto streamed = request("/bomb");
+  streamed->setShouldWaitToInflateCompressedResponses(false);
+  auto total = std::make_shared<std::size_t>(0);
+  auto largest = std::make_shared<std::size_t>(0);
+  streamed->setDataReceivedBlock([total, largest](const Ref<Data>& data) {
+    *total += data->length();
+    *largest = std::max(*largest, data->length());
+  });
+  streamed->startSynchronous();
+  ASSERT_FALSE(streamed->error()) << streamed->error()->description();
+  EXPECT_EQ(*total, kInflatedSize);
+  EXPECT_LE(*largest, HTTPDataDecompressor::kInflateWindowSize);
+}
+
+TEST_F(ResponseBodyNetwork, ResponseTextIsReadInTheAnnouncedCharset) {
+  for (std::size_t i = 0; i < std::size(kTexts); ++i) {
+    SCOPED_TRACE(kTexts[i].contentType);
+    auto text = request("/text/" + std::to_string(i));
+    text->startSynchronous();
+    ASSERT_FALSE(text->error()) << text->error()->description();
+    EXPECT_EQ(text->responseString(), kTexts[i].expected);
+  }
+}
+
+TEST_F(ResponseBodyNetwork, AHeadCopyThatHearsTwentyBytesLeavesTheSizeUnknown) {
+  for (int length : {20, 21}) {
+    SCOPED_TRACE(length);
+    std::string path = "/head-length/" + std::to_string(length);
+    auto main = request(path);
+    auto increments = std::make_shared<std::vector<std::int64_t>>();
+    main->setDownloadSizeIncrementedBlock([increments](std::int64_t amount) { increments->push_back(amount); });
+    auto head = request(path);
+    head->setRequestMethod("HEAD");
+    head->setMainRequest(main);
+    head->startSynchronous();
+    ASSERT_FALSE(main->error());
+    ASSERT_FALSE(head->error()) << head->error()->description();
+    if (length == 20) {
+      EXPECT_FALSE(main->showAccurateProgress());
+      EXPECT_EQ(main->contentLength(), 0u);
+      EXPECT_EQ(*increments, std::vector<std::int64_t>{1});
+    } else {
+      EXPECT_TRUE(main->showAccurateProgress());
+      EXPECT_EQ(main->contentLength(), 21u);
+      EXPECT_EQ(*increments, std::vector<std::int64_t>{21});
+    }
+  }
+  // Without compression allowed twenty bytes are twenty bytes.
+  auto main = request("/head-length/20");
+  auto head = request("/head-length/20");
+  head->setRequestMethod("HEAD");
+  head->setAllowCompressedResponse(false);
+  head->setMainRequest(main);
+  head->startSynchronous();
+  EXPECT_TRUE(main->showAccurateProgress());
+  EXPECT_EQ(main->contentLength(), 20u);
+}
+
+// A folder on another file system than the application's temporary folder, when there is one.
+std::optional<std::filesystem::path> folderOnAnotherFileSystem() {
+  struct stat home {}, shm {};
+  auto temporary = ApplicationEnvironment::shared().temporaryDirectory();
+  std::filesystem::create_directories(temporary);
+  if (::stat(temporary.c_str(), &home) != 0 || ::stat("/dev/shm", &shm) != 0) return std::nullopt;
+  if (home.st_dev == shm.st_dev) return std::nullopt;
+  std::string pattern = "/dev/shm/zv-move-XXXXXX";
+  if (!::mkdtemp(pattern.data())) return std::nullopt;
+  return std::filesystem::path(pattern);
+}
+
+TEST_F(ResponseBodyNetwork, AFinishedDownloadMovesToAnotherFileSystem) {
+  auto folder = folderOnAnotherFileSystem();
+  if (!folder) GTEST_SKIP() << "no second file system (/dev/shm) beside the temporary folder";
+  struct Case {
+    const char* path;
+    bool waitToInflate;
+    std::size_t size;
+  };
+  for (const Case& c : {Case{"/big/300000", true, 300000}, Case{"/bomb", false, kInflatedSize},
+                        Case{"/bomb", true, kInflatedSize}}) {
+    SCOPED_TRACE(std::string(c.path) + (c.waitToInflate ? " after" : " on arrival"));
+    auto destination = *folder / "download";
+    testing::writeFile(destination, "an older file");
+    auto download = request(c.path);
+    download->setShouldWaitToInflateCompressedResponses(c.waitToInflate);
+    download->setDownloadDestinationPath(destination.string());
+    download->startSynchronous();
+    ASSERT_FALSE(download->error()) << download->error()->description();
+    EXPECT_EQ(std::filesystem::file_size(destination), c.size);
+    EXPECT_FALSE(download->temporaryFileDownloadPath());
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(*folder)) ++entries;
+    EXPECT_EQ(entries, 1u);
+  }
+  auto content = testing::readFile(*folder / "download");
+  std::filesystem::remove_all(*folder);
+  EXPECT_EQ(content, std::string(kInflatedSize, '\0'));
+}
+
+}  // namespace
+}  // namespace zv

@@ -1,0 +1,175 @@
+// Bandwidth accounting with a manual clock, the cellular mode over a fake reachability provider,
+// the metered upload stream, and a throttled download from a real server.
+#include <gtest/gtest.h>
+
+#include "HTTPTestSupport.h"
+#include "http/HTTPInputStream.h"
+#include "http/HTTPRequest.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/ReachabilityProvider.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "support/net/FaultServer.h"
+
+namespace zv {
+namespace {
+
+class Throttling : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HTTPRequest::resetBandwidthState();
+    clock = std::make_shared<ManualClock>(1000.0);
+    Clock::install(clock);
+  }
+  void TearDown() override {
+    Clock::install(nullptr);
+    HTTPRequest::resetBandwidthState();
+  }
+  std::shared_ptr<ManualClock> clock;
+};
+
+TEST_F(Throttling, PeriodsHistoryAndAverage) {
+  HTTPRequest::measureBandwidthUsage();  // opens the first period with an empty count
+  EXPECT_EQ(HTTPRequest::bandwidthHistory(), (std::vector<unsigned long>{0}));
+  HTTPRequest::incrementBandwidthUsedInLastSecond(1000);
+  HTTPRequest::measureBandwidthUsage();  // within the period: nothing closes
+  EXPECT_EQ(HTTPRequest::bandwidthUsedInLastSecond(), 1000u);
+  // One entry leaves for each whole period that passed without a measurement.
+  clock->advance(1.5);
+  HTTPRequest::measureBandwidthUsage();
+  EXPECT_EQ(HTTPRequest::bandwidthHistory(), (std::vector<unsigned long>{1000}));
+  EXPECT_EQ(HTTPRequest::averageBandwidthUsedPerSecond(), 1000u);
+  EXPECT_EQ(HTTPRequest::bandwidthUsedInLastSecond(), 0u);
+  // An empty period empties the history, leaving its zero.
+  clock->advance(1.01);
+  HTTPRequest::measureBandwidthUsage();
+  EXPECT_EQ(HTTPRequest::bandwidthHistory(), (std::vector<unsigned long>{0}));
+  EXPECT_EQ(HTTPRequest::averageBandwidthUsedPerSecond(), 0u);
+}
+
+TEST_F(Throttling, ExcessPausesUntilAfterThePeriodEnds) {
+  HTTPRequest::setMaxBandwidthPerSecond(14800);
+  EXPECT_TRUE(HTTPRequest::isBandwidthThrottled());
+  HTTPRequest::measureBandwidthUsage();
+  HTTPRequest::incrementBandwidthUsedInLastSecond(20000);
+  HTTPRequest::measureBandwidthUsage();
+  ASSERT_TRUE(HTTPRequest::throttleResumeTime());
+  EXPECT_NEAR(*HTTPRequest::throttleResumeTime(), 1001.0 + 5200.0 / 14800.0, 1e-6);
+}
+
+TEST_F(Throttling, UploadReadBudget) {
+  HTTPRequest::setMaxBandwidthPerSecond(14800);
+  HTTPRequest::measureBandwidthUsage();
+  EXPECT_EQ(HTTPRequest::maxUploadReadLength(), 3700u);
+  HTTPRequest::incrementBandwidthUsedInLastSecond(14000);
+  EXPECT_EQ(HTTPRequest::maxUploadReadLength(), 800u);
+  HTTPRequest::incrementBandwidthUsedInLastSecond(1000);
+  EXPECT_EQ(HTTPRequest::maxUploadReadLength(), 0u);
+  ASSERT_TRUE(HTTPRequest::throttleResumeTime());
+  EXPECT_DOUBLE_EQ(*HTTPRequest::throttleResumeTime(), 1001.0);
+}
+
+class CellularThrottling : public Throttling {
+ protected:
+  void SetUp() override {
+    Throttling::SetUp();
+    fake = std::make_shared<net::FakeReachabilityProvider>(net::kReachabilityFlagReachable);
+    net::ReachabilityProvider::install(fake);
+  }
+  void TearDown() override {
+    Throttling::TearDown();
+    net::ReachabilityProvider::install(nullptr);
+  }
+  std::shared_ptr<net::FakeReachabilityProvider> fake;
+};
+
+TEST_F(CellularThrottling, AppliesOnlyOnTheCellularNetworkAndFollowsChanges) {
+  HTTPRequest::setMaxBandwidthPerSecond(5000);
+  HTTPRequest::setShouldThrottleBandwidthForWWAN(true);
+  EXPECT_EQ(HTTPRequest::maxBandwidthPerSecond(), 14800u);
+  EXPECT_FALSE(HTTPRequest::isBandwidthThrottled());  // Wi-Fi
+  fake->setDefaultFlags(net::kReachabilityFlagReachable | net::kReachabilityFlagIsWWAN);
+  ASSERT_TRUE(pumpRunLoopUntil([] { return HTTPRequest::isBandwidthThrottled(); }, 10.0));
+  fake->setDefaultFlags(net::kReachabilityFlagReachable);
+  ASSERT_TRUE(pumpRunLoopUntil([] { return !HTTPRequest::isBandwidthThrottled(); }, 10.0));
+  // Switching the mode off leaves no limit at all, also not the one set before.
+  HTTPRequest::setShouldThrottleBandwidthForWWAN(false);
+  EXPECT_EQ(HTTPRequest::maxBandwidthPerSecond(), 0u);
+  EXPECT_FALSE(HTTPRequest::isBandwidthThrottled());
+}
+
+TEST_F(CellularThrottling, ZeroLimitOnCellularMeansNoLimitNotAnEndlessPause) {
+  fake->setDefaultFlags(net::kReachabilityFlagReachable | net::kReachabilityFlagIsWWAN);
+  HTTPRequest::throttleBandwidthForWWANUsingLimit(0);
+  EXPECT_FALSE(HTTPRequest::isBandwidthThrottled());
+  HTTPRequest::measureBandwidthUsage();
+  HTTPRequest::incrementBandwidthUsedInLastSecond(100000);
+  HTTPRequest::measureBandwidthUsage();
+  EXPECT_FALSE(HTTPRequest::throttleResumeTime());
+}
+
+// An inner stream that records what it was asked for and answers at most `limit` bytes.
+class RecordingStream : public net::InputStream {
+ public:
+  long read(std::uint8_t* buffer, std::size_t maxLength) override {
+    asked.push_back(maxLength);
+    std::size_t n = std::min(maxLength, limit);
+    std::fill(buffer, buffer + n, 'r');
+    return static_cast<long>(n);
+  }
+  std::vector<std::size_t> asked;
+  std::size_t limit = 1 << 20;
+};
+
+TEST_F(Throttling, MeteredStreamCountsWhatWasReadAndShrinksReadsToTheBudget) {
+  auto inner = std::make_shared<RecordingStream>();
+  auto request = HTTPRequest::requestWithURL(URL::make("http://127.0.0.1:1/"));
+  auto stream = std::make_shared<HTTPInputStream>(inner, request);
+  std::vector<std::uint8_t> buffer(32768);
+  HTTPRequest::measureBandwidthUsage();
+  EXPECT_EQ(stream->read(buffer.data(), 32768), 32768);
+  EXPECT_EQ(HTTPRequest::bandwidthUsedInLastSecond(), 32768u);
+  inner->limit = 100;  // a short read counts what came, not what was asked
+  EXPECT_EQ(stream->read(buffer.data(), 32768), 100);
+  EXPECT_EQ(HTTPRequest::bandwidthUsedInLastSecond(), 32868u);
+
+  clock->advance(2);
+  HTTPRequest::measureBandwidthUsage();
+  HTTPRequest::setMaxBandwidthPerSecond(14800);
+  HTTPRequest::incrementBandwidthUsedInLastSecond(13800);
+  inner->limit = 1 << 20;
+  stream->read(buffer.data(), 32768);
+  HTTPRequest::incrementBandwidthUsedInLastSecond(5000);
+  stream->read(buffer.data(), 32768);
+  EXPECT_EQ(inner->asked, (std::vector<std::size_t>{32768, 32768, 1000, 1}));
+}
+
+TEST_F(Throttling, MeteredStreamKeepsReadingAfterItsRequestIsGone) {
+  auto inner = std::make_shared<RecordingStream>();
+  auto request = HTTPRequest::requestWithURL(URL::make("http://127.0.0.1:1/"));
+  auto stream = std::make_shared<HTTPInputStream>(inner, request);
+  HTTPRequest::setMaxBandwidthPerSecond(14800);
+  request.reset();
+  std::vector<std::uint8_t> buffer(100);
+  EXPECT_EQ(stream->read(buffer.data(), 100), 100);
+}
+
+// Real time: a throttled download cannot finish faster than its limit allows (a slow machine
+// only makes it slower, so the bound holds anywhere).
+TEST(ThrottledDownload, StaysBelowTheLimit) {
+  HTTPRequest::resetBandwidthState();
+  testing::FaultServer server;
+  ASSERT_TRUE(server.start());
+  HTTPRequest::setMaxBandwidthPerSecond(100000);
+  auto request = HTTPRequest::requestWithURL(URL::make(server.url("/big/300000")));
+  request->setTimeOutSeconds(30);
+  auto started = Clock::current()->monotonic();
+  request->startSynchronous();
+  double elapsed = Clock::current()->monotonic() - started;
+  HTTPRequest::resetBandwidthState();
+  ASSERT_FALSE(request->error()) << request->error()->description();
+  EXPECT_EQ(request->responseData()->length(), 300000u);
+  EXPECT_GE(elapsed, 1.5);
+}
+
+}  // namespace
+}  // namespace zv

@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Log.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "platform/system/Keychain.h"
+#include "platform/system/NotificationCenter.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/core/KeychainWrapper.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/SXSharer.h"
+#include "support/sharing/SharingTestSupport.h"
+
+namespace zv {
+namespace {
+
+using zv::testing::SharingTest;
+using Names = std::vector<std::string>;
+
+Names namesOfStored(const std::string& key) {
+  Names names;
+  if (auto list = UserDefaults::standardUserDefaults()->arrayForKey(key)) {
+    for (const auto& n : *list) names.push_back(stringValueOf(n).value_or(""));
+  }
+  return names;
+}
+
+// A sharer with the standard login fields, to see logouts reach the keychain.
+class LogoutProbeSharer : public SXSharer {};
+
+class SXHubTest : public SharingTest {
+ protected:
+  void SetUp() override {
+    SharingTest::SetUp();
+    SXSharer::registerSharerClass<LogoutProbeSharer>();
+  }
+  Ref<UserDefaults> defaults() { return UserDefaults::standardUserDefaults(); }
+};
+
+TEST_F(SXHubTest, SharersListComesFromSharingBundle) {
+  auto list = SX::sharersDictionary();
+  ASSERT_TRUE(list);
+  auto actions = list->objectForKeyAs<Array>("actions");
+  ASSERT_TRUE(actions);
+  EXPECT_TRUE(actions->containsObject(box("SXMail")));
+  auto all = SX::allSharerClassNames();
+  EXPECT_NE(std::find(all.begin(), all.end(), "SXTwitter"), all.end());
+  EXPECT_NE(std::find(all.begin(), all.end(), "SXLogout"), all.end());
+  EXPECT_TRUE(SX::sharingLibraryBundlePath()->ends_with("Sharing.bundle"));
+}
+
+TEST_F(SXHubTest, NoSharersListMeansNoFavourites) {
+  configurator->set("sharersPlistName", box("Missing.plist"));
+  SX::resetForTesting();
+  EXPECT_EQ(SX::sharersDictionary(), nullptr);
+  EXPECT_TRUE(SX::favoriteSharersForType(SXShareTypeURL).empty());
+  SX::logoutOfAll();  // nothing to do, nothing raised
+}
+
+TEST_F(SXHubTest, DefaultFavouritesAreStoredLessUnknownClasses) {
+  configurator->set("defaultFavoriteURLSharers", Array::make({box("SXTwitter"), box("NoSuchSharer"), box("SXFacebook")}));
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeURL), (Names{"SXTwitter", "SXFacebook"}));
+  EXPECT_EQ(namesOfStored("SX_FAVS_1"), (Names{"SXTwitter", "SXFacebook"}));
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeImage), (Names{"SXMail", "SXFacebook", "SXCopy"}));
+  EXPECT_TRUE(SX::favoriteSharersForType(SXShareTypeUserInfo).empty());
+}
+
+TEST_F(SXHubTest, PushingFavouritesKeepsTheNewestWithinTheMaximum) {
+  SX::setFavorites({"SXMail", "SXCopy", "SXPrint"}, SXShareTypeText);
+  SX::pushOnFavorites("SXSafari", SXShareTypeText);
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeText), (Names{"SXSafari", "SXMail", "SXCopy"}));
+  SX::pushOnFavorites("SXCopy", SXShareTypeText);
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeText), (Names{"SXCopy", "SXSafari", "SXMail"}));
+  configurator->set("autoOrderFavoriteSharers", box(false));
+  SX::pushOnFavorites("SXPrint", SXShareTypeText);
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeText), (Names{"SXCopy", "SXSafari", "SXMail"}));
+}
+
+TEST_F(SXHubTest, ExcludedSharersLeaveTheFavouritesAndAreNeverPushed) {
+  SX::setFavorites({"SXMail", "SXCopy", "SXPrint"}, SXShareTypeText);
+  defaults()->setObject(Array::make({box("SXCopy"), box("SXSafari")}), kSXExcludedKey);
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeText), (Names{"SXMail", "SXPrint"}));
+  EXPECT_EQ(namesOfStored("SX_FAVS_2"), (Names{"SXMail", "SXPrint"}));
+  SX::pushOnFavorites("SXSafari", SXShareTypeText);
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeText), (Names{"SXMail", "SXPrint"}));
+  // The older dictionary form of the exclusions is read by its keys.
+  defaults()->setObject(Dictionary::make({{"SXPrint", box(true)}}), kSXExcludedKey);
+  EXPECT_EQ(SX::favoriteSharersForType(SXShareTypeText), (Names{"SXMail"}));
+}
+
+TEST_F(SXHubTest, LoginValuesRoundTripThroughTheKeychain) {
+  Ref<Error> error;
+  EXPECT_EQ(SX::getAuthValueForKey("username", "LogoutProbeSharer", &error), std::nullopt);
+  EXPECT_EQ(error, nullptr);  // not stored is no failure
+  ASSERT_TRUE(SX::setAuthValue("alice", "username", "LogoutProbeSharer", &error));
+  EXPECT_EQ(SX::getAuthValueForKey("username", "LogoutProbeSharer"), "alice");
+  auto accounts = KeychainWrapper::accountsForService(std::string("SX_AUTH_LogoutProbeSharer"));
+  ASSERT_TRUE(accounts);
+  EXPECT_EQ(accounts->count(), 1u);
+  EXPECT_TRUE(SX::removeAuthValueForKey("username", "LogoutProbeSharer", &error));
+  EXPECT_TRUE(SX::removeAuthValueForKey("username", "LogoutProbeSharer", &error));  // already gone
+  EXPECT_EQ(SX::getAuthValueForKey("username", "LogoutProbeSharer"), std::nullopt);
+}
+
+TEST_F(SXHubTest, KeychainFailuresReachTheCaller) {
+  ASSERT_TRUE(SX::setAuthValue("alice", "username", "LogoutProbeSharer"));
+  zv::testing::writeFile(Keychain::shared().filePath(), "not a keychain");
+  LogCapture quiet;
+  Ref<Error> error;
+  EXPECT_FALSE(SX::setAuthValue("bob", "username", "LogoutProbeSharer", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kKeychainDecode);
+  error = nullptr;
+  EXPECT_EQ(SX::getAuthValueForKey("username", "LogoutProbeSharer", &error), std::nullopt);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kKeychainDecode);
+  error = nullptr;
+  EXPECT_FALSE(SX::removeAuthValueForKey("username", "LogoutProbeSharer", &error));
+  ASSERT_TRUE(error);
+}
+
+TEST_F(SXHubTest, LogoutOfAllLogsOutEveryServiceOfTheList) {
+  ClassRegistry::shared().registerClass("SXTwitter", "SXSharer").setFactory([] {
+    return ObjectPtr(SXSharer::make<LogoutProbeSharer>());
+  });
+  ASSERT_TRUE(SX::setAuthValue("alice", "username", "LogoutProbeSharer"));
+  ASSERT_TRUE(SX::setAuthValue("secret", "password", "LogoutProbeSharer"));
+  ASSERT_TRUE(SX::setAuthValue("keep", "username", "OtherSharer"));
+  SX::logoutOfAll();
+  EXPECT_EQ(SX::getAuthValueForKey("username", "LogoutProbeSharer"), std::nullopt);
+  EXPECT_EQ(SX::getAuthValueForKey("password", "LogoutProbeSharer"), std::nullopt);
+  EXPECT_EQ(SX::getAuthValueForKey("username", "OtherSharer"), "keep");
+}
+
+TEST_F(SXHubTest, ConnectivityErrorsAndStyles) {
+  EXPECT_TRUE(SX::connected());
+  setOffline(true);
+  EXPECT_FALSE(SX::connected());
+  auto error = SX::error("Went wrong");
+  EXPECT_EQ(error->domain(), "sharing");
+  EXPECT_EQ(error->code(), 1);
+  EXPECT_EQ(error->localizedDescription(), "Went wrong");
+  EXPECT_EQ(SX::barStyle(), ui::BarStyle::Default);
+  EXPECT_EQ(SX::modalPresentationStyle(), ui::ModalPresentationStyle::FormSheet);
+  EXPECT_EQ(SX::modalTransitionStyle(), ui::ModalTransitionStyle::CoverVertical);
+  configurator->set("barStyle", box("UIBarStyleBlackOpaque"));
+  configurator->set("modalPresentationStyle", box("Anything"));
+  configurator->set("modalTransitionStyle", box("UIModalTransitionStylePartialCurl"));
+  EXPECT_EQ(SX::barStyle(), ui::BarStyle::Black);
+  EXPECT_EQ(SX::modalPresentationStyle(), ui::ModalPresentationStyle::CurrentContext);
+  EXPECT_EQ(SX::modalTransitionStyle(), ui::ModalTransitionStyle::PartialCurl);
+}
+
+TEST_F(SXHubTest, OfflineQueueWithoutHandlersQueuesNothing) {
+  SX::setOfflineQueueHandlers(nullptr, nullptr);  // registration installs the offline queue's
+  EXPECT_FALSE(SX::addToOfflineQueue(SXItem::makeText("t"), "LogoutProbeSharer"));
+  int flushed = 0;
+  std::string queuedFor;
+  SX::setOfflineQueueHandlers([&](const Ref<SXItem>&, const std::string& id) { queuedFor = id; return true; },
+                              [&] { ++flushed; });
+  EXPECT_TRUE(SX::addToOfflineQueue(SXItem::makeText("t"), "LogoutProbeSharer"));
+  SX::flushOfflineQueue();
+  EXPECT_EQ(queuedFor, "LogoutProbeSharer");
+  EXPECT_EQ(flushed, 1);
+  SX::setOfflineQueueHandlers(nullptr, nullptr);
+}
+
+class SXPresentationTest : public SXHubTest {
+ protected:
+  void SetUp() override {
+    SXHubTest::SetUp();
+    root = std::make_shared<ui::ViewController>();
+    showRoot(root);
+    settle();
+  }
+  Ref<ui::ViewController> root;
+};
+
+TEST_F(SXPresentationTest, ScreensArePresentedOneAtATimeFromTheTopScreen) {
+  auto hub = SX::currentHelper();
+  // No root set: the key window's screen is the root.
+  EXPECT_EQ(hub->getCurrentRootViewController(), root);
+  auto first = std::make_shared<ui::ViewController>();
+  hub->showViewController(first);
+  settle();
+  auto wrapper = dyn<ui::NavigationController>(hub->currentView());
+  ASSERT_TRUE(wrapper);
+  EXPECT_EQ(wrapper->topViewController(), first);
+  EXPECT_EQ(root->presentedViewController(), wrapper);
+  EXPECT_EQ(wrapper->modalPresentationStyle(), ui::ModalPresentationStyle::FormSheet);
+  EXPECT_EQ(hub->rootViewForCustomUIDisplay(), wrapper);
+
+  // A second screen waits until the first is gone, then shows.
+  auto second = std::make_shared<ui::NavigationController>();
+  hub->showViewController(second);
+  EXPECT_EQ(hub->pendingView(), second);
+  settle();
+  EXPECT_EQ(hub->currentView(), second);
+  EXPECT_EQ(root->presentedViewController(), second);
+  EXPECT_FALSE(hub->isDismissingView());
+}
+
+TEST_F(SXPresentationTest, HidingAScreenThatDoesNotReportItsDisappearanceEndsTheDismissal) {
+  auto hub = SX::currentHelper();
+  int finished = 0;
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(kSXHideCurrentViewFinished, nullptr,
+                                                                       [&](const Ref<Notification>&) { ++finished; });
+  hub->showViewController(std::make_shared<ui::ViewController>());
+  settle();
+  hub->hideCurrentViewController();
+  EXPECT_TRUE(hub->isDismissingView());
+  settle();
+  EXPECT_FALSE(hub->isDismissingView());
+  EXPECT_EQ(hub->currentView(), nullptr);
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return finished == 1; }, 10.0));
+  NotificationCenter::defaultCenter()->removeObserver(token);
+
+  // The hub is free for the next screen.
+  auto next = std::make_shared<ui::ViewController>();
+  hub->showViewController(next);
+  settle();
+  ASSERT_TRUE(hub->currentView());
+  EXPECT_EQ(root->presentedViewController(), hub->currentView());
+}
+
+TEST_F(SXPresentationTest, TheApplicationsRootIsUsedAndNotRetained) {
+  auto hub = SX::currentHelper();
+  auto other = std::make_shared<ui::ViewController>();
+  root->presentViewController(other, false);
+  settle();
+  {
+    auto appRoot = std::make_shared<ui::ViewController>();
+    SX::setRootViewController(appRoot);
+    EXPECT_EQ(hub->getCurrentRootViewController(), appRoot);
+  }
+  // Gone: the window's screen again, and the top screen is the one it presents.
+  EXPECT_EQ(hub->getCurrentRootViewController(), root);
+  EXPECT_EQ(SX::getTopViewController(root), other);
+}
+
+TEST_F(SXPresentationTest, BarTintAndStyleComeFromTheConfiguration) {
+  configurator->set("barStyle", box("UIBarStyleBlackTranslucent"));
+  auto sharer = SXSharer::make<LogoutProbeSharer>();
+  SX::currentHelper()->showViewController(sharer);
+  settle();
+  EXPECT_EQ(SX::currentHelper()->currentView(), sharer);
+  EXPECT_EQ(sharer->navigationBar()->barStyle(), ui::BarStyle::BlackTranslucent);
+  EXPECT_EQ(sharer->toolbar()->barStyle(), ui::BarStyle::BlackTranslucent);
+}
+
+}  // namespace
+}  // namespace zv

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/runloop/RunLoopPump.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/SXOAuthSharer.h"
+#include "support/net/FaultServer.h"
+#include "support/sharing/SharingTestSupport.h"
+
+namespace zv {
+namespace {
+
+std::string reply(int status, const std::string& body, const std::string& extra = "") {
+  return "HTTP/1.1 " + std::to_string(status) + " Status\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+         extra + "Connection: close\r\n\r\n" + body;
+}
+
+// The service's addresses, set by the test before a sharer is made.
+std::string& serviceBase() {
+  static std::string base;
+  return base;
+}
+
+class OAuthTestSharer : public SXOAuthSharer {
+ public:
+  void init() override {
+    SXOAuthSharer::init();
+    setConsumerKey("ck");
+    setSecretKey("cs");
+    setRequestURL(URL::make(serviceBase() + "/request_token"));
+    setAuthorizeURL(URL::make(serviceBase() + "/authorize"));
+    setAccessURL(URL::make(serviceBase() + "/access_token"));
+    setAuthorizeCallbackURL(URL::make(serviceBase() + "/callback"));
+    setSignatureProvider(OCHMAC_SHA1SignatureProvider::make());
+  }
+  std::string sharerTitle() const override { return "OAuth Test"; }
+  bool canShareText() const override { return true; }
+  void tokenAccessModifyRequest(OCMutableURLRequest& request) override {
+    if (auto vars = authorizeResponseQueryVars()) {
+      if (auto verifier = vars->stringForKey("oauth_verifier")) request.setOAuthParameterName("oauth_verifier", *verifier);
+    }
+  }
+  bool send() override {
+    ++sends;
+    sendDidStart();
+    sendDidFinish();
+    return true;
+  }
+  int sends = 0;
+};
+
+class AuthRecorder : public Object, public SXSharerDelegate {
+ public:
+  void sharerStartedSending(const Ref<SXSharer>&) override {}
+  void sharerFinishedSending(const Ref<SXSharer>&) override { ++finished; }
+  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>&, bool) override {}
+  void sharerCancelledSending(const Ref<SXSharer>&) override {}
+  void sharerShowBadCredentialsAlert(const Ref<SXSharer>&) override {}
+  void sharerShowOtherAuthorizationErrorAlert(const Ref<SXSharer>&) override {}
+  void sharerAuthDidFinishSuccess(const Ref<SXSharer>&, bool success) override { auth.push_back(success); }
+  bool respondsToSelector(std::string_view) const override { return true; }
+  int finished = 0;
+  std::vector<bool> auth;
+};
+
+class SXOAuthSharerTest : public testing::SharingTest {
+ protected:
+  SXOAuthSharerTest() : SharingTest(false) {}
+
+  void SetUp() override {
+    SharingTest::SetUp();
+    SXSharer::registerSharerClass<OAuthTestSharer>();
+    server_.route("/request_token", [this](const testing::RecordedRequest& r, testing::FaultServer::Connection& c) {
+      EXPECT_EQ(r.method, "POST");
+      EXPECT_NE(r.header("Authorization").value_or("").find("oauth_consumer_key=\"ck\""), std::string::npos);
+      c.send(reply(200, requestTokenReply()));
+    });
+    server_.route("/authorize", [this](const testing::RecordedRequest& r, testing::FaultServer::Connection& c) {
+      EXPECT_NE(r.target.find("oauth_token=rt"), std::string::npos);
+      c.send(reply(302, "", "Location: " + serviceBase() + "/callback?oauth_token=rt&oauth_verifier=" + verifier() +
+                                "\r\n"));
+    });
+    server_.route("/access_token", [](const testing::RecordedRequest& r, testing::FaultServer::Connection& c) {
+      auto authorization = r.header("Authorization").value_or("");
+      EXPECT_NE(authorization.find("oauth_token=\"rt\""), std::string::npos) << authorization;
+      EXPECT_NE(authorization.find("oauth_verifier=\"v%201\""), std::string::npos) << authorization;
+      c.send(reply(200, "oauth_token=at&oauth_token_secret=as"));
+    });
+    ASSERT_TRUE(server_.start());
+    serviceBase() = "http://127.0.0.1:" + std::to_string(server_.port());
+    root_ = std::make_shared<ui::ViewController>();
+    showRoot(root_);
+    SX::setRootViewController(root_);
+  }
+
+  std::string requestTokenReply() {
+    std::lock_guard lock(mutex_);
+    return requestTokenReply_;
+  }
+  std::string verifier() {
+    std::lock_guard lock(mutex_);
+    return verifier_;
+  }
+  void setRequestTokenReply(std::string body) {
+    std::lock_guard lock(mutex_);
+    requestTokenReply_ = std::move(body);
+  }
+  void setVerifier(std::string verifier) {
+    std::lock_guard lock(mutex_);
+    verifier_ = std::move(verifier);
+  }
+  int requestsTo(const std::string& path) {
+    int n = 0;
+    for (const auto& r : server_.requests()) n += r.path() == path;
+    return n;
+  }
+
+  testing::FaultServer server_;
+  Ref<ui::ViewController> root_;
+  std::mutex mutex_;
+  std::string requestTokenReply_ = "oauth_token=rt&oauth_token_secret=rs&oauth_callback_confirmed=true";
+  std::string verifier_ = "v%201";
+};
+
+TEST_F(SXOAuthSharerTest, LogsInThroughTheWebPageStoresTheTokenAndSends) {
+  // A handle left from an earlier login must not survive a token that comes without one.
+  ASSERT_TRUE(SX::setAuthValue("stale-handle", "sessionHandle", "OAuthTestSharer"));
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  sharer->setItem(SXItem::makeText("hello"));
+  sharer->share();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !recorder->auth.empty(); }, 30.0));
+  EXPECT_EQ(recorder->auth, std::vector<bool>{true});
+  EXPECT_EQ(sharer->sends, 1);
+  EXPECT_EQ(recorder->finished, 1);
+  EXPECT_EQ(requestsTo("/callback"), 0);
+  EXPECT_EQ(SX::getAuthValueForKey("accessKey", "OAuthTestSharer"), "at");
+  EXPECT_EQ(SX::getAuthValueForKey("accessSecret", "OAuthTestSharer"), "as");
+  EXPECT_EQ(SX::getAuthValueForKey("sessionHandle", "OAuthTestSharer"), std::nullopt);
+  ASSERT_TRUE(sharer->authorizeResponseQueryVars());
+  EXPECT_EQ(sharer->authorizeResponseQueryVars()->stringForKey("oauth_verifier"), "v 1");
+
+  // A new sharer of the class restores the token without a handle.
+  auto later = SXSharer::make<OAuthTestSharer>();
+  ASSERT_TRUE(later->isAuthorized());
+  EXPECT_EQ(later->accessToken()->key(), "at");
+  EXPECT_FALSE(later->accessToken()->sessionHandle());
+}
+
+TEST_F(SXOAuthSharerTest, AReplyWithoutARequestTokenOpensNoAuthorizationPage) {
+  setRequestTokenReply("oauth_callback_confirmed=true");
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  sharer->setItem(SXItem::makeText("hello"));
+  sharer->share();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return topAlert() != nullptr; }, 30.0));
+  EXPECT_EQ(topAlert()->title(), "Request Error");
+  EXPECT_EQ(requestsTo("/authorize"), 0);
+  EXPECT_FALSE(SX::currentHelper()->currentView());
+
+  // Asked directly, authorization without a request token refuses rather than ask for "(null)".
+  auto recorder = std::make_shared<AuthRecorder>();
+  auto direct = SXSharer::make<OAuthTestSharer>();
+  direct->setShareDelegate(recorder);
+  direct->tokenAuthorize();
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_FALSE(SX::currentHelper()->currentView());
+}
+
+TEST_F(SXOAuthSharerTest, AProblemReportedByThePageIsAFailure) {
+  setVerifier("v&oauth_problem=user_refused");
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  sharer->setItem(SXItem::makeText("hello"));
+  sharer->share();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !recorder->auth.empty(); }, 30.0));
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  ASSERT_TRUE(topAlert());
+  EXPECT_EQ(topAlert()->title(), "Authorize Error");
+  EXPECT_EQ(requestsTo("/access_token"), 0);
+  EXPECT_EQ(sharer->sends, 0);
+}
+
+TEST_F(SXOAuthSharerTest, CancellingTheWebPageReportsNoSuccessAndNoAlert) {
+  server_.route("/authorize", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
+    c.send(reply(200, "<html><title>Sign in</title></html>", "Content-Type: text/html\r\n"));
+  });
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  sharer->setItem(SXItem::makeText("hello"));
+  sharer->share();
+  Ref<SXOAuthView> view;
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    auto shown = SX::currentHelper()->currentView();
+    auto navigation = dyn<ui::NavigationController>(shown);
+    view = navigation ? dyn<SXOAuthView>(navigation->topViewController()) : dyn<SXOAuthView>(shown);
+    return view && view->webView()->pageTitle() == "Sign in";
+  }, 30.0));
+  view->cancel();
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_FALSE(topAlert());
+  EXPECT_EQ(sharer->sends, 0);
+}
+
+TEST_F(SXOAuthSharerTest, RestoringNeedsKeyAndSecretAndLogoutForgetsTheToken) {
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  ASSERT_TRUE(SX::setAuthValue("k", "accessKey", "OAuthTestSharer"));
+  EXPECT_FALSE(sharer->isAuthorized());
+  ASSERT_TRUE(SX::removeAuthValueForKey("accessKey", "OAuthTestSharer"));
+  ASSERT_TRUE(SX::setAuthValue("s", "accessSecret", "OAuthTestSharer"));
+  EXPECT_FALSE(sharer->isAuthorized());
+  ASSERT_TRUE(SX::setAuthValue("k", "accessKey", "OAuthTestSharer"));
+  ASSERT_TRUE(SX::setAuthValue("h", "sessionHandle", "OAuthTestSharer"));
+  ASSERT_TRUE(sharer->isAuthorized());
+  EXPECT_EQ(sharer->accessToken()->sessionHandle(), "h");
+  EXPECT_EQ(sharer->consumer()->key(), "ck");
+
+  SX::logoutOfService("OAuthTestSharer");
+  for (const char* key : {"accessKey", "accessSecret", "sessionHandle"}) {
+    EXPECT_EQ(SX::getAuthValueForKey(key, "OAuthTestSharer"), std::nullopt) << key;
+  }
+  EXPECT_FALSE(SXSharer::make<OAuthTestSharer>()->isAuthorized());
+}
+
+}  // namespace
+}  // namespace zv

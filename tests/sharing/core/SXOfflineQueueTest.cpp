@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "platform/foundation/Log.h"
+#include "platform/graphics/Image.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "platform/storage/PropertyList.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/SXOfflineQueue.h"
+#include "support/net/ChildProcess.h"
+#include "support/net/FaultServer.h"
+#include "support/sharing/OfflineQueueSupport.h"
+#include "support/sharing/SharingTestSupport.h"
+
+namespace zv {
+namespace {
+
+using testing::QueueProbeSharer;
+
+std::string fileBytes(const std::filesystem::path& path) {
+  return std::filesystem::exists(path) ? testing::readFile(path) : std::string();
+}
+
+Ref<graphics::Image> picture(std::uint8_t alpha) {
+  return graphics::Image::make(graphics::Bitmap::filled(6, 4, 200, 30, 40, alpha));
+}
+
+class SXOfflineQueueTest : public testing::SharingTest {
+ protected:
+  SXOfflineQueueTest() : SharingTest(false) {}
+
+  void SetUp() override {
+    SharingTest::SetUp();
+    testing::registerOfflineQueueTestSharers();
+    QueueProbeSharer::reset();
+    SXOfflineQueue::setReplayTimeout(600);
+  }
+  void TearDown() override {
+    waitForReplays();
+    QueueProbeSharer::reset();
+    SXOfflineQueue::setReplayTimeout(600);
+    SharingTest::TearDown();
+  }
+
+  // Queues an item for the probe sharer, as its tryToSend does while offline.
+  std::string queue(const Ref<SXItem>& item, const std::string& sharerId = "QueueProbeSharer") {
+    EXPECT_TRUE(SXOfflineQueue::addToOfflineQueue(item, sharerId));
+    auto list = SXOfflineQueue::getOfflineQueueList();
+    return list ? list->objectAtIndexAs<Dictionary>(list->count() - 1)->stringForKey("uid").value_or("") : "";
+  }
+
+  std::vector<Ref<Dictionary>> entries() {
+    std::vector<Ref<Dictionary>> result;
+    if (auto list = SXOfflineQueue::getOfflineQueueList()) {
+      for (const auto& entry : list->objects()) result.push_back(dyn<Dictionary>(entry));
+    }
+    return result;
+  }
+
+  void waitForReplays() {
+    auto queue = SX::currentHelper()->offlineQueue();
+    if (!queue) return;
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return queue->operations().empty(); }, 30.0));
+  }
+
+  void flushAndWait() {
+    SX::flushOfflineQueue();
+    waitForReplays();
+  }
+};
+
+TEST_F(SXOfflineQueueTest, AnOfflineSendIsQueuedWithItsPayload) {
+  setOffline(true);
+  auto sharer = SXSharer::make<QueueProbeSharer>();
+  sharer->setItem(SXItem::makeText("while offline"));
+  EXPECT_TRUE(sharer->tryToSend());
+  EXPECT_TRUE(QueueProbeSharer::sent().empty());
+  auto list = entries();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->stringForKey("sharer"), "QueueProbeSharer");
+  auto uid = list[0]->stringForKey("uid").value_or("");
+  EXPECT_TRUE(uid.starts_with("QueueProbeSharer-2-")) << uid;
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueuePath() / uid));  // text has no payload
+  EXPECT_EQ(std::filesystem::status(SXOfflineQueue::offlineQueueListPath()).permissions() &
+                std::filesystem::perms::others_read,
+            std::filesystem::perms::none);
+
+  // A picture with transparency is kept losslessly; an opaque one as JPEG; a file as its bytes.
+  auto clear = queue(SXItem::makeImage(picture(128)));
+  auto opaque = queue(SXItem::makeImage(picture(255)));
+  auto file = queue(SXItem::makeFile(Data::make(std::string_view("file bytes\0!", 12)), "a.bin",
+                                     "application/octet-stream", std::nullopt));
+  EXPECT_TRUE(fileBytes(SXOfflineQueue::offlineQueuePath() / clear).starts_with("\x89PNG"));
+  EXPECT_TRUE(fileBytes(SXOfflineQueue::offlineQueuePath() / opaque).starts_with("\xFF\xD8"));
+  EXPECT_EQ(fileBytes(SXOfflineQueue::offlineQueuePath() / file), std::string("file bytes\0!", 12));
+  EXPECT_EQ(entries().size(), 4u);
+
+  configurator->set("allowOffline", box(false));
+  EXPECT_FALSE(SXOfflineQueue::addToOfflineQueue(SXItem::makeText("no"), "QueueProbeSharer"));
+  EXPECT_EQ(entries().size(), 4u);
+}
+
+TEST_F(SXOfflineQueueTest, AFlushWhileOfflineLeavesTheListAlone) {
+  queue(SXItem::makeText("kept"));
+  setOffline(true);
+  flushAndWait();
+  EXPECT_TRUE(QueueProbeSharer::sent().empty());
+  EXPECT_EQ(entries().size(), 1u);
+}
+
+TEST_F(SXOfflineQueueTest, FinishedSharesLeaveOneByOneWithTheirPayloadsAndAreNotSentAgain) {
+  auto image = queue(SXItem::makeImage(picture(128), "pic"));
+  auto file = queue(SXItem::makeFile(Data::make(std::string_view("bytes")), "f.txt", "text/plain", "f"));
+  queue(SXItem::makeText("first"));
+  queue(SXItem::makeText("first"));  // the same share twice: two replays
+  flushAndWait();
+  auto sent = QueueProbeSharer::sent();
+  ASSERT_EQ(sent.size(), 4u);
+  int texts = 0;
+  for (const auto& item : sent) {
+    if (item.shareType == SXShareTypeImage) {
+      EXPECT_EQ(item.imageWidth, 6);
+    }
+    if (item.shareType == SXShareTypeFile) {
+      EXPECT_EQ(item.data, "bytes");
+    }
+    if (item.shareType == SXShareTypeText) ++texts;
+  }
+  EXPECT_EQ(texts, 2);
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueueListPath()));
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueuePath() / image));
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueuePath() / file));
+
+  flushAndWait();
+  EXPECT_EQ(QueueProbeSharer::sent().size(), 4u);
+}
+
+TEST_F(SXOfflineQueueTest, AFailedReplayStaysQueuedUntilTheRetryBound) {
+  auto uid = queue(SXItem::makeImage(picture(255)));
+  QueueProbeSharer::setScript(QueueProbeSharer::Script::Fail);
+  LogCapture log;
+  for (int attempt = 1; attempt < SXOfflineQueue::kMaximumAttempts; ++attempt) {
+    flushAndWait();
+    auto list = entries();
+    ASSERT_EQ(list.size(), 1u) << attempt;
+    EXPECT_EQ(dyn<Number>(list[0]->objectForKey("attempts"))->integerValue(), attempt);
+    EXPECT_TRUE(std::filesystem::exists(SXOfflineQueue::offlineQueuePath() / uid));
+  }
+  flushAndWait();
+  EXPECT_EQ(QueueProbeSharer::sent().size(), static_cast<std::size_t>(SXOfflineQueue::kMaximumAttempts));
+  EXPECT_TRUE(entries().empty());
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueuePath() / uid));
+  EXPECT_TRUE(log.contains("given up"));
+}
+
+TEST_F(SXOfflineQueueTest, DroppedSharesTakeTheirPayloadsWithThem) {
+  auto unknown = queue(SXItem::makeImage(picture(255)), "NoSuchSharer");
+  auto loggedOut = queue(SXItem::makeImage(picture(255)));
+  QueueProbeSharer::setAuthorized(false);
+  LogCapture log;
+  flushAndWait();
+  EXPECT_TRUE(QueueProbeSharer::sent().empty());
+  EXPECT_TRUE(entries().empty());
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueuePath() / unknown));
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueuePath() / loggedOut));
+  EXPECT_TRUE(log.contains("no sharer class named NoSuchSharer"));
+  EXPECT_TRUE(log.contains("is not logged in"));
+}
+
+TEST_F(SXOfflineQueueTest, AReplayWithoutAReportEndsAfterTheTimeOutAndStaysQueued) {
+  queue(SXItem::makeText("silent"));
+  QueueProbeSharer::setScript(QueueProbeSharer::Script::Never);
+  SXOfflineQueue::setReplayTimeout(0.05);
+  flushAndWait();
+  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+  auto list = entries();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(dyn<Number>(list[0]->objectForKey("attempts"))->integerValue(), 1);
+}
+
+TEST_F(SXOfflineQueueTest, AReplayQueuedAgainKeepsItsOneEntry) {
+  queue(SXItem::makeText("again"));
+  QueueProbeSharer::setScript(QueueProbeSharer::Script::QueueAgain);
+  flushAndWait();
+  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+  auto list = entries();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(dyn<Number>(list[0]->objectForKey("attempts"))->integerValue(), 0);
+}
+
+TEST_F(SXOfflineQueueTest, UnreadablePayloadsFallBackToTheStoredItem) {
+  auto image = queue(SXItem::makeImage(picture(255)));
+  auto file = queue(SXItem::makeFile(Data::make(std::string_view("kept bytes")), "f", "text/plain", "f"));
+  testing::writeFile(SXOfflineQueue::offlineQueuePath() / image, "not a picture");
+  std::filesystem::remove(SXOfflineQueue::offlineQueuePath() / file);
+  LogCapture log;
+  flushAndWait();
+  auto sent = QueueProbeSharer::sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].shareType == SXShareTypeImage ? sent[0].imageWidth : sent[1].imageWidth, 6);
+  EXPECT_EQ(sent[0].shareType == SXShareTypeFile ? sent[0].data : sent[1].data, "kept bytes");
+  EXPECT_TRUE(entries().empty());
+  EXPECT_TRUE(log.contains("stored copy is used"));
+}
+
+TEST_F(SXOfflineQueueTest, ACorruptListIsSetAsideAndBadEntriesAreRemovedSafely) {
+  std::filesystem::create_directories(SXOfflineQueue::offlineQueuePath());
+  testing::writeFile(SXOfflineQueue::offlineQueueListPath(), "<plist><array><dict>");
+  {
+    LogCapture log;
+    EXPECT_FALSE(SXOfflineQueue::getOfflineQueueList());
+    EXPECT_TRUE(log.contains("could not be read"));
+  }
+  auto aside = SXOfflineQueue::offlineQueueListPath();
+  aside += ".corrupt";
+  EXPECT_EQ(fileBytes(aside), "<plist><array><dict>");
+  queue(SXItem::makeText("after"));  // a new list begins
+
+  // Entries of the wrong shape go; a uid naming a path outside the folder deletes nothing there.
+  auto outside = SXOfflineQueue::offlineQueuePath().parent_path() / "outside";
+  testing::writeFile(outside, "precious");
+  auto list = SXOfflineQueue::getOfflineQueueList();
+  list->addObject(box("not an entry"));
+  list->addObject(Dictionary::make({{"uid", box("../outside")},
+                                    {"sharer", box("QueueProbeSharer")},
+                                    {"item", SXItem::makeText("t")->dictionaryRepresentation()}}));
+  list->addObject(Dictionary::make({{"uid", box("x")}, {"sharer", box("QueueProbeSharer")}, {"item", box(3)}}));
+  ASSERT_TRUE(SXOfflineQueue::saveOfflineQueueList(list));
+  LogCapture log;
+  flushAndWait();
+  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+  EXPECT_EQ(QueueProbeSharer::sent()[0].text, "after");
+  EXPECT_TRUE(entries().empty());
+  EXPECT_EQ(fileBytes(outside), "precious");
+  EXPECT_TRUE(log.contains("unusable queue entry"));
+}
+
+// A "launch" in a child process is killed in the middle of its replay and the application is
+// launched again: nothing is lost and nothing that had finished is sent again.
+TEST_F(SXOfflineQueueTest, AKillInTheMiddleOfAReplayLosesNothingAndResendsNothingFinished) {
+  std::mutex mutex;
+  bool answerTwo = false;
+  std::map<std::string, int> received;
+  testing::FaultServer server;
+  server.route("/share", [&](const testing::RecordedRequest& request, testing::FaultServer::Connection& c) {
+    EXPECT_EQ(request.method, "POST");
+    bool stall = false;
+    {
+      std::lock_guard lock(mutex);
+      ++received[request.body];
+      stall = request.body == "text=two" && !answerTwo;
+    }
+    if (stall) return c.stallUntilStopped();
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+  });
+  ASSERT_TRUE(server.start());
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+  for (const char* text : {"one", "two", "three"}) queue(SXItem::makeText(text), "QueueReplaySharer");
+  auto count = [&](const std::string& body) {
+    std::lock_guard lock(mutex);
+    return received.count(body) ? received[body] : 0;
+  };
+  auto listSize = [&] {
+    auto bytes = fileBytes(SXOfflineQueue::offlineQueueListPath());
+    auto list = dyn<Array>(storage::parsePropertyList(bytes));
+    return list ? list->count() : 0;
+  };
+
+  testing::ChildProcess first;
+  ASSERT_TRUE(first.start({ZV_OFFLINE_REPLAY_CHILD, home.path().string(), base}, home / "first.log"));
+  bool replaying = pumpRunLoopUntil(
+      [&] { return (count("text=two") == 1 && listSize() == 1) || !first.isRunning(); }, 60.0);
+  replaying = replaying && first.isRunning();
+  ::kill(first.pid(), SIGKILL);
+  first.stop();
+  ASSERT_TRUE(replaying) << testing::readFile(home / "first.log");
+  EXPECT_EQ(count("text=one"), 1);
+  EXPECT_EQ(count("text=three"), 1);
+  auto left = entries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(left[0]->stringForKey("uid")->starts_with("QueueReplaySharer-2-"));
+
+  {
+    std::lock_guard lock(mutex);
+    answerTwo = true;
+  }
+  testing::ChildProcess second;
+  ASSERT_TRUE(second.start({ZV_OFFLINE_REPLAY_CHILD, home.path().string(), base}, home / "second.log"));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !second.isRunning(); }, 60.0)) << testing::readFile(home / "second.log");
+  EXPECT_EQ(count("text=one"), 1);
+  EXPECT_EQ(count("text=three"), 1);
+  EXPECT_EQ(count("text=two"), 2);
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueueListPath()));
+  server.stop();
+}
+
+}  // namespace
+}  // namespace zv

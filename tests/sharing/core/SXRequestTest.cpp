@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/foundation/Values.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "sharing/core/SXRequest.h"
+#include "support/net/ChildProcess.h"
+#include "support/net/FaultServer.h"
+
+namespace zv {
+namespace {
+
+std::string reply(int status, const std::string& body, const std::string& extraHeaders = "") {
+  return "HTTP/1.1 " + std::to_string(status) + " Status\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n" + extraHeaders + "Connection: close\r\n\r\n" + body;
+}
+
+class SXRequestTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int status : {200, 201, 204, 404}) {
+      server_.route("/status/" + std::to_string(status), [status](const testing::RecordedRequest& r,
+                                                                  testing::FaultServer::Connection& c) {
+        c.send(reply(status, status == 204 ? "" : "got " + r.method + " " + r.body, "X-Reply: yes\r\n"));
+      });
+    }
+    ASSERT_TRUE(server_.start());
+  }
+
+  struct Outcome {
+    int calls = 0;
+    Ref<SXRequest> request;
+  };
+
+  // Runs `request` (already made, not started) until its finish callback has run.
+  std::shared_ptr<Outcome> run(const Ref<SXRequest>& request) {
+    auto outcome = std::make_shared<Outcome>();
+    request->setIsFinishedSelector([outcome](const Ref<SXRequest>& r) {
+      ++outcome->calls;
+      outcome->request = r;
+    });
+    request->start();
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return outcome->calls > 0; }, 20.0));
+    return outcome;
+  }
+
+  Ref<SXRequest> make(const std::string& path, std::optional<std::string> params, std::optional<std::string> method) {
+    return SXRequest::make(URL::make(server_.url(path)), std::move(params), nullptr, nullptr, std::move(method), false);
+  }
+
+  testing::FaultServer server_;
+};
+
+TEST_F(SXRequestTest, SuccessIsOnly200Or201) {
+  for (auto [status, expected] : {std::pair{200, true}, {201, true}, {204, false}, {404, false}}) {
+    auto request = make("/status/" + std::to_string(status), std::nullopt, std::nullopt);
+    auto outcome = run(request);
+    ASSERT_EQ(outcome->calls, 1) << status;
+    EXPECT_EQ(outcome->request, request);
+    EXPECT_EQ(request->success(), expected) << status;
+    ASSERT_TRUE(request->response());
+    EXPECT_EQ(request->response()->statusCode(), status);
+    ASSERT_TRUE(request->headers());
+    EXPECT_EQ(request->headers()->stringForKey("X-Reply"), "yes");
+  }
+}
+
+TEST_F(SXRequestTest, BodyGoesWithItsMethodIncludingDeleteAndNonAsciiText) {
+  std::string text = "title=Gr\xC3\xBC\xC3\x9F" "e&id=7";
+  for (std::string method : {"POST", "PUT", "DELETE"}) {
+    auto request = make("/status/200", text, method);
+    auto outcome = run(request);
+    ASSERT_EQ(outcome->calls, 1);
+    EXPECT_EQ(request->getResult(), "got " + method + " " + text);
+  }
+  auto recorded = server_.requests();
+  ASSERT_EQ(recorded.size(), 3u);
+  EXPECT_EQ(recorded[2].method, "DELETE");
+  EXPECT_EQ(recorded[2].body, text);
+  EXPECT_EQ(recorded[2].header("Content-Length"), std::to_string(text.size()));
+}
+
+TEST_F(SXRequestTest, WithoutBodyTheRequestIsAPlainGet) {
+  auto request = make("/status/200", std::nullopt, "DELETE");
+  auto outcome = run(request);
+  ASSERT_EQ(outcome->calls, 1);
+  auto recorded = server_.requests();
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].method, "GET");
+  EXPECT_EQ(recorded[0].body, "");
+}
+
+TEST_F(SXRequestTest, HeaderFieldsAreSent) {
+  auto request = make("/status/201", "{}", "POST");
+  request->setHeaderFields(Dictionary::make({{"Content-Type", box("application/json")}, {"X-Key", box("k1")}}));
+  run(request);
+  auto recorded = server_.requests();
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].header("Content-Type"), "application/json");
+  EXPECT_EQ(recorded[0].header("X-Key"), "k1");
+}
+
+TEST_F(SXRequestTest, TransportFailureFinishesUnsuccessfullyAndReleasesTheDelegate) {
+  auto delegate = std::make_shared<Object>();
+  std::weak_ptr<Object> watched = delegate;
+  auto request = SXRequest::make(URL::make("http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/"),
+                                 std::nullopt, std::move(delegate), nullptr, std::nullopt, false);
+  EXPECT_FALSE(watched.expired());  // kept while the request runs
+  auto outcome = run(request);
+  ASSERT_EQ(outcome->calls, 1);
+  EXPECT_FALSE(request->success());
+  EXPECT_FALSE(request->response());
+  EXPECT_TRUE(request->error());
+  EXPECT_TRUE(watched.expired());
+  EXPECT_FALSE(request->isFinishedSelector());  // let go too, so a sharer holding the request is freed
+  EXPECT_EQ(request->getResult(), "");
+}
+
+TEST_F(SXRequestTest, DescriptionNamesTheExchangeButNeverABody) {
+  auto request = make("/status/404", "user=ann&password=hunter2", "POST");
+  run(request);
+  std::string text = request->description();
+  EXPECT_NE(text.find("method: POST\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("url: " + server_.url("/status/404")), std::string::npos) << text;
+  EXPECT_NE(text.find("params: 25 bytes"), std::string::npos) << text;
+  EXPECT_NE(text.find("response: 404 not found"), std::string::npos) << text;
+  EXPECT_NE(text.find("data: "), std::string::npos) << text;
+  EXPECT_EQ(text.find("hunter2"), std::string::npos) << text;  // neither the body sent nor the reply echoing it
+}
+
+}  // namespace
+}  // namespace zv

@@ -1,0 +1,39 @@
+// A "launch" of the application for the offline-queue crash test: with the home given, it
+// installs the configuration, flushes the offline queue (replaying through QueueReplaySharer to the
+// test's loopback service) and exits once every replay has ended. The test kills it with SIGKILL
+// in the middle of a replay and starts it again.
+//
+// Usage: sharing_offline_replay_child <home> <service base URL>
+#include <cstdio>
+#include <memory>
+
+#include "platform/net/ReachabilityProvider.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "platform/system/ApplicationEnvironment.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/SXConfiguration.h"
+#include "sharing/core/SXRegisterClasses.h"
+#include "support/sharing/OfflineQueueSupport.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s <home> <service base URL>\n", argv[0]);
+    return 2;
+  }
+  using namespace zv;
+  RunLoop::setMainThreadToCurrent();
+  ApplicationEnvironment::shared().setHomeDirectory(argv[1]);
+  net::ReachabilityProvider::install(std::make_shared<net::FakeReachabilityProvider>());
+  registerSharingCoreClasses();
+  testing::registerOfflineQueueTestSharers();
+  testing::QueueReplaySharer::setServiceURL(argv[2]);
+  SXConfiguration::sharedInstanceWithConfigurator(std::make_shared<DefaultSXConfigurator>());
+  SX::flushOfflineQueue();
+  std::fprintf(stderr, "flushed\n");
+  auto queue = SX::currentHelper()->offlineQueue();
+  // Replays do their sharer work on this (main) thread; run it until they have all ended.
+  while (queue && !queue->operations().empty()) pumpRunLoopUntil([&] { return queue->operations().empty(); }, 1.0);
+  std::fprintf(stderr, "done\n");
+  return 0;
+}
