@@ -79,21 +79,29 @@ void Normalise_OpenCV(benchmark::State& state) {
   }
 }
 
+// Times `step` (input, output) on OpenCV, with a new output each round as ours returns one; the
+// last output is left in `output`.
+template <typename Step>
+void timeOpenCV(benchmark::State& state, cv::Mat& output, Step step) {
+  setUp();
+  auto pixels = picture();
+  cv::Mat image = matOf(pixels);
+  for (auto _ : state) {
+    output = cv::Mat();
+    step(image, output);
+    benchmark::DoNotOptimize(output.data);
+  }
+}
+
 void Threshold_Ours(benchmark::State& state) {
   Copy copy(picture());
   for (auto _ : state) benchmark::DoNotOptimize(zv::thresholdGreyImage(*copy.image));
 }
 void Threshold_OpenCV(benchmark::State& state) {
-  setUp();
-  auto pixels = picture();
-  cv::Mat image = matOf(pixels);
   cv::Mat output;
-  for (auto _ : state) {
-    output = cv::Mat();  // a new image each round, as ours returns one
-    double mean = cv::mean(image)[0];
-    cv::threshold(image, output, std::floor(mean) * 0.8, 255, cv::THRESH_BINARY_INV);
-    benchmark::DoNotOptimize(output.data);
-  }
+  timeOpenCV(state, output, [](const cv::Mat& image, cv::Mat& out) {
+    cv::threshold(image, out, std::floor(cv::mean(image)[0]) * 0.8, 255, cv::THRESH_BINARY_INV);
+  });
 }
 
 void LocalThreshold_Ours(benchmark::State& state) {
@@ -101,15 +109,10 @@ void LocalThreshold_Ours(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(zv::localThresholdGreyImage(*copy.image));
 }
 void LocalThreshold_OpenCV(benchmark::State& state) {
-  setUp();
-  auto pixels = picture();
-  cv::Mat image = matOf(pixels);
   cv::Mat output;
-  for (auto _ : state) {
-    output = cv::Mat();  // a new image each round, as ours returns one
-    cv::adaptiveThreshold(image, output, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY_INV, 9, 0);
-    benchmark::DoNotOptimize(output.data);
-  }
+  timeOpenCV(state, output, [](const cv::Mat& image, cv::Mat& out) {
+    cv::adaptiveThreshold(image, out, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY_INV, 9, 0);
+  });
 }
 
 void GaussianBlur_Ours(benchmark::State& state) {
@@ -117,15 +120,8 @@ void GaussianBlur_Ours(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(zv::gaussianBlurGreyImage(*copy.image));
 }
 void GaussianBlur_OpenCV(benchmark::State& state) {
-  setUp();
-  auto pixels = picture();
-  cv::Mat image = matOf(pixels);
   cv::Mat output;
-  for (auto _ : state) {
-    output = cv::Mat();  // a new image each round, as ours returns one
-    cv::GaussianBlur(image, output, cv::Size(5, 5), 0);
-    benchmark::DoNotOptimize(output.data);
-  }
+  timeOpenCV(state, output, [](const cv::Mat& image, cv::Mat& out) { cv::GaussianBlur(image, out, cv::Size(5, 5), 0); });
 }
 
 void Equalise_Ours(benchmark::State& state) {
@@ -158,30 +154,17 @@ void Edges_Ours(benchmark::State& state) {
   state.counters["edges"] = static_cast<double>(std::count(map.pixels, map.pixels + map.pixelCount(), 0));
 }
 void Edges_OpenCV(benchmark::State& state) {
-  setUp();
-  auto pixels = picture();
-  cv::Mat image = matOf(pixels);
   cv::Mat output;
-  for (auto _ : state) {
-    output = cv::Mat();  // a new image each round, as ours returns one
-    cv::Canny(image, output, 40, 100);
-    benchmark::DoNotOptimize(output.data);
-  }
+  timeOpenCV(state, output, [](const cv::Mat& image, cv::Mat& out) { cv::Canny(image, out, 40, 100); });
   state.counters["edges"] = cv::countNonZero(output);
 }
 
 // Our thresholds come from the magnitude histogram (90th percentile of the candidates), which on a
 // noisy picture marks far more edges than fixed thresholds; these give OpenCV a like amount of work.
 void Edges_OpenCV_LikeEdgeCount(benchmark::State& state) {
-  setUp();
-  auto pixels = picture();
-  cv::Mat image = matOf(pixels);
   cv::Mat output;
-  for (auto _ : state) {
-    output = cv::Mat();  // a new image each round, as ours returns one
-    cv::Canny(image, output, static_cast<double>(state.range(0)), static_cast<double>(state.range(1)));
-    benchmark::DoNotOptimize(output.data);
-  }
+  const double low = static_cast<double>(state.range(0)), high = static_cast<double>(state.range(1));
+  timeOpenCV(state, output, [&](const cv::Mat& image, cv::Mat& out) { cv::Canny(image, out, low, high); });
   state.counters["edges"] = cv::countNonZero(output);
 }
 

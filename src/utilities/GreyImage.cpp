@@ -494,12 +494,33 @@ struct BlurColumns {
   std::vector<std::uint16_t> v, w, z;
 };
 
+// The five input rows under output row y.
+struct BlurRows {
+  const std::uint8_t *r0, *r1, *r2, *r3, *r4;
+  BlurRows(const Image& image, std::int32_t y)
+      : r0(image.rows[y]), r1(image.rows[y + 1]), r2(image.rows[y + 2]), r3(image.rows[y + 3]), r4(image.rows[y + 4]) {}
+};
+
+// The plain steps, from column x on (the vector steps leave the last few columns to them).
+void blurColumnsFrom(const BlurRows& in, std::int32_t x, std::int32_t width, BlurColumns& columns) {
+  for (; x < width; ++x) {
+    int outer = in.r0[x] + in.r4[x], inner = in.r1[x] + in.r3[x], centre = in.r2[x];
+    columns.v[x] = static_cast<std::uint16_t>(outer + 4 * inner + 7 * centre);
+    columns.w[x] = static_cast<std::uint16_t>(4 * outer + 16 * inner + 26 * centre);
+    columns.z[x] = static_cast<std::uint16_t>(7 * outer + 26 * inner + 41 * centre);
+  }
+}
+
+void blurRowFrom(const BlurColumns& c, std::int32_t x, std::int32_t outWidth, std::uint8_t* out) {
+  for (; x < outWidth; ++x) {
+    std::uint32_t total = c.v[x] + c.w[x + 1] + c.z[x + 2] + c.w[x + 3] + c.v[x + 4];
+    out[x] = static_cast<std::uint8_t>(total / 273u);
+  }
+}
+
 void blurColumns(const Image& image, std::int32_t y, BlurColumns& columns) {
-  const std::uint8_t* r0 = image.rows[y];
-  const std::uint8_t* r1 = image.rows[y + 1];
-  const std::uint8_t* r2 = image.rows[y + 2];
-  const std::uint8_t* r3 = image.rows[y + 3];
-  const std::uint8_t* r4 = image.rows[y + 4];
+  const BlurRows in(image, y);
+  const std::uint8_t *r0 = in.r0, *r1 = in.r1, *r2 = in.r2, *r3 = in.r3, *r4 = in.r4;
   const std::int32_t width = image.width;
   std::uint16_t* v = columns.v.data();
   std::uint16_t* w = columns.w.data();
@@ -524,12 +545,7 @@ void blurColumns(const Image& image, std::int32_t y, BlurColumns& columns) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(z + x), cz);
   }
 #endif
-  for (; x < width; ++x) {
-    int outer = r0[x] + r4[x], inner = r1[x] + r3[x], centre = r2[x];
-    v[x] = static_cast<std::uint16_t>(outer + 4 * inner + 7 * centre);
-    w[x] = static_cast<std::uint16_t>(4 * outer + 16 * inner + 26 * centre);
-    z[x] = static_cast<std::uint16_t>(7 * outer + 26 * inner + 41 * centre);
-  }
+  blurColumnsFrom(in, x, width, columns);
 }
 
 void blurRow(const BlurColumns& columns, std::int32_t outWidth, std::uint8_t* out) {
@@ -557,10 +573,7 @@ void blurRow(const BlurColumns& columns, std::int32_t outWidth, std::uint8_t* ou
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(eight(x), eight(x + 8)));
   }
 #endif
-  for (; x < outWidth; ++x) {
-    std::uint32_t total = v[x] + w[x + 1] + z[x + 2] + w[x + 3] + v[x + 4];
-    out[x] = static_cast<std::uint8_t>(total / 273u);
-  }
+  blurRowFrom(columns, x, outWidth, out);
 }
 
 #if defined(ZV_GREY_AVX2)
@@ -586,13 +599,10 @@ ZV_AVX2 inline __m256i blurSixteen(const std::uint16_t* v, const std::uint16_t* 
   return _mm256_add_epi16(_mm256_add_epi16(q, one), small);
 }
 
-ZV_AVX2 void blurRowsAVX2(const Image& image, std::int32_t y, BlurColumns& columns,
-                                                  std::int32_t outWidth, std::uint8_t* out) {
-  const std::uint8_t* r0 = image.rows[y];
-  const std::uint8_t* r1 = image.rows[y + 1];
-  const std::uint8_t* r2 = image.rows[y + 2];
-  const std::uint8_t* r3 = image.rows[y + 3];
-  const std::uint8_t* r4 = image.rows[y + 4];
+ZV_AVX2 void blurRowsAVX2(const Image& image, std::int32_t y, BlurColumns& columns, std::int32_t outWidth,
+                          std::uint8_t* out) {
+  const BlurRows in(image, y);
+  const std::uint8_t *r0 = in.r0, *r1 = in.r1, *r2 = in.r2, *r3 = in.r3, *r4 = in.r4;
   const std::int32_t width = image.width;
   std::uint16_t* v = columns.v.data();
   std::uint16_t* w = columns.w.data();
@@ -612,22 +622,14 @@ ZV_AVX2 void blurRowsAVX2(const Image& image, std::int32_t y, BlurColumns& colum
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(w + x), cw);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(z + x), cz);
   }
-  for (; x < width; ++x) {
-    int outer = r0[x] + r4[x], inner = r1[x] + r3[x], centre = r2[x];
-    v[x] = static_cast<std::uint16_t>(outer + 4 * inner + 7 * centre);
-    w[x] = static_cast<std::uint16_t>(4 * outer + 16 * inner + 26 * centre);
-    z[x] = static_cast<std::uint16_t>(7 * outer + 26 * inner + 41 * centre);
-  }
+  blurColumnsFrom(in, x, width, columns);
 
   x = 0;
   for (; x + 32 <= outWidth; x += 32) {
     __m256i packed = _mm256_packus_epi16(blurSixteen(v + x, w + x, z + x), blurSixteen(v + x + 16, w + x + 16, z + x + 16));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_permute4x64_epi64(packed, 0xD8));
   }
-  for (; x < outWidth; ++x) {
-    std::uint32_t total = v[x] + w[x + 1] + z[x + 2] + w[x + 3] + v[x + 4];
-    out[x] = static_cast<std::uint8_t>(total / 273u);
-  }
+  blurRowFrom(columns, x, outWidth, out);
 }
 
 #endif
