@@ -291,10 +291,10 @@ std::optional<std::string> HTTPAuthenticationDialog::tableViewTitleForFooterInSe
   if (section + 1 != numberOfSectionsInTableView(table)) return std::nullopt;
   // The footer speaks of the connection the password travels over: the proxy's for a proxy.
   bool basic = schemeInForce() == std::string(net::kHTTPAuthenticationSchemeBasic);
-  bool secure;
-  if (type_ == ProxyCredentials) {
-    secure = request_->proxyType() == std::string("HTTPS");
-  } else {
+  // The connection to a proxy is always plain here (an "HTTPS" proxy only tunnels https URLs
+  // with CONNECT), so a proxy's Basic credentials are never sent securely.
+  bool secure = false;
+  if (type_ == ServerCredentials) {
     auto url = request_->url();
     secure = url && url->lowercaseScheme() == std::string("https");
   }

@@ -9,7 +9,9 @@
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/Window.h"
+#include "platform/net/ProxySettings.h"
 #include "support/net/FaultServer.h"
+#include "support/net/ProxyServers.h"
 
 namespace zv {
 namespace {
@@ -50,6 +52,7 @@ TEST(AuthenticationDialogTexts, FooterSectionsAndHeader) {
   auto proxied = challenged("https://h/", 2, "Basic");
   proxied->setProxyHost("proxy");
   proxied->setProxyPort(3128);
+  proxied->setProxyType("HTTPS");  // a proxy for https URLs, reached over plain HTTP all the same
   EXPECT_EQ(footer(dialogFor(proxied)), "Password will be sent in the clear.");
 
   auto table = ui::TableView::make({0, 0, 320, 400}, ui::TableViewStyle::Grouped);
@@ -180,6 +183,33 @@ TEST_F(AuthenticationDialogFlow, MatchingNeedsTheSameKindHostPortSchemeRealmAndP
   HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(proxyOther);
   auto served = proxyDialog->requestsRequiringTheseCredentials();
   EXPECT_EQ(served, (std::vector<Ref<HTTPRequest>>{proxyB, proxyA}));
+}
+
+TEST_F(AuthenticationDialogFlow, AProxyChallengeShowsTheProxyDialogByDefault) {
+  testing::TinyproxyServer proxy("puser", "ppass");
+  ASSERT_TRUE(proxy.start()) << proxy.log();
+  net::ProxySettings::setSystemSettings(net::SystemProxySettings{});
+  HTTPRequest::clearProxySessionCredentials();
+  auto r = HTTPRequest::requestWithURL(URL::make(server.url("/ok")));
+  r->setTimeOutSeconds(30);
+  r->setProxyHost("127.0.0.1");
+  r->setProxyPort(proxy.port());
+  auto outcome = testing::recordOutcome(r);
+  r->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([] { return HTTPAuthenticationDialog::currentDialog() != nullptr; }, 10));
+  auto dialog = HTTPAuthenticationDialog::currentDialog();
+  EXPECT_EQ(dialog->type(), HTTPAuthenticationDialog::ProxyCredentials);
+  EXPECT_EQ(dialog->navigationBar()->topItem()->prompt().value_or(""), "Login to this secure proxy server.");
+  EXPECT_EQ(dialog->navigationBar()->topItem()->title().value_or(""), "127.0.0.1");
+  dialog->usernameField()->setText("puser");
+  dialog->passwordField()->setText("ppass");
+  ASSERT_TRUE(tap(dialog, true));
+  ASSERT_TRUE(testing::waitForOutcome(outcome, 10));
+  net::ProxySettings::setSystemSettings(std::nullopt);
+  ASSERT_FALSE(r->error()) << r->error()->description();
+  EXPECT_EQ(r->responseString().value_or(""), "hello");
+  EXPECT_EQ(r->proxyUsername().value_or(""), "puser");
+  HTTPRequest::clearProxySessionCredentials();
 }
 
 TEST_F(AuthenticationDialogFlow, NTLMDomainFieldFillsTheDomain) {
