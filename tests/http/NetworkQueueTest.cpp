@@ -167,7 +167,9 @@ TEST_F(NetworkQueue, AccurateProgressSendsHEADRequestsFirst) {
   for (const auto& r : recorded) {
     if (r.path() != "/sized") continue;
     if (r.method == "HEAD") ++headsSeen;
-    if (r.method == "GET") EXPECT_LE(++getsSeen, headsSeen) << "a GET came before its HEAD";
+    if (r.method == "GET") {
+      EXPECT_LE(++getsSeen, headsSeen) << "a GET came before its HEAD";
+    }
   }
   EXPECT_EQ(getsSeen, 2);
 }
