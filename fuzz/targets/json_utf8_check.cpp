@@ -23,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (s.codePoint >= 0x80 && isIllegalJSONCodePoint(s.codePoint)) std::abort();
     } else {
       if (s.codePoint != 0xFFFD) std::abort();
+      // Cut short only when every byte up to the end of the text could continue the sequence.
+      if (s.result == JCUTF8Result::CutShort && s.length != static_cast<std::size_t>(end - p)) std::abort();
       // The platform may accept it only when it is a noncharacter the check refuses on purpose.
       const bool platformAccepted = platform != 0xFFFD || (platformLength == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD);
       if (platformAccepted && !isIllegalJSONCodePoint(platform)) std::abort();

@@ -137,7 +137,11 @@ bool transformFile(const std::string& verb, const std::string& sourcePath, const
 
 std::string siblingTemporaryPath(const std::string& path) {
   std::filesystem::path target(path);
-  std::string name = "." + target.filename().string() + "." + crypto::makeUUIDString();
+  // Appended piece by piece: GCC 12 at -O3 misreads `"." + name` as an overlapping copy.
+  std::string name(1, '.');
+  name.append(target.filename().string());
+  name.push_back('.');
+  name.append(crypto::makeUUIDString());
   return (target.parent_path() / name).string();
 }
 

@@ -120,7 +120,11 @@ class HTTPRequest : public Operation {
   void applyCookieHeader();
 
   // --- Response (after the end). ---
+  // The body, inflated when it came compressed (nullptr when it would pass
+  // maximumInflatedResponseSize).
   Ref<Data> responseData() const;
+  // The body as text read in responseEncoding (an encoding without a name reads as UTF-8);
+  // nullopt when the bytes are not valid in it.
   std::optional<std::string> responseString() const;
   bool isResponseCompressed() const;
 

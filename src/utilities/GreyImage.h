@@ -40,6 +40,8 @@ struct Image {
 
   // A zeroed image that owns its pixels; nullptr for a size with no pixels or too many.
   static std::unique_ptr<Image> create(std::int32_t width, std::int32_t height);
+  // The same with unspecified contents, for routines that write every pixel.
+  static std::unique_ptr<Image> createForWriting(std::int32_t width, std::int32_t height);
   // An image over the caller's bytes, which must outlive it.
   static std::unique_ptr<Image> over(std::uint8_t* pixels, std::int32_t width, std::int32_t height);
 
@@ -94,6 +96,10 @@ Ref<ImageWrapper> localThresholdGreyImage(const Image& image);
 // A (width - 5) x (height - 5) image; nullptr for images of 5 or fewer rows or columns.
 Ref<ImageWrapper> gaussianBlurGreyImage(const Image& image, Ref<Error>* error = nullptr);
 void equaliseGreyImage(Image& image);
+
+// Whether routines may use 32-byte vector steps where the processor has them (default YES); tests
+// and benchmarks turn it off to exercise the 16-byte and plain paths. Any thread.
+void setGreyImageWideVectorsAllowed(bool allowed);
 
 // Error helper shared by the grey-image sources.
 Ref<Error> makeGreyImageError(GreyImageErrorCode code, const char* description);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace zv {
 
@@ -20,45 +21,70 @@ void cannyNonMaximumSuppression(const std::int32_t* magnitude, const std::int32_
                                 std::int32_t rows, std::int32_t columns, std::uint8_t* result) {
   std::fill(result, result + static_cast<std::size_t>(rows) * columns, std::uint8_t{0});
   const std::int64_t stride = columns;
+  auto offset = [stride](Neighbour n) { return n.dy * stride + n.dx; };
+  // The sides to compare, per case: index = (gx < 0) * 4 + (gy < 0) * 2 + (the vertical
+  // gradient wins; ties go to it only when both are negative).
+  struct Sides {
+    std::int64_t pa, pb, qa, qb;
+  };
+  const Sides table[8] = {
+      {offset(L), offset(UL), offset(R), offset(DR)},   // gx >= 0, gy >= 0, |gx| >= |gy|
+      {offset(U), offset(UL), offset(D), offset(DR)},   // gx >= 0, gy >= 0, |gy| > |gx|
+      {offset(L), offset(DL), offset(R), offset(UR)},   // gx >= 0, gy < 0, |gx| >= |gy|
+      {offset(D), offset(DL), offset(U), offset(UR)},   // gx >= 0, gy < 0, |gy| > |gx|
+      {offset(R), offset(UR), offset(L), offset(DL)},   // gx < 0, gy >= 0, |gx| >= |gy|
+      {offset(U), offset(UR), offset(D), offset(DL)},   // gx < 0, gy >= 0, |gy| > |gx|
+      {offset(R), offset(DR), offset(L), offset(UL)},   // gx < 0, gy < 0, |gx| > |gy|
+      {offset(D), offset(DR), offset(U), offset(UL)},   // gx < 0, gy < 0, |gy| >= |gx|
+  };
   for (std::int32_t y = 1; y <= rows - 3; ++y) {
+    const std::int64_t rowStart = y * stride;
     for (std::int32_t x = 1; x <= columns - 3; ++x) {
-      const std::int64_t i = y * stride + x;
+      const std::int64_t i = rowStart + x;
+      // No branches on the data: noise makes them unpredictable. A zero magnitude has zero
+      // gradients, so both sides come out 0 and the pixel "no edge", as it should.
       const std::int32_t m = magnitude[i];
-      if (m == 0) {
-        result[i] = kNoEdge;
-        continue;
-      }
       const std::int32_t sx = gx[i], sy = gy[i];
       const std::int32_t ax = std::abs(sx), ay = std::abs(sy);
-      const float large = static_cast<float>(std::max(ax, ay)) / static_cast<float>(m);
-      const float small = static_cast<float>(std::min(ax, ay)) / static_cast<float>(m);
-      Neighbour pa, pb, qa, qb;
-      if (sx < 0) {
-        if (sy < 0) {
-          if (ay >= ax) pa = D, pb = DR, qa = U, qb = UL;
-          else pa = R, pb = DR, qa = L, qb = UL;
-        } else {
-          if (ay > ax) pa = U, pb = UR, qa = D, qb = DL;
-          else pa = R, pb = UR, qa = L, qb = DL;
-        }
-      } else {
-        if (sy < 0) {
-          if (ay > ax) pa = D, pb = DL, qa = U, qb = UR;
-          else pa = L, pb = DL, qa = R, qb = UR;
-        } else {
-          if (ax >= ay) pa = L, pb = UL, qa = R, qb = DR;
-          else pa = U, pb = UL, qa = D, qb = DR;
-        }
-      }
-      auto at = [&](Neighbour n) { return static_cast<float>(magnitude[i + n.dy * stride + n.dx]); };
-      const float fm = static_cast<float>(m);
-      const float a1 = at(pa), b1 = at(pb), a2 = at(qa), b2 = at(qb);
-      const float p = large * (a1 - fm) + small * (b1 - a1);
-      const float q = large * (a2 - fm) + small * (b2 - a2);
-      result[i] = (p <= 0 && q < 0) ? kPossibleEdge : kNoEdge;
+      const int bothNegative = (sx < 0) & (sy < 0);
+      const int vertical = (ay > ax) | (bothNegative & (ay == ax));
+      const Sides& sides = table[(sx < 0) * 4 + (sy < 0) * 2 + vertical];
+      // Each side's value, m x (a - M) + n x (b - a) with m and n the larger and smaller gradient
+      // over M, has the sign of the same sum taken over the gradients themselves (M > 0), which
+      // integers give exactly, ties included.
+      const std::int32_t large = std::max(ax, ay), small = std::min(ax, ay);
+      const std::int32_t a1 = magnitude[i + sides.pa], b1 = magnitude[i + sides.pb];
+      const std::int32_t a2 = magnitude[i + sides.qa], b2 = magnitude[i + sides.qb];
+      const std::int64_t p = std::int64_t{large} * (a1 - m) + std::int64_t{small} * (b1 - a1);
+      const std::int64_t q = std::int64_t{large} * (a2 - m) + std::int64_t{small} * (b2 - a2);
+      result[i] = static_cast<std::uint8_t>(kNoEdge - 127 * ((p <= 0) & (q < 0)));
     }
   }
 }
+
+namespace {
+
+// Edge following inside the plane: possible edges never lie on its border (hysteresis makes the
+// border "no edge"), so neighbours of a traced pixel are always inside.
+void followInside(std::uint8_t* edges, const std::int32_t* magnitude, std::int64_t start, std::int64_t columns,
+                  std::int32_t lowThreshold, std::vector<std::int64_t>& pending) {
+  const std::int64_t order[8] = {1, 1 - columns, -columns, -1 - columns, -1, columns - 1, columns, columns + 1};
+  pending.clear();
+  pending.push_back(start);
+  while (!pending.empty()) {
+    std::int64_t at = pending.back();
+    pending.pop_back();
+    for (std::int64_t step : order) {
+      std::int64_t j = at + step;
+      if (edges[j] == kPossibleEdge && magnitude[j] > lowThreshold) {
+        edges[j] = kEdge;
+        pending.push_back(j);
+      }
+    }
+  }
+}
+
+}  // namespace
 
 void cannyFollowEdges(std::uint8_t* edges, const std::int32_t* magnitude, std::int32_t x, std::int32_t y,
                       std::int32_t rows, std::int32_t columns, std::int32_t lowThreshold) {
@@ -82,6 +108,8 @@ void cannyFollowEdges(std::uint8_t* edges, const std::int32_t* magnitude, std::i
 void cannyHysteresis(const std::int32_t* magnitude, const std::uint8_t* suppressed, std::int32_t rows,
                      std::int32_t columns, float low, float high, std::uint8_t* edges) {
   const std::size_t count = static_cast<std::size_t>(rows) * columns;
+  constexpr int kBins = 32768;
+  std::vector<std::uint32_t> histogram(kBins, 0);
   for (std::size_t i = 0; i < count; ++i) edges[i] = suppressed[i] == kPossibleEdge ? kPossibleEdge : kNoEdge;
   for (std::int32_t y = 0; y < rows; ++y) {
     edges[static_cast<std::size_t>(y) * columns] = kNoEdge;
@@ -91,12 +119,9 @@ void cannyHysteresis(const std::int32_t* magnitude, const std::uint8_t* suppress
     edges[x] = kNoEdge;
     edges[static_cast<std::size_t>(rows - 1) * columns + x] = kNoEdge;
   }
-
-  constexpr int kBins = 32768;
-  std::vector<std::int64_t> histogram(kBins, 0);
-  for (std::size_t i = 0; i < count; ++i) {
-    if (edges[i] == kPossibleEdge) ++histogram[std::clamp(magnitude[i], 0, kBins - 1)];
-  }
+  // Pixels that are not possible edges count in bin 0, which the search skips.
+  for (std::size_t i = 0; i < count; ++i)
+    ++histogram[(edges[i] == kPossibleEdge) * std::clamp(magnitude[i], 0, kBins - 1)];
   std::int64_t total = 0;
   int maxMagnitude = 0;
   for (int bin = 1; bin < kBins; ++bin) {
@@ -111,13 +136,11 @@ void cannyHysteresis(const std::int32_t* magnitude, const std::uint8_t* suppress
   const int highThreshold = r;
   const auto lowThreshold = static_cast<std::int16_t>(static_cast<int>(static_cast<float>(highThreshold) * low + 0.5f));
 
-  for (std::int32_t y = 0; y < rows; ++y) {
-    for (std::int32_t x = 0; x < columns; ++x) {
-      std::size_t i = static_cast<std::size_t>(y) * columns + x;
-      if (edges[i] == kPossibleEdge && magnitude[i] >= highThreshold) {
-        edges[i] = kEdge;
-        cannyFollowEdges(edges, magnitude, x, y, rows, columns, lowThreshold);
-      }
+  std::vector<std::int64_t> pending;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (edges[i] == kPossibleEdge && magnitude[i] >= highThreshold) {
+      edges[i] = kEdge;
+      followInside(edges, magnitude, static_cast<std::int64_t>(i), columns, lowThreshold, pending);
     }
   }
   for (std::size_t i = 0; i < count; ++i)
@@ -130,7 +153,7 @@ Ref<ImageWrapper> cannyEdgeImage(const Image& image, float low, float high, Ref<
     return nullptr;
   }
   const std::int32_t columns = image.width - 3, rows = image.height - 3;
-  auto output = Image::create(columns, rows);
+  auto output = Image::createForWriting(columns, rows);
   if (!output) return nullptr;
   const std::size_t count = output->pixelCount();
   std::vector<std::int32_t> gx(count), gy(count), magnitude(count);
@@ -173,37 +196,51 @@ bool floodFillRegion(Image& image, std::int32_t x, std::int32_t y, std::vector<I
   // Fills the run through (sx, sy) and answers its span: the same order a recursive fill lists.
   auto fillRun = [&](std::int32_t sx, std::int32_t sy) {
     std::uint8_t* row = image.rows[sy];
-    points.push_back({sx, sy});
-    row[sx] = 0;
     std::int32_t left = sx - 1;
-    for (; left >= 0 && row[left] != 0; --left) {
-      row[left] = 0;
-      points.push_back({left, sy});
-    }
+    while (left >= 0 && row[left] != 0) --left;
     std::int32_t right = sx + 1;
-    for (; right < width && row[right] != 0; ++right) {
-      row[right] = 0;
-      points.push_back({right, sy});
-    }
+    while (right < width && row[right] != 0) ++right;
+    // (sx, sy) first, then leftwards, then rightwards.
+    std::size_t at = points.size();
+    points.resize(at + static_cast<std::size_t>(right - left - 1));
+    ImagePoint* out = points.data() + at;
+    *out++ = {sx, sy};
+    for (std::int32_t k = sx - 1; k > left; --k) *out++ = {k, sy};
+    for (std::int32_t k = sx + 1; k < right; ++k) *out++ = {k, sy};
+    std::memset(row + left + 1, 0, static_cast<std::size_t>(right - left - 1));
     return Span{sy, left, right, left, false};
   };
   std::vector<Span> stack{fillRun(x, y)};
   while (!stack.empty()) {
     Span& span = stack.back();
-    if (span.k > span.right) {
-      stack.pop_back();
-      continue;
-    }
-    const std::int32_t k = span.k, row = span.y;
-    if (k < 0 || k >= width) {
-      ++span.k;
-      continue;
-    }
+    const std::int32_t row = span.y;
+    const std::int32_t last = std::min(span.right, width - 1);
+    if (span.k < 0) span.k = 0;
     if (!span.belowNext) {
+      // Skip the columns with nothing set above or below: neither check would start a fill.
+      const std::uint8_t* above = row >= 1 ? image.rows[row - 1] : nullptr;
+      const std::uint8_t* below = row < height - 1 ? image.rows[row + 1] : nullptr;
+      std::int32_t k = span.k;
+      if (above && below) {
+        while (k + 8 <= last + 1) {
+          std::uint64_t a, b;
+          std::memcpy(&a, above + k, 8);
+          std::memcpy(&b, below + k, 8);
+          if ((a | b) != 0) break;
+          k += 8;
+        }
+      }
+      while (k <= last && !(above && above[k]) && !(below && below[k])) ++k;
+      span.k = k;
+      if (k > last) {
+        stack.pop_back();
+        continue;
+      }
       span.belowNext = true;
-      if (row >= 1 && image.rows[row - 1][k] != 0) stack.push_back(fillRun(k, row - 1));
+      if (above && above[k] != 0) stack.push_back(fillRun(k, row - 1));
       continue;
     }
+    const std::int32_t k = span.k;
     span.belowNext = false;
     ++span.k;
     if (row < height - 1 && image.rows[row + 1][k] != 0) stack.push_back(fillRun(k, row + 1));
@@ -263,7 +300,7 @@ Ref<ImageWrapper> rotateGreyImage(const Image& image, int degrees, Ref<Error>* e
     return nullptr;
   }
   const std::int32_t width = image.width, height = image.height;
-  auto output = degrees == 180 ? Image::create(width, height) : Image::create(height, width);
+  auto output = degrees == 180 ? Image::createForWriting(width, height) : Image::createForWriting(height, width);
   if (!output || !image.pixels) {
     if (error) *error = makeGreyImageError(GreyImageErrorBadSize, "The image has no pixels");
     return nullptr;

@@ -55,6 +55,7 @@ TEST_F(AppDelegateTest, BecomesTheDelegateAtLaunchAndImplementsNoOptionalCall) {
 }
 
 TEST_F(AppDelegateTest, GoodResultsCountEventsWithoutStartingACheck) {
+  AppDelegate::initializeClass();
   auto prompt = RatingPrompt::sharedInstance();
   prompt->setFirstUsed(Date::make(Date::now()->timeIntervalSinceReferenceDate() - 30 * 86400.0));
   prompt->setEventCount(0);

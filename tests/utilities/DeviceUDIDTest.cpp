@@ -31,7 +31,10 @@ class DeviceUDIDTest : public ::testing::Test {
     environment.setSharedRoot(root.path());
     environment.setDeviceModel("x86_64");
   }
-  void TearDown() override { ApplicationEnvironment::shared().reset(); }
+  void TearDown() override {
+    ApplicationEnvironment::shared().reset();
+    Clock::install(nullptr);
+  }
 
   static Ref<Data> ownerOf(const char* domain, const char* key) {
     auto bytes = DeviceUDID::encipher(domain, key, crypto::bytesOf(domain));

@@ -94,6 +94,45 @@ TEST(GreyImageShapesTest, FloodFillListsPointsInTheRecursiveOrder) {
   EXPECT_EQ(countValue(*image, 0), 100);
 }
 
+// The fill as its rule reads, recursively (small images only).
+void literalFill(Image& image, int x, int y, std::vector<ImagePoint>& points) {
+  std::uint8_t* row = image.rows[y];
+  points.push_back({x, y});
+  row[x] = 0;
+  int left = x - 1;
+  for (; left >= 0 && row[left] != 0; --left) {
+    row[left] = 0;
+    points.push_back({left, y});
+  }
+  int right = x + 1;
+  for (; right < image.width && row[right] != 0; ++right) {
+    row[right] = 0;
+    points.push_back({right, y});
+  }
+  for (int k = left; k <= right; ++k) {
+    if (k < 0 || k >= image.width) continue;
+    if (y >= 1 && image.rows[y - 1][k] != 0) literalFill(image, k, y - 1, points);
+    if (y < image.height - 1 && image.rows[y + 1][k] != 0) literalFill(image, k, y + 1, points);
+  }
+}
+
+TEST(GreyImageShapesTest, FloodFillMatchesTheRecursiveRuleOnRandomImages) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    int width = 1 + static_cast<int>(random() % 40), height = 1 + static_cast<int>(random() % 30);
+    auto ours = Image::create(width, height);
+    for (std::size_t i = 0; i < ours->pixelCount(); ++i) ours->pixels[i] = random() % 3 ? 255 : 0;
+    auto theirs = Image::create(width, height);
+    std::copy(ours->pixels, ours->pixels + ours->pixelCount(), theirs->pixels);
+    int x = static_cast<int>(random() % width), y = static_cast<int>(random() % height);
+    std::vector<ImagePoint> fast, literal;
+    ASSERT_TRUE(floodFillRegion(*ours, x, y, fast));
+    literalFill(*theirs, x, y, literal);
+    ASSERT_EQ(fast, literal) << "round " << round;
+    ASSERT_TRUE(std::equal(ours->pixels, ours->pixels + ours->pixelCount(), theirs->pixels));
+  }
+}
+
 TEST(GreyImageShapesTest, FloodFillJoinsDiagonalsAndChecksItsStart) {
   auto image = filled(6, 6, 0);
   image->rows[2][2] = 255;

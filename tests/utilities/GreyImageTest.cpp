@@ -97,6 +97,21 @@ TEST(GreyImageTest, NormaliseStretchesTheRangeAndLeavesAUniformImage) {
   EXPECT_EQ(pixelsOf(*uniform), std::vector<std::uint8_t>(16, 77));
 }
 
+TEST(GreyImageTest, NormaliseIsExactForEveryRange) {
+  for (int low = 0; low < 256; low += 17) {
+    for (int high = low + 1; high < 256; ++high) {
+      // Every level of the range, several times over, so the wide path sees them all.
+      std::vector<std::uint8_t> bytes;
+      for (int repeat = 0; repeat < 3; ++repeat)
+        for (int v = low; v <= high; ++v) bytes.push_back(static_cast<std::uint8_t>(v));
+      auto expected = bytes;
+      for (auto& v : expected) v = static_cast<std::uint8_t>((v - low) * 255 / (high - low));
+      normaliseGreyImage(*Image::over(bytes.data(), static_cast<int>(bytes.size()), 1));
+      ASSERT_EQ(bytes, expected) << low << ".." << high;
+    }
+  }
+}
+
 TEST(GreyImageTest, ThresholdComparesWithEightTenthsOfTheMean) {
   // A uniform 100 lies above 80, so it turns black: the rule wins over the example that says white.
   auto uniform = thresholdGreyImage(*filled(5, 5, 100));
@@ -105,6 +120,14 @@ TEST(GreyImageTest, ThresholdComparesWithEightTenthsOfTheMean) {
   std::uint8_t bytes[4] = {60, 140, 80, 120};
   auto result = thresholdGreyImage(*Image::over(bytes, 4, 1));
   EXPECT_EQ(pixelsOf(*result->image()), (std::vector<std::uint8_t>{255, 0, 255, 0}));
+  // Wide enough for the vector path: every level against the limit of its mean.
+  auto ramp = randomImage(97, 13, 9);
+  auto ramped = thresholdGreyImage(*ramp);
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < ramp->pixelCount(); ++i) sum += ramp->pixels[i];
+  double limit = static_cast<double>(sum / ramp->pixelCount()) * 0.8;
+  for (std::size_t i = 0; i < ramp->pixelCount(); ++i)
+    ASSERT_EQ(ramped->image()->pixels[i], ramp->pixels[i] > limit ? 0 : 255) << i;
 }
 
 TEST(GreyImageTest, ThresholdSumsDoNotOverflowOnLargeWhiteImages) {
@@ -135,10 +158,30 @@ std::vector<int> literalLocalThreshold(const Image& image) {
   return out;
 }
 
+// Runs a check with the widest vector steps the processor has, then without them.
+template <typename Check>
+void withAndWithoutWideVectors(Check check) {
+  for (bool wide : {true, false}) {
+    SCOPED_TRACE(wide ? "wide vectors" : "narrow vectors");
+    setGreyImageWideVectorsAllowed(wide);
+    check();
+  }
+  setGreyImageWideVectorsAllowed(true);
+}
+
+// Levels that sweep the whole range across the image, so windows see every mean.
+std::unique_ptr<Image> sweptImage(int width, int height) {
+  auto image = Image::create(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image->rows[y][x] = static_cast<std::uint8_t>((x * 7 + y * 3 + (x * y) % 11) % 256);
+  return image;
+}
+
 TEST(GreyImageTest, LocalThresholdMatchesTheRunningWindowAndWritesEveryPixel) {
-  for (auto [w, h] : {std::pair{8, 9}, {9, 8}, {13, 11}, {64, 40}, {200, 17}}) {
+  withAndWithoutWideVectors([] {
+  for (auto [w, h] : {std::pair{8, 9}, {9, 8}, {13, 11}, {64, 40}, {200, 17}, {300, 64}, {600, 600}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
-    auto image = randomImage(w, h, static_cast<unsigned>(w * 1000 + h));
+    auto image = w >= 300 ? sweptImage(w, h) : randomImage(w, h, static_cast<unsigned>(w * 1000 + h));
     auto result = localThresholdGreyImage(*image);
     ASSERT_TRUE(result);
     auto expected = literalLocalThreshold(*image);
@@ -151,6 +194,7 @@ TEST(GreyImageTest, LocalThresholdMatchesTheRunningWindowAndWritesEveryPixel) {
       }
     }
   }
+  });
 }
 
 TEST(GreyImageTest, LocalThresholdJudgesBorderPixelsAgainstTheNearestWindow) {
@@ -196,6 +240,33 @@ TEST(GreyImageTest, BlurMatchesTheKernelAndShrinksByFive) {
   EXPECT_EQ(pixelsOf(*uniform->image()), std::vector<std::uint8_t>(25, 200 * 273 / 273));
   auto white = gaussianBlurGreyImage(*filled(6, 6, 255));
   EXPECT_EQ(white->image()->at(0, 0), 255);
+}
+
+TEST(GreyImageTest, BlurIsExactOnWideImagesAtEveryLevel) {
+  withAndWithoutWideVectors([] {
+  // Wide rows go through the vector steps; white reaches the largest sum (273 x 255).
+  static const int kWeights[5][5] = {
+      {1, 4, 7, 4, 1}, {4, 16, 26, 16, 4}, {7, 26, 41, 26, 7}, {4, 16, 26, 16, 4}, {1, 4, 7, 4, 1}};
+  std::vector<std::unique_ptr<Image>> images;
+  images.push_back(randomImage(101, 9, 5));
+  images.push_back(filled(70, 6, 255));
+  auto levels = Image::create(261, 7);
+  for (std::size_t i = 0; i < levels->pixelCount(); ++i) levels->pixels[i] = static_cast<std::uint8_t>(255 - i % 256);
+  images.push_back(std::move(levels));
+  images.push_back(sweptImage(133, 20));
+  for (const auto& image : images) {
+    auto result = gaussianBlurGreyImage(*image);
+    ASSERT_TRUE(result);
+    for (int y = 0; y < result->image()->height; ++y) {
+      for (int x = 0; x < result->image()->width; ++x) {
+        int sum = 0;
+        for (int j = 0; j < 5; ++j)
+          for (int i = 0; i < 5; ++i) sum += image->at(x + i, y + j) * kWeights[j][i];
+        ASSERT_EQ(result->image()->at(x, y), sum / 273) << image->width << ": " << x << "," << y;
+      }
+    }
+  }
+  });
 }
 
 TEST(GreyImageTest, BlurRefusesImagesNoLargerThanItsKernel) {

@@ -71,6 +71,7 @@ class RatingPromptTest : public ::testing::Test {
     Bundle::setMainBundlePath(std::nullopt);
     UserDefaults::resetStandardUserDefaults();
     ApplicationEnvironment::shared().reset();
+    Clock::install(nullptr);
   }
 
   void writeInfo(const std::string& version) {

@@ -252,13 +252,22 @@ bool isBase64Text(std::string_view text) {
 std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximumDepth) {
   // XML has no NUL character, and the decoder aborts on a key holding one.
   if (text.find('\0') != std::string_view::npos) return "NUL character";
+  // Nor may a character reference name NUL or a surrogate: the decoder would let them through as
+  // bytes that are not UTF-8.
   for (std::size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
     std::size_t digits = at + 2;
     bool hex = digits < text.size() && (text[digits] == 'x' || text[digits] == 'X');
     if (hex) ++digits;
     std::size_t end = digits;
-    while (end < text.size() && text[end] == '0') ++end;
-    if (end > digits && end < text.size() && text[end] == ';') return "NUL character reference";
+    std::uint32_t value = 0;
+    for (; end < text.size(); ++end) {
+      const int digit = ascii::hexDigitValue(text[end]);
+      if (digit < 0 || (!hex && digit > 9)) break;
+      value = std::min<std::uint32_t>(value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit), 0x110000);
+    }
+    if (end == digits || end == text.size() || text[end] != ';') continue;
+    if (value == 0) return "NUL character reference";
+    if (value >= 0xD800 && value <= 0xDFFF) return "surrogate character reference";
   }
   std::size_t depth = 0;
   for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
@@ -276,6 +285,9 @@ std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximum
       } else if (!selfClosing && ++depth > maximumDepth) {
         return "nested too deeply";
       }
+    } else if (!closing && selfClosing && (name == "integer" || name == "real" || name == "date")) {
+      // The decoder reads an empty element as zero, or as the reference date.
+      return "empty <" + std::string(name) + "> element";
     } else if (!closing && !selfClosing && (name == "integer" || name == "real" || name == "date" || name == "data")) {
       std::size_t end = text.find("</", close + 1);
       if (end == std::string_view::npos) return {};

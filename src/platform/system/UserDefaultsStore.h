@@ -15,9 +15,9 @@
 // where the file has none) and replaces the file atomically; the store then holds the merged
 // values, so it sees what the others saved. synchronize() without changes reads the file again.
 //
-// A file that exists but cannot be read or parsed is renamed to "<file>.corrupt" (or
-// ".corrupt-N") and reported once; the values start from the defaults. When it cannot be renamed
-// it is never overwritten and saves fail.
+// A file that cannot be parsed (or whose root is not a dictionary) is renamed to "<file>.corrupt"
+// (or ".corrupt-N") and reported once; the values start from the defaults. A file that cannot be
+// read at all, or renamed, is never overwritten: saves fail instead.
 //
 // A failure to save is logged once (the same failure again is not repeated), unless the caller of
 // synchronize() takes the error.

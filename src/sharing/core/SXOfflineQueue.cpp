@@ -204,6 +204,18 @@ bool SXOfflineQueue::addToOfflineQueue(const Ref<SXItem>& item, std::string_view
   return true;
 }
 
+std::optional<SXOfflineQueue::Entry> SXOfflineQueue::entryFromObject(const ObjectPtr& object) {
+  auto dictionary = dyn<Dictionary>(object);
+  if (!dictionary) return std::nullopt;
+  auto uid = dictionary->stringForKey(kUidKey);
+  auto sharerId = dictionary->stringForKey(kSharerKey);
+  auto itemDictionary = dyn<Dictionary>(dictionary->objectForKey(kItemKey));
+  if (!uid || !payloadPath(*uid) || !sharerId || sharerId->empty() || !itemDictionary) return std::nullopt;
+  auto item = SXItem::itemFromDictionary(itemDictionary);
+  if (!item) return std::nullopt;
+  return Entry{*uid, *sharerId, item, itemDictionary};
+}
+
 void SXOfflineQueue::flushOfflineQueue() {
   if (!SX::connected()) return;
   std::vector<Ref<SXOfflineSharer>> replays;
@@ -213,23 +225,17 @@ void SXOfflineQueue::flushOfflineQueue() {
     if (!list) return;
     bool changed = false;
     for (std::size_t i = 0; i < list->count();) {
-      auto entry = dyn<Dictionary>(list->objectAtIndex(i));
-      auto uid = entryUid(entry);
-      auto sharerId = entry ? entry->stringForKey(kSharerKey) : std::nullopt;
-      auto itemDictionary = entry ? dyn<Dictionary>(entry->objectForKey(kItemKey)) : nullptr;
-      auto item = itemDictionary ? SXItem::itemFromDictionary(itemDictionary) : nullptr;
-      if (!uid || !payloadPath(*uid) || !sharerId || !item) {
+      auto entry = entryFromObject(list->objectAtIndex(i));
+      if (!entry) {
         logError("SXOfflineQueue: an unusable queue entry was removed: " + describe(list->objectAtIndex(i)));
-        if (uid) removePayload(*uid);
+        if (auto uid = entryUid(list->objectAtIndex(i))) removePayload(*uid);
         list->removeObjectAtIndex(i);
         changed = true;
         continue;
       }
       ++i;
-      if (book().running.count(*uid)) continue;  // already being replayed
-      auto attempts = dyn<Number>(entry->objectForKey(kAttemptsKey));
-      replays.push_back(SXOfflineSharer::initWithItem(item, *sharerId, *uid, itemDictionary,
-                                                      attempts ? static_cast<int>(attempts->integerValue()) : 0));
+      if (book().running.count(entry->uid)) continue;  // already being replayed
+      replays.push_back(SXOfflineSharer::initWithItem(entry->item, entry->sharerId, entry->uid, entry->itemDictionary));
     }
     if (changed) saveOfflineQueueList(list);
     for (const auto& replay : replays) book().running[replay->uid()] = replay;

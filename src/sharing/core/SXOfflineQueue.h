@@ -64,6 +64,16 @@ class SXOfflineQueue {
   // A failed attempt: counted; at kMaximumAttempts the entry is removed (logged).
   static void recordFailedAttempt(std::string_view uid, std::string_view reason);
 
+  // One entry of the list, checked: a dictionary with a text "uid" that can name a payload file, a
+  // text "sharer" and an "item" dictionary that rebuilds an item. nullopt for anything else.
+  struct Entry {
+    std::string uid;
+    std::string sharerId;
+    Ref<SXItem> item;
+    Ref<Dictionary> itemDictionary;
+  };
+  static std::optional<Entry> entryFromObject(const ObjectPtr& object);
+
   // The payload file of a uid; nullopt when the uid is not a plain file name.
   static std::optional<std::filesystem::path> payloadPath(std::string_view uid);
   // A new uid: "<sharer id>-<share type>-<seconds since 1970, six decimals>-<random int32>".

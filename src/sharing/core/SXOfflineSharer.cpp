@@ -13,18 +13,17 @@
 namespace zv {
 
 Ref<SXOfflineSharer> SXOfflineSharer::initWithItem(Ref<SXItem> item, std::string sharerId, std::string uid,
-                                                   Ref<Dictionary> itemDictionary, int attempts) {
+                                                   Ref<Dictionary> itemDictionary) {
   return std::make_shared<SXOfflineSharer>(std::move(item), std::move(sharerId), std::move(uid),
-                                           std::move(itemDictionary), attempts);
+                                           std::move(itemDictionary));
 }
 
 SXOfflineSharer::SXOfflineSharer(Ref<SXItem> item, std::string sharerId, std::string uid,
-                                 Ref<Dictionary> itemDictionary, int attempts)
+                                 Ref<Dictionary> itemDictionary)
     : item_(std::move(item)),
       sharerId_(std::move(sharerId)),
       uid_(std::move(uid)),
-      itemDictionary_(std::move(itemDictionary)),
-      attempts_(attempts) {}
+      itemDictionary_(std::move(itemDictionary)) {}
 
 bool SXOfflineSharer::shouldRun() const { return !isCancelled() && !isFinished() && !readyToFinish(); }
 

@@ -26,7 +26,7 @@ class SXOfflineSharer : public Operation, public SXSharerDelegate {
   // `itemDictionary` is the stored dictionary form (it still holds the image and the file bytes,
   // used when the payload file is missing or unreadable).
   static Ref<SXOfflineSharer> initWithItem(Ref<SXItem> item, std::string sharerId, std::string uid,
-                                           Ref<Dictionary> itemDictionary = nullptr, int attempts = 0);
+                                           Ref<Dictionary> itemDictionary = nullptr);
 
   void main() override;
   // On the main thread: makes the sharer and sends (see the class comment).
@@ -57,8 +57,7 @@ class SXOfflineSharer : public Operation, public SXSharerDelegate {
   // Main thread only.
   const Ref<SXSharer>& sharer() const { return sharer_; }
 
-  SXOfflineSharer(Ref<SXItem> item, std::string sharerId, std::string uid, Ref<Dictionary> itemDictionary,
-                  int attempts);
+  SXOfflineSharer(Ref<SXItem> item, std::string sharerId, std::string uid, Ref<Dictionary> itemDictionary);
 
  private:
   enum class Outcome { None, Finished, Failed, Dropped, Requeued };
@@ -70,7 +69,6 @@ class SXOfflineSharer : public Operation, public SXSharerDelegate {
   std::string sharerId_;
   std::string uid_;
   Ref<Dictionary> itemDictionary_;
-  int attempts_ = 0;
   std::atomic<bool> readyToFinish_{false};
   std::atomic<bool> ended_{false};
   Ref<RunLoop> runLoop_;

@@ -75,9 +75,11 @@ void SXRequest::finish() {
   connection_ = nullptr;
   int status = response_ ? response_->statusCode() : 0;
   success_ = status == 200 || status == 201;
-  // Keep this request and its delegate alive through the callback, then let the delegate go.
+  // Keep this request and its delegate alive through the callback, then let both go: a callback
+  // that captures the sharer holding this request would otherwise keep the two alive for ever.
   auto self = selfAs<SXRequest>();
-  auto callback = isFinished_;
+  auto callback = std::move(isFinished_);
+  isFinished_ = nullptr;
   auto delegate = std::move(delegate_);
   delegate_ = nullptr;
   if (callback) callback(self);

@@ -9,8 +9,9 @@
 // holds the password, and replies can hold tokens.
 //
 // Threads: create, start and read on one thread with a run loop (the main thread for sharers);
-// the finish callback runs there. The request keeps its delegate alive until it has finished;
-// the running connection keeps the request alive.
+// the finish callback runs there, once. The request keeps its delegate and the callback until it
+// has finished and then lets go of both (set them again before starting it once more); the
+// running connection keeps the request alive.
 #include <functional>
 #include <optional>
 #include <string>

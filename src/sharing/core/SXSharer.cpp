@@ -286,11 +286,7 @@ bool SXSharer::validateItem() {
 bool SXSharer::tryToSend() {
   auto hold = selfAs<SXSharer>();
   if (!shareRequiresInternetConnection() || SX::connected()) {
-    // Alive until the outcome is reported, whoever else lets go of the sharer meanwhile.
-    keepAlive_ = hold;
-    const bool started = send();
-    if (!started) endKeepAlive();
-    return started;
+    return send();
   }
   // Offline: every road ends in an outcome the user (or the delegate) learns of.
   if (SXConfigBool("allowOffline") && canShareOffline()) {
@@ -339,7 +335,6 @@ void SXSharer::sendDidFinish() {
   auto hold = selfAs<SXSharer>();
   report(kSXSendDidFinish, nullptr);
   if (auto delegate = shareDelegate_) delegate->sharerFinishedSending(hold);
-  endKeepAlive();
 }
 
 void SXSharer::shouldReloginWithPendingAction(std::int32_t action) {
@@ -360,14 +355,12 @@ void SXSharer::sendDidFailWithErrorShouldRelogin(const Ref<Error>& error, bool s
   lastError_ = error;
   report(kSXSendDidFailWithError, nullptr);
   if (auto delegate = shareDelegate_) delegate->sharerFailedWithErrorShouldRelogin(hold, error, shouldRelogin);
-  endKeepAlive();
 }
 
 void SXSharer::sendDidCancel() {
   auto hold = selfAs<SXSharer>();
   report(kSXSendDidCancel, nullptr);
   if (auto delegate = shareDelegate_) delegate->sharerCancelledSending(hold);
-  endKeepAlive();
 }
 
 void SXSharer::authDidFinish(bool success) {

@@ -13,9 +13,10 @@
 // Making one: SXSharer::make<T>() (or the registry's factory, which registerSharerClass<T>()
 // installs) runs init(), which needs the installed SXConfiguration.
 //
-// Ownership: the sharer owns its item, share delegate, pending form and request. It keeps itself
-// alive from tryToSend's send() until its outcome is reported, and while the hub presents it;
-// a caller that drops it otherwise ends it. The option picker waiting for it is not retained.
+// Ownership: the sharer owns its item, share delegate, pending form and request. It lives while
+// the hub presents it, or while the work it started holds it (a URL connection or request
+// retains its delegate until it ends, a composer its sharer); a caller that drops it otherwise
+// ends it. The option picker waiting for it is not retained.
 //
 // Threads: main thread only, except that an offline replay makes and drives a sharer through
 // work it performs on the main thread. quiet and pendingAction are atomic.
@@ -266,7 +267,6 @@ class SXSharer : public ui::NavigationController {
 
  private:
   void report(const char* notification, const Ref<Dictionary>& userInfo);
-  void endKeepAlive() { keepAlive_.reset(); }
 
   std::shared_ptr<SXSharerDelegate> shareDelegate_;
   Ref<SXItem> item_;
@@ -276,7 +276,6 @@ class SXSharer : public ui::NavigationController {
   Ref<Error> lastError_;
   std::atomic<bool> quiet_{false};
   std::atomic<std::int32_t> pendingAction_{SXPendingActionNone};
-  Ref<SXSharer> keepAlive_;
 };
 
 }  // namespace zv

@@ -16,7 +16,7 @@ struct SXXMLParserRun {
   std::size_t depth = 0;
   std::string failure;
 
-  explicit SXXMLParserRun(SXXMLResponseParser& o) : owner(o), parser(XML_ParserCreate("UTF-8")) {}
+  explicit SXXMLParserRun(SXXMLResponseParser& o) : owner(o), parser(XML_ParserCreate(nullptr)) {}
   ~SXXMLParserRun() {
     if (parser) XML_ParserFree(parser);
   }

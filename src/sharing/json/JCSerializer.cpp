@@ -225,7 +225,8 @@ bool JCEncodeState::writeString(const String& string, bool quoted) {
       const char* q = reinterpret_cast<const char*>(p);
       const char32_t decoded = unicode::decodeUTF8(q, reinterpret_cast<const char*>(end));
       const auto length = static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(q) - p);
-      if (decoded == unicode::kReplacementCharacter && !(length == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD)) {
+      const bool replacement = length == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD;
+      if (decoded == unicode::kReplacementCharacter && !replacement) {
         recordError("An error occurred converting the contents of a NSString to UTF8.");
         return false;
       }

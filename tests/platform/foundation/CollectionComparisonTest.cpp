@@ -66,8 +66,9 @@ TEST(CollectionComparisonTest, VerdictsStayCorrectAcrossComparisons) {
   auto c = Array::make({b, Array::make({box("x"), box("z")})});
   auto d = Array::make({b, Array::make({box("x"), box("y")})});
   EXPECT_FALSE(c->isEqual(*d));
-  EXPECT_TRUE(Set::make({c, d})->count() == 2);
-  EXPECT_TRUE(Dictionary::make({{"k", c}})->isEqual(*Dictionary::make({{"k", Array::make({b, Array::make({box("x"), box("z")})})}})));
+  EXPECT_EQ(Set::make({c, d})->count(), 2u);
+  auto copyOfC = Array::make({b, Array::make({box("x"), box("z")})});
+  EXPECT_TRUE(Dictionary::make({{"k", c}})->isEqual(*Dictionary::make({{"k", copyOfC}})));
 }
 
 }  // namespace

@@ -50,6 +50,23 @@ TEST_F(HostileServerTest, AFloodOfInterimAnswersFailsTheStream) {
   server.stop();
 }
 
+TEST_F(HostileServerTest, AProtocolSwitchIsAcceptedOnlyWhenAskedFor) {
+  FaultServer server;
+  ASSERT_TRUE(server.start());
+  auto unasked = runStream(makeGet(server.url("/switch-protocols")));
+  ASSERT_TRUE(unasked.error);
+  EXPECT_EQ(unasked.error->domain(), kHTTPStreamErrorDomain);
+  EXPECT_EQ(unasked.error->code(), kHTTPStreamParseFailure);
+
+  auto message = HTTPMessage::makeRequest("GET", URL::make(server.url("/switch-protocols")));
+  message->setHeaderField("Upgrade", "x");
+  message->setHeaderField("Connection", "Upgrade");
+  auto asked = runStream(HTTPReadStream::make(message));
+  EXPECT_FALSE(asked.error);
+  ASSERT_TRUE(asked.head);
+  EXPECT_EQ(asked.head->statusCode(), 101);
+}
+
 TEST_F(HostileServerTest, ABodyEndingWithTheConnectionNeedsACloseNotifyOverTLS) {
   FaultServer server(localhostCertificate());
   ASSERT_TRUE(server.start());

@@ -275,6 +275,11 @@ TEST(PropertyListTest, ValuesThatCannotBeReadFaithfullyAreRefused) {
       {"XML integer above UINT64_MAX", "<plist><integer>18446744073709551616</integer></plist>"},
       {"XML hexadecimal integer above UINT64_MAX", "<plist><integer>0x10000000000000000</integer></plist>"},
       {"XML integer far above UINT64_MAX", "<plist><integer>99999999999999999999999</integer></plist>"},
+      {"XML empty integer", "<plist><array><integer/></array></plist>"},
+      {"XML empty real", "<plist><real /></plist>"},
+      {"XML empty date", "<plist><date/></plist>"},
+      {"XML reference to a high surrogate", "<plist><string>a&#xD800;b</string></plist>"},
+      {"XML reference to a low surrogate", "<plist><dict><key>&#57343;</key><true/></dict></plist>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -299,6 +304,11 @@ TEST(PropertyListTest, ValuesThatCannotBeReadFaithfullyAreRefused) {
   auto early = dyn<Date>(parsePropertyList(binaryOf({"\x33" + bigEndianReal(-2147483648.0)})));
   ASSERT_TRUE(early);
   EXPECT_EQ(early->timeIntervalSinceReferenceDate(), -2147483648.0);
+  auto references = dyn<Array>(parsePropertyList(
+      "<plist><array><string>&#x41;&#233;&#x10FFFF;&#xE000;</string><string/><data/></array></plist>"));
+  ASSERT_TRUE(references);
+  EXPECT_TRUE(references->isEqual(*Array::make({box("A\xC3\xA9\xF4\x8F\xBF\xBF\xEE\x80\x80"), box(""), Data::make()})))
+      << references->description();
 }
 
 TEST(PropertyListTest, SharedObjectsThatExpandExponentiallyAreRefused) {

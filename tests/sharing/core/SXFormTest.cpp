@@ -21,7 +21,8 @@ Ref<MutableDictionary> pickerInfo(std::vector<std::string> options, bool multipl
                                   {"static", box(fixed)}});
 }
 
-// Answers when the test says so.
+// Answers when the test says so. Like a sharer, it keeps the waiting picker weakly: the row's
+// description holds the provider.
 class ManualProvider : public Object, public SXFormOptionControllerOptionProvider {
  public:
   void SXFormOptionControllerEnumerateOptions(SXFormOptionController& picker) override {
@@ -29,7 +30,7 @@ class ManualProvider : public Object, public SXFormOptionControllerOptionProvide
   }
   void SXFormOptionControllerCancelEnumerateOptions(SXFormOptionController&) override { cancelled = true; }
   bool respondsToSelector(std::string_view selector) const override { return Object::respondsToSelector(selector); }
-  Ref<SXFormOptionController> asked;
+  std::weak_ptr<SXFormOptionController> asked;
   bool cancelled = false;
 };
 
@@ -161,8 +162,8 @@ TEST_F(SXFormTest, EnumeratedOptionsArriveFromTheProvider) {
   form->addSection({row});
   show();
   auto picker = openPicker(0);
-  ASSERT_TRUE(provider->asked);
-  EXPECT_EQ(provider->asked, picker);
+  ASSERT_TRUE(provider->asked.lock());
+  EXPECT_EQ(provider->asked.lock(), picker);
   EXPECT_FALSE(picker->navigationItem()->rightBarButtonItem());
   picker->optionsEnumerated({"one", "two"});
   // Index 5 is gone from the new list.

@@ -5,6 +5,7 @@
 #include "platform/system/Keychain.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
 #include "sharing/core/KeychainWrapper.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXSharer.h"
@@ -246,6 +247,34 @@ TEST_F(SXPresentationTest, BarTintAndStyleComeFromTheConfiguration) {
   EXPECT_EQ(SX::currentHelper()->currentView(), sharer);
   EXPECT_EQ(sharer->navigationBar()->barStyle(), ui::BarStyle::BlackTranslucent);
   EXPECT_EQ(sharer->toolbar()->barStyle(), ui::BarStyle::BlackTranslucent);
+}
+
+}  // namespace
+}  // namespace zv
+
+namespace zv {
+namespace {
+
+class SXRootChoiceTest : public zv::testing::SharingTest {};
+
+TEST_F(SXRootChoiceTest, AWindowAboveTheNormalLevelIsPassedOver) {
+  auto normalRoot = std::make_shared<ui::ViewController>();
+  showRoot(normalRoot);
+  auto overlayRoot = std::make_shared<ui::ViewController>();
+  auto overlay = ui::Window::make(ui::Rect(0, 0, 320, 480));
+  overlay->setRootViewController(overlayRoot);
+  overlay->setWindowLevel(ui::kWindowLevelAlert);
+  overlay->makeKeyAndVisible();
+  EXPECT_EQ(SX::currentHelper()->getCurrentRootViewController(), normalRoot);
+  overlay->setWindowLevel(ui::kWindowLevelNormal);
+  EXPECT_EQ(SX::currentHelper()->getCurrentRootViewController(), overlayRoot);
+}
+
+TEST_F(SXRootChoiceTest, WithoutAnyWindowNothingIsPresented) {
+  auto hub = SX::currentHelper();
+  EXPECT_EQ(hub->getCurrentRootViewController(), nullptr);
+  hub->showViewController(std::make_shared<ui::ViewController>());
+  EXPECT_EQ(hub->currentView(), nullptr);
 }
 
 }  // namespace

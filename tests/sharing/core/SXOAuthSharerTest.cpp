@@ -83,7 +83,7 @@ class SXOAuthSharerTest : public testing::SharingTest {
       c.send(reply(302, "", "Location: " + serviceBase() + "/callback?oauth_token=rt&oauth_verifier=" + verifier() +
                                 "\r\n"));
     });
-    server_.route("/access_token", [this](const testing::RecordedRequest& r, testing::FaultServer::Connection& c) {
+    server_.route("/access_token", [](const testing::RecordedRequest& r, testing::FaultServer::Connection& c) {
       auto authorization = r.header("Authorization").value_or("");
       EXPECT_NE(authorization.find("oauth_token=\"rt\""), std::string::npos) << authorization;
       EXPECT_NE(authorization.find("oauth_verifier=\"v%201\""), std::string::npos) << authorization;

@@ -114,6 +114,7 @@ TEST_F(SXRequestTest, TransportFailureFinishesUnsuccessfullyAndReleasesTheDelega
   EXPECT_FALSE(request->response());
   EXPECT_TRUE(request->error());
   EXPECT_TRUE(watched.expired());
+  EXPECT_FALSE(request->isFinishedSelector());  // let go too, so a sharer holding the request is freed
   EXPECT_EQ(request->getResult(), "");
 }
 

@@ -32,6 +32,7 @@ TEST(SXXMLResponseParserTest, ElementValues) {
       {"<r><post id=\"1\"/><id>2</id></r>", "id", "1"},               // first found in document order
       {"<r><t>caf\xC3\xA9 &amp; &#x263A;</t></r>", "t", "caf\xC3\xA9 & \xE2\x98\xBA"},
       {"<r><t><![CDATA[<raw>]]></t></r>", "t", "<raw>"},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><t>caf\xE9</t></r>", "t", "caf\xC3\xA9"},
       {"<r/>", "missing", "<nil>"},
   };
   for (const auto& c : cases) EXPECT_EQ(valueText(c.element, c.xml), c.expected) << c.xml;

@@ -79,7 +79,7 @@ TEST(JCStringDecodingTest, TruncatedTextFailsEvenWhenLenient) {
 TEST(JCStringDecodingTest, ALeadByteBeforeTheClosingQuoteIsIllFormedWhereverTheTextEnds) {
   // The quote after the lead byte cannot continue the sequence, so how many bytes follow the
   // quote must not matter.
-  for (const std::string& text : {std::string("[\"\xF0\"]"), std::string("[\"\xF0\"] "), std::string("[\"\xF0\"]  \n")}) {
+  for (const std::string text : {"[\"\xF0\"]", "[\"\xF0\"] ", "[\"\xF0\"]  \n"}) {
     JSONDecoder lenient(JCParseLenientUnicode);
     auto array = dyn<Array>(lenient.objectWithUTF8String(text.data(), text.size()));
     ASSERT_TRUE(array) << text.size();

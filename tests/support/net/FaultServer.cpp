@@ -350,6 +350,10 @@ void FaultServer::installDefaultRoutes() {
     c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody until the end");
     c.close();
   });
+  route("/switch-protocols", [](const RecordedRequest&, Connection& c) {
+    c.send("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\n");
+    c.close();
+  });
   route("/interim-flood", [](const RecordedRequest&, Connection& c) {
     std::string heads;
     for (int i = 0; i < 4096; ++i) heads += "HTTP/1.1 100 Continue\r\n\r\n";

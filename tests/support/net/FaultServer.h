@@ -9,6 +9,7 @@
 //                          close_notify over TLS)
 //   /close-delimited-cut   the same, but over TLS the connection ends without a close_notify
 //   /interim-flood         "100 Continue" heads back to back (20 MB), then 200 "flooded"
+//   /switch-protocols      "101 Switching Protocols" to "x", then close
 //   /http10                an HTTP/1.0 answer without keep-alive
 //   /keep-alive-max/<m>    200 with "Keep-Alive: timeout=15, max=<m>"
 //   /leading-zero-length   "Content-Length: 010" and 10 body bytes

@@ -29,6 +29,11 @@ std::vector<QueueProbeSharer::Sent>& sentItems() {
   static std::vector<QueueProbeSharer::Sent> items;
   return items;
 }
+// Probes that were told never to report; reset() lets them end.
+std::vector<Ref<QueueProbeSharer>>& silentProbes() {
+  static std::vector<Ref<QueueProbeSharer>> probes;
+  return probes;
+}
 
 }  // namespace
 
@@ -70,6 +75,13 @@ std::vector<QueueProbeSharer::Sent> QueueProbeSharer::sent() {
 }
 
 void QueueProbeSharer::reset() {
+  std::vector<Ref<QueueProbeSharer>> silent;
+  {
+    std::lock_guard lock(settingsMutex());
+    silent.swap(silentProbes());
+  }
+  // A sharer keeps itself alive until it reports: end the silent ones (main thread).
+  for (const auto& probe : silent) probe->sendDidCancel();
   std::lock_guard lock(settingsMutex());
   sentItems().clear();
   probeScript().store(Script::Finish);
@@ -98,13 +110,20 @@ bool QueueProbeSharer::send() {
       sendDidFailWithError(SX::error("the probe failed"));
       break;
     case Script::Never:
+      remember();
       break;
     case Script::QueueAgain:
       // What a sharer does when the connection went away again meanwhile.
       SX::addToOfflineQueue(item(), sharerId());
+      remember();
       break;
   }
   return true;
+}
+
+void QueueProbeSharer::remember() {
+  std::lock_guard lock(settingsMutex());
+  silentProbes().push_back(selfAs<QueueProbeSharer>());
 }
 
 void registerOfflineQueueTestSharers() {

@@ -41,6 +41,7 @@ class QueueProbeSharer : public SXSharer {
     std::string data;
   };
   static std::vector<Sent> sent();
+  // Forgets what was sent and ends the probes that never reported (main thread).
   static void reset();
 
   std::string sharerTitle() const override { return "Queue Probe"; }
@@ -50,6 +51,9 @@ class QueueProbeSharer : public SXSharer {
   bool requiresAuthentication() const override;
   bool isAuthorized() override;
   bool send() override;
+
+ private:
+  void remember();
 };
 
 void registerOfflineQueueTestSharers();
