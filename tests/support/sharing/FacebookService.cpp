@@ -386,20 +386,20 @@ void FacebookService::handleDialog(const RecordedRequest& request, FaultServer::
   auto query = decodeForm(queryOf(request));
   auto form = request.method == "POST" ? decodeForm(request.body) : std::map<std::string, std::string>{};
 
+  auto loginPage = [](const std::map<std::string, std::string>& hidden, const std::string& note) {
+    return page("Log In", note + "<form method=\"post\" action=\"/dialog/oauth/submit\">" + hiddenFields(hidden) +
+                              "<input type=\"text\" name=\"email\" value=\"\">"
+                              "<input type=\"password\" name=\"pass\" value=\"\">"
+                              "<input type=\"submit\" name=\"login\" value=\"Log In\">"
+                              "<input type=\"submit\" name=\"cancel\" value=\"Cancel\"></form>"
+                              "<a href=\"https://m.facebook.com/recover\">Forgot password?</a>");
+  };
   if (path == "/dialog/oauth" && request.method == "GET") {
     if (query["client_id"] != appId_ || query["type"] != "user_agent" || query["redirect_uri"].empty()) {
       return connection.send(page("Error", "<p>An error occurred: bad login parameters.</p>"));
     }
-    std::map<std::string, std::string> hidden{{"client_id", query["client_id"]},
-                                              {"redirect_uri", query["redirect_uri"]},
-                                              {"scope", query["scope"]}};
-    return connection.send(page("Log In", "<form method=\"post\" action=\"/dialog/oauth/submit\">" +
-                                              hiddenFields(hidden) +
-                                              "<input type=\"text\" name=\"email\" value=\"\">"
-                                              "<input type=\"password\" name=\"pass\" value=\"\">"
-                                              "<input type=\"submit\" name=\"login\" value=\"Log In\">"
-                                              "<input type=\"submit\" name=\"cancel\" value=\"Cancel\"></form>"
-                                              "<a href=\"https://m.facebook.com/recover\">Forgot password?</a>"));
+    return connection.send(loginPage(
+        {{"client_id", query["client_id"]}, {"redirect_uri", query["redirect_uri"]}, {"scope", query["scope"]}}, ""));
   }
   if (path == "/dialog/oauth/submit" && request.method == "POST") {
     const auto redirectURI = form["redirect_uri"];
@@ -408,7 +408,8 @@ void FacebookService::handleDialog(const RecordedRequest& request, FaultServer::
                                       "&error_description=The+user+denied+your+request."));
     }
     if (form["email"] != kEmail || form["pass"] != kPassword) {
-      return connection.send(page("Log In", "<p>The password you entered is incorrect.</p>"));
+      return connection.send(loginPage({{"client_id", form["client_id"]}, {"redirect_uri", redirectURI}, {"scope", form["scope"]}},
+                                       "<p>The password you entered is incorrect.</p>"));
     }
     std::string fragment;
     {

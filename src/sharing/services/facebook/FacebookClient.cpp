@@ -68,6 +68,9 @@ void FacebookClient::authorizeWithFBAppAuthSafariAuth(bool tryFBAppAuth, bool tr
     loginInProgress_ = true;
     return;
   }
+  // The page in the application can only end at the address it watches; a browser's redirect
+  // address (set above when the browser could not be opened) would leave it stranded.
+  params->setObject(box(kFacebookRedirectURI), "redirect_uri");
   loginDialog_ = nullptr;
   auto dialog = FacebookLoginDialog::make(loginDialogURL, params,
                                           std::dynamic_pointer_cast<FacebookLoginDialogDelegate>(self()));
