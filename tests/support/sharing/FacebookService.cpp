@@ -162,9 +162,9 @@ void FacebookService::setStallDialogs(bool stall) {
   stallDialogs_ = stall;
 }
 
-void FacebookService::failNextGraphCall(int status, std::string contentType, std::string body) {
+void FacebookService::failNextGraphCall(int status, std::string contentType, std::string body, std::string path) {
   std::lock_guard lock(mutex_);
-  nextGraphFailure_.emplace(status, std::move(contentType), std::move(body));
+  nextGraphFailure_.emplace(status, std::move(contentType), std::move(body), std::move(path));
 }
 
 std::vector<RecordedRequest> FacebookService::requestsTo(const std::string& path) const {
@@ -300,8 +300,8 @@ void FacebookService::handleGraph(const RecordedRequest& request, FaultServer::C
   }
 
   std::unique_lock lock(mutex_);
-  if (nextGraphFailure_) {
-    auto [status, type, body] = *nextGraphFailure_;
+  if (nextGraphFailure_ && (std::get<3>(*nextGraphFailure_).empty() || std::get<3>(*nextGraphFailure_) == path)) {
+    auto [status, type, body, ignored] = *nextGraphFailure_;
     nextGraphFailure_.reset();
     lock.unlock();
     connection.send(reply(status, status >= 500 ? "Internal Server Error" : (status == 200 ? "OK" : "Bad Request"),

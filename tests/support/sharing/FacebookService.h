@@ -21,7 +21,7 @@
 // Tokens: issueToken() makes a valid one, expireToken() turns it into code 190 (Graph: a 400
 // {"error": {"code": 190, ...}}; REST: {"error_code": 190, ...}; dialogs: a redirect with
 // "error_code=190"). An unknown token is refused as well. failNextGraphCall() makes the next
-// Graph or REST call answer with a given status and body (an HTML 500 page, wrong types, ...).
+// Graph or REST call (or the next to one path) answer with a given status and body (an HTML 500 page, wrong types, ...).
 //
 // Threads: the server answers on its own threads; every accessor locks.
 
@@ -68,7 +68,8 @@ class FacebookService {
   void setLoginExpiresIn(std::optional<long> seconds);
   // The dialog pages read their request and never answer.
   void setStallDialogs(bool stall);
-  void failNextGraphCall(int status, std::string contentType, std::string body);
+  // The next Graph or REST call (to `path` only, when one is given) answers with this.
+  void failNextGraphCall(int status, std::string contentType, std::string body, std::string path = {});
 
   std::vector<RecordedRequest> requests() const { return server_.requests(); }
   // Requests to one path (query ignored).
@@ -111,7 +112,7 @@ class FacebookService {
   std::vector<FacebookPost> posts_;
   std::optional<long> loginExpiresIn_ = 5183999;
   bool stallDialogs_ = false;
-  std::optional<std::tuple<int, std::string, std::string>> nextGraphFailure_;
+  std::optional<std::tuple<int, std::string, std::string, std::string>> nextGraphFailure_;
   std::string lastComplaint_;
   int counter_ = 100;
 };

@@ -234,7 +234,9 @@ Ref<FacebookRequest> FacebookClient::openUrl(const std::string& url, Ref<Mutable
 
 void FacebookClient::requestFinished(FacebookRequest& request) {
   auto hold = self();
-  if (request.sessionDidExpire()) {
+  // A late answer about a token that has since been replaced says nothing about the new one.
+  const auto sentToken = request.params() ? request.params()->stringForKey("access_token") : std::nullopt;
+  if (request.sessionDidExpire() && sentToken && sentToken == accessToken_) {
     invalidateSession();
     if (auto delegate = liveSessionDelegate()) delegate->facebookSessionInvalidated();
   }

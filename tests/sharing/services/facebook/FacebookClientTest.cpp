@@ -265,6 +265,21 @@ TEST_F(FacebookClientTest, AnExpiredSessionIsDroppedWhenTheServiceSaysSo) {
   EXPECT_TRUE(logs.contains("API Method must be specified"));
 }
 
+TEST_F(FacebookClientTest, ALateVerdictOnAReplacedTokenLeavesTheNewOneAlone) {
+  auto client = makeClient();
+  const auto old = service.issueToken();
+  service.expireToken(old);
+  client->setAccessToken(old);
+  client->setExpirationDate(Date::now()->dateByAddingTimeInterval(600));
+  auto reader = std::make_shared<RecordingRequestDelegate>();
+  client->requestWithGraphPath("me/friends", reader);
+  // A new login lands before the answers about the old token come back.
+  client->facebookDialogLoginExpirationDate("fresh", Date::now()->dateByAddingTimeInterval(600));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return reader->ended() && client->requestsInFlight() == 0; }, 20.0));
+  EXPECT_EQ(client->accessToken(), "fresh");
+  EXPECT_EQ(std::find(session->events.begin(), session->events.end(), "invalidated"), session->events.end());
+}
+
 TEST_F(FacebookClientTest, ASessionEndsAtItsExpiry) {
   auto client = makeClient();
   client->setAccessToken("t");
