@@ -12,6 +12,7 @@ namespace zv::testing {
 namespace {
 
 constexpr const char* kBoundary = "3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f";
+constexpr std::size_t kLargestBody = 10 * 1024 * 1024;
 
 std::string reply(int status, const char* reason, const std::string& contentType, const std::string& body,
                   const std::vector<std::string>& extra = {}) {
@@ -272,6 +273,10 @@ void FacebookService::handle(const RecordedRequest& request, FaultServer::Connec
 void FacebookService::handleGraph(const RecordedRequest& request, FaultServer::Connection& connection) {
   const bool rest = request.header("Host").value_or("").starts_with("api.facebook.com");
   const auto path = request.path();
+  if (request.body.size() > kLargestBody) {
+    return connection.send(reply(413, "Request Entity Too Large", "text/html",
+                                 "<html><body><h1>413 Request Entity Too Large</h1></body></html>"));
+  }
   if (request.header("User-Agent") != "FacebookConnect") return complain(connection, "wrong User-Agent");
 
   std::map<std::string, std::string> fields;

@@ -10,6 +10,7 @@
 //   POST /me/feed                        "message" and a JSON "actions" object; {"id": ...}
 //   POST /me/photos                      a PNG file part "picture"; {"id": ..., "post_id": ...}
 //   GET  /me/apprequestformerrecipients  {"data": [...]} with one entry of the wrong type
+// A Graph or REST request body over 10 MB is refused with an HTML 413 page.
 // REST API (api.facebook.com):
 //   GET  /method/auth.extendSSOAccessToken   a new token with "expires_at"
 // Mobile web dialogs (m.facebook.com), small HTML pages without scripts whose buttons are form

@@ -276,7 +276,8 @@ void FacebookClient::requestDidLoad(FacebookRequest&, const ObjectPtr& result) {
   auto reply = dyn<Dictionary>(result);
   auto token = reply ? reply->objectForKeyAs<String>("access_token") : nullptr;
   auto expiresAt = reply ? reply->objectForKey("expires_at") : nullptr;
-  if (!token || token->utf8().empty() || !(dyn<Number>(expiresAt) || dyn<String>(expiresAt))) return;
+  // Anything but a text token and a number of seconds is not an answer to rely on.
+  if (!token || token->utf8().empty() || !dyn<Number>(expiresAt)) return;
   accessToken_ = token->utf8();
   const double seconds = doubleValueOf(expiresAt);
   expirationDate_ = seconds != 0 ? Date::fromUnixTime(seconds) : Date::distantFuture();

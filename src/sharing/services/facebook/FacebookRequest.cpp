@@ -28,6 +28,8 @@ std::string quotedPartName(std::string_view name) {
   return out;
 }
 
+constexpr const char* kNotJSONMessage = "The service's reply is not JSON";
+
 Ref<Dictionary> messageInfo(std::string message) {
   return Dictionary::make({{"error_msg", box(std::move(message))}});
 }
@@ -125,7 +127,7 @@ ObjectPtr FacebookRequest::parseJsonResponse(const Data& data, Ref<Error>* error
   SJSON json;
   auto result = json.objectWithString(String::make(text));
   // A reply that is not JSON is never a success: an HTML error page or a cut body must not pass.
-  if (!result) return fail(kFacebookGeneralErrorCode, messageInfo("The service's reply is not JSON"));
+  if (!result) return fail(kFacebookGeneralErrorCode, messageInfo(kNotJSONMessage));
   auto dictionary = dyn<Dictionary>(result);
   if (!dictionary) return result;
   if (dictionary->objectForKey("error")) return fail(kFacebookGeneralErrorCode, dictionary);
@@ -210,8 +212,10 @@ void FacebookRequest::handleResponseData(const Ref<Data>& data) {
   if (auto delegate = liveDelegate("requestDidLoadRawResponse")) delegate->requestDidLoadRawResponse(*this, data);
   Ref<Error> error;
   auto result = parseJsonResponse(*data, &error);
-  if (!error && statusCode_ != 0 && (statusCode_ < 200 || statusCode_ > 299)) {
-    // JSON that does not say what went wrong, under an error status, is still a failure.
+  const bool errorStatus = statusCode_ != 0 && (statusCode_ < 200 || statusCode_ > 299);
+  const bool notJSON = error && error->userInfo() && error->userInfo()->stringForKey("error_msg") == kNotJSONMessage;
+  if (errorStatus && (!error || notJSON)) {
+    // An error page, or JSON that does not say what went wrong: the status is what we know.
     error = formError(kFacebookGeneralErrorCode,
                       Dictionary::make({{"error_msg", box(format("The service answered HTTP %d", statusCode_))},
                                         {"http_status", box(statusCode_)}}));

@@ -246,6 +246,22 @@ TEST_F(FacebookClientTest, ARestoredTokenIsExtendedOnceOnTheFirstRequest) {
   ASSERT_TRUE(pumpRunLoopUntil([&] { return client->requestsInFlight() == 0; }, 20.0));
 }
 
+TEST_F(FacebookClientTest, AnExtensionReplyOfTheWrongShapeChangesNothing) {
+  for (const char* body : {"{\"access_token\":5,\"expires_at\":1}", "{\"access_token\":\"new\",\"expires_at\":\"soon\"}",
+                           "{\"access_token\":\"new\"}", "[\"new\"]"}) {
+    auto client = makeClient();
+    const auto token = service.issueToken();
+    client->setAccessToken(token);
+    client->setExpirationDate(Date::now()->dateByAddingTimeInterval(600));
+    service.failNextGraphCall(200, "text/javascript", body, "/method/auth.extendSSOAccessToken");
+    client->extendAccessToken();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return !client->isExtendingAccessToken(); }, 20.0)) << body;
+    EXPECT_EQ(client->accessToken(), token) << body;
+    EXPECT_TRUE(client->shouldExtendAccessToken()) << body;  // tried again next time
+  }
+  EXPECT_TRUE(session->events.empty());
+}
+
 TEST_F(FacebookClientTest, AnExpiredSessionIsDroppedWhenTheServiceSaysSo) {
   auto client = makeClient();
   const auto token = service.issueToken();

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/foundation/Log.h"
 #include "platform/storage/AtomicFile.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/UserDefaults.h"
@@ -77,6 +78,7 @@ class SXFacebookTest : public FacebookTest {
 };
 
 TEST_F(SXFacebookTest, ALinkIsSharedAfterALoginThroughTheFacebookApplication) {
+  LogCapture logs;
   configurator->set("appName", box("Zerivudor \"Calm\" Edition"));
   SXFacebook::flushAccessToken();
   auto item = SXItem::makeURL(URL::make("https://www.mirovast.com/zerivudor"), "My average coherence score: 80%");
@@ -114,6 +116,9 @@ TEST_F(SXFacebookTest, ALinkIsSharedAfterALoginThroughTheFacebookApplication) {
   EXPECT_EQ(fields.at("message"), "Breathing well");
   EXPECT_EQ(fields.at("actions"),
             "{\"name\":\"Get Zerivudor \\\"Calm\\\" Edition\",\"link\":\"https://www.mirovast.com/zerivudor\"}");
+  for (const auto& line : logs.lines()) {
+    for (const auto& token : service.issuedTokens()) EXPECT_EQ(line.find(token), std::string::npos) << line;
+  }
 }
 
 TEST_F(SXFacebookTest, AfterARestartTheParkedShareGoesOn) {
@@ -284,11 +289,48 @@ TEST_F(SXFacebookTest, AServiceFailureIsReportedOnceInTheServicesWords) {
   ASSERT_TRUE(topAlert());
   EXPECT_EQ(topAlert()->message(), "(#341) Feed action request limit reached");
 
-  reports.clear();
-  service.failNextGraphCall(500, "text/html", "<html><body>Oops</body></html>", "/me/feed");
+  for (const char* body : {"<html><body>Oops</body></html>", "{\"error\":\"not a dictionary\"}",
+                           "{\"error\":{\"code\":[190]}}"}) {
+    reports.clear();
+    service.failNextGraphCall(500, "text/html", body, "/me/feed");
+    ASSERT_TRUE(sharer->tryToSend());
+    ASSERT_TRUE(waitForReport(kSXSendDidFailWithError)) << body;
+    pumpRunLoopFor(0.1);
+    EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidStartNotification, kSXSendDidFailWithError})) << body;
+    EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone) << body;
+  }
+  EXPECT_TRUE(service.posts().empty());
+}
+
+TEST_F(SXFacebookTest, AFeedPageThatNeverLoadsEndsTheShareWithAFailure) {
+  storeValidToken();
+  service.setStallDialogs(true);
+  SXFacebook::facebook()->setDialogLoadTimeout(0.5);
+  SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://x.org/a")));
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidFailWithError}));
+}
+
+TEST_F(SXFacebookTest, AServiceRefusingAnOversizedPhotoIsAFailureReportedOnce) {
+  storeValidToken();
+  // About 20 MB of noise, which no compression shrinks.
+  auto bitmap = graphics::Bitmap::filled(2600, 2000, 0, 0, 0);
+  std::uint32_t state = 12345;
+  for (auto& byte : bitmap.rgba) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  for (std::size_t i = 3; i < bitmap.rgba.size(); i += 4) bitmap.rgba[i] = 255;
+  auto sharer = SXSharer::make<SXFacebook>();
+  sharer->setItem(SXItem::makeImage(graphics::Image::make(std::move(bitmap)), "big"));
+  ASSERT_TRUE(sharer->isAuthorized());
   ASSERT_TRUE(sharer->tryToSend());
   ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
-  EXPECT_EQ(std::count(reports.begin(), reports.end(), kSXSendDidFinish), 0);
+  pumpRunLoopFor(0.1);
+  EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidStartNotification, kSXSendDidFailWithError}));
+  EXPECT_NE(sharer->lastError()->localizedDescription().find("413"), std::string::npos)
+      << sharer->lastError()->localizedDescription();
+  EXPECT_TRUE(service.posts().empty());
 }
 
 TEST_F(SXFacebookTest, TokensLiveInTheKeychainAndAPlainCopyIsMovedThere) {
