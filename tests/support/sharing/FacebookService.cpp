@@ -6,6 +6,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "sharing/json/JSONDecoder.h"
+#include "sharing/services/html/HTMLAdditions.h"
 
 namespace zv::testing {
 
@@ -73,28 +74,8 @@ std::string encodeComponent(std::string_view text) {
   return out;
 }
 
-std::string htmlEscape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string htmlUnescape(std::string text) {
-  for (auto [from, to] : {std::pair{"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
-    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
-      text.replace(at, std::string_view(from).size(), to);
-    }
-  }
-  return text;
-}
+std::string htmlEscape(std::string_view text) { return html::html_stringByEscapingForHTML(text); }
+std::string htmlUnescape(const std::string& text) { return html::html_stringByUnescapingFromHTML(text); }
 
 std::string queryOf(const RecordedRequest& request) {
   auto mark = request.target.find('?');
