@@ -1,0 +1,12 @@
+#include "sharing/services/RegisterServiceClasses.h"
+
+#include "sharing/services/twitter/SXTwitter.h"
+
+namespace zv {
+
+void registerSharingServicesClasses() {
+  // One line per service sharer.
+  SXTwitter::registerClass();
+}
+
+}  // namespace zv
