@@ -22,7 +22,20 @@ FacebookClient::FacebookClient()
     : lastAccessTokenUpdate_(Date::distantPast()),
       frictionlessRequestSettings_(std::make_shared<FacebookFrictionlessRequestSettings>()) {}
 
+namespace {
+
+// A dialog that is replaced or outlived by its session ends (as not completed) and leaves the
+// screen: the window would otherwise keep it, and its page, for good.
+void endDialog(Ref<FacebookDialog>& dialog) {
+  if (dialog && !dialog->isDismissed()) dialog->dismissWithSuccess(false, false);
+  dialog = nullptr;
+}
+
+}  // namespace
+
 FacebookClient::~FacebookClient() {
+  endDialog(loginDialog_);
+  endDialog(facebookDialog_);
   for (const auto& [request, token] : requests_) request->removeStateObserver(token);
   if (auto extending = requestExtendingAccessToken_.lock()) extending->setDelegate({});
 }
@@ -71,7 +84,7 @@ void FacebookClient::authorizeWithFBAppAuthSafariAuth(bool tryFBAppAuth, bool tr
   // The page in the application can only end at the address it watches; a browser's redirect
   // address (set above when the browser could not be opened) would leave it stranded.
   params->setObject(box(kFacebookRedirectURI), "redirect_uri");
-  loginDialog_ = nullptr;
+  endDialog(loginDialog_);
   auto dialog = FacebookLoginDialog::make(loginDialogURL, params,
                                           std::dynamic_pointer_cast<FacebookLoginDialogDelegate>(self()));
   dialog->setLoadTimeout(dialogLoadTimeout_);
@@ -299,7 +312,7 @@ void FacebookClient::dialog(const std::string& action, std::weak_ptr<FacebookDia
 
 void FacebookClient::dialog(const std::string& action, Ref<MutableDictionary> params,
                             std::weak_ptr<FacebookDialogDelegate> delegate) {
-  facebookDialog_ = nullptr;
+  endDialog(facebookDialog_);
   if (!params) params = MutableDictionary::make();
   const std::string url = kFacebookDialogBaseURL + action;
   params->setObject(box("touch"), "display");

@@ -8,6 +8,8 @@
 // and only while a login this session started is waiting for it, so a URL planted by another
 // application cannot set a token. Logging out forgets the token and the service's cookies.
 //
+// A dialog replaced by the next one, or outlived by the session, ends as not completed.
+//
 // Threads: main thread only (requests report on the main run loop; dialogs are views).
 // Ownership: the session owns its requests in flight, its dialogs and the frictionless settings;
 // the session delegate and the delegates of requests and dialogs are not retained.

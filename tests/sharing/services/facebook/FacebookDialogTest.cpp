@@ -220,9 +220,12 @@ TEST_F(FacebookDialogFlowTest, RequestsToCoveredRecipientsLoadUnseenAndUpdateThe
   client->dialog("apprequests", MutableDictionary::make({{"to", box("11,99")}}), delegate);
   EXPECT_FALSE(client->facebookDialog()->isViewInvisible());
   EXPECT_TRUE(client->facebookDialog()->window());
-  // Recipients that are not ids do not stop the dialog.
+  // Recipients that are not ids do not stop the dialog. The dialog it replaces ends, off screen.
+  auto replaced = client->facebookDialog();
   client->dialog("apprequests", MutableDictionary::make({{"to", box("[{\"id\":1}]")}}), delegate);
   EXPECT_FALSE(client->facebookDialog()->isViewInvisible());
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"notComplete"}));
+  EXPECT_FALSE(replaced->window());
 }
 
 }  // namespace

@@ -122,11 +122,8 @@ TEST_F(SXFacebookTest, ALinkIsSharedAfterALoginThroughTheFacebookApplication) {
 }
 
 TEST_F(SXFacebookTest, AfterARestartTheParkedShareGoesOn) {
-  {
-    auto item = SXItem::makeURL(URL::make("https://www.mirovast.com/zerivudor"));
-    SXSharer::shareItem<SXFacebook>(item);
-    ASSERT_EQ(application->openedURLs().size(), 1u);
-  }
+  auto beforeRestart = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://www.mirovast.com/zerivudor")));
+  ASSERT_EQ(application->openedURLs().size(), 1u);
   // The process ends while the user is away; a new one gets the reply.
   SXFacebook::resetSharedSessionForTesting();
   UserDefaults::resetStandardUserDefaults();
@@ -137,6 +134,7 @@ TEST_F(SXFacebookTest, AfterARestartTheParkedShareGoesOn) {
   ASSERT_TRUE(waitForReport(kSXSendDidFinish));
   ASSERT_EQ(service.posts().size(), 1u);
   EXPECT_EQ(service.posts()[0].fields.at("name"), "https://www.mirovast.com/zerivudor");  // no title: the address
+  beforeRestart->facebookDidNotLogin(true);  // that process's sharer would have ended with it
 }
 
 TEST_F(SXFacebookTest, AReplyNobodyAskedForIsRefused) {
@@ -230,6 +228,8 @@ TEST_F(SXFacebookTest, AFeedDialogThatPostedNothingOrWasRefusedDoesNotFinish) {
   EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
   EXPECT_EQ(application->openedURLs().size(), 1u);
   EXPECT_TRUE(service.posts().empty());
+  // The user gives up on the new login.
+  EXPECT_TRUE(SXFacebook::handleOpenURL(URL::make("fb1234567890://authorize#error=access_denied")));
 }
 
 TEST_F(SXFacebookTest, AFailedLoginSaysSoAndDropsTheParkedShare) {
