@@ -1,9 +1,12 @@
 #include "app/AppDelegate.h"
 
+#include "app/SharingConfigurator.h"
 #include "platform/foundation/AsciiText.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/system/Bundle.h"
+#include "sharing/core/SX.h"
 #include "sharing/core/SXConfiguration.h"
+#include "sharing/core/SXRegisterClasses.h"
 
 namespace zv {
 
@@ -31,6 +34,11 @@ void AppDelegate::initializeClass() {
 bool AppDelegate::applicationDidFinishLaunchingWithOptions(ui::Application&, const Ref<Dictionary>&) {
   RatingPrompt::sharedInstance()->setDelegate(
       std::static_pointer_cast<AppDelegate>(shared_from_this()));
+  // Sharing: its classes, the application's configuration, then the shares queued while offline.
+  registerSharingCoreClasses();
+  registerSharingConfiguratorClass();
+  SXConfiguration::sharedInstanceWithConfiguratorClass("SharingConfigurator");
+  SX::flushOfflineQueue();
   return true;
 }
 

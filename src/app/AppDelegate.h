@@ -2,9 +2,11 @@
 // The application delegate, in the part that serves the rating prompt: its class initializer
 // gives the shared prompt the application's values, the launch makes it the prompt's delegate
 // (it implements none of the prompt's optional calls, so every default holds), and a good
-// measurement result counts one event without prompting. URLs opened for the application go to
-// the sharer they belong to: Facebook login replies (scheme "fb" + the configured Facebook
-// application id) to the Facebook sharer, found by class name.
+// measurement result counts one event without prompting. The launch also registers the sharing
+// classes, installs the application's SharingConfigurator and replays the sharing offline queue.
+// URLs opened for the application go to the sharer they belong to: Facebook login replies
+// (scheme "fb" + the configured Facebook application id) to the Facebook sharer, found by class
+// name.
 //
 // Main thread only. The application object retains its delegate; the prompt does not.
 

@@ -2,10 +2,16 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegate.h"
+#include "app/SharingConfigurator.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopPump.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/UserDefaults.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/SXOfflineQueue.h"
 #include "support/TestSupport.h"
+#include "support/sharing/OfflineQueueSupport.h"
+#include "support/sharing/SharingTestSupport.h"
 
 namespace zv {
 namespace {
@@ -17,9 +23,11 @@ class AppDelegateTest : public ::testing::Test {
     ApplicationEnvironment::shared().setHomeDirectory(home.path());
     UserDefaults::resetStandardUserDefaults();
     ui::Application::sharedApplication()->reset();
+    SXConfiguration::resetForTesting();  // the launch installs the application's configuration
   }
   void TearDown() override {
     ui::Application::sharedApplication()->reset();
+    SXConfiguration::resetForTesting();
     UserDefaults::resetStandardUserDefaults();
     ApplicationEnvironment::shared().reset();
   }
@@ -64,6 +72,41 @@ TEST_F(AppDelegateTest, GoodResultsCountEventsWithoutStartingACheck) {
   EXPECT_EQ(prompt->eventCount(), 6);
   EXPECT_TRUE(prompt->shouldPromptForRating());
   EXPECT_FALSE(prompt->currentlyChecking());
+}
+
+// The launch as the sharing framework sees it; a probe sharer that does no I/O stands in for a
+// service whose share waited in the offline queue.
+class AppDelegateLaunchTest : public zv::testing::SharingTest {
+ protected:
+  AppDelegateLaunchTest() : SharingTest(false) {}
+  void SetUp() override {
+    SharingTest::SetUp();
+    zv::testing::registerOfflineQueueTestSharers();
+    zv::testing::QueueProbeSharer::reset();
+  }
+  void TearDown() override {
+    if (auto queue = SX::currentHelper()->offlineQueue()) {
+      EXPECT_TRUE(pumpRunLoopUntil([&] { return queue->operations().empty(); }, 30.0));
+    }
+    zv::testing::QueueProbeSharer::reset();
+    SharingTest::TearDown();
+  }
+};
+
+TEST_F(AppDelegateLaunchTest, InstallsTheApplicationsSharingConfigurationAndReplaysTheOfflineQueue) {
+  // A share an earlier run queued while offline; the launch installs the application's own
+  // configuration, so the test's goes first.
+  ASSERT_TRUE(SXOfflineQueue::addToOfflineQueue(SXItem::makeText("from last time"), "QueueProbeSharer"));
+  SXConfiguration::resetForTesting();
+  auto application = ui::Application::sharedApplication();
+  application->setDelegate(AppDelegate::make());
+  EXPECT_TRUE(application->simulateLaunch());
+
+  ASSERT_TRUE(SXConfiguration::isConfigured());
+  EXPECT_TRUE(dyn<SharingConfigurator>(SXConfiguration::sharedInstance()->configurator()));
+  EXPECT_EQ(SXConfigString("appName"), "Tavrilune");
+  ASSERT_TRUE(pumpRunLoopUntil([] { return !zv::testing::QueueProbeSharer::sent().empty(); }, 30.0));
+  EXPECT_EQ(zv::testing::QueueProbeSharer::sent()[0].text, "from last time");
 }
 
 }  // namespace
