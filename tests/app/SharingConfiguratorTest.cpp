@@ -11,13 +11,13 @@
 #include "support/TestSupport.h"
 
 namespace zv {
+namespace {
 
-// Objects whose class names the configurator compares with.
+// Objects whose class names the configurator compares with (private to this test: the real
+// sharers of those names live in the services library).
 class SXTwitter : public Object {};
 class SXFacebook : public Object {};
 class SXTwitterFork : public Object {};
-
-namespace {
 
 class SharingConfiguratorTest : public ::testing::Test {
  protected:

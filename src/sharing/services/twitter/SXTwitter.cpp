@@ -112,7 +112,8 @@ void SXTwitter::share() {
 bool SXTwitter::prepareItem() {
   switch (item()->shareType) {
     case SXShareTypeURL:
-      if (!item()->url) return true;
+      // Shortened once per share: a share resumed after the login keeps the status it has.
+      if (!item()->url || item()->customValueForKey("status")) return true;
       shortenURL();
       return request() == nullptr;
     case SXShareTypeImage: item()->setCustomValue(item()->title, "status"); break;
