@@ -44,10 +44,10 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
                                                               const Ref<Error>& error) override;
   void tokenAuthorizeCancelledView(SXOAuthView& view) override;
   void tokenAccess() { tokenAccess(false); }
-  void tokenAccess(bool refresh);
+  virtual void tokenAccess(bool refresh);
   virtual void tokenAccessModifyRequest(OCMutableURLRequest& request);
-  void tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data);
-  void tokenAccessTicketDidFailWithError(const Ref<OCServiceTicket>& ticket, const Ref<Error>& error);
+  virtual void tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data);
+  virtual void tokenAccessTicketDidFailWithError(const Ref<OCServiceTicket>& ticket, const Ref<Error>& error);
   void storeAccessToken();
   bool restoreAccessToken();
   void refreshToken();

@@ -177,7 +177,7 @@ class SXSharer : public ui::NavigationController {
 
   // Capabilities ("class operations"), with the base answers.
   virtual std::string sharerTitle() const { return ""; }
-  std::string sharerId() const { return className(); }
+  virtual std::string sharerId() const { return className(); }
   virtual bool canShareText() const { return false; }
   virtual bool canShareURL() const { return false; }
   virtual bool canShareImage() const { return false; }

@@ -1,0 +1,91 @@
+#include "sharing/services/twitter/SXiOS5Twitter.h"
+
+#include <vector>
+
+#include "platform/runloop/OperationQueue.h"
+#include "platform/system/NotificationCenter.h"
+#include "sharing/core/SX.h"
+
+namespace zv {
+
+namespace {
+
+constexpr std::size_t kSheetTextLimit = 140;
+
+// The byte offsets at which `text` may be cut, each with the number of UTF-16 units before it,
+// so a cut never splits a character (nor the two halves of a character outside the BMP).
+std::vector<std::pair<std::size_t, std::size_t>> cutPoints(const std::string& text) {
+  std::vector<std::pair<std::size_t, std::size_t>> points{{0, 0}};
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    i = std::min(text.size(), i + width);
+    units += width == 4 ? 2 : 1;
+    points.emplace_back(i, units);
+  }
+  return points;
+}
+
+}  // namespace
+
+SXiOS5Twitter::~SXiOS5Twitter() {
+  if (observer_) NotificationCenter::defaultCenter()->removeObserver(observer_);
+}
+
+void SXiOS5Twitter::share() {
+  if (SX::currentHelper()->currentView()) {
+    // Another sharer screen is still going away; present once it is gone.
+    keepAlive_ = selfAs<SXiOS5Twitter>();
+    std::weak_ptr<SXiOS5Twitter> weak = keepAlive_;
+    observer_ = NotificationCenter::defaultCenter()->addObserverForName(
+        kSXHideCurrentViewFinished, nullptr, [weak](const Ref<Notification>&) {
+          if (auto me = weak.lock()) me->callUI();
+        });
+    return;
+  }
+  presentUI();
+}
+
+void SXiOS5Twitter::callUI() {
+  auto hold = selfAs<SXiOS5Twitter>();
+  if (observer_) NotificationCenter::defaultCenter()->removeObserver(observer_);
+  observer_.reset();
+  presentUI();
+  keepAlive_.reset();
+}
+
+void SXiOS5Twitter::presentUI() {
+  if (item()->shareType == SXShareTypeUserInfo) return;
+  auto sheet = ui::TweetComposeViewController::make();
+  if (!sheet) return;
+  if (item()->image) sheet->addImage(item()->image);
+  if (item()->url) sheet->addURL(item()->url);
+  std::string text = (item()->shareType == SXShareTypeText ? item()->text : item()->title).value_or("");
+  auto points = cutPoints(text);
+  for (auto it = points.rbegin(); it != points.rend(); ++it) {
+    if (it->second > kSheetTextLimit) continue;
+    if (sheet->setInitialText(text.substr(0, it->first))) break;
+  }
+  auto self = selfAs<SXiOS5Twitter>();
+  sheet->setCompletionHandler([self](ui::TweetComposeResult result) {
+    if (auto presenter = self->currentTopViewController_) {
+      presenter->dismissViewControllerAnimated(true, [] {
+        OperationQueue::mainQueue()->addOperationWithBlock(
+            [] { NotificationCenter::defaultCenter()->postNotificationName(kSXHideCurrentViewFinished); });
+      });
+    }
+    if (result == ui::TweetComposeResult::Done) {
+      self->sendDidFinish();
+    } else {
+      self->sendDidCancel();
+    }
+    // The sheet holds this sharer through its handler; let both go once the handler has returned.
+    OperationQueue::mainQueue()->addOperationWithBlock([self] { self->sheet_.reset(); });
+  });
+  sheet_ = sheet;
+  currentTopViewController_ = SX::currentHelper()->rootViewForCustomUIDisplay();
+  if (currentTopViewController_) currentTopViewController_->presentViewController(sheet, true);
+}
+
+}  // namespace zv
