@@ -97,8 +97,9 @@ class Handler : public notes::NoteStoreNull {
   void createNote(notes::Note& result, const std::string& token, const notes::Note& note) override {
     check("createNote", token);
     for (const auto& resource : note.resources) {
+      if (!resource.__isset.data) continue;
       const auto& data = resource.data;
-      bool sound = resource.__isset.data && data.__isset.body && data.__isset.bodyHash && data.__isset.size &&
+      bool sound = data.__isset.body && data.__isset.bodyHash && data.__isset.size &&
                    data.size == static_cast<int32_t>(data.body.size()) &&
                    data.bodyHash == std::string(reinterpret_cast<const char*>(crypto::md5(crypto::bytesOf(data.body)).data()), 16);
       if (!sound) {

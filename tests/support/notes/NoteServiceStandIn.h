@@ -6,7 +6,7 @@
 // It keeps created notes in memory and answers getDefaultNotebook, createNote, listNotebooks,
 // updateNotebook, untagAll and getNoteContent. It checks what it receives: every call must carry
 // the expected token (a wrong one is counted and refused with code 9), and a created note's
-// resources must carry the MD5 digest of their bodies and their true sizes (refused with code 2
+// resources with data must carry the MD5 digest of their bodies and their true sizes (refused with code 2
 // otherwise, and nothing is stored). Tests can make a method throw a declared exception, make
 // every reply drop the connection, be garbage, be cut short, or be held until the stand-in stops.
 //
