@@ -14,8 +14,10 @@
 namespace zv {
 
 // The characters that OAuth escapes besides those that may not stand in a URL: after escaping
-// with them only ASCII letters, digits, "-", "." and "_" remain.
-inline constexpr std::string_view kFKOAuthEscapedCharacters = "`~!@#$^&*()=+[]\\{}|;':\",/<>?";
+// with them only ASCII letters, digits, "-", ".", "_" and "~" remain, the unreserved characters
+// of RFC 3986 that the service's own signature check leaves as they are (a "~" escaped on our
+// side would make every signature over it fail).
+inline constexpr std::string_view kFKOAuthEscapedCharacters = "`!@#$^&*()=+[]\\{}|;':\",/<>?";
 
 // MD5 of the UTF-8 bytes as 32 lower-case hexadecimal digits.
 std::string FKMD5HexStringFromString(std::string_view text);
