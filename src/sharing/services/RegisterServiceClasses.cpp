@@ -2,6 +2,9 @@
 
 #include "sharing/services/facebook/SXFacebook.h"
 #include "sharing/services/twitter/SXTwitter.h"
+#include "sharing/services/bookmarks/SXBookmarkSharers.h"
+#include "sharing/services/reading/SXReadingSharers.h"
+#include "sharing/services/tumblr/SXTumblr.h"
 
 namespace zv {
 
@@ -9,6 +12,13 @@ void registerSharingServicesClasses() {
   // One line per service sharer.
   SXFacebook::registerClass();
   SXTwitter::registerClass();
+  SXDiigo::registerClass();
+  SXPinboard::registerClass();
+  SXDelicious::registerClass();
+  SXInstapaper::registerClass();
+  SXReadItLater::registerClass();
+  SXGoogleReader::registerClass();
+  SXTumblr::registerClass();
 }
 
 }  // namespace zv
