@@ -21,15 +21,17 @@ using credentials::statusOf;
 
 namespace {
 
-constexpr const char* kInstapaperHost = "www.instapaper.com";
-constexpr const char* kReadItLaterHost = "readitlaterlist.com";
-constexpr const char* kAccountHost = "www.google.com";
-constexpr const char* kAccountCookieDomain = "google.com";
+constexpr const char *kInstapaperHost = "www.instapaper.com";
+constexpr const char *kReadItLaterHost = "readitlaterlist.com";
+constexpr const char *kAccountHost = "www.google.com";
+constexpr const char *kAccountCookieDomain = "google.com";
 constexpr double kCookieLifetime = 1600000000.0;
 
 std::string serviceErrorText() { return SXLocalizedText("The service encountered an error. Please try again later."); }
 
-Ref<URL> httpsURL(const char* host, const std::string& path) { return URL::make(std::string("https://") + host + path); }
+Ref<URL> httpsURL(const char *host, const std::string &path) {
+  return URL::make(std::string("https://") + host + path);
+}
 
 std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -38,15 +40,15 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
   return text;
 }
 
-std::string jsonText(const ObjectPtr& object) {
+std::string jsonText(const ObjectPtr &object) {
   Ref<Error> error;
-  auto text = dyn<String>(JCSerializer::serializeObject(object, JCSerializeOptionNone, JCEncodeAsString, nullptr,
-                                                        nullptr, {}, &error));
+  auto text = dyn<String>(
+      JCSerializer::serializeObject(object, JCSerializeOptionNone, JCEncodeAsString, nullptr, nullptr, {}, &error));
   return text ? text->utf8() : std::string("{}");
 }
 
 // {"0": {key: value, key2: value2}}
-std::string indexedObject(const char* key, const std::string& value, const char* key2, const std::string& value2) {
+std::string indexedObject(const char *key, const std::string &value, const char *key2, const std::string &value2) {
   auto entry = MutableDictionary::make();
   entry->setObject(box(value), key);
   entry->setObject(box(value2), key2);
@@ -65,21 +67,20 @@ std::optional<std::string> SXInstapaper::authorizationFormCaption() const {
   return SXLocalizedText("Create a free account at %@", "https://www.instapaper.com");
 }
 
-void SXInstapaper::authorizationFormValidate(SXFormController& form) {
+void SXInstapaper::authorizationFormValidate(SXFormController &form) {
   auto values = form.formValues();
-  auto body = "username=" + escape(values->stringForKey("username")) +
-              "&password=" + escape(values->stringForKey("password"));
+  auto body =
+      "username=" + escape(values->stringForKey("username")) + "&password=" + escape(values->stringForKey("password"));
   auto self = selfAs<SXInstapaper>();
   credentials::startLoginCheck(
       *this, form,
       [&](SXRequestFinishedCallback finished) {
-        return SXRequest::make(httpsURL(kInstapaperHost, "/api/authenticate"), body, self, std::move(finished), "POST",
-                               true);
+        return credentials::postForm(httpsURL(kInstapaperHost, "/api/authenticate"), body, self, std::move(finished));
       },
-      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
+      [self](const Ref<SXRequest> &request) { self->authFinished(request); });
 }
 
-void SXInstapaper::authFinished(const Ref<SXRequest>& request) {
+void SXInstapaper::authFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXInstapaper>();
   setRequest(nullptr);
   if (request->success()) {
@@ -96,18 +97,18 @@ bool SXInstapaper::send() {
   if (!validateItem()) return false;
   std::optional<std::string> selection;
   if (item()->text) selection = SXStripHTML(*item()->text, true);
-  auto body = "url=" + SXURLEscape(item()->url) + "&title=" + escape(item()->title) + "&selection=" + escape(selection) +
-              "&username=" + escape(getAuthValueForKey("username")) +
+  auto body = "url=" + SXURLEscape(item()->url) + "&title=" + escape(item()->title) +
+              "&selection=" + escape(selection) + "&username=" + escape(getAuthValueForKey("username")) +
               "&password=" + escape(getAuthValueForKey("password"));
   auto self = selfAs<SXInstapaper>();
   setRequest(SXRequest::make(
-      httpsURL(kInstapaperHost, "/api/add"), body, self, [self](const Ref<SXRequest>& r) { self->sendFinished(r); },
+      httpsURL(kInstapaperHost, "/api/add"), body, self, [self](const Ref<SXRequest> &r) { self->sendFinished(r); },
       "POST", true));
   sendDidStart();
   return true;
 }
 
-void SXInstapaper::sendFinished(const Ref<SXRequest>& request) {
+void SXInstapaper::sendFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXInstapaper>();
   setRequest(nullptr);
   const int status = statusOf(request);
@@ -135,7 +136,7 @@ std::optional<std::string> SXReadItLater::authorizationFormCaption() const {
   return SXLocalizedText("Create a free account at %@", "https://getpocket.com");
 }
 
-void SXReadItLater::authorizationFormValidate(SXFormController& form) {
+void SXReadItLater::authorizationFormValidate(SXFormController &form) {
   auto values = form.formValues();
   auto body = "apikey=" + escape(SXConfigString("readItLaterKey")) +
               "&username=" + escape(values->stringForKey("username")) +
@@ -144,12 +145,12 @@ void SXReadItLater::authorizationFormValidate(SXFormController& form) {
   credentials::startLoginCheck(
       *this, form,
       [&](SXRequestFinishedCallback finished) {
-        return SXRequest::make(httpsURL(kReadItLaterHost, "/v2/auth"), body, self, std::move(finished), "POST", true);
+        return credentials::postForm(httpsURL(kReadItLaterHost, "/v2/auth"), body, self, std::move(finished));
       },
-      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
+      [self](const Ref<SXRequest> &request) { self->authFinished(request); });
 }
 
-void SXReadItLater::authFinished(const Ref<SXRequest>& request) {
+void SXReadItLater::authFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXReadItLater>();
   setRequest(nullptr);
   if (request->success()) {
@@ -168,7 +169,8 @@ std::vector<Ref<SXFormFieldSettings>> SXReadItLater::shareFormFieldsForType(std:
 
 std::string SXReadItLater::itemFields() const {
   const std::string url = item()->url ? item()->url->absoluteString() : std::string();
-  // The service shows titles as HTML text, where a double quote must be an entity.
+  // The service shows titles as HTML text, where a double quote must be an
+  // entity.
   const std::string title = replaceAll(item()->title.value_or(""), "\"", "&quot;");
   std::string fields = "&new=" + escape(indexedObject("url", url, "title", title));
   if (item()->tags && !item()->tags->empty()) {
@@ -179,18 +181,18 @@ std::string SXReadItLater::itemFields() const {
 
 bool SXReadItLater::send() {
   if (!validateItem()) return false;
-  auto body = "apikey=" + escape(SXConfigString("readItLaterKey")) + "&username=" +
-              escape(getAuthValueForKey("username")) + "&password=" + escape(getAuthValueForKey("password")) +
-              itemFields();
+  auto body = "apikey=" + escape(SXConfigString("readItLaterKey")) +
+              "&username=" + escape(getAuthValueForKey("username")) +
+              "&password=" + escape(getAuthValueForKey("password")) + itemFields();
   auto self = selfAs<SXReadItLater>();
   setRequest(SXRequest::make(
-      httpsURL(kReadItLaterHost, "/v2/send"), body, self, [self](const Ref<SXRequest>& r) { self->sendFinished(r); },
+      httpsURL(kReadItLaterHost, "/v2/send"), body, self, [self](const Ref<SXRequest> &r) { self->sendFinished(r); },
       "POST", true));
   sendDidStart();
   return true;
 }
 
-void SXReadItLater::sendFinished(const Ref<SXRequest>& request) {
+void SXReadItLater::sendFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXReadItLater>();
   setRequest(nullptr);
   if (request->success()) {
@@ -215,13 +217,13 @@ std::vector<Ref<SXFormFieldSettings>> SXGoogleReader::authorizationFormFields() 
           SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
 }
 
-void SXGoogleReader::authorizationFormValidate(SXFormController& form) {
+void SXGoogleReader::authorizationFormValidate(SXFormController &form) {
   setPendingForm(std::dynamic_pointer_cast<SXFormController>(form.self()));
   auto values = form.formValues();
   getSession(values->stringForKey("email"), values->stringForKey("password"));
 }
 
-void SXGoogleReader::getSession(const std::optional<std::string>& email, const std::optional<std::string>& password) {
+void SXGoogleReader::getSession(const std::optional<std::string> &email, const std::optional<std::string> &password) {
   auto source = "Sharing-" + escape(SXConfigString("appName")) + "-0.2.1";
   auto body = "service=reader&source=" + source + "&Email=" + escape(email) + "&Passwd=" + escape(password) +
               "&accountType=GOOGLE";
@@ -229,7 +231,7 @@ void SXGoogleReader::getSession(const std::optional<std::string>& email, const s
   if (!quiet()) SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Logging In..."));
   setRequest(SXRequest::make(
       httpsURL(kAccountHost, "/accounts/ClientLogin"), body, self,
-      [self](const Ref<SXRequest>& r) { self->authFinished(r); }, "POST", true));
+      [self](const Ref<SXRequest> &r) { self->authFinished(r); }, "POST", true));
 }
 
 std::map<std::string, std::string> SXGoogleReader::parseSession(std::string_view reply) {
@@ -246,7 +248,7 @@ std::map<std::string, std::string> SXGoogleReader::parseSession(std::string_view
   return session;
 }
 
-void SXGoogleReader::authFinished(const Ref<SXRequest>& request) {
+void SXGoogleReader::authFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXGoogleReader>();
   SXActivityIndicator::currentIndicator()->hide();
   setRequest(nullptr);
@@ -286,17 +288,17 @@ std::vector<Ref<SXFormFieldSettings>> SXGoogleReader::shareFormFieldsForType(std
           SXFormFieldSettings::make(SXLocalizedText("Public"), "share", SXFormFieldTypeSwitch, "0")};
 }
 
-void SXGoogleReader::shareFormSave(SXFormController& form) {
+void SXGoogleReader::shareFormSave(SXFormController &form) {
   SXSharer::shareFormSave(form);
   auto share = form.formValues()->stringForKey("share");
   UserDefaults::standardUserDefaults()->setBool(share && *share == "1", sharerId() + "_isPublic");
 }
 
-void SXGoogleReader::signRequest(SXRequest& request) const {
+void SXGoogleReader::signRequest(SXRequest &request) const {
   std::vector<Ref<net::HTTPCookie>> cookies;
   auto expires = Date::now()->dateByAddingTimeInterval(kCookieLifetime);
   if (session_) {
-    for (const auto& [name, value] : *session_) {
+    for (const auto &[name, value] : *session_) {
       net::HTTPCookie::Fields fields;
       fields.name = name;
       fields.value = value;
@@ -326,7 +328,7 @@ bool SXGoogleReader::send() {
   auto self = selfAs<SXGoogleReader>();
   auto path = "/reader/api/0/token?ck=" + std::to_string(static_cast<long long>(Date::now()->timeIntervalSince1970()));
   auto request = SXRequest::make(
-      httpsURL(kAccountHost, path), std::nullopt, self, [self](const Ref<SXRequest>& r) { self->tokenFinished(r); },
+      httpsURL(kAccountHost, path), std::nullopt, self, [self](const Ref<SXRequest> &r) { self->tokenFinished(r); },
       "GET", false);
   signRequest(*request);
   setRequest(request);
@@ -335,7 +337,7 @@ bool SXGoogleReader::send() {
   return true;
 }
 
-void SXGoogleReader::tokenFinished(const Ref<SXRequest>& request) {
+void SXGoogleReader::tokenFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXGoogleReader>();
   setRequest(nullptr);
   if (request->success()) {
@@ -349,22 +351,23 @@ void SXGoogleReader::tokenFinished(const Ref<SXRequest>& request) {
   }
 }
 
-void SXGoogleReader::sendWithToken(const std::string& token) {
+void SXGoogleReader::sendWithToken(const std::string &token) {
   bool share = item()->customBoolForSwitchKey("share");
   if (shouldAutoShare()) share = UserDefaults::standardUserDefaults()->boolForKey(sharerId() + "_isPublic");
   auto body = "T=" + escape(token) + "&linkify=false&snippet=" + escape(item()->text) +
               "&srcTitle=" + escape(SXConfigString("appName")) + "&srcUrl=" + escape(SXConfigString("appURL")) +
-              "&title=" + escape(item()->title) + "&url=" + SXURLEscape(item()->url) + "&share=" + (share ? "true" : "");
+              "&title=" + escape(item()->title) + "&url=" + SXURLEscape(item()->url) +
+              "&share=" + (share ? "true" : "");
   auto self = selfAs<SXGoogleReader>();
   auto request = SXRequest::make(
       httpsURL(kAccountHost, "/reader/api/0/item/edit"), body, self,
-      [self](const Ref<SXRequest>& r) { self->sendFinished(r); }, "POST", false);
+      [self](const Ref<SXRequest> &r) { self->sendFinished(r); }, "POST", false);
   signRequest(*request);
   setRequest(request);
   request->start();
 }
 
-void SXGoogleReader::sendFinished(const Ref<SXRequest>& request) {
+void SXGoogleReader::sendFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXGoogleReader>();
   setRequest(nullptr);
   if (request->success()) {

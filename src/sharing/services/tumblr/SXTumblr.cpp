@@ -15,8 +15,8 @@ using credentials::statusOf;
 
 namespace {
 
-constexpr const char* kAuthenticateURL = "https://www.tumblr.com/api/authenticate";
-constexpr const char* kWriteURL = "https://www.tumblr.com/api/write";
+constexpr const char *kAuthenticateURL = "https://www.tumblr.com/api/authenticate";
+constexpr const char *kWriteURL = "https://www.tumblr.com/api/write";
 
 std::string serviceErrorText() { return SXLocalizedText("The service encountered an error. Please try again later."); }
 std::string postErrorText() { return SXLocalizedText("There was an error sending your post to Tumblr."); }
@@ -34,19 +34,20 @@ std::vector<Ref<SXFormFieldSettings>> SXTumblr::authorizationFormFields() const 
           SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
 }
 
-void SXTumblr::authorizationFormValidate(SXFormController& form) {
+void SXTumblr::authorizationFormValidate(SXFormController &form) {
   auto values = form.formValues();
-  auto body = "email=" + escape(values->stringForKey("email")) + "&password=" + escape(values->stringForKey("password"));
+  auto body =
+      "email=" + escape(values->stringForKey("email")) + "&password=" + escape(values->stringForKey("password"));
   auto self = selfAs<SXTumblr>();
   credentials::startLoginCheck(
       *this, form,
       [&](SXRequestFinishedCallback finished) {
-        return SXRequest::make(URL::make(kAuthenticateURL), body, self, std::move(finished), "POST", true);
+        return credentials::postForm(URL::make(kAuthenticateURL), body, self, std::move(finished));
       },
-      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
+      [self](const Ref<SXRequest> &request) { self->authFinished(request); });
 }
 
-void SXTumblr::authFinished(const Ref<SXRequest>& request) {
+void SXTumblr::authFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXTumblr>();
   setRequest(nullptr);
   if (request->success()) {
@@ -69,8 +70,9 @@ std::vector<Ref<SXFormFieldSettings>> SXTumblr::shareFormFieldsForType(std::int3
 }
 
 std::string SXTumblr::formBody() const {
-  const auto& shared = *item();
-  std::string body = "email=" + escape(getAuthValueForKey("email")) + "&password=" + escape(getAuthValueForKey("password"));
+  const auto &shared = *item();
+  std::string body =
+      "email=" + escape(getAuthValueForKey("email")) + "&password=" + escape(getAuthValueForKey("password"));
   if (auto generator = SXConfigString("appName"); generator && !generator->empty()) {
     body += "&generator=" + escape(generator);
   }
@@ -106,13 +108,14 @@ bool SXTumblr::send() {
   if (!validateItem()) return false;
   if (item()->shareType == SXShareTypeImage) return sendPhoto();
   auto self = selfAs<SXTumblr>();
-  setRequest(SXRequest::make(URL::make(kWriteURL), formBody(), self,
-                             [self](const Ref<SXRequest>& r) { self->sendFinished(r); }, "POST", true));
+  setRequest(SXRequest::make(
+      URL::make(kWriteURL), formBody(), self, [self](const Ref<SXRequest> &r) { self->sendFinished(r); }, "POST",
+      true));
   sendDidStart();
   return true;
 }
 
-void SXTumblr::sendFinished(const Ref<SXRequest>& request) {
+void SXTumblr::sendFinished(const Ref<SXRequest> &request) {
   auto hold = selfAs<SXTumblr>();
   setRequest(nullptr);
   const int status = statusOf(request);
@@ -127,7 +130,7 @@ void SXTumblr::sendFinished(const Ref<SXRequest>& request) {
 
 Ref<Data> SXTumblr::generateImageData() const { return graphics::imageJPEGRepresentation(item()->image, 0.9); }
 
-std::string SXTumblr::multipartBody(const Data& jpeg, std::string* boundaryOut) const {
+std::string SXTumblr::multipartBody(const Data &jpeg, std::string *boundaryOut) const {
   std::vector<std::pair<std::string, std::string>> fields;
   fields.emplace_back("email", getAuthValueForKey("email").value_or(""));
   fields.emplace_back("password", getAuthValueForKey("password").value_or(""));
@@ -141,12 +144,13 @@ std::string SXTumblr::multipartBody(const Data& jpeg, std::string* boundaryOut) 
   fields.emplace_back("private", item()->customBoolForSwitchKey("private") ? "1" : "0");
   fields.emplace_back("twitter", item()->customBoolForSwitchKey("twitter") ? "auto" : "no");
 
-  // A value (or the picture) holding the boundary would end its part early and could smuggle in
-  // parts of its own: lengthen the boundary until nothing holds it.
+  // A value (or the picture) holding the boundary would end its part early and
+  // could smuggle in parts of its own: lengthen the boundary until nothing
+  // holds it.
   std::string boundary = kBoundary;
-  auto held = [&](const std::string& candidate) {
+  auto held = [&](const std::string &candidate) {
     if (jpeg.view().find(candidate) != std::string_view::npos) return true;
-    for (const auto& field : fields) {
+    for (const auto &field : fields) {
       if (field.second.find(candidate) != std::string::npos) return true;
     }
     return false;
@@ -154,15 +158,18 @@ std::string SXTumblr::multipartBody(const Data& jpeg, std::string* boundaryOut) 
   for (int round = 0; held(boundary); ++round) boundary = std::string(kBoundary) + "x" + std::to_string(round);
 
   std::string body;
-  for (const auto& [name, value] : fields) {
+  for (const auto &[name, value] : fields) {
     body += "\r\n--" + boundary + "\r\n";
     body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
     body += value;
   }
   body += "\r\n--" + boundary + "\r\n";
-  body += "Content-Disposition: form-data; name=\"data\"; filename=\"upload.jpg\"\r\n";
+  body +=
+      "Content-Disposition: form-data; name=\"data\"; "
+      "filename=\"upload.jpg\"\r\n";
   body += "Content-Type: image/jpeg\r\n";
-  // The service reads this line (not a standard header value) to accept the picture.
+  // The service reads this line (not a standard header value) to accept the
+  // picture.
   body += "Content-Transfer-Encoding: image/jpg\r\n\r\n";
   body.append(jpeg.view());
   body += "\r\n--" + boundary + "--\r\n";
@@ -187,18 +194,18 @@ bool SXTumblr::sendPhoto() {
   return true;
 }
 
-void SXTumblr::connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) {
+void SXTumblr::connectionDidReceiveResponse(net::URLConnection &, const Ref<net::URLResponse> &response) {
   response_ = dyn<net::HTTPURLResponse>(response);
   data_ = MutableData::make();
 }
 
-void SXTumblr::connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) {
+void SXTumblr::connectionDidReceiveData(net::URLConnection &, const Ref<Data> &data) {
   if (data && data_) data_->append(data->data(), data->length());
 }
 
-void SXTumblr::connectionDidFinishLoading(net::URLConnection&) { finish(); }
+void SXTumblr::connectionDidFinishLoading(net::URLConnection &) { finish(); }
 
-void SXTumblr::connectionDidFailWithError(net::URLConnection&, const Ref<Error>&) { finish(); }
+void SXTumblr::connectionDidFailWithError(net::URLConnection &, const Ref<Error> &) { finish(); }
 
 void SXTumblr::finish() {
   auto hold = selfAs<SXTumblr>();
