@@ -3,6 +3,9 @@
 #include "sharing/services/facebook/SXFacebook.h"
 #include "sharing/services/twitter/SXTwitter.h"
 #include "sharing/services/notes/SXEvernote.h"
+#include "sharing/services/bookmarks/SXBookmarkSharers.h"
+#include "sharing/services/reading/SXReadingSharers.h"
+#include "sharing/services/tumblr/SXTumblr.h"
 
 namespace zv {
 
@@ -11,6 +14,13 @@ void registerSharingServicesClasses() {
   SXFacebook::registerClass();
   SXTwitter::registerClass();
   SXEvernote::registerClass();
+  SXDiigo::registerClass();
+  SXPinboard::registerClass();
+  SXDelicious::registerClass();
+  SXInstapaper::registerClass();
+  SXReadItLater::registerClass();
+  SXGoogleReader::registerClass();
+  SXTumblr::registerClass();
 }
 
 }  // namespace zv
