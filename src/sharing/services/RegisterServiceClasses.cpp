@@ -1,5 +1,6 @@
 #include "sharing/services/RegisterServiceClasses.h"
 
+#include "sharing/services/linkedin/SXLinkedIn.h"
 #include "sharing/services/twitter/SXTwitter.h"
 
 namespace zv {
@@ -7,6 +8,7 @@ namespace zv {
 void registerSharingServicesClasses() {
   // One line per service sharer.
   SXTwitter::registerClass();
+  SXLinkedIn::registerClass();
 }
 
 }  // namespace zv
