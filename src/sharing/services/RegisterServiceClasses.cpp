@@ -1,6 +1,7 @@
 #include "sharing/services/RegisterServiceClasses.h"
 
 #include "sharing/services/linkedin/SXLinkedIn.h"
+#include "sharing/services/readability/SXReadability.h"
 #include "sharing/services/twitter/SXTwitter.h"
 
 namespace zv {
@@ -9,6 +10,7 @@ void registerSharingServicesClasses() {
   // One line per service sharer.
   SXTwitter::registerClass();
   SXLinkedIn::registerClass();
+  SXReadability::registerClass();
 }
 
 }  // namespace zv
