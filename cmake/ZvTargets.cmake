@@ -15,8 +15,8 @@ endfunction()
 
 function(zv_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
-  # GCC 12 at -O3 reports overlapping copies inside std::string's operator+ that cannot happen
-  # (a known false -Wrestrict of that release); later releases do not, and clang has no such check.
+  # GCC 12 misreads the copies that std::string's operator+ inlines as overlapping once optimised
+  # (a known false -Wrestrict of that release, seen at -O3); later releases and clang do not.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12
      AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE -Wno-restrict)

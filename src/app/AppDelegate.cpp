@@ -1,6 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "platform/foundation/AsciiText.h"
+#include "platform/foundation/ClassRegistry.h"
 #include "platform/system/Bundle.h"
+#include "sharing/core/SXConfiguration.h"
 
 namespace zv {
 
@@ -29,6 +32,17 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(ui::Application&, con
   RatingPrompt::sharedInstance()->setDelegate(
       std::static_pointer_cast<AppDelegate>(shared_from_this()));
   return true;
+}
+
+bool AppDelegate::applicationOpenURLSourceApplicationAnnotation(ui::Application&, const Ref<URL>& url,
+                                                                const std::string&, const ObjectPtr&) {
+  if (!url || !SXConfiguration::isConfigured()) return false;
+  const auto appId = SXConfigString("facebookAppId").value_or("");
+  const auto scheme = url->lowercaseScheme().value_or("");
+  if (appId.empty() || !scheme.starts_with("fb" + ascii::lowercase(appId))) return false;
+  const ClassInfo* facebook = classNamed("SXFacebook");
+  auto handle = facebook ? facebook->classMethod("handleOpenURL") : nullptr;
+  return handle && boolValueOf(handle({url}));
 }
 
 void AppDelegate::recordGoodResult() { RatingPrompt::sharedInstance()->logEvent(true); }

@@ -11,13 +11,19 @@
 #include "support/TestSupport.h"
 
 namespace zv {
-namespace {
 
-// Objects whose class names the configurator compares with (private to this test: the real
-// sharers of those names live in the services library).
+// Objects whose class names the configurator compares with (class names leave out namespaces;
+// a namespace of their own keeps them apart from the real sharers linked into this program).
+namespace configurator_test {
 class SXTwitter : public Object {};
 class SXFacebook : public Object {};
 class SXTwitterFork : public Object {};
+}  // namespace configurator_test
+using configurator_test::SXFacebook;
+using configurator_test::SXTwitter;
+using configurator_test::SXTwitterFork;
+
+namespace {
 
 class SharingConfiguratorTest : public ::testing::Test {
  protected:

@@ -490,8 +490,10 @@ std::vector<std::uint8_t> ntlmv2Response(const std::array<std::uint8_t, 16>& v2H
   std::vector<std::uint8_t> input(serverChallenge.begin(), serverChallenge.end());
   input.insert(input.end(), blob.begin(), blob.end());
   auto proof = hmacMD5(v2Hash, input);
-  std::vector<std::uint8_t> response(proof.begin(), proof.end());
-  response.insert(response.end(), blob.begin(), blob.end());
+  // Sized first: GCC 12 at -O3 misreads a growing insert after the 16-byte proof as a bad copy.
+  std::vector<std::uint8_t> response(proof.size() + blob.size());
+  std::copy(proof.begin(), proof.end(), response.begin());
+  std::copy(blob.begin(), blob.end(), response.begin() + static_cast<std::ptrdiff_t>(proof.size()));
   return response;
 }
 

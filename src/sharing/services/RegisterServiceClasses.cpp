@@ -1,6 +1,8 @@
 #include "sharing/services/RegisterServiceClasses.h"
 
+#include "sharing/services/facebook/SXFacebook.h"
 #include "sharing/services/linkedin/SXLinkedIn.h"
+#include "sharing/services/notes/SXEvernote.h"
 #include "sharing/services/readability/SXReadability.h"
 #include "sharing/services/twitter/SXTwitter.h"
 
@@ -8,7 +10,9 @@ namespace zv {
 
 void registerSharingServicesClasses() {
   // One line per service sharer.
+  SXFacebook::registerClass();
   SXTwitter::registerClass();
+  SXEvernote::registerClass();
   SXLinkedIn::registerClass();
   SXReadability::registerClass();
 }

@@ -232,6 +232,19 @@ TEST_F(SXActionsTest, PrintBrowserAndLogout) {
   EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"finished"});
   printer->reset();
 
+  // On a tablet the options come from the middle of the top screen; a cancelled print fails.
+  ApplicationEnvironment::shared().setUserInterfaceIdiom(UserInterfaceIdiom::Pad);
+  start<SXPrint>(item);
+  ASSERT_TRUE(printer->isPresented());
+  auto frame = root_->view()->bounds();
+  EXPECT_EQ(printer->presentedFromRect().origin.x, frame.origin.x + frame.size.width / 2);
+  EXPECT_EQ(printer->presentedFromRect().origin.y, frame.origin.y + frame.size.height / 2);
+  printer->simulateFinish(false);
+  settle();
+  EXPECT_EQ(recorder_->outcomes.back(), "failed");
+  printer->reset();
+  ApplicationEnvironment::shared().setUserInterfaceIdiom(UserInterfaceIdiom::Phone);
+
   start<SXSafari>(SXItem::makeURL(URL::make("http://example.com/open")));
   auto opened = ui::Application::sharedApplication()->openedURLs();
   ASSERT_EQ(opened.size(), 1u);
@@ -239,7 +252,7 @@ TEST_F(SXActionsTest, PrintBrowserAndLogout) {
 
   start<SXLogout>(SXItem::makeText("any"));
   EXPECT_EQ(indicatorText(), "Logged Out!");
-  EXPECT_EQ(recorder_->outcomes.size(), 3u);
+  EXPECT_EQ(recorder_->outcomes, (std::vector<std::string>{"finished", "failed", "finished", "finished"}));
 }
 
 }  // namespace

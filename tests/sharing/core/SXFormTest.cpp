@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/graphics/Color.h"
 #include "platform/ui/NavigationController.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXFormController.h"
@@ -93,6 +94,20 @@ TEST_F(SXFormTest, ValuesOmitUntouchedRowsAndTheTypedTextIsStoredBeforeValidatio
   EXPECT_EQ(validatedValues->stringForKey("note"), "start");
   EXPECT_FALSE(validatedValues->objectForKey("secret"));
   EXPECT_EQ(saves, 1);
+}
+
+TEST_F(SXFormTest, ConfiguredColoursReachTheTableAndTheLabels) {
+  configurator->set("formBackgroundColor", graphics::Color::make(0.2, 0.2, 0.2));
+  configurator->set("formFontColor", graphics::Color::redColor());
+  form->addSection({SXFormFieldSettings::make("Public", "public", SXFormFieldTypeSwitch, "1")});
+  show();
+  EXPECT_TRUE(form->tableView()->backgroundColor()->isEqual(*graphics::Color::make(0.2, 0.2, 0.2)));
+  auto cell = dyn<SXFormFieldCellSwitch>(formCell(form, 0, 0));
+  ASSERT_TRUE(cell);
+  EXPECT_TRUE(cell->textLabel()->textColor()->isEqual(*graphics::Color::redColor()));
+  EXPECT_TRUE(cell->mySwitch()->isOn());
+  flipSwitch(form, 0, 0);
+  EXPECT_EQ(form->formValues()->stringForKey("public"), "0");
 }
 
 TEST_F(SXFormTest, CancelClosesThenReports) {

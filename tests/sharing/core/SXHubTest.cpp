@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Log.h"
+#include "platform/graphics/Color.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/system/Keychain.h"
 #include "platform/system/NotificationCenter.h"
@@ -241,12 +242,15 @@ TEST_F(SXPresentationTest, TheApplicationsRootIsUsedAndNotRetained) {
 
 TEST_F(SXPresentationTest, BarTintAndStyleComeFromTheConfiguration) {
   configurator->set("barStyle", box("UIBarStyleBlackTranslucent"));
+  configurator->set("barTintForView:", graphics::Color::make(0.1, 0.2, 0.3));
   auto sharer = SXSharer::make<LogoutProbeSharer>();
   SX::currentHelper()->showViewController(sharer);
   settle();
   EXPECT_EQ(SX::currentHelper()->currentView(), sharer);
   EXPECT_EQ(sharer->navigationBar()->barStyle(), ui::BarStyle::BlackTranslucent);
   EXPECT_EQ(sharer->toolbar()->barStyle(), ui::BarStyle::BlackTranslucent);
+  ASSERT_TRUE(sharer->navigationBar()->tintColor());
+  EXPECT_TRUE(sharer->navigationBar()->tintColor()->isEqual(*graphics::Color::make(0.1, 0.2, 0.3)));
 }
 
 }  // namespace

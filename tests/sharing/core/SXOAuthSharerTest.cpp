@@ -85,6 +85,11 @@ class SXOAuthSharerTest : public testing::SharingTest {
     });
     server_.route("/access_token", [](const testing::RecordedRequest& r, testing::FaultServer::Connection& c) {
       auto authorization = r.header("Authorization").value_or("");
+      if (authorization.find("oauth_token=\"old\"") != std::string::npos) {
+        // A refresh, signed with the access token itself: a new token with a session handle.
+        c.send(reply(200, "oauth_token=at2&oauth_token_secret=as2&oauth_session_handle=h2"));
+        return;
+      }
       EXPECT_NE(authorization.find("oauth_token=\"rt\""), std::string::npos) << authorization;
       EXPECT_NE(authorization.find("oauth_verifier=\"v%201\""), std::string::npos) << authorization;
       c.send(reply(200, "oauth_token=at&oauth_token_secret=as"));
@@ -225,6 +230,25 @@ TEST_F(SXOAuthSharerTest, RestoringNeedsKeyAndSecretAndLogoutForgetsTheToken) {
     EXPECT_EQ(SX::getAuthValueForKey(key, "OAuthTestSharer"), std::nullopt) << key;
   }
   EXPECT_FALSE(SXSharer::make<OAuthTestSharer>()->isAuthorized());
+}
+
+TEST_F(SXOAuthSharerTest, ARefreshSignsWithTheAccessTokenStoresTheNewOneAndSends) {
+  ASSERT_TRUE(SX::setAuthValue("old", "accessKey", "OAuthTestSharer"));
+  ASSERT_TRUE(SX::setAuthValue("olds", "accessSecret", "OAuthTestSharer"));
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  sharer->setItem(SXItem::makeText("after refresh"));
+  ASSERT_TRUE(sharer->isAuthorized());
+  sharer->refreshToken();
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionRefreshToken);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return sharer->sends == 1; }, 30.0));
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_EQ(recorder->auth, std::vector<bool>{true});
+  EXPECT_EQ(SX::getAuthValueForKey("accessKey", "OAuthTestSharer"), "at2");
+  EXPECT_EQ(SX::getAuthValueForKey("accessSecret", "OAuthTestSharer"), "as2");
+  EXPECT_EQ(SX::getAuthValueForKey("sessionHandle", "OAuthTestSharer"), "h2");
+  EXPECT_EQ(requestsTo("/request_token"), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/net/CookieStore.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXText.h"
@@ -50,6 +51,25 @@ TEST(SXTextFunctions, HelpersOnPlatformValues) {
   EXPECT_EQ(d->stringForKey("a"), "");
   EXPECT_EQ(intValueOf(d->objectForKey("b")), 1);
   EXPECT_EQ(d->objectForKeyAs<Dictionary>("c")->stringForKey("d"), "");
+}
+
+TEST(SXTextFunctions, CookiesOfAURLAreDeletedAndOthersKept) {
+  auto store = net::CookieStore::sharedInstance();
+  store->removeAllCookies();
+  auto cookie = [](const char* name, const char* domain) {
+    net::HTTPCookie::Fields fields;
+    fields.name = name;
+    fields.value = "v";
+    fields.domain = domain;
+    return net::HTTPCookie::make(fields);
+  };
+  store->setCookie(cookie("session", "auth.example.org"));
+  store->setCookie(cookie("other", "example.net"));
+  deleteCookiesForURL(URL::make("https://auth.example.org/authorize?x=1"));
+  deleteCookiesForURL(nullptr);
+  ASSERT_EQ(store->count(), 1u);
+  EXPECT_EQ(store->cookies().front()->name(), "other");
+  store->removeAllCookies();
 }
 
 class SXLocalizedTextTest : public SharingTest {};

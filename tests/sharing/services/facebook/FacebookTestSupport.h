@@ -1,0 +1,112 @@
+#pragma once
+// What the Facebook tests share: a sharing fixture with the real clock, the loopback Facebook
+// service started and the service's hosts pointed at it, a fresh session per test, and delegates
+// that record what they hear.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/net/CookieStore.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "sharing/core/SX.h"
+#include "sharing/services/RegisterServiceClasses.h"
+#include "sharing/services/facebook/FacebookClient.h"
+#include "sharing/services/facebook/SXFacebook.h"
+#include "support/sharing/FacebookService.h"
+#include "support/sharing/SharingTestSupport.h"
+
+namespace zv::testing {
+
+inline constexpr const char* kTestAppId = "1234567890";
+
+class RecordingRequestDelegate : public Object, public FacebookRequestDelegate {
+ public:
+  void requestLoading(FacebookRequest&) override { events.push_back("loading"); }
+  void requestDidReceiveResponse(FacebookRequest&, const Ref<net::URLResponse>&) override {
+    events.push_back("response");
+  }
+  void requestDidFailWithError(FacebookRequest&, const Ref<Error>& e) override {
+    events.push_back("fail");
+    error = e;
+  }
+  void requestDidLoad(FacebookRequest&, const ObjectPtr& r) override {
+    events.push_back("load");
+    result = r;
+  }
+  void requestDidLoadRawResponse(FacebookRequest&, const Ref<Data>& data) override {
+    events.push_back("raw");
+    raw = data;
+  }
+  bool respondsToSelector(std::string_view) const override { return true; }
+  bool ended() const { return error || result; }
+  int endings() const {
+    int count = 0;
+    for (const auto& event : events) count += event == "fail" || event == "load";
+    return count;
+  }
+
+  std::vector<std::string> events;
+  ObjectPtr result;
+  Ref<Error> error;
+  Ref<Data> raw;
+};
+
+class RecordingSessionDelegate : public Object, public FacebookSessionDelegate {
+ public:
+  void facebookDidLogin() override { events.push_back("login"); }
+  void facebookDidNotLogin(bool cancelled) override { events.push_back(cancelled ? "cancelled" : "failed"); }
+  void facebookDidExtendTokenExpiresAt(const std::string& token, const Ref<Date>&) override {
+    events.push_back("extended:" + token);
+  }
+  void facebookDidLogout() override { events.push_back("logout"); }
+  void facebookSessionInvalidated() override { events.push_back("invalidated"); }
+  std::vector<std::string> events;
+};
+
+class FacebookTest : public SharingTest {
+ protected:
+  FacebookTest() : SharingTest(/*manualClock=*/false) {}
+
+  void SetUp() override {
+    SharingTest::SetUp();
+    registerSharingServicesClasses();
+    SXFacebook::resetSharedSessionForTesting();
+    net::CookieStore::sharedInstance()->removeAllCookies();
+    ASSERT_TRUE(service.start());
+    configurator->set("facebookAppId", box(kTestAppId));
+    configurator->set("appName", box("Zerivudor"));
+    configurator->set("appURL", box("https://www.mirovast.com/zerivudor"));
+    root = std::make_shared<ui::ViewController>();
+    showRoot(root);
+    SX::setRootViewController(root);
+  }
+  void TearDown() override {
+    pumpRunLoopFor(0.4);  // closing animations end
+    SXFacebook::resetSharedSessionForTesting();
+    net::CookieStore::sharedInstance()->removeAllCookies();
+    SharingTest::TearDown();
+  }
+
+  // Waits for the dialog's page to be on screen (loaded, not loading).
+  static bool waitForPage(const Ref<FacebookDialog>& dialog, const std::string& title) {
+    return pumpRunLoopUntil([&] {
+      return dialog && !dialog->webView()->isLoading() && dialog->webView()->pageTitle() == title;
+    }, 20.0);
+  }
+
+  // Fills and sends the page's form as a user would.
+  static void submit(const Ref<FacebookDialog>& dialog, const std::map<std::string, std::string>& fields,
+                     const std::string& button) {
+    auto webView = dialog->webView();
+    auto request = FacebookService::formSubmission(webView->pageHTML(), webView->request()->url(), fields, button);
+    ASSERT_TRUE(request) << "no form with a \"" << button << "\" button on the page";
+    webView->simulateFormSubmit(request);
+  }
+
+  FacebookService service{kTestAppId};
+  Ref<ui::ViewController> root;
+};
+
+}  // namespace zv::testing
