@@ -1,11 +1,13 @@
 #include "sharing/services/RegisterServiceClasses.h"
 
 #include "sharing/services/facebook/SXFacebook.h"
-#include "sharing/services/twitter/SXTwitter.h"
+#include "sharing/services/linkedin/SXLinkedIn.h"
 #include "sharing/services/notes/SXEvernote.h"
 #include "sharing/services/bookmarks/SXBookmarkSharers.h"
 #include "sharing/services/reading/SXReadingSharers.h"
 #include "sharing/services/tumblr/SXTumblr.h"
+#include "sharing/services/readability/SXReadability.h"
+#include "sharing/services/twitter/SXTwitter.h"
 
 namespace zv {
 
@@ -21,6 +23,8 @@ void registerSharingServicesClasses() {
   SXReadItLater::registerClass();
   SXGoogleReader::registerClass();
   SXTumblr::registerClass();
+  SXLinkedIn::registerClass();
+  SXReadability::registerClass();
 }
 
 }  // namespace zv
