@@ -300,12 +300,30 @@ void NoteServiceSession::showLoginPage(const std::string& token) {
     loginPage_->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
     navigation->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
   }
-  if (viewController_) viewController_->presentViewController(navigation, true);
+  if (!viewController_) return;
+  presenter_ = viewController_;
+  presentationDone_ = false;
+  dismissWanted_ = false;
+  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
+  viewController_->presentViewController(navigation, true, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->presentationDone_ = true;
+    // The login may have ended while the page was still coming up.
+    if (self->dismissWanted_) self->dismissLoginPage();
+  });
 }
 
 void NoteServiceSession::dismissLoginPage() {
-  if (viewController_) viewController_->dismissViewControllerAnimated(true);
   loginPage_ = nullptr;
+  if (!presenter_) return;
+  if (!presentationDone_) {
+    dismissWanted_ = true;
+    return;
+  }
+  auto presenter = std::move(presenter_);
+  presenter_ = nullptr;
+  presenter->dismissViewControllerAnimated(true);
 }
 
 void NoteServiceSession::oauthViewControllerDidCancel(NCOAuthViewController&) {

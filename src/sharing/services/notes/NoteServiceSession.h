@@ -121,6 +121,9 @@ class NoteServiceSession : public Object,
 
   Ref<ui::ViewController> viewController_;
   Ref<NCOAuthViewController> loginPage_;
+  Ref<ui::ViewController> presenter_;  // presents the login page until it is dismissed
+  bool presentationDone_ = false;
+  bool dismissWanted_ = false;
   Ref<net::URLConnection> connection_;
   Ref<net::URLResponse> response_;
   Ref<MutableData> receivedData_;
