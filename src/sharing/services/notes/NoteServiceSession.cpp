@@ -323,7 +323,21 @@ void NoteServiceSession::dismissLoginPage() {
   }
   auto presenter = std::move(presenter_);
   presenter_ = nullptr;
-  presenter->dismissViewControllerAnimated(true);
+  dismissing_ = true;
+  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
+  presenter->dismissViewControllerAnimated(true, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->dismissing_ = false;
+    // A login that ended while the page was leaving completes now, so whatever the caller shows
+    // next is not refused by a screen still in motion.
+    if (self->completionDeferred_) {
+      self->completionDeferred_ = false;
+      auto error = std::move(self->deferredError_);
+      self->deferredError_ = nullptr;
+      self->completeAuthentication(error);
+    }
+  });
 }
 
 void NoteServiceSession::oauthViewControllerDidCancel(NCOAuthViewController&) {
@@ -358,6 +372,11 @@ bool NoteServiceSession::handleOpenURL(const Ref<URL>& url) {
 }
 
 void NoteServiceSession::completeAuthentication(const Ref<Error>& error) {
+  if (presenter_ || dismissing_) {
+    completionDeferred_ = true;
+    deferredError_ = error;
+    return;
+  }
   auto completion = std::move(completionHandler_);
   completionHandler_ = nullptr;
   viewController_ = nullptr;

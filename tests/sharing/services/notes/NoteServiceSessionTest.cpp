@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/net/CookieStore.h"
@@ -200,6 +203,17 @@ TEST_F(NoteServiceSessionTest, AReplyWithoutACredentialFieldStoresNothing) {
   EXPECT_EQ(loginError->code(), kNoteServiceErrorMissingCredential);
   EXPECT_FALSE(session->isAuthenticated());
   EXPECT_FALSE(session->credentials());
+}
+
+TEST_F(NoteServiceSessionTest, AKeychainThatCannotKeepTheTokenFailsTheLogin) {
+  std::filesystem::create_directories(home.path() / "Keychains");
+  std::ofstream(home.path() / "Keychains" / "keychain.plist") << "not a property list";
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_EQ(completions, 1);
+  ASSERT_TRUE(loginError);
+  EXPECT_EQ(loginError->code(), kNoteServiceErrorKeychain);
+  EXPECT_FALSE(session->isAuthenticated());
 }
 
 TEST_F(NoteServiceSessionTest, ARefusedTokenRequestFailsWithoutLoggingTheReply) {
