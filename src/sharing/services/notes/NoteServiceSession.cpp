@@ -300,12 +300,44 @@ void NoteServiceSession::showLoginPage(const std::string& token) {
     loginPage_->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
     navigation->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
   }
-  if (viewController_) viewController_->presentViewController(navigation, true);
+  if (!viewController_) return;
+  presenter_ = viewController_;
+  presentationDone_ = false;
+  dismissWanted_ = false;
+  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
+  viewController_->presentViewController(navigation, true, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->presentationDone_ = true;
+    // The login may have ended while the page was still coming up.
+    if (self->dismissWanted_) self->dismissLoginPage();
+  });
 }
 
 void NoteServiceSession::dismissLoginPage() {
-  if (viewController_) viewController_->dismissViewControllerAnimated(true);
   loginPage_ = nullptr;
+  if (!presenter_) return;
+  if (!presentationDone_) {
+    dismissWanted_ = true;
+    return;
+  }
+  auto presenter = std::move(presenter_);
+  presenter_ = nullptr;
+  dismissing_ = true;
+  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
+  presenter->dismissViewControllerAnimated(true, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->dismissing_ = false;
+    // A login that ended while the page was leaving completes now, so whatever the caller shows
+    // next is not refused by a screen still in motion.
+    if (self->completionDeferred_) {
+      self->completionDeferred_ = false;
+      auto error = std::move(self->deferredError_);
+      self->deferredError_ = nullptr;
+      self->completeAuthentication(error);
+    }
+  });
 }
 
 void NoteServiceSession::oauthViewControllerDidCancel(NCOAuthViewController&) {
@@ -340,6 +372,11 @@ bool NoteServiceSession::handleOpenURL(const Ref<URL>& url) {
 }
 
 void NoteServiceSession::completeAuthentication(const Ref<Error>& error) {
+  if (presenter_ || dismissing_) {
+    completionDeferred_ = true;
+    deferredError_ = error;
+    return;
+  }
   auto completion = std::move(completionHandler_);
   completionHandler_ = nullptr;
   viewController_ = nullptr;

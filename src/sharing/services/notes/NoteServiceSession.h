@@ -121,6 +121,12 @@ class NoteServiceSession : public Object,
 
   Ref<ui::ViewController> viewController_;
   Ref<NCOAuthViewController> loginPage_;
+  Ref<ui::ViewController> presenter_;  // presents the login page until it is dismissed
+  bool presentationDone_ = false;
+  bool dismissWanted_ = false;
+  bool dismissing_ = false;
+  bool completionDeferred_ = false;
+  Ref<Error> deferredError_;
   Ref<net::URLConnection> connection_;
   Ref<net::URLResponse> response_;
   Ref<MutableData> receivedData_;

@@ -13,6 +13,8 @@
 #include "sharing/services/notes/SXEvernote.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
 #include "support/net/FaultServer.h"
+#include "support/sharing/FormDriver.h"
+#include "support/notes/NoteServiceOAuthStandIn.h"
 
 namespace zv::testing {
 namespace {
@@ -263,6 +265,52 @@ TEST_F(SXEvernoteTest, ALargeAttachmentArrivesWhole) {
   ASSERT_EQ(note.resources.size(), 1u);
   EXPECT_EQ(note.resources[0].data.size, static_cast<int>(bytes.size()));
   EXPECT_TRUE(note.resources[0].data.body == bytes);
+}
+
+TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) {
+  NoteServiceSession::sharedSession()->logout();
+  constexpr const char* kFreshToken = "S=s7:fresh-after-login";
+  standIn.reset();
+  standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), kFreshToken);
+  hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
+  NoteServiceOAuthStandIn login(authority.issueForHosts({kNotesHost}),
+                                {"consumer-key", "consumer-secret", "en-consumer-key://response", kFreshToken,
+                                 kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
+  ASSERT_TRUE(login.start());
+  hostMap[kNotesHost] = static_cast<std::uint16_t>(login.port());
+  applyHostMap();
+  auto root = std::make_shared<ui::ViewController>();
+  showRoot(root);
+  SX::setRootViewController(root);
+
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto item = SXItem::makeText("written while logged out");
+  item->title = "Logged out";
+  auto sharer = SXSharer::make<SXEvernote>();
+  sharer->setShareDelegate(delegate);
+  sharer->setItem(item);
+  EXPECT_FALSE(sharer->isAuthorized());
+  sharer->share();
+  // After the login the share form (title and tags) comes up: tag the note and send it.
+  Ref<SXFormController> form;
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    form = dyn<SXFormController>(sharer->topViewController());
+    return form && form->isVisible() && SX::currentHelper()->currentView() == sharer &&
+           !SX::currentHelper()->isDismissingView();
+  }, 60.0)) << "logged in: " << NoteServiceSession::sharedSession()->isAuthenticated();
+  typeInto(form, 1, "one two");
+  ASSERT_TRUE(pressRight(form));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 2; }, 60.0));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "finished"}));
+  EXPECT_EQ(login.rejectedRequests(), 0);
+  EXPECT_EQ(login.accessTokenRequests(), 1);
+  EXPECT_TRUE(NoteServiceSession::sharedSession()->isAuthenticated());
+  auto note = onlyNote();
+  EXPECT_EQ(note.title, "Logged out");
+  EXPECT_EQ(note.tagNames, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(standIn->wrongTokenCount(), 0);
+  pumpRunLoopFor(0.5);
+  SX::setRootViewController(nullptr);
 }
 
 TEST_F(SXEvernoteTest, AnItemTheSharerCannotTakeIsRefusedBeforeAnythingIsReported) {
