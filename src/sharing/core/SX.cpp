@@ -139,7 +139,14 @@ void SX::showViewController(const Ref<ui::ViewController>& controller) {
   if (!navigation) navigation = ui::NavigationController::make(controller);
   navigation->setModalPresentationStyle(modalPresentationStyle());
   navigation->setModalTransitionStyle(modalTransitionStyle());
-  top->presentViewController(navigation, true);
+  auto weakHub = std::weak_ptr<SX>(std::static_pointer_cast<SX>(self()));
+  hideAfterPresentation_ = false;
+  top->presentViewController(navigation, true, [weakHub] {
+    auto hub = weakHub.lock();
+    if (!hub || !hub->hideAfterPresentation_) return;
+    hub->hideAfterPresentation_ = false;
+    hub->hideCurrentViewControllerAnimated(true);
+  });
   navigation->navigationBar()->setBarStyle(barStyle());
   navigation->toolbar()->setBarStyle(barStyle());
   navigation->navigationBar()->setTintColor(dyn<graphics::Color>(SXConfigValue("barTintForView:", tintSource)));
@@ -151,6 +158,12 @@ void SX::showViewController(const Ref<ui::ViewController>& controller) {
 void SX::hideCurrentViewControllerAnimated(bool animated) {
   if (isDismissingView() || !currentView_) return;
   auto current = currentView_;
+  if (current->isBeingPresented()) {
+    // A screen that answers at once (an authorization page redirecting straight to its callback)
+    // asks to go away before its presentation has ended; the platform would refuse that.
+    hideAfterPresentation_ = true;
+    return;
+  }
   auto presenter = current->presentingViewController();
   if (!presenter) {
     currentView_ = nullptr;
@@ -377,6 +390,7 @@ void SX::resetForTesting() {
   auto hub = currentHelper();
   hub->currentView_.reset();
   hub->pendingView_.reset();
+  hub->hideAfterPresentation_ = false;
   hub->setIsDismissingView(false);
   hub->rootViewController_.reset();
   hub->currentRootViewController_.reset();

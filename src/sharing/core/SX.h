@@ -118,6 +118,9 @@ class SX : public Object {
 
   Ref<ui::ViewController> currentView_;
   Ref<ui::ViewController> pendingView_;
+  // A hide asked for while the current screen was still being presented (the platform refuses
+  // to dismiss then); it runs once the presentation has ended.
+  bool hideAfterPresentation_ = false;
   std::atomic<bool> isDismissingView_{false};
   Ref<OperationQueue> offlineQueue_;
   std::weak_ptr<ui::ViewController> rootViewController_;

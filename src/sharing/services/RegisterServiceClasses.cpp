@@ -1,6 +1,12 @@
 #include "sharing/services/RegisterServiceClasses.h"
 
 #include "sharing/services/facebook/SXFacebook.h"
+#include "sharing/services/linkedin/SXLinkedIn.h"
+#include "sharing/services/notes/SXEvernote.h"
+#include "sharing/services/bookmarks/SXBookmarkSharers.h"
+#include "sharing/services/reading/SXReadingSharers.h"
+#include "sharing/services/tumblr/SXTumblr.h"
+#include "sharing/services/readability/SXReadability.h"
 #include "sharing/services/twitter/SXTwitter.h"
 
 namespace zv {
@@ -9,6 +15,16 @@ void registerSharingServicesClasses() {
   // One line per service sharer.
   SXFacebook::registerClass();
   SXTwitter::registerClass();
+  SXEvernote::registerClass();
+  SXDiigo::registerClass();
+  SXPinboard::registerClass();
+  SXDelicious::registerClass();
+  SXInstapaper::registerClass();
+  SXReadItLater::registerClass();
+  SXGoogleReader::registerClass();
+  SXTumblr::registerClass();
+  SXLinkedIn::registerClass();
+  SXReadability::registerClass();
 }
 
 }  // namespace zv

@@ -112,7 +112,8 @@ void SXTwitter::share() {
 bool SXTwitter::prepareItem() {
   switch (item()->shareType) {
     case SXShareTypeURL:
-      if (!item()->url) return true;
+      // Shortened once per share: a share resumed after the login keeps the status it has.
+      if (!item()->url || item()->customValueForKey("status")) return true;
       shortenURL();
       return request() == nullptr;
     case SXShareTypeImage: item()->setCustomValue(item()->title, "status"); break;
@@ -162,7 +163,13 @@ void SXTwitter::authorizationFormValidate(SXFormController& form) {
 }
 
 void SXTwitter::tokenAccessModifyRequest(OCMutableURLRequest& request) {
-  if (!xAuth()) return;
+  if (!xAuth()) {
+    // The service issues an access token only against the verifier its authorization page gave.
+    if (auto vars = authorizeResponseQueryVars()) {
+      if (auto verifier = vars->stringForKey("oauth_verifier")) request.setOAuthParameterName("oauth_verifier", *verifier);
+    }
+    return;
+  }
   auto values = pendingForm() ? pendingForm()->formValues() : Dictionary::make();
   oauth_parameters::setParameters(
       request, {OCRequestParameter::requestParameterWithName("x_auth_username", values->stringForKey("username").value_or("")),

@@ -1,0 +1,47 @@
+#pragma once
+// Small helpers of the sharers that send the user's own credentials with their
+// calls (bookmark, reading-list and blog sharers): strict escaping of values
+// written into URLs and form bodies, reading the status and header fields of a
+// finished SXRequest, and the common login check.
+//
+// Threads: main thread (the sharers' thread).
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sharing/core/SXRequest.h"
+#include "sharing/core/SXSharer.h"
+
+namespace zv::credentials {
+
+// Percent-escapes every byte but letters, digits and "-._~": safe in a URL's
+// user information, path, query and in a form body ("/", "?", ":", "@", "&",
+// "=", "+", "#" all escaped).
+std::string escape(std::string_view text);
+inline std::string escape(const std::string &text) { return escape(std::string_view(text)); }
+inline std::string escape(const char *text) { return escape(std::string_view(text)); }
+inline std::string escape(const std::optional<std::string> &text) {
+  return text ? escape(std::string_view(*text)) : std::string();
+}
+
+// A POST of the URL-encoded form `body` (with its Content-Type), started at
+// once when `autostart`.
+Ref<SXRequest> postForm(Ref<URL> url, std::string body, ObjectPtr delegate, SXRequestFinishedCallback finished,
+                        bool autostart = true);
+
+// The HTTP status of a finished request; 0 when no response came.
+int statusOf(const Ref<SXRequest> &request);
+// A reply header field, its name compared without case; nullopt when absent.
+std::optional<std::string> headerOf(const Ref<SXRequest> &request, std::string_view name);
+
+// The shared login check: unless quiet shows "Logging In...", keeps `form` as
+// the pending form and starts `request` (made by `makeRequest` with the
+// sharer's finish callback), kept as the sharer's request. `finished` runs with
+// the request when it ends, after the indicator is hidden.
+void startLoginCheck(SXSharer &sharer, SXFormController &form,
+                     const std::function<Ref<SXRequest>(SXRequestFinishedCallback)> &makeRequest,
+                     std::function<void(const Ref<SXRequest> &)> finished);
+
+}  // namespace zv::credentials

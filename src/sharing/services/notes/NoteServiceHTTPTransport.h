@@ -1,0 +1,39 @@
+#pragma once
+// The Thrift transport of the note-service clients: the serialised call is buffered and, on
+// flush, sent as one HTTP POST ("application/x-thrift") through the project's URL connection (TLS
+// with host-name verification, proxies, the test host map); the reply body is then read back.
+// A failed exchange, a status other than 200 or reading past the reply raise
+// TTransportException.
+//
+// Threads: one transport per client per call; blocks the calling thread (never the main one).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <thrift/transport/TVirtualTransport.h>
+
+namespace zv {
+
+class NoteServiceHTTPTransport
+    : public apache::thrift::transport::TVirtualTransport<NoteServiceHTTPTransport> {
+ public:
+  NoteServiceHTTPTransport(std::string url, double timeoutSeconds);
+
+  bool isOpen() const override { return true; }
+  void open() override {}
+  void close() override {}
+
+  uint32_t read(uint8_t* buffer, uint32_t length);
+  void write(const uint8_t* buffer, uint32_t length);
+  void flush() override;
+
+ private:
+  std::string url_;
+  double timeoutSeconds_;
+  std::vector<uint8_t> request_;
+  std::vector<uint8_t> reply_;
+  std::size_t replyOffset_ = 0;
+};
+
+}  // namespace zv

@@ -1,0 +1,396 @@
+#include "sharing/services/notes/NoteServiceSession.h"
+
+#include <regex>
+
+#include <thrift/protocol/TBinaryProtocol.h>
+
+#include "notes_thrift/NoteStore.h"
+#include "notes_thrift/UserStore.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/String.h"
+#include "platform/net/CookieStore.h"
+#include "platform/net/HTTPCookie.h"
+#include "platform/ui/Device.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/core/oauth/OAuthBuilder.h"
+#include "sharing/core/oauth/OAuthEncoding.h"
+#include "sharing/services/notes/NoteServiceHTTPTransport.h"
+
+namespace zv {
+
+namespace {
+
+std::string lowercase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+template <class Client>
+std::shared_ptr<Client> makeClient(const std::string& url, double timeout) {
+  auto transport = std::make_shared<NoteServiceHTTPTransport>(url, timeout);
+  auto protocol = std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport);
+  return std::make_shared<Client>(protocol);
+}
+
+}  // namespace
+
+Ref<NoteServiceSession> NoteServiceSession::sharedSession() {
+  static DispatchOnceToken once;
+  static Ref<NoteServiceSession> shared;
+  dispatchOnce(once, [] { shared = std::make_shared<NoteServiceSession>(); });
+  return shared;
+}
+
+void NoteServiceSession::setSharedSessionHost(std::string host, std::string consumerKey, std::string consumerSecret) {
+  sharedSession()->setHost(std::move(host), std::move(consumerKey), std::move(consumerSecret));
+}
+
+NoteServiceSession::NoteServiceSession() { setUp(); }
+
+NoteServiceSession::NoteServiceSession(std::string host, std::string consumerKey, std::string consumerSecret)
+    : host_(std::move(host)), consumerKey_(std::move(consumerKey)), consumerSecret_(std::move(consumerSecret)) {
+  setUp();
+}
+
+NoteServiceSession::~NoteServiceSession() {
+  if (connection_) connection_->cancel();
+}
+
+void NoteServiceSession::setUp() {
+  credentialStore_ = NCCredentialStore::load();
+  if (!credentialStore_) {
+    credentialStore_ = std::make_shared<NCCredentialStore>();
+    credentialStore_->save();
+  }
+  queue_ = DispatchQueue::createSerial("com.tervoplan.noteservice.calls");
+}
+
+void NoteServiceSession::setHost(std::string host, std::string consumerKey, std::string consumerSecret) {
+  std::lock_guard lock(mutex_);
+  host_ = std::move(host);
+  consumerKey_ = std::move(consumerKey);
+  consumerSecret_ = std::move(consumerSecret);
+}
+
+std::string NoteServiceSession::host() const {
+  std::lock_guard lock(mutex_);
+  return host_;
+}
+
+void NoteServiceSession::setCallTimeout(double seconds) {
+  std::lock_guard lock(mutex_);
+  callTimeout_ = seconds;
+}
+
+double NoteServiceSession::callTimeout() const {
+  std::lock_guard lock(mutex_);
+  return callTimeout_;
+}
+
+Ref<NCCredentials> NoteServiceSession::credentials() const { return credentialStore_->credentialsForHost(host()); }
+
+std::optional<std::string> NoteServiceSession::authenticationToken() const {
+  auto entry = credentials();
+  return entry ? entry->authenticationToken() : std::nullopt;
+}
+
+bool NoteServiceSession::isAuthenticated() const { return authenticationToken().has_value(); }
+
+std::string NoteServiceSession::userStoreUrl() const {
+  std::string host = this->host();
+  static const std::regex withPort(".*:[0-9]+", std::regex::icase);
+  const char* scheme = std::regex_search(host, withPort) ? "http" : "https";
+  return std::string(scheme) + "://" + host + "/edam/user";
+}
+
+std::string NoteServiceSession::noteStoreUrl() const {
+  auto entry = credentials();
+  return entry ? entry->noteStoreUrl() : std::string();
+}
+
+std::string NoteServiceSession::webApiUrlPrefix() const {
+  auto entry = credentials();
+  return entry ? entry->webApiUrlPrefix() : std::string();
+}
+
+std::shared_ptr<notes::NoteStoreClient> NoteServiceSession::noteStore() const {
+  return makeClient<notes::NoteStoreClient>(noteStoreUrl(), callTimeout());
+}
+
+std::shared_ptr<notes::UserStoreClient> NoteServiceSession::userStore() const {
+  return makeClient<notes::UserStoreClient>(userStoreUrl(), callTimeout());
+}
+
+std::string NoteServiceSession::oauthCallback() const {
+  std::lock_guard lock(mutex_);
+  return "en-" + consumerKey_ + "://response";
+}
+
+std::string NoteServiceSession::queryStringFromParameters(const Dictionary& parameters) {
+  std::string query;
+  parameters.enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
+    auto name = std::dynamic_pointer_cast<String>(key);
+    auto text = std::dynamic_pointer_cast<String>(value);
+    if (!name || !text) return true;
+    if (!query.empty()) query += '&';
+    query += oauth_encoding::URLEncodedString(name->utf8()) + "=" + oauth_encoding::URLEncodedString(text->utf8());
+    return true;
+  });
+  return query;
+}
+
+Ref<Dictionary> NoteServiceSession::parametersFromQueryString(std::string_view query) {
+  auto parameters = MutableDictionary::make();
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string_view::npos) end = query.size();
+    std::string_view piece = query.substr(start, end - start);
+    std::size_t equals = piece.find('=');
+    if (equals != std::string_view::npos && piece.find('=', equals + 1) == std::string_view::npos) {
+      auto name = oauth_encoding::URLDecodedString(piece.substr(0, equals));
+      auto value = oauth_encoding::URLDecodedString(piece.substr(equals + 1));
+      if (name && value) parameters->setObject(String::make(*value), String::make(*name));
+    }
+    start = end + 1;
+  }
+  return parameters;
+}
+
+bool NoteServiceSession::cookieDomainMatchesHost(std::string_view cookieDomain, std::string_view host) {
+  // The host may carry a port; cookies never do.
+  std::string hostName = lowercase(host.substr(0, host.find(':')));
+  std::string domain = lowercase(cookieDomain);
+  if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
+  if (domain.empty() || hostName.empty()) return false;
+  if (domain == hostName) return true;
+  return domain.size() > hostName.size() && domain.compare(domain.size() - hostName.size(), hostName.size(), hostName) == 0 &&
+         domain[domain.size() - hostName.size() - 1] == '.';
+}
+
+void NoteServiceSession::authenticateWithViewController(const Ref<ui::ViewController>& viewController,
+                                                        CompletionHandler completion) {
+  if (completionHandler_) {
+    // A login is already running: the new caller learns at once that it was not started.
+    if (completion) {
+      DispatchQueue::mainQueue()->async([completion] {
+        completion(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorTransport, "A login is already running."));
+      });
+    }
+    return;
+  }
+  viewController_ = viewController;
+  completionHandler_ = std::move(completion);
+  if (isAuthenticated()) {
+    completeAuthentication(nullptr);
+    return;
+  }
+  std::string key, secret;
+  {
+    std::lock_guard lock(mutex_);
+    key = consumerKey_;
+    secret = consumerSecret_;
+  }
+  if (key.empty() || secret.empty() || key == "your key" || secret == "your secret") {
+    completionHandler_ = nullptr;
+    viewController_ = nullptr;
+    throw Exception("Invalid NoteServiceSession", "Please use a valid consumerKey and consumerSecret.");
+  }
+  if (!viewController_) {
+    completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorNoViewController,
+                                       "There is no screen to show the login on."));
+    return;
+  }
+  startTokenRequest(Dictionary::make({{"oauth_callback", String::make(oauthCallback())}}), std::nullopt, std::nullopt);
+}
+
+void NoteServiceSession::startTokenRequest(const Ref<Dictionary>& parameters, const std::optional<std::string>& token,
+                                           const std::optional<std::string>& tokenSecret) {
+  std::string host, key, secret;
+  {
+    std::lock_guard lock(mutex_);
+    host = host_;
+    key = consumerKey_;
+    secret = consumerSecret_;
+  }
+  // Always over https, a host with a port included: the reply carries tokens.
+  auto request = OAuthBuilder::URLRequestForPathGETParametersSchemeHostConsumerKeyConsumerSecretAccessTokenTokenSecret(
+      std::string("/oauth"), parameters, "https", host, key, secret, token, tokenSecret);
+  response_ = nullptr;
+  receivedData_ = nullptr;
+  connection_ = request ? net::URLConnection::make(request, selfAs<NoteServiceSession>()) : nullptr;
+  if (!connection_) {
+    completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorTransport,
+                                       "The login request could not be started."));
+  }
+}
+
+void NoteServiceSession::connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) {
+  response_ = response;
+  receivedData_ = MutableData::make();
+}
+
+void NoteServiceSession::connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) {
+  if (!receivedData_) receivedData_ = MutableData::make();
+  receivedData_->append(data->view());
+}
+
+void NoteServiceSession::connectionDidFailWithError(net::URLConnection&, const Ref<Error>& error) {
+  connection_ = nullptr;
+  response_ = nullptr;
+  receivedData_ = nullptr;
+  completeAuthentication(error);
+}
+
+void NoteServiceSession::connectionDidFinishLoading(net::URLConnection&) {
+  connection_ = nullptr;
+  auto response = response_;
+  std::string body = receivedData_ ? std::string(receivedData_->view()) : std::string();
+  response_ = nullptr;
+  receivedData_ = nullptr;
+  handleTokenReply(response, body);
+}
+
+void NoteServiceSession::handleTokenReply(const Ref<net::URLResponse>& response, const std::string& body) {
+  auto http = std::dynamic_pointer_cast<net::HTTPURLResponse>(response);
+  if (http && http->statusCode() != 200) {
+    // The body may hold tokens: only its size is logged.
+    logError("Received error HTTP response code: " + std::to_string(http->statusCode()) + " (" +
+             std::to_string(body.size()) + " bytes)");
+    completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorTransport,
+                                       "The service refused the login request."));
+    return;
+  }
+  auto parameters = parametersFromQueryString(body);
+  if (parameters->objectForKey("oauth_callback_confirmed")) {
+    tokenSecret_ = parameters->stringForKey("oauth_token_secret").value_or("");
+    showLoginPage(parameters->stringForKey("oauth_token").value_or(""));
+    return;
+  }
+  auto token = parameters->stringForKey("oauth_token");
+  auto noteStoreUrl = parameters->stringForKey("edam_noteStoreUrl");
+  auto userId = parameters->stringForKey("edam_userId");
+  auto webApiUrlPrefix = parameters->stringForKey("edam_webApiUrlPrefix");
+  if (!token || !noteStoreUrl || !userId || !webApiUrlPrefix) {
+    completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorMissingCredential,
+                                       "The login reply lacks a credential."));
+    return;
+  }
+  auto entry = std::make_shared<NCCredentials>(host(), *userId, *noteStoreUrl, *webApiUrlPrefix, *token);
+  auto keychainError = credentialStore_->addCredentials(entry);
+  if (keychainError) {
+    completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorKeychain,
+                                       "The login could not be kept in the keychain."));
+    return;
+  }
+  completeAuthentication(nullptr);
+}
+
+void NoteServiceSession::showLoginPage(const std::string& token) {
+  auto page = URL::make("https://" + host() + "/OAuth.action?" +
+                        queryStringFromParameters(*Dictionary::make({{"oauth_token", String::make(token)}})));
+  loginPage_ = NCOAuthViewController::initWithAuthorizationURL(page, oauthCallback(),
+                                                               selfAs<NoteServiceSession>());
+  auto navigation = ui::NavigationController::make(loginPage_);
+  if (ui::Device::currentDevice()->userInterfaceIdiom() == UserInterfaceIdiom::Pad) {
+    loginPage_->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
+    navigation->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
+  }
+  if (!viewController_) return;
+  presenter_ = viewController_;
+  presentationDone_ = false;
+  dismissWanted_ = false;
+  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
+  viewController_->presentViewController(navigation, true, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->presentationDone_ = true;
+    // The login may have ended while the page was still coming up.
+    if (self->dismissWanted_) self->dismissLoginPage();
+  });
+}
+
+void NoteServiceSession::dismissLoginPage() {
+  loginPage_ = nullptr;
+  if (!presenter_) return;
+  if (!presentationDone_) {
+    dismissWanted_ = true;
+    return;
+  }
+  auto presenter = std::move(presenter_);
+  presenter_ = nullptr;
+  dismissing_ = true;
+  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
+  presenter->dismissViewControllerAnimated(true, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->dismissing_ = false;
+    // A login that ended while the page was leaving completes now, so whatever the caller shows
+    // next is not refused by a screen still in motion.
+    if (self->completionDeferred_) {
+      self->completionDeferred_ = false;
+      auto error = std::move(self->deferredError_);
+      self->deferredError_ = nullptr;
+      self->completeAuthentication(error);
+    }
+  });
+}
+
+void NoteServiceSession::oauthViewControllerDidCancel(NCOAuthViewController&) {
+  dismissLoginPage();
+  completeAuthentication(nullptr);
+}
+
+void NoteServiceSession::oauthViewControllerDidFailWithError(NCOAuthViewController&, const Ref<Error>& error) {
+  dismissLoginPage();
+  completeAuthentication(error);
+}
+
+void NoteServiceSession::oauthViewControllerReceivedOAuthCallbackURL(NCOAuthViewController&,
+                                                                     const Ref<URL>& callbackURL) {
+  dismissLoginPage();
+  startAccessTokenRequest(callbackURL);
+}
+
+void NoteServiceSession::startAccessTokenRequest(const Ref<URL>& callbackURL) {
+  auto query = parametersFromQueryString(callbackURL && callbackURL->query() ? *callbackURL->query() : "");
+  auto parameters = MutableDictionary::make();
+  if (auto verifier = query->stringForKey("oauth_verifier")) parameters->setObject(String::make(*verifier), "oauth_verifier");
+  startTokenRequest(parameters, query->stringForKey("oauth_token"), tokenSecret_);
+}
+
+bool NoteServiceSession::handleOpenURL(const Ref<URL>& url) {
+  std::string prefix = oauthCallback();
+  if (!url || !completionHandler_ || url->absoluteString().compare(0, prefix.size(), prefix) != 0) return false;
+  dismissLoginPage();
+  startAccessTokenRequest(url);
+  return true;
+}
+
+void NoteServiceSession::completeAuthentication(const Ref<Error>& error) {
+  if (presenter_ || dismissing_) {
+    completionDeferred_ = true;
+    deferredError_ = error;
+    return;
+  }
+  auto completion = std::move(completionHandler_);
+  completionHandler_ = nullptr;
+  viewController_ = nullptr;
+  if (completion) completion(error);
+}
+
+void NoteServiceSession::logout() {
+  credentialStore_->clearAllCredentials();
+  NCCredentialStore::deleteStored();
+  auto cookies = net::CookieStore::sharedInstance();
+  std::string host = this->host();
+  for (const auto& cookie : cookies->cookies()) {
+    if (cookieDomainMatchesHost(cookie->domain(), host)) cookies->deleteCookie(*cookie);
+  }
+}
+
+}  // namespace zv

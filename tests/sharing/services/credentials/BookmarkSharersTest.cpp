@@ -1,0 +1,143 @@
+// The bookmark sharers against the loopback bookmark APIs: credentials through
+// the URL's user information answered by Basic authentication, the bookmark
+// values escaped, and each service's way of reporting a failure.
+#include "CredentialTestSupport.h"
+#include "sharing/services/bookmarks/SXBookmarkSharers.h"
+#include "sharing/services/credentials/CredentialHelpers.h"
+
+namespace zv::testing {
+namespace {
+
+using Bookmarks = CredentialSharerTest;
+constexpr const char *kLink = "https://example.org/a%20b?x=1&y=/z#frag";
+constexpr const char *kTitle = "Coherence 80% & \"rising\" / ? : @ #";
+
+TEST(CredentialEscaping, EscapesEverythingThatCouldEndAURLPart) {
+  EXPECT_EQ(credentials::escape(std::string("a/b?c:d@e&f=g+h #%")), "a%2Fb%3Fc%3Ad%40e%26f%3Dg%2Bh%20%23%25");
+  EXPECT_EQ(credentials::escape(std::string("Ünï-._~")), "%C3%9Cn%C3%AF-._~");
+}
+
+TEST_F(Bookmarks, DiigoLogsInThroughTheFormAndSavesTheBookmark) {
+  auto item = SXItem::makeURL(URL::make(kLink), kTitle);
+  item->tags = "a b,c&d";
+  auto sharer = SXSharer::shareItem<SXDiigo>(item);
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, CredentialServices::kPassword);
+  // The check ran against the service with the exact credentials, then they
+  // were stored.
+  auto form = waitForForm(sharer, "");
+  ASSERT_TRUE(form) << service.lastComplaint() << " " << service.calls().size() << " "
+                    << (topAlert() ? topAlert()->message().value_or("") : "");
+  EXPECT_EQ(SX::getAuthValueForKey("password", "SXDiigo"), CredentialServices::kPassword);
+  auto checks = service.callsTo("/api/v2/bookmarks");
+  ASSERT_FALSE(checks.empty());
+  EXPECT_EQ(checks.back().fields["user"], CredentialServices::kUser);
+  ASSERT_EQ(form->sections()[0].rows.size(), 4u);
+  ASSERT_TRUE(pressRight(form));
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << [&] {
+    std::string text = service.lastComplaint();
+    for (auto &c : service.calls())
+      text += "\n" + c.method + " " + c.path + " " + std::to_string(c.status) + " " + c.rawBody;
+    for (auto &r : reports) text += "\n" + r;
+    return text;
+  }();
+  auto posts = service.callsTo("/api/v2/bookmarks");
+  ASSERT_EQ(posts.back().method, "POST");
+  EXPECT_EQ(posts.back().status, 200);
+  EXPECT_EQ(posts.back().basicPassword, CredentialServices::kPassword);
+  EXPECT_EQ(posts.back().fields["title"], kTitle);
+  EXPECT_EQ(posts.back().fields["url"], kLink);
+  EXPECT_EQ(posts.back().fields["tags"], "a b,c&d");
+  EXPECT_EQ(posts.back().fields["shared"], "no");
+  // The password never appears in the request line.
+  for (const auto &call : service.calls()) {
+    EXPECT_EQ(call.rawQuery.find("p%2Fa"), std::string::npos);
+  }
+}
+
+TEST_F(Bookmarks, AWrongPasswordIsABadCredentialsAlertAndNothingIsStored) {
+  auto sharer = SXSharer::shareItem<SXDelicious>(SXItem::makeURL(URL::make(kLink), "t"));
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser,
+              "p/a?s:s@w&o=r+d #");  // one character short
+  ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(SX::getAuthValueForKey("password", "SXDelicious"), std::nullopt);
+  EXPECT_EQ(service.calls().back().status, 401);
+}
+
+TEST_F(Bookmarks, PinboardShowsItsOwnLoginErrors) {
+  service.failNext("api.pinboard.in", 500, {}, "down");
+  auto sharer = SXSharer::shareItem<SXPinboard>(SXItem::makeURL(URL::make(kLink), "t"));
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, CredentialServices::kPassword);
+  ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->title(), "Login Error");
+  EXPECT_EQ(topAlert()->message(), "The service encountered an error. Please try again later.");
+}
+
+TEST_F(Bookmarks, PinboardSendsTheSharedSwitchAndReportsItsErrors) {
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, "username", "SXPinboard"));
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kPassword, "password", "SXPinboard"));
+  auto sharer = SXSharer::make<SXPinboard>();
+  auto item = SXItem::makeURL(URL::make(kLink), kTitle);
+  item->text = "notes & more";
+  item->setCustomValue("1", "shared");
+  sharer->setItem(item);
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  auto add = service.callsTo("/v1/posts/add").back();
+  EXPECT_EQ(add.fields["shared"], "yes");
+  EXPECT_EQ(add.fields["description"], kTitle);
+  EXPECT_EQ(add.fields["extended"], "notes & more");
+
+  service.failNext("api.pinboard.in", 500, {}, "oops");
+  auto second = SXSharer::make<SXPinboard>();
+  second->setItem(item);
+  ASSERT_TRUE(second->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  ASSERT_TRUE(second->lastError());
+  EXPECT_EQ(second->lastError()->localizedDescription(), "There was an error saving to Pinboard");
+}
+
+TEST_F(Bookmarks, DeliciousTrustsTheReplyCodeNotTheStatus) {
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, "username", "SXDelicious"));
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kPassword, "password", "SXDelicious"));
+  service.failNext("api.del.icio.us", 200, {}, "<result><code>something went wrong</code></result>");
+  auto sharer = SXSharer::make<SXDelicious>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  EXPECT_EQ(count(kSXSendDidFinish), 0);
+  // A reply that is not XML at all is a failure too, not a crash.
+  service.failNext("api.del.icio.us", 200, {}, "<<<not xml");
+  auto again = SXSharer::make<SXDelicious>();
+  again->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(again->send());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return count(kSXSendDidFailWithError) == 2; }, 20.0));
+  EXPECT_EQ(count(kSXSendDidFinish), 0);
+}
+
+TEST_F(Bookmarks, AStoredLoginTheServiceRejectsAsksForANewOne) {
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, "username", "SXDiigo"));
+  ASSERT_TRUE(SX::setAuthValue("old/pass", "password", "SXDiigo"));
+  auto sharer = SXSharer::make<SXDiigo>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(sharer->tryToSend());
+  ASSERT_TRUE(waitForForm(sharer, "Login"));
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionSend);
+  // The Basic credentials arrived decoded exactly as stored ("/" included).
+  EXPECT_EQ(service.calls().back().basicPassword, "old/pass");
+}
+
+TEST_F(Bookmarks, OnlyLinksGetAShareForm) {
+  auto sharer = SXSharer::make<SXDiigo>();
+  sharer->setItem(SXItem::makeText("text"));
+  EXPECT_TRUE(sharer->shareFormFieldsForType(SXShareTypeText).empty());
+  EXPECT_EQ(sharer->shareFormFieldsForType(SXShareTypeURL).size(), 4u);
+}
+
+}  // namespace
+}  // namespace zv::testing

@@ -1,0 +1,153 @@
+// The LinkedIn sharer end to end against the loopback LinkedIn stand-in: the authorization-page
+// login with the signed callback, the XML share post and its escaping, and the failure replies.
+#include <gtest/gtest.h>
+
+#include "platform/runloop/RunLoopPump.h"
+#include "sharing/core/SX.h"
+#include "sharing/services/RegisterServiceClasses.h"
+#include "sharing/services/linkedin/SXLinkedIn.h"
+#include "support/sharing/FormDriver.h"
+#include "support/sharing/LinkedInService.h"
+#include "support/sharing/SharingTestSupport.h"
+
+namespace zv::testing {
+namespace {
+
+class Outcomes : public SXDefaultSharerDelegate {
+ public:
+  void sharerStartedSending(const Ref<SXSharer>&) override { events.push_back("start"); }
+  void sharerFinishedSending(const Ref<SXSharer>&) override { events.push_back("finish"); }
+  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>& error, bool relogin) override {
+    events.push_back(relogin ? "relogin" : "fail");
+    errors.push_back(error);
+  }
+  std::vector<std::string> events;
+  std::vector<Ref<Error>> errors;
+};
+
+class SXLinkedInTest : public SharingTest {
+ protected:
+  SXLinkedInTest() : SharingTest(/*manualClock=*/false) {}
+
+  void SetUp() override {
+    SharingTest::SetUp();
+    registerSharingServicesClasses();
+    ASSERT_TRUE(service.start());
+    configurator->set("linkedInConsumerKey", box(LinkedInService::kConsumerKey));
+    configurator->set("linkedInSecret", box(LinkedInService::kConsumerSecret));
+    configurator->set("linkedInCallbackUrl", box(LinkedInService::kCallback));
+    root = std::make_shared<ui::ViewController>();
+    showRoot(root);
+    SX::setRootViewController(root);
+    outcomes = std::make_shared<Outcomes>();
+  }
+
+  void TearDown() override {
+    pumpRunLoopUntil([] { return !SX::currentHelper()->isDismissingView() && !SX::currentHelper()->currentView(); },
+                     5.0);
+    pumpRunLoopFor(0.3);
+    SharingTest::TearDown();
+  }
+
+  Ref<SXFormControllerLargeTextField> waitForEditor(const Ref<SXSharer>& sharer) {
+    Ref<SXFormControllerLargeTextField> editor;
+    bool shown = pumpRunLoopUntil([&] {
+      editor = dyn<SXFormControllerLargeTextField>(sharer->topViewController());
+      return editor && editor->isVisible() && SX::currentHelper()->currentView() == sharer &&
+             !SX::currentHelper()->isDismissingView();
+    }, 20.0);
+    EXPECT_TRUE(shown);
+    return shown ? editor : nullptr;
+  }
+
+  // A sharer logged in through the authorization page, its editor on screen.
+  Ref<SXLinkedIn> loggedIn(const Ref<SXItem>& item) {
+    auto sharer = SXSharer::make<SXLinkedIn>();
+    sharer->setShareDelegate(outcomes);
+    SXSharer::shareItem(sharer, item);
+    return sharer;
+  }
+
+  LinkedInService service;
+  Ref<ui::ViewController> root;
+  std::shared_ptr<Outcomes> outcomes;
+};
+
+TEST_F(SXLinkedInTest, LogsInAndPostsAnEscapedLinkShare) {
+  auto sharer = loggedIn(SXItem::makeURL(URL::make("https://example.org/r?a=1&b=2"), "t"));
+  auto editor = waitForEditor(sharer);
+  ASSERT_TRUE(editor);
+  EXPECT_EQ(editor->maxTextLength(), 700u);
+  EXPECT_TRUE(editor->hasLink());
+  const std::string comment = "Tom & \"Jerry\" <b>80%</b> &amp; \xF0\x9F\x92\x93";
+  editor->textView()->setText(comment);
+  ASSERT_TRUE(pressRight(editor));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomes->events.size() >= 2; }, 30.0));
+  EXPECT_EQ(outcomes->events, (std::vector<std::string>{"start", "finish"}));
+  ASSERT_EQ(service.shares().size(), 1u);
+  auto share = service.shares()[0];
+  EXPECT_EQ(share.comment, comment);
+  EXPECT_EQ(share.submittedURL, "https://example.org/r?a=1&b=2");
+  EXPECT_EQ(share.visibility, "anyone");
+  EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
+}
+
+TEST_F(SXLinkedInTest, TheVisibilityCodeCannotInjectMarkup) {
+  auto item = SXItem::makeText("plain");
+  item->setCustomValue("connections-only</code><code>anyone", "visibility.code");
+  auto sharer = loggedIn(item);
+  auto editor = waitForEditor(sharer);
+  ASSERT_TRUE(editor);
+  ASSERT_TRUE(pressRight(editor));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomes->events.size() >= 2; }, 30.0));
+  ASSERT_EQ(service.shares().size(), 1u);
+  EXPECT_EQ(service.shares()[0].visibility, "connections-only</code><code>anyone");
+  EXPECT_EQ(service.shares()[0].comment, "plain");
+  EXPECT_FALSE(service.shares()[0].submittedURL);
+}
+
+TEST_F(SXLinkedInTest, ALostLoginAsksForANewOneAndOtherFailuresCarryAnError) {
+  auto sharer = loggedIn(SXItem::makeText("one"));
+  ASSERT_TRUE(waitForEditor(sharer));
+  service.failNext(500, "<html>Internal error</html>");
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomes->events.size() >= 2; }, 30.0));
+  EXPECT_EQ(outcomes->events, (std::vector<std::string>{"start", "fail"}));
+  ASSERT_TRUE(outcomes->errors.back());
+  EXPECT_EQ(outcomes->errors.back()->localizedDescription(), "The service encountered an error. Please try again later.");
+
+  outcomes->events.clear();
+  service.revokeAccessTokens();
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomes->events.size() >= 2; }, 30.0));
+  EXPECT_EQ(outcomes->events, (std::vector<std::string>{"start", "relogin"}));
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionSend);
+  EXPECT_TRUE(service.shares().empty());
+  EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
+}
+
+TEST_F(SXLinkedInTest, ItemsAndTheAccessTokenRequestAreCheckedBeforeSending) {
+  auto sharer = SXSharer::make<SXLinkedIn>();
+  sharer->setItem(SXItem::makeURL(URL::make("https://example.org/")));
+  EXPECT_FALSE(sharer->validateItem());
+  EXPECT_FALSE(sharer->send());
+  sharer->item()->title = "with a title";
+  EXPECT_TRUE(sharer->validateItem());
+  EXPECT_EQ(SXLinkedIn::escapeXML("&amp; <a href=\"x\">'"), "&amp;amp; &lt;a href=&quot;x&quot;&gt;&apos;");
+
+  // An empty callback is signed nowhere; a configured one is.
+  configurator->set("linkedInCallbackUrl", box(""));
+  auto bare = SXSharer::make<SXLinkedIn>();
+  auto request = OCMutableURLRequest::make(URL::make("https://api.linkedin.com/uas/oauth/accessToken"),
+                                           OCConsumer::make("k", "s"));
+  bare->tokenAccessModifyRequest(*request);
+  EXPECT_EQ(request->extraOAuthParameters().count("oauth_callback"), 0u);
+  configurator->set("linkedInCallbackUrl", box(LinkedInService::kCallback));
+  auto configured = SXSharer::make<SXLinkedIn>();
+  configured->tokenAccessModifyRequest(*request);
+  EXPECT_EQ(request->extraOAuthParameters().at("oauth_callback"), LinkedInService::kCallback);
+  EXPECT_TRUE(service.requests().empty());
+}
+
+}  // namespace
+}  // namespace zv::testing

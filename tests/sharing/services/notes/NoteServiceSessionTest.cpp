@@ -1,0 +1,264 @@
+// The note-service session: addresses, query texts, the stored credentials, logout, and the
+// three-step login against loopback stand-ins of the login endpoints and the note store.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/net/CookieStore.h"
+#include "platform/net/HTTPCookie.h"
+#include "platform/system/UserDefaults.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/core/KeychainWrapper.h"
+#include "sharing/services/notes/NoteServiceNoteStore.h"
+#include "sharing/services/notes/NoteServiceTestSupport.h"
+#include "support/notes/NoteServiceOAuthStandIn.h"
+
+namespace zv::testing {
+namespace {
+
+constexpr const char* kNewToken = "S=s7:U=2a:fresh&token";
+
+class NoteServiceSessionTest : public NoteServiceTest {
+ protected:
+  void SetUp() override {
+    NoteServiceTest::SetUp();
+    // A logged-out session of its own for the login scenarios.
+    session->logout();
+    loginStandIn = std::make_unique<NoteServiceOAuthStandIn>(
+        authority.issueForHosts({kNotesHost}),
+        NoteServiceOAuthStandIn::Settings{"consumer-key", "consumer-secret", "en-consumer-key://response", kNewToken,
+                                          kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
+    ASSERT_TRUE(loginStandIn->start());
+    hostMap[kNotesHost] = static_cast<std::uint16_t>(loginStandIn->port());
+    applyHostMap();
+    root = std::make_shared<ui::ViewController>();
+    showRoot(root);
+  }
+  void TearDown() override {
+    loginStandIn.reset();
+    NoteServiceTest::TearDown();
+  }
+
+  // Starts a login and returns a flag set (with the error) when it completes; counts completions.
+  void startLogin(const Ref<ui::ViewController>& presenter) {
+    session->authenticateWithViewController(presenter, [this](const Ref<Error>& error) {
+      EXPECT_TRUE(RunLoop::isMainThread());
+      ++completions;
+      loginError = error;
+    });
+  }
+  bool waitForCompletion() { return pumpRunLoopUntil([&] { return completions > 0; }, 30.0); }
+
+  std::unique_ptr<NoteServiceOAuthStandIn> loginStandIn;
+  Ref<ui::ViewController> root;
+  int completions = 0;
+  Ref<Error> loginError;
+};
+
+TEST_F(NoteServiceSessionTest, TheUserStoreIsPlainHTTPOnlyForAHostWithAPort) {
+  EXPECT_EQ(session->userStoreUrl(), "https://notes.example.com/edam/user");
+  session->setHost("LOCALHOST:8080", "k", "s");
+  EXPECT_EQ(session->userStoreUrl(), "http://LOCALHOST:8080/edam/user");
+  session->setHost("notes.example.com:", "k", "s");
+  EXPECT_EQ(session->userStoreUrl(), "https://notes.example.com:/edam/user");
+}
+
+TEST_F(NoteServiceSessionTest, QueryTextsRoundTripAndSkipBrokenPieces) {
+  auto text = NoteServiceSession::queryStringFromParameters(
+      *Dictionary::make({{"oauth_token", String::make("a b&c=d")}, {"x", String::make("\xC3\xA9")}}));
+  EXPECT_EQ(text, "oauth_token=a%20b%26c%3Dd&x=%C3%A9");
+  auto parsed = NoteServiceSession::parametersFromQueryString(text);
+  EXPECT_EQ(parsed->stringForKey("oauth_token"), "a b&c=d");
+  EXPECT_EQ(parsed->stringForKey("x"), "\xC3\xA9");
+
+  parsed = NoteServiceSession::parametersFromQueryString("a=1&b&c=1=2&a=3&=empty&e=");
+  EXPECT_EQ(parsed->stringForKey("a"), "3");
+  EXPECT_FALSE(parsed->stringForKey("b"));
+  EXPECT_FALSE(parsed->stringForKey("c"));
+  EXPECT_EQ(parsed->stringForKey("e"), "");
+}
+
+TEST_F(NoteServiceSessionTest, CookiesBelongToTheHostWhenTheDomainIsItOrASubdomain) {
+  EXPECT_TRUE(NoteServiceSession::cookieDomainMatchesHost("notes.example.com", "notes.example.com"));
+  EXPECT_TRUE(NoteServiceSession::cookieDomainMatchesHost(".Notes.Example.com", "notes.example.com"));
+  EXPECT_TRUE(NoteServiceSession::cookieDomainMatchesHost("www.notes.example.com", "notes.example.com:443"));
+  EXPECT_FALSE(NoteServiceSession::cookieDomainMatchesHost("evilnotes.example.com", "notes.example.com"));
+  EXPECT_FALSE(NoteServiceSession::cookieDomainMatchesHost("example.com", "notes.example.com"));
+  EXPECT_FALSE(NoteServiceSession::cookieDomainMatchesHost("", "notes.example.com"));
+}
+
+TEST_F(NoteServiceSessionTest, StoredCredentialsKeepTheTokenOnlyInTheKeychain) {
+  auto store = std::make_shared<NCCredentialStore>();
+  EXPECT_FALSE(store->addCredentials(std::make_shared<NCCredentials>("a.example", "7", "https://a/ns", "https://a/", "tok-A")));
+  EXPECT_FALSE(store->addCredentials(std::make_shared<NCCredentials>("b.example", "8", "https://b/ns", "https://b/", "tok-B")));
+  auto archived = UserDefaults::standardUserDefaults()->dataForKey(kNoteServiceCredentialsDefaultsKey);
+  ASSERT_TRUE(archived);
+  EXPECT_EQ(std::string(archived->view()).find("tok-A"), std::string::npos);
+
+  auto loaded = NCCredentialStore::load();
+  ASSERT_TRUE(loaded);
+  auto a = loaded->credentialsForHost("a.example");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->edamUserId(), "7");
+  EXPECT_EQ(a->noteStoreUrl(), "https://a/ns");
+  EXPECT_EQ(a->webApiUrlPrefix(), "https://a/");
+  EXPECT_EQ(a->authenticationToken(), "tok-A");
+
+  loaded->removeCredentials(loaded->credentialsForHost("b.example"));
+  EXPECT_FALSE(KeychainWrapper::passwordForService("b.example", "8"));
+  EXPECT_FALSE(NCCredentialStore::load()->credentialsForHost("b.example"));
+
+  store->clearAllCredentials();
+  EXPECT_EQ(store->count(), 0u);
+  EXPECT_FALSE(KeychainWrapper::passwordForService("a.example", "7"));
+
+  // Bytes that are not an archive read as no store.
+  UserDefaults::standardUserDefaults()->setObject(Data::make(std::string("garbage")), kNoteServiceCredentialsDefaultsKey);
+  EXPECT_FALSE(NCCredentialStore::load());
+}
+
+TEST_F(NoteServiceSessionTest, LogoutForgetsLoginsArchiveAndTheServicesCookiesOnly) {
+  session->credentialStore()->addCredentials(
+      std::make_shared<NCCredentials>(kNotesHost, "42", kNoteStoreUrl, "https://p/", kNotesToken));
+  ASSERT_TRUE(session->isAuthenticated());
+  auto cookies = net::CookieStore::sharedInstance();
+  auto url = [](const char* text) { return URL::make(text); };
+  cookies->setCookies({net::HTTPCookie::parseSetCookie("s=1; Path=/", *url("https://notes.example.com/"))},
+                      *url("https://notes.example.com/"));
+  cookies->setCookies({net::HTTPCookie::parseSetCookie("w=1; Path=/", *url("https://www.notes.example.com/"))},
+                      *url("https://www.notes.example.com/"));
+  cookies->setCookies({net::HTTPCookie::parseSetCookie("e=1; Path=/", *url("https://evilnotes.example.com/"))},
+                      *url("https://evilnotes.example.com/"));
+  session->logout();
+  EXPECT_FALSE(session->isAuthenticated());
+  EXPECT_FALSE(UserDefaults::standardUserDefaults()->objectForKey(kNoteServiceCredentialsDefaultsKey));
+  EXPECT_FALSE(KeychainWrapper::passwordForService(kNotesHost, "42"));
+  std::vector<std::string> left;
+  for (const auto& cookie : cookies->cookies()) left.push_back(cookie->name());
+  EXPECT_EQ(left, (std::vector<std::string>{"e"}));
+  for (const auto& cookie : cookies->cookies()) cookies->deleteCookie(*cookie);
+}
+
+TEST_F(NoteServiceSessionTest, TheThreeStepLoginStoresTheCredentialsAndTheNoteStoreAcceptsThem) {
+  // The note store expects the token the login will bring.
+  standIn.reset();
+  standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), kNewToken);
+  hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
+  applyHostMap();
+
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(loginError) << loginError->description();
+  EXPECT_EQ(loginStandIn->temporaryTokenRequests(), 1);
+  EXPECT_EQ(loginStandIn->accessTokenRequests(), 1);
+  EXPECT_EQ(loginStandIn->rejectedRequests(), 0);
+  ASSERT_TRUE(session->isAuthenticated());
+  EXPECT_EQ(session->authenticationToken(), kNewToken);
+  EXPECT_EQ(session->noteStoreUrl(), kNoteStoreUrl);
+  EXPECT_EQ(session->webApiUrlPrefix(), "https://notes.example.com/shard/s7/");
+  EXPECT_EQ(session->credentials()->edamUserId(), "42");
+  EXPECT_FALSE(session->loginPage());
+  // The page is gone from the screen, also when the login ended while it was still coming up.
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return root->presentedViewController() == nullptr; }, 30.0));
+
+  bool created = false;
+  notes::Note note;
+  note.__set_title("after login");
+  std::make_shared<NoteServiceNoteStore>(session)->createNote(
+      note, [&](const notes::Note&) { created = true; }, [](const Ref<Error>& e) { ADD_FAILURE() << e->description(); });
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return created; }, 30.0));
+  EXPECT_EQ(standIn->wrongTokenCount(), 0);
+
+  // Logged in already: the next login completes at once and shows nothing.
+  completions = 0;
+  startLogin(root);
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(loginError);
+  EXPECT_EQ(loginStandIn->temporaryTokenRequests(), 1);
+}
+
+TEST_F(NoteServiceSessionTest, AnOpenedURLThatIsNotTheCallbackLeavesTheLoginAlone) {
+  // The login page holds until the test has tried a foreign URL.
+  startLogin(root);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return session->loginPage() != nullptr || completions > 0; }, 30.0));
+  EXPECT_FALSE(session->handleOpenURL(URL::make("https://elsewhere.example/en-consumer-key://response")));
+  EXPECT_FALSE(session->handleOpenURL(URL::make("en-other://response?oauth_token=x")));
+  ASSERT_TRUE(waitForCompletion());
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(loginError);
+  EXPECT_TRUE(session->isAuthenticated());
+}
+
+TEST_F(NoteServiceSessionTest, AReplyWithoutACredentialFieldStoresNothing) {
+  loginStandIn->omitWebApiPrefix();
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  ASSERT_TRUE(loginError);
+  EXPECT_EQ(loginError->code(), kNoteServiceErrorMissingCredential);
+  EXPECT_FALSE(session->isAuthenticated());
+  EXPECT_FALSE(session->credentials());
+}
+
+TEST_F(NoteServiceSessionTest, AKeychainThatCannotKeepTheTokenFailsTheLogin) {
+  std::filesystem::create_directories(home.path() / "Keychains");
+  std::ofstream(home.path() / "Keychains" / "keychain.plist") << "not a property list";
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_EQ(completions, 1);
+  ASSERT_TRUE(loginError);
+  EXPECT_EQ(loginError->code(), kNoteServiceErrorKeychain);
+  EXPECT_FALSE(session->isAuthenticated());
+}
+
+TEST_F(NoteServiceSessionTest, ARefusedTokenRequestFailsWithoutLoggingTheReply) {
+  loginStandIn->failWithStatus(500);
+  LogCapture log;
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  ASSERT_TRUE(loginError);
+  EXPECT_EQ(loginError->code(), kNoteServiceErrorTransport);
+  EXPECT_TRUE(log.contains("Received error HTTP response code: 500"));
+  EXPECT_FALSE(log.contains(kNewToken));
+  EXPECT_FALSE(session->isAuthenticated());
+}
+
+TEST_F(NoteServiceSessionTest, NoScreenOrNoKeysEndTheLoginAtOnce) {
+  startLogin(nullptr);
+  EXPECT_EQ(completions, 1);
+  ASSERT_TRUE(loginError);
+  EXPECT_EQ(loginError->code(), kNoteServiceErrorNoViewController);
+
+  for (const auto& [key, secret] : std::vector<std::pair<std::string, std::string>>{
+           {"your key", "s"}, {"k", "your secret"}, {"", "s"}, {"k", ""}}) {
+    session->setHost(kNotesHost, key, secret);
+    try {
+      startLogin(root);
+      ADD_FAILURE() << "no exception for " << key << "/" << secret;
+    } catch (const Exception& exception) {
+      EXPECT_EQ(exception.name(), "Invalid NoteServiceSession");
+    }
+  }
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(loginStandIn->temporaryTokenRequests(), 0);
+}
+
+TEST_F(NoteServiceSessionTest, CancellingTheLoginPageCompletesWithoutALogin) {
+  startLogin(root);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return session->loginPage() != nullptr; }, 30.0));
+  auto page = session->loginPage();
+  page->cancel();
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_FALSE(loginError);
+  EXPECT_FALSE(session->isAuthenticated());
+  EXPECT_EQ(loginStandIn->accessTokenRequests(), 0);
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return root->presentedViewController() == nullptr; }, 30.0));
+}
+
+}  // namespace
+}  // namespace zv::testing

@@ -1,0 +1,336 @@
+// The note sharer end to end against the Thrift note-store stand-in over TLS: the note it
+// writes, the resources it attaches, and how each failure of the two calls ends the share.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/crypto/Digest.h"
+#include "platform/graphics/Image.h"
+#include "platform/graphics/ImageCodec.h"
+#include "platform/runloop/RunLoop.h"
+#include "sharing/core/SX.h"
+#include "sharing/services/notes/SXEvernote.h"
+#include "sharing/services/notes/NoteServiceTestSupport.h"
+#include "support/net/FaultServer.h"
+#include "support/sharing/FormDriver.h"
+#include "support/notes/NoteServiceOAuthStandIn.h"
+
+namespace zv::testing {
+namespace {
+
+// Records the send cycle (on the main thread) instead of showing it.
+class RecordingDelegate : public Object, public SXSharerDelegate {
+ public:
+  void sharerStartedSending(const Ref<SXSharer>&) override { events.push_back("started"); }
+  void sharerFinishedSending(const Ref<SXSharer>&) override {
+    EXPECT_TRUE(RunLoop::isMainThread());
+    events.push_back("finished");
+  }
+  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>& error, bool relogin) override {
+    EXPECT_TRUE(RunLoop::isMainThread());
+    events.push_back(relogin ? "relogin" : "failed");
+    lastError = error;
+  }
+  void sharerCancelledSending(const Ref<SXSharer>&) override { events.push_back("cancelled"); }
+  void sharerShowBadCredentialsAlert(const Ref<SXSharer>&) override {}
+  void sharerShowOtherAuthorizationErrorAlert(const Ref<SXSharer>&) override {}
+  bool respondsToSelector(std::string_view selector) const override { return Object::respondsToSelector(selector); }
+
+  std::vector<std::string> events;
+  Ref<Error> lastError;
+};
+
+std::string hashOf(const std::string& bytes) {
+  auto digest = crypto::md5(crypto::bytesOf(bytes));
+  return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
+
+Ref<graphics::Image> solidImage(int width, int height) {
+  return graphics::Image::make(graphics::Bitmap::filled(width, height, 0x33, 0x66, 0xcc));
+}
+
+class SXEvernoteTest : public NoteServiceTest {
+ protected:
+  void SetUp() override {
+    NoteServiceTest::SetUp();
+    configurator->set("evernoteHost", box(kNotesHost));
+    configurator->set("evernoteConsumerKey", box("consumer-key"));
+    configurator->set("evernoteSecret", box("consumer-secret"));
+    // The sharer works on the shared session: log it in as the fixture's session is.
+    auto shared = NoteServiceSession::sharedSession();
+    NoteServiceSession::setSharedSessionHost(kNotesHost, "consumer-key", "consumer-secret");
+    shared->setCallTimeout(60);
+    shared->credentialStore()->addCredentials(std::make_shared<NCCredentials>(
+        kNotesHost, "42", kNoteStoreUrl, "https://notes.example.com/shard/s7/", kNotesToken));
+    ASSERT_TRUE(shared->isAuthenticated());
+  }
+  void TearDown() override {
+    NoteServiceSession::sharedSession()->logout();
+    NoteServiceTest::TearDown();
+  }
+
+  // Sends `item` and waits for the outcome.
+  std::shared_ptr<RecordingDelegate> share(const Ref<SXItem>& item, bool expectSent = true) {
+    auto sharer = SXSharer::make<SXEvernote>();
+    auto delegate = std::make_shared<RecordingDelegate>();
+    sharer->setShareDelegate(delegate);
+    sharer->setItem(item);
+    EXPECT_EQ(sharer->send(), expectSent);
+    if (expectSent) {
+      EXPECT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 2; }, 60.0));
+    }
+    lastSharer = sharer;
+    return delegate;
+  }
+
+  notes::Note onlyNote() {
+    auto created = standIn->createdNotes();
+    EXPECT_EQ(created.size(), 1u);
+    return created.empty() ? notes::Note() : created.front();
+  }
+
+  Ref<SXEvernote> lastSharer;
+};
+
+TEST_F(SXEvernoteTest, AURLShareWithTextImageAndTagsBecomesOneNoteInTheDefaultNotebook) {
+  auto item = SXItem::makeURL(URL::make("https://example.org/a?x=1&y=2"), "Fish & <Chips> \xF0\x9F\x90\x9F");
+  item->text = "<b>Line one</b><br>Line \"two\" & more";
+  item->tags = "food  fish  ";
+  item->image = solidImage(30, 20);
+  auto delegate = share(item);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "finished"}));
+  EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook", "createNote"}));
+  EXPECT_EQ(standIn->wrongTokenCount(), 0);
+
+  auto note = onlyNote();
+  EXPECT_EQ(note.notebookGuid, NoteServiceStandIn::kDefaultNotebookGuid);
+  EXPECT_EQ(note.title, "Fish & <Chips> \xF0\x9F\x90\x9F");
+  // Blanks in a row name no tag.
+  EXPECT_EQ(note.tagNames, (std::vector<std::string>{"food", "fish"}));
+  // The link is kept as given in the attributes and XML-escaped in the markup.
+  EXPECT_EQ(note.attributes.sourceURL, "https://example.org/a?x=1&y=2");
+  EXPECT_NE(note.content.find("<h1><a href=\"https://example.org/a?x=1&amp;y=2\">Fish &amp; &lt;Chips&gt; "),
+            std::string::npos);
+  EXPECT_NE(note.content.find("<p><a href=\"https://example.org/a?x=1&amp;y=2\">https://example.org/a?x=1&amp;y=2</a></p>"),
+            std::string::npos);
+  EXPECT_EQ(note.content.find("%26"), std::string::npos);
+  EXPECT_EQ(note.content.find("<b>"), std::string::npos);
+  EXPECT_NE(note.content.find("&amp; more"), std::string::npos);
+  EXPECT_EQ(note.content.rfind("</en-note>"), note.content.size() - 10);
+  EXPECT_EQ(note.created % 1000, 0);
+
+  ASSERT_EQ(note.resources.size(), 1u);
+  const auto& resource = note.resources[0];
+  EXPECT_EQ(resource.mime, "image/jpeg");
+  EXPECT_EQ(resource.data.bodyHash, hashOf(resource.data.body));
+  EXPECT_NE(resource.data.bodyHash, resource.data.body);
+  EXPECT_EQ(resource.data.size, static_cast<int>(resource.data.body.size()));
+  EXPECT_FALSE(resource.__isset.recognition) << "the recognition index is the service's to make";
+  EXPECT_NE(note.content.find("<p><en-media type=\"image/jpeg\" height=\"20\" width=\"30\" hash=\"" +
+                              crypto::hex(crypto::md5(crypto::bytesOf(resource.data.body))) + "\"/></p>"),
+            std::string::npos);
+}
+
+TEST_F(SXEvernoteTest, AFileAndATitleWithoutLinkGiveAHeadingAndAnUnsizedMediaTag) {
+  std::string bytes = "%PDF-1.4 not really a pdf";
+  auto item = SXItem::makeFile(Data::make(bytes), std::string("a.pdf"), std::string("application/pdf"),
+                               std::string("Report"));
+  share(item);
+  auto note = onlyNote();
+  EXPECT_NE(note.content.find("<h1>Report</h1>"), std::string::npos);
+  EXPECT_EQ(note.content.find("<a href"), std::string::npos);
+  EXPECT_FALSE(note.attributes.__isset.sourceURL);
+  ASSERT_EQ(note.resources.size(), 1u);
+  EXPECT_EQ(note.resources[0].data.body, bytes);
+  EXPECT_NE(note.content.find("<en-media type=\"application/pdf\" hash=\"" + crypto::md5Hex(bytes) + "\"/>"),
+            std::string::npos);
+}
+
+TEST_F(SXEvernoteTest, AURLWithoutTitleGivesOnlyTheLinkParagraphAndAnUntitledNote) {
+  share(SXItem::makeURL(URL::make("https://example.org/")));
+  auto note = onlyNote();
+  EXPECT_EQ(note.title, "Untitled");
+  EXPECT_EQ(note.content.find("<h1>"), std::string::npos);
+  auto start = note.content.find("<en-note");
+  auto body = note.content.substr(note.content.find('>', start) + 1);
+  EXPECT_EQ(body, "<p><a href=\"https://example.org/\">https://example.org/</a></p></en-note>");
+}
+
+TEST_F(SXEvernoteTest, APreparedNoteKeepsItsFieldsAndSkipsTheNotebookLookup) {
+  auto item = std::make_shared<SXEvernoteItem>();
+  item->shareType = SXShareTypeText;
+  item->text = "ignored: the note has content";
+  item->tags = "ignored too";
+  item->url = URL::make("https://example.org/src");
+  item->note = std::make_shared<notes::Note>();
+  item->note->__set_title("Prepared");
+  item->note->__set_content("<?xml version=\"1.0\"?><en-note>mine</en-note>");
+  item->note->__set_tagNames({"kept"});
+  item->note->__set_notebookGuid("notebook-other");
+  share(item);
+  EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"createNote"}));
+  auto note = onlyNote();
+  EXPECT_EQ(note.title, "Prepared");
+  EXPECT_EQ(note.content, "<?xml version=\"1.0\"?><en-note>mine</en-note>");
+  EXPECT_EQ(note.tagNames, (std::vector<std::string>{"kept"}));
+  EXPECT_EQ(note.notebookGuid, "notebook-other");
+  EXPECT_EQ(note.attributes.sourceURL, "https://example.org/src");
+}
+
+TEST_F(SXEvernoteTest, APreparedNotesImagesAreFetchedAndTheirPlaceholdersReplaced) {
+  auto jpeg = graphics::imageJPEGRepresentation(solidImage(8, 6), 0.9);
+  ASSERT_TRUE(jpeg);
+  std::string jpegBytes(jpeg->view());
+  FaultServer images(authority.issueForHosts({"images.example.com"}));
+  images.route("/pic.jpg", [&](const RecordedRequest&, FaultServer::Connection& connection) {
+    connection.send("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                    std::to_string(jpegBytes.size()) + "\r\n\r\n" + jpegBytes);
+  });
+  ASSERT_TRUE(images.start());
+  hostMap["images.example.com"] = static_cast<std::uint16_t>(images.port());
+  applyHostMap();
+
+  auto item = std::make_shared<SXEvernoteItem>();
+  item->shareType = SXShareTypeText;
+  item->text = "t";
+  item->note = std::make_shared<notes::Note>();
+  item->note->__set_content("<en-note><img src=\"https://images.example.com/pic.jpg\" /><img src=\"https://images.example.com/missing.jpg\" /></en-note>");
+  for (const char* address : {"https://images.example.com/pic.jpg", "https://images.example.com/missing.jpg"}) {
+    notes::Resource resource;
+    resource.__set_mime("image/jpeg");
+    resource.attributes.__set_sourceURL(address);
+    resource.__isset.attributes = true;
+    item->note->resources.push_back(resource);
+  }
+  item->note->__isset.resources = true;
+  share(item);
+  auto note = onlyNote();
+  ASSERT_EQ(note.resources.size(), 2u);
+  EXPECT_EQ(note.resources[0].data.body, jpegBytes);
+  EXPECT_EQ(note.resources[0].data.bodyHash, hashOf(jpegBytes));
+  EXPECT_FALSE(note.resources[1].__isset.data);
+  EXPECT_EQ(note.content, "<en-note><en-media type=\"image/jpeg\" height=\"6\" width=\"8\" hash=\"" +
+                              crypto::md5Hex(jpegBytes) +
+                              "\"/><img src=\"https://images.example.com/missing.jpg\" /></en-note>");
+}
+
+TEST_F(SXEvernoteTest, ALostLoginAtEitherCallAsksForANewLoginAndCreatesNothing) {
+  standIn->failNextCall("getDefaultNotebook", 8);
+  auto delegate = share(SXItem::makeText("hello"));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin"}));
+  EXPECT_EQ(lastSharer->pendingAction(), 3);
+  EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook"}));
+
+  standIn->failNextCall("createNote", 9, /*system=*/false, "authenticationToken");
+  delegate = share(SXItem::makeText("hello"));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin"}));
+  EXPECT_TRUE(standIn->createdNotes().empty());
+}
+
+TEST_F(SXEvernoteTest, OtherFailuresEndTheShareWithTheServicesMessageAndNoNote) {
+  // A notebook lookup that fails for another reason ends the share: no note is sent anywhere.
+  standIn->failNextCall("getDefaultNotebook", 3, /*system=*/true);
+  auto delegate = share(SXItem::makeText("hello"));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "failed"}));
+  ASSERT_TRUE(delegate->lastError);
+  EXPECT_EQ(delegate->lastError->localizedDescription(), "There was a problem sharing with Evernote");
+  EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook"}));
+
+  for (auto reply : {NoteServiceStandIn::Reply::Garbage, NoteServiceStandIn::Reply::Truncated,
+                     NoteServiceStandIn::Reply::DropConnection}) {
+    standIn->setReply(reply);
+    delegate = share(SXItem::makeText("hello"));
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "failed"})) << static_cast<int>(reply);
+  }
+  EXPECT_TRUE(standIn->createdNotes().empty());
+}
+
+TEST_F(SXEvernoteTest, ASilentServerEndsTheShareAtTheTimeOut) {
+  NoteServiceSession::sharedSession()->setCallTimeout(1.0);
+  standIn->setReply(NoteServiceStandIn::Reply::Held);
+  auto delegate = share(SXItem::makeText("hello"));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "failed"}));
+}
+
+TEST_F(SXEvernoteTest, ALargeAttachmentArrivesWhole) {
+  std::string bytes(20 * 1024 * 1024, '\0');
+  std::mt19937 random(7);
+  for (auto& byte : bytes) byte = static_cast<char>(random());
+  auto item = SXItem::makeFile(Data::make(bytes), std::string("big.bin"), std::string("application/octet-stream"),
+                               std::string("Big"));
+  auto delegate = share(item);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "finished"}));
+  auto note = onlyNote();
+  ASSERT_EQ(note.resources.size(), 1u);
+  EXPECT_EQ(note.resources[0].data.size, static_cast<int>(bytes.size()));
+  EXPECT_TRUE(note.resources[0].data.body == bytes);
+}
+
+TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) {
+  NoteServiceSession::sharedSession()->logout();
+  constexpr const char* kFreshToken = "S=s7:fresh-after-login";
+  standIn.reset();
+  standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), kFreshToken);
+  hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
+  NoteServiceOAuthStandIn login(authority.issueForHosts({kNotesHost}),
+                                {"consumer-key", "consumer-secret", "en-consumer-key://response", kFreshToken,
+                                 kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
+  ASSERT_TRUE(login.start());
+  hostMap[kNotesHost] = static_cast<std::uint16_t>(login.port());
+  applyHostMap();
+  auto root = std::make_shared<ui::ViewController>();
+  showRoot(root);
+  SX::setRootViewController(root);
+
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto item = SXItem::makeText("written while logged out");
+  item->title = "Logged out";
+  auto sharer = SXSharer::make<SXEvernote>();
+  sharer->setShareDelegate(delegate);
+  sharer->setItem(item);
+  EXPECT_FALSE(sharer->isAuthorized());
+  sharer->share();
+  // After the login the share form (title and tags) comes up: tag the note and send it.
+  Ref<SXFormController> form;
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    form = dyn<SXFormController>(sharer->topViewController());
+    return form && form->isVisible() && SX::currentHelper()->currentView() == sharer &&
+           !SX::currentHelper()->isDismissingView();
+  }, 60.0)) << "logged in: " << NoteServiceSession::sharedSession()->isAuthenticated();
+  typeInto(form, 1, "one two");
+  ASSERT_TRUE(pressRight(form));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 2; }, 60.0));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "finished"}));
+  EXPECT_EQ(login.rejectedRequests(), 0);
+  EXPECT_EQ(login.accessTokenRequests(), 1);
+  EXPECT_TRUE(NoteServiceSession::sharedSession()->isAuthenticated());
+  auto note = onlyNote();
+  EXPECT_EQ(note.title, "Logged out");
+  EXPECT_EQ(note.tagNames, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(standIn->wrongTokenCount(), 0);
+  pumpRunLoopFor(0.5);
+  SX::setRootViewController(nullptr);
+}
+
+TEST_F(SXEvernoteTest, AnItemTheSharerCannotTakeIsRefusedBeforeAnythingIsReported) {
+  auto delegate = share(SXItem::make(), /*expectSent=*/false);
+  EXPECT_TRUE(delegate->events.empty());
+  EXPECT_TRUE(standIn->calls().empty());
+}
+
+TEST_F(SXEvernoteTest, MediaTagsCarryTheSizeOnlyWhenBothSidesArePositive) {
+  notes::Resource resource;
+  resource.__set_mime("image/png");
+  resource.__set_data(SXEvernote::dataWithBytes("abc"));
+  EXPECT_EQ(SXEvernote::enMediaTagWithResource(resource, 0, 0),
+            "<en-media type=\"image/png\" hash=\"900150983cd24fb0d6963f7d28e17f72\"/>");
+  EXPECT_EQ(SXEvernote::enMediaTagWithResource(resource, 12.4, 0),
+            "<en-media type=\"image/png\" hash=\"900150983cd24fb0d6963f7d28e17f72\"/>");
+  EXPECT_EQ(SXEvernote::enMediaTagWithResource(resource, 12.6, 7),
+            "<en-media type=\"image/png\" height=\"7\" width=\"13\" hash=\"900150983cd24fb0d6963f7d28e17f72\"/>");
+  EXPECT_EQ(resource.data.size, 3);
+}
+
+}  // namespace
+}  // namespace zv::testing

@@ -1,0 +1,73 @@
+#pragma once
+// A loopback stand-in of LinkedIn: one TLS FaultServer on 127.0.0.1 posing as the API and web
+// hosts (test CA, test host map). Every OAuth request's signature is recomputed independently
+// (OAuthVerifier); a wrong one is answered 401 and counted in signatureFailures().
+//
+// api.linkedin.com
+//   POST /uas/oauth/requestToken     "oauth_token=lrt&oauth_token_secret=lrs"
+//   POST /uas/oauth/accessToken      needs the request token, the verifier and the configured
+//                                    callback signed in; a new access token
+//   POST /v1/people/~/shares         "text/xml;charset=UTF-8" body parsed with expat (malformed
+//                                    XML is refused with 400); records comment, submitted-url and
+//                                    visibility code; 201
+// www.linkedin.com
+//   GET  /uas/oauth/authorize?oauth_token=lrt   302 to the callback with the verifier
+//
+// A revoked token is answered 401 "<error><status>401</status>...". Threads: the server answers on
+// its own threads; every accessor locks.
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/net/FaultServer.h"
+#include "support/net/TestCertificates.h"
+
+namespace zv::testing {
+
+struct LinkedInShare {
+  std::string comment;
+  std::optional<std::string> submittedURL;
+  std::string visibility;
+};
+
+class LinkedInService {
+ public:
+  static constexpr const char* kConsumerKey = "li-key";
+  static constexpr const char* kConsumerSecret = "li secret";
+  static constexpr const char* kCallback = "https://callback.example/linkedin";
+
+  LinkedInService();
+  ~LinkedInService();
+  bool start();
+
+  void revokeAccessTokens();
+  // The next share post answers this instead.
+  void failNext(int status, std::string body);
+  std::vector<LinkedInShare> shares() const;
+  std::vector<RecordedRequest> requests() const { return server_.requests(); }
+  int signatureFailures() const;
+  std::string lastComplaint() const;
+
+ private:
+  void handle(const RecordedRequest& request, FaultServer::Connection& connection);
+  void complain(FaultServer::Connection& connection, int status, const std::string& why, const std::string& body);
+
+  TestCertificateAuthority authority_;
+  FaultServer server_;
+  mutable std::mutex mutex_;
+  std::map<std::string, std::string> tokenSecrets_;
+  std::vector<LinkedInShare> shares_;
+  std::optional<std::pair<int, std::string>> nextReply_;
+  int signatureFailures_ = 0;
+  int issued_ = 0;
+  std::string lastComplaint_;
+};
+
+// The text of each element of a well-formed XML document, by element name (the last one wins);
+// nullopt when expat refuses the document.
+std::optional<std::map<std::string, std::string>> parseXMLElements(const std::string& xml);
+
+}  // namespace zv::testing
