@@ -49,6 +49,12 @@ class NoteServiceOAuthStandIn {
   int temporaryTokenRequests() const { return temporary_.load(); }
   int accessTokenRequests() const { return access_.load(); }
   int rejectedRequests() const { return rejected_.load(); }
+  // "METHOD path" of every request, in arrival order.
+  std::vector<std::string> requestLines() const {
+    std::vector<std::string> lines;
+    for (const auto& request : server_.requests()) lines.push_back(request.method + " " + request.path());
+    return lines;
+  }
 
   // RFC 3986 percent-encoding and the HMAC-SHA1 signature of a request, written independently of
   // the client's code.

@@ -14,6 +14,7 @@
 #include "platform/ui/NavigationController.h"
 #include "sharing/core/KeychainWrapper.h"
 #include "sharing/services/notes/NoteServiceNoteStore.h"
+#include "sharing/services/notes/NoteServiceUserStore.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
 #include "support/notes/NoteServiceOAuthStandIn.h"
 
@@ -180,6 +181,32 @@ TEST_F(NoteServiceSessionTest, TheThreeStepLoginStoresTheCredentialsAndTheNoteSt
   EXPECT_EQ(completions, 1);
   EXPECT_FALSE(loginError);
   EXPECT_EQ(loginStandIn->temporaryTokenRequests(), 1);
+}
+
+TEST_F(NoteServiceSessionTest, AHostWithAPortStillLogsInOverHTTPS) {
+  // The login endpoints speak TLS only: a plain request would never get a token.
+  session->setHost("notes.example.com:8443", "consumer-key", "consumer-secret");
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_FALSE(loginError) << loginError->description();
+  EXPECT_EQ(loginStandIn->rejectedRequests(), 0);
+  EXPECT_EQ(loginStandIn->accessTokenRequests(), 1);
+  EXPECT_TRUE(session->isAuthenticated());
+  EXPECT_EQ(session->credentials()->host(), "notes.example.com:8443");
+}
+
+TEST_F(NoteServiceSessionTest, UserStoreCallsGoToTheUserStoreAddress) {
+  // The login stand-in serves no user store: the call fails as a transport failure.
+  Ref<Error> failure;
+  std::make_shared<NoteServiceUserStore>(session)->getBootstrapInfoWithLocale(
+      "en_US", [](const notes::BootstrapInfo&) { ADD_FAILURE() << "unexpected success"; },
+      [&](const Ref<Error>& error) {
+        EXPECT_TRUE(RunLoop::isMainThread());
+        failure = error;
+      });
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return failure != nullptr; }, 30.0));
+  EXPECT_EQ(failure->code(), kNoteServiceErrorTransport);
+  EXPECT_EQ(loginStandIn->requestLines(), (std::vector<std::string>{"POST /edam/user"}));
 }
 
 TEST_F(NoteServiceSessionTest, AnOpenedURLThatIsNotTheCallbackLeavesTheLoginAlone) {
