@@ -7,6 +7,7 @@
 #include "sharing/services/reading/SXReadingSharers.h"
 #include "sharing/services/tumblr/SXTumblr.h"
 #include "sharing/services/readability/SXReadability.h"
+#include "sharing/services/flickr/SXFlickr.h"
 #include "sharing/services/twitter/SXTwitter.h"
 
 namespace zv {
@@ -25,6 +26,7 @@ void registerSharingServicesClasses() {
   SXTumblr::registerClass();
   SXLinkedIn::registerClass();
   SXReadability::registerClass();
+  SXFlickr::registerClass();
 }
 
 }  // namespace zv

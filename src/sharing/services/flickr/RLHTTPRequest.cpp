@@ -1,5 +1,6 @@
 #include "sharing/services/flickr/RLHTTPRequest.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/foundation/Clock.h"
@@ -162,6 +163,8 @@ void RLHTTPRequest::handleEvent(net::HTTPReadStream& stream, net::StreamEvent ev
 void RLHTTPRequest::responseBegan() {
   responseStarted_ = true;
   auto stream = readStream_;
+  // The last tick may be up to a second old: the final report counts what really went out.
+  if (stream) lastSentBytes_ = std::max(lastSentBytes_, stream->requestBodyBytesWritten());
   if (auto delegate = liveDelegate("httpRequestSentBytes")) delegate->httpRequestSentBytes(*this, lastSentBytes_, lastSentBytes_);
   if (bodyTracker_) bodyTracker_->invalidate();
   bodyTracker_ = nullptr;

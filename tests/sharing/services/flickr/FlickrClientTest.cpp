@@ -248,5 +248,24 @@ TEST_F(FlickrTest, UploadOfAPhotoThatIsGoneFailsAtOnce) {
   EXPECT_FALSE(request->isRunning());
 }
 
+TEST_F(FlickrTest, AStalledUploadTimesOutOnceAndLeavesNoFile) {
+  FaultServer stalling;
+  ASSERT_TRUE(stalling.start());
+  context->setAuthToken(service.issueToken());
+  context->setUploadEndpoint(stalling.url("/stall"));
+  request->setRequestTimeoutInterval(1.0);
+  ASSERT_TRUE(request->uploadImageStream(net::InputStream::withData(Data::make(std::string(200000, 'p'))), "p.jpg",
+                                         "image/jpeg", nullptr));
+  const auto file = request->uploadTempFilename();
+  ASSERT_TRUE(delegate->wait());
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(delegate->endings, 1);
+  ASSERT_TRUE(delegate->error);
+  EXPECT_EQ(delegate->error->code(), kFlickrClientTimeout);
+  EXPECT_EQ(delegate->error->userInfo()->stringForKey(kLocalizedFailureReasonKey), "Request timeout");
+  EXPECT_FALSE(std::filesystem::exists(file));
+  stalling.stop();
+}
+
 }  // namespace
 }  // namespace zv::testing

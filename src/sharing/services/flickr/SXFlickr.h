@@ -1,0 +1,96 @@
+#pragma once
+// The Flickr sharer: shares an image to the photo service. It logs the user in through the
+// service's web login (an authentication token obtained for a "frob"), shows a share form with
+// title, description, tags, three visibility switches and a multiple-choice list of the user's
+// groups, uploads the photo as JPEG and then adds it to each chosen group, one call after another.
+// It also serves the share form's group picker as its option provider.
+//
+// Every failure ends the activity display. A group post that fails after the upload succeeded
+// ends the share as done (the photo is on the service) and tells the user which group step
+// failed; `groupPostError()` keeps that error.
+//
+// Threads: main thread only. Ownership: the sharer owns its context and request; it keeps itself
+// alive while a call of its request runs.
+
+#include <string>
+#include <vector>
+
+#include "sharing/core/SXFormOptionController.h"
+#include "sharing/core/SXOAuthView.h"
+#include "sharing/core/SXSharer.h"
+#include "sharing/services/flickr/FlickrAPIRequest.h"
+
+namespace zv {
+
+inline constexpr const char* kSXFlickrAuthTokenKey = "FlickrAuthToken";
+
+class SXFlickr : public SXSharer,
+                 public FlickrAPIRequestDelegate,
+                 public SXOAuthViewDelegate,
+                 public SXFormOptionControllerOptionProvider {
+ public:
+  static constexpr const char* kGetAuthTokenStep = "kGetAuthTokenStep";
+  static constexpr const char* kCheckTokenStep = "kCheckTokenStep";
+  static constexpr const char* kUploadImageStep = "kUploadImageStep";
+  static constexpr const char* kGetGroupsStep = "kGetGroupsStep";
+  static constexpr const char* kPutInGroupsStep = "kPutInGroupsStep";
+
+  static void registerClass();
+
+  std::string sharerTitle() const override { return "Flickr"; }
+  bool canShareImage() const override { return true; }
+  bool canShare() const override { return true; }
+  bool canAutoShare() const override { return false; }
+
+  bool isAuthorized() override;
+  void authorizationFormShow() override;
+  std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
+  bool send() override;
+  void logout() override;
+
+  // SXOAuthViewDelegate.
+  Ref<URL> authorizeCallbackURL() const override;
+  void tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView& view, bool success,
+                                                              const Ref<Dictionary>& queryParams,
+                                                              const Ref<Error>& error) override;
+  void tokenAuthorizeCancelledView(SXOAuthView& view) override;
+  // FlickrAPIRequestDelegate.
+  void flickrAPIRequestDidCompleteWithResponse(FlickrAPIRequest& request, const Ref<Dictionary>& response) override;
+  void flickrAPIRequestDidFailWithError(FlickrAPIRequest& request, const Ref<Error>& error) override;
+  // The group picker.
+  void SXFormOptionControllerEnumerateOptions(SXFormOptionController& picker) override;
+  void SXFormOptionControllerCancelEnumerateOptions(SXFormOptionController& picker) override;
+
+  bool respondsToSelector(std::string_view selector) const override;
+
+  const Ref<FlickrAPIContext>& flickrContext();
+  const Ref<FlickrAPIRequest>& flickrRequest();
+  Ref<Data> generateImageData() const;
+  void sendPhoto();
+  void setAndStoreFlickrAuthToken(const std::string& token);
+  void postToNextGroup();
+  void optionsEnumerated(const std::vector<std::string>& names);
+  void optionsEnumerationFailed(const Ref<Error>& error);
+
+  const std::string& flickrUserName() const { return flickrUserName_; }
+  const Ref<Array>& fullOptionsData() const { return fullOptionsData_; }
+  const std::string& postedPhotoID() const { return postedPhotoID_; }
+  const Ref<Error>& groupPostError() const { return groupPostError_; }
+
+ private:
+  // Starts a call under `step`; false (and nothing kept) when it did not start.
+  bool startStep(const char* step, const std::function<bool(FlickrAPIRequest&)>& call);
+  void noteUserName(const Ref<Dictionary>& response);
+
+  Ref<FlickrAPIContext> flickrContext_;
+  Ref<FlickrAPIRequest> flickrRequest_;
+  std::string flickrUserName_;
+  std::string postedPhotoID_;
+  Ref<Array> fullOptionsData_;
+  std::size_t postGroupCurIndex_ = 0;
+  std::string currentGroupName_;
+  Ref<Error> groupPostError_;
+  ObjectPtr keepAlive_;
+};
+
+}  // namespace zv

@@ -1,0 +1,202 @@
+// The Flickr sharer end to end against the loopback photo service: the web login for a token,
+// uploads with and without group posts, the group picker, the invalid-token relogin and the
+// failures that must end the activity display.
+
+#include <algorithm>
+
+#include "platform/system/NotificationCenter.h"
+#include "platform/graphics/Image.h"
+#include "sharing/core/SX.h"
+#include "sharing/core/SXActivityIndicator.h"
+#include "sharing/core/SXFormOptionController.h"
+#include "sharing/services/RegisterServiceClasses.h"
+#include "sharing/services/flickr/FlickrTestSupport.h"
+#include "sharing/services/flickr/SXFlickr.h"
+
+namespace zv::testing {
+namespace {
+
+constexpr const char* kCallback = "https://callback.example/flickr";
+
+class SXFlickrTest : public FlickrTest {
+ protected:
+  void SetUp() override {
+    FlickrTest::SetUp();
+    registerSharingServicesClasses();
+    configurator->set("flickrConsumerKey", box(kFlickrTestKey));
+    configurator->set("flickrSecretKey", box(kFlickrTestSecret));
+    configurator->set("flickrCallbackUrl", box(kCallback));
+    service.setCallbackURL(kCallback);
+    service.setGroups({{"g1@N1", "Cats"}, {"g2@N2", "Dogs"}, {"", "Nameless"}});
+    root = std::make_shared<ui::ViewController>();
+    showRoot(root);
+    SX::setRootViewController(root);
+    for (const char* name :
+         {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXAuthDidFinish}) {
+      tokens_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
+          name, nullptr, [this](const Ref<Notification>& n) { reports.push_back(n->name()); }));
+    }
+  }
+  void TearDown() override {
+    for (const auto& token : tokens_) NotificationCenter::defaultCenter()->removeObserver(token);
+    pumpRunLoopFor(0.4);
+    FlickrTest::TearDown();
+  }
+
+  bool waitForReport(const std::string& name) {
+    return pumpRunLoopUntil([&] { return std::count(reports.begin(), reports.end(), name) > 0; }, 60.0);
+  }
+  std::vector<FlickrService::Call> callsOf(const std::string& method) {
+    std::vector<FlickrService::Call> out;
+    for (const auto& call : service.calls()) {
+      if (call.arguments.contains("method") && call.arguments.at("method") == method) out.push_back(call);
+    }
+    return out;
+  }
+  // A sharer with a stored valid token and an image item whose form was filled.
+  Ref<SXFlickr> filledSharer(std::optional<std::string> title, std::optional<std::string> groups) {
+    EXPECT_TRUE(SX::setAuthValue(service.issueToken(), kSXFlickrAuthTokenKey, "SXFlickr"));
+    auto sharer = SXSharer::make<SXFlickr>();
+    auto item = SXItem::makeImage(graphics::Image::make(graphics::Bitmap::filled(40, 30, 20, 120, 220)), title);
+    item->setCustomValue("1", "is_public");
+    item->setCustomValue("0", "is_friend");
+    item->setCustomValue("1", "is_family");
+    item->setCustomValue("a holiday", "description");
+    if (groups) item->setCustomValue(*groups, "postgroup");
+    sharer->setItem(item);
+    sharer->setQuiet(true);
+    return sharer;
+  }
+  // Opens the group picker as the form does and waits for the list.
+  std::shared_ptr<SXFormOptionController> openGroups(const Ref<SXFlickr>& sharer) {
+    auto fields = sharer->shareFormFieldsForType(SXShareTypeImage);
+    auto picker = SXFormOptionController::initWithOptionsInfo(fields.back(), {});
+    sharer->SXFormOptionControllerEnumerateOptions(*picker);
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return !sharer->flickrRequest()->isRunning(); }, 60.0));
+    return picker;
+  }
+
+  // The display leaves the window once its hide's fade is over.
+  static bool activityEnds() {
+    return pumpRunLoopUntil([] { return SXActivityIndicator::currentIndicator()->superview() == nullptr; }, 20.0);
+  }
+
+  Ref<ui::ViewController> root;
+  std::vector<std::string> reports;
+  std::vector<ObjectPtr> tokens_;
+};
+
+TEST_F(SXFlickrTest, TheWebLoginStoresTheTokenAndNotesTheUser) {
+  auto sharer = SXSharer::make<SXFlickr>();
+  sharer->setItem(SXItem::makeImage(graphics::Image::make(graphics::Bitmap::filled(4, 4, 1, 2, 3)), "x"));
+  EXPECT_FALSE(sharer->isAuthorized());
+  sharer->authorizationFormShow();
+  ASSERT_TRUE(waitForReport(kSXAuthDidFinish));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !sharer->flickrUserName().empty(); }, 60.0));
+  EXPECT_EQ(sharer->flickrUserName(), FlickrService::kUserName);
+  EXPECT_TRUE(sharer->isAuthorized());
+  const auto stored = sharer->getAuthValueForKey(kSXFlickrAuthTokenKey);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(*stored, sharer->flickrContext()->authToken());
+  EXPECT_EQ(callsOf("flickr.auth.getToken").size(), 1u);
+
+  sharer->logout();
+  EXPECT_FALSE(sharer->getAuthValueForKey(kSXFlickrAuthTokenKey));
+  EXPECT_FALSE(sharer->isAuthorized());
+}
+
+TEST_F(SXFlickrTest, TheFormOffersTheGroupPicker) {
+  auto sharer = filledSharer("Sunset", std::nullopt);
+  auto fields = sharer->shareFormFieldsForType(SXShareTypeImage);
+  ASSERT_EQ(fields.size(), 7u);
+  EXPECT_EQ(fields[0]->key, "title");
+  EXPECT_EQ(fields[3]->type, SXFormFieldTypeSwitch);
+  EXPECT_EQ(fields[6]->type, SXFormFieldTypeOptionPicker);
+  EXPECT_EQ(fields[6]->optionPickerInfo->objectForKey("SXFormOptionControllerOptionProvider"), sharer);
+  EXPECT_LT(sharer->shareFormFieldsForType(SXShareTypeURL).size(), 7u);
+}
+
+TEST_F(SXFlickrTest, AnUploadWithTwoGroupsPostsToBothInOrder) {
+  auto sharer = filledSharer("", "Dogs,Cats");
+  openGroups(sharer);
+  ASSERT_TRUE(sharer->fullOptionsData());
+  EXPECT_EQ(sharer->fullOptionsData()->count(), 3u);
+  EXPECT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), kSXSendDidFailWithError), 0);
+  ASSERT_EQ(service.uploads().size(), 1u);
+  EXPECT_EQ(service.uploads()[0].second.substr(0, 2), "\xFF\xD8");  // JPEG
+  auto upload = service.calls();
+  auto uploadCall = std::find_if(upload.begin(), upload.end(), [](const auto& c) { return c.path == "/services/upload/"; });
+  ASSERT_NE(uploadCall, upload.end());
+  EXPECT_EQ(uploadCall->arguments.at("title"), "photo");
+  EXPECT_EQ(uploadCall->arguments.at("is_friend"), "0");
+  EXPECT_EQ(uploadCall->arguments.at("description"), "a holiday");
+  auto adds = callsOf("flickr.groups.pools.add");
+  ASSERT_EQ(adds.size(), 2u);
+  EXPECT_EQ(adds[0].arguments.at("group_id"), "g2@N2");
+  EXPECT_EQ(adds[1].arguments.at("group_id"), "g1@N1");
+  EXPECT_EQ(adds[0].arguments.at("photo_id"), sharer->postedPhotoID());
+  EXPECT_TRUE(activityEnds());
+}
+
+TEST_F(SXFlickrTest, WithoutGroupsTheShareEndsAfterTheUpload) {
+  auto sharer = filledSharer("Sunset", "-1");
+  EXPECT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  EXPECT_TRUE(callsOf("flickr.groups.pools.add").empty());
+  EXPECT_EQ(service.uploads().at(0).first, "Sunset");
+
+  // A group with no id ends the posting there.
+  auto second = filledSharer("Sunset", "Nameless,Cats");
+  openGroups(second);
+  reports.clear();
+  EXPECT_TRUE(second->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  EXPECT_TRUE(callsOf("flickr.groups.pools.add").empty());
+}
+
+TEST_F(SXFlickrTest, AFailedGroupPostLeavesTheUploadDone) {
+  auto sharer = filledSharer("Sunset", "Cats");
+  openGroups(sharer);
+  service.failMethod("flickr.groups.pools.add", 3);
+  EXPECT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), kSXSendDidFailWithError), 0);
+  ASSERT_TRUE(sharer->groupPostError());
+  EXPECT_EQ(sharer->groupPostError()->code(), 3);
+  EXPECT_EQ(service.uploads().size(), 1u);
+}
+
+TEST_F(SXFlickrTest, AnInvalidTokenAsksForANewLoginAndAnyFailureEndsTheActivity) {
+  auto sharer = filledSharer("Sunset", std::nullopt);
+  sharer->setQuiet(false);
+  service.invalidateTokens();
+  EXPECT_TRUE(sharer->send());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return sharer->pendingAction() == SXPendingActionSend; }, 60.0));
+  EXPECT_FALSE(sharer->isAuthorized());
+  EXPECT_TRUE(activityEnds());
+
+  // Another failure of the token check ends the share and the display too.
+  auto other = filledSharer("Sunset", std::nullopt);
+  other->setQuiet(false);
+  service.failMethod("flickr.auth.checkToken", 105);
+  EXPECT_TRUE(other->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  EXPECT_TRUE(activityEnds());
+}
+
+TEST_F(SXFlickrTest, AGroupListFailureReachesThePicker) {
+  auto sharer = filledSharer("Sunset", std::nullopt);
+  service.setNextRESTReply("<rsp stat=\"ok\"><groups/></rsp>");
+  openGroups(sharer);
+  EXPECT_FALSE(sharer->fullOptionsData());
+  EXPECT_FALSE(sharer->curOptionController());
+  service.invalidateTokens();
+  openGroups(sharer);
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionShare);
+  EXPECT_FALSE(sharer->isAuthorized());
+}
+
+}  // namespace
+}  // namespace zv::testing
