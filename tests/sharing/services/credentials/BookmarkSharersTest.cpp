@@ -9,8 +9,8 @@ namespace zv::testing {
 namespace {
 
 using Bookmarks = CredentialSharerTest;
-constexpr const char *kLink = "https://example.org/a%20b?x=1&y=/z#frag";
-constexpr const char *kTitle = "Coherence 80% & \"rising\" / ? : @ #";
+constexpr const char* kLink = "https://example.org/a%20b?x=1&y=/z#frag";
+constexpr const char* kTitle = "Coherence 80% & \"rising\" / ? : @ #";
 
 TEST(CredentialEscaping, EscapesEverythingThatCouldEndAURLPart) {
   EXPECT_EQ(credentials::escape(std::string("a/b?c:d@e&f=g+h #%")), "a%2Fb%3Fc%3Ad%40e%26f%3Dg%2Bh%20%23%25");
@@ -37,9 +37,9 @@ TEST_F(Bookmarks, DiigoLogsInThroughTheFormAndSavesTheBookmark) {
   ASSERT_TRUE(pressRight(form));
   ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << [&] {
     std::string text = service.lastComplaint();
-    for (auto &c : service.calls())
+    for (auto& c : service.calls())
       text += "\n" + c.method + " " + c.path + " " + std::to_string(c.status) + " " + c.rawBody;
-    for (auto &r : reports) text += "\n" + r;
+    for (auto& r : reports) text += "\n" + r;
     return text;
   }();
   auto posts = service.callsTo("/api/v2/bookmarks");
@@ -51,7 +51,7 @@ TEST_F(Bookmarks, DiigoLogsInThroughTheFormAndSavesTheBookmark) {
   EXPECT_EQ(posts.back().fields["tags"], "a b,c&d");
   EXPECT_EQ(posts.back().fields["shared"], "no");
   // The password never appears in the request line.
-  for (const auto &call : service.calls()) {
+  for (const auto& call : service.calls()) {
     EXPECT_EQ(call.rawQuery.find("p%2Fa"), std::string::npos);
   }
 }
