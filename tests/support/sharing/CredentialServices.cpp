@@ -141,8 +141,11 @@ CredentialServices::Answer CredentialServices::answer(CredentialCall& call) {
   if (call.rawBody.size() > kLargestBody) return Answer{413, {}, "too large"};
   if (contentType.starts_with("multipart/form-data; boundary=")) {
     std::string why;
+    // The first delimiter may come after an empty preamble line ("\r\n--boundary").
+    std::string_view body = call.rawBody;
+    if (body.starts_with("\r\n")) body.remove_prefix(2);
     auto parts = FacebookService::parseMultipart(
-        call.rawBody, contentType.substr(std::strlen("multipart/form-data; boundary=")), &why);
+        std::string(body), contentType.substr(std::strlen("multipart/form-data; boundary=")), &why);
     if (!parts) return complain("multipart: " + why);
     for (auto& part : *parts) {
       if (part.filename) {

@@ -69,6 +69,8 @@ class CredentialServices {
   // Starts the server and points every host above at it (test host map, trusted
   // test CA).
   bool start();
+  // Stops answering: later calls find nobody listening.
+  void stop() { server_.stop(); }
 
   void failNext(const std::string& host, int status, std::vector<std::string> headerLines, std::string body);
   std::vector<CredentialCall> calls() const;
