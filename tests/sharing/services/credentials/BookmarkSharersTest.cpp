@@ -139,5 +139,19 @@ TEST_F(Bookmarks, OnlyLinksGetAShareForm) {
   EXPECT_EQ(sharer->shareFormFieldsForType(SXShareTypeURL).size(), 4u);
 }
 
+TEST_F(Bookmarks, LogLinesOfACredentialedRequestLeaveTheCredentialsOut) {
+  auto sharer = SXSharer::make<SXDiigo>();
+  auto base = sharer->credentialedBase("ada@home", "pa/ss@word");
+  auto request = SXRequest::make(URL::make(base + "/api/v2/bookmarks?key=k"), std::nullopt, nullptr, nullptr, "GET",
+                                 false);
+  ASSERT_TRUE(request->url());
+  EXPECT_EQ(request->url()->password(), "pa/ss@word");
+  EXPECT_EQ(request->url()->user(), "ada@home");
+  const auto text = request->description();
+  EXPECT_EQ(text.find("pa"), text.find("params"));
+  EXPECT_EQ(text.find("ada"), std::string::npos);
+  EXPECT_NE(text.find("https://secure.diigo.com/api/v2/bookmarks?key=k"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace zv::testing
