@@ -7,6 +7,19 @@ namespace zv {
 
 namespace {
 constexpr double kRequestTimeoutSeconds = 90.0;
+
+// The URL for a log line: any user information (a password written into the URL) left out.
+std::string loggableURL(const Ref<URL>& url) {
+  if (!url) return "(null)";
+  std::string text = url->absoluteString();
+  auto start = text.find("://");
+  if (start == std::string::npos) return text;
+  start += 3;
+  auto end = text.find_first_of("/?#", start);
+  auto at = text.rfind('@', end == std::string::npos ? std::string::npos : end);
+  if (at != std::string::npos && at >= start && (end == std::string::npos || at < end)) text.erase(start, at + 1 - start);
+  return text;
+}
 }
 
 Ref<SXRequest> SXRequest::make(Ref<URL> url, std::optional<std::string> params, ObjectPtr delegate,
@@ -47,7 +60,7 @@ void SXRequest::start() {
   }
   connection_ = request ? net::URLConnection::make(request, selfAs<SXRequest>(), true) : nullptr;
   if (!connection_) {
-    logError("SXRequest: no connection could be made for " + describe(url_));
+    logError("SXRequest: no connection could be made for " + loggableURL(url_));
     finish();
   }
 }
@@ -93,7 +106,7 @@ const std::string& SXRequest::getResult() {
 std::string SXRequest::description() const {
   std::string method = params_ && method_ && !method_->empty() ? *method_ : "GET";
   std::string text = "method: " + method + "\n";
-  text += "url: " + (url_ ? url_->absoluteString() : std::string("(null)")) + "\n";
+  text += "url: " + loggableURL(url_) + "\n";
   text += "params: " + (params_ ? std::to_string(params_->size()) + " bytes" : std::string("(none)")) + "\n";
   if (response_) {
     int status = response_->statusCode();

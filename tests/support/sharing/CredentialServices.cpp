@@ -15,7 +15,7 @@ const std::vector<std::string> kHosts = {"secure.diigo.com",   "api.pinboard.in"
                                          "www.instapaper.com", "readitlaterlist.com", "www.google.com",
                                          "www.tumblr.com"};
 
-const char *reason(int status) {
+const char* reason(int status) {
   switch (status) {
     case 200:
       return "OK";
@@ -35,21 +35,21 @@ const char *reason(int status) {
 }
 
 std::string lower(std::string text) {
-  for (auto &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
 }  // namespace
 
-std::optional<std::string> CredentialCall::header(const std::string &name) const {
-  for (const auto &[key, value] : headers) {
+std::optional<std::string> CredentialCall::header(const std::string& name) const {
+  for (const auto& [key, value] : headers) {
     if (lower(key) == lower(name)) return value;
   }
   return std::nullopt;
 }
 
 CredentialServices::CredentialServices() : server_(authority_.issueForHosts(kHosts)) {
-  server_.route("/", [this](const RecordedRequest &request, FaultServer::Connection &connection) {
+  server_.route("/", [this](const RecordedRequest& request, FaultServer::Connection& connection) {
     handle(request, connection);
   });
 }
@@ -60,14 +60,14 @@ bool CredentialServices::start() {
   if (!server_.start()) return false;
   const auto port = static_cast<std::uint16_t>(server_.port());
   std::map<std::string, std::uint16_t> map;
-  for (const auto &host : kHosts) map[host] = port;
-  auto &environment = ApplicationEnvironment::shared();
+  for (const auto& host : kHosts) map[host] = port;
+  auto& environment = ApplicationEnvironment::shared();
   environment.setTestHostMap(map);
   environment.setExtraTrustAnchor(authority_.certificatePEM());
   return true;
 }
 
-void CredentialServices::failNext(const std::string &host, int status, std::vector<std::string> headerLines,
+void CredentialServices::failNext(const std::string& host, int status, std::vector<std::string> headerLines,
                                   std::string body) {
   std::lock_guard lock(mutex_);
   failures_[host] = Answer{status, std::move(headerLines), std::move(body)};
@@ -78,9 +78,9 @@ std::vector<CredentialCall> CredentialServices::calls() const {
   return calls_;
 }
 
-std::vector<CredentialCall> CredentialServices::callsTo(const std::string &path) const {
+std::vector<CredentialCall> CredentialServices::callsTo(const std::string& path) const {
   std::vector<CredentialCall> found;
-  for (auto &call : calls()) {
+  for (auto& call : calls()) {
     if (call.path == path) found.push_back(call);
   }
   return found;
@@ -91,12 +91,12 @@ std::string CredentialServices::lastComplaint() const {
   return lastComplaint_;
 }
 
-CredentialServices::Answer CredentialServices::complain(const std::string &why) {
+CredentialServices::Answer CredentialServices::complain(const std::string& why) {
   lastComplaint_ = why;
   return Answer{400, {}, "stand-in: " + why};
 }
 
-void CredentialServices::handle(const RecordedRequest &request, FaultServer::Connection &connection) {
+void CredentialServices::handle(const RecordedRequest& request, FaultServer::Connection& connection) {
   CredentialCall call;
   call.host = request.header("Host").value_or("");
   if (auto colon = call.host.find(':'); colon != std::string::npos) call.host.resize(colon);
@@ -106,11 +106,11 @@ void CredentialServices::handle(const RecordedRequest &request, FaultServer::Con
   auto question = request.target.find('?');
   call.path = request.target.substr(0, question);
   if (question != std::string::npos) call.rawQuery = request.target.substr(question + 1);
-  for (auto &[name, value] : FacebookService::decodeForm(call.rawQuery)) call.fields[name] = value;
+  for (auto& [name, value] : FacebookService::decodeForm(call.rawQuery)) call.fields[name] = value;
   if (auto auth = request.header("Authorization"); auth && auth->starts_with("Basic ")) {
     std::size_t length = 0;
     auto bytes = Base64DecodeBytes(auth->data() + 6, auth->size() - 6, &length);
-    std::string pair(reinterpret_cast<const char *>(bytes.get()), bytes ? length : 0);
+    std::string pair(reinterpret_cast<const char*>(bytes.get()), bytes ? length : 0);
     auto colon = pair.find(':');
     call.basicUser = pair.substr(0, colon);
     if (colon != std::string::npos) call.basicPassword = pair.substr(colon + 1);
@@ -132,19 +132,22 @@ void CredentialServices::handle(const RecordedRequest &request, FaultServer::Con
       "HTTP/1.1 %d %s\r\nContent-Type: text/plain; "
       "charset=utf-8\r\nContent-Length: %zu\r\n",
       result.status, reason(result.status), result.body.size());
-  for (const auto &line : result.headers) head += line + "\r\n";
+  for (const auto& line : result.headers) head += line + "\r\n";
   connection.send(head + "\r\n" + result.body);
 }
 
-CredentialServices::Answer CredentialServices::answer(CredentialCall &call) {
+CredentialServices::Answer CredentialServices::answer(CredentialCall& call) {
   const std::string contentType = call.header("Content-Type").value_or("");
   if (call.rawBody.size() > kLargestBody) return Answer{413, {}, "too large"};
   if (contentType.starts_with("multipart/form-data; boundary=")) {
     std::string why;
+    // The first delimiter may come after an empty preamble line ("\r\n--boundary").
+    std::string_view body = call.rawBody;
+    if (body.starts_with("\r\n")) body.remove_prefix(2);
     auto parts = FacebookService::parseMultipart(
-        call.rawBody, contentType.substr(std::strlen("multipart/form-data; boundary=")), &why);
+        std::string(body), contentType.substr(std::strlen("multipart/form-data; boundary=")), &why);
     if (!parts) return complain("multipart: " + why);
-    for (auto &part : *parts) {
+    for (auto& part : *parts) {
       if (part.filename) {
         call.parts.push_back(part);
       } else {
@@ -154,12 +157,12 @@ CredentialServices::Answer CredentialServices::answer(CredentialCall &call) {
     }
   } else if (call.method == "POST" && !call.rawBody.empty()) {
     if (contentType != "application/x-www-form-urlencoded") return complain("form without its content type");
-    for (auto &[name, value] : FacebookService::decodeForm(call.rawBody)) {
+    for (auto& [name, value] : FacebookService::decodeForm(call.rawBody)) {
       if (call.fields.contains(name)) return complain("field " + name + " twice");
       call.fields[name] = value;
     }
   }
-  auto field = [&](const char *name) { return call.fields.contains(name) ? call.fields[name] : std::string("\x01"); };
+  auto field = [&](const char* name) { return call.fields.contains(name) ? call.fields[name] : std::string("\x01"); };
   const bool formLogin = field("username") == kUser && field("password") == kPassword;
 
   // Bookmark services: Basic authentication first.

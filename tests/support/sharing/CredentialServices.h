@@ -51,41 +51,43 @@ struct CredentialCall {
   std::vector<MultipartPart> parts;           // multipart bodies only
   std::optional<std::string> basicUser;       // from the Authorization field
   std::optional<std::string> basicPassword;
-  std::optional<std::string> header(const std::string &name) const;
+  std::optional<std::string> header(const std::string& name) const;
   std::vector<std::pair<std::string, std::string>> headers;
   int status = 0;  // what the stand-in answered
 };
 
 class CredentialServices {
  public:
-  static constexpr const char *kUser = "ada/?@&=+ #x";
-  static constexpr const char *kPassword = "p/a?s:s@w&o=r+d #%";
-  static constexpr const char *kApiKey = "key/+=?&1";
-  static constexpr const char *kAuth = "DQAAA/b+c==";
-  static constexpr const char *kEditToken = "tok/en+1=";
+  static constexpr const char* kUser = "ada/?@&=+ #x";
+  static constexpr const char* kPassword = "p/a?s:s@w&o=r+d #%";
+  static constexpr const char* kApiKey = "key/+=?&1";
+  static constexpr const char* kAuth = "DQAAA/b+c==";
+  static constexpr const char* kEditToken = "tok/en+1=";
 
   CredentialServices();
   ~CredentialServices();
   // Starts the server and points every host above at it (test host map, trusted
   // test CA).
   bool start();
+  // Stops answering: later calls find nobody listening.
+  void stop() { server_.stop(); }
 
-  void failNext(const std::string &host, int status, std::vector<std::string> headerLines, std::string body);
+  void failNext(const std::string& host, int status, std::vector<std::string> headerLines, std::string body);
   std::vector<CredentialCall> calls() const;
-  std::vector<CredentialCall> callsTo(const std::string &path) const;
+  std::vector<CredentialCall> callsTo(const std::string& path) const;
   // Why the last request was refused as malformed; empty when none was.
   std::string lastComplaint() const;
 
  private:
-  void handle(const RecordedRequest &request, FaultServer::Connection &connection);
+  void handle(const RecordedRequest& request, FaultServer::Connection& connection);
   // The answer as (status, header lines, body).
   struct Answer {
     int status = 200;
     std::vector<std::string> headers;
     std::string body;
   };
-  Answer answer(CredentialCall &call);
-  Answer complain(const std::string &why);
+  Answer answer(CredentialCall& call);
+  Answer complain(const std::string& why);
 
   TestCertificateAuthority authority_;
   FaultServer server_;

@@ -16,12 +16,12 @@ std::optional<std::string> SXBookmarkSharer::authorizationFormCaption() const {
   return SXLocalizedText("Create an account at %@", webAddress());
 }
 
-std::string SXBookmarkSharer::credentialedBase(const std::optional<std::string> &user,
-                                               const std::optional<std::string> &password) const {
+std::string SXBookmarkSharer::credentialedBase(const std::optional<std::string>& user,
+                                               const std::optional<std::string>& password) const {
   return "https://" + escape(user) + ":" + escape(password) + "@" + apiHost();
 }
 
-void SXBookmarkSharer::authorizationFormValidate(SXFormController &form) {
+void SXBookmarkSharer::authorizationFormValidate(SXFormController& form) {
   auto values = form.formValues();
   auto user = values->stringForKey("username");
   auto password = values->stringForKey("password");
@@ -31,10 +31,10 @@ void SXBookmarkSharer::authorizationFormValidate(SXFormController &form) {
       [&](SXRequestFinishedCallback finished) {
         return makeCheckRequest(credentialedBase(user, password), user.value_or(""), std::move(finished));
       },
-      [self](const Ref<SXRequest> &request) { self->authFinished(request); });
+      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
 }
 
-void SXBookmarkSharer::authFinished(const Ref<SXRequest> &request) {
+void SXBookmarkSharer::authFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXBookmarkSharer>();
   setRequest(nullptr);
   const bool success = request->success();
@@ -46,7 +46,7 @@ void SXBookmarkSharer::authFinished(const Ref<SXRequest> &request) {
   authDidFinish(success);
 }
 
-void SXBookmarkSharer::loginFailed(const Ref<SXRequest> &request) {
+void SXBookmarkSharer::loginFailed(const Ref<SXRequest>& request) {
   if (statusOf(request) == 401) {
     authShowBadCredentialsAlert();
   } else {
@@ -66,13 +66,13 @@ bool SXBookmarkSharer::send() {
   if (!validateItem()) return false;
   auto self = selfAs<SXBookmarkSharer>();
   auto request = makeBookmarkRequest(credentialedBase(getAuthValueForKey("username"), getAuthValueForKey("password")),
-                                     [self](const Ref<SXRequest> &done) { self->sendFinished(done); });
+                                     [self](const Ref<SXRequest>& done) { self->sendFinished(done); });
   setRequest(request);
   sendDidStart();
   return true;
 }
 
-void SXBookmarkSharer::sendFinished(const Ref<SXRequest> &request) {
+void SXBookmarkSharer::sendFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXBookmarkSharer>();
   setRequest(nullptr);
   if (bookmarkSaved(request)) {
@@ -84,7 +84,7 @@ void SXBookmarkSharer::sendFinished(const Ref<SXRequest> &request) {
   }
 }
 
-void SXBookmarkSharer::bookmarkFailed(const Ref<SXRequest> &) { sendShowSimpleErrorAlert(); }
+void SXBookmarkSharer::bookmarkFailed(const Ref<SXRequest>&) { sendShowSimpleErrorAlert(); }
 
 std::string SXBookmarkSharer::escapedURL() const { return SXURLEscape(item()->url); }
 std::string SXBookmarkSharer::escapedTitle() const { return escape(item()->title); }
@@ -96,13 +96,13 @@ std::string SXBookmarkSharer::sharedValue() const { return item()->customBoolFor
 
 void SXDiigo::registerClass() { SXSharer::registerSharerClass<SXDiigo>(); }
 
-Ref<SXRequest> SXDiigo::makeCheckRequest(const std::string &base, const std::string &user,
+Ref<SXRequest> SXDiigo::makeCheckRequest(const std::string& base, const std::string& user,
                                          SXRequestFinishedCallback finished) {
   auto url = base + "/api/v2/bookmarks?key=" + escape(SXConfigString("diigoKey")) + "&count=1&user=" + escape(user);
   return SXRequest::make(URL::make(url), std::nullopt, self(), std::move(finished), "GET", true);
 }
 
-Ref<SXRequest> SXDiigo::makeBookmarkRequest(const std::string &base, SXRequestFinishedCallback finished) {
+Ref<SXRequest> SXDiigo::makeBookmarkRequest(const std::string& base, SXRequestFinishedCallback finished) {
   auto body = "key=" + escape(SXConfigString("diigoKey")) + "&url=" + escapedURL() + "&title=" + escapedTitle() +
               "&tags=" + escapedTags() + "&desc=" + escapedNotes() + "&shared=" + sharedValue();
   return credentials::postForm(URL::make(base + "/api/v2/bookmarks"), body, self(), std::move(finished));
@@ -112,24 +112,24 @@ Ref<SXRequest> SXDiigo::makeBookmarkRequest(const std::string &base, SXRequestFi
 
 void SXPinboard::registerClass() { SXSharer::registerSharerClass<SXPinboard>(); }
 
-Ref<SXRequest> SXPinboard::makeCheckRequest(const std::string &base, const std::string &,
+Ref<SXRequest> SXPinboard::makeCheckRequest(const std::string& base, const std::string&,
                                             SXRequestFinishedCallback finished) {
   return credentials::postForm(URL::make(base + "/v1/posts/get"), std::string(), self(), std::move(finished));
 }
 
-Ref<SXRequest> SXPinboard::makeBookmarkRequest(const std::string &base, SXRequestFinishedCallback finished) {
+Ref<SXRequest> SXPinboard::makeBookmarkRequest(const std::string& base, SXRequestFinishedCallback finished) {
   auto url = base + "/v1/posts/add?url=" + escapedURL() + "&description=" + escapedTitle() + "&tags=" + escapedTags() +
              "&extended=" + escapedNotes() + "&shared=" + sharedValue();
   return SXRequest::make(URL::make(url), std::nullopt, self(), std::move(finished), "GET", true);
 }
 
-void SXPinboard::loginFailed(const Ref<SXRequest> &request) {
+void SXPinboard::loginFailed(const Ref<SXRequest>& request) {
   showAlert(SXLocalizedText("Login Error"),
             statusOf(request) == 401 ? SXLocalizedText("Invalid email or password.")
                                      : SXLocalizedText("The service encountered an error. Please try again later."));
 }
 
-void SXPinboard::bookmarkFailed(const Ref<SXRequest> &) {
+void SXPinboard::bookmarkFailed(const Ref<SXRequest>&) {
   sendDidFailWithError(SX::error(SXLocalizedText("There was an error saving to Pinboard")));
 }
 
@@ -137,18 +137,18 @@ void SXPinboard::bookmarkFailed(const Ref<SXRequest> &) {
 
 void SXDelicious::registerClass() { SXSharer::registerSharerClass<SXDelicious>(); }
 
-Ref<SXRequest> SXDelicious::makeCheckRequest(const std::string &base, const std::string &,
+Ref<SXRequest> SXDelicious::makeCheckRequest(const std::string& base, const std::string&,
                                              SXRequestFinishedCallback finished) {
   return SXRequest::make(URL::make(base + "/v1/posts/get"), std::nullopt, self(), std::move(finished), "GET", true);
 }
 
-Ref<SXRequest> SXDelicious::makeBookmarkRequest(const std::string &base, SXRequestFinishedCallback finished) {
+Ref<SXRequest> SXDelicious::makeBookmarkRequest(const std::string& base, SXRequestFinishedCallback finished) {
   auto url = base + "/v1/posts/add?url=" + escapedURL() + "&description=" + escapedTitle() + "&tags=" + escapedTags() +
              "&extended=" + escapedNotes() + "&shared=" + sharedValue();
   return SXRequest::make(URL::make(url), std::nullopt, self(), std::move(finished), "GET", true);
 }
 
-bool SXDelicious::bookmarkSaved(const Ref<SXRequest> &request) {
+bool SXDelicious::bookmarkSaved(const Ref<SXRequest>& request) {
   if (!request->data()) return false;
   auto code = dyn<String>(SXXMLResponseParser::getValueForElement("code", request->data()));
   return code && code->utf8() == "done";

@@ -22,21 +22,21 @@ Ref<SXRequest> postForm(Ref<URL> url, std::string body, ObjectPtr delegate, SXRe
   return request;
 }
 
-int statusOf(const Ref<SXRequest> &request) {
+int statusOf(const Ref<SXRequest>& request) {
   return request && request->response() ? request->response()->statusCode() : 0;
 }
 
-std::optional<std::string> headerOf(const Ref<SXRequest> &request, std::string_view name) {
+std::optional<std::string> headerOf(const Ref<SXRequest>& request, std::string_view name) {
   if (!request || !request->response()) return std::nullopt;
   return request->response()->headerFields().get(name);
 }
 
-void startLoginCheck(SXSharer &sharer, SXFormController &form,
-                     const std::function<Ref<SXRequest>(SXRequestFinishedCallback)> &makeRequest,
-                     std::function<void(const Ref<SXRequest> &)> finished) {
+void startLoginCheck(SXSharer& sharer, SXFormController& form,
+                     const std::function<Ref<SXRequest>(SXRequestFinishedCallback)>& makeRequest,
+                     std::function<void(const Ref<SXRequest>&)> finished) {
   if (!sharer.quiet()) SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Logging In..."));
   sharer.setPendingForm(std::dynamic_pointer_cast<SXFormController>(form.self()));
-  auto request = makeRequest([finished = std::move(finished)](const Ref<SXRequest> &done) {
+  auto request = makeRequest([finished = std::move(finished)](const Ref<SXRequest>& done) {
     SXActivityIndicator::currentIndicator()->hide();
     finished(done);
   });

@@ -20,9 +20,9 @@ namespace zv::credentials {
 // user information, path, query and in a form body ("/", "?", ":", "@", "&",
 // "=", "+", "#" all escaped).
 std::string escape(std::string_view text);
-inline std::string escape(const std::string &text) { return escape(std::string_view(text)); }
-inline std::string escape(const char *text) { return escape(std::string_view(text)); }
-inline std::string escape(const std::optional<std::string> &text) {
+inline std::string escape(const std::string& text) { return escape(std::string_view(text)); }
+inline std::string escape(const char* text) { return escape(std::string_view(text)); }
+inline std::string escape(const std::optional<std::string>& text) {
   return text ? escape(std::string_view(*text)) : std::string();
 }
 
@@ -32,16 +32,16 @@ Ref<SXRequest> postForm(Ref<URL> url, std::string body, ObjectPtr delegate, SXRe
                         bool autostart = true);
 
 // The HTTP status of a finished request; 0 when no response came.
-int statusOf(const Ref<SXRequest> &request);
+int statusOf(const Ref<SXRequest>& request);
 // A reply header field, its name compared without case; nullopt when absent.
-std::optional<std::string> headerOf(const Ref<SXRequest> &request, std::string_view name);
+std::optional<std::string> headerOf(const Ref<SXRequest>& request, std::string_view name);
 
 // The shared login check: unless quiet shows "Logging In...", keeps `form` as
 // the pending form and starts `request` (made by `makeRequest` with the
 // sharer's finish callback), kept as the sharer's request. `finished` runs with
 // the request when it ends, after the indicator is hidden.
-void startLoginCheck(SXSharer &sharer, SXFormController &form,
-                     const std::function<Ref<SXRequest>(SXRequestFinishedCallback)> &makeRequest,
-                     std::function<void(const Ref<SXRequest> &)> finished);
+void startLoginCheck(SXSharer& sharer, SXFormController& form,
+                     const std::function<Ref<SXRequest>(SXRequestFinishedCallback)>& makeRequest,
+                     std::function<void(const Ref<SXRequest>&)> finished);
 
 }  // namespace zv::credentials

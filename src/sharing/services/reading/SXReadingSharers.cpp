@@ -21,15 +21,15 @@ using credentials::statusOf;
 
 namespace {
 
-constexpr const char *kInstapaperHost = "www.instapaper.com";
-constexpr const char *kReadItLaterHost = "readitlaterlist.com";
-constexpr const char *kAccountHost = "www.google.com";
-constexpr const char *kAccountCookieDomain = "google.com";
+constexpr const char* kInstapaperHost = "www.instapaper.com";
+constexpr const char* kReadItLaterHost = "readitlaterlist.com";
+constexpr const char* kAccountHost = "www.google.com";
+constexpr const char* kAccountCookieDomain = "google.com";
 constexpr double kCookieLifetime = 1600000000.0;
 
 std::string serviceErrorText() { return SXLocalizedText("The service encountered an error. Please try again later."); }
 
-Ref<URL> httpsURL(const char *host, const std::string &path) {
+Ref<URL> httpsURL(const char* host, const std::string& path) {
   return URL::make(std::string("https://") + host + path);
 }
 
@@ -40,7 +40,7 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
   return text;
 }
 
-std::string jsonText(const ObjectPtr &object) {
+std::string jsonText(const ObjectPtr& object) {
   Ref<Error> error;
   auto text = dyn<String>(
       JCSerializer::serializeObject(object, JCSerializeOptionNone, JCEncodeAsString, nullptr, nullptr, {}, &error));
@@ -48,7 +48,7 @@ std::string jsonText(const ObjectPtr &object) {
 }
 
 // {"0": {key: value, key2: value2}}
-std::string indexedObject(const char *key, const std::string &value, const char *key2, const std::string &value2) {
+std::string indexedObject(const char* key, const std::string& value, const char* key2, const std::string& value2) {
   auto entry = MutableDictionary::make();
   entry->setObject(box(value), key);
   entry->setObject(box(value2), key2);
@@ -67,7 +67,7 @@ std::optional<std::string> SXInstapaper::authorizationFormCaption() const {
   return SXLocalizedText("Create a free account at %@", "https://www.instapaper.com");
 }
 
-void SXInstapaper::authorizationFormValidate(SXFormController &form) {
+void SXInstapaper::authorizationFormValidate(SXFormController& form) {
   auto values = form.formValues();
   auto body =
       "username=" + escape(values->stringForKey("username")) + "&password=" + escape(values->stringForKey("password"));
@@ -77,10 +77,10 @@ void SXInstapaper::authorizationFormValidate(SXFormController &form) {
       [&](SXRequestFinishedCallback finished) {
         return credentials::postForm(httpsURL(kInstapaperHost, "/api/authenticate"), body, self, std::move(finished));
       },
-      [self](const Ref<SXRequest> &request) { self->authFinished(request); });
+      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
 }
 
-void SXInstapaper::authFinished(const Ref<SXRequest> &request) {
+void SXInstapaper::authFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXInstapaper>();
   setRequest(nullptr);
   if (request->success()) {
@@ -101,14 +101,13 @@ bool SXInstapaper::send() {
               "&selection=" + escape(selection) + "&username=" + escape(getAuthValueForKey("username")) +
               "&password=" + escape(getAuthValueForKey("password"));
   auto self = selfAs<SXInstapaper>();
-  setRequest(SXRequest::make(
-      httpsURL(kInstapaperHost, "/api/add"), body, self, [self](const Ref<SXRequest> &r) { self->sendFinished(r); },
-      "POST", true));
+  setRequest(credentials::postForm(httpsURL(kInstapaperHost, "/api/add"), body, self,
+                                   [self](const Ref<SXRequest>& r) { self->sendFinished(r); }));
   sendDidStart();
   return true;
 }
 
-void SXInstapaper::sendFinished(const Ref<SXRequest> &request) {
+void SXInstapaper::sendFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXInstapaper>();
   setRequest(nullptr);
   const int status = statusOf(request);
@@ -136,7 +135,7 @@ std::optional<std::string> SXReadItLater::authorizationFormCaption() const {
   return SXLocalizedText("Create a free account at %@", "https://getpocket.com");
 }
 
-void SXReadItLater::authorizationFormValidate(SXFormController &form) {
+void SXReadItLater::authorizationFormValidate(SXFormController& form) {
   auto values = form.formValues();
   auto body = "apikey=" + escape(SXConfigString("readItLaterKey")) +
               "&username=" + escape(values->stringForKey("username")) +
@@ -147,10 +146,10 @@ void SXReadItLater::authorizationFormValidate(SXFormController &form) {
       [&](SXRequestFinishedCallback finished) {
         return credentials::postForm(httpsURL(kReadItLaterHost, "/v2/auth"), body, self, std::move(finished));
       },
-      [self](const Ref<SXRequest> &request) { self->authFinished(request); });
+      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
 }
 
-void SXReadItLater::authFinished(const Ref<SXRequest> &request) {
+void SXReadItLater::authFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXReadItLater>();
   setRequest(nullptr);
   if (request->success()) {
@@ -185,14 +184,13 @@ bool SXReadItLater::send() {
               "&username=" + escape(getAuthValueForKey("username")) +
               "&password=" + escape(getAuthValueForKey("password")) + itemFields();
   auto self = selfAs<SXReadItLater>();
-  setRequest(SXRequest::make(
-      httpsURL(kReadItLaterHost, "/v2/send"), body, self, [self](const Ref<SXRequest> &r) { self->sendFinished(r); },
-      "POST", true));
+  setRequest(credentials::postForm(httpsURL(kReadItLaterHost, "/v2/send"), body, self,
+                                   [self](const Ref<SXRequest>& r) { self->sendFinished(r); }));
   sendDidStart();
   return true;
 }
 
-void SXReadItLater::sendFinished(const Ref<SXRequest> &request) {
+void SXReadItLater::sendFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXReadItLater>();
   setRequest(nullptr);
   if (request->success()) {
@@ -217,21 +215,20 @@ std::vector<Ref<SXFormFieldSettings>> SXGoogleReader::authorizationFormFields() 
           SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
 }
 
-void SXGoogleReader::authorizationFormValidate(SXFormController &form) {
+void SXGoogleReader::authorizationFormValidate(SXFormController& form) {
   setPendingForm(std::dynamic_pointer_cast<SXFormController>(form.self()));
   auto values = form.formValues();
   getSession(values->stringForKey("email"), values->stringForKey("password"));
 }
 
-void SXGoogleReader::getSession(const std::optional<std::string> &email, const std::optional<std::string> &password) {
+void SXGoogleReader::getSession(const std::optional<std::string>& email, const std::optional<std::string>& password) {
   auto source = "Sharing-" + escape(SXConfigString("appName")) + "-0.2.1";
   auto body = "service=reader&source=" + source + "&Email=" + escape(email) + "&Passwd=" + escape(password) +
               "&accountType=GOOGLE";
   auto self = selfAs<SXGoogleReader>();
   if (!quiet()) SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Logging In..."));
-  setRequest(SXRequest::make(
-      httpsURL(kAccountHost, "/accounts/ClientLogin"), body, self,
-      [self](const Ref<SXRequest> &r) { self->authFinished(r); }, "POST", true));
+  setRequest(credentials::postForm(httpsURL(kAccountHost, "/accounts/ClientLogin"), body, self,
+                                   [self](const Ref<SXRequest>& r) { self->authFinished(r); }));
 }
 
 std::map<std::string, std::string> SXGoogleReader::parseSession(std::string_view reply) {
@@ -248,7 +245,7 @@ std::map<std::string, std::string> SXGoogleReader::parseSession(std::string_view
   return session;
 }
 
-void SXGoogleReader::authFinished(const Ref<SXRequest> &request) {
+void SXGoogleReader::authFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXGoogleReader>();
   SXActivityIndicator::currentIndicator()->hide();
   setRequest(nullptr);
@@ -288,17 +285,17 @@ std::vector<Ref<SXFormFieldSettings>> SXGoogleReader::shareFormFieldsForType(std
           SXFormFieldSettings::make(SXLocalizedText("Public"), "share", SXFormFieldTypeSwitch, "0")};
 }
 
-void SXGoogleReader::shareFormSave(SXFormController &form) {
+void SXGoogleReader::shareFormSave(SXFormController& form) {
   SXSharer::shareFormSave(form);
   auto share = form.formValues()->stringForKey("share");
   UserDefaults::standardUserDefaults()->setBool(share && *share == "1", sharerId() + "_isPublic");
 }
 
-void SXGoogleReader::signRequest(SXRequest &request) const {
+void SXGoogleReader::signRequest(SXRequest& request) const {
   std::vector<Ref<net::HTTPCookie>> cookies;
   auto expires = Date::now()->dateByAddingTimeInterval(kCookieLifetime);
   if (session_) {
-    for (const auto &[name, value] : *session_) {
+    for (const auto& [name, value] : *session_) {
       net::HTTPCookie::Fields fields;
       fields.name = name;
       fields.value = value;
@@ -310,6 +307,7 @@ void SXGoogleReader::signRequest(SXRequest &request) const {
     }
   }
   auto headers = MutableDictionary::make();
+  if (request.headerFields()) headers->addEntriesFromDictionary(*request.headerFields());
   if (auto cookieFields = net::HTTPCookie::requestHeaderFieldsWithCookies(cookies)) {
     headers->addEntriesFromDictionary(*cookieFields);
   }
@@ -328,7 +326,7 @@ bool SXGoogleReader::send() {
   auto self = selfAs<SXGoogleReader>();
   auto path = "/reader/api/0/token?ck=" + std::to_string(static_cast<long long>(Date::now()->timeIntervalSince1970()));
   auto request = SXRequest::make(
-      httpsURL(kAccountHost, path), std::nullopt, self, [self](const Ref<SXRequest> &r) { self->tokenFinished(r); },
+      httpsURL(kAccountHost, path), std::nullopt, self, [self](const Ref<SXRequest>& r) { self->tokenFinished(r); },
       "GET", false);
   signRequest(*request);
   setRequest(request);
@@ -337,7 +335,7 @@ bool SXGoogleReader::send() {
   return true;
 }
 
-void SXGoogleReader::tokenFinished(const Ref<SXRequest> &request) {
+void SXGoogleReader::tokenFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXGoogleReader>();
   setRequest(nullptr);
   if (request->success()) {
@@ -351,7 +349,7 @@ void SXGoogleReader::tokenFinished(const Ref<SXRequest> &request) {
   }
 }
 
-void SXGoogleReader::sendWithToken(const std::string &token) {
+void SXGoogleReader::sendWithToken(const std::string& token) {
   bool share = item()->customBoolForSwitchKey("share");
   if (shouldAutoShare()) share = UserDefaults::standardUserDefaults()->boolForKey(sharerId() + "_isPublic");
   auto body = "T=" + escape(token) + "&linkify=false&snippet=" + escape(item()->text) +
@@ -359,15 +357,15 @@ void SXGoogleReader::sendWithToken(const std::string &token) {
               "&title=" + escape(item()->title) + "&url=" + SXURLEscape(item()->url) +
               "&share=" + (share ? "true" : "");
   auto self = selfAs<SXGoogleReader>();
-  auto request = SXRequest::make(
+  auto request = credentials::postForm(
       httpsURL(kAccountHost, "/reader/api/0/item/edit"), body, self,
-      [self](const Ref<SXRequest> &r) { self->sendFinished(r); }, "POST", false);
+      [self](const Ref<SXRequest>& r) { self->sendFinished(r); }, false);
   signRequest(*request);
   setRequest(request);
   request->start();
 }
 
-void SXGoogleReader::sendFinished(const Ref<SXRequest> &request) {
+void SXGoogleReader::sendFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXGoogleReader>();
   setRequest(nullptr);
   if (request->success()) {

@@ -30,11 +30,11 @@ class SXInstapaper : public SXSharer {
   bool canShare() const override { return true; }
   std::optional<std::string> authorizationFormCaption() const override;
 
-  void authorizationFormValidate(SXFormController &form) override;
-  void authFinished(const Ref<SXRequest> &request);
+  void authorizationFormValidate(SXFormController& form) override;
+  void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t) override { return {}; }
   bool send() override;
-  void sendFinished(const Ref<SXRequest> &request);
+  void sendFinished(const Ref<SXRequest>& request);
 
   static void registerClass();
 };
@@ -46,11 +46,11 @@ class SXReadItLater : public SXSharer {
   std::optional<std::string> authorizationFormCaption() const override;
 
   void init() override;
-  void authorizationFormValidate(SXFormController &form) override;
-  void authFinished(const Ref<SXRequest> &request);
+  void authorizationFormValidate(SXFormController& form) override;
+  void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
   bool send() override;
-  void sendFinished(const Ref<SXRequest> &request);
+  void sendFinished(const Ref<SXRequest>& request);
 
   // The "new" (and, with tags, "update_tags") fields of an add call,
   // form-escaped.
@@ -66,20 +66,20 @@ class SXGoogleReader : public SXSharer {
   std::optional<std::string> authorizationFormCaption() const override;
   std::vector<Ref<SXFormFieldSettings>> authorizationFormFields() const override;
 
-  void authorizationFormValidate(SXFormController &form) override;
-  void getSession(const std::optional<std::string> &email, const std::optional<std::string> &password);
-  void authFinished(const Ref<SXRequest> &request);
+  void authorizationFormValidate(SXFormController& form) override;
+  void getSession(const std::optional<std::string>& email, const std::optional<std::string>& password);
+  void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
-  void signRequest(SXRequest &request) const;
+  void signRequest(SXRequest& request) const;
   bool send() override;
-  void tokenFinished(const Ref<SXRequest> &request);
-  void sendWithToken(const std::string &token);
-  void sendFinished(const Ref<SXRequest> &request);
-  void shareFormSave(SXFormController &form) override;
+  void tokenFinished(const Ref<SXRequest>& request);
+  void sendWithToken(const std::string& token);
+  void sendFinished(const Ref<SXRequest>& request);
+  void shareFormSave(SXFormController& form) override;
 
   // The name=value pairs of the last client-login reply; nullopt before the
   // first login.
-  const std::optional<std::map<std::string, std::string>> &session() const { return session_; }
+  const std::optional<std::map<std::string, std::string>>& session() const { return session_; }
   void setSession(std::optional<std::map<std::string, std::string>> session) { session_ = std::move(session); }
 
   // The name=value lines of a client-login reply (each split at its first "=").

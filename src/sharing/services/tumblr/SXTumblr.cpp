@@ -15,8 +15,8 @@ using credentials::statusOf;
 
 namespace {
 
-constexpr const char *kAuthenticateURL = "https://www.tumblr.com/api/authenticate";
-constexpr const char *kWriteURL = "https://www.tumblr.com/api/write";
+constexpr const char* kAuthenticateURL = "https://www.tumblr.com/api/authenticate";
+constexpr const char* kWriteURL = "https://www.tumblr.com/api/write";
 
 std::string serviceErrorText() { return SXLocalizedText("The service encountered an error. Please try again later."); }
 std::string postErrorText() { return SXLocalizedText("There was an error sending your post to Tumblr."); }
@@ -34,7 +34,7 @@ std::vector<Ref<SXFormFieldSettings>> SXTumblr::authorizationFormFields() const 
           SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
 }
 
-void SXTumblr::authorizationFormValidate(SXFormController &form) {
+void SXTumblr::authorizationFormValidate(SXFormController& form) {
   auto values = form.formValues();
   auto body =
       "email=" + escape(values->stringForKey("email")) + "&password=" + escape(values->stringForKey("password"));
@@ -44,10 +44,10 @@ void SXTumblr::authorizationFormValidate(SXFormController &form) {
       [&](SXRequestFinishedCallback finished) {
         return credentials::postForm(URL::make(kAuthenticateURL), body, self, std::move(finished));
       },
-      [self](const Ref<SXRequest> &request) { self->authFinished(request); });
+      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
 }
 
-void SXTumblr::authFinished(const Ref<SXRequest> &request) {
+void SXTumblr::authFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXTumblr>();
   setRequest(nullptr);
   if (request->success()) {
@@ -70,7 +70,7 @@ std::vector<Ref<SXFormFieldSettings>> SXTumblr::shareFormFieldsForType(std::int3
 }
 
 std::string SXTumblr::formBody() const {
-  const auto &shared = *item();
+  const auto& shared = *item();
   std::string body =
       "email=" + escape(getAuthValueForKey("email")) + "&password=" + escape(getAuthValueForKey("password"));
   if (auto generator = SXConfigString("appName"); generator && !generator->empty()) {
@@ -108,14 +108,13 @@ bool SXTumblr::send() {
   if (!validateItem()) return false;
   if (item()->shareType == SXShareTypeImage) return sendPhoto();
   auto self = selfAs<SXTumblr>();
-  setRequest(SXRequest::make(
-      URL::make(kWriteURL), formBody(), self, [self](const Ref<SXRequest> &r) { self->sendFinished(r); }, "POST",
-      true));
+  setRequest(credentials::postForm(URL::make(kWriteURL), formBody(), self,
+                                   [self](const Ref<SXRequest>& r) { self->sendFinished(r); }));
   sendDidStart();
   return true;
 }
 
-void SXTumblr::sendFinished(const Ref<SXRequest> &request) {
+void SXTumblr::sendFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXTumblr>();
   setRequest(nullptr);
   const int status = statusOf(request);
@@ -130,7 +129,7 @@ void SXTumblr::sendFinished(const Ref<SXRequest> &request) {
 
 Ref<Data> SXTumblr::generateImageData() const { return graphics::imageJPEGRepresentation(item()->image, 0.9); }
 
-std::string SXTumblr::multipartBody(const Data &jpeg, std::string *boundaryOut) const {
+std::string SXTumblr::multipartBody(const Data& jpeg, std::string* boundaryOut) const {
   std::vector<std::pair<std::string, std::string>> fields;
   fields.emplace_back("email", getAuthValueForKey("email").value_or(""));
   fields.emplace_back("password", getAuthValueForKey("password").value_or(""));
@@ -148,9 +147,9 @@ std::string SXTumblr::multipartBody(const Data &jpeg, std::string *boundaryOut) 
   // could smuggle in parts of its own: lengthen the boundary until nothing
   // holds it.
   std::string boundary = kBoundary;
-  auto held = [&](const std::string &candidate) {
+  auto held = [&](const std::string& candidate) {
     if (jpeg.view().find(candidate) != std::string_view::npos) return true;
-    for (const auto &field : fields) {
+    for (const auto& field : fields) {
       if (field.second.find(candidate) != std::string::npos) return true;
     }
     return false;
@@ -158,7 +157,7 @@ std::string SXTumblr::multipartBody(const Data &jpeg, std::string *boundaryOut) 
   for (int round = 0; held(boundary); ++round) boundary = std::string(kBoundary) + "x" + std::to_string(round);
 
   std::string body;
-  for (const auto &[name, value] : fields) {
+  for (const auto& [name, value] : fields) {
     body += "\r\n--" + boundary + "\r\n";
     body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
     body += value;
@@ -194,18 +193,18 @@ bool SXTumblr::sendPhoto() {
   return true;
 }
 
-void SXTumblr::connectionDidReceiveResponse(net::URLConnection &, const Ref<net::URLResponse> &response) {
+void SXTumblr::connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) {
   response_ = dyn<net::HTTPURLResponse>(response);
   data_ = MutableData::make();
 }
 
-void SXTumblr::connectionDidReceiveData(net::URLConnection &, const Ref<Data> &data) {
+void SXTumblr::connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) {
   if (data && data_) data_->append(data->data(), data->length());
 }
 
-void SXTumblr::connectionDidFinishLoading(net::URLConnection &) { finish(); }
+void SXTumblr::connectionDidFinishLoading(net::URLConnection&) { finish(); }
 
-void SXTumblr::connectionDidFailWithError(net::URLConnection &, const Ref<Error> &) { finish(); }
+void SXTumblr::connectionDidFailWithError(net::URLConnection&, const Ref<Error>&) { finish(); }
 
 void SXTumblr::finish() {
   auto hold = selfAs<SXTumblr>();

@@ -25,7 +25,7 @@ namespace zv {
 
 class SXTumblr : public SXSharer, public net::URLConnectionDelegate {
  public:
-  static constexpr const char *kBoundary = "0xKhTmLbOuNdArY";
+  static constexpr const char* kBoundary = "0xKhTmLbOuNdArY";
 
   std::string sharerTitle() const override { return "Tumblr"; }
   bool canShareURL() const override { return true; }
@@ -36,23 +36,23 @@ class SXTumblr : public SXSharer, public net::URLConnectionDelegate {
   std::optional<std::string> authorizationFormCaption() const override;
   std::vector<Ref<SXFormFieldSettings>> authorizationFormFields() const override;
 
-  void authorizationFormValidate(SXFormController &form) override;
-  void authFinished(const Ref<SXRequest> &request);
+  void authorizationFormValidate(SXFormController& form) override;
+  void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
   bool send() override;
-  void sendFinished(const Ref<SXRequest> &request);
+  void sendFinished(const Ref<SXRequest>& request);
   // The item's image as JPEG at quality 0.9; nullptr without an image.
   Ref<Data> generateImageData() const;
 
   // The form body of a text or link post.
   std::string formBody() const;
   // The multipart body of a photo post for `jpeg`, and the boundary it uses.
-  std::string multipartBody(const Data &jpeg, std::string *boundary) const;
+  std::string multipartBody(const Data& jpeg, std::string* boundary) const;
 
-  void connectionDidReceiveResponse(net::URLConnection &, const Ref<net::URLResponse> &response) override;
-  void connectionDidReceiveData(net::URLConnection &, const Ref<Data> &data) override;
-  void connectionDidFinishLoading(net::URLConnection &) override;
-  void connectionDidFailWithError(net::URLConnection &, const Ref<Error> &error) override;
+  void connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) override;
+  void connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) override;
+  void connectionDidFinishLoading(net::URLConnection&) override;
+  void connectionDidFailWithError(net::URLConnection&, const Ref<Error>& error) override;
   bool respondsToSelector(std::string_view selector) const override {
     return NavigationController::respondsToSelector(selector);
   }

@@ -9,8 +9,8 @@ namespace zv::testing {
 namespace {
 
 using Bookmarks = CredentialSharerTest;
-constexpr const char *kLink = "https://example.org/a%20b?x=1&y=/z#frag";
-constexpr const char *kTitle = "Coherence 80% & \"rising\" / ? : @ #";
+constexpr const char* kLink = "https://example.org/a%20b?x=1&y=/z#frag";
+constexpr const char* kTitle = "Coherence 80% & \"rising\" / ? : @ #";
 
 TEST(CredentialEscaping, EscapesEverythingThatCouldEndAURLPart) {
   EXPECT_EQ(credentials::escape(std::string("a/b?c:d@e&f=g+h #%")), "a%2Fb%3Fc%3Ad%40e%26f%3Dg%2Bh%20%23%25");
@@ -37,9 +37,9 @@ TEST_F(Bookmarks, DiigoLogsInThroughTheFormAndSavesTheBookmark) {
   ASSERT_TRUE(pressRight(form));
   ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << [&] {
     std::string text = service.lastComplaint();
-    for (auto &c : service.calls())
+    for (auto& c : service.calls())
       text += "\n" + c.method + " " + c.path + " " + std::to_string(c.status) + " " + c.rawBody;
-    for (auto &r : reports) text += "\n" + r;
+    for (auto& r : reports) text += "\n" + r;
     return text;
   }();
   auto posts = service.callsTo("/api/v2/bookmarks");
@@ -51,7 +51,7 @@ TEST_F(Bookmarks, DiigoLogsInThroughTheFormAndSavesTheBookmark) {
   EXPECT_EQ(posts.back().fields["tags"], "a b,c&d");
   EXPECT_EQ(posts.back().fields["shared"], "no");
   // The password never appears in the request line.
-  for (const auto &call : service.calls()) {
+  for (const auto& call : service.calls()) {
     EXPECT_EQ(call.rawQuery.find("p%2Fa"), std::string::npos);
   }
 }
@@ -137,6 +137,20 @@ TEST_F(Bookmarks, OnlyLinksGetAShareForm) {
   sharer->setItem(SXItem::makeText("text"));
   EXPECT_TRUE(sharer->shareFormFieldsForType(SXShareTypeText).empty());
   EXPECT_EQ(sharer->shareFormFieldsForType(SXShareTypeURL).size(), 4u);
+}
+
+TEST_F(Bookmarks, LogLinesOfACredentialedRequestLeaveTheCredentialsOut) {
+  auto sharer = SXSharer::make<SXDiigo>();
+  auto base = sharer->credentialedBase("ada@home", "pa/ss@word");
+  auto request = SXRequest::make(URL::make(base + "/api/v2/bookmarks?key=k"), std::nullopt, nullptr, nullptr, "GET",
+                                 false);
+  ASSERT_TRUE(request->url());
+  EXPECT_EQ(request->url()->password(), "pa/ss@word");
+  EXPECT_EQ(request->url()->user(), "ada@home");
+  const auto text = request->description();
+  EXPECT_EQ(text.find("pa"), text.find("params"));
+  EXPECT_EQ(text.find("ada"), std::string::npos);
+  EXPECT_NE(text.find("https://secure.diigo.com/api/v2/bookmarks?key=k"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -36,19 +36,19 @@ class CredentialSharerTest : public SharingTest {
     root = std::make_shared<ui::ViewController>();
     showRoot(root);
     SX::setRootViewController(root);
-    for (const char *name :
+    for (const char* name :
          {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel}) {
       tokens_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
-          name, nullptr, [this](const Ref<Notification> &n) { reports.push_back(n->name()); }));
+          name, nullptr, [this](const Ref<Notification>& n) { reports.push_back(n->name()); }));
     }
   }
   void TearDown() override {
-    for (const auto &token : tokens_) NotificationCenter::defaultCenter()->removeObserver(token);
+    for (const auto& token : tokens_) NotificationCenter::defaultCenter()->removeObserver(token);
     pumpRunLoopFor(0.4);
     SharingTest::TearDown();
   }
 
-  Ref<SXFormController> waitForForm(const Ref<SXSharer> &sharer, const std::string &title) {
+  Ref<SXFormController> waitForForm(const Ref<SXSharer>& sharer, const std::string& title) {
     Ref<SXFormController> form;
     bool shown = pumpRunLoopUntil(
         [&] {
@@ -60,7 +60,7 @@ class CredentialSharerTest : public SharingTest {
     EXPECT_TRUE(shown) << "no form \"" << title << "\" on screen";
     return shown ? form : nullptr;
   }
-  bool waitForReport(const std::string &name) {
+  bool waitForReport(const std::string& name) {
     return pumpRunLoopUntil([&] { return std::count(reports.begin(), reports.end(), name) > 0; }, 20.0);
   }
   bool waitForAlert() {
@@ -70,12 +70,12 @@ class CredentialSharerTest : public SharingTest {
     return pumpRunLoopUntil([&] { return service.calls().size() >= count; }, 20.0);
   }
   // Types the two login values and presses the login button.
-  void submitLogin(const Ref<SXFormController> &form, const std::string &user, const std::string &password) {
+  void submitLogin(const Ref<SXFormController>& form, const std::string& user, const std::string& password) {
     typeInto(form, 0, user);
     typeInto(form, 1, password);
     ASSERT_TRUE(pressRight(form));
   }
-  int count(const std::string &name) const {
+  int count(const std::string& name) const {
     return static_cast<int>(std::count(reports.begin(), reports.end(), name));
   }
 

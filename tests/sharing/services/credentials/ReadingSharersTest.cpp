@@ -1,0 +1,188 @@
+// The reading-list sharers against the loopback reading services: credentials and keys as escaped
+// form fields over https, the Read It Later JSON fields, and the Google Reader session (client
+// login, cookies, authorization header and edit token).
+#include "CredentialTestSupport.h"
+#include "platform/system/UserDefaults.h"
+#include "sharing/services/reading/SXReadingSharers.h"
+
+namespace zv::testing {
+namespace {
+
+using Reading = CredentialSharerTest;
+constexpr const char* kLink = "https://example.org/read?id=7&x=%2F";
+
+void storeLogin(const std::string& sharerId, const char* userKey = "username") {
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, userKey, sharerId));
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kPassword, "password", sharerId));
+}
+
+TEST_F(Reading, InstapaperLogsInAndSendsAtOnceWithTheTextFlattened) {
+  auto item = SXItem::makeURL(URL::make(kLink), "A & B = \"C\"");
+  item->text = "<p>first</p>\n<b>second</b>";
+  auto sharer = SXSharer::shareItem<SXInstapaper>(item);
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, CredentialServices::kPassword);
+  // No share form: the add call follows the login check.
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << service.lastComplaint();
+  auto add = service.callsTo("/api/add");
+  ASSERT_EQ(add.size(), 1u);
+  EXPECT_EQ(add[0].status, 201);
+  EXPECT_EQ(add[0].fields["url"], kLink);
+  EXPECT_EQ(add[0].fields["title"], "A & B = \"C\"");
+  EXPECT_EQ(add[0].fields["selection"], "first \n second");  // tags gone, the line break kept
+}
+
+TEST_F(Reading, InstapaperRejectionsAndServiceErrors) {
+  storeLogin("SXInstapaper");
+  service.failNext("www.instapaper.com", 500, {}, "");
+  auto sharer = SXSharer::make<SXInstapaper>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  ASSERT_TRUE(sharer->lastError());
+  EXPECT_EQ(sharer->lastError()->localizedDescription(), "The service encountered an error. Please try again later.");
+
+  // A stored password the service no longer takes: the login form, with the send pending.
+  ASSERT_TRUE(SX::setAuthValue("stale", "password", "SXInstapaper"));
+  auto again = SXSharer::make<SXInstapaper>();
+  again->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(again->tryToSend());
+  ASSERT_TRUE(waitForForm(again, "Login"));
+  EXPECT_EQ(again->pendingAction(), SXPendingActionSend);
+  EXPECT_EQ(service.calls().back().status, 403);
+}
+
+TEST_F(Reading, InstapaperWrongPasswordAtLoginStoresNothing) {
+  auto sharer = SXSharer::shareItem<SXInstapaper>(SXItem::makeURL(URL::make(kLink), "t"));
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, "nope");
+  ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(SX::getAuthValueForKey("password", "SXInstapaper"), std::nullopt);
+  EXPECT_TRUE(service.callsTo("/api/add").empty());
+}
+
+TEST_F(Reading, ReadItLaterSendsSerializedJSONAndTagsOnlyWhenThereAreSome) {
+  storeLogin("SXReadItLater");
+  auto sharer = SXSharer::make<SXReadItLater>();
+  auto item = SXItem::makeURL(URL::make(kLink), "say \"hi\" & back\\slash\n");
+  item->tags = "a b";
+  sharer->setItem(item);
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << service.lastComplaint();
+  auto sent = service.callsTo("/v2/send").back();
+  // The key arrived whole although it holds "/", "+", "=", "?" and "&".
+  EXPECT_EQ(sent.fields["apikey"], CredentialServices::kApiKey);
+  const std::string fresh = sent.fields["new"];
+  EXPECT_NE(fresh.find("\"title\":\"say &quot;hi&quot; & back\\\\slash\\n\""), std::string::npos) << fresh;
+  EXPECT_NE(fresh.find("\"url\":\"https://example.org/read?id=7&x=%2F\""), std::string::npos) << fresh;
+  EXPECT_NE(sent.fields["update_tags"].find("\"tags\":\"a b\""), std::string::npos) << sent.fields["update_tags"];
+
+  item->tags = "";
+  auto second = SXSharer::make<SXReadItLater>();
+  second->setItem(item);
+  EXPECT_EQ(second->itemFields().find("update_tags"), std::string::npos);
+  EXPECT_TRUE(second->shouldAutoShare());
+}
+
+TEST_F(Reading, ReadItLaterShowsTheServiceErrorText) {
+  auto sharer = SXSharer::shareItem<SXReadItLater>(SXItem::makeURL(URL::make(kLink), "t"));
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, "wrong");
+  ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->title(), "Login Error");
+  EXPECT_EQ(topAlert()->message(), "User was not found");
+
+  storeLogin("SXReadItLater");
+  service.failNext("readitlaterlist.com", 503, {"X-Error: Service is down for maintenance"}, "");
+  auto again = SXSharer::make<SXReadItLater>();
+  again->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(again->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  EXPECT_EQ(again->lastError()->localizedDescription(), "Service is down for maintenance");
+}
+
+TEST(GoogleReaderSession, SplitsEachLineAtItsFirstEqualsSign) {
+  auto session = SXGoogleReader::parseSession("SID=a\r\nAuth=xy==z=\nnoequals\n=empty\nError=\n");
+  EXPECT_EQ(session["SID"], "a");
+  EXPECT_EQ(session["Auth"], "xy==z=");
+  EXPECT_EQ(session.count("noequals"), 0u);
+  EXPECT_EQ(session.count(""), 0u);
+  EXPECT_EQ(session["Error"], "");
+}
+
+TEST_F(Reading, GoogleReaderLogsInFetchesATokenAndPostsWithTheSession) {
+  storeLogin("SXGoogleReader", "email");
+  UserDefaults::standardUserDefaults()->setBool(true, "SXGoogleReader_isPublic");
+  auto sharer = SXSharer::make<SXGoogleReader>();
+  auto item = SXItem::makeURL(URL::make(kLink), "Title & more");
+  item->text = "note=1&x";
+  sharer->setItem(item);
+  sharer->setShouldAutoShare(true);
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << service.lastComplaint();
+  ASSERT_TRUE(sharer->session());
+  EXPECT_EQ(sharer->session()->at("Auth"), CredentialServices::kAuth);  // "=" inside kept whole
+  std::vector<std::string> paths;
+  for (const auto& call : service.calls()) paths.push_back(call.path);
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{"/accounts/ClientLogin", "/reader/api/0/token", "/reader/api/0/item/edit"}));
+  auto edit = service.callsTo("/reader/api/0/item/edit").back();
+  EXPECT_EQ(edit.fields["snippet"], "note=1&x");
+  EXPECT_EQ(edit.fields["title"], "Title & more");
+  EXPECT_EQ(edit.fields["url"], kLink);
+  EXPECT_EQ(edit.fields["srcTitle"], "Zerivudor");
+  EXPECT_EQ(edit.fields["share"], "true");  // the stored public choice, as the sharer auto-shares
+  auto login = service.callsTo("/accounts/ClientLogin").back();
+  EXPECT_EQ(login.fields["Email"], CredentialServices::kUser);
+  EXPECT_EQ(login.fields["source"], "Sharing-Zerivudor-0.2.1");
+}
+
+TEST_F(Reading, GoogleReaderBadAuthenticationWhileSendingAsksForANewLogin) {
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, "email", "SXGoogleReader"));
+  ASSERT_TRUE(SX::setAuthValue("old", "password", "SXGoogleReader"));
+  auto sharer = SXSharer::make<SXGoogleReader>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(sharer->tryToSend());
+  ASSERT_TRUE(waitForForm(sharer, "Login"));
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionSend);
+  EXPECT_FALSE(sharer->session());
+  EXPECT_EQ(topAlert(), nullptr);
+}
+
+TEST_F(Reading, GoogleReaderShowsOtherLoginErrorsUnchanged) {
+  service.failNext("www.google.com", 403, {}, "Url=https://x/captcha?a=b\nError=CaptchaRequired\n");
+  auto sharer = SXSharer::shareItem<SXGoogleReader>(SXItem::makeURL(URL::make(kLink), "t"));
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, CredentialServices::kPassword);
+  ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->message(), "CaptchaRequired");
+  EXPECT_EQ(SX::getAuthValueForKey("password", "SXGoogleReader"), std::nullopt);
+  topAlert()->simulateTapButtonAtIndex(0);
+  // A reply without any "Error" has the general text.
+  service.failNext("www.google.com", 500, {}, "<html>oops</html>");
+  ASSERT_TRUE(pressRight(login));
+  ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->message(), "There was an error logging into Google Reader");
+}
+
+TEST_F(Reading, GoogleReaderRemembersThePublicChoice) {
+  auto sharer = SXSharer::shareItem<SXGoogleReader>(SXItem::makeURL(URL::make(kLink), "t"));
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, CredentialServices::kPassword);
+  auto form = waitForForm(sharer, "");
+  ASSERT_TRUE(form);
+  ASSERT_EQ(form->sections()[0].rows.size(), 2u);
+  flipSwitch(form, 0, 1);
+  ASSERT_TRUE(pressRight(form));
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << service.lastComplaint();
+  EXPECT_TRUE(UserDefaults::standardUserDefaults()->boolForKey("SXGoogleReader_isPublic"));
+  EXPECT_EQ(service.callsTo("/reader/api/0/item/edit").back().fields["share"], "true");
+}
+
+}  // namespace
+}  // namespace zv::testing
