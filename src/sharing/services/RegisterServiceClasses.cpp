@@ -2,6 +2,7 @@
 
 #include "sharing/services/facebook/SXFacebook.h"
 #include "sharing/services/twitter/SXTwitter.h"
+#include "sharing/services/vkontakte/SXVkontakte.h"
 
 namespace zv {
 
@@ -9,6 +10,7 @@ void registerSharingServicesClasses() {
   // One line per service sharer.
   SXFacebook::registerClass();
   SXTwitter::registerClass();
+  SXVkontakte::registerClass();
 }
 
 }  // namespace zv
