@@ -9,6 +9,7 @@
 #include "sharing/services/readability/SXReadability.h"
 #include "sharing/services/flickr/SXFlickr.h"
 #include "sharing/services/twitter/SXTwitter.h"
+#include "sharing/services/vkontakte/SXVkontakte.h"
 
 namespace zv {
 
@@ -27,6 +28,7 @@ void registerSharingServicesClasses() {
   SXLinkedIn::registerClass();
   SXReadability::registerClass();
   SXFlickr::registerClass();
+  SXVkontakte::registerClass();
 }
 
 }  // namespace zv
