@@ -1,8 +1,10 @@
 // Parse and write throughput of the two JSON libraries against peer libraries, on the corpora.
-// Every parse builds the full tree and walks it. Files that are missing are skipped.
+// Every parse builds the full tree and walks it. A corpus that cannot be read stops the run before
+// anything is measured.
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
@@ -213,8 +215,21 @@ int registerAll() {
   return 0;
 }
 
-const int registered = registerAll();
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  bool complete = true;
+  for (const auto& name : bench::corpusNames()) {
+    if (corpus(name)) continue;
+    std::fprintf(stderr, "json_bench: cannot read %s/%s (set ZV_JSON_DATA to the corpus folder)\n",
+                 bench::corpusFolder().c_str(), name.c_str());
+    complete = false;
+  }
+  if (!complete) return 1;
+  registerAll();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

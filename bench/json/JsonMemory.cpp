@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
   const std::string name = argc > 1 ? argv[1] : "twitter.json";
   auto text = bench::readCorpus(name);
   if (!text) {
-    std::printf("%s: not found in %s; nothing measured\n", name.c_str(), bench::corpusFolder().c_str());
-    return 0;
+    std::fprintf(stderr, "%s: not found in %s; nothing measured\n", name.c_str(), bench::corpusFolder().c_str());
+    return 1;
   }
   std::printf("%s, %zu bytes\n", name.c_str(), text->size());
   measure("JSONDecoder", [&] {

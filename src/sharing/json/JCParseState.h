@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ class JCParseState {
   explicit JCParseState(std::uint32_t options);
   ObjectPtr parse(const unsigned char* bytes, std::size_t length, bool mutableCollections, Ref<Error>* error);
   void clearCache();
+  // The cache hash of the string token at the start of `text` (its opening quote), nullopt when the
+  // text does not start with a well-formed string: lets checks hold the hash to its definition.
+  std::optional<std::uint32_t> hashOfStringToken(const unsigned char* text, std::size_t length);
 
  private:
   struct Token {

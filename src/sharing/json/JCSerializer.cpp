@@ -51,20 +51,34 @@ class JCEncodeState {
   ObjectPtr run(const ObjectPtr& object, Ref<Error>* error);
 
  private:
+  // An object written before and where its output lies. `key` alone identifies the object while
+  // something else is sure to keep it alive for the whole call (the caller's root and the elements
+  // of the decoder's own collections, as long as no converter has run); otherwise `held` keeps it
+  // alive, so a freed object's address can never give a false hit.
   struct CacheEntry {
-    ObjectPtr object;  // held, so a freed object's address can never give a false hit
+    const Object* key = nullptr;
+    ObjectPtr held;
     std::size_t offset = 0;
     std::size_t length = 0;
   };
+  // A class seen before and how it is written.
+  struct KnownClass {
+    const std::type_info* type;
+    Kind kind;
+  };
+  static constexpr std::size_t kKnownClasses = 16;
 
   void recordError(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   Kind kindOf(const Object& object);
-  bool writeObject(const ObjectPtr& object, bool topLevel);
-  bool writeValue(const ObjectPtr& object, Kind kind, bool topLevel);
+  Kind kindOfNewClass(const Object& object, const std::type_info* type);
+  // `owned`: the object is kept alive by the root or by a decoded collection's storage.
+  bool writeObject(const ObjectPtr& object, bool topLevel, bool owned);
+  ObjectPtr convert(const ObjectPtr& object);
+  bool writeValue(const ObjectPtr& object, Kind kind, bool topLevel, bool owned);
   bool writeString(const String& string, bool quoted);
   bool writeNumber(const Number& number);
-  bool writeArray(const Array& array);
-  bool writeDictionary(const Dictionary& dictionary);
+  bool writeArray(const Array& array, bool owned);
+  bool writeDictionary(const Dictionary& dictionary, bool owned);
   bool enterCollection(const Object& collection);
   void leaveCollection() {
     active_.pop_back();
@@ -90,7 +104,15 @@ class JCEncodeState {
   std::string selector_;
   std::string out_;
   std::vector<CacheEntry> cache_;
-  std::array<const std::type_info*, kKinds> classes_{};
+  // The classes met so far, the decoder's and the standard ones first; unknown classes are added
+  // after one dynamic test each while there is room.
+  std::array<KnownClass, kKnownClasses> known_{{{&typeid(String), kString},
+                                                 {&typeid(Number), kNumber},
+                                                 {&typeid(JCDictionary), kDictionary},
+                                                 {&typeid(JCArray), kArray},
+                                                 {&typeid(Null), kNull}}};
+  std::size_t knownCount_ = 5;
+  bool converted_ = false;  // a converter has run, so any object may have been freed since
   std::vector<const Object*> active_;
   std::size_t nesting_ = 0;
   Ref<Error> error_;
@@ -106,20 +128,37 @@ void JCEncodeState::recordError(const char* fmt, ...) {
 }
 
 Kind JCEncodeState::kindOf(const Object& object) {
-  // One type_info object per class in a program, so comparing addresses finds the remembered
-  // classes without comparing names; a miss just takes the slower path below.
+  // The dynamic type works as a tag: one type_info object per class in a program, so comparing
+  // addresses finds a known class without comparing names or walking the class hierarchy.
   const std::type_info* type = &typeid(object);
-  for (int k = 0; k < kKinds; ++k)
-    if (classes_[static_cast<std::size_t>(k)] == type) return static_cast<Kind>(k);
+  for (std::size_t i = 0; i < knownCount_; ++i)
+    if (known_[i].type == type) return known_[i].kind;
+  return kindOfNewClass(object, type);
+}
+
+Kind JCEncodeState::kindOfNewClass(const Object& object, const std::type_info* type) {
   Kind kind;
   if (dynamic_cast<const String*>(&object)) kind = kString;
   else if (dynamic_cast<const Number*>(&object)) kind = kNumber;
   else if (dynamic_cast<const Dictionary*>(&object)) kind = kDictionary;
   else if (dynamic_cast<const Array*>(&object)) kind = kArray;
   else if (dynamic_cast<const Null*>(&object)) kind = kNull;
-  else return kUnsupported;
-  classes_[kind] = type;
+  else kind = kUnsupported;
+  if (knownCount_ < kKnownClasses) known_[knownCount_++] = {type, kind};
   return kind;
+}
+
+ObjectPtr JCEncodeState::convert(const ObjectPtr& object) {
+  // The converter may change or free any part of the tree, so from now on every cache entry keeps
+  // its object alive, and entries that did not are forgotten.
+  if (!converted_) {
+    converted_ = true;
+    for (CacheEntry& entry : cache_)
+      if (!entry.held) entry.key = nullptr;
+  }
+  if (block_) return block_(object);
+  if (delegate_) return delegate_->performSelector(selector_, {object});
+  return nullptr;
 }
 
 ObjectPtr JCEncodeState::run(const ObjectPtr& object, Ref<Error>* error) {
@@ -135,7 +174,7 @@ ObjectPtr JCEncodeState::run(const ObjectPtr& object, Ref<Error>* error) {
                 object->className().c_str());
   } else if ((encodeOption_ & JCEncodeRequireString) != 0 && !dynamic_cast<const String*>(object.get())) {
     recordError("Unable to serialize object class %s, expected a NSString.", object->className().c_str());
-  } else if (writeObject(object, true)) {
+  } else if (writeObject(object, true, true)) {
     if (asType == JCEncodeAsString) {
       result = std::make_shared<String>(std::move(out_));
     } else {
@@ -146,10 +185,10 @@ ObjectPtr JCEncodeState::run(const ObjectPtr& object, Ref<Error>* error) {
   return result;
 }
 
-bool JCEncodeState::writeObject(const ObjectPtr& object, bool topLevel) {
+bool JCEncodeState::writeObject(const ObjectPtr& object, bool topLevel, bool owned) {
   const auto p = reinterpret_cast<std::uintptr_t>(object.get());
   CacheEntry& entry = cache_[(((p >> 21) ^ (p >> 9)) + (p >> 4)) & 1023];
-  if (entry.object == object) {
+  if (entry.key == object.get()) {
     // Appending from the string's own bytes is safe: they are copied before any reallocation frees them.
     out_.append(out_.data() + entry.offset, entry.length);
     return true;
@@ -158,11 +197,7 @@ bool JCEncodeState::writeObject(const ObjectPtr& object, bool topLevel) {
   const ObjectPtr* written = &object;
   ObjectPtr replacement;
   if (kind == kUnsupported) {
-    if (block_) {
-      replacement = block_(object);
-    } else if (delegate_) {
-      replacement = delegate_->performSelector(selector_, {object});
-    }
+    replacement = convert(object);
     if (!replacement) {
       recordError("Unable to serialize object class %s.", object->className().c_str());
       return false;
@@ -177,24 +212,29 @@ bool JCEncodeState::writeObject(const ObjectPtr& object, bool topLevel) {
     written = &replacement;
   }
   const std::size_t start = out_.size();
-  if (!writeValue(*written, kind, topLevel)) return false;
+  if (!writeValue(*written, kind, topLevel, owned && written == &object)) return false;
   if (kind == kString || kind == kNumber || kind == kNull) {
-    entry.object = object;
+    entry.key = object.get();
+    if (owned && !converted_) {
+      entry.held.reset();
+    } else {
+      entry.held = object;
+    }
     entry.offset = start;
     entry.length = out_.size() - start;
   }
   return true;
 }
 
-bool JCEncodeState::writeValue(const ObjectPtr& object, Kind kind, bool topLevel) {
+bool JCEncodeState::writeValue(const ObjectPtr& object, Kind kind, bool topLevel, bool owned) {
   switch (kind) {
     case kString:
       return writeString(static_cast<const String&>(*object),
                          !(topLevel && (encodeOption_ & JCEncodeOmitQuotes) != 0));
     case kNumber: return writeNumber(static_cast<const Number&>(*object));
     case kNull: out_.append("null"); return true;
-    case kArray: return writeArray(static_cast<const Array&>(*object));
-    case kDictionary: return writeDictionary(static_cast<const Dictionary&>(*object));
+    case kArray: return writeArray(static_cast<const Array&>(*object), owned);
+    case kDictionary: return writeDictionary(static_cast<const Dictionary&>(*object), owned);
     default: return false;
   }
 }
@@ -341,7 +381,7 @@ bool JCEncodeState::enterCollection(const Object& collection) {
   return true;
 }
 
-bool JCEncodeState::writeArray(const Array& array) {
+bool JCEncodeState::writeArray(const Array& array, bool owned) {
   if (!enterCollection(array)) return false;
   punctuate('[');
   bool ok = true;
@@ -350,13 +390,13 @@ bool JCEncodeState::writeArray(const Array& array) {
     const auto& elements = decoded->storage();
     for (std::size_t i = 0; ok && i < elements.size(); ++i) {
       if (i) punctuate(',');
-      ok = writeObject(elements[i], false);
+      ok = writeObject(elements[i], false, owned);
     }
   } else {
     const std::size_t n = array.count();
     for (std::size_t i = 0; ok && i < n; ++i) {
       if (i) punctuate(',');
-      ok = writeObject(array.objectAtIndex(i), false);
+      ok = writeObject(array.objectAtIndex(i), false, false);
     }
   }
   if (!ok) return false;
@@ -365,21 +405,21 @@ bool JCEncodeState::writeArray(const Array& array) {
   return true;
 }
 
-bool JCEncodeState::writeDictionary(const Dictionary& dictionary) {
+bool JCEncodeState::writeDictionary(const Dictionary& dictionary, bool owned) {
   if (!enterCollection(dictionary)) return false;
   punctuate('{');
   bool ok = true;
   bool first = true;
-  auto writePair = [&](const ObjectPtr& key, const ObjectPtr& value) {
+  auto writePair = [&](const ObjectPtr& key, const ObjectPtr& value, bool owned) {
     if (!first) punctuate(',');
     first = false;
     if (kindOf(*key) != kString) {
       recordError("Key must be a string object.");
       return false;
     }
-    if (!writeObject(key, false)) return false;
+    if (!writeObject(key, false, owned)) return false;
     punctuate(':');
-    return writeObject(value, false);
+    return writeObject(value, false, owned);
   };
   if (pretty()) {
     std::vector<Dictionary::Entry> entries = dictionary.entries();
@@ -394,12 +434,13 @@ bool JCEncodeState::writeDictionary(const Dictionary& dictionary) {
                               static_cast<const String&>(*b.first).utf8());
     });
     for (const auto& [key, value] : entries)
-      if (!(ok = writePair(key, value))) break;
+      if (!(ok = writePair(key, value, false))) break;
   } else if (typeid(dictionary) == typeid(JCDictionary)) {
     for (const auto& slot : static_cast<const JCDictionary&>(dictionary).slots())
-      if (slot.key && !(ok = writePair(slot.key, slot.object))) break;
+      if (slot.key && !(ok = writePair(slot.key, slot.object, owned))) break;
   } else {
-    dictionary.enumerate([&](const ObjectPtr& key, const ObjectPtr& value) { return ok = writePair(key, value); });
+    dictionary.enumerate(
+        [&](const ObjectPtr& key, const ObjectPtr& value) { return ok = writePair(key, value, false); });
   }
   if (!ok) return false;
   punctuate('}');

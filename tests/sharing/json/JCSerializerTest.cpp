@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -73,6 +75,69 @@ TEST(JCSerializerTest, WritesNumbersLiteralsAndNull) {
     EXPECT_EQ(write(Array::make({box(bad)})),
               "error: Floating point values must be finite.  JSON does not support NaN or Infinity.");
   }
+}
+
+TEST(JCSerializerTest, DoublesMatchSeventeenDigitPrintfExactly) {
+  // The C library's "%.17g" (the test runs in the C locale) is the reference form; every double
+  // class is covered: integral, subnormal, extremes, negative zero, and random bit patterns.
+  std::vector<double> values = {0.0,    -0.0,   1.0,     -1.0,    0.1,     1e21,   1e-7,  123456789012345678.0,
+                                5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, 9007199254740993.0,
+                                1e16,   1e17,   0.5,     100.0,   3.0e-5,  -2.5e-10};
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  while (values.size() < 20000) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    double d;
+    std::memcpy(&d, &state, sizeof d);
+    if (std::isfinite(d)) values.push_back(d);
+  }
+  std::vector<ObjectPtr> boxed;
+  std::string expected = "[";
+  for (double d : values) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.17g", d);
+    expected += (boxed.empty() ? "" : ",") + std::string(buffer);
+    boxed.push_back(box(d));
+  }
+  EXPECT_EQ(write(Array::make(boxed)), expected + "]");
+}
+
+// An array whose elements are made afresh on every access, each a one-element decoded array.
+class FreshDecodedArrays final : public Array {
+ public:
+  std::size_t count() const override { return 300; }
+  ObjectPtr objectAtIndex(std::size_t index) const override {
+    return jsoncodec::objectFromJSONString(String("[\"" + std::to_string(index) + "\"]"));
+  }
+};
+
+TEST(JCSerializerTest, ElementsOfTemporaryDecodedArraysNeverHitTheOutputCacheFalsely) {
+  // Each decoded array dies after it is written, and with it its string, whose address the next
+  // one is likely to reuse.
+  std::string expected = "[";
+  for (int i = 0; i < 300; ++i) expected += (i ? ",[\"" : "[\"") + std::to_string(i) + "\"]";
+  EXPECT_EQ(write(std::make_shared<FreshDecodedArrays>()), expected + "]");
+}
+
+TEST(JCSerializerTest, AConverterThatFreesPartOfADecodedTreeCausesNoFalseCacheHit) {
+  auto tree = std::dynamic_pointer_cast<MutableArray>(
+      jsoncodec::mutableObjectFromJSONString(String(R"([{"k":"first"},0,{"k":"zzzzz"}])")));
+  ASSERT_TRUE(tree);
+  auto before = std::dynamic_pointer_cast<MutableDictionary>(tree->objectAtIndex(0));
+  auto after = std::dynamic_pointer_cast<MutableDictionary>(tree->objectAtIndex(2));
+  ASSERT_TRUE(before && after);
+  ObjectPtr beforeKey, afterKey;
+  before->enumerate([&](const ObjectPtr& key, const ObjectPtr&) { return beforeKey = key, false; });
+  after->enumerate([&](const ObjectPtr& key, const ObjectPtr&) { return afterKey = key, false; });
+  tree->replaceObjectAtIndex(1, std::make_shared<Opaque>());
+  auto text = jsoncodec::JSONStringWithOptions(tree, 0, [&](const ObjectPtr&) -> ObjectPtr {
+    before->removeObjectForKey(*beforeKey);  // frees "first", already written
+    after->setObject(box("other"), afterKey);  // likely where "first" was
+    return box("x");
+  });
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->utf8(), R"([{"k":"first"},"x",{"k":"other"}])");
 }
 
 TEST(JCSerializerTest, NumbersIgnoreTheProcessLocale) {

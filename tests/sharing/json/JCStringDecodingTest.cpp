@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <random>
 #include <string>
 
 #include "platform/foundation/Values.h"
+#include "sharing/json/JCParseState.h"
 #include "sharing/json/JCUTF8.h"
 #include "sharing/json/JSONDecoder.h"
 
@@ -132,6 +136,49 @@ TEST(JCUTF8Test, ClassifiesSequences) {
     EXPECT_EQ(s.result, c.result) << c.bytes;
     EXPECT_EQ(s.length, c.length) << c.bytes;
     EXPECT_EQ(s.codePoint, c.codePoint) << c.bytes;
+  }
+}
+
+// The cache's string hash as it has always been defined, one byte at a time over the value's UTF-8.
+std::uint32_t referenceStringHash(const std::string& value) {
+  std::uint32_t h = 0x539C1505u;
+  for (unsigned char c : value) h = ((h * 33u) + c - 29u) ^ (h >> 19);
+  return h;
+}
+
+std::optional<std::uint32_t> tokenHash(const std::string& text) {
+  detail::JCParseState state(JCParseStrict);
+  return state.hashOfStringToken(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+TEST(JCStringDecodingTest, StringHashesKeepTheirDefinitionWhereverTheSpecialBytesFall) {
+  // Quotes, escapes and non-ASCII sequences on both sides of every 16-byte boundary, with and
+  // without text after the closing quote (the last bytes of a buffer are scanned one by one).
+  const std::string pieces[] = {"a", "Z", " ", "~", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::string value;
+    const int length = static_cast<int>(random() % 70);
+    while (static_cast<int>(value.size()) < length) value += pieces[random() % std::size(pieces)];
+    const std::string after = round % 2 ? "" : std::string(random() % 40, ' ') + "]";
+    EXPECT_EQ(tokenHash("\"" + value + "\"" + after), referenceStringHash(value)) << value;
+    // An escape sends the string down the decoding path: the hash is of the decoded bytes.
+    const std::size_t cut = value.empty() ? 0 : random() % value.size();
+    if (cut < value.size() && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) continue;
+    EXPECT_EQ(tokenHash("\"" + value.substr(0, cut) + "\\n" + value.substr(cut) + "\"" + after),
+              referenceStringHash(value.substr(0, cut) + "\n" + value.substr(cut)));
+  }
+  EXPECT_EQ(tokenHash("\"\""), 0x539C1505u);
+}
+
+TEST(JCStringDecodingTest, TheFastScanStopsAtBadBytesInEveryPosition) {
+  for (std::size_t at = 0; at < 40; ++at) {
+    const std::string before(at, 'x');
+    EXPECT_EQ(tokenHash("\"" + before + "\x01" + "yyyyyyyyyyyyyyyyyyyy\""), std::nullopt) << at;
+    EXPECT_EQ(tokenHash("\"" + before + "\xC3(" + "yyyyyyyyyyyyyyyyyyyy\""), std::nullopt) << at;
+    EXPECT_EQ(tokenHash("\"" + before + "\x7F" + "yyyyyyyyyyyyyyyyyyyy\""), referenceStringHash(before + "\x7F" + std::string(20, 'y')))
+        << at;
+    EXPECT_EQ(tokenHash("\"" + before), std::nullopt) << at;  // no closing quote
   }
 }
 
