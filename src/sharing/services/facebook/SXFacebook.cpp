@@ -304,21 +304,25 @@ bool SXFacebook::send() {
       }
       dialogOutcome_ = DialogOutcome::Posted;
       dialogError_ = nullptr;
+      holdUntilSendEnds();
       session->dialog("feed", params, std::dynamic_pointer_cast<FacebookDialogDelegate>(self()));
       return true;
     }
     case SXShareTypeText:
       params->setObject(box(*item->text), "message");
+      holdUntilSendEnds();
       session->requestWithGraphPath("me/feed", params, "POST", delegate);
       return true;
     case SXShareTypeImage:
       if (item->title) params->setObject(box(*item->title), "caption");
       if (item->text) params->setObject(box(*item->text), "message");
       params->setObject(item->image, "picture");
+      holdUntilSendEnds();
       session->requestWithGraphPath("me/photos", params, "POST", delegate);
       return true;
     case SXShareTypeUserInfo:
       setQuiet(true);
+      holdUntilSendEnds();
       session->requestWithGraphPath("me", delegate);
       return true;
     default: return false;
@@ -357,16 +361,23 @@ void SXFacebook::dialogDidComplete(FacebookDialog&) {
       break;
     case DialogOutcome::Failed: sendDidFailWithError(dialogError_); break;
   }
+  letGoAfterSend();
 }
 
-void SXFacebook::dialogDidNotComplete(FacebookDialog&) { sendDidCancel(); }
+void SXFacebook::dialogDidNotComplete(FacebookDialog&) {
+  auto hold = selfAs<SXFacebook>();
+  sendDidCancel();
+  letGoAfterSend();
+}
 
 void SXFacebook::dialogDidFailWithError(FacebookDialog&, const Ref<Error>& error) {
+  auto hold = selfAs<SXFacebook>();
   if (error && error->code() == -999) {
     sendDidCancel();  // the page load was called off: no failure to show
-    return;
+  } else {
+    sendDidFailWithError(error);
   }
-  sendDidFailWithError(error);
+  letGoAfterSend();
 }
 
 bool SXFacebook::dialogShouldOpenURLInExternalBrowser(FacebookDialog&, const Ref<URL>&) { return true; }
@@ -385,6 +396,7 @@ void SXFacebook::requestDidLoad(FacebookRequest& request, const ObjectPtr& resul
     defaults()->synchronize();
   }
   sendDidFinish();
+  letGoAfterSend();
 }
 
 void SXFacebook::requestDidFailWithError(FacebookRequest& request, const Ref<Error>& error) {
@@ -394,15 +406,14 @@ void SXFacebook::requestDidFailWithError(FacebookRequest& request, const Ref<Err
     // The token is no longer good: log in again and send again afterwards.
     flushAccessToken();
     shouldReloginWithPendingAction(SXPendingActionSend);
-    return;
-  }
-  if (auto message = serviceMessage(error)) {
+  } else if (auto message = serviceMessage(error)) {
     auto info = error->userInfo() ? dyn<MutableDictionary>(error->userInfo()->mutableCopy()) : MutableDictionary::make();
     info->setObject(box(*message), kLocalizedDescriptionKey);
     sendDidFailWithError(Error::make(error->domain(), error->code(), info));
-    return;
+  } else {
+    sendDidFailWithError(error);
   }
-  sendDidFailWithError(error);
+  letGoAfterSend();
 }
 
 bool SXFacebook::respondsToSelector(std::string_view selector) const {

@@ -95,8 +95,13 @@ class SXFacebook : public SXSharer,
   static void dropParkedItem();
   void holdUntilLoginEnds() { loginHold_ = selfAs<SXFacebook>(); }
   void letGoAfterLogin() { loginHold_.reset(); }
+  // The dialog and the requests do not retain their delegate: the sharer holds itself from a
+  // send until its outcome.
+  void holdUntilSendEnds() { sendHold_ = selfAs<SXFacebook>(); }
+  void letGoAfterSend() { sendHold_.reset(); }
 
   Ref<SXFacebook> loginHold_;
+  Ref<SXFacebook> sendHold_;
   DialogOutcome dialogOutcome_ = DialogOutcome::Posted;
   Ref<Error> dialogError_;
 };
