@@ -30,6 +30,12 @@ int effectivePort(const URL& url) {
 
 Ref<SXOAuthView> SXOAuthView::initWithURL(const Ref<URL>& url, std::shared_ptr<SXOAuthViewDelegate> delegate) {
   auto view = std::make_shared<SXOAuthView>();
+  view->setUpWithURL(url, std::move(delegate));
+  return view;
+}
+
+void SXOAuthView::setUpWithURL(const Ref<URL>& url, std::shared_ptr<SXOAuthViewDelegate> delegate) {
+  auto view = selfAs<SXOAuthView>();
   std::weak_ptr<SXOAuthView> weak = view;
   view->navigationItem()->setLeftBarButtonItem(
       ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Cancel, [weak](ui::BarButtonItem&) {
@@ -41,7 +47,6 @@ Ref<SXOAuthView> SXOAuthView::initWithURL(const Ref<URL>& url, std::shared_ptr<S
   view->webView_->setScalesPageToFit(true);
   view->webView_->setDataDetectorTypes(0);
   if (url) view->webView_->loadRequest(net::URLRequest::requestWithURL(url));
-  return view;
 }
 
 SXOAuthView::SXOAuthView() = default;

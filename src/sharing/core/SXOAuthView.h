@@ -67,6 +67,11 @@ class SXOAuthView : public ui::ViewController, public ui::WebViewDelegate {
   void setDelegate(std::shared_ptr<SXOAuthViewDelegate> delegate) { std::atomic_store(&delegate_, std::move(delegate)); }
   const Ref<ui::ActivityIndicatorView>& spinner() const { return spinner_; }
 
+ protected:
+  // What initWithURL does to a new view: the cancel button, the web view, the first load. For
+  // subclasses made with std::make_shared.
+  void setUpWithURL(const Ref<URL>& url, std::shared_ptr<SXOAuthViewDelegate> delegate);
+
  private:
   void reportFailure(const Ref<Error>& error);
 

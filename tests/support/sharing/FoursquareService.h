@@ -1,0 +1,57 @@
+#pragma once
+// A loopback stand-in of the Foursquare API (api.foursquare.com, TLS with a leaf from the test
+// CA, reached through the test host map). It checks what it receives, so a wrong request fails
+// the test (the reason is kept in lastComplaint()):
+//   GET  /v2/venues/search   oauth_token (a known token), v=20110927, ll "lat,lng" with five
+//                            decimals, llAcc/alt/altAcc with two, an optional query; answers the
+//                            places set with setVenues (filtered by name when there is a query)
+//   POST /v2/checkins/add    the same, venueId of a known place, an optional shout; records it
+// An unknown token gets the service's 401 ({"meta": {"code": 401, "errorType": "invalid_auth"}});
+// failNext(path, status, body) answers the next call to a path with anything.
+//
+// Threads: the server answers on its own threads; every accessor locks.
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/net/FaultServer.h"
+#include "support/net/TestCertificates.h"
+
+namespace zv::testing {
+
+class FoursquareService {
+ public:
+  struct Place {
+    std::string id, name, address;
+  };
+
+  FoursquareService();
+  ~FoursquareService();
+  bool start();
+
+  void addToken(const std::string& token);
+  void setVenues(std::vector<Place> places);
+  void failNext(const std::string& path, int status, const std::string& body);
+
+  // Decoded query fields of each request to a path.
+  std::vector<std::map<std::string, std::string>> calls(const std::string& path) const;
+  std::string lastComplaint() const;
+
+ private:
+  void handle(const RecordedRequest& request, FaultServer::Connection& connection);
+  void complain(FaultServer::Connection& connection, const std::string& why);
+
+  TestCertificateAuthority authority_;
+  FaultServer server_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> tokens_;
+  std::vector<Place> places_;
+  std::map<std::string, std::pair<int, std::string>> nextFailure_;
+  std::map<std::string, std::vector<std::map<std::string, std::string>>> calls_;
+  std::string lastComplaint_;
+};
+
+}  // namespace zv::testing
