@@ -7,6 +7,7 @@
 #include "sharing/core/SX.h"
 #include "sharing/core/SXConfiguration.h"
 #include "sharing/core/SXRegisterClasses.h"
+#include "sharing/services/RegisterServiceClasses.h"
 
 namespace zv {
 
@@ -36,6 +37,7 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(ui::Application&, con
       std::static_pointer_cast<AppDelegate>(shared_from_this()));
   // Sharing: its classes, the application's configuration, then the shares queued while offline.
   registerSharingCoreClasses();
+  registerSharingServicesClasses();
   registerSharingConfiguratorClass();
   SXConfiguration::sharedInstanceWithConfiguratorClass("SharingConfigurator");
   SX::flushOfflineQueue();

@@ -105,6 +105,9 @@ TEST_F(AppDelegateLaunchTest, InstallsTheApplicationsSharingConfigurationAndRepl
   ASSERT_TRUE(SXConfiguration::isConfigured());
   EXPECT_TRUE(dyn<SharingConfigurator>(SXConfiguration::sharedInstance()->configurator()));
   EXPECT_EQ(SXConfigString("appName"), "Tavrilune");
+  // The history screen and the opened-URL routing find the service sharers by class name.
+  EXPECT_TRUE(classNamed("SXTwitter"));
+  EXPECT_TRUE(classNamed("SXFacebook"));
   ASSERT_TRUE(pumpRunLoopUntil([] { return !zv::testing::QueueProbeSharer::sent().empty(); }, 30.0));
   EXPECT_EQ(zv::testing::QueueProbeSharer::sent()[0].text, "from last time");
 }
