@@ -67,8 +67,13 @@ void SXiOS5Twitter::presentUI() {
     if (it->second > kSheetTextLimit) continue;
     if (sheet->setInitialText(text.substr(0, it->first))) break;
   }
-  auto self = selfAs<SXiOS5Twitter>();
-  sheet->setCompletionHandler([self](ui::TweetComposeResult result) {
+  // The sharer keeps itself until the sheet reports; the sheet's handler holds it only weakly,
+  // so no cycle outlives the report.
+  keepAlive_ = selfAs<SXiOS5Twitter>();
+  std::weak_ptr<SXiOS5Twitter> weak = keepAlive_;
+  sheet->setCompletionHandler([weak](ui::TweetComposeResult result) {
+    auto self = weak.lock();
+    if (!self) return;
     if (auto presenter = self->currentTopViewController_) {
       presenter->dismissViewControllerAnimated(true, [] {
         OperationQueue::mainQueue()->addOperationWithBlock(
@@ -80,8 +85,7 @@ void SXiOS5Twitter::presentUI() {
     } else {
       self->sendDidCancel();
     }
-    // The sheet holds this sharer through its handler; let both go once the handler has returned.
-    OperationQueue::mainQueue()->addOperationWithBlock([self] { self->sheet_.reset(); });
+    self->keepAlive_.reset();
   });
   sheet_ = sheet;
   currentTopViewController_ = SX::currentHelper()->rootViewForCustomUIDisplay();
