@@ -128,7 +128,8 @@ void SXReadItLater::registerClass() { SXSharer::registerSharerClass<SXReadItLate
 
 void SXReadItLater::init() {
   SXSharer::init();
-  setShouldAutoShare(true);
+  // Pocket keeps links without asking anything more: always share at once.
+  if (!shouldAutoShare()) setShouldAutoShare(true);
 }
 
 std::optional<std::string> SXReadItLater::authorizationFormCaption() const {

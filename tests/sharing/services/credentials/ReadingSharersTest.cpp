@@ -53,6 +53,23 @@ TEST_F(Reading, InstapaperRejectionsAndServiceErrors) {
   EXPECT_EQ(service.calls().back().status, 403);
 }
 
+TEST_F(Reading, AServiceThatIsDownIsReportedOnce) {
+  storeLogin("SXInstapaper");
+  storeLogin("SXReadItLater");
+  service.stop();
+  auto instapaper = SXSharer::make<SXInstapaper>();
+  instapaper->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(instapaper->send());
+  auto pocket = SXSharer::make<SXReadItLater>();
+  pocket->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(pocket->send());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return count(kSXSendDidFailWithError) == 2; }, 20.0));
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(count(kSXSendDidFailWithError), 2);
+  EXPECT_EQ(count(kSXSendDidFinish), 0);
+  EXPECT_EQ(pocket->lastError()->localizedDescription(), "The service encountered an error. Please try again later.");
+}
+
 TEST_F(Reading, InstapaperWrongPasswordAtLoginStoresNothing) {
   auto sharer = SXSharer::shareItem<SXInstapaper>(SXItem::makeURL(URL::make(kLink), "t"));
   auto login = waitForForm(sharer, "Login");

@@ -166,6 +166,26 @@ TEST_F(TumblrPosts, FailuresOfEachKindOfPost) {
   EXPECT_EQ(delegate->message, "There was an error sending your post to Tumblr.");
 }
 
+TEST_F(TumblrPosts, APhotoTooLargeForTheServiceIsOneClearFailure) {
+  // Noise compresses badly: about 15 MB of JPEG.
+  graphics::Bitmap noise = graphics::Bitmap::filled(4200, 4200, 0, 0, 0);
+  std::uint32_t state = 12345;
+  for (std::size_t i = 0; i < noise.rgba.size(); ++i) {
+    state = state * 1664525u + 1013904223u;
+    if (i % 4 != 3) noise.rgba[i] = static_cast<std::uint8_t>(state >> 24);
+  }
+  auto item = SXItem::makeImage(graphics::Image::make(std::move(noise)), "big");
+  auto sharer = SXSharer::make<SXTumblr>();
+  sharer->setItem(item);
+  auto jpeg = sharer->generateImageData();
+  ASSERT_TRUE(jpeg);
+  ASSERT_GT(jpeg->length(), 10u * 1024 * 1024);
+  post(item);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"start", "fail"}));
+  EXPECT_EQ(delegate->message, "There was an error sending your post to Tumblr.");
+  EXPECT_EQ(service.callsTo("/api/write").back().status, 413);
+}
+
 TEST_F(TumblrPosts, ARejectedFormPostAsksForANewLoginAndSendsAgain) {
   ASSERT_TRUE(SX::setAuthValue("old", "password", "SXTumblr"));
   auto sharer = SXSharer::make<SXTumblr>();
