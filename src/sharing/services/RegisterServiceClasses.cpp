@@ -1,6 +1,7 @@
 #include "sharing/services/RegisterServiceClasses.h"
 
 #include "sharing/services/facebook/SXFacebook.h"
+#include "sharing/services/foursquare/SXFoursquareV2.h"
 #include "sharing/services/twitter/SXTwitter.h"
 #include "sharing/services/vkontakte/SXVkontakte.h"
 
@@ -11,6 +12,7 @@ void registerSharingServicesClasses() {
   SXFacebook::registerClass();
   SXTwitter::registerClass();
   SXVkontakte::registerClass();
+  SXFoursquareV2::registerClass();
 }
 
 }  // namespace zv
