@@ -8,6 +8,7 @@
 #include "sharing/services/tumblr/SXTumblr.h"
 #include "sharing/services/readability/SXReadability.h"
 #include "sharing/services/flickr/SXFlickr.h"
+#include "sharing/services/foursquare/SXFoursquareV2.h"
 #include "sharing/services/twitter/SXTwitter.h"
 #include "sharing/services/vkontakte/SXVkontakte.h"
 
@@ -29,6 +30,7 @@ void registerSharingServicesClasses() {
   SXReadability::registerClass();
   SXFlickr::registerClass();
   SXVkontakte::registerClass();
+  SXFoursquareV2::registerClass();
 }
 
 }  // namespace zv

@@ -34,7 +34,7 @@ std::string venueJSON(const FoursquareService::Place& place) {
 
 }  // namespace
 
-FoursquareService::FoursquareService() : server_(authority_.issueForHosts({"api.foursquare.com"})) {
+FoursquareService::FoursquareService() : server_(authority_.issueForHosts({"api.foursquare.com", "foursquare.com"})) {
   server_.route("/", [this](const RecordedRequest& request, FaultServer::Connection& connection) {
     handle(request, connection);
   });
@@ -48,9 +48,15 @@ FoursquareService::~FoursquareService() {
 bool FoursquareService::start() {
   if (!server_.start()) return false;
   auto& environment = ApplicationEnvironment::shared();
-  environment.setTestHostMap({{"api.foursquare.com", static_cast<std::uint16_t>(server_.port())}});
+  const auto port = static_cast<std::uint16_t>(server_.port());
+  environment.setTestHostMap({{"api.foursquare.com", port}, {"foursquare.com", port}});
   environment.setExtraTrustAnchor(authority_.certificatePEM());
   return true;
+}
+
+void FoursquareService::setOmitFragment(bool omit) {
+  std::lock_guard lock(mutex_);
+  omitFragment_ = omit;
 }
 
 void FoursquareService::addToken(const std::string& token) {
@@ -94,6 +100,27 @@ void FoursquareService::handle(const RecordedRequest& request, FaultServer::Conn
   // "+" is not a blank here: the client escapes blanks as %20.
   if (query.find('+') != std::string::npos) return complain(connection, "unescaped '+' in " + query);
   auto fields = FacebookService::decodeForm(query);
+  {
+    std::lock_guard lock(mutex_);
+    if (path.starts_with("/oauth2/")) calls_[path].push_back(fields);
+  }
+  if (path == "/oauth2/authenticate") {
+    if (fields["client_id"] != kClientId || fields["response_type"] != "token" || fields["redirect_uri"] != kRedirectURI) {
+      return complain(connection, "login parameters: " + query);
+    }
+    const std::string page = "<html><head><title>Log In</title></head><body><form method=\"post\" action=\"/oauth2/grant\">"
+                             "<input type=\"text\" name=\"email\" value=\"\"><input type=\"submit\" name=\"allow\" "
+                             "value=\"Allow\"></form></body></html>";
+    return connection.send(format("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %zu\r\n\r\n", page.size()) + page);
+  }
+  if (path == "/oauth2/grant") {
+    std::string location = std::string(kRedirectURI);
+    {
+      std::lock_guard lock(mutex_);
+      if (!omitFragment_) location += "#access_token=" + tokens_.front();
+    }
+    return connection.send("HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
+  }
   std::unique_lock lock(mutex_);
   calls_[path].push_back(fields);
   if (auto failure = nextFailure_.find(path); failure != nextFailure_.end()) {

@@ -5,6 +5,10 @@
 //   GET  /v2/venues/search   oauth_token (a known token), v=20110927, ll "lat,lng" with five
 //                            decimals, llAcc/alt/altAcc with two, an optional query; answers the
 //                            places set with setVenues (filtered by name when there is a query)
+//   GET  /oauth2/authenticate (foursquare.com) client id, response_type=token, the redirect URI;
+//                            a login form whose button "allow" (POST /oauth2/grant) redirects to
+//                            the redirect URI with "#access_token=" the first token added (no
+//                            fragment at all after setOmitFragment(true))
 //   POST /v2/checkins/add    the same, venueId of a known place, an optional shout; records it
 // An unknown token gets the service's 401 ({"meta": {"code": 401, "errorType": "invalid_auth"}});
 // failNext(path, status, body) answers the next call to a path with anything.
@@ -28,11 +32,15 @@ class FoursquareService {
     std::string id, name, address;
   };
 
+  static constexpr const char* kClientId = "FSQ-CLIENT-1";
+  static constexpr const char* kRedirectURI = "https://zerivudor.example.org/foursquare-callback";
+
   FoursquareService();
   ~FoursquareService();
   bool start();
 
   void addToken(const std::string& token);
+  void setOmitFragment(bool omit);
   void setVenues(std::vector<Place> places);
   void failNext(const std::string& path, int status, const std::string& body);
 
@@ -52,6 +60,7 @@ class FoursquareService {
   std::map<std::string, std::pair<int, std::string>> nextFailure_;
   std::map<std::string, std::vector<std::map<std::string, std::string>>> calls_;
   std::string lastComplaint_;
+  bool omitFragment_ = false;
 };
 
 }  // namespace zv::testing

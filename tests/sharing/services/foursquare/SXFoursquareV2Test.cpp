@@ -1,0 +1,215 @@
+// The Foursquare check-in sharer end to end against the loopback service: the login page driven
+// through the web view, the places near the device, a search by name, the check-in; a callback
+// without a token, a denied or silent location, an empty list, and when the sharer is offered.
+
+#include <gtest/gtest.h>
+
+#include "platform/net/CookieStore.h"
+#include "platform/runloop/RunLoopPump.h"
+#include "platform/system/NotificationCenter.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/core/SX.h"
+#include "sharing/services/RegisterServiceClasses.h"
+#include "sharing/services/foursquare/SXFoursquareV2.h"
+#include "support/sharing/FacebookService.h"
+#include "support/sharing/FormDriver.h"
+#include "support/sharing/FoursquareService.h"
+#include "support/sharing/SharingTestSupport.h"
+
+namespace zv::testing {
+namespace {
+
+constexpr const char* kToken = "FSQTOKEN+1/x";
+
+class SXFoursquareV2Test : public SharingTest {
+ protected:
+  SXFoursquareV2Test() : SharingTest(/*manualClock=*/false) {}
+  void SetUp() override {
+    SharingTest::SetUp();
+    registerSharingServicesClasses();
+    ui::LocationEnvironment::shared().reset();
+    ui::LocationEnvironment::shared().setPosition(45.464211, 9.191383, 65, 122, 10);
+    SXFoursquareV2VenuesForm::setLocationTimeout(30);
+    net::CookieStore::sharedInstance()->removeAllCookies();
+    ASSERT_TRUE(service.start());
+    service.addToken(kToken);
+    service.setVenues({{"4b5/a&b", "Pizza & Co", "Via Roma 1"}, {"4c", "Bar Centrale", "Piazza Duomo"}});
+    configurator->set("foursquareV2ClientId", box(FoursquareService::kClientId));
+    configurator->set("foursquareV2RedirectURI", box(FoursquareService::kRedirectURI));
+    root = std::make_shared<ui::ViewController>();
+    showRoot(root);
+    SX::setRootViewController(root);
+    SXFoursquareV2::logoutOfFoursquare();
+    for (const char* name : {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel,
+                             kSXAuthDidFinish}) {
+      tokens_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
+          name, nullptr, [this](const Ref<Notification>& n) {
+            std::string entry = n->name();
+            if (entry == kSXAuthDidFinish) entry += boolValueOf(n->userInfo()->objectForKey("success")) ? " YES" : " NO";
+            reports.push_back(entry);
+          }));
+    }
+  }
+  void TearDown() override {
+    for (const auto& token : tokens_) NotificationCenter::defaultCenter()->removeObserver(token);
+    pumpRunLoopFor(0.4);
+    ui::LocationEnvironment::shared().reset();
+    SharingTest::TearDown();
+  }
+  bool waitForReport(const std::string& name) {
+    return pumpRunLoopUntil([&] { return std::find(reports.begin(), reports.end(), name) != reports.end(); }, 20.0);
+  }
+  int count(const std::string& name) const { return static_cast<int>(std::count(reports.begin(), reports.end(), name)); }
+  void logIn() {
+    Ref<SXOAuthView> login;
+    ASSERT_TRUE(pumpRunLoopUntil([&] {
+      auto screen = dyn<ui::NavigationController>(SX::currentHelper()->currentView());
+      login = screen ? dyn<SXFoursquareV2OAuthView>(screen->topViewController()) : nullptr;
+      return login && login->isVisible() && !login->webView()->isLoading() && login->webView()->pageTitle() == "Log In";
+    }, 20.0)) << service.lastComplaint();
+    auto webView = login->webView();
+    auto request = FacebookService::formSubmission(webView->pageHTML(), webView->request()->url(), {}, "allow");
+    ASSERT_TRUE(request);
+    webView->simulateFormSubmit(request);
+  }
+  Ref<SXFoursquareV2VenuesForm> waitForPlaces(const Ref<SXSharer>& sharer) {
+    Ref<SXFoursquareV2VenuesForm> form;
+    pumpRunLoopUntil([&] {
+      form = dyn<SXFoursquareV2VenuesForm>(sharer->topViewController());
+      return form && form->venues() && !form->request();
+    }, 20.0);
+    return form;
+  }
+
+  FoursquareService service;
+  Ref<ui::ViewController> root;
+  std::vector<std::string> reports;
+
+ private:
+  std::vector<ObjectPtr> tokens_;
+};
+
+TEST_F(SXFoursquareV2Test, ALoginThenACheckInAtAPlaceFoundByName) {
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm & steady");
+  logIn();
+  auto places = waitForPlaces(sharer);
+  ASSERT_TRUE(places) << service.lastComplaint();
+  EXPECT_EQ(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"), kToken);
+  ASSERT_EQ(places->venues()->size(), 2u);
+  EXPECT_EQ(places->tableView()->numberOfRowsInSection(0), 2u);
+  EXPECT_EQ(places->title(), "Nearby Places");
+
+  // Later moves do not reload; blanks alone are no search.
+  places->locationManager()->simulateMove(ui::Location::make(45.47, 9.2));
+  auto bar = places->searchDisplay()->searchBar();
+  bar->simulateTyping("   ");
+  bar->simulateSearchButton();
+  EXPECT_FALSE(places->query());
+  bar->simulateClear();
+  bar->simulateTyping(" Bar ");
+  bar->simulateSearchButton();
+  EXPECT_EQ(places->query(), "Bar");
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return places->filteredVenues() && !places->request(); }, 20.0));
+  ASSERT_EQ(service.calls("/v2/venues/search").size(), 2u);
+  EXPECT_EQ(service.calls("/v2/venues/search")[1].at("query"), "Bar");
+  EXPECT_EQ(service.calls("/v2/venues/search")[1].at("ll"), "45.47000,9.20000");
+  auto results = places->searchDisplay()->searchResultsTableView();
+  ASSERT_EQ(results->numberOfRowsInSection(0), 1u);
+  results->simulateTapOnRow(IndexPath::forRow(0, 0));
+
+  auto editor = dyn<SXFoursquareV2CheckInForm>(sharer->topViewController());
+  ASSERT_TRUE(editor);
+  EXPECT_EQ(editor->maxTextLength(), 140u);
+  EXPECT_EQ(sharer->venue()->venueId, "4c");
+  ASSERT_TRUE(sharer->location());
+  EXPECT_DOUBLE_EQ(sharer->location()->latitude(), 45.47);
+  editor->view();
+  editor->textView()->setText("Calm & steady");
+  sharer->sendForm(*editor);
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << service.lastComplaint();
+  const auto checkins = service.calls("/v2/checkins/add");
+  ASSERT_EQ(checkins.size(), 1u);
+  EXPECT_EQ(checkins[0].at("venueId"), "4c");
+  EXPECT_EQ(checkins[0].at("shout"), "Calm & steady");
+  EXPECT_EQ(checkins[0].at("oauth_token"), kToken);
+  EXPECT_EQ(count(kSXSendDidFailWithError), 0);
+  EXPECT_TRUE(service.lastComplaint().empty()) << service.lastComplaint();
+}
+
+TEST_F(SXFoursquareV2Test, ACallbackWithoutATokenIsAFailedLoginThatEndsTheLogin) {
+  service.setOmitFragment(true);
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  logIn();
+  ASSERT_TRUE(waitForReport(std::string(kSXAuthDidFinish) + " NO"));
+  pumpRunLoopFor(0.8);  // a login loop would show the page again by now
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  EXPECT_FALSE(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"));
+  EXPECT_EQ(service.calls("/oauth2/authenticate").size(), 1u);
+  auto alert = topAlert();
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->title(), "Access Error");
+}
+
+TEST_F(SXFoursquareV2Test, ADeniedOrSilentLocationFailsTheShareOnceWithoutASearch) {
+  ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
+  ui::LocationEnvironment::shared().setGrantsOnRequest(false);
+  SXSharer::shareText<SXFoursquareV2>("Calm");
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  pumpRunLoopFor(0.4);
+  EXPECT_EQ(count(kSXSendDidFailWithError), 1);
+
+  reports.clear();
+  ui::LocationEnvironment::shared().reset();
+  ui::LocationEnvironment::shared().setOutcome(ui::LocationOutcome::Silent);
+  SXFoursquareV2VenuesForm::setLocationTimeout(0.5);
+  SXSharer::shareText<SXFoursquareV2>("Calm");
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  EXPECT_EQ(count(kSXSendDidFailWithError), 1);
+  EXPECT_TRUE(service.calls("/v2/venues/search").empty());
+}
+
+TEST_F(SXFoursquareV2Test, ARefusedTokenAsksForANewLogin) {
+  ASSERT_TRUE(SX::setAuthValue("revoked", "accessToken", "SXFoursquareV2"));
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return sharer->lastError() != nullptr; }, 20.0));
+  EXPECT_EQ(sharer->lastError()->code(), 401);
+
+  EXPECT_TRUE(SXFoursquareV2ErrorNeedsRelogin(sharer->lastError()));
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return service.calls("/oauth2/authenticate").size() == 1; }, 20.0))
+      << "a new login is asked for";
+}
+
+TEST_F(SXFoursquareV2Test, AnEmptyListOfPlacesSaysSo) {
+  ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
+  service.setVenues({});
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  auto places = waitForPlaces(sharer);
+  ASSERT_TRUE(places);
+  EXPECT_TRUE(places->venues()->empty());
+  EXPECT_EQ(places->tableView()->numberOfRowsInSection(0), 0u);
+  auto alert = topAlert();
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->title(), "No places found");
+  EXPECT_EQ(count(kSXSendDidFailWithError), 0);
+}
+
+TEST_F(SXFoursquareV2Test, TheSharerIsOfferedOnlyWithLocationServicesItMayUse) {
+  auto sharer = SXSharer::make<SXFoursquareV2>();
+  auto& environment = ui::LocationEnvironment::shared();
+  EXPECT_TRUE(sharer->canShare());
+  environment.setAuthorizationStatus(std::nullopt);
+  EXPECT_TRUE(sharer->canShare());
+  environment.setAuthorizationStatus(ui::LocationAuthorizationStatus::Denied);
+  EXPECT_FALSE(sharer->canShare());
+  environment.setAuthorizationStatus(ui::LocationAuthorizationStatus::Restricted);
+  EXPECT_FALSE(sharer->canShare());
+  environment.setAuthorizationStatus(ui::LocationAuthorizationStatus::Authorized);
+  EXPECT_TRUE(sharer->canShare());
+  environment.setServicesEnabled(false);
+  EXPECT_FALSE(sharer->canShare());
+  EXPECT_FALSE(sharer->canShareURL());
+  EXPECT_TRUE(sharer->canShareText());
+}
+
+}  // namespace
+}  // namespace zv::testing
