@@ -6,7 +6,8 @@
 // Option-picker description keys: "title" (picker title), "itemsList" (array of option texts),
 // "curIndexes" (chosen indexes joined by ",", or "-1"), "allowMultiple" and "static" (boolean
 // numbers), "SXFormOptionControllerOptionProvider" (an object adopting
-// SXFormOptionControllerOptionProvider, used when the list is not static).
+// SXFormOptionControllerOptionProvider, used when the list is not static; a sharer naming itself
+// stores a WeakReference, since its own form holds these rows).
 //
 // Threads: main thread. Ownership: the row owns its texts and the description.
 

@@ -1,5 +1,7 @@
 #include "sharing/core/SXFormOptionController.h"
 
+#include "platform/foundation/WeakReference.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -87,7 +89,7 @@ void SXFormOptionController::viewDidLoad() {
 void SXFormOptionController::updateFromOptions() {
   if (!isStatic() && !provider_ && !didLoad_) {
     SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Loading..."));
-    provider_ = settings_->optionPickerInfo->objectForKey("SXFormOptionControllerOptionProvider");
+    provider_ = WeakReference::resolve(settings_->optionPickerInfo->objectForKey("SXFormOptionControllerOptionProvider"));
     if (auto provider = std::dynamic_pointer_cast<SXFormOptionControllerOptionProvider>(provider_)) {
       provider->SXFormOptionControllerEnumerateOptions(*this);
     } else {

@@ -1,5 +1,7 @@
 #include "sharing/services/flickr/SXFlickr.h"
 
+#include "platform/foundation/WeakReference.h"
+
 #include <set>
 
 #include "platform/foundation/Array.h"
@@ -123,7 +125,8 @@ std::vector<Ref<SXFormFieldSettings>> SXFlickr::shareFormFieldsForType(std::int3
                                          {"itemsList", Array::make()},
                                          {"static", box(false)},
                                          {"allowMultiple", box(true)}});
-  picker->setObject(self(), "SXFormOptionControllerOptionProvider");
+  // Weak: the sharer's own form holds these rows, so a strong link would keep both alive for good.
+  picker->setObject(WeakReference::make(self()), "SXFormOptionControllerOptionProvider");
   return {SXFormFieldSettings::make(SXLocalizedText("Title"), "title", SXFormFieldTypeText, item()->title),
           SXFormFieldSettings::make(SXLocalizedText("Description"), "description", SXFormFieldTypeText, item()->text),
           SXFormFieldSettings::make(SXLocalizedText("Tag (space) Tag"), "tags", SXFormFieldTypeText, item()->tags),

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/WeakReference.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/graphics/Image.h"
 #include "sharing/core/SX.h"
@@ -112,8 +113,13 @@ TEST_F(SXFlickrTest, TheFormOffersTheGroupPicker) {
   EXPECT_EQ(fields[0]->key, "title");
   EXPECT_EQ(fields[3]->type, SXFormFieldTypeSwitch);
   EXPECT_EQ(fields[6]->type, SXFormFieldTypeOptionPicker);
-  EXPECT_EQ(fields[6]->optionPickerInfo->objectForKey("SXFormOptionControllerOptionProvider"), sharer);
+  EXPECT_EQ(WeakReference::resolve(fields[6]->optionPickerInfo->objectForKey("SXFormOptionControllerOptionProvider")), sharer);
   EXPECT_LT(sharer->shareFormFieldsForType(SXShareTypeURL).size(), 7u);
+  // The rows end up in the sharer's own form: they must not keep the sharer alive.
+  std::weak_ptr<SXFlickr> gone = sharer;
+  sharer.reset();
+  EXPECT_TRUE(gone.expired());
+  EXPECT_FALSE(WeakReference::resolve(fields[6]->optionPickerInfo->objectForKey("SXFormOptionControllerOptionProvider")));
 }
 
 TEST_F(SXFlickrTest, AnUploadWithTwoGroupsPostsToBothInOrder) {
