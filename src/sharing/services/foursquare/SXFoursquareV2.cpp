@@ -408,6 +408,7 @@ void SXFoursquareV2::showFoursquareV2CheckInForm() {
   if (auto tint = dyn<graphics::Color>(SXConfigValue("barTintForView:", self()))) navigationBar()->setTintColor(tint);
   // The places list is the first screen of the sharer and cannot be popped: the editor replaces it.
   if (viewControllers().size() == 1 && dyn<SXFoursquareV2VenuesForm>(viewControllers().front())) {
+    dyn<SXFoursquareV2VenuesForm>(viewControllers().front())->stopMonitoringLocation();
     setViewControllers({form}, false);
   } else {
     pushViewController(form, true);

@@ -14,6 +14,7 @@
 #include "support/sharing/FacebookService.h"
 #include "support/sharing/FormDriver.h"
 #include "support/sharing/FoursquareService.h"
+#include "support/sharing/ShareReports.h"
 #include "support/sharing/SharingTestSupport.h"
 
 namespace zv::testing {
@@ -40,18 +41,8 @@ class SXFoursquareV2Test : public SharingTest {
     showRoot(root);
     SX::setRootViewController(root);
     SXFoursquareV2::logoutOfFoursquare();
-    for (const char* name : {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel,
-                             kSXAuthDidFinish}) {
-      tokens_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
-          name, nullptr, [this](const Ref<Notification>& n) {
-            std::string entry = n->name();
-            if (entry == kSXAuthDidFinish) entry += boolValueOf(n->userInfo()->objectForKey("success")) ? " YES" : " NO";
-            reports.push_back(entry);
-          }));
-    }
   }
   void TearDown() override {
-    for (const auto& token : tokens_) NotificationCenter::defaultCenter()->removeObserver(token);
     pumpRunLoopFor(0.4);
     ui::LocationEnvironment::shared().reset();
     SharingTest::TearDown();
@@ -83,11 +74,23 @@ class SXFoursquareV2Test : public SharingTest {
 
   FoursquareService service;
   Ref<ui::ViewController> root;
-  std::vector<std::string> reports;
-
- private:
-  std::vector<ObjectPtr> tokens_;
+  ShareReports recorder{false};
+  std::vector<std::string>& reports = recorder.entries;
 };
+
+TEST_F(SXFoursquareV2Test, ACallbackWithoutATokenIsAFailedLoginThatEndsTheLogin) {
+  service.setOmitFragment(true);
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  logIn();
+  ASSERT_TRUE(waitForReport(std::string(kSXAuthDidFinish) + " NO"));
+  pumpRunLoopFor(0.8);  // a login loop would show the page again by now
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  EXPECT_FALSE(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"));
+  EXPECT_EQ(service.calls("/oauth2/authenticate").size(), 1u);
+  auto alert = topAlert();
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->title(), "Access Error");
+}
 
 TEST_F(SXFoursquareV2Test, ALoginThenACheckInAtAPlaceFoundByName) {
   auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm & steady");
@@ -134,20 +137,6 @@ TEST_F(SXFoursquareV2Test, ALoginThenACheckInAtAPlaceFoundByName) {
   EXPECT_EQ(checkins[0].at("oauth_token"), kToken);
   EXPECT_EQ(count(kSXSendDidFailWithError), 0);
   EXPECT_TRUE(service.lastComplaint().empty()) << service.lastComplaint();
-}
-
-TEST_F(SXFoursquareV2Test, ACallbackWithoutATokenIsAFailedLoginThatEndsTheLogin) {
-  service.setOmitFragment(true);
-  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
-  logIn();
-  ASSERT_TRUE(waitForReport(std::string(kSXAuthDidFinish) + " NO"));
-  pumpRunLoopFor(0.8);  // a login loop would show the page again by now
-  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
-  EXPECT_FALSE(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"));
-  EXPECT_EQ(service.calls("/oauth2/authenticate").size(), 1u);
-  auto alert = topAlert();
-  ASSERT_TRUE(alert);
-  EXPECT_EQ(alert->title(), "Access Error");
 }
 
 TEST_F(SXFoursquareV2Test, ADeniedOrSilentLocationFailsTheShareOnceWithoutASearch) {

@@ -17,6 +17,7 @@
 #include "sharing/services/vkontakte/SXVkontakte.h"
 #include "support/sharing/FacebookService.h"
 #include "support/sharing/FormDriver.h"
+#include "support/sharing/ShareReports.h"
 #include "support/sharing/SharingTestSupport.h"
 #include "support/sharing/VkontakteService.h"
 
@@ -39,22 +40,8 @@ class SXVkontakteTest : public SharingTest {
     showRoot(root);
     SX::setRootViewController(root);
     SXVkontakte::flushAccessToken();
-    for (const char* name :
-         {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel, kSXAuthDidFinish}) {
-      tokens_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
-          name, nullptr, [this](const Ref<Notification>& n) {
-            std::string entry = n->name();
-            if (entry == kSXAuthDidFinish) entry += boolValueOf(n->userInfo()->objectForKey("success")) ? " YES" : " NO";
-            if (entry == kSXSendDidFailWithError) {
-              auto sharer = dyn<SXSharer>(n->object());
-              if (sharer && sharer->lastError()) entry += " " + sharer->lastError()->domain();
-            }
-            reports.push_back(entry);
-          }));
-    }
   }
   void TearDown() override {
-    for (const auto& token : tokens_) NotificationCenter::defaultCenter()->removeObserver(token);
     pumpRunLoopFor(0.4);  // closing animations end
     net::CookieStore::sharedInstance()->removeAllCookies();
     SharingTest::TearDown();
@@ -111,10 +98,8 @@ class SXVkontakteTest : public SharingTest {
 
   VkontakteService service;
   Ref<ui::ViewController> root;
-  std::vector<std::string> reports;
-
- private:
-  std::vector<ObjectPtr> tokens_;
+  ShareReports recorder{true};
+  std::vector<std::string>& reports = recorder.entries;
 };
 
 TEST_F(SXVkontakteTest, ATextIsPostedAfterALoginThatIsKeptInTheKeychainForADay) {
