@@ -41,6 +41,8 @@ class ConnectionBridge : public net::URLConnectionDelegate {
   Ref<net::URLRequest> connectionWillSendRequestRedirectResponse(net::URLConnection&, const Ref<net::URLRequest>& request,
                                                                 const Ref<net::URLResponse>& redirect) override {
     if (!redirect) return request;
+    // The decision may end the page load, which owns this bridge: stay alive until we return.
+    auto hold = self_.lock();
     if (done_ || fetch_.redirect(request)) {
       url_ = request->url();
       return request;
@@ -56,6 +58,7 @@ class ConnectionBridge : public net::URLConnectionDelegate {
     body_.append(reinterpret_cast<const char*>(data->bytes().data()), data->bytes().size());
   }
   void connectionDidFinishLoading(net::URLConnection& connection) override {
+    auto hold = self_.lock();
     if (done_) return;
     done_ = true;
     if (interrupted_)
@@ -65,13 +68,16 @@ class ConnectionBridge : public net::URLConnectionDelegate {
       fetch_.finish(std::move(body_), url_);
   }
   void connectionDidFailWithError(net::URLConnection&, const Ref<Error>& error) override {
+    auto hold = self_.lock();
     if (done_) return;
     done_ = true;
     fetch_.fail(error);
   }
   void cancel() { done_ = true; }
+  void setSelf(const std::shared_ptr<ConnectionBridge>& self) { self_ = self; }
 
  private:
+  std::weak_ptr<ConnectionBridge> self_;
   PageFetch fetch_;
   std::string body_;
   Ref<URL> url_;
@@ -82,6 +88,7 @@ class ConnectionBridge : public net::URLConnectionDelegate {
 std::function<void()> connectionLoader(const Ref<net::URLRequest>& request, PageFetch fetch) {
   auto failed = fetch.fail;
   auto bridge = std::make_shared<ConnectionBridge>(std::move(fetch));
+  bridge->setSelf(bridge);
   auto connection = net::URLConnection::make(request, bridge, true);
   if (!connection) {
     failed(webError(kURLErrorDomain, -1000, "bad URL", request->url()));
