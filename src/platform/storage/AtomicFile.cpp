@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/random.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 
@@ -35,6 +38,30 @@ void syncFolder(const std::filesystem::path& folder) {
   }
 }
 
+// Creates a new, empty file beside `path` under a name no other writer uses. The file is opened
+// with open(2) itself rather than mkstemp, whose inner open the thread sanitizer does not see:
+// it would then take a reused descriptor number for the one closed earlier on another thread.
+int createTemporaryBeside(const std::filesystem::path& folder, const std::string& name, std::string& temporary) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+      bits = (static_cast<std::uint64_t>(::getpid()) << 32) ^ reinterpret_cast<std::uintptr_t>(&bits) ^
+             static_cast<std::uint64_t>(attempt);
+    }
+    std::string suffix(8, 'a');
+    for (char& letter : suffix) {
+      letter = kLetters[bits % (sizeof kLetters - 1)];
+      bits /= sizeof kLetters - 1;
+    }
+    temporary = (folder / ("." + name + "." + suffix)).string();
+    int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 }  // namespace
 
 Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
@@ -42,8 +69,8 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
   std::filesystem::path folder = path.parent_path();
   std::error_code ec;
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  int fd = ::mkstemp(temporary.data());
+  std::string temporary;
+  int fd = createTemporaryBeside(folder, path.filename().string(), temporary);
   if (fd < 0) return Error::posix(errno);
   auto fail = [&](int code) {
     ::close(fd);
