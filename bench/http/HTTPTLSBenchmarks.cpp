@@ -32,26 +32,34 @@ testing::TemporaryDirectory& scratch() {
   return directory;
 }
 
+testing::NginxOptions pinnedOptions() {
+  testing::NginxOptions options;
+  options.tls = true;
+  options.tlsProtocols = kProtocol;
+  options.tls13CipherSuites = kCipherSuite;
+  options.logTLSParameters = true;
+  return options;
+}
+
+// A static, not a leaked pointer: its destructor stops nginx when the benchmark exits, since the
+// child would otherwise outlive it.
 testing::NginxServer& server() {
-  static testing::NginxServer* nginx = [] {
-    testing::NginxOptions options;
-    options.tls = true;
-    options.tlsProtocols = kProtocol;
-    options.tls13CipherSuites = kCipherSuite;
-    options.logTLSParameters = true;
-    auto* s = new testing::NginxServer(options);
+  static testing::NginxServer nginx(pinnedOptions());
+  static bool started = [] {
     {
       std::string big(kBigSize, '\0');
       std::mt19937 generator(3);
       for (auto& c : big) c = static_cast<char>(generator());
-      s->addFile("big.bin", big);
+      nginx.addFile("big.bin", big);
     }
-    if (!s->start()) std::fprintf(stderr, "nginx did not start: %s\n", s->log().c_str());
-    net::addTrustedCertificate(net::Certificate::fromPEM(s->authority().certificatePEM()));
-    std::ofstream(scratch() / "ca.crt") << s->authority().certificatePEM();
-    return s;
+    bool up = nginx.start();
+    if (!up) std::fprintf(stderr, "nginx did not start: %s\n", nginx.log().c_str());
+    net::addTrustedCertificate(net::Certificate::fromPEM(nginx.authority().certificatePEM()));
+    std::ofstream(scratch() / "ca.crt") << nginx.authority().certificatePEM();
+    return up;
   }();
-  return *nginx;
+  (void)started;
+  return nginx;
 }
 
 // Whether nginx's last request came over the pinned protocol and cipher suite.
