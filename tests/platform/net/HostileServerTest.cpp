@@ -89,6 +89,25 @@ TEST_F(HostileServerTest, ABodyEndingWithTheConnectionNeedsACloseNotifyOverTLS) 
   EXPECT_EQ(framedCut.error->code(), kURLErrorNetworkConnectionLost);
 }
 
+TEST_F(HostileServerTest, TinyRecordsArrivingAtOnceAreAllRead) {
+  // A head and body in 4-byte records, all taken from the socket by one read: a readiness event
+  // decrypts only some of them (none with body bytes), and the socket no longer signals the rest,
+  // which wait inside the TLS session.
+  FaultServer server(localhostCertificate());
+  std::string body;
+  for (int i = 0; body.size() < 1200; ++i) body += std::to_string(i) + ",";
+  std::string head = "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(600, 'p') +
+                     "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  server.route("/tiny-records", [&](const zv::testing::RecordedRequest&, FaultServer::Connection& connection) {
+    connection.sendInPieces(head + body, 4);
+  });
+  ASSERT_TRUE(server.start());
+  auto outcome = runStream(makeGet(server.url("/tiny-records")));
+  EXPECT_FALSE(outcome.error);
+  EXPECT_EQ(outcome.body, body);
+  server.stop();
+}
+
 TEST_F(HostileServerTest, PlainConnectionsStillEndCloseDelimitedBodiesWithTheConnection) {
   FaultServer server;
   ASSERT_TRUE(server.start());

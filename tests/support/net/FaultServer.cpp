@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -94,6 +95,14 @@ void FaultServer::Connection::send(const std::string& bytes) {
     }
     sent += static_cast<std::size_t>(n);
   }
+}
+
+void FaultServer::Connection::sendInPieces(const std::string& bytes, std::size_t pieceSize) {
+  int on = 1;
+  int off = 0;
+  setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+  for (std::size_t offset = 0; offset < bytes.size(); offset += pieceSize) send(bytes.substr(offset, pieceSize));
+  setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
 }
 
 void FaultServer::Connection::close() {

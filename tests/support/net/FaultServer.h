@@ -71,6 +71,9 @@ class FaultServer {
   class Connection {
    public:
     void send(const std::string& bytes);
+    // Sends `bytes` in pieces of at most `pieceSize` bytes (over TLS a record each), held back and
+    // released together, so that the peer finds all of them waiting at once.
+    void sendInPieces(const std::string& bytes, std::size_t pieceSize);
     // Ends the connection; over TLS without a close_notify, as a cut connection would.
     void close();
     // Ends the connection as a well-behaved server does (a close_notify first over TLS).

@@ -45,7 +45,10 @@ void NginxServer::writeConfiguration() {
     << "error_log " << (dir / "error.log").string() << " info;\n"
     << "events { worker_connections 256; }\n"
     << "http {\n"
-    << "  access_log " << (dir / "access.log").string() << ";\n"
+    << (options_.logTLSParameters ? "  log_format tls '$remote_addr \"$request\" $status $body_bytes_sent $ssl_protocol "
+                                    "$ssl_cipher';\n"
+                                  : "")
+    << "  access_log " << (dir / "access.log").string() << (options_.logTLSParameters ? " tls" : "") << ";\n"
     << "  client_body_temp_path " << (dir / "temp/client_body").string() << ";\n"
     << "  proxy_temp_path " << (dir / "temp/proxy").string() << ";\n"
     << "  fastcgi_temp_path " << (dir / "temp/fastcgi").string() << ";\n"
@@ -62,6 +65,11 @@ void NginxServer::writeConfiguration() {
     c << "    listen 127.0.0.1:" << tlsPort_ << " ssl;\n"
       << "    ssl_certificate " << cert.string() << ";\n"
       << "    ssl_certificate_key " << key.string() << ";\n";
+    if (!options_.tlsProtocols.empty()) c << "    ssl_protocols " << options_.tlsProtocols << ";\n";
+    if (!options_.tlsCiphers.empty()) c << "    ssl_ciphers " << options_.tlsCiphers << ";\n";
+    if (!options_.tls13CipherSuites.empty()) {
+      c << "    ssl_conf_command Ciphersuites " << options_.tls13CipherSuites << ";\n";
+    }
   }
   c << "    server_name localhost;\n"
     << "    root " << root_.string() << ";\n"

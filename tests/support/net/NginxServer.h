@@ -33,6 +33,14 @@ struct NginxOptions {
   bool tls = false;
   // TLS port that asks for (but does not require) a client certificate signed by the test CA.
   bool clientCertificatePort = false;
+  // Pins what the TLS port negotiates (empty: nginx's defaults): its protocol versions as nginx
+  // names them ("TLSv1.3", "TLSv1.2 TLSv1.3"), the cipher list for TLS 1.2 and older, and the
+  // cipher suites for TLS 1.3 ("TLS_AES_128_GCM_SHA256").
+  std::string tlsProtocols = {};
+  std::string tlsCiphers = {};
+  std::string tls13CipherSuites = {};
+  // Access log lines end with the protocol and cipher each request came over ("-" over plain HTTP).
+  bool logTLSParameters = false;
 };
 
 class NginxServer {
