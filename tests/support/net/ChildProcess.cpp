@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,9 +22,15 @@ bool ChildProcess::start(const std::vector<std::string>& arguments, const std::f
   for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   std::string logPath = logFile.string();
+  pid_t parent = getpid();
   pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
+    // A server must not outlive the test or benchmark that started it, even one that exits
+    // without stopping it or is killed. (The signal follows the forking thread: servers are
+    // started from threads that live as long as they do.)
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (log >= 0) {
       dup2(log, STDOUT_FILENO);
