@@ -30,8 +30,9 @@ std::size_t JCDictionary::capacityForCount(std::size_t count) {
   return needed | 1;
 }
 
-JCDictionary::JCDictionary(JCCreationKey, std::size_t capacity, bool isMutableResult)
-    : mutations_(isMutableResult ? 1 : 0), entries_(capacity) {}
+JCDictionary::JCDictionary(JCCreationKey, std::size_t capacity, detail::JCArena* arena, bool isMutableResult)
+    : mutations_(isMutableResult ? 1 : 0),
+      entries_(capacity, detail::JCStorageAllocator<Entry>(isMutableResult ? nullptr : arena)) {}
 
 template <class Match>
 std::ptrdiff_t JCDictionary::find(std::uint32_t hash, Match match) const {
@@ -136,7 +137,7 @@ void JCDictionary::setObject(ObjectPtr object, const ObjectPtr& key) {
                                                        key->description().c_str()));
   const std::size_t wanted = capacityForCount(count_ + 1);
   if (entries_.size() < wanted) {
-    std::vector<Entry> old = std::exchange(entries_, std::vector<Entry>(wanted));
+    Storage old = std::exchange(entries_, Storage(wanted, entries_.get_allocator()));
     count_ = 0;
     for (Entry& e : old)
       if (e.key) addEntry(e.hash, std::move(e.key), std::move(e.object));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/Dictionary.h"
+#include "sharing/json/JCArena.h"
 #include "sharing/json/JCCreationKey.h"
 
 namespace zv {
@@ -24,8 +25,12 @@ class JCDictionary final : public MutableDictionary {
     ObjectPtr object;
   };
 
-  // An empty table of `capacity` slots; the decoder then adds its pairs with addEntry.
-  JCDictionary(JCCreationKey, std::size_t capacity, bool isMutableResult);
+  // The slots: in the document's arena for an immutable dictionary, on the heap for a mutable one.
+  using Storage = std::vector<Entry, detail::JCStorageAllocator<Entry>>;
+
+  // An empty table of `capacity` slots; the decoder then adds its pairs with addEntry. `arena`
+  // holds the slots of an immutable dictionary (nullptr: the heap).
+  JCDictionary(JCCreationKey, std::size_t capacity, detail::JCArena* arena, bool isMutableResult);
 
   // The smallest capacity-table value not below floor(count * 1.33); past the table's last value
   // the capacity keeps growing by the same ratio.
@@ -59,7 +64,7 @@ class JCDictionary final : public MutableDictionary {
   std::size_t capacity() const { return entries_.size(); }
   std::uint32_t mutations() const { return mutations_; }
   // The slots in place (empty ones included), for readers that walk a decoded tree.
-  const std::vector<Entry>& slots() const { return entries_; }
+  const Storage& slots() const { return entries_; }
 
   // Adds a pair under its precomputed hash, replacing an equal key. Used while the decoder builds
   // the dictionary; requires count() < capacity().
@@ -73,7 +78,7 @@ class JCDictionary final : public MutableDictionary {
 
   std::size_t count_ = 0;
   std::uint32_t mutations_;
-  std::vector<Entry> entries_;
+  Storage entries_;
 };
 
 // Walks a dictionary's keys in slot order.

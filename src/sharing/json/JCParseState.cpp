@@ -42,6 +42,12 @@ const Ref<String>& emptyString() {
   return empty;
 }
 
+// Number::makeSigned with the value in the arena.
+Ref<Number> makeNumber(JCArena* arena, NumberType type, std::int64_t value) {
+  return std::allocate_shared<Number>(JCValueAllocator<Number>(arena), type, value, static_cast<std::uint64_t>(value),
+                                      static_cast<double>(value));
+}
+
 // Only used on the error path, to tell an underflow from an overflow as the C library reads it.
 double strtodInCLocale(const char* text) {
   static locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -60,6 +66,23 @@ JCParseState::JCParseState(std::uint32_t options) : options_(options), cache_(kC
 void JCParseState::clearCache() {
   for (auto& item : cache_) item = JCTokenCacheItem{};
   ages_.fill(0);
+  cachedOfGeneration_.fill(0);
+}
+
+void JCParseState::dropOldGeneration() {
+  // Runs once generation_ is the new parse's: the count of its parity is that of generation_ - 2.
+  std::size_t& old = cachedOfGeneration_[generation_ & 1];
+  if (old == 0) return;
+  const std::uint32_t previous = generation_ - 1;
+  for (std::size_t i = 0; i < cache_.size(); ++i) {
+    JCTokenCacheItem& item = cache_[i];
+    if (item.object && item.generation != previous) {
+      item.object.reset();
+      item.keyHash = 0;
+      ages_[i] = 0;
+    }
+  }
+  old = 0;
 }
 
 void JCParseState::recordError(const char* fmt, ...) {
@@ -105,6 +128,17 @@ ObjectPtr JCParseState::parse(const unsigned char* bytes, std::size_t length, bo
   error_.reset();
   mutableCollections_ = mutableCollections;
   depth_ = 0;
+  ++generation_;
+  dropOldGeneration();
+  arena_ = JCArena::open(length);
+  struct ArenaHold {
+    JCArena*& arena;
+    ~ArenaHold() {
+      arena->close();
+      arena->release();
+      arena = nullptr;
+    }
+  } hold{arena_};
 
   ObjectPtr result;
   if (length_ > 0 && nextToken()) {
@@ -376,15 +410,20 @@ ObjectPtr JCParseState::makeValue() const {
   switch (token_.valueType) {
     case JCValueTypeString:
       // The string decoding checked the bytes, so they need no second pass.
-      return std::make_shared<String>(std::string(reinterpret_cast<const char*>(token_.value), token_.valueLength));
+      return std::allocate_shared<String>(JCValueAllocator<String>(arena_),
+                                          std::string(reinterpret_cast<const char*>(token_.value), token_.valueLength));
     case JCValueTypeLongLong:
-      return Number::makeSigned(token_.number.longLongValue, NumberType::LongLong);
-    case JCValueTypeUnsignedLongLong:
-      if (token_.number.unsignedLongLongValue > static_cast<std::uint64_t>(INT64_MAX))
-        return Number::makeUnsigned(token_.number.unsignedLongLongValue, NumberType::UnsignedLongLong);
-      return Number::makeSigned(static_cast<std::int64_t>(token_.number.unsignedLongLongValue), NumberType::LongLong);
+      return makeNumber(arena_, NumberType::LongLong, token_.number.longLongValue);
+    case JCValueTypeUnsignedLongLong: {
+      const std::uint64_t u = token_.number.unsignedLongLongValue;
+      if (u > static_cast<std::uint64_t>(INT64_MAX))
+        return std::allocate_shared<Number>(JCValueAllocator<Number>(arena_), NumberType::UnsignedLongLong,
+                                            static_cast<std::int64_t>(u), u, static_cast<double>(u));
+      return makeNumber(arena_, NumberType::LongLong, static_cast<std::int64_t>(u));
+    }
     case JCValueTypeDouble:
-      return Number::make(token_.number.doubleValue);
+      return std::allocate_shared<Number>(JCValueAllocator<Number>(arena_), NumberType::Double, 0, 0,
+                                          token_.number.doubleValue);
     default:
       return nullptr;
   }
@@ -432,6 +471,9 @@ ObjectPtr JCParseState::cachedValue() {
   }
   ObjectPtr object = makeValue();
   if (chosen) {
+    if (chosen->object) --cachedOfGeneration_[chosen->generation & 1];
+    ++cachedOfGeneration_[generation_ & 1];
+    chosen->generation = generation_;
     chosen->object = object;
     chosen->bytes.assign(reinterpret_cast<const char*>(token_.value), length);
     chosen->hash = hash;
@@ -482,11 +524,12 @@ ObjectPtr JCParseState::parseArray() {
         recordError("Unexpected ']'.");
         break;
       }
-      std::vector<ObjectPtr> elements(std::make_move_iterator(objects_.begin() + static_cast<std::ptrdiff_t>(base)),
-                                      std::make_move_iterator(objects_.end()));
+      auto array = std::allocate_shared<JCArray>(JCValueAllocator<JCArray>(arena_), JCCreationKey(),
+                                                 objects_.data() + base, objects_.size() - base, arena_,
+                                                 mutableCollections_);
       objects_.resize(base);
       --depth_;
-      return std::make_shared<JCArray>(JCCreationKey(), std::move(elements), mutableCollections_);
+      return array;
     } else {
       recordExpected(accept, "a value", "a ']'");
       break;
@@ -544,8 +587,9 @@ ObjectPtr JCParseState::parseDictionary() {
         break;
       }
       const std::size_t n = keys_.size() - keyBase;
-      auto dictionary = std::make_shared<JCDictionary>(JCCreationKey(), JCDictionary::capacityForCount(n),
-                                                       mutableCollections_);
+      auto dictionary = std::allocate_shared<JCDictionary>(JCValueAllocator<JCDictionary>(arena_), JCCreationKey(),
+                                                           JCDictionary::capacityForCount(n), arena_,
+                                                           mutableCollections_);
       for (std::size_t i = 0; i < n; ++i)
         dictionary->addEntry(keyHashes_[keyBase + i], std::move(keys_[keyBase + i]), std::move(objects_[base + i]));
       objects_.resize(base);
