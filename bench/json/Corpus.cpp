@@ -40,8 +40,10 @@ std::size_t walkObjects(const ObjectPtr& value) {
   }
   if (auto* d = dynamic_cast<const JCDictionary*>(o)) {
     std::size_t n = 1;
-    for (const auto& slot : d->slots())
-      if (slot.key) n += walkObjects(slot.key) + walkObjects(slot.object);
+    d->visitPairs([&](const ObjectPtr& key, const ObjectPtr& object) {
+      n += walkObjects(key) + walkObjects(object);
+      return true;
+    });
     return n;
   }
   if (auto* a = dynamic_cast<const Array*>(o)) {

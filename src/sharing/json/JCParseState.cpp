@@ -588,7 +588,7 @@ ObjectPtr JCParseState::parseDictionary() {
       }
       const std::size_t n = keys_.size() - keyBase;
       auto dictionary = std::allocate_shared<JCDictionary>(JCValueAllocator<JCDictionary>(arena_), JCCreationKey(),
-                                                           JCDictionary::capacityForCount(n), arena_,
+                                                           JCDictionary::capacityForCount(n), n, arena_,
                                                            mutableCollections_);
       for (std::size_t i = 0; i < n; ++i)
         dictionary->addEntry(keyHashes_[keyBase + i], std::move(keys_[keyBase + i]), std::move(objects_[base + i]));
