@@ -109,6 +109,31 @@ TEST(JCArenaTest, TheCacheKeepsValuesOfThePreviousDocumentOnly) {
   EXPECT_EQ(third->objectAtIndexAs<Number>(1)->longLongValue(), 123456789);
 }
 
+TEST(JCArenaTest, LargeCollectionsAndManyBlocksKeepEveryValue) {
+  // Element blocks larger than a quarter of an arena block get blocks of their own, between
+  // values that fill ordinary blocks.
+  std::string text = "[[";
+  for (int i = 0; i < 3000; ++i) text += (i ? "," : "") + std::to_string(i * 7);
+  text += "],{";
+  for (int i = 0; i < 2000; ++i) text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":\"v" + std::to_string(i) + "\"";
+  text += "},";
+  text += records(300, "after");
+  text += "]";
+  JSONDecoder decoder;
+  auto root = dyn<Array>(decoder.objectWithUTF8String(text.data(), text.size()));
+  ASSERT_TRUE(root);
+  auto numbers = root->objectAtIndexAs<Array>(0);
+  ASSERT_EQ(numbers->count(), 3000u);
+  for (int i = 0; i < 3000; ++i) ASSERT_EQ(numbers->objectAtIndexAs<Number>(static_cast<std::size_t>(i))->intValue(), i * 7);
+  auto dictionary = root->objectAtIndexAs<Dictionary>(1);
+  ASSERT_EQ(dictionary->count(), 2000u);
+  for (int i = 0; i < 2000; ++i)
+    ASSERT_EQ(dictionary->objectForKeyAs<String>("k" + std::to_string(i))->utf8(), "v" + std::to_string(i));
+  auto last = root->objectAtIndexAs<Array>(2);
+  ASSERT_EQ(last->count(), 300u);
+  expectRecord(last->objectAtIndex(299), 299, "after");
+}
+
 TEST(JCArenaTest, MutableResultsGrowAfterTheParseFromAnyThread) {
   ObjectPtr root;
   {
