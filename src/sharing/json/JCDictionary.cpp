@@ -101,10 +101,13 @@ void JCDictionary::insertSlot(std::uint32_t hash, std::uint32_t pair) {
   slots_[slot] = Slot{hash, pair};
 }
 
-void JCDictionary::addEntry(std::uint32_t hash, ObjectPtr key, ObjectPtr object) {
+void JCDictionary::addEntry(std::uint32_t hash, ObjectPtr key, ObjectPtr object, Pair* replaced) {
   if (slots_.empty()) return;
   auto existing = find(hash, [&](const ObjectPtr& k) { return k == key || k->isEqual(*key); });
-  if (existing >= 0) removeSlot(static_cast<std::size_t>(existing));
+  if (existing >= 0) {
+    if (replaced) *replaced = std::move(pairs_[slots_[static_cast<std::size_t>(existing)].pair - 1]);
+    removeSlot(static_cast<std::size_t>(existing));
+  }
   if (pairs_.size() >= slots_.size()) return;
   pairs_.push_back(Pair{std::move(key), std::move(object)});
   insertSlot(hash, static_cast<std::uint32_t>(pairs_.size()));

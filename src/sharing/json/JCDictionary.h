@@ -87,7 +87,8 @@ class JCDictionary final : public MutableDictionary {
 
   // Adds a pair under its precomputed hash, replacing an equal key. Used while the decoder builds
   // the dictionary; requires count() < capacity().
-  void addEntry(std::uint32_t hash, ObjectPtr key, ObjectPtr object);
+  // The pair an equal key replaces is moved to `replaced` when given.
+  void addEntry(std::uint32_t hash, ObjectPtr key, ObjectPtr object, Pair* replaced = nullptr);
 
  private:
   template <class Match>

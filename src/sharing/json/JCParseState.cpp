@@ -85,6 +85,34 @@ void JCParseState::dropOldGeneration() {
   old = 0;
 }
 
+void JCParseState::endParse(bool succeeded) {
+  // After a success every value the parse made is alive (in the tree, or among the replaced
+  // pairs), so the cached ones can take their own reference. After a failure some may be freed
+  // already: their items are dropped without touching them (no caller holds such values).
+  auto settle = [&](std::size_t slot) {
+    JCTokenCacheItem& item = cache_[slot];
+    if (item.generation != generation_ || !item.object || item.object.use_count() != 0) return;
+    if (succeeded) {
+      item.object = item.object->self();
+    } else {
+      item.object = nullptr;
+      item.keyHash = 0;
+      ages_[slot] = 0;
+      --cachedOfGeneration_[generation_ & 1];
+    }
+  };
+  if (madeSlots_.size() < kCacheSlots) {
+    for (std::uint32_t slot : madeSlots_) settle(slot);
+  } else {
+    for (std::size_t slot = 0; slot < kCacheSlots; ++slot) settle(slot);
+  }
+  madeSlots_.clear();
+  replaced_.clear();
+  arena_->close();
+  arena_->release();
+  arena_ = nullptr;
+}
+
 void JCParseState::recordError(const char* fmt, ...) {
   if (error_) return;
   va_list args;
@@ -131,16 +159,14 @@ ObjectPtr JCParseState::parse(const unsigned char* bytes, std::size_t length, bo
   ++generation_;
   dropOldGeneration();
   arena_ = JCArena::open(length);
-  struct ArenaHold {
-    JCArena*& arena;
-    ~ArenaHold() {
-      arena->close();
-      arena->release();
-      arena = nullptr;
-    }
-  } hold{arena_};
-
   ObjectPtr result;
+  // Runs on every way out, an exception included.
+  struct EndParse {
+    JCParseState& state;
+    const ObjectPtr& result;
+    ~EndParse() { state.endParse(result != nullptr); }
+  } endParse{*this, result};
+
   if (length_ > 0 && nextToken()) {
     if (token_.type != JCTokenTypeArrayBegin && token_.type != JCTokenTypeObjectBegin) {
       recordError("Expected either '[' or '{'.");
@@ -458,6 +484,9 @@ ObjectPtr JCParseState::cachedValue() {
       // Hits age a slot, so the values a document repeats outlive the ones it uses once.
       if (ages_[slot] < 255) ++ages_[slot];
       token_.cacheItem = &item;
+      // A value the parse under way made takes its reference at its first hit: a value used once
+      // then costs no reference count in the cache at all, one used again costs one.
+      if (item.generation == generation_ && item.object.use_count() == 0) item.object = item.object->self();
       return item.object;
     }
     if (!chosen) {
@@ -474,7 +503,8 @@ ObjectPtr JCParseState::cachedValue() {
     if (chosen->object) --cachedOfGeneration_[chosen->generation & 1];
     ++cachedOfGeneration_[generation_ & 1];
     chosen->generation = generation_;
-    chosen->object = object;
+    chosen->object = ObjectPtr(ObjectPtr(), object.get());
+    if (madeSlots_.size() <= kCacheSlots) madeSlots_.push_back(static_cast<std::uint32_t>(chosen - cache_.data()));
     chosen->bytes.assign(reinterpret_cast<const char*>(token_.value), length);
     chosen->hash = hash;
     chosen->type = type;
@@ -590,8 +620,15 @@ ObjectPtr JCParseState::parseDictionary() {
       auto dictionary = std::allocate_shared<JCDictionary>(JCValueAllocator<JCDictionary>(arena_), JCCreationKey(),
                                                            JCDictionary::capacityForCount(n), n, arena_,
                                                            mutableCollections_);
-      for (std::size_t i = 0; i < n; ++i)
-        dictionary->addEntry(keyHashes_[keyBase + i], std::move(keys_[keyBase + i]), std::move(objects_[base + i]));
+      for (std::size_t i = 0; i < n; ++i) {
+        JCDictionary::Pair replaced;
+        dictionary->addEntry(keyHashes_[keyBase + i], std::move(keys_[keyBase + i]), std::move(objects_[base + i]),
+                             &replaced);
+        if (replaced.key) {
+          replaced_.push_back(std::move(replaced.key));
+          replaced_.push_back(std::move(replaced.object));
+        }
+      }
       objects_.resize(base);
       keys_.resize(keyBase);
       keyHashes_.resize(keyBase);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,6 +133,69 @@ TEST(JCArenaTest, LargeCollectionsAndManyBlocksKeepEveryValue) {
   auto last = root->objectAtIndexAs<Array>(2);
   ASSERT_EQ(last->count(), 300u);
   expectRecord(last->objectAtIndex(299), 299, "after");
+}
+
+TEST(JCArenaTest, CachedValuesSurviveDuplicateKeysAndFailedParses) {
+  JSONDecoder decoder;
+  // The replaced values of a duplicate key come back later in the same document.
+  const std::string duplicates =
+      R"([{"a":"a replaced value long enough","a":1,"b":["inside a replaced array"],"b":2},)"
+      R"("a replaced value long enough","inside a replaced array",{"a":"a replaced value long enough"}])";
+  for (int round = 0; round < 2; ++round) {
+    auto root = dyn<Array>(decoder.objectWithUTF8String(duplicates.data(), duplicates.size()));
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->objectAtIndexAs<Dictionary>(0)->objectForKeyAs<Number>("a")->intValue(), 1);
+    EXPECT_EQ(root->objectAtIndexAs<String>(1)->utf8(), "a replaced value long enough");
+    EXPECT_EQ(root->objectAtIndexAs<String>(2)->utf8(), "inside a replaced array");
+    EXPECT_EQ(root->objectAtIndex(3).get() != nullptr, true);
+    EXPECT_EQ(root->objectAtIndexAs<Dictionary>(3)->objectForKey("a"), root->objectAtIndex(1));
+  }
+  // Values made by a failed parse are freed with it; the next parse makes them again.
+  for (const char* broken : {R"(["made by a failed parse", 12345, {"k": "v" )", R"(["made by a failed parse", 12345, x])"}) {
+    Ref<Error> error;
+    EXPECT_FALSE(decoder.objectWithUTF8String(broken, std::strlen(broken), &error));
+    EXPECT_TRUE(error);
+    const std::string good = R"(["made by a failed parse", 12345, {"k": "v"}])";
+    auto root = dyn<Array>(decoder.objectWithUTF8String(good.data(), good.size()));
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->objectAtIndexAs<String>(0)->utf8(), "made by a failed parse");
+    EXPECT_EQ(root->objectAtIndexAs<Number>(1)->intValue(), 12345);
+    EXPECT_EQ(root->objectAtIndexAs<Dictionary>(2)->objectForKeyAs<String>("k")->utf8(), "v");
+    // Each value is owned: it outlives the decoder's cache.
+    decoder.clearCache();
+    EXPECT_EQ(root->objectAtIndexAs<String>(0)->utf8(), "made by a failed parse");
+  }
+}
+
+TEST(JCArenaTest, OneDecoderThroughFailuresAndDuplicatesAgreesWithFreshDecoders) {
+  // Damaged copies of a document (cut short, or one byte changed) go through one decoder, so its
+  // cache meets values of failed parses and of replaced duplicate keys; every success must equal
+  // what a fresh decoder makes of the same text.
+  const std::string base =
+      R"({"id":1,"s":"shared text value","n":[1,2.5,-3,"shared text value"],"id":2,)"
+      R"("d":{"s":"shared text value","k":[true,null,"another repeated string"]},"k":"another repeated string"})";
+  JSONDecoder decoder;
+  std::uint32_t state = 7;
+  auto next = [&] { return (state = state * 1103515245u + 12345u) >> 8; };
+  int successes = 0;
+  for (int i = 0; i < 600; ++i) {
+    std::string text = base;
+    if (next() % 2) {
+      text.resize(next() % text.size());
+    } else {
+      text[next() % text.size()] = "\",:{}[]1a "[next() % 11];
+    }
+    auto value = decoder.objectWithUTF8String(text.data(), text.size());
+    JSONDecoder fresh;
+    auto expected = fresh.objectWithUTF8String(text.data(), text.size());
+    ASSERT_EQ(value == nullptr, expected == nullptr) << text;
+    if (!value) continue;
+    ++successes;
+    ASSERT_TRUE(value->isEqual(*expected)) << text;
+    auto whole = decoder.objectWithUTF8String(base.data(), base.size());
+    ASSERT_TRUE(whole && whole->isEqual(*fresh.objectWithUTF8String(base.data(), base.size())));
+  }
+  EXPECT_GT(successes, 10);
 }
 
 TEST(JCArenaTest, MutableResultsGrowAfterTheParseFromAnyThread) {
