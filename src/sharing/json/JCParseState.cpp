@@ -500,11 +500,12 @@ ObjectPtr JCParseState::cachedValue() {
   }
   ObjectPtr object = makeValue();
   if (chosen) {
+    // Recorded first, so an item never points at a value the end of the parse would not visit.
+    if (madeSlots_.size() <= kCacheSlots) madeSlots_.push_back(static_cast<std::uint32_t>(chosen - cache_.data()));
     if (chosen->object) --cachedOfGeneration_[chosen->generation & 1];
     ++cachedOfGeneration_[generation_ & 1];
     chosen->generation = generation_;
     chosen->object = ObjectPtr(ObjectPtr(), object.get());
-    if (madeSlots_.size() <= kCacheSlots) madeSlots_.push_back(static_cast<std::uint32_t>(chosen - cache_.data()));
     chosen->bytes.assign(reinterpret_cast<const char*>(token_.value), length);
     chosen->hash = hash;
     chosen->type = type;
