@@ -29,30 +29,40 @@ const std::vector<std::string>& corpusNames() {
 
 std::size_t walkObjects(const ObjectPtr& value) {
   const Object* o = value.get();
-  // Exact classes first: one type comparison each, as the peers' walks test a type tag.
-  const std::type_info& type = typeid(*o);
-  if (type == typeid(Number)) return 1 + static_cast<std::size_t>(static_cast<const Number*>(o)->doubleValue() != 0);
-  if (type == typeid(String)) return 1 + static_cast<const String*>(o)->utf8().size();
-  if (auto* a = dynamic_cast<const JCArray*>(o)) {
+  // Exact classes first, one address comparison of type_info each, as the peers' walks test a type
+  // tag (type_info's operator== compares the names with strcmp when the addresses differ). A class
+  // seen under another type_info address still takes the dynamic_cast path below.
+  const std::type_info* type = &typeid(*o);
+  if (type == &typeid(Number)) return 1 + static_cast<std::size_t>(static_cast<const Number*>(o)->doubleValue() != 0);
+  if (type == &typeid(String)) return 1 + static_cast<const String*>(o)->utf8().size();
+  const JCArray* a = type == &typeid(JCArray) ? static_cast<const JCArray*>(o) : nullptr;
+  const JCDictionary* d = type == &typeid(JCDictionary) ? static_cast<const JCDictionary*>(o) : nullptr;
+  if (!a && !d) {
+    a = dynamic_cast<const JCArray*>(o);
+    if (!a) d = dynamic_cast<const JCDictionary*>(o);
+  }
+  if (a) {
     std::size_t n = 1;
     for (const auto& e : a->storage()) n += walkObjects(e);
     return n;
   }
-  if (auto* d = dynamic_cast<const JCDictionary*>(o)) {
+  if (d) {
     std::size_t n = 1;
-    for (const auto& slot : d->slots())
-      if (slot.key) n += walkObjects(slot.key) + walkObjects(slot.object);
+    d->visitPairs([&](const ObjectPtr& key, const ObjectPtr& object) {
+      n += walkObjects(key) + walkObjects(object);
+      return true;
+    });
     return n;
   }
-  if (auto* a = dynamic_cast<const Array*>(o)) {
+  if (auto* array = dynamic_cast<const Array*>(o)) {
     std::size_t n = 1;
-    const std::size_t count = a->count();
-    for (std::size_t i = 0; i < count; ++i) n += walkObjects(a->objectAtIndex(i));
+    const std::size_t count = array->count();
+    for (std::size_t i = 0; i < count; ++i) n += walkObjects(array->objectAtIndex(i));
     return n;
   }
-  if (auto* d = dynamic_cast<const Dictionary*>(o)) {
+  if (auto* dictionary = dynamic_cast<const Dictionary*>(o)) {
     std::size_t n = 1;
-    d->enumerate([&](const ObjectPtr& key, const ObjectPtr& object) {
+    dictionary->enumerate([&](const ObjectPtr& key, const ObjectPtr& object) {
       n += walkObjects(key) + walkObjects(object);
       return true;
     });

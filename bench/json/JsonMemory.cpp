@@ -31,6 +31,21 @@ std::size_t liveHeap() {
   return info.uordblks + info.hblkhd;
 }
 
+// The first string found depth-first in a decoded tree.
+zv::ObjectPtr firstString(const zv::ObjectPtr& object) {
+  using namespace zv;
+  if (dyn<String>(object)) return object;
+  if (auto array = dyn<Array>(object)) {
+    for (std::size_t i = 0; i < array->count(); ++i)
+      if (auto found = firstString(array->objectAtIndex(i))) return found;
+  } else if (auto dictionary = dyn<Dictionary>(object)) {
+    ObjectPtr found;
+    dictionary->enumerate([&](const ObjectPtr&, const ObjectPtr& value) { return !(found = firstString(value)); });
+    return found;
+  }
+  return nullptr;
+}
+
 void measure(const char* label, const std::function<std::function<void()>()>& parse) {
   std::fflush(stdout);
   const pid_t child = fork();
@@ -67,6 +82,21 @@ int main(int argc, char** argv) {
     auto value = decoder->objectWithUTF8String(text->data(), text->size());
     decoder->releaseState();  // the tree only, not the token cache
     return [value]() mutable { value.reset(); };
+  });
+  // Retention: what stays allocated when the caller keeps one string of the document, and when the
+  // caller drops the document but keeps the decoder (whose token cache holds recent values).
+  measure("JSONDecoder, 1 kept", [&] {
+    auto decoder = std::make_shared<JSONDecoder>();
+    auto value = decoder->objectWithUTF8String(text->data(), text->size());
+    decoder->releaseState();
+    ObjectPtr kept = firstString(value);
+    value.reset();
+    return [kept]() mutable { kept.reset(); };
+  });
+  measure("JSONDecoder, cache", [&] {
+    auto decoder = std::make_shared<JSONDecoder>();
+    decoder->objectWithUTF8String(text->data(), text->size());
+    return [decoder]() mutable { decoder.reset(); };
   });
   measure("second library", [&] {
     auto string = std::make_shared<String>(*text);

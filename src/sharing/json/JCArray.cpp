@@ -10,8 +10,10 @@ void raiseMutatingImmutable(const Object& collection, const char* operation) {
                                                            collection.className().c_str(), operation));
 }
 
-JCArray::JCArray(JCCreationKey, std::vector<ObjectPtr> objects, bool isMutableResult)
-    : objects_(std::move(objects)), mutations_(isMutableResult ? 1 : 0) {}
+JCArray::JCArray(JCCreationKey, ObjectPtr* first, std::size_t count, detail::JCArena* arena, bool isMutableResult)
+    : objects_(std::make_move_iterator(first), std::make_move_iterator(first + count),
+               detail::JCStorageAllocator<ObjectPtr>(isMutableResult ? nullptr : arena)),
+      mutations_(isMutableResult ? 1 : 0) {}
 
 void JCArray::raiseIndex(const char* operation, std::size_t index, std::size_t bound) const {
   Exception::raise(kRangeException, format("*** -[%s %s]: index (%zu) beyond bounds (%zu)", className().c_str(),

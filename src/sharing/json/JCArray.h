@@ -9,19 +9,24 @@
 #include <vector>
 
 #include "platform/foundation/Array.h"
+#include "sharing/json/JCArena.h"
 #include "sharing/json/JCCreationKey.h"
 
 namespace zv {
 
 class JCArray final : public MutableArray {
  public:
-  // Takes the elements as they are (none may be nullptr); count and capacity equal their number.
-  JCArray(JCCreationKey, std::vector<ObjectPtr> objects, bool isMutableResult);
+  // The element block: in the document's arena for an immutable array, on the heap for a mutable one.
+  using Storage = std::vector<ObjectPtr, detail::JCStorageAllocator<ObjectPtr>>;
+
+  // Moves the `count` elements at `first` in (none may be nullptr); count and capacity equal their
+  // number. `arena` holds the element block of an immutable array (nullptr: the heap).
+  JCArray(JCCreationKey, ObjectPtr* first, std::size_t count, detail::JCArena* arena, bool isMutableResult);
 
   std::size_t count() const override { return objects_.size(); }
   // Raises "NSRangeException" when index >= count().
   ObjectPtr objectAtIndex(std::size_t index) const override;
-  std::vector<ObjectPtr> objects() const override { return objects_; }
+  std::vector<ObjectPtr> objects() const override { return {objects_.begin(), objects_.end()}; }
   bool isMutable() const override { return mutations_ != 0; }
 
   // Copies the elements of [location, location + length) to `buffer`; raises "NSRangeException"
@@ -37,14 +42,14 @@ class JCArray final : public MutableArray {
   std::size_t capacity() const { return objects_.capacity(); }
   std::uint32_t mutations() const { return mutations_; }
   // The elements in place, for readers that walk a decoded tree without copying references.
-  const std::vector<ObjectPtr>& storage() const { return objects_; }
+  const Storage& storage() const { return objects_; }
 
  private:
   void requireMutable(const char* operation) const;
   [[noreturn]] void raiseIndex(const char* operation, std::size_t index, std::size_t bound) const;
   void mutated();
 
-  std::vector<ObjectPtr> objects_;
+  Storage objects_;
   std::uint32_t mutations_;
 };
 

@@ -30,18 +30,23 @@ std::size_t JCDictionary::capacityForCount(std::size_t count) {
   return needed | 1;
 }
 
-JCDictionary::JCDictionary(JCCreationKey, std::size_t capacity, bool isMutableResult)
-    : mutations_(isMutableResult ? 1 : 0), entries_(capacity) {}
+JCDictionary::JCDictionary(JCCreationKey, std::size_t capacity, std::size_t count, detail::JCArena* arena,
+                           bool isMutableResult)
+    : mutations_(isMutableResult ? 1 : 0),
+      slots_(capacity, detail::JCStorageAllocator<Slot>(isMutableResult ? nullptr : arena)),
+      pairs_(detail::JCStorageAllocator<Pair>(isMutableResult ? nullptr : arena)) {
+  pairs_.reserve(std::min(count, capacity));
+}
 
 template <class Match>
 std::ptrdiff_t JCDictionary::find(std::uint32_t hash, Match match) const {
-  const std::size_t capacity = entries_.size();
+  const std::size_t capacity = slots_.size();
   if (capacity == 0) return -1;
   std::size_t slot = hash % capacity;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const Entry& e = entries_[slot];
-    if (!e.key) return -1;
-    if (e.hash == hash && match(e.key)) return static_cast<std::ptrdiff_t>(slot);
+    const Slot& s = slots_[slot];
+    if (s.pair == 0) return -1;
+    if (s.hash == hash && match(pairs_[s.pair - 1].key)) return static_cast<std::ptrdiff_t>(slot);
     if (++slot == capacity) slot = 0;
   }
   return -1;
@@ -49,7 +54,7 @@ std::ptrdiff_t JCDictionary::find(std::uint32_t hash, Match match) const {
 
 ObjectPtr JCDictionary::objectForKey(const Object& key) const {
   auto slot = find(keyHash(key), [&](const ObjectPtr& k) { return k.get() == &key || k->isEqual(key); });
-  return slot < 0 ? nullptr : entries_[static_cast<std::size_t>(slot)].object;
+  return slot < 0 ? nullptr : pairAtSlot(static_cast<std::size_t>(slot))->object;
 }
 
 ObjectPtr JCDictionary::objectForKey(std::string_view key) const {
@@ -57,16 +62,16 @@ ObjectPtr JCDictionary::objectForKey(std::string_view key) const {
     auto* s = dynamic_cast<const String*>(k.get());
     return s != nullptr && s->utf8() == key;
   });
-  return slot < 0 ? nullptr : entries_[static_cast<std::size_t>(slot)].object;
+  return slot < 0 ? nullptr : pairAtSlot(static_cast<std::size_t>(slot))->object;
 }
 
 void JCDictionary::enumerate(const std::function<bool(const ObjectPtr&, const ObjectPtr&)>& visit) const {
   const std::uint32_t mutations = mutations_;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const Entry& e = entries_[i];
-    if (!e.key) continue;
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    const Pair* p = pairAtSlot(i);
+    if (!p) continue;
     // Hold the pair: a visitor that mutates must not pull them from under the call.
-    ObjectPtr key = e.key, object = e.object;
+    ObjectPtr key = p->key, object = p->object;
     const bool more = visit(key, object);
     if (mutations_ != mutations)
       Exception::raise(kGenericException,
@@ -77,48 +82,59 @@ void JCDictionary::enumerate(const std::function<bool(const ObjectPtr&, const Ob
 }
 
 void JCDictionary::getObjectsAndKeys(ObjectPtr* objects, ObjectPtr* keys) const {
-  for (const Entry& e : entries_) {
-    if (!e.key) continue;
-    if (objects) *objects++ = e.object;
-    if (keys) *keys++ = e.key;
-  }
+  visitPairs([&](const ObjectPtr& key, const ObjectPtr& object) {
+    if (objects) *objects++ = object;
+    if (keys) *keys++ = key;
+    return true;
+  });
 }
 
 Ref<JCDictionaryEnumerator> JCDictionary::keyEnumerator() const {
   return std::make_shared<JCDictionaryEnumerator>(std::static_pointer_cast<const JCDictionary>(shared_from_this()));
 }
 
-void JCDictionary::addEntry(std::uint32_t hash, ObjectPtr key, ObjectPtr object) {
-  const std::size_t capacity = entries_.size();
-  if (capacity == 0) return;
-  auto existing = find(hash, [&](const ObjectPtr& k) { return k == key || k->isEqual(*key); });
-  if (existing >= 0) removeSlot(static_cast<std::size_t>(existing));
+void JCDictionary::insertSlot(std::uint32_t hash, std::uint32_t pair) {
+  const std::size_t capacity = slots_.size();
   std::size_t slot = hash % capacity;
-  for (std::size_t i = 0; i < capacity; ++i) {
-    Entry& e = entries_[slot];
-    if (!e.key) {
-      e.hash = hash;
-      e.key = std::move(key);
-      e.object = std::move(object);
-      ++count_;
-      return;
-    }
+  while (slots_[slot].pair != 0)
     if (++slot == capacity) slot = 0;
+  slots_[slot] = Slot{hash, pair};
+}
+
+void JCDictionary::addEntry(std::uint32_t hash, ObjectPtr key, ObjectPtr object, Pair* replaced) {
+  if (slots_.empty()) return;
+  auto existing = find(hash, [&](const ObjectPtr& k) { return k == key || k->isEqual(*key); });
+  if (existing >= 0) {
+    if (replaced) *replaced = std::move(pairs_[slots_[static_cast<std::size_t>(existing)].pair - 1]);
+    removeSlot(static_cast<std::size_t>(existing));
   }
+  if (pairs_.size() >= slots_.size()) return;
+  pairs_.push_back(Pair{std::move(key), std::move(object)});
+  insertSlot(hash, static_cast<std::uint32_t>(pairs_.size()));
 }
 
 void JCDictionary::removeSlot(std::size_t slot) {
-  const std::size_t capacity = entries_.size();
-  entries_[slot] = Entry{};
-  --count_;
-  // Put back every entry of the run that follows, so no lookup run is broken by the new hole.
-  for (std::size_t next = (slot + 1) % capacity; entries_[next].key; next = (next + 1) % capacity) {
-    Entry moved = std::move(entries_[next]);
-    entries_[next] = Entry{};
+  const std::size_t capacity = slots_.size();
+  const std::uint32_t removed = slots_[slot].pair;
+  slots_[slot] = Slot{};
+  // Put back every slot of the run that follows, so no lookup run is broken by the new hole.
+  for (std::size_t next = (slot + 1) % capacity; slots_[next].pair; next = (next + 1) % capacity) {
+    const Slot moved = slots_[next];
+    slots_[next] = Slot{};
     std::size_t home = moved.hash % capacity;
-    while (entries_[home].key) home = (home + 1) % capacity;
-    entries_[home] = std::move(moved);
+    while (slots_[home].pair) home = (home + 1) % capacity;
+    slots_[home] = moved;
   }
+  // Keep the pairs dense: the last pair takes the removed one's place, and its slot follows.
+  const auto last = static_cast<std::uint32_t>(pairs_.size());
+  if (removed != last) {
+    pairs_[removed - 1] = std::move(pairs_[last - 1]);
+    // The last pair's slot lies on the probe run from its key's hash.
+    std::size_t at = keyHash(*pairs_[removed - 1].key) % capacity;
+    for (std::size_t i = 0; i < capacity && slots_[at].pair != last; ++i) at = (at + 1) % capacity;
+    slots_[at].pair = removed;
+  }
+  pairs_.pop_back();
 }
 
 void JCDictionary::requireMutable(const char* operation) const {
@@ -134,12 +150,12 @@ void JCDictionary::setObject(ObjectPtr object, const ObjectPtr& key) {
     Exception::raise(kInvalidArgumentException, format("*** -[%s %s]: attempt to insert nil value (key: %s)",
                                                        className().c_str(), "setObject:forKey:",
                                                        key->description().c_str()));
-  const std::size_t wanted = capacityForCount(count_ + 1);
-  if (entries_.size() < wanted) {
-    std::vector<Entry> old = std::exchange(entries_, std::vector<Entry>(wanted));
-    count_ = 0;
-    for (Entry& e : old)
-      if (e.key) addEntry(e.hash, std::move(e.key), std::move(e.object));
+  const std::size_t wanted = capacityForCount(pairs_.size() + 1);
+  if (slots_.size() < wanted) {
+    // The pairs stay where they are; only the slots are laid out again, in the old slot order.
+    SlotStorage old = std::exchange(slots_, SlotStorage(wanted, slots_.get_allocator()));
+    for (const Slot& slot : old)
+      if (slot.pair) insertSlot(slot.hash, slot.pair);
   }
   ObjectPtr keyCopy = key->copy();
   const std::uint32_t hash = keyHash(*keyCopy);
@@ -163,11 +179,8 @@ void JCDictionary::removeObjectForKey(const ObjectPtr& key) {
 }
 
 ObjectPtr JCDictionaryEnumerator::nextObject() {
-  const auto& slots = collection_->slots();
-  while (nextObject_ < slots.size()) {
-    const auto& e = slots[nextObject_++];
-    if (e.key) return e.key;
-  }
+  while (nextObject_ < collection_->capacity())
+    if (const auto* pair = collection_->pairAtSlot(nextObject_++)) return pair->key;
   return nullptr;
 }
 

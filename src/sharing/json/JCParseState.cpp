@@ -42,6 +42,12 @@ const Ref<String>& emptyString() {
   return empty;
 }
 
+// Number::makeSigned with the value in the arena.
+Ref<Number> makeNumber(JCArena* arena, NumberType type, std::int64_t value) {
+  return std::allocate_shared<Number>(JCValueAllocator<Number>(arena), type, value, static_cast<std::uint64_t>(value),
+                                      static_cast<double>(value));
+}
+
 // Only used on the error path, to tell an underflow from an overflow as the C library reads it.
 double strtodInCLocale(const char* text) {
   static locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -60,6 +66,51 @@ JCParseState::JCParseState(std::uint32_t options) : options_(options), cache_(kC
 void JCParseState::clearCache() {
   for (auto& item : cache_) item = JCTokenCacheItem{};
   ages_.fill(0);
+  cachedOfGeneration_.fill(0);
+}
+
+void JCParseState::dropOldGeneration() {
+  // Runs once generation_ is the new parse's: the count of its parity is that of generation_ - 2.
+  std::size_t& old = cachedOfGeneration_[generation_ & 1];
+  if (old == 0) return;
+  const std::uint32_t previous = generation_ - 1;
+  for (std::size_t i = 0; i < cache_.size(); ++i) {
+    JCTokenCacheItem& item = cache_[i];
+    if (item.object && item.generation != previous) {
+      item.object.reset();
+      item.keyHash = 0;
+      ages_[i] = 0;
+    }
+  }
+  old = 0;
+}
+
+void JCParseState::endParse(bool succeeded) {
+  // After a success every value the parse made is alive (in the tree, or among the replaced
+  // pairs), so the cached ones can take their own reference. After a failure some may be freed
+  // already: their items are dropped without touching them (no caller holds such values).
+  auto settle = [&](std::size_t slot) {
+    JCTokenCacheItem& item = cache_[slot];
+    if (item.generation != generation_ || !item.object || item.object.use_count() != 0) return;
+    if (succeeded) {
+      item.object = item.object->self();
+    } else {
+      item.object = nullptr;
+      item.keyHash = 0;
+      ages_[slot] = 0;
+      --cachedOfGeneration_[generation_ & 1];
+    }
+  };
+  if (madeSlots_.size() < kCacheSlots) {
+    for (std::uint32_t slot : madeSlots_) settle(slot);
+  } else {
+    for (std::size_t slot = 0; slot < kCacheSlots; ++slot) settle(slot);
+  }
+  madeSlots_.clear();
+  replaced_.clear();
+  arena_->close();
+  arena_->release();
+  arena_ = nullptr;
 }
 
 void JCParseState::recordError(const char* fmt, ...) {
@@ -105,8 +156,17 @@ ObjectPtr JCParseState::parse(const unsigned char* bytes, std::size_t length, bo
   error_.reset();
   mutableCollections_ = mutableCollections;
   depth_ = 0;
-
+  ++generation_;
+  dropOldGeneration();
+  arena_ = JCArena::open(length);
   ObjectPtr result;
+  // Runs on every way out, an exception included.
+  struct EndParse {
+    JCParseState& state;
+    const ObjectPtr& result;
+    ~EndParse() { state.endParse(result != nullptr); }
+  } endParse{*this, result};
+
   if (length_ > 0 && nextToken()) {
     if (token_.type != JCTokenTypeArrayBegin && token_.type != JCTokenTypeObjectBegin) {
       recordError("Expected either '[' or '{'.");
@@ -376,15 +436,20 @@ ObjectPtr JCParseState::makeValue() const {
   switch (token_.valueType) {
     case JCValueTypeString:
       // The string decoding checked the bytes, so they need no second pass.
-      return std::make_shared<String>(std::string(reinterpret_cast<const char*>(token_.value), token_.valueLength));
+      return std::allocate_shared<String>(JCValueAllocator<String>(arena_),
+                                          std::string(reinterpret_cast<const char*>(token_.value), token_.valueLength));
     case JCValueTypeLongLong:
-      return Number::makeSigned(token_.number.longLongValue, NumberType::LongLong);
-    case JCValueTypeUnsignedLongLong:
-      if (token_.number.unsignedLongLongValue > static_cast<std::uint64_t>(INT64_MAX))
-        return Number::makeUnsigned(token_.number.unsignedLongLongValue, NumberType::UnsignedLongLong);
-      return Number::makeSigned(static_cast<std::int64_t>(token_.number.unsignedLongLongValue), NumberType::LongLong);
+      return makeNumber(arena_, NumberType::LongLong, token_.number.longLongValue);
+    case JCValueTypeUnsignedLongLong: {
+      const std::uint64_t u = token_.number.unsignedLongLongValue;
+      if (u > static_cast<std::uint64_t>(INT64_MAX))
+        return std::allocate_shared<Number>(JCValueAllocator<Number>(arena_), NumberType::UnsignedLongLong,
+                                            static_cast<std::int64_t>(u), u, static_cast<double>(u));
+      return makeNumber(arena_, NumberType::LongLong, static_cast<std::int64_t>(u));
+    }
     case JCValueTypeDouble:
-      return Number::make(token_.number.doubleValue);
+      return std::allocate_shared<Number>(JCValueAllocator<Number>(arena_), NumberType::Double, 0, 0,
+                                          token_.number.doubleValue);
     default:
       return nullptr;
   }
@@ -419,6 +484,9 @@ ObjectPtr JCParseState::cachedValue() {
       // Hits age a slot, so the values a document repeats outlive the ones it uses once.
       if (ages_[slot] < 255) ++ages_[slot];
       token_.cacheItem = &item;
+      // A value the parse under way made takes its reference at its first hit: a value used once
+      // then costs no reference count in the cache at all, one used again costs one.
+      if (item.generation == generation_ && item.object.use_count() == 0) item.object = item.object->self();
       return item.object;
     }
     if (!chosen) {
@@ -432,7 +500,12 @@ ObjectPtr JCParseState::cachedValue() {
   }
   ObjectPtr object = makeValue();
   if (chosen) {
-    chosen->object = object;
+    // Recorded first, so an item never points at a value the end of the parse would not visit.
+    if (madeSlots_.size() <= kCacheSlots) madeSlots_.push_back(static_cast<std::uint32_t>(chosen - cache_.data()));
+    if (chosen->object) --cachedOfGeneration_[chosen->generation & 1];
+    ++cachedOfGeneration_[generation_ & 1];
+    chosen->generation = generation_;
+    chosen->object = ObjectPtr(ObjectPtr(), object.get());
     chosen->bytes.assign(reinterpret_cast<const char*>(token_.value), length);
     chosen->hash = hash;
     chosen->type = type;
@@ -482,11 +555,12 @@ ObjectPtr JCParseState::parseArray() {
         recordError("Unexpected ']'.");
         break;
       }
-      std::vector<ObjectPtr> elements(std::make_move_iterator(objects_.begin() + static_cast<std::ptrdiff_t>(base)),
-                                      std::make_move_iterator(objects_.end()));
+      auto array = std::allocate_shared<JCArray>(JCValueAllocator<JCArray>(arena_), JCCreationKey(),
+                                                 objects_.data() + base, objects_.size() - base, arena_,
+                                                 mutableCollections_);
       objects_.resize(base);
       --depth_;
-      return std::make_shared<JCArray>(JCCreationKey(), std::move(elements), mutableCollections_);
+      return array;
     } else {
       recordExpected(accept, "a value", "a ']'");
       break;
@@ -544,10 +618,18 @@ ObjectPtr JCParseState::parseDictionary() {
         break;
       }
       const std::size_t n = keys_.size() - keyBase;
-      auto dictionary = std::make_shared<JCDictionary>(JCCreationKey(), JCDictionary::capacityForCount(n),
-                                                       mutableCollections_);
-      for (std::size_t i = 0; i < n; ++i)
-        dictionary->addEntry(keyHashes_[keyBase + i], std::move(keys_[keyBase + i]), std::move(objects_[base + i]));
+      auto dictionary = std::allocate_shared<JCDictionary>(JCValueAllocator<JCDictionary>(arena_), JCCreationKey(),
+                                                           JCDictionary::capacityForCount(n), n, arena_,
+                                                           mutableCollections_);
+      for (std::size_t i = 0; i < n; ++i) {
+        JCDictionary::Pair replaced;
+        dictionary->addEntry(keyHashes_[keyBase + i], std::move(keys_[keyBase + i]), std::move(objects_[base + i]),
+                             &replaced);
+        if (replaced.key) {
+          replaced_.push_back(std::move(replaced.key));
+          replaced_.push_back(std::move(replaced.object));
+        }
+      }
       objects_.resize(base);
       keys_.resize(keyBase);
       keyHashes_.resize(keyBase);

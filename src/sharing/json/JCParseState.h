@@ -12,6 +12,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
+#include "sharing/json/JCArena.h"
 
 namespace zv::detail {
 
@@ -39,10 +40,14 @@ enum JCValueType : std::uint8_t {
 };
 
 struct JCTokenCacheItem {
+  // Owns the object for items of earlier parses. An item made by the parse under way only points at
+  // it (no reference count) until its first hit: the document under construction keeps every value
+  // it made alive until the parse ends, which then gives the items still cached their own reference.
   ObjectPtr object;
   std::uint32_t hash = 0;
   std::uint32_t keyHash = 0;  // 0 until the object is first used as a dictionary key
   std::uint8_t type = JCValueTypeNone;
+  std::uint32_t generation = 0;  // the parse whose arena holds the object
   std::string bytes;  // owned copy of the value bytes
 };
 
@@ -93,6 +98,8 @@ class JCParseState {
   ObjectPtr parseDictionary();
   std::uint32_t keyHashOfToken(const ObjectPtr& key);
   void halveAge(std::size_t slot);
+  void dropOldGeneration();
+  void endParse(bool succeeded);
   std::size_t nextRandomSlot();
 
   // Errors: the first one recorded in a parse wins.
@@ -112,6 +119,17 @@ class JCParseState {
   std::vector<ObjectPtr> keys_;
   std::vector<std::uint32_t> keyHashes_;
   std::vector<JCTokenCacheItem> cache_;
+  // The cache holds values of the current parse's arena and of the one before; at the start of a
+  // parse the items of older parses are dropped, so the cache pins at most two arenas. The counts
+  // are of the items of each of those two parses, by the parity of their generation.
+  std::array<std::size_t, 2> cachedOfGeneration_{};
+  std::uint32_t generation_ = 0;
+  JCArena* arena_ = nullptr;  // the open arena of the parse under way
+  // The slots this parse put values in (while there are few; past kCacheSlots the end of the parse
+  // visits every slot), and the pairs that duplicate keys replaced, held until the parse ends so no
+  // value the cache points at is freed during the parse.
+  std::vector<std::uint32_t> madeSlots_;
+  std::vector<ObjectPtr> replaced_;
   std::array<std::uint8_t, kCacheSlots> ages_{};
   std::uint32_t prng_ = 1;
   Ref<Error> error_;

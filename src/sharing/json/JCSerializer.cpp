@@ -436,8 +436,8 @@ bool JCEncodeState::writeDictionary(const Dictionary& dictionary, bool owned) {
     for (const auto& [key, value] : entries)
       if (!(ok = writePair(key, value, false))) break;
   } else if (typeid(dictionary) == typeid(JCDictionary)) {
-    for (const auto& slot : static_cast<const JCDictionary&>(dictionary).slots())
-      if (slot.key && !(ok = writePair(slot.key, slot.object, owned))) break;
+    ok = static_cast<const JCDictionary&>(dictionary).visitPairs(
+        [&](const ObjectPtr& key, const ObjectPtr& value) { return writePair(key, value, owned); });
   } else {
     dictionary.enumerate(
         [&](const ObjectPtr& key, const ObjectPtr& value) { return ok = writePair(key, value, false); });

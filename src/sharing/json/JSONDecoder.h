@@ -2,7 +2,10 @@
 // JSONDecoder: UTF-8 JSON text to a tree of JCArray / JCDictionary collections, Strings, Numbers
 // and the shared true, false and null objects. Top-level values must be arrays or objects.
 // A decoder keeps a cache of recently decoded strings and numbers across its parses, so equal
-// tokens come back as the same object (identity, not just equality).
+// tokens come back as the same object (identity, not just equality); it keeps values of the
+// previous parse at most, each parse dropping the older ones.
+// The values of one parse share that parse's memory blocks, freed together when the last of them
+// is released (on any thread): a value kept from a document keeps the whole document's blocks.
 // Failures return nullptr and give one Error (domain "JCErrorDomain", code -1, with the byte
 // index under "JCAtIndexKey" and the 1-based line under "JCLineNumberKey").
 // Thread contract: a decoder serves one thread at a time; its parses run to completion.
