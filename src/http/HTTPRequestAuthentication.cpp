@@ -361,6 +361,64 @@ void HTTPRequest::saveProxyCredentialsToKeychain(const Ref<Dictionary>& credenti
 
 // --- Asking. ---
 
+// Which end of the exchange challenged: the origin server (401) or the proxy (407). Answering
+// either goes the same way; this says which state, stores and askers each step uses.
+struct HTTPRequest::ChallengeSide {
+  bool isProxy;
+  Ref<net::HTTPAuthentication> HTTPRequest::*authentication;
+  void (HTTPRequest::*setScheme)(std::optional<std::string>);
+  void (HTTPRequest::*setRealm)(std::optional<std::string>);
+  Ref<Dictionary> (HTTPRequest::*credentials)() const;
+  void (HTTPRequest::*setCredentials)(Ref<Dictionary>);
+  int (HTTPRequest::*retryCount)() const;
+  void (*removeFromSessionStore)(const Ref<Dictionary>&);
+  Ref<Dictionary> (HTTPRequest::*findInSession)();
+  Ref<MutableDictionary> (HTTPRequest::*find)();
+  bool (HTTPRequest::*apply)(const Ref<Dictionary>&);
+  // Asking: the delegate's (or queue's) selector, the delegate call, the block and the dialog switch.
+  const char* selector;
+  void (HTTPRequestDelegate::*delegateCall)(const Ref<HTTPRequest>&);
+  Block Callbacks::*block;
+  bool (HTTPRequest::*presentsDialog)() const;
+
+  static const ChallengeSide& server() {
+    static const ChallengeSide side{false,
+                                    &HTTPRequest::requestAuthentication_,
+                                    &HTTPRequest::setAuthenticationScheme,
+                                    &HTTPRequest::setAuthenticationRealm,
+                                    &HTTPRequest::requestCredentials,
+                                    &HTTPRequest::setRequestCredentials,
+                                    &HTTPRequest::authenticationRetryCount,
+                                    &HTTPRequest::removeAuthenticationCredentialsFromSessionStore,
+                                    &HTTPRequest::findSessionAuthenticationCredentials,
+                                    &HTTPRequest::findCredentials,
+                                    &HTTPRequest::applyCredentials,
+                                    "authenticationNeededForRequest",
+                                    &HTTPRequestDelegate::authenticationNeededForRequest,
+                                    &Callbacks::authenticationNeeded,
+                                    &HTTPRequest::shouldPresentAuthenticationDialog};
+    return side;
+  }
+  static const ChallengeSide& proxy() {
+    static const ChallengeSide side{true,
+                                    &HTTPRequest::proxyAuthentication_,
+                                    &HTTPRequest::setProxyAuthenticationScheme,
+                                    &HTTPRequest::setProxyAuthenticationRealm,
+                                    &HTTPRequest::proxyCredentials,
+                                    &HTTPRequest::setProxyCredentials,
+                                    &HTTPRequest::proxyAuthenticationRetryCount,
+                                    &HTTPRequest::removeProxyAuthenticationCredentialsFromSessionStore,
+                                    &HTTPRequest::findSessionProxyAuthenticationCredentials,
+                                    &HTTPRequest::findProxyCredentials,
+                                    &HTTPRequest::applyProxyCredentials,
+                                    "proxyAuthenticationNeededForRequest",
+                                    &HTTPRequestDelegate::proxyAuthenticationNeededForRequest,
+                                    &Callbacks::proxyAuthenticationNeeded,
+                                    &HTTPRequest::shouldPresentProxyAuthenticationDialog};
+    return side;
+  }
+};
+
 namespace {
 // The delegate, or without one the queue, when it answers `selector`.
 ObjectPtr credentialsAnswerer(const HTTPRequest& request, const char* selector) {
@@ -370,58 +428,26 @@ ObjectPtr credentialsAnswerer(const HTTPRequest& request, const char* selector) 
 }
 }  // namespace
 
-bool HTTPRequest::willAskDelegateForCredentials() {
-  if (!credentialsAnswerer(*this, "authenticationNeededForRequest") && !callback(&Callbacks::authenticationNeeded)) {
-    return false;
-  }
+bool HTTPRequest::willAskForCredentials(const ChallengeSide& side) {
   auto self = selfAs<HTTPRequest>();
-  performOnMainThread([self] { self->askDelegateForCredentials(); }, false);
-  return true;
-}
-
-bool HTTPRequest::willAskDelegateForProxyCredentials() {
-  if (!credentialsAnswerer(*this, "proxyAuthenticationNeededForRequest") &&
-      !callback(&Callbacks::proxyAuthenticationNeeded)) {
-    return false;
+  if (credentialsAnswerer(*this, side.selector) || callback(side.block)) {
+    performOnMainThread([self, &side] { self->askDelegateForCredentials(side); }, false);
+    return true;
   }
-  auto self = selfAs<HTTPRequest>();
-  performOnMainThread([self] { self->askDelegateForProxyCredentials(); }, false);
-  return true;
-}
-
-void HTTPRequest::askDelegateForCredentials() {
-  auto self = selfAs<HTTPRequest>();
-  if (auto answerer = credentialsAnswerer(*this, "authenticationNeededForRequest")) {
-    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return typed->authenticationNeededForRequest(self);
-    answerer->performSelector("authenticationNeededForRequest", {self});
-    return;
-  }
-  if (auto block = callback(&Callbacks::authenticationNeeded)) block();
-}
-
-void HTTPRequest::askDelegateForProxyCredentials() {
-  auto self = selfAs<HTTPRequest>();
-  if (auto answerer = credentialsAnswerer(*this, "proxyAuthenticationNeededForRequest")) {
-    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return typed->proxyAuthenticationNeededForRequest(self);
-    answerer->performSelector("proxyAuthenticationNeededForRequest", {self});
-    return;
-  }
-  if (auto block = callback(&Callbacks::proxyAuthenticationNeeded)) block();
-}
-
-bool HTTPRequest::showAuthenticationDialog() {
   // A dialog needs somewhere to appear; without a window nobody could answer it.
-  if (!shouldPresentAuthenticationDialog() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
-  auto self = selfAs<HTTPRequest>();
+  if (!(this->*side.presentsDialog)() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
   performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
   return true;
 }
 
-bool HTTPRequest::showProxyAuthenticationDialog() {
-  if (!shouldPresentProxyAuthenticationDialog() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
+void HTTPRequest::askDelegateForCredentials(const ChallengeSide& side) {
   auto self = selfAs<HTTPRequest>();
-  performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
-  return true;
+  if (auto answerer = credentialsAnswerer(*this, side.selector)) {
+    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return (typed.get()->*side.delegateCall)(self);
+    answerer->performSelector(side.selector, {self});
+    return;
+  }
+  if (auto block = callback(side.block)) block();
 }
 
 // --- Answers (any thread). ---
@@ -489,10 +515,13 @@ void HTTPRequest::waitForCredentials() {
 
 void HTTPRequest::attemptToApplyCredentialsAndResume() {
   if (error() || isCancelled()) return;
-  if (authenticationNeeded() == 2) return attemptToApplyProxyCredentialsAndResume();
+  answerChallenge(authenticationNeeded() == 2 ? ChallengeSide::proxy() : ChallengeSide::server());
+}
+
+void HTTPRequest::answerChallenge(const ChallengeSide& side) {
   bool supplied = suppliedCredentials_;
   suppliedCredentials_ = false;
-  auto response = challengeResponse(false);
+  auto response = challengeResponse(side.isProxy);
   // A request that carried credentials and is challenged again had them refused; credentials
   // just supplied by the delegate or dialog start afresh.
   const net::HTTPMessage* sent = supplied ? nullptr : request_.get();
@@ -501,30 +530,31 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
     failWithError(unreadableChallenge());
     return;
   }
-  if (!requestAuthentication_ || !requestAuthentication_->updateFromResponse(*response, sent)) {
+  auto& authentication = this->*side.authentication;
+  if (!authentication || !authentication->updateFromResponse(*response, sent)) {
     Ref<Error> reason;
-    requestAuthentication_ = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
-    if (!requestAuthentication_) {
+    authentication = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
+    if (!authentication) {
       cancelLoad();
       failWithError(unreadableChallenge());
       return;
     }
   }
-  setAuthenticationScheme(requestAuthentication_->method());
-  setAuthenticationRealm(std::nullopt);
-  if (!requestAuthentication_->requiresAccountDomain()) setAuthenticationRealm(requestAuthentication_->realm());
+  (this->*side.setScheme)(authentication->method());
+  (this->*side.setRealm)(std::nullopt);
+  if (!authentication->requiresAccountDomain()) (this->*side.setRealm)(authentication->realm());
 
   Ref<Error> reason;
-  if (!requestAuthentication_->isValid(&reason)) {
-    requestAuthentication_ = nullptr;
+  if (!authentication->isValid(&reason)) {
+    authentication = nullptr;
     if (isBadCredentialsReason(reason)) {
       std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
-      removeAuthenticationCredentialsFromSessionStore(requestCredentials());
-      setRequestCredentials(nullptr);
+      side.removeFromSessionStore((this->*side.credentials)());
+      (this->*side.setCredentials)(nullptr);
       if (error() || isCancelled()) return;
       cancelLoad();
       setLastActivityTime(nullptr);
-      if (willAskDelegateForCredentials() || showAuthenticationDialog()) {
+      if (willAskForCredentials(side)) {
         prompt.unlock();
         waitForCredentials();
         return;
@@ -536,140 +566,47 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
   }
 
   cancelLoad();
-  bool ntlm = requestAuthentication_->method() == net::kHTTPAuthenticationSchemeNTLM;
-  if (auto credentials = requestCredentials()) {
-    if (!(ntlm && authenticationRetryCount() >= 2)) {
-      if (applyCredentials(credentials)) {
+  bool ntlm = authentication->method() == net::kHTTPAuthenticationSchemeNTLM;
+  if (auto credentials = (this->*side.credentials)()) {
+    int retries = (this->*side.retryCount)();
+    if (!(ntlm && retries >= 2)) {
+      if ((this->*side.apply)(credentials)) {
         startRequest();
       } else {
-        failWithError(applyFailure(false));
+        failWithError(applyFailure(side.isProxy));
       }
-    } else if (authenticationRetryCount() == 2) {
+    } else if (retries == 2) {
       failWithError(authenticationError());
     } else {
-      failWithError(applyFailure(false));
+      failWithError(applyFailure(side.isProxy));
     }
     return;
   }
-  if (!requestAuthentication_->requiresUsernameAndPassword()) return;
+  if (!authentication->requiresUsernameAndPassword()) return;
 
   std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
   if (error() || isCancelled()) return;
   if (useSessionPersistence()) {
-    if (auto record = findSessionAuthenticationCredentials()) {
-      if (applyCredentials(record->objectForKeyAs<Dictionary>("Credentials"))) {
+    if (auto record = (this->*side.findInSession)()) {
+      if ((this->*side.apply)(record->objectForKeyAs<Dictionary>("Credentials"))) {
         prompt.unlock();
         startRequest();
         return;
       }
     }
   }
-  if (auto credentials = findCredentials()) {
-    bool applied = applyCredentials(credentials);
+  if (auto credentials = (this->*side.find)()) {
+    bool applied = (this->*side.apply)(credentials);
     prompt.unlock();
     if (applied) {
       startRequest();
     } else {
-      failWithError(applyFailure(false));
+      failWithError(applyFailure(side.isProxy));
     }
     return;
   }
   setLastActivityTime(nullptr);
-  if (willAskDelegateForCredentials() || showAuthenticationDialog()) {
-    prompt.unlock();
-    waitForCredentials();
-    return;
-  }
-  prompt.unlock();
-  failWithError(authenticationError());
-}
-
-void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
-  if (error() || isCancelled()) return;
-  bool supplied = suppliedCredentials_;
-  suppliedCredentials_ = false;
-  auto response = challengeResponse(true);
-  const net::HTTPMessage* sent = supplied ? nullptr : request_.get();
-  if (!response) {
-    cancelLoad();
-    failWithError(unreadableChallenge());
-    return;
-  }
-  if (!proxyAuthentication_ || !proxyAuthentication_->updateFromResponse(*response, sent)) {
-    Ref<Error> reason;
-    proxyAuthentication_ = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
-    if (!proxyAuthentication_) {
-      cancelLoad();
-      failWithError(unreadableChallenge());
-      return;
-    }
-  }
-  setProxyAuthenticationScheme(proxyAuthentication_->method());
-  setProxyAuthenticationRealm(std::nullopt);
-  if (!proxyAuthentication_->requiresAccountDomain()) setProxyAuthenticationRealm(proxyAuthentication_->realm());
-
-  Ref<Error> reason;
-  if (!proxyAuthentication_->isValid(&reason)) {
-    proxyAuthentication_ = nullptr;
-    if (isBadCredentialsReason(reason)) {
-      std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
-      removeProxyAuthenticationCredentialsFromSessionStore(proxyCredentials());
-      setProxyCredentials(nullptr);
-      if (error() || isCancelled()) return;
-      cancelLoad();
-      setLastActivityTime(nullptr);
-      if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
-        prompt.unlock();
-        waitForCredentials();
-        return;
-      }
-    }
-    cancelLoad();
-    failWithError(authenticationError());
-    return;
-  }
-
-  cancelLoad();
-  bool ntlm = proxyAuthentication_->method() == net::kHTTPAuthenticationSchemeNTLM;
-  if (auto credentials = proxyCredentials()) {
-    if (!(ntlm && proxyAuthenticationRetryCount() >= 2)) {
-      if (applyProxyCredentials(credentials)) {
-        startRequest();
-      } else {
-        failWithError(applyFailure(true));
-      }
-    } else if (proxyAuthenticationRetryCount() == 2) {
-      failWithError(authenticationError());
-    } else {
-      failWithError(applyFailure(true));
-    }
-    return;
-  }
-  if (!proxyAuthentication_->requiresUsernameAndPassword()) return;
-
-  std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
-  if (error() || isCancelled()) return;
-  if (useSessionPersistence()) {
-    if (auto record = findSessionProxyAuthenticationCredentials()) {
-      if (applyProxyCredentials(record->objectForKeyAs<Dictionary>("Credentials"))) {
-        prompt.unlock();
-        startRequest();
-        return;
-      }
-    }
-  }
-  if (auto credentials = findProxyCredentials()) {
-    bool applied = applyProxyCredentials(credentials);
-    prompt.unlock();
-    if (applied) {
-      startRequest();
-    } else {
-      failWithError(applyFailure(true));
-    }
-    return;
-  }
-  setLastActivityTime(nullptr);
-  if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
+  if (willAskForCredentials(side)) {
     prompt.unlock();
     waitForCredentials();
     return;
