@@ -44,4 +44,13 @@ void startLoginCheck(SXSharer& sharer, SXFormController& form,
                      const std::function<Ref<SXRequest>(SXRequestFinishedCallback)>& makeRequest,
                      std::function<void(const Ref<SXRequest>&)> finished);
 
+// The login check of a service that answers a posted form: startLoginCheck with postForm(url,
+// body). When it ends the sharer lets the request go; a success saves the pending form, anything
+// else runs `refused` (the service's own alert), and authDidFinish reports the outcome.
+void startFormLoginCheck(SXSharer& sharer, SXFormController& form, Ref<URL> url, std::string body,
+                         std::function<void(const Ref<SXRequest>&)> refused);
+
+// Posts the form `body` to `url` as the sharer's request and reports the send started; YES.
+bool startFormSend(SXSharer& sharer, Ref<URL> url, std::string body, SXRequestFinishedCallback finished);
+
 }  // namespace zv::credentials
