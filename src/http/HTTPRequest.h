@@ -500,8 +500,7 @@ class HTTPRequest : public Operation {
   // Server or proxy: what answering a challenge reads and writes on each side.
   struct ChallengeSide;
   void answerChallenge(const ChallengeSide& side);
-  bool applyCredentials(const Ref<Dictionary>& credentials);
-  bool applyProxyCredentials(const Ref<Dictionary>& credentials);
+  bool applyCredentials(const ChallengeSide& side, const Ref<Dictionary>& credentials);
   Ref<MutableDictionary> findCredentials();
   Ref<MutableDictionary> findProxyCredentials();
   Ref<Dictionary> findSessionAuthenticationCredentials();

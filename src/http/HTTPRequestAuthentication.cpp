@@ -305,61 +305,7 @@ Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
   return credentials;
 }
 
-// --- Applying. ---
-
-bool HTTPRequest::applyCredentials(const Ref<Dictionary>& credentials) {
-  setAuthenticationRetryCount(authenticationRetryCount() + 1);
-  if (!credentials || !requestAuthentication_ || !request_) return false;
-  if (!requestAuthentication_->applyCredentials(*credentials, *request_)) {
-    removeAuthenticationCredentialsFromSessionStore(credentials);
-    return false;
-  }
-  if (useKeychainPersistence()) saveCredentialsToKeychain(credentials);
-  if (useSessionPersistence()) {
-    auto record = MutableDictionary::make();
-    record->setObject(requestAuthentication_, "Authentication");
-    record->setObject(credentials, "Credentials");
-    record->setObject(url(), "URL");
-    record->setObject(box(requestAuthentication_->method()), "AuthenticationScheme");
-    if (auto realm = authenticationRealm()) record->setObject(box(*realm), "AuthenticationRealm");
-    storeAuthenticationCredentialsInSessionStore(record);
-  }
-  setRequestCredentials(credentials);
-  return true;
-}
-
-bool HTTPRequest::applyProxyCredentials(const Ref<Dictionary>& credentials) {
-  setProxyAuthenticationRetryCount(proxyAuthenticationRetryCount() + 1);
-  if (!credentials || !proxyAuthentication_ || !request_) return false;
-  if (!proxyAuthentication_->applyCredentials(*credentials, *request_)) {
-    removeProxyAuthenticationCredentialsFromSessionStore(credentials);
-    return false;
-  }
-  if (useKeychainPersistence()) saveProxyCredentialsToKeychain(credentials);
-  if (useSessionPersistence()) {
-    auto record = MutableDictionary::make();
-    record->setObject(proxyAuthentication_, "Authentication");
-    record->setObject(credentials, "Credentials");
-    record->setObject(box(proxyHost().value_or("")), "Host");
-    record->setObject(box(proxyPort()), "Port");
-    record->setObject(box(proxyAuthentication_->method()), "AuthenticationScheme");
-    storeProxyAuthenticationCredentialsInSessionStore(record);
-  }
-  setProxyCredentials(credentials);
-  return true;
-}
-
-void HTTPRequest::saveCredentialsToKeychain(const Ref<Dictionary>& credentials) {
-  auto target = url();
-  saveCredentials(credentials, target->host().value_or(""), target->port().value_or(0), target->scheme().value_or(""),
-                  authenticationRealm());
-}
-
-void HTTPRequest::saveProxyCredentialsToKeychain(const Ref<Dictionary>& credentials) {
-  saveCredentialsForProxy(credentials, proxyHost().value_or(""), proxyPort(), proxyAuthenticationRealm());
-}
-
-// --- Asking. ---
+// --- The two sides of a challenge. ---
 
 // Which end of the exchange challenged: the origin server (401) or the proxy (407). Answering
 // either goes the same way; this says which state, stores and askers each step uses.
@@ -371,10 +317,14 @@ struct HTTPRequest::ChallengeSide {
   Ref<Dictionary> (HTTPRequest::*credentials)() const;
   void (HTTPRequest::*setCredentials)(Ref<Dictionary>);
   int (HTTPRequest::*retryCount)() const;
+  void (HTTPRequest::*setRetryCount)(int);
   void (*removeFromSessionStore)(const Ref<Dictionary>&);
+  void (*storeInSessionStore)(const Ref<Dictionary>&);
+  // Adds to a session-store record what it is for: the URL and realm, or the proxy's host and port.
+  void (*recordOrigin)(const HTTPRequest&, MutableDictionary&);
   Ref<Dictionary> (HTTPRequest::*findInSession)();
   Ref<MutableDictionary> (HTTPRequest::*find)();
-  bool (HTTPRequest::*apply)(const Ref<Dictionary>&);
+  void (HTTPRequest::*saveToKeychain)(const Ref<Dictionary>&);
   // Asking: the delegate's (or queue's) selector, the delegate call, the block and the dialog switch.
   const char* selector;
   void (HTTPRequestDelegate::*delegateCall)(const Ref<HTTPRequest>&);
@@ -389,10 +339,18 @@ struct HTTPRequest::ChallengeSide {
                                     &HTTPRequest::requestCredentials,
                                     &HTTPRequest::setRequestCredentials,
                                     &HTTPRequest::authenticationRetryCount,
+                                    &HTTPRequest::setAuthenticationRetryCount,
                                     &HTTPRequest::removeAuthenticationCredentialsFromSessionStore,
+                                    &HTTPRequest::storeAuthenticationCredentialsInSessionStore,
+                                    [](const HTTPRequest& request, MutableDictionary& record) {
+                                      record.setObject(request.url(), "URL");
+                                      if (auto realm = request.authenticationRealm()) {
+                                        record.setObject(box(*realm), "AuthenticationRealm");
+                                      }
+                                    },
                                     &HTTPRequest::findSessionAuthenticationCredentials,
                                     &HTTPRequest::findCredentials,
-                                    &HTTPRequest::applyCredentials,
+                                    &HTTPRequest::saveCredentialsToKeychain,
                                     "authenticationNeededForRequest",
                                     &HTTPRequestDelegate::authenticationNeededForRequest,
                                     &Callbacks::authenticationNeeded,
@@ -407,10 +365,16 @@ struct HTTPRequest::ChallengeSide {
                                     &HTTPRequest::proxyCredentials,
                                     &HTTPRequest::setProxyCredentials,
                                     &HTTPRequest::proxyAuthenticationRetryCount,
+                                    &HTTPRequest::setProxyAuthenticationRetryCount,
                                     &HTTPRequest::removeProxyAuthenticationCredentialsFromSessionStore,
+                                    &HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore,
+                                    [](const HTTPRequest& request, MutableDictionary& record) {
+                                      record.setObject(box(request.proxyHost().value_or("")), "Host");
+                                      record.setObject(box(request.proxyPort()), "Port");
+                                    },
                                     &HTTPRequest::findSessionProxyAuthenticationCredentials,
                                     &HTTPRequest::findProxyCredentials,
-                                    &HTTPRequest::applyProxyCredentials,
+                                    &HTTPRequest::saveProxyCredentialsToKeychain,
                                     "proxyAuthenticationNeededForRequest",
                                     &HTTPRequestDelegate::proxyAuthenticationNeededForRequest,
                                     &Callbacks::proxyAuthenticationNeeded,
@@ -418,6 +382,41 @@ struct HTTPRequest::ChallengeSide {
     return side;
   }
 };
+
+// --- Applying. ---
+
+bool HTTPRequest::applyCredentials(const ChallengeSide& side, const Ref<Dictionary>& credentials) {
+  (this->*side.setRetryCount)((this->*side.retryCount)() + 1);
+  auto& authentication = this->*side.authentication;
+  if (!credentials || !authentication || !request_) return false;
+  if (!authentication->applyCredentials(*credentials, *request_)) {
+    side.removeFromSessionStore(credentials);
+    return false;
+  }
+  if (useKeychainPersistence()) (this->*side.saveToKeychain)(credentials);
+  if (useSessionPersistence()) {
+    auto record = MutableDictionary::make();
+    record->setObject(authentication, "Authentication");
+    record->setObject(credentials, "Credentials");
+    record->setObject(box(authentication->method()), "AuthenticationScheme");
+    side.recordOrigin(*this, *record);
+    side.storeInSessionStore(record);
+  }
+  (this->*side.setCredentials)(credentials);
+  return true;
+}
+
+void HTTPRequest::saveCredentialsToKeychain(const Ref<Dictionary>& credentials) {
+  auto target = url();
+  saveCredentials(credentials, target->host().value_or(""), target->port().value_or(0), target->scheme().value_or(""),
+                  authenticationRealm());
+}
+
+void HTTPRequest::saveProxyCredentialsToKeychain(const Ref<Dictionary>& credentials) {
+  saveCredentialsForProxy(credentials, proxyHost().value_or(""), proxyPort(), proxyAuthenticationRealm());
+}
+
+// --- Asking. ---
 
 namespace {
 // The delegate, or without one the queue, when it answers `selector`.
@@ -570,7 +569,7 @@ void HTTPRequest::answerChallenge(const ChallengeSide& side) {
   if (auto credentials = (this->*side.credentials)()) {
     int retries = (this->*side.retryCount)();
     if (!(ntlm && retries >= 2)) {
-      if ((this->*side.apply)(credentials)) {
+      if (applyCredentials(side, credentials)) {
         startRequest();
       } else {
         failWithError(applyFailure(side.isProxy));
@@ -588,7 +587,7 @@ void HTTPRequest::answerChallenge(const ChallengeSide& side) {
   if (error() || isCancelled()) return;
   if (useSessionPersistence()) {
     if (auto record = (this->*side.findInSession)()) {
-      if ((this->*side.apply)(record->objectForKeyAs<Dictionary>("Credentials"))) {
+      if (applyCredentials(side, record->objectForKeyAs<Dictionary>("Credentials"))) {
         prompt.unlock();
         startRequest();
         return;
@@ -596,7 +595,7 @@ void HTTPRequest::answerChallenge(const ChallengeSide& side) {
     }
   }
   if (auto credentials = (this->*side.find)()) {
-    bool applied = (this->*side.apply)(credentials);
+    bool applied = applyCredentials(side, credentials);
     prompt.unlock();
     if (applied) {
       startRequest();
