@@ -47,6 +47,16 @@ URLCredential permanentCredential(const Ref<Dictionary>& credentials) {
                        URLCredentialPersistence::Permanent};
 }
 
+// The credentials a search found (nullptr without both values), with the account domain when the
+// scheme wants one.
+Ref<MutableDictionary> foundCredentials(const std::optional<std::string>& user, const std::optional<std::string>& pass,
+                                        const std::optional<std::string>& accountDomain) {
+  if (!user || !pass) return nullptr;
+  auto credentials = makeCredentials(*user, *pass);
+  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
+  return credentials;
+}
+
 bool samePort(const Ref<URL>& a, const Ref<URL>& b) { return a->port() == b->port(); }
 
 Ref<Error> applyFailure(bool proxy) {
@@ -276,10 +286,7 @@ Ref<MutableDictionary> HTTPRequest::findCredentials() {
       pass = saved->stringForKey(net::kHTTPAuthenticationPassword);
     }
   }
-  if (!user || !pass) return nullptr;
-  auto credentials = makeCredentials(*user, *pass);
-  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
-  return credentials;
+  return foundCredentials(user, pass, accountDomain);
 }
 
 Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
@@ -299,10 +306,7 @@ Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
     user = saved->stringForKey(net::kHTTPAuthenticationUsername);
     pass = saved->stringForKey(net::kHTTPAuthenticationPassword);
   }
-  if (!user || !pass) return nullptr;
-  auto credentials = makeCredentials(*user, *pass);
-  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
-  return credentials;
+  return foundCredentials(user, pass, accountDomain);
 }
 
 // --- The two sides of a challenge. ---

@@ -11,6 +11,11 @@ namespace zv::credentials {
 
 std::string escape(std::string_view text) { return oauth_encoding::URLEncodedString(text); }
 
+std::vector<Ref<SXFormFieldSettings>> emailLoginFields() {
+  return {SXFormFieldSettings::make(SXLocalizedText("Email"), "email", SXFormFieldTypeTextNoCorrect, std::nullopt),
+          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
+}
+
 Ref<SXRequest> postForm(Ref<URL> url, std::string body, ObjectPtr delegate, SXRequestFinishedCallback finished,
                         bool autostart) {
   auto request =

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sharing/core/SXRequest.h"
 #include "sharing/core/SXSharer.h"
@@ -25,6 +26,10 @@ inline std::string escape(const char* text) { return escape(std::string_view(tex
 inline std::string escape(const std::optional<std::string>& text) {
   return text ? escape(std::string_view(*text)) : std::string();
 }
+
+// The login form of a service that knows its users by e-mail address: "Email" ("email") and
+// "Password" ("password").
+std::vector<Ref<SXFormFieldSettings>> emailLoginFields();
 
 // A POST of the URL-encoded form `body` (with its Content-Type), started at
 // once when `autostart`.

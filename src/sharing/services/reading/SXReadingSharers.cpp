@@ -185,8 +185,7 @@ std::optional<std::string> SXGoogleReader::authorizationFormCaption() const {
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXGoogleReader::authorizationFormFields() const {
-  return {SXFormFieldSettings::make(SXLocalizedText("Email"), "email", SXFormFieldTypeTextNoCorrect, std::nullopt),
-          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
+  return credentials::emailLoginFields();
 }
 
 void SXGoogleReader::authorizationFormValidate(SXFormController& form) {

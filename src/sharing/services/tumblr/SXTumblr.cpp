@@ -30,8 +30,7 @@ std::optional<std::string> SXTumblr::authorizationFormCaption() const {
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXTumblr::authorizationFormFields() const {
-  return {SXFormFieldSettings::make(SXLocalizedText("Email"), "email", SXFormFieldTypeTextNoCorrect, std::nullopt),
-          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
+  return credentials::emailLoginFields();
 }
 
 void SXTumblr::authorizationFormValidate(SXFormController& form) {
