@@ -54,7 +54,7 @@ std::string encodedText(const std::string& text, unsigned encoding) {
 
 }  // namespace
 
-std::string escapeQuotedMultipartParameter(std::string_view text) {
+std::string escapeQuotedMultipartParameter(const std::string& text) {
   std::string out;
   for (char c : text) {
     if (c == '"') {

@@ -6,7 +6,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "http/HTTPRequest.h"
 
@@ -17,7 +16,7 @@ inline constexpr int kHTTPFormPostFormatURLEncoded = 1;
 
 // Text for a quoted multipart header parameter (a field name, file name or type): quotes and line
 // breaks, which would end the quoted text or the header line early, become %22, %0D and %0A.
-std::string escapeQuotedMultipartParameter(std::string_view text);
+std::string escapeQuotedMultipartParameter(const std::string& text);
 
 class HTTPFormDataRequest : public HTTPRequest {
  public:
