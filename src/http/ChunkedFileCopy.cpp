@@ -68,9 +68,10 @@ void report(Ref<Error>* error, Ref<Error> value) {
 
 }  // namespace
 
-bool transformFile(const std::string& verb, const std::string& sourcePath, const std::string& destinationPath,
-                   const std::function<bool(const void*, std::size_t, bool, const ChunkWriter&, Ref<Error>*)>& transform,
-                   Ref<Error>* error) {
+namespace {
+
+bool copyTransformed(const std::string& verb, const std::string& sourcePath, const std::string& destinationPath,
+                     const ChunkTransform& transform, Ref<Error>* error) {
   FileDescriptor output(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (output.get() < 0) {
     report(error, makeRequestError(RequestErrorCompression,
@@ -133,6 +134,19 @@ bool transformFile(const std::string& verb, const std::string& sourcePath, const
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool transformFile(const std::string& verb, const std::string& sourcePath, const std::string& destinationPath,
+                   const ChunkTransform& transform, const std::function<Ref<Error>()>& closeStream, Ref<Error>* error) {
+  bool copied = copyTransformed(verb, sourcePath, destinationPath, transform, error);
+  Ref<Error> closing = closeStream();
+  if (copied && closing) {
+    report(error, closing);
+    return false;
+  }
+  return copied;
 }
 
 std::string siblingTemporaryPath(const std::string& path) {

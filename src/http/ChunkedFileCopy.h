@@ -21,10 +21,12 @@ using ChunkWriter = std::function<bool(const std::uint8_t* bytes, std::size_t le
 // chunk that grows a thousandfold never has to be held whole) and answers NO with *error set when
 // it fails; a failed write stops the copy with the write error. It is called with isLast YES
 // exactly once when the source is exhausted, with the final (possibly empty) chunk; an empty
-// source calls it never. `verb` is "Compression" or "Decompression" for the messages.
+// source calls it never. `verb` is "Compression" or "Decompression" for the messages. Then, however
+// the copy went, `closeStream` ends the transform's stream; its failure is reported only when the
+// copy itself succeeded (a copy's own failure is the one that explains what went wrong).
+using ChunkTransform = std::function<bool(const void*, std::size_t, bool, const ChunkWriter&, Ref<Error>*)>;
 bool transformFile(const std::string& verb, const std::string& sourcePath, const std::string& destinationPath,
-                   const std::function<bool(const void*, std::size_t, bool, const ChunkWriter&, Ref<Error>*)>& transform,
-                   Ref<Error>* error);
+                   const ChunkTransform& transform, const std::function<Ref<Error>()>& closeStream, Ref<Error>* error);
 
 // Moves a file, also to another file system: where a rename cannot (EXDEV) the bytes are copied
 // to a temporary file beside the destination, flushed and renamed over it, and only then is the

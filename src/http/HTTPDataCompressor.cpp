@@ -25,12 +25,7 @@ HTTPDataCompressor::~HTTPDataCompressor() {
 
 Ref<Error> HTTPDataCompressor::setupStream() {
   if (streamReady()) return nullptr;
-  zStream_ = z_stream{};
-  zStream_.zalloc = Z_NULL;
-  zStream_.zfree = Z_NULL;
-  zStream_.opaque = Z_NULL;
-  zStream_.avail_in = 0;
-  zStream_.next_in = Z_NULL;
+  zStream_ = z_stream{};  // no input yet; zlib's own allocator (Z_NULL)
   int status = deflateInit2(&zStream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
   if (status != Z_OK) return deflateErrorWithCode(status);
   streamReady_ = true;
@@ -97,7 +92,7 @@ Ref<Data> HTTPDataCompressor::compressData(const Ref<Data>& data, Ref<Error>* er
 bool HTTPDataCompressor::compressDataFromFile(const std::string& sourcePath, const std::string& destinationPath,
                                               Ref<Error>* error) {
   auto compressor = HTTPDataCompressor::compressor();
-  bool ok = httpdetail::transformFile(
+  return httpdetail::transformFile(
       "Compression", sourcePath, destinationPath,
       [&](const void* bytes, std::size_t length, bool isLast, const httpdetail::ChunkWriter& write,
           Ref<Error>* chunkError) {
@@ -105,13 +100,7 @@ bool HTTPDataCompressor::compressDataFromFile(const std::string& sourcePath, con
         if (*chunkError) return false;
         return !produced || write(produced->data(), produced->length());
       },
-      error);
-  Ref<Error> closing = compressor->closeStream();
-  if (ok && closing) {
-    if (error) *error = closing;
-    return false;
-  }
-  return ok;
+      [&] { return compressor->closeStream(); }, error);
 }
 
 Ref<Error> HTTPDataCompressor::deflateErrorWithCode(int code) {

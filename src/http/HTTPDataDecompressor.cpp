@@ -21,12 +21,7 @@ HTTPDataDecompressor::~HTTPDataDecompressor() {
 
 Ref<Error> HTTPDataDecompressor::setupStream() {
   if (streamReady()) return nullptr;
-  zStream_ = z_stream{};
-  zStream_.zalloc = Z_NULL;
-  zStream_.zfree = Z_NULL;
-  zStream_.opaque = Z_NULL;
-  zStream_.avail_in = 0;
-  zStream_.next_in = Z_NULL;
+  zStream_ = z_stream{};  // no input yet; zlib's own allocator (Z_NULL)
   int status = inflateInit2(&zStream_, 47);
   if (status != Z_OK) return inflateErrorWithCode(status);
   streamReady_ = true;
@@ -137,7 +132,7 @@ Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, std::uint6
 bool HTTPDataDecompressor::uncompressDataFromFile(const std::string& sourcePath, const std::string& destinationPath,
                                                   Ref<Error>* error) {
   auto decompressor = HTTPDataDecompressor::decompressor();
-  bool ok = httpdetail::transformFile(
+  return httpdetail::transformFile(
       "Decompression", sourcePath, destinationPath,
       [&](const void* bytes, std::size_t length, bool isLast, const httpdetail::ChunkWriter& write,
           Ref<Error>* chunkError) {
@@ -148,13 +143,7 @@ bool HTTPDataDecompressor::uncompressDataFromFile(const std::string& sourcePath,
         }
         return true;
       },
-      error);
-  Ref<Error> closing = decompressor->closeStream();
-  if (ok && closing) {
-    if (error) *error = closing;
-    return false;
-  }
-  return ok;
+      [&] { return decompressor->closeStream(); }, error);
 }
 
 Ref<Error> HTTPDataDecompressor::inflateErrorWithCode(int code) {

@@ -29,23 +29,6 @@ void removeEntriesForKey(const Ref<MutableArray>& entries, const std::string& ke
   }
 }
 
-// Quotes and line breaks in a name would end the header line or the quoted string early.
-std::string escapeQuoted(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '"') {
-      out += "%22";
-    } else if (c == '\r') {
-      out += "%0D";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
 bool fileContains(const std::string& path, const std::string& needle) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -70,6 +53,22 @@ std::string encodedText(const std::string& text, unsigned encoding) {
 }
 
 }  // namespace
+
+std::string escapeQuotedMultipartParameter(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '"') {
+      out += "%22";
+    } else if (c == '\r') {
+      out += "%0D";
+    } else if (c == '\n') {
+      out += "%0A";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
 
 Ref<HTTPFormDataRequest> HTTPFormDataRequest::requestWithURL(Ref<URL> url) {
   return std::make_shared<HTTPFormDataRequest>(std::move(url));
@@ -237,17 +236,17 @@ void HTTPFormDataRequest::buildMultipartFormDataPostBody() {
   for (std::size_t i = 0; i < textCount; ++i) {
     auto entry = texts->objectAtIndexAs<Dictionary>(i);
     appendPostString(format("Content-Disposition: form-data; name=\"%s\"\r\n\r\n",
-                            escapeQuoted(entry->stringForKey("key").value_or("")).c_str()));
+                            escapeQuotedMultipartParameter(entry->stringForKey("key").value_or("")).c_str()));
     appendPostString(entry->stringForKey("value").value_or(""));
     if (i + 1 < textCount || fileCount > 0) appendPostString(separator);
   }
   for (std::size_t j = 0; j < fileCount; ++j) {
     auto entry = files->objectAtIndexAs<Dictionary>(j);
     appendPostString(format("Content-Disposition: form-data; name=\"%s\"; filename=\"%s\"\r\n",
-                            escapeQuoted(entry->stringForKey("key").value_or("")).c_str(),
-                            escapeQuoted(entry->stringForKey("fileName").value_or("")).c_str()));
+                            escapeQuotedMultipartParameter(entry->stringForKey("key").value_or("")).c_str(),
+                            escapeQuotedMultipartParameter(entry->stringForKey("fileName").value_or("")).c_str()));
     appendPostString(format("Content-Type: %s\r\n\r\n",
-                            escapeQuoted(entry->stringForKey("contentType").value_or("")).c_str()));
+                            escapeQuotedMultipartParameter(entry->stringForKey("contentType").value_or("")).c_str()));
     auto data = entry->objectForKey("data");
     if (auto path = dyn<String>(data)) {
       // A file that went away since it was added must not be sent as an empty part.

@@ -14,6 +14,10 @@ namespace zv {
 inline constexpr int kHTTPFormPostFormatMultipart = 0;
 inline constexpr int kHTTPFormPostFormatURLEncoded = 1;
 
+// Text for a quoted multipart header parameter (a field name, file name or type): quotes and line
+// breaks, which would end the quoted text or the header line early, become %22, %0D and %0A.
+std::string escapeQuotedMultipartParameter(const std::string& text);
+
 class HTTPFormDataRequest : public HTTPRequest {
  public:
   static Ref<HTTPFormDataRequest> requestWithURL(Ref<URL> url);

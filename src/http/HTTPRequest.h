@@ -497,19 +497,17 @@ class HTTPRequest : public Operation {
   std::vector<std::uint8_t> readBuffer_;
 
   // Authentication (HTTPRequestAuthentication.cpp), on the request's thread.
-  void attemptToApplyProxyCredentialsAndResume();
-  bool applyCredentials(const Ref<Dictionary>& credentials);
-  bool applyProxyCredentials(const Ref<Dictionary>& credentials);
+  // Server or proxy: what answering a challenge reads and writes on each side.
+  struct ChallengeSide;
+  void answerChallenge(const ChallengeSide& side);
+  bool applyCredentials(const ChallengeSide& side, const Ref<Dictionary>& credentials);
   Ref<MutableDictionary> findCredentials();
   Ref<MutableDictionary> findProxyCredentials();
   Ref<Dictionary> findSessionAuthenticationCredentials();
   Ref<Dictionary> findSessionProxyAuthenticationCredentials();
-  bool willAskDelegateForCredentials();
-  bool willAskDelegateForProxyCredentials();
-  void askDelegateForCredentials();
-  void askDelegateForProxyCredentials();
-  bool showAuthenticationDialog();
-  bool showProxyAuthenticationDialog();
+  // Hands the question to the delegate, queue or block, else the login dialog; false when none can answer.
+  bool willAskForCredentials(const ChallengeSide& side);
+  void askDelegateForCredentials(const ChallengeSide& side);
   void saveCredentialsToKeychain(const Ref<Dictionary>& credentials);
   void saveProxyCredentialsToKeychain(const Ref<Dictionary>& credentials);
   void failAuthentication();

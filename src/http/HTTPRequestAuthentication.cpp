@@ -47,6 +47,16 @@ URLCredential permanentCredential(const Ref<Dictionary>& credentials) {
                        URLCredentialPersistence::Permanent};
 }
 
+// The credentials a search found (nullptr without both values), with the account domain when the
+// scheme wants one.
+Ref<MutableDictionary> foundCredentials(const std::optional<std::string>& user, const std::optional<std::string>& pass,
+                                        const std::optional<std::string>& accountDomain) {
+  if (!user || !pass) return nullptr;
+  auto credentials = makeCredentials(*user, *pass);
+  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
+  return credentials;
+}
+
 bool samePort(const Ref<URL>& a, const Ref<URL>& b) { return a->port() == b->port(); }
 
 Ref<Error> applyFailure(bool proxy) {
@@ -276,10 +286,7 @@ Ref<MutableDictionary> HTTPRequest::findCredentials() {
       pass = saved->stringForKey(net::kHTTPAuthenticationPassword);
     }
   }
-  if (!user || !pass) return nullptr;
-  auto credentials = makeCredentials(*user, *pass);
-  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
-  return credentials;
+  return foundCredentials(user, pass, accountDomain);
 }
 
 Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
@@ -299,53 +306,107 @@ Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
     user = saved->stringForKey(net::kHTTPAuthenticationUsername);
     pass = saved->stringForKey(net::kHTTPAuthenticationPassword);
   }
-  if (!user || !pass) return nullptr;
-  auto credentials = makeCredentials(*user, *pass);
-  if (accountDomain) credentials->setObject(box(*accountDomain), net::kHTTPAuthenticationAccountDomain);
-  return credentials;
+  return foundCredentials(user, pass, accountDomain);
 }
+
+// --- The two sides of a challenge. ---
+
+// Which end of the exchange challenged: the origin server (401) or the proxy (407). Answering
+// either goes the same way; this says which state, stores and askers each step uses.
+struct HTTPRequest::ChallengeSide {
+  bool isProxy;
+  Ref<net::HTTPAuthentication> HTTPRequest::*authentication;
+  void (HTTPRequest::*setScheme)(std::optional<std::string>);
+  void (HTTPRequest::*setRealm)(std::optional<std::string>);
+  Ref<Dictionary> (HTTPRequest::*credentials)() const;
+  void (HTTPRequest::*setCredentials)(Ref<Dictionary>);
+  int (HTTPRequest::*retryCount)() const;
+  void (HTTPRequest::*setRetryCount)(int);
+  void (*removeFromSessionStore)(const Ref<Dictionary>&);
+  void (*storeInSessionStore)(const Ref<Dictionary>&);
+  // Adds to a session-store record what it is for: the URL and realm, or the proxy's host and port.
+  void (*recordOrigin)(const HTTPRequest&, MutableDictionary&);
+  Ref<Dictionary> (HTTPRequest::*findInSession)();
+  Ref<MutableDictionary> (HTTPRequest::*find)();
+  void (HTTPRequest::*saveToKeychain)(const Ref<Dictionary>&);
+  // Asking: the delegate's (or queue's) selector, the delegate call, the block and the dialog switch.
+  const char* selector;
+  void (HTTPRequestDelegate::*delegateCall)(const Ref<HTTPRequest>&);
+  Block Callbacks::*block;
+  bool (HTTPRequest::*presentsDialog)() const;
+
+  static const ChallengeSide& server() {
+    static const ChallengeSide side{false,
+                                    &HTTPRequest::requestAuthentication_,
+                                    &HTTPRequest::setAuthenticationScheme,
+                                    &HTTPRequest::setAuthenticationRealm,
+                                    &HTTPRequest::requestCredentials,
+                                    &HTTPRequest::setRequestCredentials,
+                                    &HTTPRequest::authenticationRetryCount,
+                                    &HTTPRequest::setAuthenticationRetryCount,
+                                    &HTTPRequest::removeAuthenticationCredentialsFromSessionStore,
+                                    &HTTPRequest::storeAuthenticationCredentialsInSessionStore,
+                                    [](const HTTPRequest& request, MutableDictionary& record) {
+                                      record.setObject(request.url(), "URL");
+                                      if (auto realm = request.authenticationRealm()) {
+                                        record.setObject(box(*realm), "AuthenticationRealm");
+                                      }
+                                    },
+                                    &HTTPRequest::findSessionAuthenticationCredentials,
+                                    &HTTPRequest::findCredentials,
+                                    &HTTPRequest::saveCredentialsToKeychain,
+                                    "authenticationNeededForRequest",
+                                    &HTTPRequestDelegate::authenticationNeededForRequest,
+                                    &Callbacks::authenticationNeeded,
+                                    &HTTPRequest::shouldPresentAuthenticationDialog};
+    return side;
+  }
+  static const ChallengeSide& proxy() {
+    static const ChallengeSide side{true,
+                                    &HTTPRequest::proxyAuthentication_,
+                                    &HTTPRequest::setProxyAuthenticationScheme,
+                                    &HTTPRequest::setProxyAuthenticationRealm,
+                                    &HTTPRequest::proxyCredentials,
+                                    &HTTPRequest::setProxyCredentials,
+                                    &HTTPRequest::proxyAuthenticationRetryCount,
+                                    &HTTPRequest::setProxyAuthenticationRetryCount,
+                                    &HTTPRequest::removeProxyAuthenticationCredentialsFromSessionStore,
+                                    &HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore,
+                                    [](const HTTPRequest& request, MutableDictionary& record) {
+                                      record.setObject(box(request.proxyHost().value_or("")), "Host");
+                                      record.setObject(box(request.proxyPort()), "Port");
+                                    },
+                                    &HTTPRequest::findSessionProxyAuthenticationCredentials,
+                                    &HTTPRequest::findProxyCredentials,
+                                    &HTTPRequest::saveProxyCredentialsToKeychain,
+                                    "proxyAuthenticationNeededForRequest",
+                                    &HTTPRequestDelegate::proxyAuthenticationNeededForRequest,
+                                    &Callbacks::proxyAuthenticationNeeded,
+                                    &HTTPRequest::shouldPresentProxyAuthenticationDialog};
+    return side;
+  }
+};
 
 // --- Applying. ---
 
-bool HTTPRequest::applyCredentials(const Ref<Dictionary>& credentials) {
-  setAuthenticationRetryCount(authenticationRetryCount() + 1);
-  if (!credentials || !requestAuthentication_ || !request_) return false;
-  if (!requestAuthentication_->applyCredentials(*credentials, *request_)) {
-    removeAuthenticationCredentialsFromSessionStore(credentials);
+bool HTTPRequest::applyCredentials(const ChallengeSide& side, const Ref<Dictionary>& credentials) {
+  (this->*side.setRetryCount)((this->*side.retryCount)() + 1);
+  auto& authentication = this->*side.authentication;
+  if (!credentials || !authentication || !request_) return false;
+  if (!authentication->applyCredentials(*credentials, *request_)) {
+    side.removeFromSessionStore(credentials);
     return false;
   }
-  if (useKeychainPersistence()) saveCredentialsToKeychain(credentials);
+  if (useKeychainPersistence()) (this->*side.saveToKeychain)(credentials);
   if (useSessionPersistence()) {
     auto record = MutableDictionary::make();
-    record->setObject(requestAuthentication_, "Authentication");
+    record->setObject(authentication, "Authentication");
     record->setObject(credentials, "Credentials");
-    record->setObject(url(), "URL");
-    record->setObject(box(requestAuthentication_->method()), "AuthenticationScheme");
-    if (auto realm = authenticationRealm()) record->setObject(box(*realm), "AuthenticationRealm");
-    storeAuthenticationCredentialsInSessionStore(record);
+    record->setObject(box(authentication->method()), "AuthenticationScheme");
+    side.recordOrigin(*this, *record);
+    side.storeInSessionStore(record);
   }
-  setRequestCredentials(credentials);
-  return true;
-}
-
-bool HTTPRequest::applyProxyCredentials(const Ref<Dictionary>& credentials) {
-  setProxyAuthenticationRetryCount(proxyAuthenticationRetryCount() + 1);
-  if (!credentials || !proxyAuthentication_ || !request_) return false;
-  if (!proxyAuthentication_->applyCredentials(*credentials, *request_)) {
-    removeProxyAuthenticationCredentialsFromSessionStore(credentials);
-    return false;
-  }
-  if (useKeychainPersistence()) saveProxyCredentialsToKeychain(credentials);
-  if (useSessionPersistence()) {
-    auto record = MutableDictionary::make();
-    record->setObject(proxyAuthentication_, "Authentication");
-    record->setObject(credentials, "Credentials");
-    record->setObject(box(proxyHost().value_or("")), "Host");
-    record->setObject(box(proxyPort()), "Port");
-    record->setObject(box(proxyAuthentication_->method()), "AuthenticationScheme");
-    storeProxyAuthenticationCredentialsInSessionStore(record);
-  }
-  setProxyCredentials(credentials);
+  (this->*side.setCredentials)(credentials);
   return true;
 }
 
@@ -370,58 +431,26 @@ ObjectPtr credentialsAnswerer(const HTTPRequest& request, const char* selector) 
 }
 }  // namespace
 
-bool HTTPRequest::willAskDelegateForCredentials() {
-  if (!credentialsAnswerer(*this, "authenticationNeededForRequest") && !callback(&Callbacks::authenticationNeeded)) {
-    return false;
-  }
+bool HTTPRequest::willAskForCredentials(const ChallengeSide& side) {
   auto self = selfAs<HTTPRequest>();
-  performOnMainThread([self] { self->askDelegateForCredentials(); }, false);
-  return true;
-}
-
-bool HTTPRequest::willAskDelegateForProxyCredentials() {
-  if (!credentialsAnswerer(*this, "proxyAuthenticationNeededForRequest") &&
-      !callback(&Callbacks::proxyAuthenticationNeeded)) {
-    return false;
+  if (credentialsAnswerer(*this, side.selector) || callback(side.block)) {
+    performOnMainThread([self, &side] { self->askDelegateForCredentials(side); }, false);
+    return true;
   }
-  auto self = selfAs<HTTPRequest>();
-  performOnMainThread([self] { self->askDelegateForProxyCredentials(); }, false);
-  return true;
-}
-
-void HTTPRequest::askDelegateForCredentials() {
-  auto self = selfAs<HTTPRequest>();
-  if (auto answerer = credentialsAnswerer(*this, "authenticationNeededForRequest")) {
-    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return typed->authenticationNeededForRequest(self);
-    answerer->performSelector("authenticationNeededForRequest", {self});
-    return;
-  }
-  if (auto block = callback(&Callbacks::authenticationNeeded)) block();
-}
-
-void HTTPRequest::askDelegateForProxyCredentials() {
-  auto self = selfAs<HTTPRequest>();
-  if (auto answerer = credentialsAnswerer(*this, "proxyAuthenticationNeededForRequest")) {
-    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return typed->proxyAuthenticationNeededForRequest(self);
-    answerer->performSelector("proxyAuthenticationNeededForRequest", {self});
-    return;
-  }
-  if (auto block = callback(&Callbacks::proxyAuthenticationNeeded)) block();
-}
-
-bool HTTPRequest::showAuthenticationDialog() {
   // A dialog needs somewhere to appear; without a window nobody could answer it.
-  if (!shouldPresentAuthenticationDialog() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
-  auto self = selfAs<HTTPRequest>();
+  if (!(this->*side.presentsDialog)() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
   performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
   return true;
 }
 
-bool HTTPRequest::showProxyAuthenticationDialog() {
-  if (!shouldPresentProxyAuthenticationDialog() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
+void HTTPRequest::askDelegateForCredentials(const ChallengeSide& side) {
   auto self = selfAs<HTTPRequest>();
-  performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
-  return true;
+  if (auto answerer = credentialsAnswerer(*this, side.selector)) {
+    if (auto typed = dyn<HTTPRequestDelegate>(answerer)) return (typed.get()->*side.delegateCall)(self);
+    answerer->performSelector(side.selector, {self});
+    return;
+  }
+  if (auto block = callback(side.block)) block();
 }
 
 // --- Answers (any thread). ---
@@ -489,10 +518,13 @@ void HTTPRequest::waitForCredentials() {
 
 void HTTPRequest::attemptToApplyCredentialsAndResume() {
   if (error() || isCancelled()) return;
-  if (authenticationNeeded() == 2) return attemptToApplyProxyCredentialsAndResume();
+  answerChallenge(authenticationNeeded() == 2 ? ChallengeSide::proxy() : ChallengeSide::server());
+}
+
+void HTTPRequest::answerChallenge(const ChallengeSide& side) {
   bool supplied = suppliedCredentials_;
   suppliedCredentials_ = false;
-  auto response = challengeResponse(false);
+  auto response = challengeResponse(side.isProxy);
   // A request that carried credentials and is challenged again had them refused; credentials
   // just supplied by the delegate or dialog start afresh.
   const net::HTTPMessage* sent = supplied ? nullptr : request_.get();
@@ -501,30 +533,31 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
     failWithError(unreadableChallenge());
     return;
   }
-  if (!requestAuthentication_ || !requestAuthentication_->updateFromResponse(*response, sent)) {
+  auto& authentication = this->*side.authentication;
+  if (!authentication || !authentication->updateFromResponse(*response, sent)) {
     Ref<Error> reason;
-    requestAuthentication_ = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
-    if (!requestAuthentication_) {
+    authentication = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
+    if (!authentication) {
       cancelLoad();
       failWithError(unreadableChallenge());
       return;
     }
   }
-  setAuthenticationScheme(requestAuthentication_->method());
-  setAuthenticationRealm(std::nullopt);
-  if (!requestAuthentication_->requiresAccountDomain()) setAuthenticationRealm(requestAuthentication_->realm());
+  (this->*side.setScheme)(authentication->method());
+  (this->*side.setRealm)(std::nullopt);
+  if (!authentication->requiresAccountDomain()) (this->*side.setRealm)(authentication->realm());
 
   Ref<Error> reason;
-  if (!requestAuthentication_->isValid(&reason)) {
-    requestAuthentication_ = nullptr;
+  if (!authentication->isValid(&reason)) {
+    authentication = nullptr;
     if (isBadCredentialsReason(reason)) {
       std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
-      removeAuthenticationCredentialsFromSessionStore(requestCredentials());
-      setRequestCredentials(nullptr);
+      side.removeFromSessionStore((this->*side.credentials)());
+      (this->*side.setCredentials)(nullptr);
       if (error() || isCancelled()) return;
       cancelLoad();
       setLastActivityTime(nullptr);
-      if (willAskDelegateForCredentials() || showAuthenticationDialog()) {
+      if (willAskForCredentials(side)) {
         prompt.unlock();
         waitForCredentials();
         return;
@@ -536,140 +569,47 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
   }
 
   cancelLoad();
-  bool ntlm = requestAuthentication_->method() == net::kHTTPAuthenticationSchemeNTLM;
-  if (auto credentials = requestCredentials()) {
-    if (!(ntlm && authenticationRetryCount() >= 2)) {
-      if (applyCredentials(credentials)) {
+  bool ntlm = authentication->method() == net::kHTTPAuthenticationSchemeNTLM;
+  if (auto credentials = (this->*side.credentials)()) {
+    int retries = (this->*side.retryCount)();
+    if (!(ntlm && retries >= 2)) {
+      if (applyCredentials(side, credentials)) {
         startRequest();
       } else {
-        failWithError(applyFailure(false));
+        failWithError(applyFailure(side.isProxy));
       }
-    } else if (authenticationRetryCount() == 2) {
+    } else if (retries == 2) {
       failWithError(authenticationError());
     } else {
-      failWithError(applyFailure(false));
+      failWithError(applyFailure(side.isProxy));
     }
     return;
   }
-  if (!requestAuthentication_->requiresUsernameAndPassword()) return;
+  if (!authentication->requiresUsernameAndPassword()) return;
 
   std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
   if (error() || isCancelled()) return;
   if (useSessionPersistence()) {
-    if (auto record = findSessionAuthenticationCredentials()) {
-      if (applyCredentials(record->objectForKeyAs<Dictionary>("Credentials"))) {
+    if (auto record = (this->*side.findInSession)()) {
+      if (applyCredentials(side, record->objectForKeyAs<Dictionary>("Credentials"))) {
         prompt.unlock();
         startRequest();
         return;
       }
     }
   }
-  if (auto credentials = findCredentials()) {
-    bool applied = applyCredentials(credentials);
+  if (auto credentials = (this->*side.find)()) {
+    bool applied = applyCredentials(side, credentials);
     prompt.unlock();
     if (applied) {
       startRequest();
     } else {
-      failWithError(applyFailure(false));
+      failWithError(applyFailure(side.isProxy));
     }
     return;
   }
   setLastActivityTime(nullptr);
-  if (willAskDelegateForCredentials() || showAuthenticationDialog()) {
-    prompt.unlock();
-    waitForCredentials();
-    return;
-  }
-  prompt.unlock();
-  failWithError(authenticationError());
-}
-
-void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
-  if (error() || isCancelled()) return;
-  bool supplied = suppliedCredentials_;
-  suppliedCredentials_ = false;
-  auto response = challengeResponse(true);
-  const net::HTTPMessage* sent = supplied ? nullptr : request_.get();
-  if (!response) {
-    cancelLoad();
-    failWithError(unreadableChallenge());
-    return;
-  }
-  if (!proxyAuthentication_ || !proxyAuthentication_->updateFromResponse(*response, sent)) {
-    Ref<Error> reason;
-    proxyAuthentication_ = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
-    if (!proxyAuthentication_) {
-      cancelLoad();
-      failWithError(unreadableChallenge());
-      return;
-    }
-  }
-  setProxyAuthenticationScheme(proxyAuthentication_->method());
-  setProxyAuthenticationRealm(std::nullopt);
-  if (!proxyAuthentication_->requiresAccountDomain()) setProxyAuthenticationRealm(proxyAuthentication_->realm());
-
-  Ref<Error> reason;
-  if (!proxyAuthentication_->isValid(&reason)) {
-    proxyAuthentication_ = nullptr;
-    if (isBadCredentialsReason(reason)) {
-      std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
-      removeProxyAuthenticationCredentialsFromSessionStore(proxyCredentials());
-      setProxyCredentials(nullptr);
-      if (error() || isCancelled()) return;
-      cancelLoad();
-      setLastActivityTime(nullptr);
-      if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
-        prompt.unlock();
-        waitForCredentials();
-        return;
-      }
-    }
-    cancelLoad();
-    failWithError(authenticationError());
-    return;
-  }
-
-  cancelLoad();
-  bool ntlm = proxyAuthentication_->method() == net::kHTTPAuthenticationSchemeNTLM;
-  if (auto credentials = proxyCredentials()) {
-    if (!(ntlm && proxyAuthenticationRetryCount() >= 2)) {
-      if (applyProxyCredentials(credentials)) {
-        startRequest();
-      } else {
-        failWithError(applyFailure(true));
-      }
-    } else if (proxyAuthenticationRetryCount() == 2) {
-      failWithError(authenticationError());
-    } else {
-      failWithError(applyFailure(true));
-    }
-    return;
-  }
-  if (!proxyAuthentication_->requiresUsernameAndPassword()) return;
-
-  std::unique_lock<std::recursive_mutex> prompt(stores().credentialPromptLock);
-  if (error() || isCancelled()) return;
-  if (useSessionPersistence()) {
-    if (auto record = findSessionProxyAuthenticationCredentials()) {
-      if (applyProxyCredentials(record->objectForKeyAs<Dictionary>("Credentials"))) {
-        prompt.unlock();
-        startRequest();
-        return;
-      }
-    }
-  }
-  if (auto credentials = findProxyCredentials()) {
-    bool applied = applyProxyCredentials(credentials);
-    prompt.unlock();
-    if (applied) {
-      startRequest();
-    } else {
-      failWithError(applyFailure(true));
-    }
-    return;
-  }
-  setLastActivityTime(nullptr);
-  if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
+  if (willAskForCredentials(side)) {
     prompt.unlock();
     waitForCredentials();
     return;

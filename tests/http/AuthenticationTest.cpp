@@ -406,6 +406,34 @@ TEST_F(Authentication, ProxyCredentialsThroughTinyproxy) {
   net::removeAllAddedTrustedCertificates();
 }
 
+TEST_F(Authentication, AProxyChallengeAsksTheDelegateAboutTheProxyOnly) {
+  testing::NginxServer nginx({.tls = true});
+  ASSERT_TRUE(nginx.start()) << nginx.log();
+  testing::TinyproxyServer proxy("puser", "ppass");
+  ASSERT_TRUE(proxy.start()) << proxy.log();
+  auto delegate = std::make_shared<CredentialDelegate>();
+  delegate->onServer = [](const Ref<HTTPRequest>& r) { r->cancelAuthentication(); };
+  delegate->onProxy = [](const Ref<HTTPRequest>& r) {
+    r->setProxyUsername("puser");
+    r->setProxyPassword("ppass");
+    r->retryUsingSuppliedCredentials();
+  };
+  auto request = get(nginx.url("/protected/index.html"));
+  request->setProxyHost("127.0.0.1");
+  request->setProxyPort(proxy.port());
+  request->setUsername("user");
+  request->setPassword("secret");
+  request->setDelegate(delegate);
+  ASSERT_TRUE(run(request));
+  ASSERT_FALSE(request->error()) << request->error()->description() << proxy.log();
+  EXPECT_EQ(request->responseString().value_or(""), "protected content\n");
+  EXPECT_EQ(delegate->proxyAsks, 1);
+  EXPECT_EQ(delegate->serverAsks, 0);
+  EXPECT_EQ(request->proxyAuthenticationScheme().value_or(""), "Basic");
+  ASSERT_TRUE(request->proxyCredentials());
+  EXPECT_EQ(request->proxyCredentials()->stringForKey(net::kHTTPAuthenticationUsername), "puser");
+}
+
 class FaultAuthentication : public Authentication {
  protected:
   FaultAuthentication() {

@@ -8,6 +8,7 @@
 #include "sharing/core/SXActivityIndicator.h"
 #include "sharing/core/oauth/OAuthEncoding.h"
 #include "sharing/core/oauth/OCAsynchronousDataFetcher.h"
+#include "sharing/core/oauth/OCParameterAdditions.h"
 
 namespace zv {
 
@@ -37,7 +38,18 @@ SXOAuthSharer::SXOAuthSharer() = default;
 
 bool SXOAuthSharer::isAuthorized() { return restoreAccessToken(); }
 
-void SXOAuthSharer::promptAuthorization() { tokenRequest(); }
+void SXOAuthSharer::promptAuthorization() {
+  if (xAuth()) {
+    authorizationFormShow();
+  } else {
+    tokenRequest();
+  }
+}
+
+void SXOAuthSharer::authorizationFormValidate(SXFormController& form) {
+  setPendingForm(std::dynamic_pointer_cast<SXFormController>(form.self()));
+  tokenAccess();
+}
 
 void SXOAuthSharer::tokenRequest() {
   SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Connecting..."));
@@ -125,9 +137,38 @@ void SXOAuthSharer::tokenAccess(bool refresh) {
   fetcher->start();
 }
 
-void SXOAuthSharer::tokenAccessModifyRequest(OCMutableURLRequest&) {}
+void SXOAuthSharer::tokenAccessModifyRequest(OCMutableURLRequest& request) {
+  if (!xAuth()) return;
+  auto values = pendingForm() ? pendingForm()->formValues() : Dictionary::make();
+  oauth_parameters::setParameters(
+      request,
+      {OCRequestParameter::requestParameterWithName("x_auth_username", values->stringForKey("username").value_or("")),
+       OCRequestParameter::requestParameterWithName("x_auth_password", values->stringForKey("password").value_or("")),
+       OCRequestParameter::requestParameterWithName("x_auth_mode", "client_auth")});
+}
+
+void SXOAuthSharer::addAuthorizeVerifier(OCMutableURLRequest& request) const {
+  if (auto vars = authorizeResponseQueryVars()) {
+    if (auto verifier = vars->stringForKey("oauth_verifier")) request.setOAuthParameterName("oauth_verifier", *verifier);
+  }
+}
 
 void SXOAuthSharer::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
+  auto hold = selfAs<SXOAuthSharer>();
+  if (xAuth()) {
+    if (!ticket || !ticket->didSucceed()) {
+      // The service says in its reply why it refused the user name or password.
+      auto reply = data ? String::fromUTF8(data->view()) : nullptr;
+      std::string text = reply ? reply->utf8() : std::string();
+      if (text.empty()) text = SXLocalizedText("There was a problem requesting access from %@", sharerTitle());
+      tokenAccessTicketDidFailWithError(ticket, SX::error(text));
+      return;
+    }
+    if (auto form = pendingForm()) {
+      form->close();
+      setPendingForm(nullptr);
+    }
+  }
   SXActivityIndicator::currentIndicator()->hide();
   auto token = ticket && ticket->didSucceed() ? usableToken(data) : nullptr;
   if (token) {

@@ -6,12 +6,17 @@
 // URLs and the signature provider when it is made, and may add parameters to the token requests
 // through the two Modify hooks.
 //
+// With xAuth on, the login is instead the sharer's user-name and password form: its "username" and
+// "password" values go into the access-token request, a refused login is reported with the
+// service's own reply text (the form stays for another try), and an accepted one closes the form.
+//
 // A reply without a token key and secret is a failure (nothing is stored, and no authorization
 // page is opened for a missing request token); an access token without a session handle removes
 // a stored handle of an earlier login.
 //
 // Threads: main thread only; the fetches call back on the main run loop. The sharer stays alive
 // while a fetch or its authorization screen holds it.
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,7 +37,13 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   SXOAuthSharer();
 
   bool isAuthorized() override;
+  // The login form with xAuth, else tokenRequest().
   void promptAuthorization() override;
+  // Keeps the login form pending and asks for the access token.
+  void authorizationFormValidate(SXFormController& form) override;
+
+  bool xAuth() const { return xAuth_.load(); }
+  void setXAuth(bool xAuth) { xAuth_.store(xAuth); }
 
   void tokenRequest();
   virtual void tokenRequestModifyRequest(OCMutableURLRequest& request);
@@ -45,7 +56,10 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   void tokenAuthorizeCancelledView(SXOAuthView& view) override;
   void tokenAccess() { tokenAccess(false); }
   virtual void tokenAccess(bool refresh);
+  // Adds the pending form's xAuth parameters with xAuth; nothing otherwise.
   virtual void tokenAccessModifyRequest(OCMutableURLRequest& request);
+  // Signs in the verifier the authorization page returned, when it returned one.
+  void addAuthorizeVerifier(OCMutableURLRequest& request) const;
   virtual void tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data);
   virtual void tokenAccessTicketDidFailWithError(const Ref<OCServiceTicket>& ticket, const Ref<Error>& error);
   void storeAccessToken();
@@ -97,6 +111,7 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   Ref<OCToken> accessToken_;
   Ref<OCSignatureProviding> signatureProvider_;
   Ref<Dictionary> authorizeResponseQueryVars_;
+  std::atomic<bool> xAuth_{false};
 };
 
 }  // namespace zv

@@ -37,18 +37,6 @@ class EchoShareFlowTest : public SharingTest {
     SharingTest::TearDown();
   }
 
-  // The form on top of the sharer once the sharer shows it (presentation and pushes settled).
-  Ref<SXFormController> waitForForm(const Ref<SXSharer>& sharer, const std::string& title) {
-    Ref<SXFormController> form;
-    bool shown = pumpRunLoopUntil([&] {
-      form = dyn<SXFormController>(sharer->topViewController());
-      return form && form->isVisible() && form->title().value_or("") == title &&
-             SX::currentHelper()->currentView() == sharer && !SX::currentHelper()->isDismissingView();
-    }, 20.0);
-    EXPECT_TRUE(shown) << "no form \"" << title << "\" on screen";
-    return shown ? form : nullptr;
-  }
-
   bool waitForReport(const std::string& name) {
     return pumpRunLoopUntil([&] { return std::find(reports.begin(), reports.end(), name) != reports.end(); }, 20.0);
   }

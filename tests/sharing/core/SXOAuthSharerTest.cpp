@@ -8,6 +8,7 @@
 #include "sharing/core/SX.h"
 #include "sharing/core/SXOAuthSharer.h"
 #include "support/net/FaultServer.h"
+#include "support/sharing/FormDriver.h"
 #include "support/sharing/SharingTestSupport.h"
 
 namespace zv {
@@ -39,9 +40,8 @@ class OAuthTestSharer : public SXOAuthSharer {
   std::string sharerTitle() const override { return "OAuth Test"; }
   bool canShareText() const override { return true; }
   void tokenAccessModifyRequest(OCMutableURLRequest& request) override {
-    if (auto vars = authorizeResponseQueryVars()) {
-      if (auto verifier = vars->stringForKey("oauth_verifier")) request.setOAuthParameterName("oauth_verifier", *verifier);
-    }
+    if (!xAuth()) addAuthorizeVerifier(request);
+    SXOAuthSharer::tokenAccessModifyRequest(request);
   }
   bool send() override {
     ++sends;
@@ -154,6 +154,38 @@ TEST_F(SXOAuthSharerTest, LogsInThroughTheWebPageStoresTheTokenAndSends) {
   ASSERT_TRUE(later->isAuthorized());
   EXPECT_EQ(later->accessToken()->key(), "at");
   EXPECT_FALSE(later->accessToken()->sessionHandle());
+}
+
+TEST_F(SXOAuthSharerTest, XAuthSignsTheLoginFormIntoTheAccessTokenRequest) {
+  server_.route("/access_token", [](const testing::RecordedRequest& r, testing::FaultServer::Connection& c) {
+    const bool right = r.body.find("x_auth_username=ada") != std::string::npos &&
+                       r.body.find("x_auth_password=pw%201") != std::string::npos &&
+                       r.body.find("x_auth_mode=client_auth") != std::string::npos &&
+                       r.header("Authorization").value_or("").find("oauth_token=") == std::string::npos;
+    c.send(right ? reply(200, "oauth_token=xt&oauth_token_secret=xs") : reply(401, "Wrong password for ada"));
+  });
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  sharer->setXAuth(true);
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  SXSharer::shareItem(sharer, SXItem::makeText("hello"));
+  auto login = testing::waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  testing::typeInto(login, 0, "ada");
+  testing::typeInto(login, 1, "wrong");
+  ASSERT_TRUE(testing::pressRight(login));
+  // A refusal shows the service's own words and keeps the form for another try.
+  ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() != nullptr; }, 30.0));
+  EXPECT_EQ(topAlert()->message(), "Wrong password for ada");
+  topAlert()->simulateTapButtonAtIndex(0);
+  EXPECT_EQ(sharer->pendingForm(), login);
+  testing::replaceIn(login, 1, "pw 1");
+  ASSERT_TRUE(testing::pressRight(login));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !recorder->auth.empty(); }, 30.0));
+  EXPECT_EQ(recorder->auth, std::vector<bool>{true});
+  EXPECT_FALSE(sharer->pendingForm());
+  EXPECT_EQ(SX::getAuthValueForKey("accessKey", "OAuthTestSharer"), "xt");
+  EXPECT_EQ(requestsTo("/request_token"), 0);  // no web page in an xAuth login
 }
 
 TEST_F(SXOAuthSharerTest, AReplyWithoutARequestTokenOpensNoAuthorizationPage) {

@@ -7,6 +7,7 @@
 #include "platform/system/ApplicationEnvironment.h"
 #include "sharing/json/JSONDecoder.h"
 #include "sharing/services/html/HTMLAdditions.h"
+#include "support/sharing/OAuthVerifier.h"
 
 namespace zv::testing {
 
@@ -36,42 +37,6 @@ std::string redirect(const std::string& location, const std::vector<std::string>
 std::string page(const std::string& title, const std::string& body) {
   return reply(200, "OK", "text/html; charset=utf-8",
                "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>");
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Decoded independently of the code under test.
-std::string decodeComponent(std::string_view text, bool plusIsBlank) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() + 0 && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-      i += 2;
-    } else if (text[i] == '+' && plusIsBlank) {
-      out += ' ';
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-// Written by us, for a form field.
-std::string encodeComponent(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += format("%%%02X", c);
-    }
-  }
-  return out;
 }
 
 std::string htmlEscape(std::string_view text) { return html::html_stringByEscapingForHTML(text); }
@@ -188,18 +153,7 @@ void FacebookService::complain(FaultServer::Connection& connection, const std::s
 }
 
 std::map<std::string, std::string> FacebookService::decodeForm(std::string_view text) {
-  std::map<std::string, std::string> fields;
-  while (!text.empty()) {
-    auto amp = text.find('&');
-    auto pair = text.substr(0, amp);
-    auto eq = pair.find('=');
-    if (eq != std::string_view::npos) {
-      fields[decodeComponent(pair.substr(0, eq), true)] = decodeComponent(pair.substr(eq + 1), true);
-    }
-    if (amp == std::string_view::npos) break;
-    text.remove_prefix(amp + 1);
-  }
-  return fields;
+  return oauth_check::decodeForm(text);
 }
 
 std::optional<std::vector<MultipartPart>> FacebookService::parseMultipart(const std::string& body,
@@ -400,7 +354,7 @@ void FacebookService::handleDialog(const RecordedRequest& request, FaultServer::
     std::string fragment;
     {
       std::lock_guard lock(mutex_);
-      fragment = "#access_token=" + encodeComponent(newTokenLocked());
+      fragment = "#access_token=" + oauth_check::encode(newTokenLocked());
       if (loginExpiresIn_) fragment += format("&expires_in=%ld", *loginExpiresIn_);
     }
     return connection.send(redirect(redirectURI + fragment, {"Set-Cookie: c_user=4; Path=/",
@@ -498,7 +452,7 @@ Ref<net::URLRequest> FacebookService::formSubmission(const std::string& pageHTML
   if (!pressed) return nullptr;
   std::string body;
   for (const auto& [name, value] : values) {
-    body += (body.empty() ? "" : "&") + encodeComponent(name) + "=" + encodeComponent(value);
+    body += (body.empty() ? "" : "&") + oauth_check::encode(name) + "=" + oauth_check::encode(value);
   }
   auto request = net::MutableURLRequest::requestWithURL(URL::make(action, pageURL));
   request->setHTTPMethod("POST");

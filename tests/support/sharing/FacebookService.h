@@ -88,7 +88,7 @@ class FacebookService {
                                              const std::string& button);
   // The href of the first link whose text is `text`.
   static std::optional<std::string> linkNamed(const std::string& pageHTML, const std::string& text);
-  // "name=value&..." or a query, decoded ("+" as a blank).
+  // "name=value&..." or a query, decoded ("+" as a blank; a name without "=" has an empty value).
   static std::map<std::string, std::string> decodeForm(std::string_view text);
   // A strict multipart reader: nullopt (with `why`) unless the body is well framed.
   static std::optional<std::vector<MultipartPart>> parseMultipart(const std::string& body, const std::string& boundary,

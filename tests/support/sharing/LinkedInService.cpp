@@ -2,20 +2,10 @@
 
 #include <expat.h>
 
-#include "platform/foundation/Format.h"
-#include "platform/system/ApplicationEnvironment.h"
-#include "support/sharing/OAuthVerifier.h"
 
 namespace zv::testing {
 
 namespace {
-
-std::string reply(int status, const std::string& contentType, const std::string& body,
-                  const std::string& extra = "") {
-  return format("HTTP/1.1 %d Status\r\nContent-Type: %s\r\nContent-Length: %zu\r\n%s\r\n", status,
-                contentType.c_str(), body.size(), extra.c_str()) +
-         body;
-}
 
 const char* kUnauthorized =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><error><status>401</status>"
@@ -50,62 +40,20 @@ std::optional<std::map<std::string, std::string>> parseXMLElements(const std::st
   return state.texts;
 }
 
-LinkedInService::LinkedInService() : server_(authority_.issueForHosts({"api.linkedin.com", "www.linkedin.com"})) {
-  tokenSecrets_["lrt"] = "lrs";
-  server_.route("/", [this](const RecordedRequest& request, FaultServer::Connection& connection) {
-    handle(request, connection);
-  });
+LinkedInService::LinkedInService()
+    : OAuthServiceStandIn({"api.linkedin.com", "www.linkedin.com"}, kConsumerKey, kConsumerSecret,
+                          "text/xml;charset=UTF-8") {
+  knowToken("lrt", "lrs");
 }
 
-LinkedInService::~LinkedInService() {
-  server_.stop();
-  ApplicationEnvironment::shared().setTestHostMap({});
-  ApplicationEnvironment::shared().setExtraTrustAnchor(std::nullopt);
-}
+LinkedInService::~LinkedInService() { stop(); }
 
-bool LinkedInService::start() {
-  if (!server_.start()) return false;
-  const auto port = static_cast<std::uint16_t>(server_.port());
-  auto& environment = ApplicationEnvironment::shared();
-  environment.setTestHostMap({{"api.linkedin.com", port}, {"www.linkedin.com", port}});
-  environment.setExtraTrustAnchor(authority_.certificatePEM());
-  return true;
-}
-
-void LinkedInService::revokeAccessTokens() {
-  std::lock_guard lock(mutex_);
-  for (auto it = tokenSecrets_.begin(); it != tokenSecrets_.end();) {
-    it = it->first.rfind("lat", 0) == 0 ? tokenSecrets_.erase(it) : std::next(it);
-  }
-}
-
-void LinkedInService::failNext(int status, std::string body) {
-  std::lock_guard lock(mutex_);
-  nextReply_ = std::make_pair(status, std::move(body));
-}
+// The request token stays known; only the access tokens go.
+void LinkedInService::revokeAccessTokens() { revokeTokens("lat"); }
 
 std::vector<LinkedInShare> LinkedInService::shares() const {
   std::lock_guard lock(mutex_);
   return shares_;
-}
-
-int LinkedInService::signatureFailures() const {
-  std::lock_guard lock(mutex_);
-  return signatureFailures_;
-}
-
-std::string LinkedInService::lastComplaint() const {
-  std::lock_guard lock(mutex_);
-  return lastComplaint_;
-}
-
-void LinkedInService::complain(FaultServer::Connection& connection, int status, const std::string& why,
-                               const std::string& body) {
-  {
-    std::lock_guard lock(mutex_);
-    lastComplaint_ = why;
-  }
-  connection.send(reply(status, "text/xml;charset=UTF-8", body));
 }
 
 void LinkedInService::handle(const RecordedRequest& request, FaultServer::Connection& connection) {
@@ -127,20 +75,11 @@ void LinkedInService::handle(const RecordedRequest& request, FaultServer::Connec
     return;
   }
 
-  std::map<std::string, std::string> secrets;
-  {
-    std::lock_guard lock(mutex_);
-    secrets = tokenSecrets_;
-  }
   // The share post's XML body is not part of the signature.
   RecordedRequest signedPart = request;
   if (path == "/v1/people/~/shares") signedPart.body.clear();
-  auto verdict = oauth_check::verifyRequest(signedPart, kConsumerKey, kConsumerSecret, secrets);
+  auto verdict = verify(signedPart);
   if (!verdict.ok) {
-    {
-      std::lock_guard lock(mutex_);
-      if (verdict.why != "unknown token") ++signatureFailures_;
-    }
     complain(connection, 401, verdict.why, kUnauthorized);
     return;
   }
@@ -155,14 +94,7 @@ void LinkedInService::handle(const RecordedRequest& request, FaultServer::Connec
       complain(connection, 401, "access token without request token, verifier or callback", kUnauthorized);
       return;
     }
-    std::string token;
-    std::string secret;
-    {
-      std::lock_guard lock(mutex_);
-      token = "lat" + std::to_string(++issued_);
-      secret = "las/" + std::to_string(issued_);
-      tokenSecrets_[token] = secret;
-    }
+    auto [token, secret] = issueToken("lat", "las/");
     connection.send(reply(200, "text/plain",
                           "oauth_token=" + token + "&oauth_token_secret=" + oauth_check::encode(secret) +
                               "&oauth_expires_in=5183999"));
@@ -178,16 +110,11 @@ void LinkedInService::handle(const RecordedRequest& request, FaultServer::Connec
       complain(connection, 400, "malformed share " + request.body, "<error><status>400</status></error>");
       return;
     }
-    std::optional<std::pair<int, std::string>> failure;
-    {
-      std::lock_guard lock(mutex_);
-      failure.swap(nextReply_);
-      if (!failure) {
-        LinkedInShare share{(*elements)["comment"], std::nullopt, (*elements)["code"]};
-        if (elements->count("submitted-url")) share.submittedURL = (*elements)["submitted-url"];
-        shares_.push_back(share);
-      }
-    }
+    auto failure = takeNextReplyOr([&] {
+      LinkedInShare share{(*elements)["comment"], std::nullopt, (*elements)["code"]};
+      if (elements->count("submitted-url")) share.submittedURL = (*elements)["submitted-url"];
+      shares_.push_back(share);
+    });
     if (failure) {
       connection.send(reply(failure->first, "text/xml", failure->second));
       return;

@@ -1,7 +1,6 @@
 #pragma once
-// A loopback stand-in of LinkedIn: one TLS FaultServer on 127.0.0.1 posing as the API and web
-// hosts (test CA, test host map). Every OAuth request's signature is recomputed independently
-// (OAuthVerifier); a wrong one is answered 401 and counted in signatureFailures().
+// A loopback stand-in of LinkedIn (an OAuthServiceStandIn) posing as the API and web hosts. A
+// wrongly signed request is answered 401 and counted in signatureFailures().
 //
 // api.linkedin.com
 //   POST /uas/oauth/requestToken     "oauth_token=lrt&oauth_token_secret=lrs"
@@ -17,13 +16,11 @@
 // its own threads; every accessor locks.
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "support/net/FaultServer.h"
-#include "support/net/TestCertificates.h"
+#include "support/sharing/OAuthServiceStandIn.h"
 
 namespace zv::testing {
 
@@ -33,37 +30,22 @@ struct LinkedInShare {
   std::string visibility;
 };
 
-class LinkedInService {
+class LinkedInService : public OAuthServiceStandIn {
  public:
   static constexpr const char* kConsumerKey = "li-key";
   static constexpr const char* kConsumerSecret = "li secret";
   static constexpr const char* kCallback = "https://callback.example/linkedin";
 
   LinkedInService();
-  ~LinkedInService();
-  bool start();
+  ~LinkedInService() override;
 
   void revokeAccessTokens();
-  // The next share post answers this instead.
-  void failNext(int status, std::string body);
   std::vector<LinkedInShare> shares() const;
-  std::vector<RecordedRequest> requests() const { return server_.requests(); }
-  int signatureFailures() const;
-  std::string lastComplaint() const;
 
  private:
-  void handle(const RecordedRequest& request, FaultServer::Connection& connection);
-  void complain(FaultServer::Connection& connection, int status, const std::string& why, const std::string& body);
+  void handle(const RecordedRequest& request, FaultServer::Connection& connection) override;
 
-  TestCertificateAuthority authority_;
-  FaultServer server_;
-  mutable std::mutex mutex_;
-  std::map<std::string, std::string> tokenSecrets_;
   std::vector<LinkedInShare> shares_;
-  std::optional<std::pair<int, std::string>> nextReply_;
-  int signatureFailures_ = 0;
-  int issued_ = 0;
-  std::string lastComplaint_;
 };
 
 // The text of each element of a well-formed XML document, by element name (the last one wins);

@@ -11,6 +11,11 @@ namespace zv::credentials {
 
 std::string escape(std::string_view text) { return oauth_encoding::URLEncodedString(text); }
 
+std::vector<Ref<SXFormFieldSettings>> emailLoginFields() {
+  return {SXFormFieldSettings::make(SXLocalizedText("Email"), "email", SXFormFieldTypeTextNoCorrect, std::nullopt),
+          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
+}
+
 Ref<SXRequest> postForm(Ref<URL> url, std::string body, ObjectPtr delegate, SXRequestFinishedCallback finished,
                         bool autostart) {
   auto request =
@@ -41,6 +46,32 @@ void startLoginCheck(SXSharer& sharer, SXFormController& form,
     finished(done);
   });
   sharer.setRequest(request);
+}
+
+void startFormLoginCheck(SXSharer& sharer, SXFormController& form, Ref<URL> url, std::string body,
+                         std::function<void(const Ref<SXRequest>&)> refused) {
+  auto self = std::dynamic_pointer_cast<SXSharer>(sharer.self());
+  startLoginCheck(
+      sharer, form,
+      [&](SXRequestFinishedCallback finished) {
+        return postForm(std::move(url), std::move(body), self, std::move(finished));
+      },
+      [self, refused = std::move(refused)](const Ref<SXRequest>& request) {
+        auto hold = self;  // letting the request go must not end the sharer mid-report
+        hold->setRequest(nullptr);
+        if (request->success()) {
+          if (auto pending = hold->pendingForm()) pending->saveForm();
+        } else {
+          refused(request);
+        }
+        hold->authDidFinish(request->success());
+      });
+}
+
+bool startFormSend(SXSharer& sharer, Ref<URL> url, std::string body, SXRequestFinishedCallback finished) {
+  sharer.setRequest(postForm(std::move(url), std::move(body), sharer.self(), std::move(finished)));
+  sharer.sendDidStart();
+  return true;
 }
 
 }  // namespace zv::credentials

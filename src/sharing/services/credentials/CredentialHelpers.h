@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sharing/core/SXRequest.h"
 #include "sharing/core/SXSharer.h"
@@ -25,6 +26,10 @@ inline std::string escape(const char* text) { return escape(std::string_view(tex
 inline std::string escape(const std::optional<std::string>& text) {
   return text ? escape(std::string_view(*text)) : std::string();
 }
+
+// The login form of a service that knows its users by e-mail address: "Email" ("email") and
+// "Password" ("password").
+std::vector<Ref<SXFormFieldSettings>> emailLoginFields();
 
 // A POST of the URL-encoded form `body` (with its Content-Type), started at
 // once when `autostart`.
@@ -43,5 +48,14 @@ std::optional<std::string> headerOf(const Ref<SXRequest>& request, std::string_v
 void startLoginCheck(SXSharer& sharer, SXFormController& form,
                      const std::function<Ref<SXRequest>(SXRequestFinishedCallback)>& makeRequest,
                      std::function<void(const Ref<SXRequest>&)> finished);
+
+// The login check of a service that answers a posted form: startLoginCheck with postForm(url,
+// body). When it ends the sharer lets the request go; a success saves the pending form, anything
+// else runs `refused` (the service's own alert), and authDidFinish reports the outcome.
+void startFormLoginCheck(SXSharer& sharer, SXFormController& form, Ref<URL> url, std::string body,
+                         std::function<void(const Ref<SXRequest>&)> refused);
+
+// Posts the form `body` to `url` as the sharer's request and reports the send started; YES.
+bool startFormSend(SXSharer& sharer, Ref<URL> url, std::string body, SXRequestFinishedCallback finished);
 
 }  // namespace zv::credentials

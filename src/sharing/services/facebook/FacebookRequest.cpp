@@ -1,5 +1,6 @@
 #include "sharing/services/facebook/FacebookRequest.h"
 
+#include "http/HTTPFormDataRequest.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
 #include "platform/graphics/Image.h"
@@ -10,23 +11,6 @@ namespace zv {
 namespace {
 
 bool isFileValue(const ObjectPtr& value) { return dyn<graphics::Image>(value) || dyn<Data>(value); }
-
-// A name inside a quoted Content-Disposition parameter: quotes and line breaks would end it.
-std::string quotedPartName(std::string_view name) {
-  std::string out;
-  for (char c : name) {
-    if (c == '"') {
-      out += "%22";
-    } else if (c == '\r') {
-      out += "%0D";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 constexpr const char* kNotJSONMessage = "The service's reply is not JSON";
 
@@ -84,12 +68,12 @@ Ref<Data> FacebookRequest::generatePostBody() const {
       files.emplace_back(name, value);
       return true;
     }
-    parts.push_back("Content-Disposition: form-data; name=\"" + quotedPartName(name) + "\"\r\n\r\n" +
+    parts.push_back("Content-Disposition: form-data; name=\"" + escapeQuotedMultipartParameter(name) + "\"\r\n\r\n" +
                     stringValueOf(value).value_or(""));
     return true;
   });
   for (const auto& [name, value] : files) {
-    const auto quoted = quotedPartName(name);
+    const auto quoted = escapeQuotedMultipartParameter(name);
     std::string part = "Content-Disposition: form-data; name=\"" + quoted + "\"; filename=\"" + quoted + "\"\r\n";
     if (auto image = dyn<graphics::Image>(value)) {
       auto png = graphics::imagePNGRepresentation(image);

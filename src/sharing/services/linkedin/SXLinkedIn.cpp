@@ -30,9 +30,7 @@ void SXLinkedIn::tokenAccessModifyRequest(OCMutableURLRequest& request) {
   if (auto callback = authorizeCallbackURL(); callback && !callback->absoluteString().empty()) {
     request.setOAuthParameterName("oauth_callback", callback->absoluteString());
   }
-  if (auto vars = authorizeResponseQueryVars()) {
-    if (auto verifier = vars->stringForKey("oauth_verifier")) request.setOAuthParameterName("oauth_verifier", *verifier);
-  }
+  addAuthorizeVerifier(request);
 }
 
 void SXLinkedIn::show() {

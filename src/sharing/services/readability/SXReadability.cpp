@@ -44,14 +44,6 @@ Ref<URL> SXReadability::serviceURL(const std::string& path) const {
 
 bool SXReadability::isAuthorized() { return restoreAccessToken(); }
 
-void SXReadability::promptAuthorization() {
-  if (xAuth()) {
-    authorizationFormShow();
-  } else {
-    SXOAuthSharer::promptAuthorization();
-  }
-}
-
 void SXReadability::logout() {
   UserDefaults::standardUserDefaults()->removeObjectForKey(kUserInfoKey);
   SXOAuthSharer::logout();
@@ -61,47 +53,9 @@ std::optional<std::string> SXReadability::authorizationFormCaption() const {
   return SXLocalizedText("Create a free account at %@", kWebAddress);
 }
 
-std::vector<Ref<SXFormFieldSettings>> SXReadability::authorizationFormFields() const {
-  return {SXFormFieldSettings::make(SXLocalizedText("Username"), "username", SXFormFieldTypeTextNoCorrect, std::nullopt),
-          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
-}
-
-void SXReadability::authorizationFormValidate(SXFormController& form) {
-  setPendingForm(std::dynamic_pointer_cast<SXFormController>(form.self()));
-  tokenAccess();
-}
-
 void SXReadability::tokenAccessModifyRequest(OCMutableURLRequest& request) {
-  if (!xAuth()) {
-    if (auto vars = authorizeResponseQueryVars()) {
-      if (auto verifier = vars->stringForKey("oauth_verifier")) request.setOAuthParameterName("oauth_verifier", *verifier);
-    }
-    return;
-  }
-  auto values = pendingForm() ? pendingForm()->formValues() : Dictionary::make();
-  oauth_parameters::setParameters(
-      request,
-      {OCRequestParameter::requestParameterWithName("x_auth_username", values->stringForKey("username").value_or("")),
-       OCRequestParameter::requestParameterWithName("x_auth_password", values->stringForKey("password").value_or("")),
-       OCRequestParameter::requestParameterWithName("x_auth_mode", "client_auth")});
-}
-
-void SXReadability::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
-  auto hold = selfAs<SXReadability>();
-  if (xAuth()) {
-    if (!ticket || !ticket->didSucceed()) {
-      auto reply = data ? String::fromUTF8(data->view()) : nullptr;
-      std::string text = reply ? reply->utf8() : std::string();
-      if (text.empty()) text = SXLocalizedText("There was a problem requesting access from %@", sharerTitle());
-      tokenAccessTicketDidFailWithError(ticket, SX::error(text));
-      return;
-    }
-    if (auto form = pendingForm()) {
-      form->close();
-      setPendingForm(nullptr);
-    }
-  }
-  SXOAuthSharer::tokenAccessTicketDidFinishWithData(ticket, data);
+  if (!xAuth()) addAuthorizeVerifier(request);
+  SXOAuthSharer::tokenAccessModifyRequest(request);
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXReadability::shareFormFieldsForType(std::int32_t type) {

@@ -11,7 +11,6 @@
 //
 // Threads: main thread only; fetches call back on the main run loop and keep the sharer alive.
 
-#include <atomic>
 #include <string>
 
 #include "sharing/core/SXOAuthSharer.h"
@@ -27,17 +26,10 @@ class SXReadability : public SXOAuthSharer {
   std::string sharerTitle() const override { return "Readability"; }
   bool canShareURL() const override { return true; }
 
-  bool xAuth() const { return xAuth_.load(); }
-  void setXAuth(bool xAuth) { xAuth_.store(xAuth); }
-
   bool isAuthorized() override;
-  void promptAuthorization() override;
   void logout() override;
   std::optional<std::string> authorizationFormCaption() const override;
-  std::vector<Ref<SXFormFieldSettings>> authorizationFormFields() const override;
-  void authorizationFormValidate(SXFormController& form) override;
   void tokenAccessModifyRequest(OCMutableURLRequest& request) override;
-  void tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) override;
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
   void shareFormSave(SXFormController& form) override;
   bool send() override;
@@ -51,7 +43,6 @@ class SXReadability : public SXOAuthSharer {
 
  private:
   Ref<URL> serviceURL(const std::string& path) const;
-  std::atomic<bool> xAuth_{true};
 };
 
 }  // namespace zv

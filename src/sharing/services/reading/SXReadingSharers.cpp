@@ -72,25 +72,14 @@ void SXInstapaper::authorizationFormValidate(SXFormController& form) {
   auto body =
       "username=" + escape(values->stringForKey("username")) + "&password=" + escape(values->stringForKey("password"));
   auto self = selfAs<SXInstapaper>();
-  credentials::startLoginCheck(
-      *this, form,
-      [&](SXRequestFinishedCallback finished) {
-        return credentials::postForm(httpsURL(kInstapaperHost, "/api/authenticate"), body, self, std::move(finished));
-      },
-      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
-}
-
-void SXInstapaper::authFinished(const Ref<SXRequest>& request) {
-  auto hold = selfAs<SXInstapaper>();
-  setRequest(nullptr);
-  if (request->success()) {
-    if (auto form = pendingForm()) form->saveForm();
-  } else if (statusOf(request) == 403) {
-    authShowBadCredentialsAlert();
-  } else {
-    authShowOtherAuthorizationErrorAlert();
-  }
-  authDidFinish(request->success());
+  credentials::startFormLoginCheck(*this, form, httpsURL(kInstapaperHost, "/api/authenticate"), body,
+                                   [self](const Ref<SXRequest>& request) {
+                                     if (statusOf(request) == 403) {
+                                       self->authShowBadCredentialsAlert();
+                                     } else {
+                                       self->authShowOtherAuthorizationErrorAlert();
+                                     }
+                                   });
 }
 
 bool SXInstapaper::send() {
@@ -101,10 +90,8 @@ bool SXInstapaper::send() {
               "&selection=" + escape(selection) + "&username=" + escape(getAuthValueForKey("username")) +
               "&password=" + escape(getAuthValueForKey("password"));
   auto self = selfAs<SXInstapaper>();
-  setRequest(credentials::postForm(httpsURL(kInstapaperHost, "/api/add"), body, self,
-                                   [self](const Ref<SXRequest>& r) { self->sendFinished(r); }));
-  sendDidStart();
-  return true;
+  return credentials::startFormSend(*this, httpsURL(kInstapaperHost, "/api/add"), body,
+                                    [self](const Ref<SXRequest>& r) { self->sendFinished(r); });
 }
 
 void SXInstapaper::sendFinished(const Ref<SXRequest>& request) {
@@ -142,23 +129,11 @@ void SXReadItLater::authorizationFormValidate(SXFormController& form) {
               "&username=" + escape(values->stringForKey("username")) +
               "&password=" + escape(values->stringForKey("password"));
   auto self = selfAs<SXReadItLater>();
-  credentials::startLoginCheck(
-      *this, form,
-      [&](SXRequestFinishedCallback finished) {
-        return credentials::postForm(httpsURL(kReadItLaterHost, "/v2/auth"), body, self, std::move(finished));
-      },
-      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
-}
-
-void SXReadItLater::authFinished(const Ref<SXRequest>& request) {
-  auto hold = selfAs<SXReadItLater>();
-  setRequest(nullptr);
-  if (request->success()) {
-    if (auto form = pendingForm()) form->saveForm();
-  } else {
-    showAlert(SXLocalizedText("Login Error"), headerOf(request, "X-Error").value_or(serviceErrorText()));
-  }
-  authDidFinish(request->success());
+  credentials::startFormLoginCheck(*this, form, httpsURL(kReadItLaterHost, "/v2/auth"), body,
+                                   [self](const Ref<SXRequest>& request) {
+                                     self->showAlert(SXLocalizedText("Login Error"),
+                                                     headerOf(request, "X-Error").value_or(serviceErrorText()));
+                                   });
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXReadItLater::shareFormFieldsForType(std::int32_t type) {
@@ -185,10 +160,8 @@ bool SXReadItLater::send() {
               "&username=" + escape(getAuthValueForKey("username")) +
               "&password=" + escape(getAuthValueForKey("password")) + itemFields();
   auto self = selfAs<SXReadItLater>();
-  setRequest(credentials::postForm(httpsURL(kReadItLaterHost, "/v2/send"), body, self,
-                                   [self](const Ref<SXRequest>& r) { self->sendFinished(r); }));
-  sendDidStart();
-  return true;
+  return credentials::startFormSend(*this, httpsURL(kReadItLaterHost, "/v2/send"), body,
+                                    [self](const Ref<SXRequest>& r) { self->sendFinished(r); });
 }
 
 void SXReadItLater::sendFinished(const Ref<SXRequest>& request) {
@@ -212,8 +185,7 @@ std::optional<std::string> SXGoogleReader::authorizationFormCaption() const {
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXGoogleReader::authorizationFormFields() const {
-  return {SXFormFieldSettings::make(SXLocalizedText("Email"), "email", SXFormFieldTypeTextNoCorrect, std::nullopt),
-          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
+  return credentials::emailLoginFields();
 }
 
 void SXGoogleReader::authorizationFormValidate(SXFormController& form) {

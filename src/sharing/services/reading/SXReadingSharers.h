@@ -31,7 +31,6 @@ class SXInstapaper : public SXSharer {
   std::optional<std::string> authorizationFormCaption() const override;
 
   void authorizationFormValidate(SXFormController& form) override;
-  void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t) override { return {}; }
   bool send() override;
   void sendFinished(const Ref<SXRequest>& request);
@@ -47,7 +46,6 @@ class SXReadItLater : public SXSharer {
 
   void init() override;
   void authorizationFormValidate(SXFormController& form) override;
-  void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
   bool send() override;
   void sendFinished(const Ref<SXRequest>& request);

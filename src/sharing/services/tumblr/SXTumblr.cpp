@@ -30,8 +30,7 @@ std::optional<std::string> SXTumblr::authorizationFormCaption() const {
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXTumblr::authorizationFormFields() const {
-  return {SXFormFieldSettings::make(SXLocalizedText("Email"), "email", SXFormFieldTypeTextNoCorrect, std::nullopt),
-          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt)};
+  return credentials::emailLoginFields();
 }
 
 void SXTumblr::authorizationFormValidate(SXFormController& form) {
@@ -39,24 +38,11 @@ void SXTumblr::authorizationFormValidate(SXFormController& form) {
   auto body =
       "email=" + escape(values->stringForKey("email")) + "&password=" + escape(values->stringForKey("password"));
   auto self = selfAs<SXTumblr>();
-  credentials::startLoginCheck(
-      *this, form,
-      [&](SXRequestFinishedCallback finished) {
-        return credentials::postForm(URL::make(kAuthenticateURL), body, self, std::move(finished));
-      },
-      [self](const Ref<SXRequest>& request) { self->authFinished(request); });
-}
-
-void SXTumblr::authFinished(const Ref<SXRequest>& request) {
-  auto hold = selfAs<SXTumblr>();
-  setRequest(nullptr);
-  if (request->success()) {
-    if (auto form = pendingForm()) form->saveForm();
-  } else {
-    showAlert(SXLocalizedText("Login Error"),
-              statusOf(request) == 403 ? SXLocalizedText("Invalid email or password.") : serviceErrorText());
-  }
-  authDidFinish(request->success());
+  credentials::startFormLoginCheck(
+      *this, form, URL::make(kAuthenticateURL), body, [self](const Ref<SXRequest>& request) {
+        self->showAlert(SXLocalizedText("Login Error"),
+                        statusOf(request) == 403 ? SXLocalizedText("Invalid email or password.") : serviceErrorText());
+      });
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXTumblr::shareFormFieldsForType(std::int32_t type) {
@@ -108,10 +94,8 @@ bool SXTumblr::send() {
   if (!validateItem()) return false;
   if (item()->shareType == SXShareTypeImage) return sendPhoto();
   auto self = selfAs<SXTumblr>();
-  setRequest(credentials::postForm(URL::make(kWriteURL), formBody(), self,
-                                   [self](const Ref<SXRequest>& r) { self->sendFinished(r); }));
-  sendDidStart();
-  return true;
+  return credentials::startFormSend(*this, URL::make(kWriteURL), formBody(),
+                                    [self](const Ref<SXRequest>& r) { self->sendFinished(r); });
 }
 
 void SXTumblr::sendFinished(const Ref<SXRequest>& request) {

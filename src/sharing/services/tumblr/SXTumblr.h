@@ -37,7 +37,6 @@ class SXTumblr : public SXSharer, public net::URLConnectionDelegate {
   std::vector<Ref<SXFormFieldSettings>> authorizationFormFields() const override;
 
   void authorizationFormValidate(SXFormController& form) override;
-  void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
   bool send() override;
   void sendFinished(const Ref<SXRequest>& request);

@@ -133,11 +133,7 @@ bool SXTwitter::isAuthorized() {
 
 void SXTwitter::promptAuthorization() {
   if (twitterFrameworkAvailable()) return;
-  if (xAuth()) {
-    authorizationFormShow();
-  } else {
-    SXOAuthSharer::promptAuthorization();
-  }
+  SXOAuthSharer::promptAuthorization();
 }
 
 void SXTwitter::logout() {
@@ -150,48 +146,25 @@ std::optional<std::string> SXTwitter::authorizationFormCaption() const {
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXTwitter::authorizationFormFields() const {
+  auto fields = SXSharer::authorizationFormFields();
   auto username = SXConfigString("twitterUsername").value_or("");
-  if (username.empty()) return SXSharer::authorizationFormFields();
-  return {SXFormFieldSettings::make(SXLocalizedText("Username"), "username", SXFormFieldTypeTextNoCorrect, std::nullopt),
-          SXFormFieldSettings::make(SXLocalizedText("Password"), "password", SXFormFieldTypePassword, std::nullopt),
-          SXFormFieldSettings::make(SXLocalizedText("Follow %@", username), "followMe", SXFormFieldTypeSwitch, "1")};
-}
-
-void SXTwitter::authorizationFormValidate(SXFormController& form) {
-  setPendingForm(std::dynamic_pointer_cast<SXFormController>(form.self()));
-  tokenAccess();
+  if (!username.empty()) {
+    fields.push_back(
+        SXFormFieldSettings::make(SXLocalizedText("Follow %@", username), "followMe", SXFormFieldTypeSwitch, "1"));
+  }
+  return fields;
 }
 
 void SXTwitter::tokenAccessModifyRequest(OCMutableURLRequest& request) {
-  if (!xAuth()) {
-    // The service issues an access token only against the verifier its authorization page gave.
-    if (auto vars = authorizeResponseQueryVars()) {
-      if (auto verifier = vars->stringForKey("oauth_verifier")) request.setOAuthParameterName("oauth_verifier", *verifier);
-    }
-    return;
-  }
-  auto values = pendingForm() ? pendingForm()->formValues() : Dictionary::make();
-  oauth_parameters::setParameters(
-      request, {OCRequestParameter::requestParameterWithName("x_auth_username", values->stringForKey("username").value_or("")),
-                OCRequestParameter::requestParameterWithName("x_auth_password", values->stringForKey("password").value_or("")),
-                OCRequestParameter::requestParameterWithName("x_auth_mode", "client_auth")});
+  // The service issues an access token only against the verifier its authorization page gave.
+  if (!xAuth()) addAuthorizeVerifier(request);
+  SXOAuthSharer::tokenAccessModifyRequest(request);
 }
 
 void SXTwitter::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
-  auto hold = selfAs<SXTwitter>();
-  if (xAuth()) {
-    if (!ticket || !ticket->didSucceed()) {
-      auto reply = data ? String::fromUTF8(data->view()) : nullptr;
-      std::string text = reply ? reply->utf8() : std::string();
-      if (text.empty()) text = SXLocalizedText("There was a problem requesting access from %@", sharerTitle());
-      tokenAccessTicketDidFailWithError(ticket, SX::error(text));
-      return;
-    }
-    if (auto form = pendingForm()) {
-      item()->setCustomValue(form->formValues()->stringForKey("followMe"), "followMe");
-      form->close();
-      setPendingForm(nullptr);
-    }
+  // An accepted xAuth login keeps the form's "Follow" choice for after the share.
+  if (xAuth() && ticket && ticket->didSucceed()) {
+    if (auto form = pendingForm()) item()->setCustomValue(form->formValues()->stringForKey("followMe"), "followMe");
   }
   SXOAuthSharer::tokenAccessTicketDidFinishWithData(ticket, data);
 }

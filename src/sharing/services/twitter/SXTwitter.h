@@ -46,9 +46,6 @@ class SXTwitter : public SXOAuthSharer, public SXFormControllerLargeTextFieldDel
   bool canGetUserInfo() const override { return true; }
   bool canAutoShare() const override { return false; }
 
-  bool xAuth() const { return xAuth_.load(); }
-  void setXAuth(bool xAuth) { xAuth_.store(xAuth); }
-
   void share() override;
   static bool twitterFrameworkAvailable();
   // Sets "status" for text and image items; starts the shortening of a link (NO while it runs).
@@ -58,7 +55,6 @@ class SXTwitter : public SXOAuthSharer, public SXFormControllerLargeTextFieldDel
   void logout() override;
   std::optional<std::string> authorizationFormCaption() const override;
   std::vector<Ref<SXFormFieldSettings>> authorizationFormFields() const override;
-  void authorizationFormValidate(SXFormController& form) override;
   void tokenAccessModifyRequest(OCMutableURLRequest& request) override;
   void tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) override;
 
@@ -99,7 +95,6 @@ class SXTwitter : public SXOAuthSharer, public SXFormControllerLargeTextFieldDel
   std::string statusWithLink(const std::string& link) const;
   Ref<URL> apiURL(const std::string& path) const;
 
-  std::atomic<bool> xAuth_{false};
   // Set when a send asked for a new login; an authentication failure after it is reported as a
   // failure, so a service that refuses every login cannot loop the user through login forms.
   bool reloginAsked_ = false;

@@ -4,60 +4,26 @@
 
 #include "platform/runloop/RunLoopPump.h"
 #include "sharing/core/SX.h"
-#include "sharing/services/RegisterServiceClasses.h"
 #include "sharing/services/linkedin/SXLinkedIn.h"
 #include "support/sharing/FormDriver.h"
 #include "support/sharing/LinkedInService.h"
-#include "support/sharing/SharingTestSupport.h"
+#include "support/sharing/ServiceSharerTest.h"
 
 namespace zv::testing {
 namespace {
 
-class Outcomes : public SXDefaultSharerDelegate {
- public:
-  void sharerStartedSending(const Ref<SXSharer>&) override { events.push_back("start"); }
-  void sharerFinishedSending(const Ref<SXSharer>&) override { events.push_back("finish"); }
-  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>& error, bool relogin) override {
-    events.push_back(relogin ? "relogin" : "fail");
-    errors.push_back(error);
-  }
-  std::vector<std::string> events;
-  std::vector<Ref<Error>> errors;
-};
-
-class SXLinkedInTest : public SharingTest {
+class SXLinkedInTest : public ServiceSharerTest {
  protected:
-  SXLinkedInTest() : SharingTest(/*manualClock=*/false) {}
-
   void SetUp() override {
-    SharingTest::SetUp();
-    registerSharingServicesClasses();
+    ServiceSharerTest::SetUp();
     ASSERT_TRUE(service.start());
     configurator->set("linkedInConsumerKey", box(LinkedInService::kConsumerKey));
     configurator->set("linkedInSecret", box(LinkedInService::kConsumerSecret));
     configurator->set("linkedInCallbackUrl", box(LinkedInService::kCallback));
-    root = std::make_shared<ui::ViewController>();
-    showRoot(root);
-    SX::setRootViewController(root);
-    outcomes = std::make_shared<Outcomes>();
-  }
-
-  void TearDown() override {
-    pumpRunLoopUntil([] { return !SX::currentHelper()->isDismissingView() && !SX::currentHelper()->currentView(); },
-                     5.0);
-    pumpRunLoopFor(0.3);
-    SharingTest::TearDown();
   }
 
   Ref<SXFormControllerLargeTextField> waitForEditor(const Ref<SXSharer>& sharer) {
-    Ref<SXFormControllerLargeTextField> editor;
-    bool shown = pumpRunLoopUntil([&] {
-      editor = dyn<SXFormControllerLargeTextField>(sharer->topViewController());
-      return editor && editor->isVisible() && SX::currentHelper()->currentView() == sharer &&
-             !SX::currentHelper()->isDismissingView();
-    }, 20.0);
-    EXPECT_TRUE(shown);
-    return shown ? editor : nullptr;
+    return waitForScreen<SXFormControllerLargeTextField>(sharer, "editor");
   }
 
   // A sharer logged in through the authorization page, its editor on screen.
@@ -69,8 +35,6 @@ class SXLinkedInTest : public SharingTest {
   }
 
   LinkedInService service;
-  Ref<ui::ViewController> root;
-  std::shared_ptr<Outcomes> outcomes;
 };
 
 TEST_F(SXLinkedInTest, LogsInAndPostsAnEscapedLinkShare) {

@@ -5,59 +5,21 @@
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/system/UserDefaults.h"
 #include "sharing/core/SX.h"
-#include "sharing/services/RegisterServiceClasses.h"
 #include "sharing/services/readability/SXReadability.h"
 #include "support/sharing/FormDriver.h"
 #include "support/sharing/ReadabilityService.h"
-#include "support/sharing/SharingTestSupport.h"
+#include "support/sharing/ServiceSharerTest.h"
 
 namespace zv::testing {
 namespace {
 
-class Outcomes : public SXDefaultSharerDelegate {
- public:
-  void sharerStartedSending(const Ref<SXSharer>&) override { events.push_back("start"); }
-  void sharerFinishedSending(const Ref<SXSharer>&) override { events.push_back("finish"); }
-  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>& error, bool relogin) override {
-    events.push_back(relogin ? "relogin" : "fail");
-    errors.push_back(error);
-  }
-  std::vector<std::string> events;
-  std::vector<Ref<Error>> errors;
-};
-
-class SXReadabilityTest : public SharingTest {
+class SXReadabilityTest : public ServiceSharerTest {
  protected:
-  SXReadabilityTest() : SharingTest(/*manualClock=*/false) {}
-
   void SetUp() override {
-    SharingTest::SetUp();
-    registerSharingServicesClasses();
+    ServiceSharerTest::SetUp();
     ASSERT_TRUE(service.start());
     configurator->set("readabilityConsumerKey", box(ReadabilityService::kConsumerKey));
     configurator->set("readabilitySecret", box(ReadabilityService::kConsumerSecret));
-    root = std::make_shared<ui::ViewController>();
-    showRoot(root);
-    SX::setRootViewController(root);
-    outcomes = std::make_shared<Outcomes>();
-  }
-
-  void TearDown() override {
-    pumpRunLoopUntil([] { return !SX::currentHelper()->isDismissingView() && !SX::currentHelper()->currentView(); },
-                     5.0);
-    pumpRunLoopFor(0.3);
-    SharingTest::TearDown();
-  }
-
-  Ref<SXFormController> waitForForm(const Ref<SXSharer>& sharer, const std::string& title) {
-    Ref<SXFormController> form;
-    bool shown = pumpRunLoopUntil([&] {
-      form = dyn<SXFormController>(sharer->topViewController());
-      return form && form->isVisible() && form->title().value_or("") == title &&
-             SX::currentHelper()->currentView() == sharer && !SX::currentHelper()->isDismissingView();
-    }, 20.0);
-    EXPECT_TRUE(shown) << "no form \"" << title << "\"";
-    return shown ? form : nullptr;
   }
 
   // Logs in through the credential form; the share form is then on screen.
@@ -78,8 +40,6 @@ class SXReadabilityTest : public SharingTest {
   }
 
   ReadabilityService service;
-  Ref<ui::ViewController> root;
-  std::shared_ptr<Outcomes> outcomes;
 };
 
 TEST_F(SXReadabilityTest, LogsInWithXAuthAndBookmarksWithTheChosenSwitches) {
