@@ -175,13 +175,6 @@ class SXPresentationTest : public SXHubTest {
     showRoot(root);
     settle();
   }
-  void TearDown() override {
-    // A dismissal's end notification is posted from the main queue, which the manual clock does
-    // not drain: it must not reach the next test's observers.
-    settle();
-    EXPECT_TRUE(pumpRunLoopUntil([] { return OperationQueue::mainQueue()->operationCount() == 0; }, 10.0));
-    SXHubTest::TearDown();
-  }
   Ref<ui::ViewController> root;
 };
 
