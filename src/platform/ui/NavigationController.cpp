@@ -121,6 +121,17 @@ void NavigationController::transition(const Ref<ViewController>& from, const Ref
   if (visible && changed) {
     if (from) from->beginAppearanceTransition(false, animated);
     if (to) to->beginAppearanceTransition(true, animated);
+  } else if (changed && isAppearing()) {
+    // The stack changed while this controller is still coming on screen: the old top leaves at
+    // once, the new one joins the appearance and gets its did-call when this controller does.
+    if (from) {
+      from->beginAppearanceTransition(false, false);
+      from->endAppearanceTransition();
+    }
+    if (to) to->beginAppearanceTransition(true, animated);
+  } else if (changed && isDisappearing() && from) {
+    // Going off screen: the old top's disappearance ends now, since it no longer follows ours.
+    from->endAppearanceTransition();
   }
   auto self = selfAs<NavigationController>();
   auto finish = [self, from, to, removed = std::move(removed), visible, changed] {

@@ -1,6 +1,7 @@
 #pragma once
 // A stack of screens with a navigation bar on top and an optional toolbar at the bottom. Pushes
-// and pops give the screens their appear/disappear calls (when the controller itself shows); an
+// and pops give the screens their appear/disappear calls (when the controller itself shows; a new
+// top set while the controller is still coming on screen appears with it); an
 // animated push or pop ends on the run loop after kTransitionDuration. Main thread only.
 
 #include <vector>

@@ -52,6 +52,10 @@ class ViewController : public Responder {
   virtual void didReceiveMemoryWarning();
   // Whether the screen shows now (it appeared and has not begun to disappear).
   bool isVisible() const { return appearance_ == Appearance::Appeared; }
+  // Whether the screen is coming on screen (viewWillAppear ran, viewDidAppear has not yet), or
+  // going off it (viewWillDisappear ran, viewDidDisappear has not yet).
+  bool isAppearing() const { return appearance_ == Appearance::Appearing; }
+  bool isDisappearing() const { return appearance_ == Appearance::Disappearing; }
 
   // Rotation: the default allows portrait only, as a phone screen does.
   virtual bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) {

@@ -166,9 +166,12 @@ void SX::hideCurrentViewControllerAnimated(bool animated) {
   }
   auto presenter = current->presentingViewController();
   if (!presenter) {
-    currentView_ = nullptr;
+    // Already gone without telling the hub (dismissed by someone else): a screen waiting for it
+    // shows now instead of waiting for a report that will not come.
+    viewWasDismissed();
     return;
   }
+  if (current->isBeingDismissed()) return;  // someone else's dismissal is under way; it reports
   setIsDismissingView(true);
   auto weakSelf = std::weak_ptr<SX>(std::static_pointer_cast<SX>(self()));
   presenter->dismissViewControllerAnimated(animated, [weakSelf, current] {
@@ -186,6 +189,12 @@ void SX::dismissalEnded(const Ref<ui::ViewController>& dismissed) {
 }
 
 void SX::viewWasDismissed() {
+  // A report that is not about the current screen (a screen inside it, or one from an earlier
+  // presentation) while that screen is still presented and not being dismissed changes nothing.
+  if (currentView_ && !isDismissingView() && !currentView_->isBeingDismissed() &&
+      currentView_->presentingViewController()) {
+    return;
+  }
   setIsDismissingView(false);
   currentView_ = nullptr;
   currentRootViewController_.reset();

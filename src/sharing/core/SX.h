@@ -8,7 +8,9 @@
 // application's rootViewController when set, else the key window's screen). While a screen is
 // current, a new one waits as pendingView until the current one's dismissal is reported
 // (viewWasDismissed, from the screens' viewDidDisappear or from the dismissal's own completion,
-// so isDismissingView is cleared on every path).
+// so isDismissingView is cleared on every path). A report while the current screen is still
+// presented and not being dismissed comes from another screen and changes nothing. A hide asked
+// for during the current screen's presentation runs once that presentation has ended.
 //
 // Stored values: favourites in the user defaults ("SX_FAVS_<type>", exclusions "SXExcluded"),
 // login values as keychain generic passwords (service "SX_AUTH_" + sharer id, account = field

@@ -133,6 +133,48 @@ TEST_F(PresentationTest, NavigationStackPushesPopsAndLaysOutBars) {
   EXPECT_EQ(a->view()->frame(), Rect(0, 0, 320, 416));
 }
 
+// A navigation controller presented with animation is still appearing for a while; a screen that
+// replaces its top then (a list answering at once with the next step) must appear with it.
+TEST_F(PresentationTest, ANewTopSetWhileTheStackIsComingOnScreenAppearsWithIt) {
+  Journal journal;
+  auto root = std::make_shared<JournalScreen>("R", &journal);
+  auto list = std::make_shared<JournalScreen>("L", &journal);
+  auto editor = std::make_shared<JournalScreen>("E", &journal);
+  makeKeyWindow(root);
+  auto nav = NavigationController::make(list);
+  root->presentViewController(nav, true);
+  journal.clear();
+  nav->setViewControllers({editor}, false);
+  EXPECT_EQ(journal, (Journal{"E load", "L willDisappear", "L didDisappear", "E willAppear"}));
+  EXPECT_TRUE(editor->isAppearing());
+  journal.clear();
+  advance(kTransitionDuration);
+  EXPECT_EQ(journal, (Journal{"E didAppear", "R didDisappear"}));
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_FALSE(list->isVisible());
+  EXPECT_EQ(list->parentViewController(), nullptr);
+
+  // Pushing and popping while it appears work the same way.
+  nav->dismissViewControllerAnimated(false);
+  auto second = std::make_shared<JournalScreen>("S", &journal);
+  root->presentViewController(nav, true);
+  nav->pushViewController(second, true);
+  nav->popViewControllerAnimated(false);
+  journal.clear();
+  advance(kTransitionDuration);
+  EXPECT_EQ(journal, (Journal{"E didAppear", "R didDisappear"}));
+  EXPECT_FALSE(second->isVisible());
+  EXPECT_FALSE(second->isDisappearing());
+
+  // A stack changed while it goes off screen leaves no screen half gone.
+  nav->dismissViewControllerAnimated(true);
+  nav->setViewControllers({list}, false);
+  advance(kTransitionDuration);
+  EXPECT_FALSE(editor->isDisappearing());
+  EXPECT_FALSE(editor->isVisible());
+  EXPECT_FALSE(list->isVisible());
+}
+
 TEST_F(PresentationTest, TabsSwitchAppearanceAndAskTheirDelegate) {
   Journal journal;
   auto a = std::make_shared<JournalScreen>("A", &journal);

@@ -9,6 +9,7 @@
 #include "platform/ui/Window.h"
 #include "sharing/core/KeychainWrapper.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXOAuthView.h"
 #include "sharing/core/SXSharer.h"
 #include "support/sharing/SharingTestSupport.h"
 
@@ -223,6 +224,84 @@ TEST_F(SXPresentationTest, HidingAScreenThatDoesNotReportItsDisappearanceEndsThe
   settle();
   ASSERT_TRUE(hub->currentView());
   EXPECT_EQ(root->presentedViewController(), hub->currentView());
+}
+
+// A screen that answers at once (a login page redirecting straight to its callback) asks to be
+// hidden while it is still being presented; repeated hides and shows must not pile up dismissals.
+TEST_F(SXPresentationTest, AHideAskedDuringThePresentationRunsOnceWhenItEnds) {
+  auto hub = SX::currentHelper();
+  int finished = 0;
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(kSXHideCurrentViewFinished, nullptr,
+                                                                       [&](const Ref<Notification>&) { ++finished; });
+  LogCapture log;
+  auto sharer = SXSharer::make<LogoutProbeSharer>();
+  hub->showViewController(sharer);
+  ASSERT_TRUE(sharer->isBeingPresented());
+  hub->hideCurrentViewController();
+  hub->hideCurrentViewController();
+  EXPECT_FALSE(hub->isDismissingView());
+  EXPECT_EQ(root->presentedViewController(), sharer);
+  settle();
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(hub->currentView(), nullptr);
+  EXPECT_FALSE(hub->isDismissingView());
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return finished == 1; }, 10.0));
+  pumpRunLoopFor(0.05);
+  EXPECT_EQ(finished, 1);
+  EXPECT_FALSE(log.contains("Attempt to dismiss")) << "a dismissal was asked for twice";
+  NotificationCenter::defaultCenter()->removeObserver(token);
+}
+
+TEST_F(SXPresentationTest, AShowAskedWhileDismissingWaitsForTheDismissal) {
+  auto hub = SX::currentHelper();
+  LogCapture log;
+  auto first = SXSharer::make<LogoutProbeSharer>();
+  hub->showViewController(first);
+  settle();
+  hub->hideCurrentViewController();
+  ASSERT_TRUE(hub->isDismissingView());
+  hub->hideCurrentViewController();  // ignored: the dismissal is under way
+  auto second = SXSharer::make<LogoutProbeSharer>();
+  hub->showViewController(second);
+  EXPECT_EQ(hub->currentView(), first);
+  EXPECT_EQ(hub->pendingView(), second);
+  settle();
+  EXPECT_EQ(hub->currentView(), second);
+  EXPECT_EQ(root->presentedViewController(), second);
+  EXPECT_EQ(hub->pendingView(), nullptr);
+  EXPECT_FALSE(hub->isDismissingView());
+  EXPECT_FALSE(log.contains("Attempt to"));
+}
+
+// What the hub believes must follow what is on screen when others move screens behind its back.
+TEST_F(SXPresentationTest, ScreensMovedWithoutTheHubLeaveNoStaleState) {
+  auto hub = SX::currentHelper();
+  // The current screen dismissed by someone else without a report: a new screen still shows.
+  hub->showViewController(std::make_shared<ui::ViewController>());
+  settle();
+  root->dismissViewControllerAnimated(false);
+  auto next = SXSharer::make<LogoutProbeSharer>();
+  hub->showViewController(next);
+  settle();
+  EXPECT_EQ(hub->currentView(), next);
+  EXPECT_EQ(root->presentedViewController(), next);
+
+  // A disappearance inside the current screen (a login page pushed on it and popped) is not the
+  // current screen's dismissal: the hub still hides it afterwards.
+  auto login = std::make_shared<SXOAuthView>();
+  next->pushViewController(login, false);
+  next->popViewControllerAnimated(false);
+  EXPECT_EQ(hub->currentView(), next);
+
+  // A screen being dismissed by someone else is left to that dismissal: no second one, and the
+  // hub is not left believing it dismisses.
+  root->dismissViewControllerAnimated(true);
+  hub->hideCurrentViewController();
+  EXPECT_FALSE(hub->isDismissingView());
+  settle();
+  EXPECT_EQ(hub->currentView(), nullptr);
+  EXPECT_FALSE(hub->isDismissingView());
+  EXPECT_EQ(root->presentedViewController(), nullptr);
 }
 
 TEST_F(SXPresentationTest, TheApplicationsRootIsUsedAndNotRetained) {

@@ -17,7 +17,9 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Values.h"
 #include "platform/net/ReachabilityProvider.h"
+#include "platform/runloop/OperationQueue.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopPump.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Bundle.h"
 #include "platform/system/UserDefaults.h"
@@ -89,6 +91,8 @@ class SharingTest : public ::testing::Test {
     for (const auto& panel : ui::ButtonPanel::visiblePanels()) panel->dismissWithClickedButtonIndex(-1, false);
     if (auto first = ui::Responder::currentFirstResponder()) first->Responder::resignFirstResponder();
     if (manualClock_) settle();
+    // Work left on the main queue (a dismissal's end notification) runs now, not in the next test.
+    pumpRunLoopUntil([] { return OperationQueue::mainQueue()->operationCount() == 0; }, 10.0);
     resetHub();
     window_.reset();
     ui::Application::sharedApplication()->reset();

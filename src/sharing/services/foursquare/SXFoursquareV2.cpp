@@ -25,17 +25,6 @@ constexpr const char* kVenueCell = "SXFoursquareV2VenueCell";
 constexpr std::size_t kLongestToken = 512;
 std::atomic<double> locationTimeout{30};
 
-// Hides the hub's screen once `screen` has finished being presented: a dismissal asked for
-// during the presentation would be refused. Gives up waiting after a few seconds.
-void hideWhenPresented(const Ref<ui::ViewController>& screen, int attempt = 0) {
-  if (screen && screen->isBeingPresented() && attempt < 100) {
-    std::weak_ptr<ui::ViewController> weak = screen;
-    ui::scheduleAfter(0.05, [weak, attempt] { hideWhenPresented(weak.lock(), attempt + 1); });
-    return;
-  }
-  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
-}
-
 std::string trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return {};
@@ -199,7 +188,7 @@ void SXFoursquareV2VenuesForm::giveUp(const Ref<Error>& error) {
   SXActivityIndicator::currentIndicator()->hide();
   stopMonitoringLocation();
   auto sharer = delegate_.lock();
-  hideWhenPresented(sharer);
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   if (sharer) sharer->sendDidFailWithError(error);
 }
 
@@ -223,7 +212,7 @@ void SXFoursquareV2VenuesForm::finishLoadingVenues(const Ref<SXFoursquareV2Reque
   if (auto error = request->getFoursquareError()) {
     request_ = nullptr;
     auto sharer = delegate_.lock();
-    hideWhenPresented(sharer);
+    SX::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (sharer) sharer->sendDidFailWithErrorShouldRelogin(error, SXFoursquareV2ErrorNeedsRelogin(error));
     return;
   }
@@ -300,7 +289,7 @@ void SXFoursquareV2VenuesForm::cancel() {
   auto hold = self();
   SXActivityIndicator::currentIndicator()->hide();
   auto sharer = delegate_.lock();
-  hideWhenPresented(sharer);
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   if (sharer) sharer->sendDidCancel();
 }
 
@@ -434,7 +423,7 @@ void SXFoursquareV2::startCheckInRequest() {
 
 void SXFoursquareV2::finishCheckInRequest(const Ref<SXFoursquareV2Request>& request) {
   auto hold = selfAs<SXFoursquareV2>();
-  hideWhenPresented(selfAs<ui::ViewController>());
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   if (auto error = request->getFoursquareError()) {
     sendDidFailWithErrorShouldRelogin(error, SXFoursquareV2ErrorNeedsRelogin(error));
   } else {

@@ -43,9 +43,17 @@ class SXFoursquareV2Test : public SharingTest {
     SXFoursquareV2::logoutOfFoursquare();
   }
   void TearDown() override {
-    pumpRunLoopFor(0.4);
+    // Every screen of the test goes before the next test starts: a dismissal still running then
+    // would report its end to the next test's hub.
+    auto hub = SX::currentHelper();
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return !hub->isDismissingView() && !busy(hub->currentView()); }, 20.0));
+    hub->hideCurrentViewControllerAnimated(false);
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return !hub->currentView() && !root->presentedViewController(); }, 20.0));
     ui::LocationEnvironment::shared().reset();
     SharingTest::TearDown();
+  }
+  static bool busy(const Ref<ui::ViewController>& screen) {
+    return screen && (screen->isBeingPresented() || screen->isBeingDismissed());
   }
   bool waitForReport(const std::string& name) {
     return pumpRunLoopUntil([&] { return std::find(reports.begin(), reports.end(), name) != reports.end(); }, 20.0);
@@ -120,20 +128,30 @@ TEST_F(SXFoursquareV2Test, ALoginThenACheckInAtAPlaceFoundByName) {
   ASSERT_EQ(results->numberOfRowsInSection(0), 1u);
   results->simulateTapOnRow(IndexPath::forRow(0, 0));
 
+  // The editor replaces the list, shows the shared text and offers only "Check In".
   auto editor = dyn<SXFoursquareV2CheckInForm>(sharer->topViewController());
   ASSERT_TRUE(editor);
-  EXPECT_EQ(editor->maxTextLength(), 140u);
+  EXPECT_EQ(sharer->viewControllers().size(), 1u);
   EXPECT_EQ(sharer->venue()->venueId, "4c");
   ASSERT_TRUE(sharer->location());
   EXPECT_DOUBLE_EQ(sharer->location()->latitude(), 45.47);
-  editor->view();
-  editor->textView()->setText("Calm & steady");
-  sharer->sendForm(*editor);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return editor->isVisible(); }, 20.0));
+  EXPECT_FALSE(places->locationManager()) << "the list stopped watching the location when it left";
+  EXPECT_EQ(editor->maxTextLength(), 140u);
+  EXPECT_EQ(editor->textView()->text(), "Calm & steady");
+  EXPECT_FALSE(editor->navigationItem()->leftBarButtonItem());
+  auto checkIn = editor->navigationItem()->rightBarButtonItem();
+  ASSERT_TRUE(checkIn) << "the editor has no Check In button";
+  EXPECT_EQ(checkIn->title(), "Check In");
+  EXPECT_EQ(checkIn->style(), ui::BarButtonItemStyle::Done);
+  editor->textView()->insertText(" +1 #here");
+  ASSERT_TRUE(checkIn->simulateTap());
+
   ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << service.lastComplaint();
   const auto checkins = service.calls("/v2/checkins/add");
   ASSERT_EQ(checkins.size(), 1u);
   EXPECT_EQ(checkins[0].at("venueId"), "4c");
-  EXPECT_EQ(checkins[0].at("shout"), "Calm & steady");
+  EXPECT_EQ(checkins[0].at("shout"), "Calm & steady +1 #here");
   EXPECT_EQ(checkins[0].at("oauth_token"), kToken);
   EXPECT_EQ(count(kSXSendDidFailWithError), 0);
   EXPECT_TRUE(service.lastComplaint().empty()) << service.lastComplaint();
