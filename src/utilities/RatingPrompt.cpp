@@ -246,13 +246,15 @@ void RatingPrompt::promptIfNetworkAvailable() {
   CheckSettings settings{appStoreCountry_, applicationBundleID_, applicationVersion_, appStoreID_,
                          debug_, onlyPromptIfLatestVersion_, appStoreGenreID_ != 0};
   auto self = std::static_pointer_cast<RatingPrompt>(shared_from_this());
-  std::thread([self, settings] {
+  // The prompt and its alert belong to the main thread: the check hands its reference over with
+  // the outcome, so the last release (and the destructor) never runs on the check's thread.
+  std::thread([self, settings]() mutable {
     CheckOutcome outcome;
     {
       std::lock_guard lock(self->checkMutex_);
       outcome = checkStore(settings);
     }
-    if (!performOnMainThread([self, outcome] { self->finishCheck(outcome); }, true)) {
+    if (!performOnMainThread([self = std::move(self), outcome] { self->finishCheck(outcome); }, false)) {
       logError("RatingPrompt: the main run loop is gone; the store check's outcome is dropped");
     }
   }).detach();
