@@ -74,6 +74,13 @@ std::vector<Ref<Operation>> Operation::dependencies() const {
   return dependencies_;
 }
 
+void Operation::setQueuePriority(int priority) {
+  if (queuePriority_.load() == priority) return;
+  willChangeValueForKey("queuePriority");
+  queuePriority_.store(priority);
+  didChangeValueForKey("queuePriority");
+}
+
 std::function<void()> Operation::completionBlock() const {
   std::lock_guard lock(mutex_);
   return completionBlock_;
