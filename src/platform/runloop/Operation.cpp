@@ -138,6 +138,13 @@ void Operation::setStateObserver(std::function<void(Operation&)> observer) {
   stateObserver_ = std::move(observer);
 }
 
+bool Operation::setStateObserverIfNone(std::function<void(Operation&)> observer) {
+  std::lock_guard lock(mutex_);
+  if (stateObserver_) return false;
+  stateObserver_ = std::move(observer);
+  return true;
+}
+
 bool Operation::hasStateObserver() const {
   std::lock_guard lock(mutex_);
   return static_cast<bool>(stateObserver_);

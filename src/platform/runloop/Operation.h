@@ -79,6 +79,8 @@ class Operation : public Object {
   // --- Internal, used by OperationQueue. ---
   // Called after each didChangeValueForKey; set by the queue holding the operation.
   void setStateObserver(std::function<void(Operation&)> observer);
+  // Sets the observer unless one is set already; false then.
+  bool setStateObserverIfNone(std::function<void(Operation&)> observer);
   bool hasStateObserver() const;
 
  protected:

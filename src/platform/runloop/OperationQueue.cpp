@@ -255,12 +255,18 @@ Ref<OperationQueue> OperationQueue::currentQueue() {
 
 void OperationQueue::addOperation(const Ref<Operation>& operation) {
   if (!operation) Exception::raise(kInvalidArgumentException, "addOperation: nil operation");
-  if (operation->hasStateObserver()) {
-    Exception::raise(kInvalidArgumentException, "operation is already enqueued on a queue");
-  }
+  auto refuseEnqueued = [] { Exception::raise(kInvalidArgumentException, "operation is already enqueued on a queue"); };
+  if (operation->hasStateObserver()) refuseEnqueued();
   if (operation->isExecuting() || operation->isFinished()) {
     Exception::raise(kInvalidArgumentException, "operation is executing or finished and cannot be enqueued");
   }
+  // The observer is in place before the entry can be seen: another thread's schedule may start
+  // the operation at once, and its end must not go unheard.
+  std::weak_ptr<State> weakState = state_;
+  const bool observed = operation->setStateObserverIfNone([weakState](Operation& changed) {
+    if (auto state = weakState.lock()) state->operationChanged(changed);
+  });
+  if (!observed) refuseEnqueued();
   {
     std::lock_guard lock(state_->mutex);
     if (state_->owner.expired()) state_->owner = selfAs<OperationQueue>();
@@ -269,10 +275,6 @@ void OperationQueue::addOperation(const Ref<Operation>& operation) {
     state_->index.emplace(operation.get(), std::prev(state_->waiting.end()));
     state_->countWaitingLocked(priority, true);
   }
-  std::weak_ptr<State> weakState = state_;
-  operation->setStateObserver([weakState](Operation& changed) {
-    if (auto state = weakState.lock()) state->operationChanged(changed);
-  });
   state_->schedule();
 }
 

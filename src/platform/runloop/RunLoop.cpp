@@ -219,9 +219,12 @@ void RunLoop::Impl::wake() {
 }
 
 void RunLoop::Impl::drainWakeUps() {
+  // One read takes the whole count of an eventfd and resets it.
   std::uint64_t value;
-  while (::read(wakeFd, &value, sizeof value) > 0) {
-  }
+  ssize_t got;
+  do {
+    got = ::read(wakeFd, &value, sizeof value);
+  } while (got < 0 && errno == EINTR);
   wakePending.store(false);
 }
 
