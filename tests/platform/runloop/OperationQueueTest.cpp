@@ -248,54 +248,56 @@ struct GateOperation {
   });
 };
 
-TEST(OperationQueueTest, OnePriorityStartsInTheOrderAddedAndSkipsWhatIsNotReady) {
-  auto queue = OperationQueue::create();
-  queue->setMaxConcurrentOperationCount(1);
+// A queue of width one whose slot a gate holds, so the operations added meanwhile all wait;
+// runAll opens the gate and returns the order they ran in.
+struct GatedQueue {
+  Ref<OperationQueue> queue = OperationQueue::create();
   RunOrder order;
   GateOperation gate;
-  queue->addOperation(gate.operation);
+  GatedQueue() {
+    queue->setMaxConcurrentOperationCount(1);
+    queue->addOperation(gate.operation);
+  }
+  std::vector<std::string> runAll() {
+    gate.open = true;
+    queue->waitUntilAllOperationsAreFinished();
+    return order.taken();
+  }
+};
+
+TEST(OperationQueueTest, OnePriorityStartsInTheOrderAddedAndSkipsWhatIsNotReady) {
+  GatedQueue gated;
+  auto& order = gated.order;
   auto a = order.make("a"), b = order.make("b"), c = order.make("c"), d = order.make("d");
   // b waits for d, which is added last: a and c go first, then d, then b.
   b->addDependency(d);
-  for (const auto& op : {a, b, c, d}) queue->addOperation(op);
-  gate.open = true;
-  queue->waitUntilAllOperationsAreFinished();
-  EXPECT_EQ(order.taken(), (std::vector<std::string>{"a", "c", "d", "b"}));
+  for (const auto& op : {a, b, c, d}) gated.queue->addOperation(op);
+  EXPECT_EQ(gated.runAll(), (std::vector<std::string>{"a", "c", "d", "b"}));
 }
 
 TEST(OperationQueueTest, PriorityRaisedWhileWaitingIsHonoured) {
-  auto queue = OperationQueue::create();
-  queue->setMaxConcurrentOperationCount(1);
-  RunOrder order;
-  GateOperation gate;
-  queue->addOperation(gate.operation);
+  GatedQueue gated;
+  auto& order = gated.order;
   auto a = order.make("a"), b = order.make("b"), c = order.make("c");
-  for (const auto& op : {a, b, c}) queue->addOperation(op);
-  // All waited with one priority; now one stands out, and later falls back in line.
+  for (const auto& op : {a, b, c}) gated.queue->addOperation(op);
+  // All waited with one priority; now one stands out, and another rises and falls back in line.
   c->setQueuePriority(kOperationQueuePriorityHigh);
   b->setQueuePriority(kOperationQueuePriorityVeryHigh);
   b->setQueuePriority(kOperationQueuePriorityNormal);
-  gate.open = true;
-  queue->waitUntilAllOperationsAreFinished();
-  EXPECT_EQ(order.taken(), (std::vector<std::string>{"c", "a", "b"}));
+  EXPECT_EQ(gated.runAll(), (std::vector<std::string>{"c", "a", "b"}));
 }
 
 TEST(OperationQueueTest, CancelledWaitingOperationIsStartedInItsTurnWithoutItsWork) {
-  auto queue = OperationQueue::create();
-  queue->setMaxConcurrentOperationCount(1);
-  RunOrder order;
-  GateOperation gate;
-  queue->addOperation(gate.operation);
+  GatedQueue gated;
+  auto& order = gated.order;
   auto a = order.make("a"), b = order.make("b"), c = order.make("c");
   auto never = BlockOperation::create([] {});
   b->addDependency(never);
-  for (const auto& op : {a, b, c}) queue->addOperation(op);
+  for (const auto& op : {a, b, c}) gated.queue->addOperation(op);
   std::atomic<bool> bEnded{false};
   b->setCompletionBlock([&] { bEnded = true; });
   b->cancel();  // ready now, despite the dependency that never ends
-  gate.open = true;
-  queue->waitUntilAllOperationsAreFinished();
-  EXPECT_EQ(order.taken(), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(gated.runAll(), (std::vector<std::string>{"a", "c"}));
   EXPECT_TRUE(b->isFinished());
   EXPECT_TRUE(waitFor([&] { return bEnded.load(); }));
 }
