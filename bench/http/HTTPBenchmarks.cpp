@@ -5,6 +5,8 @@
 #include <curl/curl.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "CurlPeer.h"
 #include "http/HTTPDataCompressor.h"
@@ -167,6 +170,113 @@ void BM_CurlMultiSmallGets(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kSmallCount);
 }
 
+// Where one small GET's time goes: the same requests, each stamping the moment it reaches each
+// thread. A request is queued by the caller, started by a worker of the shared queue, runs its
+// main on the network thread, finishes there, and calls back on the main thread; a slot freed by
+// a finish is taken by the next start. Reported in microseconds, averaged over the requests.
+using HopClock = std::chrono::steady_clock;
+
+struct HopTimes {
+  HopClock::time_point queued, started, ran, finished, calledBack;
+};
+
+class HopTimedRequest : public HTTPRequest {
+ public:
+  HopTimedRequest(Ref<URL> url, HopTimes* times) : HTTPRequest(std::move(url)), times_(times) {}
+  void start() override {
+    times_->started = HopClock::now();
+    HTTPRequest::start();
+  }
+  void main() override {
+    if (!ranStamped_.exchange(true)) times_->ran = HopClock::now();
+    HTTPRequest::main();
+  }
+  // The queue asks right after markAsFinished announces the end, on the network thread.
+  bool isFinished() const override {
+    bool finished = HTTPRequest::isFinished();
+    if (finished && !finishStamped_.exchange(true)) times_->finished = HopClock::now();
+    return finished;
+  }
+
+ private:
+  HopTimes* times_;
+  std::atomic<bool> ranStamped_{false};
+  mutable std::atomic<bool> finishStamped_{false};
+};
+
+double microseconds(HopClock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+void BM_RequestSmallGetHops(benchmark::State& state) {
+  const int inFlight = static_cast<int>(state.range(0));
+  const int count = inFlight == 1 ? std::min(kSmallCount, 200) : kSmallCount;
+  auto url = URL::make(server().url("/small.bin"));
+  double slotToStart = 0, startToMain = 0, mainToFinish = 0, finishToCallback = 0, total = 0;
+  std::int64_t gaps = 0, requests = 0;
+  for (auto _ : state) {
+    std::vector<HopTimes> times(static_cast<std::size_t>(count));
+    auto done = std::make_shared<std::atomic<int>>(0);
+    auto startOne = [&](int i) {
+      auto* stamp = &times[static_cast<std::size_t>(i)];
+      auto request = std::make_shared<HopTimedRequest>(url, stamp);
+      request->setCompletionBlock([done, stamp] {
+        stamp->calledBack = HopClock::now();
+        ++*done;
+      });
+      request->setFailedBlock([done] { ++*done; });
+      stamp->queued = HopClock::now();
+      request->startAsynchronous();
+    };
+    bool ok = true;
+    if (inFlight == 1) {
+      for (int i = 0; i < count && ok; ++i) {
+        startOne(i);
+        ok = pumpRunLoopUntil([&] { return done->load() == i + 1; }, 30);
+      }
+    } else {
+      for (int i = 0; i < count; ++i) startOne(i);
+      ok = pumpRunLoopUntil([&] { return done->load() == count; }, 120);
+    }
+    if (!ok) {
+      state.SkipWithError("timed out");
+      break;
+    }
+    state.PauseTiming();
+    // The completion is sent before the queue hears of the finish: wait for the last stamps.
+    HTTPRequest::sharedQueue()->waitUntilAllOperationsAreFinished();
+    std::vector<HopClock::time_point> finishes, starts;
+    for (const auto& t : times) {
+      startToMain += microseconds(t.ran - t.started);
+      mainToFinish += microseconds(t.finished - t.ran);
+      finishToCallback += microseconds(t.calledBack - t.finished);
+      total += microseconds(t.calledBack - t.queued);
+      finishes.push_back(t.finished);
+      starts.push_back(t.started);
+    }
+    requests += count;
+    // The k-th start after the first `inFlight` took the slot of the k-th finish.
+    std::sort(finishes.begin(), finishes.end());
+    std::sort(starts.begin(), starts.end());
+    if (inFlight > 1) {
+      for (std::size_t k = 0; k + static_cast<std::size_t>(inFlight) < starts.size(); ++k) {
+        slotToStart += microseconds(starts[k + static_cast<std::size_t>(inFlight)] - finishes[k]);
+        ++gaps;
+      }
+    } else {
+      for (const auto& t : times) slotToStart += microseconds(t.started - t.queued);
+      gaps += count;
+    }
+    state.ResumeTiming();
+  }
+  if (requests == 0) return;
+  const double n = static_cast<double>(requests);
+  state.counters["us_slot_to_start"] = gaps ? slotToStart / static_cast<double>(gaps) : 0;
+  state.counters["us_start_to_main"] = startToMain / n;
+  state.counters["us_main_to_finish"] = mainToFinish / n;
+  state.counters["us_finish_to_callback"] = finishToCallback / n;
+  state.counters["us_queued_to_callback"] = total / n;
+  state.SetItemsProcessed(requests);
+}
+
 // --- Inflating 50 MB. ---
 
 const Ref<Data>& gzippedText() {
@@ -214,6 +324,7 @@ BENCHMARK(BM_CurlDownloadToFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RequestDownloadToFilePeakMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_RequestSmallGets)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CurlMultiSmallGets)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RequestSmallGetHops)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DecompressorInflate50MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ZlibInflate50MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -110,8 +110,11 @@ std::optional<std::string> HTTPRequest::defaultUserAgentString() {
   std::string language = languages.empty() ? "en" : languages.front();
   language = language.substr(0, language.find_first_of("-_"));
   std::string locale = language + "_" + environment.countryCode();
-  struct utsname names {};
-  std::string system = ::uname(&names) == 0 && names.sysname[0] != '\0' ? names.sysname : "Linux";
+  // The kernel's name does not change while the process runs: asked once.
+  static const std::string system = [] {
+    struct utsname names {};
+    return std::string(::uname(&names) == 0 && names.sysname[0] != '\0' ? names.sysname : "Linux");
+  }();
   return format("%s %s (%s; %s %s; %s)", name->c_str(), version ? version->c_str() : "(null)",
                 environment.deviceModel().c_str(), system.c_str(), environment.systemVersion().c_str(),
                 locale.c_str());

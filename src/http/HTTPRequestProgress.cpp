@@ -55,9 +55,12 @@ float fractionOf(std::uint64_t done, std::uint64_t total) {
 
 }  // namespace
 
-// Tells the queue and one receiver (read from the request's fields on the main thread).
+// Tells the queue and one receiver (read from the request's fields on the main thread). With
+// neither set when the event happens nothing is sent, so a request nobody watches does not wake
+// the main thread for its progress.
 #define ZV_PROGRESS_TO_QUEUE_AND(receiverGetter, call, amount)                           \
   do {                                                                                    \
+    if (!queue() && !receiverGetter()) break;                                             \
     auto self_ = selfAs<HTTPRequest>();                                                   \
     std::int64_t amount_ = (amount);                                                      \
     performOnMain([self_, amount_] {                                                      \
@@ -145,6 +148,7 @@ void HTTPRequest::removeUploadProgressSoFar() {
 #undef ZV_PROGRESS_TO_QUEUE_AND
 
 void HTTPRequest::updateProgressIndicator(ProgressReceiver which, std::uint64_t done, std::uint64_t total) {
+  if (!(which == ProgressReceiver::Upload ? uploadProgressDelegate() : downloadProgressDelegate())) return;
   auto self = selfAs<HTTPRequest>();
   std::lock_guard<std::recursive_mutex> delivery(requestClassState().progressDeliveryLock);
   float fraction = fractionOf(done, total);

@@ -74,6 +74,13 @@ std::vector<Ref<Operation>> Operation::dependencies() const {
   return dependencies_;
 }
 
+void Operation::setQueuePriority(int priority) {
+  if (queuePriority_.load() == priority) return;
+  willChangeValueForKey("queuePriority");
+  queuePriority_.store(priority);
+  didChangeValueForKey("queuePriority");
+}
+
 std::function<void()> Operation::completionBlock() const {
   std::lock_guard lock(mutex_);
   return completionBlock_;
@@ -129,6 +136,13 @@ void Operation::finishedAnnounced() {
 void Operation::setStateObserver(std::function<void(Operation&)> observer) {
   std::lock_guard lock(mutex_);
   stateObserver_ = std::move(observer);
+}
+
+bool Operation::setStateObserverIfNone(std::function<void(Operation&)> observer) {
+  std::lock_guard lock(mutex_);
+  if (stateObserver_) return false;
+  stateObserver_ = std::move(observer);
+  return true;
 }
 
 bool Operation::hasStateObserver() const {

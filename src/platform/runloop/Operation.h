@@ -12,9 +12,9 @@
 // the work elsewhere and returns; the operation counts as executing until it says it finished.
 // Such a subclass keeps its own flags and announces every change of them by wrapping it in
 // `willChangeValueForKey(key)` / `didChangeValueForKey(key)` with "isExecuting", "isFinished",
-// "isCancelled" or "isReady"; a queue and the dependants re-read the state on each
-// didChangeValueForKey. Subclasses that use the built-in flags call `markExecuting()` /
-// `markFinished()` instead, which announce for them.
+// "isCancelled" or "isReady" (setQueuePriority announces "queuePriority" itself); a queue and
+// the dependants re-read the state on each didChangeValueForKey. Subclasses that use the
+// built-in flags call `markExecuting()` / `markFinished()` instead, which announce for them.
 //
 // Threads: every member may be called from any thread. The completion block runs once, on the
 // thread that finished the operation, after it is finished.
@@ -63,7 +63,8 @@ class Operation : public Object {
   std::vector<Ref<Operation>> dependencies() const;
 
   int queuePriority() const { return queuePriority_.load(); }
-  void setQueuePriority(int priority) { queuePriority_.store(priority); }
+  // A change is announced as "queuePriority", so a queue holding the operation re-ranks it.
+  void setQueuePriority(int priority);
 
   std::function<void()> completionBlock() const;
   void setCompletionBlock(std::function<void()> block);
@@ -78,6 +79,8 @@ class Operation : public Object {
   // --- Internal, used by OperationQueue. ---
   // Called after each didChangeValueForKey; set by the queue holding the operation.
   void setStateObserver(std::function<void(Operation&)> observer);
+  // Sets the observer unless one is set already; false then.
+  bool setStateObserverIfNone(std::function<void(Operation&)> observer);
   bool hasStateObserver() const;
 
  protected:

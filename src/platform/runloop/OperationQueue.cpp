@@ -1,6 +1,11 @@
 #include "platform/runloop/OperationQueue.h"
 
 #include <algorithm>
+#include <iterator>
+#include <list>
+#include <map>
+#include <optional>
+#include <unordered_map>
 
 #include "platform/foundation/Exception.h"
 #include "platform/runloop/Perform.h"
@@ -13,14 +18,23 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   struct Entry {
     Ref<Operation> operation;
     std::uint64_t order;
+    // The queue priority last seen, counted in waitingPriorities while the entry waits.
+    int priority;
     bool started = false;
   };
+  using EntryList = std::list<Entry>;
 
   mutable std::mutex mutex;
   std::condition_variable emptied;
-  std::vector<Entry> entries;
+  // Not yet started, in the order added; and started but not finished. An entry moves from one
+  // to the other in place, so the index stays valid.
+  EntryList waiting;
+  EntryList running;
+  std::unordered_map<const Operation*, EntryList::iterator> index;
+  // How many waiting entries have each priority: with one priority (or none) waiting, the order
+  // added is the order to start in, and nothing needs ranking.
+  std::map<int, std::size_t> waitingPriorities;
   std::uint64_t nextOrder = 0;
-  std::size_t running = 0;
   int maxConcurrent = kOperationQueueDefaultMaxConcurrentOperationCount;
   bool suspended = false;
   bool onMainThread = false;
@@ -32,6 +46,19 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   // state answers may take locks of their own that are held while they announce changes.
   void schedule();
   void startOnWorker(const Ref<Operation>& operation);
+
+  // With the mutex held.
+  std::size_t freeSlotsLocked() const;
+  void countWaitingLocked(int priority, bool add);
+  // Moves a waiting entry to the running ones; false when it is no longer waiting or no slot is
+  // free.
+  bool claimLocked(const Operation* operation);
+  // The first `limit` waiting operations in the order added, when one priority is all that
+  // waits; nothing when the waiting ones must be ranked.
+  std::optional<std::vector<Ref<Operation>>> inOrderCandidatesLocked(std::size_t limit) const;
+  // Ranks every ready waiting operation, highest priority first, then the order added, and
+  // starts what fits.
+  void scheduleRanked();
 };
 
 namespace {
@@ -47,57 +74,132 @@ class CurrentQueueScope {
 };
 }  // namespace
 
+std::size_t OperationQueue::State::freeSlotsLocked() const {
+  if (suspended) return 0;
+  if (maxConcurrent < 0) return waiting.size();
+  const auto limit = static_cast<std::size_t>(maxConcurrent);
+  return running.size() >= limit ? 0 : limit - running.size();
+}
+
+void OperationQueue::State::countWaitingLocked(int priority, bool add) {
+  if (add) {
+    ++waitingPriorities[priority];
+    return;
+  }
+  auto it = waitingPriorities.find(priority);
+  if (it != waitingPriorities.end() && --it->second == 0) waitingPriorities.erase(it);
+}
+
+bool OperationQueue::State::claimLocked(const Operation* operation) {
+  if (freeSlotsLocked() == 0) return false;
+  auto found = index.find(operation);
+  if (found == index.end() || found->second->started) return false;
+  auto entry = found->second;
+  entry->started = true;
+  countWaitingLocked(entry->priority, false);
+  running.splice(running.end(), waiting, entry);
+  return true;
+}
+
+std::optional<std::vector<Ref<Operation>>> OperationQueue::State::inOrderCandidatesLocked(std::size_t limit) const {
+  if (waitingPriorities.size() > 1) return std::nullopt;
+  std::vector<Ref<Operation>> candidates;
+  for (auto it = waiting.begin(); it != waiting.end() && candidates.size() < limit; ++it) {
+    candidates.push_back(it->operation);
+  }
+  return candidates;
+}
+
 void OperationQueue::State::operationChanged(Operation& operation) {
   if (operation.isFinished()) {
     Ref<Operation> released;
     {
       std::lock_guard lock(mutex);
-      auto it = std::find_if(entries.begin(), entries.end(),
-                             [&](const Entry& e) { return e.operation.get() == &operation; });
-      if (it != entries.end()) {
-        if (it->started) --running;
-        released = std::move(it->operation);
-        entries.erase(it);
+      auto found = index.find(&operation);
+      if (found != index.end()) {
+        auto entry = found->second;
+        released = std::move(entry->operation);
+        if (entry->started) {
+          running.erase(entry);
+        } else {
+          countWaitingLocked(entry->priority, false);
+          waiting.erase(entry);
+        }
+        index.erase(found);
       }
-      if (entries.empty()) emptied.notify_all();
+      if (waiting.empty() && running.empty()) emptied.notify_all();
     }
     if (released) released->setStateObserver(nullptr);
+  } else {
+    // A waiting operation's priority may have changed.
+    const int priority = operation.queuePriority();
+    std::lock_guard lock(mutex);
+    auto found = index.find(&operation);
+    if (found != index.end() && !found->second->started && found->second->priority != priority) {
+      countWaitingLocked(found->second->priority, false);
+      found->second->priority = priority;
+      countWaitingLocked(priority, true);
+    }
   }
   schedule();
 }
 
 void OperationQueue::State::schedule() {
-  std::vector<Entry> candidates;
+  std::vector<Ref<Operation>> candidates;
   {
     std::lock_guard lock(mutex);
-    if (suspended) return;
-    if (maxConcurrent >= 0 && running >= static_cast<std::size_t>(maxConcurrent)) return;
-    for (const auto& entry : entries) {
-      if (!entry.started) candidates.push_back(entry);
+    const std::size_t slots = freeSlotsLocked();
+    if (slots == 0 || waiting.empty()) return;
+    // With differing priorities nothing is taken here: the ranking below sorts them all.
+    if (auto inOrder = inOrderCandidatesLocked(slots)) candidates = std::move(*inOrder);
+  }
+  if (!candidates.empty()) {
+    // One priority waits, so the first ready operations in the order added go first. Asking
+    // each for readiness happens outside the lock; if one of them is not ready, the ranking
+    // below sorts out which ones are.
+    const bool allReady = std::all_of(candidates.begin(), candidates.end(),
+                                      [](const Ref<Operation>& operation) { return operation->isReady(); });
+    if (allReady) {
+      std::vector<Ref<Operation>> toStart;
+      {
+        std::lock_guard lock(mutex);
+        for (const auto& operation : candidates) {
+          if (claimLocked(operation.get())) toStart.push_back(operation);
+        }
+      }
+      for (const auto& operation : toStart) startOnWorker(operation);
+      return;
     }
   }
-  if (candidates.empty()) return;
-  // Highest priority first, then the order added.
-  std::vector<std::pair<int, Entry>> ranked;
-  for (auto& entry : candidates) {
-    if (entry.operation->isReady()) ranked.emplace_back(entry.operation->queuePriority(), std::move(entry));
+  scheduleRanked();
+}
+
+void OperationQueue::State::scheduleRanked() {
+  std::vector<std::pair<Ref<Operation>, std::uint64_t>> candidates;
+  {
+    std::lock_guard lock(mutex);
+    if (freeSlotsLocked() == 0) return;
+    candidates.reserve(waiting.size());
+    for (const auto& entry : waiting) candidates.emplace_back(entry.operation, entry.order);
   }
-  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second.order < b.second.order;
+  struct Ranked {
+    int priority;
+    std::uint64_t order;
+    Ref<Operation> operation;
+  };
+  std::vector<Ranked> ranked;
+  for (auto& [operation, order] : candidates) {
+    if (operation->isReady()) ranked.push_back(Ranked{operation->queuePriority(), order, std::move(operation)});
+  }
+  std::sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {
+    return a.priority != b.priority ? a.priority > b.priority : a.order < b.order;
   });
   std::vector<Ref<Operation>> toStart;
   {
     std::lock_guard lock(mutex);
-    for (const auto& ranking : ranked) {
-      const auto& candidate = ranking.second;
-      if (suspended) break;
-      if (maxConcurrent >= 0 && running >= static_cast<std::size_t>(maxConcurrent)) break;
-      auto it = std::find_if(entries.begin(), entries.end(),
-                             [&](const Entry& e) { return e.operation == candidate.operation; });
-      if (it == entries.end() || it->started) continue;
-      it->started = true;
-      ++running;
-      toStart.push_back(it->operation);
+    for (const auto& candidate : ranked) {
+      if (freeSlotsLocked() == 0) break;
+      if (claimLocked(candidate.operation.get())) toStart.push_back(candidate.operation);
     }
   }
   for (const auto& operation : toStart) startOnWorker(operation);
@@ -153,21 +255,26 @@ Ref<OperationQueue> OperationQueue::currentQueue() {
 
 void OperationQueue::addOperation(const Ref<Operation>& operation) {
   if (!operation) Exception::raise(kInvalidArgumentException, "addOperation: nil operation");
-  if (operation->hasStateObserver()) {
-    Exception::raise(kInvalidArgumentException, "operation is already enqueued on a queue");
-  }
+  auto refuseEnqueued = [] { Exception::raise(kInvalidArgumentException, "operation is already enqueued on a queue"); };
+  if (operation->hasStateObserver()) refuseEnqueued();
   if (operation->isExecuting() || operation->isFinished()) {
     Exception::raise(kInvalidArgumentException, "operation is executing or finished and cannot be enqueued");
   }
+  // The observer is in place before the entry can be seen: another thread's schedule may start
+  // the operation at once, and its end must not go unheard.
+  std::weak_ptr<State> weakState = state_;
+  const bool observed = operation->setStateObserverIfNone([weakState](Operation& changed) {
+    if (auto state = weakState.lock()) state->operationChanged(changed);
+  });
+  if (!observed) refuseEnqueued();
   {
     std::lock_guard lock(state_->mutex);
     if (state_->owner.expired()) state_->owner = selfAs<OperationQueue>();
-    state_->entries.push_back(State::Entry{operation, state_->nextOrder++, false});
+    const int priority = operation->queuePriority();
+    state_->waiting.push_back(State::Entry{operation, state_->nextOrder++, priority, false});
+    state_->index.emplace(operation.get(), std::prev(state_->waiting.end()));
+    state_->countWaitingLocked(priority, true);
   }
-  std::weak_ptr<State> weakState = state_;
-  operation->setStateObserver([weakState](Operation& changed) {
-    if (auto state = weakState.lock()) state->operationChanged(changed);
-  });
   state_->schedule();
 }
 
@@ -183,15 +290,20 @@ void OperationQueue::addOperationWithBlock(std::function<void()> block) {
 }
 
 std::vector<Ref<Operation>> OperationQueue::operations() const {
+  std::vector<const State::Entry*> entries;
   std::lock_guard lock(state_->mutex);
+  for (const auto& entry : state_->running) entries.push_back(&entry);
+  for (const auto& entry : state_->waiting) entries.push_back(&entry);
+  std::sort(entries.begin(), entries.end(), [](const State::Entry* a, const State::Entry* b) { return a->order < b->order; });
   std::vector<Ref<Operation>> result;
-  for (const auto& entry : state_->entries) result.push_back(entry.operation);
+  result.reserve(entries.size());
+  for (const auto* entry : entries) result.push_back(entry->operation);
   return result;
 }
 
 std::size_t OperationQueue::operationCount() const {
   std::lock_guard lock(state_->mutex);
-  return state_->entries.size();
+  return state_->waiting.size() + state_->running.size();
 }
 
 int OperationQueue::maxConcurrentOperationCount() const {
@@ -226,7 +338,7 @@ void OperationQueue::cancelAllOperations() {
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
   std::unique_lock lock(state_->mutex);
-  state_->emptied.wait(lock, [this] { return state_->entries.empty(); });
+  state_->emptied.wait(lock, [this] { return state_->waiting.empty() && state_->running.empty(); });
 }
 
 std::string OperationQueue::name() const {

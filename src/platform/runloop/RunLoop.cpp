@@ -1,5 +1,6 @@
 #include "platform/runloop/RunLoop.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
@@ -208,11 +209,33 @@ void RunLoop::Impl::addTimerToModeLocked(const Ref<Timer>& timer, const RunLoopM
 void RunLoop::Impl::wake() {
   // The owner is not waiting while it runs this; it re-checks everything before it next waits.
   if (isOwner()) return;
+  // A burst of performs costs one write and one wake-up of the owner.
+  if (wakePending.exchange(true)) return;
   const std::uint64_t one = 1;
   ssize_t written;
   do {
     written = ::write(wakeFd, &one, sizeof one);
   } while (written < 0 && errno == EINTR);
+}
+
+void RunLoop::Impl::drainWakeUps() {
+  // One read takes the whole count of an eventfd and resets it.
+  std::uint64_t value;
+  ssize_t got;
+  do {
+    got = ::read(wakeFd, &value, sizeof value);
+  } while (got < 0 && errno == EINTR);
+  wakePending.store(false);
+}
+
+void RunLoop::Impl::waitForWakeUp(double seconds) {
+  pollfd descriptor{wakeFd, POLLIN, 0};
+  const double whole = std::floor(std::max(0.0, seconds));
+  const timespec limit{static_cast<time_t>(whole), static_cast<long>((std::max(0.0, seconds) - whole) * 1e9)};
+  waiting.store(true);
+  const int count = ::ppoll(&descriptor, 1, &limit, nullptr);
+  waiting.store(false);
+  if (count > 0) drainWakeUps();
 }
 
 void RunLoop::Impl::removeTimer(const Timer* timer) {
@@ -363,9 +386,7 @@ bool RunLoop::Impl::waitAndDispatch(const RunLoopMode& modeName, int epollFd, in
   bool sawDescriptor = false;
   for (int i = 0; i < count; ++i) {
     if (events[i].data.u64 == 0) {
-      std::uint64_t value;
-      while (::read(wakeFd, &value, sizeof value) > 0) {
-      }
+      drainWakeUps();
     } else {
       sawDescriptor = true;
     }

@@ -84,6 +84,10 @@ struct RunLoop::Impl {
   std::uint64_t nextDescriptorId = 1;
   std::atomic<bool> ended{false};
   std::atomic<bool> waiting{false};
+  // Set by the wake-up that writes the eventfd, cleared by the owner when it drains it: the
+  // wake-ups in between find the descriptor already readable and skip the write. The owner
+  // re-reads everything (work, timers, sources, stops) after each drain before it waits again.
+  std::atomic<bool> wakePending{false};
 
   // With the mutex held.
   Mode& modeLocked(const RunLoopMode& name);
@@ -95,6 +99,11 @@ struct RunLoop::Impl {
 
   // Any thread.
   void wake();
+  // Owner thread: empties the eventfd, after which the next wake-up writes it again.
+  void drainWakeUps();
+  // Owner thread, for a mode with nothing to wait for: sleeps until a wake-up (a perform, a
+  // stop, a new source or timer) or `seconds`, whichever comes first.
+  void waitForWakeUp(double seconds);
   void removeTimer(const Timer* timer);
   void updateDescriptorEvents(const FileDescriptorSource* source);
   // Marks the loop ended and drops what it holds; waiting callers are released.

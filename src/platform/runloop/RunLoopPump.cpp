@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "platform/foundation/Clock.h"
+#include "platform/runloop/RunLoopImpl.h"
 
 namespace zv {
 
@@ -16,12 +16,14 @@ double secondsUntil(SteadyClock::time_point end) {
 }
 
 // One short turn; a mode with nothing to wait for returns at once, so nap instead of spinning.
-// A manual clock does not move while the loop waits, so then each turn only polls.
+// The nap ends early when work is sent to the loop, so a perform from another thread is served
+// at once; a condition that changes without one is seen within the nap. A manual clock does not
+// move while the loop waits, so then each turn only polls.
 void turn(const Ref<RunLoop>& loop, const RunLoopMode& mode, double seconds) {
   const bool systemClock = dynamic_cast<const SystemClock*>(Clock::current().get()) != nullptr;
   const auto result = loop->runMode(mode, systemClock ? std::min(seconds, 0.05) : 0.0, true);
   if (result == RunLoopRunResult::Finished || (!systemClock && result != RunLoopRunResult::HandledSource)) {
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    loop->impl().waitForWakeUp(std::min(seconds, 0.0005));
   }
 }
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -221,6 +222,133 @@ TEST(OperationQueueTest, AddingTwiceOrAfterFinishingIsRefused) {
   queue->setSuspended(false);
   op->waitUntilFinished();
   EXPECT_THROW(OperationQueue::create()->addOperation(op), Exception);
+}
+
+// Records the order in which operations of one queue run; the queue runs one at a time.
+struct RunOrder {
+  std::mutex mutex;
+  std::vector<std::string> names;
+  Ref<BlockOperation> make(const std::string& name) {
+    return BlockOperation::create([this, name] {
+      std::lock_guard lock(mutex);
+      names.push_back(name);
+    });
+  }
+  std::vector<std::string> taken() {
+    std::lock_guard lock(mutex);
+    return names;
+  }
+};
+
+// While one operation holds the only slot, the others wait in the queue.
+struct GateOperation {
+  std::atomic<bool> open{false};
+  Ref<BlockOperation> operation = BlockOperation::create([this] {
+    while (!open) std::this_thread::sleep_for(1ms);
+  });
+};
+
+// A queue of width one whose slot a gate holds, so the operations added meanwhile all wait;
+// runAll opens the gate and returns the order they ran in.
+struct GatedQueue {
+  Ref<OperationQueue> queue = OperationQueue::create();
+  RunOrder order;
+  GateOperation gate;
+  GatedQueue() {
+    queue->setMaxConcurrentOperationCount(1);
+    queue->addOperation(gate.operation);
+  }
+  std::vector<std::string> runAll() {
+    gate.open = true;
+    queue->waitUntilAllOperationsAreFinished();
+    return order.taken();
+  }
+};
+
+TEST(OperationQueueTest, OnePriorityStartsInTheOrderAddedAndSkipsWhatIsNotReady) {
+  GatedQueue gated;
+  auto& order = gated.order;
+  auto a = order.make("a"), b = order.make("b"), c = order.make("c"), d = order.make("d");
+  // b waits for d, which is added last: a and c go first, then d, then b.
+  b->addDependency(d);
+  for (const auto& op : {a, b, c, d}) gated.queue->addOperation(op);
+  EXPECT_EQ(gated.runAll(), (std::vector<std::string>{"a", "c", "d", "b"}));
+}
+
+TEST(OperationQueueTest, PriorityRaisedWhileWaitingIsHonoured) {
+  GatedQueue gated;
+  auto& order = gated.order;
+  auto a = order.make("a"), b = order.make("b"), c = order.make("c");
+  for (const auto& op : {a, b, c}) gated.queue->addOperation(op);
+  // All waited with one priority; now one stands out, and another rises and falls back in line.
+  c->setQueuePriority(kOperationQueuePriorityHigh);
+  b->setQueuePriority(kOperationQueuePriorityVeryHigh);
+  b->setQueuePriority(kOperationQueuePriorityNormal);
+  EXPECT_EQ(gated.runAll(), (std::vector<std::string>{"c", "a", "b"}));
+}
+
+TEST(OperationQueueTest, CancelledWaitingOperationIsStartedInItsTurnWithoutItsWork) {
+  GatedQueue gated;
+  auto& order = gated.order;
+  auto a = order.make("a"), b = order.make("b"), c = order.make("c");
+  auto never = BlockOperation::create([] {});
+  b->addDependency(never);
+  for (const auto& op : {a, b, c}) gated.queue->addOperation(op);
+  std::atomic<bool> bEnded{false};
+  b->setCompletionBlock([&] { bEnded = true; });
+  b->cancel();  // ready now, despite the dependency that never ends
+  EXPECT_EQ(gated.runAll(), (std::vector<std::string>{"a", "c"}));
+  EXPECT_TRUE(b->isFinished());
+  EXPECT_TRUE(waitFor([&] { return bEnded.load(); }));
+}
+
+TEST(OperationQueueTest, OperationsAddedFromManyThreadsAllRunWithinTheWidth) {
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(2);
+  std::atomic<int> running{0}, most{0}, ran{0};
+  auto body = [&] {
+    int now = ++running;
+    int seen = most.load();
+    while (now > seen && !most.compare_exchange_weak(seen, now)) {
+    }
+    std::this_thread::yield();
+    --running;
+    ++ran;
+  };
+  std::vector<std::thread> adders;
+  for (int t = 0; t < 4; ++t) {
+    adders.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        auto op = BlockOperation::create(body);
+        // Some with their own priority, so both ways of choosing the next one are taken.
+        if ((i + t) % 7 == 0) op->setQueuePriority(kOperationQueuePriorityHigh);
+        queue->addOperation(op);
+      }
+    });
+  }
+  for (auto& adder : adders) adder.join();
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(ran, 200);
+  EXPECT_LE(most, 2);
+  EXPECT_EQ(queue->operationCount(), 0u);
+  EXPECT_TRUE(queue->operations().empty());
+}
+
+TEST(OperationQueueTest, OperationsListsWaitingAndRunningInTheOrderAdded) {
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setSuspended(true);
+  auto waiting = BlockOperation::create([] {});
+  waiting->setQueuePriority(kOperationQueuePriorityLow);
+  GateOperation gate;
+  queue->addOperation(waiting);
+  queue->addOperation(gate.operation);
+  queue->setSuspended(false);
+  // The gate, added second, runs first; the list still follows the order added.
+  ASSERT_TRUE(waitFor([&] { return gate.operation->isExecuting(); }));
+  EXPECT_EQ(queue->operations(), (std::vector<Ref<Operation>>{waiting, gate.operation}));
+  gate.open = true;
+  queue->waitUntilAllOperationsAreFinished();
 }
 
 }  // namespace

@@ -109,6 +109,75 @@ TEST(PerformTest, PerformsRespectModes) {
   ASSERT_TRUE(worker->joinFor(5.0));
 }
 
+TEST(PerformTest, BurstsFromSeveralThreadsAllRunInEachSendersOrder) {
+  constexpr int kSenders = 3;
+  constexpr int kEach = 2000;
+  auto check = [](const std::vector<std::vector<int>>& seen) {
+    for (const auto& one : seen) {
+      ASSERT_EQ(one.size(), static_cast<std::size_t>(kEach));
+      for (int i = 0; i < kEach; ++i) {
+        ASSERT_EQ(one[static_cast<std::size_t>(i)], i);
+      }
+    }
+  };
+  // To a worker's loop and to the main loop while a test pumps it (the pump naps when the mode
+  // has nothing to wait for, and the performs must cut the nap short or land in the next turn).
+  auto worker = Thread::startRunLoopThread("burst");
+  for (bool toMain : {false, true}) {
+    std::vector<std::vector<int>> seen(kSenders);  // touched on the receiving thread only
+    std::atomic<int> count{0};
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders; ++s) {
+      senders.emplace_back([&, s] {
+        for (int i = 0; i < kEach; ++i) {
+          auto work = [&, s, i] {
+            seen[static_cast<std::size_t>(s)].push_back(i);
+            ++count;
+          };
+          if (toMain) {
+            performOnMainThread(work, false);
+          } else {
+            performOnThread(worker, work, false);
+          }
+        }
+      });
+    }
+    if (toMain) {
+      EXPECT_TRUE(pumpRunLoopUntil([&] { return count.load() == kSenders * kEach; }, 60.0));
+    }
+    for (auto& sender : senders) sender.join();
+    if (!toMain) performOnThread(worker, [] {}, true);  // everything sent before has run
+    EXPECT_EQ(count.load(), kSenders * kEach);
+    check(seen);
+  }
+  worker->cancel();
+}
+
+TEST(PerformTest, WorkQueuedForAnotherModeDoesNotSwallowTheNextWakeUp) {
+  std::atomic<bool> ready{false};
+  std::atomic<bool> privateRan{false};
+  std::atomic<bool> defaultRan{false};
+  std::atomic<int> result{-1};
+  Ref<Thread> worker = Thread::detachNew([&] {
+    auto loop = RunLoop::current();
+    loop->addSource(RunLoopSource::create(), "HTTPRequestRunLoopMode");
+    ready = true;
+    // The default-mode work below wakes this loop but stays queued; the private mode's work,
+    // sent after it, must wake the loop again.
+    result = static_cast<int>(loop->runMode("HTTPRequestRunLoopMode", 30.0, true));
+  }, "other-mode");
+  while (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  Ref<RunLoop> loop = worker->runLoop();
+  performOnRunLoop(loop, [&] { defaultRan = true; }, false, {kDefaultRunLoopMode});
+  for (int i = 0; i < 50 && !loop->isWaiting(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  performOnRunLoop(loop, [&] { privateRan = true; }, false, {"HTTPRequestRunLoopMode"});
+  ASSERT_TRUE(worker->joinFor(40.0));
+  EXPECT_EQ(result.load(), static_cast<int>(RunLoopRunResult::HandledSource));
+  EXPECT_TRUE(privateRan);
+  EXPECT_FALSE(defaultRan);
+}
+
 TEST(PerformTest, DelayedPerformsRunLaterAndCanBeCancelled) {
   int tag;
   std::vector<std::string> trace;
