@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Values.h"
 
@@ -52,6 +54,28 @@ TEST(NumberTest, EqualityAndHashIgnoreTheStoredType) {
   EXPECT_EQ(box(2.5f)->stringValue(), "2.5");
   EXPECT_EQ(box(true)->typeCode(), 'c');
   EXPECT_EQ(box(3.0)->intValue(), 3);
+}
+
+TEST(NumberTest, NaNEqualsOnlyNaNAndHashesAlikeWhateverItsBits) {
+  auto nan = box(std::nan(""));
+  auto negativeNaN = box(-std::nan("7"));
+  auto floatNaN = box(std::nanf(""));
+  for (auto& other : {box(0), box(1), box(0.0), box(-1.5), box(true), box(HUGE_VAL),
+                      Number::makeUnsigned(UINT64_MAX, NumberType::UnsignedLongLong)}) {
+    EXPECT_FALSE(nan->isEqual(*other)) << other->description();
+    EXPECT_FALSE(other->isEqual(*nan)) << other->description();
+  }
+  EXPECT_TRUE(nan->isEqual(*negativeNaN));
+  EXPECT_TRUE(floatNaN->isEqual(*nan));
+  EXPECT_EQ(nan->hash(), negativeNaN->hash());
+  EXPECT_EQ(nan->hash(), floatNaN->hash());
+  // As a key NaN neither replaces nor finds another number.
+  auto d = MutableDictionary::make();
+  d->setObject(box(1), box(0));
+  d->setObject(box(2), nan);
+  EXPECT_EQ(d->count(), 2u);
+  EXPECT_EQ(intValueOf(d->objectForKey(box(0))), 1);
+  EXPECT_EQ(intValueOf(d->objectForKey(negativeNaN)), 2);
 }
 
 TEST(DictionaryTest, KeepsInsertionOrderAndReplacesEqualKeys) {
