@@ -91,6 +91,14 @@ TEST(DictionaryTest, KeepsInsertionOrderAndReplacesEqualKeys) {
   EXPECT_EQ(d->objectForKey("a"), nullptr);
   EXPECT_EQ(intValueOf(d->objectForKey("c")), 3);
   EXPECT_THROW(d->setObject(nullptr, "x"), Exception);
+  try {
+    d->removeObjectForKey(ObjectPtr());
+    ADD_FAILURE() << "a nil key was accepted";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.name(), kInvalidArgumentException);
+    EXPECT_NE(std::string(e.reason()).find("attempt to remove nil key"), std::string::npos) << e.reason();
+  }
+  EXPECT_EQ(d->count(), 2u);
 }
 
 TEST(DictionaryTest, KeysMayBeAnyObjectAndSurviveManyRemovals) {
