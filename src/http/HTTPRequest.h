@@ -456,8 +456,10 @@ class HTTPRequest : public Operation {
   void useDataFromCache();
   void storeResponseCookies();
   std::FILE* openDownloadFile(std::optional<std::string> path, const std::function<void(const std::string&)>& setPath);
-  void writeDownloadBytes(const std::uint8_t* bytes, std::size_t length);
-  void writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length);
+  // false when the bytes could not be written; the request has then failed.
+  bool writeDownloadBytes(const std::uint8_t* bytes, std::size_t length);
+  bool writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length);
+  void failDownloadWrite(const std::optional<std::string>& path, int errnoValue);
   void closeDownloadFiles();
 
   WeakRef<Object> delegate_;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include <zlib.h>
@@ -310,15 +312,19 @@ void HTTPRequest::handleBytesAvailable() {
     decompressor = HTTPDataDecompressor::decompressor();
     setDataDecompressor(decompressor);
   }
-  if (toFile) writeDownloadBytes(bytes, length);
+  if (toFile && !writeDownloadBytes(bytes, length)) return;
   std::uint64_t limit = maximumInflatedResponseSize();
   bool tooLong = false;
+  bool writeFailed = false;
   HTTPDataDecompressor::Sink sink = [&](const std::uint8_t* window, std::size_t size) {
     if (toCallbacks) {
       passedOnBodyBytes_ = true;
       passOnReceivedData(Data::make(window, size));
     } else if (toFile) {
-      writeInflatedDownloadBytes(window, size);
+      if (!writeInflatedDownloadBytes(window, size)) {
+        writeFailed = true;
+        return false;
+      }
     } else if (raw) {
       if (limit != 0 && raw->length() + size > limit) {
         tooLong = true;
@@ -329,7 +335,7 @@ void HTTPRequest::handleBytesAvailable() {
     return true;
   };
   Ref<Error> failure;
-  if (!decompressor->inflateBytes(bytes, length, sink, &failure)) {
+  if (!decompressor->inflateBytes(bytes, length, sink, &failure) && !writeFailed) {
     failWithError(tooLong ? HTTPDataDecompressor::inflateErrorWithCode(Z_MEM_ERROR) : failure);
   }
 }
@@ -351,23 +357,44 @@ std::FILE* HTTPRequest::openDownloadFile(std::optional<std::string> path,
     path = newTemporaryPath();
     setPath(*path);
   }
-  return std::fopen(path->c_str(), append ? "abe" : "wbe");
+  std::FILE* file = std::fopen(path->c_str(), append ? "abe" : "wbe");
+  // Unbuffered, so that a failed write (a full disk) shows at once rather than at the close.
+  if (file) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
 }
 
-void HTTPRequest::writeDownloadBytes(const std::uint8_t* bytes, std::size_t length) {
+bool HTTPRequest::writeDownloadBytes(const std::uint8_t* bytes, std::size_t length) {
   if (!fileDownloadOutputStream_) {
     fileDownloadOutputStream_ =
         openDownloadFile(temporaryFileDownloadPath(), [this](const std::string& p) { setTemporaryFileDownloadPath(p); });
   }
-  if (fileDownloadOutputStream_) std::fwrite(bytes, 1, length, fileDownloadOutputStream_);
+  if (fileDownloadOutputStream_ && std::fwrite(bytes, 1, length, fileDownloadOutputStream_) == length) return true;
+  const int failure = errno;
+  failDownloadWrite(temporaryFileDownloadPath(), failure);
+  return false;
 }
 
-void HTTPRequest::writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length) {
+bool HTTPRequest::writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length) {
   if (!inflatedFileDownloadOutputStream_) {
     inflatedFileDownloadOutputStream_ = openDownloadFile(
         temporaryUncompressedDataDownloadPath(), [this](const std::string& p) { setTemporaryUncompressedDataDownloadPath(p); });
   }
-  if (inflatedFileDownloadOutputStream_) std::fwrite(bytes, 1, length, inflatedFileDownloadOutputStream_);
+  if (inflatedFileDownloadOutputStream_ && std::fwrite(bytes, 1, length, inflatedFileDownloadOutputStream_) == length)
+    return true;
+  const int failure = errno;
+  failDownloadWrite(temporaryUncompressedDataDownloadPath(), failure);
+  return false;
+}
+
+// A download that could not be written whole is worth nothing, resumable or not: the request fails
+// and both temporary files go.
+void HTTPRequest::failDownloadWrite(const std::optional<std::string>& path, int errnoValue) {
+  closeDownloadFiles();
+  failWithError(makeRequestError(RequestErrorFileManagement,
+                                 format("Failed to write to file at path '%s'", path ? path->c_str() : ""),
+                                 Error::posix(errnoValue != 0 ? errnoValue : EIO)));
+  removeTemporaryDownloadFile();
+  removeTemporaryUncompressedDownloadFile();
 }
 
 void HTTPRequest::storeResponseCookies() {

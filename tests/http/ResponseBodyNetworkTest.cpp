@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -12,6 +14,7 @@
 
 #include "HTTPTestSupport.h"
 #include "http/HTTPRequest.h"
+#include "platform/runloop/RunLoop.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
@@ -170,6 +173,45 @@ TEST_F(ResponseBodyNetwork, AHeadCopyThatHearsTwentyBytesLeavesTheSizeUnknown) {
   head->startSynchronous();
   EXPECT_TRUE(main->showAccurateProgress());
   EXPECT_EQ(main->contentLength(), 20u);
+}
+
+TEST_F(ResponseBodyNetwork, ADownloadThatCannotBeWrittenFailsAndLeavesNoFile) {
+  // A child process whose files may not grow past 64 KB stands for a full disk. Each child must
+  // see this thread as its main thread, as the parent does (thread ids are remembered per thread
+  // and survive the fork), so that the report arrives on the loop the child runs.
+  RunLoop::setMainThreadToCurrent();
+  testing::TemporaryDirectory directory;
+  struct Case {
+    const char* path;
+    bool waitToInflate;
+    bool allowResume;
+  };
+  for (const Case& c : {Case{"/big/300000", true, false}, Case{"/big/300000", true, true},
+                        Case{"/bomb", false, false}}) {
+    SCOPED_TRACE(std::string(c.path) + (c.allowResume ? " resumable" : ""));
+    const auto destination = directory / "download";
+    const auto partial = directory / "partial";
+    const auto inflated = directory / "inflated";
+    auto download = request(c.path);
+    download->setShouldWaitToInflateCompressedResponses(c.waitToInflate);
+    download->setAllowResumeForFileDownloads(c.allowResume);
+    download->setDownloadDestinationPath(destination.string());
+    download->setTemporaryFileDownloadPath(partial.string());
+    download->setTemporaryUncompressedDataDownloadPath(inflated.string());
+    EXPECT_TRUE(testing::runInChildWithFileSizeLimit(64 << 10, [&] {
+      auto outcome = testing::recordOutcome(download);
+      download->startSynchronous();
+      testing::waitForOutcome(outcome);
+      auto error = download->error();
+      bool ok = outcome->failed == 1 && outcome->finished == 0 && error &&
+                error->code() == RequestErrorFileManagement && error->underlyingError() &&
+                error->underlyingError()->code() == EFBIG;
+      for (const auto& left : {destination, partial, inflated}) ok = ok && !std::filesystem::exists(left);
+      if (!ok) std::fprintf(stderr, "failed %d, finished %d, error %s\n", outcome->failed.load(), outcome->finished.load(),
+                            error ? error->description().c_str() : "none");
+      return ok;
+    }));
+  }
 }
 
 // A folder on another file system than the application's temporary folder, when there is one.

@@ -188,6 +188,13 @@ void MutableDictionary::setValue(ObjectPtr object, std::string_view key) {
 
 void MutableDictionary::removeObjectForKey(std::string_view key) { removeObjectForKey(*String::make(key)); }
 
+void MutableDictionary::removeObjectForKey(const ObjectPtr& key) {
+  if (!key)
+    Exception::raise(kInvalidArgumentException,
+                     format("*** -[%s removeObjectForKey:]: attempt to remove nil key", className().c_str()));
+  removeObjectForKey(*key);
+}
+
 void MutableDictionary::removeAllObjects() {
   for (const auto& key : allKeys()->objects()) removeObjectForKey(*key);
 }

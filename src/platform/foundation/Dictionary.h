@@ -75,9 +75,8 @@ class MutableDictionary : public Dictionary {
   void setValue(ObjectPtr object, std::string_view key);
   void removeObjectForKey(std::string_view key);
   void removeObjectForKey(const char* key) { removeObjectForKey(std::string_view(key)); }
-  void removeObjectForKey(const ObjectPtr& key) {
-    if (key) removeObjectForKey(*key);
-  }
+  // A nullptr key raises "NSInvalidArgumentException".
+  void removeObjectForKey(const ObjectPtr& key);
   void removeAllObjects();
   void addEntriesFromDictionary(const Dictionary& other);
 

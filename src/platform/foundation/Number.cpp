@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <limits>
 
 #include "platform/foundation/Format.h"
 
@@ -101,12 +102,19 @@ int Number::compare(const Number& other) const {
 bool Number::isEqual(const Object& other) const {
   if (this == &other) return true;
   auto* n = dynamic_cast<const Number*>(&other);
-  return n != nullptr && compare(*n) == 0;
+  if (n == nullptr) return false;
+  // compare() finds NaN neither below nor above anything; as a value NaN equals only NaN.
+  const bool nan = isFloatingPoint() && std::isnan(d_);
+  const bool otherNaN = n->isFloatingPoint() && std::isnan(n->d_);
+  if (nan || otherNaN) return nan && otherNaN;
+  return compare(*n) == 0;
 }
 
 std::size_t Number::hash() const {
   // Equal values hash alike whatever their types: integral doubles hash as integers.
   if (isFloatingPoint()) {
+    // Every NaN is equal to every other, whatever its sign and payload bits.
+    if (std::isnan(d_)) return std::hash<double>{}(std::numeric_limits<double>::quiet_NaN());
     double whole;
     if (std::modf(d_, &whole) == 0.0 && std::fabs(d_) < 9.2e18) return std::hash<std::int64_t>{}(static_cast<std::int64_t>(d_));
     return std::hash<double>{}(d_);

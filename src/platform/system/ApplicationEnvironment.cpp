@@ -221,6 +221,7 @@ std::shared_ptr<Clock> ApplicationEnvironment::clock() const { return Clock::cur
 void ApplicationEnvironment::setClock(std::shared_ptr<Clock> clock) { Clock::install(std::move(clock)); }
 
 void ApplicationEnvironment::reset() {
+  Clock::install(nullptr);
   std::lock_guard lock(mutex_);
   home_.reset();
   sharedRoot_.reset();

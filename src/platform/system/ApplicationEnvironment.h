@@ -80,7 +80,8 @@ class ApplicationEnvironment {
   void setExtraTrustAnchor(std::optional<std::string> certificatePEM);
   std::optional<std::string> extraTrustAnchor() const;
 
-  // Forgets every value set or read so far; the next calls read the environment again.
+  // Forgets every value set or read so far (the clock included: the system clock is back); the
+  // next calls read the environment again.
   void reset();
 
   // The parsing behind the language default, exposed for tests: a POSIX locale list

@@ -8,7 +8,6 @@
 #include "platform/ui/PhotoAlbum.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXActivityIndicator.h"
-#include "sharing/core/SXConfiguration.h"
 #include "sharing/core/SXMail.h"
 #include "sharing/core/SXTextMessage.h"
 
@@ -18,11 +17,6 @@ namespace {
 constexpr const char* kPasteboardTypePNG = "public.png";
 constexpr const char* kPasteboardTypeData = "public.data";
 }  // namespace
-
-void SXActionSharer::share() {
-  if (SXConfigBool("allowAutoShare") && tryToSend()) return;
-  show();
-}
 
 // --- Copy ---
 

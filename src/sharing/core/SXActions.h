@@ -21,7 +21,7 @@ class SXActionSharer : public SXSharer {
  public:
   bool shareRequiresInternetConnection() const override { return false; }
   bool requiresAuthentication() const override { return false; }
-  void share() override;
+  bool shouldAutoShare() const override { return true; }
 };
 
 class SXCopy : public SXActionSharer {

@@ -55,6 +55,9 @@ void SXRequest::start() {
   if (request && headerFields_) request->setAllHTTPHeaderFields(headerFields_);
   if (request && params_) {
     request->setHTTPBody(Data::make(std::string_view(*params_)));
+    // The callers' bodies are forms unless they name another type.
+    if (!request->valueForHTTPHeaderField("Content-Type"))
+      request->setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
     // A body goes with the method asked for, whichever it is; without one the default GET stays.
     if (method_ && !method_->empty()) request->setHTTPMethod(*method_);
   }

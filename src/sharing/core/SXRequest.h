@@ -1,7 +1,8 @@
 #pragma once
 // A small asynchronous web request for the simpler service sharers: a URL, an optional body that
 // the caller has already encoded (form or JSON text), a method and extra header fields go in; the
-// reply status, header fields and body come back through one finish callback.
+// reply status, header fields and body come back through one finish callback. A body goes out as
+// "application/x-www-form-urlencoded" unless the header fields give another Content-Type.
 //
 // The body is sent with the method given, whatever that method is (DELETE and PUT included);
 // without a body the request goes out as GET. `success` is YES for a 200 or 201 reply only.

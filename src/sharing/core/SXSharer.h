@@ -198,7 +198,8 @@ class SXSharer : public ui::NavigationController {
   // Set-up after construction: default delegate, empty item, presentation styles.
   virtual void init();
 
-  bool shouldAutoShare() const;
+  // The user's stored choice; a sharer that always (or never) shares without a form overrides it.
+  virtual bool shouldAutoShare() const;
   void setShouldAutoShare(bool shouldAutoShare);
   void loadItem(const Ref<SXItem>& item);
 

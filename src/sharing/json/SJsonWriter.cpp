@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/foundation/Format.h"
+#include "platform/foundation/Unicode.h"
 #include "sharing/json/DecimalNumber.h"
 #include "sharing/json/TextOrder.h"
 
@@ -50,10 +51,7 @@ Ref<String> SJsonWriter::stringWithObject(const ObjectPtr& object) {
 bool SJsonWriter::appendValue(const ObjectPtr& object, std::string& out) {
   if (auto* dictionary = dynamic_cast<const Dictionary*>(object.get())) return appendDictionary(*dictionary, out);
   if (auto* array = dynamic_cast<const Array*>(object.get())) return appendArray(*array, out);
-  if (auto* string = dynamic_cast<const String*>(object.get())) {
-    appendString(string->utf8(), out);
-    return true;
-  }
+  if (auto* string = dynamic_cast<const String*>(object.get())) return appendString(string->utf8(), out);
   if (auto* number = dynamic_cast<const Number*>(object.get())) return appendNumber(*number, out);
   if (dynamic_cast<const Null*>(object.get())) {
     out.append("null");
@@ -156,7 +154,10 @@ bool SJsonWriter::appendDictionary(const Dictionary& dictionary, std::string& ou
       leaveLevel();
       return false;
     }
-    appendString(keyText->utf8(), out);
+    if (!appendString(keyText->utf8(), out)) {
+      leaveLevel();
+      return false;
+    }
     out.append(separator);
     if (!appendValue(value, out)) {
       addErrorWithCode(SJsonErrorUnsupported, format("Unsupported value for key %s in object", keyText->utf8().c_str()));
@@ -170,7 +171,13 @@ bool SJsonWriter::appendDictionary(const Dictionary& dictionary, std::string& ou
   return true;
 }
 
-void SJsonWriter::appendString(const std::string& text, std::string& out) {
+bool SJsonWriter::appendString(const std::string& text, std::string& out) {
+  // A String made straight from bytes may hold ill-formed UTF-8, which would make the output
+  // ill-formed JSON.
+  if (!unicode::isValidUTF8(text)) {
+    addErrorWithCode(SJsonErrorUnsupported, "JSON serialisation not supported for text that is not UTF-8");
+    return false;
+  }
   out.push_back('"');
   const auto needsEscape = [](unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; };
   std::size_t runStart = 0;
@@ -192,6 +199,7 @@ void SJsonWriter::appendString(const std::string& text, std::string& out) {
   }
   out.append(text, runStart, std::string::npos);
   out.push_back('"');
+  return true;
 }
 
 }  // namespace zv

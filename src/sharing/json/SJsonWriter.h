@@ -26,7 +26,7 @@ class SJsonWriter : public SJsonBase {
   bool appendArray(const Array& array, std::string& out);
   bool appendDictionary(const Dictionary& dictionary, std::string& out);
   bool appendProxy(const ObjectPtr& object, std::string& out);
-  void appendString(const std::string& text, std::string& out);
+  bool appendString(const std::string& text, std::string& out);
   bool appendNumber(const Number& number, std::string& out);
   void appendIndentation(std::string& out) const;
   ObjectPtr proxyOf(const ObjectPtr& object) const;

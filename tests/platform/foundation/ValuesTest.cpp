@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Values.h"
 
@@ -54,6 +56,28 @@ TEST(NumberTest, EqualityAndHashIgnoreTheStoredType) {
   EXPECT_EQ(box(3.0)->intValue(), 3);
 }
 
+TEST(NumberTest, NaNEqualsOnlyNaNAndHashesAlikeWhateverItsBits) {
+  auto nan = box(std::nan(""));
+  auto negativeNaN = box(-std::nan("7"));
+  auto floatNaN = box(std::nanf(""));
+  for (auto& other : {box(0), box(1), box(0.0), box(-1.5), box(true), box(HUGE_VAL),
+                      Number::makeUnsigned(UINT64_MAX, NumberType::UnsignedLongLong)}) {
+    EXPECT_FALSE(nan->isEqual(*other)) << other->description();
+    EXPECT_FALSE(other->isEqual(*nan)) << other->description();
+  }
+  EXPECT_TRUE(nan->isEqual(*negativeNaN));
+  EXPECT_TRUE(floatNaN->isEqual(*nan));
+  EXPECT_EQ(nan->hash(), negativeNaN->hash());
+  EXPECT_EQ(nan->hash(), floatNaN->hash());
+  // As a key NaN neither replaces nor finds another number.
+  auto d = MutableDictionary::make();
+  d->setObject(box(1), box(0));
+  d->setObject(box(2), nan);
+  EXPECT_EQ(d->count(), 2u);
+  EXPECT_EQ(intValueOf(d->objectForKey(box(0))), 1);
+  EXPECT_EQ(intValueOf(d->objectForKey(negativeNaN)), 2);
+}
+
 TEST(DictionaryTest, KeepsInsertionOrderAndReplacesEqualKeys) {
   auto d = MutableDictionary::make({{"b", box(1)}, {"a", box(2)}});
   d->setObject(box(3), "c");
@@ -67,6 +91,14 @@ TEST(DictionaryTest, KeepsInsertionOrderAndReplacesEqualKeys) {
   EXPECT_EQ(d->objectForKey("a"), nullptr);
   EXPECT_EQ(intValueOf(d->objectForKey("c")), 3);
   EXPECT_THROW(d->setObject(nullptr, "x"), Exception);
+  try {
+    d->removeObjectForKey(ObjectPtr());
+    ADD_FAILURE() << "a nil key was accepted";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.name(), kInvalidArgumentException);
+    EXPECT_NE(std::string(e.reason()).find("attempt to remove nil key"), std::string::npos) << e.reason();
+  }
+  EXPECT_EQ(d->count(), 2u);
 }
 
 TEST(DictionaryTest, KeysMayBeAnyObjectAndSurviveManyRemovals) {

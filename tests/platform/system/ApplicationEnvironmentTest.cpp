@@ -120,6 +120,11 @@ TEST_F(ApplicationEnvironmentTest, TheClockIsTheProcessClock) {
   EXPECT_DOUBLE_EQ(Date::now()->timeIntervalSinceReferenceDate(), 1000.0);
   environment.setClock(nullptr);
   EXPECT_NE(environment.clock(), manual);
+  // A reset puts the system clock back, so a test's fake time never leaks into the next one.
+  environment.setClock(manual);
+  environment.reset();
+  EXPECT_TRUE(std::dynamic_pointer_cast<SystemClock>(environment.clock()));
+  EXPECT_GT(Date::now()->timeIntervalSinceReferenceDate(), 1000.0);
 }
 
 }  // namespace

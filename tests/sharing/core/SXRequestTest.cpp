@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -100,6 +103,22 @@ TEST_F(SXRequestTest, HeaderFieldsAreSent) {
   ASSERT_EQ(recorded.size(), 1u);
   EXPECT_EQ(recorded[0].header("Content-Type"), "application/json");
   EXPECT_EQ(recorded[0].header("X-Key"), "k1");
+}
+
+TEST_F(SXRequestTest, ABodyWithoutItsOwnContentTypeGoesAsAForm) {
+  run(make("/status/200", "a=1&b=2", "POST"));
+  auto caller = make("/status/200", "{}", "PUT");
+  caller->setHeaderFields(Dictionary::make({{"content-type", box("application/json")}}));
+  run(caller);
+  run(make("/status/200", std::nullopt, "POST"));
+  auto recorded = server_.requests();
+  ASSERT_EQ(recorded.size(), 3u);
+  EXPECT_EQ(recorded[0].header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(recorded[1].header("Content-Type"), "application/json");
+  EXPECT_EQ(std::count_if(recorded[1].headers.begin(), recorded[1].headers.end(),
+                          [](const auto& field) { return strcasecmp(field.first.c_str(), "Content-Type") == 0; }),
+            1);
+  EXPECT_EQ(recorded[2].header("Content-Type"), std::nullopt);
 }
 
 TEST_F(SXRequestTest, TransportFailureFinishesUnsuccessfullyAndReleasesTheDelegate) {

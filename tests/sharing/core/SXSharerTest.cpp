@@ -38,6 +38,12 @@ class ProbeSharer : public SXSharer {
   }
 };
 
+// A sharer that always shares at once, whatever the user chose.
+class AlwaysAutoSharingProbe : public ProbeSharer {
+ public:
+  bool shouldAutoShare() const override { return true; }
+};
+
 class SXSharerTest : public SharingTest {
  protected:
   void SetUp() override {
@@ -143,6 +149,18 @@ TEST_F(SXSharerTest, AutoShareSendsWithoutAFormUnlessTheSendIsRefused) {
   refused->share();
   EXPECT_EQ(probe.sends, 2);
   EXPECT_TRUE(topForm(refused));
+}
+
+TEST_F(SXSharerTest, ASharerCanDecideForItselfToAutoShare) {
+  probe.needsLogin = false;
+  SXSharer::registerSharerClass<AlwaysAutoSharingProbe>();
+  Ref<SXSharer> sharer = SXSharer::make<AlwaysAutoSharingProbe>();
+  EXPECT_TRUE(sharer->shouldAutoShare());
+  EXPECT_FALSE(UserDefaults::standardUserDefaults()->objectForKey("AlwaysAutoSharingProbe_shouldAutoShare"));
+  sharer->setItem(SXItem::makeURL(URL::make("https://example.org/x")));
+  sharer->share();
+  EXPECT_EQ(probe.sends, 1);
+  EXPECT_EQ(topForm(sharer), nullptr);
 }
 
 TEST_F(SXSharerTest, SavingWithTheSwitchOffStoresNoAndWithoutTheSwitchLeavesTheChoice) {

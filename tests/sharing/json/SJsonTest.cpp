@@ -195,6 +195,23 @@ TEST(SJsonWriterTest, RefusesWhatJSONCannotHold) {
   EXPECT_EQ(writer.stringWithFragment(box("scalar"))->utf8(), "\"scalar\"");
 }
 
+TEST(SJsonWriterTest, RefusesTextThatIsNotUTF8) {
+  // Strings made straight from bytes skip the sanitising of String::make.
+  SJsonWriter writer;
+  for (const std::string bytes : {"a\xFF", "\xC3", "ok \xED\xA0\x80", "\xE2\x82z"}) {
+    auto text = std::make_shared<String>(bytes);
+    EXPECT_FALSE(writer.stringWithObject(Array::make({text}))) << bytes;
+    EXPECT_EQ(traceOf(writer).front(), "1 JSON serialisation not supported for text that is not UTF-8") << bytes;
+    EXPECT_FALSE(writer.stringWithObject(Dictionary::make({{box("k"), text}})));
+    EXPECT_EQ(traceOf(writer).back(), "1 Unsupported value for key k in object");
+    EXPECT_FALSE(writer.stringWithObject(Dictionary::make({{text, box(1)}})));
+    EXPECT_EQ(traceOf(writer).front(), "1 JSON serialisation not supported for text that is not UTF-8");
+  }
+  // The replacement character itself and other well-formed text still go out unchanged.
+  EXPECT_EQ(writer.stringWithFragment(std::make_shared<String>("\xEF\xBF\xBD \xF0\x9F\x98\x80"))->utf8(),
+            "\"\xEF\xBF\xBD \xF0\x9F\x98\x80\"");
+}
+
 TEST(SJsonWriterTest, ProxiesAreFollowedButNotForever) {
   SJsonWriter writer;
   auto proxied = std::make_shared<Proxied>(Array::make({box(1)}));

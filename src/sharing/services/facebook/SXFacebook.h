@@ -60,6 +60,7 @@ class SXFacebook : public SXSharer,
   bool canShareOffline() const override { return false; }
   bool canGetUserInfo() const override { return true; }
   bool canAutoShare() const override { return false; }
+  bool shouldAutoShare() const override { return false; }
   void logout() override { logoutOfFacebook(); }
 
   bool isAuthorized() override;

@@ -198,7 +198,7 @@ void NoteServiceSession::authenticateWithViewController(const Ref<ui::ViewContro
   if (key.empty() || secret.empty() || key == "your key" || secret == "your secret") {
     completionHandler_ = nullptr;
     viewController_ = nullptr;
-    throw Exception("Invalid NoteServiceSession", "Please use a valid consumerKey and consumerSecret.");
+    throw Exception(kInvalidNoteServiceSessionException, "Please use a valid consumerKey and consumerSecret.");
   }
   if (!viewController_) {
     completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorNoViewController,

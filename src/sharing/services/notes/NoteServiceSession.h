@@ -39,6 +39,8 @@ inline constexpr std::int64_t kNoteServiceErrorMissingCredential = 4;
 inline constexpr std::int64_t kNoteServiceErrorUnknown = 1;
 // The keychain refused to keep the token: the login is not usable.
 inline constexpr std::int64_t kNoteServiceErrorKeychain = 5;
+// The name of the exception raised for an unusable consumer key or secret.
+inline constexpr const char* kInvalidNoteServiceSessionException = "Invalid NoteServiceSession";
 
 class NoteServiceSession : public Object,
                            public NCOAuthViewControllerDelegate,

@@ -5,6 +5,7 @@
 
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/graphics/Image.h"
 #include "platform/net/URLConnection.h"
@@ -81,18 +82,28 @@ void SXEvernote::promptAuthorization() {
   auto self = selfAs<SXEvernote>();
   auto helper = SX::currentHelper();
   auto root = helper ? helper->rootViewForCustomUIDisplay() : nullptr;
-  NoteServiceSession::sharedSession()->authenticateWithViewController(root, [self](const Ref<Error>& error) {
-    if (error) {
-      self->authDidFinish(false);
-      ui::AlertView::make(SXLocalizedText("Authorize Error"), SXLocalizedText("There was an error while authorizing"),
-                          {}, SXLocalizedText("Close"))
-          ->show();
-      return;
-    }
-    bool authenticated = NoteServiceSession::sharedSession()->isAuthenticated();
-    self->authDidFinish(authenticated);
-    if (authenticated && self->item()) self->tryPendingAction();
-  });
+  try {
+    NoteServiceSession::sharedSession()->authenticateWithViewController(root, [self](const Ref<Error>& error) {
+      if (error) {
+        self->failAuthorization(SXLocalizedText("There was an error while authorizing"));
+        return;
+      }
+      bool authenticated = NoteServiceSession::sharedSession()->isAuthenticated();
+      self->authDidFinish(authenticated);
+      if (authenticated && self->item()) self->tryPendingAction();
+    });
+  } catch (const Exception& e) {
+    // The application's consumer key or secret is unusable: no login can start, and the raise
+    // must not reach the run loop that delivered the tap.
+    if (e.name() != kInvalidNoteServiceSessionException) throw;
+    logError("SXEvernote: " + e.reason());
+    failAuthorization(e.reason());
+  }
+}
+
+void SXEvernote::failAuthorization(const std::string& message) {
+  authDidFinish(false);
+  ui::AlertView::make(SXLocalizedText("Authorize Error"), message, {}, SXLocalizedText("Close"))->show();
 }
 
 std::vector<Ref<SXFormFieldSettings>> SXEvernote::shareFormFieldsForType(std::int32_t) {

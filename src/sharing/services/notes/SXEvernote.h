@@ -55,6 +55,8 @@ class SXEvernote : public SXSharer {
   void deliver(std::shared_ptr<notes::Note> note);
   void createNote(std::shared_ptr<notes::Note> note);
   void reportFailure(const Ref<Error>& error);
+  // Ends a login that failed: reports it and shows one alert with `message`.
+  void failAuthorization(const std::string& message);
 };
 
 }  // namespace zv

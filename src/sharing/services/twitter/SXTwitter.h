@@ -45,6 +45,7 @@ class SXTwitter : public SXOAuthSharer, public SXFormControllerLargeTextFieldDel
   bool canShareImage() const override { return true; }
   bool canGetUserInfo() const override { return true; }
   bool canAutoShare() const override { return false; }
+  bool shouldAutoShare() const override { return false; }
 
   void share() override;
   static bool twitterFrameworkAvailable();

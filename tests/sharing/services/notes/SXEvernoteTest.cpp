@@ -9,6 +9,8 @@
 #include "platform/graphics/Image.h"
 #include "platform/graphics/ImageCodec.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/system/NotificationCenter.h"
+#include "platform/ui/AlertView.h"
 #include "sharing/core/SX.h"
 #include "sharing/services/notes/SXEvernote.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
@@ -310,6 +312,37 @@ TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) 
   EXPECT_EQ(note.tagNames, (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(standIn->wrongTokenCount(), 0);
   pumpRunLoopFor(0.5);
+  SX::setRootViewController(nullptr);
+}
+
+TEST_F(SXEvernoteTest, AnUnusableConsumerKeyEndsTheLoginWithOneAlertAndNoRaise) {
+  NoteServiceSession::sharedSession()->logout();
+  auto root = std::make_shared<ui::ViewController>();
+  showRoot(root);
+  SX::setRootViewController(root);
+  std::vector<bool> outcomes;
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(
+      kSXAuthDidFinish, nullptr, [&](const Ref<Notification>& n) {
+        outcomes.push_back(boolValueOf(n->userInfo()->objectForKey("success")));
+      });
+  for (const char* key : {"your key", ""}) {
+    SCOPED_TRACE(key);
+    configurator->set("evernoteConsumerKey", box(key));  // the sharer fills the session from here
+    outcomes.clear();
+    auto sharer = SXSharer::make<SXEvernote>();
+    sharer->setItem(SXItem::makeText("never sent"));
+    EXPECT_NO_THROW(sharer->share());
+    pumpRunLoopFor(0.5);
+    EXPECT_EQ(outcomes, std::vector<bool>{false});
+    EXPECT_EQ(ui::ButtonPanel::visiblePanels().size(), 1u);
+    auto alert = topAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Authorize Error");
+    EXPECT_EQ(alert->message(), "Please use a valid consumerKey and consumerSecret.");
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    alert->dismissWithClickedButtonIndex(0, false);
+  }
+  NotificationCenter::defaultCenter()->removeObserver(token);
   SX::setRootViewController(nullptr);
 }
 
