@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CurlPeer.h"
+#include "ResidentMemory.h"
 #include "http/HTTPDataCompressor.h"
 #include "http/HTTPDataDecompressor.h"
 #include "http/HTTPRequest.h"
@@ -109,35 +110,18 @@ void BM_CurlDownloadToFile(benchmark::State& state) {
 }
 
 // Peak resident memory while one 100 MB file download runs (the high-water mark is reset first).
-long residentPeakKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-long residentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
 void BM_RequestDownloadToFilePeakMemory(benchmark::State& state) {
   auto url = URL::make(server().url("/big.bin"));
   std::string path = scratch() / "peak.bin";
   double growthMiB = 0;
   double peakMiB = 0;
   for (auto _ : state) {
-    { std::ofstream("/proc/self/clear_refs") << "5"; }
-    long before = residentKiB();
+    zv::bench::resetResidentPeak();
+    long before = zv::bench::residentMemoryKiB("VmRSS:");
     auto request = HTTPRequest::requestWithURL(url);
     request->setDownloadDestinationPath(path);
     request->startSynchronous();
-    long peak = residentPeakKiB();
+    long peak = zv::bench::residentMemoryKiB("VmHWM:");
     growthMiB = static_cast<double>(peak - before) / 1024.0;
     peakMiB = static_cast<double>(peak) / 1024.0;
   }
