@@ -43,6 +43,15 @@ Ref<Button> ButtonPanel::buttonAtIndex(long index) const {
 
 std::vector<Ref<ButtonPanel>> ButtonPanel::visiblePanels() { return shownPanels(); }
 
+void ButtonPanel::forgetVisiblePanels() {
+  std::vector<Ref<ButtonPanel>> panels;
+  panels.swap(shownPanels());
+  for (const auto& panel : panels) {
+    panel->visible_ = false;
+    panel->removeFromSuperview();
+  }
+}
+
 void ButtonPanel::build() {
   for (const auto& subview : std::vector<Ref<View>>(subviews())) subview->removeFromSuperview();
   buttonViews_.clear();

@@ -50,6 +50,9 @@ class ButtonPanel : public View {
 
   // The alerts and sheets shown now, oldest first (tests).
   static std::vector<Ref<ButtonPanel>> visiblePanels();
+  // Takes every shown panel off the screen without telling its delegate: the application's own
+  // reset, which leaves nothing of a previous run on screen.
+  static void forgetVisiblePanels();
 
  protected:
   void presentIn(const Ref<View>& host);

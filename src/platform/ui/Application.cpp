@@ -2,6 +2,7 @@
 
 #include "platform/system/NetworkActivityIndicator.h"
 #include "platform/system/NotificationCenter.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
@@ -143,6 +144,7 @@ void Application::reset() {
   delegate_.reset();
   windows_.clear();
   keyWindow_.reset();
+  ButtonPanel::forgetVisiblePanels();
   state_ = ApplicationState::Inactive;
   openedURLs_.clear();
   openURLAnswer_ = true;

@@ -99,6 +99,22 @@ TEST_F(AlertViewTest, SystemCancelWithoutACancelHandlerDismissesWithTheCancelInd
   EXPECT_EQ(recorder->journal.back(), "didDismiss 0");
 }
 
+TEST_F(AlertViewTest, AnApplicationResetLeavesNoAlertOnScreenAndTellsNoDelegate) {
+  auto recorder = std::make_shared<AlertRecorder>();
+  auto alert = AlertView::make("Rate", "m", recorder, "No", {"Yes"});
+  alert->show();
+  ASSERT_EQ(ButtonPanel::visiblePanels().size(), 1u);
+  recorder->journal.clear();
+
+  Application::sharedApplication()->reset();
+  EXPECT_TRUE(ButtonPanel::visiblePanels().empty());
+  EXPECT_FALSE(alert->isVisible());
+  EXPECT_EQ(alert->superview(), nullptr);
+  EXPECT_TRUE(recorder->journal.empty());
+  alert->show();  // a forgotten alert can be shown again
+  EXPECT_EQ(ButtonPanel::visiblePanels().size(), 1u);
+}
+
 // A sheet that is its own delegate and takes the press in its dismissal, as some screens do.
 class SelfHandlingSheet : public ActionSheet {
  public:
