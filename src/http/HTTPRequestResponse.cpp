@@ -529,7 +529,9 @@ void HTTPRequest::handleStreamError() {
   // Only a connection that sat idle in the pool and died before the server said anything is
   // assumed never to have reached the server; anything else may have been acted on.
   bool reusedIdleConnection = readStream_ && readStream_->isOnReusedConnection();
-  bool answered = headersReceived_ || totalBytesRead() > 0 || (readStream_ && readStream_->responseHeader());
+  // Any byte of an answer (an interim head, half a status line) shows the request arrived.
+  bool answered = headersReceived_ || totalBytesRead() > 0 ||
+                  (readStream_ && (readStream_->responseHeader() || readStream_->receivedAnyResponseBytes()));
   // A failed stream's socket is never offered again.
   setConnectionCanBeReused(false);
   if (!error() && streamError && net::isConnectionLostError(*streamError) && reusedIdleConnection && !answered &&

@@ -26,11 +26,12 @@ class RequestRetryNetwork : public ::testing::Test {
     net::CookieStore::sharedInstance()->removeAllCookies();
     // Idx 0 on a connection answers keep-alive; any later request on it gets the start of an
     // answer and then the connection ends.
-    server.route("/answer-then-drop", [](const RecordedRequest& r, FaultServer::Connection& c) {
+    // /answer-then-drop/<n>: the same with the n-th beginning of kAnswerBeginnings.
+    server.route("/answer-then-drop/", [](const RecordedRequest& r, FaultServer::Connection& c) {
       if (r.indexOnConnection == 0) {
         c.send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
       } else {
-        c.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial");
+        c.send(kAnswerBeginnings[std::stoul(r.path().substr(std::string("/answer-then-drop/").size()))]);
         c.close();
       }
     });
@@ -55,6 +56,17 @@ class RequestRetryNetwork : public ::testing::Test {
     });
     ASSERT_TRUE(server.start());
   }
+  // How much of an answer a server may send before it drops the connection: every one of them
+  // shows that the request arrived.
+  static constexpr const char* kAnswerBeginnings[] = {
+      "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial",
+      "HTTP/1.1 100 Continue\r\n\r\n",
+      "HTTP/1.1 102 Processing\r\n\r\n",
+      "HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n",
+      "HTTP/1.1 20",
+      "H",
+      "HTTP/1.1 200 OK\r\nContent-Le",
+  };
   static constexpr const char* kRefusedLocations[] = {"ftp://files.example/report.pdf", "javascript:alert(1)",
                                                       "mailto:someone@example.com"};
   void TearDown() override { net::CookieStore::sharedInstance()->removeAllCookies(); }
@@ -132,16 +144,21 @@ TEST_F(RequestRetryNetwork, AFreshConnectionThatFailsIsNeverTriedAgain) {
 }
 
 TEST_F(RequestRetryNetwork, AReusedConnectionLostAfterTheAnswerBeganIsNotTriedAgain) {
-  poolAConnection("/answer-then-drop");
-  auto post = request("/answer-then-drop");
-  post->appendPostData(Data::make("order=2"));
-  auto outcome = recordOutcome(post);
-  post->startSynchronous();
-  EXPECT_EQ(outcome->failed, 1);
-  ASSERT_TRUE(post->error());
-  EXPECT_EQ(post->error()->code(), 1);
-  EXPECT_EQ(post->retryCount(), 0);
-  EXPECT_EQ(server.requests().size(), 2u);
+  for (std::size_t i = 0; i < std::size(kAnswerBeginnings); ++i) {
+    SCOPED_TRACE(kAnswerBeginnings[i]);
+    std::string path = "/answer-then-drop/" + std::to_string(i);
+    poolAConnection(path);
+    auto before = server.requests().size();
+    auto post = request(path);
+    post->appendPostData(Data::make("order=2"));
+    auto outcome = recordOutcome(post);
+    post->startSynchronous();
+    EXPECT_EQ(outcome->failed, 1);
+    EXPECT_EQ(post->error() ? post->error()->code() : 0, 1);
+    EXPECT_EQ(post->retryCount(), 0);
+    // The server read the order once.
+    EXPECT_EQ(server.requests().size(), before + 1);
+  }
 }
 
 TEST_F(RequestRetryNetwork, CookiesOfAnAttemptThatIsRepeatedAreNotKept) {
