@@ -495,6 +495,8 @@ class HTTPRequest : public Operation {
   bool headersReceived_ = false;
   // Body bytes of this attempt went to data callbacks: the attempt cannot be repeated unseen.
   bool passedOnBodyBytes_ = false;
+  // The next attempt opens a connection of its own rather than take an idle pooled one.
+  bool needsNewConnection_ = false;
   std::uint64_t attemptGeneration_ = 0;
   std::vector<std::uint8_t> readBuffer_;
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "HTTPTestSupport.h"
 #include "http/HTTPFormDataRequest.h"
@@ -49,6 +52,20 @@ class RequestRetryNetwork : public ::testing::Test {
       c.send("HTTP/1.1 200 OK\r\nSet-Cookie: last=1; Path=/\r\nContent-Length: 10\r\n\r\nab");
       c.stallUntilStopped();
     });
+    // Answers keep-alive only once three requests wait at once, so each came on a connection of
+    // its own; a later request on any of those connections finds it dropped.
+    server.route("/three-at-once", [gathering = std::make_shared<Gathering>()](const RecordedRequest& r,
+                                                                              FaultServer::Connection& c) {
+      if (r.indexOnConnection != 0) {
+        c.close();
+        return;
+      }
+      std::unique_lock lock(gathering->mutex);
+      ++gathering->arrived;
+      gathering->changed.notify_all();
+      gathering->changed.wait_for(lock, std::chrono::seconds(20), [&] { return gathering->arrived >= 3; });
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
+    });
     // /to/<n>: a redirect to the n-th address of kRefusedLocations.
     server.route("/to/", [](const RecordedRequest& r, FaultServer::Connection& c) {
       std::string target = kRefusedLocations[std::stoul(r.path().substr(4))];
@@ -66,6 +83,11 @@ class RequestRetryNetwork : public ::testing::Test {
       "HTTP/1.1 20",
       "H",
       "HTTP/1.1 200 OK\r\nContent-Le",
+  };
+  struct Gathering {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
   };
   static constexpr const char* kRefusedLocations[] = {"ftp://files.example/report.pdf", "javascript:alert(1)",
                                                       "mailto:someone@example.com"};
@@ -107,6 +129,37 @@ TEST_F(RequestRetryNetwork, ABodyStreamedFromDiskGoesOutWholeAgainOnTheNewConnec
   EXPECT_EQ(records[2].indexOnConnection, 0);
   // The temporary body file is gone once the request is over.
   EXPECT_FALSE(form->postBodyFilePath());
+}
+
+TEST_F(RequestRetryNetwork, TheRetryGoesOnANewConnectionNotAnotherPooledOne) {
+  // Three idle pooled connections, all of which the server has let go.
+  std::vector<std::shared_ptr<testing::RequestOutcome>> outcomes;
+  std::vector<Ref<HTTPRequest>> openers;
+  for (int i = 0; i < 3; ++i) {
+    openers.push_back(request("/three-at-once"));
+    outcomes.push_back(recordOutcome(openers.back()));
+    openers.back()->startAsynchronous();
+  }
+  for (const auto& outcome : outcomes) {
+    ASSERT_TRUE(testing::waitForOutcome(outcome, 20));
+    ASSERT_EQ(outcome->finished, 1);
+  }
+  ASSERT_EQ(server.connectionCount(), 3);
+
+  auto post = request("/three-at-once");
+  post->appendPostData(Data::make("order=3"));
+  auto outcome = recordOutcome(post);
+  post->startSynchronous();
+  EXPECT_EQ(outcome->finished, 1) << (post->error() ? post->error()->description() : "");
+  EXPECT_EQ(post->retryCount(), 1);
+  EXPECT_EQ(post->responseString().value_or(""), "first");
+  auto records = server.requests();
+  ASSERT_EQ(records.size(), 5u);
+  // One pooled connection was tried, then a connection of its own.
+  EXPECT_EQ(records[3].indexOnConnection, 1);
+  EXPECT_EQ(records[4].indexOnConnection, 0);
+  EXPECT_EQ(records[4].body, "order=3");
+  EXPECT_EQ(server.connectionCount(), 4);
 }
 
 TEST_F(RequestRetryNetwork, AFileBodyOfAPlainRequestIsResentToo) {
