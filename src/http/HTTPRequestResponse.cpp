@@ -290,9 +290,12 @@ void HTTPRequest::handleBytesAvailable() {
   const std::uint8_t* bytes = readBuffer_.data();
   auto length = static_cast<std::size_t>(n);
   auto theDelegate = delegate();
-  bool toCallbacks =
-      callback(&Callbacks::dataReceived) || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()));
-  bool toFile = !toCallbacks && downloadDestinationPath();
+  // A challenge's body is followed by the body of the answered attempt: it never reaches the data
+  // callbacks or the download file (memory keeps it for a request that ends with the challenge).
+  bool challenged = authenticationNeeded() != 0;
+  bool toCallbacks = !challenged && (callback(&Callbacks::dataReceived) ||
+                                     (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector())));
+  bool toFile = !challenged && !toCallbacks && downloadDestinationPath();
   auto raw = rawResponseData();
   if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses()) {
     if (toCallbacks) {
