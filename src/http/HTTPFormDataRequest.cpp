@@ -280,6 +280,12 @@ Ref<HTTPRequest> HTTPFormDataRequest::copyRequest() const {
   copy->setStringEncoding(stringEncoding());
   copy->setRequestMethod(requestMethod());
   copy->pendingFileError_ = pendingFileError_;
+  // A body streamed from a temporary file is built afresh from the fields: the file goes when
+  // this request ends, the fields stay.
+  auto texts = postData();
+  auto files = fileData();
+  bool hasFields = (texts && texts->count() > 0) || (files && files->count() > 0);
+  if (hasFields && shouldStreamPostDataFromDisk()) copy->discardBuiltPostBody();
   return copy;
 }
 

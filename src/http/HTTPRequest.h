@@ -385,6 +385,8 @@ class HTTPRequest : public Operation {
   void setupPostBody();
   // Copies the caller's settings onto a fresh copy (subclasses extend it).
   virtual void copySettingsTo(HTTPRequest& copy) const;
+  // Forgets a built body (removing the files made for it), so that it is built afresh at the start.
+  void discardBuiltPostBody();
 
   // Blocks, guarded by the property lock.
   struct Callbacks {

@@ -252,6 +252,12 @@ void HTTPRequest::startRequest() {
     body = HTTPInputStream::inputStreamWithData(
         shouldCompressRequestBody() && compressed ? compressed : Ref<Data>(postBody()), selfAs<HTTPRequest>());
   }
+  if (!body && postLength() > 0) {
+    // The body this request announces is gone (a copy of a request whose own body file was
+    // removed): fail now rather than announce bytes that will never come.
+    failWithError(makeRequestError(RequestErrorBuildingRequest, "The request body is no longer available"));
+    return;
+  }
   postBodyReadStream_ = body;
   readStream_ = body ? net::HTTPReadStream::makeStreamed(request_, body) : net::HTTPReadStream::make(request_);
   if (!readStream_) {

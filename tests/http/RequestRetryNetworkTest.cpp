@@ -66,6 +66,12 @@ class RequestRetryNetwork : public ::testing::Test {
       gathering->changed.wait_for(lock, std::chrono::seconds(20), [&] { return gathering->arrived >= 3; });
       c.send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfirst");
     });
+    // The first request is dropped unanswered; later ones get their body back.
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    server.route("/fail-first", [calls](const RecordedRequest& r, FaultServer::Connection& c) {
+      if ((*calls)++ == 0) return c.close();
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" + r.body);
+    });
     // /to/<n>: a redirect to the n-th address of kRefusedLocations.
     server.route("/to/", [](const RecordedRequest& r, FaultServer::Connection& c) {
       std::string target = kRefusedLocations[std::stoul(r.path().substr(4))];
@@ -160,6 +166,50 @@ TEST_F(RequestRetryNetwork, TheRetryGoesOnANewConnectionNotAnotherPooledOne) {
   EXPECT_EQ(records[4].indexOnConnection, 0);
   EXPECT_EQ(records[4].body, "order=3");
   EXPECT_EQ(server.connectionCount(), 4);
+}
+
+TEST_F(RequestRetryNetwork, ACopyOfAFinishedOrFailedUploadSendsItsWholeBody) {
+  std::string blob(5000, 'u');
+  for (std::size_t i = 0; i < blob.size(); i += 5) blob[i] = static_cast<char>('a' + i % 26);
+  auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/fail-first")));
+  form->setTimeOutSeconds(5);
+  form->setPostValue(box("v"), "k");
+  form->addData(Data::make(blob), "blob");
+  form->startSynchronous();
+  ASSERT_TRUE(form->error());
+  ASSERT_EQ(form->error()->code(), 1);
+  // Copied after it failed, and a copy of that copy after it succeeded.
+  auto again = dyn<HTTPRequest>(form->copy());
+  again->startSynchronous();
+  ASSERT_FALSE(again->error()) << again->error()->description();
+  auto once = dyn<HTTPRequest>(again->copy());
+  once->startSynchronous();
+  ASSERT_FALSE(once->error()) << once->error()->description();
+  auto records = server.requests();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_NE(records[0].body.find(blob), std::string::npos);
+  EXPECT_EQ(records[1].body, records[0].body);
+  EXPECT_EQ(records[2].body, records[0].body);
+  EXPECT_EQ(once->responseString().value_or(""), records[0].body);
+
+  // A plain request's body file: a copy made before the request ends keeps a body of its own.
+  auto plain = request("/echo");
+  plain->setShouldStreamPostDataFromDisk(true);
+  plain->appendPostData(Data::make(blob));
+  plain->buildPostBody();
+  auto copiedEarly = dyn<HTTPRequest>(plain->copy());
+  plain->startSynchronous();
+  ASSERT_FALSE(plain->error()) << plain->error()->description();
+  copiedEarly->startSynchronous();
+  ASSERT_FALSE(copiedEarly->error()) << copiedEarly->error()->description();
+  EXPECT_EQ(copiedEarly->responseString().value_or(""), blob);
+  // A copy made once that body is gone fails at once rather than announce bytes it cannot send.
+  auto copiedLate = dyn<HTTPRequest>(plain->copy());
+  auto before = server.requests().size();
+  copiedLate->startSynchronous();
+  ASSERT_TRUE(copiedLate->error());
+  EXPECT_EQ(copiedLate->error()->code(), 6);
+  EXPECT_EQ(server.requests().size(), before);
 }
 
 TEST_F(RequestRetryNetwork, AFileBodyOfAPlainRequestIsResentToo) {
