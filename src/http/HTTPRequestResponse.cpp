@@ -333,6 +333,8 @@ void HTTPRequest::handleBytesAvailable() {
         tooLong = true;
         return false;
       }
+      std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+      HTTPDataDecompressor::reserveWithin(raw->mutableBytes(), raw->length() + size, limit);
       raw->append(window, size);
     }
     return true;

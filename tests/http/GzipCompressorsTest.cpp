@@ -206,6 +206,24 @@ TEST(GzipCompressors, WholeBufferInflationStopsAtItsLimit) {
   ASSERT_TRUE(exact);
   EXPECT_FALSE(error);
   EXPECT_EQ(exact->length(), size);
+  EXPECT_LE(exact->bytes().capacity(), size);
+
+  // Without a gzip trailer nothing tells the size beforehand: the buffer grows, but never past
+  // the limit.
+  const std::size_t odd = (std::size_t{3} << 20) + 12345;
+  std::string text(odd, 'q');
+  uLongf packedSize = compressBound(text.size());
+  std::string packed(packedSize, '\0');
+  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(text.data()),
+                     text.size()),
+            Z_OK);
+  packed.resize(packedSize);
+  for (std::size_t limit : {odd, odd + 1000, std::size_t{4} << 20}) {
+    auto grown = HTTPDataDecompressor::uncompressData(Data::make(packed), limit, &error);
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(grown->length(), odd);
+    EXPECT_LE(grown->bytes().capacity(), limit) << limit;
+  }
 }
 
 TEST(GzipCompressors, FileInflationOfAHighRatioStreamIsComplete) {
