@@ -6,7 +6,9 @@
 // long-lived network thread) or startSynchronous (the work runs on the caller's thread in the
 // private run-loop mode "HTTPRequestRunLoopMode"). Events reach the delegate, then the queue,
 // then the callbacks, always on the main thread. cancel and clearDelegatesAndCancel may be called
-// from any thread. Properties may be read from any thread; each read or write is atomic.
+// from any thread. Properties may be read from any thread; each read or write is atomic. The body
+// buffer (rawResponseData) is the request's own and grows on the request's thread until the
+// request is complete: read its bytes after the end, or take responseData(), a copy while it runs.
 //
 // Ownership: the delegate and the progress receivers are not retained; the queue and callbacks
 // are. While it runs, a request is kept alive by its operation queue (asynchronous) or its caller
@@ -121,7 +123,7 @@ class HTTPRequest : public Operation {
 
   // --- Response (after the end). ---
   // The body, inflated when it came compressed (nullptr when it would pass
-  // maximumInflatedResponseSize).
+  // maximumInflatedResponseSize). Any thread; while the request runs, a copy of what has arrived.
   Ref<Data> responseData() const;
   // The body as text read in responseEncoding (an encoding without a name reads as UTF-8);
   // nullopt when the bytes are not valid in it.

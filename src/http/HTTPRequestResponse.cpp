@@ -84,11 +84,14 @@ bool HTTPRequest::isResponseCompressed() const {
 }
 
 Ref<Data> HTTPRequest::responseData() const {
+  Ref<Data> raw;
   {
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
     if (inflatedResponse_) return inflatedResponse_;
+    // Until the end the request's thread appends to the body (under this lock): a copy of what
+    // has arrived so far, never the buffer that is growing.
+    raw = rawResponseData_ && !complete_ ? Data::make(rawResponseData_->bytes()) : rawResponseData_;
   }
-  auto raw = rawResponseData();
   if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses()) {
     return HTTPDataDecompressor::uncompressData(raw, maximumInflatedResponseSize(), nullptr);
   }
@@ -238,6 +241,7 @@ void HTTPRequest::readResponseHeaders() {
       sizeTarget->setContentLength(length);
       // An announced body is given its room at once rather than by repeated doubling.
       if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {
+        std::lock_guard<std::recursive_mutex> guard(propertyLock_);
         raw->mutableBytes().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, 256u << 20)));
       }
       if (track) sizeTarget->incrementDownloadSizeBy(static_cast<std::int64_t>(length + sizeTarget->partialDownloadSize()));
@@ -304,6 +308,7 @@ void HTTPRequest::handleBytesAvailable() {
     } else if (toFile) {
       writeDownloadBytes(bytes, length);
     } else if (raw) {
+      std::lock_guard<std::recursive_mutex> guard(propertyLock_);
       raw->append(bytes, length);
     }
     return;

@@ -235,7 +235,10 @@ void HTTPRequest::startRequest() {
   // Cookies an abandoned attempt was sent are not kept.
   pendingResponseCookies_.clear();
   pendingResponseCookiesURL_ = nullptr;
-  inflatedResponse_ = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    inflatedResponse_ = nullptr;
+  }
   setDataDecompressor(nullptr);
   // A new attempt starts its download file afresh (unless it resumes with a range).
   closeDownloadFiles();
