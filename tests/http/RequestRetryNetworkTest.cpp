@@ -103,6 +103,19 @@ class RequestRetryNetwork : public ::testing::Test {
     made->setTimeOutSeconds(5);
     return made;
   }
+  static std::string patterned(std::size_t size) {
+    std::string bytes(size, 'b');
+    for (std::size_t i = 0; i < size; i += 7) bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+  }
+  // A form with a text field and `blob` as data, its body streamed from a temporary file.
+  Ref<HTTPFormDataRequest> formUpload(const std::string& path, const std::string& blob) {
+    auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url(path)));
+    form->setTimeOutSeconds(5);
+    form->setPostValue(box("v"), "k");
+    form->addData(Data::make(blob), "blob");
+    return form;
+  }
   // Leaves a kept-alive connection to the server in the pool.
   void poolAConnection(const std::string& path) {
     auto first = request(path);
@@ -115,12 +128,8 @@ class RequestRetryNetwork : public ::testing::Test {
 
 TEST_F(RequestRetryNetwork, ABodyStreamedFromDiskGoesOutWholeAgainOnTheNewConnection) {
   poolAConnection("/keepalive-then-drop");
-  std::string blob(200000, 'b');
-  for (std::size_t i = 0; i < blob.size(); i += 7) blob[i] = static_cast<char>('a' + i % 26);
-  auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/keepalive-then-drop")));
-  form->setTimeOutSeconds(5);
-  form->setPostValue(box("v"), "k");
-  form->addData(Data::make(blob), "blob");
+  std::string blob = patterned(200000);
+  auto form = formUpload("/keepalive-then-drop", blob);
   auto outcome = recordOutcome(form);
   form->startSynchronous();
   ASSERT_EQ(outcome->finished, 1) << (form->error() ? form->error()->description() : "");
@@ -169,12 +178,8 @@ TEST_F(RequestRetryNetwork, TheRetryGoesOnANewConnectionNotAnotherPooledOne) {
 }
 
 TEST_F(RequestRetryNetwork, ACopyOfAFinishedOrFailedUploadSendsItsWholeBody) {
-  std::string blob(5000, 'u');
-  for (std::size_t i = 0; i < blob.size(); i += 5) blob[i] = static_cast<char>('a' + i % 26);
-  auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/fail-first")));
-  form->setTimeOutSeconds(5);
-  form->setPostValue(box("v"), "k");
-  form->addData(Data::make(blob), "blob");
+  std::string blob = patterned(5000);
+  auto form = formUpload("/fail-first", blob);
   form->startSynchronous();
   ASSERT_TRUE(form->error());
   ASSERT_EQ(form->error()->code(), 1);
