@@ -19,11 +19,13 @@
 // its start until it is finished; when the task's time runs out the request is cancelled (code 4).
 //
 // Sending again: a request goes out a second time on its own only when it went out on a pooled
-// connection that had sat idle and that connection was lost before any byte of an answer came
-// (the server most likely closed it while idle and never saw the request). That holds for every
+// connection that had sat idle and that connection was lost before any byte of an answer came,
+// an interim head or part of a status line included (the server most likely closed it while idle
+// and never saw the request). That holds for every
 // method, POST included, as other clients do; a fresh connection, or one lost after the answer
 // began, is never retried, since the server may already have acted on the request. The retry
-// sends the whole body again (from memory or from its file). Cookies set by an answer count only
+// opens a new connection (never another idle pooled one, which may be just as dead) and sends the
+// whole body again (from memory or from its file). Cookies set by an answer count only
 // once its attempt is not repeated. Timeout retries are separate: only as many as
 // numberOfTimesToRetryOnTimeout asks for.
 
