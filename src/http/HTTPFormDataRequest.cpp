@@ -282,11 +282,14 @@ Ref<HTTPRequest> HTTPFormDataRequest::copyRequest() const {
   copy->pendingFileError_ = pendingFileError_;
   // A body streamed from a temporary file is built afresh from the fields: the file goes when
   // this request ends, the fields stay.
+  if (canRebuildPostBody() && shouldStreamPostDataFromDisk()) copy->discardBuiltPostBody();
+  return copy;
+}
+
+bool HTTPFormDataRequest::canRebuildPostBody() const {
   auto texts = postData();
   auto files = fileData();
-  bool hasFields = (texts && texts->count() > 0) || (files && files->count() > 0);
-  if (hasFields && shouldStreamPostDataFromDisk()) copy->discardBuiltPostBody();
-  return copy;
+  return (texts && texts->count() > 0) || (files && files->count() > 0);
 }
 
 }  // namespace zv

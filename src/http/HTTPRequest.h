@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -389,8 +390,12 @@ class HTTPRequest : public Operation {
   void setupPostBody();
   // Copies the caller's settings onto a fresh copy (subclasses extend it).
   virtual void copySettingsTo(HTTPRequest& copy) const;
-  // Forgets a built body (removing the files made for it), so that it is built afresh at the start.
+  // Forgets a built body, so that it is built afresh at the start.
   void discardBuiltPostBody();
+  // Whether the body can be built again from what the request keeps (a form's fields): then the
+  // temporary body files go at the end of the request; otherwise they stay for copies until the
+  // last request holding them is gone.
+  virtual bool canRebuildPostBody() const { return false; }
 
   // Blocks, guarded by the property lock.
   struct Callbacks {
@@ -501,6 +506,10 @@ class HTTPRequest : public Operation {
   bool headersReceived_ = false;
   // Body bytes of this attempt went to data callbacks: the attempt cannot be repeated unseen.
   bool passedOnBodyBytes_ = false;
+  // The temporary body files this request made, shared with its copies: each is removed when the
+  // last request holding it is gone.
+  std::shared_ptr<const std::string> bodyFileOwner_;
+  std::shared_ptr<const std::string> compressedBodyFileOwner_;
   // The next attempt opens a connection of its own rather than take an idle pooled one.
   bool needsNewConnection_ = false;
   std::uint64_t attemptGeneration_ = 0;

@@ -1,29 +1,8 @@
 // Copying a request: a fresh request with the caller's settings and none of the state of a run.
 
-#include <unistd.h>
-
-#include <filesystem>
-
-#include "http/ChunkedFileCopy.h"
 #include "http/HTTPRequest.h"
 
 namespace zv {
-
-namespace {
-
-// Another name for a temporary body file (a link, or a copy of its bytes where no link can be
-// made), so that the file outlives the request that made it; nullopt when it is gone already.
-std::optional<std::string> anotherNameFor(const std::optional<std::string>& path) {
-  if (!path) return std::nullopt;
-  std::string other = httpdetail::siblingTemporaryPath(*path);
-  if (::link(path->c_str(), other.c_str()) == 0) return other;
-  std::error_code failed;
-  if (std::filesystem::copy_file(*path, other, failed)) return other;
-  std::filesystem::remove(other, failed);
-  return std::nullopt;
-}
-
-}  // namespace
 
 ObjectPtr HTTPRequest::copy() const { return copyRequest(); }
 
@@ -73,13 +52,12 @@ void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
   copy.setShouldCompressRequestBody(shouldCompressRequestBody());
   copy.setCompressedPostBody(compressedPostBody());
   copy.setCompressedPostBodyFilePath(compressedPostBodyFilePath());
-  if (didCreateTemporaryPostDataFile()) {
-    // A body file this request made for itself goes when the request ends: the copy gets names of
-    // its own for it (and for its compressed form), so either request can be sent whenever.
-    auto body = anotherNameFor(postBodyFilePath());
-    copy.setPostBodyFilePath(body);
-    copy.setCompressedPostBodyFilePath(body ? anotherNameFor(compressedPostBodyFilePath()) : std::nullopt);
-    copy.setDidCreateTemporaryPostDataFile(body.has_value());
+  {
+    // Body files this request made stay until the last request holding them is gone.
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    copy.bodyFileOwner_ = bodyFileOwner_;
+    copy.compressedBodyFileOwner_ = compressedBodyFileOwner_;
+    copy.setDidCreateTemporaryPostDataFile(didCreateTemporaryPostDataFile());
   }
   copy.setDidStartSelector(didStartSelector());
   copy.setDidFinishSelector(didFinishSelector());
@@ -105,11 +83,8 @@ void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
 }
 
 void HTTPRequest::discardBuiltPostBody() {
-  if (didCreateTemporaryPostDataFile()) {
-    std::error_code ignored;
-    if (auto path = postBodyFilePath()) std::filesystem::remove(*path, ignored);
-    if (auto path = compressedPostBodyFilePath()) std::filesystem::remove(*path, ignored);
-  }
+  bodyFileOwner_ = nullptr;
+  compressedBodyFileOwner_ = nullptr;
   setDidCreateTemporaryPostDataFile(false);
   setPostBodyFilePath(std::nullopt);
   setCompressedPostBodyFilePath(std::nullopt);

@@ -445,7 +445,8 @@ void HTTPRequest::handleStreamComplete() {
     postBodyReadStream_ = nullptr;
     auto decompressor = dataDecompressor();
     setDataDecompressor(nullptr);
-    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0) {
+    // A body that cannot be built again keeps its file for copies of this request.
+    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0 && canRebuildPostBody()) {
       removeTemporaryUploadFile();
       removeTemporaryCompressedUploadFile();
       setDidCreateTemporaryPostDataFile(false);

@@ -32,6 +32,15 @@ std::string newTemporaryPath() {
   return (folder / crypto::makeUUIDString()).string();
 }
 
+// Owns a temporary file: it is removed when the last owner lets go.
+std::shared_ptr<const std::string> temporaryFileOwner(const std::string& path) {
+  return std::shared_ptr<const std::string>(new std::string(path), [](const std::string* owned) {
+    std::error_code ignored;
+    std::filesystem::remove(*owned, ignored);
+    delete owned;
+  });
+}
+
 Ref<Error> fileAttributesError(const std::string& path, int errnoValue) {
   return makeRequestError(RequestErrorFileManagement, format("Failed to get attributes for file at path '%s'", path.c_str()),
                           Error::posix(errnoValue));
@@ -59,6 +68,8 @@ void HTTPRequest::setupPostBody() {
   if (shouldStreamPostDataFromDisk()) {
     if (!postBodyFilePath()) {
       setPostBodyFilePath(newTemporaryPath());
+      std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+      bodyFileOwner_ = temporaryFileOwner(*postBodyFilePath());
       setDidCreateTemporaryPostDataFile(true);
     }
     if (!postBodyWriteStream_) postBodyWriteStream_ = std::fopen(postBodyFilePath()->c_str(), "wbe");
@@ -105,6 +116,8 @@ void HTTPRequest::buildPostBody() {
     if (shouldCompressRequestBody()) {
       if (!compressedPostBodyFilePath()) {
         setCompressedPostBodyFilePath(newTemporaryPath());
+        std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+        compressedBodyFileOwner_ = temporaryFileOwner(*compressedPostBodyFilePath());
         Ref<Error> failure;
         if (!HTTPDataCompressor::compressDataFromFile(*bodyPath, *compressedPostBodyFilePath(), &failure)) {
           failWithError(failure);
@@ -441,7 +454,7 @@ void HTTPRequest::cancelLoad() {
     if (!allowResumeForFileDownloads()) removeTemporaryDownloadFile();
     removeTemporaryUncompressedDownloadFile();
   }
-  if (authenticationNeeded() == 0 && didCreateTemporaryPostDataFile()) {
+  if (authenticationNeeded() == 0 && didCreateTemporaryPostDataFile() && canRebuildPostBody()) {
     removeTemporaryUploadFile();
     removeTemporaryCompressedUploadFile();
     setDidCreateTemporaryPostDataFile(false);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 
@@ -197,23 +198,41 @@ TEST_F(RequestRetryNetwork, ACopyOfAFinishedOrFailedUploadSendsItsWholeBody) {
   EXPECT_EQ(records[2].body, records[0].body);
   EXPECT_EQ(once->responseString().value_or(""), records[0].body);
 
-  // A plain request's body file: a copy made before the request ends keeps a body of its own.
+  // A plain request's body file cannot be built again: it stays for copies made before or after
+  // the request ended, until the last of them is gone.
   auto plain = request("/echo");
   plain->setShouldStreamPostDataFromDisk(true);
   plain->appendPostData(Data::make(blob));
-  plain->buildPostBody();
   auto copiedEarly = dyn<HTTPRequest>(plain->copy());
   plain->startSynchronous();
   ASSERT_FALSE(plain->error()) << plain->error()->description();
-  copiedEarly->startSynchronous();
-  ASSERT_FALSE(copiedEarly->error()) << copiedEarly->error()->description();
-  EXPECT_EQ(copiedEarly->responseString().value_or(""), blob);
-  // A copy made once that body is gone fails at once rather than announce bytes it cannot send.
   auto copiedLate = dyn<HTTPRequest>(plain->copy());
+  auto bodyFile = plain->postBodyFilePath();
+  ASSERT_TRUE(bodyFile);
+  plain = nullptr;
+  for (const auto& copied : {copiedEarly, copiedLate}) {
+    copied->startSynchronous();
+    ASSERT_FALSE(copied->error()) << copied->error()->description();
+    EXPECT_EQ(copied->responseString().value_or(""), blob);
+  }
+  EXPECT_TRUE(std::filesystem::exists(*bodyFile));
+  copiedEarly = nullptr;
+  copiedLate = nullptr;
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return !std::filesystem::exists(*bodyFile); }));
+
+  // A body file that went away fails the request at once rather than announce bytes that will
+  // never come.
+  testing::TemporaryDirectory directory;
+  auto missing = request("/echo");
+  missing->setShouldStreamPostDataFromDisk(true);
+  missing->setPostBodyFilePath((directory / "body").string());
+  missing->appendPostData(Data::make(blob));
+  missing->buildPostBody();
+  std::filesystem::remove(directory / "body");
   auto before = server.requests().size();
-  copiedLate->startSynchronous();
-  ASSERT_TRUE(copiedLate->error());
-  EXPECT_EQ(copiedLate->error()->code(), 6);
+  missing->startSynchronous();
+  ASSERT_TRUE(missing->error());
+  EXPECT_EQ(missing->error()->code(), 6);
   EXPECT_EQ(server.requests().size(), before);
 }
 
