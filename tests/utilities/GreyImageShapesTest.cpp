@@ -267,6 +267,19 @@ TEST(GreyImageShapesTest, FloodFillJoinsDiagonalsAndChecksItsStart) {
   EXPECT_TRUE(points.empty());
   ASSERT_TRUE(floodFillRegion(*image, 2, 2, points));
   EXPECT_EQ(points, (std::vector<ImagePoint>{{2, 2}, {3, 3}}));
+
+  // Coordinates past 16 bits stay whole: a run across column 32767 of a 40,000-pixel-wide image,
+  // joined diagonally to a pixel of the row below.
+  auto wide = filled(40000, 3, 0);
+  setBlock(*wide, 32766, 1, 32769, 1, 255);
+  wide->rows[2][32770] = 255;
+  points.clear();
+  ASSERT_TRUE(floodFillRegion(*wide, 32768, 1, points));
+  EXPECT_EQ(points, (std::vector<ImagePoint>{{32768, 1}, {32767, 1}, {32766, 1}, {32769, 1}, {32770, 2}}));
+  setBlock(*wide, 32766, 1, 32769, 1, 255);
+  wide->rows[2][32770] = 255;
+  largestRegionOfGreyImage(*wide, points);
+  EXPECT_EQ(points, (std::vector<ImagePoint>{{32766, 1}, {32767, 1}, {32768, 1}, {32769, 1}, {32770, 2}}));
 }
 
 TEST(GreyImageShapesTest, FloodFillOfAWholeLargeImageNeedsNoDeepStack) {
