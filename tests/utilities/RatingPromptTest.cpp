@@ -18,6 +18,7 @@
 #include "support/TestSupport.h"
 #include "support/net/StoreLookupStandIn.h"
 #include "utilities/RatingPrompt.h"
+#include "utilities/RegisterUtilitiesClasses.h"
 
 namespace zv {
 namespace {
@@ -326,6 +327,20 @@ TEST_F(RatingPromptTest, WithoutACancelButtonTheFirstButtonRatesAndTheSecondRemi
   prompt->visibleAlert()->simulateTapButtonAtIndex(0);
   EXPECT_EQ(delegate->rated, 1);
   EXPECT_EQ(delegate->declined, 0);
+}
+
+// The only test of this program that makes the shared prompt.
+TEST_F(RatingPromptTest, StartUpRegistrationMakesTheSharedPromptWhenTheMainLoopTurns) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  registerUtilitiesClasses();
+  EXPECT_FALSE(defaults->objectForKey(kRatingPromptUseCountKey));  // scheduled, not made at once
+  // Made on the main thread, it counts the launch without anyone asking for it.
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return defaults->integerForKey(kRatingPromptUseCountKey) == 1; }, 30));
+  auto shared = RatingPrompt::sharedInstance();
+  EXPECT_EQ(shared->usesCount(), 1);
+  EXPECT_EQ(shared->applicationVersion(), "1.9");
+  // It outlives this test: keep it from starting checks in later ones.
+  shared->setPromptAtLaunch(false);
 }
 
 TEST_F(RatingPromptTest, TheApplicationsDelegateIsUsedWhenNoneIsSet) {
