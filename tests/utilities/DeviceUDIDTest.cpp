@@ -46,6 +46,23 @@ class DeviceUDIDTest : public ::testing::Test {
       if (DeviceUDID::readSlot(slot)) used.push_back(slot);
     return used;
   }
+  // Gives `owner`'s entry in the record of `slot` the stored identifier `bytes`.
+  static void breakEntry(int slot, const Ref<Data>& owner, const std::vector<std::uint8_t>& bytes) {
+    auto record = DeviceUDID::readSlot(slot);
+    ASSERT_TRUE(record);
+    auto broken = std::dynamic_pointer_cast<MutableDictionary>(record->mutableCopy());
+    broken->setObject(MutableDictionary::make({{kDeviceUDIDLastAccessedKey, Date::make(1)},
+                                               {kDeviceUDIDIdentifierKey, Data::make(bytes)}}),
+                      owner);
+    DeviceUDID::writeSlot(slot, *broken);
+  }
+  // The record of `slot` still holds the entry of (kDomain, "another key") but none of (kDomain, kKey).
+  static void expectOnlyAnotherKeysEntry(int slot) {
+    auto kept = DeviceUDID::readSlot(slot);
+    ASSERT_TRUE(kept);
+    EXPECT_FALSE(kept->objectForKey(*ownerOf(kDomain, kKey)));
+    EXPECT_TRUE(kept->objectForKey(*ownerOf(kDomain, "another key")));
+  }
   static double timeStampOf(const Dictionary& record) {
     auto date = record.objectForKeyAs<Date>(kDeviceUDIDTimeStampKey);
     return date ? date->timeIntervalSinceReferenceDate() : -1;
@@ -180,24 +197,12 @@ TEST_F(DeviceUDIDTest, ABrokenEntryDropsOnlyThatOwnersEntrySoTheNextCallRecovers
       {"not text", *DeviceUDID::encipher(kDomain, kKey, notText)}};
   for (const auto& [kind, brokenValue] : brokenValues) {
     SCOPED_TRACE(kind);
-    auto source = DeviceUDID::readSlot(0);
-    ASSERT_TRUE(source);
-    auto broken = std::dynamic_pointer_cast<MutableDictionary>(source->mutableCopy());
-    auto entry = std::dynamic_pointer_cast<Dictionary>(broken->objectForKey(*owner));
-    ASSERT_TRUE(entry);
-    auto brokenEntry = std::dynamic_pointer_cast<MutableDictionary>(entry->mutableCopy());
-    brokenEntry->setObject(Data::make(brokenValue), kDeviceUDIDIdentifierKey);
-    broken->setObject(brokenEntry, owner);
-    DeviceUDID::writeSlot(0, *broken);
-
+    ASSERT_NO_FATAL_FAILURE(breakEntry(0, owner, brokenValue));
     clock->advance(10);
     EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
     // The record read keeps every other owner's entry; the copy of it in this owner's slot is gone;
     // an unrelated record stays.
-    auto kept = DeviceUDID::readSlot(0);
-    ASSERT_TRUE(kept);
-    EXPECT_FALSE(kept->objectForKey(*owner));
-    EXPECT_TRUE(kept->objectForKey(*ownerOf(kDomain, "another key")));
+    ASSERT_NO_FATAL_FAILURE(expectOnlyAnotherKeysEntry(0));
     EXPECT_FALSE(DeviceUDID::readSlot(1));
     EXPECT_TRUE(DeviceUDID::readSlot(2));
     clock->advance(1);
@@ -216,21 +221,10 @@ TEST_F(DeviceUDIDTest, BrokenEntryOfTheLastWriterKeepsItsRecordWithoutThatEntry)
   const std::string another = DeviceUDID::UDIDForDomain(kDomain, "another key");
   clock->advance(1);
   DeviceUDID::UDIDForDomain(kDomain, kKey);  // slot 1: this owner's slot and the most recent record
-  auto owner = ownerOf(kDomain, kKey);
-  auto source = DeviceUDID::readSlot(1);
-  ASSERT_TRUE(source);
-  auto broken = std::dynamic_pointer_cast<MutableDictionary>(source->mutableCopy());
-  broken->setObject(MutableDictionary::make({{kDeviceUDIDLastAccessedKey, Date::make(1)},
-                                             {kDeviceUDIDIdentifierKey, Data::make(std::string(16, 'z'))}}),
-                    owner);
-  DeviceUDID::writeSlot(1, *broken);
-
+  ASSERT_NO_FATAL_FAILURE(breakEntry(1, ownerOf(kDomain, kKey), std::vector<std::uint8_t>(16, 'z')));
   clock->advance(1);
   EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
-  auto kept = DeviceUDID::readSlot(1);
-  ASSERT_TRUE(kept);
-  EXPECT_FALSE(kept->objectForKey(*owner));
-  EXPECT_TRUE(kept->objectForKey(*ownerOf(kDomain, "another key")));
+  ASSERT_NO_FATAL_FAILURE(expectOnlyAnotherKeysEntry(1));
   clock->advance(1);
   EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, "another key"), another);
 }
