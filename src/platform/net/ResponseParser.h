@@ -40,7 +40,9 @@ class ResponseParser {
   void setAcceptsProtocolSwitch(bool accepts);
 
   // Feeds bytes from the wire; decoded body bytes are appended to `body`. Returns NO on malformed
-  // input (error() tells why); bytes after the end of the message are kept as `leftover()`.
+  // input (error() tells why): a head as soon as the byte arrives after which it can no longer be
+  // valid, a field that only as a whole is malformed once its line is complete. Bytes after the
+  // end of the message are kept as `leftover()`.
   bool feed(std::string_view bytes, std::string& body);
   // The connection ended: completes a close-delimited body; NO when the message was cut short
   // (error() is then kURLErrorNetworkConnectionLost, or a parse error). The verdict on a given byte
