@@ -115,45 +115,24 @@ class ResponseParser::HeadScanner {
       case State::kStatusLine:
         return statusLineByte(c);
       case State::kReason:
-        if (c == '\r') {
-          state_ = State::kReasonLF;
-          return Step::kMore;
-        }
+        if (c == '\r') return moveTo(State::kReasonLF);
         return isText(c) ? Step::kMore : malformed(http::error::bad_reason);
       case State::kReasonLF:
-        if (c != '\n') return malformed(http::error::bad_line_ending);
-        state_ = State::kLineStart;
-        return Step::kLineEnd;
+        return lineFeed(c, State::kLineStart, Step::kLineEnd);
       case State::kLineStart:
-        if (c == '\r') {
-          state_ = State::kHeadEndLF;
-          return Step::kMore;
-        }
-        if (!isTokenChar(c)) return malformed(http::error::bad_field);
-        state_ = State::kName;
-        return Step::kMore;
+        if (c == '\r') return moveTo(State::kHeadEndLF);
+        return isTokenChar(c) ? moveTo(State::kName) : malformed(http::error::bad_field);
       case State::kHeadEndLF:
-        if (c != '\n') return malformed(http::error::bad_line_ending);
-        state_ = State::kDone;
-        return Step::kHeadEnd;
+        return lineFeed(c, State::kDone, Step::kHeadEnd);
       case State::kName:
-        if (c == ':') {
-          state_ = State::kValue;
-          return Step::kMore;
-        }
+        if (c == ':') return moveTo(State::kValue);
         return isTokenChar(c) ? Step::kMore : malformed(http::error::bad_field);
       case State::kAfterValue:  // a continuation line: more of the value
       case State::kValue:
-        if (c == '\r') {
-          state_ = State::kValueLF;
-          return Step::kMore;
-        }
-        state_ = State::kValue;
-        return isText(c) ? Step::kMore : malformed(http::error::bad_value);
+        if (c == '\r') return moveTo(State::kValueLF);
+        return isText(c) ? moveTo(State::kValue) : malformed(http::error::bad_value);
       case State::kValueLF:
-        if (c != '\n') return malformed(http::error::bad_line_ending);
-        state_ = State::kAfterValue;
-        return Step::kMore;
+        return lineFeed(c, State::kAfterValue, Step::kMore);
       case State::kDone:
         break;
     }
@@ -191,6 +170,15 @@ class ResponseParser::HeadScanner {
     if (c != ' ') return malformed(http::error::bad_status);
     state_ = State::kReason;
     return Step::kMore;
+  }
+
+  Step moveTo(State next, Step step = Step::kMore) {
+    state_ = next;
+    return step;
+  }
+  // The byte after a carriage return.
+  Step lineFeed(unsigned char c, State next, Step step) {
+    return c == '\n' ? moveTo(next, step) : malformed(http::error::bad_line_ending);
   }
 
   Step malformed(http::error e) {
