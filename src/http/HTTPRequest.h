@@ -134,6 +134,9 @@ class HTTPRequest : public Operation {
   // nullopt when the bytes are not valid in it.
   std::optional<std::string> responseString() const;
   bool isResponseCompressed() const;
+  // Whether the request as last sent carried credentials for the server or a proxy, whatever
+  // supplied them (read on the request's network thread, or after the end).
+  bool sentCredentials() const;
 
   // --- Copying: a fresh request with the caller's settings, not its state. ---
   ObjectPtr copy() const override;

@@ -69,6 +69,11 @@ Ref<Error> moveFileError(const std::string& from, const std::string& to, int err
 
 // --- Response accessors. ---
 
+bool HTTPRequest::sentCredentials() const {
+  // Every source of credentials ends up as a field of the message sent.
+  return request_ && (request_->headerField("Authorization") || request_->headerField("Proxy-Authorization"));
+}
+
 bool HTTPRequest::isResponseCompressed() const {
   auto headers = responseHeaders();
   if (!headers) return false;

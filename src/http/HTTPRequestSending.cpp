@@ -165,12 +165,15 @@ void HTTPRequest::buildRequestHeaders() {
   if (haveBuiltRequestHeaders()) return;
   setHaveBuiltRequestHeaders(true);
   if (auto main = mainRequest().lock()) {
+    // The HEAD copy takes its main request's fields, but not those of the body it does not send.
     if (auto headers = main->requestHeaders()) {
       headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
         addRequestHeader(describe(key), describe(value));
         return true;
       });
     }
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    if (requestHeaders_) httpdetail::removeBodyFields(*requestHeaders_);
     return;
   }
   applyCookieHeader();
