@@ -469,7 +469,8 @@ class HTTPRequest : public Operation {
   void readResponseHeaders();
   void parseStringEncodingFromHeaders();
   void performRedirect();
-  void useDataFromCache();
+  // Answers from the cache: from what the caller found stored, else from what the cache gives now.
+  void useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored = nullptr);
   void storeResponseCookies();
   std::FILE* openDownloadFile(std::optional<std::string> path, const std::function<void(const std::string&)>& setPath);
   // false when the bytes could not be written; the request has then failed.
