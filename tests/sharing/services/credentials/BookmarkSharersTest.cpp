@@ -132,6 +132,19 @@ TEST_F(Bookmarks, AStoredLoginTheServiceRejectsAsksForANewOne) {
   EXPECT_EQ(service.calls().back().basicPassword, "old/pass");
 }
 
+TEST_F(Bookmarks, ARedirectToPlainHTTPFailsTheShareAndReachesNobody) {
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, "username", "SXDiigo"));
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kPassword, "password", "SXDiigo"));
+  redirectNextToPlainHTTP("secure.diigo.com");
+  auto sharer = SXSharer::make<SXDiigo>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), kTitle));
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(count(kSXSendDidFinish), 0);
+  EXPECT_TRUE(plain.requests().empty());
+}
+
 TEST_F(Bookmarks, OnlyLinksGetAShareForm) {
   auto sharer = SXSharer::make<SXDiigo>();
   sharer->setItem(SXItem::makeText("text"));
