@@ -123,7 +123,20 @@ void SXVkontakte::authComplete(const std::string& accessToken, const std::string
       !SX::setAuthValue(userId, kSXVkontakteUserIdAccount, kSharerId, &error) ||
       !SX::setAuthValue(format("%.3f", expiry->timeIntervalSince1970()), kSXVkontakteExpiryAccount, kSharerId,
                         &error)) {
-    logDebug("SXVkontakte: cannot keep the login: " + describe(error));
+    // A login that cannot be kept would be read back as none by the share that follows, which
+    // would then ask for the login again, and again: say so once and stop here.
+    logError("SXVkontakte: cannot keep the login: " + describe(error));
+    flushAccessToken();
+    accessToken_.reset();
+    accessUserId_.reset();
+    expirationDate_ = nullptr;
+    setPendingAction(SXPendingActionNone);
+    ui::AlertView::make(SXLocalizedText("Authorize Error"),
+                        error ? error->localizedDescription() : SXLocalizedText("There was an error while authorizing"),
+                        {}, SXLocalizedText("Close"))
+        ->show();
+    authDidFinish(false);
+    return;
   }
   accessToken_ = accessToken;
   accessUserId_ = userId;
