@@ -90,6 +90,14 @@ Ref<Error> SXRequest::redirectRefusedError() {
                                         String::make("The request was redirected to an address it may not be sent to")}}));
 }
 
+Ref<Data> SXRequest::sendSynchronousRequest(const Ref<net::URLRequest>& request, Ref<net::URLResponse>* response,
+                                            Ref<Error>* error) {
+  const Ref<URL> sentTo = request ? request->url() : nullptr;
+  return net::URLConnection::sendSynchronousRequest(request, response, error, [sentTo](const URL& target) {
+    return sentTo && mayFollowRedirect(*sentTo, target) ? nullptr : redirectRefusedError();
+  });
+}
+
 Ref<net::URLRequest> SXRequest::connectionWillSendRequestRedirectResponse(net::URLConnection&,
                                                                          const Ref<net::URLRequest>& request,
                                                                          const Ref<net::URLResponse>& redirectResponse) {

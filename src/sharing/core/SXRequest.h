@@ -46,6 +46,10 @@ class SXRequest : public Object, public net::URLConnectionDelegate {
   static bool mayFollowRedirect(const URL& from, const URL& to, const std::vector<std::string>& allowedHosts = {});
   // The failure of a request whose redirect was not followed.
   static Ref<Error> redirectRefusedError();
+  // A blocking load (URLConnection::sendSynchronousRequest) that keeps the redirect rule, for
+  // sharers that call their service synchronously.
+  static Ref<Data> sendSynchronousRequest(const Ref<net::URLRequest>& request, Ref<net::URLResponse>* response,
+                                          Ref<Error>* error);
 
   // Replaces any previous reply and opens the connection (90 s time-out, no cached data).
   void start();

@@ -12,6 +12,7 @@
 #include "platform/ui/TextField.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXConfiguration.h"
+#include "sharing/core/SXRequest.h"
 #include "sharing/core/SXText.h"
 #include "sharing/json/JSONDecoder.h"
 
@@ -304,7 +305,7 @@ ObjectPtr SXVkontakte::sendRequest(const std::string& url, bool withCaptcha, std
                                                  kCallTimeout);
   Ref<net::URLResponse> response;
   Ref<Error> error;
-  auto data = net::URLConnection::sendSynchronousRequest(request, &response, &error);
+  auto data = SXRequest::sendSynchronousRequest(request, &response, &error);
   auto decoded = decodeReply(data, failure);
   if (!decoded) return nullptr;
   auto serviceError = dyn<Dictionary>(decoded)->objectForKeyAs<Dictionary>("error");
@@ -334,7 +335,7 @@ ObjectPtr SXVkontakte::sendPOSTRequest(const std::string& url, const Ref<Data>& 
   request->setHTTPBody(Data::make(body));
   Ref<net::URLResponse> response;
   Ref<Error> error;
-  auto data = net::URLConnection::sendSynchronousRequest(request, &response, &error);
+  auto data = SXRequest::sendSynchronousRequest(request, &response, &error);
   auto decoded = decodeReply(data, failure);
   if (decoded && dyn<Dictionary>(decoded)->objectForKey("error")) {
     *failure = "The service did not take the photo";

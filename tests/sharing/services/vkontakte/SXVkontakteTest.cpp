@@ -231,6 +231,23 @@ TEST_F(SXVkontakteTest, EachPhotoStepIsCheckedBeforeTheNext) {
   EXPECT_TRUE(service.wallPosts().empty());
 }
 
+TEST_F(SXVkontakteTest, ARedirectToPlainHTTPFailsTheShareAndReachesNobody) {
+  storeLogin();
+  FaultServer plain;
+  ASSERT_TRUE(plain.start());
+  // The photo upload (a body) and a method call (the token in its address).
+  service.redirectNext("/upload.php", plain.url("/collect"));
+  SXSharer::shareImage<SXVkontakte>(photo(), "Ring");
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return failures() == 1; }, 20.0));
+  service.redirectNext("/method/wall.post", plain.url("/collect"));
+  SXSharer::shareURL<SXVkontakte>(URL::make("https://example.org/calm"));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return failures() == 2; }, 20.0));
+  pumpRunLoopFor(0.2);
+  EXPECT_TRUE(plain.requests().empty());
+  EXPECT_EQ(service.uploads(), 0);
+  EXPECT_TRUE(service.wallPosts().empty());
+}
+
 TEST_F(SXVkontakteTest, AWallPostWithoutAReplyOrWithAnErrorFails) {
   storeLogin();
   service.failNext("/method/wall.post", "");
