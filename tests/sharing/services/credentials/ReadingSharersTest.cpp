@@ -102,6 +102,9 @@ TEST_F(Reading, InstapaperWrongPasswordAtLoginStoresNothing) {
   ASSERT_TRUE(login);
   submitLogin(login, CredentialServices::kUser, "nope");
   ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->title(), "Login Error");
+  EXPECT_EQ(topAlert()->message(), "Sorry, " + sharer->sharerTitle() + " did not accept your credentials. Please try again.");
+  EXPECT_EQ(service.calls().back().status, 403);
   EXPECT_EQ(SX::getAuthValueForKey("password", "SXInstapaper"), std::nullopt);
   EXPECT_TRUE(service.callsTo("/api/add").empty());
 }
