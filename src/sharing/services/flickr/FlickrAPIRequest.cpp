@@ -10,9 +10,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "http/HTTPFormDataRequest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/String.h"
-#include "http/HTTPFormDataRequest.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "sharing/services/flickr/FKXMLMapper.h"
 #include "sharing/services/flickr/FlickrUtilities.h"
@@ -182,7 +182,10 @@ bool FlickrAPIRequest::uploadImageStream(const Ref<net::InputStream>& stream, co
   const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   std::FILE* file = descriptor >= 0 ? ::fdopen(descriptor, "wb") : nullptr;
   if (!file) {
-    if (descriptor >= 0) ::close(descriptor), std::filesystem::remove(path, ignored);
+    if (descriptor >= 0) {
+      ::close(descriptor);
+      std::filesystem::remove(path, ignored);
+    }
     return false;
   }
   uploadTempFilename_ = path;
