@@ -1,7 +1,7 @@
 #pragma once
 // What the credential sharers' tests share: a sharing fixture with the real
 // clock, the loopback credential services started, the hub showing a root
-// screen, the send reports recorded, and helpers that drive the login form as a
+// screen, the send and login reports recorded, and helpers that drive the login form as a
 // user would.
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ class CredentialSharerTest : public SharingTest {
     showRoot(root);
     SX::setRootViewController(root);
     for (const char* name :
-         {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel}) {
+         {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel, kSXAuthDidFinish}) {
       tokens_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
           name, nullptr, [this](const Ref<Notification>& n) { reports.push_back(n->name()); }));
     }
@@ -78,8 +78,17 @@ class CredentialSharerTest : public SharingTest {
   int count(const std::string& name) const {
     return static_cast<int>(std::count(reports.begin(), reports.end(), name));
   }
+  // Answers the next call to `host` with a 307 to a plain-http server on loopback (started on
+  // first use), which records whatever reaches it.
+  void redirectNextToPlainHTTP(const std::string& host) {
+    if (plain.port() == 0) {
+      ASSERT_TRUE(plain.start());
+    }
+    service.failNext(host, 307, {"Location: " + plain.url("/collect")}, "");
+  }
 
   CredentialServices service;
+  FaultServer plain;
   Ref<ui::ViewController> root;
   std::vector<std::string> reports;
 
