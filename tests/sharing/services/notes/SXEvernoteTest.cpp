@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 #include "platform/crypto/Digest.h"
+#include "platform/foundation/Clock.h"
 #include "platform/graphics/Image.h"
 #include "platform/graphics/ImageCodec.h"
 #include "platform/runloop/RunLoop.h"
@@ -96,6 +98,7 @@ class SXEvernoteTest : public NoteServiceTest {
 };
 
 TEST_F(SXEvernoteTest, AURLShareWithTextImageAndTagsBecomesOneNoteInTheDefaultNotebook) {
+  const double before = std::floor(Clock::current()->now() + kReferenceDateOffset);
   auto item = SXItem::makeURL(URL::make("https://example.org/a?x=1&y=2"), "Fish & <Chips> \xF0\x9F\x90\x9F");
   item->text = "<b>Line one</b><br>Line \"two\" & more";
   item->tags = "food  fish  ";
@@ -120,7 +123,10 @@ TEST_F(SXEvernoteTest, AURLShareWithTextImageAndTagsBecomesOneNoteInTheDefaultNo
   EXPECT_EQ(note.content.find("<b>"), std::string::npos);
   EXPECT_NE(note.content.find("&amp; more"), std::string::npos);
   EXPECT_EQ(note.content.rfind("</en-note>"), note.content.size() - 10);
+  // Milliseconds from 1970, in whole seconds, taken during the share.
   EXPECT_EQ(note.created % 1000, 0);
+  EXPECT_GE(note.created, static_cast<std::int64_t>(before) * 1000);
+  EXPECT_LE(note.created, static_cast<std::int64_t>(std::floor(Clock::current()->now() + kReferenceDateOffset)) * 1000);
 
   ASSERT_EQ(note.resources.size(), 1u);
   const auto& resource = note.resources[0];
@@ -223,11 +229,62 @@ TEST_F(SXEvernoteTest, ALostLoginAtEitherCallAsksForANewLoginAndCreatesNothing) 
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin"}));
   EXPECT_EQ(lastSharer->pendingAction(), 3);
   EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook"}));
+  // The spent login is forgotten; log in again for the next share.
+  EXPECT_FALSE(NoteServiceSession::sharedSession()->isAuthenticated());
+  NoteServiceSession::sharedSession()->credentialStore()->addCredentials(std::make_shared<NCCredentials>(
+      kNotesHost, "42", kNoteStoreUrl, "https://notes.example.com/shard/s7/", kNotesToken));
 
   standIn->failNextCall("createNote", 9, /*system=*/false, "authenticationToken");
   delegate = share(SXItem::makeText("hello"));
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin"}));
   EXPECT_TRUE(standIn->createdNotes().empty());
+}
+
+// The default delegate, which logs in again when asked to, with the send cycle recorded.
+class PromptingDelegate : public SXDefaultSharerDelegate {
+ public:
+  void sharerStartedSending(const Ref<SXSharer>&) override { events.push_back("started"); }
+  void sharerFinishedSending(const Ref<SXSharer>&) override { events.push_back("finished"); }
+  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>& sharer, const Ref<Error>& error,
+                                          bool relogin) override {
+    events.push_back(relogin ? "relogin" : "failed");
+    SXDefaultSharerDelegate::sharerFailedWithErrorShouldRelogin(sharer, error, relogin);
+  }
+  std::vector<std::string> events;
+};
+
+TEST_F(SXEvernoteTest, ALostLoginForgetsTheTokenAndLogsInOnceMore) {
+  // The store takes only a token the stored login does not have, and the new login hands out
+  // another token it refuses too.
+  standIn.reset();
+  standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), "S=s7:only-this");
+  hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
+  NoteServiceOAuthStandIn login(authority.issueForHosts({kNotesHost}),
+                                {"consumer-key", "consumer-secret", "en-consumer-key://response", "S=s7:refused-too",
+                                 kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
+  ASSERT_TRUE(login.start());
+  hostMap[kNotesHost] = static_cast<std::uint16_t>(login.port());
+  applyHostMap();
+  auto root = std::make_shared<ui::ViewController>();
+  showRoot(root);
+  SX::setRootViewController(root);
+
+  auto delegate = std::make_shared<PromptingDelegate>();
+  auto sharer = SXSharer::make<SXEvernote>();
+  sharer->setShareDelegate(delegate);
+  sharer->setItem(SXItem::makeText("hello"));
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 4; }, 60.0));
+  // Give a loop the chance to show itself: no further call, login or report comes.
+  pumpRunLoopUntil([&] { return standIn->calls().size() > 2 || login.accessTokenRequests() > 1; }, 1.0);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin", "started", "failed"}));
+  EXPECT_EQ(login.accessTokenRequests(), 1);
+  EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook", "getDefaultNotebook"}));
+  EXPECT_FALSE(NoteServiceSession::sharedSession()->isAuthenticated());
+  EXPECT_TRUE(standIn->createdNotes().empty());
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+  pumpRunLoopFor(0.3);
+  SX::setRootViewController(nullptr);
 }
 
 TEST_F(SXEvernoteTest, OtherFailuresEndTheShareWithTheServicesMessageAndNoNote) {
