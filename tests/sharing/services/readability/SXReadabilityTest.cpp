@@ -9,6 +9,7 @@
 #include "support/sharing/FormDriver.h"
 #include "support/sharing/ReadabilityService.h"
 #include "support/sharing/ServiceSharerTest.h"
+#include "support/sharing/ShareReports.h"
 
 namespace zv::testing {
 namespace {
@@ -87,6 +88,21 @@ TEST_F(SXReadabilityTest, LogsInWithXAuthAndBookmarksWithTheChosenSwitches) {
   EXPECT_EQ(service.bookmarks()[1]["favorite"], "1");
   EXPECT_EQ(service.bookmarks()[1]["archive"], "1");
   EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
+}
+
+TEST_F(SXReadabilityTest, TheWebLoginWithoutACallbackFailsAtOnce) {
+  configurator->set("readabilityUseXAuth", box(false));
+  ShareReports reports;
+  auto sharer = SXSharer::make<SXReadability>();
+  sharer->setShareDelegate(outcomes);
+  SXSharer::shareItem(sharer, SXItem::makeURL(URL::make("https://example.org/a"), "page"));
+  pumpRunLoopFor(0.3);
+  EXPECT_EQ(reports.entries, std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"});
+  ASSERT_TRUE(topAlert());
+  EXPECT_EQ(topAlert()->title(), "Authorize Error");
+  topAlert()->dismissWithClickedButtonIndex(0, false);
+  EXPECT_TRUE(service.requests().empty());
+  EXPECT_FALSE(SX::currentHelper()->currentView());
 }
 
 TEST_F(SXReadabilityTest, OnlyTheServicesErrorCodeAsksForANewLogin) {
