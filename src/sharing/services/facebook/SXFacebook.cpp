@@ -29,6 +29,15 @@ Ref<UserDefaults> defaults() { return UserDefaults::standardUserDefaults(); }
 
 std::string dateText(const Ref<Date>& date) { return format("%.3f", date->timeIntervalSince1970()); }
 
+void storeToken(const std::string& token, const Ref<Date>& expiresAt) {
+  Ref<Error> error;
+  if (!SX::setAuthValue(token, kSXFacebookTokenAccount, kSharerId, &error) ||
+      !SX::setAuthValue(dateText(expiresAt ? expiresAt : Date::distantFuture()), kSXFacebookExpiryAccount, kSharerId,
+                        &error)) {
+    logDebug("SXFacebook: cannot keep the access token: " + describe(error));
+  }
+}
+
 // The service's own words for a failure, when its reply carried any.
 std::optional<std::string> serviceMessage(const Ref<Error>& error) {
   auto info = error ? error->userInfo() : nullptr;
@@ -58,6 +67,9 @@ Ref<FacebookClient> SXFacebook::facebook() {
   if (!session) {
     session = FacebookClient::make(SXConfigString("facebookAppId").value_or(""), SXConfigString("facebookLocalAppId"),
                                    std::weak_ptr<FacebookSessionDelegate>());
+    // Every token the session gets is kept, also one extended for a token read from storage,
+    // when no sharer is listening.
+    session->setTokenHandler(storeToken);
   }
   return session;
 }
@@ -81,12 +93,7 @@ void SXFacebook::flushAccessToken() {
 }
 
 void SXFacebook::saveFBAccessToken(const std::string& token, const Ref<Date>& expiresAt) {
-  Ref<Error> error;
-  if (!SX::setAuthValue(token, kSXFacebookTokenAccount, kSharerId, &error) ||
-      !SX::setAuthValue(dateText(expiresAt ? expiresAt : Date::distantFuture()), kSXFacebookExpiryAccount, kSharerId,
-                        &error)) {
-    logDebug("SXFacebook: cannot keep the access token: " + describe(error));
-  }
+  storeToken(token, expiresAt);
 }
 
 std::optional<std::string> SXFacebook::storedImagePath(const Ref<graphics::Image>& image) {
@@ -123,6 +130,7 @@ void SXFacebook::dropParkedItem() {
     }
   }
   store->removeObjectForKey(kSXStoredItemKey);
+  store->removeObjectForKey(kSXFacebookLoginStartedKey);
   store->synchronize();
 }
 
@@ -132,9 +140,11 @@ bool SXFacebook::handleOpenURL(const Ref<URL>& url) {
   if (!session->sessionDelegate().lock()) {
     // The application was started again while the user was away logging in.
     created = SXSharer::make<SXFacebook>();
-    if (defaults()->objectForKey(kSXStoredItemKey)) {
+    // Only a login that left from here, not long ago, is waited for: the session judges the time.
+    auto started = defaults()->objectForKey(kSXFacebookLoginStartedKey);
+    if (defaults()->objectForKey(kSXStoredItemKey) && dyn<Number>(started)) {
       created->setPendingAction(SXPendingActionShare);
-      session->setLoginInProgress(true);
+      session->setLoginStartedAt(Date::fromUnixTime(doubleValueOf(started)));
     }
     session->setSessionDelegate(std::dynamic_pointer_cast<FacebookSessionDelegate>(created));
     created->holdUntilLoginEnds();
@@ -178,9 +188,10 @@ bool SXFacebook::isAuthorized() {
   if (session->isSessionValid()) return true;
   auto store = defaults();
   if (auto legacyToken = store->stringForKey(kSXFacebookLegacyAccessTokenKey)) {
-    // An earlier version kept the token in plain user defaults: move it, once.
+    // An earlier version kept the token in plain user defaults: move it, once. One without an
+    // expiry cannot be trusted to be valid: it is dropped, and the next share logs in again.
     auto legacyExpiry = dyn<Date>(store->objectForKey(kSXFacebookLegacyExpiryDateKey));
-    saveFBAccessToken(*legacyToken, legacyExpiry ? legacyExpiry : Date::distantFuture());
+    if (legacyExpiry) saveFBAccessToken(*legacyToken, legacyExpiry);
     store->removeObjectForKey(kSXFacebookLegacyAccessTokenKey);
     store->removeObjectForKey(kSXFacebookLegacyExpiryDateKey);
     store->synchronize();
@@ -206,12 +217,19 @@ void SXFacebook::promptAuthorization() {
   session->setSessionDelegate(std::dynamic_pointer_cast<FacebookSessionDelegate>(self()));
   holdUntilLoginEnds();
   session->authorize(SXConfigStringList("facebookListOfPermissions"));
+  // A login that left for another application may come back after a restart: remember when it
+  // left, so a reply much later (or one nobody asked for) is not taken.
+  if (session->isLoginInProgress() && session->loginStartedAt()) {
+    store->setObject(box(session->loginStartedAt()->timeIntervalSince1970()), kSXFacebookLoginStartedKey);
+  } else {
+    store->removeObjectForKey(kSXFacebookLoginStartedKey);
+  }
+  store->synchronize();
 }
 
 void SXFacebook::facebookDidLogin() {
   auto hold = selfAs<SXFacebook>();
-  auto session = facebook();
-  if (session->accessToken()) saveFBAccessToken(*session->accessToken(), session->expirationDate());
+  // The session has handed the token to storage already.
   auto store = defaults();
   if (auto parked = store->dictionaryForKey(kSXStoredItemKey)) {
     if (auto restored = SXItem::itemFromDictionary(parked)) {
@@ -220,6 +238,7 @@ void SXFacebook::facebookDidLogin() {
     }
   }
   store->removeObjectForKey(kSXStoredItemKey);
+  store->removeObjectForKey(kSXFacebookLoginStartedKey);
   store->synchronize();
   authDidFinish(true);
   if (item()) tryPendingAction();
@@ -240,8 +259,8 @@ void SXFacebook::facebookDidNotLogin(bool cancelled) {
   letGoAfterLogin();
 }
 
-void SXFacebook::facebookDidExtendTokenExpiresAt(const std::string& accessToken, const Ref<Date>& expiresAt) {
-  saveFBAccessToken(accessToken, expiresAt);
+void SXFacebook::facebookDidExtendTokenExpiresAt(const std::string&, const Ref<Date>&) {
+  // The session has handed the new token to storage already.
 }
 
 // --- showing and sending ---

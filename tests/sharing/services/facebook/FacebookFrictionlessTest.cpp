@@ -73,5 +73,18 @@ TEST_F(FacebookFrictionlessReloadTest, AFailedOrOddReloadKeepsTheList) {
   EXPECT_EQ(settings->allowedRecipients(), (std::vector<std::string>{"7"}));
 }
 
+TEST_F(FacebookFrictionlessReloadTest, AReloadAnsweredAfterLogoutLeavesTheListEmpty) {
+  auto client = loggedInClient();
+  auto settings = client->frictionlessRequestSettings();
+  client->reloadFrictionlessRecipientCache();
+  ASSERT_TRUE(settings->activeRequest());
+  client->logout();
+  // The reload's answer about the logged-out user still arrives.
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return client->requestsInFlight() == 0; }, 20.0));
+  EXPECT_EQ(service.requestsTo("/me/apprequestformerrecipients").size(), 2u);
+  EXPECT_TRUE(settings->allowedRecipients().empty());
+  EXPECT_FALSE(client->isFrictionlessEnabledForRecipient("11"));
+}
+
 }  // namespace
 }  // namespace zv::testing

@@ -142,6 +142,25 @@ TEST_F(SXFacebookTest, AReplyNobodyAskedForIsRefused) {
   EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
   EXPECT_FALSE(SXFacebook::facebook()->sessionDelegate().lock());
   EXPECT_TRUE(reports.empty());
+
+  // After a restart, the share parked by a login abandoned long ago waits for no reply.
+  SettableWallClock clock;
+  const double start = clock.now();
+  auto abandoned = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://www.mirovast.com/zerivudor")));
+  ASSERT_EQ(application->openedURLs().size(), 1u);
+  ASSERT_TRUE(defaults()->dictionaryForKey(kSXStoredItemKey));
+  SXFacebook::resetSharedSessionForTesting();
+  UserDefaults::resetStandardUserDefaults();
+  clock.set(start + FacebookClient::kLoginReplyLifetime + 1);
+  EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  // A parked share without the time its login left (nothing says a login of ours waits) neither.
+  defaults()->removeObjectForKey(kSXFacebookLoginStartedKey);
+  clock.set(start);
+  EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  EXPECT_FALSE(SXFacebook::facebook()->sessionDelegate().lock());
+  abandoned->facebookDidNotLogin(true);
 }
 
 TEST_F(SXFacebookTest, ATextStatusIsEditedThenPosted) {
@@ -351,6 +370,27 @@ TEST_F(SXFacebookTest, TokensLiveInTheKeychainAndAPlainCopyIsMovedThere) {
   SX::setAuthValue("old", kSXFacebookTokenAccount, "SXFacebook");
   SX::setAuthValue("1000.0", kSXFacebookExpiryAccount, "SXFacebook");
   EXPECT_FALSE(SXSharer::make<SXFacebook>()->isAuthorized());
+
+  // A plain copy without an expiry is not taken as valid for ever: it is dropped.
+  SXFacebook::flushAccessToken();
+  defaults()->setObject(box("legacy-forever"), kSXFacebookLegacyAccessTokenKey);
+  EXPECT_FALSE(SXSharer::make<SXFacebook>()->isAuthorized());
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  EXPECT_FALSE(defaults()->objectForKey(kSXFacebookLegacyAccessTokenKey));
+}
+
+TEST_F(SXFacebookTest, ATokenExtendedForAStoredLoginIsKept) {
+  storeValidToken();
+  ASSERT_TRUE(SXSharer::make<SXFacebook>()->isAuthorized());
+  // No sharer listens to the session; its first request extends the token.
+  auto reader = std::make_shared<RecordingRequestDelegate>();
+  SXFacebook::facebook()->requestWithGraphPath("me", reader);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !SXFacebook::facebook()->isExtendingAccessToken() && reader->ended(); }, 20.0));
+  ASSERT_EQ(service.requestsTo("/method/auth.extendSSOAccessToken").size(), 1u);
+  const auto extended = service.issuedTokens().back();
+  EXPECT_EQ(SXFacebook::facebook()->accessToken(), extended);
+  EXPECT_EQ(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"), extended);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
 }
 
 TEST_F(SXFacebookTest, ParkedImagesAreReadOnceAndAlwaysDeleted) {
