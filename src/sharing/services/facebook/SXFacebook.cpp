@@ -348,6 +348,20 @@ bool SXFacebook::send() {
   }
 }
 
+void SXFacebook::tokenRefused() {
+  // The token is no longer good: log in again and send again afterwards, once per share; a
+  // token refused right after that login ends the share.
+  flushAccessToken();
+  if (!reloginAsked_) {
+    reloginAsked_ = true;
+    shouldReloginWithPendingAction(SXPendingActionSend);
+    return;
+  }
+  reloginAsked_ = false;
+  setPendingAction(SXPendingActionNone);
+  sendDidFailWithError(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
+}
+
 // --- feed dialog ---
 
 void SXFacebook::dialogCompleteWithUrl(const Ref<URL>& url) {
@@ -371,13 +385,12 @@ void SXFacebook::dialogCompleteWithUrl(const Ref<URL>& url) {
 void SXFacebook::dialogDidComplete(FacebookDialog&) {
   auto hold = selfAs<SXFacebook>();
   switch (dialogOutcome_) {
-    case DialogOutcome::Posted: sendDidFinish(); break;
-    case DialogOutcome::NothingPosted: sendDidCancel(); break;
-    case DialogOutcome::TokenRefused:
-      // The token was refused: log in again, then open the dialog again.
-      flushAccessToken();
-      shouldReloginWithPendingAction(SXPendingActionSend);
+    case DialogOutcome::Posted:
+      reloginAsked_ = false;
+      sendDidFinish();
       break;
+    case DialogOutcome::NothingPosted: sendDidCancel(); break;
+    case DialogOutcome::TokenRefused: tokenRefused(); break;
     case DialogOutcome::Failed: sendDidFailWithError(dialogError_); break;
   }
   letGoAfterSend();
@@ -414,6 +427,7 @@ void SXFacebook::requestDidLoad(FacebookRequest& request, const ObjectPtr& resul
     defaults()->setObject(info, kSXFacebookUserInfoKey);
     defaults()->synchronize();
   }
+  reloginAsked_ = false;
   sendDidFinish();
   letGoAfterSend();
 }
@@ -422,9 +436,7 @@ void SXFacebook::requestDidFailWithError(FacebookRequest& request, const Ref<Err
   auto hold = selfAs<SXFacebook>();
   const bool facebookError = error && error->domain() == kFacebookErrorDomain;
   if (facebookError && (graphErrorCode(error) == kFacebookExpiredSessionErrorCode || request.sessionDidExpire())) {
-    // The token is no longer good: log in again and send again afterwards.
-    flushAccessToken();
-    shouldReloginWithPendingAction(SXPendingActionSend);
+    tokenRefused();
   } else if (auto message = serviceMessage(error)) {
     auto info = error->userInfo() ? dyn<MutableDictionary>(error->userInfo()->mutableCopy()) : MutableDictionary::make();
     info->setObject(box(*message), kLocalizedDescriptionKey);

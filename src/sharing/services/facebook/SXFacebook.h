@@ -96,6 +96,8 @@ class SXFacebook : public SXSharer,
  private:
   enum class DialogOutcome { Posted, NothingPosted, TokenRefused, Failed };
   static void dropParkedItem();
+  // The service refused the token while sending.
+  void tokenRefused();
   void holdUntilLoginEnds() { loginHold_ = selfAs<SXFacebook>(); }
   void letGoAfterLogin() { loginHold_.reset(); }
   // The dialog and the requests do not retain their delegate: the sharer holds itself from a
@@ -107,6 +109,8 @@ class SXFacebook : public SXSharer,
   Ref<SXFacebook> sendHold_;
   DialogOutcome dialogOutcome_ = DialogOutcome::Posted;
   Ref<Error> dialogError_;
+  // A refused token of this share has already asked for a new login.
+  bool reloginAsked_ = false;
 };
 
 }  // namespace zv

@@ -224,6 +224,28 @@ TEST_F(SXFacebookTest, ARefusedTokenAsksForANewLoginAndSendsAgain) {
   EXPECT_EQ(service.posts()[0].fields.at("message"), "again");
 }
 
+TEST_F(SXFacebookTest, ATokenRefusedAgainAfterTheNewLoginEndsTheShare) {
+  service.expireToken(storeValidToken());
+  auto sharer = SXSharer::make<SXFacebook>();
+  sharer->setItem(SXItem::makeText("refused twice"));
+  ASSERT_TRUE(sharer->isAuthorized());
+  ASSERT_TRUE(sharer->tryToSend());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  ASSERT_EQ(application->openedURLs().size(), 1u);  // off to log in again, once
+  ASSERT_TRUE(pumpRunLoopUntil([] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
+  // The new login's token is refused as well.
+  auto reply = loginReply();
+  service.expireToken(service.issuedTokens().back());
+  reports.clear();
+  ASSERT_TRUE(SXFacebook::handleOpenURL(reply));
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  ASSERT_TRUE(pumpRunLoopUntil([] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
+  EXPECT_EQ(application->openedURLs().size(), 1u);
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_TRUE(service.posts().empty());
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+}
+
 TEST_F(SXFacebookTest, AFeedDialogThatPostedNothingOrWasRefusedDoesNotFinish) {
   storeValidToken();
   auto sharer = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://x.org/a")));
