@@ -279,14 +279,7 @@ void SXOAuthSharer::accessTokenRefused(const Ref<Error>& error) {
   // The stored token is spent: the next login must not hand it back.
   deleteStoredAccessToken(sharerId());
   setAccessToken(nullptr);
-  if (!reloginAsked_) {
-    reloginAsked_ = true;
-    shouldReloginWithPendingAction(SXPendingActionSend);
-    return;
-  }
-  reloginAsked_ = false;
-  setPendingAction(SXPendingActionNone);
-  sendDidFailWithError(error);
+  reloginOnceOrFail(error);
 }
 
 void SXOAuthSharer::showAlert(const std::string& title, const std::string& message) {

@@ -104,12 +104,9 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   void logout() override;
 
  protected:
-  // The service refused the access token while sending: the token is forgotten and one new login
-  // is asked for (the send runs again after it). A refusal after that login, in the same share,
-  // ends the send with `error` instead, so a service that refuses every token cannot loop.
+  // The service refused the access token while sending: the token is forgotten, then
+  // reloginOnceOrFail(error).
   void accessTokenRefused(const Ref<Error>& error);
-  // The share has ended: the next refusal may ask for a login again.
-  void shareEnded() { reloginAsked_ = false; }
 
  private:
   void showAlert(const std::string& title, const std::string& message);
@@ -126,7 +123,6 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   Ref<OCSignatureProviding> signatureProvider_;
   Ref<Dictionary> authorizeResponseQueryVars_;
   std::atomic<bool> xAuth_{false};
-  bool reloginAsked_ = false;
   // The web login's step, and the number of the last fetch started: an answer to an earlier
   // number, or one that comes in another step, is dropped.
   enum class LoginStep { None, RequestToken, Authorizing, AccessToken };

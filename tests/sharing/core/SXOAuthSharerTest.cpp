@@ -119,6 +119,18 @@ class SXOAuthSharerTest : public testing::SharingTest {
     std::lock_guard lock(mutex_);
     verifier_ = std::move(verifier);
   }
+  // The authorization page shows and waits for the user.
+  void holdTheAuthorizationPage() {
+    server_.route("/authorize", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
+      c.send(reply(200, "<html><title>Sign in</title></html>", "Content-Type: text/html\r\n"));
+    });
+  }
+  static Ref<OAuthTestSharer> recordedSharer(const std::shared_ptr<AuthRecorder>& recorder) {
+    auto sharer = SXSharer::make<OAuthTestSharer>();
+    sharer->setShareDelegate(recorder);
+    sharer->setItem(SXItem::makeText("hello"));
+    return sharer;
+  }
   int requestsTo(const std::string& path) {
     int n = 0;
     for (const auto& r : server_.requests()) n += r.path() == path;
@@ -225,13 +237,9 @@ TEST_F(SXOAuthSharerTest, AProblemReportedByThePageIsAFailure) {
 }
 
 TEST_F(SXOAuthSharerTest, CancellingTheWebPageReportsNoSuccessAndNoAlert) {
-  server_.route("/authorize", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
-    c.send(reply(200, "<html><title>Sign in</title></html>", "Content-Type: text/html\r\n"));
-  });
-  auto sharer = SXSharer::make<OAuthTestSharer>();
+  holdTheAuthorizationPage();
   auto recorder = std::make_shared<AuthRecorder>();
-  sharer->setShareDelegate(recorder);
-  sharer->setItem(SXItem::makeText("hello"));
+  auto sharer = recordedSharer(recorder);
   sharer->share();
   Ref<SXOAuthView> view;
   ASSERT_TRUE(pumpRunLoopUntil([&] {
@@ -282,13 +290,9 @@ TEST_F(SXOAuthSharerTest, AFailedTokenFetchOrAPageWithNowhereToShowEndsTheLoginO
 }
 
 TEST_F(SXOAuthSharerTest, APageReplyCountsOnlyOnceAndNotAfterCancelOrLogout) {
-  server_.route("/authorize", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
-    c.send(reply(200, "<html><title>Sign in</title></html>", "Content-Type: text/html\r\n"));
-  });
-  auto sharer = SXSharer::make<OAuthTestSharer>();
+  holdTheAuthorizationPage();
   auto recorder = std::make_shared<AuthRecorder>();
-  sharer->setShareDelegate(recorder);
-  sharer->setItem(SXItem::makeText("hello"));
+  auto sharer = recordedSharer(recorder);
   auto waitForPage = [&] {
     Ref<SXOAuthView> view;
     pumpRunLoopUntil([&] {

@@ -349,17 +349,9 @@ bool SXFacebook::send() {
 }
 
 void SXFacebook::tokenRefused() {
-  // The token is no longer good: log in again and send again afterwards, once per share; a
-  // token refused right after that login ends the share.
+  // The token is no longer good: log in again and send again afterwards (once per share).
   flushAccessToken();
-  if (!reloginAsked_) {
-    reloginAsked_ = true;
-    shouldReloginWithPendingAction(SXPendingActionSend);
-    return;
-  }
-  reloginAsked_ = false;
-  setPendingAction(SXPendingActionNone);
-  sendDidFailWithError(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
+  reloginOnceOrFail(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
 }
 
 // --- feed dialog ---
@@ -386,7 +378,7 @@ void SXFacebook::dialogDidComplete(FacebookDialog&) {
   auto hold = selfAs<SXFacebook>();
   switch (dialogOutcome_) {
     case DialogOutcome::Posted:
-      reloginAsked_ = false;
+      shareEnded();
       sendDidFinish();
       break;
     case DialogOutcome::NothingPosted: sendDidCancel(); break;
@@ -427,7 +419,7 @@ void SXFacebook::requestDidLoad(FacebookRequest& request, const ObjectPtr& resul
     defaults()->setObject(info, kSXFacebookUserInfoKey);
     defaults()->synchronize();
   }
-  reloginAsked_ = false;
+  shareEnded();
   sendDidFinish();
   letGoAfterSend();
 }

@@ -109,8 +109,6 @@ class SXFacebook : public SXSharer,
   Ref<SXFacebook> sendHold_;
   DialogOutcome dialogOutcome_ = DialogOutcome::Posted;
   Ref<Error> dialogError_;
-  // A refused token of this share has already asked for a new login.
-  bool reloginAsked_ = false;
 };
 
 }  // namespace zv

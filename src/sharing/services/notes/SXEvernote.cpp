@@ -270,7 +270,7 @@ void SXEvernote::createNote(std::shared_ptr<notes::Note> note) {
   NoteServiceNoteStore::noteStore()->createNote(
       *note,
       [self](const notes::Note&) {
-        self->reloginAsked_ = false;
+        self->shareEnded();
         self->sendDidFinish();
       },
       [self](const Ref<Error>& error) { self->reportFailure(error); });
@@ -282,12 +282,7 @@ void SXEvernote::reportFailure(const Ref<Error>& error) {
     // the same token back. One new login per share; a token refused after it ends the share.
     auto session = NoteServiceSession::sharedSession();
     session->credentialStore()->removeCredentials(session->credentials());
-    if (!reloginAsked_) {
-      reloginAsked_ = true;
-      shouldReloginWithPendingAction(SXPendingActionSend);
-      return;
-    }
-    sendDidFailWithError(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
+    reloginOnceOrFail(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
     return;
   }
   if (error) logError("Note service call failed: code " + std::to_string(error->code()));

@@ -57,9 +57,6 @@ class SXEvernote : public SXSharer {
   void reportFailure(const Ref<Error>& error);
   // Ends a login that failed: reports it and shows one alert with `message`.
   void failAuthorization(const std::string& message);
-
-  // A lost login of this share has already asked for a new one.
-  bool reloginAsked_ = false;
 };
 
 }  // namespace zv

@@ -88,6 +88,21 @@ class SXEvernoteTest : public NoteServiceTest {
     return delegate;
   }
 
+  // The login endpoints on loopback, handing out `token`, and a root screen to show the page on.
+  std::unique_ptr<NoteServiceOAuthStandIn> startLoginService(const std::string& token) {
+    auto login = std::make_unique<NoteServiceOAuthStandIn>(
+        authority.issueForHosts({kNotesHost}),
+        NoteServiceOAuthStandIn::Settings{"consumer-key", "consumer-secret", "en-consumer-key://response", token,
+                                          kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
+    if (!login->start()) return nullptr;
+    hostMap[kNotesHost] = static_cast<std::uint16_t>(login->port());
+    applyHostMap();
+    loginRoot = std::make_shared<ui::ViewController>();
+    showRoot(loginRoot);
+    SX::setRootViewController(loginRoot);
+    return login;
+  }
+
   notes::Note onlyNote() {
     auto created = standIn->createdNotes();
     EXPECT_EQ(created.size(), 1u);
@@ -95,6 +110,7 @@ class SXEvernoteTest : public NoteServiceTest {
   }
 
   Ref<SXEvernote> lastSharer;
+  Ref<ui::ViewController> loginRoot;
 };
 
 TEST_F(SXEvernoteTest, AURLShareWithTextImageAndTagsBecomesOneNoteInTheDefaultNotebook) {
@@ -259,15 +275,8 @@ TEST_F(SXEvernoteTest, ALostLoginForgetsTheTokenAndLogsInOnceMore) {
   standIn.reset();
   standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), "S=s7:only-this");
   hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
-  NoteServiceOAuthStandIn login(authority.issueForHosts({kNotesHost}),
-                                {"consumer-key", "consumer-secret", "en-consumer-key://response", "S=s7:refused-too",
-                                 kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
-  ASSERT_TRUE(login.start());
-  hostMap[kNotesHost] = static_cast<std::uint16_t>(login.port());
-  applyHostMap();
-  auto root = std::make_shared<ui::ViewController>();
-  showRoot(root);
-  SX::setRootViewController(root);
+  auto login = startLoginService("S=s7:refused-too");
+  ASSERT_TRUE(login);
 
   auto delegate = std::make_shared<PromptingDelegate>();
   auto sharer = SXSharer::make<SXEvernote>();
@@ -276,9 +285,9 @@ TEST_F(SXEvernoteTest, ALostLoginForgetsTheTokenAndLogsInOnceMore) {
   ASSERT_TRUE(sharer->send());
   ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 4; }, 60.0));
   // Give a loop the chance to show itself: no further call, login or report comes.
-  pumpRunLoopUntil([&] { return standIn->calls().size() > 2 || login.accessTokenRequests() > 1; }, 1.0);
+  pumpRunLoopUntil([&] { return standIn->calls().size() > 2 || login->accessTokenRequests() > 1; }, 1.0);
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin", "started", "failed"}));
-  EXPECT_EQ(login.accessTokenRequests(), 1);
+  EXPECT_EQ(login->accessTokenRequests(), 1);
   EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook", "getDefaultNotebook"}));
   EXPECT_FALSE(NoteServiceSession::sharedSession()->isAuthenticated());
   EXPECT_TRUE(standIn->createdNotes().empty());
@@ -332,15 +341,8 @@ TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) 
   standIn.reset();
   standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), kFreshToken);
   hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
-  NoteServiceOAuthStandIn login(authority.issueForHosts({kNotesHost}),
-                                {"consumer-key", "consumer-secret", "en-consumer-key://response", kFreshToken,
-                                 kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
-  ASSERT_TRUE(login.start());
-  hostMap[kNotesHost] = static_cast<std::uint16_t>(login.port());
-  applyHostMap();
-  auto root = std::make_shared<ui::ViewController>();
-  showRoot(root);
-  SX::setRootViewController(root);
+  auto login = startLoginService(kFreshToken);
+  ASSERT_TRUE(login);
 
   auto delegate = std::make_shared<RecordingDelegate>();
   auto item = SXItem::makeText("written while logged out");
@@ -361,8 +363,8 @@ TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) 
   ASSERT_TRUE(pressRight(form));
   ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 2; }, 60.0));
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "finished"}));
-  EXPECT_EQ(login.rejectedRequests(), 0);
-  EXPECT_EQ(login.accessTokenRequests(), 1);
+  EXPECT_EQ(login->rejectedRequests(), 0);
+  EXPECT_EQ(login->accessTokenRequests(), 1);
   EXPECT_TRUE(NoteServiceSession::sharedSession()->isAuthenticated());
   auto note = onlyNote();
   EXPECT_EQ(note.title, "Logged out");
