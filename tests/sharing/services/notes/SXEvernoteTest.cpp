@@ -18,6 +18,7 @@
 #include "sharing/services/notes/NoteServiceTestSupport.h"
 #include "support/net/FaultServer.h"
 #include "support/sharing/FormDriver.h"
+#include "support/sharing/ServiceSharerTest.h"
 #include "support/notes/NoteServiceOAuthStandIn.h"
 
 namespace zv::testing {
@@ -256,19 +257,6 @@ TEST_F(SXEvernoteTest, ALostLoginAtEitherCallAsksForANewLoginAndCreatesNothing) 
   EXPECT_TRUE(standIn->createdNotes().empty());
 }
 
-// The default delegate, which logs in again when asked to, with the send cycle recorded.
-class PromptingDelegate : public SXDefaultSharerDelegate {
- public:
-  void sharerStartedSending(const Ref<SXSharer>&) override { events.push_back("started"); }
-  void sharerFinishedSending(const Ref<SXSharer>&) override { events.push_back("finished"); }
-  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>& sharer, const Ref<Error>& error,
-                                          bool relogin) override {
-    events.push_back(relogin ? "relogin" : "failed");
-    SXDefaultSharerDelegate::sharerFailedWithErrorShouldRelogin(sharer, error, relogin);
-  }
-  std::vector<std::string> events;
-};
-
 TEST_F(SXEvernoteTest, ALostLoginForgetsTheTokenAndLogsInOnceMore) {
   // The store takes only a token the stored login does not have, and the new login hands out
   // another token it refuses too.
@@ -278,7 +266,9 @@ TEST_F(SXEvernoteTest, ALostLoginForgetsTheTokenAndLogsInOnceMore) {
   auto login = startLoginService("S=s7:refused-too");
   ASSERT_TRUE(login);
 
-  auto delegate = std::make_shared<PromptingDelegate>();
+  // The default delegate's way: asked to, it logs in again.
+  auto delegate = std::make_shared<ShareOutcomes>();
+  delegate->prompt = true;
   auto sharer = SXSharer::make<SXEvernote>();
   sharer->setShareDelegate(delegate);
   sharer->setItem(SXItem::makeText("hello"));
@@ -286,7 +276,7 @@ TEST_F(SXEvernoteTest, ALostLoginForgetsTheTokenAndLogsInOnceMore) {
   ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 4; }, 60.0));
   // Give a loop the chance to show itself: no further call, login or report comes.
   pumpRunLoopUntil([&] { return standIn->calls().size() > 2 || login->accessTokenRequests() > 1; }, 1.0);
-  EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin", "started", "failed"}));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"start", "relogin", "start", "fail"}));
   EXPECT_EQ(login->accessTokenRequests(), 1);
   EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook", "getDefaultNotebook"}));
   EXPECT_FALSE(NoteServiceSession::sharedSession()->isAuthenticated());
