@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/foundation/Exception.h"
 #include "sharing/services/facebook/FacebookFrictionlessRequestSettings.h"
 #include "sharing/services/facebook/FacebookTestSupport.h"
@@ -56,6 +59,20 @@ TEST_F(FacebookFrictionlessReloadTest, TheServicesListIsReadAndItsStrayEntriesSk
   EXPECT_EQ(service.requestsTo("/me/apprequestformerrecipients").size(), 2u);  // the login's and this one
   EXPECT_TRUE(service.requestsTo("/method/auth.extendSSOAccessToken").empty());
   EXPECT_TRUE(client->isFrictionlessEnabledForRecipient("22"));
+}
+
+TEST_F(FacebookFrictionlessReloadTest, TheSwitchMayBeReadFromAnyThread) {
+  auto client = loggedInClient();
+  auto settings = client->frictionlessRequestSettings();
+  std::atomic<bool> seenOn{false};
+  std::thread reader([&] {
+    while (!settings->enabled()) std::this_thread::yield();
+    seenOn = true;
+  });
+  client->enableFrictionlessRequests();
+  reader.join();
+  EXPECT_TRUE(seenOn);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !settings->activeRequest(); }, 20.0));
 }
 
 TEST_F(FacebookFrictionlessReloadTest, AFailedOrOddReloadKeepsTheList) {

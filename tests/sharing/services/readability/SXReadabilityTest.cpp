@@ -124,6 +124,12 @@ TEST_F(SXReadabilityTest, OnlyTheServicesErrorCodeAsksForANewLogin) {
   EXPECT_EQ(outcomes->events, (std::vector<std::string>{"start", "relogin"}));
   EXPECT_EQ(sharer->pendingAction(), SXPendingActionSend);
   EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
+  // The refused token is forgotten; refused again after the new login, the share ends.
+  EXPECT_FALSE(SXSharer::make<SXReadability>()->isAuthorized());
+  outcomes->events.clear();
+  sharer->handleUnsuccessfulTicket(Data::make("{\"success\": false, \"error\": \"unauthenticated\"}"));
+  EXPECT_EQ(outcomes->events, std::vector<std::string>{"fail"});
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
 }
 
 TEST_F(SXReadabilityTest, UnsuccessfulRepliesAreFailuresWithAnError) {
