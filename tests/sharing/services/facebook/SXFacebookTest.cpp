@@ -292,6 +292,20 @@ TEST_F(SXFacebookTest, AFailedLoginSaysSoAndDropsTheParkedShare) {
   EXPECT_FALSE(std::filesystem::exists(*imagePath));
   // A later reply finds nothing to carry on with.
   EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+
+  // The login page in the application ending in an error redirect ends the login the same way,
+  // and the sharer lets go of itself.
+  application->setOpenURLAnswer(false);
+  reports.clear();
+  std::weak_ptr<SXFacebook> weak = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://x.org")));
+  auto dialog = SXFacebook::facebook()->loginDialog();
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(waitForPage(dialog, "Log In"));
+  dialog->webView()->simulateLinkTap(URL::make("fbconnect://cancel?error_code=190&error_msg=Error"));
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  EXPECT_FALSE(defaults()->objectForKey(kSXStoredItemKey));
+  EXPECT_TRUE(weak.expired());
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
 }
 
 TEST_F(SXFacebookTest, ACancelledLoginIsQuiet) {
