@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/foundation/Log.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Keychain.h"
@@ -63,6 +66,40 @@ TEST_F(KeychainWrapperTest, AnEmptyPasswordReadsAsNone) {
   auto data = KeychainWrapper::passwordDataForService("svc", "acct");
   ASSERT_TRUE(data);
   EXPECT_EQ(data->length(), 0u);
+}
+
+TEST_F(KeychainWrapperTest, PasswordsThatAreNotUTF8AreNoText) {
+  ASSERT_TRUE(KeychainWrapper::setPasswordData(Data::make(std::string_view("pa\xFFss")), "svc", "acct"));
+  EXPECT_EQ(KeychainWrapper::passwordForService("svc", "acct"), std::nullopt);
+  auto data = KeychainWrapper::passwordDataForService("svc", "acct");
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->view(), "pa\xFFss");
+}
+
+// Two processes store the same new logins at once: whichever adds an item first, the other's
+// store updates it.
+TEST_F(KeychainWrapperTest, TwoProcessesStoringTheSameNewLoginBothSucceed) {
+  constexpr int kProcesses = 2, kLogins = 200;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t child = ::fork();
+    if (child == 0) {
+      int failures = 0;
+      for (int i = 0; i < kLogins; ++i)
+        if (!KeychainWrapper::setPassword("pw" + std::to_string(p), "svc" + std::to_string(i), "alice")) ++failures;
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto accounts = KeychainWrapper::allAccounts();
+  ASSERT_TRUE(accounts);
+  EXPECT_EQ(accounts->count(), static_cast<std::size_t>(kLogins));
 }
 
 TEST_F(KeychainWrapperTest, AccessibilityIsGivenToNewAndUpdatedItems) {
