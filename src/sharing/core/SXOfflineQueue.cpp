@@ -307,13 +307,14 @@ void removeOrphans(const Array* list) {
 void SXOfflineQueue::flushOfflineQueue() noexcept {
   std::vector<Ref<SXOfflineSharer>> replays;
   try {
-    if (!SX::connected()) return;
+    bool connected = SX::connected();
     {
       ListLock lock;
       Ref<MutableArray> list;
       if (readList(lock, list) == ListState::Failed) return;
+      // The first flush of a launch tidies the folder, online or not.
       if (book().tidiedFolders.insert(offlineQueuePath().string()).second) removeOrphans(list.get());
-      if (!list) return;
+      if (!list || !connected) return;
       bool changed = false;
       for (std::size_t i = 0; i < list->count();) {
         auto entry = entryFromObject(list->objectAtIndex(i));
