@@ -327,7 +327,10 @@ void SXOfflineQueue::flushOfflineQueue() noexcept {
         }
         ++i;
         auto running = book().running.find(entry->uid);
-        if (running != book().running.end() && running->second.lock()) continue;  // already being replayed
+        if (running != book().running.end()) {
+          auto replay = running->second.lock();
+          if (replay && replay->isReplaying()) continue;  // queued, running or in flight here
+        }
         replays.push_back(
             SXOfflineSharer::initWithItem(entry->item, entry->sharerId, entry->uid, entry->itemDictionary));
       }
@@ -413,7 +416,7 @@ int SXOfflineQueue::beginReplay(const std::string& uid, const Ref<SXOfflineShare
   auto found = running.find(uid);
   if (found != running.end()) {
     auto other = found->second.lock();
-    if (other && other != replay) return -1;
+    if (other && other != replay && other->isReplaying()) return -1;
   }
   // The claim: an exclusive flock of the entry's claim file, held until the replay has ended. A
   // claim another process holds means that process is replaying the entry.

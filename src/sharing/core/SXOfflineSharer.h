@@ -57,6 +57,8 @@ class SXOfflineSharer : public Operation, public SXSharerDelegate {
   const std::string& sharerId() const { return sharerId_; }
   const std::string& uid() const { return uid_; }
   bool readyToFinish() const { return readyToFinish_.load(); }
+  // Waiting to start, or started and its outcome not yet recorded (any thread).
+  bool isReplaying() const { return !ended_.load() && (started_.load() || !isFinished()); }
   // Main thread only.
   const Ref<SXSharer>& sharer() const { return sharer_; }
 

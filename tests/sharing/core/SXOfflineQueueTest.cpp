@@ -490,7 +490,7 @@ TEST_F(SXOfflineQueueTest, TwoProcessesOnOneQueueSendEachShareOnce) {
 TEST_F(SXOfflineQueueTest, ManySharesAreReplayedAFewAtATime) {
   ShareService service;
   ASSERT_TRUE(service.start(/*held=*/false));
-  constexpr int kShares = 150;
+  constexpr int kShares = 100;
   auto list = MutableArray::make();
   for (int i = 0; i < kShares; ++i) {
     list->addObject(Dictionary::make({{"item", SXItem::makeText("many " + std::to_string(i))->dictionaryRepresentation()},
