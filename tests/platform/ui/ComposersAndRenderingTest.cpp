@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "UITestSupport.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Composers.h"
@@ -132,22 +129,11 @@ TEST_F(ComposersTest, AlbumSavesNeverReplaceAPicture) {
   std::filesystem::remove_all(album.path());
 
   constexpr int kProcesses = 4, kSaves = 15;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t child = ::fork();
-    if (child == 0) {
-      bool ok = true;
-      for (int i = 0; i < kSaves; ++i) ok = saveImageToSavedPhotosAlbum(image).has_value() && ok;
-      ::_exit(ok ? 0 : 1);
-    }
-    ASSERT_GT(child, 0);
-    children.push_back(child);
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_TRUE(zv::testing::runInChildProcesses(kProcesses, [&](int) {
+    bool ok = true;
+    for (int i = 0; i < kSaves; ++i) ok = saveImageToSavedPhotosAlbum(image).has_value() && ok;
+    return ok;
+  }));
   EXPECT_EQ(savedPhotos().size(), static_cast<std::size_t>(kProcesses * kSaves));
   setPhotoAlbumDirectory(std::nullopt);
 }

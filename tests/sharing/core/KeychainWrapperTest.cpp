@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "platform/foundation/Log.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Keychain.h"
@@ -80,23 +77,12 @@ TEST_F(KeychainWrapperTest, PasswordsThatAreNotUTF8AreNoText) {
 // others' stores update it.
 TEST_F(KeychainWrapperTest, ProcessesStoringTheSameNewLoginAllSucceed) {
   constexpr int kProcesses = 4, kLogins = 50;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t child = ::fork();
-    if (child == 0) {
-      int failures = 0;
-      for (int i = 0; i < kLogins; ++i)
-        if (!KeychainWrapper::setPassword("pw" + std::to_string(p), "svc" + std::to_string(i), "alice")) ++failures;
-      ::_exit(failures == 0 ? 0 : 1);
-    }
-    ASSERT_GT(child, 0);
-    children.push_back(child);
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_TRUE(zv::testing::runInChildProcesses(kProcesses, [](int process) {
+    bool ok = true;
+    for (int i = 0; i < kLogins; ++i)
+      ok = KeychainWrapper::setPassword("pw" + std::to_string(process), "svc" + std::to_string(i), "alice") && ok;
+    return ok;
+  }));
   auto accounts = KeychainWrapper::allAccounts();
   ASSERT_TRUE(accounts);
   EXPECT_EQ(accounts->count(), static_cast<std::size_t>(kLogins));
