@@ -439,8 +439,9 @@ int SXOfflineQueue::beginReplay(const std::string& uid, const Ref<SXOfflineShare
   }
   // Claimed; but the entry may have ended (in another process) since this process read the list.
   Ref<MutableArray> list;
-  if (readList(lock, list) != ListState::Read || !indexOfUid(*list, uid)) {
-    if (list) ::unlink(path.c_str());
+  ListState state = readList(lock, list);
+  if (state != ListState::Read || !indexOfUid(*list, uid)) {
+    if (state != ListState::Failed) ::unlink(path.c_str());
     ::close(claim);
     return -1;
   }
