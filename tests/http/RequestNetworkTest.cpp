@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "HTTPTestSupport.h"
@@ -390,6 +391,52 @@ TEST_F(RequestNetwork, DownloadsToAFileAndIgnoresRedirectBodies) {
   gz->startSynchronous();
   ASSERT_FALSE(gz->error());
   EXPECT_EQ(testing::readFile(destination).size(), 17u * 50);
+}
+
+TEST_F(RequestNetwork, BodiesOfAnswersFollowedByAnotherAttemptReachNoCallbackAndNoFile) {
+  server.route("/moved-with-body", [this](const testing::RecordedRequest&, FaultServer::Connection& c) {
+    c.send("HTTP/1.1 302 Found\r\nLocation: " + server.url("/ok") + "\r\nContent-Length: 5\r\n\r\nmoved");
+  });
+  testing::TemporaryDirectory directory;
+  for (const char* path : {"/auth", "/moved-with-body"}) {
+    SCOPED_TRACE(path);
+    std::string expected = std::string(path) == "/auth" ? "welcome" : "hello";
+    // Credentials come only once the challenge has been answered.
+    auto answerChallenge = [](const Ref<HTTPRequest>& request) {
+      std::weak_ptr<HTTPRequest> weak = request;
+      request->setAuthenticationNeededBlock([weak] {
+        auto challenged = weak.lock();
+        challenged->setUsername("user");
+        challenged->setPassword("secret");
+        challenged->retryUsingSuppliedCredentials();
+      });
+    };
+    HTTPRequest::clearSession();
+    auto toCallback = get(path);
+    answerChallenge(toCallback);
+    auto received = std::make_shared<std::string>();
+    toCallback->setDataReceivedBlock([received](const Ref<Data>& data) { received->append(data->view()); });
+    auto outcome = recordOutcome(toCallback);
+    toCallback->startAsynchronous();
+    ASSERT_TRUE(waitForOutcome(outcome));
+    EXPECT_EQ(outcome->finished, 1);
+    EXPECT_EQ(*received, expected);
+
+    auto destination = (directory / "out.txt").string();
+    HTTPRequest::clearSession();
+    auto toFile = get(path);
+    answerChallenge(toFile);
+    toFile->setDownloadDestinationPath(destination);
+    toFile->setAllowResumeForFileDownloads(true);
+    auto fileOutcome = recordOutcome(toFile);
+    toFile->startAsynchronous();
+    ASSERT_TRUE(waitForOutcome(fileOutcome));
+    ASSERT_FALSE(toFile->error()) << toFile->error()->description();
+    EXPECT_EQ(testing::readFile(destination), expected);
+    std::filesystem::remove(destination);
+  }
+  // Each challenge was answered by a second attempt.
+  EXPECT_EQ(server.requests().size(), 8u);
 }
 
 TEST_F(RequestNetwork, DataCallbacksReceiveTheBodyInsteadOfMemory) {
