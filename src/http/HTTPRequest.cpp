@@ -531,7 +531,7 @@ void HTTPRequest::redirectToURL(const Ref<URL>& newURL) {
   performOnRequestThread([self] {
     std::lock_guard<std::recursive_mutex> lock(self->cancelledLock_);
     if (self->isCancelled() || self->isFinished()) return;
-    self->performRedirect();
+    self->performRedirect(true);
   });
 }
 

@@ -452,7 +452,9 @@ class HTTPRequest : public Operation {
   void handleStreamError();
   void readResponseHeaders();
   void parseStringEncodingFromHeaders();
-  void performRedirect();
+  // `ownerAgreed`: the delegate or queue chose to go on (redirectToURL), which lets a body leave
+  // https for plain http.
+  void performRedirect(bool ownerAgreed = false);
   void useDataFromCache();
   void storeResponseCookies();
   std::FILE* openDownloadFile(std::optional<std::string> path, const std::function<void(const std::string&)>& setPath);
@@ -527,7 +529,9 @@ class HTTPRequest : public Operation {
   Ref<net::HTTPMessage> serverChallenge_;
   Ref<net::HTTPMessage> proxyChallenge_;
   bool suppliedCredentials_ = false;
-  bool callerCredentialsSupplied_ = false;
+  // The origin the username and password fields are for: the one a delegate, callback or the
+  // dialog answered a challenge of; nullptr for the caller's own (the original URL's origin).
+  Ref<URL> credentialsOrigin_;  // under the property lock
   Ref<Timer> credentialWaitTimer_;
   // Resumes a stream that throttling paused, at the resume time rather than at the next tick of
   // the status timer.

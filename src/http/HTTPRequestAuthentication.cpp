@@ -167,18 +167,25 @@ void HTTPRequest::addBasicAuthenticationHeader(const std::string& user, const st
 }
 
 bool HTTPRequest::callerCredentialsApply() const {
-  if (callerCredentialsSupplied_) return true;
-  auto original = originalURL();
+  Ref<URL> origin;
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    origin = credentialsOrigin_;
+  }
+  if (!origin) origin = originalURL();
   auto target = url();
-  return !original || !target || isSameOrigin(*original, *target);
+  return !origin || !target || isSameOrigin(*origin, *target);
 }
 
 void HTTPRequest::applyAuthorizationHeader() {
   bool sameOrigin = callerCredentialsApply();
   if (!sameOrigin) {
-    // A redirect that kept its headers does not carry the old origin's "Authorization".
+    // A redirect that kept its headers carries none of the old origin's credentials.
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-    if (requestHeaders_) requestHeaders_->removeObjectForKey("Authorization");
+    if (requestHeaders_) {
+      requestHeaders_->removeObjectForKey("Authorization");
+      requestHeaders_->removeObjectForKey("Proxy-Authorization");
+    }
   }
   if (!shouldPresentCredentialsBeforeChallenge()) return;
   Ref<Dictionary> record = useSessionPersistence() ? findSessionAuthenticationCredentials() : nullptr;
@@ -463,7 +470,11 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
     self->credentialWaitTimer_ = nullptr;
     if (self->error() || self->isCancelled() || self->isFinished()) return;
     self->suppliedCredentials_ = true;
-    self->callerCredentialsSupplied_ = true;
+    {
+      // What was just supplied answers this origin's challenge, and goes nowhere else.
+      std::lock_guard<std::recursive_mutex> guard(self->propertyLock_);
+      self->credentialsOrigin_ = self->url_;
+    }
     if (self->request_) {
       self->attemptToApplyCredentialsAndResume();
     } else {

@@ -435,7 +435,9 @@ void HTTPRequest::handleStreamComplete() {
     postBodyReadStream_ = nullptr;
     auto decompressor = dataDecompressor();
     setDataDecompressor(nullptr);
-    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0) {
+    // A redirect that keeps the method sends the body file again.
+    bool resendsBody = needsRedirect() && shouldStreamPostDataFromDisk();
+    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0 && !resendsBody) {
       removeTemporaryUploadFile();
       removeTemporaryCompressedUploadFile();
       setDidCreateTemporaryPostDataFile(false);
@@ -551,7 +553,7 @@ void HTTPRequest::handleStreamError() {
   checkRequestStatus();
 }
 
-void HTTPRequest::performRedirect() {
+void HTTPRequest::performRedirect(bool ownerAgreed) {
   auto target = redirectURL();
   auto scheme = target ? target->lowercaseScheme() : std::nullopt;
   if (scheme != "http" && scheme != "https") {
@@ -559,6 +561,16 @@ void HTTPRequest::performRedirect() {
     setNeedsRedirect(false);
     setRedirectURL(nullptr);
     failWithError(cannotCreateRequestError());
+    return;
+  }
+  auto current = url();
+  if (!ownerAgreed && postLength() > 0 && scheme == "http" && current && current->lowercaseScheme() == "https") {
+    // A body (a form with a password, say) never leaves a secure connection for a plain one
+    // unless the request's owner chose to follow.
+    setNeedsRedirect(false);
+    setRedirectURL(nullptr);
+    failWithError(makeRequestError(RequestErrorTooManyRedirects,
+                                   "The request was not redirected: its body would have left a secure connection"));
     return;
   }
   setURL(target);

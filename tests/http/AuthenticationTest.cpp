@@ -451,6 +451,14 @@ class FaultAuthentication : public Authentication {
     server.route("/redirect-307", [this](const RecordedRequest&, FaultServer::Connection& c) {
       c.send("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + other.url("/auth") + "\r\nContent-Length: 0\r\n\r\n");
     });
+    // Challenges, and once "user:secret" came, sends the request on to the other server.
+    server.route("/auth-then-away", [this](const RecordedRequest& r, FaultServer::Connection& c) {
+      if (r.header("Authorization") == std::optional<std::string>("Basic dXNlcjpzZWNyZXQ=")) {
+        c.send("HTTP/1.1 302 Found\r\nLocation: " + other.url("/auth") + "\r\nContent-Length: 0\r\n\r\n");
+      } else {
+        c.send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n");
+      }
+    });
   }
   void SetUp() override {
     Authentication::SetUp();
@@ -529,6 +537,27 @@ TEST_F(FaultAuthentication, CredentialsNeverFollowARedirectToAnotherOrigin) {
   ASSERT_FALSE(other.requests().empty());
   // The first server did get them.
   EXPECT_TRUE(server.requests().front().header("Authorization"));
+
+  // Credentials a callback supplied answer the origin that asked, and go no further: the other
+  // server's challenge is a new question.
+  HTTPRequest::clearSessionCredentials();
+  auto answered = get(server.url("/auth-then-away"));
+  std::atomic<int> asked{0};
+  WeakRef<HTTPRequest> weak = answered;
+  answered->setAuthenticationNeededBlock([&asked, weak] {
+    auto r = weak.lock();
+    if (++asked > 1) return r->cancelAuthentication();
+    r->setUsername("user");
+    r->setPassword("secret");
+    r->retryUsingSuppliedCredentials();
+  });
+  std::size_t before = other.requests().size();
+  ASSERT_TRUE(run(answered));
+  EXPECT_EQ(errorCode(answered), RequestErrorAuthentication);
+  EXPECT_EQ(asked, 2);
+  auto arrived = other.requests();
+  ASSERT_GT(arrived.size(), before);
+  for (std::size_t i = before; i < arrived.size(); ++i) EXPECT_FALSE(arrived[i].header("Authorization"));
 }
 
 TEST_F(FaultAuthentication, CallbackAnswersWhenThereIsNoDelegate) {
