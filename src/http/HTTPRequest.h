@@ -529,6 +529,9 @@ class HTTPRequest : public Operation {
   Ref<net::HTTPMessage> serverChallenge_;
   Ref<net::HTTPMessage> proxyChallenge_;
   bool suppliedCredentials_ = false;
+  // The credentials applyAuthorizationHeader sent before any challenge (server, proxy).
+  Ref<Dictionary> presentedCredentials_;
+  Ref<Dictionary> presentedProxyCredentials_;
   // The origin the username and password fields are for: the one a delegate, callback or the
   // dialog answered a challenge of; nullptr for the caller's own (the original URL's origin).
   Ref<URL> credentialsOrigin_;  // under the property lock

@@ -81,10 +81,31 @@ void removeRecordWithCredentials(std::vector<Ref<Dictionary>>& store, const Ref<
   if (found != store.end()) store.erase(found);
 }
 
+// Whether two records are for the same thing: the same origin and realm (a server's), or the same
+// proxy host and port.
+bool sameRecordKey(const Ref<Dictionary>& a, const Ref<Dictionary>& b) {
+  auto urlA = a->objectForKeyAs<URL>("URL");
+  auto urlB = b->objectForKeyAs<URL>("URL");
+  if (urlA || urlB) {
+    return urlA && urlB && isSameOrigin(*urlA, *urlB) &&
+           a->stringForKey("AuthenticationRealm") == b->stringForKey("AuthenticationRealm");
+  }
+  return a->stringForKey("Host") == b->stringForKey("Host") &&
+         intValueOf(a->objectForKey("Port")) == intValueOf(b->objectForKey("Port"));
+}
+
+// One record per origin and realm (or proxy): a new one replaces the old.
 void storeRecord(std::vector<Ref<Dictionary>>& store, const Ref<Dictionary>& record) {
   auto credentials = record->objectForKey("Credentials");
-  std::erase_if(store, [&](const Ref<Dictionary>& old) { return old->objectForKey("Credentials") == credentials; });
+  std::erase_if(store, [&](const Ref<Dictionary>& old) {
+    return old->objectForKey("Credentials") == credentials || sameRecordKey(old, record);
+  });
   store.push_back(record);
+}
+
+bool sameUserAndPassword(const Ref<Dictionary>& a, const Ref<Dictionary>& b) {
+  return a && b && a->stringForKey(net::kHTTPAuthenticationUsername) == b->stringForKey(net::kHTTPAuthenticationUsername) &&
+         a->stringForKey(net::kHTTPAuthenticationPassword) == b->stringForKey(net::kHTTPAuthenticationPassword);
 }
 
 }  // namespace
@@ -187,6 +208,8 @@ void HTTPRequest::applyAuthorizationHeader() {
       requestHeaders_->removeObjectForKey("Proxy-Authorization");
     }
   }
+  presentedCredentials_ = nullptr;
+  presentedProxyCredentials_ = nullptr;
   if (!shouldPresentCredentialsBeforeChallenge()) return;
   Ref<Dictionary> record = useSessionPersistence() ? findSessionAuthenticationCredentials() : nullptr;
   auto user = username();
@@ -194,6 +217,7 @@ void HTTPRequest::applyAuthorizationHeader() {
   if (sameOrigin && user && pass && !domain()) {
     if (!record || record->stringForKey("AuthenticationScheme") == std::string(net::kHTTPAuthenticationSchemeBasic)) {
       addBasicAuthenticationHeader(*user, *pass);
+      presentedCredentials_ = makeCredentials(*user, *pass);
     }
   }
   auto headers = requestHeaders();
@@ -202,10 +226,13 @@ void HTTPRequest::applyAuthorizationHeader() {
     if (auto authentication = record->objectForKeyAs<net::HTTPAuthentication>("Authentication")) {
       if (!credentials || !request_ || !authentication->applyCredentials(*credentials, *request_)) {
         removeAuthenticationCredentialsFromSessionStore(credentials);
+      } else {
+        presentedCredentials_ = credentials;
       }
     } else if (credentials) {
       addBasicAuthenticationHeader(credentials->stringForKey(net::kHTTPAuthenticationUsername).value_or(""),
                                    credentials->stringForKey(net::kHTTPAuthenticationPassword).value_or(""));
+      presentedCredentials_ = credentials;
     }
   }
   if (useSessionPersistence()) {
@@ -214,6 +241,8 @@ void HTTPRequest::applyAuthorizationHeader() {
       auto authentication = proxyRecord->objectForKeyAs<net::HTTPAuthentication>("Authentication");
       if (!credentials || !authentication || !request_ || !authentication->applyCredentials(*credentials, *request_)) {
         removeProxyAuthenticationCredentialsFromSessionStore(credentials);
+      } else {
+        presentedProxyCredentials_ = credentials;
       }
     }
   }
@@ -323,6 +352,8 @@ Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
 struct HTTPRequest::ChallengeSide {
   bool isProxy;
   Ref<net::HTTPAuthentication> HTTPRequest::*authentication;
+  // What went out before the challenge (applyAuthorizationHeader), if anything.
+  Ref<Dictionary> HTTPRequest::*presented;
   void (HTTPRequest::*setScheme)(std::optional<std::string>);
   void (HTTPRequest::*setRealm)(std::optional<std::string>);
   Ref<Dictionary> (HTTPRequest::*credentials)() const;
@@ -345,6 +376,7 @@ struct HTTPRequest::ChallengeSide {
   static const ChallengeSide& server() {
     static const ChallengeSide side{false,
                                     &HTTPRequest::requestAuthentication_,
+                                    &HTTPRequest::presentedCredentials_,
                                     &HTTPRequest::setAuthenticationScheme,
                                     &HTTPRequest::setAuthenticationRealm,
                                     &HTTPRequest::requestCredentials,
@@ -371,6 +403,7 @@ struct HTTPRequest::ChallengeSide {
   static const ChallengeSide& proxy() {
     static const ChallengeSide side{true,
                                     &HTTPRequest::proxyAuthentication_,
+                                    &HTTPRequest::presentedProxyCredentials_,
                                     &HTTPRequest::setProxyAuthenticationScheme,
                                     &HTTPRequest::setProxyAuthenticationRealm,
                                     &HTTPRequest::proxyCredentials,
@@ -545,20 +578,44 @@ void HTTPRequest::answerChallenge(const ChallengeSide& side) {
     return;
   }
   auto& authentication = this->*side.authentication;
-  if (!authentication || !authentication->updateFromResponse(*response, sent)) {
-    Ref<Error> reason;
-    authentication = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
-    if (!authentication) {
-      cancelLoad();
-      failWithError(unreadableChallenge());
-      return;
+  auto takeChallenge = [&](const net::HTTPMessage* drawnBy) {
+    if (!authentication || !authentication->updateFromResponse(*response, drawnBy)) {
+      Ref<Error> unreadable;
+      authentication = net::HTTPAuthentication::fromResponse(*response, drawnBy, &unreadable);
+      if (!authentication) return false;
     }
+    (this->*side.setScheme)(authentication->method());
+    (this->*side.setRealm)(std::nullopt);
+    if (!authentication->requiresAccountDomain()) (this->*side.setRealm)(authentication->realm());
+    return true;
+  };
+  if (!takeChallenge(sent)) {
+    cancelLoad();
+    failWithError(unreadableChallenge());
+    return;
   }
-  (this->*side.setScheme)(authentication->method());
-  (this->*side.setRealm)(std::nullopt);
-  if (!authentication->requiresAccountDomain()) (this->*side.setRealm)(authentication->realm());
 
   Ref<Error> reason;
+  auto presented = std::exchange(this->*side.presented, nullptr);
+  if (presented && !authentication->isValid(&reason) && isBadCredentialsReason(reason)) {
+    // Credentials sent before the challenge were refused. Remembered ones are forgotten; and
+    // unless the search would only give the same ones again (a wrong password), the challenge
+    // is answered afresh: the URL's, the request's or the keychain's credentials get their turn.
+    side.removeFromSessionStore(presented);
+    Ref<Dictionary> again;
+    if (useSessionPersistence()) {
+      if (auto record = (this->*side.findInSession)()) again = record->objectForKeyAs<Dictionary>("Credentials");
+    }
+    if (!again) again = (this->*side.find)();
+    if (!sameUserAndPassword(presented, again)) {
+      authentication = nullptr;
+      if (!takeChallenge(nullptr)) {
+        cancelLoad();
+        failWithError(unreadableChallenge());
+        return;
+      }
+    }
+  }
   if (!authentication->isValid(&reason)) {
     authentication = nullptr;
     if (isBadCredentialsReason(reason)) {

@@ -204,9 +204,8 @@ TEST_F(NginxAuthentication, CredentialsInTheURLAnswerTheChallengeFirst) {
   auto url = nginx->url("/protected/index.html");
   url.insert(url.find("//") + 2, "user:secret@");
   auto request = get(url);
-  request->setShouldPresentCredentialsBeforeChallenge(false);
   request->setUsername("user");
-  request->setPassword("wrong");
+  request->setPassword("wrong");  // sent before the challenge and refused: not the last word
   ASSERT_TRUE(run(request));
   ASSERT_FALSE(request->error()) << request->error()->description();
   EXPECT_EQ(request->authenticationScheme().value_or(""), "Basic");
@@ -558,6 +557,64 @@ TEST_F(FaultAuthentication, CredentialsNeverFollowARedirectToAnotherOrigin) {
   auto arrived = other.requests();
   ASSERT_GT(arrived.size(), before);
   for (std::size_t i = before; i < arrived.size(); ++i) EXPECT_FALSE(arrived[i].header("Authorization"));
+}
+
+TEST_F(FaultAuthentication, TheSessionStoreKeepsOneRecordPerOriginAndForgetsRefusedOnes) {
+  // Credentials sent up front and accepted are remembered once per origin and realm, however often.
+  for (const char* path : {"/auth", "/auth?again", "/auth?third"}) {
+    auto request = get(server.url(path));
+    request->setUsername("user");
+    request->setPassword("secret");
+    ASSERT_TRUE(run(request));
+    ASSERT_FALSE(request->error()) << path;
+  }
+  EXPECT_EQ(HTTPRequest::sessionCredentialsStore().size(), 1u);
+
+  // The password changed: the remembered credentials go out first and are refused.
+  auto remember = [&](const std::string& password) {
+    HTTPRequest::clearSessionCredentials();
+    auto record = MutableDictionary::make();
+    auto credentials = MutableDictionary::make();
+    credentials->setObject(box("user"), net::kHTTPAuthenticationUsername);
+    credentials->setObject(box(password), net::kHTTPAuthenticationPassword);
+    record->setObject(credentials, "Credentials");
+    record->setObject(URL::make(server.url("/auth")), "URL");
+    record->setObject(box(net::kHTTPAuthenticationSchemeBasic), "AuthenticationScheme");
+    HTTPRequest::storeAuthenticationCredentialsInSessionStore(record);
+  };
+  // Nobody to ask: code 3, and the stale record is gone.
+  remember("old");
+  auto alone = get(server.url("/auth"));
+  ASSERT_TRUE(run(alone));
+  EXPECT_EQ(errorCode(alone), RequestErrorAuthentication);
+  EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
+  // A delegate is asked once, and its answer is the one that goes.
+  remember("old");
+  auto delegate = std::make_shared<CredentialDelegate>();
+  delegate->onServer = [&](const Ref<HTTPRequest>& r) {
+    if (delegate->serverAsks > 1) return r->cancelAuthentication();
+    r->setUsername("user");
+    r->setPassword("secret");
+    r->retryUsingSuppliedCredentials();
+  };
+  auto asked = get(server.url("/auth"));
+  asked->setDelegate(delegate);
+  ASSERT_TRUE(run(asked));
+  EXPECT_FALSE(asked->error());
+  EXPECT_EQ(delegate->serverAsks, 1);
+  // Credentials in the keychain answer once the remembered ones were refused.
+  remember("old");
+  auto target = URL::make(server.url("/auth"));
+  auto saved = MutableDictionary::make();
+  saved->setObject(box("user"), net::kHTTPAuthenticationUsername);
+  saved->setObject(box("secret"), net::kHTTPAuthenticationPassword);
+  HTTPRequest::saveCredentials(saved, "127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
+  auto fromKeychain = get(server.url("/auth"));
+  fromKeychain->setUseKeychainPersistence(true);
+  ASSERT_TRUE(run(fromKeychain));
+  EXPECT_FALSE(fromKeychain->error());
+  EXPECT_EQ(fromKeychain->responseString().value_or(""), "welcome");
+  HTTPRequest::removeCredentials("127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
 }
 
 TEST_F(FaultAuthentication, CallbackAnswersWhenThereIsNoDelegate) {
