@@ -463,6 +463,7 @@ void HTTPRequest::checkRequestStatus() {
 
 void HTTPRequest::failWithError(const Ref<Error>& theError) {
   auto self = selfAs<HTTPRequest>();
+  leaveAuthenticationDialog();
   setComplete(true);
   // The request ends here, so what the last answer set stands.
   storeResponseCookies();

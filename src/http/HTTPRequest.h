@@ -25,6 +25,7 @@
 // once its attempt is not repeated. Timeout retries are separate: only as many as
 // numberOfTimesToRetryOnTimeout asks for.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -522,13 +523,16 @@ class HTTPRequest : public Operation {
   Ref<net::HTTPMessage> challengeResponse(bool proxy);
   void waitForCredentials();
   void rememberPresentedCredentials();
-  friend class HTTPAuthenticationDialog;
+  // A request that ends while the login dialog would answer it leaves the dialog's hands.
+  void leaveAuthenticationDialog();
 
   Ref<net::HTTPAuthentication> requestAuthentication_;
   Ref<net::HTTPAuthentication> proxyAuthentication_;
   Ref<net::HTTPMessage> serverChallenge_;
   Ref<net::HTTPMessage> proxyChallenge_;
   bool suppliedCredentials_ = false;
+  // The login dialog was asked for credentials and has not answered yet.
+  std::atomic<bool> waitingOnDialog_{false};
   // The credentials applyAuthorizationHeader sent before any challenge (server, proxy).
   Ref<Dictionary> presentedCredentials_;
   Ref<Dictionary> presentedProxyCredentials_;

@@ -6,7 +6,7 @@
 // Credentials stay with the origin they were meant for: the caller's user name and password, and
 // credentials that already worked, never follow a redirect to another scheme, host or port.
 
-#include "http/HTTPAuthenticationDialog.h"
+#include "http/HTTPAuthenticationPresenter.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
 #include "platform/net/NetErrors.h"
@@ -477,10 +477,37 @@ bool HTTPRequest::willAskForCredentials(const ChallengeSide& side) {
     performOnMainThread([self, &side] { self->askDelegateForCredentials(side); }, false);
     return true;
   }
-  // A dialog needs somewhere to appear; without a window nobody could answer it.
-  if (!(this->*side.presentsDialog)() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
-  performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
+  // A dialog needs a presenter and somewhere to appear; without a window nobody could answer it.
+  // The presenter judges that on the main thread, where the window list lives, and has the
+  // request fail there when it cannot show the dialog.
+  auto presenter = (this->*side.presentsDialog)() ? HTTPAuthenticationPresenter::shared() : nullptr;
+  if (!presenter) return false;
+  if (RunLoop::isMainThread()) {
+    if (!presenter->canPresentDialog()) return false;
+    waitingOnDialog_ = true;
+    presenter->presentAuthenticationDialogForRequest(self);
+    return true;
+  }
+  waitingOnDialog_ = true;
+  performOnMainThread(
+      [self, presenter] {
+        if (presenter->canPresentDialog()) {
+          presenter->presentAuthenticationDialogForRequest(self);
+        } else {
+          self->waitingOnDialog_ = false;
+          self->cancelAuthentication();
+        }
+      },
+      false);
   return true;
+}
+
+void HTTPRequest::leaveAuthenticationDialog() {
+  if (!waitingOnDialog_.exchange(false)) return;
+  auto presenter = HTTPAuthenticationPresenter::shared();
+  if (!presenter) return;
+  auto self = selfAs<HTTPRequest>();
+  performOnMainThread([presenter, self] { presenter->requestNoLongerNeedsCredentials(self); }, false);
 }
 
 void HTTPRequest::askDelegateForCredentials(const ChallengeSide& side) {
@@ -503,6 +530,7 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
     self->credentialWaitTimer_ = nullptr;
     if (self->error() || self->isCancelled() || self->isFinished()) return;
     self->suppliedCredentials_ = true;
+    self->waitingOnDialog_ = false;
     {
       // What was just supplied answers this origin's challenge, and goes nowhere else.
       std::lock_guard<std::recursive_mutex> guard(self->propertyLock_);

@@ -1,4 +1,4 @@
-#include "http/HTTPAuthenticationDialog.h"
+#include "http/ui/HTTPAuthenticationDialog.h"
 
 #include "platform/runloop/Perform.h"
 #include "platform/system/ApplicationEnvironment.h"
@@ -57,9 +57,33 @@ CredentialTarget targetOf(const HTTPRequest& request) {
 
 // --- Class level. ---
 
+namespace {
+class DialogPresenter : public Object, public HTTPAuthenticationPresenter {
+ public:
+  bool canPresentDialog() override { return HTTPAuthenticationDialog::canPresentDialog(); }
+  void presentAuthenticationDialogForRequest(const Ref<HTTPRequest>& request) override {
+    HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(request);
+  }
+  void requestNoLongerNeedsCredentials(const Ref<HTTPRequest>& request) override {
+    HTTPAuthenticationDialog::requestNoLongerNeedsCredentials(request);
+  }
+};
+}  // namespace
+
+void HTTPAuthenticationDialog::registerPresenter() {
+  HTTPAuthenticationPresenter::setShared(std::make_shared<DialogPresenter>());
+}
+
 bool HTTPAuthenticationDialog::canPresentDialog() {
-  // Asked from the request's thread: the window list is only read.
+  // Main thread, like every change to the window list.
   return !ui::Application::sharedApplication()->windows().empty();
+}
+
+void HTTPAuthenticationDialog::requestNoLongerNeedsCredentials(const Ref<HTTPRequest>& request) {
+  auto& state = dialogState();
+  std::erase(state.waiting, request);
+  // Its dialog goes; the next waiting request's dialog follows once it has.
+  if (state.current && state.current->request() == request) state.current->dismissDialog();
 }
 
 Ref<HTTPAuthenticationDialog> HTTPAuthenticationDialog::currentDialog() { return dialogState().current; }
