@@ -83,7 +83,11 @@ void HTTPAuthenticationDialog::requestNoLongerNeedsCredentials(const Ref<HTTPReq
   auto& state = dialogState();
   std::erase(state.waiting, request);
   // Its dialog goes; the next waiting request's dialog follows once it has.
-  if (state.current && state.current->request() == request) state.current->dismissDialog();
+  auto current = state.current;
+  if (current && current->request() == request && !current->answered_) {
+    current->answered_ = true;
+    current->dismissDialog();
+  }
 }
 
 Ref<HTTPAuthenticationDialog> HTTPAuthenticationDialog::currentDialog() { return dialogState().current; }
@@ -227,6 +231,7 @@ void HTTPAuthenticationDialog::loginWithCredentialsFromDialog() {
     request->retryUsingSuppliedCredentials();
     std::erase(waiting, request);
   }
+  answered_ = true;
   dismissDialog();
 }
 
@@ -236,6 +241,7 @@ void HTTPAuthenticationDialog::cancelAuthenticationFromDialog() {
     request->cancelAuthentication();
     std::erase(waiting, request);
   }
+  answered_ = true;
   dismissDialog();
 }
 

@@ -94,6 +94,7 @@ class HTTPAuthenticationDialog : public HTTPAutorotatingViewController,
   Ref<ui::NavigationBar> bar_;
   Ref<HTTPAutorotatingViewController> presentingController_;
   std::vector<Ref<ui::TableViewCell>> cells_;  // the cells made so far, by section and row
+  bool answered_ = false;  // login or cancel (or the request's end) already sent it away
 };
 
 }  // namespace zv
