@@ -3,8 +3,9 @@
 // dialog and waiting (never longer than the request's time-out), and the class-wide session
 // credential stores.
 //
-// Credentials stay with the origin they were meant for: the caller's user name and password, and
-// credentials that already worked, never follow a redirect to another scheme, host or port.
+// Credentials stay with the origin they were meant for: the caller's user name and password (or
+// those a delegate, callback or the dialog gave for the origin that asked), and credentials that
+// already worked, never follow a redirect to another scheme, host or port.
 
 #include "http/HTTPAuthenticationPresenter.h"
 #include "http/HTTPRequest.h"
@@ -629,6 +630,7 @@ void HTTPRequest::answerChallenge(const ChallengeSide& side) {
     // Credentials sent before the challenge were refused. Remembered ones are forgotten; and
     // unless the search would only give the same ones again (a wrong password), the challenge
     // is answered afresh: the URL's, the request's or the keychain's credentials get their turn.
+    std::lock_guard<std::recursive_mutex> prompt(stores().credentialPromptLock);
     side.removeFromSessionStore(presented);
     Ref<Dictionary> again;
     if (useSessionPersistence()) {
