@@ -264,6 +264,8 @@ class HTTPRequest : public Operation {
   ZV_HTTP_PROPERTY(Ref<URL>, PACurl, setPACurl, nullptr)
   ZV_HTTP_PROPERTY(std::optional<std::string>, authenticationScheme, setAuthenticationScheme, std::nullopt)
   ZV_HTTP_PROPERTY(std::optional<std::string>, proxyAuthenticationScheme, setProxyAuthenticationScheme, std::nullopt)
+  // The login dialog appears only where one is registered (HTTPAuthenticationPresenter) and the
+  // application has a window; otherwise the request fails as when nobody can be asked.
   ZV_HTTP_PROPERTY(bool, shouldPresentAuthenticationDialog, setShouldPresentAuthenticationDialog, false)
   ZV_HTTP_PROPERTY(bool, shouldPresentProxyAuthenticationDialog, setShouldPresentProxyAuthenticationDialog, true)
   ZV_HTTP_PROPERTY(int, authenticationNeeded, setAuthenticationNeeded, 0)
