@@ -7,9 +7,11 @@
 #include "app/SettingsCommand.h"
 #include "platform/foundation/Log.h"
 #include "platform/runloop/RunLoop.h"
+#include "utilities/RegisterUtilitiesClasses.h"
 
 int main(int argc, char** argv) {
   zv::RunLoop::setMainThreadToCurrent();
+  zv::registerUtilitiesClasses();
   // The Settings tab screen announces on creation that it no longer loads nibs, and readers note
   // descriptions they do not find; neither is news to a person at a terminal.
   zv::setLogSink([](std::string_view line) {

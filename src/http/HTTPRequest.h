@@ -93,6 +93,8 @@ class HTTPRequest : public Operation {
   void start() override;
   void main() override;
   bool isConcurrent() const override { return true; }
+  // start() only hands the request to its thread.
+  bool startsOnAnyThread() const override { return true; }
   bool isExecuting() const override;
   bool isFinished() const override;
   bool isCancelled() const override;

@@ -8,6 +8,7 @@
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Unicode.h"
 #include "platform/runloop/DispatchQueue.h"
 #include "platform/storage/FileLock.h"
 #include "platform/storage/KeyedArchive.h"
@@ -78,6 +79,7 @@ struct SlotChoice {
   int slot = 0;
   int mostRecentSlot = -1;
   bool optedOut = false;
+  Ref<Dictionary> mostRecent;
   Ref<MutableDictionary> working;
 };
 
@@ -112,7 +114,29 @@ SlotChoice chooseSlot(const Data& owner) {
                               : MutableDictionary::make();
   if (choice.optedOut) choice.working->setObject(box(true), kDeviceUDIDOptOutKey);
   if (mostRecent) DeviceUDID::writeSlot(choice.slot, *mostRecent);
+  choice.mostRecent = std::move(mostRecent);
   return choice;
+}
+
+// A deciphered identifier is UTF-8 text; a NUL byte ends text, so one inside is no identifier either.
+bool isIdentifierText(const std::vector<std::uint8_t>& plain) {
+  std::string_view text(reinterpret_cast<const char*>(plain.data()), plain.size());
+  return text.find('\0') == std::string_view::npos && unicode::isValidUTF8(text);
+}
+
+// An owner entry that cannot be read came from the most recent record, which every write copies and
+// which therefore holds every other owner's entry too: only this owner's entry is taken out of it,
+// so the next call starts afresh and every intact identifier survives. The copy of that record just
+// made in the chosen slot goes with its pasteboard, unless the chosen slot is the record's own.
+void dropBrokenEntry(const SlotChoice& choice, const Data& owner) {
+  if (choice.mostRecent) {
+    auto mended = std::dynamic_pointer_cast<MutableDictionary>(choice.mostRecent->mutableCopy());
+    mended->removeObjectForKey(owner);
+    DeviceUDID::writeSlot(choice.mostRecentSlot, *mended);
+  }
+  if (choice.slot == choice.mostRecentSlot) return;
+  clearSlot(choice.slot);
+  Pasteboard::removePasteboardWithName(DeviceUDID::slotName(choice.slot));
 }
 
 }  // namespace
@@ -225,14 +249,8 @@ std::string DeviceUDID::UDIDForDomain(std::string_view domain, std::string_view 
   std::string identifier;
   if (auto stored = std::dynamic_pointer_cast<Data>(entry->objectForKey(kDeviceUDIDIdentifierKey))) {
     auto plain = decipher(domain, key, stored->bytes());
-    if (!plain) {
-      // Clear the record the entry was read from (the most recent one) and the copy of it just
-      // made in the chosen slot, so the next call does not read the same broken entry again.
-      for (int broken : {choice.mostRecentSlot, choice.slot}) {
-        if (broken < 0) continue;
-        clearSlot(broken);
-        Pasteboard::removePasteboardWithName(slotName(broken));
-      }
+    if (!plain || !isIdentifierText(*plain)) {
+      dropBrokenEntry(choice, *owner);
       return kDeviceUDIDNone;
     }
     identifier.assign(plain->begin(), plain->end());

@@ -390,27 +390,37 @@ void localThresholdPass(const std::uint8_t* p, std::uint8_t* out, std::int64_t w
     return;
   }
 #endif
-  std::vector<std::int32_t> ring(static_cast<std::size_t>(w));
-  for (std::int64_t j = 0; j < w; ++j) {
+  auto columnSum = [p, w](std::int64_t j) {
     std::int32_t v = 0;
     for (int r = 0; r < 8; ++r) v += p[j + r * w];
-    ring[j] = v;
-  }
+    return v;
+  };
   std::int32_t s = 0;
-  for (std::int64_t j = 0; j < 8; ++j) s += ring[j];
+  for (std::int64_t j = 0; j < 8; ++j) s += columnSum(j);
   const int firstLimit = blackFrom[s >> 6];
   for (std::int64_t i = 0; i < lead; ++i) out[i] = p[i] >= firstLimit ? 0 : 255;
   int limit = firstLimit;
   // The window judging pixel i starts at column sum j0 = i - lead and ends at j0 + 7; each step
-  // drops V(j0) and takes V(j0 + 8), computed from V(j0 + 8 - w) in the same ring slot.
+  // drops V(j0) and takes V(j0 + 8). From 8 columns on, V(j0 + 8) follows from V(j0 + 8 - w),
+  // kept in the same slot of a ring of w sums; a narrower image's window spans more than one row
+  // of the sequence, and there both column sums are taken afresh.
+  std::vector<std::int32_t> ring;
+  if (w >= 8) {
+    ring.resize(static_cast<std::size_t>(w));
+    for (std::int64_t j = 0; j < w; ++j) ring[j] = columnSum(j);
+  }
   std::int64_t slotLeaving = 0, slotEntering = 8 % w;
   std::int32_t* v = ring.data();
   for (std::int64_t i = lead; i < end; ++i) {
     limit = blackFrom[s >> 6];
     out[i] = p[i] >= limit ? 0 : 255;
     if (i + 1 == end) break;
-    const std::int32_t leaving = v[slotLeaving];  // with w == 8 its slot is reused for j0 + 8
     const std::int64_t j = i - lead + 8;
+    if (w < 8) {
+      s += columnSum(j) - columnSum(j - 8);
+      continue;
+    }
+    const std::int32_t leaving = v[slotLeaving];  // with w == 8 its slot is reused for j0 + 8
     if (j >= w) v[slotEntering] += p[j + 7 * w] - p[j - w];
     s += v[slotEntering] - leaving;
     if (++slotLeaving == w) slotLeaving = 0;
@@ -471,10 +481,12 @@ Ref<ImageWrapper> localThresholdGreyImage(const Image& image) {
   const std::int64_t w = image.width;
   const std::int64_t n = static_cast<std::int64_t>(image.pixelCount());
   const std::uint8_t* p = image.pixels;
-  if (image.width >= 8 && image.height >= 8 && 4 + 4 * w < n - (4 + 4 * w)) {
+  if (4 + 4 * w < n - (4 + 4 * w)) {
+    // Also for images under 8 columns: the window then spans rows of the sequence, all inside it.
     localThresholdPass(p, output->pixels, w, n);
   } else {
-    // No whole window fits: the mean of the top-left block (up to 8 x 8) judges every pixel.
+    // The pass has no pixel to judge (under 9 rows, more for images under 8 columns): the mean
+    // of the top-left block (up to 8 x 8) judges every pixel.
     std::int64_t sum = 0, count = 0;
     for (std::int32_t y = 0; y < std::min(image.height, 8); ++y)
       for (std::int32_t x = 0; x < std::min(image.width, 8); ++x, ++count) sum += image.at(x, y);

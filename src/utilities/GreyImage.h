@@ -89,9 +89,10 @@ void normaliseGreyImage(Image& image);
 // 0 where a pixel is greater than 0.8 x the mean, else 255.
 Ref<ImageWrapper> thresholdGreyImage(const Image& image);
 // 0 where a pixel is greater than 0.9 x the mean of the 8x8 window around it (taken over the
-// pixels as one row-order sequence), else 255. Pixels too near the start or the end of the
-// sequence for a whole window are judged against the first or the last whole window; an image
-// without one (under 8 rows or columns) is judged against the mean of its top-left block.
+// pixels as one row-order sequence, so an image under 8 columns has windows across its rows),
+// else 255. Pixels too near the start or the end of the sequence for a whole window are judged
+// against the first or the last whole window; an image without a pixel to judge (under 9 rows,
+// more when under 8 columns) is judged against the mean of its top-left block.
 Ref<ImageWrapper> localThresholdGreyImage(const Image& image);
 // A (width - 5) x (height - 5) image; nullptr for images of 5 or fewer rows or columns.
 Ref<ImageWrapper> gaussianBlurGreyImage(const Image& image, Ref<Error>* error = nullptr);

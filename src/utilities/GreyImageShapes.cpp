@@ -1,8 +1,10 @@
 #include "utilities/GreyImageShapes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace zv {
 
@@ -41,28 +43,41 @@ void cannyNonMaximumSuppression(const std::int32_t* magnitude, const std::int32_
     const std::int64_t rowStart = y * stride;
     for (std::int32_t x = 1; x <= columns - 3; ++x) {
       const std::int64_t i = rowStart + x;
-      // No branches on the data: noise makes them unpredictable. A zero magnitude has zero
-      // gradients, so both sides come out 0 and the pixel "no edge", as it should.
+      // No branches on the data: noise makes them unpredictable.
       const std::int32_t m = magnitude[i];
       const std::int32_t sx = gx[i], sy = gy[i];
       const std::int32_t ax = std::abs(sx), ay = std::abs(sy);
       const int bothNegative = (sx < 0) & (sy < 0);
       const int vertical = (ay > ax) | (bothNegative & (ay == ax));
       const Sides& sides = table[(sx < 0) * 4 + (sy < 0) * 2 + vertical];
-      // Each side's value, m x (a - M) + n x (b - a) with m and n the larger and smaller gradient
-      // over M, has the sign of the same sum taken over the gradients themselves (M > 0), which
-      // integers give exactly, ties included.
-      const std::int32_t large = std::max(ax, ay), small = std::min(ax, ay);
+      // Each side's value is m x (a - M) + n x (b - a), with m and n the larger and the smaller
+      // gradient over M, all in single precision: its rounding decides near-ties, so the products
+      // and the sum are rounded one by one (never fused). A zero magnitude is "no edge" (divided
+      // by 1 instead, only to keep the arithmetic finite).
+      const float mf = static_cast<float>(std::max(m, 1));
+      const float large = static_cast<float>(std::max(ax, ay)) / mf, small = static_cast<float>(std::min(ax, ay)) / mf;
       const std::int32_t a1 = magnitude[i + sides.pa], b1 = magnitude[i + sides.pb];
       const std::int32_t a2 = magnitude[i + sides.qa], b2 = magnitude[i + sides.qb];
-      const std::int64_t p = std::int64_t{large} * (a1 - m) + std::int64_t{small} * (b1 - a1);
-      const std::int64_t q = std::int64_t{large} * (a2 - m) + std::int64_t{small} * (b2 - a2);
-      result[i] = static_cast<std::uint8_t>(kNoEdge - 127 * ((p <= 0) & (q < 0)));
+      const float pAxis = large * static_cast<float>(a1 - m), pDiagonal = small * static_cast<float>(b1 - a1);
+      const float qAxis = large * static_cast<float>(a2 - m), qDiagonal = small * static_cast<float>(b2 - a2);
+      const float p = pAxis + pDiagonal, q = qAxis + qDiagonal;
+      result[i] = static_cast<std::uint8_t>(kNoEdge - 127 * ((m != 0) & (p <= 0.0f) & (q < 0.0f)));
     }
   }
 }
 
 namespace {
+
+// The integer part of `value`; beyond the range of T it is the nearest end of the range, and NaN
+// is 0 (fractions like 1e30 or NaN reach here from callers).
+template <typename T>
+T saturatingTruncate(float value) {
+  if (std::isnan(value)) return 0;
+  if (value <= static_cast<float>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
+  // The maximum rounds up to a power of two in single precision for 64 bits: compare with >=.
+  if (value >= static_cast<float>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+  return static_cast<T>(value);
+}
 
 // Edge following inside the plane: possible edges never lie on its border (hysteresis makes the
 // border "no edge"), so neighbours of a traced pixel are always inside.
@@ -129,12 +144,12 @@ void cannyHysteresis(const std::int32_t* magnitude, const std::uint8_t* suppress
     maxMagnitude = bin;
     total += histogram[bin];
   }
-  const auto highCount = static_cast<std::int64_t>(static_cast<float>(total) * high + 0.5f);
+  const auto highCount = saturatingTruncate<std::int64_t>(static_cast<float>(total) * high + 0.5f);
   int r = 1;
   std::int64_t reached = histogram[1];
   while (r < maxMagnitude - 1 && reached < highCount) reached += histogram[++r];
   const int highThreshold = r;
-  const auto lowThreshold = static_cast<std::int16_t>(static_cast<int>(static_cast<float>(highThreshold) * low + 0.5f));
+  const auto lowThreshold = saturatingTruncate<std::int16_t>(static_cast<float>(highThreshold) * low + 0.5f);
 
   std::vector<std::int64_t> pending;
   for (std::size_t i = 0; i < count; ++i) {

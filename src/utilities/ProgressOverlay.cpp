@@ -6,6 +6,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/system/NotificationCenter.h"
@@ -309,12 +310,11 @@ void ProgressOverlay::hide(bool animated) {
   if (minShowTime_ > 0 && showStarted_) {
     double shown = secondsNow() - showStarted_->timeIntervalSinceReferenceDate();
     if (shown < minShowTime_) {
-      std::weak_ptr<ProgressOverlay> weak = self();
-      minShowTimer_ = Timer::scheduledTimer(minShowTime_ - shown, false, [weak](Timer&) {
-        if (auto overlay = weak.lock()) {
-          overlay->minShowTimer_ = nullptr;
-          overlay->hideUsingAnimation(overlay->useAnimation_);
-        }
+      // The timer keeps the overlay until it has hidden (and told its delegate); clearing
+      // minShowTimer_ when it fires lets both go.
+      minShowTimer_ = Timer::scheduledTimer(minShowTime_ - shown, false, [overlay = self()](Timer&) {
+        overlay->minShowTimer_ = nullptr;
+        overlay->hideUsingAnimation(overlay->useAnimation_);
       });
       return;
     }
@@ -349,15 +349,15 @@ void ProgressOverlay::done() {
 void ProgressOverlay::showWhileExecuting(std::function<void()> task, bool animated) {
   task_ = std::move(task);
   taskInProgress_ = true;
-  std::weak_ptr<ProgressOverlay> weak = self();
-  std::function<void()> work = task_;
-  std::thread([work, weak] {
+  // The thread keeps the overlay alive until its end has been handled on the main thread, even
+  // when the view it lies on goes away meanwhile: the clean-up and the delegate's hudWasHidden
+  // still happen. The reference travels with the clean-up, so the overlay is released there.
+  std::thread([work = task_, overlay = self()]() mutable {
     if (work) work();
-    performOnMainThread(
-        [weak] {
-          if (auto overlay = weak.lock()) overlay->cleanUpAfterTask();
-        },
-        false);
+    work = nullptr;
+    if (!performOnMainThread([overlay = std::move(overlay)] { overlay->cleanUpAfterTask(); }, false)) {
+      logError("ProgressOverlay: the main run loop is gone; the task's end is not handled");
+    }
   }).detach();
   show(animated);
 }

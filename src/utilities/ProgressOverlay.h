@@ -8,7 +8,8 @@
 // called from any thread and then hop to the main thread without waiting. The task runs on its
 // own thread; its end is handled on the main thread. Ownership: the overlay retains its indicator,
 // labels, custom view and timers; the delegate is not retained; the task's function is kept until
-// the task ends.
+// the task ends. A running task, and then a pending minimum-time hide, keep the overlay alive until
+// it has hidden, even when the view it lies on is released first.
 
 #include <functional>
 #include <optional>

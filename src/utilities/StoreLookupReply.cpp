@@ -45,7 +45,8 @@ void appendUTF8(std::string& out, std::uint32_t code) {
 }
 
 // Reads the string whose opening quote is at text[at]; `end` is set past the closing quote.
-// nullopt for an unterminated string or a broken escape.
+// nullopt for an unterminated string. An escape that means nothing (a backslash before any other
+// character, or "\u" without four hexadecimal digits) stays in the text as it stands.
 std::optional<std::string> readString(std::string_view text, std::size_t at, std::size_t& end) {
   std::string value;
   std::size_t i = at + 1;
@@ -74,7 +75,10 @@ std::optional<std::string> readString(std::string_view text, std::size_t at, std
       case 't': value.push_back('\t'); break;
       case 'u': {
         auto unit = readHex4(text, i);
-        if (!unit) return std::nullopt;
+        if (!unit) {
+          value.append("\\u");
+          break;
+        }
         i += 4;
         std::uint32_t code = *unit;
         if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i] == '\\' && text[i + 1] == 'u') {
@@ -88,7 +92,10 @@ std::optional<std::string> readString(std::string_view text, std::size_t at, std
         appendUTF8(value, code);
         break;
       }
-      default: return std::nullopt;
+      default:
+        value.push_back('\\');
+        value.push_back(escaped);
+        break;
     }
   }
   return std::nullopt;

@@ -46,6 +46,27 @@ class DeviceUDIDTest : public ::testing::Test {
       if (DeviceUDID::readSlot(slot)) used.push_back(slot);
     return used;
   }
+  // Gives `owner`'s entry in the record of `slot` the stored identifier `bytes`.
+  static void breakEntry(int slot, const Ref<Data>& owner, const std::vector<std::uint8_t>& bytes) {
+    auto record = DeviceUDID::readSlot(slot);
+    ASSERT_TRUE(record);
+    auto broken = std::dynamic_pointer_cast<MutableDictionary>(record->mutableCopy());
+    broken->setObject(MutableDictionary::make({{kDeviceUDIDLastAccessedKey, Date::make(1)},
+                                               {kDeviceUDIDIdentifierKey, Data::make(bytes)}}),
+                      owner);
+    DeviceUDID::writeSlot(slot, *broken);
+  }
+  // The record of `slot` still holds the entry of (kDomain, "another key") but none of (kDomain, kKey).
+  static void expectOnlyAnotherKeysEntry(int slot) {
+    auto kept = DeviceUDID::readSlot(slot);
+    ASSERT_TRUE(kept);
+    EXPECT_FALSE(kept->objectForKey(*ownerOf(kDomain, kKey)));
+    EXPECT_TRUE(kept->objectForKey(*ownerOf(kDomain, "another key")));
+  }
+  static double timeStampOf(const Dictionary& record) {
+    auto date = record.objectForKeyAs<Date>(kDeviceUDIDTimeStampKey);
+    return date ? date->timeIntervalSinceReferenceDate() : -1;
+  }
   // A record of another owner with its own identifier entry.
   static Ref<MutableDictionary> foreignRecord(const std::string& domain, double stamp) {
     auto owner = ownerOf(domain.c_str(), kKey);
@@ -68,6 +89,7 @@ TEST_F(DeviceUDIDTest, FirstCallWritesSlotZeroAndLaterCallsAgree) {
       << identifier;
   EXPECT_EQ(usedSlots(), std::vector<int>{0});
   auto record = DeviceUDID::readSlot(0);
+  ASSERT_TRUE(record);
   auto entry = std::dynamic_pointer_cast<Dictionary>(record->objectForKey(*ownerOf(kDomain, kKey)));
   ASSERT_TRUE(entry);
   EXPECT_TRUE(entry->objectForKey(kDeviceUDIDLastAccessedKey));
@@ -76,7 +98,9 @@ TEST_F(DeviceUDIDTest, FirstCallWritesSlotZeroAndLaterCallsAgree) {
   ASSERT_TRUE(stored);
   EXPECT_NE(std::string(stored->bytes().begin(), stored->bytes().end()), identifier);
   EXPECT_EQ(integerValueOf(record->objectForKey(kDeviceUDIDSchemaVersionKey)), 1);
-  EXPECT_EQ(std::dynamic_pointer_cast<Data>(record->objectForKey(kDeviceUDIDModelHashKey))->length(), 20u);
+  auto modelHash = record->objectForKeyAs<Data>(kDeviceUDIDModelHashKey);
+  ASSERT_TRUE(modelHash);
+  EXPECT_EQ(modelHash->length(), 20u);
 
   clock->advance(100);
   EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), identifier);
@@ -91,6 +115,7 @@ TEST_F(DeviceUDIDTest, AnotherKeyGetsItsOwnIdentifierInAFreeSlotCarryingTheEarli
   EXPECT_NE(first, second);
   EXPECT_EQ(usedSlots(), (std::vector<int>{0, 1}));
   auto record = DeviceUDID::readSlot(1);
+  ASSERT_TRUE(record);
   EXPECT_TRUE(record->objectForKey(*ownerOf(kDomain, kKey)));
   EXPECT_TRUE(record->objectForKey(*ownerOf(kDomain, "another key")));
   clock->advance(1);
@@ -105,7 +130,7 @@ TEST_F(DeviceUDIDTest, WithEverySlotTakenTheOldestIsOverwritten) {
   DeviceUDID::UDIDForDomain(kDomain, kKey);
   auto record = DeviceUDID::readSlot(17);
   ASSERT_TRUE(record);
-  EXPECT_TRUE(record->objectForKey(kDeviceUDIDOwnerKey)->isEqual(*ownerOf(kDomain, kKey)));
+  EXPECT_TRUE(isEqual(record->objectForKey(kDeviceUDIDOwnerKey), ownerOf(kDomain, kKey)));
 }
 
 TEST_F(DeviceUDIDTest, UnreadableSlotsAreClearedAndTreatedAsFree) {
@@ -151,32 +176,102 @@ TEST_F(DeviceUDIDTest, ANewerRecordFormatGivesZerosAndOnlyCopiesTheRecord) {
   DeviceUDID::writeSlot(3, *record);
   EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
   EXPECT_EQ(usedSlots(), (std::vector<int>{0, 3}));
-  EXPECT_EQ(integerValueOf(DeviceUDID::readSlot(0)->objectForKey(kDeviceUDIDSchemaVersionKey)), 2);
+  auto copied = DeviceUDID::readSlot(0);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(integerValueOf(copied->objectForKey(kDeviceUDIDSchemaVersionKey)), 2);
 }
 
-TEST_F(DeviceUDIDTest, ABrokenEntryClearsTheRecordItCameFromSoTheNextCallRecovers) {
-  DeviceUDID::UDIDForDomain(kDomain, kKey);
+TEST_F(DeviceUDIDTest, ABrokenEntryDropsOnlyThatOwnersEntrySoTheNextCallRecovers) {
+  const std::string another = DeviceUDID::UDIDForDomain(kDomain, "another key");  // slot 0
   clock->advance(1);
-  DeviceUDID::UDIDForDomain(kDomain, "another key");  // slot 1, now the most recent, carries both
-  // Break this domain's identifier in the most recent record only.
-  auto broken = std::dynamic_pointer_cast<MutableDictionary>(DeviceUDID::readSlot(1)->mutableCopy());
-  auto owner = ownerOf(kDomain, kKey);
-  auto entry = std::dynamic_pointer_cast<MutableDictionary>(
-      std::dynamic_pointer_cast<Dictionary>(broken->objectForKey(*owner))->mutableCopy());
-  entry->setObject(Data::make(std::string(16, 'z')), kDeviceUDIDIdentifierKey);
-  broken->setObject(entry, owner);
-  broken->setObject(Date::make(clock->now() + 5), kDeviceUDIDTimeStampKey);
-  DeviceUDID::writeSlot(1, *broken);
+  DeviceUDID::UDIDForDomain(kDomain, kKey);  // slot 1, now the most recent, carries both entries
+  clock->advance(1);
+  ASSERT_EQ(DeviceUDID::UDIDForDomain(kDomain, "another key"), another);  // slot 0 most recent again
   DeviceUDID::writeSlot(2, *foreignRecord("org.example.bystander", 10));
+  auto owner = ownerOf(kDomain, kKey);
 
-  clock->advance(10);
-  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
-  // The record read and its copy in the owner's slot are gone; an unrelated record stays.
-  EXPECT_FALSE(DeviceUDID::readSlot(1));
-  EXPECT_FALSE(DeviceUDID::readSlot(0));
-  EXPECT_TRUE(DeviceUDID::readSlot(2));
+  // An identifier that cannot be deciphered, then one that deciphers to bytes that are not text.
+  const std::vector<std::uint8_t> notText{0x41, 0x00, 0xFF, 0x42};
+  const std::pair<const char*, std::vector<std::uint8_t>> brokenValues[] = {
+      {"undecipherable", std::vector<std::uint8_t>(16, 'z')},
+      {"not text", *DeviceUDID::encipher(kDomain, kKey, notText)}};
+  for (const auto& [kind, brokenValue] : brokenValues) {
+    SCOPED_TRACE(kind);
+    ASSERT_NO_FATAL_FAILURE(breakEntry(0, owner, brokenValue));
+    clock->advance(10);
+    EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+    // The record read keeps every other owner's entry; the copy of it in this owner's slot is gone;
+    // an unrelated record stays.
+    ASSERT_NO_FATAL_FAILURE(expectOnlyAnotherKeysEntry(0));
+    EXPECT_FALSE(DeviceUDID::readSlot(1));
+    EXPECT_TRUE(DeviceUDID::readSlot(2));
+    clock->advance(1);
+    EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, "another key"), another);
+    clock->advance(1);
+    std::string fresh = DeviceUDID::UDIDForDomain(kDomain, kKey);
+    EXPECT_EQ(fresh.size(), 36u) << fresh;
+    EXPECT_NE(fresh, kDeviceUDIDNone);
+    // Slot 0 is the most recent record again, now with a fresh entry for this owner.
+    clock->advance(1);
+    ASSERT_EQ(DeviceUDID::UDIDForDomain(kDomain, "another key"), another);
+  }
+}
+
+TEST_F(DeviceUDIDTest, BrokenEntryOfTheLastWriterKeepsItsRecordWithoutThatEntry) {
+  const std::string another = DeviceUDID::UDIDForDomain(kDomain, "another key");
   clock->advance(1);
-  EXPECT_NE(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+  DeviceUDID::UDIDForDomain(kDomain, kKey);  // slot 1: this owner's slot and the most recent record
+  ASSERT_NO_FATAL_FAILURE(breakEntry(1, ownerOf(kDomain, kKey), std::vector<std::uint8_t>(16, 'z')));
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+  ASSERT_NO_FATAL_FAILURE(expectOnlyAnotherKeysEntry(1));
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, "another key"), another);
+}
+
+// Records of other owners that each carry an entry for this domain with a different identifier,
+// so the identifier returned tells which record was the most recent.
+TEST_F(DeviceUDIDTest, TheMostRecentRecordIsTheLatestStampAndTheEarlierSlotOnATie) {
+  auto owner = ownerOf(kDomain, kKey);
+  auto carrying = [&](int slot, double stamp) {
+    auto record = foreignRecord("org.example.app" + std::to_string(slot), stamp);
+    std::string identifier = "IDENTIFIER-OF-SLOT-" + std::to_string(slot);
+    auto enciphered = DeviceUDID::encipher(kDomain, kKey, crypto::bytesOf(identifier));
+    record->setObject(MutableDictionary::make({{kDeviceUDIDLastAccessedKey, Date::make(stamp)},
+                                               {kDeviceUDIDIdentifierKey, Data::make(std::move(*enciphered))}}),
+                      owner);
+    DeviceUDID::writeSlot(slot, *record);
+  };
+  carrying(4, 2000);
+  carrying(9, 3000);
+  carrying(11, 3000);
+  carrying(13, 2500);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), "IDENTIFIER-OF-SLOT-9");
+}
+
+TEST_F(DeviceUDIDTest, TheOldestSlotIsTheEarlierOneOnATieAndTheOwnersLastSlotWins) {
+  for (int slot = 0; slot < DeviceUDID::kSlotCount; ++slot) {
+    double stamp = slot == 20 || slot == 40 ? 1000.0 : 5000.0 + slot;
+    DeviceUDID::writeSlot(slot, *foreignRecord("org.example.app" + std::to_string(slot), stamp));
+  }
+  std::string identifier = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  auto owner = ownerOf(kDomain, kKey);
+  auto written = DeviceUDID::readSlot(20);
+  ASSERT_TRUE(written);
+  EXPECT_TRUE(isEqual(written->objectForKey(kDeviceUDIDOwnerKey), owner));
+  auto untouched = DeviceUDID::readSlot(40);
+  ASSERT_TRUE(untouched);
+  EXPECT_FALSE(isEqual(untouched->objectForKey(kDeviceUDIDOwnerKey), owner));
+
+  // The same owner in two slots: the later slot takes the next write.
+  DeviceUDID::writeSlot(50, *written);
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), identifier);
+  auto last = DeviceUDID::readSlot(50);
+  auto first = DeviceUDID::readSlot(20);
+  ASSERT_TRUE(last && first);
+  EXPECT_EQ(timeStampOf(*last), clock->now());
+  EXPECT_LT(timeStampOf(*first), clock->now());
 }
 
 TEST_F(DeviceUDIDTest, TheAsynchronousFormDeliversOnABackgroundQueue) {

@@ -179,7 +179,8 @@ std::unique_ptr<Image> sweptImage(int width, int height) {
 
 TEST(GreyImageTest, LocalThresholdMatchesTheRunningWindowAndWritesEveryPixel) {
   withAndWithoutWideVectors([] {
-  for (auto [w, h] : {std::pair{8, 9}, {9, 8}, {13, 11}, {64, 40}, {200, 17}, {300, 64}, {600, 600}}) {
+  for (auto [w, h] : {std::pair{8, 9}, {9, 8}, {13, 11}, {64, 40}, {200, 17}, {300, 64}, {600, 600},
+                      {1, 17}, {3, 20}, {4, 40}, {7, 10}, {5, 300}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     auto image = w >= 300 ? sweptImage(w, h) : randomImage(w, h, static_cast<unsigned>(w * 1000 + h));
     auto result = localThresholdGreyImage(*image);
@@ -206,8 +207,8 @@ TEST(GreyImageTest, LocalThresholdJudgesBorderPixelsAgainstTheNearestWindow) {
   EXPECT_EQ(result->image()->at(9, 11), 0);   // the last pixel: bright against a bright window
 }
 
-TEST(GreyImageTest, LocalThresholdOnImagesUnderEightRowsOrColumnsUsesTheirBlock) {
-  for (auto [w, h] : {std::pair{1, 1}, {3, 20}, {20, 3}, {7, 7}}) {
+TEST(GreyImageTest, LocalThresholdOnImagesWithoutAWholeWindowUsesTheirBlock) {
+  for (auto [w, h] : {std::pair{1, 1}, {20, 3}, {7, 7}, {40, 8}, {1, 16}}) {
     auto image = filled(w, h, 100);
     image->pixels[0] = 50;
     auto result = localThresholdGreyImage(*image);
@@ -217,6 +218,19 @@ TEST(GreyImageTest, LocalThresholdOnImagesUnderEightRowsOrColumnsUsesTheirBlock)
       EXPECT_EQ(result->image()->pixels[1], 0);
     }
   }
+}
+
+TEST(GreyImageTest, LocalThresholdOnImagesUnderEightColumnsRunsTheWindowAcrossRows) {
+  // 4 x 40, rows 0..19 at 200 and 20..39 at 50: from row 25 on the windows judging rows lie wholly
+  // in the dark half (mean 50, limit 45), where 50 is black; the top half's block would call it white.
+  withAndWithoutWideVectors([] {
+    auto image = filled(4, 40, 200);
+    std::fill(image->pixels + 4 * 20, image->pixels + 4 * 40, std::uint8_t{50});
+    auto result = localThresholdGreyImage(*image);
+    ASSERT_TRUE(result);
+    for (int y = 25; y <= 34; ++y)
+      for (int x = 0; x < 4; ++x) EXPECT_EQ(result->image()->at(x, y), 0) << x << "," << y;
+  });
 }
 
 TEST(GreyImageTest, BlurMatchesTheKernelAndShrinksByFive) {

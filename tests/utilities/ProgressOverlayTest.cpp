@@ -10,6 +10,7 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/ViewRenderer.h"
 #include "support/TestSupport.h"
 #include "utilities/ProgressOverlay.h"
@@ -179,6 +180,43 @@ TEST_F(ProgressOverlayTest, GraceTimeKeepsAShortTaskInvisible) {
   EXPECT_EQ(delegate->hidden, 1);
 }
 
+TEST_F(ProgressOverlayTest, ATaskEndingAfterItsViewIsReleasedStillHidesAndTellsTheDelegate) {
+  for (auto [animated, minShowTime] : {std::pair{false, 0.0f}, {true, 1.0f}}) {
+    SCOPED_TRACE(animated ? "animated, minimum time" : "at once");
+    auto delegate = std::make_shared<HiddenCounter>();
+    std::mutex mutex;
+    std::condition_variable go;
+    bool release = false;
+    std::weak_ptr<ProgressOverlay> weak;
+    {
+      auto view = ui::View::make(Rect(0, 0, 100, 100));
+      auto overlay = ProgressOverlay::showHUDAddedTo(view, animated);
+      overlay->setDelegate(delegate);
+      overlay->setMinShowTime(minShowTime);
+      overlay->showWhileExecuting(
+          [&] {
+            std::unique_lock lock(mutex);
+            go.wait(lock, [&] { return release; });
+          },
+          animated);
+      weak = overlay;
+    }
+    // Neither the view nor the test holds the overlay any more: the task's thread does.
+    EXPECT_FALSE(weak.expired());
+    {
+      std::lock_guard lock(mutex);
+      release = true;
+    }
+    go.notify_all();
+    for (int round = 0; round < 3000 && !weak.expired(); ++round) {
+      pumpRunLoopFor(0.01);
+      advance(0.05);
+    }
+    EXPECT_EQ(delegate->hidden, 1);
+    EXPECT_TRUE(weak.expired());
+  }
+}
+
 TEST_F(ProgressOverlayTest, GraceTimeShowsALongTask) {
   auto overlay = ProgressOverlay::makeWithView(host);
   host->addSubview(overlay);
@@ -265,10 +303,34 @@ TEST_F(ProgressOverlayTest, SettersFromAnotherThreadApplyOnTheMainThread) {
 }
 
 TEST_F(ProgressOverlayTest, AWindowOverlayFollowsTheOrientation) {
+  constexpr double kPi = 3.14159265358979323846;
   auto window = ui::Window::make(Rect(0, 0, 320, 480));
   ui::Application::sharedApplication()->setStatusBarOrientation(ui::InterfaceOrientation::LandscapeRight);
   auto overlay = ProgressOverlay::makeWithWindow(window);
-  EXPECT_EQ(overlay->rotationTransform(), ui::AffineTransform::rotation(3.14159265358979323846 / 2));
+  EXPECT_EQ(overlay->rotationTransform(), ui::AffineTransform::rotation(kPi / 2));
+
+  // A turn of the device: the overlay on the window turns with the status bar (animated) and takes
+  // the window's bounds; one on a plain view only takes its bounds; one on nothing stays as it is.
+  window->addSubview(overlay);
+  auto onView = ProgressOverlay::showHUDAddedTo(host, false);
+  auto alone = ProgressOverlay::makeWithView(host);
+  auto device = ui::Device::currentDevice();
+  device->beginGeneratingDeviceOrientationNotifications();
+  ui::Application::sharedApplication()->setStatusBarOrientation(ui::InterfaceOrientation::LandscapeLeft);
+  window->setFrame(Rect(0, 0, 480, 320));
+  host->setFrame(Rect(0, 0, 300, 200));
+  device->simulateOrientation(ui::DeviceOrientation::LandscapeRight);
+  device->endGeneratingDeviceOrientationNotifications();
+  EXPECT_EQ(overlay->rotationTransform(), ui::AffineTransform::rotation(-kPi / 2));
+  advance(0.31);
+  EXPECT_EQ(overlay->transform(), ui::AffineTransform::rotation(-kPi / 2));
+  EXPECT_EQ(overlay->bounds().width(), 480);
+  EXPECT_EQ(overlay->bounds().height(), 320);
+  EXPECT_EQ(onView->frame(), host->bounds());
+  EXPECT_EQ(onView->rotationTransform(), ui::AffineTransform());
+  EXPECT_EQ(onView->transform(), ui::AffineTransform());
+  EXPECT_EQ(alone->frame(), Rect(0, 0, 320, 480));
+  device->reset();
 }
 
 }  // namespace

@@ -3,8 +3,19 @@
 // buttons.
 #include <gtest/gtest.h>
 
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <thread>
+
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Values.h"
+#include "platform/net/NetErrors.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopPump.h"
@@ -18,6 +29,7 @@
 #include "support/TestSupport.h"
 #include "support/net/StoreLookupStandIn.h"
 #include "utilities/RatingPrompt.h"
+#include "utilities/RegisterUtilitiesClasses.h"
 
 namespace zv {
 namespace {
@@ -225,17 +237,64 @@ TEST_F(RatingPromptTest, ANewerStoreVersionBlocksThePromptAndAnEqualOnePasses) {
   EXPECT_EQ(delegate->errors.size(), 1u);
 }
 
+// Makes connect() fail with EPERM (POSIX code 1) on the calling thread and every thread it starts
+// from now on; the thread must end soon after (the filter cannot be taken off). NO where the
+// kernel's system-call filter cannot be installed.
+bool denyConnectsFromThisThread() {
+#if defined(__x86_64__)
+  constexpr std::uint32_t kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  constexpr std::uint32_t kArch = AUDIT_ARCH_AARCH64;
+#else
+  return false;
+#endif
+#if defined(__x86_64__) || defined(__aarch64__)
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_connect, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#endif
+}
+
 TEST_F(RatingPromptTest, AFailedConnectionIsReportedAndTheNextCheckCanRun) {
   launch(false);
-  // Nothing listens on the mapped port: the connection fails with a POSIX error.
+  // Nothing listens on the mapped port: the connection is refused.
   ApplicationEnvironment::shared().setTestHostMap({{kStoreLookupHost, 1}});
-  prompt->setAppStoreID(42);  // a POSIX failure with a known identifier is still a failure
   check();
   ASSERT_EQ(delegate->errors.size(), 1u);
+  EXPECT_EQ(delegate->errors[0]->code(), net::kURLErrorCannotConnectToHost);
   EXPECT_EQ(prompt->visibleAlert(), nullptr);
+
+  // The system refuses the connection itself (POSIX code 1) while the store identifier is known:
+  // still a failure, reported, and no prompt.
   store.install();
+  prompt->setAppStoreID(42);
+  bool denied = false;
+  std::thread([&] {
+    denied = denyConnectsFromThisThread();
+    if (denied) prompt->promptIfNetworkAvailable();  // the check's threads start from this one
+  }).join();
+  if (!denied) GTEST_SKIP() << "no system-call filter here to make connect() fail with EPERM";
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !prompt->currentlyChecking(); }, 30));
+  ASSERT_EQ(delegate->errors.size(), 2u);
+  auto cause = delegate->errors[1]->domain() == kPOSIXErrorDomain ? delegate->errors[1]
+                                                                   : delegate->errors[1]->underlyingError();
+  ASSERT_TRUE(cause);
+  EXPECT_EQ(cause->domain(), kPOSIXErrorDomain);
+  EXPECT_EQ(cause->code(), EPERM);
+  EXPECT_EQ(prompt->visibleAlert(), nullptr);
+  EXPECT_EQ(store.lookupCount(), 0);
+
   check();
   EXPECT_NE(prompt->visibleAlert(), nullptr);
+  EXPECT_EQ(delegate->errors.size(), 2u);
 }
 
 TEST_F(RatingPromptTest, ASlowAnswerHoldsOneCheckOnly) {
@@ -326,6 +385,20 @@ TEST_F(RatingPromptTest, WithoutACancelButtonTheFirstButtonRatesAndTheSecondRemi
   prompt->visibleAlert()->simulateTapButtonAtIndex(0);
   EXPECT_EQ(delegate->rated, 1);
   EXPECT_EQ(delegate->declined, 0);
+}
+
+// The only test of this program that makes the shared prompt.
+TEST_F(RatingPromptTest, StartUpRegistrationMakesTheSharedPromptWhenTheMainLoopTurns) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  registerUtilitiesClasses();
+  EXPECT_FALSE(defaults->objectForKey(kRatingPromptUseCountKey));  // scheduled, not made at once
+  // Made on the main thread, it counts the launch without anyone asking for it.
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return defaults->integerForKey(kRatingPromptUseCountKey) == 1; }, 30));
+  auto shared = RatingPrompt::sharedInstance();
+  EXPECT_EQ(shared->usesCount(), 1);
+  EXPECT_EQ(shared->applicationVersion(), "1.9");
+  // It outlives this test: keep it from starting checks in later ones.
+  shared->setPromptAtLaunch(false);
 }
 
 TEST_F(RatingPromptTest, TheApplicationsDelegateIsUsedWhenNoneIsSet) {

@@ -32,7 +32,11 @@ TEST(StoreLookupReplyTest, ReadsScalarMembers) {
       {R"({"version":"1.2)", "version", std::nullopt},  // broken off inside the string
       {R"({"version":12)", "version", std::nullopt},     // broken off inside the number
       {R"({"version":)", "version", std::nullopt},
-      {R"({"version":"\x"})", "version", std::nullopt},
+      // An escape that means nothing stays as it stands, and the scan goes on past it.
+      {R"({"version":"\x"})", "version", "\\x"},
+      {R"({"description":"bad \q","bundleId":"com.a"})", "bundleId", "com.a"},
+      {R"({"d":"\u12G4 \u12","bundleId":"com.a"})", "d", "\\u12G4 \\u12"},
+      {R"({"d":"\u12G4 \u12","bundleId":"com.a"})", "bundleId", "com.a"},
       {"", "version", std::nullopt},
       {"<html>not json</html>", "bundleId", std::nullopt},
   };

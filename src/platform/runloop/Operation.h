@@ -47,6 +47,10 @@ class Operation : public Object {
   virtual void start();
   virtual void main() {}
   virtual bool isConcurrent() const { return false; }
+  // Whether `start()` only hands the work to another thread and returns at once, taking no lock
+  // a caller may hold: a queue then starts the operation on the thread that adds it or frees its
+  // slot, instead of waking a worker only to call `start()`. Concurrent operations only.
+  virtual bool startsOnAnyThread() const { return false; }
   virtual bool isExecuting() const { return executing_.load(); }
   virtual bool isFinished() const { return finished_.load(); }
   virtual bool isCancelled() const { return cancelled_.load(); }

@@ -63,6 +63,9 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
 
 namespace {
 thread_local OperationQueue* tCurrentQueue = nullptr;
+// Starts due on this thread while it is already starting an operation inline: run by the
+// outermost start in turn, so a chain of starts that end at once never deepens the stack.
+thread_local std::vector<std::function<void()>>* tInlineStarts = nullptr;
 
 class CurrentQueueScope {
  public:
@@ -221,6 +224,22 @@ void OperationQueue::State::startOnWorker(const Ref<Operation>& operation) {
   };
   if (onMainThread) {
     performOnMainThread(std::move(job), false);
+  } else if (operation->isConcurrent() && operation->startsOnAnyThread()) {
+    if (tInlineStarts) {
+      tInlineStarts->push_back(std::move(job));
+      return;
+    }
+    std::vector<std::function<void()>> pending;
+    struct Scope {
+      explicit Scope(std::vector<std::function<void()>>* list) { tInlineStarts = list; }
+      ~Scope() { tInlineStarts = nullptr; }
+    } scope(&pending);
+    job();
+    // By position: a start may queue more while the list is walked.
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      auto next = std::move(pending[i]);
+      next();
+    }
   } else {
     WorkerPool::operationWorkers().submit(std::move(job));
   }

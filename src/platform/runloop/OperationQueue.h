@@ -2,7 +2,9 @@
 // A queue that starts its operations when they are ready, highest queue priority first (then in
 // the order added), at most `maxConcurrentOperationCount` at a time (-1: no limit). Each start
 // happens on a worker thread of the queue (a Thread with its own run loop, which the operation
-// may run while it waits); an operation occupies its slot until it is finished, so a concurrent
+// may run while it waits), except that a concurrent operation whose start only hands its work
+// elsewhere (`startsOnAnyThread`) is started on the thread that adds it or frees its slot; the
+// main queue starts on the main thread. An operation occupies its slot until it is finished, so a concurrent
 // operation whose `start()` returned at once keeps the slot until it announces "isFinished".
 // Cancelled operations are started too (see Operation.h). A suspended queue starts nothing new.
 //

@@ -95,17 +95,20 @@ class JCValueAllocator {
 // The allocator of a decoded collection's element block: from the arena for an immutable
 // collection (whose block never changes after the parse, and lives as long as the collection, which
 // holds the arena), from the heap for a mutable one (null arena), whose block may grow on any thread.
+// A copy of a block never goes to the arena: the copy does not hold it, so it lives on the heap.
 template <class T>
 class JCStorageAllocator {
  public:
   using value_type = T;
   using propagate_on_container_move_assignment = std::true_type;
-  using propagate_on_container_copy_assignment = std::true_type;
+  using propagate_on_container_copy_assignment = std::false_type;
   using propagate_on_container_swap = std::true_type;
   JCStorageAllocator() = default;
   explicit JCStorageAllocator(JCArena* arena) : arena_(arena) {}
   template <class U>
   JCStorageAllocator(const JCStorageAllocator<U>& other) : arena_(other.arena()) {}
+
+  JCStorageAllocator select_on_container_copy_construction() const { return JCStorageAllocator(); }
 
   T* allocate(std::size_t n) {
     if (arena_) return static_cast<T*>(arena_->allocate(n * sizeof(T), alignof(T)));

@@ -73,6 +73,10 @@ class JCEncodeState {
   Kind kindOfNewClass(const Object& object, const std::type_info* type);
   // `owned`: the object is kept alive by the root or by a decoded collection's storage.
   bool writeObject(const ObjectPtr& object, bool topLevel, bool owned);
+  // Records where `object`'s output lies, holding the object.
+  void remember(CacheEntry& entry, ObjectPtr object, std::size_t start);
+  // Fails the call when a converter changed the collection being written.
+  bool unchanged(const Object& collection, std::uint32_t before, std::uint32_t now);
   ObjectPtr convert(const ObjectPtr& object);
   bool writeValue(const ObjectPtr& object, Kind kind, bool topLevel, bool owned);
   bool writeString(const String& string, bool quoted);
@@ -194,36 +198,50 @@ bool JCEncodeState::writeObject(const ObjectPtr& object, bool topLevel, bool own
     return true;
   }
   Kind kind = kindOf(*object);
-  const ObjectPtr* written = &object;
-  ObjectPtr replacement;
   if (kind == kUnsupported) {
-    replacement = convert(object);
+    // `object` may refer into the storage of a collection the converter changes: hold the object
+    // itself across the call.
+    ObjectPtr original = object;
+    ObjectPtr replacement = convert(original);
     if (!replacement) {
-      recordError("Unable to serialize object class %s.", object->className().c_str());
+      recordError("Unable to serialize object class %s.", original->className().c_str());
       return false;
     }
     kind = kindOf(*replacement);
     if (kind == kUnsupported) {
       recordError("Unable to serialize object class %s that was returned by the unsupported class formatter.  "
                   "Original object class was %s.",
-                  replacement->className().c_str(), object->className().c_str());
+                  replacement->className().c_str(), original->className().c_str());
       return false;
     }
-    written = &replacement;
+    const std::size_t start = out_.size();
+    if (!writeValue(replacement, kind, topLevel, false)) return false;
+    if (kind == kString || kind == kNumber || kind == kNull) remember(entry, std::move(original), start);
+    return true;
+  }
+  if (kind == kArray || kind == kDictionary) {
+    // A converter met inside may release the collection from its parent: hold it while it is walked.
+    ObjectPtr collection = object;
+    return writeValue(collection, kind, topLevel, owned);
   }
   const std::size_t start = out_.size();
-  if (!writeValue(*written, kind, topLevel, owned && written == &object)) return false;
-  if (kind == kString || kind == kNumber || kind == kNull) {
+  if (!writeValue(object, kind, topLevel, owned)) return false;
+  if (owned && !converted_) {
     entry.key = object.get();
-    if (owned && !converted_) {
-      entry.held.reset();
-    } else {
-      entry.held = object;
-    }
+    entry.held.reset();
     entry.offset = start;
     entry.length = out_.size() - start;
+  } else {
+    remember(entry, object, start);
   }
   return true;
+}
+
+void JCEncodeState::remember(CacheEntry& entry, ObjectPtr object, std::size_t start) {
+  entry.key = object.get();
+  entry.held = std::move(object);
+  entry.offset = start;
+  entry.length = out_.size() - start;
 }
 
 bool JCEncodeState::writeValue(const ObjectPtr& object, Kind kind, bool topLevel, bool owned) {
@@ -381,16 +399,25 @@ bool JCEncodeState::enterCollection(const Object& collection) {
   return true;
 }
 
+bool JCEncodeState::unchanged(const Object& collection, std::uint32_t before, std::uint32_t now) {
+  if (before == now) return true;
+  recordError("Unable to serialize object class %s: it was changed while being serialized.",
+              collection.className().c_str());
+  return false;
+}
+
 bool JCEncodeState::writeArray(const Array& array, bool owned) {
   if (!enterCollection(array)) return false;
   punctuate('[');
   bool ok = true;
   if (typeid(array) == typeid(JCArray)) {
+    // The elements in place: writeObject holds what a converter could free, and the index and the
+    // mutation count are read again after each element, since a converter may change this array.
     auto* decoded = static_cast<const JCArray*>(&array);
-    const auto& elements = decoded->storage();
-    for (std::size_t i = 0; ok && i < elements.size(); ++i) {
+    const std::uint32_t mutations = decoded->mutations();
+    for (std::size_t i = 0; ok && i < decoded->storage().size(); ++i) {
       if (i) punctuate(',');
-      ok = writeObject(elements[i], false, owned);
+      ok = writeObject(decoded->storage()[i], false, owned) && unchanged(array, mutations, decoded->mutations());
     }
   } else {
     const std::size_t n = array.count();
@@ -436,8 +463,13 @@ bool JCEncodeState::writeDictionary(const Dictionary& dictionary, bool owned) {
     for (const auto& [key, value] : entries)
       if (!(ok = writePair(key, value, false))) break;
   } else if (typeid(dictionary) == typeid(JCDictionary)) {
-    ok = static_cast<const JCDictionary&>(dictionary).visitPairs(
-        [&](const ObjectPtr& key, const ObjectPtr& value) { return writePair(key, value, owned); });
+    // Slot by slot, as for decoded arrays: a converter that adds keys moves the table.
+    const auto& decoded = static_cast<const JCDictionary&>(dictionary);
+    const std::uint32_t mutations = decoded.mutations();
+    for (std::size_t slot = 0; ok && slot < decoded.capacity(); ++slot) {
+      const JCDictionary::Pair* pair = decoded.pairAtSlot(slot);
+      if (pair) ok = writePair(pair->key, pair->object, owned) && unchanged(dictionary, mutations, decoded.mutations());
+    }
   } else {
     dictionary.enumerate(
         [&](const ObjectPtr& key, const ObjectPtr& value) { return ok = writePair(key, value, false); });

@@ -334,6 +334,53 @@ TEST(OperationQueueTest, OperationsAddedFromManyThreadsAllRunWithinTheWidth) {
   EXPECT_TRUE(queue->operations().empty());
 }
 
+// A concurrent operation whose start only hands off, and that ends within its start (as a
+// request that fails at once does).
+class EndsAtOnceOperation : public Operation {
+ public:
+  EndsAtOnceOperation(std::vector<int>* order, int number) : order_(order), number_(number) {}
+  bool isConcurrent() const override { return true; }
+  bool startsOnAnyThread() const override { return true; }
+  bool isFinished() const override { return finished_.load(); }
+  void start() override {
+    thread = std::this_thread::get_id();
+    queue = OperationQueue::currentQueue();
+    order_->push_back(number_);
+    willChangeValueForKey("isFinished");
+    finished_ = true;
+    didChangeValueForKey("isFinished");
+  }
+  std::thread::id thread;
+  Ref<OperationQueue> queue;
+
+ private:
+  std::vector<int>* order_;
+  int number_;
+  std::atomic<bool> finished_{false};
+};
+
+TEST(OperationQueueTest, HandOffOperationsStartOnTheFreeingThreadInOrderWithoutDeepeningTheStack) {
+  // Each start ends its operation, which frees the slot for the next: started one inside the
+  // other, tens of thousands of them would overflow the stack.
+  constexpr int kCount = 50000;
+  auto queue = OperationQueue::create();
+  queue->setMaxConcurrentOperationCount(1);
+  queue->setSuspended(true);
+  std::vector<int> order;
+  std::vector<Ref<EndsAtOnceOperation>> operations;
+  for (int i = 0; i < kCount; ++i) {
+    operations.push_back(std::make_shared<EndsAtOnceOperation>(&order, i));
+    queue->addOperation(operations.back());
+  }
+  queue->setSuspended(false);
+  queue->waitUntilAllOperationsAreFinished();
+  ASSERT_EQ(order.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(order[static_cast<std::size_t>(i)], i);
+  EXPECT_EQ(operations.front()->thread, std::this_thread::get_id());
+  EXPECT_EQ(operations.back()->thread, std::this_thread::get_id());
+  EXPECT_EQ(operations.back()->queue, queue);
+}
+
 TEST(OperationQueueTest, OperationsListsWaitingAndRunningInTheOrderAdded) {
   auto queue = OperationQueue::create();
   queue->setMaxConcurrentOperationCount(1);

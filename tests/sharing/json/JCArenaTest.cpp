@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +69,8 @@ TEST(JCArenaTest, ValuesOfOneDocumentAreReleasedSafelyOnSeveralThreads) {
 TEST(JCArenaTest, AValueKeptFromADocumentOutlivesTheDocumentAndTheDecoder) {
   ObjectPtr kept, keptNumber;
   WeakRef<Object> root;
+  // A copy of an element block holds its elements, not the document's arena.
+  std::optional<JCArray::Storage> copiedBlock;
   {
     JSONDecoder decoder;
     const std::string text = records(50, "kept");
@@ -76,8 +79,14 @@ TEST(JCArenaTest, AValueKeptFromADocumentOutlivesTheDocumentAndTheDecoder) {
     kept = document->objectAtIndexAs<Dictionary>(31)->objectForKey("name");
     keptNumber = document->objectAtIndexAs<Dictionary>(31)->objectForKey("x");
     root = document;
+    auto inner = std::dynamic_pointer_cast<JCArray>(
+        decoder.objectWithUTF8String("[[true,false,null]]", 19))->objectAtIndex(0);
+    copiedBlock.emplace(std::static_pointer_cast<JCArray>(inner)->storage());
   }
   EXPECT_TRUE(root.expired());
+  ASSERT_EQ(copiedBlock->size(), 3u);
+  EXPECT_TRUE(dyn<Number>((*copiedBlock)[1]) && !dyn<Number>((*copiedBlock)[1])->boolValue());
+  EXPECT_TRUE(dyn<Null>((*copiedBlock)[2]));
   ASSERT_TRUE(dyn<String>(kept));
   EXPECT_EQ(dyn<String>(kept)->utf8(), "record number 31 of a document long enough to leave the small-string buffer");
   EXPECT_EQ(dyn<Number>(keptNumber)->doubleValue(), 31.5);

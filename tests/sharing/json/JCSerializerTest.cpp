@@ -140,6 +140,39 @@ TEST(JCSerializerTest, AConverterThatFreesPartOfADecodedTreeCausesNoFalseCacheHi
   EXPECT_EQ(text->utf8(), R"([{"k":"first"},"x",{"k":"other"}])");
 }
 
+TEST(JCSerializerTest, AConverterThatChangesTheCollectionBeingWrittenFailsTheCall) {
+  // The converter grows the very array or dictionary whose element it converts, which moves the
+  // element block under the writer.
+  auto array = std::dynamic_pointer_cast<MutableArray>(jsoncodec::mutableObjectFromJSONString(String("[1,2]")));
+  auto dictionary =
+      std::dynamic_pointer_cast<MutableDictionary>(jsoncodec::mutableObjectFromJSONString(String(R"({"a":1})")));
+  ASSERT_TRUE(array && dictionary);
+  array->addObject(std::make_shared<Opaque>());
+  dictionary->setObject(std::make_shared<Opaque>(), box("b"));
+  const auto grow = [&](const ObjectPtr&) -> ObjectPtr {
+    for (int i = 0; i < 64; ++i) {
+      array->addObject(box(i));
+      dictionary->setObject(box(i), box("k" + std::to_string(i)));
+    }
+    return box("x");
+  };
+  for (const ObjectPtr& collection : {ObjectPtr(array), ObjectPtr(dictionary)}) {
+    Ref<Error> error;
+    EXPECT_FALSE(jsoncodec::JSONStringWithOptions(collection, 0, grow, &error)) << collection->className();
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->localizedDescription().find("changed while being serialized"), std::string::npos);
+  }
+  // A converter that only changes other collections still succeeds.
+  auto other = std::dynamic_pointer_cast<MutableArray>(jsoncodec::mutableObjectFromJSONString(String("[0]")));
+  auto text = jsoncodec::JSONStringWithOptions(Array::make({std::make_shared<Opaque>(), other}), 0,
+                                               [&](const ObjectPtr&) -> ObjectPtr {
+                                                 other->addObject(box(1));
+                                                 return box("x");
+                                               });
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->utf8(), R"(["x",[0,1]])");
+}
+
 TEST(JCSerializerTest, NumbersIgnoreTheProcessLocale) {
   testing::CommaDecimalLocale locale;
   ZV_SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
