@@ -139,6 +139,19 @@ class CredentialDelegate : public HTTPRequestDelegate {
   }
 };
 
+// A delegate that answers the first question with these credentials and cancels after that.
+std::shared_ptr<CredentialDelegate> answersOnce(const std::string& user, const std::string& password) {
+  auto delegate = std::make_shared<CredentialDelegate>();
+  CredentialDelegate* asked = delegate.get();  // the delegate outlives its own function
+  delegate->onServer = [asked, user, password](const Ref<HTTPRequest>& r) {
+    if (asked->serverAsks > 1) return r->cancelAuthentication();
+    r->setUsername(user);
+    r->setPassword(password);
+    r->retryUsingSuppliedCredentials();
+  };
+  return delegate;
+}
+
 class Authentication : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -220,16 +233,7 @@ TEST_F(NginxAuthentication, NobodyToAskFailsAtOnceWithAuthenticationNeeded) {
 }
 
 TEST_F(NginxAuthentication, WrongPasswordIsRefusedAndTheDelegateAskedAgain) {
-  auto delegate = std::make_shared<CredentialDelegate>();
-  delegate->onServer = [&](const Ref<HTTPRequest>& r) {
-    if (delegate->serverAsks == 1) {
-      r->setUsername("user");
-      r->setPassword("secret");
-      r->retryUsingSuppliedCredentials();
-    } else {
-      r->cancelAuthentication();
-    }
-  };
+  auto delegate = answersOnce("user", "secret");
   auto request = get(nginx->url("/protected/index.html"));
   request->setUsername("user");
   request->setPassword("wrong");
@@ -284,13 +288,7 @@ TEST_F(Authentication, DigestAgainstApache) {
 
   // Through the delegate, and a wrong password leads to code 3 once nobody answers any more.
   HTTPRequest::clearSessionCredentials();
-  auto delegate = std::make_shared<CredentialDelegate>();
-  delegate->onServer = [&](const Ref<HTTPRequest>& r) {
-    if (delegate->serverAsks > 1) return r->cancelAuthentication();
-    r->setUsername("alice");
-    r->setPassword("not it");
-    r->retryUsingSuppliedCredentials();
-  };
+  auto delegate = answersOnce("alice", "not it");
   auto refused = get(apache.url("/digest/page.txt"));
   refused->setDelegate(delegate);
   ASSERT_TRUE(run(refused));
@@ -590,13 +588,7 @@ TEST_F(FaultAuthentication, TheSessionStoreKeepsOneRecordPerOriginAndForgetsRefu
   EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
   // A delegate is asked once, and its answer is the one that goes.
   remember("old");
-  auto delegate = std::make_shared<CredentialDelegate>();
-  delegate->onServer = [&](const Ref<HTTPRequest>& r) {
-    if (delegate->serverAsks > 1) return r->cancelAuthentication();
-    r->setUsername("user");
-    r->setPassword("secret");
-    r->retryUsingSuppliedCredentials();
-  };
+  auto delegate = answersOnce("user", "secret");
   auto asked = get(server.url("/auth"));
   asked->setDelegate(delegate);
   ASSERT_TRUE(run(asked));
