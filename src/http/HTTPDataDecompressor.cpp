@@ -116,6 +116,7 @@ Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, std::uint6
           tooLong = true;
           return false;
         }
+        reserveWithin(output, output.size() + size, maximumLength);
         output.insert(output.end(), window, window + size);
         return true;
       },
@@ -144,6 +145,13 @@ bool HTTPDataDecompressor::uncompressDataFromFile(const std::string& sourcePath,
         return true;
       },
       [&] { return decompressor->closeStream(); }, error);
+}
+
+void HTTPDataDecompressor::reserveWithin(std::vector<std::uint8_t>& buffer, std::size_t needed, std::uint64_t limit) {
+  if (needed <= buffer.capacity()) return;
+  std::size_t grown = std::max(needed, buffer.capacity() * 2);
+  if (limit != 0) grown = static_cast<std::size_t>(std::min<std::uint64_t>(grown, std::max<std::uint64_t>(limit, needed)));
+  buffer.reserve(grown);
 }
 
 Ref<Error> HTTPDataDecompressor::inflateErrorWithCode(int code) {

@@ -59,6 +59,10 @@ class HTTPDataDecompressor : public Object {
 
   static Ref<Error> inflateErrorWithCode(int code);
 
+  // Room in `buffer` for `needed` bytes, grown by doubling as vectors grow but never past `limit`
+  // (0: none; `needed` itself is within it), so that a limit bounds the buffer and not twice it.
+  static void reserveWithin(std::vector<std::uint8_t>& buffer, std::size_t needed, std::uint64_t limit);
+
   HTTPDataDecompressor() = default;
   ~HTTPDataDecompressor() override;
 

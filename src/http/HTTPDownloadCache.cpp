@@ -77,6 +77,16 @@ Ref<Dictionary> requestVaryValues(const std::vector<std::string>& names, const H
 
 double now() { return Date::now()->timeIntervalSinceReferenceDate(); }
 
+// A caller's maximum age as whole seconds for "max-age=N": none below 0 (nor for no number at all),
+// and an age too large to represent is the largest one, which never goes stale.
+long long storedMaxAge(double seconds) {
+  // Below LLONG_MAX and exact as a double.
+  constexpr double kLargest = 9.0e18;
+  if (!(seconds > 0)) return 0;
+  if (seconds >= kLargest) return static_cast<long long>(kLargest);
+  return static_cast<long long>(seconds);
+}
+
 }  // namespace
 
 HTTPDownloadCache::HTTPDownloadCache() = default;
@@ -303,9 +313,11 @@ void HTTPDownloadCache::storeResponseForRequest(const Ref<HTTPRequest>& request,
   auto vary = headerValue(responseHeaders.get(), "Vary");
   auto names = vary ? varyNames(*vary) : std::vector<std::string>{};
   if (std::find(names.begin(), names.end(), "*") != names.end()) return;
-  // An answer to a request with credentials is the user's own unless the server made it public.
+  // An answer to a request with credentials is the user's own unless the server made it public,
+  // whatever supplied them (own fields, the URL, a delegate, the session store; server or proxy).
   auto requestHeaders = request->requestHeaders();
-  bool authorized = headerValue(requestHeaders.get(), "Authorization") || request->requestCredentials();
+  bool authorized = headerValue(requestHeaders.get(), "Authorization") || request->requestCredentials() ||
+                    request->proxyCredentials() || request->sentCredentials();
   if (authorized &&
       lowercase(headerValue(responseHeaders.get(), "Cache-Control").value_or("")).find("public") == std::string::npos) {
     return;
@@ -316,7 +328,7 @@ void HTTPDownloadCache::storeResponseForRequest(const Ref<HTTPRequest>& request,
   if (maxAge != 0) {
     removeHeader(*headers, "Expires");
     removeHeader(*headers, "Cache-Control");
-    headers->setObject(box(format("max-age=%i", static_cast<int>(maxAge))), "Cache-Control");
+    headers->setObject(box(format("max-age=%lld", storedMaxAge(maxAge))), "Cache-Control");
   }
   removeHeader(*headers, kFetchDateHeader);
   headers->setObject(box(rfc1123String(now())), kFetchDateHeader);

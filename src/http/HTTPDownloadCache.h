@@ -7,10 +7,11 @@
 //
 // What is stored: 200 answers without an error, unless the policy says no-write, the server
 // said no-cache/no-store (while cache-control headers are respected), the answer carries
-// "Vary: *", or the request carried "Authorization" and the answer is not marked "public".
+// "Vary: *", or the request carried credentials for the server or a proxy, whatever supplied them,
+// and the answer is not marked "public".
 // Stored headers describe the stored body: "Content-Encoding" goes (bodies are stored inflated)
 // and "Content-Length" is the stored length; a maximum age replaces "Expires" with
-// "Cache-Control: max-age=N"; "X-HTTPRequest-Fetch-date" records when it was stored; the values
+// "Cache-Control: max-age=N" (whole seconds, clamped to what a 64-bit count holds); "X-HTTPRequest-Fetch-date" records when it was stored; the values
 // of the request headers named by "Vary" are kept, and a stored answer serves only requests with
 // the same values. Freshness uses the platform clock, so tests control time.
 //

@@ -280,7 +280,16 @@ Ref<HTTPRequest> HTTPFormDataRequest::copyRequest() const {
   copy->setStringEncoding(stringEncoding());
   copy->setRequestMethod(requestMethod());
   copy->pendingFileError_ = pendingFileError_;
+  // A body streamed from a temporary file is built afresh from the fields: the file goes when
+  // this request ends, the fields stay.
+  if (canRebuildPostBody() && shouldStreamPostDataFromDisk()) copy->discardBuiltPostBody();
   return copy;
+}
+
+bool HTTPFormDataRequest::canRebuildPostBody() const {
+  auto texts = postData();
+  auto files = fileData();
+  return (texts && texts->count() > 0) || (files && files->count() > 0);
 }
 
 }  // namespace zv

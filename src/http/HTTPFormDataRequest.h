@@ -52,6 +52,7 @@ class HTTPFormDataRequest : public HTTPRequest {
   std::string encodeURL(const std::string& text) const;
 
   Ref<HTTPRequest> copyRequest() const override;
+  bool canRebuildPostBody() const override;
 
   ZV_HTTP_PROPERTY(Ref<MutableArray>, postData, setPostData, nullptr)
   ZV_HTTP_PROPERTY(Ref<MutableArray>, fileData, setFileData, nullptr)

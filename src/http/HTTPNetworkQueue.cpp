@@ -78,9 +78,11 @@ void HTTPNetworkQueue::addOperation(const Ref<Operation>& operation) {
   }
   ++requestsCount_;
   auto self = selfAs<HTTPNetworkQueue>();
+  // Attached first: a request whose body cannot be built fails right here, and reports to the queue.
+  request->setQueue(self);
   if (showAccurateProgress()) {
     request->buildPostBody();
-    if (request->requestMethod() == "GET" && isSuspended()) {
+    if (request->requestMethod() == "GET" && isSuspended() && !request->error()) {
       auto head = request->HEADRequest();
       addHEADOperation(head);
       request->addDependency(head);
@@ -99,7 +101,6 @@ void HTTPNetworkQueue::addOperation(const Ref<Operation>& operation) {
     request->setShouldResetUploadProgress(false);
   }
   request->setShowAccurateProgress(showAccurateProgress());
-  request->setQueue(self);
   operations_->addOperation(request);
 }
 

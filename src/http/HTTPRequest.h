@@ -6,7 +6,9 @@
 // long-lived network thread) or startSynchronous (the work runs on the caller's thread in the
 // private run-loop mode "HTTPRequestRunLoopMode"). Events reach the delegate, then the queue,
 // then the callbacks, always on the main thread. cancel and clearDelegatesAndCancel may be called
-// from any thread. Properties may be read from any thread; each read or write is atomic.
+// from any thread. Properties may be read from any thread; each read or write is atomic. The body
+// buffer (rawResponseData) is the request's own and grows on the request's thread until the
+// request is complete: read its bytes after the end, or take responseData(), a copy while it runs.
 //
 // Ownership: the delegate and the progress receivers are not retained; the queue and callbacks
 // are. While it runs, a request is kept alive by its operation queue (asynchronous) or its caller
@@ -17,11 +19,13 @@
 // its start until it is finished; when the task's time runs out the request is cancelled (code 4).
 //
 // Sending again: a request goes out a second time on its own only when it went out on a pooled
-// connection that had sat idle and that connection was lost before any byte of an answer came
-// (the server most likely closed it while idle and never saw the request). That holds for every
+// connection that had sat idle and that connection was lost before any byte of an answer came,
+// an interim head or part of a status line included (the server most likely closed it while idle
+// and never saw the request). That holds for every
 // method, POST included, as other clients do; a fresh connection, or one lost after the answer
 // began, is never retried, since the server may already have acted on the request. The retry
-// sends the whole body again (from memory or from its file). Cookies set by an answer count only
+// opens a new connection (never another idle pooled one, which may be just as dead) and sends the
+// whole body again (from memory or from its file). Cookies set by an answer count only
 // once its attempt is not repeated. Timeout retries are separate: only as many as
 // numberOfTimesToRetryOnTimeout asks for.
 
@@ -29,6 +33,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -124,12 +129,15 @@ class HTTPRequest : public Operation {
 
   // --- Response (after the end). ---
   // The body, inflated when it came compressed (nullptr when it would pass
-  // maximumInflatedResponseSize).
+  // maximumInflatedResponseSize). Any thread; while the request runs, a copy of what has arrived.
   Ref<Data> responseData() const;
   // The body as text read in responseEncoding (an encoding without a name reads as UTF-8);
   // nullopt when the bytes are not valid in it.
   std::optional<std::string> responseString() const;
   bool isResponseCompressed() const;
+  // Whether the request as last sent carried credentials for the server or a proxy, whatever
+  // supplied them (read on the request's network thread, or after the end).
+  bool sentCredentials() const;
 
   // --- Copying: a fresh request with the caller's settings, not its state. ---
   ObjectPtr copy() const override;
@@ -390,6 +398,12 @@ class HTTPRequest : public Operation {
   void setupPostBody();
   // Copies the caller's settings onto a fresh copy (subclasses extend it).
   virtual void copySettingsTo(HTTPRequest& copy) const;
+  // Forgets a built body, so that it is built afresh at the start.
+  void discardBuiltPostBody();
+  // Whether the body can be built again from what the request keeps (a form's fields): then the
+  // temporary body files go at the end of the request; otherwise they stay for copies until the
+  // last request holding them is gone.
+  virtual bool canRebuildPostBody() const { return false; }
 
   // Blocks, guarded by the property lock.
   struct Callbacks {
@@ -502,6 +516,12 @@ class HTTPRequest : public Operation {
   bool headersReceived_ = false;
   // Body bytes of this attempt went to data callbacks: the attempt cannot be repeated unseen.
   bool passedOnBodyBytes_ = false;
+  // The temporary body files this request made, shared with its copies: each is removed when the
+  // last request holding it is gone.
+  std::shared_ptr<const std::string> bodyFileOwner_;
+  std::shared_ptr<const std::string> compressedBodyFileOwner_;
+  // The next attempt opens a connection of its own rather than take an idle pooled one.
+  bool needsNewConnection_ = false;
   std::uint64_t attemptGeneration_ = 0;
   std::vector<std::uint8_t> readBuffer_;
 

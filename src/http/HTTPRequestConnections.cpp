@@ -1,6 +1,8 @@
 // Persistent connections: the class-wide pool of connection records that lets requests to the
 // same server share one socket, their expiry, and the one retry on a new connection.
 
+#include <utility>
+
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
 #include "platform/foundation/Format.h"
@@ -22,6 +24,8 @@ std::string proxyText(const std::optional<net::ProxyServer>& proxy) {
 }  // namespace
 
 void HTTPRequest::configurePersistentConnection() {
+  // A retry after a pooled connection died opens a new one: the other idle ones may be just as dead.
+  bool mayTakeIdleRecord = !std::exchange(needsNewConnection_, false);
   expirePersistentConnections();
   auto& shared = requestClassState();
   std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
@@ -61,7 +65,7 @@ void HTTPRequest::configurePersistentConnection() {
       connectionInfo_ = nullptr;
     }
   }
-  if (!connectionInfo_) {
+  if (!connectionInfo_ && mayTakeIdleRecord) {
     for (const auto& record : shared.connectionPool) {
       if (!record->objectForKey("request") && matches(record)) connectionInfo_ = record;
     }
@@ -112,6 +116,7 @@ std::optional<std::int64_t> HTTPRequest::connectionID() const {
 bool HTTPRequest::retryUsingNewConnection() {
   if (retryCount() != 0) return false;
   releaseConnectionRecord(false);
+  needsNewConnection_ = true;
   setRetryCount(retryCount() + 1);
   startRequest();
   return true;

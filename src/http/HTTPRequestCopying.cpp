@@ -52,6 +52,13 @@ void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
   copy.setShouldCompressRequestBody(shouldCompressRequestBody());
   copy.setCompressedPostBody(compressedPostBody());
   copy.setCompressedPostBodyFilePath(compressedPostBodyFilePath());
+  {
+    // Body files this request made stay until the last request holding them is gone.
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    copy.bodyFileOwner_ = bodyFileOwner_;
+    copy.compressedBodyFileOwner_ = compressedBodyFileOwner_;
+    copy.setDidCreateTemporaryPostDataFile(didCreateTemporaryPostDataFile());
+  }
   copy.setDidStartSelector(didStartSelector());
   copy.setDidFinishSelector(didFinishSelector());
   copy.setDidFailSelector(didFailSelector());
@@ -73,6 +80,18 @@ void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
   copy.setShouldUseRFC2616RedirectBehaviour(shouldUseRFC2616RedirectBehaviour());
   copy.setShouldAttemptPersistentConnection(shouldAttemptPersistentConnection());
   copy.setPersistentConnectionTimeoutSeconds(persistentConnectionTimeoutSeconds());
+}
+
+void HTTPRequest::discardBuiltPostBody() {
+  bodyFileOwner_ = nullptr;
+  compressedBodyFileOwner_ = nullptr;
+  setDidCreateTemporaryPostDataFile(false);
+  setPostBodyFilePath(std::nullopt);
+  setCompressedPostBodyFilePath(std::nullopt);
+  setPostBody(nullptr);
+  setCompressedPostBody(nullptr);
+  setPostLength(0);
+  setHaveBuiltPostBody(false);
 }
 
 }  // namespace zv

@@ -167,6 +167,17 @@ void HTTPRequest::updateProgressIndicator(const ObjectPtr& receiver, std::uint64
   performOnMain([weak, fraction] { setReceiverProgress(weak.lock(), fraction); });
 }
 
+void httpdetail::removeBodyFields(MutableDictionary& headers) {
+  std::vector<ObjectPtr> bodyFields;
+  headers.enumerate([&](const ObjectPtr& key, const ObjectPtr&) {
+    for (const char* name : {"Content-Length", "Content-Encoding", "Transfer-Encoding"}) {
+      if (net::equalsIgnoringCase(describe(key), name)) bodyFields.push_back(key);
+    }
+    return true;
+  });
+  for (const auto& key : bodyFields) headers.removeObjectForKey(key);
+}
+
 Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
   auto copy = dyn<HTTPRequest>(this->copy());
   copy->setRequestMethod("HEAD");
@@ -177,6 +188,11 @@ Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
   copy->setShouldStreamPostDataFromDisk(false);
   copy->setHaveBuiltPostBody(true);
   copy->setPostLength(0);
+  copy->setShouldCompressRequestBody(false);
+  copy->setCompressedPostBody(nullptr);
+  copy->setCompressedPostBodyFilePath(std::nullopt);
+  // Nor any field that describes a body (a built body left its length among the headers).
+  if (auto headers = copy->requestHeaders()) httpdetail::removeBodyFields(*headers);
   copy->setDownloadDestinationPath(std::nullopt);
   copy->setDownloadCache(nullptr);
   copy->setDelegate(nullptr);

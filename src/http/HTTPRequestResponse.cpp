@@ -69,6 +69,11 @@ Ref<Error> moveFileError(const std::string& from, const std::string& to, int err
 
 // --- Response accessors. ---
 
+bool HTTPRequest::sentCredentials() const {
+  // Every source of credentials ends up as a field of the message sent.
+  return request_ && (request_->headerField("Authorization") || request_->headerField("Proxy-Authorization"));
+}
+
 bool HTTPRequest::isResponseCompressed() const {
   auto headers = responseHeaders();
   if (!headers) return false;
@@ -84,11 +89,14 @@ bool HTTPRequest::isResponseCompressed() const {
 }
 
 Ref<Data> HTTPRequest::responseData() const {
+  Ref<Data> raw;
   {
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
     if (inflatedResponse_) return inflatedResponse_;
+    // Until the end the request's thread appends to the body (under this lock): a copy of what
+    // has arrived so far, never the buffer that is growing.
+    raw = rawResponseData_ && !complete_ ? Data::make(rawResponseData_->bytes()) : rawResponseData_;
   }
-  auto raw = rawResponseData();
   if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses()) {
     return HTTPDataDecompressor::uncompressData(raw, maximumInflatedResponseSize(), nullptr);
   }
@@ -238,6 +246,7 @@ void HTTPRequest::readResponseHeaders() {
       sizeTarget->setContentLength(length);
       // An announced body is given its room at once rather than by repeated doubling.
       if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {
+        std::lock_guard<std::recursive_mutex> guard(propertyLock_);
         raw->mutableBytes().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, 256u << 20)));
       }
       if (track) sizeTarget->incrementDownloadSizeBy(static_cast<std::int64_t>(length + sizeTarget->partialDownloadSize()));
@@ -290,9 +299,12 @@ void HTTPRequest::handleBytesAvailable() {
   const std::uint8_t* bytes = readBuffer_.data();
   auto length = static_cast<std::size_t>(n);
   auto theDelegate = delegate();
-  bool toCallbacks =
-      callback(&Callbacks::dataReceived) || (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector()));
-  bool toFile = !toCallbacks && downloadDestinationPath();
+  // A challenge's body is followed by the body of the answered attempt: it never reaches the data
+  // callbacks or the download file (memory keeps it for a request that ends with the challenge).
+  bool challenged = authenticationNeeded() != 0;
+  bool toCallbacks = !challenged && (callback(&Callbacks::dataReceived) ||
+                                     (theDelegate && theDelegate->respondsToSelector(didReceiveDataSelector())));
+  bool toFile = !challenged && !toCallbacks && downloadDestinationPath();
   auto raw = rawResponseData();
   if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses()) {
     if (toCallbacks) {
@@ -301,6 +313,7 @@ void HTTPRequest::handleBytesAvailable() {
     } else if (toFile) {
       writeDownloadBytes(bytes, length);
     } else if (raw) {
+      std::lock_guard<std::recursive_mutex> guard(propertyLock_);
       raw->append(bytes, length);
     }
     return;
@@ -330,6 +343,8 @@ void HTTPRequest::handleBytesAvailable() {
         tooLong = true;
         return false;
       }
+      std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+      HTTPDataDecompressor::reserveWithin(raw->mutableBytes(), raw->length() + size, limit);
       raw->append(window, size);
     }
     return true;
@@ -435,9 +450,10 @@ void HTTPRequest::handleStreamComplete() {
     postBodyReadStream_ = nullptr;
     auto decompressor = dataDecompressor();
     setDataDecompressor(nullptr);
-    // A redirect that keeps the method sends the body file again.
+    // A body that cannot be built again keeps its file for copies of this request, and a redirect
+    // that keeps the method sends the file again.
     bool resendsBody = needsRedirect() && shouldStreamPostDataFromDisk();
-    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0 && !resendsBody) {
+    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0 && canRebuildPostBody() && !resendsBody) {
       removeTemporaryUploadFile();
       removeTemporaryCompressedUploadFile();
       setDidCreateTemporaryPostDataFile(false);
@@ -531,7 +547,9 @@ void HTTPRequest::handleStreamError() {
   // Only a connection that sat idle in the pool and died before the server said anything is
   // assumed never to have reached the server; anything else may have been acted on.
   bool reusedIdleConnection = readStream_ && readStream_->isOnReusedConnection();
-  bool answered = headersReceived_ || totalBytesRead() > 0 || (readStream_ && readStream_->responseHeader());
+  // Any byte of an answer (an interim head, half a status line) shows the request arrived.
+  bool answered = headersReceived_ || totalBytesRead() > 0 ||
+                  (readStream_ && (readStream_->responseHeader() || readStream_->receivedAnyResponseBytes()));
   // A failed stream's socket is never offered again.
   setConnectionCanBeReused(false);
   if (!error() && streamError && net::isConnectionLostError(*streamError) && reusedIdleConnection && !answered &&

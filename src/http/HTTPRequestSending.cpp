@@ -32,6 +32,15 @@ std::string newTemporaryPath() {
   return (folder / crypto::makeUUIDString()).string();
 }
 
+// Owns a temporary file: it is removed when the last owner lets go.
+std::shared_ptr<const std::string> temporaryFileOwner(const std::string& path) {
+  return std::shared_ptr<const std::string>(new std::string(path), [](const std::string* owned) {
+    std::error_code ignored;
+    std::filesystem::remove(*owned, ignored);
+    delete owned;
+  });
+}
+
 Ref<Error> fileAttributesError(const std::string& path, int errnoValue) {
   return makeRequestError(RequestErrorFileManagement, format("Failed to get attributes for file at path '%s'", path.c_str()),
                           Error::posix(errnoValue));
@@ -59,6 +68,8 @@ void HTTPRequest::setupPostBody() {
   if (shouldStreamPostDataFromDisk()) {
     if (!postBodyFilePath()) {
       setPostBodyFilePath(newTemporaryPath());
+      std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+      bodyFileOwner_ = temporaryFileOwner(*postBodyFilePath());
       setDidCreateTemporaryPostDataFile(true);
     }
     if (!postBodyWriteStream_) postBodyWriteStream_ = std::fopen(postBodyFilePath()->c_str(), "wbe");
@@ -105,6 +116,8 @@ void HTTPRequest::buildPostBody() {
     if (shouldCompressRequestBody()) {
       if (!compressedPostBodyFilePath()) {
         setCompressedPostBodyFilePath(newTemporaryPath());
+        std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+        compressedBodyFileOwner_ = temporaryFileOwner(*compressedPostBodyFilePath());
         Ref<Error> failure;
         if (!HTTPDataCompressor::compressDataFromFile(*bodyPath, *compressedPostBodyFilePath(), &failure)) {
           failWithError(failure);
@@ -152,12 +165,15 @@ void HTTPRequest::buildRequestHeaders() {
   if (haveBuiltRequestHeaders()) return;
   setHaveBuiltRequestHeaders(true);
   if (auto main = mainRequest().lock()) {
+    // The HEAD copy takes its main request's fields, but not those of the body it does not send.
     if (auto headers = main->requestHeaders()) {
       headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
         addRequestHeader(describe(key), describe(value));
         return true;
       });
     }
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    if (requestHeaders_) httpdetail::removeBodyFields(*requestHeaders_);
     return;
   }
   applyCookieHeader();
@@ -235,7 +251,10 @@ void HTTPRequest::startRequest() {
   // Cookies an abandoned attempt was sent are not kept.
   pendingResponseCookies_.clear();
   pendingResponseCookiesURL_ = nullptr;
-  inflatedResponse_ = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    inflatedResponse_ = nullptr;
+  }
   setDataDecompressor(nullptr);
   // A new attempt starts its download file afresh (unless it resumes with a range).
   closeDownloadFiles();
@@ -251,6 +270,12 @@ void HTTPRequest::startRequest() {
     auto compressed = compressedPostBody();
     body = HTTPInputStream::inputStreamWithData(
         shouldCompressRequestBody() && compressed ? compressed : Ref<Data>(postBody()), selfAs<HTTPRequest>());
+  }
+  if (!body && postLength() > 0) {
+    // The body this request announces is gone (a copy of a request whose own body file was
+    // removed): fail now rather than announce bytes that will never come.
+    failWithError(makeRequestError(RequestErrorBuildingRequest, "The request body is no longer available"));
+    return;
   }
   postBodyReadStream_ = body;
   readStream_ = body ? net::HTTPReadStream::makeStreamed(request_, body) : net::HTTPReadStream::make(request_);
@@ -432,7 +457,7 @@ void HTTPRequest::cancelLoad() {
     if (!allowResumeForFileDownloads()) removeTemporaryDownloadFile();
     removeTemporaryUncompressedDownloadFile();
   }
-  if (authenticationNeeded() == 0 && didCreateTemporaryPostDataFile()) {
+  if (authenticationNeeded() == 0 && didCreateTemporaryPostDataFile() && canRebuildPostBody()) {
     removeTemporaryUploadFile();
     removeTemporaryCompressedUploadFile();
     setDidCreateTemporaryPostDataFile(false);

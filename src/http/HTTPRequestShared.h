@@ -33,4 +33,7 @@ struct RequestClassState {
 
 RequestClassState& requestClassState();
 
+// Removes the fields that describe a body (length, coding): a HEAD copy carries none.
+void removeBodyFields(MutableDictionary& headers);
+
 }  // namespace zv::httpdetail

@@ -75,11 +75,11 @@ void recordBandwidthUsageLocked(BandwidthState& state) {
 void measureLocked(BandwidthState& state) {
   if (!state.measurementPeriodEnd || *state.measurementPeriodEnd < now()) recordBandwidthUsageLocked(state);
   if (!throttledLocked(state)) return;
-  long long remaining =
-      static_cast<long long>(state.maxBandwidthPerSecond) - static_cast<long long>(state.bandwidthUsedInLastSecond);
-  if (remaining < 0) {
+  // Compared unsigned: any limit, however large, is a limit (one no reading reaches never pauses).
+  if (state.bandwidthUsedInLastSecond > state.maxBandwidthPerSecond) {
+    unsigned long excess = state.bandwidthUsedInLastSecond - state.maxBandwidthPerSecond;
     state.throttleResumeTime =
-        *state.measurementPeriodEnd + static_cast<double>(-remaining) / static_cast<double>(state.maxBandwidthPerSecond);
+        *state.measurementPeriodEnd + static_cast<double>(excess) / static_cast<double>(state.maxBandwidthPerSecond);
   }
 }
 
@@ -143,10 +143,11 @@ unsigned long HTTPRequest::maxUploadReadLength() {
   auto& state = bandwidth();
   std::lock_guard<std::mutex> guard(state.lock);
   unsigned long budget = state.maxBandwidthPerSecond / 4;
-  if (state.maxBandwidthPerSecond != 0 && state.bandwidthUsedInLastSecond + budget > state.maxBandwidthPerSecond) {
-    budget = state.bandwidthUsedInLastSecond >= state.maxBandwidthPerSecond
-                 ? 0
-                 : state.maxBandwidthPerSecond - state.bandwidthUsedInLastSecond;
+  if (state.maxBandwidthPerSecond != 0) {
+    unsigned long left = state.bandwidthUsedInLastSecond >= state.maxBandwidthPerSecond
+                             ? 0
+                             : state.maxBandwidthPerSecond - state.bandwidthUsedInLastSecond;
+    budget = std::min(budget, left);
   }
   if (budget == 0 || !state.measurementPeriodEnd || *state.measurementPeriodEnd < now()) {
     state.throttleResumeTime = state.measurementPeriodEnd;
@@ -201,10 +202,9 @@ std::size_t HTTPRequest::throttledReadSize(std::size_t size) {
   auto& state = bandwidth();
   std::lock_guard<std::mutex> guard(state.lock);
   if (!throttledLocked(state)) return size;
-  long long remaining =
-      static_cast<long long>(state.maxBandwidthPerSecond) - static_cast<long long>(state.bandwidthUsedInLastSecond);
-  if (remaining < 0) return 1;
-  if (static_cast<unsigned long long>(remaining / 4) < size) size = static_cast<std::size_t>(remaining / 4);
+  if (state.bandwidthUsedInLastSecond > state.maxBandwidthPerSecond) return 1;
+  unsigned long quarter = (state.maxBandwidthPerSecond - state.bandwidthUsedInLastSecond) / 4;
+  if (quarter < size) size = static_cast<std::size_t>(quarter);
   return size < 1 ? 1 : size;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/HistoryDetailViewController.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXActionSheet.h"
 #include "support/sharing/SharingTestSupport.h"
 
 namespace zv::testing {
@@ -67,7 +68,24 @@ TEST_F(HistoryDetailSharingTest, FacebookShareDropsTheTokenAndCarriesThePictureA
 }
 
 TEST_F(HistoryDetailSharingTest, TheScreenAgreesToEveryShareAndIsNotRetainedByTheHub) {
-  EXPECT_TRUE(screen->aboutToShareItemWithSharer(SXItem::make(), nullptr));
+  {
+    // Asked by an action sheet, the screen lets the picked sharer start with the item untouched.
+    SX::setRootViewController(screen);
+    auto item = SXItem::makeURL(URL::make("https://example.org/s"), "Picked");
+    auto sheet = SXActionSheet::actionSheetForItem(item);
+    sheet->setSharers({"SXTwitter"});
+    sheet->setShareDelegate(screen);
+    sheet->dismissWithClickedButtonIndex(0, false);
+    settle();
+    auto started = dyn<SXSharer>(SX::currentHelper()->currentView());
+    ASSERT_TRUE(started);
+    EXPECT_EQ(started->item(), item);
+    EXPECT_EQ(item->title, "Picked");
+    EXPECT_EQ(item->url->absoluteString(), "https://example.org/s");
+    EXPECT_EQ(item->image, nullptr);
+    SX::currentHelper()->hideCurrentViewController();
+    settle();
+  }
   screen->shareOnTwitter();
   settle();
   SX::currentHelper()->hideCurrentViewController();

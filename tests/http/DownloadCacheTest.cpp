@@ -3,6 +3,7 @@
 // credentials, fallback, cache-only).
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <thread>
 
 #include "HTTPTestSupport.h"
@@ -14,6 +15,7 @@
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
 #include "support/net/NginxServer.h"
+#include "support/net/ProxyServers.h"
 
 namespace zv {
 namespace {
@@ -101,6 +103,14 @@ TEST_F(DownloadCache, FreshnessFollowsMaxAgeExpiresAndTheClock) {
   EXPECT_TRUE(headers->stringForKey("X-HTTPRequest-Fetch-date"));
   later(29);
   EXPECT_TRUE(current("http://h/own"));
+  // Ages beyond what an int holds are kept, not wrapped round into the past.
+  const double century = 100 * 365.25 * 24 * 3600;
+  for (double age : {century, 1e300, std::numeric_limits<double>::infinity()}) {
+    SCOPED_TRACE(age);
+    cache->storeResponseForRequest(answered("http://h/long", {}, "x"), age);
+    later(50 * 365.25 * 24 * 3600);
+    EXPECT_TRUE(current("http://h/long"));
+  }
 
   // Once the server has answered, its validators must match the stored ones; a 304 always does.
   cache->storeResponseForRequest(answered("http://h/tag", {{"ETag", "\"1\""}, {"Last-Modified", "x"}, {"Cache-Control", "max-age=60"}}, "x"), 0);
@@ -244,6 +254,9 @@ class CachedRequests : public DownloadCache {
     nginx->addFile("vary/lang.txt", "language dependent");
     nginx->addFile("private/me.txt", "private");
     nginx->addFile("public/all.txt", "public");
+    nginx->addFile("private/session.txt", "private too");
+    nginx->addFile("cached/proxied.txt", "through the proxy");
+    nginx->addFile("cached/proxied-again.txt", "through the proxy again");
     ASSERT_TRUE(nginx->start()) << nginx->log();
   }
   static void TearDownTestSuite() {
@@ -374,6 +387,51 @@ TEST_F(CachedRequests, VaryAndCredentialsOnTheWire) {
   EXPECT_FALSE(cache->cachedResponseHeadersForURL(URL::make(nginx->url("/private/me.txt"))));
   EXPECT_TRUE(cache->cachedResponseHeadersForURL(URL::make(nginx->url("/public/all.txt"))));
   HTTPRequest::clearSessionCredentials();
+}
+
+TEST_F(CachedRequests, AnswersToCredentialsFromAnySourceAreStoredOnlyWhenPublic) {
+  HTTPRequest::clearSessionCredentials();
+  // The URL's credentials answer the challenge and are remembered for the origin.
+  std::string withUser = nginx->url("/private/me.txt");
+  withUser.insert(withUser.find("//") + 2, "user:secret@");
+  auto fromURL = HTTPRequest::requestWithURL(URL::make(withUser), cache);
+  ASSERT_TRUE(run(fromURL));
+  ASSERT_FALSE(fromURL->error()) << fromURL->error()->description();
+  EXPECT_FALSE(cache->cachedResponseHeadersForURL(URL::make(withUser)));
+
+  // A request that names no credentials gets the remembered ones: its answer is still private.
+  auto fromSession = get("/private/session.txt");
+  ASSERT_TRUE(run(fromSession));
+  ASSERT_FALSE(fromSession->error()) << fromSession->error()->description();
+  EXPECT_EQ(fromSession->responseString().value_or(""), "private too");
+  EXPECT_FALSE(cache->cachedResponseHeadersForURL(URL::make(nginx->url("/private/session.txt"))));
+  // Without them, the server is asked (and refuses); nothing private comes from the disk.
+  HTTPRequest::clearSessionCredentials();
+  auto without = get("/private/session.txt");
+  ASSERT_TRUE(run(without));
+  EXPECT_FALSE(without->didUseCachedResponse());
+  EXPECT_EQ(without->responseStatusCode(), 401);
+  EXPECT_EQ(statusesOf("/private/session.txt"), "200 401 ");  // remembered ones went before any challenge
+
+  // Credentials for a proxy, given and then remembered for it, make the answer private too.
+  testing::TinyproxyServer proxy("puser", "ppass");
+  ASSERT_TRUE(proxy.start()) << proxy.log();
+  HTTPRequest::clearProxySessionCredentials();
+  for (const char* path : {"/cached/proxied.txt", "/cached/proxied-again.txt"}) {
+    SCOPED_TRACE(path);
+    auto proxied = get(path);
+    proxied->setProxyHost("127.0.0.1");
+    proxied->setProxyPort(proxy.port());
+    if (std::string(path) == "/cached/proxied.txt") {
+      proxied->setProxyUsername("puser");
+      proxied->setProxyPassword("ppass");
+    }
+    ASSERT_TRUE(run(proxied));
+    ASSERT_FALSE(proxied->error()) << proxied->error()->description() << proxy.log();
+    EXPECT_EQ(accessCount(path), 1u);
+    EXPECT_FALSE(cache->cachedResponseHeadersForURL(URL::make(nginx->url(path))));
+  }
+  HTTPRequest::clearProxySessionCredentials();
 }
 
 TEST_F(CachedRequests, AStoreThatCannotBeWrittenNeverFailsTheRequest) {

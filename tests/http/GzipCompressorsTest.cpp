@@ -22,6 +22,17 @@ std::string randomText(std::size_t size, unsigned seed) {
   return text;
 }
 
+// `text` deflated in a zlib wrapper, which, unlike gzip's, does not end with the size.
+std::string zlibWrapped(const std::string& text) {
+  uLongf size = compressBound(text.size());
+  std::string packed(size, '\0');
+  EXPECT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+                     text.size()),
+            Z_OK);
+  packed.resize(size);
+  return packed;
+}
+
 std::string roundTrip(const std::string& text) {
   Ref<Error> error;
   auto compressed = HTTPDataCompressor::compressData(Data::make(text), &error);
@@ -55,14 +66,8 @@ TEST(GzipCompressors, EmptyInputGivesNilWithoutError) {
 
 TEST(GzipCompressors, InflatesZlibWrappedStreamsToo) {
   std::string text = randomText(5000, 7);
-  uLongf size = compressBound(text.size());
-  std::string packed(size, '\0');
-  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
-                     text.size()),
-            Z_OK);
-  packed.resize(size);
   Ref<Error> error;
-  auto inflated = HTTPDataDecompressor::uncompressData(Data::make(packed), &error);
+  auto inflated = HTTPDataDecompressor::uncompressData(Data::make(zlibWrapped(text)), &error);
   ASSERT_TRUE(inflated);
   EXPECT_EQ(inflated->view(), text);
 }
@@ -206,6 +211,18 @@ TEST(GzipCompressors, WholeBufferInflationStopsAtItsLimit) {
   ASSERT_TRUE(exact);
   EXPECT_FALSE(error);
   EXPECT_EQ(exact->length(), size);
+  EXPECT_LE(exact->bytes().capacity(), size);
+
+  // Without a gzip trailer nothing tells the size beforehand: the buffer grows, but never past
+  // the limit.
+  const std::size_t odd = (std::size_t{3} << 20) + 12345;
+  std::string packed = zlibWrapped(std::string(odd, 'q'));
+  for (std::size_t limit : {odd, odd + 1000, std::size_t{4} << 20}) {
+    auto grown = HTTPDataDecompressor::uncompressData(Data::make(packed), limit, &error);
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(grown->length(), odd);
+    EXPECT_LE(grown->bytes().capacity(), limit) << limit;
+  }
 }
 
 TEST(GzipCompressors, FileInflationOfAHighRatioStreamIsComplete) {

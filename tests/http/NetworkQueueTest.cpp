@@ -8,6 +8,7 @@
 #include "http/HTTPNetworkQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
 
 namespace zv {
@@ -172,6 +173,35 @@ TEST_F(NetworkQueue, AccurateProgressSendsHEADRequestsFirst) {
     }
   }
   EXPECT_EQ(getsSeen, 2);
+}
+
+TEST_F(NetworkQueue, ARequestWhoseBodyCannotBeBuiltReachesTheQueueOnce) {
+  for (bool accurate : {true, false}) {
+    SCOPED_TRACE(accurate);
+    auto queue = HTTPNetworkQueue::queue();
+    queue->setShowAccurateProgress(accurate);
+    queue->setShouldCancelAllRequestsOnFailure(false);
+    auto delegate = std::make_shared<SelectorRecorder>(std::vector<std::string>{"failed", "finished", "queueFinished"});
+    queue->setDelegate(delegate);
+    queue->setRequestDidFailSelector("failed");
+    queue->setRequestDidFinishSelector("finished");
+    queue->setQueueDidFinishSelector("queueFinished");
+    testing::TemporaryDirectory folder;
+    auto broken = request("/echo");
+    broken->setPostBodyFilePath((folder / "gone").string());
+    broken->setShouldStreamPostDataFromDisk(true);
+    queue->addOperation(broken);
+    queue->addOperation(request("/ok"));
+    queue->go();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return queue->operationCount() == 0 && delegate->count("finished") == 1; }, 20));
+    pumpRunLoopFor(0.1);
+    ASSERT_TRUE(broken->error());
+    EXPECT_EQ(delegate->count("failed"), 1);
+    EXPECT_EQ(delegate->calls.back().first, "queueFinished");
+    EXPECT_EQ(queue->requestsCount(), 0);
+    // The broken request never reached the server, nor did a HEAD request on its behalf.
+    for (const auto& r : server.requests()) EXPECT_NE(r.path(), "/echo") << r.method;
+  }
 }
 
 TEST_F(NetworkQueue, RefusesOtherOperationsAndKeepsTheRedirectSelectorOnReset) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "HTTPTestSupport.h"
@@ -398,15 +399,22 @@ TEST_F(RequestNetwork, ABodyFollowsA307OnlyWhereItIsSafe) {
       connection.send("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + to.url("/echo") + "\r\nContent-Length: 0\r\n\r\n");
     });
   };
-  // A body streamed from its temporary file goes again, whole, to the new address.
+  // A body streamed from its temporary file goes again, whole, to the new address (a form's too,
+  // which could be built again from its fields).
   redirectTo(server, "/307-echo", server);
   auto streamed = get("/307-echo");
   streamed->setShouldStreamPostDataFromDisk(true);
   streamed->appendPostData(Data::make("streamed body"));
-  ASSERT_TRUE(run(streamed));
-  ASSERT_FALSE(streamed->error()) << streamed->error()->description();
-  EXPECT_EQ(streamed->responseString().value_or(""), "streamed body");
-  EXPECT_FALSE(streamed->postBodyFilePath());  // the file is gone once the body is no longer needed
+  auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/307-echo")));
+  form->setTimeOutSeconds(5);
+  form->setShouldStreamPostDataFromDisk(true);
+  form->setPostValue(box("streamed body"), "field");
+  for (const Ref<HTTPRequest>& request : {streamed, Ref<HTTPRequest>(form)}) {
+    ASSERT_TRUE(run(request));
+    ASSERT_FALSE(request->error()) << request->error()->description();
+    EXPECT_EQ(request->responseString().value_or(""), server.requests().back().body);
+    EXPECT_NE(server.requests().back().body.find("streamed"), std::string::npos);
+  }
 
   testing::TestCertificateAuthority authority("Redirect Test CA");
   net::addTrustedCertificate(net::Certificate::fromPEM(authority.certificatePEM()));
@@ -466,6 +474,52 @@ TEST_F(RequestNetwork, DownloadsToAFileAndIgnoresRedirectBodies) {
   gz->startSynchronous();
   ASSERT_FALSE(gz->error());
   EXPECT_EQ(testing::readFile(destination).size(), 17u * 50);
+}
+
+TEST_F(RequestNetwork, BodiesOfAnswersFollowedByAnotherAttemptReachNoCallbackAndNoFile) {
+  server.route("/moved-with-body", [this](const testing::RecordedRequest&, FaultServer::Connection& c) {
+    c.send("HTTP/1.1 302 Found\r\nLocation: " + server.url("/ok") + "\r\nContent-Length: 5\r\n\r\nmoved");
+  });
+  testing::TemporaryDirectory directory;
+  for (const char* path : {"/auth", "/moved-with-body"}) {
+    SCOPED_TRACE(path);
+    std::string expected = std::string(path) == "/auth" ? "welcome" : "hello";
+    // Credentials come only once the challenge has been answered.
+    auto answerChallenge = [](const Ref<HTTPRequest>& request) {
+      std::weak_ptr<HTTPRequest> weak = request;
+      request->setAuthenticationNeededBlock([weak] {
+        auto challenged = weak.lock();
+        challenged->setUsername("user");
+        challenged->setPassword("secret");
+        challenged->retryUsingSuppliedCredentials();
+      });
+    };
+    HTTPRequest::clearSession();
+    auto toCallback = get(path);
+    answerChallenge(toCallback);
+    auto received = std::make_shared<std::string>();
+    toCallback->setDataReceivedBlock([received](const Ref<Data>& data) { received->append(data->view()); });
+    auto outcome = recordOutcome(toCallback);
+    toCallback->startAsynchronous();
+    ASSERT_TRUE(waitForOutcome(outcome));
+    EXPECT_EQ(outcome->finished, 1);
+    EXPECT_EQ(*received, expected);
+
+    auto destination = (directory / "out.txt").string();
+    HTTPRequest::clearSession();
+    auto toFile = get(path);
+    answerChallenge(toFile);
+    toFile->setDownloadDestinationPath(destination);
+    toFile->setAllowResumeForFileDownloads(true);
+    auto fileOutcome = recordOutcome(toFile);
+    toFile->startAsynchronous();
+    ASSERT_TRUE(waitForOutcome(fileOutcome));
+    ASSERT_FALSE(toFile->error()) << toFile->error()->description();
+    EXPECT_EQ(testing::readFile(destination), expected);
+    std::filesystem::remove(destination);
+  }
+  // Each challenge was answered by a second attempt.
+  EXPECT_EQ(server.requests().size(), 8u);
 }
 
 TEST_F(RequestNetwork, DataCallbacksReceiveTheBodyInsteadOfMemory) {

@@ -2,6 +2,8 @@
 // the metered upload stream, and a throttled download from a real server.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "HTTPTestSupport.h"
 #include "http/HTTPInputStream.h"
 #include "http/HTTPRequest.h"
@@ -58,6 +60,21 @@ TEST_F(Throttling, ExcessPausesUntilAfterThePeriodEnds) {
   HTTPRequest::measureBandwidthUsage();
   ASSERT_TRUE(HTTPRequest::throttleResumeTime());
   EXPECT_NEAR(*HTTPRequest::throttleResumeTime(), 1001.0 + 5200.0 / 14800.0, 1e-6);
+}
+
+TEST_F(Throttling, LimitsBeyondTheSignedRangeAreLimitsStill) {
+  // Larger than any signed count: reading within it never pauses.
+  for (unsigned long limit : {std::numeric_limits<unsigned long>::max(),
+                              static_cast<unsigned long>(std::numeric_limits<long long>::max()) + 1}) {
+    SCOPED_TRACE(limit);
+    HTTPRequest::resetBandwidthState();
+    HTTPRequest::setMaxBandwidthPerSecond(limit);
+    HTTPRequest::measureBandwidthUsage();
+    HTTPRequest::incrementBandwidthUsedInLastSecond(20000);
+    HTTPRequest::measureBandwidthUsage();
+    EXPECT_FALSE(HTTPRequest::throttleResumeTime());
+    EXPECT_EQ(HTTPRequest::maxUploadReadLength(), limit / 4);
+  }
 }
 
 TEST_F(Throttling, UploadReadBudget) {
@@ -173,6 +190,33 @@ TEST(ThrottledDownload, StaysBelowTheLimit) {
   ASSERT_FALSE(request->error()) << request->error()->description();
   EXPECT_EQ(request->responseData()->length(), 300000u);
   EXPECT_GE(elapsed, 1.5);
+}
+
+// With the largest limit a download runs at full speed, and a silent server still meets the
+// time-out.
+TEST(ThrottledDownload, TheLargestLimitNeitherStallsADownloadNorStopsTheTimeOut) {
+  HTTPRequest::resetBandwidthState();
+  testing::FaultServer server;
+  ASSERT_TRUE(server.start());
+  HTTPRequest::setMaxBandwidthPerSecond(std::numeric_limits<unsigned long>::max());
+  auto download = HTTPRequest::requestWithURL(URL::make(server.url("/big/300000")));
+  download->setTimeOutSeconds(30);
+  auto downloaded = testing::recordOutcome(download);
+  download->startAsynchronous();
+  bool finished = testing::waitForOutcome(downloaded, 60);
+
+  auto silent = HTTPRequest::requestWithURL(URL::make(server.url("/stall-body")));
+  silent->setTimeOutSeconds(1);
+  auto timedOut = testing::recordOutcome(silent);
+  silent->startAsynchronous();
+  bool ended = testing::waitForOutcome(timedOut, 60);
+  HTTPRequest::resetBandwidthState();
+  ASSERT_TRUE(finished);
+  ASSERT_FALSE(download->error()) << download->error()->description();
+  EXPECT_EQ(download->responseData()->length(), 300000u);
+  ASSERT_TRUE(ended);
+  ASSERT_TRUE(silent->error());
+  EXPECT_EQ(silent->error()->code(), RequestErrorTimedOut);
 }
 
 }  // namespace

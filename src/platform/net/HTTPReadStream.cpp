@@ -728,6 +728,9 @@ Ref<URL> HTTPReadStream::finalURL() const { return state_->currentURL; }
 std::uint64_t HTTPReadStream::requestBodyBytesWritten() const { return state_->bodyBytesWritten; }
 bool HTTPReadStream::connectionAllowsReuse() const { return state_->allowsReuse; }
 bool HTTPReadStream::isOnReusedConnection() const { return state_->reused; }
+bool HTTPReadStream::receivedAnyResponseBytes() const {
+  return state_->parser && state_->parser->receivedAnyBytes();
+}
 
 std::size_t openHTTPConnectionCount() { return HTTPStreamConnection::liveCount(); }
 

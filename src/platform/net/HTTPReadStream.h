@@ -120,6 +120,9 @@ class HTTPReadStream : public Object {
   std::uint64_t requestBodyBytesWritten() const;
   // YES when the response allowed the connection to be kept (set once the head is complete).
   bool connectionAllowsReuse() const;
+  // YES once any byte of an answer has arrived on the current exchange (part of a status line or
+  // head, or an interim head included): the server has seen the request.
+  bool receivedAnyResponseBytes() const;
   // YES when the stream runs on a connection that an earlier stream used (useful to tests and for
   // the retry decision).
   bool isOnReusedConnection() const;

@@ -40,7 +40,9 @@ class ResponseParser {
   void setAcceptsProtocolSwitch(bool accepts);
 
   // Feeds bytes from the wire; decoded body bytes are appended to `body`. Returns NO on malformed
-  // input (error() tells why); bytes after the end of the message are kept as `leftover()`.
+  // input (error() tells why): a head as soon as the byte arrives after which it can no longer be
+  // valid, a field that only as a whole is malformed once its line is complete. Bytes after the
+  // end of the message are kept as `leftover()`.
   bool feed(std::string_view bytes, std::string& body);
   // The connection ended: completes a close-delimited body; NO when the message was cut short
   // (error() is then kURLErrorNetworkConnectionLost, or a parse error). The verdict on a given byte
@@ -65,22 +67,27 @@ class ResponseParser {
 
  private:
   class Impl;
+  class HeadScanner;
   bool fail(std::int64_t code, std::string message);
   bool failFor(const boost::system::error_code& ec, const Impl& impl);
+  bool failFor(const HeadScanner& scanner);
+  // Scans pending head bytes until a line the parser can take whole is complete; `ready` is then
+  // where it ends in pending_ (`offset` when none is). NO when the head is malformed or too large.
+  bool scanHead(std::size_t offset, std::size_t& ready);
   void resetImpl();
   std::unique_ptr<Impl> makeImpl() const;
   // What interim heads left of the head limit for the next head.
   std::size_t headBudget() const;
-  // What a fresh parser makes of the head being read, given in one piece.
-  boost::system::error_code wholeHeadVerdict(std::string_view unconsumed, std::unique_ptr<Impl>& whole) const;
   std::unique_ptr<Impl> impl_;
+  std::unique_ptr<HeadScanner> scanner_;
   bool isResponseToHEAD_;
   std::size_t headerLimit_;
   Ref<HTTPMessage> response_;
   Ref<Error> error_;
   std::string leftover_;
   std::string pending_;
-  std::string currentHead_;  // bytes of the head being read that the parser has taken
+  std::size_t scanned_ = 0;    // bytes of pending_ the head scanner has seen
+  std::size_t headBytes_ = 0;  // bytes of the head being read
   std::size_t interimBytes_ = 0;
   int interimCount_ = 0;
   bool acceptsProtocolSwitch_ = false;

@@ -1,6 +1,8 @@
 #include "platform/ui/WebView.h"
 
+#include <cctype>
 #include <mutex>
+#include <string_view>
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Values.h"
@@ -301,9 +303,49 @@ void WebView::fail(const std::shared_ptr<Load>& load, const Ref<Error>& error) {
   if (auto d = delegate_.lock()) d->webViewDidFailLoadWithError(*this, error);
 }
 
+namespace {
+
+struct ElementLookup {
+  std::string id;
+  std::string property;
+};
+
+// `document.getElementById('<id>').<property>` (either quote, an optional ";" and blanks around),
+// read apart; nullopt for any other script.
+std::optional<ElementLookup> elementLookup(std::string_view script) {
+  auto trim = [](std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
+  };
+  script = trim(script);
+  if (!script.empty() && script.back() == ';') script = trim(script.substr(0, script.size() - 1));
+  constexpr std::string_view kCall = "document.getElementById(";
+  if (!script.starts_with(kCall)) return std::nullopt;
+  script.remove_prefix(kCall.size());
+  if (script.empty() || (script.front() != '\'' && script.front() != '"')) return std::nullopt;
+  const char quote = script.front();
+  const auto close = script.find(quote, 1);
+  if (close == std::string_view::npos) return std::nullopt;
+  ElementLookup lookup{std::string(script.substr(1, close - 1)), {}};
+  if (lookup.id.find('\\') != std::string::npos) return std::nullopt;  // escapes are not read
+  script.remove_prefix(close + 1);
+  if (!script.starts_with(").")) return std::nullopt;
+  lookup.property = std::string(script.substr(2));
+  return lookup;
+}
+
+}  // namespace
+
 std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& script) {
   scripts_.push_back(script);
   if (script == "document.title") return title_;
+  // Element look-ups by id are answered from the page (no element: the empty answer).
+  if (auto lookup = elementLookup(script)) {
+    if (lookup->property == "innerHTML" || lookup->property == "innerText" || lookup->property == "value") {
+      return htmlElementProperty(html_, lookup->id, lookup->property).value_or("");
+    }
+  }
   if (scriptHandler_)
     if (auto answer = scriptHandler_(*this, script)) return *answer;
   return {};

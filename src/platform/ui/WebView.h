@@ -2,7 +2,7 @@
 // A web view without a renderer: it loads pages (URL requests, HTML strings, files), asks its
 // delegate before every load with the navigation type, reports start, finish and failure with the
 // platform's error codes, keeps a back/forward history, and answers scripts through a hook
-// ("document.title" is answered from the page's <title>).
+// ("document.title" and element look-ups by id are answered from the page itself).
 //
 // Loads run on the run loop of the thread that started them: webViewDidStartLoad comes on a
 // later turn, then exactly one of webViewDidFinishLoad or webViewDidFailLoadWithError. A load
@@ -88,8 +88,10 @@ class WebView : public View {
   // The page's scroll view (zoom scales live there).
   const Ref<ScrollView>& scrollView();
 
-  // Scripts: "document.title" is answered from the page; anything else goes to the hook, whose
-  // empty answer reads as the empty string. Every script is recorded.
+  // Scripts: "document.title" and "document.getElementById('<id>').<property>" with the property
+  // innerHTML, innerText or value are answered from the page (an id the page lacks answers the
+  // empty string); anything else goes to the hook, whose empty answer reads as the empty string.
+  // Every script is recorded.
   using ScriptHandler = std::function<std::optional<std::string>(WebView& view, const std::string& script)>;
   void setScriptHandler(ScriptHandler handler) { scriptHandler_ = std::move(handler); }
   std::string stringByEvaluatingJavaScriptFromString(const std::string& script);

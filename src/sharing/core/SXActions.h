@@ -2,7 +2,8 @@
 // The on-device actions: sharers that work on the device instead of at a web service (copy,
 // print, open in the browser, save to the photo album, log out of every service; mail and text
 // message have headers of their own). None needs a login or a connection, all run quiet, and
-// each answers shouldAutoShare with YES: with auto-share allowed they act at once, without a form.
+// each but print answers shouldAutoShare with YES: with auto-share allowed they act at once,
+// without a form.
 //
 // Outcomes: copy reports finished once the pasteboard holds the link, text, image (PNG) or file
 // bytes (under the item's MIME type), and fails for an item without a payload; the photo album
@@ -39,7 +40,8 @@ class SXPrint : public SXActionSharer {
   std::string sharerTitle() const override;
   bool canShareImage() const override { return true; }
   bool canShare() const override;
-  bool canAutoShare() const override { return false; }
+  // Print never counts as auto-shared (the print options ask each time); the switch stays offered.
+  bool shouldAutoShare() const override { return false; }
   bool send() override;
   bool print();
 

@@ -24,11 +24,6 @@ std::string escapedForHTML(std::string_view text) {
   return out;
 }
 
-// The link as a person reads it: escapes decoded when they are UTF-8, else as written.
-std::string readableURL(const URL& url) {
-  return percentDecode(url.absoluteString()).value_or(url.absoluteString());
-}
-
 }  // namespace
 
 std::string SXMail::sharerTitle() const { return SXLocalizedText("Email"); }
@@ -50,7 +45,8 @@ std::string SXMail::composedBody() const {
     body += part;
   };
   if (item.text && !item.text->empty()) add(text(*item.text));
-  if (item.url) add(text(readableURL(*item.url)));
+  // The link goes in exactly as written: decoding its escapes would change where it leads.
+  if (item.url) add(text(item.url->absoluteString()));
   if (item.data) {
     auto name = item.title ? item.title : item.filename;
     add(text(SXLocalizedText("Attached: %@", name)));

@@ -58,9 +58,10 @@ void SXRequest::start() {
     // The callers' bodies are forms unless they name another type.
     if (!request->valueForHTTPHeaderField("Content-Type"))
       request->setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
-    // A body goes with the method asked for, whichever it is; without one the default GET stays.
-    if (method_ && !method_->empty()) request->setHTTPMethod(*method_);
   }
+  // The method asked for goes out, with or without a body (a DELETE names its target in the URL);
+  // none asked for is a GET.
+  if (request && method_ && !method_->empty()) request->setHTTPMethod(*method_);
   connection_ = request ? net::URLConnection::make(request, selfAs<SXRequest>(), true) : nullptr;
   if (!connection_) {
     logError("SXRequest: no connection could be made for " + loggableURL(url_));
@@ -107,7 +108,7 @@ const std::string& SXRequest::getResult() {
 }
 
 std::string SXRequest::description() const {
-  std::string method = params_ && method_ && !method_->empty() ? *method_ : "GET";
+  std::string method = method_ && !method_->empty() ? *method_ : "GET";
   std::string text = "method: " + method + "\n";
   text += "url: " + loggableURL(url_) + "\n";
   text += "params: " + (params_ ? std::to_string(params_->size()) + " bytes" : std::string("(none)")) + "\n";

@@ -4,8 +4,8 @@
 // reply status, header fields and body come back through one finish callback. A body goes out as
 // "application/x-www-form-urlencoded" unless the header fields give another Content-Type.
 //
-// The body is sent with the method given, whatever that method is (DELETE and PUT included);
-// without a body the request goes out as GET. `success` is YES for a 200 or 201 reply only.
+// The request goes out with the method given, whatever that method is (DELETE and PUT included),
+// with or without a body; without a method it is a GET. `success` is YES for a 200 or 201 reply only.
 // `description()` is for logs and never prints the request or reply body: a login form's body
 // holds the password, and replies can hold tokens.
 //

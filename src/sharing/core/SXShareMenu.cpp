@@ -1,8 +1,11 @@
 #include "sharing/core/SXShareMenu.h"
 
-#include <algorithm>
+#include <unicode/coll.h>
+#include <unicode/locid.h>
 
-#include "platform/foundation/AsciiText.h"
+#include <algorithm>
+#include <memory>
+
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/String.h"
 #include "platform/graphics/Color.h"
@@ -25,6 +28,24 @@ constexpr const char* kSectionKeys[] = {"actions", "services"};
 
 std::string rowClassName(const Ref<Dictionary>& row) {
   return row ? row->stringForKey(kClassNameKey).value_or("") : "";
+}
+
+// Titles in the order of the user's language, case aside ("Éxample" before "Zebra"); the C and
+// POSIX locales, which name no language, take the language-neutral order.
+void sortTitles(std::vector<std::pair<std::string, std::string>>& found) {
+  icu::Locale locale = icu::Locale::getDefault();
+  if (std::string_view(locale.getName()) == "en_US_POSIX") locale = icu::Locale::getRoot();
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
+  if (U_FAILURE(status) || !collator) {
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return;
+  }
+  collator->setStrength(icu::Collator::SECONDARY);
+  std::stable_sort(found.begin(), found.end(), [&](const auto& a, const auto& b) {
+    UErrorCode compared = U_ZERO_ERROR;
+    return collator->compareUTF8(a.first, b.first, compared) == UCOL_LESS;
+  });
 }
 
 }  // namespace
@@ -111,11 +132,7 @@ Ref<MutableArray> SXShareMenu::section(const std::string& key) const {
     if (!sharer || !sharer->canShare() || !sharer->canShareType(type)) continue;
     found.emplace_back(sharer->sharerTitle(), name->utf8());
   }
-  if (!found.empty() && SXConfigBool("shareMenuAlphabeticalOrder")) {
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-      return ascii::lowercase(a.first) < ascii::lowercase(b.first);
-    });
-  }
+  if (!found.empty() && SXConfigBool("shareMenuAlphabeticalOrder")) sortTitles(found);
   for (const auto& [title, className] : found) {
     rows->addObject(Dictionary::make({{kClassNameKey, String::make(className)}, {kNameKey, String::make(title)}}));
   }

@@ -122,7 +122,11 @@ void SXSharer::share() {
     setPendingAction(SXPendingActionShare);
     return;
   }
-  if (SXConfigBool("allowAutoShare") && shouldAutoShare() && tryToSend()) return;
+  if (SXConfigBool("allowAutoShare") && shouldAutoShare()) {
+    bool ended = false;
+    // Offline the attempt itself ends the share (kept for later or reported failed): no form.
+    if (attemptSend(ended) || ended) return;
+  }
   show();
 }
 
@@ -204,7 +208,18 @@ void SXSharer::authorizationFormSave(SXFormController& form) {
   tryPendingAction();
 }
 
-void SXSharer::authorizationFormCancel(SXFormController&) { sendDidCancel(); }
+void SXSharer::authorizationFormCancel(SXFormController& form) {
+  auto hold = selfAs<SXSharer>();
+  if (pendingForm_.get() == &form) {
+    // The login being checked is abandoned: its answer finds no form and no request of this
+    // sharer and is dropped, and nothing waits for it to run again.
+    pendingForm_ = nullptr;
+    request_ = nullptr;
+    setPendingAction(SXPendingActionNone);
+    SXActivityIndicator::currentIndicator()->hide();
+  }
+  sendDidCancel();
+}
 
 void SXSharer::show() {
   auto fields = shareFormFieldsForType(item_ ? item_->shareType : SXShareTypeUndefined);
@@ -284,11 +299,17 @@ bool SXSharer::validateItem() {
 }
 
 bool SXSharer::tryToSend() {
+  bool ended = false;
+  return attemptSend(ended);
+}
+
+bool SXSharer::attemptSend(bool& ended) {
   auto hold = selfAs<SXSharer>();
   if (!shareRequiresInternetConnection() || SX::connected()) {
     return send();
   }
   // Offline: every road ends in an outcome the user (or the delegate) learns of.
+  ended = true;
   if (SXConfigBool("allowOffline") && canShareOffline()) {
     if (SX::addToOfflineQueue(item_, sharerId())) {
       showAlert(SXLocalizedText("Offline"),

@@ -213,6 +213,9 @@ class SXSharer : public ui::NavigationController {
   // The base accepts nothing by itself: a subclass checks the values and calls form.saveForm().
   virtual void authorizationFormValidate(SXFormController& form);
   virtual void authorizationFormSave(SXFormController& form);
+  // Cancel wins over a login check under way: the pending form, the request and the pending
+  // action are let go (a check's answer is dropped when it finds them gone), then the cancel is
+  // reported.
   virtual void authorizationFormCancel(SXFormController& form);
   virtual void show();
   virtual std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type);
@@ -268,6 +271,9 @@ class SXSharer : public ui::NavigationController {
 
  private:
   void report(const char* notification, const Ref<Dictionary>& userInfo);
+  // tryToSend, telling through `ended` whether the attempt itself ended the share offline (kept
+  // for later, or reported failed) so that no form may follow.
+  bool attemptSend(bool& ended);
 
   std::shared_ptr<SXSharerDelegate> shareDelegate_;
   Ref<SXItem> item_;

@@ -66,26 +66,20 @@ std::string SXURLEscape(const Ref<URL>& url) {
 }
 
 std::string SXStripHTML(std::string_view input, bool keepLineBreaks) {
-  // The tags are found in the input and replaced in the working text.
-  std::string text(input);
-  std::size_t scan = 0;
-  while (scan < input.size()) {
-    std::size_t open = input.find('<', scan);
-    if (open == std::string_view::npos) break;
-    std::size_t close = input.find('>', open);
+  // One pass: each tag ("<" up to the next ">") becomes one blank; a "<" with no ">" after it
+  // starts plain text to the end.
+  std::string text;
+  text.reserve(input.size());
+  std::size_t from = 0;
+  while (from < input.size()) {
+    const std::size_t open = input.find('<', from);
+    const std::size_t close = open == std::string_view::npos ? open : input.find('>', open);
     if (close == std::string_view::npos) break;
-    const std::string tag(input.substr(open, close - open + 1));
-    std::string replaced;
-    std::size_t from = 0;
-    for (std::size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, from)) {
-      replaced.append(text, from, at - from);
-      replaced += ' ';
-      from = at + tag.size();
-    }
-    replaced.append(text, from, std::string::npos);
-    text = std::move(replaced);
-    scan = close + 1;
+    text.append(input, from, open - from);
+    text += ' ';
+    from = close + 1;
   }
+  if (from < input.size()) text.append(input, from, std::string_view::npos);
   if (!keepLineBreaks) std::erase(text, '\n');
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return "";

@@ -47,8 +47,8 @@ std::string SXFormEscape(const std::optional<std::string>& text);
 // The URL's absolute string with every byte but letters, digits and "-._~" escaped; nullptr
 // gives "".
 std::string SXURLEscape(const Ref<URL>& url);
-// Removes every tag ("<...>"); without `keepLineBreaks` every newline too; then trims blanks and
-// tabs at both ends.
+// Replaces every tag ("<" up to the next ">") with one blank, in one pass over the text; without
+// `keepLineBreaks` removes every newline too; then trims blanks and tabs at both ends.
 std::string SXStripHTML(std::string_view text, bool keepLineBreaks);
 
 // The MD5 digest of the bytes as 32 lower-case hexadecimal digits.

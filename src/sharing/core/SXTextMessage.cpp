@@ -23,7 +23,7 @@ bool SXTextMessage::sendText() {
     // A text message is plain text: the link goes on a line of its own.
     std::string text = item->text.value_or("");
     std::string link;
-    if (item->url) link = percentDecode(item->url->absoluteString()).value_or(item->url->absoluteString());
+    if (item->url) link = item->url->absoluteString();  // as written: decoding would change the link
     body = text.empty() ? link : link.empty() ? text : text + "\n\n" + link;
     item->setCustomValue(body, "body");
   }

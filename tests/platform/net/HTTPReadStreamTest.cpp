@@ -17,6 +17,13 @@ using zv::testing::FaultServer;
 
 class HTTPReadStreamTest : public ::testing::Test {
  protected:
+  HTTPReadStreamTest() {
+    // A head that can no longer become valid, and then nothing: no waiting for more of it.
+    server.route("/spoiled-head-then-stall", [](const zv::testing::RecordedRequest&, FaultServer::Connection& c) {
+      c.send(std::string("HTTP/\x01", 6));
+      c.stallUntilStopped();
+    });
+  }
   static void SetUpTestSuite() {
     // One exchange first, so what the process opens once (resolver state, run-loop descriptors)
     // is not counted as a leak.
@@ -78,6 +85,7 @@ TEST_F(HTTPReadStreamTest, MalformedResponsesEndWithOneError) {
   };
   const Case cases[] = {
       {"/malformed-status", kHTTPStreamErrorDomain, kHTTPStreamParseFailure},
+      {"/spoiled-head-then-stall", kHTTPStreamErrorDomain, kHTTPStreamParseFailure},
       {"/garbage", kHTTPStreamErrorDomain, kHTTPStreamParseFailure},
       {"/oversized-headers", kHTTPStreamErrorDomain, kHTTPStreamHeaderTooLarge},
       {"/bad-chunk", kHTTPStreamErrorDomain, kHTTPStreamParseFailure},

@@ -28,8 +28,9 @@ struct Options {
   bool head = false;
 };
 
-// Feeds `wire` in pieces of `piece` bytes (0: all at once), then the connection ends.
-Verdict readResponse(const std::string& wire, std::size_t piece, const Options& options = {}) {
+// Feeds `wire` in pieces of `piece` bytes (0: all at once), then the connection ends (unless
+// `ends` is NO: the verdict while the connection is still open).
+Verdict readResponse(const std::string& wire, std::size_t piece, const Options& options = {}, bool ends = true) {
   ResponseParser parser(options.head, options.headerLimit);
   parser.setAcceptsProtocolSwitch(options.acceptsSwitch);
   std::string body;
@@ -38,7 +39,7 @@ Verdict readResponse(const std::string& wire, std::size_t piece, const Options& 
   for (std::size_t at = 0; ok && at < wire.size(); at += step) {
     ok = parser.feed(std::string_view(wire).substr(at, step), body);
   }
-  if (ok) ok = parser.finish(body);
+  if (ok && ends) ok = parser.finish(body);
   Verdict verdict;
   verdict.ok = ok;
   if (parser.error()) {
@@ -50,12 +51,28 @@ Verdict readResponse(const std::string& wire, std::size_t piece, const Options& 
   return verdict;
 }
 
-// The verdict, checked to be the same for whole, 7-byte and byte-by-byte delivery.
+// The verdict, checked to be the same for whole, 7-byte and byte-by-byte delivery, both before
+// and after the connection's end.
 Verdict verdictOf(const std::string& wire, const Options& options = {}) {
+  Verdict open = readResponse(wire, 0, options, false);
+  EXPECT_EQ(readResponse(wire, 7, options, false), open) << "in 7-byte pieces, connection open";
+  EXPECT_EQ(readResponse(wire, 1, options, false), open) << "byte by byte, connection open";
   Verdict whole = readResponse(wire, 0, options);
   EXPECT_EQ(readResponse(wire, 7, options), whole) << "in 7-byte pieces";
   EXPECT_EQ(readResponse(wire, 1, options), whole) << "byte by byte";
   return whole;
+}
+
+// Feeds `wire` byte by byte while the connection stays open: the index of the byte the reader
+// refused (npos: none).
+std::size_t refusedAt(const std::string& wire, const Options& options = {}) {
+  ResponseParser parser(options.head, options.headerLimit);
+  parser.setAcceptsProtocolSwitch(options.acceptsSwitch);
+  std::string body;
+  for (std::size_t at = 0; at < wire.size(); ++at) {
+    if (!parser.feed(std::string_view(wire).substr(at, 1), body)) return at;
+  }
+  return std::string::npos;
 }
 
 const std::string kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
@@ -75,6 +92,49 @@ TEST(ResponseVerdictTest, HeadsCutShortAfterAnErrorReportTheError) {
   Verdict cut = verdictOf("HTTP/1.1 200 OK\r\nContent-Le");
   EXPECT_EQ(cut.domain, kURLErrorDomain);
   EXPECT_EQ(cut.code, kURLErrorNetworkConnectionLost);
+}
+
+TEST(ResponseVerdictTest, AHeadIsRefusedAtTheByteThatSpoilsIt) {
+  const std::string status = "HTTP/1.1 200 OK\r\n";
+  struct Case {
+    std::string wire;
+    std::size_t spoiledAt;
+    std::int64_t code = kHTTPStreamParseFailure;
+  };
+  const Case cases[] = {
+      {std::string("HTTP/\x01 1.", 9), 5},
+      {"HTTP/2", 5},
+      {"HTTP/1.2", 7},
+      {"HTTP/1.1 2x", 10},
+      {"HTTP/1.1 0", 9},             // below 100 whatever follows
+      {"HTTP/1.1 7", 9},             // above 599
+      {"HTTP/1.1 101", 11},          // a switch nobody asked for
+      {"HTTP/1.1 200\r", 12},        // no space after the status
+      {"HTTP/1.1 200 O\x01", 14},
+      {"HTTP/1.1 200 OK\rX", 16},
+      {status + "Bad Field: x", status.size() + 3},
+      {status + ": empty name", status.size()},
+      {status + " folded first line", status.size()},
+      {status + "A: b\x7f", status.size() + 4},
+      {status + "A: b\r\n\rX", status.size() + 7},
+      {status + "X: " + std::string(1100, 'x'), 1024, kHTTPStreamHeaderTooLarge},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.wire);
+    EXPECT_EQ(refusedAt(c.wire + "more bytes after it"), c.spoiledAt);
+    Verdict verdict = readResponse(c.wire, 0, {}, false);
+    EXPECT_FALSE(verdict.ok);
+    EXPECT_EQ(verdict.code, c.code);
+    EXPECT_TRUE(readResponse(c.wire.substr(0, c.spoiledAt), 0, {}, false).ok);
+  }
+  Options asked;
+  asked.acceptsSwitch = true;
+  EXPECT_EQ(refusedAt("HTTP/1.1 101 Switching Protocols\r\n\r\n", asked), std::string::npos);
+  // What only a whole field tells is judged when its line is complete: at the next line's first byte.
+  EXPECT_EQ(refusedAt(status + "Content-Length: 1x\r\nA: b\r\n"), status.size() + 20);
+  // Folded values and odd but valid heads are not refused.
+  EXPECT_EQ(refusedAt(status + "A: b\r\n \tc\r\nB:\r\nC: \x80\xff\t!\r\nContent-Length: 0\r\n\r\n"), std::string::npos);
+  EXPECT_TRUE(verdictOf(status + "A: b\r\n \tc\r\nB:\r\nContent-Length: 2\r\n\r\nok").ok);
 }
 
 TEST(ResponseVerdictTest, AHeadIsMeasuredFromItsFirstByte) {

@@ -135,14 +135,28 @@ TEST_F(WebViewTest, RedirectsAreDecidedToo) {
                                         "should other http://app.example/callback?code=7", "fail WebKitErrorDomain 102"}));
 }
 
-TEST_F(WebViewTest, ScriptsGoToTheHookAndTitlesSurviveOddMarkup) {
+TEST_F(WebViewTest, ElementLookUpsAreAnsweredFromThePageAndOtherScriptsGoToTheHook) {
   web->setScriptHandler([](WebView&, const std::string& script) -> std::optional<std::string> {
-    if (script == "document.getElementById('oauth_pin').innerHTML") return "1234";
+    if (script == "window.answer") return "42";
     return std::nullopt;
   });
-  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("document.getElementById('oauth_pin').innerHTML"), "1234");
-  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("document.body.removeAttribute('orientation');"), "");
-  EXPECT_EQ(web->evaluatedScripts().size(), 2u);
+  web->loadHTMLString("<html><body><p>Your code:</p><div id=\"oauth_pin\">\n  <code>12&amp;34</code> <b>x</b>\n</div>"
+                      "<form><input id='user' name='u' value='ann &amp; bob'><input id='empty'>"
+                      "<textarea id=\"note\">line one\nline two</textarea></form>"
+                      "<span id=\"oauth_pin\">second of that id</span></body></html>",
+                      URL::make("http://help.example/"));
+  settle();
+  auto run = [&](const std::string& script) { return web->stringByEvaluatingJavaScriptFromString(script); };
+  EXPECT_EQ(run("document.getElementById('oauth_pin').innerHTML"), "\n  <code>12&amp;34</code> <b>x</b>\n");
+  EXPECT_EQ(run("document.getElementById(\"oauth_pin\").innerText;"), "12&34 x");
+  EXPECT_EQ(run("  document.getElementById('user').value  "), "ann & bob");
+  EXPECT_EQ(run("document.getElementById('empty').value"), "");
+  EXPECT_EQ(run("document.getElementById('note').value"), "line one\nline two");
+  EXPECT_EQ(run("document.getElementById('missing').innerHTML"), "");
+  EXPECT_EQ(run("document.getElementById('OAUTH_PIN').innerHTML"), "");  // ids keep their case
+  EXPECT_EQ(run("window.answer"), "42");
+  EXPECT_EQ(run("document.body.removeAttribute('orientation');"), "");
+  EXPECT_EQ(web->evaluatedScripts().size(), 10u);  // with the title the delegate read on finishing
 
   struct Case {
     const char* html;

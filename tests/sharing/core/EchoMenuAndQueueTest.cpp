@@ -30,6 +30,25 @@ class DecliningDelegate : public Object, public SXShareItemDelegate {
   std::vector<std::string> asked;
 };
 
+// Services that only lend the menu their titles.
+class TitledSharer : public SXSharer {
+ public:
+  bool canShareText() const override { return true; }
+  bool requiresAuthentication() const override { return false; }
+};
+class ZebraSharer : public TitledSharer {
+ public:
+  std::string sharerTitle() const override { return "Zebra"; }
+};
+class AccentSharer : public TitledSharer {
+ public:
+  std::string sharerTitle() const override { return "\xC3\x89xample"; }  // "Éxample"
+};
+class LowerSharer : public TitledSharer {
+ public:
+  std::string sharerTitle() const override { return "apple"; }
+};
+
 class EchoMenuAndQueueTest : public SharingTest {
  protected:
   EchoMenuAndQueueTest() : SharingTest(/*manualClock=*/false) {}
@@ -155,6 +174,33 @@ TEST_F(EchoMenuAndQueueTest, SwitchingAServiceOffLogsItOutOnlyOnDoneAndCancelRes
   ASSERT_TRUE(pressRight(menu));
   EXPECT_TRUE(storedExcluded().empty());
   EXPECT_EQ(titles(menu, 1), std::vector<std::string>{"Echo"});
+}
+
+TEST_F(EchoMenuAndQueueTest, TitlesSortAsWordsAndTheOlderExclusionDictionaryIsRead) {
+  SXSharer::registerSharerClass<ZebraSharer>();
+  SXSharer::registerSharerClass<AccentSharer>();
+  SXSharer::registerSharerClass<LowerSharer>();
+  writeFile(home / "sharers.plist",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+            "<key>actions</key><array/><key>services</key><array><string>ZebraSharer</string>"
+            "<string>EchoSharer</string><string>AccentSharer</string><string>LowerSharer</string></array>"
+            "</dict></plist>");
+  // An exclusion list kept by an older version: a dictionary whose keys are the class names.
+  UserDefaults::standardUserDefaults()->setObject(Dictionary::make({{"EchoSharer", box(true)}}), kSXExcludedKey);
+  auto menu = showMenu(SXItem::makeText("t"));
+  // Accents and case aside, "Éxample" comes between "apple" and "Zebra"; Echo stays off.
+  EXPECT_EQ(titles(menu, 1), (std::vector<std::string>{"apple", "\xC3\x89xample", "Zebra"}));
+  ASSERT_TRUE(pressRight(menu));  // Edit: Echo is listed, switched off
+  std::size_t echo = rowOf(menu, 1, "Echo");
+  ASSERT_LT(echo, titles(menu, 1).size());
+  auto toggle = dyn<ui::Switch>(menu->tableView()->cellForRowAtIndexPath(IndexPath::forRow(echo, 1))->accessoryView());
+  ASSERT_TRUE(toggle);
+  EXPECT_FALSE(toggle->isOn());
+  menu->tableView()->simulateTapOnRow(IndexPath::forRow(echo, 1));
+  ASSERT_TRUE(pressRight(menu));  // Done: back on, and the list is stored in the current form
+  EXPECT_TRUE(storedExcluded().empty());
+  EXPECT_TRUE(dyn<Array>(UserDefaults::standardUserDefaults()->objectForKey(kSXExcludedKey)));
+  EXPECT_LT(rowOf(menu, 1, "Echo"), titles(menu, 1).size());
 }
 
 TEST_F(EchoMenuAndQueueTest, TheActionSheetOffersFavouritesThatCanShare) {

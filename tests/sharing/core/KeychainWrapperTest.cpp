@@ -72,6 +72,15 @@ TEST_F(KeychainWrapperTest, AccessibilityIsGivenToNewAndUpdatedItems) {
   ASSERT_TRUE(accounts && accounts->count() == 1);
   auto attributes = accounts->objectAtIndexAs<Dictionary>(0);
   EXPECT_EQ(attributes->stringForKey(kKeychainAttributeAccessible), kKeychainAccessibleAfterFirstUnlock);
+
+  // Storing the item again brings it the accessibility asked for now, with the new password.
+  KeychainWrapper::setAccessibilityType(kKeychainAccessibleWhenUnlockedThisDeviceOnly);
+  ASSERT_TRUE(KeychainWrapper::setPassword("pw2", "svc", "acct"));
+  accounts = KeychainWrapper::accountsForService(std::string("svc"));
+  ASSERT_TRUE(accounts && accounts->count() == 1);
+  EXPECT_EQ(accounts->objectAtIndexAs<Dictionary>(0)->stringForKey(kKeychainAttributeAccessible),
+            kKeychainAccessibleWhenUnlockedThisDeviceOnly);
+  EXPECT_EQ(KeychainWrapper::passwordForService("svc", "acct"), "pw2");
 }
 
 TEST_F(KeychainWrapperTest, AFailedReplaceKeepsTheOldPassword) {

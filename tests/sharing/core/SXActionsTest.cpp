@@ -90,7 +90,8 @@ TEST_F(SXActionsTest, MailWithoutAnAccountReportsAFailure) {
 }
 
 TEST_F(SXActionsTest, HTMLMailEscapesWhatItInsertsAndSeparatesWithBreaks) {
-  auto item = SXItem::makeURL(URL::make("http://example.com/a%20b?x=1&y=2"));
+  // The link goes in as written (escapes kept), only HTML-escaped.
+  auto item = SXItem::makeURL(URL::make("http://example.com/a%20b?q=a%26b%3Dc&next=%2Fhome%23top"));
   item->text = "5 < 6 & \"quoted\"";
   item->isMailHTML = true;
   item->mailShareWithAppSignature = true;
@@ -100,7 +101,8 @@ TEST_F(SXActionsTest, HTMLMailEscapesWhatItInsertsAndSeparatesWithBreaks) {
   ASSERT_TRUE(composer);
   EXPECT_TRUE(composer->isBodyHTML());
   EXPECT_EQ(composer->messageBody(),
-            "5 &lt; 6 &amp; &quot;quoted&quot;<br/><br/>http://example.com/a b?x=1&amp;y=2<br/><br/>"
+            "5 &lt; 6 &amp; &quot;quoted&quot;<br/><br/>http://example.com/a%20b?q=a%26b%3Dc&amp;next=%2Fhome%23top"
+            "<br/><br/>"
             "Sent from Zerivudor &lt;Pro&gt;");
 
   composer->simulateFinish(ui::MailComposeResult::Sent);
@@ -110,14 +112,14 @@ TEST_F(SXActionsTest, HTMLMailEscapesWhatItInsertsAndSeparatesWithBreaks) {
 }
 
 TEST_F(SXActionsTest, MailBodiesAttachmentsAndOutcomes) {
-  // A link alone as HTML is just the decoded link; a configured body is used as it is.
+  // A link alone as HTML is just the link as written; a configured body is used as it is.
   auto link = SXItem::makeURL(URL::make("http://example.com/caf%C3%A9"));
   link->isMailHTML = true;
   link->mailShareWithAppSignature = false;
   EXPECT_EQ(SXSharer::make<SXMail>()->composedBody(), "");
   auto mail = SXSharer::make<SXMail>();
   mail->setItem(link);
-  EXPECT_EQ(mail->composedBody(), "http://example.com/caf\xC3\xA9");
+  EXPECT_EQ(mail->composedBody(), "http://example.com/caf%C3%A9");
 
   auto image = SXItem::makeImage(picture(), "Result");
   image->mailBody = "As configured";
@@ -153,17 +155,41 @@ TEST_F(SXActionsTest, MailBodiesAttachmentsAndOutcomes) {
   EXPECT_EQ(recorder_->outcomes, (std::vector<std::string>{"cancelled", "failed"}));
 }
 
-TEST_F(SXActionsTest, TextMessagesArePlainText) {
-  auto item = SXItem::makeURL(URL::make("http://example.com/x"));
+TEST_F(SXActionsTest, TextMessagesArePlainTextWithTheLinkAsWrittenAndReportEachOutcome) {
+  const std::string link = "http://example.com/x?q=a%26b%3Dc&next=%2Fhome%23top";
+  auto item = SXItem::makeURL(URL::make(link));
   item->text = "Look";
   auto sharer = start<SXTextMessage>(item);
   auto composer = presented<ui::MessageComposeViewController>();
   ASSERT_TRUE(composer);
-  EXPECT_EQ(composer->body(), "Look\n\nhttp://example.com/x");
-  EXPECT_EQ(item->customValueForKey("body"), "Look\n\nhttp://example.com/x");
+  EXPECT_EQ(composer->body(), "Look\n\n" + link);
+  EXPECT_EQ(item->customValueForKey("body"), "Look\n\n" + link);
   composer->simulateFinish(ui::MessageComposeResult::Sent);
   settle();
   EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"finished"});
+  EXPECT_FALSE(SX::currentHelper()->currentView());
+
+  // Cancelled and failed messages are reported as such, once each, and the composer goes away.
+  for (auto [result, outcome] : {std::pair{ui::MessageComposeResult::Cancelled, "cancelled"},
+                                 std::pair{ui::MessageComposeResult::Failed, "failed"}}) {
+    recorder_->outcomes.clear();
+    start<SXTextMessage>(SXItem::makeText("again"));
+    composer = presented<ui::MessageComposeViewController>();
+    ASSERT_TRUE(composer);
+    EXPECT_EQ(composer->body(), "again");
+    composer->simulateFinish(result);
+    settle();
+    EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{outcome});
+    EXPECT_FALSE(SX::currentHelper()->currentView());
+  }
+
+  // Without a way to send text the share fails at once and shows nothing.
+  recorder_->outcomes.clear();
+  ui::MessageComposeViewController::setCanSendText(false);
+  EXPECT_FALSE(SXSharer::make<SXTextMessage>()->canShare());
+  start<SXTextMessage>(SXItem::makeText("nowhere"));
+  EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"failed"});
+  EXPECT_FALSE(presented<ui::MessageComposeViewController>());
 }
 
 TEST_F(SXActionsTest, CopyPutsEveryKindOfPayloadOnThePasteboardOrFails) {
@@ -221,6 +247,9 @@ TEST_F(SXActionsTest, SavedIsShownOnlyAfterTheAlbumConfirmsAndOnlyForPictures) {
 TEST_F(SXActionsTest, PrintBrowserAndLogout) {
   ui::PrintInteractionController::setPrintingAvailable(false);
   EXPECT_FALSE(SXSharer::make<SXPrint>()->canShare());
+  // Print is never auto-shared, while its auto-share switch may be offered.
+  EXPECT_FALSE(SXSharer::make<SXPrint>()->shouldAutoShare());
+  EXPECT_TRUE(SXSharer::make<SXPrint>()->canAutoShare());
   ui::PrintInteractionController::setPrintingAvailable(true);
   auto item = SXItem::makeImage(picture());
   start<SXPrint>(item);

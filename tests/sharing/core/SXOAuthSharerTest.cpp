@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/net/CookieStore.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXOAuthSharer.h"
@@ -257,11 +258,24 @@ TEST_F(SXOAuthSharerTest, RestoringNeedsKeyAndSecretAndLogoutForgetsTheToken) {
   EXPECT_EQ(sharer->accessToken()->sessionHandle(), "h");
   EXPECT_EQ(sharer->consumer()->key(), "ck");
 
+  // The login page's cookies go with the token (the next login asks afresh); other sites' stay.
+  auto cookies = net::CookieStore::sharedInstance();
+  cookies->removeAllCookies();
+  cookies->setCookies({net::HTTPCookie::parseSetCookie("session=1; Path=/", *URL::make(serviceBase() + "/authorize"))},
+                      *URL::make(serviceBase() + "/authorize"));
+  cookies->setCookies({net::HTTPCookie::parseSetCookie("kept=1; Path=/", *URL::make("https://elsewhere.example/"))},
+                      *URL::make("https://elsewhere.example/"));
+  ASSERT_EQ(cookies->count(), 2u);
+
   SX::logoutOfService("OAuthTestSharer");
   for (const char* key : {"accessKey", "accessSecret", "sessionHandle"}) {
     EXPECT_EQ(SX::getAuthValueForKey(key, "OAuthTestSharer"), std::nullopt) << key;
   }
   EXPECT_FALSE(SXSharer::make<OAuthTestSharer>()->isAuthorized());
+  EXPECT_TRUE(cookies->cookiesForURL(*URL::make(serviceBase() + "/authorize")).empty());
+  ASSERT_EQ(cookies->count(), 1u);
+  EXPECT_EQ(cookies->cookies().front()->name(), "kept");
+  cookies->removeAllCookies();
 }
 
 TEST_F(SXOAuthSharerTest, ARefreshSignsWithTheAccessTokenStoresTheNewOneAndSends) {

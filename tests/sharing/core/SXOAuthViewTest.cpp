@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/system/ApplicationEnvironment.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXOAuthView.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/TestCertificates.h"
 #include "support/sharing/SharingTestSupport.h"
 
 namespace zv {
@@ -136,6 +138,13 @@ TEST_F(SXOAuthViewTest, LoadFailuresAreReportedExceptReplacedLoads) {
   ASSERT_TRUE(view->spinner());
   EXPECT_FALSE(view->spinner()->isAnimating());
 
+  // Neither are a missing file (-1100) nor a redirect the view refused (102).
+  view->webView()->loadRequest(net::URLRequest::requestWithURL(URL::fileURL((home / "missing.html").string())));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !view->webView()->isLoading(); }, 20.0));
+  view->webViewDidFailLoadWithError(
+      *view->webView(), Error::make(ui::kWebKitErrorDomain, ui::kWebErrorFrameLoadInterrupted, "Frame load interrupted"));
+  EXPECT_TRUE(delegate->reports.empty());
+
   // A server that cannot be reached is a failure with the load's error.
   view->webView()->loadRequest(net::URLRequest::requestWithURL(
       URL::make("http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/")));
@@ -146,23 +155,39 @@ TEST_F(SXOAuthViewTest, LoadFailuresAreReportedExceptReplacedLoads) {
 }
 
 TEST_F(SXOAuthViewTest, APinPageOfTheTwitterHostIsAConfigurationFailure) {
+  // The service's own page, over TLS from a loopback stand-in for its host; nothing answers
+  // scripts but the web view itself.
+  testing::TestCertificateAuthority authority;
+  testing::FaultServer twitter(authority.issueForHosts({"api.twitter.com"}));
+  twitter.route("/oauth/authorize", [](const testing::RecordedRequest& request, testing::FaultServer::Connection& c) {
+    const bool pin = request.target.find("oauth_token=pin") != std::string::npos;
+    c.send(reply(200, pin ? "<html><body><p>Enter this PIN:</p><div id=\"oauth_pin\"><code>1234567</code></div>"
+                            "</body></html>"
+                          : "<html><body><form><input id=\"username_or_email\"></form></body></html>"));
+  });
+  ASSERT_TRUE(twitter.start());
+  auto& environment = ApplicationEnvironment::shared();
+  environment.setTestHostMap({{"api.twitter.com", static_cast<std::uint16_t>(twitter.port())}});
+  environment.setExtraTrustAnchor(authority.certificatePEM());
+
+  // The sign-in page itself is no failure.
   auto delegate = std::make_shared<RecordingOAuthDelegate>(callback());
-  ui::WebView::setPageLoader([](const Ref<net::URLRequest>&, ui::PageFetch fetch) {
-    fetch.finish("<html><div id='oauth_pin'>1234</div></html>", URL::make("https://api.twitter.com/oauth/authorize"));
-    return std::function<void()>([] {});
-  });
   auto view = SXOAuthView::initWithURL(URL::make("https://api.twitter.com/oauth/authorize?oauth_token=rt"), delegate);
-  view->webView()->setScriptHandler([](ui::WebView&, const std::string& script) -> std::optional<std::string> {
-    if (script == "document.getElementById('oauth_pin').innerHTML") return "1234";
-    return std::nullopt;
-  });
-  bool done = pumpRunLoopUntil([&] { return !delegate->reports.empty(); }, 20.0);
-  ui::WebView::setPageLoader(nullptr);
+  const bool signInShown = pumpRunLoopUntil([&] { return twitter.requests().size() == 1 && !view->webView()->isLoading(); }, 20.0);
+  // The PIN page is.
+  auto pinDelegate = std::make_shared<RecordingOAuthDelegate>(callback());
+  auto pinView =
+      SXOAuthView::initWithURL(URL::make("https://api.twitter.com/oauth/authorize?oauth_token=pin"), pinDelegate);
+  const bool done = pumpRunLoopUntil([&] { return !pinDelegate->reports.empty(); }, 20.0);
+  environment.setTestHostMap({});
+  environment.setExtraTrustAnchor(std::nullopt);
+  ASSERT_TRUE(signInShown);
+  EXPECT_TRUE(delegate->reports.empty());
   ASSERT_TRUE(done);
-  EXPECT_FALSE(delegate->reports[0].success);
-  ASSERT_TRUE(delegate->reports[0].error);
-  EXPECT_EQ(delegate->reports[0].error->domain(), "sharing");
-  EXPECT_NE(delegate->reports[0].error->localizedDescription().find("Your SXTwitter config is incorrect."),
+  EXPECT_FALSE(pinDelegate->reports[0].success);
+  ASSERT_TRUE(pinDelegate->reports[0].error);
+  EXPECT_EQ(pinDelegate->reports[0].error->domain(), "sharing");
+  EXPECT_NE(pinDelegate->reports[0].error->localizedDescription().find("Your SXTwitter config is incorrect."),
             std::string::npos);
 }
 

@@ -149,6 +149,20 @@ TEST_F(SXSharerTest, AutoShareSendsWithoutAFormUnlessTheSendIsRefused) {
   refused->share();
   EXPECT_EQ(probe.sends, 2);
   EXPECT_TRUE(topForm(refused));
+  settle();
+
+  // Offline, not allowed to queue: the failure is the share's one outcome, no form follows it.
+  setOffline(true);
+  configurator->set("allowOffline", box(false));
+  reports.clear();
+  auto offline = SXSharer::make<ProbeSharer>();
+  offline->setItem(SXItem::makeURL(URL::make("https://example.org/x")));
+  offline->share();
+  EXPECT_EQ(probe.sends, 2);
+  EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidFailWithError});
+  ASSERT_TRUE(topAlert());
+  EXPECT_EQ(topForm(offline), nullptr);
+  EXPECT_NE(SX::currentHelper()->currentView(), offline);
 }
 
 TEST_F(SXSharerTest, ASharerCanDecideForItselfToAutoShare) {

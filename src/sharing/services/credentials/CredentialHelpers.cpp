@@ -40,8 +40,17 @@ void startLoginCheck(SXSharer& sharer, SXFormController& form,
                      const std::function<Ref<SXRequest>(SXRequestFinishedCallback)>& makeRequest,
                      std::function<void(const Ref<SXRequest>&)> finished) {
   if (!sharer.quiet()) SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Logging In..."));
-  sharer.setPendingForm(std::dynamic_pointer_cast<SXFormController>(form.self()));
-  auto request = makeRequest([finished = std::move(finished)](const Ref<SXRequest>& done) {
+  auto pending = std::dynamic_pointer_cast<SXFormController>(form.self());
+  sharer.setPendingForm(pending);
+  std::weak_ptr<SXSharer> weakSharer = std::dynamic_pointer_cast<SXSharer>(sharer.self());
+  std::weak_ptr<SXFormController> weakForm = pending;
+  auto request = makeRequest([weakSharer, weakForm, finished = std::move(finished)](const Ref<SXRequest>& done) {
+    // The answer counts only while this check is still the sharer's: a Cancel meanwhile let go of
+    // its form and request (and hid the indicator), and a newer check replaced the request.
+    auto owner = weakSharer.lock();
+    auto form = weakForm.lock();
+    if (!owner || !form || owner->pendingForm() != form) return;
+    if (owner->request() && owner->request() != done) return;
     SXActivityIndicator::currentIndicator()->hide();
     finished(done);
   });

@@ -44,7 +44,9 @@ std::optional<std::string> headerOf(const Ref<SXRequest>& request, std::string_v
 // The shared login check: unless quiet shows "Logging In...", keeps `form` as
 // the pending form and starts `request` (made by `makeRequest` with the
 // sharer's finish callback), kept as the sharer's request. `finished` runs with
-// the request when it ends, after the indicator is hidden.
+// the request when it ends, after the indicator is hidden, but only while the
+// check is still the sharer's: after a Cancel of the form (or a newer check) the
+// answer is dropped without a word.
 void startLoginCheck(SXSharer& sharer, SXFormController& form,
                      const std::function<Ref<SXRequest>(SXRequestFinishedCallback)>& makeRequest,
                      std::function<void(const Ref<SXRequest>&)> finished);

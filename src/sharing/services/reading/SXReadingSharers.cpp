@@ -220,6 +220,7 @@ std::map<std::string, std::string> SXGoogleReader::parseSession(std::string_view
 
 void SXGoogleReader::authFinished(const Ref<SXRequest>& request) {
   auto hold = selfAs<SXGoogleReader>();
+  if (this->request() != request) return;  // a login the user cancelled meanwhile: dropped
   SXActivityIndicator::currentIndicator()->hide();
   setRequest(nullptr);
   session_ = parseSession(request->getResult());

@@ -1,9 +1,12 @@
 // The bookmark sharers against the loopback bookmark APIs: credentials through
 // the URL's user information answered by Basic authentication, the bookmark
 // values escaped, and each service's way of reporting a failure.
+#include <functional>
+
 #include "CredentialTestSupport.h"
 #include "sharing/services/bookmarks/SXBookmarkSharers.h"
 #include "sharing/services/credentials/CredentialHelpers.h"
+#include "sharing/services/reading/SXReadingSharers.h"
 
 namespace zv::testing {
 namespace {
@@ -130,6 +133,50 @@ TEST_F(Bookmarks, AStoredLoginTheServiceRejectsAsksForANewOne) {
   EXPECT_EQ(sharer->pendingAction(), SXPendingActionSend);
   // The Basic credentials arrived decoded exactly as stored ("/" included).
   EXPECT_EQ(service.calls().back().basicPassword, "old/pass");
+}
+
+// Every bookmark and reading-list sharer checks a login with its service; Cancel pressed while the
+// check runs wins over the answer that comes after it, right or wrong.
+TEST_F(Bookmarks, CancelDuringTheLoginCheckWinsOverItsAnswer) {
+  const std::vector<std::pair<std::function<Ref<SXSharer>()>, std::string>> cases = {
+      {[] { return SXSharer::make<SXDiigo>(); }, CredentialServices::kPassword},
+      {[] { return SXSharer::make<SXPinboard>(); }, CredentialServices::kPassword},
+      {[] { return SXSharer::make<SXDelicious>(); }, CredentialServices::kPassword},
+      {[] { return SXSharer::make<SXInstapaper>(); }, CredentialServices::kPassword},
+      {[] { return SXSharer::make<SXReadItLater>(); }, CredentialServices::kPassword},
+      {[] { return SXSharer::make<SXGoogleReader>(); }, CredentialServices::kPassword},
+      {[] { return SXSharer::make<SXDelicious>(); }, "wrong"},
+      {[] { return SXSharer::make<SXInstapaper>(); }, "wrong"},
+  };
+  for (const auto& [make, password] : cases) {
+    auto sharer = make();
+    const auto id = sharer->sharerId();
+    SCOPED_TRACE(id + " with password " + password);
+    reports.clear();
+    SXSharer::shareItem(sharer, SXItem::makeURL(URL::make(kLink), "t"));
+    auto login = waitForForm(sharer, "Login");
+    ASSERT_TRUE(login);
+    submitLogin(login, CredentialServices::kUser, password);
+    auto check = std::dynamic_pointer_cast<SXRequest>(sharer->request());
+    ASSERT_TRUE(check);
+    ASSERT_TRUE(pressLeft(login));
+    // The service answers the check all the same; the answer changes nothing.
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return check->isFinished(); }, 20.0));
+    const auto callsOfTheCheck = service.calls().size();
+    // The cancelled login form leaves, and nothing comes in its place.
+    ASSERT_TRUE(pumpRunLoopUntil(
+        [] { return !SX::currentHelper()->currentView() && !SX::currentHelper()->isDismissingView(); }, 20.0));
+    pumpRunLoopFor(0.3);
+    EXPECT_EQ(SX::getAuthValueForKey("password", id), std::nullopt);
+    EXPECT_EQ(SX::getAuthValueForKey("username", id), std::nullopt);
+    EXPECT_EQ(SX::getAuthValueForKey("email", id), std::nullopt);
+    EXPECT_FALSE(topAlert());
+    EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidCancel});
+    EXPECT_FALSE(SX::currentHelper()->currentView());
+    EXPECT_FALSE(sharer->isVisible());
+    EXPECT_EQ(service.calls().size(), callsOfTheCheck);  // nothing was sent after it
+    EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  }
 }
 
 TEST_F(Bookmarks, OnlyLinksGetAShareForm) {

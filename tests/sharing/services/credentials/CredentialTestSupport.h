@@ -1,7 +1,7 @@
 #pragma once
 // What the credential sharers' tests share: a sharing fixture with the real
 // clock, the loopback credential services started, the hub showing a root
-// screen, the send reports recorded, and helpers that drive the login form as a
+// screen, the send and login reports recorded, and helpers that drive the login form as a
 // user would.
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ class CredentialSharerTest : public SharingTest {
     showRoot(root);
     SX::setRootViewController(root);
     for (const char* name :
-         {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel}) {
+         {kSXSendDidStartNotification, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel, kSXAuthDidFinish}) {
       tokens_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
           name, nullptr, [this](const Ref<Notification>& n) { reports.push_back(n->name()); }));
     }
