@@ -607,16 +607,31 @@ namespace {
 // Collects one load for sendSynchronousRequest.
 class Collector : public Object, public URLConnectionDelegate {
  public:
+  Ref<URLRequest> connectionWillSendRequestRedirectResponse(URLConnection&, const Ref<URLRequest>& request,
+                                                           const Ref<URLResponse>& redirectResponse) override {
+    if (!redirectResponse || !request || !request->url()) return request;
+    refusal = checkRedirect(*request->url());
+    return refusal ? nullptr : request;
+  }
+  bool respondsToSelector(std::string_view selector) const override {
+    if (selector == "connectionWillSendRequestRedirectResponse") return static_cast<bool>(checkRedirect);
+    return Object::respondsToSelector(selector);
+  }
   void connectionDidReceiveResponse(URLConnection&, const Ref<URLResponse>& response) override {
     this->response = response;
     body.clear();
   }
   void connectionDidReceiveData(URLConnection&, const Ref<Data>& data) override { body.append(data->view()); }
-  void connectionDidFinishLoading(URLConnection&) override { done = true; }
+  void connectionDidFinishLoading(URLConnection&) override {
+    if (refusal) error = refusal;  // the redirect answer ended the load
+    done = true;
+  }
   void connectionDidFailWithError(URLConnection&, const Ref<Error>& error) override {
     this->error = error;
     done = true;
   }
+  std::function<Ref<Error>(const URL&)> checkRedirect;
+  Ref<Error> refusal;
   Ref<URLResponse> response;
   Ref<Error> error;
   std::string body;
@@ -626,8 +641,9 @@ class Collector : public Object, public URLConnectionDelegate {
 }  // namespace
 
 Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, Ref<URLResponse>* response,
-                                                Ref<Error>* error) {
+                                                Ref<Error>* error, std::function<Ref<Error>(const URL& target)> checkRedirect) {
   auto collector = std::make_shared<Collector>();
+  collector->checkRedirect = std::move(checkRedirect);
   std::mutex mutex;
   std::condition_variable finished;
   bool over = false;

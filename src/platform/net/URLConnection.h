@@ -131,9 +131,12 @@ class URLConnection : public Object {
   // Loads on the calling thread, blocking it until the load is over (it does not run the caller's
   // run loop). Returns the body (possibly empty) or nullptr on failure, with the response and
   // error slots filled when given. Redirects are followed; a Basic challenge is answered from the
-  // URL's user information, else the 401 answer is returned as is.
+  // URL's user information, else the 401 answer is returned as is. With `checkRedirect`, each
+  // redirect target is shown to it first: an error it returns ends the load with that error, and
+  // nothing is sent to the target.
   static Ref<Data> sendSynchronousRequest(const Ref<URLRequest>& request, Ref<URLResponse>* response,
-                                          Ref<Error>* error);
+                                          Ref<Error>* error,
+                                          std::function<Ref<Error>(const URL& target)> checkRedirect = nullptr);
 
   ~URLConnection() override;
 

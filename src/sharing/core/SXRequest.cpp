@@ -1,5 +1,8 @@
 #include "sharing/core/SXRequest.h"
 
+#include <algorithm>
+
+#include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/String.h"
 
@@ -47,6 +50,7 @@ void SXRequest::start() {
   headers_ = nullptr;
   result_.reset();
   error_ = nullptr;
+  refusedRedirect_ = nullptr;
   success_ = false;
   finished_ = false;
 
@@ -67,6 +71,43 @@ void SXRequest::start() {
     logError("SXRequest: no connection could be made for " + loggableURL(url_));
     finish();
   }
+}
+
+bool SXRequest::respondsToSelector(std::string_view selector) const {
+  return selector == "connectionWillSendRequestRedirectResponse" || Object::respondsToSelector(selector);
+}
+
+bool SXRequest::mayFollowRedirect(const URL& from, const URL& to, const std::vector<std::string>& allowedHosts) {
+  if (to.lowercaseScheme() != "https" || !to.host()) return false;
+  const auto host = ascii::lowercase(*to.host());
+  if (from.host() && ascii::lowercase(*from.host()) == host) return true;
+  return std::any_of(allowedHosts.begin(), allowedHosts.end(),
+                     [&](const std::string& allowed) { return ascii::lowercase(allowed) == host; });
+}
+
+Ref<Error> SXRequest::redirectRefusedError() {
+  return Error::make(kSXRequestErrorDomain, kSXRequestErrorRedirectRefused,
+                     Dictionary::make({{kLocalizedDescriptionKey,
+                                        String::make("The request was redirected to an address it may not be sent to")}}));
+}
+
+Ref<Data> SXRequest::sendSynchronousRequest(const Ref<net::URLRequest>& request, Ref<net::URLResponse>* response,
+                                            Ref<Error>* error) {
+  const Ref<URL> sentTo = request ? request->url() : nullptr;
+  return net::URLConnection::sendSynchronousRequest(request, response, error, [sentTo](const URL& target) {
+    return sentTo && mayFollowRedirect(*sentTo, target) ? nullptr : redirectRefusedError();
+  });
+}
+
+Ref<net::URLRequest> SXRequest::connectionWillSendRequestRedirectResponse(net::URLConnection&,
+                                                                         const Ref<net::URLRequest>& request,
+                                                                         const Ref<net::URLResponse>& redirectResponse) {
+  if (!redirectResponse || !request || !request->url()) return request;
+  if (url_ && mayFollowRedirect(*url_, *request->url(), allowedRedirectHosts_)) return request;
+  // Not followed: the redirect answer ends the load, and the request fails with the refusal.
+  logError("SXRequest: a redirect to " + loggableURL(request->url()) + " was not followed");
+  refusedRedirect_ = redirectRefusedError();
+  return nullptr;
 }
 
 void SXRequest::connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) {
@@ -90,8 +131,9 @@ void SXRequest::finish() {
   if (finished_) return;
   finished_ = true;
   connection_ = nullptr;
+  if (refusedRedirect_ && !error_) error_ = refusedRedirect_;
   int status = response_ ? response_->statusCode() : 0;
-  success_ = status == 200 || status == 201;
+  success_ = !error_ && (status == 200 || status == 201);
   // Keep this request and its delegate alive through the callback, then let both go: a callback
   // that captures the sharer holding this request would otherwise keep the two alive for ever.
   auto self = selfAs<SXRequest>();

@@ -29,6 +29,9 @@ class SXRequestTest : public ::testing::Test {
         c.send(reply(status, status == 204 ? "" : "got " + r.method + " " + r.body, "X-Reply: yes\r\n"));
       });
     }
+    server_.route("/moved", [this](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
+      c.send(reply(307, "", "Location: " + server_.url("/status/200") + "\r\n"));
+    });
     ASSERT_TRUE(server_.start());
   }
 
@@ -136,6 +139,29 @@ TEST_F(SXRequestTest, TransportFailureFinishesUnsuccessfullyAndReleasesTheDelega
   EXPECT_TRUE(watched.expired());
   EXPECT_FALSE(request->isFinishedSelector());  // let go too, so a sharer holding the request is freed
   EXPECT_EQ(request->getResult(), "");
+}
+
+TEST_F(SXRequestTest, RedirectsAreFollowedOnlyOverHTTPSToTheHostOrOneTheSharerNames) {
+  // Even to its own host, a plain-http redirect is not followed: the request fails and nothing
+  // reaches the target.
+  auto request = make("/moved", "password=secret", "POST");
+  auto outcome = run(request);
+  ASSERT_EQ(outcome->calls, 1);
+  EXPECT_FALSE(request->success());
+  ASSERT_TRUE(request->error());
+  EXPECT_EQ(request->error()->domain(), kSXRequestErrorDomain);
+  EXPECT_EQ(request->error()->code(), kSXRequestErrorRedirectRefused);
+  for (const auto& recorded : server_.requests()) EXPECT_NE(recorded.path(), "/status/200");
+
+  const auto from = URL::make("https://api.example.org/v1/add");
+  auto follows = [&](const char* to, std::vector<std::string> named = {}) {
+    return SXRequest::mayFollowRedirect(*from, *URL::make(to), named);
+  };
+  EXPECT_TRUE(follows("https://API.Example.org/v2/add"));
+  EXPECT_FALSE(follows("http://api.example.org/v2/add"));
+  EXPECT_FALSE(follows("https://www.example.org/v2/add"));
+  EXPECT_TRUE(follows("https://www.example.org/v2/add", {"WWW.example.org"}));
+  EXPECT_FALSE(follows("http://www.example.org/v2/add", {"www.example.org"}));
 }
 
 TEST_F(SXRequestTest, DescriptionNamesTheExchangeButNeverABody) {

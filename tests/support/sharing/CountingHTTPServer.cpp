@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -46,10 +47,16 @@ void CountingHTTPServer::serve() {
     std::string head;
     std::uint64_t bytes = 0, sum = 0, expected = 0;
     bool inBody = false;
+    soFar_ = 0;
     while (!stopping_) {
+      if (inBody && bytes >= readLimit_) {
+        ::poll(nullptr, 0, 20);
+        continue;
+      }
       pollfd readable{fd, POLLIN, 0};
       if (::poll(&readable, 1, 100) <= 0) continue;
-      const long count = ::read(fd, buffer.data(), buffer.size());
+      const std::uint64_t room = inBody ? readLimit_ - bytes : buffer.size();
+      const long count = ::read(fd, buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), room)));
       if (count <= 0) break;
       std::size_t offset = 0;
       if (!inBody) {
@@ -60,12 +67,14 @@ void CountingHTTPServer::serve() {
         for (char c : head.substr(0, end)) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         const auto field = lower.find("content-length:");
         if (field != std::string::npos) expected = std::stoull(lower.substr(field + 15));
+        announced_ = expected;
         const std::size_t bodyInHead = head.size() - end - 4;
         offset = static_cast<std::size_t>(count) - bodyInHead;
         inBody = true;
       }
       for (std::size_t i = offset; i < static_cast<std::size_t>(count); ++i) sum += buffer[i];
       bytes += static_cast<std::size_t>(count) - offset;
+      soFar_ = bytes;
       if (inBody && bytes >= expected) {
         lastBytes_ = bytes;
         lastSum_ = sum;

@@ -27,6 +27,12 @@ class CountingHTTPServer {
   std::uint64_t lastBodyBytes() const { return lastBytes_.load(); }
   std::uint64_t lastBodySum() const { return lastSum_.load(); }
   int requestsServed() const { return served_.load(); }
+  // The "Content-Length" of the request now being read (or the last one), and its body bytes read so far.
+  std::uint64_t announcedBodyBytes() const { return announced_.load(); }
+  std::uint64_t bodyBytesSoFar() const { return soFar_.load(); }
+  // Stops reading a body after this many bytes (until the server stops), so that a client with a
+  // huge announced body is held after a bounded amount of work. Call before start.
+  void setReadLimit(std::uint64_t bytes) { readLimit_ = bytes; }
 
  private:
   void serve();
@@ -37,6 +43,9 @@ class CountingHTTPServer {
   std::atomic<std::uint64_t> lastBytes_{0};
   std::atomic<std::uint64_t> lastSum_{0};
   std::atomic<int> served_{0};
+  std::atomic<std::uint64_t> announced_{0};
+  std::atomic<std::uint64_t> soFar_{0};
+  std::uint64_t readLimit_ = UINT64_MAX;
   std::thread thread_;
 };
 

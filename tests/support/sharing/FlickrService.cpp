@@ -9,6 +9,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "support/sharing/FacebookService.h"
+#include "support/sharing/OAuthVerifier.h"
 
 namespace zv::testing {
 
@@ -49,30 +50,10 @@ std::string queryPart(const std::string& target) {
   return mark == std::string::npos ? std::string() : target.substr(mark + 1);
 }
 
-// Raw pairs, decoded with "%XX" only (the client never sends "+" for a blank).
+// Pairs of a query or form body, decoded as a service's form reader does ("+" is a blank).
 std::multimap<std::string, std::string> pairsOf(const std::string& text) {
   std::multimap<std::string, std::string> out;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    auto end = text.find('&', start);
-    if (end == std::string::npos) end = text.size();
-    const auto piece = text.substr(start, end - start);
-    const auto equals = piece.find('=');
-    auto decode = [](const std::string& s) {
-      std::string r;
-      for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size()) {
-          r += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-          i += 2;
-        } else {
-          r += s[i];
-        }
-      }
-      return r;
-    };
-    if (equals != std::string::npos) out.emplace(decode(piece.substr(0, equals)), decode(piece.substr(equals + 1)));
-    start = end + 1;
-  }
+  for (auto& pair : oauth_check::decodePairs(text, /*plusIsBlank=*/true)) out.insert(std::move(pair));
   return out;
 }
 

@@ -41,6 +41,11 @@ FoursquareService::FoursquareService() : server_(authority_.issueForHosts({"api.
 }
 
 FoursquareService::~FoursquareService() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  released_.notify_all();
   server_.stop();
   ApplicationEnvironment::shared().setTestHostMap({});
 }
@@ -57,6 +62,29 @@ bool FoursquareService::start() {
 void FoursquareService::setOmitFragment(bool omit) {
   std::lock_guard lock(mutex_);
   omitFragment_ = omit;
+}
+
+void FoursquareService::setCallbackSpelling(std::string url) {
+  std::lock_guard lock(mutex_);
+  callbackSpelling_ = std::move(url);
+}
+
+void FoursquareService::holdSearches(std::string query) {
+  std::lock_guard lock(mutex_);
+  heldQuery_ = std::move(query);
+}
+
+void FoursquareService::releaseHeldSearches() {
+  {
+    std::lock_guard lock(mutex_);
+    heldQuery_.reset();
+  }
+  released_.notify_all();
+}
+
+int FoursquareService::heldSearchesAnswered() const {
+  std::lock_guard lock(mutex_);
+  return heldAnswered_;
 }
 
 void FoursquareService::addToken(const std::string& token) {
@@ -114,15 +142,20 @@ void FoursquareService::handle(const RecordedRequest& request, FaultServer::Conn
     return connection.send(format("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %zu\r\n\r\n", page.size()) + page);
   }
   if (path == "/oauth2/grant") {
-    std::string location = std::string(kRedirectURI);
+    std::string location;
     {
       std::lock_guard lock(mutex_);
+      location = callbackSpelling_;
       if (!omitFragment_) location += "#access_token=" + tokens_.front();
     }
     return connection.send("HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
   }
   std::unique_lock lock(mutex_);
   calls_[path].push_back(fields);
+  if (path == "/v2/venues/search" && heldQuery_ && fields["query"] == *heldQuery_) {
+    released_.wait(lock, [&] { return !heldQuery_ || stopping_; });
+    ++heldAnswered_;
+  }
   if (auto failure = nextFailure_.find(path); failure != nextFailure_.end()) {
     auto [status, body] = failure->second;
     nextFailure_.erase(failure);

@@ -11,10 +11,13 @@
 //                            fragment at all after setOmitFragment(true))
 //   POST /v2/checkins/add    the same, venueId of a known place, an optional shout; records it
 // An unknown token gets the service's 401 ({"meta": {"code": 401, "errorType": "invalid_auth"}});
-// failNext(path, status, body) answers the next call to a path with anything.
+// failNext(path, status, body) answers the next call to a path with anything. holdSearches(query)
+// keeps the answers to searches for that query until releaseHeldSearches() (or the server stops);
+// setCallbackSpelling(url) redirects the login to another spelling of the redirect URI.
 //
 // Threads: the server answers on its own threads; every accessor locks.
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -43,6 +46,11 @@ class FoursquareService {
   void setOmitFragment(bool omit);
   void setVenues(std::vector<Place> places);
   void failNext(const std::string& path, int status, const std::string& body);
+  void setCallbackSpelling(std::string url);
+  void holdSearches(std::string query);
+  void releaseHeldSearches();
+  // Held searches answered since the server started.
+  int heldSearchesAnswered() const;
 
   // Decoded query fields of each request to a path.
   std::vector<std::map<std::string, std::string>> calls(const std::string& path) const;
@@ -61,6 +69,11 @@ class FoursquareService {
   std::map<std::string, std::vector<std::map<std::string, std::string>>> calls_;
   std::string lastComplaint_;
   bool omitFragment_ = false;
+  std::string callbackSpelling_ = kRedirectURI;
+  std::optional<std::string> heldQuery_;
+  bool stopping_ = false;
+  int heldAnswered_ = 0;
+  std::condition_variable released_;
 };
 
 }  // namespace zv::testing

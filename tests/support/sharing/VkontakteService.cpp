@@ -104,6 +104,11 @@ void VkontakteService::failNext(const std::string& path, const std::string& body
   nextFailure_[path] = body;
 }
 
+void VkontakteService::redirectNext(const std::string& path, const std::string& location) {
+  std::lock_guard lock(mutex_);
+  nextRedirect_[path] = location;
+}
+
 std::vector<std::map<std::string, std::string>> VkontakteService::wallPosts() const {
   std::lock_guard lock(mutex_);
   return wallPosts_;
@@ -150,6 +155,12 @@ void VkontakteService::handle(const RecordedRequest& request, FaultServer::Conne
       nextFailure_.erase(failure);
       lock.unlock();
       return connection.send(reply(200, "OK", "text/html", body));
+    }
+    if (auto redirect = nextRedirect_.find(path); redirect != nextRedirect_.end()) {
+      auto location = redirect->second;
+      nextRedirect_.erase(redirect);
+      lock.unlock();
+      return connection.send(reply(307, "Temporary Redirect", "text/plain", "", {"Location: " + location}));
     }
   }
   if (path == "/oauth/authorize") {

@@ -17,7 +17,8 @@
 //   GET  /captcha.png          a 1x1 PNG
 // requireCaptcha(n) makes the next n method calls answer "Captcha needed" (captcha_sid and
 // captcha_img given); a repeated call with captcha_sid and the right captcha_key is served.
-// failNext(path, body) answers the next call to a path with that body (200, any text).
+// failNext(path, body) answers the next call to a path with that body (200, any text);
+// redirectNext(path, location) with a 307 to that location.
 //
 // Threads: the server answers on its own threads; every accessor locks.
 
@@ -50,6 +51,8 @@ class VkontakteService {
   void setRedirectKind(RedirectKind kind);
   void requireCaptcha(int calls);
   void failNext(const std::string& path, const std::string& body);
+  // Answers the next call to a path with a 307 to `location`.
+  void redirectNext(const std::string& path, const std::string& location);
 
   // Wall posts received: their decoded query fields.
   std::vector<std::map<std::string, std::string>> wallPosts() const;
@@ -69,6 +72,7 @@ class VkontakteService {
   std::vector<std::string> tokens_;
   std::vector<std::map<std::string, std::string>> wallPosts_;
   std::map<std::string, std::string> nextFailure_;
+  std::map<std::string, std::string> nextRedirect_;
   RedirectKind redirectKind_ = RedirectKind::Normal;
   int captchaCalls_ = 0;
   int captchaCounter_ = 900;

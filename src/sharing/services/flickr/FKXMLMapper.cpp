@@ -70,6 +70,7 @@ bool FKXMLMapper::fail(std::string reason) {
 bool FKXMLMapper::runWithData(std::string_view data) {
   resultantDictionary_ = MutableDictionary::make();
   elementStack_.clear();
+  textStack_.assign(1, std::string());
   currentDictionary_ = resultantDictionary_;
   currentElementName_.clear();
   failed_ = false;
@@ -92,7 +93,9 @@ bool FKXMLMapper::runWithData(std::string_view data) {
     }
     offset += length;
   } while (offset < data.size());
+  storeText();
   elementStack_.clear();
+  textStack_.clear();
   currentDictionary_ = nullptr;
   return !failed_;
 }
@@ -115,6 +118,7 @@ bool FKXMLMapper::didStartElement(std::string_view name, const Ref<MutableDictio
     currentDictionary_->setObject(attributes, name);
   }
   elementStack_.push_back(currentDictionary_);
+  textStack_.emplace_back();
   currentDictionary_ = attributes;
   currentElementName_ = name;
   return true;
@@ -122,15 +126,22 @@ bool FKXMLMapper::didStartElement(std::string_view name, const Ref<MutableDictio
 
 bool FKXMLMapper::didEndElement() {
   if (elementStack_.empty()) return fail("Unbalanced XML element tag closing");
+  storeText();
+  textStack_.pop_back();
   currentDictionary_ = elementStack_.back();
   elementStack_.pop_back();
   return true;
 }
 
 void FKXMLMapper::foundCharacters(std::string_view text) {
-  auto current = currentDictionary_->stringForKey(kFKXMLTextKey).value_or(std::string());
-  current.append(text);
-  currentDictionary_->setObject(String::make(std::move(current)), kFKXMLTextKey);
+  if (textStack_.empty()) textStack_.emplace_back();
+  textStack_.back().append(text);
+}
+
+void FKXMLMapper::storeText() {
+  if (textStack_.empty() || textStack_.back().empty() || !currentDictionary_) return;
+  currentDictionary_->setObject(String::make(std::move(textStack_.back())), kFKXMLTextKey);
+  textStack_.back().clear();
 }
 
 std::string FKTextContent(const ObjectPtr& element) {

@@ -44,8 +44,14 @@ class FKXMLMapper : public Object {
  private:
   bool fail(std::string reason);
 
+  // Stores the text gathered for the current element under "_text" (nothing when there is none).
+  void storeText();
+
   Ref<MutableDictionary> resultantDictionary_ = MutableDictionary::make();
   std::vector<Ref<MutableDictionary>> elementStack_;  // innermost last
+  // The character data of each open element, parallel to elementStack_ plus the current one: text
+  // comes in many pieces (expat reports each line apart) and is stored once, when the element ends.
+  std::vector<std::string> textStack_;
   Ref<MutableDictionary> currentDictionary_;
   std::string currentElementName_;
   bool failed_ = false;

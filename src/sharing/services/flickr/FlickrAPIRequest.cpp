@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "http/HTTPFormDataRequest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/String.h"
 #include "platform/system/ApplicationEnvironment.h"
@@ -158,12 +162,15 @@ bool FlickrAPIRequest::uploadImageStream(const Ref<net::InputStream>& stream, co
   }
   const std::string boundary = FKNewUUIDString();
   std::string head;
+  // Names and the type are escaped as the form request does: a quote or a line break in a title
+  // must not end the quoted name or start a header line of its own.
   for (const auto& [name, value] : fields) {
-    head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+    head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + escapeQuotedMultipartParameter(name) +
+            "\"\r\n\r\n" + value + "\r\n";
   }
   head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"photo\"; filename=\"" +
-          (suggestedFilename.empty() ? FKNewUUIDString() : suggestedFilename) + "\"\r\n";
-  head += "Content-Type: " + MIMEType + "\r\n\r\n";
+          escapeQuotedMultipartParameter(suggestedFilename.empty() ? FKNewUUIDString() : suggestedFilename) + "\"\r\n";
+  head += "Content-Type: " + escapeQuotedMultipartParameter(MIMEType) + "\r\n\r\n";
   const std::string tail = "\r\n--" + boundary + "--";
 
   removeUploadFile();
@@ -171,8 +178,16 @@ bool FlickrAPIRequest::uploadImageStream(const Ref<net::InputStream>& stream, co
   std::error_code ignored;
   std::filesystem::create_directories(directory, ignored);
   const std::string path = (directory / ("org.quenvar.FlickrClient.upload." + FKNewUUIDString())).string();
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
+  // The body holds the token and the signature: readable by this user only.
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  std::FILE* file = descriptor >= 0 ? ::fdopen(descriptor, "wb") : nullptr;
+  if (!file) {
+    if (descriptor >= 0) {
+      ::close(descriptor);
+      std::filesystem::remove(path, ignored);
+    }
+    return false;
+  }
   uploadTempFilename_ = path;
   bool ok = std::fwrite(head.data(), 1, head.size(), file) == head.size();
   // Copy to the stream's end: a stream that has nothing yet (would block) is asked again, until it

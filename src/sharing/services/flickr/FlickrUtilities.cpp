@@ -37,7 +37,7 @@ std::string base64(std::span<const std::uint8_t> bytes) {
 
 std::string FKMD5HexStringFromString(std::string_view text) { return crypto::md5Hex(text); }
 
-std::string FKEscapedURLString(std::string_view text) { return FKEscapedURLStringWithExtraChars(text, "&"); }
+std::string FKEscapedURLString(std::string_view text) { return FKEscapedURLStringWithExtraChars(text, "&+"); }
 
 std::string FKEscapedURLStringWithExtraChars(std::string_view text, std::string_view extra) {
   std::string keep;

@@ -21,9 +21,10 @@ inline constexpr std::string_view kFKOAuthEscapedCharacters = "`!@#$^&*()=+[]\\{
 
 // MD5 of the UTF-8 bytes as 32 lower-case hexadecimal digits.
 std::string FKMD5HexStringFromString(std::string_view text);
-// Escapes what may not stand in a URL (RFC 2396) and "&"; UTF-8, upper-case hexadecimal.
+// Escapes what may not stand in a URL (RFC 2396), "&" and "+" (which a form decoder reads as a
+// blank); UTF-8, upper-case hexadecimal.
 std::string FKEscapedURLString(std::string_view text);
-// The same, escaping `extra` instead of "&".
+// The same, escaping `extra` instead of "&" and "+".
 std::string FKEscapedURLStringWithExtraChars(std::string_view text, std::string_view extra);
 // Escaping with the OAuth set.
 inline std::string FKOAuthEscapedString(std::string_view text) {

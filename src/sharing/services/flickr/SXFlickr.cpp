@@ -58,6 +58,8 @@ const Ref<FlickrAPIRequest>& SXFlickr::flickrRequest() {
 
 bool SXFlickr::startStep(const char* step, const std::function<bool(FlickrAPIRequest&)>& call) {
   auto& request = flickrRequest();
+  // The tag names the running call's step: a step that cannot start (one call at a time) leaves it.
+  if (request->isRunning()) return false;
   request->setSessionInfo(String::make(step));
   if (!call(*request)) {
     request->setSessionInfo(nullptr);

@@ -65,7 +65,9 @@ bool SXFoursquareV2OAuthView::webViewShouldStartLoadWithRequestNavigationType(ui
   auto delegate = this->delegate();
   auto callback = delegate ? delegate->authorizeCallbackURL() : nullptr;
   auto url = request ? request->url() : nullptr;
-  if (!delegate || !callback || !url || url->absoluteString().find(callback->absoluteString()) == std::string::npos) {
+  // The callback is recognised as the base view recognises it (scheme, host and port without
+  // regard to case or a default port): every spelling of it reads the token here.
+  if (!delegate || !callback || !url || !isCallbackURL(*url, *callback)) {
     return SXOAuthView::webViewShouldStartLoadWithRequestNavigationType(webView, request, type);
   }
   // The callback: the token is in the fragment. Without one the login has failed (and ends).
@@ -185,6 +187,7 @@ void SXFoursquareV2VenuesForm::giveUp(const Ref<Error>& error) {
   if (gaveUp_) return;
   gaveUp_ = true;
   auto hold = self();
+  cancelSearch();
   SXActivityIndicator::currentIndicator()->hide();
   stopMonitoringLocation();
   auto sharer = delegate_.lock();
@@ -192,9 +195,18 @@ void SXFoursquareV2VenuesForm::giveUp(const Ref<Error>& error) {
   if (sharer) sharer->sendDidFailWithError(error);
 }
 
+void SXFoursquareV2VenuesForm::cancelSearch() {
+  if (!request_) return;
+  if (auto connection = request_->connection()) connection->cancel();
+  request_ = nullptr;
+  SXActivityIndicator::currentIndicator()->hide();
+}
+
 void SXFoursquareV2VenuesForm::startloadingVenues() {
   auto sharer = delegate_.lock();
   if (!sharer) return;
+  // Only the newest search may fill the list: an older one answering last would replace it.
+  cancelSearch();
   SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Searching places..."));
   std::weak_ptr<SXFoursquareV2VenuesForm> weak = selfAs<SXFoursquareV2VenuesForm>();
   request_ = SXFoursquareV2Request::requestVenuesSearchLocation(
@@ -206,6 +218,7 @@ void SXFoursquareV2VenuesForm::startloadingVenues() {
 }
 
 void SXFoursquareV2VenuesForm::finishLoadingVenues(const Ref<SXFoursquareV2Request>& request) {
+  if (!request || request != request_) return;  // a search that was cancelled or replaced
   auto hold = self();
   SXActivityIndicator::currentIndicator()->hide();
   venues_.reset();
@@ -287,6 +300,7 @@ void SXFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView& t
 
 void SXFoursquareV2VenuesForm::cancel() {
   auto hold = self();
+  cancelSearch();
   SXActivityIndicator::currentIndicator()->hide();
   auto sharer = delegate_.lock();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
@@ -358,8 +372,9 @@ void SXFoursquareV2::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOA
                                                                           const Ref<Error>& error) {
   auto hold = selfAs<SXFoursquareV2>();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
-  if (success) {
-    accessToken_ = queryParams ? queryParams->stringForKey("access_token") : std::nullopt;
+  auto token = queryParams ? queryParams->stringForKey("access_token") : std::nullopt;
+  if (success && token && !token->empty()) {
+    accessToken_ = token;
     storeAccessToken();
     authDidFinish(true);
     tryPendingAction();
@@ -378,6 +393,15 @@ void SXFoursquareV2::tokenAuthorizeCancelledView(SXOAuthView&) {
   auto hold = selfAs<SXFoursquareV2>();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   authDidFinish(false);
+}
+
+void SXFoursquareV2::sendDidCancel() {
+  auto hold = selfAs<SXFoursquareV2>();
+  // Nothing a cancelled share started may act after it.
+  for (const auto& screen : viewControllers()) {
+    if (auto places = dyn<SXFoursquareV2VenuesForm>(screen)) places->cancelSearch();
+  }
+  SXSharer::sendDidCancel();
 }
 
 void SXFoursquareV2::show() {

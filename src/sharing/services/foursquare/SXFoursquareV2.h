@@ -54,7 +54,10 @@ class SXFoursquareV2VenuesForm : public ui::TableViewController,
   void startMonitoringLocation();
   void stopMonitoringLocation();
   void startloadingVenues();
+  // Replies to any search but the one running now are dropped.
   void finishLoadingVenues(const Ref<SXFoursquareV2Request>& request);
+  // Stops the running search, if any: its reply will not act.
+  void cancelSearch();
   void cancel();
 
   void locationManagerDidUpdateToLocationFromLocation(ui::LocationManager&, const Ref<ui::Location>& newLocation,
@@ -123,7 +126,8 @@ class SXFoursquareV2 : public SXSharer, public SXFormControllerLargeTextFieldDel
   void promptAuthorization() override;
   void show() override;
   void sendForm(SXFormControllerLargeTextField& form) override;
-  void sendDidCancel() override { SXSharer::sendDidCancel(); }
+  // Also stops a running place search.
+  void sendDidCancel() override;
 
   void tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView& view, bool success,
                                                               const Ref<Dictionary>& queryParams,

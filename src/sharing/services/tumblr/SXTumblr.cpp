@@ -1,5 +1,6 @@
 #include "sharing/services/tumblr/SXTumblr.h"
 
+#include "platform/crypto/Digest.h"
 #include "platform/graphics/Image.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
@@ -128,9 +129,10 @@ std::string SXTumblr::multipartBody(const Data& jpeg, std::string* boundaryOut) 
   fields.emplace_back("twitter", item()->customBoolForSwitchKey("twitter") ? "auto" : "no");
 
   // A value (or the picture) holding the boundary would end its part early and
-  // could smuggle in parts of its own: lengthen the boundary until nothing
-  // holds it.
-  std::string boundary = kBoundary;
+  // could smuggle in parts of its own. A random boundary cannot be foreseen by
+  // whoever wrote the values; it is checked once (and drawn again in the
+  // unlikely case that something holds it).
+  std::string boundary;
   auto held = [&](const std::string& candidate) {
     if (jpeg.view().find(candidate) != std::string_view::npos) return true;
     for (const auto& field : fields) {
@@ -138,7 +140,9 @@ std::string SXTumblr::multipartBody(const Data& jpeg, std::string* boundaryOut) 
     }
     return false;
   };
-  for (int round = 0; held(boundary); ++round) boundary = std::string(kBoundary) + "x" + std::to_string(round);
+  do {
+    boundary = std::string(kBoundary) + "-" + crypto::makeUUIDString();
+  } while (held(boundary));
 
   std::string body;
   for (const auto& [name, value] : fields) {
@@ -171,10 +175,20 @@ bool SXTumblr::sendPhoto() {
   request->setHTTPBody(Data::make(std::move(body)));
   data_ = MutableData::make();
   response_ = nullptr;
+  redirectRefused_ = false;
   connection_ = net::URLConnection::make(request, std::dynamic_pointer_cast<net::URLConnectionDelegate>(self()));
   if (!connection_) return false;
   sendDidStart();
   return true;
+}
+
+Ref<net::URLRequest> SXTumblr::connectionWillSendRequestRedirectResponse(net::URLConnection&,
+                                                                        const Ref<net::URLRequest>& request,
+                                                                        const Ref<net::URLResponse>& redirectResponse) {
+  if (!redirectResponse || !request || !request->url()) return request;
+  if (SXRequest::mayFollowRedirect(*URL::make(kWriteURL), *request->url())) return request;
+  redirectRefused_ = true;  // the redirect answer ends the load, and the post fails
+  return nullptr;
 }
 
 void SXTumblr::connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) {
@@ -194,7 +208,10 @@ void SXTumblr::finish() {
   auto hold = selfAs<SXTumblr>();
   connection_ = nullptr;
   const int status = response_ ? response_->statusCode() : 0;
-  if (status == 200 || status == 201) {
+  if (redirectRefused_) {
+    redirectRefused_ = false;
+    sendDidFailWithError(SXRequest::redirectRefusedError());
+  } else if (status == 200 || status == 201) {
     sendDidFinish();
   } else if (status == 403) {
     sendDidFailWithErrorShouldRelogin(SX::error(SXLocalizedText("Invalid email or password.")), true);

@@ -48,12 +48,16 @@ class SXTumblr : public SXSharer, public net::URLConnectionDelegate {
   // The multipart body of a photo post for `jpeg`, and the boundary it uses.
   std::string multipartBody(const Data& jpeg, std::string* boundary) const;
 
+  // Redirects follow SXRequest's rule: the photo post carries the password.
+  Ref<net::URLRequest> connectionWillSendRequestRedirectResponse(net::URLConnection& connection,
+                                                                const Ref<net::URLRequest>& request,
+                                                                const Ref<net::URLResponse>& redirectResponse) override;
   void connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) override;
   void connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) override;
   void connectionDidFinishLoading(net::URLConnection&) override;
   void connectionDidFailWithError(net::URLConnection&, const Ref<Error>& error) override;
   bool respondsToSelector(std::string_view selector) const override {
-    return NavigationController::respondsToSelector(selector);
+    return selector == "connectionWillSendRequestRedirectResponse" || NavigationController::respondsToSelector(selector);
   }
   void finish();
 
@@ -65,6 +69,7 @@ class SXTumblr : public SXSharer, public net::URLConnectionDelegate {
   Ref<MutableData> data_;
   Ref<net::HTTPURLResponse> response_;
   Ref<net::URLConnection> connection_;
+  bool redirectRefused_ = false;
 };
 
 }  // namespace zv

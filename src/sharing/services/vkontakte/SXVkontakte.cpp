@@ -12,6 +12,7 @@
 #include "platform/ui/TextField.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXConfiguration.h"
+#include "sharing/core/SXRequest.h"
 #include "sharing/core/SXText.h"
 #include "sharing/json/JSONDecoder.h"
 
@@ -123,7 +124,20 @@ void SXVkontakte::authComplete(const std::string& accessToken, const std::string
       !SX::setAuthValue(userId, kSXVkontakteUserIdAccount, kSharerId, &error) ||
       !SX::setAuthValue(format("%.3f", expiry->timeIntervalSince1970()), kSXVkontakteExpiryAccount, kSharerId,
                         &error)) {
-    logDebug("SXVkontakte: cannot keep the login: " + describe(error));
+    // A login that cannot be kept would be read back as none by the share that follows, which
+    // would then ask for the login again, and again: say so once and stop here.
+    logError("SXVkontakte: cannot keep the login: " + describe(error));
+    flushAccessToken();
+    accessToken_.reset();
+    accessUserId_.reset();
+    expirationDate_ = nullptr;
+    setPendingAction(SXPendingActionNone);
+    ui::AlertView::make(SXLocalizedText("Authorize Error"),
+                        error ? error->localizedDescription() : SXLocalizedText("There was an error while authorizing"),
+                        {}, SXLocalizedText("Close"))
+        ->show();
+    authDidFinish(false);
+    return;
   }
   accessToken_ = accessToken;
   accessUserId_ = userId;
@@ -291,7 +305,7 @@ ObjectPtr SXVkontakte::sendRequest(const std::string& url, bool withCaptcha, std
                                                  kCallTimeout);
   Ref<net::URLResponse> response;
   Ref<Error> error;
-  auto data = net::URLConnection::sendSynchronousRequest(request, &response, &error);
+  auto data = SXRequest::sendSynchronousRequest(request, &response, &error);
   auto decoded = decodeReply(data, failure);
   if (!decoded) return nullptr;
   auto serviceError = dyn<Dictionary>(decoded)->objectForKeyAs<Dictionary>("error");
@@ -321,7 +335,7 @@ ObjectPtr SXVkontakte::sendPOSTRequest(const std::string& url, const Ref<Data>& 
   request->setHTTPBody(Data::make(body));
   Ref<net::URLResponse> response;
   Ref<Error> error;
-  auto data = net::URLConnection::sendSynchronousRequest(request, &response, &error);
+  auto data = SXRequest::sendSynchronousRequest(request, &response, &error);
   auto decoded = decodeReply(data, failure);
   if (decoded && dyn<Dictionary>(decoded)->objectForKey("error")) {
     *failure = "The service did not take the photo";

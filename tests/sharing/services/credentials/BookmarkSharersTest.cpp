@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "CredentialTestSupport.h"
+#include "platform/foundation/AsciiText.h"
+#include "platform/foundation/URL.h"
 #include "sharing/services/bookmarks/SXBookmarkSharers.h"
 #include "sharing/services/credentials/CredentialHelpers.h"
 #include "sharing/services/reading/SXReadingSharers.h"
@@ -14,6 +16,19 @@ namespace {
 using Bookmarks = CredentialSharerTest;
 constexpr const char* kLink = "https://example.org/a%20b?x=1&y=/z#frag";
 constexpr const char* kTitle = "Coherence 80% & \"rising\" / ? : @ #";
+
+// The password, as it is or escaped in any case, in no request's path or query: it travels
+// only in the Authorization field.
+void expectNoPasswordInARequestLine(const std::vector<CredentialCall>& calls) {
+  ASSERT_FALSE(calls.empty());
+  const std::string escaped = ascii::lowercase(credentials::escape(std::string(CredentialServices::kPassword)));
+  for (const auto& call : calls) {
+    const std::string target = ascii::lowercase(call.path + "?" + call.rawQuery);
+    EXPECT_EQ(target.find("p/a?s:s@w"), std::string::npos) << target;
+    EXPECT_EQ(target.find(escaped.substr(0, 12)), std::string::npos) << target;
+    EXPECT_EQ(ascii::lowercase(percentDecode(target).value_or(target)).find("p/a?s:s@w"), std::string::npos) << target;
+  }
+}
 
 TEST(CredentialEscaping, EscapesEverythingThatCouldEndAURLPart) {
   EXPECT_EQ(credentials::escape(std::string("a/b?c:d@e&f=g+h #%")), "a%2Fb%3Fc%3Ad%40e%26f%3Dg%2Bh%20%23%25");
@@ -53,10 +68,7 @@ TEST_F(Bookmarks, DiigoLogsInThroughTheFormAndSavesTheBookmark) {
   EXPECT_EQ(posts.back().fields["url"], kLink);
   EXPECT_EQ(posts.back().fields["tags"], "a b,c&d");
   EXPECT_EQ(posts.back().fields["shared"], "no");
-  // The password never appears in the request line.
-  for (const auto& call : service.calls()) {
-    EXPECT_EQ(call.rawQuery.find("p%2Fa"), std::string::npos);
-  }
+  expectNoPasswordInARequestLine(service.calls());
 }
 
 TEST_F(Bookmarks, AWrongPasswordIsABadCredentialsAlertAndNothingIsStored) {
@@ -66,8 +78,11 @@ TEST_F(Bookmarks, AWrongPasswordIsABadCredentialsAlertAndNothingIsStored) {
   submitLogin(login, CredentialServices::kUser,
               "p/a?s:s@w&o=r+d #");  // one character short
   ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->title(), "Login Error");
+  EXPECT_EQ(topAlert()->message(), "Sorry, " + sharer->sharerTitle() + " did not accept your credentials. Please try again.");
   EXPECT_EQ(SX::getAuthValueForKey("password", "SXDelicious"), std::nullopt);
   EXPECT_EQ(service.calls().back().status, 401);
+  EXPECT_EQ(service.calls().back().basicPassword, "p/a?s:s@w&o=r+d #");
 }
 
 TEST_F(Bookmarks, PinboardShowsItsOwnLoginErrors) {
@@ -79,6 +94,32 @@ TEST_F(Bookmarks, PinboardShowsItsOwnLoginErrors) {
   ASSERT_TRUE(waitForAlert());
   EXPECT_EQ(topAlert()->title(), "Login Error");
   EXPECT_EQ(topAlert()->message(), "The service encountered an error. Please try again later.");
+  topAlert()->simulateTapButtonAtIndex(0);
+
+  // The service itself refuses a wrong password.
+  ASSERT_TRUE(pumpRunLoopUntil([] { return !topAlert(); }, 20.0));
+  submitLogin(login, CredentialServices::kUser, "wrong");
+  ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->message(), "Invalid email or password.");
+  EXPECT_EQ(service.calls().back().status, 401);
+  EXPECT_EQ(SX::getAuthValueForKey("password", "SXPinboard"), std::nullopt);
+}
+
+TEST_F(Bookmarks, PinboardLogsInThroughTheServicesOwnCheck) {
+  auto sharer = SXSharer::shareItem<SXPinboard>(SXItem::makeURL(URL::make(kLink), kTitle));
+  auto login = waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  submitLogin(login, CredentialServices::kUser, CredentialServices::kPassword);
+  ASSERT_TRUE(waitForForm(sharer, "")) << service.lastComplaint();
+  // Answered once the Basic challenge is met.
+  auto checks = service.callsTo("/v1/posts/get");
+  ASSERT_FALSE(checks.empty());
+  EXPECT_EQ(checks.back().method, "POST");
+  EXPECT_EQ(checks.back().status, 200);
+  EXPECT_EQ(checks.back().basicUser, CredentialServices::kUser);
+  EXPECT_EQ(checks.back().basicPassword, CredentialServices::kPassword);
+  EXPECT_EQ(SX::getAuthValueForKey("password", "SXPinboard"), CredentialServices::kPassword);
+  expectNoPasswordInARequestLine(service.calls());
 }
 
 TEST_F(Bookmarks, PinboardSendsTheSharedSwitchAndReportsItsErrors) {
@@ -108,6 +149,23 @@ TEST_F(Bookmarks, PinboardSendsTheSharedSwitchAndReportsItsErrors) {
 TEST_F(Bookmarks, DeliciousTrustsTheReplyCodeNotTheStatus) {
   ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, "username", "SXDelicious"));
   ASSERT_TRUE(SX::setAuthValue(CredentialServices::kPassword, "password", "SXDelicious"));
+  // "done" is a saved bookmark.
+  auto saved = SXSharer::make<SXDelicious>();
+  auto link = SXItem::makeURL(URL::make(kLink), kTitle);
+  link->tags = "a b";
+  saved->setItem(link);
+  ASSERT_TRUE(saved->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish)) << service.lastComplaint();
+  auto add = service.callsTo("/v1/posts/add");
+  ASSERT_FALSE(add.empty());
+  EXPECT_EQ(add.back().status, 200);
+  EXPECT_EQ(add.back().basicPassword, CredentialServices::kPassword);
+  EXPECT_EQ(add.back().fields["url"], kLink);
+  EXPECT_EQ(add.back().fields["description"], kTitle);
+  EXPECT_EQ(add.back().fields["tags"], "a b");
+  expectNoPasswordInARequestLine(service.calls());
+  reports.clear();
+
   service.failNext("api.del.icio.us", 200, {}, "<result><code>something went wrong</code></result>");
   auto sharer = SXSharer::make<SXDelicious>();
   sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
@@ -177,6 +235,19 @@ TEST_F(Bookmarks, CancelDuringTheLoginCheckWinsOverItsAnswer) {
     EXPECT_EQ(service.calls().size(), callsOfTheCheck);  // nothing was sent after it
     EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
   }
+}
+
+TEST_F(Bookmarks, ARedirectToPlainHTTPFailsTheShareAndReachesNobody) {
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kUser, "username", "SXDiigo"));
+  ASSERT_TRUE(SX::setAuthValue(CredentialServices::kPassword, "password", "SXDiigo"));
+  redirectNextToPlainHTTP("secure.diigo.com");
+  auto sharer = SXSharer::make<SXDiigo>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), kTitle));
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(count(kSXSendDidFinish), 0);
+  EXPECT_TRUE(plain.requests().empty());
 }
 
 TEST_F(Bookmarks, OnlyLinksGetAShareForm) {

@@ -78,8 +78,17 @@ class CredentialSharerTest : public SharingTest {
   int count(const std::string& name) const {
     return static_cast<int>(std::count(reports.begin(), reports.end(), name));
   }
+  // Answers the next call to `host` with a 307 to a plain-http server on loopback (started on
+  // first use), which records whatever reaches it.
+  void redirectNextToPlainHTTP(const std::string& host) {
+    if (plain.port() == 0) {
+      ASSERT_TRUE(plain.start());
+    }
+    service.failNext(host, 307, {"Location: " + plain.url("/collect")}, "");
+  }
 
   CredentialServices service;
+  FaultServer plain;
   Ref<ui::ViewController> root;
   std::vector<std::string> reports;
 

@@ -70,12 +70,41 @@ TEST_F(Reading, AServiceThatIsDownIsReportedOnce) {
   EXPECT_EQ(pocket->lastError()->localizedDescription(), "The service encountered an error. Please try again later.");
 }
 
+TEST_F(Reading, APasswordFollowsARedirectOnlyOverHTTPSToTheSameHost) {
+  storeLogin("SXInstapaper");
+  auto send = [&] {
+    auto sharer = SXSharer::make<SXInstapaper>();
+    sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+    reports.clear();
+    EXPECT_TRUE(sharer->send());
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return count(kSXSendDidFinish) + count(kSXSendDidFailWithError) > 0; }, 20.0));
+  };
+  // To plain http: the share fails and the plain server hears nothing.
+  redirectNextToPlainHTTP("www.instapaper.com");
+  send();
+  EXPECT_EQ(count(kSXSendDidFailWithError), 1);
+  pumpRunLoopFor(0.2);
+  EXPECT_TRUE(plain.requests().empty());
+  // To another host over https: not followed either.
+  service.failNext("www.instapaper.com", 307, {"Location: https://readitlaterlist.com/v2/send"}, "");
+  send();
+  EXPECT_EQ(count(kSXSendDidFailWithError), 1);
+  for (const auto& call : service.calls()) EXPECT_NE(call.host, "readitlaterlist.com");
+  // To the same host over https: followed.
+  service.failNext("www.instapaper.com", 307, {"Location: https://www.instapaper.com/api/add"}, "");
+  send();
+  EXPECT_EQ(count(kSXSendDidFinish), 1) << service.lastComplaint();
+}
+
 TEST_F(Reading, InstapaperWrongPasswordAtLoginStoresNothing) {
   auto sharer = SXSharer::shareItem<SXInstapaper>(SXItem::makeURL(URL::make(kLink), "t"));
   auto login = waitForForm(sharer, "Login");
   ASSERT_TRUE(login);
   submitLogin(login, CredentialServices::kUser, "nope");
   ASSERT_TRUE(waitForAlert());
+  EXPECT_EQ(topAlert()->title(), "Login Error");
+  EXPECT_EQ(topAlert()->message(), "Sorry, " + sharer->sharerTitle() + " did not accept your credentials. Please try again.");
+  EXPECT_EQ(service.calls().back().status, 403);
   EXPECT_EQ(SX::getAuthValueForKey("password", "SXInstapaper"), std::nullopt);
   EXPECT_TRUE(service.callsTo("/api/add").empty());
 }

@@ -132,11 +132,37 @@ TEST_F(TumblrPosts, APhotoGoesAsAMultipartBodyNoValueCanBreakOutOf) {
   EXPECT_TRUE(graphics::Image::imageWithData(*Data::make(write.parts[0].body)));
   EXPECT_NE(write.rawBody.find("Content-Transfer-Encoding: image/jpg\r\n\r\n"), std::string::npos);
 
-  // Without anything holding it, the service's usual boundary is used.
+  // The boundary is drawn anew for each post: a caption cannot foresee it, and
+  // one full of the candidates a counting scheme would try costs one check.
+  std::string candidates;
+  for (int round = 0; round < 20000; ++round) candidates += std::string(SXTumblr::kBoundary) + "x" + std::to_string(round) + " ";
+  auto crowded = SXItem::makeImage(picture(), "Plain");
+  crowded->setCustomValue(candidates, "caption");
+  delegate->events.clear();
+  post(crowded);
+  ASSERT_EQ(delegate->events, (std::vector<std::string>{"start", "finish"}));
+  auto first = service.callsTo("/api/write").back();
+  EXPECT_EQ(first.fields["caption"], candidates);
   delegate->events.clear();
   post(SXItem::makeImage(picture(), "Plain"));
-  EXPECT_EQ(service.callsTo("/api/write").back().header("Content-Type"),
-            std::string("multipart/form-data; boundary=") + SXTumblr::kBoundary);
+  const auto second = service.callsTo("/api/write").back();
+  const std::string prefix = std::string("multipart/form-data; boundary=") + SXTumblr::kBoundary + "-";
+  for (const auto& call : {first, second}) {
+    EXPECT_TRUE(call.header("Content-Type").value_or("").starts_with(prefix)) << call.header("Content-Type").value_or("");
+  }
+  EXPECT_NE(first.header("Content-Type"), second.header("Content-Type"));
+}
+
+TEST_F(TumblrPosts, ARedirectToPlainHTTPFailsTheShareAndReachesNobody) {
+  // The form post and the photo post, which runs a connection of its own.
+  for (const auto& item : {SXItem::makeText("x"), SXItem::makeImage(picture(), "y")}) {
+    redirectNextToPlainHTTP("www.tumblr.com");
+    delegate->events.clear();
+    post(item);
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"start", "fail"}));
+  }
+  pumpRunLoopFor(0.2);
+  EXPECT_TRUE(plain.requests().empty());
 }
 
 TEST_F(TumblrPosts, FailuresOfEachKindOfPost) {

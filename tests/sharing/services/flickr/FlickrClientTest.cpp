@@ -4,12 +4,20 @@
 #include "platform/foundation/Array.h"
 #include "platform/foundation/String.h"
 #include "platform/system/ApplicationEnvironment.h"
+#include "sharing/services/flickr/AllocationCounter.h"
 #include "sharing/services/flickr/FKXMLMapper.h"
 #include "sharing/services/flickr/FlickrUtilities.h"
 #include "sharing/services/flickr/FlickrTestSupport.h"
 
 namespace zv::testing {
 namespace {
+
+// Text of many short lines, at least `size` bytes.
+std::string manyLines(std::size_t size) {
+  std::string text;
+  while (text.size() < size) text += "line " + std::to_string(text.size()) + "\n";
+  return text;
+}
 
 Ref<Dictionary> args(std::initializer_list<std::pair<std::string_view, std::string>> entries) {
   auto dictionary = MutableDictionary::make();
@@ -79,6 +87,7 @@ TEST(FlickrUtilities, QueryStringsAndDigests) {
   EXPECT_EQ(FKMD5HexStringFromString("abc"), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(FKHMACSHA1Base64("The quick brown fox jumps over the lazy dog", "key"), "3nybhbi3iqa8ino29wqQcBydtNk=");
   EXPECT_EQ(FKEscapedURLString("a b&c=d/é"), "a%20b%26c=d/%C3%A9");
+  EXPECT_EQ(FKEscapedURLString("c++ 1+1"), "c%2B%2B%201%2B1");  // a form reader takes "+" for a blank
   EXPECT_EQ(FKNewUUIDString().size(), 36u);
 }
 
@@ -99,6 +108,21 @@ TEST(FlickrXMLMapper, MapsElementsAttributesTextAndPlurals) {
   // A single plural child is an array of one.
   auto one = FKXMLMapper::dictionaryMappedFromXMLData(Data::make("<photos><photo id=\"1\"/></photos>"));
   EXPECT_EQ(FKValueForKeyPath(one, "photos.photo") ? std::dynamic_pointer_cast<Array>(FKValueForKeyPath(one, "photos.photo"))->count() : 0u, 1u);
+}
+
+TEST(FlickrXMLMapper, TextOfManyLinesIsGatheredInLinearWork) {
+  // The parser hands text over line by line; gathering it must not copy what came before each time.
+  const std::string text = manyLines(3u << 20);
+  const std::string reply = "<rsp stat=\"ok\"><photoid>" + text + "</photoid><a>x<b/>y</a></rsp>";
+  auto mapper = FKXMLMapper::make();
+  startCountingAllocations();
+  const bool mapped = mapper->runWithData(reply);
+  const std::size_t allocated = stopCountingAllocations();
+  ASSERT_TRUE(mapped);
+  EXPECT_LT(allocated, 8 * reply.size());
+  EXPECT_EQ(FKTextContent(FKValueForKeyPath(mapper->resultantDictionary(), "rsp.photoid")), text);
+  // Text on both sides of a child belongs to the parent.
+  EXPECT_EQ(FKTextContent(FKValueForKeyPath(mapper->resultantDictionary(), "rsp.a")), "xy");
 }
 
 TEST(FlickrXMLMapper, RefusesWhatItCannotMap) {
@@ -128,9 +152,13 @@ TEST_F(FlickrTest, GetAndPostCallsAreSignedAndEchoed) {
   EXPECT_EQ(echo->stringForKey("text"), "a&b=c/d e+é");
 
   delegate->endings = 0;
-  ASSERT_TRUE(request->callAPIMethodWithPOST("flickr.test.echo", arguments.get()));
+  delegate->response = nullptr;
+  ASSERT_TRUE(request->callAPIMethodWithPOST("flickr.test.echo", args({{"text", "c++ 1+1"}}).get()));
   ASSERT_TRUE(delegate->wait());
-  ASSERT_TRUE(delegate->response);
+  ASSERT_TRUE(delegate->response) << (delegate->error ? delegate->error->description() : "");
+  echo = delegate->response->objectForKeyAs<Dictionary>("echo");
+  ASSERT_TRUE(echo);
+  EXPECT_EQ(echo->stringForKey("text"), "c++ 1+1");
   EXPECT_EQ(service.calls().back().httpMethod, "POST");
   EXPECT_EQ(service.calls().back().signatureScheme, "md5");
 }
@@ -188,7 +216,8 @@ TEST_F(FlickrTest, ServiceErrorsAndUnusableRepliesBecomeErrors) {
 
   const std::vector<std::string> bad = {
       "<html>not the API</html>", "<rsp stat=\"fail\"><err msg=\"no code\"/></rsp>", "<rsp stat=\"ok\"",
-      "<!DOCTYPE r [<!ENTITY a \"aaaa\">]><rsp stat=\"ok\">&a;</rsp>", std::string(50 << 20, '<')};
+      "<!DOCTYPE r [<!ENTITY a \"aaaa\">]><rsp stat=\"ok\">&a;</rsp>",
+      "<rsp stat=\"fail\">" + manyLines(16u << 20) + "</rsp>"};
   for (const auto& body : bad) {
     service.setNextRESTReply(body);
     delegate->endings = 0;
@@ -228,7 +257,10 @@ TEST_F(FlickrTest, UploadStreamsTheWholePhotoWithProgress) {
   ASSERT_TRUE(request->uploadImageStream(std::make_shared<HesitantStream>(photo), "", "image/jpeg",
                                          args({{"title", "t"}}).get()));
   const auto file = request->uploadTempFilename();
-  EXPECT_TRUE(std::filesystem::exists(file));
+  ASSERT_TRUE(std::filesystem::exists(file));
+  // The file holds the token and the signature.
+  using std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status(file).permissions() & (perms::group_all | perms::others_all), perms::none);
   ASSERT_TRUE(delegate->wait());
   ASSERT_TRUE(delegate->response) << (delegate->error ? delegate->error->description() : "");
   EXPECT_FALSE(FKTextContent(delegate->response->objectForKey("photoid")).empty());
@@ -238,6 +270,28 @@ TEST_F(FlickrTest, UploadStreamsTheWholePhotoWithProgress) {
   ASSERT_FALSE(delegate->progress.empty());
   EXPECT_EQ(delegate->progress.back().first, delegate->progress.back().second);
   EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(FlickrTest, QuotesAndLineBreaksInANameStayInTheirPart) {
+  context->setAuthToken(service.issueToken());
+  const std::string title = "My \"best\" photo\r\nX-Injected: 1";
+  ASSERT_TRUE(request->uploadImageStream(net::InputStream::withData(Data::make("jpeg")), title, "image/jpeg",
+                                         args({{"title", title}}).get()));
+  ASSERT_TRUE(delegate->wait());
+  ASSERT_TRUE(delegate->response) << (delegate->error ? delegate->error->description() : "");
+  ASSERT_EQ(service.uploads().size(), 1u);
+  EXPECT_EQ(service.uploads()[0].first, "My %22best%22 photo%0D%0AX-Injected: 1");
+  EXPECT_EQ(service.uploads()[0].second, "jpeg");
+  EXPECT_EQ(service.calls().back().arguments.at("title"), title);  // a value is the part's body, as it is
+}
+
+TEST_F(FlickrTest, ALargeReplyOfManyLinesMapsWhole) {
+  const std::string text = manyLines(8u << 20);
+  service.setNextRESTReply("<rsp stat=\"ok\"><photoid>" + text + "</photoid></rsp>");
+  ASSERT_TRUE(request->callAPIMethodWithGET("flickr.test.echo", nullptr));
+  ASSERT_TRUE(delegate->wait());
+  ASSERT_TRUE(delegate->response) << (delegate->error ? delegate->error->description() : "");
+  EXPECT_EQ(FKTextContent(delegate->response->objectForKey("photoid")), text);
 }
 
 TEST_F(FlickrTest, UploadOfAPhotoThatIsGoneFailsAtOnce) {

@@ -167,6 +167,24 @@ TEST_F(RLHTTPRequestTest, AStreamedBodyIsCountedIn64Bits) {
   EXPECT_EQ(sink.lastBodySum(), PatternStream::sumOf(size));
   EXPECT_EQ(delegate->lastSent, size);
   EXPECT_EQ(request->receivedData()->view(), std::to_string(size));
+
+  // A body that says it holds more than 4 GiB: the announced length and every count of it stay
+  // whole. The server reads a few MiB and then holds the upload, so the work stays small.
+  CountingHTTPServer holding;
+  holding.setReadLimit(4u << 20);
+  ASSERT_TRUE(holding.start());
+  const std::uint64_t huge = (std::uint64_t{1} << 32) + 4097;
+  delegate->endings = 0;
+  delegate->lastSent = delegate->lastTotal = 0;
+  ASSERT_TRUE(request->performMethod("POST", URL::make(holding.url()), std::make_shared<PatternStream>(huge), huge));
+  EXPECT_EQ(request->requestMessageBodySize(), huge);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->lastSent > 0 || delegate->endings > 0; }, 60.0));
+  EXPECT_EQ(delegate->endings, 0);
+  EXPECT_EQ(delegate->lastTotal, huge);
+  EXPECT_GT(delegate->lastSent, 0u);
+  EXPECT_LT(delegate->lastSent, huge);
+  EXPECT_EQ(holding.announcedBodyBytes(), huge);
+  request->cancel();
 }
 
 }  // namespace

@@ -162,6 +162,21 @@ TEST_F(SXFlickrTest, WithoutGroupsTheShareEndsAfterTheUpload) {
   EXPECT_TRUE(callsOf("flickr.groups.pools.add").empty());
 }
 
+TEST_F(SXFlickrTest, AStepThatCannotStartLeavesTheRunningOneAlone) {
+  auto sharer = filledSharer("Sunset", std::nullopt);
+  EXPECT_TRUE(sharer->send());  // checks the token first
+  ASSERT_TRUE(sharer->flickrRequest()->isRunning());
+  // The group picker opens while the check runs: its step cannot start and says so.
+  auto fields = sharer->shareFormFieldsForType(SXShareTypeImage);
+  auto picker = SXFormOptionController::initWithOptionsInfo(fields.back(), {});
+  sharer->SXFormOptionControllerEnumerateOptions(*picker);
+  EXPECT_FALSE(sharer->curOptionController());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), kSXSendDidStartNotification), 1);
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), kSXSendDidFailWithError), 0);
+  EXPECT_EQ(service.uploads().size(), 1u);
+}
+
 TEST_F(SXFlickrTest, AFailedGroupPostLeavesTheUploadDone) {
   auto sharer = filledSharer("Sunset", "Cats");
   openGroups(sharer);

@@ -88,16 +88,73 @@ class SXFoursquareV2Test : public SharingTest {
 
 TEST_F(SXFoursquareV2Test, ACallbackWithoutATokenIsAFailedLoginThatEndsTheLogin) {
   service.setOmitFragment(true);
+  // The callback as configured, and spelt with other case and the default port.
+  for (const char* spelling : {FoursquareService::kRedirectURI, "HTTPS://Zerivudor.Example.ORG:443/foursquare-callback"}) {
+    SCOPED_TRACE(spelling);
+    service.setCallbackSpelling(spelling);
+    reports.clear();
+    const auto logins = service.calls("/oauth2/authenticate").size();
+    auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+    logIn();
+    ASSERT_TRUE(waitForReport(std::string(kSXAuthDidFinish) + " NO"));
+    pumpRunLoopFor(0.8);  // a login loop would show the page again by now
+    EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+    EXPECT_FALSE(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"));
+    EXPECT_EQ(service.calls("/oauth2/authenticate").size(), logins + 1);
+    auto alert = topAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Access Error");
+    alert->simulateTapButtonAtIndex(0);
+    ASSERT_TRUE(pumpRunLoopUntil([] { return !SX::currentHelper()->currentView() && !topAlert(); }, 20.0));
+  }
+  // The other spelling with a token is a login.
+  service.setOmitFragment(false);
   auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
   logIn();
-  ASSERT_TRUE(waitForReport(std::string(kSXAuthDidFinish) + " NO"));
-  pumpRunLoopFor(0.8);  // a login loop would show the page again by now
-  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
-  EXPECT_FALSE(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"));
-  EXPECT_EQ(service.calls("/oauth2/authenticate").size(), 1u);
-  auto alert = topAlert();
-  ASSERT_TRUE(alert);
-  EXPECT_EQ(alert->title(), "Access Error");
+  ASSERT_TRUE(waitForPlaces(sharer)) << service.lastComplaint();
+  EXPECT_EQ(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"), kToken);
+}
+
+TEST_F(SXFoursquareV2Test, OnlyTheNewestSearchFillsTheListAndNothingActsAfterACancel) {
+  ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
+  service.setVenues({{"1", "Slow place", "A"}, {"2", "Fast food", "B"}});
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  auto places = waitForPlaces(sharer);
+  ASSERT_TRUE(places);
+  auto bar = places->searchDisplay()->searchBar();
+  auto search = [&](const std::string& text, std::size_t calls) {
+    bar->simulateClear();
+    bar->simulateTyping(text);
+    bar->simulateSearchButton();
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return service.calls("/v2/venues/search").size() == calls; }, 20.0));
+  };
+  // An older search that answers last leaves the newer results alone.
+  service.holdSearches("Slow");
+  search("Slow", 2);
+  search("Fast", 3);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return places->filteredVenues() && !places->request(); }, 20.0));
+  service.releaseHeldSearches();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return service.heldSearchesAnswered() == 1; }, 20.0));
+  pumpRunLoopFor(0.5);
+  ASSERT_EQ(places->filteredVenues()->size(), 1u);
+  EXPECT_EQ(places->filteredVenues()->front()->name, "Fast food");
+
+  // A search running at Cancel: its failing answer must not report, close or alert.
+  service.holdSearches("Slow");
+  search("Slow", 4);
+  ASSERT_TRUE(places->navigationItem()->leftBarButtonItem()->simulateTap());
+  ASSERT_TRUE(waitForReport(kSXSendDidCancel));
+  ASSERT_TRUE(pumpRunLoopUntil([] { return !SX::currentHelper()->currentView(); }, 20.0));
+  auto other = ui::NavigationController::make(std::make_shared<ui::ViewController>());
+  SX::currentHelper()->showViewController(other);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return other->isVisible(); }, 20.0));
+  service.failNext("/v2/venues/search", 500, "{\"meta\":{\"code\":500,\"errorType\":\"server_error\"}}");
+  service.releaseHeldSearches();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return service.heldSearchesAnswered() == 2; }, 20.0));
+  pumpRunLoopFor(0.5);
+  EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidCancel}));
+  EXPECT_EQ(SX::currentHelper()->currentView(), other);
+  EXPECT_FALSE(topAlert());
 }
 
 TEST_F(SXFoursquareV2Test, ALoginThenACheckInAtAPlaceFoundByName) {

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/foundation/Log.h"
 #include "platform/graphics/BitmapContext.h"
 #include "platform/net/CookieStore.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/system/Keychain.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/UserDefaults.h"
 #include "platform/ui/ImageView.h"
@@ -228,6 +231,23 @@ TEST_F(SXVkontakteTest, EachPhotoStepIsCheckedBeforeTheNext) {
   EXPECT_TRUE(service.wallPosts().empty());
 }
 
+TEST_F(SXVkontakteTest, ARedirectToPlainHTTPFailsTheShareAndReachesNobody) {
+  storeLogin();
+  FaultServer plain;
+  ASSERT_TRUE(plain.start());
+  // The photo upload (a body) and a method call (the token in its address).
+  service.redirectNext("/upload.php", plain.url("/collect"));
+  SXSharer::shareImage<SXVkontakte>(photo(), "Ring");
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return failures() == 1; }, 20.0));
+  service.redirectNext("/method/wall.post", plain.url("/collect"));
+  SXSharer::shareURL<SXVkontakte>(URL::make("https://example.org/calm"));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return failures() == 2; }, 20.0));
+  pumpRunLoopFor(0.2);
+  EXPECT_TRUE(plain.requests().empty());
+  EXPECT_EQ(service.uploads(), 0);
+  EXPECT_TRUE(service.wallPosts().empty());
+}
+
 TEST_F(SXVkontakteTest, AWallPostWithoutAReplyOrWithAnErrorFails) {
   storeLogin();
   service.failNext("/method/wall.post", "");
@@ -264,6 +284,28 @@ TEST_F(SXVkontakteTest, UnusableRedirectsAreFailedLoginsReportedOnce) {
     }
     ASSERT_TRUE(pumpRunLoopUntil([] { return !SX::currentHelper()->currentView(); }, 20.0));
   }
+}
+
+TEST_F(SXVkontakteTest, ALoginTheKeychainCannotKeepIsReportedOnceAndTheShareStops) {
+  // A folder where the keychain file belongs: the keychain can keep nothing.
+  std::filesystem::create_directories(Keychain::shared().filePath());
+  auto sharer = SXSharer::shareText<SXVkontakte>("Calm");
+  logIn();
+  ASSERT_TRUE(waitForReport(kSXAuthDidFinish));
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  auto alert = topAlert();
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->title(), "Authorize Error");
+  alert->simulateTapButtonAtIndex(0);
+  // No second login page, no post, nothing more to report.
+  EXPECT_TRUE(pumpRunLoopUntil([] { return !SX::currentHelper()->currentView(); }, 20.0));
+  pumpRunLoopFor(0.5);
+  EXPECT_FALSE(SX::currentHelper()->currentView());
+  EXPECT_FALSE(topAlert());
+  EXPECT_EQ(service.requestsTo("/oauth/authorize").size(), 1u);
+  EXPECT_TRUE(service.wallPosts().empty());
+  EXPECT_EQ(reports.size(), 1u);
+  std::filesystem::remove(Keychain::shared().filePath());
 }
 
 TEST_F(SXVkontakteTest, RefusingTheLoginClosesThePageWithoutAnAlert) {
