@@ -388,22 +388,42 @@ bool HTTPDownloadCache::varyMatches(const Dictionary& stored, const HTTPRequest&
 }
 
 bool HTTPDownloadCache::canUseCachedDataForRequest(const Ref<HTTPRequest>& request) {
+  std::optional<Entry> entry;
+  return canUseEntryForRequest(request, entry);
+}
+
+bool HTTPDownloadCache::cachedAnswerForRequest(const Ref<HTTPRequest>& request, CachedAnswer& answer) {
+  std::lock_guard<std::recursive_mutex> guard(accessLock_);
+  std::optional<Entry> entry;
+  if (!canUseEntryForRequest(request, entry)) return false;
+  if (!entry) entry = entryForURL(request->url());  // cache-only answers without looking first
+  if (entry) {
+    auto headers = dyn<MutableDictionary>(entry->fields->mutableCopy());
+    headers->removeObjectForKey(kVaryValuesKey);
+    answer.headers = headers;
+    answer.bodyPath = entry->body.string();
+  }
+  return true;
+}
+
+bool HTTPDownloadCache::canUseEntryForRequest(const Ref<HTTPRequest>& request, std::optional<Entry>& entry) {
   std::lock_guard<std::recursive_mutex> guard(accessLock_);
   int policy = request->cachePolicy();
   if (policy & CachePolicyNoRead) return false;
   if (policy & CachePolicyCacheOnly) return true;
-  auto entry = entryForURL(request->url());
+  entry = entryForURL(request->url());
   if (!entry) return false;
   if (!varyMatches(*entry->fields, *request)) {
     // An answer for other header values serves neither this request nor as its validator (a
     // 304 to it would say nothing about this request's answer); this request's answer replaces it.
     removeCachedDataForRequest(request);
+    entry.reset();
     return false;
   }
   if (policy & CachePolicyUseCacheIfPresent) return true;
   if (request->complete() && (policy & CachePolicyFallbackToCache)) return true;
   if ((policy & CachePolicyRevalidateWhenStale) || ((policy & CachePolicyRevalidateAlways) && request->responseHeaders())) {
-    return isCachedDataCurrentForRequest(request);
+    return isEntryCurrentForRequest(*entry, *request);
   }
   return false;
 }
@@ -411,10 +431,13 @@ bool HTTPDownloadCache::canUseCachedDataForRequest(const Ref<HTTPRequest>& reque
 bool HTTPDownloadCache::isCachedDataCurrentForRequest(const Ref<HTTPRequest>& request) {
   std::lock_guard<std::recursive_mutex> guard(accessLock_);
   auto entry = entryForURL(request->url());
-  if (!entry || !varyMatches(*entry->fields, *request)) return false;
-  const Dictionary* stored = entry->fields.get();
-  if (auto response = request->responseHeaders()) {
-    if (request->responseStatusCode() == 304) return true;
+  return entry && varyMatches(*entry->fields, *request) && isEntryCurrentForRequest(*entry, *request);
+}
+
+bool HTTPDownloadCache::isEntryCurrentForRequest(const Entry& entry, const HTTPRequest& request) {
+  const Dictionary* stored = entry.fields.get();
+  if (auto response = request.responseHeaders()) {
+    if (request.responseStatusCode() == 304) return true;
     for (const char* name : {"Etag", "Last-Modified"}) {
       auto mine = headerValue(response.get(), name);
       auto theirs = headerValue(stored, name);

@@ -50,6 +50,8 @@ class HTTPDownloadCache : public HTTPCacheDelegate {
   void setShouldRespectCacheControlHeaders(bool flag) { shouldRespectCacheControlHeaders_ = flag; }
 
   bool canUseCachedDataForRequest(const Ref<HTTPRequest>& request) override;
+  // From one look at the entry.
+  bool cachedAnswerForRequest(const Ref<HTTPRequest>& request, CachedAnswer& answer) override;
   void removeCachedDataForRequest(const Ref<HTTPRequest>& request) override;
   bool isCachedDataCurrentForRequest(const Ref<HTTPRequest>& request) override;
   void storeResponseForRequest(const Ref<HTTPRequest>& request, double maxAge) override;
@@ -73,6 +75,9 @@ class HTTPDownloadCache : public HTTPCacheDelegate {
     Ref<Dictionary> fields;
   };
   std::optional<Entry> entryForURL(const Ref<URL>& url);
+  // canUseCachedDataForRequest, leaving in `entry` the entry it looked at (if any).
+  bool canUseEntryForRequest(const Ref<HTTPRequest>& request, std::optional<Entry>& entry);
+  bool isEntryCurrentForRequest(const Entry& entry, const HTTPRequest& request);
   std::optional<std::filesystem::path> findFile(const Ref<URL>& url, bool headers);
   std::filesystem::path storeFolder(int storagePolicy) const;
   // Whether the stored answer's Vary values match the request's.

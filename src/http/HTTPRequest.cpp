@@ -289,8 +289,9 @@ void HTTPRequest::main() {
     }
     if (auto cache = downloadCache()) {
       if (cachePolicy() == CachePolicyDefault) setCachePolicy(cache->defaultCachePolicy());
-      if (cache->canUseCachedDataForRequest(self)) {
-        useDataFromCache();
+      HTTPCacheDelegate::CachedAnswer answer;
+      if (cache->cachedAnswerForRequest(self, answer)) {
+        useDataFromCache(&answer);
         return;
       }
       if (cachePolicy() & (CachePolicyRevalidateWhenStale | CachePolicyRevalidateAlways)) {

@@ -474,7 +474,8 @@ class HTTPRequest : public Operation {
   // `ownerAgreed`: the delegate or queue chose to go on (redirectToURL), which lets a body leave
   // https for plain http.
   void performRedirect(bool ownerAgreed = false);
-  void useDataFromCache();
+  // Answers from the cache: from what the caller found stored, else from what the cache gives now.
+  void useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored = nullptr);
   void storeResponseCookies();
   std::FILE* openDownloadFile(std::optional<std::string> path, const std::function<void(const std::string&)>& setPath);
   // false when the bytes could not be written; the request has then failed.

@@ -74,6 +74,17 @@ class HTTPCacheDelegate : public virtual Object {
   virtual std::optional<std::string> pathToStoreCachedResponseHeadersForRequest(const Ref<HTTPRequest>& request) = 0;
   virtual std::optional<std::string> pathToStoreCachedResponseDataForRequest(const Ref<HTTPRequest>& request) = 0;
   virtual void clearCachedResponsesForStoragePolicy(int storagePolicy) = 0;
+
+  // What is stored for a request: its headers and the path of its body (empty when nothing
+  // usable is stored).
+  struct CachedAnswer {
+    Ref<Dictionary> headers;
+    std::optional<std::string> bodyPath;
+  };
+  // Whether the request may be answered from the cache, as canUseCachedDataForRequest says, and
+  // when it may, what is stored for it. The default asks the calls above one after the other; a
+  // cache may answer from one look at its entry.
+  virtual bool cachedAnswerForRequest(const Ref<HTTPRequest>& request, CachedAnswer& answer);
 };
 
 }  // namespace zv

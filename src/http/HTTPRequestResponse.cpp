@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include "http/ChunkedFileCopy.h"
@@ -603,7 +606,14 @@ void HTTPRequest::performRedirect(bool ownerAgreed) {
   }
 }
 
-void HTTPRequest::useDataFromCache() {
+bool HTTPCacheDelegate::cachedAnswerForRequest(const Ref<HTTPRequest>& request, CachedAnswer& answer) {
+  if (!canUseCachedDataForRequest(request)) return false;
+  answer.headers = cachedResponseHeadersForURL(request->url());
+  answer.bodyPath = pathToCachedResponseDataForURL(request->url());
+  return true;
+}
+
+void HTTPRequest::useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored) {
   auto self = selfAs<HTTPRequest>();
   auto target = mainRequest().lock();
   if (!target) target = self;
@@ -614,18 +624,36 @@ void HTTPRequest::useDataFromCache() {
     releaseConnectionRecord(false);
     destroyReadStream();
   }
-  auto cache = downloadCache();
-  auto headers = cache ? cache->cachedResponseHeadersForURL(url()) : nullptr;
-  auto path = cache ? cache->pathToCachedResponseDataForURL(url()) : std::nullopt;
+  Ref<Dictionary> headers;
+  std::optional<std::string> path;
+  if (stored) {
+    headers = stored->headers;
+    path = stored->bodyPath;
+  } else if (auto cache = downloadCache()) {
+    headers = cache->cachedResponseHeadersForURL(url());
+    path = cache->pathToCachedResponseDataForURL(url());
+  }
   Ref<MutableData> body;
   if (headers && path && !target->downloadDestinationPath()) {
-    if (std::FILE* file = std::fopen(path->c_str(), "rbe")) {
-      body = MutableData::make();
-      std::uint8_t chunk[16384];
-      std::size_t n;
-      while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) body->append(chunk, n);
-      std::fclose(file);
+    // One stat for the size and one read of the whole body.
+    int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size >= 0) {
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size) + 1);
+      std::size_t have = 0;
+      ssize_t n;
+      while ((n = ::read(fd, bytes.data() + have, bytes.size() - have)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        have += static_cast<std::size_t>(n);
+        if (have == bytes.size()) bytes.resize(bytes.size() * 2);  // grew since the stat
+      }
+      if (n == 0) {
+        bytes.resize(have);
+        body = MutableData::make(std::move(bytes));
+      }
     }
+    if (fd >= 0) ::close(fd);
   }
   if (!headers || !path || (!target->downloadDestinationPath() && !body)) {
     // Nothing usable is stored: that is a failure, not an empty success.

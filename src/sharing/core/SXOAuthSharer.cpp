@@ -41,9 +41,16 @@ bool SXOAuthSharer::isAuthorized() { return restoreAccessToken(); }
 void SXOAuthSharer::promptAuthorization() {
   if (xAuth()) {
     authorizationFormShow();
-  } else {
+  } else if (loginStep_ == LoginStep::None) {
     tokenRequest();
   }
+  // Otherwise a web login is under way already: it resumes the share when it ends.
+}
+
+void SXOAuthSharer::loginFailed() {
+  if (loginStep_ == LoginStep::None) return;
+  loginStep_ = LoginStep::None;
+  authDidFinish(false);
 }
 
 void SXOAuthSharer::authorizationFormValidate(SXFormController& form) {
@@ -57,13 +64,16 @@ void SXOAuthSharer::tokenRequest() {
   request->setHTTPMethod("POST");
   tokenRequestModifyRequest(*request);
   auto self = selfAs<SXOAuthSharer>();
+  loginStep_ = LoginStep::RequestToken;
+  const auto number = ++fetchNumber_;
+  auto waited = [self, number] { return self->fetchNumber_ == number && self->loginStep_ == LoginStep::RequestToken; };
   auto fetcher = OCAsynchronousDataFetcher::asynchronousFetcherWithRequest(
       request, self,
-      [self](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
-        self->tokenRequestTicketDidFinishWithData(ticket, data);
+      [self, waited](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
+        if (waited()) self->tokenRequestTicketDidFinishWithData(ticket, data);
       },
-      [self](const Ref<OCServiceTicket>& ticket, const Ref<Error>& error) {
-        self->tokenRequestTicketDidFailWithError(ticket, error);
+      [self, waited](const Ref<OCServiceTicket>& ticket, const Ref<Error>& error) {
+        if (waited()) self->tokenRequestTicketDidFailWithError(ticket, error);
       });
   fetcher->start();
 }
@@ -83,8 +93,10 @@ void SXOAuthSharer::tokenRequestTicketDidFinishWithData(const Ref<OCServiceTicke
 }
 
 void SXOAuthSharer::tokenRequestTicketDidFailWithError(const Ref<OCServiceTicket>&, const Ref<Error>& error) {
+  auto hold = selfAs<SXOAuthSharer>();
   SXActivityIndicator::currentIndicator()->hide();
   showAlert(SXLocalizedText("Request Error"), describeOr(error, "There was an error while sharing"));
+  loginFailed();
 }
 
 void SXOAuthSharer::tokenAuthorize() {
@@ -92,18 +104,32 @@ void SXOAuthSharer::tokenAuthorize() {
   if (!token || !token->key() || token->key()->empty() || !authorizeURL_) {
     // Never open "oauth_token=(null)": without a request token there is nothing to authorize.
     showAlert(SXLocalizedText("Authorize Error"), SXLocalizedText("There was an error while authorizing"));
+    loginStep_ = LoginStep::None;
     authDidFinish(false);
     return;
   }
   auto address = URL::make(authorizeURL_->absoluteString() + "?oauth_token=" +
                            oauth_encoding::URLEncodedString(*token->key()));
   auto view = SXOAuthView::initWithURL(address, selfAs<SXOAuthSharer>());
-  SX::currentHelper()->showViewController(view);
+  loginStep_ = LoginStep::Authorizing;
+  auto hub = SX::currentHelper();
+  hub->showViewController(view);
+  // Shown, or waiting for the screen before it to go; with no screen to show it on, the page
+  // would never report, so the login ends here.
+  auto holder = view->navigationController();
+  const bool shown = hub->pendingView() == view || (holder && hub->currentView() == holder);
+  if (!shown) {
+    showAlert(SXLocalizedText("Authorize Error"), SXLocalizedText("There was an error while authorizing"));
+    loginFailed();
+  }
 }
 
 void SXOAuthSharer::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView&, bool success,
                                                                            const Ref<Dictionary>& queryParams,
                                                                            const Ref<Error>& error) {
+  // Only the page of the login waiting for it may answer, and only once.
+  if (loginStep_ != LoginStep::Authorizing) return;
+  auto hold = selfAs<SXOAuthSharer>();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   if (success && !(queryParams && queryParams->objectForKey("oauth_problem"))) {
     setAuthorizeResponseQueryVars(queryParams);
@@ -111,12 +137,14 @@ void SXOAuthSharer::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAu
     return;
   }
   showAlert(SXLocalizedText("Authorize Error"), describeOr(error, "There was an error while authorizing"));
-  authDidFinish(false);
+  loginFailed();
 }
 
 void SXOAuthSharer::tokenAuthorizeCancelledView(SXOAuthView&) {
+  if (loginStep_ != LoginStep::Authorizing) return;
+  auto hold = selfAs<SXOAuthSharer>();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
-  authDidFinish(false);
+  loginFailed();
 }
 
 void SXOAuthSharer::tokenAccess(bool refresh) {
@@ -126,13 +154,22 @@ void SXOAuthSharer::tokenAccess(bool refresh) {
   request->setHTTPMethod("POST");
   tokenAccessModifyRequest(*request);
   auto self = selfAs<SXOAuthSharer>();
+  // A web login waits for this answer now; a refresh or an xAuth login is no web login.
+  const bool webLogin = !refresh && !xAuth();
+  if (webLogin) loginStep_ = LoginStep::AccessToken;
+  const auto number = ++fetchNumber_;
+  auto waited = [self, number, webLogin] {
+    return self->fetchNumber_ == number && (!webLogin || self->loginStep_ == LoginStep::AccessToken);
+  };
   auto fetcher = OCAsynchronousDataFetcher::asynchronousFetcherWithRequest(
       request, self,
-      [self](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
-        self->tokenAccessTicketDidFinishWithData(ticket, data);
+      [self, waited](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
+        if (waited()) self->tokenAccessTicketDidFinishWithData(ticket, data);
       },
-      [self](const Ref<OCServiceTicket>& ticket, const Ref<Error>& error) {
+      [self, waited](const Ref<OCServiceTicket>& ticket, const Ref<Error>& error) {
+        if (!waited()) return;
         self->tokenAccessTicketDidFailWithError(ticket, error);
+        self->loginFailed();
       });
   fetcher->start();
 }
@@ -170,6 +207,7 @@ void SXOAuthSharer::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket
     }
   }
   SXActivityIndicator::currentIndicator()->hide();
+  loginStep_ = LoginStep::None;
   auto token = ticket && ticket->didSucceed() ? usableToken(data) : nullptr;
   if (token) {
     setAccessToken(token);
@@ -228,9 +266,20 @@ void SXOAuthSharer::deleteStoredAccessToken(const std::string& sharerId) {
 }
 
 void SXOAuthSharer::logout() {
+  // A login still waiting ends as failed; answers still on their way belong to no login now.
+  loginFailed();
+  ++fetchNumber_;
   deleteStoredAccessToken(sharerId());
   setAccessToken(nullptr);
   if (authorizeURL_) deleteCookiesForURL(authorizeURL_);
+}
+
+void SXOAuthSharer::accessTokenRefused(const Ref<Error>& error) {
+  auto hold = selfAs<SXOAuthSharer>();
+  // The stored token is spent: the next login must not hand it back.
+  deleteStoredAccessToken(sharerId());
+  setAccessToken(nullptr);
+  reloginOnceOrFail(error);
 }
 
 void SXOAuthSharer::showAlert(const std::string& title, const std::string& message) {

@@ -14,6 +14,12 @@
 // page is opened for a missing request token); an access token without a session handle removes
 // a stored handle of an earlier login.
 //
+// One web login at a time: a login ends with exactly one authDidFinish (a failed token fetch, an
+// authorization page that cannot be shown, is cancelled or refuses all included), and that frees
+// the next one. A reply (a fetch's answer, the page's report) is taken only while the login that
+// asked for it is waiting for it, and only once; logout ends a waiting login as failed and drops
+// the replies still on their way.
+//
 // Threads: main thread only; the fetches call back on the main run loop. The sharer stays alive
 // while a fetch or its authorization screen holds it.
 #include <atomic>
@@ -97,6 +103,11 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   // the service's sign-in page again.
   void logout() override;
 
+ protected:
+  // The service refused the access token while sending: the token is forgotten, then
+  // reloginOnceOrFail(error).
+  void accessTokenRefused(const Ref<Error>& error);
+
  private:
   void showAlert(const std::string& title, const std::string& message);
 
@@ -112,6 +123,13 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   Ref<OCSignatureProviding> signatureProvider_;
   Ref<Dictionary> authorizeResponseQueryVars_;
   std::atomic<bool> xAuth_{false};
+  // The web login's step, and the number of the last fetch started: an answer to an earlier
+  // number, or one that comes in another step, is dropped.
+  enum class LoginStep { None, RequestToken, Authorizing, AccessToken };
+  LoginStep loginStep_ = LoginStep::None;
+  std::uint64_t fetchNumber_ = 0;
+  // Ends the web login under way with a failure, once.
+  void loginFailed();
 };
 
 }  // namespace zv

@@ -371,6 +371,17 @@ void SXSharer::shouldReloginWithPendingAction(std::int32_t action) {
   sendDidFailWithErrorShouldRelogin(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")), true);
 }
 
+void SXSharer::reloginOnceOrFail(const Ref<Error>& error) {
+  if (!reloginAsked_) {
+    reloginAsked_ = true;
+    shouldReloginWithPendingAction(SXPendingActionSend);
+    return;
+  }
+  reloginAsked_ = false;
+  setPendingAction(SXPendingActionNone);
+  sendDidFailWithError(error);
+}
+
 void SXSharer::sendDidFailWithErrorShouldRelogin(const Ref<Error>& error, bool shouldRelogin) {
   auto hold = selfAs<SXSharer>();
   lastError_ = error;

@@ -268,6 +268,11 @@ class SXSharer : public ui::NavigationController {
   Ref<SXFormController> makeForm(std::optional<std::string> title, std::string rightButtonTitle);
   // Shows a one-button alert unless quiet.
   void showAlert(const std::string& title, const std::string& message);
+  // The service refused the login while sending: one new login is asked for (the send runs again
+  // after it); a refusal after that login, in the same share, ends the send with `error`, so a
+  // service that refuses every login cannot loop. shareEnded() lets the next share ask again.
+  void reloginOnceOrFail(const Ref<Error>& error);
+  void shareEnded() { reloginAsked_ = false; }
 
  private:
   void report(const char* notification, const Ref<Dictionary>& userInfo);
@@ -283,6 +288,7 @@ class SXSharer : public ui::NavigationController {
   Ref<Error> lastError_;
   std::atomic<bool> quiet_{false};
   std::atomic<std::int32_t> pendingAction_{SXPendingActionNone};
+  bool reloginAsked_ = false;
 };
 
 }  // namespace zv

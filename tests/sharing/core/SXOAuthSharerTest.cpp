@@ -6,6 +6,8 @@
 
 #include "platform/net/CookieStore.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Window.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXOAuthSharer.h"
 #include "support/net/FaultServer.h"
@@ -118,6 +120,18 @@ class SXOAuthSharerTest : public testing::SharingTest {
     std::lock_guard lock(mutex_);
     verifier_ = std::move(verifier);
   }
+  // The authorization page shows and waits for the user.
+  void holdTheAuthorizationPage() {
+    server_.route("/authorize", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
+      c.send(reply(200, "<html><title>Sign in</title></html>", "Content-Type: text/html\r\n"));
+    });
+  }
+  static Ref<OAuthTestSharer> recordedSharer(const std::shared_ptr<AuthRecorder>& recorder) {
+    auto sharer = SXSharer::make<OAuthTestSharer>();
+    sharer->setShareDelegate(recorder);
+    sharer->setItem(SXItem::makeText("hello"));
+    return sharer;
+  }
   int requestsTo(const std::string& path) {
     int n = 0;
     for (const auto& r : server_.requests()) n += r.path() == path;
@@ -224,13 +238,9 @@ TEST_F(SXOAuthSharerTest, AProblemReportedByThePageIsAFailure) {
 }
 
 TEST_F(SXOAuthSharerTest, CancellingTheWebPageReportsNoSuccessAndNoAlert) {
-  server_.route("/authorize", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
-    c.send(reply(200, "<html><title>Sign in</title></html>", "Content-Type: text/html\r\n"));
-  });
-  auto sharer = SXSharer::make<OAuthTestSharer>();
+  holdTheAuthorizationPage();
   auto recorder = std::make_shared<AuthRecorder>();
-  sharer->setShareDelegate(recorder);
-  sharer->setItem(SXItem::makeText("hello"));
+  auto sharer = recordedSharer(recorder);
   sharer->share();
   Ref<SXOAuthView> view;
   ASSERT_TRUE(pumpRunLoopUntil([&] {
@@ -243,6 +253,95 @@ TEST_F(SXOAuthSharerTest, CancellingTheWebPageReportsNoSuccessAndNoAlert) {
   EXPECT_EQ(recorder->auth, std::vector<bool>{false});
   EXPECT_FALSE(topAlert());
   EXPECT_EQ(sharer->sends, 0);
+}
+
+TEST_F(SXOAuthSharerTest, AFailedTokenFetchOrAPageWithNowhereToShowEndsTheLoginOnce) {
+  // The service refuses the request token: one failed login, and the next one may start.
+  server_.route("/request_token", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
+    c.send(reply(500, "down"));
+  });
+  auto recorder = std::make_shared<AuthRecorder>();
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  sharer->setShareDelegate(recorder);
+  sharer->setItem(SXItem::makeText("hello"));
+  sharer->share();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !recorder->auth.empty(); }, 30.0));
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  if (auto alert = topAlert()) alert->simulateTapButtonAtIndex(0);
+  sharer->promptAuthorization();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return recorder->auth.size() == 2; }, 30.0));
+  EXPECT_EQ(requestsTo("/request_token"), 2);
+  if (auto alert = topAlert()) alert->simulateTapButtonAtIndex(0);
+
+  // No screen to show the authorization page on: the login fails at once instead of hanging.
+  server_.route("/request_token", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
+    c.send(reply(200, "oauth_token=rt&oauth_token_secret=rs&oauth_callback_confirmed=true"));
+  });
+  auto window = root_->view()->window();
+  ui::Application::sharedApplication()->setKeyWindow(nullptr);
+  SX::setRootViewController(nullptr);
+  recorder->auth.clear();
+  sharer->promptAuthorization();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !recorder->auth.empty(); }, 30.0));
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_EQ(requestsTo("/authorize"), 0);
+  window->makeKeyAndVisible();
+  SX::setRootViewController(root_);
+  if (auto alert = topAlert()) alert->simulateTapButtonAtIndex(0);
+}
+
+TEST_F(SXOAuthSharerTest, APageReplyCountsOnlyOnceAndNotAfterCancelOrLogout) {
+  holdTheAuthorizationPage();
+  auto recorder = std::make_shared<AuthRecorder>();
+  auto sharer = recordedSharer(recorder);
+  auto waitForPage = [&] {
+    Ref<SXOAuthView> view;
+    pumpRunLoopUntil([&] {
+      auto navigation = dyn<ui::NavigationController>(SX::currentHelper()->currentView());
+      view = navigation ? dyn<SXOAuthView>(navigation->topViewController()) : nullptr;
+      return view && view->webView()->pageTitle() == "Sign in" && !SX::currentHelper()->isDismissingView();
+    }, 30.0);
+    return view;
+  };
+  auto approved = Dictionary::make({{"oauth_token", box("rt")}, {"oauth_verifier", box("v 1")}});
+
+  // Approved twice (a page reporting again): one access-token request, one login.
+  sharer->share();
+  auto view = waitForPage();
+  ASSERT_TRUE(view);
+  // Another login asked for meanwhile starts nothing new.
+  sharer->promptAuthorization();
+  sharer->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*view, true, approved, nullptr);
+  sharer->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*view, true, approved, nullptr);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !recorder->auth.empty(); }, 30.0));
+  pumpRunLoopUntil([&] { return requestsTo("/access_token") > 1; }, 0.5);
+  EXPECT_EQ(recorder->auth, std::vector<bool>{true});
+  EXPECT_EQ(requestsTo("/request_token"), 1);
+  EXPECT_EQ(requestsTo("/access_token"), 1);
+  EXPECT_EQ(sharer->sends, 1);
+
+  // A reply after the page was cancelled, or after a logout, is dropped.
+  for (bool byLogout : {false, true}) {
+    SCOPED_TRACE(byLogout ? "logout" : "cancel");
+    pumpRunLoopUntil([] { return !SX::currentHelper()->currentView() && !SX::currentHelper()->isDismissingView(); },
+                     30.0);
+    sharer->logout();
+    recorder->auth.clear();
+    sharer->promptAuthorization();
+    view = waitForPage();
+    ASSERT_TRUE(view);
+    if (byLogout) {
+      sharer->logout();
+      SX::currentHelper()->hideCurrentViewControllerAnimated(false);
+    } else {
+      view->cancel();
+    }
+    sharer->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*view, true, approved, nullptr);
+    pumpRunLoopUntil([&] { return requestsTo("/access_token") > 1; }, 0.5);
+    EXPECT_EQ(requestsTo("/access_token"), 1);
+    EXPECT_FALSE(sharer->isAuthorized());
+    EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  }
 }
 
 TEST_F(SXOAuthSharerTest, RestoringNeedsKeyAndSecretAndLogoutForgetsTheToken) {

@@ -13,7 +13,6 @@ namespace zv::testing {
 
 namespace {
 
-constexpr const char* kBoundary = "3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f";
 constexpr std::size_t kLargestBody = 10 * 1024 * 1024;
 
 std::string reply(int status, const char* reason, const std::string& contentType, const std::string& body,
@@ -219,9 +218,10 @@ void FacebookService::handleGraph(const RecordedRequest& request, FaultServer::C
   if (request.method == "POST") {
     if (!queryOf(request).empty()) return complain(connection, "a POST with parameters in its URL");
     const auto type = request.header("Content-Type").value_or("");
-    if (type != std::string("multipart/form-data; boundary=") + kBoundary) return complain(connection, "not multipart");
+    const std::string multipart = "multipart/form-data; boundary=";
+    if (!type.starts_with(multipart) || type.size() == multipart.size()) return complain(connection, "not multipart");
     std::string why;
-    auto parts = parseMultipart(request.body, kBoundary, &why);
+    auto parts = parseMultipart(request.body, type.substr(multipart.size()), &why);
     if (!parts) return complain(connection, why);
     for (auto& part : *parts) {
       if (part.filename) {

@@ -51,6 +51,11 @@ LinkedInService::~LinkedInService() { stop(); }
 // The request token stays known; only the access tokens go.
 void LinkedInService::revokeAccessTokens() { revokeTokens("lat"); }
 
+void LinkedInService::refuseEveryShare() {
+  std::lock_guard lock(mutex_);
+  refuseEveryShare_ = true;
+}
+
 std::vector<LinkedInShare> LinkedInService::shares() const {
   std::lock_guard lock(mutex_);
   return shares_;
@@ -101,6 +106,15 @@ void LinkedInService::handle(const RecordedRequest& request, FaultServer::Connec
     return;
   }
   if (path == "/v1/people/~/shares" && request.method == "POST") {
+    bool refused;
+    {
+      std::lock_guard lock(mutex_);
+      refused = refuseEveryShare_;
+    }
+    if (refused) {
+      connection.send(reply(401, "text/xml", kUnauthorized));
+      return;
+    }
     if (request.header("Content-Type").value_or("") != "text/xml;charset=UTF-8") {
       complain(connection, 400, "wrong content type", "<error><status>400</status></error>");
       return;

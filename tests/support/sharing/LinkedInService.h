@@ -40,12 +40,15 @@ class LinkedInService : public OAuthServiceStandIn {
   ~LinkedInService() override;
 
   void revokeAccessTokens();
+  // Every later share post is answered 401, whatever token it carries.
+  void refuseEveryShare();
   std::vector<LinkedInShare> shares() const;
 
  private:
   void handle(const RecordedRequest& request, FaultServer::Connection& connection) override;
 
   std::vector<LinkedInShare> shares_;
+  bool refuseEveryShare_ = false;
 };
 
 // The text of each element of a well-formed XML document, by element name (the last one wins);

@@ -20,16 +20,20 @@
 namespace zv::testing {
 
 // "start", "finish", and "relogin" or "fail" (with the error kept), in the order they came.
+// With `prompt` set, a relogin is also asked of the user as the default delegate asks it.
 class ShareOutcomes : public SXDefaultSharerDelegate {
  public:
   void sharerStartedSending(const Ref<SXSharer>&) override { events.push_back("start"); }
   void sharerFinishedSending(const Ref<SXSharer>&) override { events.push_back("finish"); }
-  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>& error, bool relogin) override {
+  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>& sharer, const Ref<Error>& error,
+                                          bool relogin) override {
     events.push_back(relogin ? "relogin" : "fail");
     errors.push_back(error);
+    if (prompt) SXDefaultSharerDelegate::sharerFailedWithErrorShouldRelogin(sharer, error, relogin);
   }
   std::vector<std::string> events;
   std::vector<Ref<Error>> errors;
+  bool prompt = false;
 };
 
 class ServiceSharerTest : public SharingTest {

@@ -78,9 +78,11 @@ void FacebookClient::authorizeWithFBAppAuthSafariAuth(bool tryFBAppAuth, bool tr
     opened = url && application->openURL(url);
   }
   if (opened) {
-    loginInProgress_ = true;
+    setLoginInProgress(true);
     return;
   }
+  // The login happens here, in the page: no reply by URL is awaited any more.
+  setLoginInProgress(false);
   // The page in the application can only end at the address it watches; a browser's redirect
   // address (set above when the browser could not be opened) would leave it stranded.
   params->setObject(box(kFacebookRedirectURI), "redirect_uri");
@@ -111,11 +113,12 @@ Ref<MutableDictionary> FacebookClient::parseURLParams(std::string_view query) {
 
 bool FacebookClient::handleOpenURL(const Ref<URL>& url) {
   if (!url || !url->absoluteString().starts_with(ownBaseURL())) return false;
-  if (!loginInProgress_) {
+  if (!isLoginInProgress()) {
     logDebug("FacebookClient: a login reply came while no login was waiting for one; ignored");
+    setLoginInProgress(false);
     return false;
   }
-  loginInProgress_ = false;
+  setLoginInProgress(false);
   auto hold = self();
   const auto& text = url->fragment() ? url->fragment() : url->query();
   auto params = parseURLParams(text.value_or(""));
@@ -149,22 +152,35 @@ bool FacebookClient::handleOpenURL(const Ref<URL>& url) {
 
 void FacebookClient::facebookDialogLoginExpirationDate(const std::string& token, const Ref<Date>& expirationDate) {
   auto hold = self();
-  loginInProgress_ = false;
+  if (token.empty() || !expirationDate || expirationDate->timeIntervalSinceNow() <= 0) {
+    // No token, or one that is over already: nothing to share with, so the login failed.
+    logDebug("FacebookClient: the login reply carries no usable token");
+    facebookDialogNotLogin(false);
+    return;
+  }
+  setLoginInProgress(false);
   accessToken_ = token;
   expirationDate_ = expirationDate;
   lastAccessTokenUpdate_ = Date::now();
+  if (tokenHandler_) tokenHandler_(token, expirationDate);
   reloadFrictionlessRecipientCache();
   if (auto delegate = liveSessionDelegate()) delegate->facebookDidLogin();
 }
 
 void FacebookClient::facebookDialogNotLogin(bool cancelled) {
   auto hold = self();
-  loginInProgress_ = false;
+  setLoginInProgress(false);
   if (auto delegate = liveSessionDelegate()) delegate->facebookDidNotLogin(cancelled);
 }
 
 void FacebookClient::logout() {
   auto hold = self();
+  // A login still waiting ends here as cancelled: a reply that comes after the logout is not taken.
+  if (isLoginInProgress() || (loginDialog_ && !loginDialog_->isDismissed())) {
+    endDialog(loginDialog_);
+    facebookDialogNotLogin(true);
+  }
+  setLoginInProgress(false);
   invalidateSession();
   if (auto delegate = liveSessionDelegate()) delegate->facebookDidLogout();
 }
@@ -172,6 +188,12 @@ void FacebookClient::logout() {
 void FacebookClient::logout(const std::shared_ptr<FacebookSessionDelegate>& delegate) {
   logout();
   if (delegate && delegate != liveSessionDelegate()) delegate->facebookDidLogout();
+}
+
+bool FacebookClient::isLoginInProgress() const {
+  if (!loginStartedAt_) return false;
+  const double elapsed = Date::now()->timeIntervalSinceDate(*loginStartedAt_);
+  return elapsed >= 0 && elapsed < kLoginReplyLifetime;
 }
 
 bool FacebookClient::isSessionValid() const {
@@ -295,6 +317,7 @@ void FacebookClient::requestDidLoad(FacebookRequest&, const ObjectPtr& result) {
   const double seconds = doubleValueOf(expiresAt);
   expirationDate_ = seconds != 0 ? Date::fromUnixTime(seconds) : Date::distantFuture();
   lastAccessTokenUpdate_ = Date::now();
+  if (tokenHandler_) tokenHandler_(*accessToken_, expirationDate_);
   if (auto delegate = liveSessionDelegate()) delegate->facebookDidExtendTokenExpiresAt(*accessToken_, expirationDate_);
 }
 

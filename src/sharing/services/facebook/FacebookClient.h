@@ -14,6 +14,7 @@
 // Ownership: the session owns its requests in flight, its dialogs and the frictionless settings;
 // the session delegate and the delegates of requests and dialogs are not retained.
 
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -125,10 +126,19 @@ class FacebookClient : public Object, public FacebookLoginDialogDelegate, public
   std::size_t requestsInFlight() const { return requests_.size(); }
   // "fb" + application id + suffix + "://authorize".
   std::string ownBaseURL() const;
-  // Whether a login left for another application or the browser and its reply is awaited. The
-  // sharer sets it again after a restart when it had parked a share for that login.
-  bool isLoginInProgress() const { return loginInProgress_; }
-  void setLoginInProgress(bool inProgress) { loginInProgress_ = inProgress; }
+  // Whether a login left for another application or the browser and its reply is awaited: from
+  // the moment it left, for kLoginReplyLifetime seconds. A login nobody came back from is
+  // abandoned after that, and a reply that comes later is not taken.
+  static constexpr double kLoginReplyLifetime = 600;
+  bool isLoginInProgress() const;
+  // true: a login leaves now; false: none is awaited.
+  void setLoginInProgress(bool inProgress) { loginStartedAt_ = inProgress ? Date::now() : nullptr; }
+  // When the awaited login left (nullptr: none). The sharer gives it back after a restart.
+  const Ref<Date>& loginStartedAt() const { return loginStartedAt_; }
+  void setLoginStartedAt(Ref<Date> startedAt) { loginStartedAt_ = std::move(startedAt); }
+  // Called with every token a login or an extension gives the session (the sharer keeps it).
+  using TokenHandler = std::function<void(const std::string& token, const Ref<Date>& expiresAt)>;
+  void setTokenHandler(TokenHandler handler) { tokenHandler_ = std::move(handler); }
   // Seconds a dialog page may take to load (tests shorten it).
   double dialogLoadTimeout() const { return dialogLoadTimeout_; }
   void setDialogLoadTimeout(double seconds) { dialogLoadTimeout_ = seconds; }
@@ -160,7 +170,8 @@ class FacebookClient : public Object, public FacebookLoginDialogDelegate, public
   std::weak_ptr<FacebookRequest> requestExtendingAccessToken_;
   Ref<Date> lastAccessTokenUpdate_;
   Ref<FacebookFrictionlessRequestSettings> frictionlessRequestSettings_;
-  bool loginInProgress_ = false;
+  Ref<Date> loginStartedAt_;
+  TokenHandler tokenHandler_;
   double dialogLoadTimeout_ = 60.0;
 };
 

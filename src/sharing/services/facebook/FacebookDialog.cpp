@@ -103,7 +103,7 @@ void FacebookDialog::show() {
   const auto size = bounds().size;
   closeButton_->setFrame(graphics::Rect(2, 2, 29, 29));
   webView_->setFrame(graphics::Rect(kBorderWidth + 1, kBorderWidth + 1, size.width - (1 + kBorderWidth) * 2,
-                                    size.height - (1 + kBorderWidth)));
+                                    size.height - (1 + kBorderWidth * 2)));
   if (!isViewInvisible_) {
     showSpinner();
     showWebView();
@@ -214,6 +214,8 @@ void FacebookDialog::dialogDidCancel(const Ref<URL>& url) {
   dismissWithSuccess(false, true);
 }
 
+void FacebookDialog::dialogDidFail(const Ref<Error>& error) { dismissWithError(error, true); }
+
 void FacebookDialog::cancel() { dialogDidCancel(nullptr); }
 
 void FacebookDialog::dismiss(bool animated) {
@@ -294,9 +296,8 @@ bool FacebookDialog::webViewShouldStartLoadWithRequestNavigationType(ui::WebView
       auto code = getStringFromUrl(address, "error_code=");
       if (code) {
         auto message = getStringFromUrl(address, "error_msg=");
-        dismissWithError(Error::make(kFacebookErrorDomain, String::make(*code)->integerValue(),
-                                     Dictionary::make({{"error_msg", box(message.value_or(""))}})),
-                         true);
+        dialogDidFail(Error::make(kFacebookErrorDomain, String::make(*code)->integerValue(),
+                                  Dictionary::make({{"error_msg", box(message.value_or(""))}})));
       } else {
         dialogDidCancel(url);
       }
@@ -459,7 +460,9 @@ void FacebookLoginDialog::dialogDidSucceed(const Ref<URL>& url) {
   const auto& address = url->absoluteString();
   auto token = getStringFromUrl(address, "access_token=");
   auto expiry = expiryFromSeconds(getStringFromUrl(address, "expires_in="));
-  if (token && !token->empty() && *token != "(null)") {
+  // The session judges the token (an empty or expired one is a failed login); a redirect
+  // without one is the user's way out.
+  if (token && *token != "(null)") {
     if (auto delegate = loginDelegate_.lock()) delegate->facebookDialogLoginExpirationDate(*token, expiry);
     dismissWithSuccess(true, true);
   } else {
@@ -472,6 +475,13 @@ void FacebookLoginDialog::dialogDidCancel(const Ref<URL>&) {
   auto keep = self();
   dismissWithSuccess(false, true);
   if (auto delegate = loginDelegate_.lock()) delegate->facebookDialogNotLogin(true);
+}
+
+void FacebookLoginDialog::dialogDidFail(const Ref<Error>& error) {
+  if (isDismissed()) return;
+  auto keep = self();
+  FacebookDialog::dialogDidFail(error);
+  if (auto delegate = loginDelegate_.lock()) delegate->facebookDialogNotLogin(false);
 }
 
 void FacebookLoginDialog::webViewDidFailLoadWithError(ui::WebView& webView, const Ref<Error>& error) {

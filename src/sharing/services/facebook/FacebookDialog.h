@@ -5,8 +5,8 @@
 // dialog with success, cancellation or an error. FacebookLoginDialog reads the access token from
 // the login page's redirect.
 //
-// A dialog ends exactly once: by that redirect, the close button (cancel), a load error, or its
-// own time-out when the page does not load within `loadTimeout` seconds. Tapped links leave for
+// A dialog ends exactly once: by that redirect, the close button (cancel), or a load error, a
+// page request that times out after `loadTimeout` seconds included. Tapped links leave for
 // the system browser unless the delegate refuses them.
 //
 // Threads: main thread only (views, notifications, timers). Ownership: the delegates are not
@@ -76,6 +76,8 @@ class FacebookDialog : public ui::View, public ui::WebViewDelegate {
   void dismissWithError(const Ref<Error>& error, bool animated);
   virtual void dialogDidSucceed(const Ref<URL>& url);
   virtual void dialogDidCancel(const Ref<URL>& url);
+  // The page redirected to the cancel address with an error code.
+  virtual void dialogDidFail(const Ref<Error>& error);
   // The close button.
   void cancel();
   virtual void dialogWillAppear() {}
@@ -100,7 +102,7 @@ class FacebookDialog : public ui::View, public ui::WebViewDelegate {
   bool isShowing() const { return showing_; }
   // Whether the dialog has ended (told its delegate).
   bool isDismissed() const { return dismissed_; }
-  // Seconds a page may take to load before the dialog fails with a time-out.
+  // The time-out of the page's request, in seconds: the dialog fails with it.
   double loadTimeout() const { return loadTimeout_; }
   void setLoadTimeout(double seconds) { loadTimeout_ = seconds; }
 
@@ -146,11 +148,8 @@ class FacebookDialog : public ui::View, public ui::WebViewDelegate {
   void deviceOrientationDidChange();
   void keyboardWillShow();
   void keyboardWillHide();
-  void startLoadTimer();
-  void stopLoadTimer();
 
   Ref<Timer> revealTimer_;
-  Ref<Timer> loadTimer_;
   double loadTimeout_ = 60.0;
   bool showing_ = false;
   bool dismissed_ = false;
@@ -164,6 +163,7 @@ class FacebookLoginDialog : public FacebookDialog {
 
   void dialogDidSucceed(const Ref<URL>& url) override;
   void dialogDidCancel(const Ref<URL>& url) override;
+  void dialogDidFail(const Ref<Error>& error) override;
   void webViewDidFailLoadWithError(ui::WebView& webView, const Ref<Error>& error) override;
 
  private:

@@ -73,7 +73,12 @@ Ref<FacebookRequest> FacebookFrictionlessRequestSettings::activeRequest() const 
   return activeRequest_;
 }
 
-void FacebookFrictionlessRequestSettings::requestDidLoad(FacebookRequest&, const ObjectPtr& result) {
+void FacebookFrictionlessRequestSettings::requestDidLoad(FacebookRequest& request, const ObjectPtr& result) {
+  {
+    // A reply to a reload dropped since (a logout emptied the list) belongs to nobody now.
+    std::lock_guard lock(mutex_);
+    if (activeRequest_.get() != &request) return;
+  }
   auto dictionary = dyn<Dictionary>(result);
   auto data = dictionary ? dictionary->objectForKeyAs<Array>("data") : nullptr;
   if (!data) {
@@ -97,9 +102,9 @@ void FacebookFrictionlessRequestSettings::requestDidLoad(FacebookRequest&, const
   updateRecipientCacheWithRecipients(recipients);
 }
 
-void FacebookFrictionlessRequestSettings::requestDidFailWithError(FacebookRequest&, const Ref<Error>&) {
+void FacebookFrictionlessRequestSettings::requestDidFailWithError(FacebookRequest& request, const Ref<Error>&) {
   std::lock_guard lock(mutex_);
-  activeRequest_ = nullptr;
+  if (activeRequest_.get() == &request) activeRequest_ = nullptr;
 }
 
 }  // namespace zv

@@ -25,7 +25,8 @@ class FacebookFrictionlessRequestSettings : public Object, public FacebookReques
   void enableWithFacebook(FacebookClient& facebook);
   // Asks the Graph API for the list ("me/apprequestformerrecipients").
   void reloadRecipientCacheWithFacebook(FacebookClient& facebook);
-  // Drops the reload under way; the list becomes `recipients` (strings), or empty.
+  // Drops the reload under way (its late reply is not taken); the list becomes `recipients`
+  // (strings), or empty.
   void updateRecipientCacheWithRecipients(const std::vector<std::string>* recipients);
   void updateRecipientCacheWithRecipients(const std::vector<std::string>& recipients) {
     updateRecipientCacheWithRecipients(&recipients);
@@ -36,7 +37,10 @@ class FacebookFrictionlessRequestSettings : public Object, public FacebookReques
   // array answers YES. Any other element raises "NSInvalidArgumentException".
   bool isFrictionlessEnabledForRecipients(const Ref<Array>& fbids) const;
 
-  bool enabled() const { return enabled_; }
+  bool enabled() const {
+    std::lock_guard lock(mutex_);
+    return enabled_;
+  }
   std::vector<std::string> allowedRecipients() const;
   Ref<FacebookRequest> activeRequest() const;
 

@@ -58,8 +58,7 @@ std::string FacebookRequest::serializeURL(const std::string& base, const Ref<Dic
   return base + prefix + pairs;
 }
 
-Ref<Data> FacebookRequest::generatePostBody() const {
-  const std::string boundary = kFacebookMultipartBoundary;
+Ref<Data> FacebookRequest::generatePostBody(std::string* boundaryOut) const {
   std::vector<std::string> parts;
   std::vector<std::pair<std::string, ObjectPtr>> files;
   params_->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
@@ -85,6 +84,17 @@ Ref<Data> FacebookRequest::generatePostBody() const {
     }
     parts.push_back(std::move(part));
   }
+  // A value holding the boundary would end its part early and could add parts of its own: the
+  // boundary grows until no part holds it.
+  std::string boundary = kFacebookMultipartBoundary;
+  const auto held = [&](const std::string& candidate) {
+    for (const auto& part : parts) {
+      if (part.find(candidate) != std::string::npos) return true;
+    }
+    return false;
+  };
+  for (int round = 0; held(boundary); ++round) boundary = kFacebookMultipartBoundary + std::string("x") + std::to_string(round);
+  if (boundaryOut) *boundaryOut = boundary;
   std::string body = "--" + boundary + "\r\n";
   if (parts.empty()) return Data::make("--" + boundary + "--\r\n");
   for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -169,9 +179,10 @@ void FacebookRequest::connect() {
   request->setValueForHTTPHeaderField(kFacebookUserAgent, "User-Agent");
   request->setHTTPMethod(httpMethod_);
   if (post) {
-    request->setValueForHTTPHeaderField(std::string("multipart/form-data; boundary=") + kFacebookMultipartBoundary,
-                                        "Content-Type");
-    request->setHTTPBody(generatePostBody());
+    std::string boundary;
+    auto body = generatePostBody(&boundary);
+    request->setValueForHTTPHeaderField("multipart/form-data; boundary=" + boundary, "Content-Type");
+    request->setHTTPBody(body);
   }
   connection_ = net::URLConnection::make(request, std::dynamic_pointer_cast<net::URLConnectionDelegate>(hold));
   setState(FacebookRequestStateLoading);

@@ -72,8 +72,9 @@ class FacebookRequest : public Object, public net::URLConnectionDelegate {
   bool loading() const { return connection_ != nullptr; }
 
   // The multipart body: text parts first, then one file part per image (PNG) or data value, each
-  // part named, closed by the final boundary.
-  Ref<Data> generatePostBody() const;
+  // part named, closed by the final boundary. The boundary is kFacebookMultipartBoundary, made
+  // longer when a part holds it; it goes to `boundary` when given.
+  Ref<Data> generatePostBody(std::string* boundary = nullptr) const;
   static Ref<Error> formError(std::int64_t code, Ref<Dictionary> userInfo);
   // The reply body as a result (see the .cpp for the rules); nullptr with `error` set on failure.
   static ObjectPtr parseJsonResponse(const Data& data, Ref<Error>* error);

@@ -29,6 +29,15 @@ Ref<UserDefaults> defaults() { return UserDefaults::standardUserDefaults(); }
 
 std::string dateText(const Ref<Date>& date) { return format("%.3f", date->timeIntervalSince1970()); }
 
+void storeToken(const std::string& token, const Ref<Date>& expiresAt) {
+  Ref<Error> error;
+  if (!SX::setAuthValue(token, kSXFacebookTokenAccount, kSharerId, &error) ||
+      !SX::setAuthValue(dateText(expiresAt ? expiresAt : Date::distantFuture()), kSXFacebookExpiryAccount, kSharerId,
+                        &error)) {
+    logDebug("SXFacebook: cannot keep the access token: " + describe(error));
+  }
+}
+
 // The service's own words for a failure, when its reply carried any.
 std::optional<std::string> serviceMessage(const Ref<Error>& error) {
   auto info = error ? error->userInfo() : nullptr;
@@ -58,6 +67,9 @@ Ref<FacebookClient> SXFacebook::facebook() {
   if (!session) {
     session = FacebookClient::make(SXConfigString("facebookAppId").value_or(""), SXConfigString("facebookLocalAppId"),
                                    std::weak_ptr<FacebookSessionDelegate>());
+    // Every token the session gets is kept, also one extended for a token read from storage,
+    // when no sharer is listening.
+    session->setTokenHandler(storeToken);
   }
   return session;
 }
@@ -81,12 +93,7 @@ void SXFacebook::flushAccessToken() {
 }
 
 void SXFacebook::saveFBAccessToken(const std::string& token, const Ref<Date>& expiresAt) {
-  Ref<Error> error;
-  if (!SX::setAuthValue(token, kSXFacebookTokenAccount, kSharerId, &error) ||
-      !SX::setAuthValue(dateText(expiresAt ? expiresAt : Date::distantFuture()), kSXFacebookExpiryAccount, kSharerId,
-                        &error)) {
-    logDebug("SXFacebook: cannot keep the access token: " + describe(error));
-  }
+  storeToken(token, expiresAt);
 }
 
 std::optional<std::string> SXFacebook::storedImagePath(const Ref<graphics::Image>& image) {
@@ -123,6 +130,7 @@ void SXFacebook::dropParkedItem() {
     }
   }
   store->removeObjectForKey(kSXStoredItemKey);
+  store->removeObjectForKey(kSXFacebookLoginStartedKey);
   store->synchronize();
 }
 
@@ -132,9 +140,11 @@ bool SXFacebook::handleOpenURL(const Ref<URL>& url) {
   if (!session->sessionDelegate().lock()) {
     // The application was started again while the user was away logging in.
     created = SXSharer::make<SXFacebook>();
-    if (defaults()->objectForKey(kSXStoredItemKey)) {
+    // Only a login that left from here, not long ago, is waited for: the session judges the time.
+    auto started = defaults()->objectForKey(kSXFacebookLoginStartedKey);
+    if (defaults()->objectForKey(kSXStoredItemKey) && dyn<Number>(started)) {
       created->setPendingAction(SXPendingActionShare);
-      session->setLoginInProgress(true);
+      session->setLoginStartedAt(Date::fromUnixTime(doubleValueOf(started)));
     }
     session->setSessionDelegate(std::dynamic_pointer_cast<FacebookSessionDelegate>(created));
     created->holdUntilLoginEnds();
@@ -178,9 +188,10 @@ bool SXFacebook::isAuthorized() {
   if (session->isSessionValid()) return true;
   auto store = defaults();
   if (auto legacyToken = store->stringForKey(kSXFacebookLegacyAccessTokenKey)) {
-    // An earlier version kept the token in plain user defaults: move it, once.
+    // An earlier version kept the token in plain user defaults: move it, once. One without an
+    // expiry cannot be trusted to be valid: it is dropped, and the next share logs in again.
     auto legacyExpiry = dyn<Date>(store->objectForKey(kSXFacebookLegacyExpiryDateKey));
-    saveFBAccessToken(*legacyToken, legacyExpiry ? legacyExpiry : Date::distantFuture());
+    if (legacyExpiry) saveFBAccessToken(*legacyToken, legacyExpiry);
     store->removeObjectForKey(kSXFacebookLegacyAccessTokenKey);
     store->removeObjectForKey(kSXFacebookLegacyExpiryDateKey);
     store->synchronize();
@@ -206,12 +217,19 @@ void SXFacebook::promptAuthorization() {
   session->setSessionDelegate(std::dynamic_pointer_cast<FacebookSessionDelegate>(self()));
   holdUntilLoginEnds();
   session->authorize(SXConfigStringList("facebookListOfPermissions"));
+  // A login that left for another application may come back after a restart: remember when it
+  // left, so a reply much later (or one nobody asked for) is not taken.
+  if (session->isLoginInProgress() && session->loginStartedAt()) {
+    store->setObject(box(session->loginStartedAt()->timeIntervalSince1970()), kSXFacebookLoginStartedKey);
+  } else {
+    store->removeObjectForKey(kSXFacebookLoginStartedKey);
+  }
+  store->synchronize();
 }
 
 void SXFacebook::facebookDidLogin() {
   auto hold = selfAs<SXFacebook>();
-  auto session = facebook();
-  if (session->accessToken()) saveFBAccessToken(*session->accessToken(), session->expirationDate());
+  // The session has handed the token to storage already.
   auto store = defaults();
   if (auto parked = store->dictionaryForKey(kSXStoredItemKey)) {
     if (auto restored = SXItem::itemFromDictionary(parked)) {
@@ -220,6 +238,7 @@ void SXFacebook::facebookDidLogin() {
     }
   }
   store->removeObjectForKey(kSXStoredItemKey);
+  store->removeObjectForKey(kSXFacebookLoginStartedKey);
   store->synchronize();
   authDidFinish(true);
   if (item()) tryPendingAction();
@@ -240,8 +259,8 @@ void SXFacebook::facebookDidNotLogin(bool cancelled) {
   letGoAfterLogin();
 }
 
-void SXFacebook::facebookDidExtendTokenExpiresAt(const std::string& accessToken, const Ref<Date>& expiresAt) {
-  saveFBAccessToken(accessToken, expiresAt);
+void SXFacebook::facebookDidExtendTokenExpiresAt(const std::string&, const Ref<Date>&) {
+  // The session has handed the new token to storage already.
 }
 
 // --- showing and sending ---
@@ -329,6 +348,12 @@ bool SXFacebook::send() {
   }
 }
 
+void SXFacebook::tokenRefused() {
+  // The token is no longer good: log in again and send again afterwards (once per share).
+  flushAccessToken();
+  reloginOnceOrFail(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
+}
+
 // --- feed dialog ---
 
 void SXFacebook::dialogCompleteWithUrl(const Ref<URL>& url) {
@@ -352,13 +377,12 @@ void SXFacebook::dialogCompleteWithUrl(const Ref<URL>& url) {
 void SXFacebook::dialogDidComplete(FacebookDialog&) {
   auto hold = selfAs<SXFacebook>();
   switch (dialogOutcome_) {
-    case DialogOutcome::Posted: sendDidFinish(); break;
-    case DialogOutcome::NothingPosted: sendDidCancel(); break;
-    case DialogOutcome::TokenRefused:
-      // The token was refused: log in again, then open the dialog again.
-      flushAccessToken();
-      shouldReloginWithPendingAction(SXPendingActionSend);
+    case DialogOutcome::Posted:
+      shareEnded();
+      sendDidFinish();
       break;
+    case DialogOutcome::NothingPosted: sendDidCancel(); break;
+    case DialogOutcome::TokenRefused: tokenRefused(); break;
     case DialogOutcome::Failed: sendDidFailWithError(dialogError_); break;
   }
   letGoAfterSend();
@@ -395,6 +419,7 @@ void SXFacebook::requestDidLoad(FacebookRequest& request, const ObjectPtr& resul
     defaults()->setObject(info, kSXFacebookUserInfoKey);
     defaults()->synchronize();
   }
+  shareEnded();
   sendDidFinish();
   letGoAfterSend();
 }
@@ -403,9 +428,7 @@ void SXFacebook::requestDidFailWithError(FacebookRequest& request, const Ref<Err
   auto hold = selfAs<SXFacebook>();
   const bool facebookError = error && error->domain() == kFacebookErrorDomain;
   if (facebookError && (graphErrorCode(error) == kFacebookExpiredSessionErrorCode || request.sessionDidExpire())) {
-    // The token is no longer good: log in again and send again afterwards.
-    flushAccessToken();
-    shouldReloginWithPendingAction(SXPendingActionSend);
+    tokenRefused();
   } else if (auto message = serviceMessage(error)) {
     auto info = error->userInfo() ? dyn<MutableDictionary>(error->userInfo()->mutableCopy()) : MutableDictionary::make();
     info->setObject(box(*message), kLocalizedDescriptionKey);

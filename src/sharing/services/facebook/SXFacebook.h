@@ -22,6 +22,8 @@ namespace zv {
 
 inline constexpr const char* kSXFacebookUserInfoKey = "kSXFacebookUserInfo";
 inline constexpr const char* kSXStoredItemKey = "kSXStoredItem";
+// When the login the parked item waits for left the application (seconds since 1970).
+inline constexpr const char* kSXFacebookLoginStartedKey = "kSXFacebookLoginStarted";
 // Plain user-defaults entries of earlier versions; read once, moved to the keychain, deleted.
 inline constexpr const char* kSXFacebookLegacyAccessTokenKey = "kSXFacebookAccessToken";
 inline constexpr const char* kSXFacebookLegacyExpiryDateKey = "kSXFacebookExpiryDate";
@@ -94,6 +96,8 @@ class SXFacebook : public SXSharer,
  private:
   enum class DialogOutcome { Posted, NothingPosted, TokenRefused, Failed };
   static void dropParkedItem();
+  // The service refused the token while sending.
+  void tokenRefused();
   void holdUntilLoginEnds() { loginHold_ = selfAs<SXFacebook>(); }
   void letGoAfterLogin() { loginHold_.reset(); }
   // The dialog and the requests do not retain their delegate: the sharer holds itself from a

@@ -117,19 +117,22 @@ bool SXLinkedIn::send() {
 
 void SXLinkedIn::sendTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
   if (ticket && ticket->didSucceed()) {
+    shareEnded();
     sendDidFinish();
     return;
   }
   auto status = dyn<String>(SXXMLResponseParser::getValueForElement("status", data));
   if (status && status->utf8() == "401") {
-    shouldReloginWithPendingAction(SXPendingActionSend);
+    accessTokenRefused(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
     return;
   }
+  shareEnded();
   sendDidFailWithErrorShouldRelogin(
       SX::error(SXLocalizedText("The service encountered an error. Please try again later.")), false);
 }
 
 void SXLinkedIn::sendTicketDidFailWithError(const Ref<OCServiceTicket>&, const Ref<Error>& error) {
+  shareEnded();
   sendDidFailWithErrorShouldRelogin(error ? error : SX::error(SXLocalizedText("There was an error while sharing")),
                                     false);
 }

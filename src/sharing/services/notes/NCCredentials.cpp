@@ -94,6 +94,9 @@ Ref<Error> NCCredentialStore::addCredentials(const Ref<NCCredentials>& credentia
   if (!credentials->saveToKeychain(&error)) {
     logError("Error saving to keychain: " + (error ? error->description() : "unknown") + " " +
              std::to_string(error ? error->code() : 0));
+    // Nothing is stored on a failure: an entry without its token would read as a login.
+    if (!error) error = Error::make("NCCredentialStore", -1, "The keychain did not keep the token.");
+    return error;
   }
   {
     std::lock_guard lock(mutex_);
@@ -126,6 +129,8 @@ void NCCredentialStore::clearAllCredentials() {
     removed.swap(store_);
   }
   for (const auto& [host, credentials] : removed) credentials->deleteFromKeychain();
+  // The archive goes too, or a reload would bring the entries back.
+  save();
 }
 
 std::size_t NCCredentialStore::count() const {

@@ -59,13 +59,13 @@ class NCCredentialStore : public Object {
   // Removes the stored archive.
   static void deleteStored();
 
-  // Writes the token to the keychain first; a failure is logged and returned, and the entry is
-  // added and saved all the same.
+  // Writes the token to the keychain first; a failure is logged and returned, and nothing is
+  // stored.
   Ref<Error> addCredentials(const Ref<NCCredentials>& credentials);
   Ref<NCCredentials> credentialsForHost(const std::string& host) const;
   // Deletes the entry's keychain item, removes it and saves.
   void removeCredentials(const Ref<NCCredentials>& credentials);
-  // Deletes every entry's keychain item and empties the store (not saved).
+  // Deletes every entry's keychain item, empties the store and saves it.
   void clearAllCredentials();
   std::size_t count() const;
 

@@ -35,6 +35,8 @@ class NCOAuthViewController : public ui::ViewController, public ui::WebViewDeleg
   void loadView() override;
   void viewDidLoad() override;
   void cancel();
+  // The page turns with the device, whichever way it is held.
+  bool shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation) override { return true; }
 
   bool webViewShouldStartLoadWithRequestNavigationType(ui::WebView& webView, const Ref<net::URLRequest>& request,
                                                        ui::WebViewNavigationType type) override;

@@ -1,7 +1,5 @@
 #include "sharing/services/notes/NoteServiceSession.h"
 
-#include <regex>
-
 #include <thrift/protocol/TBinaryProtocol.h>
 
 #include "notes_thrift/NoteStore.h"
@@ -101,10 +99,8 @@ std::optional<std::string> NoteServiceSession::authenticationToken() const {
 bool NoteServiceSession::isAuthenticated() const { return authenticationToken().has_value(); }
 
 std::string NoteServiceSession::userStoreUrl() const {
-  std::string host = this->host();
-  static const std::regex withPort(".*:[0-9]+", std::regex::icase);
-  const char* scheme = std::regex_search(host, withPort) ? "http" : "https";
-  return std::string(scheme) + "://" + host + "/edam/user";
+  // Every call carries the token: https, whatever port the host names.
+  return "https://" + host() + "/edam/user";
 }
 
 std::string NoteServiceSession::noteStoreUrl() const {
@@ -215,24 +211,29 @@ void NoteServiceSession::startTokenRequest(const Ref<Dictionary>& parameters, co
   }
 }
 
-void NoteServiceSession::connectionDidReceiveResponse(net::URLConnection&, const Ref<net::URLResponse>& response) {
+void NoteServiceSession::connectionDidReceiveResponse(net::URLConnection& connection,
+                                                      const Ref<net::URLResponse>& response) {
+  if (&connection != connection_.get()) return;  // a connection this session has let go
   response_ = response;
   receivedData_ = MutableData::make();
 }
 
-void NoteServiceSession::connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) {
+void NoteServiceSession::connectionDidReceiveData(net::URLConnection& connection, const Ref<Data>& data) {
+  if (&connection != connection_.get()) return;
   if (!receivedData_) receivedData_ = MutableData::make();
   receivedData_->append(data->view());
 }
 
-void NoteServiceSession::connectionDidFailWithError(net::URLConnection&, const Ref<Error>& error) {
+void NoteServiceSession::connectionDidFailWithError(net::URLConnection& connection, const Ref<Error>& error) {
+  if (&connection != connection_.get()) return;
   connection_ = nullptr;
   response_ = nullptr;
   receivedData_ = nullptr;
   completeAuthentication(error);
 }
 
-void NoteServiceSession::connectionDidFinishLoading(net::URLConnection&) {
+void NoteServiceSession::connectionDidFinishLoading(net::URLConnection& connection) {
+  if (&connection != connection_.get()) return;
   connection_ = nullptr;
   auto response = response_;
   std::string body = receivedData_ ? std::string(receivedData_->view()) : std::string();
@@ -286,18 +287,28 @@ void NoteServiceSession::showLoginPage(const std::string& token) {
     loginPage_->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
     navigation->setModalPresentationStyle(ui::ModalPresentationStyle::FormSheet);
   }
-  if (!viewController_) return;
-  presenter_ = viewController_;
-  presentationDone_ = false;
-  dismissWanted_ = false;
-  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
-  viewController_->presentViewController(navigation, true, [weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    self->presentationDone_ = true;
-    // The login may have ended while the page was still coming up.
-    if (self->dismissWanted_) self->dismissLoginPage();
-  });
+  if (viewController_) {
+    awaitingCallback_ = true;
+    presenter_ = viewController_;
+    presentationDone_ = false;
+    dismissWanted_ = false;
+    std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
+    viewController_->presentViewController(navigation, true, [weak] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->presentationDone_ = true;
+      // The login may have ended while the page was still coming up.
+      if (self->dismissWanted_) self->dismissLoginPage();
+    });
+    if (navigation->presentingViewController()) return;
+  }
+  // The presenter is busy with another screen (or gone): the login ends here, so the next one
+  // can start.
+  awaitingCallback_ = false;
+  loginPage_ = nullptr;
+  presenter_ = nullptr;
+  completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorNoViewController,
+                                     "The login page could not be shown."));
 }
 
 void NoteServiceSession::dismissLoginPage() {
@@ -327,17 +338,23 @@ void NoteServiceSession::dismissLoginPage() {
 }
 
 void NoteServiceSession::oauthViewControllerDidCancel(NCOAuthViewController&) {
+  if (!awaitingCallback_) return;
+  awaitingCallback_ = false;
   dismissLoginPage();
   completeAuthentication(nullptr);
 }
 
 void NoteServiceSession::oauthViewControllerDidFailWithError(NCOAuthViewController&, const Ref<Error>& error) {
+  if (!awaitingCallback_) return;
+  awaitingCallback_ = false;
   dismissLoginPage();
   completeAuthentication(error);
 }
 
 void NoteServiceSession::oauthViewControllerReceivedOAuthCallbackURL(NCOAuthViewController&,
                                                                      const Ref<URL>& callbackURL) {
+  if (!awaitingCallback_) return;
+  awaitingCallback_ = false;
   dismissLoginPage();
   startAccessTokenRequest(callbackURL);
 }
@@ -351,7 +368,8 @@ void NoteServiceSession::startAccessTokenRequest(const Ref<URL>& callbackURL) {
 
 bool NoteServiceSession::handleOpenURL(const Ref<URL>& url) {
   std::string prefix = oauthCallback();
-  if (!url || !completionHandler_ || url->absoluteString().compare(0, prefix.size(), prefix) != 0) return false;
+  if (!url || !awaitingCallback_ || url->absoluteString().compare(0, prefix.size(), prefix) != 0) return false;
+  awaitingCallback_ = false;
   dismissLoginPage();
   startAccessTokenRequest(url);
   return true;
@@ -370,6 +388,16 @@ void NoteServiceSession::completeAuthentication(const Ref<Error>& error) {
 }
 
 void NoteServiceSession::logout() {
+  if (completionHandler_) {
+    // The login under way ends here; what it still receives belongs to nobody.
+    if (connection_) connection_->cancel();
+    connection_ = nullptr;
+    response_ = nullptr;
+    receivedData_ = nullptr;
+    awaitingCallback_ = false;
+    dismissLoginPage();
+    completeAuthentication(nullptr);
+  }
   credentialStore_->clearAllCredentials();
   NCCredentialStore::deleteStored();
   auto cookies = net::CookieStore::sharedInstance();

@@ -62,7 +62,8 @@ class NoteServiceSession : public Object,
   // mean logged in (a cancelled login completes with nullptr): callers ask isAuthenticated().
   // Raises "Invalid NoteServiceSession" when the consumer key or secret is unusable.
   void authenticateWithViewController(const Ref<ui::ViewController>& viewController, CompletionHandler completion);
-  // Takes the login's callback as an opened URL; NO (and the login left alone) for any other URL.
+  // Takes the login's callback as an opened URL; NO (and the login left alone) for any other URL,
+  // and for a callback no login page of this session is waiting for (one is taken only once).
   bool handleOpenURL(const Ref<URL>& url);
 
   Ref<NCCredentials> credentials() const;
@@ -80,7 +81,8 @@ class NoteServiceSession : public Object,
   void setCallTimeout(double seconds);
   double callTimeout() const;
 
-  // Forgets every stored login, the stored archive and the service's cookies.
+  // Forgets every stored login, the stored archive and the service's cookies. A login under way
+  // ends (completed with nullptr, not logged in); its late replies are dropped.
   void logout();
 
   const Ref<NCCredentialStore>& credentialStore() const { return credentialStore_; }
@@ -134,6 +136,8 @@ class NoteServiceSession : public Object,
   Ref<MutableData> receivedData_;
   Ref<NCCredentialStore> credentialStore_;
   std::string tokenSecret_;
+  // The login page is up and its callback not yet taken.
+  bool awaitingCallback_ = false;
   CompletionHandler completionHandler_;
   Ref<DispatchQueue> queue_;
 };

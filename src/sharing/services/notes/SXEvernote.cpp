@@ -198,7 +198,8 @@ bool SXEvernote::send() {
 
   note->__set_resources(std::move(resources));
   note->__set_attributes(std::move(attributes));
-  note->__set_created(static_cast<std::int64_t>(std::floor(Clock::current()->now())) * 1000);
+  // The service counts milliseconds from 1970; the clock counts seconds from 2001.
+  note->__set_created(static_cast<std::int64_t>(std::floor(Clock::current()->now() + kReferenceDateOffset)) * 1000);
   addImageResources(note);
   return true;
 }
@@ -267,13 +268,21 @@ void SXEvernote::deliver(std::shared_ptr<notes::Note> note) {
 void SXEvernote::createNote(std::shared_ptr<notes::Note> note) {
   auto self = selfAs<SXEvernote>();
   NoteServiceNoteStore::noteStore()->createNote(
-      *note, [self](const notes::Note&) { self->sendDidFinish(); },
+      *note,
+      [self](const notes::Note&) {
+        self->shareEnded();
+        self->sendDidFinish();
+      },
       [self](const Ref<Error>& error) { self->reportFailure(error); });
 }
 
 void SXEvernote::reportFailure(const Ref<Error>& error) {
   if (isLostLogin(error)) {
-    shouldReloginWithPendingAction(3);
+    // The stored token is spent: forget it, so the next login asks the user instead of handing
+    // the same token back. One new login per share; a token refused after it ends the share.
+    auto session = NoteServiceSession::sharedSession();
+    session->credentialStore()->removeCredentials(session->credentials());
+    reloginOnceOrFail(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
     return;
   }
   if (error) logError("Note service call failed: code " + std::to_string(error->code()));

@@ -44,6 +44,19 @@ Ref<URL> SXReadability::serviceURL(const std::string& path) const {
 
 bool SXReadability::isAuthorized() { return restoreAccessToken(); }
 
+void SXReadability::promptAuthorization() {
+  if (!xAuth() && !authorizeCallbackURL()) {
+    // The authorization page ends only at a callback address, and none is configured for this
+    // service: the login would never end, so it fails at once.
+    SXSharer::showAlert(SXLocalizedText("Authorize Error"),
+                        SXLocalizedText("The web login of %@ has no callback address; use the xAuth login.",
+                                        sharerTitle()));
+    authDidFinish(false);
+    return;
+  }
+  SXOAuthSharer::promptAuthorization();
+}
+
 void SXReadability::logout() {
   UserDefaults::standardUserDefaults()->removeObjectForKey(kUserInfoKey);
   SXOAuthSharer::logout();
@@ -96,6 +109,7 @@ void SXReadability::sendBookmark() {
       request, self,
       [self](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
         if (ticket && ticket->didSucceed()) {
+          self->shareEnded();
           self->sendDidFinish();
         } else {
           self->handleUnsuccessfulTicket(data);
@@ -114,7 +128,7 @@ void SXReadability::handleUnsuccessfulTicket(const Ref<Data>& data) {
   // Only the service's own error code means the login is gone; the word inside a message (a
   // bookmarked page's address, say) does not.
   if (reply && reply->stringForKey("error") == "unauthenticated") {
-    shouldReloginWithPendingAction(SXPendingActionSend);
+    accessTokenRefused(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
     return;
   }
   std::optional<std::string> message;

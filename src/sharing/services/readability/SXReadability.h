@@ -27,6 +27,8 @@ class SXReadability : public SXOAuthSharer {
   bool canShareURL() const override { return true; }
 
   bool isAuthorized() override;
+  // The web login (xAuth off) has no callback address to end at: it fails at once with an alert.
+  void promptAuthorization() override;
   void logout() override;
   std::optional<std::string> authorizationFormCaption() const override;
   void tokenAccessModifyRequest(OCMutableURLRequest& request) override;

@@ -287,7 +287,7 @@ void SXTwitter::sendStatus() {
 
 void SXTwitter::statusFinished(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
   if (ticket && ticket->didSucceed()) {
-    reloginAsked_ = false;
+    shareEnded();
     sendDidFinish();
   } else {
     handleUnsuccessfulTicket(data);
@@ -321,7 +321,7 @@ void SXTwitter::userInfoFinished(const Ref<OCServiceTicket>& ticket, const Ref<D
     return;
   }
   UserDefaults::standardUserDefaults()->setObject(withoutNulls(profile), kUserInfoKey);
-  reloginAsked_ = false;
+  shareEnded();
   sendDidFinish();
 }
 
@@ -426,13 +426,11 @@ void SXTwitter::handleUnsuccessfulTicket(const Ref<Data>& data) {
     auto code = dyn<String>(SXXMLResponseParser::getValueForElement("code", data));
     lostLogin = code && code->utf8() == "401";
   }
-  if (lostLogin && !reloginAsked_) {
-    // One new login per send; the send runs again once it is done.
-    reloginAsked_ = true;
-    shouldReloginWithPendingAction(SXPendingActionSend);
+  if (lostLogin) {
+    accessTokenRefused(Error::make("Twitter", 2, message));
     return;
   }
-  reloginAsked_ = false;
+  shareEnded();
   sendDidFailWithError(Error::make("Twitter", 2, message));
 }
 

@@ -95,10 +95,6 @@ class SXTwitter : public SXOAuthSharer, public SXFormControllerLargeTextFieldDel
   void transportFailed(const Ref<Error>& error);
   std::string statusWithLink(const std::string& link) const;
   Ref<URL> apiURL(const std::string& path) const;
-
-  // Set when a send asked for a new login; an authentication failure after it is reported as a
-  // failure, so a service that refuses every login cannot loop the user through login forms.
-  bool reloginAsked_ = false;
 };
 
 }  // namespace zv

@@ -5,6 +5,7 @@
 #include "platform/runloop/OperationQueue.h"
 #include "platform/system/NotificationCenter.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXText.h"
 
 namespace zv {
 
@@ -51,14 +52,18 @@ void SXiOS5Twitter::callUI() {
   auto hold = selfAs<SXiOS5Twitter>();
   if (observer_) NotificationCenter::defaultCenter()->removeObserver(observer_);
   observer_.reset();
-  presentUI();
+  // The wait is over; while the sheet is up, presentUI holds the sharer again.
   keepAlive_.reset();
+  presentUI();
 }
 
 void SXiOS5Twitter::presentUI() {
   if (item()->shareType == SXShareTypeUserInfo) return;
   auto sheet = ui::TweetComposeViewController::make();
-  if (!sheet) return;
+  if (!sheet) {
+    failToShow();
+    return;
+  }
   if (item()->image) sheet->addImage(item()->image);
   if (item()->url) sheet->addURL(item()->url);
   std::string text = (item()->shareType == SXShareTypeText ? item()->text : item()->title).value_or("");
@@ -71,14 +76,29 @@ void SXiOS5Twitter::presentUI() {
   // so no cycle outlives the report.
   keepAlive_ = selfAs<SXiOS5Twitter>();
   std::weak_ptr<SXiOS5Twitter> weak = keepAlive_;
-  sheet->setCompletionHandler([weak](ui::TweetComposeResult result) {
+  // The sheet may report while it is still coming up; it leaves once it is up. This state
+  // outlives the sharer, which lets go of itself when the sheet reports.
+  struct SheetState {
+    Ref<ui::ViewController> presenter;
+    bool presented = false;
+    bool leaveWanted = false;
+  };
+  auto state = std::make_shared<SheetState>();
+  auto leave = [](const Ref<ui::ViewController>& presenter) {
+    presenter->dismissViewControllerAnimated(true, [] {
+      OperationQueue::mainQueue()->addOperationWithBlock(
+          [] { NotificationCenter::defaultCenter()->postNotificationName(kSXHideCurrentViewFinished); });
+    });
+  };
+  sheet->setCompletionHandler([weak, state, leave](ui::TweetComposeResult result) {
     auto self = weak.lock();
     if (!self) return;
-    if (auto presenter = self->currentTopViewController_) {
-      presenter->dismissViewControllerAnimated(true, [] {
-        OperationQueue::mainQueue()->addOperationWithBlock(
-            [] { NotificationCenter::defaultCenter()->postNotificationName(kSXHideCurrentViewFinished); });
-      });
+    if (state->presenter) {
+      if (state->presented) {
+        leave(state->presenter);
+      } else {
+        state->leaveWanted = true;
+      }
     }
     if (result == ui::TweetComposeResult::Done) {
       self->sendDidFinish();
@@ -89,7 +109,23 @@ void SXiOS5Twitter::presentUI() {
   });
   sheet_ = sheet;
   currentTopViewController_ = SX::currentHelper()->rootViewForCustomUIDisplay();
-  if (currentTopViewController_) currentTopViewController_->presentViewController(sheet, true);
+  state->presenter = currentTopViewController_;
+  if (currentTopViewController_) {
+    currentTopViewController_->presentViewController(sheet, true, [state, leave] {
+      state->presented = true;
+      if (state->leaveWanted) leave(state->presenter);
+    });
+  }
+  // No screen to show the sheet on, or one busy with another: the share ends here.
+  if (!sheet->presentingViewController()) failToShow();
+}
+
+void SXiOS5Twitter::failToShow() {
+  auto hold = selfAs<SXiOS5Twitter>();
+  currentTopViewController_ = nullptr;
+  sheet_ = nullptr;
+  keepAlive_.reset();
+  sendDidFailWithError(SX::error(SXLocalizedText("There was an error while sharing")));
 }
 
 }  // namespace zv

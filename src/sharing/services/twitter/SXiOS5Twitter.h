@@ -5,8 +5,10 @@
 // favourites and stored settings. A user-information request does nothing (the sheet has no
 // such mode).
 //
-// Threads: main thread only. Ownership: while it waits for the hub to finish hiding another
-// screen it keeps itself alive through its notification registration.
+// A sheet that cannot be shown (no screen to show it on) ends the share with a failure.
+//
+// Threads: main thread only. Ownership: the sharer keeps itself alive while it waits for the hub
+// to finish hiding another screen and while its sheet is on screen, until the sheet reports.
 
 #include <string>
 
@@ -33,6 +35,9 @@ class SXiOS5Twitter : public SXSharer {
   const Ref<ui::TweetComposeViewController>& sheet() const { return sheet_; }
 
  private:
+  // The sheet cannot be shown: reports the failure and lets the sharer go.
+  void failToShow();
+
   Ref<ui::ViewController> currentTopViewController_;
   Ref<ui::TweetComposeViewController> sheet_;
   ObjectPtr observer_;

@@ -144,6 +144,30 @@ TEST_F(FacebookClientTest, ALoginPageThatCannotLoadIsAFailedLogin) {
   EXPECT_EQ(session->events, (std::vector<std::string>{"failed"}));
 }
 
+TEST_F(FacebookClientTest, ALoginPageEndingInAnErrorOrWithoutAUsableTokenIsAFailedLogin) {
+  application->setOpenURLAnswer(false);
+  for (const char* redirect : {"fbconnect://cancel?error_code=190&error_msg=Error%20validating",
+                               "fbconnect://success#access_token=&expires_in=3600",
+                               "fbconnect://success#access_token=abc&expires_in=-100"}) {
+    SCOPED_TRACE(redirect);
+    session->events.clear();
+    auto client = makeClient();
+    client->authorize({});
+    auto dialog = client->loginDialog();
+    ASSERT_TRUE(waitForPage(dialog, "Log In"));
+    dialog->webView()->simulateLinkTap(URL::make(redirect));
+    EXPECT_EQ(session->events, (std::vector<std::string>{"failed"}));
+    EXPECT_TRUE(dialog->isDismissed());
+    EXPECT_FALSE(client->isSessionValid());
+    // The next login starts afresh.
+    client->authorize({});
+    ASSERT_TRUE(waitForPage(client->loginDialog(), "Log In"));
+    EXPECT_NE(client->loginDialog(), dialog);
+    client->loginDialog()->closeButton()->simulateTap();
+    EXPECT_EQ(session->events, (std::vector<std::string>{"failed", "cancelled"}));
+  }
+}
+
 TEST_F(FacebookClientTest, ReplyURLsAreReadCarefully) {
   struct Case {
     std::string reply;
@@ -163,6 +187,9 @@ TEST_F(FacebookClientTest, ReplyURLsAreReadCarefully) {
       {"fb1234567890://authorize#junk&&=&x", true, {"cancelled"}, std::nullopt},
       {"fb1234567890://authorize#access_token=a&access_token=b", true, {"failed"}, std::nullopt},
       {"fb1234567890://authorize#access_token=%FF", true, {"failed"}, std::nullopt},
+      // No token, or one over already, is no login.
+      {"fb1234567890://authorize#access_token=&expires_in=3600", true, {"failed"}, std::nullopt},
+      {"fb1234567890://authorize#access_token=abc&expires_in=-100", true, {"failed"}, std::nullopt},
   };
   for (const auto& c : cases) {
     session->events.clear();
@@ -189,6 +216,26 @@ TEST_F(FacebookClientTest, APlantedReplyCannotSetAToken) {
   EXPECT_TRUE(client->handleOpenURL(URL::make("fb1234567890://authorize#access_token=real")));
   EXPECT_FALSE(client->handleOpenURL(URL::make("fb1234567890://authorize#access_token=planted")));
   EXPECT_EQ(client->accessToken(), "real");
+
+  // A login nobody came back from is abandoned after a while: a reply much later is not taken.
+  SettableWallClock clock;
+  const double start = clock.now();
+  client->authorize({});
+  EXPECT_TRUE(client->isLoginInProgress());
+  clock.set(start + FacebookClient::kLoginReplyLifetime - 1);
+  EXPECT_TRUE(client->isLoginInProgress());
+  clock.set(start + FacebookClient::kLoginReplyLifetime);
+  EXPECT_FALSE(client->isLoginInProgress());
+  EXPECT_FALSE(client->handleOpenURL(URL::make("fb1234567890://authorize#access_token=planted")));
+  EXPECT_EQ(client->accessToken(), "real");
+
+  // Nor one that comes after a logout; the waiting login ends as cancelled.
+  client->authorize({});
+  session->events.clear();
+  client->logout();
+  EXPECT_EQ(session->events, (std::vector<std::string>{"cancelled", "logout"}));
+  EXPECT_FALSE(client->handleOpenURL(URL::make("fb1234567890://authorize#access_token=planted")));
+  EXPECT_FALSE(client->accessToken());
 }
 
 TEST_F(FacebookClientTest, DisabledServicesFallBackToTheBrowserOrThePage) {
@@ -297,13 +344,19 @@ TEST_F(FacebookClientTest, ALateVerdictOnAReplacedTokenLeavesTheNewOneAlone) {
 }
 
 TEST_F(FacebookClientTest, ASessionEndsAtItsExpiry) {
+  SettableWallClock clock;
+  const double start = clock.now();
   auto client = makeClient();
   client->setAccessToken("t");
   EXPECT_FALSE(client->isSessionValid());
-  client->setExpirationDate(Date::now());
-  EXPECT_FALSE(client->isSessionValid());
-  client->setExpirationDate(Date::now()->dateByAddingTimeInterval(5));
+  client->setExpirationDate(Date::make(start + 5));
   EXPECT_TRUE(client->isSessionValid());
+  clock.set(start + 4.999);
+  EXPECT_TRUE(client->isSessionValid());
+  clock.set(start + 5);  // exactly at the expiry
+  EXPECT_FALSE(client->isSessionValid());
+  clock.set(start + 6);
+  EXPECT_FALSE(client->isSessionValid());
 }
 
 }  // namespace

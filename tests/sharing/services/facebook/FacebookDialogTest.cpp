@@ -99,11 +99,19 @@ TEST_F(FacebookDialogFlowTest, ALinkIsPostedThroughTheFeedPage) {
   ASSERT_TRUE(dialog);
   EXPECT_TRUE(isOnScreen(dialog));
   EXPECT_TRUE(dialog->spinner()->isAnimating());
+  // The page sits inside the frame's border on every side, the close button in the corner.
+  const auto box = dialog->bounds();
+  const auto page = dialog->webView()->frame();
+  EXPECT_EQ(page.x(), 11);
+  EXPECT_EQ(page.y(), 11);
+  EXPECT_EQ(page.width(), box.width() - 22);
+  EXPECT_EQ(page.height(), box.height() - 21);
+  EXPECT_EQ(dialog->closeButton()->frame(), graphics::Rect(2, 2, 29, 29));
   ASSERT_TRUE(waitForPage(dialog, "Post to Wall"));
   EXPECT_FALSE(dialog->spinner()->isAnimating());
-  const auto page = dialog->loadingURL()->absoluteString();
-  EXPECT_NE(page.find("app_id=1234567890"), std::string::npos);
-  EXPECT_NE(page.find("redirect_uri=fbconnect%3A%2F%2Fsuccess"), std::string::npos);
+  const auto address = dialog->loadingURL()->absoluteString();
+  EXPECT_NE(address.find("app_id=1234567890"), std::string::npos);
+  EXPECT_NE(address.find("redirect_uri=fbconnect%3A%2F%2Fsuccess"), std::string::npos);
 
   submit(dialog, {{"message", "Calm today"}}, "publish");
   ASSERT_TRUE(waitForEnd());

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/foundation/Exception.h"
 #include "sharing/services/facebook/FacebookFrictionlessRequestSettings.h"
 #include "sharing/services/facebook/FacebookTestSupport.h"
@@ -58,6 +61,20 @@ TEST_F(FacebookFrictionlessReloadTest, TheServicesListIsReadAndItsStrayEntriesSk
   EXPECT_TRUE(client->isFrictionlessEnabledForRecipient("22"));
 }
 
+TEST_F(FacebookFrictionlessReloadTest, TheSwitchMayBeReadFromAnyThread) {
+  auto client = loggedInClient();
+  auto settings = client->frictionlessRequestSettings();
+  std::atomic<bool> seenOn{false};
+  std::thread reader([&] {
+    while (!settings->enabled()) std::this_thread::yield();
+    seenOn = true;
+  });
+  client->enableFrictionlessRequests();
+  reader.join();
+  EXPECT_TRUE(seenOn);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !settings->activeRequest(); }, 20.0));
+}
+
 TEST_F(FacebookFrictionlessReloadTest, AFailedOrOddReloadKeepsTheList) {
   auto client = loggedInClient();
   auto settings = client->frictionlessRequestSettings();
@@ -71,6 +88,19 @@ TEST_F(FacebookFrictionlessReloadTest, AFailedOrOddReloadKeepsTheList) {
   client->reloadFrictionlessRecipientCache();
   ASSERT_TRUE(pumpRunLoopUntil([&] { return !settings->activeRequest(); }, 20.0));
   EXPECT_EQ(settings->allowedRecipients(), (std::vector<std::string>{"7"}));
+}
+
+TEST_F(FacebookFrictionlessReloadTest, AReloadAnsweredAfterLogoutLeavesTheListEmpty) {
+  auto client = loggedInClient();
+  auto settings = client->frictionlessRequestSettings();
+  client->reloadFrictionlessRecipientCache();
+  ASSERT_TRUE(settings->activeRequest());
+  client->logout();
+  // The reload's answer about the logged-out user still arrives.
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return client->requestsInFlight() == 0; }, 20.0));
+  EXPECT_EQ(service.requestsTo("/me/apprequestformerrecipients").size(), 2u);
+  EXPECT_TRUE(settings->allowedRecipients().empty());
+  EXPECT_FALSE(client->isFrictionlessEnabledForRecipient("11"));
 }
 
 }  // namespace

@@ -152,6 +152,20 @@ TEST_F(FacebookRequestNetworkTest, APostCarriesItsParametersInTheBodyOnly) {
   EXPECT_EQ(sent[0].target.find(token), std::string::npos);
   ASSERT_EQ(service.posts().size(), 1u);
   EXPECT_EQ(service.posts()[0].fields.at("message"), "Breathing, 80% & rising");
+
+  // A value holding the usual boundary stays one value and adds no part.
+  const std::string smuggling = std::string("a\r\n--") + kFacebookMultipartBoundary +
+                                "\r\nContent-Disposition: form-data; name=\"extra\"\r\n\r\nsmuggled";
+  params = standard(token);
+  params->setObject(box(smuggling), "message");
+  params->setObject(box("{\"name\":\"Get it\",\"link\":\"https://x.org\"}"), "actions");
+  delegate = std::make_shared<RecordingRequestDelegate>();
+  start("https://graph.facebook.com/me/feed", params, "POST");
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_EQ(service.lastComplaint(), "");
+  ASSERT_EQ(service.posts().size(), 2u);
+  EXPECT_EQ(service.posts()[1].fields.at("message"), smuggling);
+  EXPECT_EQ(service.posts()[1].fields.count("extra"), 0u);
 }
 
 TEST_F(FacebookRequestNetworkTest, AnHTMLErrorPageIsAFailureNeverAResult) {

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Clock.h"
 #include "platform/net/CookieStore.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "sharing/core/SX.h"
@@ -51,6 +53,21 @@ class RecordingRequestDelegate : public Object, public FacebookRequestDelegate {
   ObjectPtr result;
   Ref<Error> error;
   Ref<Data> raw;
+};
+
+// A wall clock the test sets, on the real monotonic clock (run-loop timers and time-outs keep
+// working); installed for the scope of the object.
+class SettableWallClock : public Clock {
+ public:
+  SettableWallClock() : now_(SystemClock().now()) { Clock::install(std::shared_ptr<Clock>(this, [](Clock*) {})); }
+  ~SettableWallClock() override { Clock::install(nullptr); }
+  double now() const override { return now_.load(); }
+  double monotonic() const override { return system_.monotonic(); }
+  void set(double now) { now_ = now; }
+
+ private:
+  SystemClock system_;
+  std::atomic<double> now_;
 };
 
 class RecordingSessionDelegate : public Object, public FacebookSessionDelegate {

@@ -142,6 +142,25 @@ TEST_F(SXFacebookTest, AReplyNobodyAskedForIsRefused) {
   EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
   EXPECT_FALSE(SXFacebook::facebook()->sessionDelegate().lock());
   EXPECT_TRUE(reports.empty());
+
+  // After a restart, the share parked by a login abandoned long ago waits for no reply.
+  SettableWallClock clock;
+  const double start = clock.now();
+  auto abandoned = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://www.mirovast.com/zerivudor")));
+  ASSERT_EQ(application->openedURLs().size(), 1u);
+  ASSERT_TRUE(defaults()->dictionaryForKey(kSXStoredItemKey));
+  SXFacebook::resetSharedSessionForTesting();
+  UserDefaults::resetStandardUserDefaults();
+  clock.set(start + FacebookClient::kLoginReplyLifetime + 1);
+  EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  // A parked share without the time its login left (nothing says a login of ours waits) neither.
+  defaults()->removeObjectForKey(kSXFacebookLoginStartedKey);
+  clock.set(start);
+  EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  EXPECT_FALSE(SXFacebook::facebook()->sessionDelegate().lock());
+  abandoned->facebookDidNotLogin(true);
 }
 
 TEST_F(SXFacebookTest, ATextStatusIsEditedThenPosted) {
@@ -205,6 +224,28 @@ TEST_F(SXFacebookTest, ARefusedTokenAsksForANewLoginAndSendsAgain) {
   EXPECT_EQ(service.posts()[0].fields.at("message"), "again");
 }
 
+TEST_F(SXFacebookTest, ATokenRefusedAgainAfterTheNewLoginEndsTheShare) {
+  service.expireToken(storeValidToken());
+  auto sharer = SXSharer::make<SXFacebook>();
+  sharer->setItem(SXItem::makeText("refused twice"));
+  ASSERT_TRUE(sharer->isAuthorized());
+  ASSERT_TRUE(sharer->tryToSend());
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  ASSERT_EQ(application->openedURLs().size(), 1u);  // off to log in again, once
+  ASSERT_TRUE(pumpRunLoopUntil([] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
+  // The new login's token is refused as well.
+  auto reply = loginReply();
+  service.expireToken(service.issuedTokens().back());
+  reports.clear();
+  ASSERT_TRUE(SXFacebook::handleOpenURL(reply));
+  ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+  ASSERT_TRUE(pumpRunLoopUntil([] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
+  EXPECT_EQ(application->openedURLs().size(), 1u);
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_TRUE(service.posts().empty());
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+}
+
 TEST_F(SXFacebookTest, AFeedDialogThatPostedNothingOrWasRefusedDoesNotFinish) {
   storeValidToken();
   auto sharer = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://x.org/a")));
@@ -251,6 +292,20 @@ TEST_F(SXFacebookTest, AFailedLoginSaysSoAndDropsTheParkedShare) {
   EXPECT_FALSE(std::filesystem::exists(*imagePath));
   // A later reply finds nothing to carry on with.
   EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+
+  // The login page in the application ending in an error redirect ends the login the same way,
+  // and the sharer lets go of itself.
+  application->setOpenURLAnswer(false);
+  reports.clear();
+  std::weak_ptr<SXFacebook> weak = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://x.org")));
+  auto dialog = SXFacebook::facebook()->loginDialog();
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(waitForPage(dialog, "Log In"));
+  dialog->webView()->simulateLinkTap(URL::make("fbconnect://cancel?error_code=190&error_msg=Error"));
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  EXPECT_FALSE(defaults()->objectForKey(kSXStoredItemKey));
+  EXPECT_TRUE(weak.expired());
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
 }
 
 TEST_F(SXFacebookTest, ACancelledLoginIsQuiet) {
@@ -351,6 +406,27 @@ TEST_F(SXFacebookTest, TokensLiveInTheKeychainAndAPlainCopyIsMovedThere) {
   SX::setAuthValue("old", kSXFacebookTokenAccount, "SXFacebook");
   SX::setAuthValue("1000.0", kSXFacebookExpiryAccount, "SXFacebook");
   EXPECT_FALSE(SXSharer::make<SXFacebook>()->isAuthorized());
+
+  // A plain copy without an expiry is not taken as valid for ever: it is dropped.
+  SXFacebook::flushAccessToken();
+  defaults()->setObject(box("legacy-forever"), kSXFacebookLegacyAccessTokenKey);
+  EXPECT_FALSE(SXSharer::make<SXFacebook>()->isAuthorized());
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  EXPECT_FALSE(defaults()->objectForKey(kSXFacebookLegacyAccessTokenKey));
+}
+
+TEST_F(SXFacebookTest, ATokenExtendedForAStoredLoginIsKept) {
+  storeValidToken();
+  ASSERT_TRUE(SXSharer::make<SXFacebook>()->isAuthorized());
+  // No sharer listens to the session; its first request extends the token.
+  auto reader = std::make_shared<RecordingRequestDelegate>();
+  SXFacebook::facebook()->requestWithGraphPath("me", reader);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !SXFacebook::facebook()->isExtendingAccessToken() && reader->ended(); }, 20.0));
+  ASSERT_EQ(service.requestsTo("/method/auth.extendSSOAccessToken").size(), 1u);
+  const auto extended = service.issuedTokens().back();
+  EXPECT_EQ(SXFacebook::facebook()->accessToken(), extended);
+  EXPECT_EQ(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"), extended);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
 }
 
 TEST_F(SXFacebookTest, ParkedImagesAreReadOnceAndAlwaysDeleted) {

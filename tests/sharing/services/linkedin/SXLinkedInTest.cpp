@@ -90,6 +90,32 @@ TEST_F(SXLinkedInTest, ALostLoginAsksForANewOneAndOtherFailuresCarryAnError) {
   EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
 }
 
+TEST_F(SXLinkedInTest, ARefusedTokenLogsInOnceMoreAndNeverLoops) {
+  outcomes->prompt = true;
+  auto sharer = loggedIn(SXItem::makeText("one"));
+  auto editor = waitForEditor(sharer);
+  ASSERT_TRUE(editor);
+  auto count = [&](const std::string& path) {
+    int n = 0;
+    for (const auto& request : service.requests()) n += request.path() == path;
+    return n;
+  };
+  ASSERT_EQ(count("/uas/oauth/accessToken"), 1);
+  // The authorization page approves at once; the service refuses every token all the same.
+  service.refuseEveryShare();
+  ASSERT_TRUE(pressRight(editor));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomes->events.size() >= 4; }, 30.0));
+  // A loop would go on posting and logging in.
+  pumpRunLoopUntil([&] { return count("/v1/people/~/shares") > 2; }, 1.0);
+  EXPECT_EQ(outcomes->events, (std::vector<std::string>{"start", "relogin", "start", "fail"}));
+  EXPECT_EQ(count("/v1/people/~/shares"), 2);
+  EXPECT_EQ(count("/uas/oauth/accessToken"), 2);
+  // The refused token is not kept for the next share.
+  EXPECT_FALSE(SXSharer::make<SXLinkedIn>()->isAuthorized());
+  EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+}
+
 TEST_F(SXLinkedInTest, ItemsAndTheAccessTokenRequestAreCheckedBeforeSending) {
   auto sharer = SXSharer::make<SXLinkedIn>();
   sharer->setItem(SXItem::makeURL(URL::make("https://example.org/")));

@@ -60,10 +60,10 @@ class NoteServiceSessionTest : public NoteServiceTest {
   Ref<Error> loginError;
 };
 
-TEST_F(NoteServiceSessionTest, TheUserStoreIsPlainHTTPOnlyForAHostWithAPort) {
+TEST_F(NoteServiceSessionTest, TheUserStoreIsHTTPSWithOrWithoutAPort) {
   EXPECT_EQ(session->userStoreUrl(), "https://notes.example.com/edam/user");
   session->setHost("LOCALHOST:8080", "k", "s");
-  EXPECT_EQ(session->userStoreUrl(), "http://LOCALHOST:8080/edam/user");
+  EXPECT_EQ(session->userStoreUrl(), "https://LOCALHOST:8080/edam/user");
   session->setHost("notes.example.com:", "k", "s");
   EXPECT_EQ(session->userStoreUrl(), "https://notes.example.com:/edam/user");
 }
@@ -116,6 +116,9 @@ TEST_F(NoteServiceSessionTest, StoredCredentialsKeepTheTokenOnlyInTheKeychain) {
   store->clearAllCredentials();
   EXPECT_EQ(store->count(), 0u);
   EXPECT_FALSE(KeychainWrapper::passwordForService("a.example", "7"));
+  // A reload after clearing brings nothing back.
+  loaded = NCCredentialStore::load();
+  EXPECT_TRUE(!loaded || loaded->count() == 0u);
 
   // Bytes that are not an archive read as no store.
   UserDefaults::standardUserDefaults()->setObject(Data::make(std::string("garbage")), kNoteServiceCredentialsDefaultsKey);
@@ -195,18 +198,24 @@ TEST_F(NoteServiceSessionTest, AHostWithAPortStillLogsInOverHTTPS) {
   EXPECT_EQ(session->credentials()->host(), "notes.example.com:8443");
 }
 
-TEST_F(NoteServiceSessionTest, UserStoreCallsGoToTheUserStoreAddress) {
-  // The login stand-in serves no user store: the call fails as a transport failure.
-  Ref<Error> failure;
-  std::make_shared<NoteServiceUserStore>(session)->getBootstrapInfoWithLocale(
-      "en_US", [](const notes::BootstrapInfo&) { ADD_FAILURE() << "unexpected success"; },
-      [&](const Ref<Error>& error) {
-        EXPECT_TRUE(RunLoop::isMainThread());
-        failure = error;
-      });
-  ASSERT_TRUE(pumpRunLoopUntil([&] { return failure != nullptr; }, 30.0));
-  EXPECT_EQ(failure->code(), kNoteServiceErrorTransport);
-  EXPECT_EQ(loginStandIn->requestLines(), (std::vector<std::string>{"POST /edam/user"}));
+TEST_F(NoteServiceSessionTest, UserStoreCallsGoToTheUserStoreAddressOverTLS) {
+  // The login stand-in speaks TLS only and serves no user store: a call that reaches it fails as
+  // a transport failure after it was received, also for a host with a port (the call carries the
+  // token, so it never goes in plain text).
+  for (const char* host : {kNotesHost, "notes.example.com:8443"}) {
+    SCOPED_TRACE(host);
+    session->setHost(host, "consumer-key", "consumer-secret");
+    Ref<Error> failure;
+    std::make_shared<NoteServiceUserStore>(session)->getBootstrapInfoWithLocale(
+        "en_US", [](const notes::BootstrapInfo&) { ADD_FAILURE() << "unexpected success"; },
+        [&](const Ref<Error>& error) {
+          EXPECT_TRUE(RunLoop::isMainThread());
+          failure = error;
+        });
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return failure != nullptr; }, 30.0));
+    EXPECT_EQ(failure->code(), kNoteServiceErrorTransport);
+  }
+  EXPECT_EQ(loginStandIn->requestLines(), (std::vector<std::string>{"POST /edam/user", "POST /edam/user"}));
 }
 
 TEST_F(NoteServiceSessionTest, AnOpenedURLThatIsNotTheCallbackLeavesTheLoginAlone) {
@@ -241,6 +250,10 @@ TEST_F(NoteServiceSessionTest, AKeychainThatCannotKeepTheTokenFailsTheLogin) {
   ASSERT_TRUE(loginError);
   EXPECT_EQ(loginError->code(), kNoteServiceErrorKeychain);
   EXPECT_FALSE(session->isAuthenticated());
+  // Nothing of the login is kept, in memory or in the archive.
+  EXPECT_FALSE(session->credentials());
+  auto reloaded = NCCredentialStore::load();
+  EXPECT_TRUE(!reloaded || !reloaded->credentialsForHost(kNotesHost));
 }
 
 TEST_F(NoteServiceSessionTest, ARefusedTokenRequestFailsWithoutLoggingTheReply) {
@@ -275,11 +288,66 @@ TEST_F(NoteServiceSessionTest, NoScreenOrNoKeysEndTheLoginAtOnce) {
   EXPECT_EQ(loginStandIn->temporaryTokenRequests(), 0);
 }
 
+TEST_F(NoteServiceSessionTest, ALoginPageThatCannotBeShownEndsTheLoginAndFreesTheNext) {
+  // The presenter is busy with a screen of its own: the page cannot come up.
+  root->presentViewController(std::make_shared<ui::ViewController>(), false);
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  ASSERT_TRUE(loginError);
+  EXPECT_EQ(loginError->code(), kNoteServiceErrorNoViewController);
+  EXPECT_FALSE(session->loginPage());
+  EXPECT_FALSE(session->isAuthenticated());
+
+  // Once the screen is gone, the next login runs in full.
+  root->dismissViewControllerAnimated(false);
+  completions = 0;
+  loginError = nullptr;
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(loginError) << loginError->description();
+  EXPECT_TRUE(session->isAuthenticated());
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return root->presentedViewController() == nullptr; }, 30.0));
+}
+
+TEST_F(NoteServiceSessionTest, ALoginEndedByLogoutOrAlreadyAnsweredTakesNoLateReply) {
+  const auto callback = URL::make("en-consumer-key://response?oauth_token=temporary-token-1&oauth_verifier=verifier-77");
+  // No login waits: the callback is refused.
+  EXPECT_FALSE(session->handleOpenURL(callback));
+
+  // Logged out while the first step is on its way: the login ends once, and its reply stores nothing.
+  startLogin(root);
+  session->logout();
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_FALSE(loginError);
+  pumpRunLoopUntil([&] { return loginStandIn->accessTokenRequests() > 0 || session->isAuthenticated(); }, 1.0);
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(loginStandIn->accessTokenRequests(), 0);
+  EXPECT_FALSE(session->isAuthenticated());
+  EXPECT_FALSE(session->loginPage());
+
+  // A login answered once takes no second callback.
+  completions = 0;
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  EXPECT_TRUE(session->isAuthenticated());
+  EXPECT_FALSE(session->handleOpenURL(callback));
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(loginStandIn->accessTokenRequests(), 1);
+}
+
 TEST_F(NoteServiceSessionTest, CancellingTheLoginPageCompletesWithoutALogin) {
   startLogin(root);
   ASSERT_TRUE(pumpRunLoopUntil([&] { return session->loginPage() != nullptr; }, 30.0));
   auto page = session->loginPage();
+  for (auto orientation : {ui::InterfaceOrientation::Portrait, ui::InterfaceOrientation::PortraitUpsideDown,
+                           ui::InterfaceOrientation::LandscapeLeft, ui::InterfaceOrientation::LandscapeRight}) {
+    EXPECT_TRUE(page->shouldAutorotateToInterfaceOrientation(orientation));
+  }
   page->cancel();
+  // A callback that comes after the cancel is nobody's.
+  EXPECT_FALSE(session->handleOpenURL(URL::make("en-consumer-key://response?oauth_token=temporary-token-1&oauth_verifier=verifier-77")));
   ASSERT_TRUE(waitForCompletion());
   EXPECT_FALSE(loginError);
   EXPECT_FALSE(session->isAuthenticated());

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 #include "platform/crypto/Digest.h"
+#include "platform/foundation/Clock.h"
 #include "platform/graphics/Image.h"
 #include "platform/graphics/ImageCodec.h"
 #include "platform/runloop/RunLoop.h"
@@ -16,6 +18,7 @@
 #include "sharing/services/notes/NoteServiceTestSupport.h"
 #include "support/net/FaultServer.h"
 #include "support/sharing/FormDriver.h"
+#include "support/sharing/ServiceSharerTest.h"
 #include "support/notes/NoteServiceOAuthStandIn.h"
 
 namespace zv::testing {
@@ -86,6 +89,21 @@ class SXEvernoteTest : public NoteServiceTest {
     return delegate;
   }
 
+  // The login endpoints on loopback, handing out `token`, and a root screen to show the page on.
+  std::unique_ptr<NoteServiceOAuthStandIn> startLoginService(const std::string& token) {
+    auto login = std::make_unique<NoteServiceOAuthStandIn>(
+        authority.issueForHosts({kNotesHost}),
+        NoteServiceOAuthStandIn::Settings{"consumer-key", "consumer-secret", "en-consumer-key://response", token,
+                                          kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
+    if (!login->start()) return nullptr;
+    hostMap[kNotesHost] = static_cast<std::uint16_t>(login->port());
+    applyHostMap();
+    loginRoot = std::make_shared<ui::ViewController>();
+    showRoot(loginRoot);
+    SX::setRootViewController(loginRoot);
+    return login;
+  }
+
   notes::Note onlyNote() {
     auto created = standIn->createdNotes();
     EXPECT_EQ(created.size(), 1u);
@@ -93,9 +111,11 @@ class SXEvernoteTest : public NoteServiceTest {
   }
 
   Ref<SXEvernote> lastSharer;
+  Ref<ui::ViewController> loginRoot;
 };
 
 TEST_F(SXEvernoteTest, AURLShareWithTextImageAndTagsBecomesOneNoteInTheDefaultNotebook) {
+  const double before = std::floor(Clock::current()->now() + kReferenceDateOffset);
   auto item = SXItem::makeURL(URL::make("https://example.org/a?x=1&y=2"), "Fish & <Chips> \xF0\x9F\x90\x9F");
   item->text = "<b>Line one</b><br>Line \"two\" & more";
   item->tags = "food  fish  ";
@@ -120,7 +140,10 @@ TEST_F(SXEvernoteTest, AURLShareWithTextImageAndTagsBecomesOneNoteInTheDefaultNo
   EXPECT_EQ(note.content.find("<b>"), std::string::npos);
   EXPECT_NE(note.content.find("&amp; more"), std::string::npos);
   EXPECT_EQ(note.content.rfind("</en-note>"), note.content.size() - 10);
+  // Milliseconds from 1970, in whole seconds, taken during the share.
   EXPECT_EQ(note.created % 1000, 0);
+  EXPECT_GE(note.created, static_cast<std::int64_t>(before) * 1000);
+  EXPECT_LE(note.created, static_cast<std::int64_t>(std::floor(Clock::current()->now() + kReferenceDateOffset)) * 1000);
 
   ASSERT_EQ(note.resources.size(), 1u);
   const auto& resource = note.resources[0];
@@ -223,11 +246,44 @@ TEST_F(SXEvernoteTest, ALostLoginAtEitherCallAsksForANewLoginAndCreatesNothing) 
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin"}));
   EXPECT_EQ(lastSharer->pendingAction(), 3);
   EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook"}));
+  // The spent login is forgotten; log in again for the next share.
+  EXPECT_FALSE(NoteServiceSession::sharedSession()->isAuthenticated());
+  NoteServiceSession::sharedSession()->credentialStore()->addCredentials(std::make_shared<NCCredentials>(
+      kNotesHost, "42", kNoteStoreUrl, "https://notes.example.com/shard/s7/", kNotesToken));
 
   standIn->failNextCall("createNote", 9, /*system=*/false, "authenticationToken");
   delegate = share(SXItem::makeText("hello"));
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "relogin"}));
   EXPECT_TRUE(standIn->createdNotes().empty());
+}
+
+TEST_F(SXEvernoteTest, ALostLoginForgetsTheTokenAndLogsInOnceMore) {
+  // The store takes only a token the stored login does not have, and the new login hands out
+  // another token it refuses too.
+  standIn.reset();
+  standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), "S=s7:only-this");
+  hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
+  auto login = startLoginService("S=s7:refused-too");
+  ASSERT_TRUE(login);
+
+  // The default delegate's way: asked to, it logs in again.
+  auto delegate = std::make_shared<ShareOutcomes>();
+  delegate->prompt = true;
+  auto sharer = SXSharer::make<SXEvernote>();
+  sharer->setShareDelegate(delegate);
+  sharer->setItem(SXItem::makeText("hello"));
+  ASSERT_TRUE(sharer->send());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 4; }, 60.0));
+  // Give a loop the chance to show itself: no further call, login or report comes.
+  pumpRunLoopUntil([&] { return standIn->calls().size() > 2 || login->accessTokenRequests() > 1; }, 1.0);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"start", "relogin", "start", "fail"}));
+  EXPECT_EQ(login->accessTokenRequests(), 1);
+  EXPECT_EQ(standIn->calls(), (std::vector<std::string>{"getDefaultNotebook", "getDefaultNotebook"}));
+  EXPECT_FALSE(NoteServiceSession::sharedSession()->isAuthenticated());
+  EXPECT_TRUE(standIn->createdNotes().empty());
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+  pumpRunLoopFor(0.3);
+  SX::setRootViewController(nullptr);
 }
 
 TEST_F(SXEvernoteTest, OtherFailuresEndTheShareWithTheServicesMessageAndNoNote) {
@@ -275,15 +331,8 @@ TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) 
   standIn.reset();
   standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), kFreshToken);
   hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
-  NoteServiceOAuthStandIn login(authority.issueForHosts({kNotesHost}),
-                                {"consumer-key", "consumer-secret", "en-consumer-key://response", kFreshToken,
-                                 kNoteStoreUrl, "https://notes.example.com/shard/s7/"});
-  ASSERT_TRUE(login.start());
-  hostMap[kNotesHost] = static_cast<std::uint16_t>(login.port());
-  applyHostMap();
-  auto root = std::make_shared<ui::ViewController>();
-  showRoot(root);
-  SX::setRootViewController(root);
+  auto login = startLoginService(kFreshToken);
+  ASSERT_TRUE(login);
 
   auto delegate = std::make_shared<RecordingDelegate>();
   auto item = SXItem::makeText("written while logged out");
@@ -304,8 +353,8 @@ TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) 
   ASSERT_TRUE(pressRight(form));
   ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->events.size() >= 2; }, 60.0));
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"started", "finished"}));
-  EXPECT_EQ(login.rejectedRequests(), 0);
-  EXPECT_EQ(login.accessTokenRequests(), 1);
+  EXPECT_EQ(login->rejectedRequests(), 0);
+  EXPECT_EQ(login->accessTokenRequests(), 1);
   EXPECT_TRUE(NoteServiceSession::sharedSession()->isAuthenticated());
   auto note = onlyNote();
   EXPECT_EQ(note.title, "Logged out");

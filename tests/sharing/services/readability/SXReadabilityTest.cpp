@@ -9,6 +9,7 @@
 #include "support/sharing/FormDriver.h"
 #include "support/sharing/ReadabilityService.h"
 #include "support/sharing/ServiceSharerTest.h"
+#include "support/sharing/ShareReports.h"
 
 namespace zv::testing {
 namespace {
@@ -89,6 +90,21 @@ TEST_F(SXReadabilityTest, LogsInWithXAuthAndBookmarksWithTheChosenSwitches) {
   EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
 }
 
+TEST_F(SXReadabilityTest, TheWebLoginWithoutACallbackFailsAtOnce) {
+  configurator->set("readabilityUseXAuth", box(false));
+  ShareReports reports;
+  auto sharer = SXSharer::make<SXReadability>();
+  sharer->setShareDelegate(outcomes);
+  SXSharer::shareItem(sharer, SXItem::makeURL(URL::make("https://example.org/a"), "page"));
+  pumpRunLoopFor(0.3);
+  EXPECT_EQ(reports.entries, std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"});
+  ASSERT_TRUE(topAlert());
+  EXPECT_EQ(topAlert()->title(), "Authorize Error");
+  topAlert()->dismissWithClickedButtonIndex(0, false);
+  EXPECT_TRUE(service.requests().empty());
+  EXPECT_FALSE(SX::currentHelper()->currentView());
+}
+
 TEST_F(SXReadabilityTest, OnlyTheServicesErrorCodeAsksForANewLogin) {
   auto sharer = loggedIn("https://example.org/x");
   ASSERT_TRUE(sharer);
@@ -108,6 +124,12 @@ TEST_F(SXReadabilityTest, OnlyTheServicesErrorCodeAsksForANewLogin) {
   EXPECT_EQ(outcomes->events, (std::vector<std::string>{"start", "relogin"}));
   EXPECT_EQ(sharer->pendingAction(), SXPendingActionSend);
   EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
+  // The refused token is forgotten; refused again after the new login, the share ends.
+  EXPECT_FALSE(SXSharer::make<SXReadability>()->isAuthorized());
+  outcomes->events.clear();
+  sharer->handleUnsuccessfulTicket(Data::make("{\"success\": false, \"error\": \"unauthenticated\"}"));
+  EXPECT_EQ(outcomes->events, std::vector<std::string>{"fail"});
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
 }
 
 TEST_F(SXReadabilityTest, UnsuccessfulRepliesAreFailuresWithAnError) {

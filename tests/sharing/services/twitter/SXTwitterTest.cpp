@@ -10,7 +10,9 @@
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/UserDefaults.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/Composers.h"
+#include "platform/ui/Window.h"
 #include "sharing/core/SX.h"
 #include "sharing/services/RegisterServiceClasses.h"
 #include "sharing/services/twitter/SXTwitter.h"
@@ -395,6 +397,52 @@ TEST_F(SXTwitterTest, TheProfileIsStoredWithoutNullsAndDroppedAtLogout) {
   EXPECT_EQ(SX::getAuthValueForKey("accessKey", "SXTwitter"), std::nullopt);
 }
 
+TEST_F(SXTwitterTest, ASheetWaitingForAnotherScreenStaysUntilItReports) {
+  ui::TweetComposeViewController::setAvailable(true);
+  // Another sharer's screen is on: the sheet waits for it to go.
+  auto other = std::make_shared<ui::ViewController>();
+  SX::currentHelper()->showViewController(other);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return other->isVisible(); }, 20.0));
+  std::weak_ptr<SXiOS5Twitter> weak;
+  {
+    auto sharer = SXSharer::make<SXiOS5Twitter>();
+    sharer->setShareDelegate(recorder);
+    sharer->setItem(SXItem::makeText("waiting"));
+    sharer->share();
+    weak = sharer;
+  }
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  Ref<ui::TweetComposeViewController> sheet;
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    sheet = dyn<ui::TweetComposeViewController>(root->presentedViewController());
+    return sheet && !sheet->isBeingPresented();
+  }, 20.0));
+  EXPECT_EQ(sheet->initialText(), "waiting");
+  sheet->simulateFinish(ui::TweetComposeResult::Done);
+  ASSERT_TRUE(waitForEvents(1));
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"finish"});
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return root->presentedViewController() == nullptr; }, 20.0));
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return weak.expired(); }, 20.0));
+
+  // With no screen to show the sheet on, the share fails once and the sharer goes.
+  recorder->events.clear();
+  auto window = root->view()->window();
+  ui::Application::sharedApplication()->setKeyWindow(nullptr);
+  SX::setRootViewController(nullptr);
+  {
+    auto sharer = SXSharer::make<SXiOS5Twitter>();
+    sharer->setShareDelegate(recorder);
+    sharer->setItem(SXItem::makeText("nowhere"));
+    sharer->share();
+    weak = sharer;
+  }
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"fail"});
+  EXPECT_TRUE(weak.expired());
+  window->makeKeyAndVisible();
+  SX::setRootViewController(root);
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+}
+
 TEST_F(SXTwitterTest, TheTweetSheetTakesOverAndDropsTheStoredLogin) {
   storeToken();
   ui::TweetComposeViewController::setAvailable(true);
@@ -414,6 +462,7 @@ TEST_F(SXTwitterTest, TheTweetSheetTakesOverAndDropsTheStoredLogin) {
   sheet->simulateFinish(ui::TweetComposeResult::Done);
   ASSERT_TRUE(waitForEvents(1));
   EXPECT_EQ(recorder->events, std::vector<std::string>{"finish"});
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return root->presentedViewController() == nullptr; }, 20.0));
   EXPECT_TRUE(service.requests().empty());
   EXPECT_EQ(SXSharer::make<SXiOS5Twitter>()->sharerId(), "SXTwitter");
 
