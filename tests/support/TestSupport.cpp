@@ -57,4 +57,23 @@ bool runInChildWithFileSizeLimit(std::size_t maxFileBytes, const std::function<b
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool runInChildProcesses(int processes, const std::function<bool(int index)>& body) {
+  std::vector<pid_t> children;
+  bool all = true;
+  for (int index = 0; index < processes; ++index) {
+    pid_t child = ::fork();
+    if (child == 0) ::_exit(body(index) ? 0 : 1);
+    if (child < 0) {
+      all = false;
+      break;
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    all = ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 && all;
+  }
+  return all;
+}
+
 }  // namespace zv::testing

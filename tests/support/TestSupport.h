@@ -33,4 +33,8 @@ std::string readFile(const std::filesystem::path& path);
 // True when the child ran to its end and `body` answered true.
 bool runInChildWithFileSizeLimit(std::size_t maxFileBytes, const std::function<bool()>& body);
 
+// Runs `body(0)` ... `body(processes - 1)` at the same time, each in a forked child. True when
+// every child ran to its end and its `body` answered true.
+bool runInChildProcesses(int processes, const std::function<bool(int index)>& body);
+
 }  // namespace zv::testing

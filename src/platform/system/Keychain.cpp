@@ -172,9 +172,18 @@ Ref<Dictionary> encodeItems(const std::vector<Item>& items) {
 // One locked read (and, when `body` changes the items, write) of the keychain file.
 KeychainStatus transact(const std::filesystem::path& folder, bool writes,
                         const std::function<KeychainStatus(std::vector<Item>&, bool& changed)>& body) {
-  std::error_code ignored;
-  if (std::filesystem::create_directories(folder, ignored))
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ignored);
+  // The folder is the owner's alone, whoever made it: anything looser is tightened, and a folder
+  // that cannot be tightened is not used.
+  std::error_code folderError;
+  std::filesystem::create_directories(folder, folderError);
+  auto permissions = std::filesystem::status(folder, folderError).permissions();
+  if (!folderError && (permissions & (std::filesystem::perms::group_all | std::filesystem::perms::others_all)) !=
+                          std::filesystem::perms::none)
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, folderError);
+  if (folderError) {
+    logError("cannot make the keychain folder " + folder.string() + " private: " + folderError.message());
+    return kKeychainIO;
+  }
   storage::FileLock lock(folder / kLockFileName,
                          writes ? storage::FileLock::Mode::Exclusive : storage::FileLock::Mode::Shared);
   if (!lock.isLocked()) {

@@ -17,7 +17,9 @@
 // kKeychainParam. Attribute dictionaries hold class, service, account, accessible (when given),
 // creation and modification dates.
 //
-// Storage: one binary property list "keychain.plist" (mode 0600) in the keychain folder, re-read on
+// Storage: one binary property list "keychain.plist" (mode 0600, not encrypted) in the keychain
+// folder (mode 0700: a looser folder is tightened before use, one that cannot be is refused with
+// kKeychainIO), re-read on
 // every call and written atomically, guarded by a mutex within the process and by flock on
 // "keychain.lock" across processes. A file that exists but cannot be decoded is logged (naming
 // the file) and left in place; every call then answers kKeychainDecode until it is repaired or

@@ -1,9 +1,12 @@
 #include "platform/ui/PhotoAlbum.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 
 #include "platform/foundation/Format.h"
 #include "platform/storage/AtomicFile.h"
+#include "platform/storage/FileLock.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/ui/Scheduler.h"
 
@@ -13,6 +16,18 @@ namespace {
 std::optional<std::filesystem::path>& directorySlot() {
   static std::optional<std::filesystem::path> directory;
   return directory;
+}
+
+// The number of an album file name "IMG_<digits>.PNG"; nullopt for other names and numbers too
+// large to count on from.
+std::optional<std::int64_t> photoNumber(const std::filesystem::path& photo) {
+  std::string stem = photo.stem().string();
+  if (!stem.starts_with("IMG_") || stem.size() == 4) return std::nullopt;
+  std::int64_t number = 0;
+  auto [end, failure] = std::from_chars(stem.data() + 4, stem.data() + stem.size(), number);
+  if (failure != std::errc() || end != stem.data() + stem.size() || number < 0 || number > INT64_MAX / 2)
+    return std::nullopt;
+  return number;
 }
 }  // namespace
 
@@ -45,15 +60,21 @@ std::optional<std::filesystem::path> saveImageToSavedPhotosAlbum(const Ref<graph
     auto folder = photoAlbumDirectory();
     std::error_code code;
     std::filesystem::create_directories(folder, code);
-    int number = 1;
-    for (const auto& existing : savedPhotos()) {
-      int n = std::atoi(existing.stem().string().substr(4).c_str());
-      number = std::max(number, n + 1);
+    // Other processes save into the same album: the next number is taken and written under the
+    // album's lock, so no save replaces another.
+    storage::FileLock lock(folder / ".lock", storage::FileLock::Mode::Exclusive);
+    if (!lock.isLocked()) {
+      failure = lock.error();
+    } else {
+      std::int64_t number = 1;
+      for (const auto& existing : savedPhotos()) {
+        if (auto n = photoNumber(existing)) number = std::max(number, *n + 1);
+      }
+      auto path = folder / format("IMG_%04lld.PNG", static_cast<long long>(number));
+      const auto& bytes = png->bytes();
+      failure = storage::writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      if (!failure) written = path;
     }
-    auto path = folder / format("IMG_%04d.PNG", number);
-    const auto& bytes = png->bytes();
-    failure = storage::writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    if (!failure) written = path;
   }
   if (error) *error = failure;
   if (completion) scheduleAfter(0, [completion = std::move(completion), failure] { completion(failure); });

@@ -1,7 +1,8 @@
 #pragma once
 // The saved-photos album: images saved there become PNG files in the album folder
-// (<home>/Media/DCIM unless set), named "IMG_0001.PNG", "IMG_0002.PNG"... and written
-// atomically. Main thread only.
+// (<home>/Media/DCIM unless set), named "IMG_0001.PNG", "IMG_0002.PNG"... (one more than the
+// highest number there) and written atomically. Several processes may save at once: a save holds
+// an exclusive flock of "<album>/.lock" while it picks its number and writes. Main thread only.
 
 #include <filesystem>
 #include <functional>

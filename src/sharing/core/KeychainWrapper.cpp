@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/foundation/Unicode.h"
 #include "platform/system/Keychain.h"
 
 namespace zv {
@@ -71,7 +72,7 @@ std::optional<std::string> KeychainWrapper::passwordForService(const std::option
                                                                const std::optional<std::string>& account,
                                                                Ref<Error>* error) {
   auto data = passwordDataForService(service, account, error);
-  if (!data || data->length() == 0) return std::nullopt;
+  if (!data || data->length() == 0 || !unicode::isValidUTF8(data->view())) return std::nullopt;
   return std::string(data->view());
 }
 
@@ -102,6 +103,8 @@ bool KeychainWrapper::setPasswordData(const Ref<Data>& password, const std::opti
     attributes->setObject(password, kKeychainValueData);
     if (accessibility) attributes->setObject(box(*accessibility), kKeychainAttributeAccessible);
     status = Keychain::shared().addItem(*attributes);
+    // Another process added the same item in between: this store updates it.
+    if (status == kKeychainDuplicateItem) status = Keychain::shared().update(*query, *changes);
   }
   return status == kKeychainSuccess || fail(error, status);
 }

@@ -8,7 +8,8 @@
 // otherwise the keychain's status code. Nothing is thrown or logged (passwords never are).
 //
 // Storing over an existing item updates it in place, so the old value stays until the new one is
-// written: a failed write leaves the previous password readable.
+// written: a failed write leaves the previous password readable. An item that another process
+// adds between the look-up and the add is updated the same way.
 //
 // Threads: any thread (the keychain serialises its calls). Stateless but for the process-wide
 // accessibility setting, which is guarded.
@@ -31,7 +32,7 @@ class KeychainWrapper {
   // Attribute dictionaries of the items of `service` (every service when nullopt), or nullptr.
   static Ref<Array> accountsForService(const std::optional<std::string>& service, Ref<Error>* error = nullptr);
 
-  // The password as UTF-8 text; nullopt when missing, empty or on failure.
+  // The password as UTF-8 text; nullopt when missing, empty, not UTF-8 or on failure.
   static std::optional<std::string> passwordForService(const std::optional<std::string>& service,
                                                        const std::optional<std::string>& account,
                                                        Ref<Error>* error = nullptr);

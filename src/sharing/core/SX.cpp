@@ -1,6 +1,7 @@
 #include "sharing/core/SX.h"
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
 
 #include "http/Reachability.h"
@@ -386,7 +387,15 @@ void SX::flushOfflineQueue() {
     std::lock_guard lock(state().lock);
     flush = state().flush;
   }
-  if (flush) flush();
+  if (!flush) return;
+  // Called at launch: a failing flush is logged, never thrown into the launch.
+  try {
+    flush();
+  } catch (const std::exception& exception) {
+    logError(std::string("SX::flushOfflineQueue: ") + exception.what());
+  } catch (...) {
+    logError("SX::flushOfflineQueue: the flush failed");
+  }
 }
 
 void SX::resetForTesting() {

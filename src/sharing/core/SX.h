@@ -18,7 +18,7 @@
 //
 // Offline queue: addToOfflineQueue and flushOfflineQueue forward to the handlers the offline
 // queue installs (setOfflineQueueHandlers); without handlers a share cannot be queued (false) and
-// a flush does nothing.
+// a flush does nothing. A flush never throws (a handler's exception is logged).
 //
 // Threads: presentation, favourites and the sharers list on the main thread; login values,
 // error, connected and the text helpers on any thread. isDismissingView is atomic.

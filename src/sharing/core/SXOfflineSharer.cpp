@@ -27,41 +27,47 @@ SXOfflineSharer::SXOfflineSharer(Ref<SXItem> item, std::string sharerId, std::st
 
 bool SXOfflineSharer::shouldRun() const { return !isCancelled() && !isFinished() && !readyToFinish(); }
 
+void SXOfflineSharer::start() {
+  Operation::start();
+  // Cancelled before it started, or the entry was claimed elsewhere: this replay is not running.
+  if (!started_.load()) SXOfflineQueue::endReplay(uid_, this, -1);
+}
+
 void SXOfflineSharer::main() {
   auto self = selfAs<SXOfflineSharer>();
-  if (shouldRun() && SXOfflineQueue::beginReplay(uid_, self)) {
-    runLoop_ = RunLoop::current();
-    // The source keeps the loop from running dry and is what lastSpin signals.
-    wakeSource_ = RunLoopSource::create([] {});
-    runLoop_->addSource(wakeSource_, kDefaultRunLoopMode);
-    performOnMainThread([self] { self->share(); }, true);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(SXOfflineQueue::replayTimeout());
-    while (shouldRun()) {
-      auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0) break;
-      runLoop_->runMode(kDefaultRunLoopMode, std::min(left, 1.0), true);
-    }
-    wakeSource_->invalidate();
-    if (!readyToFinish()) {
-      // Cancelled, or the sharer never reported: the entry stays queued for a later launch.
-      performOnMainThread([self] {
-        self->end(Outcome::Failed, self->isCancelled() ? "cancelled" : "no report before the time-out");
-      }, true);
-    }
+  if (!shouldRun()) return;
+  claim_ = SXOfflineQueue::beginReplay(uid_, self);
+  if (claim_ < 0) return;
+  started_.store(true);
+  runLoop_ = RunLoop::current();
+  // The source keeps the loop from running dry and is what lastSpin signals.
+  wakeSource_ = RunLoopSource::create([] {});
+  runLoop_->addSource(wakeSource_, kDefaultRunLoopMode);
+  performOnMainThread([self] { self->share(); }, true);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(SXOfflineQueue::replayTimeout());
+  while (shouldRun()) {
+    auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) break;
+    runLoop_->runMode(kDefaultRunLoopMode, std::min(left, 1.0), true);
   }
-  SXOfflineQueue::endReplay(uid_);
+  wakeSource_->invalidate();
+  if (!readyToFinish()) {
+    // Cancelled, or no report yet: the send may still succeed, so nothing is counted now. The
+    // replay stays the sharer's delegate and keeps its claim; the outcome is recorded when the
+    // sharer reports.
+    logInfo("SXOfflineQueue: no report yet from the replay of " + uid_ + "; it stays in flight");
+  }
 }
 
 bool SXOfflineSharer::loadPayload() {
+  // The list's copy of a picture is lossless (the payload file of an opaque one is a JPEG): it is
+  // sent when it is there.
+  if (item_->shareType == SXShareTypeImage && item_->image) return true;
   auto path = SXOfflineQueue::payloadPath(uid_);
   std::optional<std::string> bytes = path ? storage::readFile(*path) : std::nullopt;
   if (item_->shareType == SXShareTypeImage) {
     Ref<graphics::Image> image;
     if (bytes) image = graphics::Image::imageWithData(*Data::make(std::string_view(*bytes)));
-    if (!image && item_->image) {
-      logError("SXOfflineQueue: the image payload of " + uid_ + " is unreadable; the stored copy is used");
-      image = item_->image;
-    }
     if (!image) return false;
     item_->image = image;
   } else if (item_->shareType == SXShareTypeFile) {
@@ -94,6 +100,7 @@ void SXOfflineSharer::share() {
 void SXOfflineSharer::end(Outcome outcome, const std::string& reason) {
   if (ended_.exchange(true)) return;
   if (sharer_) sharer_->setShareDelegate(nullptr);
+  auto keepAlive = selfAs<SXOfflineSharer>();  // the sharer may have held the last reference
   switch (outcome) {
     case Outcome::Finished:
       SXOfflineQueue::removeEntry(uid_);
@@ -109,6 +116,8 @@ void SXOfflineSharer::end(Outcome outcome, const std::string& reason) {
     case Outcome::None:
       break;
   }
+  SXOfflineQueue::endReplay(uid_, this, claim_);
+  claim_ = -1;
   finish();
 }
 

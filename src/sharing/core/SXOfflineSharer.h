@@ -3,11 +3,12 @@
 // main thread, gives it the item (with its payload), sends it quietly, and waits in its own run
 // loop for the sharer's report, or for the replay time-out. It is the replaying sharer's delegate.
 //
-// Outcome: finished -> the entry leaves the list; failed, cancelled, refused at once, or no report
-// before the time-out -> a failed attempt (the entry stays queued up to the retry bound); an
-// unknown sharer class, an unauthorized sharer or a payload that is gone for good -> dropped
-// (entry and payload removed, logged); the sharer queueing the item again (offline again) -> the
-// entry simply stays.
+// Outcome: finished -> the entry leaves the list; failed, cancelled or refused at once -> a failed
+// attempt (the entry stays queued up to the retry bound); an unknown sharer class, an
+// unauthorized sharer or a payload that is gone for good -> dropped (entry and payload removed,
+// logged); the sharer queueing the item again (offline again) -> the entry simply stays. No report
+// before the time-out (or the operation cancelled): the operation ends but the replay stays in
+// flight, holding its claim, until the sharer reports (see SXOfflineQueue).
 //
 // Threads: main() runs on an operation-queue thread; share() and every delegate call on the main
 // thread. `readyToFinish` is atomic; the sharer is touched on the main thread only.
@@ -23,11 +24,13 @@ namespace zv {
 
 class SXOfflineSharer : public Operation, public SXSharerDelegate {
  public:
-  // `itemDictionary` is the stored dictionary form (it still holds the image and the file bytes,
-  // used when the payload file is missing or unreadable).
+  // `itemDictionary` is the stored dictionary form (it still holds the image, losslessly, which is
+  // sent in preference to the payload file, and the file bytes, used when the payload file is
+  // missing or unreadable).
   static Ref<SXOfflineSharer> initWithItem(Ref<SXItem> item, std::string sharerId, std::string uid,
                                            Ref<Dictionary> itemDictionary = nullptr);
 
+  void start() override;
   void main() override;
   // On the main thread: makes the sharer and sends (see the class comment).
   void share();
@@ -54,6 +57,8 @@ class SXOfflineSharer : public Operation, public SXSharerDelegate {
   const std::string& sharerId() const { return sharerId_; }
   const std::string& uid() const { return uid_; }
   bool readyToFinish() const { return readyToFinish_.load(); }
+  // Waiting to start, or started and its outcome not yet recorded (any thread).
+  bool isReplaying() const { return !ended_.load() && (started_.load() || !isFinished()); }
   // Main thread only.
   const Ref<SXSharer>& sharer() const { return sharer_; }
 
@@ -71,6 +76,8 @@ class SXOfflineSharer : public Operation, public SXSharerDelegate {
   Ref<Dictionary> itemDictionary_;
   std::atomic<bool> readyToFinish_{false};
   std::atomic<bool> ended_{false};
+  std::atomic<bool> started_{false};  // main() claimed the entry and began the share
+  int claim_ = -1;                     // the entry's claim (see SXOfflineQueue::beginReplay)
   Ref<RunLoop> runLoop_;
   Ref<RunLoopSource> wakeSource_;
   Ref<SXSharer> sharer_;

@@ -111,6 +111,7 @@ TEST_F(KeychainTest, BadParametersAnswerParam) {
 }
 
 TEST_F(KeychainTest, ItemsPersistInAPrivateFileWithTheirAccessibility) {
+  std::filesystem::permissions(folder_.path(), std::filesystem::perms::all);  // made loose by someone else
   auto attributes = item("svc", "acct", "pw");
   attributes->setObject(box(kKeychainAccessibleAfterFirstUnlock), kKeychainAttributeAccessible);
   attributes->setObject(box(true), kKeychainReturnAttributes);
@@ -119,6 +120,8 @@ TEST_F(KeychainTest, ItemsPersistInAPrivateFileWithTheirAccessibility) {
   EXPECT_EQ(dyn<Dictionary>(added)->stringForKey(kKeychainAttributeAccessible), kKeychainAccessibleAfterFirstUnlock);
   EXPECT_EQ(std::filesystem::status(keychain_.filePath()).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(folder_.path()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
 
   Keychain reopened(folder_.path());
   auto q = query("svc", "acct");

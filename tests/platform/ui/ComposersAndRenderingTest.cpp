@@ -113,6 +113,31 @@ TEST_F(ComposersTest, MessagePrintPhotoAlbumAndTheOptionalTweetSheet) {
   TweetComposeViewController::setAvailable(false);
 }
 
+// Several processes saving at once each get a picture of their own, and a number too large to
+// count on from does not send the counter back to the start.
+TEST_F(ComposersTest, AlbumSavesNeverReplaceAPicture) {
+  zv::testing::TemporaryDirectory album;
+  setPhotoAlbumDirectory(album.path());
+  auto image = graphics::Image::make(graphics::Bitmap::filled(2, 2, 10, 20, 30));
+  zv::testing::writeFile(album.path() / "IMG_2147483647.PNG", "last of the old counter");
+  auto first = saveImageToSavedPhotosAlbum(image);
+  auto second = saveImageToSavedPhotosAlbum(image);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->filename(), "IMG_2147483648.PNG");
+  EXPECT_EQ(second->filename(), "IMG_2147483649.PNG");
+  EXPECT_EQ(zv::testing::readFile(album.path() / "IMG_2147483647.PNG"), "last of the old counter");
+  std::filesystem::remove_all(album.path());
+
+  constexpr int kProcesses = 4, kSaves = 15;
+  EXPECT_TRUE(zv::testing::runInChildProcesses(kProcesses, [&](int) {
+    bool ok = true;
+    for (int i = 0; i < kSaves; ++i) ok = saveImageToSavedPhotosAlbum(image).has_value() && ok;
+    return ok;
+  }));
+  EXPECT_EQ(savedPhotos().size(), static_cast<std::size_t>(kProcesses * kSaves));
+  setPhotoAlbumDirectory(std::nullopt);
+}
+
 // A settings-like screen to look at.
 class SettingsLook : public TableViewController {
  public:

@@ -65,6 +65,29 @@ TEST_F(KeychainWrapperTest, AnEmptyPasswordReadsAsNone) {
   EXPECT_EQ(data->length(), 0u);
 }
 
+TEST_F(KeychainWrapperTest, PasswordsThatAreNotUTF8AreNoText) {
+  ASSERT_TRUE(KeychainWrapper::setPasswordData(Data::make(std::string_view("pa\xFFss")), "svc", "acct"));
+  EXPECT_EQ(KeychainWrapper::passwordForService("svc", "acct"), std::nullopt);
+  auto data = KeychainWrapper::passwordDataForService("svc", "acct");
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->view(), "pa\xFFss");
+}
+
+// Several processes store the same new logins at once: whichever adds an item first, the
+// others' stores update it.
+TEST_F(KeychainWrapperTest, ProcessesStoringTheSameNewLoginAllSucceed) {
+  constexpr int kProcesses = 4, kLogins = 50;
+  EXPECT_TRUE(zv::testing::runInChildProcesses(kProcesses, [](int process) {
+    bool ok = true;
+    for (int i = 0; i < kLogins; ++i)
+      ok = KeychainWrapper::setPassword("pw" + std::to_string(process), "svc" + std::to_string(i), "alice") && ok;
+    return ok;
+  }));
+  auto accounts = KeychainWrapper::allAccounts();
+  ASSERT_TRUE(accounts);
+  EXPECT_EQ(accounts->count(), static_cast<std::size_t>(kLogins));
+}
+
 TEST_F(KeychainWrapperTest, AccessibilityIsGivenToNewAndUpdatedItems) {
   KeychainWrapper::setAccessibilityType(kKeychainAccessibleAfterFirstUnlock);
   ASSERT_TRUE(KeychainWrapper::setPassword("pw", "svc", "acct"));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "platform/foundation/Log.h"
 #include "platform/graphics/Color.h"
 #include "platform/runloop/RunLoopPump.h"
@@ -164,6 +166,11 @@ TEST_F(SXHubTest, OfflineQueueWithoutHandlersQueuesNothing) {
   SX::flushOfflineQueue();
   EXPECT_EQ(queuedFor, "LogoutProbeSharer");
   EXPECT_EQ(flushed, 1);
+  // A flush runs in the launch handler: what goes wrong in it is logged, not thrown there.
+  SX::setOfflineQueueHandlers(nullptr, [] { throw std::runtime_error("no more threads"); });
+  LogCapture log;
+  EXPECT_NO_THROW(SX::flushOfflineQueue());
+  EXPECT_TRUE(log.contains("no more threads"));
   SX::setOfflineQueueHandlers(nullptr, nullptr);
 }
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/foundation/Log.h"
@@ -170,15 +174,39 @@ TEST_F(SXOfflineQueueTest, DroppedSharesTakeTheirPayloadsWithThem) {
   EXPECT_TRUE(log.contains("is not logged in"));
 }
 
-TEST_F(SXOfflineQueueTest, AReplayWithoutAReportEndsAfterTheTimeOutAndStaysQueued) {
-  queue(SXItem::makeText("silent"));
-  QueueProbeSharer::setScript(QueueProbeSharer::Script::Never);
+// A replay without a report by the time-out stops waiting but stays in flight: nothing is counted,
+// no flush sends it again meanwhile, and its late outcome is what is recorded.
+TEST_F(SXOfflineQueueTest, AReplayWithoutAReportByTheTimeOutStaysInFlightUntilItReports) {
   SXOfflineQueue::setReplayTimeout(0.05);
-  flushAndWait();
-  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
-  auto list = entries();
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(dyn<Number>(list[0]->objectForKey("attempts"))->integerValue(), 1);
+  for (bool succeeds : {true, false}) {
+    SCOPED_TRACE(succeeds ? "late success" : "late failure");
+    QueueProbeSharer::reset();
+    queue(SXItem::makeText("slow"));
+    QueueProbeSharer::setScript(QueueProbeSharer::Script::Never);
+    flushAndWait();
+    ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+    auto list = entries();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(dyn<Number>(list[0]->objectForKey("attempts"))->integerValue(), 0);
+    flushAndWait();
+    EXPECT_EQ(QueueProbeSharer::sent().size(), 1u);
+
+    QueueProbeSharer::reportLate(succeeds);
+    QueueProbeSharer::setScript(QueueProbeSharer::Script::Never);
+    list = entries();
+    if (succeeds) {
+      EXPECT_TRUE(list.empty());
+      flushAndWait();
+      EXPECT_EQ(QueueProbeSharer::sent().size(), 1u);
+    } else {
+      ASSERT_EQ(list.size(), 1u);
+      EXPECT_EQ(dyn<Number>(list[0]->objectForKey("attempts"))->integerValue(), 1);
+      flushAndWait();  // no longer in flight: replayed again
+      EXPECT_EQ(QueueProbeSharer::sent().size(), 2u);
+      QueueProbeSharer::reset();  // ends that replay (a failure)
+      SXOfflineQueue::saveOfflineQueueList(nullptr);
+    }
+  }
 }
 
 TEST_F(SXOfflineQueueTest, AReplayQueuedAgainKeepsItsOneEntry) {
@@ -209,13 +237,17 @@ TEST_F(SXOfflineQueueTest, UnreadablePayloadsFallBackToTheStoredItem) {
 TEST_F(SXOfflineQueueTest, ACorruptListIsSetAsideAndBadEntriesAreRemovedSafely) {
   std::filesystem::create_directories(SXOfflineQueue::offlineQueuePath());
   testing::writeFile(SXOfflineQueue::offlineQueueListPath(), "<plist><array><dict>");
-  {
-    LogCapture log;
-    EXPECT_FALSE(SXOfflineQueue::getOfflineQueueList());
-    EXPECT_TRUE(log.contains("could not be read"));
-  }
   auto aside = SXOfflineQueue::offlineQueueListPath();
   aside += ".corrupt";
+  {
+    LogCapture log;
+    bool failed = true;
+    EXPECT_FALSE(SXOfflineQueue::getOfflineQueueList(&failed));
+    EXPECT_FALSE(failed);
+    ASSERT_EQ(log.lines().size(), 1u);  // reported once, with the place it went
+    EXPECT_TRUE(log.contains("could not be parsed"));
+    EXPECT_TRUE(log.contains(aside.string()));
+  }
   EXPECT_EQ(fileBytes(aside), "<plist><array><dict>");
   queue(SXItem::makeText("after"));  // a new list begins
 
@@ -236,6 +268,96 @@ TEST_F(SXOfflineQueueTest, ACorruptListIsSetAsideAndBadEntriesAreRemovedSafely) 
   EXPECT_TRUE(entries().empty());
   EXPECT_EQ(fileBytes(outside), "precious");
   EXPECT_TRUE(log.contains("unusable queue entry"));
+}
+
+// Only bytes that cannot be parsed set the list aside: a list that cannot be read stays where it
+// is, and what needed it fails and says so.
+TEST_F(SXOfflineQueueTest, AListThatCannotBeReadIsLeftWhereItIs) {
+  // A folder where the list belongs opens but cannot be read, as a list does on an I/O error.
+  std::filesystem::create_directories(SXOfflineQueue::offlineQueueListPath());
+  testing::writeFile(SXOfflineQueue::offlineQueueListPath() / "inside", "kept");
+  LogCapture log;
+  bool failed = false;
+  EXPECT_FALSE(SXOfflineQueue::getOfflineQueueList(&failed));
+  EXPECT_TRUE(failed);
+  EXPECT_FALSE(SXOfflineQueue::addToOfflineQueue(SXItem::makeText("not now"), "QueueProbeSharer"));
+  flushAndWait();
+  EXPECT_TRUE(QueueProbeSharer::sent().empty());
+  EXPECT_EQ(fileBytes(SXOfflineQueue::offlineQueueListPath() / "inside"), "kept");
+  for (const auto& file : std::filesystem::directory_iterator(SXOfflineQueue::offlineQueuePath()))
+    EXPECT_EQ(file.path().string().find(".corrupt"), std::string::npos) << file.path();
+  EXPECT_TRUE(log.contains("could not be read"));
+  EXPECT_TRUE(log.contains("could not be queued"));
+}
+
+// An entry whose uid names the list itself must not take the list with it when it ends.
+TEST_F(SXOfflineQueueTest, AUidNamesOnlyAPayloadFile) {
+  queue(SXItem::makeText("stays"));
+  auto list = SXOfflineQueue::getOfflineQueueList();
+  for (const char* uid : {"SXOfflineQueue.plist", ".replaying", "SXOfflineQueue.plist.lock"}) {
+    list->addObject(Dictionary::make({{"uid", box(uid)},
+                                      {"sharer", box("NoSuchSharer")},
+                                      {"item", SXItem::makeText("tampered")->dictionaryRepresentation()}}));
+  }
+  ASSERT_TRUE(SXOfflineQueue::saveOfflineQueueList(list));
+  QueueProbeSharer::setScript(QueueProbeSharer::Script::Fail);
+  LogCapture log;
+  flushAndWait();
+  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+  auto left = entries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0]->objectForKeyAs<Dictionary>("item")->stringForKey("text"), "stays");
+  EXPECT_EQ(dyn<Number>(left[0]->objectForKey("attempts"))->integerValue(), 1);
+  EXPECT_TRUE(log.contains("unusable queue entry"));
+}
+
+// The first flush of a launch removes what a process killed between writing a payload and the
+// list left behind; queued payloads and lists set aside stay.
+TEST_F(SXOfflineQueueTest, TheFirstFlushRemovesPayloadsNoEntryNames) {
+  auto kept = queue(SXItem::makeImage(picture(128)));
+  auto folder = SXOfflineQueue::offlineQueuePath();
+  testing::writeFile(folder / "QueueProbeSharer-4-1700000000.000000-7", "orphan");
+  testing::writeFile(folder / ".QueueProbeSharer-4-1700000000.000000-8.Ab3dE6gH", "half written");
+  testing::writeFile(folder / "SXOfflineQueue.plist.corrupt", "for a person to look at");
+  QueueProbeSharer::setScript(QueueProbeSharer::Script::Fail);
+  flushAndWait();
+  EXPECT_TRUE(std::filesystem::exists(folder / kept));
+  EXPECT_TRUE(std::filesystem::exists(folder / "SXOfflineQueue.plist.corrupt"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "QueueProbeSharer-4-1700000000.000000-7"));
+  EXPECT_FALSE(std::filesystem::exists(folder / ".QueueProbeSharer-4-1700000000.000000-8.Ab3dE6gH"));
+  EXPECT_EQ(entries().size(), 1u);
+}
+
+// A replay cancelled before it started is not left marked running: the next flush replays it.
+TEST_F(SXOfflineQueueTest, AReplayCancelledBeforeItStartsIsReplayedByTheNextFlush) {
+  queue(SXItem::makeText("cancelled first"));
+  auto replays = SXOfflineQueue::operationQueue();
+  replays->setSuspended(true);
+  SX::flushOfflineQueue();
+  replays->cancelAllOperations();
+  replays->setSuspended(false);
+  waitForReplays();
+  EXPECT_TRUE(QueueProbeSharer::sent().empty());
+  flushAndWait();
+  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+  EXPECT_TRUE(entries().empty());
+}
+
+// An opaque picture is replayed from the list's lossless copy, not from its JPEG payload.
+TEST_F(SXOfflineQueueTest, AnOpaquePictureIsReplayedLosslessly) {
+  auto bitmap = graphics::Bitmap::filled(16, 16, 0, 0, 0);
+  for (int y = 0; y < bitmap.height; ++y)
+    for (int x = 0; x < bitmap.width; ++x) {
+      auto* pixel = bitmap.pixel(x, y);
+      pixel[0] = (x + y) % 2 ? 255 : 0;  // fine detail a JPEG smears
+      pixel[1] = static_cast<std::uint8_t>(x * 16);
+      pixel[2] = static_cast<std::uint8_t>(y * 16);
+    }
+  auto uid = queue(SXItem::makeImage(graphics::Image::make(bitmap)));
+  EXPECT_TRUE(fileBytes(SXOfflineQueue::offlineQueuePath() / uid).starts_with("\xFF\xD8"));
+  flushAndWait();
+  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+  EXPECT_TRUE(QueueProbeSharer::sent()[0].imagePixels == bitmap.rgba);
 }
 
 // A "launch" in a child process is killed in the middle of its replay and the application is
@@ -295,6 +417,96 @@ TEST_F(SXOfflineQueueTest, AKillInTheMiddleOfAReplayLosesNothingAndResendsNothin
   EXPECT_EQ(count("text=two"), 2);
   EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueueListPath()));
   server.stop();
+}
+
+// The loopback service of the child "launches": records each text posted to /share and answers
+// 200, holding every answer until release() (or a generous time-out).
+class ShareService {
+ public:
+  ShareService() {
+    server_.route("/share", [this](const testing::RecordedRequest& request, testing::FaultServer::Connection& c) {
+      EXPECT_EQ(request.method, "POST");
+      std::unique_lock lock(mutex_);
+      ++received_[request.body];
+      released_.wait_for(lock, std::chrono::seconds(60), [this] { return open_; });
+      lock.unlock();
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+    });
+  }
+  ~ShareService() {
+    release();
+    server_.stop();
+  }
+  bool start(bool held) {
+    open_ = !held;
+    return server_.start();
+  }
+  void release() {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    released_.notify_all();
+  }
+  std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(server_.port()); }
+  std::map<std::string, int> received() {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+
+ private:
+  testing::FaultServer server_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool open_ = true;
+  std::map<std::string, int> received_;
+};
+
+// Two launches on one home flush the same list at the same time: every share goes out once.
+TEST_F(SXOfflineQueueTest, TwoProcessesOnOneQueueSendEachShareOnce) {
+  ShareService service;
+  ASSERT_TRUE(service.start(/*held=*/true));
+  constexpr int kShares = 8;
+  for (int i = 0; i < kShares; ++i) queue(SXItem::makeText("share " + std::to_string(i)), "QueueReplaySharer");
+  testing::ChildProcess first, second;
+  ASSERT_TRUE(first.start({ZV_OFFLINE_REPLAY_CHILD, home.path().string(), service.baseURL()}, home / "first.log"));
+  ASSERT_TRUE(second.start({ZV_OFFLINE_REPLAY_CHILD, home.path().string(), service.baseURL()}, home / "second.log"));
+  // No answer comes before both have read the list and started their replays.
+  bool flushed = pumpRunLoopUntil([&] {
+    return fileBytes(home / "first.log").find("flushed") != std::string::npos &&
+           fileBytes(home / "second.log").find("flushed") != std::string::npos;
+  }, 60.0);
+  service.release();
+  ASSERT_TRUE(flushed) << fileBytes(home / "first.log") << fileBytes(home / "second.log");
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !first.isRunning() && !second.isRunning(); }, 60.0));
+  auto received = service.received();
+  EXPECT_EQ(received.size(), static_cast<std::size_t>(kShares));
+  for (const auto& [body, times] : received) EXPECT_EQ(times, 1) << body;
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueueListPath()));
+}
+
+// Many queued shares in a launch with few file descriptors: they are replayed a few at a time, and
+// all of them go out once.
+TEST_F(SXOfflineQueueTest, ManySharesAreReplayedAFewAtATime) {
+  ShareService service;
+  ASSERT_TRUE(service.start(/*held=*/false));
+  constexpr int kShares = 100;
+  auto list = MutableArray::make();
+  for (int i = 0; i < kShares; ++i) {
+    list->addObject(Dictionary::make({{"item", SXItem::makeText("many " + std::to_string(i))->dictionaryRepresentation()},
+                                      {"sharer", box("QueueReplaySharer")},
+                                      {"uid", box(SXOfflineQueue::makeUid("QueueReplaySharer", SXShareTypeText))},
+                                      {"attempts", box(0)}}));
+  }
+  ASSERT_TRUE(SXOfflineQueue::saveOfflineQueueList(list));
+  testing::ChildProcess launch;
+  ASSERT_TRUE(launch.start({ZV_OFFLINE_REPLAY_CHILD, home.path().string(), service.baseURL(), "64"}, home / "launch.log"));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !launch.isRunning(); }, 120.0));
+  EXPECT_NE(fileBytes(home / "launch.log").find("done"), std::string::npos) << fileBytes(home / "launch.log");
+  auto received = service.received();
+  EXPECT_EQ(received.size(), static_cast<std::size_t>(kShares));
+  for (const auto& [body, times] : received) EXPECT_EQ(times, 1) << body;
+  EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueueListPath())) << fileBytes(home / "launch.log");
 }
 
 }  // namespace

@@ -74,6 +74,20 @@ std::vector<QueueProbeSharer::Sent> QueueProbeSharer::sent() {
   return sentItems();
 }
 
+void QueueProbeSharer::reportLate(bool finished) {
+  std::vector<Ref<QueueProbeSharer>> silent;
+  {
+    std::lock_guard lock(settingsMutex());
+    silent.swap(silentProbes());
+  }
+  for (const auto& probe : silent) {
+    if (finished)
+      probe->sendDidFinish();
+    else
+      probe->sendDidFailWithError(SX::error("the probe failed late"));
+  }
+}
+
 void QueueProbeSharer::reset() {
   std::vector<Ref<QueueProbeSharer>> silent;
   {
@@ -99,6 +113,7 @@ bool QueueProbeSharer::send() {
     sent.text = item()->text.value_or("");
     sent.shareType = item()->shareType;
     sent.imageWidth = item()->image ? item()->image->pixelWidth() : 0;
+    if (item()->image) sent.imagePixels = item()->image->bitmap().rgba;
     if (item()->data) sent.data = std::string(item()->data->view());
     sentItems().push_back(sent);
   }

@@ -38,9 +38,12 @@ class QueueProbeSharer : public SXSharer {
     std::string text;
     std::int32_t shareType = 0;
     int imageWidth = 0;
+    std::vector<std::uint8_t> imagePixels;  // RGBA
     std::string data;
   };
   static std::vector<Sent> sent();
+  // The probes that have not reported yet report now: finished or failed (main thread).
+  static void reportLate(bool finished);
   // Forgets what was sent and ends the probes that never reported (main thread).
   static void reset();
 

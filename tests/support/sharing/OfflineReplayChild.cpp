@@ -3,8 +3,11 @@
 // test's loopback service) and exits once every replay has ended. The test kills it with SIGKILL
 // in the middle of a replay and starts it again.
 //
-// Usage: sharing_offline_replay_child <home> <service base URL>
+// Usage: sharing_offline_replay_child <home> <service base URL> [<most open files>]
+#include <sys/resource.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/net/ReachabilityProvider.h"
@@ -17,9 +20,17 @@
 #include "support/sharing/OfflineQueueSupport.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <home> <service base URL>\n", argv[0]);
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: %s <home> <service base URL> [<most open files>]\n", argv[0]);
     return 2;
+  }
+  if (argc == 4) {
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = std::strtoul(argv[3], nullptr, 10);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+      std::perror("setrlimit");
+      return 2;
+    }
   }
   using namespace zv;
   RunLoop::setMainThreadToCurrent();
