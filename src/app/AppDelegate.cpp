@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/SharingConfigurator.h"
+#include "http/ui/HTTPAuthenticationDialog.h"
 #include "platform/foundation/AsciiText.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/system/Bundle.h"
@@ -35,6 +36,8 @@ void AppDelegate::initializeClass() {
 bool AppDelegate::applicationDidFinishLaunchingWithOptions(ui::Application&, const Ref<Dictionary>&) {
   RatingPrompt::sharedInstance()->setDelegate(
       std::static_pointer_cast<AppDelegate>(shared_from_this()));
+  // Requests that need credentials nobody else gives ask the user through the login dialog.
+  HTTPAuthenticationDialog::registerPresenter();
   // Sharing: its classes, the application's configuration, then the shares queued while offline.
   registerSharingCoreClasses();
   registerSharingServicesClasses();

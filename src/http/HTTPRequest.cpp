@@ -464,6 +464,7 @@ void HTTPRequest::checkRequestStatus() {
 
 void HTTPRequest::failWithError(const Ref<Error>& theError) {
   auto self = selfAs<HTTPRequest>();
+  leaveAuthenticationDialog();
   setComplete(true);
   // The request ends here, so what the last answer set stands.
   storeResponseCookies();
@@ -532,7 +533,7 @@ void HTTPRequest::redirectToURL(const Ref<URL>& newURL) {
   performOnRequestThread([self] {
     std::lock_guard<std::recursive_mutex> lock(self->cancelledLock_);
     if (self->isCancelled() || self->isFinished()) return;
-    self->performRedirect();
+    self->performRedirect(true);
   });
 }
 

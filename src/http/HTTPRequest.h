@@ -29,6 +29,7 @@
 // once its attempt is not repeated. Timeout retries are separate: only as many as
 // numberOfTimesToRetryOnTimeout asks for.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -273,6 +274,8 @@ class HTTPRequest : public Operation {
   ZV_HTTP_PROPERTY(Ref<URL>, PACurl, setPACurl, nullptr)
   ZV_HTTP_PROPERTY(std::optional<std::string>, authenticationScheme, setAuthenticationScheme, std::nullopt)
   ZV_HTTP_PROPERTY(std::optional<std::string>, proxyAuthenticationScheme, setProxyAuthenticationScheme, std::nullopt)
+  // The login dialog appears only where one is registered (HTTPAuthenticationPresenter) and the
+  // application has a window; otherwise the request fails as when nobody can be asked.
   ZV_HTTP_PROPERTY(bool, shouldPresentAuthenticationDialog, setShouldPresentAuthenticationDialog, false)
   ZV_HTTP_PROPERTY(bool, shouldPresentProxyAuthenticationDialog, setShouldPresentProxyAuthenticationDialog, true)
   ZV_HTTP_PROPERTY(int, authenticationNeeded, setAuthenticationNeeded, 0)
@@ -468,7 +471,9 @@ class HTTPRequest : public Operation {
   void handleStreamError();
   void readResponseHeaders();
   void parseStringEncodingFromHeaders();
-  void performRedirect();
+  // `ownerAgreed`: the delegate or queue chose to go on (redirectToURL), which lets a body leave
+  // https for plain http.
+  void performRedirect(bool ownerAgreed = false);
   // Answers from the cache: from what the caller found stored, else from what the cache gives now.
   void useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored = nullptr);
   void storeResponseCookies();
@@ -543,14 +548,22 @@ class HTTPRequest : public Operation {
   Ref<net::HTTPMessage> challengeResponse(bool proxy);
   void waitForCredentials();
   void rememberPresentedCredentials();
-  friend class HTTPAuthenticationDialog;
+  // A request that ends while the login dialog would answer it leaves the dialog's hands.
+  void leaveAuthenticationDialog();
 
   Ref<net::HTTPAuthentication> requestAuthentication_;
   Ref<net::HTTPAuthentication> proxyAuthentication_;
   Ref<net::HTTPMessage> serverChallenge_;
   Ref<net::HTTPMessage> proxyChallenge_;
   bool suppliedCredentials_ = false;
-  bool callerCredentialsSupplied_ = false;
+  // The login dialog was asked for credentials and has not answered yet.
+  std::atomic<bool> waitingOnDialog_{false};
+  // The credentials applyAuthorizationHeader sent before any challenge (server, proxy).
+  Ref<Dictionary> presentedCredentials_;
+  Ref<Dictionary> presentedProxyCredentials_;
+  // The origin the username and password fields are for: the one a delegate, callback or the
+  // dialog answered a challenge of; nullptr for the caller's own (the original URL's origin).
+  Ref<URL> credentialsOrigin_;  // under the property lock
   Ref<Timer> credentialWaitTimer_;
   // Resumes a stream that throttling paused, at the resume time rather than at the next tick of
   // the status timer.

@@ -3,10 +3,11 @@
 // dialog and waiting (never longer than the request's time-out), and the class-wide session
 // credential stores.
 //
-// Credentials stay with the origin they were meant for: the caller's user name and password, and
-// credentials that already worked, never follow a redirect to another scheme, host or port.
+// Credentials stay with the origin they were meant for: the caller's user name and password (or
+// those a delegate, callback or the dialog gave for the origin that asked), and credentials that
+// already worked, never follow a redirect to another scheme, host or port.
 
-#include "http/HTTPAuthenticationDialog.h"
+#include "http/HTTPAuthenticationPresenter.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
 #include "platform/net/NetErrors.h"
@@ -81,10 +82,31 @@ void removeRecordWithCredentials(std::vector<Ref<Dictionary>>& store, const Ref<
   if (found != store.end()) store.erase(found);
 }
 
+// Whether two records are for the same thing: the same origin and realm (a server's), or the same
+// proxy host and port.
+bool sameRecordKey(const Ref<Dictionary>& a, const Ref<Dictionary>& b) {
+  auto urlA = a->objectForKeyAs<URL>("URL");
+  auto urlB = b->objectForKeyAs<URL>("URL");
+  if (urlA || urlB) {
+    return urlA && urlB && isSameOrigin(*urlA, *urlB) &&
+           a->stringForKey("AuthenticationRealm") == b->stringForKey("AuthenticationRealm");
+  }
+  return a->stringForKey("Host") == b->stringForKey("Host") &&
+         intValueOf(a->objectForKey("Port")) == intValueOf(b->objectForKey("Port"));
+}
+
+// One record per origin and realm (or proxy): a new one replaces the old.
 void storeRecord(std::vector<Ref<Dictionary>>& store, const Ref<Dictionary>& record) {
   auto credentials = record->objectForKey("Credentials");
-  std::erase_if(store, [&](const Ref<Dictionary>& old) { return old->objectForKey("Credentials") == credentials; });
+  std::erase_if(store, [&](const Ref<Dictionary>& old) {
+    return old->objectForKey("Credentials") == credentials || sameRecordKey(old, record);
+  });
   store.push_back(record);
+}
+
+bool sameUserAndPassword(const Ref<Dictionary>& a, const Ref<Dictionary>& b) {
+  return a && b && a->stringForKey(net::kHTTPAuthenticationUsername) == b->stringForKey(net::kHTTPAuthenticationUsername) &&
+         a->stringForKey(net::kHTTPAuthenticationPassword) == b->stringForKey(net::kHTTPAuthenticationPassword);
 }
 
 }  // namespace
@@ -167,19 +189,28 @@ void HTTPRequest::addBasicAuthenticationHeader(const std::string& user, const st
 }
 
 bool HTTPRequest::callerCredentialsApply() const {
-  if (callerCredentialsSupplied_) return true;
-  auto original = originalURL();
+  Ref<URL> origin;
+  {
+    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+    origin = credentialsOrigin_;
+  }
+  if (!origin) origin = originalURL();
   auto target = url();
-  return !original || !target || isSameOrigin(*original, *target);
+  return !origin || !target || isSameOrigin(*origin, *target);
 }
 
 void HTTPRequest::applyAuthorizationHeader() {
   bool sameOrigin = callerCredentialsApply();
   if (!sameOrigin) {
-    // A redirect that kept its headers does not carry the old origin's "Authorization".
+    // A redirect that kept its headers carries none of the old origin's credentials.
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-    if (requestHeaders_) requestHeaders_->removeObjectForKey("Authorization");
+    if (requestHeaders_) {
+      requestHeaders_->removeObjectForKey("Authorization");
+      requestHeaders_->removeObjectForKey("Proxy-Authorization");
+    }
   }
+  presentedCredentials_ = nullptr;
+  presentedProxyCredentials_ = nullptr;
   if (!shouldPresentCredentialsBeforeChallenge()) return;
   Ref<Dictionary> record = useSessionPersistence() ? findSessionAuthenticationCredentials() : nullptr;
   auto user = username();
@@ -187,6 +218,7 @@ void HTTPRequest::applyAuthorizationHeader() {
   if (sameOrigin && user && pass && !domain()) {
     if (!record || record->stringForKey("AuthenticationScheme") == std::string(net::kHTTPAuthenticationSchemeBasic)) {
       addBasicAuthenticationHeader(*user, *pass);
+      presentedCredentials_ = makeCredentials(*user, *pass);
     }
   }
   auto headers = requestHeaders();
@@ -195,10 +227,13 @@ void HTTPRequest::applyAuthorizationHeader() {
     if (auto authentication = record->objectForKeyAs<net::HTTPAuthentication>("Authentication")) {
       if (!credentials || !request_ || !authentication->applyCredentials(*credentials, *request_)) {
         removeAuthenticationCredentialsFromSessionStore(credentials);
+      } else {
+        presentedCredentials_ = credentials;
       }
     } else if (credentials) {
       addBasicAuthenticationHeader(credentials->stringForKey(net::kHTTPAuthenticationUsername).value_or(""),
                                    credentials->stringForKey(net::kHTTPAuthenticationPassword).value_or(""));
+      presentedCredentials_ = credentials;
     }
   }
   if (useSessionPersistence()) {
@@ -207,6 +242,8 @@ void HTTPRequest::applyAuthorizationHeader() {
       auto authentication = proxyRecord->objectForKeyAs<net::HTTPAuthentication>("Authentication");
       if (!credentials || !authentication || !request_ || !authentication->applyCredentials(*credentials, *request_)) {
         removeProxyAuthenticationCredentialsFromSessionStore(credentials);
+      } else {
+        presentedProxyCredentials_ = credentials;
       }
     }
   }
@@ -316,6 +353,8 @@ Ref<MutableDictionary> HTTPRequest::findProxyCredentials() {
 struct HTTPRequest::ChallengeSide {
   bool isProxy;
   Ref<net::HTTPAuthentication> HTTPRequest::*authentication;
+  // What went out before the challenge (applyAuthorizationHeader), if anything.
+  Ref<Dictionary> HTTPRequest::*presented;
   void (HTTPRequest::*setScheme)(std::optional<std::string>);
   void (HTTPRequest::*setRealm)(std::optional<std::string>);
   Ref<Dictionary> (HTTPRequest::*credentials)() const;
@@ -338,6 +377,7 @@ struct HTTPRequest::ChallengeSide {
   static const ChallengeSide& server() {
     static const ChallengeSide side{false,
                                     &HTTPRequest::requestAuthentication_,
+                                    &HTTPRequest::presentedCredentials_,
                                     &HTTPRequest::setAuthenticationScheme,
                                     &HTTPRequest::setAuthenticationRealm,
                                     &HTTPRequest::requestCredentials,
@@ -364,6 +404,7 @@ struct HTTPRequest::ChallengeSide {
   static const ChallengeSide& proxy() {
     static const ChallengeSide side{true,
                                     &HTTPRequest::proxyAuthentication_,
+                                    &HTTPRequest::presentedProxyCredentials_,
                                     &HTTPRequest::setProxyAuthenticationScheme,
                                     &HTTPRequest::setProxyAuthenticationRealm,
                                     &HTTPRequest::proxyCredentials,
@@ -437,10 +478,37 @@ bool HTTPRequest::willAskForCredentials(const ChallengeSide& side) {
     performOnMainThread([self, &side] { self->askDelegateForCredentials(side); }, false);
     return true;
   }
-  // A dialog needs somewhere to appear; without a window nobody could answer it.
-  if (!(this->*side.presentsDialog)() || !HTTPAuthenticationDialog::canPresentDialog()) return false;
-  performOnMain([self] { HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(self); });
+  // A dialog needs a presenter and somewhere to appear; without a window nobody could answer it.
+  // The presenter judges that on the main thread, where the window list lives, and has the
+  // request fail there when it cannot show the dialog.
+  auto presenter = (this->*side.presentsDialog)() ? HTTPAuthenticationPresenter::shared() : nullptr;
+  if (!presenter) return false;
+  if (RunLoop::isMainThread()) {
+    if (!presenter->canPresentDialog()) return false;
+    waitingOnDialog_ = true;
+    presenter->presentAuthenticationDialogForRequest(self);
+    return true;
+  }
+  waitingOnDialog_ = true;
+  performOnMainThread(
+      [self, presenter] {
+        if (presenter->canPresentDialog()) {
+          presenter->presentAuthenticationDialogForRequest(self);
+        } else {
+          self->waitingOnDialog_ = false;
+          self->cancelAuthentication();
+        }
+      },
+      false);
   return true;
+}
+
+void HTTPRequest::leaveAuthenticationDialog() {
+  if (!waitingOnDialog_.exchange(false)) return;
+  auto presenter = HTTPAuthenticationPresenter::shared();
+  if (!presenter) return;
+  auto self = selfAs<HTTPRequest>();
+  performOnMainThread([presenter, self] { presenter->requestNoLongerNeedsCredentials(self); }, false);
 }
 
 void HTTPRequest::askDelegateForCredentials(const ChallengeSide& side) {
@@ -463,7 +531,12 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
     self->credentialWaitTimer_ = nullptr;
     if (self->error() || self->isCancelled() || self->isFinished()) return;
     self->suppliedCredentials_ = true;
-    self->callerCredentialsSupplied_ = true;
+    self->waitingOnDialog_ = false;
+    {
+      // What was just supplied answers this origin's challenge, and goes nowhere else.
+      std::lock_guard<std::recursive_mutex> guard(self->propertyLock_);
+      self->credentialsOrigin_ = self->url_;
+    }
     if (self->request_) {
       self->attemptToApplyCredentialsAndResume();
     } else {
@@ -534,20 +607,45 @@ void HTTPRequest::answerChallenge(const ChallengeSide& side) {
     return;
   }
   auto& authentication = this->*side.authentication;
-  if (!authentication || !authentication->updateFromResponse(*response, sent)) {
-    Ref<Error> reason;
-    authentication = net::HTTPAuthentication::fromResponse(*response, sent, &reason);
-    if (!authentication) {
-      cancelLoad();
-      failWithError(unreadableChallenge());
-      return;
+  auto takeChallenge = [&](const net::HTTPMessage* drawnBy) {
+    if (!authentication || !authentication->updateFromResponse(*response, drawnBy)) {
+      Ref<Error> unreadable;
+      authentication = net::HTTPAuthentication::fromResponse(*response, drawnBy, &unreadable);
+      if (!authentication) return false;
     }
+    (this->*side.setScheme)(authentication->method());
+    (this->*side.setRealm)(std::nullopt);
+    if (!authentication->requiresAccountDomain()) (this->*side.setRealm)(authentication->realm());
+    return true;
+  };
+  if (!takeChallenge(sent)) {
+    cancelLoad();
+    failWithError(unreadableChallenge());
+    return;
   }
-  (this->*side.setScheme)(authentication->method());
-  (this->*side.setRealm)(std::nullopt);
-  if (!authentication->requiresAccountDomain()) (this->*side.setRealm)(authentication->realm());
 
   Ref<Error> reason;
+  auto presented = std::exchange(this->*side.presented, nullptr);
+  if (presented && !authentication->isValid(&reason) && isBadCredentialsReason(reason)) {
+    // Credentials sent before the challenge were refused. Remembered ones are forgotten; and
+    // unless the search would only give the same ones again (a wrong password), the challenge
+    // is answered afresh: the URL's, the request's or the keychain's credentials get their turn.
+    std::lock_guard<std::recursive_mutex> prompt(stores().credentialPromptLock);
+    side.removeFromSessionStore(presented);
+    Ref<Dictionary> again;
+    if (useSessionPersistence()) {
+      if (auto record = (this->*side.findInSession)()) again = record->objectForKeyAs<Dictionary>("Credentials");
+    }
+    if (!again) again = (this->*side.find)();
+    if (!sameUserAndPassword(presented, again)) {
+      authentication = nullptr;
+      if (!takeChallenge(nullptr)) {
+        cancelLoad();
+        failWithError(unreadableChallenge());
+        return;
+      }
+    }
+  }
   if (!authentication->isValid(&reason)) {
     authentication = nullptr;
     if (isBadCredentialsReason(reason)) {

@@ -453,8 +453,10 @@ void HTTPRequest::handleStreamComplete() {
     postBodyReadStream_ = nullptr;
     auto decompressor = dataDecompressor();
     setDataDecompressor(nullptr);
-    // A body that cannot be built again keeps its file for copies of this request.
-    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0 && canRebuildPostBody()) {
+    // A body that cannot be built again keeps its file for copies of this request, and a redirect
+    // that keeps the method sends the file again.
+    bool resendsBody = needsRedirect() && shouldStreamPostDataFromDisk();
+    if (didCreateTemporaryPostDataFile() && authenticationNeeded() == 0 && canRebuildPostBody() && !resendsBody) {
       removeTemporaryUploadFile();
       removeTemporaryCompressedUploadFile();
       setDidCreateTemporaryPostDataFile(false);
@@ -572,7 +574,7 @@ void HTTPRequest::handleStreamError() {
   checkRequestStatus();
 }
 
-void HTTPRequest::performRedirect() {
+void HTTPRequest::performRedirect(bool ownerAgreed) {
   auto target = redirectURL();
   auto scheme = target ? target->lowercaseScheme() : std::nullopt;
   if (scheme != "http" && scheme != "https") {
@@ -580,6 +582,16 @@ void HTTPRequest::performRedirect() {
     setNeedsRedirect(false);
     setRedirectURL(nullptr);
     failWithError(cannotCreateRequestError());
+    return;
+  }
+  auto current = url();
+  if (!ownerAgreed && postLength() > 0 && scheme == "http" && current && current->lowercaseScheme() == "https") {
+    // A body (a form with a password, say) never leaves a secure connection for a plain one
+    // unless the request's owner chose to follow.
+    setNeedsRedirect(false);
+    setRedirectURL(nullptr);
+    failWithError(makeRequestError(RequestErrorTooManyRedirects,
+                                   "The request was not redirected: its body would have left a secure connection"));
     return;
   }
   setURL(target);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "HTTPTestSupport.h"
-#include "http/HTTPAuthenticationDialog.h"
+#include "http/ui/HTTPAuthenticationDialog.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/BarButtonItem.h"
@@ -73,6 +73,7 @@ class AuthenticationDialogFlow : public ::testing::Test {
     window = ui::Window::make({0, 0, 320, 480});
     window->setRootViewController(std::make_shared<ui::ViewController>());
     window->makeKeyAndVisible();
+    HTTPAuthenticationDialog::registerPresenter();
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(other.start());
   }
@@ -88,6 +89,7 @@ class AuthenticationDialogFlow : public ::testing::Test {
       pumpRunLoopFor(0.05);
     }
     ui::Application::sharedApplication()->reset();
+    HTTPAuthenticationPresenter::setShared(nullptr);
   }
   Ref<HTTPRequest> request(testing::FaultServer& s, const std::string& path) {
     auto r = HTTPRequest::requestWithURL(URL::make(s.url(path)));
@@ -151,6 +153,54 @@ TEST_F(AuthenticationDialogFlow, OneLoginServesEveryMatchingRequestAndOthersWait
   ASSERT_TRUE(testing::waitForOutcome(c, 10));
   EXPECT_EQ(c->failed, 1);
   EXPECT_EQ(third->error()->code(), RequestErrorAuthentication);
+}
+
+TEST_F(AuthenticationDialogFlow, ARequestThatEndsLeavesTheDialogAndTheWaitingList) {
+  HTTPRequest::clearSessionCredentials();
+  auto timesOut = request(server, "/auth");
+  timesOut->setTimeOutSeconds(1);
+  auto cancelled = request(other, "/auth");
+  auto a = testing::recordOutcome(timesOut);
+  auto b = testing::recordOutcome(cancelled);
+  timesOut->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([] { return HTTPAuthenticationDialog::currentDialog() != nullptr; }, 10));
+  cancelled->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([] { return HTTPAuthenticationDialog::waitingRequests().size() == 1; }, 10));
+  // Cancelled while it waits its turn: it leaves the list, and no dialog is ever shown for it.
+  cancelled->cancel();
+  ASSERT_TRUE(testing::waitForOutcome(b, 10));
+  EXPECT_EQ(cancelled->error()->code(), RequestErrorCancelled);
+  EXPECT_TRUE(HTTPAuthenticationDialog::waitingRequests().empty());
+  // Timed out while its dialog is on screen: the dialog goes.
+  ASSERT_TRUE(testing::waitForOutcome(a, 10));
+  EXPECT_EQ(timesOut->error()->code(), RequestErrorTimedOut);
+  EXPECT_TRUE(pumpRunLoopUntil([] { return HTTPAuthenticationDialog::currentDialog() == nullptr; }, 10));
+  pumpRunLoopFor(0.1);
+  EXPECT_FALSE(HTTPAuthenticationDialog::currentDialog());
+}
+
+TEST_F(AuthenticationDialogFlow, WhetherADialogCanAppearIsDecidedWhereTheWindowsChange) {
+  // Windows come and go on the main thread while requests on the network thread are challenged;
+  // the question whether a dialog can appear must not read the window list from there (a race
+  // the thread sanitizer reports).
+  HTTPRequest::clearSessionCredentials();
+  constexpr int kRequests = 4;  // the shared queue runs four at a time
+  std::vector<Ref<HTTPRequest>> requests;
+  for (int i = 0; i < kRequests; ++i) {
+    requests.push_back(request(server, "/auth?n=" + std::to_string(i)));
+    requests.back()->setUseSessionPersistence(false);
+    requests.back()->startAsynchronous();
+  }
+  // Each new window joins the application's list (which grows, moving its storage).
+  for (int made = 0; made < 20000; ++made) {
+    ui::Window::make({0, 0, 10, 10});
+    if (made % 100 == 99 && server.requests().size() >= static_cast<std::size_t>(kRequests)) break;
+  }
+  auto shown = [&] {
+    auto dialog = HTTPAuthenticationDialog::currentDialog();
+    return dialog && HTTPAuthenticationDialog::waitingRequests().size() + 1 == static_cast<std::size_t>(kRequests);
+  };
+  EXPECT_TRUE(pumpRunLoopUntil(shown, 20));
 }
 
 TEST_F(AuthenticationDialogFlow, MatchingNeedsTheSameKindHostPortSchemeRealmAndProxy) {

@@ -139,6 +139,19 @@ class CredentialDelegate : public HTTPRequestDelegate {
   }
 };
 
+// A delegate that answers the first question with these credentials and cancels after that.
+std::shared_ptr<CredentialDelegate> answersOnce(const std::string& user, const std::string& password) {
+  auto delegate = std::make_shared<CredentialDelegate>();
+  CredentialDelegate* asked = delegate.get();  // the delegate outlives its own function
+  delegate->onServer = [asked, user, password](const Ref<HTTPRequest>& r) {
+    if (asked->serverAsks > 1) return r->cancelAuthentication();
+    r->setUsername(user);
+    r->setPassword(password);
+    r->retryUsingSuppliedCredentials();
+  };
+  return delegate;
+}
+
 class Authentication : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -204,9 +217,8 @@ TEST_F(NginxAuthentication, CredentialsInTheURLAnswerTheChallengeFirst) {
   auto url = nginx->url("/protected/index.html");
   url.insert(url.find("//") + 2, "user:secret@");
   auto request = get(url);
-  request->setShouldPresentCredentialsBeforeChallenge(false);
   request->setUsername("user");
-  request->setPassword("wrong");
+  request->setPassword("wrong");  // sent before the challenge and refused: not the last word
   ASSERT_TRUE(run(request));
   ASSERT_FALSE(request->error()) << request->error()->description();
   EXPECT_EQ(request->authenticationScheme().value_or(""), "Basic");
@@ -221,16 +233,7 @@ TEST_F(NginxAuthentication, NobodyToAskFailsAtOnceWithAuthenticationNeeded) {
 }
 
 TEST_F(NginxAuthentication, WrongPasswordIsRefusedAndTheDelegateAskedAgain) {
-  auto delegate = std::make_shared<CredentialDelegate>();
-  delegate->onServer = [&](const Ref<HTTPRequest>& r) {
-    if (delegate->serverAsks == 1) {
-      r->setUsername("user");
-      r->setPassword("secret");
-      r->retryUsingSuppliedCredentials();
-    } else {
-      r->cancelAuthentication();
-    }
-  };
+  auto delegate = answersOnce("user", "secret");
   auto request = get(nginx->url("/protected/index.html"));
   request->setUsername("user");
   request->setPassword("wrong");
@@ -285,13 +288,7 @@ TEST_F(Authentication, DigestAgainstApache) {
 
   // Through the delegate, and a wrong password leads to code 3 once nobody answers any more.
   HTTPRequest::clearSessionCredentials();
-  auto delegate = std::make_shared<CredentialDelegate>();
-  delegate->onServer = [&](const Ref<HTTPRequest>& r) {
-    if (delegate->serverAsks > 1) return r->cancelAuthentication();
-    r->setUsername("alice");
-    r->setPassword("not it");
-    r->retryUsingSuppliedCredentials();
-  };
+  auto delegate = answersOnce("alice", "not it");
   auto refused = get(apache.url("/digest/page.txt"));
   refused->setDelegate(delegate);
   ASSERT_TRUE(run(refused));
@@ -451,6 +448,14 @@ class FaultAuthentication : public Authentication {
     server.route("/redirect-307", [this](const RecordedRequest&, FaultServer::Connection& c) {
       c.send("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + other.url("/auth") + "\r\nContent-Length: 0\r\n\r\n");
     });
+    // Challenges, and once "user:secret" came, sends the request on to the other server.
+    server.route("/auth-then-away", [this](const RecordedRequest& r, FaultServer::Connection& c) {
+      if (r.header("Authorization") == std::optional<std::string>("Basic dXNlcjpzZWNyZXQ=")) {
+        c.send("HTTP/1.1 302 Found\r\nLocation: " + other.url("/auth") + "\r\nContent-Length: 0\r\n\r\n");
+      } else {
+        c.send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n");
+      }
+    });
   }
   void SetUp() override {
     Authentication::SetUp();
@@ -529,6 +534,79 @@ TEST_F(FaultAuthentication, CredentialsNeverFollowARedirectToAnotherOrigin) {
   ASSERT_FALSE(other.requests().empty());
   // The first server did get them.
   EXPECT_TRUE(server.requests().front().header("Authorization"));
+
+  // Credentials a callback supplied answer the origin that asked, and go no further: the other
+  // server's challenge is a new question.
+  HTTPRequest::clearSessionCredentials();
+  auto answered = get(server.url("/auth-then-away"));
+  std::atomic<int> asked{0};
+  WeakRef<HTTPRequest> weak = answered;
+  answered->setAuthenticationNeededBlock([&asked, weak] {
+    auto r = weak.lock();
+    if (++asked > 1) return r->cancelAuthentication();
+    r->setUsername("user");
+    r->setPassword("secret");
+    r->retryUsingSuppliedCredentials();
+  });
+  std::size_t before = other.requests().size();
+  ASSERT_TRUE(run(answered));
+  EXPECT_EQ(errorCode(answered), RequestErrorAuthentication);
+  EXPECT_EQ(asked, 2);
+  auto arrived = other.requests();
+  ASSERT_GT(arrived.size(), before);
+  for (std::size_t i = before; i < arrived.size(); ++i) EXPECT_FALSE(arrived[i].header("Authorization"));
+}
+
+TEST_F(FaultAuthentication, TheSessionStoreKeepsOneRecordPerOriginAndForgetsRefusedOnes) {
+  // Credentials sent up front and accepted are remembered once per origin and realm, however often.
+  for (const char* path : {"/auth", "/auth?again", "/auth?third"}) {
+    auto request = get(server.url(path));
+    request->setUsername("user");
+    request->setPassword("secret");
+    ASSERT_TRUE(run(request));
+    ASSERT_FALSE(request->error()) << path;
+  }
+  EXPECT_EQ(HTTPRequest::sessionCredentialsStore().size(), 1u);
+
+  // The password changed: the remembered credentials go out first and are refused.
+  auto remember = [&](const std::string& password) {
+    HTTPRequest::clearSessionCredentials();
+    auto record = MutableDictionary::make();
+    auto credentials = MutableDictionary::make();
+    credentials->setObject(box("user"), net::kHTTPAuthenticationUsername);
+    credentials->setObject(box(password), net::kHTTPAuthenticationPassword);
+    record->setObject(credentials, "Credentials");
+    record->setObject(URL::make(server.url("/auth")), "URL");
+    record->setObject(box(net::kHTTPAuthenticationSchemeBasic), "AuthenticationScheme");
+    HTTPRequest::storeAuthenticationCredentialsInSessionStore(record);
+  };
+  // Nobody to ask: code 3, and the stale record is gone.
+  remember("old");
+  auto alone = get(server.url("/auth"));
+  ASSERT_TRUE(run(alone));
+  EXPECT_EQ(errorCode(alone), RequestErrorAuthentication);
+  EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
+  // A delegate is asked once, and its answer is the one that goes.
+  remember("old");
+  auto delegate = answersOnce("user", "secret");
+  auto asked = get(server.url("/auth"));
+  asked->setDelegate(delegate);
+  ASSERT_TRUE(run(asked));
+  EXPECT_FALSE(asked->error());
+  EXPECT_EQ(delegate->serverAsks, 1);
+  // Credentials in the keychain answer once the remembered ones were refused.
+  remember("old");
+  auto target = URL::make(server.url("/auth"));
+  auto saved = MutableDictionary::make();
+  saved->setObject(box("user"), net::kHTTPAuthenticationUsername);
+  saved->setObject(box("secret"), net::kHTTPAuthenticationPassword);
+  HTTPRequest::saveCredentials(saved, "127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
+  auto fromKeychain = get(server.url("/auth"));
+  fromKeychain->setUseKeychainPersistence(true);
+  ASSERT_TRUE(run(fromKeychain));
+  EXPECT_FALSE(fromKeychain->error());
+  EXPECT_EQ(fromKeychain->responseString().value_or(""), "welcome");
+  HTTPRequest::removeCredentials("127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
 }
 
 TEST_F(FaultAuthentication, CallbackAnswersWhenThereIsNoDelegate) {

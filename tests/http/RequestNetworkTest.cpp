@@ -8,9 +8,11 @@
 #include "http/HTTPFormDataRequest.h"
 #include "http/HTTPRequest.h"
 #include "platform/net/CookieStore.h"
+#include "platform/net/TLSSettings.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
+#include "support/net/TestCertificates.h"
 
 namespace zv {
 namespace {
@@ -374,6 +376,87 @@ TEST_F(RequestNetwork, ARedirectKeepingItsMethodSendsTheNewHostsCookies) {
   EXPECT_EQ(records[0].body, "body");
   EXPECT_FALSE(records[0].header("Cookie")) << records[0].header("Cookie").value_or("");
   net::CookieStore::sharedInstance()->removeAllCookies();
+}
+
+// Follows every redirect it is told of, by choice.
+class FollowingDelegate : public HTTPRequestDelegate {
+ public:
+  bool respondsToSelector(std::string_view selector) const override { return selector == "requestWillRedirectToURL"; }
+  void requestWillRedirectToURL(const Ref<HTTPRequest>& request, const Ref<URL>& url) override {
+    request->redirectToURL(url);
+  }
+};
+
+TEST_F(RequestNetwork, ABodyFollowsA307OnlyWhereItIsSafe) {
+  auto run = [](const Ref<HTTPRequest>& request) {
+    auto outcome = recordOutcome(request);
+    request->startAsynchronous();
+    return waitForOutcome(outcome, 20) && outcome->total() == 1;
+  };
+  // The target's address is asked for when the redirect is sent (after the servers started).
+  auto redirectTo = [](FaultServer& from, const std::string& path, FaultServer& to) {
+    from.route(path, [&to](const testing::RecordedRequest&, FaultServer::Connection& connection) {
+      connection.send("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + to.url("/echo") + "\r\nContent-Length: 0\r\n\r\n");
+    });
+  };
+  // A body streamed from its temporary file goes again, whole, to the new address (a form's too,
+  // which could be built again from its fields).
+  redirectTo(server, "/307-echo", server);
+  auto streamed = get("/307-echo");
+  streamed->setShouldStreamPostDataFromDisk(true);
+  streamed->appendPostData(Data::make("streamed body"));
+  auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/307-echo")));
+  form->setTimeOutSeconds(5);
+  form->setShouldStreamPostDataFromDisk(true);
+  form->setPostValue(box("streamed body"), "field");
+  for (const Ref<HTTPRequest>& request : {streamed, Ref<HTTPRequest>(form)}) {
+    ASSERT_TRUE(run(request));
+    ASSERT_FALSE(request->error()) << request->error()->description();
+    EXPECT_EQ(request->responseString().value_or(""), server.requests().back().body);
+    EXPECT_NE(server.requests().back().body.find("streamed"), std::string::npos);
+  }
+
+  testing::TestCertificateAuthority authority("Redirect Test CA");
+  net::addTrustedCertificate(net::Certificate::fromPEM(authority.certificatePEM()));
+  auto localhost = authority.issue("localhost", {"DNS:localhost"});
+  FaultServer secure(localhost), otherSecure(localhost);
+  redirectTo(secure, "/to-plain", server);
+  redirectTo(secure, "/to-other", otherSecure);
+  ASSERT_TRUE(secure.start());
+  ASSERT_TRUE(otherSecure.start());
+  auto post = [&](const std::string& path) {
+    auto request = HTTPRequest::requestWithURL(URL::make(secure.url(path)));
+    request->setTimeOutSeconds(5);
+    request->appendPostData(Data::make("user=u&password=p"));
+    return request;
+  };
+  // From https to plain http the password would travel in clear text: refused, nothing sent.
+  std::size_t plainBefore = server.requests().size();
+  auto downgraded = post("/to-plain");
+  ASSERT_TRUE(run(downgraded));
+  ASSERT_TRUE(downgraded->error());
+  EXPECT_EQ(downgraded->error()->code(), RequestErrorTooManyRedirects);
+  EXPECT_EQ(server.requests().size(), plainBefore);
+  // ... unless the request's owner chose to follow.
+  auto chosen = post("/to-plain");
+  auto follower = std::make_shared<FollowingDelegate>();
+  chosen->setDelegate(follower);
+  ASSERT_TRUE(run(chosen));
+  ASSERT_FALSE(chosen->error()) << chosen->error()->description();
+  EXPECT_EQ(server.requests().back().body, "user=u&password=p");
+  // To another https origin the body goes, but no credentials of the first one.
+  auto moved = post("/to-other");
+  moved->addRequestHeader("Authorization", "Bearer first-origin");
+  moved->addRequestHeader("Proxy-Authorization", "Basic cHJveHk6c2VjcmV0");
+  ASSERT_TRUE(run(moved));
+  ASSERT_FALSE(moved->error()) << moved->error()->description();
+  auto arrived = otherSecure.requests();
+  ASSERT_EQ(arrived.size(), 1u);
+  EXPECT_EQ(arrived[0].method, "POST");
+  EXPECT_EQ(arrived[0].body, "user=u&password=p");
+  EXPECT_FALSE(arrived[0].header("Authorization"));
+  EXPECT_FALSE(arrived[0].header("Proxy-Authorization"));
+  net::removeAllAddedTrustedCertificates();
 }
 
 TEST_F(RequestNetwork, DownloadsToAFileAndIgnoresRedirectBodies) {

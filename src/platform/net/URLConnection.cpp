@@ -438,6 +438,10 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     return phase == Phase::Loading;
   }
 
+  static bool hasBody(const URLRequest& request) {
+    return request.HTTPBodyStream() || (request.HTTPBody() && request.HTTPBody()->length() > 0);
+  }
+
   // YES when a new request was started (or the load failed).
   bool redirect(int status, const std::string& location) {
     auto target = URL::make(location, request->url());
@@ -460,15 +464,28 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       // What was given for one origin (credentials, a caller's own cookies) must not reach another,
       // nor travel in clear text after a downgrade from https.
       next->setValueForHTTPHeaderField(std::nullopt, "Authorization");
+      next->setValueForHTTPHeaderField(std::nullopt, "Proxy-Authorization");
       next->setValueForHTTPHeaderField(std::nullopt, "Cookie");
       credential = nullptr;
     }
     Ref<URLRequest> chosen = next;
     if (respondsTo("connectionWillSendRequestRedirectResponse")) {
+      // The delegate's choice stands, a request whose body leaves https for plain http included.
       auto ref = keep();
       chosen = delegate->connectionWillSendRequestRedirectResponse(*ref, next, HTTPURLResponse::make(stream->finalURL(), *head));
       if (phase != Phase::Loading) return true;
       if (!chosen) return false;  // the redirect answer itself completes the load
+    } else if (hasBody(*next) && request->url()->lowercaseScheme() == "https" &&
+               target->lowercaseScheme() == "http") {
+      // Unasked, a body (a form with a password, say) never leaves a secure connection for a
+      // plain one.
+      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "The redirect would send the body over an insecure connection."));
+      return true;
+    }
+    if (chosen->HTTPBodyStream() && chosen->HTTPBodyStream() == request->HTTPBodyStream()) {
+      // That stream has been read: sent again it would announce a body that never comes.
+      fail(makeURLError(kURLErrorRequestBodyStreamExhausted, "The request body stream was used up by the first request."));
+      return true;
     }
     stopStream();
     request = dyn<URLRequest>(chosen->copy());

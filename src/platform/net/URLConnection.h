@@ -2,7 +2,9 @@
 // URL connections: load one URL request, asynchronously with delegate calls on the run loop of
 // the thread that started it, or synchronously. Built on the same socket, TLS and framing layer as
 // HTTPReadStream. The connection follows redirects (at most 16; the delegate may change or refuse
-// each; one to another origin goes without the Authorization and Cookie fields), answers a Basic
+// each; one to another origin goes without the Authorization, Proxy-Authorization and Cookie
+// fields; without the delegate's say a body never goes from https to plain http, and a body
+// stream, once read, is never sent again: both fail the load), answers a Basic
 // challenge from the URL's user information or through the delegate, sends and stores cookies with
 // the shared CookieStore when the request says so, inflates gzip and deflate bodies, fails with
 // kURLErrorTimedOut when nothing moves for the request's time-out, and sends "Cache-Control:

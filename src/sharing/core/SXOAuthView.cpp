@@ -65,24 +65,10 @@ bool SXOAuthView::isCallbackURL(const URL& url, const URL& callback) {
 
 Ref<Dictionary> SXOAuthView::callbackQueryParameters(const URL& url) {
   if (!url.query() || url.query()->empty()) return nullptr;
-  auto parameters = MutableDictionary::make();
-  std::string_view query = *url.query();
-  std::size_t start = 0;
-  while (start <= query.size()) {
-    std::size_t end = query.find('&', start);
-    if (end == std::string_view::npos) end = query.size();
-    std::string_view piece = query.substr(start, end - start);
-    std::size_t equals = piece.find('=');
-    if (equals != std::string_view::npos && piece.find('=', equals + 1) == std::string_view::npos) {
-      auto name = oauth_encoding::URLDecodedString(piece.substr(0, equals));
-      auto value = oauth_encoding::URLDecodedString(piece.substr(equals + 1));
-      if (name && value) {
-        parameters->setObject(String::make(*value), String::make(*name));
-      } else {
-        logError("SXOAuthView: a callback parameter with a broken escape was left out");
-      }
-    }
-    start = end + 1;
+  std::size_t undecodable = 0;
+  auto parameters = oauth_encoding::parametersFromQueryString(*url.query(), &undecodable);
+  for (std::size_t i = 0; i < undecodable; ++i) {
+    logError("SXOAuthView: a callback parameter with a broken escape was left out");
   }
   if (parameters->empty()) return nullptr;
   return parameters;

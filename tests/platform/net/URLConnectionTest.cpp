@@ -8,6 +8,9 @@
 #include "platform/runloop/RunLoopPump.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/TestCertificates.h"
+#include "platform/net/TLSSettings.h"
+#include "platform/net/InputStream.h"
 #include "support/net/NginxServer.h"
 #include "support/net/ProxyServers.h"
 #include "platform/net/ProxySettings.h"
@@ -189,6 +192,59 @@ TEST_F(URLConnectionTest, RedirectsToAnotherOriginLeaveCredentialsAndOwnCookiesB
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[2].header("Authorization").value_or(""), "Basic dXNlcjpzZWNyZXQ=");
   EXPECT_EQ(requests[2].header("Cookie").value_or(""), "session=1");
+}
+
+TEST_F(URLConnectionTest, ABodyFollowsA307OnlyWhereItIsSafe) {
+  // The target's address is asked for when the redirect is sent (after the servers started).
+  auto redirectTo = [](FaultServer& from, const std::string& path, FaultServer& to) {
+    from.route(path, [&to](const zv::testing::RecordedRequest&, FaultServer::Connection& connection) {
+      connection.send("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + to.url("/echo") + "\r\nContent-Length: 0\r\n\r\n");
+    });
+  };
+  zv::testing::TestCertificateAuthority authority("Redirect Test CA");
+  addTrustedCertificate(Certificate::fromPEM(authority.certificatePEM()));
+  auto localhost = authority.issue("localhost", {"DNS:localhost"});
+  FaultServer secure(localhost), otherSecure(localhost);
+  redirectTo(secure, "/to-plain", faults);
+  redirectTo(secure, "/to-other", otherSecure);
+  redirectTo(faults, "/to-self", faults);
+  ASSERT_TRUE(secure.start());
+  ASSERT_TRUE(otherSecure.start());
+  auto post = [](const std::string& url) {
+    auto request = MutableURLRequest::requestWithURL(URL::make(url));
+    request->setHTTPMethod("POST");
+    request->setHTTPBody(Data::make(std::string("user=u&password=p")));
+    return request;
+  };
+
+  // From https to plain http the password would travel in clear text: refused, nothing sent.
+  auto refused = load(post(secure.url("/to-plain")));
+  ASSERT_TRUE(refused->error);
+  EXPECT_EQ(refused->error->code(), kURLErrorHTTPTooManyRedirects);
+  EXPECT_TRUE(faults.requests().empty());
+  // ... unless the delegate chose to follow.
+  auto chooser = std::make_shared<Recorder>();
+  chooser->watchRedirects = true;
+  EXPECT_EQ(load(post(secure.url("/to-plain")), chooser)->body, "user=u&password=p");
+
+  // To another https origin the body goes, but none of the first origin's credentials.
+  auto moved = post(secure.url("/to-other"));
+  moved->setValueForHTTPHeaderField("Basic dXNlcjpzZWNyZXQ=", "Authorization");
+  moved->setValueForHTTPHeaderField("Basic cHJveHk6c2VjcmV0", "Proxy-Authorization");
+  EXPECT_EQ(load(moved)->body, "user=u&password=p");
+  ASSERT_EQ(otherSecure.requests().size(), 1u);
+  EXPECT_FALSE(otherSecure.requests()[0].header("Authorization"));
+  EXPECT_FALSE(otherSecure.requests()[0].header("Proxy-Authorization"));
+
+  // A body stream is read once: the redirect fails at once instead of announcing what never comes.
+  auto streamed = MutableURLRequest::requestWithURL(URL::make(faults.url("/to-self")), URLRequestCachePolicy::UseProtocolCachePolicy, 120);
+  streamed->setHTTPMethod("POST");
+  streamed->setHTTPBodyStream(InputStream::withData(Data::make(std::string("streamed"))));
+  streamed->setValueForHTTPHeaderField("8", "Content-Length");
+  auto exhausted = load(streamed, nullptr, 30);
+  ASSERT_TRUE(exhausted->error);
+  EXPECT_EQ(exhausted->error->code(), kURLErrorRequestBodyStreamExhausted);
+  removeAllAddedTrustedCertificates();
 }
 
 TEST_F(URLConnectionTest, SendsAndStoresCookies) {

@@ -24,6 +24,28 @@ std::optional<std::string> URLDecodedString(std::string_view text) {
   return out;
 }
 
+Ref<MutableDictionary> parametersFromQueryString(std::string_view query, std::size_t* undecodable) {
+  auto parameters = MutableDictionary::make();
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string_view::npos) end = query.size();
+    std::string_view piece = query.substr(start, end - start);
+    std::size_t equals = piece.find('=');
+    if (equals != std::string_view::npos && piece.find('=', equals + 1) == std::string_view::npos) {
+      auto name = URLDecodedString(piece.substr(0, equals));
+      auto value = URLDecodedString(piece.substr(equals + 1));
+      if (name && value) {
+        parameters->setObject(String::make(*value), String::make(*name));
+      } else if (undecodable) {
+        ++*undecodable;
+      }
+    }
+    start = end + 1;
+  }
+  return parameters;
+}
+
 void forEachFormPair(std::string_view source,
                      const std::function<void(std::string_view name, std::string_view value)>& visit) {
   while (true) {

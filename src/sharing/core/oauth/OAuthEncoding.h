@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/foundation/URL.h"
+#include "platform/foundation/Values.h"
 
 namespace zv::oauth_encoding {
 
@@ -24,6 +25,11 @@ inline std::string pcen(std::string_view text) { return URLEncodedString(text); 
 // the empty value; a further "=" and what follows it are dropped). Values are given as written.
 void forEachFormPair(std::string_view source,
                      const std::function<void(std::string_view name, std::string_view value)>& visit);
+
+// The name=value pairs of a query string ("a=1&b=2"), both decoded; a later name replaces an
+// earlier one. Pieces without exactly one "=" are left out, and so are pairs whose escapes do not
+// decode to UTF-8 (counted in `undecodable` when given).
+Ref<MutableDictionary> parametersFromQueryString(std::string_view query, std::size_t* undecodable = nullptr);
 
 // The URL's absolute text up to, not including, the first "?".
 std::string URLStringWithoutQuery(const URL& url);

@@ -140,21 +140,7 @@ std::string NoteServiceSession::queryStringFromParameters(const Dictionary& para
 }
 
 Ref<Dictionary> NoteServiceSession::parametersFromQueryString(std::string_view query) {
-  auto parameters = MutableDictionary::make();
-  std::size_t start = 0;
-  while (start <= query.size()) {
-    std::size_t end = query.find('&', start);
-    if (end == std::string_view::npos) end = query.size();
-    std::string_view piece = query.substr(start, end - start);
-    std::size_t equals = piece.find('=');
-    if (equals != std::string_view::npos && piece.find('=', equals + 1) == std::string_view::npos) {
-      auto name = oauth_encoding::URLDecodedString(piece.substr(0, equals));
-      auto value = oauth_encoding::URLDecodedString(piece.substr(equals + 1));
-      if (name && value) parameters->setObject(String::make(*value), String::make(*name));
-    }
-    start = end + 1;
-  }
-  return parameters;
+  return oauth_encoding::parametersFromQueryString(query);
 }
 
 bool NoteServiceSession::cookieDomainMatchesHost(std::string_view cookieDomain, std::string_view host) {

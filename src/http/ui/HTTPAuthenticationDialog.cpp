@@ -1,4 +1,4 @@
-#include "http/HTTPAuthenticationDialog.h"
+#include "http/ui/HTTPAuthenticationDialog.h"
 
 #include "platform/runloop/Perform.h"
 #include "platform/system/ApplicationEnvironment.h"
@@ -57,9 +57,37 @@ CredentialTarget targetOf(const HTTPRequest& request) {
 
 // --- Class level. ---
 
+namespace {
+class DialogPresenter : public Object, public HTTPAuthenticationPresenter {
+ public:
+  bool canPresentDialog() override { return HTTPAuthenticationDialog::canPresentDialog(); }
+  void presentAuthenticationDialogForRequest(const Ref<HTTPRequest>& request) override {
+    HTTPAuthenticationDialog::presentAuthenticationDialogForRequest(request);
+  }
+  void requestNoLongerNeedsCredentials(const Ref<HTTPRequest>& request) override {
+    HTTPAuthenticationDialog::requestNoLongerNeedsCredentials(request);
+  }
+};
+}  // namespace
+
+void HTTPAuthenticationDialog::registerPresenter() {
+  HTTPAuthenticationPresenter::setShared(std::make_shared<DialogPresenter>());
+}
+
 bool HTTPAuthenticationDialog::canPresentDialog() {
-  // Asked from the request's thread: the window list is only read.
+  // Main thread, like every change to the window list.
   return !ui::Application::sharedApplication()->windows().empty();
+}
+
+void HTTPAuthenticationDialog::requestNoLongerNeedsCredentials(const Ref<HTTPRequest>& request) {
+  auto& state = dialogState();
+  std::erase(state.waiting, request);
+  // Its dialog goes; the next waiting request's dialog follows once it has.
+  auto current = state.current;
+  if (current && current->request() == request && !current->answered_) {
+    current->answered_ = true;
+    current->dismissDialog();
+  }
 }
 
 Ref<HTTPAuthenticationDialog> HTTPAuthenticationDialog::currentDialog() { return dialogState().current; }
@@ -203,6 +231,7 @@ void HTTPAuthenticationDialog::loginWithCredentialsFromDialog() {
     request->retryUsingSuppliedCredentials();
     std::erase(waiting, request);
   }
+  answered_ = true;
   dismissDialog();
 }
 
@@ -212,6 +241,7 @@ void HTTPAuthenticationDialog::cancelAuthenticationFromDialog() {
     request->cancelAuthentication();
     std::erase(waiting, request);
   }
+  answered_ = true;
   dismissDialog();
 }
 

@@ -6,6 +6,9 @@
 // waiting request that needs the same ones (same kind, host, port, scheme and realm, and for a
 // proxy the same proxy host and port), and each retries; a cancel cancels their authentication.
 //
+// Requests reach it through the presenter registerPresenter installs (HTTPAuthenticationPresenter);
+// a request that ends while it waits (time-out, cancel, failure) leaves the dialog and the list.
+//
 // Threads: main thread only (requests present it there). Ownership: the dialog on screen is held
 // by the class until its view has disappeared; the waiting list holds its requests.
 
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "http/HTTPAuthenticationPresenter.h"
 #include "http/HTTPRequest.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
@@ -32,8 +36,12 @@ class HTTPAuthenticationDialog : public HTTPAutorotatingViewController,
  public:
   enum Type { ServerCredentials = 0, ProxyCredentials = 1 };
 
+  // Makes this dialog the one requests ask for credentials (the application does it at launch).
+  static void registerPresenter();
   // Shows a dialog for the request, or queues the request while another dialog is on screen.
   static void presentAuthenticationDialogForRequest(const Ref<HTTPRequest>& request);
+  // The request no longer wants credentials: out of the waiting list, and its dialog goes.
+  static void requestNoLongerNeedsCredentials(const Ref<HTTPRequest>& request);
   // Dismisses the dialog on screen.
   static void dismiss();
   // Whether a dialog could appear at all (the application has a window).
@@ -86,6 +94,7 @@ class HTTPAuthenticationDialog : public HTTPAutorotatingViewController,
   Ref<ui::NavigationBar> bar_;
   Ref<HTTPAutorotatingViewController> presentingController_;
   std::vector<Ref<ui::TableViewCell>> cells_;  // the cells made so far, by section and row
+  bool answered_ = false;  // login or cancel (or the request's end) already sent it away
 };
 
 }  // namespace zv
