@@ -77,14 +77,17 @@ void SXiOS5Twitter::presentUI() {
   keepAlive_ = selfAs<SXiOS5Twitter>();
   std::weak_ptr<SXiOS5Twitter> weak = keepAlive_;
   // The sheet may report while it is still coming up; it leaves once it is up. This state
-  // outlives the sharer, which lets go of itself when the sheet reports.
+  // outlives the sharer, which lets go of itself when the sheet reports. The sheet's handler holds
+  // it, and the presenter holds the sheet, so the presenter is held weakly here.
   struct SheetState {
-    Ref<ui::ViewController> presenter;
+    std::weak_ptr<ui::ViewController> presenter;
     bool presented = false;
     bool leaveWanted = false;
   };
   auto state = std::make_shared<SheetState>();
-  auto leave = [](const Ref<ui::ViewController>& presenter) {
+  auto leave = [](const std::weak_ptr<ui::ViewController>& weakPresenter) {
+    auto presenter = weakPresenter.lock();
+    if (!presenter) return;
     presenter->dismissViewControllerAnimated(true, [] {
       OperationQueue::mainQueue()->addOperationWithBlock(
           [] { NotificationCenter::defaultCenter()->postNotificationName(kSXHideCurrentViewFinished); });
@@ -93,7 +96,7 @@ void SXiOS5Twitter::presentUI() {
   sheet->setCompletionHandler([weak, state, leave](ui::TweetComposeResult result) {
     auto self = weak.lock();
     if (!self) return;
-    if (state->presenter) {
+    if (!state->presenter.expired()) {
       if (state->presented) {
         leave(state->presenter);
       } else {
