@@ -8,9 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include "http/ChunkedFileCopy.h"
@@ -22,6 +19,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/NetErrors.h"
+#include "platform/storage/AtomicFile.h"
 #include "platform/system/ApplicationEnvironment.h"
 
 namespace zv {
@@ -635,25 +633,10 @@ void HTTPRequest::useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored
   }
   Ref<MutableData> body;
   if (headers && path && !target->downloadDestinationPath()) {
-    // One stat for the size and one read of the whole body.
-    int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size >= 0) {
-      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size) + 1);
-      std::size_t have = 0;
-      ssize_t n;
-      while ((n = ::read(fd, bytes.data() + have, bytes.size() - have)) != 0) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        have += static_cast<std::size_t>(n);
-        if (have == bytes.size()) bytes.resize(bytes.size() * 2);  // grew since the stat
-      }
-      if (n == 0) {
-        bytes.resize(have);
-        body = MutableData::make(std::move(bytes));
-      }
+    if (auto bytes = storage::readFile(*path)) {
+      body = MutableData::make();
+      body->append(*bytes);
     }
-    if (fd >= 0) ::close(fd);
   }
   if (!headers || !path || (!target->downloadDestinationPath() && !body)) {
     // Nothing usable is stored: that is a failure, not an empty success.
