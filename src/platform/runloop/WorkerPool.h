@@ -14,12 +14,17 @@ namespace zv {
 
 class WorkerPool {
  public:
-  WorkerPool(std::string threadName, std::size_t maxThreads, double idleSeconds = 5.0);
+  // Starts a thread that runs `body`; throws std::system_error when the system cannot create one
+  // now (out of threads or memory). The default starts a Thread; tests pass their own.
+  using ThreadStarter = std::function<void(std::function<void()> body, const std::string& name)>;
+
+  WorkerPool(std::string threadName, std::size_t maxThreads, double idleSeconds = 5.0, ThreadStarter starter = {});
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   // Runs `job` on a worker: an idle one, else a new one while under the limit, else the next
-  // that comes free. Any thread.
+  // that comes free. Any thread. A job is never dropped: when no worker can be started, it waits
+  // for the next one the pool starts (see startWorker).
   void submit(std::function<void()> job);
 
   // Pools used process-wide; never destroyed, since workers may outlive static destruction.
@@ -27,10 +32,13 @@ class WorkerPool {
 
  private:
   void workerMain();
+  // Starts the worker counted in threads_ for a job just queued.
+  void startWorker();
 
   const std::string threadName_;
   const std::size_t maxThreads_;
   const double idleSeconds_;
+  const ThreadStarter starter_;
   std::mutex mutex_;
   std::condition_variable condition_;
   std::deque<std::function<void()>> jobs_;

@@ -1,14 +1,19 @@
 // Dispatch queues: main queue through the main run loop, serial order, global concurrency.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/Exception.h"
 #include "platform/runloop/DispatchQueue.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/runloop/WorkerPool.h"
 
 namespace zv {
 namespace {
@@ -113,6 +118,82 @@ TEST(DispatchQueueTest, OnceRunsExactlyOnceAcrossThreads) {
   for (int i = 0; i < 8; ++i) threads.emplace_back([&] { dispatchOnce(token, [&] { ++count; }); });
   for (auto& t : threads) t.join();
   EXPECT_EQ(count, 1);
+}
+
+// Worker threads the system refuses for a while (out of threads or memory): no job is stranded.
+// It runs once a worker can be started, or on a busy worker once that one comes free.
+TEST(DispatchQueueTest, AWorkerThatCannotBeStartedStrandsNoJob) {
+  struct Flaky {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int refusals = 0;  // starts still to refuse; -1 refuses all
+    int alive = 0;
+    std::vector<std::string> ran;
+  };
+  static auto* flaky = new Flaky;
+  static auto* pool = new WorkerPool("pool.flaky", 2, 0.05, [](std::function<void()> body, const std::string&) {
+    {
+      std::lock_guard lock(flaky->mutex);
+      if (flaky->refusals != 0) {
+        if (flaky->refusals > 0) --flaky->refusals;
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }
+      ++flaky->alive;
+    }
+    std::thread([body = std::move(body)] {
+      body();
+      std::lock_guard lock(flaky->mutex);
+      --flaky->alive;
+      flaky->changed.notify_all();
+    }).detach();
+  });
+  auto record = [](std::string name) {
+    return [name] {
+      std::lock_guard lock(flaky->mutex);
+      flaky->ran.push_back(name);
+      flaky->changed.notify_all();
+    };
+  };
+  auto waitFor = [](auto condition) {
+    std::unique_lock lock(flaky->mutex);
+    return flaky->changed.wait_for(lock, std::chrono::seconds(30), [&] { return condition(*flaky); });
+  };
+  auto refuse = [](int starts) {
+    std::lock_guard lock(flaky->mutex);
+    flaky->refusals = starts;
+  };
+  auto ran = [](const char* name) {
+    return [name](Flaky& f) { return std::find(f.ran.begin(), f.ran.end(), name) != f.ran.end(); };
+  };
+
+  // Refused a few times, then started.
+  refuse(3);
+  EXPECT_NO_THROW(pool->submit(record("first")));
+  EXPECT_TRUE(waitFor(ran("first")));
+  ASSERT_TRUE(waitFor([](Flaky& f) { return f.alive == 0; }));
+
+  // Refused for good: the job waits, and runs on the worker the next submission starts.
+  refuse(-1);
+  EXPECT_NO_THROW(pool->submit(record("waiting")));
+  {
+    std::lock_guard lock(flaky->mutex);
+    EXPECT_TRUE(flaky->ran.size() == 1 && flaky->alive == 0);
+    flaky->refusals = 0;
+  }
+  pool->submit(record("next"));
+  EXPECT_TRUE(waitFor([&](Flaky& f) { return ran("waiting")(f) && ran("next")(f); }));
+
+  // A second worker refused while one is busy: the job runs when the busy one is done.
+  ASSERT_TRUE(waitFor([](Flaky& f) { return f.alive == 0; }));
+  std::mutex gate;
+  std::unique_lock closed(gate);
+  pool->submit([&gate] { std::lock_guard pass(gate); });
+  ASSERT_TRUE(waitFor([](Flaky& f) { return f.alive == 1; }));
+  refuse(-1);
+  pool->submit(record("behind the busy one"));
+  closed.unlock();
+  EXPECT_TRUE(waitFor(ran("behind the busy one")));
+  refuse(0);
 }
 
 }  // namespace

@@ -478,7 +478,8 @@ TEST_F(SXOfflineQueueTest, TwoProcessesOnOneQueueSendEachShareOnce) {
   }, 60.0);
   service.release();
   ASSERT_TRUE(flushed) << fileBytes(home / "first.log") << fileBytes(home / "second.log");
-  ASSERT_TRUE(pumpRunLoopUntil([&] { return !first.isRunning() && !second.isRunning(); }, 60.0));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !first.isRunning() && !second.isRunning(); }, 60.0))
+      << fileBytes(home / "first.log") << fileBytes(home / "second.log");
   auto received = service.received();
   EXPECT_EQ(received.size(), static_cast<std::size_t>(kShares));
   for (const auto& [body, times] : received) EXPECT_EQ(times, 1) << body;
