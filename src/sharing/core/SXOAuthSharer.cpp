@@ -58,6 +58,11 @@ void SXOAuthSharer::authorizationFormValidate(SXFormController& form) {
   tokenAccess();
 }
 
+void SXOAuthSharer::authorizationFormCancel(SXFormController& form) {
+  if (pendingForm().get() == &form) ++fetchNumber_;
+  SXSharer::authorizationFormCancel(form);
+}
+
 void SXOAuthSharer::tokenRequest() {
   SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Connecting..."));
   auto request = OCMutableURLRequest::make(requestURL_, consumer(), nullptr, std::nullopt, signatureProvider());

@@ -47,6 +47,8 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   void promptAuthorization() override;
   // Keeps the login form pending and asks for the access token.
   void authorizationFormValidate(SXFormController& form) override;
+  // Cancelling the form whose login is being fetched drops that fetch's answer when it comes.
+  void authorizationFormCancel(SXFormController& form) override;
 
   bool xAuth() const { return xAuth_.load(); }
   void setXAuth(bool xAuth) { xAuth_.store(xAuth); }

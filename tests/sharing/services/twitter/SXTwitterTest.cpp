@@ -171,6 +171,25 @@ TEST_F(SXTwitterTest, XAuthLoginFollowsTheAccountAndPostsTheEditedStatus) {
   }
 }
 
+// Cancel pressed on the login form while its token fetch runs wins over the answer that comes
+// after it: no login is kept, nothing is sent, and the share ends in one cancel.
+TEST_F(SXTwitterTest, CancelDuringTheXAuthLoginWinsOverItsAnswer) {
+  auto sharer = start(SXItem::makeText("Coherence 80%"));
+  auto login = waitForTop<SXFormController>(sharer);
+  ASSERT_TRUE(login);
+  typeInto(login, 0, TwitterService::kUser);
+  typeInto(login, 1, TwitterService::kPassword);
+  ASSERT_TRUE(pressRight(login));
+  ASSERT_TRUE(pressLeft(login));
+  // The service answers the fetch all the same.
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !service.requestsTo("/oauth/access_token").empty(); }, 20.0));
+  pumpRunLoopFor(0.5);
+  EXPECT_EQ(SX::getAuthValueForKey("accessKey", "SXTwitter"), std::nullopt);
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"cancel"});
+  EXPECT_FALSE(topAlert());
+  EXPECT_TRUE(service.statuses().empty());
+}
+
 TEST_F(SXTwitterTest, AuthorizationPageLoginPostsTheStatus) {
   configurator->set("twitterUseXAuth", box(false));
   auto sharer = start(SXItem::makeText("via the web page"));
