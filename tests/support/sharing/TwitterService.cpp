@@ -220,8 +220,10 @@ void TwitterService::handle(const RecordedRequest& request, FaultServer::Connect
     }
     if (!verified(request, connection)) return;
     auto type = request.header("Content-Type").value_or("");
-    auto parts = type == "multipart/form-data; boundary=0xKhTmLbOuNdArY"
-                     ? parseMultipartParts(request.body, "0xKhTmLbOuNdArY")
+    // The boundary is the one the request names, read as a peer would.
+    const std::string prefix = "multipart/form-data; boundary=";
+    auto parts = type.rfind(prefix, 0) == 0 && type.size() > prefix.size()
+                     ? parseMultipartParts(request.body, type.substr(prefix.size()))
                      : std::nullopt;
     if (!parts || !parts->count("media") || !parts->count("message") ||
         parts->at("media").compare(0, 3, "\xFF\xD8\xFF") != 0) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/crypto/Digest.h"
 #include "platform/foundation/Array.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Null.h"
@@ -63,10 +64,9 @@ std::string trimmedLines(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-std::string decodedLink(const Ref<URL>& url) {
-  const std::string& text = url->absoluteString();
-  return oauth_encoding::URLDecodedString(text).value_or(text);
-}
+// The link as written: decoding it would give another link ("%26" becoming a separator) or cut
+// it at a decoded blank.
+std::string linkText(const Ref<URL>& url) { return url->absoluteString(); }
 
 }  // namespace
 
@@ -203,7 +203,7 @@ void SXTwitter::shortenURL() {
   auto login = SXConfigString("bitLyLogin").value_or("");
   auto key = SXConfigString("bitLyKey").value_or("");
   if (login.empty() || key.empty() || !SX::connected()) {
-    item()->setCustomValue(statusWithLink(decodedLink(item()->url)), "status");
+    item()->setCustomValue(statusWithLink(linkText(item()->url)), "status");
     setRequest(nullptr);
     return;
   }
@@ -232,7 +232,7 @@ void SXTwitter::shortenURLFinished(const Ref<SXRequest>& request) {
                           SXLocalizedText("Continue"))
           ->show();
     }
-    link = decodedLink(item()->url);
+    link = linkText(item()->url);
   }
   item()->setCustomValue(statusWithLink(link), "status");
   SXOAuthSharer::share();
@@ -336,8 +336,14 @@ Ref<Data> SXTwitter::uploadJPEG(const Ref<graphics::Image>& image, std::size_t l
   return nullptr;
 }
 
-std::string SXTwitter::uploadBody(const Data& jpeg, const std::string& message) {
-  std::string boundary = kBoundary;
+std::string SXTwitter::uploadBody(const Data& jpeg, const std::string& message, std::string* boundaryOut) {
+  // A message (or picture) holding the boundary would end its part early and could add parts of
+  // its own. A random boundary cannot be foreseen by whoever wrote the message; it is drawn again
+  // in the unlikely case that something holds it.
+  std::string boundary;
+  do {
+    boundary = std::string(kBoundary) + "-" + crypto::makeUUIDString();
+  } while (message.find(boundary) != std::string::npos || jpeg.view().find(boundary) != std::string_view::npos);
   std::string body = "--" + boundary + "\r\n";
   body += "Content-Disposition: form-data; name=\"media\"; filename=\"upload.jpg\"\r\n";
   body += "Content-Type: image/jpg\r\n\r\n";
@@ -346,6 +352,7 @@ std::string SXTwitter::uploadBody(const Data& jpeg, const std::string& message) 
   body += "Content-Disposition: form-data; name=\"message\"\r\n\r\n";
   body += message;
   body += "\r\n--" + boundary + "--\r\n";
+  if (boundaryOut) *boundaryOut = boundary;
   return body;
 }
 
@@ -368,8 +375,10 @@ bool SXTwitter::sendImage() {
   upload->setValueForHTTPHeaderField(apiURL(kUserInfoPath)->absoluteString(), "X-Auth-Service-Provider");
   upload->setValueForHTTPHeaderField(credentials->valueForHTTPHeaderField("Authorization").value_or(""),
                                      "X-Verify-Credentials-Authorization");
-  upload->setValueForHTTPHeaderField(std::string("multipart/form-data; boundary=") + kBoundary, "Content-Type");
-  upload->setHTTPBody(Data::make(uploadBody(*jpeg, item()->customValueForKey("status").value_or(""))));
+  std::string boundary;
+  auto body = uploadBody(*jpeg, item()->customValueForKey("status").value_or(""), &boundary);
+  upload->setValueForHTTPHeaderField("multipart/form-data; boundary=" + boundary, "Content-Type");
+  upload->setHTTPBody(Data::make(std::move(body)));
   auto self = selfAs<SXTwitter>();
   OCAsynchronousDataFetcher::asynchronousFetcherWithRequest(
       upload, self, [self](const Ref<OCServiceTicket>& t, const Ref<Data>& d) { self->imageFinished(t, d); },

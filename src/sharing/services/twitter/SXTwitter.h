@@ -36,6 +36,7 @@ class SXTwitter : public SXOAuthSharer, public SXFormControllerLargeTextFieldDel
   static constexpr std::size_t kStatusLimit = 140;
   static constexpr std::size_t kImageTextLength = 25;
   static constexpr std::size_t kImageUploadLimit = 700000;
+  // The stem of the upload's multipart boundary; a random part follows it.
   static constexpr const char* kBoundary = "0xKhTmLbOuNdArY";
 
   void init() override;
@@ -75,8 +76,9 @@ class SXTwitter : public SXOAuthSharer, public SXFormControllerLargeTextFieldDel
   // The image as JPEG at quality 0.9, 0.8, ... 0.1 (whole tenths), the first encoding of at most
   // `limit` bytes; nullptr with `error` set when none fits (or the image cannot be encoded).
   static Ref<Data> uploadJPEG(const Ref<graphics::Image>& image, std::size_t limit, Ref<Error>* error);
-  // The multipart body of the image upload.
-  static std::string uploadBody(const Data& jpeg, const std::string& message);
+  // The multipart body of the image upload, framed by a boundary that neither the picture nor the
+  // message holds (returned in `boundary`, for the request's Content-Type).
+  static std::string uploadBody(const Data& jpeg, const std::string& message, std::string* boundary);
   // "status" counted as the edit form counts it (UTF-16 units).
   static std::size_t statusLength(const std::string& status);
 

@@ -205,12 +205,13 @@ TEST_F(SXTwitterTest, LinksAreShortenedWithEscapedCredentialsOrSentAsTheyAre) {
   storeToken();
   service.revokeAccessTokens();
   ASSERT_TRUE(SX::setAuthValue("at1", "accessKey", "SXTwitter"));
-  // Without shortening credentials: the title and the decoded link, no request.
+  // Without shortening credentials: the title and the link as written (decoding would make
+  // another link of it), no request.
   {
     auto sharer = SXSharer::make<SXTwitter>();
-    sharer->setItem(SXItem::makeURL(URL::make("https://example.org/a%20b"), "T"));
+    sharer->setItem(SXItem::makeURL(URL::make("https://example.org/a%20b?q=a%26b%3Dc"), "T"));
     EXPECT_TRUE(sharer->prepareItem());
-    EXPECT_EQ(sharer->item()->customValueForKey("status"), "T https://example.org/a b");
+    EXPECT_EQ(sharer->item()->customValueForKey("status"), "T https://example.org/a%20b?q=a%26b%3Dc");
   }
   configurator->set("bitLyLogin", box(TwitterService::kShortenLogin));
   configurator->set("bitLyKey", box(TwitterService::kShortenKey));
@@ -235,10 +236,10 @@ TEST_F(SXTwitterTest, LinksAreShortenedWithEscapedCredentialsOrSentAsTheyAre) {
 
   service.setShortenReply("<html>oops</html>");
   auto broken = SXSharer::make<SXTwitter>();
-  broken->setItem(SXItem::makeURL(URL::make("https://example.org/z"), "Z"));
+  broken->setItem(SXItem::makeURL(URL::make("https://example.org/z?q=a%26b"), "Z"));
   EXPECT_FALSE(broken->prepareItem());
   ASSERT_TRUE(pumpRunLoopUntil([&] { return broken->item()->customValueForKey("status").has_value(); }, 20.0));
-  EXPECT_EQ(broken->item()->customValueForKey("status"), "Z https://example.org/z");
+  EXPECT_EQ(broken->item()->customValueForKey("status"), "Z https://example.org/z?q=a%26b");
   ASSERT_TRUE(topAlert());
   EXPECT_EQ(topAlert()->title(), "Shorten URL Error");
   ASSERT_TRUE(waitForTop<SXFormControllerLargeTextField>(broken));
@@ -255,6 +256,20 @@ TEST_F(SXTwitterTest, AnImageIsUploadedWithOAuthEchoAndItsLinkPosted) {
   EXPECT_EQ(service.uploads()[0].second, "My curve");
   EXPECT_EQ(service.statuses(), std::vector<std::string>{"My curve https://pic.example/p1"});
   EXPECT_EQ(service.signatureFailures(), 0) << service.lastComplaint();
+}
+
+// A message holding what used to be the fixed boundary stays one part: the stand-in frames the
+// body by the boundary the request names, so a forged part would replace the message.
+TEST_F(SXTwitterTest, AnUploadMessageHoldingABoundaryArrivesWhole) {
+  const std::string message = std::string("see\r\n--") + SXTwitter::kBoundary +
+                              "\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\nforged";
+  auto sharer = start(SXItem::makeImage(noiseImage(16, 16, 3), "x"));
+  logIn(sharer);
+  sendFromEditor(sharer, message);
+  ASSERT_TRUE(waitForEvents(2));
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"})) << service.lastComplaint();
+  ASSERT_EQ(service.uploads().size(), 1u);
+  EXPECT_EQ(service.uploads()[0].second, message);
 }
 
 TEST_F(SXTwitterTest, AFailedUploadIsReportedOnceWithAnError) {
