@@ -40,7 +40,7 @@ std::optional<Bitmap> decodeImage(std::span<const std::uint8_t> bytes, Ref<Error
 // 8-bit RGBA PNG (RGB when every pixel is opaque).
 std::optional<std::vector<std::uint8_t>> encodePNG(const Bitmap& bitmap, Ref<Error>* error = nullptr);
 // Baseline JPEG; quality 0.0 (smallest) to 1.0 (best). Transparent pixels come out as if laid on
-// black, as the alpha channel has nowhere to go.
+// white (as viewers show them), since the alpha channel has nowhere to go.
 std::optional<std::vector<std::uint8_t>> encodeJPEG(const Bitmap& bitmap, double quality, Ref<Error>* error = nullptr);
 
 }  // namespace zv::graphics

@@ -110,8 +110,11 @@ std::optional<std::vector<std::uint8_t>> encodeJPEG(const Bitmap& bitmap, double
   while (info.next_scanline < info.image_height) {
     const std::uint8_t* in = bitmap.pixel(0, static_cast<int>(info.next_scanline));
     for (int x = 0; x < bitmap.width; ++x) {
+      // Laid on white, as viewers show transparency: a dark drawing on a clear ground stays visible.
       unsigned a = in[x * 4 + 3];
-      for (int c = 0; c < 3; ++c) row[x * 3 + c] = static_cast<std::uint8_t>((in[x * 4 + c] * a + 127) / 255);
+      for (int c = 0; c < 3; ++c) {
+        row[x * 3 + c] = static_cast<std::uint8_t>((in[x * 4 + c] * a + 255 * (255 - a) + 127) / 255);
+      }
     }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&info, rows, 1);

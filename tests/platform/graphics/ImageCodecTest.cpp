@@ -52,14 +52,23 @@ TEST(ImageCodecTest, JPEGRoundTripIsCloseAndQualityTradesSizeForFidelity) {
   EXPECT_LE(worstError, 12);
 }
 
-TEST(ImageCodecTest, JPEGDropsAlphaAsIfOnBlack) {
-  Bitmap source = Bitmap::filled(8, 8, 255, 255, 255, 0);
-  auto bytes = encodeJPEG(source, 0.9);
+// A black drawing on a clear ground must not become a black rectangle: clear pixels are laid on
+// white, half-clear ones blend towards it, opaque ones keep their colour.
+TEST(ImageCodecTest, JPEGLaysTransparencyOnWhite) {
+  Bitmap source = Bitmap::filled(16, 16, 0, 0, 0, 0);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) source.pixel(x, y)[3] = 255;        // opaque black
+    for (int x = 8; x < 16; ++x) source.pixel(x, y + 8)[3] = 128;   // half-clear black
+  }
+  auto bytes = encodeJPEG(source, 1.0);
   ASSERT_TRUE(bytes);
   auto decoded = decodeJPEG(*bytes);
   ASSERT_TRUE(decoded);
-  EXPECT_LE(decoded->pixel(4, 4)[0], 3);
-  EXPECT_EQ(decoded->pixel(4, 4)[3], 255);
+  EXPECT_LE(decoded->pixel(3, 3)[0], 6);
+  EXPECT_GE(decoded->pixel(12, 3)[0], 249);
+  EXPECT_GE(decoded->pixel(3, 12)[1], 249);
+  EXPECT_NEAR(decoded->pixel(12, 12)[2], 127, 8);
+  EXPECT_EQ(decoded->pixel(12, 3)[3], 255);
 }
 
 TEST(ImageCodecTest, MalformedInputIsAnErrorNotACrash) {
