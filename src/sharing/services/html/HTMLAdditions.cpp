@@ -60,6 +60,18 @@ std::optional<std::string_view> candidateAt(std::string_view text, std::size_t a
   return text.substr(amp, length);
 }
 
+// What stands in the output for a character: XML 1.0 cannot carry the C0 controls other than tab,
+// line feed and carriage return, nor U+FFFE/U+FFFF, not even as references. The page and line
+// breaks of copied documents stay breaks, the other controls are dropped (nullopt), the two
+// non-characters become U+FFFD. (Lone surrogates never come out of the UTF-8 reader: it reads their
+// bytes as ill-formed, which gives U+FFFD too.)
+std::optional<char32_t> xmlCarried(char32_t cp) {
+  if (cp == '\v' || cp == '\f') return U'\n';
+  if (cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') return std::nullopt;
+  if (cp == 0xFFFE || cp == 0xFFFF) return unicode::kReplacementCharacter;
+  return cp;
+}
+
 }  // namespace
 
 std::string html_stringByEscapingHTMLUsingTable(std::string_view text, std::span<const HTMLEscapeMap> table,
@@ -71,15 +83,46 @@ std::string html_stringByEscapingHTMLUsingTable(std::string_view text, std::span
   const char* end = p + text.size();
   while (p < end) {
     const char* start = p;
-    char32_t cp = unicode::decodeUTF8(p, end);
+    const char32_t read = unicode::decodeUTF8(p, end);
+    const std::optional<char32_t> carried = xmlCarried(read);
+    if (!carried) continue;
+    const char32_t cp = *carried;
     if (const HTMLEscapeMap* entry = cp <= 0xFFFF ? findCodeUnit(table, cp) : nullptr) {
       out += entry->escapeSequence;
     } else if (escapingUnicode && cp >= 128) {
       out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
-    } else if (cp == unicode::kReplacementCharacter) {
+    } else if (cp == unicode::kReplacementCharacter || cp != read) {
       unicode::appendUTF8(out, cp);  // ill-formed input bytes come out as U+FFFD, never raw
     } else {
       out.append(start, p);
+    }
+  }
+  return out;
+}
+
+std::string xml_stringByEscaping(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const char* start = p;
+    const char32_t read = unicode::decodeUTF8(p, end);
+    const std::optional<char32_t> carried = xmlCarried(read);
+    if (!carried) continue;
+    const char32_t cp = *carried;
+    switch (cp) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default:
+        if (cp == unicode::kReplacementCharacter || cp != read) {
+          unicode::appendUTF8(out, cp);  // ill-formed input bytes come out as U+FFFD, never raw
+        } else {
+          out.append(start, p);
+        }
     }
   }
   return out;

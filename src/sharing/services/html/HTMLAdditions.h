@@ -10,6 +10,10 @@
 
 namespace zv::html {
 
+// Every escaper here writes only characters XML 1.0 can carry: a C0 control other than tab, line
+// feed and carriage return is dropped (vertical tab and form feed become a line feed), U+FFFE and
+// U+FFFF become U+FFFD, and so do ill-formed UTF-8 bytes.
+//
 // Escapes with the short table (the markup characters and the HTML special set); everything else
 // is copied.
 std::string html_stringByEscapingForHTML(std::string_view text);
@@ -17,6 +21,8 @@ std::string html_stringByEscapingForHTML(std::string_view text);
 // reference (a character outside the basic plane gives one reference to its code point), so the
 // result is plain ASCII.
 std::string html_stringByEscapingForAsciiHTML(std::string_view text);
+// Text for plain XML (no DTD): only the five predefined entities are used.
+std::string xml_stringByEscaping(std::string_view text);
 // The common worker.
 std::string html_stringByEscapingHTMLUsingTable(std::string_view text, std::span<const HTMLEscapeMap> table,
                                                 bool escapingUnicode);

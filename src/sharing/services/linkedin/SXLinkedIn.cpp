@@ -6,6 +6,7 @@
 #include "sharing/core/SXText.h"
 #include "sharing/core/SXXMLResponseParser.h"
 #include "sharing/core/oauth/OCAsynchronousDataFetcher.h"
+#include "sharing/services/html/HTMLAdditions.h"
 
 namespace zv {
 
@@ -67,21 +68,7 @@ bool SXLinkedIn::validateItem() {
   return item()->shareType != SXShareTypeURL || item()->title.has_value();
 }
 
-std::string SXLinkedIn::escapeXML(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string SXLinkedIn::escapeXML(const std::string& text) { return html::xml_stringByEscaping(text); }
 
 std::string SXLinkedIn::shareBody() const {
   const bool link = item()->shareType == SXShareTypeURL;

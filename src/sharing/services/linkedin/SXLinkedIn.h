@@ -39,7 +39,8 @@ class SXLinkedIn : public SXOAuthSharer, public SXFormControllerLargeTextFieldDe
   void sendTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data);
   void sendTicketDidFailWithError(const Ref<OCServiceTicket>& ticket, const Ref<Error>& error);
 
-  // "&", "<", ">", "\"" (and "'") replaced by their XML entities, "&" first.
+  // Text for the share XML: "&", "<", ">", "\"" and "'" as XML entities, characters XML cannot carry
+  // left out (see html::xml_stringByEscaping).
   static std::string escapeXML(const std::string& text);
   // The body of the share post for the item.
   std::string shareBody() const;

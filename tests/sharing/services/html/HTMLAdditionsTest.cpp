@@ -53,6 +53,31 @@ TEST(HTMLEscapeTest, ShortAndAsciiEscaping) {
   EXPECT_EQ(html_stringByEscapingForHTML("a\xff<"), "a\uFFFD&lt;");
 }
 
+// Text copied from documents holds controls XML 1.0 forbids (even as references): no escaper
+// lets one through, breaks stay breaks, and everything XML carries is kept.
+TEST(HTMLEscapeTest, EveryEscaperWritesOnlyWhatXMLCarries) {
+  std::string controls;
+  for (char c = 1; c < 0x20; ++c) controls += c;
+  const std::string input = std::string("a") + '\0' + "b\vc\fd" + controls + "e\uFFFE\uFFFF<\xff";
+  const std::string kept = "\t\n\r";
+  for (auto escape : {html_stringByEscapingForHTML, html_stringByEscapingForAsciiHTML, xml_stringByEscaping}) {
+    const std::string out = escape(input);
+    for (unsigned char c : out) {
+      EXPECT_TRUE(c >= 0x20 || kept.find(static_cast<char>(c)) != std::string::npos) << int(c);
+    }
+    EXPECT_EQ(out.find("\uFFFE"), std::string::npos);
+    EXPECT_EQ(out.find("\uFFFF"), std::string::npos);
+    EXPECT_EQ(out.find("&#65534;"), std::string::npos);
+    EXPECT_EQ(out.find("&#65535;"), std::string::npos);
+    EXPECT_EQ(out.rfind("ab\nc\nd\t\n\n\n\re", 0), 0u) << out;
+  }
+  EXPECT_EQ(xml_stringByEscaping(input), "ab\nc\nd\t\n\n\n\re\uFFFD\uFFFD&lt;\uFFFD");
+  EXPECT_EQ(html_stringByEscapingForAsciiHTML(input), "ab\nc\nd\t\n\n\n\re&#65533;&#65533;&lt;&#65533;");
+  // Plain XML knows only its five entities.
+  EXPECT_EQ(xml_stringByEscaping("a<b & \"c\" 'd'> \u2014 caf\u00e9"),
+            "a&lt;b &amp; &quot;c&quot; &apos;d&apos;&gt; \u2014 caf\u00e9");
+}
+
 TEST(HTMLUnescapeTest, ReferencesAndMalformedText) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", ""},

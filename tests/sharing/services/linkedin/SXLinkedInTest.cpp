@@ -70,6 +70,19 @@ TEST_F(SXLinkedInTest, TheVisibilityCodeCannotInjectMarkup) {
   EXPECT_FALSE(service.shares()[0].submittedURL);
 }
 
+// Text copied from a document holds page and line breaks and other controls XML cannot carry:
+// the share still parses, breaks stay breaks and the rest is left out.
+TEST_F(SXLinkedInTest, ControlCharactersDoNotBreakTheShareXML) {
+  auto sharer = loggedIn(SXItem::makeText("page\fone\vtwo\x01\x1B three\tfour"));
+  auto editor = waitForEditor(sharer);
+  ASSERT_TRUE(editor);
+  ASSERT_TRUE(pressRight(editor));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return outcomes->events.size() >= 2; }, 30.0));
+  EXPECT_EQ(outcomes->events, (std::vector<std::string>{"start", "finish"})) << service.lastComplaint();
+  ASSERT_EQ(service.shares().size(), 1u);
+  EXPECT_EQ(service.shares()[0].comment, "page\none\ntwo three\tfour");
+}
+
 TEST_F(SXLinkedInTest, ALostLoginAsksForANewOneAndOtherFailuresCarryAnError) {
   auto sharer = loggedIn(SXItem::makeText("one"));
   ASSERT_TRUE(waitForEditor(sharer));
