@@ -40,14 +40,75 @@ std::vector<std::string> tagNamesFrom(const std::string& tags) {
   return names;
 }
 
-void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-  if (from.empty()) return;
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
+// Replaces each placeholder `<img src="..." />` whose address is `address`, read as the markup
+// holds it (with its references, "&amp;" for "&") or as written.
+void replacePlaceholders(std::string& content, const std::string& address, const std::string& replacement) {
+  static constexpr std::string_view kOpen = "<img src=\"";
+  static constexpr std::string_view kClose = "\" />";
+  for (std::size_t at = content.find(kOpen); at != std::string::npos; at = content.find(kOpen, at)) {
+    const std::size_t from = at + kOpen.size();
+    const std::size_t quote = content.find('"', from);
+    if (quote == std::string::npos) return;
+    const std::string_view written = std::string_view(content).substr(from, quote - from);
+    if (content.compare(quote, kClose.size(), kClose) == 0 &&
+        (written == address || html::html_stringByUnescapingFromHTML(written) == address)) {
+      content.replace(at, quote + kClose.size() - at, replacement);
+      at += replacement.size();
+    } else {
+      at = from;
+    }
   }
 }
 
 std::string escapeXML(std::string_view text) { return html::html_stringByEscapingForHTML(text); }
+
+bool isTokenCharacter(char c) {
+  return c > ' ' && c < 0x7F && std::string_view("()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+}
+
+std::size_t tokenEnd(std::string_view text, std::size_t at) {
+  while (at < text.size() && isTokenCharacter(text[at])) ++at;
+  return at;
+}
+
+// Whether `text` is a media type: "type/subtype" and any number of "; name=value" parameters, each
+// value a token or a quoted string (blanks allowed around ";" and "=").
+bool isMediaType(std::string_view text) {
+  auto blanks = [&](std::size_t at) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+    return at;
+  };
+  std::size_t at = tokenEnd(text, 0);
+  if (at == 0 || at >= text.size() || text[at] != '/') return false;
+  std::size_t end = tokenEnd(text, at + 1);
+  if (end == at + 1) return false;
+  at = end;
+  while (true) {
+    at = blanks(at);
+    if (at == text.size()) return true;
+    if (text[at] != ';') return false;
+    at = blanks(at + 1);
+    end = tokenEnd(text, at);
+    if (end == at) return false;
+    at = blanks(end);
+    if (at >= text.size() || text[at] != '=') return false;
+    at = blanks(at + 1);
+    if (at < text.size() && text[at] == '"') {
+      for (++at; at < text.size() && text[at] != '"'; ++at) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        if (c < ' ' && c != '\t') return false;
+        if (c == 0x7F) return false;
+        if (c == '\\' && ++at == text.size()) return false;
+      }
+      if (at == text.size()) return false;
+      ++at;
+    } else {
+      end = tokenEnd(text, at);
+      if (end == at) return false;
+      at = end;
+    }
+  }
+}
 
 struct FetchedImage {
   std::size_t index;
@@ -129,7 +190,7 @@ std::string SXEvernote::enMediaTagWithResource(const notes::Resource& resource, 
     std::snprintf(buffer, sizeof buffer, "height=\"%.0f\" width=\"%.0f\" ", height, width);
     size = buffer;
   }
-  return "<en-media type=\"" + resource.mime + "\" " + size + "hash=\"" +
+  return "<en-media type=\"" + escapeXML(resource.mime) + "\" " + size + "hash=\"" +
          crypto::hex(crypto::md5(crypto::bytesOf(resource.data.body))) + "\"/>";
 }
 
@@ -187,7 +248,13 @@ bool SXEvernote::send() {
     }
     if (item->data) {
       notes::Resource resource;
-      resource.__set_mime(item->mimeType.value_or("application/octet-stream"));
+      // A type that is not a media type says nothing true about the file: it goes as plain bytes.
+      std::string type = item->mimeType.value_or("application/octet-stream");
+      if (!isMediaType(type)) {
+        logError("Note attachment sent as bytes: its type is not a media type");
+        type = "application/octet-stream";
+      }
+      resource.__set_mime(type);
       resource.__set_data(dataWithBytes(std::string(item->data->view())));
       content += "<p>" + enMediaTagWithResource(resource, 0, 0) + "</p>";
       resources.push_back(std::move(resource));
@@ -241,8 +308,7 @@ void SXEvernote::addImageResources(std::shared_ptr<notes::Note> note) {
         std::string address = resource.attributes.sourceURL;
         resource.__set_data(dataWithBytes(std::move(image.bytes)));
         if (note->__isset.content) {
-          replaceAll(note->content, "<img src=\"" + address + "\" />",
-                     enMediaTagWithResource(resource, image.width, image.height));
+          replacePlaceholders(note->content, address, enMediaTagWithResource(resource, image.width, image.height));
         }
       }
       self->deliver(note);

@@ -14,6 +14,7 @@
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXXMLResponseParser.h"
 #include "sharing/services/notes/SXEvernote.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
 #include "support/net/FaultServer.h"
@@ -50,6 +51,8 @@ std::string hashOf(const std::string& bytes) {
   auto digest = crypto::md5(crypto::bytesOf(bytes));
   return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
 }
+
+bool parsesAsXML(const std::string& markup) { return SXXMLResponseParser::initWithData(Data::make(markup))->parse(); }
 
 Ref<graphics::Image> solidImage(int width, int height) {
   return graphics::Image::make(graphics::Bitmap::filled(width, height, 0x33, 0x66, 0xcc));
@@ -172,6 +175,41 @@ TEST_F(SXEvernoteTest, AFileAndATitleWithoutLinkGiveAHeadingAndAnUnsizedMediaTag
             std::string::npos);
 }
 
+// The note's markup stays XML whatever the item holds: a file type with quotes is escaped in its
+// attribute, a "type" that is no media type cannot add markup of its own (the file goes as plain
+// bytes), and controls copied from documents are left out of the text.
+TEST_F(SXEvernoteTest, TheMarkupStaysXMLWhateverTheItemHolds) {
+  share(SXItem::makeFile(Data::make(std::string("hello")), std::string("a.txt"),
+                         std::string("text/plain; charset=\"utf-8\""), std::string("Notes\f1")));
+  auto lastNote = [&] {
+    auto created = standIn->createdNotes();
+    return created.empty() ? notes::Note() : created.back();
+  };
+  auto note = lastNote();
+  EXPECT_TRUE(parsesAsXML(note.content)) << note.content;
+  ASSERT_EQ(note.resources.size(), 1u);
+  EXPECT_EQ(note.resources[0].mime, "text/plain; charset=\"utf-8\"");
+  EXPECT_NE(note.content.find("<en-media type=\"text/plain; charset=&quot;utf-8&quot;\" hash=\""), std::string::npos)
+      << note.content;
+  EXPECT_NE(note.content.find("<h1>Notes\n1</h1>"), std::string::npos) << note.content;
+
+  share(SXItem::makeFile(Data::make(std::string("bytes")), std::string("b.bin"),
+                         std::string("image/png\"/><en-crypt>x</en-crypt><img src=\"x"), std::string("B")));
+  note = lastNote();
+  EXPECT_TRUE(parsesAsXML(note.content)) << note.content;
+  EXPECT_EQ(note.content.find("en-crypt"), std::string::npos) << note.content;
+  ASSERT_EQ(note.resources.size(), 1u);
+  EXPECT_EQ(note.resources[0].mime, "application/octet-stream");
+
+  auto text = SXItem::makeText("page one\fpage two\vline\x01\x02 end\x7F");
+  text->title = std::string("T\x1B");
+  share(text);
+  note = lastNote();
+  EXPECT_TRUE(parsesAsXML(note.content)) << note.content;
+  EXPECT_EQ(standIn->createdNotes().size(), 3u);
+  EXPECT_NE(note.content.find("<p>page one\npage two\nline end\x7F</p>"), std::string::npos) << note.content;
+}
+
 TEST_F(SXEvernoteTest, AURLWithoutTitleGivesOnlyTheLinkParagraphAndAnUntitledNote) {
   share(SXItem::makeURL(URL::make("https://example.org/")));
   auto note = onlyNote();
@@ -220,8 +258,11 @@ TEST_F(SXEvernoteTest, APreparedNotesImagesAreFetchedAndTheirPlaceholdersReplace
   item->shareType = SXShareTypeText;
   item->text = "t";
   item->note = std::make_shared<notes::Note>();
-  item->note->__set_content("<en-note><img src=\"https://images.example.com/pic.jpg\" /><img src=\"https://images.example.com/missing.jpg\" /></en-note>");
-  for (const char* address : {"https://images.example.com/pic.jpg", "https://images.example.com/missing.jpg"}) {
+  // The markup holds the address as XML does, "&" as "&amp;".
+  item->note->__set_content(
+      "<en-note><img src=\"https://images.example.com/pic.jpg?w=8&amp;h=6\" /><img "
+      "src=\"https://images.example.com/missing.jpg\" /></en-note>");
+  for (const char* address : {"https://images.example.com/pic.jpg?w=8&h=6", "https://images.example.com/missing.jpg"}) {
     notes::Resource resource;
     resource.__set_mime("image/jpeg");
     resource.attributes.__set_sourceURL(address);
