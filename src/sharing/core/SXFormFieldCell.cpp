@@ -108,7 +108,8 @@ SXFormFieldCellOptionPicker::SXFormFieldCellOptionPicker()
 void SXFormFieldCellOptionPicker::setupWithSettings(const Ref<SXFormFieldSettings>& settings) {
   SXFormFieldCell::setupWithSettings(settings);
   if (!settings || !detailTextLabel()) return;
-  detailTextLabel()->setText(settings->value ? settings->value : settings->optionDetailLabelDefault);
+  detailTextLabel()->setText(settings->value ? (settings->valueText ? settings->valueText : settings->value)
+                                             : settings->optionDetailLabelDefault);
 }
 
 }  // namespace zv

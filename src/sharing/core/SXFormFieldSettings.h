@@ -4,6 +4,8 @@
 // the form's cells write the user's entries into `value`.
 //
 // Option-picker description keys: "title" (picker title), "itemsList" (array of option texts),
+// "itemsIds" (optional array of the options' ids, one per text: the row's value then carries the
+// chosen ids, see optionPickerIdsForIndexes, and the cell shows the texts),
 // "curIndexes" (chosen indexes joined by ",", or "-1"), "allowMultiple" and "static" (boolean
 // numbers), "SXFormOptionControllerOptionProvider" (an object adopting
 // SXFormOptionControllerOptionProvider, used when the list is not static; a sharer naming itself
@@ -14,6 +16,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/foundation/Values.h"
 
@@ -36,12 +40,23 @@ class SXFormFieldSettings : public Object {
 
   // The chosen option texts for an index list ("0,2") joined by ","; "-1" when none is taken.
   std::string optionPickerValueForIndexes(std::string_view indexes) const;
+  // With "itemsIds": the chosen options' ids, in the order chosen, joined as joinOptionIds does
+  // ("-1" when none is taken). nullopt without ids (or with a list of another length): the value
+  // is then the texts. Ids, unlike texts, name one option each whatever the texts hold.
+  std::optional<std::string> optionPickerIdsForIndexes(std::string_view indexes) const;
+  // Ids joined by "," with "%" and "," inside an id written "%25" and "%2C"; splitOptionIds reads
+  // that back (a value always gives at least one id).
+  static std::string joinOptionIds(const std::vector<std::string>& ids);
+  static std::vector<std::string> splitOptionIds(std::string_view value);
 
   std::string label;
   std::string key;
   SXFormFieldType type = SXFormFieldTypeText;
   std::optional<std::string> start;
   std::optional<std::string> value;
+  // What the form shows for `value` when that differs from it (an option picker carrying ids
+  // shows the chosen texts); nullopt shows `value`.
+  std::optional<std::string> valueText;
   Ref<MutableDictionary> optionPickerInfo;
   std::optional<std::string> optionDetailLabelDefault;
 };

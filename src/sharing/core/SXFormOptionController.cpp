@@ -101,12 +101,20 @@ void SXFormOptionController::updateFromOptions() {
   if (isViewLoaded()) tableView()->reloadData();
 }
 
-void SXFormOptionController::optionsEnumerated(const std::vector<std::string>& options) {
+void SXFormOptionController::optionsEnumerated(const std::vector<std::string>& options,
+                                               const std::vector<std::string>& ids) {
   didLoad_ = true;
   provider_.reset();
   std::vector<ObjectPtr> items;
   for (const auto& option : options) items.push_back(box(option));
   settings_->optionPickerInfo->setObject(Array::make(std::move(items)), "itemsList");
+  if (!ids.empty() && ids.size() == options.size()) {
+    std::vector<ObjectPtr> idItems;
+    for (const auto& id : ids) idItems.push_back(box(id));
+    settings_->optionPickerInfo->setObject(Array::make(std::move(idItems)), "itemsIds");
+  } else {
+    settings_->optionPickerInfo->removeObjectForKey("itemsIds");
+  }
   auto chosen = parseIndexes(currentIndexes());
   if (currentIndexes() != "-1" &&
       std::any_of(chosen.begin(), chosen.end(), [&](long i) { return i < 0 || i >= static_cast<long>(options.size()); })) {
@@ -168,6 +176,12 @@ void SXFormOptionController::tableViewDidSelectRowAtIndexPath(ui::TableView& tab
 void SXFormOptionController::done() {
   auto value = settings_->optionPickerValueForIndexes(currentIndexes());
   settings_->value = value == "-1" ? std::nullopt : std::optional<std::string>(value);
+  settings_->valueText = std::nullopt;
+  // Options with ids: the value names them by id, the cell still shows their texts.
+  if (auto ids = settings_->optionPickerIdsForIndexes(currentIndexes())) {
+    settings_->valueText = settings_->value;
+    settings_->value = *ids == "-1" ? std::nullopt : ids;
+  }
   auto keepAlive = self();
   if (auto client = client_.lock()) client->SXFormOptionControllerDidFinish(*this);
 }

@@ -31,7 +31,9 @@ class SXFormOptionController : public ui::TableViewController, public ui::AlertV
   static Ref<SXFormOptionController> initWithOptionsInfo(Ref<SXFormFieldSettings> settings,
                                                           std::weak_ptr<SXFormOptionControllerClient> client);
 
-  void optionsEnumerated(const std::vector<std::string>& options);
+  // The options' texts and, when given (one per text), their ids: the row's value then carries
+  // the chosen ids.
+  void optionsEnumerated(const std::vector<std::string>& options, const std::vector<std::string>& ids = {});
   void optionsEnumerationFailedWithError(const Ref<Error>& error);
   void cancel();
   void done();

@@ -157,6 +157,32 @@ TEST_F(SXFormTest, AFixedMultipleChoiceListCanCommitItsChoice) {
   EXPECT_EQ(navigation->topViewController(), form);
 }
 
+// Options listed with ids: the value names the ticked options by id, whatever their texts or
+// ids hold, while the cell shows the texts.
+TEST_F(SXFormTest, OptionsWithIdsCarryTheIdsAndShowTheTexts) {
+  auto provider = std::make_shared<ManualProvider>();
+  auto info = pickerInfo({}, true, false);
+  info->setObject(provider, "SXFormOptionControllerOptionProvider");
+  auto row = SXFormFieldSettings::make("Sets", "sets", SXFormFieldTypeOptionPicker, std::nullopt, info, "None");
+  form->addSection({row});
+  show();
+  auto picker = openPicker(0);
+  picker->optionsEnumerated({"Cats, Dogs", "Cats", "Cats"}, {"7,1", "50%", "9"});
+  tapOption(picker, 2);
+  tapOption(picker, 0);
+  ASSERT_TRUE(pressRight(picker));
+  settle();
+  ASSERT_TRUE(row->value);
+  EXPECT_EQ(SXFormFieldSettings::splitOptionIds(*row->value), (std::vector<std::string>{"9", "7,1"}));
+  EXPECT_EQ(formCell(form, 0, 0)->detailTextLabel()->text(), "Cats,Cats, Dogs");
+  EXPECT_EQ(SXFormFieldSettings::splitOptionIds(*row->optionPickerIdsForIndexes("1")),
+            std::vector<std::string>{"50%"});
+  EXPECT_EQ(row->optionPickerIdsForIndexes("-1"), "-1");
+  // Without ids (or with a list of another length) the value stays the texts.
+  EXPECT_FALSE(SXFormFieldSettings::make("L", "k", SXFormFieldTypeOptionPicker, std::nullopt,
+                                         pickerInfo({"a"}, true, true))->optionPickerIdsForIndexes("0"));
+}
+
 TEST_F(SXFormTest, DeselectingTheOnlyChoiceClearsTheValue) {
   auto row = SXFormFieldSettings::make("Tags", "tags", SXFormFieldTypeOptionPicker, "green",
                                        pickerInfo({"red", "green"}, true, true, "1"));

@@ -103,6 +103,11 @@ void FlickrService::setGroups(std::vector<std::pair<std::string, std::string>> g
   groups_ = std::move(groups);
 }
 
+void FlickrService::refuseGroup(const std::string& nsid) {
+  std::lock_guard lock(mutex_);
+  refusingGroups_.insert(nsid);
+}
+
 void FlickrService::failMethod(const std::string& method, int code) {
   std::lock_guard lock(mutex_);
   failures_[method] = code;
@@ -253,6 +258,11 @@ std::string FlickrService::restReply(const std::map<std::string, std::string>& a
   }
   if (method == "flickr.groups.pools.add") {
     if (!arguments.contains("photo_id") || !arguments.contains("group_id")) return xmlError(1, "Missing argument");
+    const auto& group = arguments.at("group_id");
+    if (std::none_of(groups_.begin(), groups_.end(), [&](const auto& entry) { return entry.first == group; })) {
+      return xmlError(2, "Group not found");
+    }
+    if (refusingGroups_.contains(group)) return xmlError(5, "Photo limit reached");
     return xml("");
   }
   return xmlError(112, "Method not found");

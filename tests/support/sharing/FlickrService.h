@@ -19,6 +19,7 @@
 // Threads: the server answers on its own threads; every accessor locks.
 
 #include <map>
+#include <set>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ class FlickrService {
   void invalidateTokens();
   // Groups the user belongs to: (nsid, name); an empty nsid leaves the attribute out.
   void setGroups(std::vector<std::pair<std::string, std::string>> groups);
+  // Adding a photo to this group fails (error 5, as a full pool does); adding to a group not in
+  // the list fails with error 2.
+  void refuseGroup(const std::string& nsid);
   // The next calls of `method` fail with this service error code.
   void failMethod(const std::string& method, int code);
   // The next REST reply is this raw body (status 200).
@@ -89,6 +93,7 @@ class FlickrService {
   std::vector<std::string> tokens_;
   std::vector<std::string> frobs_;
   std::vector<std::pair<std::string, std::string>> groups_;
+  std::set<std::string> refusingGroups_;
   std::map<std::string, int> failures_;
   std::optional<std::string> nextRESTReply_;
   std::string requestToken_ = "rt-1", requestSecret_ = "rs~1", accessToken_ = "at-1", accessSecret_ = "as/1";

@@ -135,7 +135,7 @@ std::vector<Ref<SXFormFieldSettings>> SXFlickr::shareFormFieldsForType(std::int3
           SXFormFieldSettings::make(SXLocalizedText("Is Public"), "is_public", SXFormFieldTypeSwitch, "1"),
           SXFormFieldSettings::make(SXLocalizedText("Is Friend"), "is_friend", SXFormFieldTypeSwitch, "1"),
           SXFormFieldSettings::make(SXLocalizedText("Is Family"), "is_family", SXFormFieldTypeSwitch, "1"),
-          SXFormFieldSettings::make(SXLocalizedText("Post To Groups"), "postgroup", SXFormFieldTypeOptionPicker,
+          SXFormFieldSettings::make(SXLocalizedText("Post To Groups"), kGroupIdsKey, SXFormFieldTypeOptionPicker,
                                     std::nullopt, picker, SXLocalizedText("Select Group"))};
 }
 
@@ -178,31 +178,94 @@ void SXFlickr::noteUserName(const Ref<Dictionary>& response) {
   }
 }
 
-void SXFlickr::postToNextGroup() {
-  const auto chosen = item()->customValueForKey("postgroup");
-  if (!fullOptionsData_ || !chosen) return sendDidFinish();
-  std::vector<std::string> names;
-  std::size_t start = 0;
-  for (;;) {
-    const auto comma = chosen->find(',', start);
-    names.push_back(chosen->substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+Ref<Dictionary> SXFlickr::groupWithId(const std::string& id) const {
+  if (!fullOptionsData_) return nullptr;
+  for (const auto& entry : *fullOptionsData_) {
+    auto group = std::dynamic_pointer_cast<Dictionary>(entry);
+    if (group && group->stringForKey("nsid").value_or("") == id) return group;
+  }
+  return nullptr;
+}
+
+std::vector<SXFlickr::GroupTarget> SXFlickr::groupTargets() const {
+  std::vector<GroupTarget> targets;
+  if (auto ids = item()->customValueForKey(kGroupIdsKey); ids && *ids != "-1") {
+    for (auto& id : SXFormFieldSettings::splitOptionIds(*ids)) {
+      auto group = groupWithId(id);
+      auto name = group ? group->stringForKey("name").value_or(id) : id;
+      targets.push_back({std::move(id), std::move(name)});
+    }
+    return targets;
+  }
+  // Names joined by ",": a name may hold "," itself, so the longest run of pieces that names a
+  // group is taken first. A name no group (or more than one group) has goes without an id and is
+  // reported, never sent to a group the user did not pick.
+  const auto names = item()->customValueForKey(kGroupNamesKey);
+  if (!names || names->empty() || *names == "-1") return targets;
+  if (!fullOptionsData_) return {{std::string(), *names}};
+  std::vector<std::string> pieces;
+  for (std::size_t start = 0;;) {
+    const auto comma = names->find(',', start);
+    pieces.push_back(names->substr(start, comma == std::string::npos ? std::string::npos : comma - start));
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  if (postGroupCurIndex_ >= names.size()) return sendDidFinish();
-  currentGroupName_ = names[postGroupCurIndex_++];
-  for (const auto& entry : *fullOptionsData_) {
-    auto group = std::dynamic_pointer_cast<Dictionary>(entry);
-    if (!group || group->stringForKey("name") != currentGroupName_) continue;
-    const auto nsid = group->stringForKey("nsid");
-    if (!nsid) break;
-    auto arguments = Dictionary::make({{"photo_id", String::make(postedPhotoID_)}, {"group_id", String::make(*nsid)}});
-    if (startStep(kPutInGroupsStep, [&](FlickrAPIRequest& request) {
-          return request.callAPIMethodWithPOST("flickr.groups.pools.add", arguments.get());
-        })) {
-      return;
+  for (std::size_t i = 0; i < pieces.size();) {
+    std::size_t taken = 0;
+    std::vector<Ref<Dictionary>> named;
+    std::string run;
+    for (std::size_t j = i; j < pieces.size(); ++j) {
+      run += (j == i ? "" : ",") + pieces[j];
+      std::vector<Ref<Dictionary>> matches;
+      for (const auto& entry : *fullOptionsData_) {
+        auto group = std::dynamic_pointer_cast<Dictionary>(entry);
+        if (group && group->stringForKey("name") == run) matches.push_back(group);
+      }
+      if (!matches.empty()) {
+        taken = j - i + 1;
+        named = std::move(matches);
+      }
     }
-    break;
+    if (taken == 0) {
+      targets.push_back({std::string(), pieces[i]});
+      ++i;
+      continue;
+    }
+    std::string name = pieces[i];
+    for (std::size_t j = i + 1; j < i + taken; ++j) name += "," + pieces[j];
+    targets.push_back({named.size() == 1 ? named[0]->stringForKey("nsid").value_or("") : std::string(), name});
+    i += taken;
+  }
+  return targets;
+}
+
+void SXFlickr::startGroupPosts() {
+  groupTargets_ = groupTargets();
+  postGroupCurIndex_ = 0;
+  refusedGroups_.clear();
+  postToNextGroup();
+}
+
+void SXFlickr::postToNextGroup() {
+  while (postGroupCurIndex_ < groupTargets_.size()) {
+    const auto& target = groupTargets_[postGroupCurIndex_++];
+    if (!target.id.empty()) {
+      auto arguments = Dictionary::make({{"photo_id", String::make(postedPhotoID_)}, {"group_id", String::make(target.id)}});
+      if (startStep(kPutInGroupsStep, [&](FlickrAPIRequest& request) {
+            return request.callAPIMethodWithPOST("flickr.groups.pools.add", arguments.get());
+          })) {
+        return;
+      }
+    }
+    refusedGroups_.push_back(target.name);
+  }
+  if (!refusedGroups_.empty()) {
+    std::string names;
+    for (const auto& name : refusedGroups_) names += (names.empty() ? "" : ", ") + name;
+    showAlert(SXLocalizedText("Flickr"),
+              refusedGroups_.size() == 1
+                  ? SXLocalizedText("The photo was uploaded, but it could not be added to the group %@.", names)
+                  : SXLocalizedText("The photo was uploaded, but it could not be added to the groups %@.", names));
   }
   sendDidFinish();
 }
@@ -216,16 +279,18 @@ void SXFlickr::flickrAPIRequestDidCompleteWithResponse(FlickrAPIRequest& request
     if (!list) return optionsEnumerationFailed(FlickrAPIRequest::clientError(kFlickrClientBadReply));
     fullOptionsData_ = list;
     std::vector<std::string> names;
+    std::vector<std::string> ids;
     for (const auto& entry : *list) {
       auto group = std::dynamic_pointer_cast<Dictionary>(entry);
       names.push_back(group ? group->stringForKey("name").value_or("") : std::string());
+      ids.push_back(group ? group->stringForKey("nsid").value_or("") : std::string());
     }
-    return optionsEnumerated(names);
+    return optionsEnumerated(names, ids);
   }
   if (isStep(step, kPutInGroupsStep)) return postToNextGroup();
   if (isStep(step, kUploadImageStep)) {
     postedPhotoID_ = FKTextContent(response->objectForKey("photoid"));
-    return postToNextGroup();
+    return startGroupPosts();
   }
   SXActivityIndicator::currentIndicator()->hide();
   if (isStep(step, kGetAuthTokenStep)) {
@@ -258,11 +323,10 @@ void SXFlickr::flickrAPIRequestDidFailWithError(FlickrAPIRequest& request, const
     return optionsEnumerationFailed(error);
   }
   if (isStep(step, kPutInGroupsStep)) {
-    // The photo is on the service: the share is done, only this group step failed.
+    // The photo is on the service: this group refused it, the next ones are still tried.
     groupPostError_ = error;
-    showAlert(SXLocalizedText("Flickr"),
-              SXLocalizedText("The photo was uploaded, but it could not be added to the group %@.", currentGroupName_));
-    return sendDidFinish();
+    refusedGroups_.push_back(groupTargets_[postGroupCurIndex_ - 1].name);
+    return postToNextGroup();
   }
   sendDidFailWithErrorShouldRelogin(error, false);
 }
@@ -283,8 +347,8 @@ void SXFlickr::SXFormOptionControllerCancelEnumerateOptions(SXFormOptionControll
   keepAlive_ = nullptr;
 }
 
-void SXFlickr::optionsEnumerated(const std::vector<std::string>& names) {
-  if (auto picker = curOptionController()) picker->optionsEnumerated(names);
+void SXFlickr::optionsEnumerated(const std::vector<std::string>& names, const std::vector<std::string>& ids) {
+  if (auto picker = curOptionController()) picker->optionsEnumerated(names, ids);
   setCurOptionController(nullptr);
 }
 

@@ -5,9 +5,14 @@
 // groups, uploads the photo as JPEG and then adds it to each chosen group, one call after another.
 // It also serves the share form's group picker as its option provider.
 //
-// Every failure ends the activity display. A group post that fails after the upload succeeded
-// ends the share as done (the photo is on the service) and tells the user which group step
-// failed; `groupPostError()` keeps that error.
+// The picked groups travel by id (the form's "postgroupids" value, see SXFormFieldSettings); an
+// item kept from before names them instead ("postgroup", names joined by ","), and those names
+// are read against the group list when the sharer has it, a name two groups share is not guessed.
+//
+// Every failure ends the activity display. After the upload every picked group is tried; groups
+// that refuse the photo (or cannot be found) do not stop the others, and the share ends as done
+// (the photo is on the service) with one alert naming every group that did not take it;
+// `refusedGroups()` lists them and `groupPostError()` keeps the service's last error.
 //
 // Threads: main thread only. Ownership: the sharer owns its context and request; it keeps itself
 // alive while a call of its request runs.
@@ -34,6 +39,9 @@ class SXFlickr : public SXSharer,
   static constexpr const char* kUploadImageStep = "kUploadImageStep";
   static constexpr const char* kGetGroupsStep = "kGetGroupsStep";
   static constexpr const char* kPutInGroupsStep = "kPutInGroupsStep";
+  // The item's custom value with the picked group ids, and the older one with their names.
+  static constexpr const char* kGroupIdsKey = "postgroupids";
+  static constexpr const char* kGroupNamesKey = "postgroup";
 
   static void registerClass();
 
@@ -68,14 +76,16 @@ class SXFlickr : public SXSharer,
   Ref<Data> generateImageData() const;
   void sendPhoto();
   void setAndStoreFlickrAuthToken(const std::string& token);
+  void startGroupPosts();
   void postToNextGroup();
-  void optionsEnumerated(const std::vector<std::string>& names);
+  void optionsEnumerated(const std::vector<std::string>& names, const std::vector<std::string>& ids);
   void optionsEnumerationFailed(const Ref<Error>& error);
 
   const std::string& flickrUserName() const { return flickrUserName_; }
   const Ref<Array>& fullOptionsData() const { return fullOptionsData_; }
   const std::string& postedPhotoID() const { return postedPhotoID_; }
   const Ref<Error>& groupPostError() const { return groupPostError_; }
+  const std::vector<std::string>& refusedGroups() const { return refusedGroups_; }
 
  private:
   // Starts a call under `step`; false (and nothing kept) when it did not start.
@@ -87,8 +97,16 @@ class SXFlickr : public SXSharer,
   std::string flickrUserName_;
   std::string postedPhotoID_;
   Ref<Array> fullOptionsData_;
+  struct GroupTarget {
+    std::string id;
+    std::string name;
+  };
+  // The picked groups the photo goes to, in order; the group list entry (or nullptr) for an id.
+  std::vector<GroupTarget> groupTargets() const;
+  Ref<Dictionary> groupWithId(const std::string& id) const;
+  std::vector<GroupTarget> groupTargets_;
   std::size_t postGroupCurIndex_ = 0;
-  std::string currentGroupName_;
+  std::vector<std::string> refusedGroups_;
   Ref<Error> groupPostError_;
   ObjectPtr keepAlive_;
 };

@@ -7,6 +7,7 @@
 #include "platform/foundation/WeakReference.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/graphics/Image.h"
+#include "platform/graphics/ImageCodec.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXActivityIndicator.h"
 #include "sharing/core/SXFormOptionController.h"
@@ -146,6 +147,22 @@ TEST_F(SXFlickrTest, AnUploadWithTwoGroupsPostsToBothInOrder) {
   EXPECT_TRUE(activityEnds());
 }
 
+// A black drawing on a clear ground arrives as a drawing, not as a black rectangle.
+TEST_F(SXFlickrTest, ATransparentPictureArrivesLaidOnWhite) {
+  auto sharer = filledSharer("Sketch", std::nullopt);
+  graphics::Bitmap drawing = graphics::Bitmap::filled(32, 32, 0, 0, 0, 0);
+  for (int i = 0; i < 32; ++i) drawing.pixel(i, 16)[3] = 255;
+  sharer->item()->image = graphics::Image::make(std::move(drawing));
+  EXPECT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  ASSERT_EQ(service.uploads().size(), 1u);
+  const std::string jpeg = service.uploads()[0].second;
+  auto decoded = graphics::decodeJPEG(std::span(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size()));
+  ASSERT_TRUE(decoded);
+  EXPECT_GE(decoded->pixel(2, 2)[0], 245);
+  EXPECT_LE(decoded->pixel(2, 16)[0], 40);
+}
+
 TEST_F(SXFlickrTest, WithoutGroupsTheShareEndsAfterTheUpload) {
   auto sharer = filledSharer("Sunset", "-1");
   EXPECT_TRUE(sharer->send());
@@ -153,13 +170,16 @@ TEST_F(SXFlickrTest, WithoutGroupsTheShareEndsAfterTheUpload) {
   EXPECT_TRUE(callsOf("flickr.groups.pools.add").empty());
   EXPECT_EQ(service.uploads().at(0).first, "Sunset");
 
-  // A group with no id ends the posting there.
+  // A group with no id cannot take the photo: it is reported, and the next group still gets it.
   auto second = filledSharer("Sunset", "Nameless,Cats");
   openGroups(second);
   reports.clear();
   EXPECT_TRUE(second->send());
   ASSERT_TRUE(waitForReport(kSXSendDidFinish));
-  EXPECT_TRUE(callsOf("flickr.groups.pools.add").empty());
+  auto adds = callsOf("flickr.groups.pools.add");
+  ASSERT_EQ(adds.size(), 1u);
+  EXPECT_EQ(adds[0].arguments.at("group_id"), "g1@N1");
+  EXPECT_EQ(second->refusedGroups(), std::vector<std::string>{"Nameless"});
 }
 
 TEST_F(SXFlickrTest, AStepThatCannotStartLeavesTheRunningOneAlone) {
@@ -187,6 +207,65 @@ TEST_F(SXFlickrTest, AFailedGroupPostLeavesTheUploadDone) {
   ASSERT_TRUE(sharer->groupPostError());
   EXPECT_EQ(sharer->groupPostError()->code(), 3);
   EXPECT_EQ(service.uploads().size(), 1u);
+}
+
+// The picker carries the ticked groups by id: a name holding "," or shared by two groups still
+// sends the photo to exactly the groups ticked, and the cell shows their names.
+TEST_F(SXFlickrTest, ThePickedGroupsReceiveThePhotoWhateverTheirNames) {
+  service.setGroups({{"g1@N1", "Cats"}, {"g2@N2", "Dogs"}, {"g3@N3", "Cats,Dogs & Birds"}, {"g4@N4", "Dogs"}});
+  auto sharer = filledSharer("Sunset", std::nullopt);
+  auto picker = openGroups(sharer);
+  auto row = picker->settings();
+  row->optionPickerInfo->setObject(box("2,3"), "curIndexes");
+  picker->done();
+  ASSERT_TRUE(row->value);
+  sharer->item()->setCustomValue(row->value, row->key);
+  EXPECT_EQ(row->valueText, "Cats,Dogs & Birds,Dogs");
+  EXPECT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  auto adds = callsOf("flickr.groups.pools.add");
+  ASSERT_EQ(adds.size(), 2u);
+  EXPECT_EQ(adds[0].arguments.at("group_id"), "g3@N3");
+  EXPECT_EQ(adds[1].arguments.at("group_id"), "g4@N4");
+  EXPECT_TRUE(sharer->refusedGroups().empty());
+
+  // A share kept from before names its groups: a name with "," is read whole, and a name two
+  // groups share is reported rather than sent to either.
+  auto older = filledSharer("Sunset", "Cats,Dogs & Birds,Dogs,Cats");
+  openGroups(older);
+  reports.clear();
+  EXPECT_TRUE(older->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  adds = callsOf("flickr.groups.pools.add");
+  ASSERT_EQ(adds.size(), 4u);
+  EXPECT_EQ(adds[2].arguments.at("group_id"), "g3@N3");
+  EXPECT_EQ(adds[3].arguments.at("group_id"), "g1@N1");
+  EXPECT_EQ(older->refusedGroups(), std::vector<std::string>{"Dogs"});
+}
+
+// One group refusing the photo does not keep it from the groups after it, and the user learns
+// of every group that did not take it.
+TEST_F(SXFlickrTest, EveryPickedGroupIsTriedAndEveryRefusalReported) {
+  service.setGroups({{"g1@N1", "Cats"}, {"g2@N2", "Dogs"}, {"g3@N3", "Birds"}});
+  service.refuseGroup("g1@N1");
+  service.refuseGroup("g3@N3");
+  auto sharer = filledSharer("Sunset", std::nullopt);
+  sharer->setQuiet(false);
+  sharer->item()->setCustomValue(SXFormFieldSettings::joinOptionIds({"g1@N1", "g2@N2", "g3@N3"}), "postgroupids");
+  EXPECT_TRUE(sharer->send());
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), kSXSendDidFailWithError), 0);
+  auto adds = callsOf("flickr.groups.pools.add");
+  ASSERT_EQ(adds.size(), 3u);
+  EXPECT_EQ(adds[1].arguments.at("group_id"), "g2@N2");
+  EXPECT_EQ(adds[2].arguments.at("group_id"), "g3@N3");
+  // Without the group list (a share sent later) the ids name the groups.
+  EXPECT_EQ(sharer->refusedGroups(), (std::vector<std::string>{"g1@N1", "g3@N3"}));
+  ASSERT_TRUE(sharer->groupPostError());
+  EXPECT_EQ(sharer->groupPostError()->code(), 5);
+  ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() != nullptr; }, 20.0));
+  EXPECT_EQ(topAlert()->message(), "The photo was uploaded, but it could not be added to the groups g1@N1, g3@N3.");
+  topAlert()->simulateTapButtonAtIndex(0);
 }
 
 TEST_F(SXFlickrTest, AnInvalidTokenAsksForANewLoginAndAnyFailureEndsTheActivity) {
