@@ -1,6 +1,7 @@
 #include "platform/ui/TableView.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
@@ -201,37 +202,45 @@ void TableView::applyUpdate() {
                            t, fresh[t], old[s], inserted, deleted));
   }
 
-  // Consistent: visible cells of surviving rows move to their new index paths; the others go
-  // to the reuse queue. Reloaded sections' rows all get new cells.
+  // Consistent. Where an old row is now: the r-th old row, less the deleted ones before it, is the
+  // k-th surviving row of its section; it takes the k-th new row that was not inserted. Rows of
+  // deleted sections and deleted rows are nowhere.
+  auto follow = [&](std::size_t s, std::size_t r) -> std::optional<Key> {
+    auto it = sectionMap.find(s);
+    if (it == sectionMap.end()) return std::nullopt;
+    auto deleted = deletedRows.find(s);
+    if (deleted != deletedRows.end() && deleted->second.count(r)) return std::nullopt;
+    std::size_t k = r;
+    if (deleted != deletedRows.end())
+      k -= static_cast<std::size_t>(std::distance(deleted->second.begin(), deleted->second.lower_bound(r)));
+    const std::size_t t = it->second;
+    auto inserted = insertedRows.find(t);
+    std::size_t newRow = k;
+    if (inserted != insertedRows.end())
+      for (auto i : inserted->second) {
+        if (i > newRow) break;
+        ++newRow;
+      }
+    return Key{t, newRow};
+  };
+
+  // Visible cells of surviving rows move to their new index paths; the others go to the reuse
+  // queue. Reloaded sections' rows all get new cells.
   std::map<Key, Ref<TableViewCell>> moved;
   for (auto& [key, cell] : visible_) {
     auto [s, r] = key;
-    auto it = sectionMap.find(s);
-    bool drop = it == sectionMap.end() || u.reloadedSections.count(s) || (deletedRows.count(s) && deletedRows[s].count(r)) ||
-                (reloadedRows.count(s) && reloadedRows[s].count(r));
-    if (drop) {
+    auto to = follow(s, r);
+    if (!to || u.reloadedSections.count(s) || (reloadedRows.count(s) && reloadedRows[s].count(r))) {
       enqueue(cell);
       continue;
     }
-    std::size_t t = it->second;
-    // The r-th old row, less the deleted ones before it, is the k-th surviving row; it takes the
-    // k-th new row that was not inserted.
-    std::size_t k = r;
-    if (deletedRows.count(s))
-      for (auto d : deletedRows[s])
-        if (d < r) --k;
-    std::size_t newRow = 0, seen = 0;
-    for (;; ++newRow) {
-      if (insertedRows.count(t) && insertedRows[t].count(newRow)) continue;
-      if (seen++ == k) break;
-    }
-    moved[{t, newRow}] = cell;
+    moved[*to] = cell;
   }
   visible_ = std::move(moved);
+  // The selection follows its row, and goes with it.
   if (selected_) {
-    auto it = sectionMap.find(selected_->section());
-    if (it == sectionMap.end() || (deletedRows.count(selected_->section()) && deletedRows[selected_->section()].count(selected_->row())))
-      selected_ = nullptr;
+    auto to = follow(selected_->section(), selected_->row());
+    selected_ = to ? IndexPath::forRow(to->second, to->first) : nullptr;
   }
   counts_ = std::move(fresh);
   countsKnown_ = true;

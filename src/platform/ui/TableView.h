@@ -6,7 +6,9 @@
 // Updates: inserts, deletes and reloads of sections and rows, inside beginUpdates/endUpdates or
 // one by one, are checked against the data source's new counts when the (outermost) batch ends,
 // the way the platform checks them; a mismatch raises "NSInternalInconsistencyException" with the
-// platform's "Invalid update" reasons, and the table keeps its previous counts.
+// platform's "Invalid update" reasons, and the table keeps its previous counts. The selected row
+// follows its row through inserts and deletes of rows and sections, and is cleared when its row or
+// section is deleted.
 //
 // Users' touches are simulated with simulateTapOnRow (will-select, select, did-select) and
 // simulateAccessoryTap. Main thread only.

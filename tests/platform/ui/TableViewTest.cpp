@@ -165,6 +165,59 @@ TEST_F(TableViewTest, ConsistentUpdatesMoveVisibleCellsToTheirNewRows) {
             std::optional<std::string>("changed"));
 }
 
+TEST_F(TableViewTest, SelectionFollowsItsRowThroughUpdatesAndGoesWithIt) {
+  auto screen = std::make_shared<ListScreen>(std::vector<std::vector<std::string>>{numbered(3), numbered(4)});
+  makeKeyWindow(screen);
+  auto table = screen->tableView();
+  auto selectedTitle = [&]() -> std::optional<std::string> {
+    auto p = table->indexPathForSelectedRow();
+    if (!p) return std::nullopt;
+    return screen->model[p->section()][p->row()];
+  };
+  table->layoutIfNeeded();
+  table->simulateTapOnRow(IndexPath::forRow(2, 1));
+  ASSERT_EQ(selectedTitle(), "row 2");
+
+  // Rows inserted and deleted above it in its own section, in one batch.
+  table->beginUpdates();
+  screen->model[1].erase(screen->model[1].begin());
+  screen->model[1].insert(screen->model[1].begin(), {"new a", "new b"});
+  table->deleteRowsAtIndexPaths({IndexPath::forRow(0, 1)});
+  table->insertRowsAtIndexPaths({IndexPath::forRow(0, 1), IndexPath::forRow(1, 1)});
+  table->endUpdates();
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 1)));
+  EXPECT_EQ(selectedTitle(), "row 2");
+
+  // A section deleted above it, then one inserted there.
+  screen->model.erase(screen->model.begin());
+  table->deleteSections({0});
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 0)));
+  screen->model.insert(screen->model.begin(), numbered(1));
+  table->insertSections({0});
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 1)));
+  EXPECT_EQ(selectedTitle(), "row 2");
+  // Its cell shows it selected, and no other does.
+  table->layoutIfNeeded();
+  for (const auto& p : table->indexPathsForVisibleRows())
+    EXPECT_EQ(table->cellForRowAtIndexPath(p)->isSelected(), p->isEqual(*IndexPath::forRow(3, 1)));
+
+  // Changes below it leave it alone; a reload of its row keeps it.
+  screen->model[1].push_back("last");
+  table->insertRowsAtIndexPaths({IndexPath::forRow(5, 1)});
+  table->reloadRowsAtIndexPaths({IndexPath::forRow(3, 1)});
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 1)));
+
+  // Its row deleted: no selection.
+  screen->model[1].erase(screen->model[1].begin() + 3);
+  table->deleteRowsAtIndexPaths({IndexPath::forRow(3, 1)});
+  EXPECT_EQ(table->indexPathForSelectedRow(), nullptr);
+  // Its section deleted: no selection either.
+  table->simulateTapOnRow(IndexPath::forRow(0, 0));
+  screen->model.erase(screen->model.begin());
+  table->deleteSections({0});
+  EXPECT_EQ(table->indexPathForSelectedRow(), nullptr);
+}
+
 TEST_F(TableViewTest, TapsGoThroughWillSelectAndSelection) {
   auto screen = std::make_shared<ListScreen>(std::vector<std::vector<std::string>>{{"plain", "locked", "redirect"}});
   makeKeyWindow(screen);
