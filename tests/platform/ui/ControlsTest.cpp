@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "UITestSupport.h"
 #include "platform/graphics/GeometryValue.h"
 #include "platform/system/NotificationCenter.h"
@@ -168,6 +171,34 @@ TEST_F(ControlsTest, LabelsMeasureWithTheFixedFontModel) {
   auto bold = Font::boldSystemFontOfSize(20);
   EXPECT_EQ(sizeWithFont("abc\nde", *bold), (Size{36, 48}));
   EXPECT_EQ(sizeWithFont("abcdefghij", *bold, Size{25, 100}, LineBreakMode::CharacterWrap), (Size{24, 96}));
+}
+
+// Word wrap takes time in proportion to the text: a text four times longer takes about four times
+// as long (a rescan of the whole text per line made it sixteen). Best of a few runs, as a ratio.
+TEST_F(ControlsTest, WordWrapTimeGrowsLinearlyWithTheText) {
+  auto font = Font::systemFontOfSize(10);
+  auto textOf = [](std::size_t blocks) {
+    std::string text;
+    for (std::size_t i = 0; i < blocks; ++i) text += "Caf\u00e9 r\u00e9sum\u00e9 na\u00efve words \U0001F600 and more ";
+    return text;
+  };
+  auto bestSeconds = [&](const std::string& text, std::size_t& lines) {
+    double best = 1e9;
+    for (int run = 0; run < 5; ++run) {
+      auto start = std::chrono::steady_clock::now();
+      lines = wrapText(text, *font, 200, LineBreakMode::WordWrap).size();
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+  };
+  const std::string small = textOf(800), large = textOf(3200);  // about 35,000 and 140,000 characters
+  std::size_t smallLines = 0, largeLines = 0;
+  bestSeconds(small, smallLines);  // warm up
+  const double smallTime = bestSeconds(small, smallLines);
+  const double largeTime = bestSeconds(large, largeLines);
+  EXPECT_GT(smallLines, 500u);
+  EXPECT_NEAR(static_cast<double>(largeLines) / static_cast<double>(smallLines), 4.0, 0.01);
+  EXPECT_LT(largeTime / smallTime, 8.0) << smallTime << " s, then " << largeTime << " s";
 }
 
 TEST_F(ControlsTest, TapRecognizerRunsItsActionsOnlyWhileAttachedAndEnabled) {
