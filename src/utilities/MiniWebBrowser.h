@@ -2,7 +2,8 @@
 // A small web-browser screen: a web view with a toolbar (back, forward, activity spinner, reload,
 // action), an optional title bar with a dismiss button, page titles from the loaded document, an
 // action sheet that hands the page to the system browser, and a filter that hands text-message,
-// video-player and store links to the system instead of loading them.
+// video-player and store links to the system instead of loading them. Its web view refuses a
+// network page's links to local files and never loads a script link (see WebView.h).
 //
 // Modes: 0 inside a navigation controller, 1 modal with its own title bar, 2 toolbar at the top
 // (inside a tab). Mode, flags, bar style and dismiss title take effect when the view is built.

@@ -23,8 +23,6 @@ namespace {
 constexpr double kAnimationDuration = 0.3;
 constexpr double kPi = 3.14159265358979323846;
 
-double secondsNow() { return Clock::current()->now(); }
-
 }  // namespace
 
 // --- RoundProgressView ---
@@ -268,8 +266,21 @@ void ProgressOverlay::fillRoundedRect(const Rect& rect, ui::BitmapContext& conte
 
 // --- Showing and hiding ---
 
+// The last of show() and hide() wins: each cancels what the other left pending (the grace timer,
+// a minimum-time hide, a fade-out still running), and the delegate hears "hidden" once per hide.
+
+void ProgressOverlay::cancelPending() {
+  ++generation_;
+  if (graceTimer_) graceTimer_->invalidate();
+  graceTimer_ = nullptr;
+  if (minShowTimer_) minShowTimer_->invalidate();
+  minShowTimer_ = nullptr;
+}
+
 void ProgressOverlay::show(bool animated) {
+  cancelPending();
   useAnimation_ = animated;
+  isFinished_ = false;
   if (graceTime_ > 0) {
     std::weak_ptr<ProgressOverlay> weak = self();
     graceTimer_ = Timer::scheduledTimer(graceTime_, false, [weak](Timer&) {
@@ -289,9 +300,10 @@ void ProgressOverlay::show(bool animated) {
 
 void ProgressOverlay::showUsingAnimation(bool animated) {
   setAlpha(0);
+  showStarted_ = Date::make(Clock::current()->now());
+  shownSince_ = Clock::current()->monotonic();
   if (animated) {
     if (animationType_ == HUDAnimationZoom) setTransform(rotationTransform_.concat(ui::AffineTransform::scale(1.5, 1.5)));
-    showStarted_ = Date::make(secondsNow());
     auto weak = std::weak_ptr<ProgressOverlay>(self());
     ui::View::animateWithDuration(kAnimationDuration, [weak] {
       auto overlay = weak.lock();
@@ -300,15 +312,18 @@ void ProgressOverlay::showUsingAnimation(bool animated) {
       if (overlay->animationType_ == HUDAnimationZoom) overlay->setTransform(overlay->rotationTransform_);
     });
   } else {
-    showStarted_ = Date::make(secondsNow());
     setAlpha(1);
   }
 }
 
 void ProgressOverlay::hide(bool animated) {
+  // Hidden and told already, with no show since: nothing to do.
+  if (isFinished_) return;
+  cancelPending();
   useAnimation_ = animated;
-  if (minShowTime_ > 0 && showStarted_) {
-    double shown = secondsNow() - showStarted_->timeIntervalSinceReferenceDate();
+  if (minShowTime_ > 0 && shownSince_) {
+    // Measured on the monotonic clock: setting the wall clock back must not keep the overlay up.
+    double shown = Clock::current()->monotonic() - *shownSince_;
     if (shown < minShowTime_) {
       // The timer keeps the overlay until it has hidden (and told its delegate); clearing
       // minShowTimer_ when it fires lets both go.
@@ -336,7 +351,10 @@ void ProgressOverlay::hideUsingAnimation(bool animated) {
         if (keep->animationType_ == HUDAnimationZoom)
           keep->setTransform(keep->rotationTransform_.concat(ui::AffineTransform::scale(0.5, 0.5)));
       },
-      [keep](bool) { keep->done(); });
+      // A show() during the fade-out wins over it.
+      [keep, generation = generation_](bool) {
+        if (keep->generation_ == generation) keep->done();
+      });
 }
 
 void ProgressOverlay::done() {

@@ -2,7 +2,9 @@
 // A translucent overlay laid over a view or window while work runs: a dark rounded panel in the
 // middle with a spinner, a round progress indicator or the caller's own view, an optional label and
 // a smaller details label. It can run a task on a thread of its own and hide when the task ends,
-// show only if the work outlasts a grace time, and stay up for a minimum time once shown.
+// show only if the work outlasts a grace time, and stay up for a minimum time once shown (measured
+// on the monotonic clock). Of show() and hide(), the last call wins: each cancels what the other
+// left pending, and the delegate hears hudWasHidden once per hide.
 //
 // Threads: views on the main thread only; the content setters (mode, texts, progress) may be
 // called from any thread and then hop to the main thread without waiting. The task runs on its
@@ -11,6 +13,7 @@
 // the task ends. A running task, and then a pending minimum-time hide, keep the overlay alive until
 // it has hidden, even when the view it lies on is released first.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -120,6 +123,7 @@ class ProgressOverlay : public ui::View {
   void showUsingAnimation(bool animated);
   void hideUsingAnimation(bool animated);
   void done();
+  void cancelPending();
   void cleanUpAfterTask();
   // Runs `work` now on the main thread, else queues it there.
   void onMainThread(std::function<void()> work);
@@ -136,6 +140,8 @@ class ProgressOverlay : public ui::View {
   float graceTime_ = 0, minShowTime_ = 0;
   Ref<Timer> graceTimer_, minShowTimer_;
   Ref<Date> showStarted_;
+  std::optional<double> shownSince_;  // monotonic seconds
+  std::uint64_t generation_ = 0;      // counts show() and hide() calls
   Ref<ui::View> indicator_;
   Ref<ui::Label> label_, detailsLabel_;
   float progress_ = 0;

@@ -283,6 +283,44 @@ TEST_F(SettingsScreenTest, AnimatedHiddenKeysKeepTheTableConsistent) {
   EXPECT_EQ(table()->numberOfRowsInSection(2), 1u);
 }
 
+// A row's value list is open while rows above the row go away: back on the screen, the row that
+// was tapped is the one reloaded, wherever it is now.
+TEST_F(SettingsScreenTest, RowsHiddenAboveTheTappedRowWhileItsValueListShowsReloadOnlyThatRow) {
+  auto navigation = show(screen);
+  struct Case {
+    Ref<Set> hiddenFirst;
+    Ref<IndexPath> tapped;
+    Ref<Set> hidden;
+    Ref<IndexPath> after;
+  };
+  // A row above it in its group (the old index path now names another row); then, on a screen of
+  // two groups, the first group (the old index path names no row).
+  for (const auto& c :
+       {Case{nullptr, path(1, 1), Set::makeWithStrings({"name"}), path(1, 0)},
+        Case{Set::makeWithStrings({"last_group"}), path(1, 1),
+             Set::makeWithStrings({"last_group", "switches_group", "mode", "plain"}), path(0, 1)}}) {
+    screen->setHiddenKeys(c.hiddenFirst);
+    layout(screen);
+    table()->simulateTapOnRow(c.tapped);
+    settle();
+    ASSERT_NE(dyn<PrefsSpecifierValuesViewController>(navigation->topViewController()), nullptr);
+    screen->setHiddenKeys(c.hidden, true);
+    layout(screen);
+    // Marks on the shown cells: a row reloaded loses its mark.
+    auto shown = table()->indexPathsForVisibleRows();
+    ASSERT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const auto& p) { return p->isEqual(*c.after); }));
+    for (const auto& p : shown) table()->cellForRowAtIndexPath(p)->textLabel()->setText("mark");
+    navigation->simulateBackTap();
+    settle();
+    layout(screen);
+    for (const auto& p : shown) {
+      bool reloaded = table()->cellForRowAtIndexPath(p)->textLabel()->text() != "mark";
+      EXPECT_EQ(reloaded, p->isEqual(*c.after)) << p->section() << "," << p->row();
+    }
+    EXPECT_EQ(cell(c.after->section(), c.after->row())->textLabel()->text(), "Colour");
+  }
+}
+
 TEST_F(SettingsScreenTest, AnimatedHiddenKeysAddingAGroupWithoutRowsInsertsOnlyThatSection) {
   writeDescription("Root", {group("Empty", "empty_group"), group("Full", "full_group"), toggle("a", "A")});
   show(screen);

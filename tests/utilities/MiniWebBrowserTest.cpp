@@ -164,6 +164,28 @@ TEST_F(MiniWebBrowserTest, FilteredLinksGoToTheSystemAndLeaveThePage) {
   EXPECT_EQ(browser->webView()->request()->url()->absoluteString(), server.url("/one"));
 }
 
+// Links on a network page to a local file or to a script: the page, its title and its address
+// stay, so reload and "open outside" still mean the page.
+TEST_F(MiniWebBrowserTest, ANetworkPageCannotOpenLocalFilesOrMakeAScriptTheAddress) {
+  zv::testing::TemporaryDirectory folder;
+  zv::testing::writeFile(folder / "private.html", "<title>Private notes</title>");
+  auto browser = present("/one");
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return settled(browser); }, 30));
+  browser->webView()->simulateLinkTap(URL::fileURL((folder / "private.html").string()));
+  pumpRunLoopFor(0.1);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return settled(browser); }, 30));
+  EXPECT_EQ(browser->navigationBarModal()->topItem()->title(), "First page");
+  EXPECT_EQ(browser->webView()->pageTitle(), "First page");
+  browser->webView()->simulateLinkTap(URL::make("javascript:void(0)"));
+  pumpRunLoopFor(0.1);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return settled(browser); }, 30));
+  EXPECT_EQ(browser->webView()->request()->url()->absoluteString(), server.url("/one"));
+  browser->buttonActionTouchUp();
+  browser->visibleActionSheet()->simulateTapButtonAtIndex(0);
+  ASSERT_EQ(ui::Application::sharedApplication()->openedURLs().size(), 1u);
+  EXPECT_EQ(ui::Application::sharedApplication()->openedURLs()[0]->absoluteString(), server.url("/one"));
+}
+
 TEST_F(MiniWebBrowserTest, FailedLoadsAlertButCancelledOnesDoNot) {
   // A stalled page replaced by another: the first load is cancelled, silently.
   auto browser = present("/stall");

@@ -244,6 +244,73 @@ TEST_F(ProgressOverlayTest, MinimumShowTimeDelaysTheHide) {
   EXPECT_DOUBLE_EQ(overlay->alpha(), 0);
 }
 
+// Of show() and hide(), the last call wins, whatever the first one left pending; the delegate
+// hears "hidden" once for each hide that happened.
+TEST_F(ProgressOverlayTest, TheLastOfShowAndHideWins) {
+  auto delegate = std::make_shared<HiddenCounter>();
+  auto overlay = ProgressOverlay::showHUDAddedTo(host, false);
+  overlay->setDelegate(delegate);
+  overlay->setMinShowTime(1.0);
+
+  // Shown again for new work while a minimum-time hide waits: it stays.
+  advance(0.3);
+  overlay->hide(false);
+  overlay->show(false);
+  advance(2);
+  EXPECT_DOUBLE_EQ(overlay->alpha(), 1);
+  EXPECT_EQ(delegate->hidden, 0);
+
+  // Shown again while fading out: it stays.
+  overlay->hide(true);
+  advance(0.1);
+  overlay->show(false);
+  advance(1);
+  EXPECT_DOUBLE_EQ(overlay->alpha(), 1);
+  EXPECT_EQ(delegate->hidden, 0);
+
+  // Hidden twice (the second while the first waits): one "hidden".
+  overlay->show(false);
+  overlay->hide(false);
+  overlay->hide(true);
+  advance(2);
+  EXPECT_DOUBLE_EQ(overlay->alpha(), 0);
+  EXPECT_EQ(delegate->hidden, 1);
+  overlay->hide(false);
+  EXPECT_EQ(delegate->hidden, 1);
+
+  // Hidden during the grace time of a long task: it never appears.
+  overlay->setMinShowTime(0);
+  overlay->setGraceTime(0.5);
+  overlay->setTaskInProgress(true);
+  overlay->show(false);
+  advance(0.2);
+  overlay->hide(false);
+  EXPECT_EQ(delegate->hidden, 2);
+  advance(1);
+  EXPECT_DOUBLE_EQ(overlay->alpha(), 0);
+  EXPECT_EQ(delegate->hidden, 2);
+}
+
+// The minimum show time is measured on the monotonic clock: the wall clock set back or forward
+// while the overlay shows changes nothing.
+TEST_F(ProgressOverlayTest, MinimumShowTimeIgnoresWallClockJumps) {
+  for (double jump : {-3600.0, 3600.0}) {
+    SCOPED_TRACE(jump);
+    auto delegate = std::make_shared<HiddenCounter>();
+    auto overlay = ProgressOverlay::showHUDAddedTo(host, false);
+    overlay->setDelegate(delegate);
+    overlay->setMinShowTime(1.0);
+    advance(0.3);
+    clock->set(clock->now() + jump);
+    overlay->hide(false);
+    EXPECT_EQ(delegate->hidden, 0);
+    advance(0.69);
+    EXPECT_EQ(delegate->hidden, 0);
+    advance(0.02);
+    EXPECT_EQ(delegate->hidden, 1);
+  }
+}
+
 TEST_F(ProgressOverlayTest, AnimatedZoomHideEndsAfterTheAnimation) {
   auto delegate = std::make_shared<HiddenCounter>();
   auto overlay = ProgressOverlay::showHUDAddedTo(host, false);

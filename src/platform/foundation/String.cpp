@@ -95,6 +95,14 @@ std::size_t String::utf8OffsetOfUTF16Index(std::size_t index) const {
   return static_cast<std::size_t>(p - begin);
 }
 
+bool String::isCharacterBoundary(std::size_t index) const {
+  const char* p = text_.data();
+  const char* end = p + text_.size();
+  std::size_t units = 0;
+  while (p < end && units < index) units += unicode::decodeUTF8(p, end) >= 0x10000 ? 2 : 1;
+  return units == index;
+}
+
 std::size_t String::utf16IndexOfUTF8Offset(std::size_t offset) const {
   if (offset > text_.size()) offset = text_.size();
   return unicode::utf16Length(std::string_view(text_).substr(0, offset));

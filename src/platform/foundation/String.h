@@ -36,8 +36,13 @@ class String : public Object {
   Ref<String> substring(std::size_t location, std::size_t length) const;
   Ref<String> substringFromIndex(std::size_t location) const;
   Ref<String> substringToIndex(std::size_t location) const;
+  // The UTF-8 offset of a UTF-16 index; an index inside a surrogate pair gives the offset after
+  // the pair (see isCharacterBoundary), one past the end the text's size.
   std::size_t utf8OffsetOfUTF16Index(std::size_t index) const;
   std::size_t utf16IndexOfUTF8Offset(std::size_t offset) const;
+  // Whether the UTF-16 index lies between two characters (0 and length() included): false inside
+  // a surrogate pair and past the end. Edits by UTF-16 range check both ends with it.
+  bool isCharacterBoundary(std::size_t index) const;
 
   bool hasPrefix(std::string_view prefix) const { return text_.starts_with(prefix); }
   bool hasSuffix(std::string_view suffix) const { return text_.ends_with(suffix); }

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/String.h"
+#include "platform/foundation/Unicode.h"
 
 namespace zv::ui {
 
@@ -25,21 +26,25 @@ std::vector<std::string_view> splitLines(std::string_view text) {
   return lines;
 }
 
-// Breaks one paragraph into lines of at most maxChars UTF-16 units.
+// Breaks one paragraph into lines of at most maxChars UTF-16 units. The paragraph is converted
+// once and each line is cut from that copy, so the work grows with the text, not with the text
+// times its lines.
 void wrap(std::string_view paragraph, std::size_t maxChars, bool byWord, std::vector<std::string>& out) {
   if (maxChars == 0) maxChars = 1;
-  auto text = String::make(paragraph);
-  std::size_t length = text->length();
-  auto piece = [&](std::size_t from, std::size_t count) { return text->substring(from, count)->utf8(); };
+  const std::string text = unicode::sanitizeUTF8(paragraph);
+  const std::u16string units = unicode::toUTF16(text);
+  const std::size_t length = units.size();
+  auto piece = [&](std::size_t from, std::size_t count) {
+    return unicode::fromUTF16(std::u16string_view(units).substr(from, count));
+  };
   if (length <= maxChars) {
-    out.emplace_back(paragraph);
+    out.push_back(text);
     return;
   }
   if (!byWord) {
     for (std::size_t done = 0; done < length; done += maxChars) out.push_back(piece(done, std::min(maxChars, length - done)));
     return;
   }
-  std::u16string units = text->utf16();
   std::size_t lineStart = 0;
   while (lineStart < length) {
     if (length - lineStart <= maxChars) {

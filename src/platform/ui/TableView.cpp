@@ -1,6 +1,7 @@
 #include "platform/ui/TableView.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
@@ -116,6 +117,13 @@ void TableView::deleteRowsAtIndexPaths(const std::vector<Ref<IndexPath>>& p, Tab
 void TableView::reloadRowsAtIndexPaths(const std::vector<Ref<IndexPath>>& p, TableViewRowAnimation) {
   ZV_TABLE_UPDATE(pending_.reloadedRows.insert(pending_.reloadedRows.end(), p.begin(), p.end()));
 }
+void TableView::moveSection(std::size_t section, std::size_t newSection) {
+  ZV_TABLE_UPDATE(pending_.movedSections.emplace_back(section, newSection));
+}
+void TableView::moveRowAtIndexPath(const Ref<IndexPath>& indexPath, const Ref<IndexPath>& newIndexPath) {
+  if (!indexPath || indexPath->length() < 2 || !newIndexPath || newIndexPath->length() < 2) return;
+  ZV_TABLE_UPDATE(pending_.movedRows.emplace_back(keyOf(indexPath), keyOf(newIndexPath)));
+}
 
 #undef ZV_TABLE_UPDATE
 
@@ -144,6 +152,20 @@ void TableView::applyUpdate() {
     if (s >= newSections)
       inconsistency(format("attempt to insert section %zu but there are only %zu sections after the update", s,
                            newSections));
+  // A moved section leaves its old index and takes its new one; the count of sections is unchanged.
+  std::map<std::size_t, std::size_t> movedSections;
+  std::set<std::size_t> sectionsMovedInto;
+  for (auto [from, to] : u.movedSections) {
+    if (from >= oldSections || deletedSections.count(from))
+      inconsistency(format("attempt to move section %zu, but there are only %zu sections before the update", from,
+                           oldSections));
+    if (to >= newSections || insertedSections.count(to))
+      inconsistency(format("attempt to move section %zu to section %zu, but there are only %zu sections after the "
+                           "update",
+                           from, to, newSections));
+    movedSections[from] = to;
+    sectionsMovedInto.insert(to);
+  }
   if (newSections != oldSections - deletedSections.size() + insertedSections.size())
     inconsistency(format("Invalid update: invalid number of sections.  The number of sections contained in the table "
                          "view after the update (%zu) must be equal to the number of sections contained in the table "
@@ -159,7 +181,11 @@ void TableView::applyUpdate() {
     std::size_t t = 0;
     for (std::size_t s = 0; s < oldSections; ++s) {
       if (deletedSections.count(s)) continue;
-      while (insertedSections.count(t)) ++t;
+      if (auto moved = movedSections.find(s); moved != movedSections.end()) {
+        sectionMap[s] = moved->second;
+        continue;
+      }
+      while (insertedSections.count(t) || sectionsMovedInto.count(t)) ++t;
       sectionMap[s] = t++;
     }
   }
@@ -190,48 +216,85 @@ void TableView::applyUpdate() {
                            r, s, s < newSections ? fresh[s] : 0, s));
     if (!insertedSections.count(s)) insertedRows[s].insert(r);
   }
+  // A moved row leaves its old index path and takes its new one. Rows that go (deleted or moved
+  // out) and slots that are taken (inserted or moved in) are gathered per section.
+  std::map<Key, Key> movedRows;
+  std::map<std::size_t, std::set<std::size_t>> gone = deletedRows, taken = insertedRows, movedOut, movedIn;
+  for (const auto& [from, to] : u.movedRows) {
+    if (from.first >= oldSections || from.second >= old[from.first])
+      inconsistency(format("attempt to move row %zu from section %zu which only contains %zu rows before the update",
+                           from.second, from.first, from.first < oldSections ? old[from.first] : 0));
+    if (to.first >= newSections || to.second >= fresh[to.first])
+      inconsistency(format("attempt to move a row to row %zu of section %zu, which only contains %zu rows after the "
+                           "update",
+                           to.second, to.first, to.first < newSections ? fresh[to.first] : 0));
+    movedRows[from] = to;
+    if (!deletedSections.count(from.first)) {
+      gone[from.first].insert(from.second);
+      movedOut[from.first].insert(from.second);
+    }
+    if (!insertedSections.count(to.first)) {
+      taken[to.first].insert(to.second);
+      movedIn[to.first].insert(to.second);
+    }
+  }
   for (const auto& [s, t] : sectionMap) {
     std::size_t inserted = insertedRows.count(t) ? insertedRows[t].size() : 0;
     std::size_t deleted = deletedRows.count(s) ? deletedRows[s].size() : 0;
-    if (fresh[t] != old[s] + inserted - deleted)
+    std::size_t in = movedIn.count(t) ? movedIn[t].size() : 0;
+    std::size_t out = movedOut.count(s) ? movedOut[s].size() : 0;
+    if (fresh[t] + deleted + out != old[s] + inserted + in) {
+      std::string moves = u.movedRows.empty()
+                              ? std::string()
+                              : format(", plus or minus the number of rows moved into or out of that section (%zu "
+                                       "moved in, %zu moved out)",
+                                       in, out);
       inconsistency(format("Invalid update: invalid number of rows in section %zu.  The number of rows contained in "
                            "an existing section after the update (%zu) must be equal to the number of rows contained "
                            "in that section before the update (%zu), plus or minus the number of rows inserted or "
-                           "deleted from that section (%zu inserted, %zu deleted).",
-                           t, fresh[t], old[s], inserted, deleted));
+                           "deleted from that section (%zu inserted, %zu deleted)%s.",
+                           t, fresh[t], old[s], inserted, deleted, moves.c_str()));
+    }
   }
 
-  // Consistent: visible cells of surviving rows move to their new index paths; the others go
-  // to the reuse queue. Reloaded sections' rows all get new cells.
+  // Consistent. Where an old row is now: a moved row where it was moved to; otherwise the r-th old
+  // row, less the rows before it that went, is the k-th staying row of its section, and it takes
+  // the k-th new row whose slot was not taken. Rows of deleted sections and deleted rows are nowhere.
+  auto follow = [&](std::size_t s, std::size_t r) -> std::optional<Key> {
+    if (auto moved = movedRows.find({s, r}); moved != movedRows.end()) return moved->second;
+    auto it = sectionMap.find(s);
+    if (it == sectionMap.end()) return std::nullopt;
+    if (deletedRows.count(s) && deletedRows[s].count(r)) return std::nullopt;
+    std::size_t k = r;
+    if (auto left = gone.find(s); left != gone.end())
+      k -= static_cast<std::size_t>(std::distance(left->second.begin(), left->second.lower_bound(r)));
+    const std::size_t t = it->second;
+    std::size_t newRow = k;
+    if (auto slots = taken.find(t); slots != taken.end())
+      for (auto i : slots->second) {
+        if (i > newRow) break;
+        ++newRow;
+      }
+    return Key{t, newRow};
+  };
+
+  // Visible cells of surviving rows move to their new index paths; the others go to the reuse
+  // queue. Reloaded sections' rows all get new cells.
   std::map<Key, Ref<TableViewCell>> moved;
   for (auto& [key, cell] : visible_) {
     auto [s, r] = key;
-    auto it = sectionMap.find(s);
-    bool drop = it == sectionMap.end() || u.reloadedSections.count(s) || (deletedRows.count(s) && deletedRows[s].count(r)) ||
-                (reloadedRows.count(s) && reloadedRows[s].count(r));
-    if (drop) {
+    auto to = follow(s, r);
+    if (!to || u.reloadedSections.count(s) || (reloadedRows.count(s) && reloadedRows[s].count(r))) {
       enqueue(cell);
       continue;
     }
-    std::size_t t = it->second;
-    // The r-th old row, less the deleted ones before it, is the k-th surviving row; it takes the
-    // k-th new row that was not inserted.
-    std::size_t k = r;
-    if (deletedRows.count(s))
-      for (auto d : deletedRows[s])
-        if (d < r) --k;
-    std::size_t newRow = 0, seen = 0;
-    for (;; ++newRow) {
-      if (insertedRows.count(t) && insertedRows[t].count(newRow)) continue;
-      if (seen++ == k) break;
-    }
-    moved[{t, newRow}] = cell;
+    moved[*to] = cell;
   }
   visible_ = std::move(moved);
+  // The selection follows its row, and goes with it.
   if (selected_) {
-    auto it = sectionMap.find(selected_->section());
-    if (it == sectionMap.end() || (deletedRows.count(selected_->section()) && deletedRows[selected_->section()].count(selected_->row())))
-      selected_ = nullptr;
+    auto to = follow(selected_->section(), selected_->row());
+    selected_ = to ? IndexPath::forRow(to->second, to->first) : nullptr;
   }
   counts_ = std::move(fresh);
   countsKnown_ = true;

@@ -6,7 +6,9 @@
 // Updates: inserts, deletes and reloads of sections and rows, inside beginUpdates/endUpdates or
 // one by one, are checked against the data source's new counts when the (outermost) batch ends,
 // the way the platform checks them; a mismatch raises "NSInternalInconsistencyException" with the
-// platform's "Invalid update" reasons, and the table keeps its previous counts.
+// platform's "Invalid update" reasons, and the table keeps its previous counts. The selected row
+// follows its row through inserts, deletes and moves of rows and sections, and is cleared when its
+// row or section is deleted.
 //
 // Users' touches are simulated with simulateTapOnRow (will-select, select, did-select) and
 // simulateAccessoryTap. Main thread only.
@@ -105,6 +107,10 @@ class TableView : public ScrollView {
   void insertRowsAtIndexPaths(const std::vector<Ref<IndexPath>>& paths, TableViewRowAnimation animation = TableViewRowAnimation::Automatic);
   void deleteRowsAtIndexPaths(const std::vector<Ref<IndexPath>>& paths, TableViewRowAnimation animation = TableViewRowAnimation::Automatic);
   void reloadRowsAtIndexPaths(const std::vector<Ref<IndexPath>>& paths, TableViewRowAnimation animation = TableViewRowAnimation::Automatic);
+  // A section or row moved from its index before the update to its index after it; its cells and
+  // its selection go with it.
+  void moveSection(std::size_t section, std::size_t newSection);
+  void moveRowAtIndexPath(const Ref<IndexPath>& indexPath, const Ref<IndexPath>& newIndexPath);
 
   // Cells.
   Ref<TableViewCell> dequeueReusableCellWithIdentifier(std::string_view identifier);
@@ -137,6 +143,8 @@ class TableView : public ScrollView {
   struct Update {
     std::set<std::size_t> insertedSections, deletedSections, reloadedSections;
     std::vector<Ref<IndexPath>> insertedRows, deletedRows, reloadedRows;
+    std::vector<std::pair<std::size_t, std::size_t>> movedSections;
+    std::vector<std::pair<std::pair<std::size_t, std::size_t>, std::pair<std::size_t, std::size_t>>> movedRows;
   };
   struct Geometry {
     std::vector<double> sectionTops, headerHeights, footerHeights;

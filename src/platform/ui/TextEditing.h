@@ -9,7 +9,12 @@
 namespace zv::ui {
 
 std::size_t utf16Length(std::string_view text);
-// Replaces `range` of `text`; false (and no change) when the range runs past the end.
+// Whether `range` lies within `text` and cuts no character in half (a character outside the Basic
+// Multilingual Plane is a surrogate pair, two units).
+bool isCharacterRange(std::string_view text, TextRange range);
+// The range of the last character of `text` ({0, 0} for no text): what Backspace deletes.
+TextRange lastCharacterRange(std::string_view text);
+// Replaces `range` of `text`; false (and no change) unless isCharacterRange.
 bool replaceUTF16Range(std::string& text, TextRange range, std::string_view replacement);
 
 }  // namespace zv::ui

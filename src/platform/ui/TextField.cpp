@@ -45,7 +45,8 @@ bool TextField::resignFirstResponder() {
 }
 
 bool TextField::replaceCharactersInRange(TextRange range, const std::string& replacement) {
-  if (!editing_) return false;
+  // A range the text cannot take is refused before the delegate counts it.
+  if (!editing_ || !isCharacterRange(text_, range)) return false;
   auto keep = self();
   if (auto d = delegate_.lock())
     if (!d->textFieldShouldChangeCharactersInRangeReplacementString(*this, range, replacement)) return false;
@@ -61,9 +62,8 @@ bool TextField::insertText(const std::string& text) {
 }
 
 bool TextField::deleteBackward() {
-  std::size_t length = utf16Length(text_);
-  if (length == 0) return false;
-  return replaceCharactersInRange({length - 1, 1}, "");
+  TextRange last = lastCharacterRange(text_);
+  return last.length > 0 && replaceCharactersInRange(last, "");
 }
 
 bool TextField::simulateReturn() {

@@ -42,7 +42,8 @@ bool TextView::resignFirstResponder() {
 }
 
 bool TextView::replaceCharactersInRange(TextRange range, const std::string& replacement) {
-  if (!editing_) return false;
+  // A range the text cannot take is refused before the delegate counts it.
+  if (!editing_ || !isCharacterRange(text_, range)) return false;
   auto keep = self();
   if (auto d = delegate_.lock())
     if (!d->textViewShouldChangeTextInRangeReplacementText(*this, range, replacement)) return false;
@@ -58,8 +59,8 @@ bool TextView::insertText(const std::string& text) {
 }
 
 bool TextView::deleteBackward() {
-  std::size_t length = utf16Length(text_);
-  return length > 0 && replaceCharactersInRange({length - 1, 1}, "");
+  TextRange last = lastCharacterRange(text_);
+  return last.length > 0 && replaceCharactersInRange(last, "");
 }
 
 void TextView::drawRect(BitmapContext& context, const Rect&) {

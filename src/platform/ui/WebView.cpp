@@ -1,10 +1,12 @@
 #include "platform/ui/WebView.h"
 
 #include <cctype>
+#include <filesystem>
 #include <mutex>
 #include <string_view>
 
 #include "platform/foundation/Format.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 #include "platform/net/URLConnection.h"
 #include "platform/storage/AtomicFile.h"
@@ -29,6 +31,32 @@ Ref<Error> webError(const char* domain, std::int64_t code, const char* descripti
   auto info = Dictionary::make({{kLocalizedDescriptionKey, box(description)},
                                 {kErrorFailingURLStringKey, box(url ? url->absoluteString() : std::string())}});
   return Error::make(domain, code, info);
+}
+
+std::string schemeOf(const Ref<net::URLRequest>& request) {
+  return request && request->url() ? request->url()->lowercaseScheme().value_or("") : std::string();
+}
+
+// The file of a file: page, read only when it is a regular file of a page's size: a named pipe
+// or a device would block the main thread or never end.
+Ref<Error> readPageFile(const Ref<URL>& url, std::string& page) {
+  const std::filesystem::path path(url->path());
+  std::error_code ec;
+  auto status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status))
+    return webError(kURLErrorDomain, kWebErrorFileDoesNotExist, "The requested URL was not found on this server.", url);
+  if (!std::filesystem::is_regular_file(status))
+    return webError(kURLErrorDomain, kWebErrorNoPermissionsToReadFile, "The file can't be read.", url);
+  auto size = std::filesystem::file_size(path, ec);
+  if (!ec && size > kWebViewMaximumFileSize)
+    return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The file is too large to be shown.", url);
+  auto contents = storage::readFile(path);
+  if (!contents)
+    return webError(kURLErrorDomain, kWebErrorFileDoesNotExist, "The requested URL was not found on this server.", url);
+  if (contents->size() > kWebViewMaximumFileSize)  // it grew meanwhile
+    return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The file is too large to be shown.", url);
+  page = std::move(*contents);
+  return nullptr;
 }
 
 // Fetches through a URL connection, asking before each redirect.
@@ -190,9 +218,32 @@ void WebView::stopLoading() {
       d->webViewDidFailLoadWithError(*this, webError(kURLErrorDomain, kWebErrorCancelled, "cancelled", load->request->url()));
 }
 
+bool WebView::refusesNavigation(const Ref<net::URLRequest>& request, WebViewNavigationType type) const {
+  const std::string scheme = schemeOf(request);
+  // A script link runs in its page; it is never an address to load, reload or hand on.
+  if (scheme == "javascript") {
+    log(LogLevel::Warning, "WebView: a javascript: URL is not loaded");
+    return true;
+  }
+  // Local files open from the application or from another local page, never from a page of
+  // another scheme (a link, a form or a redirect on a network page).
+  if (scheme == "file") {
+    const bool fromPage = type == WebViewNavigationType::LinkClicked || type == WebViewNavigationType::FormSubmitted ||
+                          type == WebViewNavigationType::FormResubmitted;
+    const Ref<net::URLRequest> shown =
+        historyIndex_ >= 0 ? history_[static_cast<std::size_t>(historyIndex_)] : nullptr;
+    if (fromPage && schemeOf(shown) != "file") {
+      log(LogLevel::Warning, "WebView: a page that is not a local file cannot open a local file");
+      return true;
+    }
+  }
+  return false;
+}
+
 void WebView::start(const Ref<net::URLRequest>& request, WebViewNavigationType type, std::optional<std::string> html,
                     HistoryMove move, long historyTarget) {
   auto keep = self();
+  if (refusesNavigation(request, type)) return;
   if (!shouldStart(request, type)) return;
   stopLoading();
   auto load = std::make_shared<Load>();
@@ -229,14 +280,11 @@ void WebView::fetch(const std::shared_ptr<Load>& load) {
   if (scheme == "about") {
     later([load](WebView& self) { self.finish(load, ""); });
   } else if (scheme == "file") {
-    auto contents = storage::readFile(url->path());
-    if (contents)
-      later([load, text = std::move(*contents)](WebView& self) { self.finish(load, text); });
+    std::string page;
+    if (auto error = readPageFile(url, page))
+      later([load, error](WebView& self) { self.fail(load, error); });
     else
-      later([load, url](WebView& self) {
-        self.fail(load, webError(kURLErrorDomain, kWebErrorFileDoesNotExist,
-                                 "The requested URL was not found on this server.", url));
-      });
+      later([load, text = std::move(page)](WebView& self) { self.finish(load, text); });
   } else if (scheme == "http" || scheme == "https") {
     PageLoader loader;
     {
@@ -251,6 +299,8 @@ void WebView::fetch(const std::shared_ptr<Load>& load) {
       auto self = weak.lock();
       auto load = weakLoad.lock();
       if (!self || !load || self->loading_ != load) return false;
+      // A network page's redirect never leads to a local file.
+      if (schemeOf(next) == "file" || schemeOf(next) == "javascript") return false;
       if (!self->shouldStart(next, WebViewNavigationType::Other)) return false;
       self->request_ = next;
       load->request = next;

@@ -7,13 +7,19 @@
 // Loads run on the run loop of the thread that started them: webViewDidStartLoad comes on a
 // later turn, then exactly one of webViewDidFinishLoad or webViewDidFailLoadWithError. A load
 // started while another is under way ends the old one with kWebErrorCancelled (-999, URL
-// domain); a file that does not exist fails with -1100 (URL domain); a redirect the delegate
-// refuses ends the load with kWebErrorFrameLoadInterrupted (102, "WebKitErrorDomain"); a scheme
-// the view cannot show fails with 101 (same domain). http and https pages come through the page
-// loader (by default a URL connection); tests may install their own.
+// domain); a file that does not exist fails with -1100, one that is not a regular file (a pipe, a
+// device) with -1102 and one larger than kWebViewMaximumFileSize with -1103 (URL domain); a
+// redirect the delegate refuses ends the load with kWebErrorFrameLoadInterrupted (102,
+// "WebKitErrorDomain"); a scheme the view cannot show fails with 101 (same domain). http and https
+// pages come through the page loader (by default a URL connection); tests may install their own.
+//
+// Refused before the delegate is asked, with nothing loaded and the address unchanged: any
+// "javascript:" URL, and a "file:" URL reached by a link or a form of a page that is not itself a
+// local file, or by a redirect. The application's own loads, history and reloads may open files.
 //
 // The delegate is not retained. Main thread only.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,6 +37,10 @@ class WebView;
 inline constexpr const char* kWebKitErrorDomain = "WebKitErrorDomain";
 inline constexpr std::int64_t kWebErrorCancelled = -999;
 inline constexpr std::int64_t kWebErrorFileDoesNotExist = -1100;
+inline constexpr std::int64_t kWebErrorNoPermissionsToReadFile = -1102;
+inline constexpr std::int64_t kWebErrorDataLengthExceedsMaximum = -1103;
+// The largest local file shown as a page.
+inline constexpr std::uintmax_t kWebViewMaximumFileSize = std::uintmax_t{16} << 20;
 inline constexpr std::int64_t kWebErrorFrameLoadInterrupted = 102;
 inline constexpr std::int64_t kWebErrorCannotShowURL = 101;
 // User-information key of load errors: the address that failed, as text.
@@ -117,6 +127,7 @@ class WebView : public View {
   void finish(const std::shared_ptr<Load>& load, std::string html);
   void fail(const std::shared_ptr<Load>& load, const Ref<Error>& error);
   bool shouldStart(const Ref<net::URLRequest>& request, WebViewNavigationType type);
+  bool refusesNavigation(const Ref<net::URLRequest>& request, WebViewNavigationType type) const;
 
   std::weak_ptr<WebViewDelegate> delegate_;
   Ref<net::URLRequest> request_;

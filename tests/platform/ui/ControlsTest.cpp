@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
 #include "UITestSupport.h"
 #include "platform/graphics/GeometryValue.h"
 #include "platform/system/NotificationCenter.h"
@@ -7,6 +11,7 @@
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/SimpleControls.h"
+#include "platform/ui/TextEditing.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/TextView.h"
 
@@ -62,7 +67,7 @@ TEST_F(ControlsTest, TextFieldDelegateSequence) {
   EXPECT_TRUE(field->insertText("ab"));
   EXPECT_FALSE(field->insertText("!"));  // refused by the delegate
   EXPECT_TRUE(field->replaceCharactersInRange({0, 1}, "X"));
-  EXPECT_FALSE(field->replaceCharactersInRange({5, 1}, "y"));  // outside the text
+  EXPECT_FALSE(field->replaceCharactersInRange({5, 1}, "y"));  // outside the text: the delegate is not asked
   EXPECT_TRUE(field->deleteBackward());
   EXPECT_EQ(field->text(), "X");
   delegate->allowEnd = false;
@@ -72,8 +77,74 @@ TEST_F(ControlsTest, TextFieldDelegateSequence) {
   EXPECT_FALSE(field->isFirstResponder());
   EXPECT_EQ(delegate->journal,
             (Journal{"shouldBegin", "shouldBegin", "didBegin", "change 0+0 'ab'", "change 2+0 '!'", "change 0+1 'X'",
-                     "change 5+1 'y'", "change 1+1 ''", "shouldEnd", "return", "shouldEnd", "didEnd X"}));
+                     "change 1+1 ''", "shouldEnd", "return", "shouldEnd", "didEnd X"}));
   EXPECT_EQ(events, (Journal{"began", "changed", "changed", "changed", "ended"}));
+}
+
+// Counts characters the way a length counter does: from the ranges its input reports.
+class CountingDelegate : public Object, public TextFieldDelegate, public TextViewDelegate {
+ public:
+  bool textFieldShouldChangeCharactersInRangeReplacementString(TextField&, TextRange range,
+                                                               const std::string& text) override {
+    return count(range, text);
+  }
+  bool textViewShouldChangeTextInRangeReplacementText(TextView&, TextRange range, const std::string& text) override {
+    return count(range, text);
+  }
+  bool count(TextRange range, const std::string& text) {
+    length = length - range.length + utf16Length(text);
+    return true;
+  }
+  std::size_t length = 0;
+};
+
+// Backspace after a character outside the Basic Multilingual Plane deletes the whole character
+// (both units of its surrogate pair), and what the delegate counts is what is stored. A range that
+// would cut such a character in half is refused before the delegate hears of it.
+TEST_F(ControlsTest, BackspaceDeletesAWholeCharacterOutsideTheBasicPlane) {
+  auto counter = std::make_shared<CountingDelegate>();
+  auto field = TextField::make(Rect(0, 0, 200, 21));
+  field->setDelegate(counter);
+  auto view = TextView::make(Rect(0, 0, 200, 100));
+  view->setDelegate(counter);
+  struct Input {
+    const char* name;
+    std::function<bool()> begin;
+    std::function<bool(const std::string&)> type;
+    std::function<bool()> backspace;
+    std::function<bool(TextRange)> replace;
+    std::function<std::string()> text;
+  };
+  for (const auto& input :
+       {Input{"text field", [&] { return field->becomeFirstResponder(); }, [&](auto& t) { return field->insertText(t); },
+              [&] { return field->deleteBackward(); }, [&](TextRange r) { return field->replaceCharactersInRange(r, ""); },
+              [&] { return field->text(); }},
+        Input{"text view", [&] { return view->becomeFirstResponder(); }, [&](auto& t) { return view->insertText(t); },
+              [&] { return view->deleteBackward(); }, [&](TextRange r) { return view->replaceCharactersInRange(r, ""); },
+              [&] { return view->text(); }}}) {
+    SCOPED_TRACE(input.name);
+    counter->length = 0;
+    ASSERT_TRUE(input.begin());
+    ASSERT_TRUE(input.type("pw\U0001F600"));
+    EXPECT_EQ(counter->length, 4u);
+    EXPECT_FALSE(input.replace({3, 1}));  // the second half of the pair alone
+    EXPECT_FALSE(input.replace({2, 1}));  // the first half alone
+    EXPECT_EQ(counter->length, 4u);
+    EXPECT_TRUE(input.backspace());
+    EXPECT_EQ(input.text(), "pw");
+    EXPECT_EQ(counter->length, 2u);
+    // A character of the plane before the pair, and one after.
+    ASSERT_TRUE(input.type("\u00e9\U0001F4A9x"));
+    EXPECT_TRUE(input.backspace());
+    EXPECT_TRUE(input.backspace());
+    EXPECT_EQ(input.text(), "pw\u00e9");
+    EXPECT_TRUE(input.backspace());
+    EXPECT_TRUE(input.backspace());
+    EXPECT_TRUE(input.backspace());
+    EXPECT_EQ(input.text(), "");
+    EXPECT_FALSE(input.backspace());
+    EXPECT_EQ(counter->length, 0u);
+  }
 }
 
 TEST_F(ControlsTest, KeyboardShowsOnceWhileEditingMovesBetweenFieldsAndHidesAfter) {
@@ -168,6 +239,34 @@ TEST_F(ControlsTest, LabelsMeasureWithTheFixedFontModel) {
   auto bold = Font::boldSystemFontOfSize(20);
   EXPECT_EQ(sizeWithFont("abc\nde", *bold), (Size{36, 48}));
   EXPECT_EQ(sizeWithFont("abcdefghij", *bold, Size{25, 100}, LineBreakMode::CharacterWrap), (Size{24, 96}));
+}
+
+// Word wrap takes time in proportion to the text: a text four times longer takes about four times
+// as long (a rescan of the whole text per line made it sixteen). Best of a few runs, as a ratio.
+TEST_F(ControlsTest, WordWrapTimeGrowsLinearlyWithTheText) {
+  auto font = Font::systemFontOfSize(10);
+  auto textOf = [](std::size_t blocks) {
+    std::string text;
+    for (std::size_t i = 0; i < blocks; ++i) text += "Caf\u00e9 r\u00e9sum\u00e9 na\u00efve words \U0001F600 and more ";
+    return text;
+  };
+  auto bestSeconds = [&](const std::string& text, std::size_t& lines) {
+    double best = 1e9;
+    for (int run = 0; run < 5; ++run) {
+      auto start = std::chrono::steady_clock::now();
+      lines = wrapText(text, *font, 200, LineBreakMode::WordWrap).size();
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+  };
+  const std::string small = textOf(800), large = textOf(3200);  // about 35,000 and 140,000 characters
+  std::size_t smallLines = 0, largeLines = 0;
+  bestSeconds(small, smallLines);  // warm up
+  const double smallTime = bestSeconds(small, smallLines);
+  const double largeTime = bestSeconds(large, largeLines);
+  EXPECT_GT(smallLines, 500u);
+  EXPECT_NEAR(static_cast<double>(largeLines) / static_cast<double>(smallLines), 4.0, 0.01);
+  EXPECT_LT(largeTime / smallTime, 8.0) << smallTime << " s, then " << largeTime << " s";
 }
 
 TEST_F(ControlsTest, TapRecognizerRunsItsActionsOnlyWhileAttachedAndEnabled) {

@@ -165,6 +165,118 @@ TEST_F(TableViewTest, ConsistentUpdatesMoveVisibleCellsToTheirNewRows) {
             std::optional<std::string>("changed"));
 }
 
+TEST_F(TableViewTest, SelectionFollowsItsRowThroughUpdatesAndGoesWithIt) {
+  auto screen = std::make_shared<ListScreen>(std::vector<std::vector<std::string>>{numbered(3), numbered(4)});
+  makeKeyWindow(screen);
+  auto table = screen->tableView();
+  auto selectedTitle = [&]() -> std::optional<std::string> {
+    auto p = table->indexPathForSelectedRow();
+    if (!p) return std::nullopt;
+    return screen->model[p->section()][p->row()];
+  };
+  table->layoutIfNeeded();
+  table->simulateTapOnRow(IndexPath::forRow(2, 1));
+  ASSERT_EQ(selectedTitle(), "row 2");
+
+  // Rows inserted and deleted above it in its own section, in one batch.
+  table->beginUpdates();
+  screen->model[1].erase(screen->model[1].begin());
+  screen->model[1].insert(screen->model[1].begin(), {"new a", "new b"});
+  table->deleteRowsAtIndexPaths({IndexPath::forRow(0, 1)});
+  table->insertRowsAtIndexPaths({IndexPath::forRow(0, 1), IndexPath::forRow(1, 1)});
+  table->endUpdates();
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 1)));
+  EXPECT_EQ(selectedTitle(), "row 2");
+
+  // A section deleted above it, then one inserted there.
+  screen->model.erase(screen->model.begin());
+  table->deleteSections({0});
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 0)));
+  screen->model.insert(screen->model.begin(), numbered(1));
+  table->insertSections({0});
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 1)));
+  EXPECT_EQ(selectedTitle(), "row 2");
+  // Its cell shows it selected, and no other does.
+  table->layoutIfNeeded();
+  for (const auto& p : table->indexPathsForVisibleRows())
+    EXPECT_EQ(table->cellForRowAtIndexPath(p)->isSelected(), p->isEqual(*IndexPath::forRow(3, 1)));
+
+  // Changes below it leave it alone; a reload of its row keeps it.
+  screen->model[1].push_back("last");
+  table->insertRowsAtIndexPaths({IndexPath::forRow(5, 1)});
+  table->reloadRowsAtIndexPaths({IndexPath::forRow(3, 1)});
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(3, 1)));
+
+  // Its row deleted: no selection.
+  screen->model[1].erase(screen->model[1].begin() + 3);
+  table->deleteRowsAtIndexPaths({IndexPath::forRow(3, 1)});
+  EXPECT_EQ(table->indexPathForSelectedRow(), nullptr);
+  // Its section deleted: no selection either.
+  table->simulateTapOnRow(IndexPath::forRow(0, 0));
+  screen->model.erase(screen->model.begin());
+  table->deleteSections({0});
+  EXPECT_EQ(table->indexPathForSelectedRow(), nullptr);
+}
+
+TEST_F(TableViewTest, MovedRowsAndSectionsTakeTheirCellsAndTheSelectionAlong) {
+  auto screen = std::make_shared<ListScreen>(std::vector<std::vector<std::string>>{{"a0", "a1", "a2"}, {"b0", "b1"}});
+  makeKeyWindow(screen);
+  auto table = screen->tableView();
+  table->layoutIfNeeded();
+  table->simulateTapOnRow(IndexPath::forRow(2, 0));
+  auto selectedTitle = [&]() -> std::optional<std::string> {
+    auto p = table->indexPathForSelectedRow();
+    if (!p) return std::nullopt;
+    return screen->model[p->section()][p->row()];
+  };
+  auto titleAt = [&](std::size_t section, std::size_t row) {
+    return table->cellForRowAtIndexPath(IndexPath::forRow(row, section))->textLabel()->text();
+  };
+  auto move = [&](std::size_t fromSection, std::size_t fromRow, std::size_t toSection, std::size_t toRow) {
+    auto title = screen->model[fromSection][fromRow];
+    screen->model[fromSection].erase(screen->model[fromSection].begin() + static_cast<long>(fromRow));
+    screen->model[toSection].insert(screen->model[toSection].begin() + static_cast<long>(toRow), title);
+  };
+  int requests = screen->cellRequests;
+
+  // The selected row itself moves to the top; then a row of the other section moves above it.
+  move(0, 2, 0, 0);
+  table->moveRowAtIndexPath(IndexPath::forRow(2, 0), IndexPath::forRow(0, 0));
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(0, 0)));
+  move(1, 1, 0, 0);
+  table->moveRowAtIndexPath(IndexPath::forRow(1, 1), IndexPath::forRow(0, 0));
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(1, 0)));
+  EXPECT_EQ(selectedTitle(), "a2");
+  // The sections change places.
+  std::swap(screen->model[0], screen->model[1]);
+  table->beginUpdates();
+  table->moveSection(0, 1);
+  table->moveSection(1, 0);
+  table->endUpdates();
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(1, 1)));
+  EXPECT_EQ(selectedTitle(), "a2");
+
+  // Every cell went along with its row: none was asked for again.
+  table->layoutIfNeeded();
+  for (const auto& p : table->indexPathsForVisibleRows())
+    EXPECT_EQ(titleAt(p->section(), p->row()), screen->model[p->section()][p->row()]);
+  EXPECT_EQ(screen->cellRequests, requests);
+  EXPECT_TRUE(table->cellForRowAtIndexPath(IndexPath::forRow(1, 1))->isSelected());
+
+  // A move the model does not follow raises like any other inconsistent update, and changes nothing.
+  try {
+    table->moveRowAtIndexPath(IndexPath::forRow(1, 1), IndexPath::forRow(0, 0));
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.reason(),
+              "Invalid update: invalid number of rows in section 0.  The number of rows contained in an existing "
+              "section after the update (1) must be equal to the number of rows contained in that section before the "
+              "update (1), plus or minus the number of rows inserted or deleted from that section (0 inserted, 0 "
+              "deleted), plus or minus the number of rows moved into or out of that section (1 moved in, 0 moved out).");
+  }
+  EXPECT_TRUE(table->indexPathForSelectedRow()->isEqual(*IndexPath::forRow(1, 1)));
+}
+
 TEST_F(TableViewTest, TapsGoThroughWillSelectAndSelection) {
   auto screen = std::make_shared<ListScreen>(std::vector<std::vector<std::string>>{{"plain", "locked", "redirect"}});
   makeKeyWindow(screen);

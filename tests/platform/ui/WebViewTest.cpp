@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "UITestSupport.h"
@@ -117,6 +119,80 @@ TEST_F(WebViewTest, FilesHistoryAndErrorCodes) {
   WebView::setPageLoader(nullptr);
   EXPECT_EQ(browser->journal, (Journal{"should other http://slow.example/", "start", "should other about:blank",
                                         "fail NSURLErrorDomain -999", "start", "finish Now"}));
+}
+
+// A network page cannot open a local file (by a link, a form or a redirect), and a script link
+// is never loaded: the page and its address stay, and nothing is reported. A local page may
+// still link to another local file.
+TEST_F(WebViewTest, NetworkPagesCannotOpenLocalFilesAndScriptLinksAreNeverLoaded) {
+  zv::testing::TemporaryDirectory folder;
+  zv::testing::writeFile(folder / "secret.html", "<title>Secret</title>");
+  zv::testing::writeFile(folder / "local.html", "<title>Local</title>");
+  const auto secret = URL::fileURL((folder / "secret.html").string());
+  WebView::setPageLoader([&](const Ref<net::URLRequest>& request, PageFetch fetch) -> std::function<void()> {
+    if (request->url()->path() == "/jump" && !fetch.redirect(net::URLRequest::requestWithURL(secret)))
+      fetch.fail(Error::make(kWebKitErrorDomain, kWebErrorFrameLoadInterrupted, "Frame load interrupted"));
+    else
+      fetch.finish("<title>Remote</title>", request->url());
+    return [] {};
+  });
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make("http://remote.example/")));
+  settle();
+  ASSERT_EQ(web->pageTitle(), "Remote");
+  browser->journal.clear();
+
+  web->simulateLinkTap(secret);
+  settle();
+  web->simulateFormSubmit(net::URLRequest::requestWithURL(secret));
+  settle();
+  web->simulateLinkTap(URL::make("javascript:alert(1)"));
+  settle();
+  EXPECT_EQ(browser->journal, Journal{});
+  EXPECT_EQ(web->pageTitle(), "Remote");
+  EXPECT_EQ(web->request()->url()->absoluteString(), "http://remote.example/");
+  web->reload();
+  settle();
+  EXPECT_EQ(browser->journal, (Journal{"should reload http://remote.example/", "start", "finish Remote"}));
+
+  browser->journal.clear();
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make("http://remote.example/jump")));
+  settle();
+  EXPECT_EQ(browser->journal,
+            (Journal{"should other http://remote.example/jump", "start", "fail WebKitErrorDomain 102"}));
+  EXPECT_EQ(web->pageTitle(), "Remote");
+  WebView::setPageLoader(nullptr);
+
+  // The application opens a local page, and that page links to another.
+  web->loadRequest(net::URLRequest::requestWithURL(URL::fileURL((folder / "local.html").string())));
+  settle();
+  web->simulateLinkTap(secret);
+  settle();
+  EXPECT_EQ(web->pageTitle(), "Secret");
+}
+
+// Local pages are read only from regular files of a page's size: a named pipe or a device fails
+// at once instead of blocking the main thread or filling memory.
+TEST_F(WebViewTest, LocalPagesMustBeRegularFilesOfAPagesSize) {
+  zv::testing::TemporaryDirectory folder;
+  const auto pipe = folder / "pipe.html";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const auto large = folder / "large.html";
+  zv::testing::writeFile(large, "<title>Large</title>");
+  std::filesystem::resize_file(large, kWebViewMaximumFileSize + 1);  // sparse: no disk used
+  struct Case {
+    std::string path;
+    const char* outcome;
+  };
+  for (const auto& c : {Case{pipe.string(), "fail NSURLErrorDomain -1102"},
+                        Case{"/dev/zero", "fail NSURLErrorDomain -1102"},
+                        Case{large.string(), "fail NSURLErrorDomain -1103"},
+                        Case{(folder / "missing.html").string(), "fail NSURLErrorDomain -1100"}}) {
+    browser->journal.clear();
+    web->loadRequest(net::URLRequest::requestWithURL(URL::fileURL(c.path)));
+    settle();
+    ASSERT_EQ(browser->journal.size(), 3u) << c.path;
+    EXPECT_EQ(browser->journal[2], c.outcome) << c.path;
+  }
 }
 
 TEST_F(WebViewTest, RedirectsAreDecidedToo) {
