@@ -61,10 +61,8 @@ int createTemporaryBeside(const std::filesystem::path& folder, const std::string
   return -1;
 }
 
-}  // namespace
-
-Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                               std::filesystem::perms permissions) {
+Ref<Error> writeThroughTemporary(const std::filesystem::path& path, std::string_view bytes,
+                                 std::filesystem::perms permissions, bool replace) {
   std::filesystem::path folder = path.parent_path();
   std::error_code ec;
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
@@ -84,13 +82,27 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
     ::unlink(temporary.c_str());
     return Error::posix(code);
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  // link(2) puts the file in place only where no file of that name is, atomically.
+  if ((replace ? ::rename(temporary.c_str(), path.c_str()) : ::link(temporary.c_str(), path.c_str())) != 0) {
     int code = errno;
     ::unlink(temporary.c_str());
     return Error::posix(code);
   }
+  if (!replace) ::unlink(temporary.c_str());
   syncFolder(folder);
   return nullptr;
+}
+
+}  // namespace
+
+Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                               std::filesystem::perms permissions) {
+  return writeThroughTemporary(path, bytes, permissions, true);
+}
+
+Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                  std::filesystem::perms permissions) {
+  return writeThroughTemporary(path, bytes, permissions, false);
 }
 
 namespace {

@@ -27,6 +27,14 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
 // only a regular file is read (checked on the descriptor, so a link to a device or a pipe is
 // refused too), and readFile takes no more than the caller's limit.
 
+// As writeFileAtomically, but never replaces: when `path` exists (or appears meanwhile) nothing is
+// written and the error is EEXIST.
+Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                  std::filesystem::perms permissions = std::filesystem::perms::owner_read |
+                                                                       std::filesystem::perms::owner_write |
+                                                                       std::filesystem::perms::group_read |
+                                                                       std::filesystem::perms::others_read);
+
 // The largest file readFile takes when the caller names no limit: no file this program keeps
 // comes near it. Callers that know their files are small pass a smaller limit.
 inline constexpr std::uint64_t kDefaultReadLimit = std::uint64_t{512} << 20;

@@ -69,6 +69,17 @@ TEST(AtomicFileTest, WritersAtOnceEachLeaveAWholeFileAndNoTemporaries) {
   EXPECT_EQ(entriesIn(folder.path()), failures.size() + 1) << "temporary files were left behind";
 }
 
+TEST(AtomicFileTest, ANewFileIsNeverWrittenOverAnExistingOne) {
+  zv::testing::TemporaryDirectory folder;
+  auto path = folder / "taken";
+  ASSERT_EQ(writeNewFileAtomically(path, "first"), nullptr);
+  Ref<Error> error = writeNewFileAtomically(path, "second");
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), EEXIST);
+  EXPECT_EQ(zv::testing::readFile(path), "first");
+  EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
+}
+
 TEST(AtomicFileTest, TheFileGetsTheAskedPermissionsWhateverTheUmask) {
   zv::testing::TemporaryDirectory folder;
   mode_t previous = ::umask(0);
