@@ -176,6 +176,28 @@ TEST_F(EchoMenuAndQueueTest, SwitchingAServiceOffLogsItOutOnlyOnDoneAndCancelRes
   EXPECT_EQ(titles(menu, 1), std::vector<std::string>{"Echo"});
 }
 
+// A service that came or went while the menu was open (here mail, as an account is removed and
+// added again) is shown by Edit and Done as it is now, beside the switched-off one.
+TEST_F(EchoMenuAndQueueTest, EditAndDoneShowWhatCanShareNowAfterAvailabilityChanged) {
+  UserDefaults::standardUserDefaults()->setObject(Array::make({box("EchoSharer")}), kSXExcludedKey);
+  auto menu = showMenu(SXItem::makeText("t"));
+  ASSERT_EQ(titles(menu, 0), (std::vector<std::string>{"Copy", "Email"}));
+  ASSERT_TRUE(titles(menu, 1).empty());
+
+  ui::MailComposeViewController::setCanSendMail(false);
+  EXPECT_NO_THROW(EXPECT_TRUE(pressRight(menu)));  // Edit
+  EXPECT_TRUE(menu->isEditing());
+  EXPECT_EQ(titles(menu, 0), std::vector<std::string>{"Copy"});
+  EXPECT_EQ(titles(menu, 1), std::vector<std::string>{"Echo"});
+
+  ui::MailComposeViewController::setCanSendMail(true);
+  EXPECT_NO_THROW(EXPECT_TRUE(pressRight(menu)));  // Done
+  EXPECT_FALSE(menu->isEditing());
+  EXPECT_EQ(titles(menu, 0), (std::vector<std::string>{"Copy", "Email"}));
+  EXPECT_TRUE(titles(menu, 1).empty());
+  EXPECT_EQ(storedExcluded(), std::vector<std::string>{"EchoSharer"});
+}
+
 TEST_F(EchoMenuAndQueueTest, TitlesSortAsWordsAndTheOlderExclusionDictionaryIsRead) {
   SXSharer::registerSharerClass<ZebraSharer>();
   SXSharer::registerSharerClass<AccentSharer>();
