@@ -192,6 +192,45 @@ TEST_F(SXActionsTest, TextMessagesArePlainTextWithTheLinkAsWrittenAndReportEachO
   EXPECT_FALSE(presented<ui::MessageComposeViewController>());
 }
 
+// A composer the hub lets go because another screen came, on screen or still waiting to show,
+// ends its share as cancelled, once, and frees its sharer.
+TEST_F(SXActionsTest, AComposerTakenAwayByAnotherScreenEndsItsShareAsCancelled) {
+  std::weak_ptr<SXSharer> mail = start<SXMail>(SXItem::makeText("on screen"));
+  ASSERT_TRUE(presented<ui::MailComposeViewController>());
+  auto other = std::make_shared<ui::ViewController>();
+  SX::currentHelper()->showViewController(other);
+  settle();
+  EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"cancelled"});
+  EXPECT_TRUE(mail.expired()) << "the sharer keeps itself after its share ended";
+  ASSERT_TRUE(SX::currentHelper()->currentView());
+  EXPECT_EQ(dyn<ui::NavigationController>(SX::currentHelper()->currentView())->topViewController(), other);
+
+  // Composers that only wait for the screen on show are dropped by a newer screen.
+  recorder_->outcomes.clear();
+  std::weak_ptr<SXSharer> message = start<SXTextMessage>(SXItem::makeText("waiting"));
+  std::weak_ptr<SXSharer> waitingMail = start<SXMail>(SXItem::makeText("waiting too"));
+  auto last = std::make_shared<ui::ViewController>();
+  SX::currentHelper()->showViewController(last);
+  settle();
+  EXPECT_EQ(recorder_->outcomes, (std::vector<std::string>{"cancelled", "cancelled"}));
+  EXPECT_TRUE(message.expired());
+  EXPECT_TRUE(waitingMail.expired());
+  ASSERT_TRUE(SX::currentHelper()->currentView());
+  EXPECT_EQ(dyn<ui::NavigationController>(SX::currentHelper()->currentView())->topViewController(), last);
+
+  // A composer that reported before it went is not reported again.
+  recorder_->outcomes.clear();
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  settle();
+  start<SXMail>(SXItem::makeText("sent"));
+  auto composer = presented<ui::MailComposeViewController>();
+  ASSERT_TRUE(composer);
+  composer->simulateFinish(ui::MailComposeResult::Sent);
+  SX::currentHelper()->showViewController(std::make_shared<ui::ViewController>());
+  settle();
+  EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"finished"});
+}
+
 TEST_F(SXActionsTest, CopyPutsEveryKindOfPayloadOnThePasteboardOrFails) {
   auto pasteboard = Pasteboard::generalPasteboard();
   start<SXCopy>(SXItem::makeURL(URL::make("http://example.com/a%20b")));
