@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/Log.h"
 #include "platform/graphics/Image.h"
 #include "platform/system/Pasteboard.h"
 #include "platform/ui/Application.h"
@@ -13,6 +14,8 @@
 #include "sharing/core/SXActivityIndicator.h"
 #include "sharing/core/SXMail.h"
 #include "sharing/core/SXTextMessage.h"
+#include "support/TestSupport.h"
+#include "support/sharing/EchoSharer.h"
 #include "support/sharing/SharingTestSupport.h"
 
 namespace zv {
@@ -321,6 +324,33 @@ TEST_F(SXActionsTest, PrintBrowserAndLogout) {
   start<SXLogout>(SXItem::makeText("any"));
   EXPECT_EQ(indicatorText(), "Logged Out!");
   EXPECT_EQ(recorder_->outcomes, (std::vector<std::string>{"finished", "failed", "finished", "finished"}));
+}
+
+// When the keychain cannot be written (a full disk), Logout says which services are still logged
+// in and fails, instead of "Logged Out!".
+TEST_F(SXActionsTest, ALogoutTheKeychainRefusesFailsNamingTheLoginsLeft) {
+  testing::EchoSharer::registerClass();
+  testing::writeFile(home / "sharers.plist",
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                     "<key>actions</key><array><string>SXLogout</string></array>"
+                     "<key>services</key><array><string>EchoSharer</string></array></dict></plist>");
+  configurator->set("sharersPlistName", box((home / "sharers.plist").string()));
+  ASSERT_TRUE(SX::setAuthValue("alice", "username", "EchoSharer"));
+  ASSERT_TRUE(SX::setAuthValue("s3cret", "password", "EchoSharer"));
+
+  // No file may be written in the child: the keychain keeps both values.
+  EXPECT_TRUE(testing::runInChildWithFileSizeLimit(0, [&] {
+    setLogSink([](std::string_view) {});
+    start<SXLogout>(SXItem::makeText("any"));
+    bool failed = recorder_->outcomes == std::vector<std::string>{"failed"} && recorder_->lastError &&
+                  recorder_->lastError->localizedDescription().find("Echo") != std::string::npos;
+    return failed && indicatorText() != "Logged Out!" && SX::getAuthValueForKey("password", "EchoSharer");
+  }));
+
+  start<SXLogout>(SXItem::makeText("any"));
+  EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"finished"});
+  EXPECT_EQ(indicatorText(), "Logged Out!");
+  EXPECT_FALSE(SX::getAuthValueForKey("password", "EchoSharer"));
 }
 
 }  // namespace
