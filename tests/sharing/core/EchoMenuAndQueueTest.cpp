@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/system/Pasteboard.h"
 #include "platform/system/UserDefaults.h"
 #include "platform/ui/Composers.h"
 #include "sharing/core/SX.h"
@@ -136,6 +137,19 @@ TEST_F(EchoMenuAndQueueTest, PickingEchoInTheMenuSharesThroughItsForm) {
   auto fields = EchoService::formFields(service.requests().back());
   EXPECT_EQ(fields["title"], "Seven");
   EXPECT_EQ(fields["url"], "https://example.org/r/7");
+}
+
+// A second row tapped while the menu is leaving starts nothing.
+TEST_F(EchoMenuAndQueueTest, ARowTappedWhileTheMenuLeavesStartsNoSecondSharer) {
+  logIn();
+  Pasteboard::generalPasteboard()->setString("before");
+  auto menu = showMenu(SXItem::makeText("second row"));
+  ASSERT_TRUE(menu->tableView()->simulateTapOnRow(IndexPath::forRow(rowOf(menu, 1, "Echo"), 1)));
+  EXPECT_FALSE(menu->tableView()->simulateTapOnRow(IndexPath::forRow(rowOf(menu, 0, "Copy"), 0)));
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    return !menu->view()->window() && !ui::Application::sharedApplication()->isIgnoringInteractionEvents();
+  }, 20.0));
+  EXPECT_EQ(Pasteboard::generalPasteboard()->string(), "before") << "the copy action ran as well";
 }
 
 TEST_F(EchoMenuAndQueueTest, SwitchingAServiceOffLogsItOutOnlyOnDoneAndCancelRestores) {
