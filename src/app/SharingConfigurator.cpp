@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <set>
 
 #include "platform/foundation/ClassRegistry.h"
@@ -41,18 +42,19 @@ std::filesystem::path SharingConfigurator::configurationFilePath() {
 SharingConfigurator::SharingConfigurator() : SharingConfigurator(configurationFilePath()) {}
 
 SharingConfigurator::SharingConfigurator(const std::filesystem::path& file) {
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return;
-  struct stat info {};
-  if (::stat(file.c_str(), &info) == 0 && (info.st_mode & 077) != 0) {
-    logLine(file.string() + " may be read by others; it holds secrets and should be mode 0600");
-  }
+  // The reader opens without blocking and takes only a regular file of a sensible size, so a pipe,
+  // a folder or a device in its place costs the launch nothing but this one line.
   Ref<Error> error;
-  auto root = dyn<Dictionary>(storage::readPropertyList(file, &error));
+  auto root = dyn<Dictionary>(storage::readPropertyList(file, &error, false, kSharingConfigurationReadLimit));
   if (!root) {
+    if (error && error->domain() == kPOSIXErrorDomain && error->code() == ENOENT) return;
     logLine("cannot use " + file.string() + " (" + (error ? error->localizedDescription() : "not a dictionary") +
             "); every service key is empty");
     return;
+  }
+  struct stat info {};
+  if (::stat(file.c_str(), &info) == 0 && (info.st_mode & 077) != 0) {
+    logLine(file.string() + " may be read by others; it holds secrets and should be mode 0600");
   }
   root->enumerate([&](const ObjectPtr& keyObject, const ObjectPtr& value) {
     auto key = dyn<String>(keyObject);

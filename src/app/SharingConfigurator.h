@@ -5,13 +5,16 @@
 // "SharingConfiguration.plist" in the application home (a property-list dictionary, key ->
 // string, or number for "twitterUseXAuth" and "readabilityUseXAuth"; meant to be mode 0600).
 // Without the file every secret is empty; an entry of the wrong kind is skipped with a log line
-// naming the key (never the value); a file others may read is used, with a warning.
+// naming the key (never the value); a file others may read is used, with a warning. A file that
+// cannot be used (malformed, unreadable, not a regular file, larger than
+// kSharingConfigurationReadLimit) leaves every key empty, with one log line saying why.
 //
 // Installed at launch by class name: SXConfiguration::sharedInstanceWithConfiguratorClass(
 // "SharingConfigurator") after registerSharingConfiguratorClass().
 //
 // Threads: any (the file is read once, when the configurator is made; it is immutable after).
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -21,6 +24,8 @@
 namespace zv {
 
 inline constexpr const char* kSharingConfigurationFileName = "SharingConfiguration.plist";
+// A configuration file is a few kilobytes; anything larger is refused unread.
+inline constexpr std::uint64_t kSharingConfigurationReadLimit = std::uint64_t{1} << 20;
 
 class SharingConfigurator : public DefaultSXConfigurator {
  public:

@@ -12,6 +12,7 @@
 
 #include "http/HTTPRequestErrors.h"
 #include "platform/foundation/Format.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv::httpdetail {
 namespace {
@@ -85,7 +86,7 @@ bool copyTransformed(const std::string& verb, const std::string& sourcePath, con
                                    format("%s of %s failed the file does not exist", verb.c_str(), sourcePath.c_str())));
     return false;
   }
-  FileDescriptor input(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor input(storage::openFileForReading(sourcePath));
   std::vector<std::uint8_t> buffer(kFileChunkSize);
   bool sawBytes = false;
   while (true) {
@@ -162,8 +163,9 @@ std::string siblingTemporaryPath(const std::string& path) {
 int moveFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) == 0) return 0;
   if (errno != EXDEV) return errno;
-  FileDescriptor input(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (input.get() < 0) return errno;
+  Ref<Error> failure;
+  FileDescriptor input(storage::openFileForReading(from, &failure));
+  if (input.get() < 0) return static_cast<int>(failure->code());
   struct stat info {};
   if (::fstat(input.get(), &info) != 0) return errno;
   std::string staging = siblingTemporaryPath(to);

@@ -202,7 +202,7 @@ std::optional<HTTPDownloadCache::Entry> HTTPDownloadCache::entryForURL(const Ref
   auto headersPath = findFile(url, true);
   auto bodyPath = findFile(url, false);
   if (!headersPath || !bodyPath) return std::nullopt;
-  auto fields = dyn<Dictionary>(storage::readPropertyList(*headersPath));
+  auto fields = dyn<Dictionary>(storage::readPropertyList(*headersPath, nullptr, false, storage::kSmallFileReadLimit));
   bool damaged = !fields;
   if (fields) {
     // A body of another size than recorded is not the body these headers describe.

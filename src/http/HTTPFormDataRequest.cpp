@@ -4,11 +4,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Format.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv {
 
@@ -29,20 +30,28 @@ void removeEntriesForKey(const Ref<MutableArray>& entries, const std::string& ke
   }
 }
 
+// Only a regular file is sent as a part: a pipe or a device has no end the body could wait for.
+bool isReadableFile(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_regular_file(path, ignored) && ::access(path.c_str(), R_OK) == 0;
+}
+
 bool fileContains(const std::string& path, const std::string& needle) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  int fd = storage::openFileForReading(path);
+  if (fd < 0) return false;
   std::string window;
   std::vector<char> chunk(262144);
-  while (in) {
-    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    std::streamsize n = in.gcount();
+  bool found = false;
+  while (!found) {
+    ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     window.append(chunk.data(), static_cast<std::size_t>(n));
-    if (window.find(needle) != std::string::npos) return true;
+    found = window.find(needle) != std::string::npos;
     if (window.size() > needle.size()) window.erase(0, window.size() - needle.size());
   }
-  return false;
+  ::close(fd);
+  return found;
 }
 
 // An encoding without a known name is written as UTF-8, so the header always names what is sent.
@@ -98,9 +107,7 @@ void HTTPFormDataRequest::addFile(const ObjectPtr& data, const std::optional<std
   std::optional<std::string> name = fileName;
   std::optional<std::string> type = contentType;
   if (auto path = dyn<String>(data)) {
-    std::error_code ignored;
-    if (!std::filesystem::exists(path->utf8(), ignored) || std::filesystem::is_directory(path->utf8(), ignored) ||
-        ::access(path->utf8().c_str(), R_OK) != 0) {
+    if (!isReadableFile(path->utf8())) {
       if (!pendingFileError_) {
         pendingFileError_ = makeRequestError(RequestErrorBuildingRequest, format("No file exists at %s", path->utf8().c_str()));
       }
@@ -250,7 +257,7 @@ void HTTPFormDataRequest::buildMultipartFormDataPostBody() {
     auto data = entry->objectForKey("data");
     if (auto path = dyn<String>(data)) {
       // A file that went away since it was added must not be sent as an empty part.
-      if (::access(path->utf8().c_str(), R_OK) != 0) {
+      if (!isReadableFile(path->utf8())) {
         failWithError(makeRequestError(RequestErrorBuildingRequest, format("No file exists at %s", path->utf8().c_str())));
         return;
       }

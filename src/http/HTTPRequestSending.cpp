@@ -2,6 +2,7 @@
 // cookies, and opening the read stream of one attempt with its proxy and persistent connection.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +18,7 @@
 #include "platform/net/InputStream.h"
 #include "platform/net/ProxyAutoConfig.h"
 #include "platform/net/ProxySettings.h"
+#include "platform/storage/AtomicFile.h"
 #include "platform/system/ApplicationEnvironment.h"
 
 namespace zv {
@@ -90,8 +92,12 @@ void HTTPRequest::appendPostData(const Ref<Data>& data) {
 
 void HTTPRequest::appendPostDataFromFile(const std::string& path) {
   setupPostBody();
-  std::FILE* input = std::fopen(path.c_str(), "rbe");
-  if (!input) return;
+  int fd = storage::openFileForReading(path);
+  std::FILE* input = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+  if (!input) {
+    if (fd >= 0) ::close(fd);
+    return;
+  }
   std::vector<std::uint8_t> chunk(262144);
   while (true) {
     std::size_t n = std::fread(chunk.data(), 1, chunk.size(), input);

@@ -48,7 +48,7 @@ PrefsSettingsReader::PrefsSettingsReader(std::string_view name, Ref<Bundle> appl
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
       Ref<Error> error;
-      settingsDictionary_ = dyn<Dictionary>(storage::readPropertyList(path, &error));
+      settingsDictionary_ = dyn<Dictionary>(storage::readPropertyList(path, &error, false, storage::kSmallFileReadLimit));
       if (!settingsDictionary_) {
         std::string reason = error ? error->localizedDescription() : std::string("not a dictionary");
         loadError_ = Error::make(error ? error->domain() : kPOSIXErrorDomain, error ? error->code() : EINVAL,

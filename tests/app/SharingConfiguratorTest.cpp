@@ -1,6 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "app/SharingConfigurator.h"
 #include "platform/foundation/Log.h"
@@ -114,6 +123,82 @@ TEST_F(SharingConfiguratorTest, AnUnreadableOrOpenFileIsReported) {
   SharingConfigurator configurator;
   EXPECT_EQ(stringValueOf(configurator.twitterSecret()), "s");
   EXPECT_TRUE(capture.contains("should be mode 0600"));
+}
+
+// Runs `body` in a forked child that is killed when it has not ended within `seconds` (and whose
+// memory is capped, so a reader that never stops takes no more than that). True when it ended in
+// time and `body` answered true.
+bool endsInChildWithin(int seconds, const std::function<bool()>& body) {
+  pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    struct rlimit memory = {std::uint64_t{2} << 30, std::uint64_t{2} << 30};
+    ::setrlimit(RLIMIT_AS, &memory);
+#endif
+    ::_exit(body() ? 0 : 1);
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The launch with a configuration file that cannot be used goes on at once with every key empty
+// and one log line naming the reason.
+TEST_F(SharingConfiguratorTest, AFileThatIsNoPlainFileOrTooLargeLeavesTheKeysEmptyWithOneLine) {
+  const auto path = SharingConfigurator::configurationFilePath();
+  auto launchSaysOnce = [&](const std::string& reason) {
+    return endsInChildWithin(10, [&] {
+      LogCapture capture;
+      auto started = std::chrono::steady_clock::now();
+      registerSharingCoreClasses();
+      registerSharingConfiguratorClass();
+      SXConfiguration::sharedInstanceWithConfiguratorClass("SharingConfigurator");
+      auto took = std::chrono::steady_clock::now() - started;
+      auto lines = capture.lines();
+      bool ok = SXConfigString("twitterConsumerKey") == "" && SXConfigString("twitterSecret") == "" &&
+                SXConfigString("appName") == "Tavrilune" && lines.size() == 1 &&
+                lines[0].find("every service key is empty") != std::string::npos &&
+                lines[0].find(reason) != std::string::npos;
+      if (!ok)
+        for (const auto& line : lines) std::fprintf(stderr, "log: %s\n", line.c_str());
+      std::fprintf(stderr, "launch with %s took %lld us\n", reason.c_str(),
+                   static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+      return ok;
+    });
+  };
+
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_TRUE(launchSaysOnce("named pipe")) << "a pipe nobody writes to";
+  std::filesystem::remove(path);
+
+  std::filesystem::create_directory(path);
+  EXPECT_TRUE(launchSaysOnce("folder"));
+  std::filesystem::remove(path);
+
+  std::filesystem::create_symlink("/dev/zero", path);
+  EXPECT_TRUE(launchSaysOnce("character device")) << "a link to an endless device";
+  std::filesystem::remove(path);
+
+  // A valid property list padded past the limit is refused unread.
+  std::string large = "<plist><dict><key>twitterSecret</key><string>s</string></dict></plist>";
+  large += std::string(kSharingConfigurationReadLimit, ' ');
+  zv::testing::writeFile(path, large);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_TRUE(launchSaysOnce("larger than"));
+
+  if (::geteuid() != 0) {  // permission bits do not stop root
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    EXPECT_TRUE(launchSaysOnce("ermission denied"));
+  }
 }
 
 TEST_F(SharingConfiguratorTest, BarTintsByExactClassName) {

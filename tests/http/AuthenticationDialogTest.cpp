@@ -98,6 +98,8 @@ class AuthenticationDialogFlow : public ::testing::Test {
     return r;
   }
   static bool tap(const Ref<HTTPAuthenticationDialog>& dialog, bool login) {
+    // A user taps once the dialog has come: touches during its presentation are ignored.
+    pumpRunLoopUntil([] { return !ui::Application::sharedApplication()->isIgnoringInteractionEvents(); }, 20.0);
     auto item = dialog->navigationBar()->topItem();
     return (login ? item->rightBarButtonItem() : item->leftBarButtonItem())->simulateTap();
   }

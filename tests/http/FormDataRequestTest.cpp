@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "HTTPTestSupport.h"
 #include "http/HTTPFormDataRequest.h"
+#include "platform/net/InputStream.h"
 #include "support/TestSupport.h"
 
 namespace zv {
@@ -149,6 +157,53 @@ TEST(FormDataRequest, AFileRemovedBeforeTheStartFailsTheRequest) {
   EXPECT_EQ(outcome->failed, 1);
   ASSERT_TRUE(request->error());
   EXPECT_EQ(request->error()->code(), 6);
+}
+
+// A named pipe in place of a file (given so, or swapped in after the field was added) fails the
+// request; nothing waits for a writer that never comes.
+TEST(FormDataRequest, APipeInPlaceOfAFileFailsTheRequestWithoutWaiting) {
+  testing::TemporaryDirectory directory;
+  const auto pipe = directory / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  std::atomic<bool> unblocked{false};
+  // Safety net: a reader stuck in open() is let go by a writer that opens and closes at once.
+  std::thread watchdog([&] {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+          unblocked = true;
+          ::close(fd);
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+
+  auto request = form();
+  request->addFile(pipe.string(), "given");
+  request->startSynchronous();
+  ASSERT_TRUE(request->error());
+  EXPECT_EQ(request->error()->code(), 6);
+
+  testing::writeFile(directory / "file.txt", "text");
+  auto swapped = form();
+  swapped->addFile((directory / "file.txt").string(), "swapped");
+  std::filesystem::remove(directory / "file.txt");
+  ASSERT_EQ(::mkfifo((directory / "file.txt").c_str(), 0600), 0);
+  swapped->startSynchronous();
+  ASSERT_TRUE(swapped->error());
+  EXPECT_EQ(swapped->error()->code(), 6);
+
+  auto stream = net::InputStream::withFileAtPath(pipe.string());
+  EXPECT_FALSE(stream->open());
+  EXPECT_TRUE(stream->streamError());
+
+  done = true;
+  watchdog.join();
+  EXPECT_FALSE(unblocked) << "a read waited for a writer on the pipe";
 }
 
 TEST(FormDataRequest, CopiesCarryFieldsButNotLaterChanges) {

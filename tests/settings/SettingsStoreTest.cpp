@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <vector>
+
 #include "settings/PrefsSettingsStoreFile.h"
 #include "support/TestSupport.h"
 
@@ -70,6 +76,59 @@ TEST(PrefsSettingsStoreFileTest, AFailedWriteKeepsValuesAndThePreviousFile) {
   EXPECT_FALSE(store.synchronize());
   EXPECT_EQ(stringValueOf(store.objectForKey("key")), "second");
   EXPECT_EQ(stringValueOf(PrefsSettingsStoreFile(path).objectForKey("key")), "first");
+}
+
+// Takes every free descriptor of the process until released, as a busy process may.
+class DescriptorsTaken {
+ public:
+  DescriptorsTaken() {
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
+  }
+  ~DescriptorsTaken() { release(); }
+  void release() {
+    for (int fd : taken_) ::close(fd);
+    taken_.clear();
+  }
+
+ private:
+  std::vector<int> taken_;
+};
+
+// A settings file that could not be read for a moment is not an empty one: a save never writes
+// over it; once it can be read, the save keeps its values beside the new ones.
+TEST(PrefsSettingsStoreFileTest, AFileThatCouldNotBeReadIsNeverSavedOver) {
+  testing::TemporaryDirectory dir;
+  std::string path = (dir / "prefs.plist").string();
+  {
+    PrefsSettingsStoreFile store(path);
+    store.setObject(box("kept"), "stored");
+    store.setObject(box("old"), "changed");
+    store.setObject(box("gone soon"), "removed");
+    ASSERT_TRUE(store.synchronize());
+  }
+  // In a child whose descriptor table is small, so filling it is quick.
+  EXPECT_TRUE(testing::runInChildProcesses(1, [&](int) {
+    struct rlimit limit = {64, 64};
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    std::unique_ptr<PrefsSettingsStoreFile> store;
+    {
+      DescriptorsTaken full;
+      store = std::make_unique<PrefsSettingsStoreFile>(path);
+      store->setObject(box("new"), "changed");
+      store->setObject(nullptr, "removed");
+      store->setObject(box("added"), "added");
+      if (store->synchronize()) return false;  // still nothing free
+    }
+    if (!store->synchronize()) return false;
+    PrefsSettingsStoreFile after(path);
+    return stringValueOf(after.objectForKey("stored")) == "kept" &&
+           stringValueOf(after.objectForKey("changed")) == "new" && !after.objectForKey("removed") &&
+           stringValueOf(after.objectForKey("added")) == "added" &&
+           stringValueOf(store->objectForKey("stored")) == "kept";
+  }));
+  PrefsSettingsStoreFile after(path);
+  EXPECT_EQ(stringValueOf(after.objectForKey("stored")), "kept");
+  EXPECT_EQ(stringValueOf(after.objectForKey("changed")), "new");
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "platform/net/InputStream.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/net/NetErrors.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv::net {
 
@@ -32,8 +35,17 @@ class FileInputStream : public InputStream {
   ~FileInputStream() override { close(); }
   bool open() override {
     if (file_) return true;
-    file_ = std::fopen(path_.c_str(), "rb");
-    if (!file_) error_ = makePOSIXError(errno);
+    // Only a regular file is streamed, and opening never waits on a pipe.
+    Ref<Error> failure;
+    int fd = storage::openFileForReading(path_, &failure);
+    if (fd >= 0) {
+      file_ = ::fdopen(fd, "rb");
+      if (!file_) {
+        failure = makePOSIXError(errno);
+        ::close(fd);
+      }
+    }
+    if (!file_) error_ = failure;
     return file_ != nullptr;
   }
   void close() override {

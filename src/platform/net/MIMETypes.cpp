@@ -12,7 +12,7 @@ const MIMETypes& MIMETypes::shared() {
   return table;
 }
 
-MIMETypes MIMETypes::fromFile(const std::string& path) { return parse(storage::readFile(path).value_or("")); }
+MIMETypes MIMETypes::fromFile(const std::string& path) { return parse(storage::readFile(path, nullptr, storage::kSmallFileReadLimit).value_or("")); }
 
 MIMETypes MIMETypes::parse(std::string_view text) {
   MIMETypes table;

@@ -309,7 +309,7 @@ void ProxyAutoConfig::fetchScript(const Ref<URL>& scriptURL, std::function<void(
   }
   if (scriptURL->isFileURL()) {
     // Files are read on a helper thread: a script on a slow or network disk must not stall the loop.
-    std::thread([path = scriptURL->path(), deliver] { deliver(storage::readFile(path)); }).detach();
+    std::thread([path = scriptURL->path(), deliver] { deliver(storage::readFile(path, nullptr, storage::kSmallFileReadLimit)); }).detach();
     return;
   }
   auto request = HTTPMessage::makeRequest("GET", scriptURL);

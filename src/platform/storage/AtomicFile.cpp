@@ -8,8 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 namespace zv::storage {
 
@@ -62,10 +61,8 @@ int createTemporaryBeside(const std::filesystem::path& folder, const std::string
   return -1;
 }
 
-}  // namespace
-
-Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                               std::filesystem::perms permissions) {
+Ref<Error> writeThroughTemporary(const std::filesystem::path& path, std::string_view bytes,
+                                 std::filesystem::perms permissions, bool replace) {
   std::filesystem::path folder = path.parent_path();
   std::error_code ec;
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
@@ -85,22 +82,89 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
     ::unlink(temporary.c_str());
     return Error::posix(code);
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  // link(2) puts the file in place only where no file of that name is, atomically.
+  if ((replace ? ::rename(temporary.c_str(), path.c_str()) : ::link(temporary.c_str(), path.c_str())) != 0) {
     int code = errno;
     ::unlink(temporary.c_str());
     return Error::posix(code);
   }
+  if (!replace) ::unlink(temporary.c_str());
   syncFolder(folder);
   return nullptr;
 }
 
-std::optional<std::string> readFile(const std::filesystem::path& path, Ref<Error>* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}  // namespace
+
+Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                               std::filesystem::perms permissions) {
+  return writeThroughTemporary(path, bytes, permissions, true);
+}
+
+Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                  std::filesystem::perms permissions) {
+  return writeThroughTemporary(path, bytes, permissions, false);
+}
+
+namespace {
+
+const char* kindOfFile(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a plain file";
+}
+
+Ref<Error> readError(int code, const std::string& text) { return Error::make(kPOSIXErrorDomain, code, text); }
+
+int openRegularFile(const std::filesystem::path& path, Ref<Error>* error, struct stat& info) {
+  // O_NONBLOCK keeps open(2) from waiting for a writer on a named pipe; the kind of file is then
+  // checked on what was opened, never on the path, which could have been swapped in between.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     if (error) *error = Error::posix(errno);
-    return std::nullopt;
+    return -1;
   }
+  if (::fstat(fd, &info) != 0) {
+    int code = errno;
+    ::close(fd);
+    if (error) *error = Error::posix(code);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    if (error)
+      *error = readError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL,
+                         path.string() + " is not a regular file (" + kindOfFile(info.st_mode) + ")");
+    return -1;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
+
+int openFileForReading(const std::filesystem::path& path, Ref<Error>* error) {
+  struct stat info {};
+  return openRegularFile(path, error, info);
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path, Ref<Error>* error, std::uint64_t limit) {
+  struct stat info {};
+  int fd = openRegularFile(path, error, info);
+  if (fd < 0) return std::nullopt;
+  auto tooLarge = [&] {
+    ::close(fd);
+    if (error)
+      *error = readError(EFBIG, path.string() + " is larger than the " + std::to_string(limit) +
+                                    " bytes it may have");
+    return std::nullopt;
+  };
+  if (static_cast<std::uint64_t>(info.st_size) > limit) return tooLarge();
   std::string out;
+  out.reserve(static_cast<std::size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -111,6 +175,8 @@ std::optional<std::string> readFile(const std::filesystem::path& path, Ref<Error
       return std::nullopt;
     }
     if (n == 0) break;
+    // The file may grow while it is read.
+    if (out.size() + static_cast<std::size_t>(n) > limit) return tooLarge();
     out.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);

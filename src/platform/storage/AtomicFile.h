@@ -4,6 +4,7 @@
 // fails at any step leaves the previous file as it was. Any thread; of two concurrent writers of
 // one path the later rename wins whole.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,7 +22,33 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
                                                                     std::filesystem::perms::group_read |
                                                                     std::filesystem::perms::others_read);
 
-// The whole content of a file; nullopt (and *error set when given) when it cannot be read.
-std::optional<std::string> readFile(const std::filesystem::path& path, Ref<Error>* error = nullptr);
+// Every read of a file by path goes through readFile or openFileForReading, so one rule holds for
+// all of them: the open never blocks (a named pipe nobody writes to is refused, not waited on),
+// only a regular file is read (checked on the descriptor, so a link to a device or a pipe is
+// refused too), and readFile takes no more than the caller's limit.
+
+// As writeFileAtomically, but never replaces: when `path` exists (or appears meanwhile) nothing is
+// written and the error is EEXIST.
+Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                  std::filesystem::perms permissions = std::filesystem::perms::owner_read |
+                                                                       std::filesystem::perms::owner_write |
+                                                                       std::filesystem::perms::group_read |
+                                                                       std::filesystem::perms::others_read);
+
+// The largest file readFile takes when the caller names no limit: no file this program keeps
+// comes near it. Callers that know their files are small pass a smaller limit.
+inline constexpr std::uint64_t kDefaultReadLimit = std::uint64_t{512} << 20;
+// The limit for files that hold settings, tables, scripts or secrets rather than media.
+inline constexpr std::uint64_t kSmallFileReadLimit = std::uint64_t{16} << 20;
+
+// The whole content of a regular file of at most `limit` bytes; nullopt (and *error set when
+// given) when it cannot be read, is not a regular file (POSIX domain, EISDIR for a folder, EINVAL
+// for anything else) or is larger than `limit` (EFBIG). A missing file is ENOENT.
+std::optional<std::string> readFile(const std::filesystem::path& path, Ref<Error>* error = nullptr,
+                                    std::uint64_t limit = kDefaultReadLimit);
+
+// Opens a regular file for reading under the same rule as readFile, for callers that stream it:
+// a blocking, close-on-exec descriptor the caller closes, or -1 (and *error set when given).
+int openFileForReading(const std::filesystem::path& path, Ref<Error>* error = nullptr);
 
 }  // namespace zv::storage

@@ -318,8 +318,9 @@ std::optional<std::string> serializePropertyList(const Object& root, PropertyLis
   return out;
 }
 
-ObjectPtr readPropertyList(const std::filesystem::path& path, Ref<Error>* error, bool mutableContainers) {
-  auto bytes = readFile(path, error);
+ObjectPtr readPropertyList(const std::filesystem::path& path, Ref<Error>* error, bool mutableContainers,
+                           std::uint64_t limit) {
+  auto bytes = readFile(path, error, limit);
   if (!bytes) return nullptr;
   return parsePropertyList(*bytes, error, mutableContainers);
 }

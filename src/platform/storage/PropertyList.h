@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/foundation/Values.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv::storage {
 
@@ -42,9 +43,10 @@ ObjectPtr parsePropertyList(std::string_view bytes, Ref<Error>* error = nullptr,
 std::optional<std::string> serializePropertyList(const Object& root, PropertyListFormat format,
                                                  Ref<Error>* error = nullptr);
 
-// Reads the property list at `path`; nullptr (with *error) when missing or malformed.
+// Reads the property list at `path` through storage::readFile (regular files of at most `limit`
+// bytes); nullptr (with *error) when missing, unreadable or malformed.
 ObjectPtr readPropertyList(const std::filesystem::path& path, Ref<Error>* error = nullptr,
-                           bool mutableContainers = false);
+                           bool mutableContainers = false, std::uint64_t limit = kDefaultReadLimit);
 // Writes atomically (see AtomicFile.h) with the given permissions; false (with *error) on failure,
 // and then the previous file is untouched.
 bool writePropertyList(const std::filesystem::path& path, const Object& root, PropertyListFormat format,

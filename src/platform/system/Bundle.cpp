@@ -188,7 +188,7 @@ Ref<Dictionary> Bundle::infoDictionary() const {
   auto info = MutableDictionary::make();
   if (pathExists(file)) {
     Ref<Error> error;
-    auto root = storage::readPropertyList(file, &error);
+    auto root = storage::readPropertyList(file, &error, false, storage::kSmallFileReadLimit);
     if (auto dictionary = dyn<Dictionary>(root))
       info->addEntriesFromDictionary(*dictionary);
     else
@@ -218,7 +218,7 @@ Ref<Dictionary> Bundle::stringsTable(const fs::path& file) const {
   }
   Ref<Error> error;
   Ref<Dictionary> table;
-  if (auto bytes = storage::readFile(file, &error)) table = storage::parseStringsTable(*bytes, &error);
+  if (auto bytes = storage::readFile(file, &error, storage::kSmallFileReadLimit)) table = storage::parseStringsTable(*bytes, &error);
   if (!table) logError("cannot read strings table " + key + ": " + (error ? error->localizedDescription() : "unknown error"));
   std::lock_guard lock(mutex_);
   // Another thread may have parsed it meanwhile; the first result stays.

@@ -193,7 +193,7 @@ KeychainStatus transact(const std::filesystem::path& folder, bool writes,
   const std::filesystem::path file = folder / kFileName;
   std::vector<Item> items;
   Ref<Error> error;
-  if (auto bytes = storage::readFile(file, &error)) {
+  if (auto bytes = storage::readFile(file, &error, storage::kSmallFileReadLimit)) {
     ObjectPtr root = storage::parsePropertyList(*bytes, &error);
     if (!decodeItems(root, items)) {
       logError("keychain file " + file.string() + " cannot be decoded (" +

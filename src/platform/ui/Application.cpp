@@ -140,8 +140,23 @@ void Application::simulateRemoteNotification(const Ref<Dictionary>& userInfo) {
   if (delegate_) delegate_->applicationDidReceiveRemoteNotification(*this, userInfo);
 }
 
+std::shared_ptr<bool> Application::beginTransitionIgnoringTouches() {
+  auto token = std::make_shared<bool>(true);
+  transitions_.push_back(token);
+  return token;
+}
+
+bool Application::isIgnoringInteractionEvents() {
+  std::erase_if(transitions_, [](const std::weak_ptr<bool>& weak) {
+    auto token = weak.lock();
+    return !token || !*token;
+  });
+  return !transitions_.empty();
+}
+
 void Application::reset() {
   delegate_.reset();
+  transitions_.clear();
   windows_.clear();
   keyWindow_.reset();
   ButtonPanel::forgetVisiblePanels();

@@ -138,11 +138,19 @@ class Application : public Object {
   // Back to a freshly started application (tests): no windows, delegate or recorded URLs.
   void reset();
 
+  // While a screen comes or goes (an animated modal presentation or dismissal) the user's touches
+  // are ignored, as on the platform: every simulated tap, toggle and row selection asks this
+  // first. A transition holds the token it began with and sets it to false when it ends; a token
+  // released without that (its transition dropped) ends it as well.
+  std::shared_ptr<bool> beginTransitionIgnoringTouches();
+  bool isIgnoringInteractionEvents();
+
  private:
   void post(const char* name);
 
   std::shared_ptr<ApplicationDelegate> delegate_;
   std::vector<Ref<Window>> windows_;
+  std::vector<std::weak_ptr<bool>> transitions_;
   std::weak_ptr<Window> keyWindow_;
   ApplicationState state_ = ApplicationState::Inactive;
   std::vector<Ref<URL>> openedURLs_;

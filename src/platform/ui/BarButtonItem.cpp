@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Format.h"
 #include "platform/ui/View.h"
+#include "platform/ui/Application.h"
 
 namespace zv::ui {
 
@@ -66,7 +67,7 @@ Ref<BarButtonItem> BarButtonItem::fixedSpace(double width) {
 Ref<BarButtonItem> BarButtonItem::flexibleSpace() { return withSystemItem(BarButtonSystemItem::FlexibleSpace); }
 
 bool BarButtonItem::simulateTap() {
-  if (!enabled_ || !action_) return false;
+  if (!enabled_ || !action_ || Application::sharedApplication()->isIgnoringInteractionEvents()) return false;
   auto keep = self();
   auto action = action_;
   action(*this);

@@ -1,4 +1,5 @@
 #include "platform/ui/Button.h"
+#include "platform/ui/Application.h"
 
 #include <algorithm>
 
@@ -77,7 +78,7 @@ void Button::refresh() {
 }
 
 bool Button::simulateTap() {
-  if (!isEnabled() || !isUserInteractionEnabled() || isHidden()) return false;
+  if (!isEnabled() || !isUserInteractionEnabled() || isHidden() || Application::sharedApplication()->isIgnoringInteractionEvents()) return false;
   sendActionsForControlEvents(ControlEventTouchDown);
   sendActionsForControlEvents(ControlEventTouchUpInside);
   return true;

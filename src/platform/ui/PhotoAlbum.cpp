@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <set>
 
 #include "platform/foundation/Format.h"
 #include "platform/storage/AtomicFile.h"
@@ -18,14 +19,14 @@ std::optional<std::filesystem::path>& directorySlot() {
   return directory;
 }
 
-// The number of an album file name "IMG_<digits>.PNG"; nullopt for other names and numbers too
-// large to count on from.
+// The number of an album file name "IMG_<digits>.PNG"; nullopt for other names and numbers that
+// do not fit.
 std::optional<std::int64_t> photoNumber(const std::filesystem::path& photo) {
   std::string stem = photo.stem().string();
   if (!stem.starts_with("IMG_") || stem.size() == 4) return std::nullopt;
   std::int64_t number = 0;
   auto [end, failure] = std::from_chars(stem.data() + 4, stem.data() + stem.size(), number);
-  if (failure != std::errc() || end != stem.data() + stem.size() || number < 0 || number > INT64_MAX / 2)
+  if (failure != std::errc() || end != stem.data() + stem.size() || number < 0)
     return std::nullopt;
   return number;
 }
@@ -66,13 +67,25 @@ std::optional<std::filesystem::path> saveImageToSavedPhotosAlbum(const Ref<graph
     if (!lock.isLocked()) {
       failure = lock.error();
     } else {
-      std::int64_t number = 1;
+      std::set<std::int64_t> taken;
       for (const auto& existing : savedPhotos()) {
-        if (auto n = photoNumber(existing)) number = std::max(number, *n + 1);
+        if (auto n = photoNumber(existing)) taken.insert(*n);
+      }
+      // One more than the highest; once the counter has reached its end, the lowest free number.
+      std::int64_t number = taken.empty() ? 1 : *taken.rbegin();
+      if (number < INT64_MAX) {
+        number = taken.empty() ? 1 : number + 1;
+      } else {
+        number = 1;
+        for (auto n : taken) {
+          if (n > number) break;
+          if (n == number) ++number;
+        }
       }
       auto path = folder / format("IMG_%04lld.PNG", static_cast<long long>(number));
       const auto& bytes = png->bytes();
-      failure = storage::writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      // Never over a picture already there, whoever put it there.
+      failure = storage::writeNewFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
       if (!failure) written = path;
     }
   }

@@ -1,7 +1,8 @@
 #pragma once
 // The saved-photos album: images saved there become PNG files in the album folder
 // (<home>/Media/DCIM unless set), named "IMG_0001.PNG", "IMG_0002.PNG"... (one more than the
-// highest number there) and written atomically. Several processes may save at once: a save holds
+// highest number there, the lowest free one once that reaches the largest 64-bit number) and
+// written atomically, never over a file already there. Several processes may save at once: a save holds
 // an exclusive flock of "<album>/.lock" while it picks its number and writes. Main thread only.
 
 #include <filesystem>

@@ -2,6 +2,7 @@
 
 #include "platform/graphics/BitmapContext.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/Application.h"
 
 namespace zv::ui {
 
@@ -11,6 +12,7 @@ SearchBar::SearchBar(const Rect& frame) : View(frame) {}
 
 bool SearchBar::simulateTap() {
   if (editing_) return true;
+  if (Application::sharedApplication()->isIgnoringInteractionEvents()) return false;
   if (auto delegate = delegate_.lock(); delegate && !delegate->searchBarShouldBeginEditing(*this)) return false;
   editing_ = true;
   auto hold = self();

@@ -1,4 +1,5 @@
 #include "platform/ui/SimpleControls.h"
+#include "platform/ui/Application.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +17,7 @@ void Switch::setOn(bool on, bool) {
 }
 
 void Switch::simulateToggle() {
-  if (!isEnabled() || !isUserInteractionEnabled()) return;
+  if (!isEnabled() || !isUserInteractionEnabled() || Application::sharedApplication()->isIgnoringInteractionEvents()) return;
   setOn(!on_, true);
   sendActionsForControlEvents(ControlEventValueChanged);
 }
@@ -75,7 +76,7 @@ void Slider::setMaximumValue(double value) {
 }
 
 void Slider::simulateSlide(double value) {
-  if (!isEnabled() || !isUserInteractionEnabled()) return;
+  if (!isEnabled() || !isUserInteractionEnabled() || Application::sharedApplication()->isIgnoringInteractionEvents()) return;
   setValue(value, false);
   sendActionsForControlEvents(ControlEventValueChanged);
 }
@@ -111,7 +112,7 @@ void SegmentedControl::setSelectedSegmentIndex(int index) {
 }
 
 void SegmentedControl::simulateTapSegment(std::size_t index) {
-  if (!isEnabled() || index >= titles_.size()) return;
+  if (!isEnabled() || index >= titles_.size() || Application::sharedApplication()->isIgnoringInteractionEvents()) return;
   int old = selected_;
   selected_ = static_cast<int>(index);
   if (old != selected_ || momentary_) sendActionsForControlEvents(ControlEventValueChanged);

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
+#include "platform/ui/Application.h"
 
 namespace zv::ui {
 
@@ -600,7 +601,9 @@ void TableView::scrollToRowAtIndexPath(const Ref<IndexPath>& p, TableViewScrollP
 }
 
 Ref<IndexPath> TableView::simulateTapOnRow(const Ref<IndexPath>& p) {
-  if (!isValid(p) || !allowsSelection_ || (editing_ && !allowsSelectionDuringEditing_)) return nullptr;
+  if (!isValid(p) || !allowsSelection_ || (editing_ && !allowsSelectionDuringEditing_) ||
+      Application::sharedApplication()->isIgnoringInteractionEvents())
+    return nullptr;
   auto keep = self();
   auto delegate = delegate_.lock();
   Ref<IndexPath> target = IndexPath::forRow(p->row(), p->section());
@@ -617,7 +620,7 @@ Ref<IndexPath> TableView::simulateTapOnRow(const Ref<IndexPath>& p) {
 }
 
 void TableView::simulateAccessoryTap(const Ref<IndexPath>& p) {
-  if (!isValid(p)) return;
+  if (!isValid(p) || Application::sharedApplication()->isIgnoringInteractionEvents()) return;
   if (auto delegate = delegate_.lock()) delegate->tableViewAccessoryButtonTappedForRowWithIndexPath(*this, p);
 }
 

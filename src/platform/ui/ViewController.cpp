@@ -182,7 +182,10 @@ void ViewController::presentViewController(const Ref<ViewController>& controller
   controller->beingPresented_ = true;
   controller->beginAppearanceTransition(true, animated);
   if (presenterVisible) root->beginAppearanceTransition(false, animated);
-  auto finish = [root, controller, presenterVisible, completion = std::move(completion)] {
+  // The user cannot touch a screen while it slides in.
+  auto ignoring = animated ? Application::sharedApplication()->beginTransitionIgnoringTouches() : nullptr;
+  auto finish = [root, controller, presenterVisible, ignoring, completion = std::move(completion)] {
+    if (ignoring) *ignoring = false;
     root->transitioning_ = false;
     controller->beingPresented_ = false;
     controller->endAppearanceTransition();
@@ -215,7 +218,10 @@ void ViewController::dismissViewControllerAnimated(bool animated, Completion com
   for (const auto& c : chain) c->beingDismissed_ = true;
   top->beginAppearanceTransition(false, animated);
   if (presenterReturns) presenter->beginAppearanceTransition(true, animated);
-  auto finish = [presenter, chain, top, presenterReturns, completion = std::move(completion)] {
+  // Nor while it slides out: a second press on a leaving screen does nothing.
+  auto ignoring = animated ? Application::sharedApplication()->beginTransitionIgnoringTouches() : nullptr;
+  auto finish = [presenter, chain, top, presenterReturns, ignoring, completion = std::move(completion)] {
+    if (ignoring) *ignoring = false;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
       const auto& c = *it;
       if (c->isViewLoaded()) c->view()->removeFromSuperview();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 #include "http/Reachability.h"
 #include "platform/foundation/ClassRegistry.h"
@@ -119,19 +120,30 @@ Ref<ui::ViewController> SX::rootViewForCustomUIDisplay() const {
   return getTopViewController(getCurrentRootViewController());
 }
 
-void SX::showViewController(const Ref<ui::ViewController>& controller) {
+std::function<void()> SX::takeCallback(TakenAway& slot, const Ref<ui::ViewController>& screen) {
+  auto taken = std::exchange(slot, {});
+  if (!screen || taken.screen.lock() != screen) return nullptr;
+  return std::move(taken.callback);
+}
+
+void SX::showViewController(const Ref<ui::ViewController>& controller, std::function<void()> whenTakenAway) {
   if (!controller) return;
   auto root = getCurrentRootViewController();
   currentRootViewController_ = root;
   auto top = getTopViewController(root);
 
   if (currentView_) {
+    // A screen that was waiting is dropped for the newer one: its owner hears so.
+    auto dropped = pendingView_ != controller ? takeCallback(pendingTakenAway_, pendingView_) : nullptr;
     pendingView_ = controller;
+    pendingTakenAway_ = {controller, std::move(whenTakenAway)};
     hideCurrentViewControllerAnimated(true);
+    if (dropped) dropped();
     return;
   }
   if (!top) {
     log(LogLevel::Debug, "SX::showViewController: no screen to present from");
+    if (whenTakenAway) whenTakenAway();
     return;
   }
 
@@ -153,6 +165,7 @@ void SX::showViewController(const Ref<ui::ViewController>& controller) {
   navigation->navigationBar()->setTintColor(dyn<graphics::Color>(SXConfigValue("barTintForView:", tintSource)));
 
   currentView_ = navigation;
+  currentTakenAway_ = {navigation, std::move(whenTakenAway)};
   pendingView_ = nullptr;
 }
 
@@ -197,8 +210,10 @@ void SX::viewWasDismissed() {
     return;
   }
   setIsDismissingView(false);
+  auto takenAway = takeCallback(currentTakenAway_, currentView_);
   currentView_ = nullptr;
   currentRootViewController_.reset();
+  if (takenAway) takenAway();
   if (pendingView_) {
     auto weakSelf = std::weak_ptr<SX>(std::static_pointer_cast<SX>(self()));
     performAfterDelay(0.02, [weakSelf] {
@@ -211,7 +226,7 @@ void SX::showPendingView() {
   if (!pendingView_ || currentView_) return;
   auto pending = pendingView_;
   pendingView_ = nullptr;
-  showViewController(pending);
+  showViewController(pending, takeCallback(pendingTakenAway_, pending));
 }
 
 ui::BarStyle SX::barStyle() {

@@ -11,6 +11,10 @@
 // so isDismissingView is cleared on every path). A report while the current screen is still
 // presented and not being dismissed comes from another screen and changes nothing. A hide asked
 // for during the current screen's presentation runs once that presentation has ended.
+// A screen may come with a "taken away" callback: it runs once when the hub lets the screen go
+// (its dismissal reported, or dropped while it waited as pendingView for a newer one, or with
+// nothing to present from), so its owner can end what the screen was for; an owner whose screen
+// already reported ignores it.
 //
 // Stored values: favourites in the user defaults ("SX_FAVS_<type>", exclusions "SXExcluded"),
 // login values as keychain generic passwords (service "SX_AUTH_" + sharer id, account = field
@@ -62,7 +66,7 @@ class SX : public Object {
   const Ref<OperationQueue>& offlineQueue() const { return offlineQueue_; }
   void setOfflineQueue(Ref<OperationQueue> queue) { offlineQueue_ = std::move(queue); }
 
-  void showViewController(const Ref<ui::ViewController>& controller);
+  void showViewController(const Ref<ui::ViewController>& controller, std::function<void()> whenTakenAway = nullptr);
   void hideCurrentViewController() { hideCurrentViewControllerAnimated(true); }
   void hideCurrentViewControllerAnimated(bool animated);
   void showPendingView();
@@ -118,8 +122,18 @@ class SX : public Object {
  private:
   void dismissalEnded(const Ref<ui::ViewController>& dismissed);
 
+  // The callback of a screen the hub holds, with the screen it belongs to.
+  struct TakenAway {
+    std::weak_ptr<ui::ViewController> screen;
+    std::function<void()> callback;
+  };
+  // The callback of `slot` when it belongs to `screen` (empty otherwise); the slot is cleared.
+  static std::function<void()> takeCallback(TakenAway& slot, const Ref<ui::ViewController>& screen);
+
   Ref<ui::ViewController> currentView_;
   Ref<ui::ViewController> pendingView_;
+  TakenAway currentTakenAway_;
+  TakenAway pendingTakenAway_;
   // A hide asked for while the current screen was still being presented (the platform refuses
   // to dismiss then); it runs once the presentation has ended.
   bool hideAfterPresentation_ = false;

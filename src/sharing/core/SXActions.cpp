@@ -157,9 +157,32 @@ bool SXPhotoAlbum::send() {
 
 std::string SXLogout::sharerTitle() const { return SXLocalizedText("Logout"); }
 
+std::vector<std::string> SXLogout::remainingLogins() {
+  std::vector<std::string> remaining;
+  auto list = SX::sharersDictionary();
+  auto services = list ? list->objectForKeyAs<Array>("services") : nullptr;
+  if (!services) return remaining;
+  for (const auto& value : services->objects()) {
+    auto name = dyn<String>(value);
+    // A sharer made afresh reads what is stored, not what a logged-out one remembers.
+    auto sharer = name ? SXSharer::sharerNamed(name->utf8()) : nullptr;
+    if (sharer && sharer->requiresAuthentication() && sharer->isAuthorized()) remaining.push_back(sharer->sharerTitle());
+  }
+  return remaining;
+}
+
 bool SXLogout::send() {
   setQuiet(true);
   SX::logoutOfAll();
+  // The keychain may refuse to forget (a full disk): then the logins are still there to use, and
+  // saying "Logged Out!" would be false.
+  auto remaining = remainingLogins();
+  if (!remaining.empty()) {
+    std::string names;
+    for (const auto& title : remaining) names += (names.empty() ? "" : ", ") + title;
+    sendDidFailWithError(SX::error(SXLocalizedText("Still logged in to %@: the stored login could not be removed.", names)));
+    return true;
+  }
   SXActivityIndicator::currentIndicator()->displayCompleted(SXLocalizedText("Logged Out!"));
   sendDidFinish();
   return true;

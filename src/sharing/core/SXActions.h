@@ -12,6 +12,7 @@
 //
 // Main thread only. A sharer waiting for the album or the printer keeps itself alive until then.
 #include <string>
+#include <vector>
 #include "sharing/core/SXSharer.h"
 
 namespace zv {
@@ -71,7 +72,11 @@ class SXLogout : public SXActionSharer {
   bool canShareURL() const override { return true; }
   bool canShareImage() const override { return true; }
   bool canShareFile() const override { return true; }
+  // Logs out of every service of the sharers list; when a service is still logged in afterwards
+  // (its stored login could not be removed), the send fails naming those services.
   bool send() override;
+  // The titles of the listed services still logged in.
+  static std::vector<std::string> remainingLogins();
 };
 
 // Registers the seven action sharers by name.

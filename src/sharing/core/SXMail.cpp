@@ -82,13 +82,24 @@ bool SXMail::sendMail() {
   }
   if (item.hasMailToRecipients) composer->setToRecipients(item.mailToRecipients);
   composer->setSubject(item.title);
-  SX::currentHelper()->showViewController(composer);
+  std::weak_ptr<SXMail> weak = keptUntilFinished_;
+  SX::currentHelper()->showViewController(composer, [weak] {
+    if (auto mail = weak.lock()) mail->composerTakenAway();
+  });
   return true;
+}
+
+void SXMail::composerTakenAway() {
+  // The hub let the composer go (another screen came) before the user chose: the share ends as
+  // cancelled, and the sharer no longer keeps itself.
+  auto self = std::move(keptUntilFinished_);
+  if (self) sendDidCancel();
 }
 
 void SXMail::mailComposeControllerDidFinishWithResultError(ui::MailComposeViewController&,
                                                            ui::MailComposeResult result, const Ref<Error>& error) {
   auto self = std::move(keptUntilFinished_);
+  if (!self) return;  // already ended: the composer was taken away
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   switch (result) {
     case ui::MailComposeResult::Cancelled:

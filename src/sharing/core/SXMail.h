@@ -5,7 +5,9 @@
 // With isMailHTML the inserted texts are HTML-escaped and joined by "<br/><br/>". Without a mail
 // composer (no account) the send fails at once with an error.
 //
-// Ownership: the sharer keeps itself alive from send until the composer reports. Main thread only.
+// Ownership: the sharer keeps itself alive from send until the composer reports, or until the hub
+// lets the composer go before that (another screen came): then the share ends as cancelled.
+// One outcome per send. Main thread only.
 #include <string>
 #include "platform/ui/Composers.h"
 #include "sharing/core/SXActions.h"
@@ -28,6 +30,8 @@ class SXMail : public SXActionSharer, public ui::MailComposeViewControllerDelega
 
   void mailComposeControllerDidFinishWithResultError(ui::MailComposeViewController& controller,
                                                      ui::MailComposeResult result, const Ref<Error>& error) override;
+  // The hub let the composer go: cancelled, unless the user's choice was already reported.
+  void composerTakenAway();
   bool respondsToSelector(std::string_view selector) const override { return SXActionSharer::respondsToSelector(selector); }
 
  private:

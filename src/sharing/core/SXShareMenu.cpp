@@ -30,6 +30,17 @@ std::string rowClassName(const Ref<Dictionary>& row) {
   return row ? row->stringForKey(kClassNameKey).value_or("") : "";
 }
 
+// The class names of the rows, section by section.
+std::vector<std::vector<std::string>> rowNames(const Ref<MutableArray>& data) {
+  std::vector<std::vector<std::string>> names;
+  for (const auto& section : data->objects()) {
+    auto& list = names.emplace_back();
+    if (auto rows = dyn<Array>(section))
+      for (const auto& row : rows->objects()) list.push_back(rowClassName(dyn<Dictionary>(row)));
+  }
+  return names;
+}
+
 // Titles in the order of the user's language, case aside ("Éxample" before "Zebra"); the C and
 // POSIX locales, which name no language, take the language-neutral order.
 void sortTitles(std::vector<std::pair<std::string, std::string>>& found) {
@@ -142,6 +153,7 @@ Ref<MutableArray> SXShareMenu::section(const std::string& key) const {
 void SXShareMenu::rebuildTableDataAnimated(bool animated) {
   auto table = tableView();
   table->setAllowsSelectionDuringEditing(true);
+  const auto shown = rowNames(tableData_);
   tableData_ = MutableArray::make();
   for (const char* key : kSectionKeys) tableData_->addObject(section(key));
   // While editing, the switches are the working copy; otherwise the stored choice counts.
@@ -157,12 +169,21 @@ void SXShareMenu::rebuildTableDataAnimated(bool animated) {
       if (isExcluded(rowClassName(dyn<Dictionary>(rows->objectAtIndex(r))))) noted.push_back(IndexPath::forRow(r, s));
     }
   }
+  // The rows the switched-off ones are inserted into (or deleted from) must be the rows shown:
+  // a service that came or went since they were loaded (an account added, a permission changed)
+  // makes a batch of the switched-off rows alone wrong, and then the table is simply reloaded.
+  auto before = rowNames(tableData_);
+  if (isEditing()) {
+    for (auto it = noted.rbegin(); it != noted.rend(); ++it)
+      before[(*it)->section()].erase(before[(*it)->section()].begin() + static_cast<std::ptrdiff_t>((*it)->row()));
+  }
+  const bool batchFits = before == shown;
   if (!isEditing()) {
     for (auto it = noted.rbegin(); it != noted.rend(); ++it) {
       dyn<MutableArray>(tableData_->objectAtIndex((*it)->section()))->removeObjectAtIndex((*it)->row());
     }
   }
-  if (!animated || noted.empty()) {
+  if (!animated || noted.empty() || !batchFits) {
     table->reloadData();
     return;
   }

@@ -96,7 +96,7 @@ void SXSharer::logout() {
   for (const auto& field : authorizationFormFields()) {
     Ref<Error> error;
     if (!SX::removeAuthValueForKey(field->key, sharerId(), &error)) {
-      log(LogLevel::Debug, "SXSharer::logout: " + sharerId() + " keeps \"" + field->key + "\": " + describe(error));
+      log(LogLevel::Error, "SXSharer::logout: " + sharerId() + " keeps \"" + field->key + "\": " + describe(error));
     }
   }
 }

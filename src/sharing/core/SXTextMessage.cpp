@@ -30,13 +30,24 @@ bool SXTextMessage::sendText() {
   keptUntilFinished_ = selfAs<SXTextMessage>();
   composer->setMessageComposeDelegate(std::weak_ptr<ui::MessageComposeViewControllerDelegate>(keptUntilFinished_));
   composer->setBody(body);
-  SX::currentHelper()->showViewController(composer);
+  std::weak_ptr<SXTextMessage> weak = keptUntilFinished_;
+  SX::currentHelper()->showViewController(composer, [weak] {
+    if (auto message = weak.lock()) message->composerTakenAway();
+  });
   return true;
+}
+
+void SXTextMessage::composerTakenAway() {
+  // The hub let the composer go (another screen came) before the user chose: the share ends as
+  // cancelled, and the sharer no longer keeps itself.
+  auto self = std::move(keptUntilFinished_);
+  if (self) sendDidCancel();
 }
 
 void SXTextMessage::messageComposeViewControllerDidFinishWithResult(ui::MessageComposeViewController&,
                                                                     ui::MessageComposeResult result) {
   auto self = std::move(keptUntilFinished_);
+  if (!self) return;  // already ended: the composer was taken away
   switch (result) {
     case ui::MessageComposeResult::Cancelled:
       sendDidCancel();

@@ -3,7 +3,9 @@
 // "body", or the text and the link joined by a blank line (plain text: no HTML breaks), stores the
 // body built back as "body", and reports the user's choice.
 //
-// Ownership: the sharer keeps itself alive from send until the composer reports. Main thread only.
+// Ownership: the sharer keeps itself alive from send until the composer reports, or until the hub
+// lets the composer go before that (another screen came): then the share ends as cancelled.
+// One outcome per send. Main thread only.
 #include <string>
 #include "platform/ui/Composers.h"
 #include "sharing/core/SXActions.h"
@@ -22,6 +24,8 @@ class SXTextMessage : public SXActionSharer, public ui::MessageComposeViewContro
 
   void messageComposeViewControllerDidFinishWithResult(ui::MessageComposeViewController& controller,
                                                        ui::MessageComposeResult result) override;
+  // The hub let the composer go: cancelled, unless the user's choice was already reported.
+  void composerTakenAway();
   bool respondsToSelector(std::string_view selector) const override { return SXActionSharer::respondsToSelector(selector); }
 
  private:

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +69,17 @@ TEST(AtomicFileTest, WritersAtOnceEachLeaveAWholeFileAndNoTemporaries) {
   EXPECT_EQ(entriesIn(folder.path()), failures.size() + 1) << "temporary files were left behind";
 }
 
+TEST(AtomicFileTest, ANewFileIsNeverWrittenOverAnExistingOne) {
+  zv::testing::TemporaryDirectory folder;
+  auto path = folder / "taken";
+  ASSERT_EQ(writeNewFileAtomically(path, "first"), nullptr);
+  Ref<Error> error = writeNewFileAtomically(path, "second");
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), EEXIST);
+  EXPECT_EQ(zv::testing::readFile(path), "first");
+  EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
+}
+
 TEST(AtomicFileTest, TheFileGetsTheAskedPermissionsWhateverTheUmask) {
   zv::testing::TemporaryDirectory folder;
   mode_t previous = ::umask(0);
@@ -74,6 +89,62 @@ TEST(AtomicFileTest, TheFileGetsTheAskedPermissionsWhateverTheUmask) {
   ASSERT_EQ(error, nullptr);
   EXPECT_EQ(std::filesystem::status(folder / "secret").permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// The reader takes regular files only, decided on the descriptor it opened: nothing else may
+// make it wait for a writer or read without end.
+TEST(AtomicFileTest, TheReaderRefusesAnythingButARegularFileWithoutBlocking) {
+  zv::testing::TemporaryDirectory folder;
+  auto pipe = folder / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  auto pending = std::async(std::launch::async, [&] {
+    Ref<Error> error;
+    bool refused = !readFile(pipe, &error) && error && error->code() == EINVAL &&
+                   error->localizedDescription().find("named pipe") != std::string::npos;
+    bool streamRefused = openFileForReading(pipe) < 0;
+    return refused && streamRefused;
+  });
+  if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "reading a named pipe waits for a writer";
+    // Let the blocked reader go, so the test can end.
+    for (int round = 0; round < 2; ++round) ::close(::open(pipe.c_str(), O_WRONLY));
+  }
+  EXPECT_TRUE(pending.get());
+
+  Ref<Error> error;
+  EXPECT_FALSE(readFile(folder.path(), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), EISDIR);
+
+  auto device = folder / "zero";
+  std::filesystem::create_symlink("/dev/zero", device);
+  error = nullptr;
+  EXPECT_FALSE(readFile(device, &error, 1 << 20));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), EINVAL);
+  EXPECT_NE(error->localizedDescription().find("character device"), std::string::npos);
+
+  error = nullptr;
+  EXPECT_FALSE(readFile(folder / "missing", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), ENOENT) << "callers tell a missing file by ENOENT";
+}
+
+TEST(AtomicFileTest, TheReaderTakesAFileUpToItsLimitAndRefusesALargerOne) {
+  zv::testing::TemporaryDirectory folder;
+  auto path = folder / "file";
+  zv::testing::writeFile(path, std::string(100000, 'x'));
+  EXPECT_EQ(readFile(path, nullptr, 100000).value_or("").size(), 100000u);
+  Ref<Error> error;
+  EXPECT_FALSE(readFile(path, &error, 99999));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), EFBIG);
+
+  int fd = openFileForReading(path);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "a streamed file is handed over blocking";
+  EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+  ::close(fd);
 }
 
 }  // namespace

@@ -138,6 +138,31 @@ TEST_F(ComposersTest, AlbumSavesNeverReplaceAPicture) {
   setPhotoAlbumDirectory(std::nullopt);
 }
 
+// Numbers near and at the end of the counter: each save takes a name of its own.
+TEST_F(ComposersTest, AlbumSavesAtTheEndOfTheCounterTakeAFreeName) {
+  zv::testing::TemporaryDirectory album;
+  setPhotoAlbumDirectory(album.path());
+  auto image = graphics::Image::make(graphics::Bitmap::filled(2, 2, 10, 20, 30));
+  zv::testing::writeFile(album.path() / "IMG_4611686018427387903.PNG", "half the counter");
+  auto first = saveImageToSavedPhotosAlbum(image);
+  auto second = saveImageToSavedPhotosAlbum(image);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->filename(), "IMG_4611686018427387904.PNG");
+  EXPECT_EQ(second->filename(), "IMG_4611686018427387905.PNG");
+  EXPECT_EQ(savedPhotos().size(), 3u);
+
+  std::filesystem::remove_all(album.path());
+  zv::testing::writeFile(album.path() / "IMG_9223372036854775807.PNG", "the last number");
+  zv::testing::writeFile(album.path() / "IMG_0001.PNG", "the first");
+  auto wrapped = saveImageToSavedPhotosAlbum(image);
+  ASSERT_TRUE(wrapped);
+  EXPECT_EQ(wrapped->filename(), "IMG_0002.PNG");
+  EXPECT_EQ(zv::testing::readFile(album.path() / "IMG_9223372036854775807.PNG"), "the last number");
+  EXPECT_EQ(zv::testing::readFile(album.path() / "IMG_0001.PNG"), "the first");
+  EXPECT_EQ(savedPhotos().size(), 3u);
+  setPhotoAlbumDirectory(std::nullopt);
+}
+
 // A settings-like screen to look at.
 class SettingsLook : public TableViewController {
  public:

@@ -3,7 +3,10 @@
 #include "UITestSupport.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/SimpleControls.h"
 #include "platform/ui/Scheduler.h"
 #include "platform/ui/Storyboard.h"
 #include "platform/ui/TabBarController.h"
@@ -48,6 +51,43 @@ TEST_F(PresentationTest, PresentAndDismissChainRunsCallbacksAndCompletionsInOrde
   EXPECT_EQ(a->presentedViewController(), nullptr);
   EXPECT_EQ(b->presentingViewController(), nullptr);
   EXPECT_EQ(c->view()->window(), nullptr);
+}
+
+// While a screen slides in or out, the user's presses reach nothing: a Send pressed twice on a
+// leaving form, or two rows of a leaving menu, act once.
+TEST_F(PresentationTest, TouchesWhileAScreenComesOrGoesAreIgnored) {
+  Journal journal;
+  auto a = std::make_shared<JournalScreen>("A", &journal);
+  auto b = std::make_shared<JournalScreen>("B", &journal);
+  makeKeyWindow(a);
+  int presses = 0;
+  auto send = BarButtonItem::withTitle("Send", BarButtonItemStyle::Done, [&](BarButtonItem&) { ++presses; });
+  auto button = Button::buttonWithType(ButtonType::RoundedRect);
+  button->addAction(ControlEventTouchUpInside, [&](Control&) { ++presses; });
+  auto toggle = Switch::make();
+
+  a->presentViewController(b, true);
+  EXPECT_FALSE(send->simulateTap());
+  EXPECT_FALSE(button->simulateTap());
+  toggle->simulateToggle();
+  EXPECT_FALSE(toggle->isOn());
+  advance(kTransitionDuration);
+  EXPECT_TRUE(send->simulateTap());
+  EXPECT_EQ(presses, 1);
+
+  a->dismissViewControllerAnimated(true);
+  EXPECT_FALSE(send->simulateTap()) << "a press on the leaving screen";
+  EXPECT_FALSE(button->simulateTap());
+  advance(kTransitionDuration);
+  EXPECT_TRUE(button->simulateTap());
+  EXPECT_EQ(presses, 2);
+
+  // Without animation nothing is in between.
+  a->presentViewController(b, false);
+  EXPECT_TRUE(send->simulateTap());
+  a->dismissViewControllerAnimated(false);
+  EXPECT_TRUE(send->simulateTap());
+  EXPECT_EQ(presses, 4);
 }
 
 TEST_F(PresentationTest, APresentedScreenDismissesItselfThroughItsPresenter) {

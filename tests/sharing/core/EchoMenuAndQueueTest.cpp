@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/system/Pasteboard.h"
 #include "platform/system/UserDefaults.h"
 #include "platform/ui/Composers.h"
 #include "sharing/core/SX.h"
@@ -138,6 +139,19 @@ TEST_F(EchoMenuAndQueueTest, PickingEchoInTheMenuSharesThroughItsForm) {
   EXPECT_EQ(fields["url"], "https://example.org/r/7");
 }
 
+// A second row tapped while the menu is leaving starts nothing.
+TEST_F(EchoMenuAndQueueTest, ARowTappedWhileTheMenuLeavesStartsNoSecondSharer) {
+  logIn();
+  Pasteboard::generalPasteboard()->setString("before");
+  auto menu = showMenu(SXItem::makeText("second row"));
+  ASSERT_TRUE(menu->tableView()->simulateTapOnRow(IndexPath::forRow(rowOf(menu, 1, "Echo"), 1)));
+  EXPECT_FALSE(menu->tableView()->simulateTapOnRow(IndexPath::forRow(rowOf(menu, 0, "Copy"), 0)));
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    return !menu->view()->window() && !ui::Application::sharedApplication()->isIgnoringInteractionEvents();
+  }, 20.0));
+  EXPECT_EQ(Pasteboard::generalPasteboard()->string(), "before") << "the copy action ran as well";
+}
+
 TEST_F(EchoMenuAndQueueTest, SwitchingAServiceOffLogsItOutOnlyOnDoneAndCancelRestores) {
   logIn();
   auto menu = showMenu(SXItem::makeText("t"));
@@ -174,6 +188,28 @@ TEST_F(EchoMenuAndQueueTest, SwitchingAServiceOffLogsItOutOnlyOnDoneAndCancelRes
   ASSERT_TRUE(pressRight(menu));
   EXPECT_TRUE(storedExcluded().empty());
   EXPECT_EQ(titles(menu, 1), std::vector<std::string>{"Echo"});
+}
+
+// A service that came or went while the menu was open (here mail, as an account is removed and
+// added again) is shown by Edit and Done as it is now, beside the switched-off one.
+TEST_F(EchoMenuAndQueueTest, EditAndDoneShowWhatCanShareNowAfterAvailabilityChanged) {
+  UserDefaults::standardUserDefaults()->setObject(Array::make({box("EchoSharer")}), kSXExcludedKey);
+  auto menu = showMenu(SXItem::makeText("t"));
+  ASSERT_EQ(titles(menu, 0), (std::vector<std::string>{"Copy", "Email"}));
+  ASSERT_TRUE(titles(menu, 1).empty());
+
+  ui::MailComposeViewController::setCanSendMail(false);
+  EXPECT_NO_THROW(EXPECT_TRUE(pressRight(menu)));  // Edit
+  EXPECT_TRUE(menu->isEditing());
+  EXPECT_EQ(titles(menu, 0), std::vector<std::string>{"Copy"});
+  EXPECT_EQ(titles(menu, 1), std::vector<std::string>{"Echo"});
+
+  ui::MailComposeViewController::setCanSendMail(true);
+  EXPECT_NO_THROW(EXPECT_TRUE(pressRight(menu)));  // Done
+  EXPECT_FALSE(menu->isEditing());
+  EXPECT_EQ(titles(menu, 0), (std::vector<std::string>{"Copy", "Email"}));
+  EXPECT_TRUE(titles(menu, 1).empty());
+  EXPECT_EQ(storedExcluded(), std::vector<std::string>{"EchoSharer"});
 }
 
 TEST_F(EchoMenuAndQueueTest, TitlesSortAsWordsAndTheOlderExclusionDictionaryIsRead) {

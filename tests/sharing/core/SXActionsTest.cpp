@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/Log.h"
 #include "platform/graphics/Image.h"
 #include "platform/system/Pasteboard.h"
 #include "platform/ui/Application.h"
@@ -13,6 +14,8 @@
 #include "sharing/core/SXActivityIndicator.h"
 #include "sharing/core/SXMail.h"
 #include "sharing/core/SXTextMessage.h"
+#include "support/TestSupport.h"
+#include "support/sharing/EchoSharer.h"
 #include "support/sharing/SharingTestSupport.h"
 
 namespace zv {
@@ -192,6 +195,45 @@ TEST_F(SXActionsTest, TextMessagesArePlainTextWithTheLinkAsWrittenAndReportEachO
   EXPECT_FALSE(presented<ui::MessageComposeViewController>());
 }
 
+// A composer the hub lets go because another screen came, on screen or still waiting to show,
+// ends its share as cancelled, once, and frees its sharer.
+TEST_F(SXActionsTest, AComposerTakenAwayByAnotherScreenEndsItsShareAsCancelled) {
+  std::weak_ptr<SXSharer> mail = start<SXMail>(SXItem::makeText("on screen"));
+  ASSERT_TRUE(presented<ui::MailComposeViewController>());
+  auto other = std::make_shared<ui::ViewController>();
+  SX::currentHelper()->showViewController(other);
+  settle();
+  EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"cancelled"});
+  EXPECT_TRUE(mail.expired()) << "the sharer keeps itself after its share ended";
+  ASSERT_TRUE(SX::currentHelper()->currentView());
+  EXPECT_EQ(dyn<ui::NavigationController>(SX::currentHelper()->currentView())->topViewController(), other);
+
+  // Composers that only wait for the screen on show are dropped by a newer screen.
+  recorder_->outcomes.clear();
+  std::weak_ptr<SXSharer> message = start<SXTextMessage>(SXItem::makeText("waiting"));
+  std::weak_ptr<SXSharer> waitingMail = start<SXMail>(SXItem::makeText("waiting too"));
+  auto last = std::make_shared<ui::ViewController>();
+  SX::currentHelper()->showViewController(last);
+  settle();
+  EXPECT_EQ(recorder_->outcomes, (std::vector<std::string>{"cancelled", "cancelled"}));
+  EXPECT_TRUE(message.expired());
+  EXPECT_TRUE(waitingMail.expired());
+  ASSERT_TRUE(SX::currentHelper()->currentView());
+  EXPECT_EQ(dyn<ui::NavigationController>(SX::currentHelper()->currentView())->topViewController(), last);
+
+  // A composer that reported before it went is not reported again.
+  recorder_->outcomes.clear();
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  settle();
+  start<SXMail>(SXItem::makeText("sent"));
+  auto composer = presented<ui::MailComposeViewController>();
+  ASSERT_TRUE(composer);
+  composer->simulateFinish(ui::MailComposeResult::Sent);
+  SX::currentHelper()->showViewController(std::make_shared<ui::ViewController>());
+  settle();
+  EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"finished"});
+}
+
 TEST_F(SXActionsTest, CopyPutsEveryKindOfPayloadOnThePasteboardOrFails) {
   auto pasteboard = Pasteboard::generalPasteboard();
   start<SXCopy>(SXItem::makeURL(URL::make("http://example.com/a%20b")));
@@ -282,6 +324,33 @@ TEST_F(SXActionsTest, PrintBrowserAndLogout) {
   start<SXLogout>(SXItem::makeText("any"));
   EXPECT_EQ(indicatorText(), "Logged Out!");
   EXPECT_EQ(recorder_->outcomes, (std::vector<std::string>{"finished", "failed", "finished", "finished"}));
+}
+
+// When the keychain cannot be written (a full disk), Logout says which services are still logged
+// in and fails, instead of "Logged Out!".
+TEST_F(SXActionsTest, ALogoutTheKeychainRefusesFailsNamingTheLoginsLeft) {
+  testing::EchoSharer::registerClass();
+  testing::writeFile(home / "sharers.plist",
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                     "<key>actions</key><array><string>SXLogout</string></array>"
+                     "<key>services</key><array><string>EchoSharer</string></array></dict></plist>");
+  configurator->set("sharersPlistName", box((home / "sharers.plist").string()));
+  ASSERT_TRUE(SX::setAuthValue("alice", "username", "EchoSharer"));
+  ASSERT_TRUE(SX::setAuthValue("s3cret", "password", "EchoSharer"));
+
+  // No file may be written in the child: the keychain keeps both values.
+  EXPECT_TRUE(testing::runInChildWithFileSizeLimit(0, [&] {
+    setLogSink([](std::string_view) {});
+    start<SXLogout>(SXItem::makeText("any"));
+    bool failed = recorder_->outcomes == std::vector<std::string>{"failed"} && recorder_->lastError &&
+                  recorder_->lastError->localizedDescription().find("Echo") != std::string::npos;
+    return failed && indicatorText() != "Logged Out!" && SX::getAuthValueForKey("password", "EchoSharer");
+  }));
+
+  start<SXLogout>(SXItem::makeText("any"));
+  EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"finished"});
+  EXPECT_EQ(indicatorText(), "Logged Out!");
+  EXPECT_FALSE(SX::getAuthValueForKey("password", "EchoSharer"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "platform/net/CookieStore.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/ui/Application.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/NavigationController.h"
 #include "sharing/core/SX.h"
@@ -75,7 +76,9 @@ class SXFoursquareV2Test : public SharingTest {
     Ref<SXFoursquareV2VenuesForm> form;
     pumpRunLoopUntil([&] {
       form = dyn<SXFoursquareV2VenuesForm>(sharer->topViewController());
-      return form && form->venues() && !form->request();
+      // ... and on screen: touches while it comes are ignored.
+      return form && form->venues() && !form->request() &&
+             !ui::Application::sharedApplication()->isIgnoringInteractionEvents();
     }, 20.0);
     return form;
   }
