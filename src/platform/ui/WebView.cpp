@@ -1,6 +1,7 @@
 #include "platform/ui/WebView.h"
 
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <mutex>
 #include <string_view>
@@ -50,11 +51,17 @@ Ref<Error> readPageFile(const Ref<URL>& url, std::string& page) {
   auto size = std::filesystem::file_size(path, ec);
   if (!ec && size > kWebViewMaximumFileSize)
     return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The file is too large to be shown.", url);
-  auto contents = storage::readFile(path);
-  if (!contents)
+  // The reader checks the opened file itself (a regular file within the limit), so a file swapped or grown
+  // since the look above is refused too.
+  Ref<Error> readError;
+  auto contents = storage::readFile(path, &readError, kWebViewMaximumFileSize);
+  if (!contents) {
+    if (readError && readError->code() == EFBIG)
+      return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The file is too large to be shown.", url);
+    if (readError && readError->code() != ENOENT)
+      return webError(kURLErrorDomain, kWebErrorNoPermissionsToReadFile, "The file can't be read.", url);
     return webError(kURLErrorDomain, kWebErrorFileDoesNotExist, "The requested URL was not found on this server.", url);
-  if (contents->size() > kWebViewMaximumFileSize)  // it grew meanwhile
-    return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The file is too large to be shown.", url);
+  }
   page = std::move(*contents);
   return nullptr;
 }
