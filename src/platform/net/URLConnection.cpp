@@ -475,11 +475,10 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       chosen = delegate->connectionWillSendRequestRedirectResponse(*ref, next, HTTPURLResponse::make(stream->finalURL(), *head));
       if (phase != Phase::Loading) return true;
       if (!chosen) return false;  // the redirect answer itself completes the load
-    } else if (hasBody(*next) && request->url()->lowercaseScheme() == "https" &&
-               target->lowercaseScheme() == "http") {
-      // Unasked, a body (a form with a password, say) never leaves a secure connection for a
-      // plain one.
-      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "The redirect would send the body over an insecure connection."));
+    } else if (hasBody(*next) && !isSameOrigin(*request->url(), *target)) {
+      // Unasked, a body (a signed call, a form with a password) never goes to another origin,
+      // nor from a secure connection to a plain one.
+      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "The redirect would send the request body to another site."));
       return true;
     }
     if (chosen->HTTPBodyStream() && chosen->HTTPBodyStream() == request->HTTPBodyStream()) {
