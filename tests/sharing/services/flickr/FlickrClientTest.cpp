@@ -1,8 +1,10 @@
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/foundation/Array.h"
 #include "platform/foundation/String.h"
+#include "platform/net/ProxySettings.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "sharing/services/flickr/AllocationCounter.h"
 #include "sharing/services/flickr/FKXMLMapper.h"
@@ -320,6 +322,22 @@ TEST_F(FlickrTest, AStalledUploadTimesOutOnceAndLeavesNoFile) {
   EXPECT_EQ(delegate->error->userInfo()->stringForKey(kLocalizedFailureReasonKey), "Request timeout");
   EXPECT_FALSE(std::filesystem::exists(file));
   stalling.stop();
+}
+
+TEST_F(FlickrTest, CallsWorkWithAProxyAutoConfigurationScript) {
+  const auto script = home.path() / "proxy.pac";
+  std::ofstream(script) << "function FindProxyForURL(url, host) { return host == 'api.flickr.com' ? 'DIRECT' : 'PROXY 127.0.0.1:1'; }";
+  net::SystemProxySettings settings;
+  settings.autoConfigurationURL = URL::fileURL(script.string());
+  net::ProxySettings::setSystemSettings(settings);
+  ASSERT_TRUE(request->callAPIMethodWithPOST("flickr.test.echo", args({{"text", "through the script"}}).get()));
+  const bool ended = delegate->wait();
+  net::ProxySettings::setSystemSettings(std::nullopt);
+  ASSERT_TRUE(ended);
+  ASSERT_TRUE(delegate->response) << (delegate->error ? delegate->error->description() : "");
+  auto echo = delegate->response->objectForKeyAs<Dictionary>("echo");
+  ASSERT_TRUE(echo);
+  EXPECT_EQ(echo->stringForKey("text"), "through the script");
 }
 
 TEST_F(FlickrTest, ARedirectedCallSendsNothingToAnotherHostOrPlainHTTPAndTakesNoReply) {
