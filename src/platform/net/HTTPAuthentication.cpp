@@ -327,7 +327,10 @@ bool HTTPAuthentication::take(const HTTPChallenge& challenge, const HTTPMessage*
     }
   }
   bool stale = lower(param("stale").value_or("")) == "true";
-  if (sentThisScheme && !stale) rejected();
+  // A stale nonce earns the same credentials one more try; stale again right after that retry
+  // (a server that renews the nonce for ever) is a refusal like any other.
+  if (sentThisScheme && (!stale || staleRetried_)) rejected();
+  staleRetried_ = sentThisScheme && stale;
   if (*nonce != nonce_) nonceCount_ = 0;
   nonce_ = *nonce;
   algorithm_ = algorithm;
