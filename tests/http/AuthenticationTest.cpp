@@ -646,6 +646,41 @@ TEST_F(FaultAuthentication, TheSessionStoreKeepsOneRecordPerOriginAndForgetsRefu
   HTTPRequest::removeCredentials("127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
 }
 
+TEST_F(FaultAuthentication, ACallersOwnRefusedHeaderGivesTheKeychainItsTurn) {
+  auto target = URL::make(server.url("/auth"));
+  auto keep = [&](const std::string& user, const std::string& password) {
+    auto saved = MutableDictionary::make();
+    saved->setObject(box(user), net::kHTTPAuthenticationUsername);
+    saved->setObject(box(password), net::kHTTPAuthenticationPassword);
+    HTTPRequest::saveCredentials(saved, "127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
+  };
+  auto withOldHeader = [&] {
+    auto request = get(server.url("/auth"));
+    request->setUseKeychainPersistence(true);
+    request->addBasicAuthenticationHeader("old", "stale");
+    return request;
+  };
+  // The keychain holds other credentials than the refused header: they get their turn.
+  keep("user", "secret");
+  auto answered = withOldHeader();
+  ASSERT_TRUE(run(answered));
+  ASSERT_FALSE(answered->error()) << answered->error()->description();
+  EXPECT_EQ(answered->responseString().value_or(""), "welcome");
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("Authorization").value_or(""), "Basic dXNlcjpzZWNyZXQ=");
+
+  // The keychain (and no session record) would give the refused pair again: a wrong password,
+  // after one 401.
+  HTTPRequest::clearSessionCredentials();
+  keep("old", "stale");
+  auto refused = withOldHeader();
+  ASSERT_TRUE(run(refused));
+  EXPECT_EQ(errorCode(refused), RequestErrorAuthentication);
+  EXPECT_EQ(server.requests().size(), 3u);
+  HTTPRequest::removeCredentials("127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
+}
+
 TEST_F(FaultAuthentication, CallbackAnswersWhenThereIsNoDelegate) {
   auto request = get(server.url("/auth"));
   std::atomic<int> asked{0};

@@ -210,6 +210,20 @@ std::optional<std::vector<HTTPChallenge>> parseChallenges(std::string_view text)
   return challenges;
 }
 
+std::optional<std::pair<std::string, std::string>> basicCredentialsOfField(std::string_view field) {
+  while (!field.empty() && (field.front() == ' ' || field.front() == '\t')) field.remove_prefix(1);
+  if (field.size() < 6 || lower(std::string(field.substr(0, 6))) != "basic ") return std::nullopt;
+  field.remove_prefix(6);
+  while (!field.empty() && (field.front() == ' ' || field.front() == '\t')) field.remove_prefix(1);
+  while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.remove_suffix(1);
+  auto bytes = unbase64(field);
+  if (!bytes) return std::nullopt;
+  std::string text(bytes->begin(), bytes->end());
+  auto colon = text.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  return std::make_pair(text.substr(0, colon), text.substr(colon + 1));
+}
+
 // --- The authentication object. ---
 
 Ref<HTTPAuthentication> HTTPAuthentication::fromResponse(const HTTPMessage& response, const HTTPMessage* sentRequest,

@@ -53,6 +53,10 @@ struct HTTPChallenge {
 // Every challenge in the text; nullopt for text that is not a challenge list.
 std::optional<std::vector<HTTPChallenge>> parseChallenges(std::string_view text);
 
+// The user name and password in a Basic credentials field ("Basic base64(user:password)");
+// nullopt for another scheme or text that does not decode.
+std::optional<std::pair<std::string, std::string>> basicCredentialsOfField(std::string_view field);
+
 class HTTPAuthentication : public Object {
  public:
   // `sentRequest` is the request that drew `response` (may be nullptr).
