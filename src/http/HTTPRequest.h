@@ -471,8 +471,8 @@ class HTTPRequest : public Operation {
   void handleStreamError();
   void readResponseHeaders();
   void parseStringEncodingFromHeaders();
-  // `ownerAgreed`: the delegate or queue chose to go on (redirectToURL), which lets a body leave
-  // https for plain http.
+  // `ownerAgreed`: the delegate or queue chose to go on (redirectToURL), which lets a body go to
+  // another origin (plain http after https included).
   void performRedirect(bool ownerAgreed = false);
   // Answers from the cache: from what the caller found stored, else from what the cache gives now.
   void useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored = nullptr);

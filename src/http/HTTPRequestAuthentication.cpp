@@ -626,18 +626,27 @@ void HTTPRequest::answerChallenge(const ChallengeSide& side) {
 
   Ref<Error> reason;
   auto presented = std::exchange(this->*side.presented, nullptr);
-  if (presented && !authentication->isValid(&reason) && isBadCredentialsReason(reason)) {
+  // What was refused when this request's own credentials did not go out: the caller's header.
+  Ref<Dictionary> callersOwn;
+  if (!presented && sent && !(this->*side.credentials)()) {
+    if (auto field = sent->headerField(side.isProxy ? "Proxy-Authorization" : "Authorization")) {
+      auto basic = net::basicCredentialsOfField(*field);
+      callersOwn = basic ? makeCredentials(basic->first, basic->second) : Ref<Dictionary>(MutableDictionary::make());
+    }
+  }
+  if ((presented || callersOwn) && !authentication->isValid(&reason) && isBadCredentialsReason(reason)) {
     // Credentials sent before the challenge were refused. Remembered ones are forgotten; and
     // unless the search would only give the same ones again (a wrong password), the challenge
     // is answered afresh: the URL's, the request's or the keychain's credentials get their turn.
     std::lock_guard<std::recursive_mutex> prompt(stores().credentialPromptLock);
-    side.removeFromSessionStore(presented);
+    if (presented) side.removeFromSessionStore(presented);
+    const Ref<Dictionary>& refused = presented ? presented : callersOwn;
     Ref<Dictionary> again;
     if (useSessionPersistence()) {
       if (auto record = (this->*side.findInSession)()) again = record->objectForKeyAs<Dictionary>("Credentials");
     }
     if (!again) again = (this->*side.find)();
-    if (!sameUserAndPassword(presented, again)) {
+    if (!sameUserAndPassword(refused, again)) {
       authentication = nullptr;
       if (!takeChallenge(nullptr)) {
         cancelLoad();

@@ -583,13 +583,13 @@ void HTTPRequest::performRedirect(bool ownerAgreed) {
     return;
   }
   auto current = url();
-  if (!ownerAgreed && postLength() > 0 && scheme == "http" && current && current->lowercaseScheme() == "https") {
-    // A body (a form with a password, say) never leaves a secure connection for a plain one
-    // unless the request's owner chose to follow.
+  if (!ownerAgreed && postLength() > 0 && current && !isSameOrigin(*current, *target)) {
+    // A body (a signed call, a form with a password) never goes to another origin, nor leaves a
+    // secure connection for a plain one, unless the request's owner chose to follow.
     setNeedsRedirect(false);
     setRedirectURL(nullptr);
     failWithError(makeRequestError(RequestErrorTooManyRedirects,
-                                   "The request was not redirected: its body would have left a secure connection"));
+                                   "The request was not redirected: its body would have gone to another site"));
     return;
   }
   setURL(target);

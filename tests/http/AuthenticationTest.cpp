@@ -341,6 +341,43 @@ TEST_F(Authentication, DigestSessionAndStaleNonceWithoutAskingAgain) {
   EXPECT_EQ(delegate->serverAsks, 0);
 }
 
+TEST_F(Authentication, ANonceCalledStaleForEverEndsAsRefusedCredentials) {
+  // Every answer carrying credentials is called stale, with a new nonce each time.
+  std::atomic<int> nonces{0};
+  auto staleForever = [&nonces](std::string status, std::string challengeField, std::string answerField) {
+    return [&nonces, status, challengeField, answerField](const RecordedRequest& r, FaultServer::Connection& c) {
+      std::string challenge = "Digest realm=\"loop\", qop=\"auth\", nonce=\"n" + std::to_string(++nonces) + "\"";
+      if (r.header(answerField)) challenge += ", stale=true";
+      c.send("HTTP/1.1 " + status + "\r\n" + challengeField + ": " + challenge + "\r\nContent-Length: 0\r\n\r\n");
+    };
+  };
+  FaultServer server, proxy;
+  server.route("/stale", staleForever("401 Unauthorized", "WWW-Authenticate", "Authorization"));
+  proxy.route("/", staleForever("407 Proxy Authentication Required", "Proxy-Authenticate", "Proxy-Authorization"));
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(proxy.start());
+
+  // The first challenge, the credentials, one retry for the stale nonce: then they count as
+  // refused (code 3), long before any time-out.
+  auto request = get(server.url("/stale"));
+  request->setUsername("bob");
+  request->setPassword("builder");
+  EXPECT_TRUE(run(request));
+  EXPECT_EQ(errorCode(request), RequestErrorAuthentication);
+  EXPECT_EQ(server.requests().size(), 3u);
+  request->clearDelegatesAndCancel();
+
+  auto proxied = get("http://origin.example/x");
+  proxied->setProxyHost("127.0.0.1");
+  proxied->setProxyPort(proxy.port());
+  proxied->setProxyUsername("puser");
+  proxied->setProxyPassword("ppass");
+  EXPECT_TRUE(run(proxied));
+  EXPECT_EQ(errorCode(proxied), RequestErrorAuthentication);
+  EXPECT_EQ(proxy.requests().size(), 3u);
+  proxied->clearDelegatesAndCancel();
+}
+
 TEST_F(Authentication, NTLMHandshakeOnOneConnection) {
   FaultServer server;
   testing::NTLMStandIn ntlm("User", "Domain", "Password");
@@ -606,6 +643,41 @@ TEST_F(FaultAuthentication, TheSessionStoreKeepsOneRecordPerOriginAndForgetsRefu
   ASSERT_TRUE(run(fromKeychain));
   EXPECT_FALSE(fromKeychain->error());
   EXPECT_EQ(fromKeychain->responseString().value_or(""), "welcome");
+  HTTPRequest::removeCredentials("127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
+}
+
+TEST_F(FaultAuthentication, ACallersOwnRefusedHeaderGivesTheKeychainItsTurn) {
+  auto target = URL::make(server.url("/auth"));
+  auto keep = [&](const std::string& user, const std::string& password) {
+    auto saved = MutableDictionary::make();
+    saved->setObject(box(user), net::kHTTPAuthenticationUsername);
+    saved->setObject(box(password), net::kHTTPAuthenticationPassword);
+    HTTPRequest::saveCredentials(saved, "127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
+  };
+  auto withOldHeader = [&] {
+    auto request = get(server.url("/auth"));
+    request->setUseKeychainPersistence(true);
+    request->addBasicAuthenticationHeader("old", "stale");
+    return request;
+  };
+  // The keychain holds other credentials than the refused header: they get their turn.
+  keep("user", "secret");
+  auto answered = withOldHeader();
+  ASSERT_TRUE(run(answered));
+  ASSERT_FALSE(answered->error()) << answered->error()->description();
+  EXPECT_EQ(answered->responseString().value_or(""), "welcome");
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("Authorization").value_or(""), "Basic dXNlcjpzZWNyZXQ=");
+
+  // The keychain (and no session record) would give the refused pair again: a wrong password,
+  // after one 401.
+  HTTPRequest::clearSessionCredentials();
+  keep("old", "stale");
+  auto refused = withOldHeader();
+  ASSERT_TRUE(run(refused));
+  EXPECT_EQ(errorCode(refused), RequestErrorAuthentication);
+  EXPECT_EQ(server.requests().size(), 3u);
   HTTPRequest::removeCredentials("127.0.0.1", *target->port(), "http", std::string("Fault Realm"));
 }
 

@@ -210,6 +210,20 @@ std::optional<std::vector<HTTPChallenge>> parseChallenges(std::string_view text)
   return challenges;
 }
 
+std::optional<std::pair<std::string, std::string>> basicCredentialsOfField(std::string_view field) {
+  while (!field.empty() && (field.front() == ' ' || field.front() == '\t')) field.remove_prefix(1);
+  if (field.size() < 6 || lower(std::string(field.substr(0, 6))) != "basic ") return std::nullopt;
+  field.remove_prefix(6);
+  while (!field.empty() && (field.front() == ' ' || field.front() == '\t')) field.remove_prefix(1);
+  while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.remove_suffix(1);
+  auto bytes = unbase64(field);
+  if (!bytes) return std::nullopt;
+  std::string text(bytes->begin(), bytes->end());
+  auto colon = text.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  return std::make_pair(text.substr(0, colon), text.substr(colon + 1));
+}
+
 // --- The authentication object. ---
 
 Ref<HTTPAuthentication> HTTPAuthentication::fromResponse(const HTTPMessage& response, const HTTPMessage* sentRequest,
@@ -327,7 +341,10 @@ bool HTTPAuthentication::take(const HTTPChallenge& challenge, const HTTPMessage*
     }
   }
   bool stale = lower(param("stale").value_or("")) == "true";
-  if (sentThisScheme && !stale) rejected();
+  // A stale nonce earns the same credentials one more try; stale again right after that retry
+  // (a server that renews the nonce for ever) is a refusal like any other.
+  if (sentThisScheme && (!stale || staleRetried_)) rejected();
+  staleRetried_ = sentThisScheme && stale;
   if (*nonce != nonce_) nonceCount_ = 0;
   nonce_ = *nonce;
   algorithm_ = algorithm;

@@ -5,7 +5,8 @@
 //
 // - Basic: "Authorization: Basic base64(user:password)".
 // - Digest: MD5, MD5-sess and qop "auth" (or no qop); a new nonce count for each use of a nonce;
-//   a challenge marked stale takes the new nonce and stays valid (the same credentials go again).
+//   a challenge marked stale takes the new nonce and stays valid (the same credentials go again),
+//   once: a stale challenge answering that retry counts as a refusal.
 // - NTLM (NTLMv2): the first apply sends the negotiate message; the server's challenge message,
 //   taken with updateFromResponse, lets the second apply send the authenticate message. The
 //   handshake only works when both go over the same kept-alive connection.
@@ -52,6 +53,10 @@ struct HTTPChallenge {
 // Every challenge in the text; nullopt for text that is not a challenge list.
 std::optional<std::vector<HTTPChallenge>> parseChallenges(std::string_view text);
 
+// The user name and password in a Basic credentials field ("Basic base64(user:password)");
+// nullopt for another scheme or text that does not decode.
+std::optional<std::pair<std::string, std::string>> basicCredentialsOfField(std::string_view field);
+
 class HTTPAuthentication : public Object {
  public:
   // `sentRequest` is the request that drew `response` (may be nullptr).
@@ -82,6 +87,8 @@ class HTTPAuthentication : public Object {
   std::string nonce_, opaque_, algorithm_, qop_;
   bool hasOpaque_ = false;
   unsigned nonceCount_ = 0;
+  // The last challenge was a stale nonce answering this scheme's credentials.
+  bool staleRetried_ = false;
   // NTLM: the server's challenge message, once it came.
   std::optional<std::vector<std::uint8_t>> ntlmChallenge_;
 };

@@ -121,11 +121,6 @@ Ref<HTTPMessage> HTTPMessage::clone() const {
   return message;
 }
 
-std::string HTTPMessage::description() const {
-  if (isRequest_) return "<HTTPMessage " + method_ + " " + (url_ ? url_->absoluteString() : "(null)") + ">";
-  return "<HTTPMessage " + statusLine_ + ">";
-}
-
 namespace {
 
 // Header text must not smuggle a line break onto the wire.
@@ -139,15 +134,36 @@ std::string sanitizeHeaderText(std::string_view text) {
   return out;
 }
 
+// The absolute form a proxy is sent: scheme, host, port, path and query, never the user
+// information (a password written into the URL) nor the fragment.
+std::string absoluteFormTarget(const URL& url) {
+  std::string target = url.scheme().value_or("http");
+  target += "://";
+  target += url.host().value_or("");
+  if (url.port()) {
+    target += ':';
+    target += std::to_string(*url.port());
+  }
+  target += url.encodedPath().empty() ? "/" : url.encodedPath();
+  if (url.query()) {
+    target += '?';
+    target += *url.query();
+  }
+  return target;
+}
+
 }  // namespace
+
+std::string HTTPMessage::description() const {
+  if (isRequest_) return "<HTTPMessage " + method_ + " " + (url_ ? absoluteFormTarget(*url_) : "(null)") + ">";
+  return "<HTTPMessage " + statusLine_ + ">";
+}
 
 std::string HTTPMessage::serializeRequestHead(bool absoluteForm) const {
   std::string target;
   if (url_) {
     if (absoluteForm) {
-      target = url_->absoluteString();
-      auto hash = target.find('#');
-      if (hash != std::string::npos) target.resize(hash);
+      target = absoluteFormTarget(*url_);
     } else {
       target = url_->encodedPath();
       if (target.empty()) target = "/";

@@ -59,6 +59,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   bool persistent = false;
   std::optional<std::int64_t> tag;
   bool autoRedirect = false;
+  RedirectApproval redirectApproval;
   double connectTimeout = 0;
 
   unsigned clientMask = 0;
@@ -535,13 +536,29 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       get->setHeaderField("Content-Length", std::nullopt);
       get->setHeaderField("Content-Type", std::nullopt);
       request = get;
+      if (bodyStream) bodyStream->close();
       bodyStream = nullptr;
     }
-    if (!isSameOrigin(*currentURL, *next)) {
+    const bool sameOrigin = isSameOrigin(*currentURL, *next);
+    const bool carriesBody = bodyStream || (request->body() && request->body()->length() > 0);
+    if (carriesBody && !sameOrigin && !(redirectApproval && redirectApproval(*currentURL, *next))) {
+      // A body (a signed call, a form with a password) goes to another origin, a downgrade to
+      // plain http included, only where the caller said so: nothing is sent to the target.
+      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "The redirect would send the request body to another site."));
+      return true;
+    }
+    if (bodyStream) {
+      // The body stream has been read: sent again it would announce bytes that never come, and
+      // the exchange would stall until somebody's time-out.
+      fail(makeURLError(kURLErrorRequestBodyStreamExhausted, "The request body stream was used up by the first request."));
+      return true;
+    }
+    if (!sameOrigin) {
       // Credentials and cookies were given for the first origin; another host, port or scheme
       // (a downgrade to plain http included) must not see them.
       auto stripped = request->clone();
       stripped->setHeaderField("Authorization", std::nullopt);
+      stripped->setHeaderField("Proxy-Authorization", std::nullopt);
       stripped->setHeaderField("Cookie", std::nullopt);
       request = stripped;
     }
@@ -643,6 +660,7 @@ void HTTPReadStream::setPersistentConnection(bool persistent) { state_->persiste
 void HTTPReadStream::setConnectionTag(std::optional<std::int64_t> tag) { state_->tag = tag; }
 std::optional<std::int64_t> HTTPReadStream::connectionTag() const { return state_->tag; }
 void HTTPReadStream::setShouldAutoRedirect(bool autoRedirect) { state_->autoRedirect = autoRedirect; }
+void HTTPReadStream::setRedirectApproval(RedirectApproval approval) { state_->redirectApproval = std::move(approval); }
 void HTTPReadStream::setConnectTimeout(double seconds) { state_->connectTimeout = seconds; }
 
 bool HTTPReadStream::setClient(unsigned eventMask, Client client) {

@@ -81,8 +81,17 @@ class HTTPReadStream : public Object {
   void setConnectionTag(std::optional<std::int64_t> tag);
   std::optional<std::int64_t> connectionTag() const;
   // Follow 301/302/303/307/308 answers (at most 5), as a simple client wants; off by default. A
-  // redirect to another origin goes without the Authorization and Cookie fields.
+  // redirect to another origin (scheme, host or port: plain http after https included) goes
+  // without the Authorization, Proxy-Authorization and Cookie fields, and one that would carry the
+  // request body there fails the stream (kURLErrorHTTPTooManyRedirects, nothing sent to the
+  // target) unless the redirect approval allows it. A body pulled from an input stream cannot be
+  // sent twice: a redirect that keeps it fails the stream at once
+  // (kURLErrorRequestBodyStreamExhausted).
   void setShouldAutoRedirect(bool autoRedirect);
+  // Asked only before an automatic redirect would carry the request body to another origin; YES
+  // sends the body there. None set: such redirects fail.
+  using RedirectApproval = std::function<bool(const URL& from, const URL& to)>;
+  void setRedirectApproval(RedirectApproval approval);
   // How long connecting (TCP, proxy and TLS handshakes) may take before the stream fails with
   // kURLErrorTimedOut; 0 means no limit (the HTTP client applies its own inactivity time-out).
   void setConnectTimeout(double seconds);

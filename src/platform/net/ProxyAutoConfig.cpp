@@ -351,4 +351,21 @@ void ProxyAutoConfig::fetchScript(const Ref<URL>& scriptURL, std::function<void(
   loop->addTimer(timer, kDefaultRunLoopMode);
 }
 
+void ProxyAutoConfig::resolveProxiesForURL(const Ref<URL>& url,
+                                           std::function<void(std::optional<std::vector<ProxyServer>>)> completion,
+                                           double timeoutSeconds) {
+  auto list = url ? ProxySettings::proxiesForURL(*url) : std::vector<ProxyServer>{};
+  if (list.empty() || list.front().type != kProxyTypeAutoConfigurationURL) {
+    completion(std::move(list));
+    return;
+  }
+  fetchScript(
+      list.front().autoConfigurationURL,
+      [url, completion](std::optional<std::string> script) {
+        if (!script) return completion(std::vector<ProxyServer>{ProxyServer()});
+        completion(proxiesForURL(*script, *url));
+      },
+      timeoutSeconds);
+}
+
 }  // namespace zv::net

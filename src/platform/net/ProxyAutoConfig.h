@@ -39,6 +39,14 @@ class ProxyAutoConfig {
   // not be read. Must be called on a thread whose run loop runs.
   static void fetchScript(const Ref<URL>& scriptURL, std::function<void(std::optional<std::string> script)> completion,
                           double timeoutSeconds = 10.0);
+
+  // The proxies to use for `url` under the system settings (ProxySettings), a script they name
+  // fetched with fetchScript and evaluated for `url`. The completion runs at once when no script
+  // is named, else later on the calling thread's run loop; nullopt when the script could not be
+  // evaluated. A script that cannot be fetched leaves a direct connection.
+  static void resolveProxiesForURL(const Ref<URL>& url,
+                                   std::function<void(std::optional<std::vector<ProxyServer>> proxies)> completion,
+                                   double timeoutSeconds = 10.0);
 };
 
 }  // namespace zv::net

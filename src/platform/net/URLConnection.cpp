@@ -255,30 +255,18 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
 
   void resolveProxyThenLoad() {
     phase = Phase::Resolving;
-    auto list = ProxySettings::proxiesForURL(*request->url());
-    if (!list.empty() && list.front().type == kProxyTypeAutoConfigurationURL) {
-      std::weak_ptr<State> weak = weak_from_this();
-      auto url = request->url();
-      // Fetched without blocking; the answer comes back on this loop.
-      ProxyAutoConfig::fetchScript(list.front().autoConfigurationURL, [weak, url](std::optional<std::string> script) {
-        auto state = weak.lock();
-        if (!state || state->phase != Phase::Resolving) return;
-        ProxyServer chosen;
-        if (script) {
-          auto proxies = ProxyAutoConfig::proxiesForURL(*script, *url);
-          if (!proxies) {
-            state->fail(makeURLError(kURLErrorCannotConnectToHost, "The proxy configuration could not be evaluated."));
-            return;
-          }
-          chosen = proxies->front();
-        }
-        state->proxy = chosen;
-        state->load();
-      });
-      return;
-    }
-    proxy = list.empty() ? ProxyServer() : list.front();
-    load();
+    std::weak_ptr<State> weak = weak_from_this();
+    // A script is fetched without blocking; its answer comes back on this loop.
+    ProxyAutoConfig::resolveProxiesForURL(request->url(), [weak](std::optional<std::vector<ProxyServer>> proxies) {
+      auto state = weak.lock();
+      if (!state || state->phase != Phase::Resolving) return;
+      if (!proxies) {
+        state->fail(makeURLError(kURLErrorCannotConnectToHost, "The proxy configuration could not be evaluated."));
+        return;
+      }
+      state->proxy = proxies->empty() ? ProxyServer() : proxies->front();
+      state->load();
+    });
   }
 
   Ref<HTTPMessage> buildMessage() {
@@ -475,11 +463,10 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       chosen = delegate->connectionWillSendRequestRedirectResponse(*ref, next, HTTPURLResponse::make(stream->finalURL(), *head));
       if (phase != Phase::Loading) return true;
       if (!chosen) return false;  // the redirect answer itself completes the load
-    } else if (hasBody(*next) && request->url()->lowercaseScheme() == "https" &&
-               target->lowercaseScheme() == "http") {
-      // Unasked, a body (a form with a password, say) never leaves a secure connection for a
-      // plain one.
-      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "The redirect would send the body over an insecure connection."));
+    } else if (hasBody(*next) && !isSameOrigin(*request->url(), *target)) {
+      // Unasked, a body (a signed call, a form with a password) never goes to another origin,
+      // nor from a secure connection to a plain one.
+      fail(makeURLError(kURLErrorHTTPTooManyRedirects, "The redirect would send the request body to another site."));
       return true;
     }
     if (chosen->HTTPBodyStream() && chosen->HTTPBodyStream() == request->HTTPBodyStream()) {

@@ -3,8 +3,9 @@
 // the thread that started it, or synchronously. Built on the same socket, TLS and framing layer as
 // HTTPReadStream. The connection follows redirects (at most 16; the delegate may change or refuse
 // each; one to another origin goes without the Authorization, Proxy-Authorization and Cookie
-// fields; without the delegate's say a body never goes from https to plain http, and a body
-// stream, once read, is never sent again: both fail the load), answers a Basic
+// fields; without the delegate's say (connectionWillSendRequestRedirectResponse) a body never goes
+// to another origin, plain http after https included, and a body stream, once read, is never sent
+// again: both fail the load before anything reaches the target), answers a Basic
 // challenge from the URL's user information or through the delegate, sends and stores cookies with
 // the shared CookieStore when the request says so, inflates gzip and deflate bodies, fails with
 // kURLErrorTimedOut when nothing moves for the request's time-out, and sends "Cache-Control:

@@ -280,6 +280,57 @@ TEST_F(HTTPReadStreamTest, RedirectsCarryCredentialsAndCookiesOnlyWithinTheOrigi
   }
 }
 
+TEST_F(HTTPReadStreamTest, ARedirectKeepingTheBodyFollowsOnlyWithinTheOriginOrWhereApproved) {
+  const std::string signedForm = "method=x&auth_token=tok&api_sig=sig";
+  auto post = [&](const std::string& url, HTTPReadStream::RedirectApproval approval = nullptr) {
+    auto message = HTTPMessage::makeRequest("POST", URL::make(url));
+    message->setBody(Data::make(signedForm));
+    message->setHeaderField("Authorization", "Basic dXNlcjpzZWNyZXQ=");
+    auto stream = HTTPReadStream::make(message);
+    stream->setShouldAutoRedirect(true);
+    if (approval) stream->setRedirectApproval(std::move(approval));
+    return runStream(stream);
+  };
+  for (int status : {307, 308}) {
+    SCOPED_TRACE(status);
+    FaultServer elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    const std::string moved = "/redirect-status/" + std::to_string(status) + "?to=";
+    // Another origin (here another port) sees neither the signed body nor anything else.
+    auto refused = post(server.url(moved + percentEncode(elsewhere.url("/echo"))));
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code(), kURLErrorHTTPTooManyRedirects);
+    EXPECT_EQ(refused.errorEvents, 1);
+    EXPECT_TRUE(elsewhere.requests().empty());
+
+    // Within the origin the body goes again, as the status asks.
+    EXPECT_EQ(post(server.url(moved + "/echo")).body, signedForm);
+
+    // The caller may allow one: the body goes, the first origin's credentials do not.
+    int asked = 0;
+    auto allowed = post(server.url(moved + percentEncode(elsewhere.url("/echo"))), [&](const URL& from, const URL& to) {
+      ++asked;
+      EXPECT_TRUE(isSameOrigin(from, *URL::make(server.url("/"))));
+      EXPECT_TRUE(isSameOrigin(to, *URL::make(elsewhere.url("/"))));
+      return true;
+    });
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(allowed.body, signedForm);
+    ASSERT_EQ(elsewhere.requests().size(), 1u);
+    EXPECT_FALSE(elsewhere.requests()[0].header("Authorization"));
+
+    // A body pulled from a stream has been read: the redirect fails at once instead of announcing
+    // bytes that never come (the server would wait for them until somebody's time-out).
+    auto message = HTTPMessage::makeRequest("POST", URL::make(server.url(moved + "/echo")));
+    message->setHeaderField("Content-Length", std::to_string(signedForm.size()));
+    auto streamed = HTTPReadStream::makeStreamed(message, InputStream::withData(Data::make(signedForm)));
+    streamed->setShouldAutoRedirect(true);
+    auto exhausted = runStream(streamed, 30);
+    ASSERT_TRUE(exhausted.error);
+    EXPECT_EQ(exhausted.error->code(), kURLErrorRequestBodyStreamExhausted);
+  }
+}
+
 TEST_F(HTTPReadStreamTest, ClosingInsideACallbackStopsEverything) {
   auto stream = makeGet(server.url("/big/1000000"));
   int events = 0;

@@ -11,6 +11,7 @@
 #include "sharing/core/SX.h"
 #include "sharing/core/SXOAuthSharer.h"
 #include "support/net/FaultServer.h"
+#include "support/net/RedirectingService.h"
 #include "support/sharing/FormDriver.h"
 #include "support/sharing/SharingTestSupport.h"
 
@@ -201,6 +202,38 @@ TEST_F(SXOAuthSharerTest, XAuthSignsTheLoginFormIntoTheAccessTokenRequest) {
   EXPECT_FALSE(sharer->pendingForm());
   EXPECT_EQ(SX::getAuthValueForKey("accessKey", "OAuthTestSharer"), "xt");
   EXPECT_EQ(requestsTo("/request_token"), 0);  // no web page in an xAuth login
+}
+
+TEST_F(SXOAuthSharerTest, AnXAuthLoginRedirectedElsewhereSendsThePasswordNowhereAndTakesNoToken) {
+  testing::RedirectingService moved({"oauth.service.example"});
+  ASSERT_TRUE(moved.start());
+  moved.setCaughtReply("text/plain", "oauth_token=forged&oauth_token_secret=forged");
+  serviceBase() = "https://oauth.service.example";
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  sharer->setXAuth(true);
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  SXSharer::shareItem(sharer, SXItem::makeText("hello"));
+  auto login = testing::waitForForm(sharer, "Login");
+  ASSERT_TRUE(login);
+  testing::typeInto(login, 0, "ada");
+  testing::typeInto(login, 1, "pw 1");
+  for (int status : {307, 308}) {
+    for (auto target : {testing::RedirectingService::Target::AnotherHost, testing::RedirectingService::Target::PlainHTTP}) {
+      SCOPED_TRACE(status);
+      moved.redirectWith(status, target);
+      ASSERT_TRUE(testing::pressRight(login));
+      ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() != nullptr; }, 30.0));
+      topAlert()->simulateTapButtonAtIndex(0);
+      ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() == nullptr; }, 5.0));
+      EXPECT_EQ(sharer->pendingForm(), login);
+    }
+  }
+  ASSERT_EQ(moved.received().size(), 4u);
+  EXPECT_NE(moved.received()[0].body.find("x_auth_password=pw%201"), std::string::npos);
+  EXPECT_TRUE(moved.caught().empty());
+  EXPECT_EQ(SX::getAuthValueForKey("accessKey", "OAuthTestSharer"), std::nullopt);
+  EXPECT_TRUE(std::find(recorder->auth.begin(), recorder->auth.end(), true) == recorder->auth.end());
 }
 
 TEST_F(SXOAuthSharerTest, AReplyWithoutARequestTokenOpensNoAuthorizationPage) {

@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -461,6 +462,12 @@ void FaultServer::installDefaultRoutes() {
     auto query = r.target.find("?to=");
     std::string to = query == std::string::npos ? "/ok" : percentDecodeSimple(r.target.substr(query + 4));
     c.send(answer(302, "Found", "", {"Location: " + to}));
+  });
+  route("/redirect-status/", [](const RecordedRequest& r, Connection& c) {
+    auto query = r.target.find("?to=");
+    std::string to = query == std::string::npos ? "/ok" : percentDecodeSimple(r.target.substr(query + 4));
+    int status = std::atoi(r.path().substr(std::string("/redirect-status/").size()).c_str());
+    c.send(answer(status, "Moved", "", {"Location: " + to}));
   });
 }
 

@@ -34,6 +34,7 @@
 //   /set-cookie            sets "a=1; Path=/" and "b=2; Path=/"
 //   /cookies               answers the request's Cookie field
 //   /redirect?to=<url>     302 to the URL (percent-decoded)
+//   /redirect-status/<code>?to=<url>   the same with status <code> (307, 308, ...)
 //   anything else          404
 
 #include <atomic>

@@ -5,7 +5,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/String.h"
-#include "platform/net/ProxySettings.h"
+#include "platform/net/ProxyAutoConfig.h"
 #include "platform/runloop/RunLoop.h"
 
 namespace zv {
@@ -82,8 +82,6 @@ bool RLHTTPRequest::start(const std::string& method, const Ref<URL>& url, const 
   auto readStream = stream ? net::HTTPReadStream::makeStreamed(message, stream) : net::HTTPReadStream::make(message);
   if (!readStream) return false;
   readStream->setShouldAutoRedirect(true);
-  auto proxies = net::ProxySettings::proxiesForURL(*url);
-  if (!proxies.empty()) readStream->setProxy(proxies.front());
 
   std::weak_ptr<RLHTTPRequest> weakSelf = std::static_pointer_cast<RLHTTPRequest>(self());
   const unsigned events = net::kStreamEventHasBytesAvailable | net::kStreamEventErrorOccurred |
@@ -101,7 +99,26 @@ bool RLHTTPRequest::start(const std::string& method, const Ref<URL>& url, const 
   expectedDataLength_ = kUnknownSize;
   requestBodySize_ = bodySize;
   responseStarted_ = false;
-  if (!readStream->open()) {
+  // The stream opens once its proxy is known: at once, or when an auto-configuration script has
+  // been fetched and evaluated. A late failure to open ends the request like a lost connection.
+  auto starting = std::make_shared<bool>(true);
+  auto openedAtOnce = std::make_shared<std::optional<bool>>();
+  net::ProxyAutoConfig::resolveProxiesForURL(
+      url,
+      [weakSelf, readStream, starting, openedAtOnce](std::optional<std::vector<net::ProxyServer>> proxies) {
+        auto request = weakSelf.lock();
+        if (!request || request->readStream_ != readStream) return;
+        if (proxies && !proxies->empty()) readStream->setProxy(proxies->front());
+        bool opened = proxies && readStream->open();
+        if (*starting) {
+          *openedAtOnce = opened;
+        } else if (!opened) {
+          request->fail(kRLHTTPRequestConnectionLost);
+        }
+      },
+      timeoutInterval_);
+  *starting = false;
+  if (*openedAtOnce == false) {
     readStream->setClient(0, nullptr);
     readStream->unscheduleFromRunLoop(runLoop_, kRunLoopCommonModes);
     readStream->close();

@@ -4,6 +4,8 @@
 // stream of known or unknown length; upload and download progress reach an optional delegate once
 // per second; a request that makes no progress for longer than its time-out fails. With
 // `setShouldWaitUntilDone(true)` the perform call runs the current run loop until the request ends.
+// The proxy comes from the system settings; a proxy auto-configuration script they name is fetched
+// and evaluated before the request goes out (ProxyAutoConfig::resolveProxiesForURL).
 //
 // Sizes are 64-bit throughout (bodies beyond 4 GiB are counted right); kUnknownSize marks a size
 // that is not known.

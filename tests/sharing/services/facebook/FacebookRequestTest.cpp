@@ -8,6 +8,7 @@
 #include "sharing/services/facebook/FacebookRequest.h"
 #include "support/sharing/FacebookService.h"
 #include "sharing/services/facebook/FacebookTestSupport.h"
+#include "support/net/RedirectingService.h"
 
 namespace zv::testing {
 namespace {
@@ -166,6 +167,28 @@ TEST_F(FacebookRequestNetworkTest, APostCarriesItsParametersInTheBodyOnly) {
   ASSERT_EQ(service.posts().size(), 2u);
   EXPECT_EQ(service.posts()[1].fields.at("message"), smuggling);
   EXPECT_EQ(service.posts()[1].fields.count("extra"), 0u);
+}
+
+TEST_F(FacebookRequestNetworkTest, ARedirectedPostSendsTheTokenNowhereElseAndTakesNoReply) {
+  RedirectingService moved({"graph.facebook.com"});
+  ASSERT_TRUE(moved.start());
+  moved.setCaughtReply("text/javascript", "{\"id\":\"forged\"}");
+  for (int status : {307, 308}) {
+    for (auto target : {RedirectingService::Target::AnotherHost, RedirectingService::Target::PlainHTTP}) {
+      SCOPED_TRACE(status);
+      moved.redirectWith(status, target);
+      delegate = std::make_shared<RecordingRequestDelegate>();
+      auto params = standard("SECRET-TOKEN");
+      params->setObject(box("hello"), "message");
+      start("https://graph.facebook.com/me/feed", params, "POST");
+      ASSERT_TRUE(waitForEnd());
+      EXPECT_FALSE(delegate->result);
+      EXPECT_TRUE(delegate->error);
+    }
+  }
+  ASSERT_EQ(moved.received().size(), 4u);
+  EXPECT_NE(moved.received()[0].body.find("SECRET-TOKEN"), std::string::npos);
+  EXPECT_TRUE(moved.caught().empty());
 }
 
 TEST_F(FacebookRequestNetworkTest, AnHTMLErrorPageIsAFailureNeverAResult) {

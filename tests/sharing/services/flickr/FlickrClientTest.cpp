@@ -1,13 +1,16 @@
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/foundation/Array.h"
 #include "platform/foundation/String.h"
+#include "platform/net/ProxySettings.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "sharing/services/flickr/AllocationCounter.h"
 #include "sharing/services/flickr/FKXMLMapper.h"
 #include "sharing/services/flickr/FlickrUtilities.h"
 #include "sharing/services/flickr/FlickrTestSupport.h"
+#include "support/net/RedirectingService.h"
 
 namespace zv::testing {
 namespace {
@@ -319,6 +322,64 @@ TEST_F(FlickrTest, AStalledUploadTimesOutOnceAndLeavesNoFile) {
   EXPECT_EQ(delegate->error->userInfo()->stringForKey(kLocalizedFailureReasonKey), "Request timeout");
   EXPECT_FALSE(std::filesystem::exists(file));
   stalling.stop();
+}
+
+TEST_F(FlickrTest, CallsWorkWithAProxyAutoConfigurationScript) {
+  const auto script = home.path() / "proxy.pac";
+  std::ofstream(script) << "function FindProxyForURL(url, host) { return host == 'api.flickr.com' ? 'DIRECT' : 'PROXY 127.0.0.1:1'; }";
+  net::SystemProxySettings settings;
+  settings.autoConfigurationURL = URL::fileURL(script.string());
+  net::ProxySettings::setSystemSettings(settings);
+  ASSERT_TRUE(request->callAPIMethodWithPOST("flickr.test.echo", args({{"text", "through the script"}}).get()));
+  const bool ended = delegate->wait();
+  net::ProxySettings::setSystemSettings(std::nullopt);
+  ASSERT_TRUE(ended);
+  ASSERT_TRUE(delegate->response) << (delegate->error ? delegate->error->description() : "");
+  auto echo = delegate->response->objectForKeyAs<Dictionary>("echo");
+  ASSERT_TRUE(echo);
+  EXPECT_EQ(echo->stringForKey("text"), "through the script");
+}
+
+TEST_F(FlickrTest, ARedirectedCallSendsNothingToAnotherHostOrPlainHTTPAndTakesNoReply) {
+  context->setAuthToken(service.issueToken());
+  RedirectingService moved({"api.flickr.com", "www.flickr.com"});
+  ASSERT_TRUE(moved.start());
+  moved.setCaughtReply("text/xml", "<rsp stat=\"ok\"><echo text=\"forged\"/></rsp>");
+  for (int status : {307, 308}) {
+    for (auto target : {RedirectingService::Target::AnotherHost, RedirectingService::Target::PlainHTTP}) {
+      SCOPED_TRACE(status);
+      moved.redirectWith(status, target);
+      delegate->endings = 0;
+      delegate->response = nullptr;
+      delegate->error = nullptr;
+      ASSERT_TRUE(request->callAPIMethodWithPOST("flickr.test.echo", args({{"text", "x"}}).get()));
+      ASSERT_TRUE(delegate->wait());
+      EXPECT_FALSE(delegate->response);
+      ASSERT_TRUE(delegate->error);
+      EXPECT_EQ(delegate->error->code(), kFlickrClientConnectionLost);
+    }
+  }
+  ASSERT_EQ(moved.received().size(), 4u);
+  EXPECT_NE(moved.received()[0].body.find("api_sig="), std::string::npos);
+  EXPECT_TRUE(moved.caught().empty());
+}
+
+TEST_F(FlickrTest, AnUploadRedirectedWithinItsHostFailsAtOnceInsteadOfStalling) {
+  FaultServer moving;
+  ASSERT_TRUE(moving.start());
+  context->setAuthToken(service.issueToken());
+  request->setRequestTimeoutInterval(20.0);  // a safety net: the failure comes long before
+  for (const char* status : {"307", "308"}) {
+    SCOPED_TRACE(status);
+    context->setUploadEndpoint(moving.url(std::string("/redirect-status/") + status + "?to=/echo"));
+    delegate->endings = 0;
+    delegate->error = nullptr;
+    ASSERT_TRUE(request->uploadImageStream(net::InputStream::withData(Data::make(std::string(20000, 'p'))), "p.jpg",
+                                           "image/jpeg", nullptr));
+    ASSERT_TRUE(delegate->wait());
+    ASSERT_TRUE(delegate->error);
+    EXPECT_EQ(delegate->error->code(), kFlickrClientConnectionLost);
+  }
 }
 
 }  // namespace

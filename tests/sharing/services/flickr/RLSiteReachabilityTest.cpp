@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "platform/net/ProxySettings.h"
 #include "platform/net/ReachabilityProvider.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "sharing/services/flickr/RLSiteReachability.h"
@@ -47,6 +50,30 @@ TEST_F(RLSiteReachabilityTest, TheSiteIsProbedAndEachChangeReportedOnce) {
   EXPECT_EQ(delegate->reports, (std::vector<std::string>{kRLSiteReachabilityConnectionTypeWiFi, "down"}));
   checker->stopChecking();
   EXPECT_FALSE(checker->isChecking());
+}
+
+TEST_F(RLSiteReachabilityTest, AProxyAutoConfigurationScriptIsEvaluatedForTheProbe) {
+  // The script sends the probe through a stand-in proxy (it answers the absolute-form request);
+  // the site's own name resolves nowhere, so only the script's proxy can reach it.
+  FaultServer proxy;
+  ASSERT_TRUE(proxy.start());
+  const auto script = home.path() / "proxy.pac";
+  std::ofstream(script) << "function FindProxyForURL(url, host) { return 'PROXY 127.0.0.1:" << proxy.port()
+                        << "'; }";
+  net::SystemProxySettings settings;
+  settings.autoConfigurationURL = URL::fileURL(script.string());
+  net::ProxySettings::setSystemSettings(settings);
+  auto checker = RLSiteReachability::make();
+  auto delegate = std::make_shared<RecordingSiteDelegate>();
+  checker->setDelegate(delegate);
+  checker->setSiteURL(URL::make("http://site.invalid/ok"));
+  checker->startChecking();
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return !delegate->reports.empty(); }, 30.0));
+  checker->stopChecking();
+  net::ProxySettings::setSystemSettings(std::nullopt);
+  EXPECT_EQ(delegate->reports, std::vector<std::string>{kRLSiteReachabilityConnectionTypeWiFi});
+  ASSERT_EQ(proxy.requests().size(), 1u);
+  EXPECT_EQ(proxy.requests()[0].target, "http://site.invalid/ok");
 }
 
 TEST_F(RLSiteReachabilityTest, WithoutASiteTheFlagsDecide) {

@@ -8,8 +8,12 @@
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/Exception.h"
 #include "platform/runloop/RunLoop.h"
+#include <thrift/transport/TTransportException.h>
+
+#include "sharing/services/notes/NoteServiceHTTPTransport.h"
 #include "sharing/services/notes/NoteServiceNoteStore.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
+#include "support/net/RedirectingService.h"
 
 namespace zv::testing {
 namespace {
@@ -120,6 +124,27 @@ TEST_F(NoteServiceCallsTest, BrokenRepliesReachTheCallerAsTransportErrors) {
   store->getDefaultNotebookWithSuccess([&](const notes::Notebook&) { answered = true; },
                                        [](const Ref<Error>& error) { ADD_FAILURE() << error->description(); });
   EXPECT_TRUE(pumpRunLoopUntil([&] { return answered; }, 30.0));
+}
+
+TEST_F(NoteServiceCallsTest, ARedirectedCallSendsTheTokenNowhereElseAndTakesNoReply) {
+  RedirectingService moved({kNoteStoreHost});
+  ASSERT_TRUE(moved.start());
+  moved.setCaughtReply("application/x-thrift", "a reply from somebody else");
+  const std::string call = std::string("getDefaultNotebook ") + kNotesToken;
+  for (int status : {307, 308}) {
+    for (auto target : {RedirectingService::Target::AnotherHost, RedirectingService::Target::PlainHTTP}) {
+      SCOPED_TRACE(status);
+      moved.redirectWith(status, target);
+      NoteServiceHTTPTransport transport(std::string("https://") + kNoteStoreHost + "/edam/note/s7", 10.0);
+      transport.write(reinterpret_cast<const uint8_t*>(call.data()), static_cast<uint32_t>(call.size()));
+      EXPECT_THROW(transport.flush(), apache::thrift::transport::TTransportException);
+      uint8_t reply[64];
+      EXPECT_EQ(transport.read(reply, sizeof reply), 0u);
+    }
+  }
+  ASSERT_EQ(moved.received().size(), 4u);
+  EXPECT_EQ(moved.received()[0].body, call);
+  EXPECT_TRUE(moved.caught().empty());
 }
 
 TEST_F(NoteServiceCallsTest, AnUnreachableOrSilentServerIsATransportError) {
