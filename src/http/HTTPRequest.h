@@ -61,7 +61,7 @@ inline constexpr const char* kHTTPRequestRunLoopMode = "HTTPRequestRunLoopMode";
 // The string encodings the request names (the platform's numbers).
 inline constexpr unsigned kUTF8StringEncoding = 4;
 inline constexpr unsigned kISOLatin1StringEncoding = 5;
-inline constexpr std::uint64_t kDefaultMaximumInflatedResponseSize = std::uint64_t{512} << 20;
+inline constexpr std::uint64_t kDefaultMaximumInflatedResponseSize = net::kDefaultMaximumInflatedLength;
 
 // An atomic property: the value is read and written whole under the request's property lock.
 #define ZV_HTTP_PROPERTY(Type, name, Setter, initial)           \

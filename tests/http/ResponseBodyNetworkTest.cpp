@@ -62,6 +62,15 @@ class ResponseBodyNetwork : public ::testing::Test {
     server.route("/head-length/", [](const RecordedRequest& r, FaultServer::Connection& c) {
       c.send("HTTP/1.1 200 OK\r\nContent-Length: " + r.path().substr(13) + "\r\n\r\n");
     });
+    // Two gzip members, and one member followed by bytes that begin no other.
+    for (const auto& [path, body] : {std::pair<std::string, std::string>{"/two-members", testing::gzipText("first member, ") +
+                                                                                           testing::gzipText("second member")},
+                                     {"/garbage-after", testing::gzipText("first member, ") + "garbage"}}) {
+      server.route(path, [body](const RecordedRequest&, FaultServer::Connection& c) {
+        c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body);
+      });
+    }
     ASSERT_TRUE(server.start());
   }
   Ref<HTTPRequest> request(const std::string& path) {
@@ -96,6 +105,33 @@ TEST_F(ResponseBodyNetwork, ABodyKeptInMemoryFailsPastItsInflatedLimit) {
     EXPECT_EQ(roomy->responseData()->length(), kInflatedSize);
     // The limit bounds the buffer too, not just what is in it.
     EXPECT_LE(roomy->responseData()->bytes().capacity(), kInflatedSize);
+  }
+}
+
+TEST_F(ResponseBodyNetwork, EveryGzipMemberIsTheBodyAndBytesAfterTheLastFail) {
+  testing::TemporaryDirectory directory;
+  for (bool waitToInflate : {true, false}) {
+    for (bool toFile : {false, true}) {
+      SCOPED_TRACE(std::to_string(waitToInflate) + (toFile ? " file" : " memory"));
+      auto whole = request("/two-members");
+      whole->setShouldWaitToInflateCompressedResponses(waitToInflate);
+      auto destination = directory / "whole";
+      if (toFile) whole->setDownloadDestinationPath(destination.string());
+      whole->startSynchronous();
+      ASSERT_FALSE(whole->error()) << whole->error()->description();
+      std::string body = toFile ? testing::readFile(destination) : std::string(whole->responseData()->view());
+      EXPECT_EQ(body, "first member, second member");
+
+      auto damaged = request("/garbage-after");
+      damaged->setShouldWaitToInflateCompressedResponses(waitToInflate);
+      if (toFile) damaged->setDownloadDestinationPath((directory / "damaged").string());
+      auto outcome = testing::recordOutcome(damaged);
+      damaged->startSynchronous();
+      testing::waitForOutcome(outcome);
+      EXPECT_EQ(outcome->finished, 0);
+      ASSERT_TRUE(damaged->error());
+      EXPECT_EQ(damaged->error()->code(), RequestErrorCompression);
+    }
   }
 }
 
