@@ -431,6 +431,8 @@ class HTTPRequest : public Operation {
   void checkRequestStatus();
   void reportFinished();
   void reportFailure();
+  // Sets the error unless the request has an outcome already (an error, or cancelled); YES when set.
+  bool takeError(const Ref<Error>& error);
   void requestStartedEvent();
   void requestReceivedResponseHeaders(const Ref<Dictionary>& headers);
   void requestWillRedirectToURL(const Ref<URL>& url);
