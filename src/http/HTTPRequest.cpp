@@ -4,6 +4,7 @@
 #include "http/HTTPRequest.h"
 
 #include "http/HTTPRequestShared.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
 #include "platform/runloop/DispatchQueue.h"
@@ -458,7 +459,7 @@ void HTTPRequest::checkRequestStatus() {
     if (postLength() != 0) {
       setLastBytesSent(totalBytesSent());
       std::uint64_t sent = readStream_->requestBodyBytesWritten();
-      if (sent > totalBytesSent()) setLastActivityTime(Date::now());
+      if (sent > totalBytesSent()) touchActivity();
       setTotalBytesSent(sent);
     }
     updateProgressIndicators();
@@ -479,9 +480,7 @@ void HTTPRequest::failWithError(const Ref<Error>& theError) {
   }
   if (connectionCanBeReused() && connectionInfo_) {
     std::lock_guard<std::recursive_mutex> pool(requestClassState().connectionPoolLock);
-    connectionInfo_->setObject(Date::make(Date::now()->timeIntervalSinceReferenceDate() +
-                                          persistentConnectionTimeoutSeconds()),
-                               "expires");
+    connectionInfo_->setObject(box(Clock::current()->monotonic() + persistentConnectionTimeoutSeconds()), "expires");
   }
   if (isCancelled() || error()) return;
   if (auto cache = downloadCache()) {

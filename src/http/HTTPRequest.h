@@ -313,8 +313,19 @@ class HTTPRequest : public Operation {
   ZV_HTTP_PROPERTY(int, redirectCount, setRedirectCount, 0)
   ZV_HTTP_PROPERTY(Ref<URL>, redirectURL, setRedirectURL, nullptr)
   ZV_HTTP_PROPERTY(std::string, runLoopMode, setRunLoopMode, kDefaultRunLoopMode)
-  ZV_HTTP_PROPERTY(Ref<Date>, lastActivityTime, setLastActivityTime, nullptr)
+  // When the attempt last moved (bytes sent or read), in seconds of the monotonic clock
+  // (Clock::current()->monotonic()), so that the time-out ignores changes of the wall clock;
+  // nullopt while nothing is timed (waiting for credentials).
+  ZV_HTTP_PROPERTY(std::optional<double>, lastActivityTime, setLastActivityTime, std::nullopt)
   ZV_HTTP_PROPERTY(std::uint64_t, uploadBufferSize, setUploadBufferSize, 0)
+
+ public:
+  // Stops the time-out clock (same as nullopt).
+  void setLastActivityTime(std::nullptr_t) { setLastActivityTime(std::optional<double>()); }
+  // Marks activity now.
+  void touchActivity();
+
+ private:
   ZV_HTTP_PROPERTY(std::uint64_t, lastBytesRead, setLastBytesRead, 0)
   ZV_HTTP_PROPERTY(std::uint64_t, lastBytesSent, setLastBytesSent, 0)
   ZV_HTTP_PROPERTY(bool, updatedProgress, setUpdatedProgress, false)
@@ -354,7 +365,8 @@ class HTTPRequest : public Operation {
   static unsigned long bandwidthUsedInLastSecond();
   static void measureBandwidthUsage();
   static unsigned long maxUploadReadLength();
-  // Seconds (reference-date clock) until which streams stay paused; nullopt when none.
+  // Seconds of the monotonic clock (Clock::current()->monotonic()) until which streams stay
+  // paused; nullopt when none.
   static std::optional<double> throttleResumeTime();
   static std::vector<unsigned long> bandwidthHistory();
   static void setShouldThrottleBandwidthForWWAN(bool flag);

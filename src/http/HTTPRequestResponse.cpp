@@ -292,7 +292,7 @@ void HTTPRequest::handleBytesAvailable() {
   if (!headersReceived_) readResponseHeaders();
 
   setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
-  setLastActivityTime(Date::now());
+  touchActivity();
   incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(n));
   // The body of a redirect answer is nobody's business.
   if (needsRedirect()) return;

@@ -12,6 +12,7 @@
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
 #include "platform/crypto/Digest.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/InputStream.h"
@@ -324,8 +325,9 @@ void HTTPRequest::startRequest() {
     if (runLoopMode() != kDefaultRunLoopMode) {
       auto loop = RunLoop::current();
       double limit = std::max(1.0, timeOutSeconds());
-      auto started = Date::now();
-      while (!*arrived && -started->timeIntervalSinceNow() < limit) loop->runMode(kDefaultRunLoopMode, 0.05, true);
+      auto clock = Clock::current();
+      double started = clock->monotonic();
+      while (!*arrived && clock->monotonic() - started < limit) loop->runMode(kDefaultRunLoopMode, 0.05, true);
     }
     return;
   }
@@ -364,7 +366,7 @@ void HTTPRequest::continueStartRequest(std::optional<std::vector<net::ProxyServe
       updateProgressIndicator(ProgressReceiver::Download, 0, 1);
     }
   }
-  setLastActivityTime(Date::now());
+  touchActivity();
   startStatusTimer();
 }
 
@@ -402,7 +404,7 @@ void HTTPRequest::scheduleReadStream() {
     ++shared.activeStreamCount;
     if (shared.shouldUpdateNetworkActivityIndicator) showNetworkActivityIndicator();
   }
-  setLastActivityTime(Date::now());
+  touchActivity();
   {
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
     requestRunLoop_ = RunLoop::current();
@@ -493,11 +495,13 @@ ZV_HTTP_REMOVE_FILE(removeTemporaryUploadFile, postBodyFilePath, setPostBodyFile
 ZV_HTTP_REMOVE_FILE(removeTemporaryCompressedUploadFile, compressedPostBodyFilePath, setCompressedPostBodyFilePath)
 #undef ZV_HTTP_REMOVE_FILE
 
+void HTTPRequest::touchActivity() { setLastActivityTime(Clock::current()->monotonic()); }
+
 bool HTTPRequest::shouldTimeOut() {
   auto last = lastActivityTime();
   double limit = timeOutSeconds();
   if (!readStream_ || !readStreamIsScheduled() || !last || limit <= 0) return false;
-  double idle = -last->timeIntervalSinceNow();
+  double idle = Clock::current()->monotonic() - *last;
   if (idle <= limit) return false;
   if (postLength() == 0) return true;
   if (uploadBufferSize() != 0 && totalBytesSent() > uploadBufferSize()) return true;

@@ -7,6 +7,7 @@
 #include "http/HTTPDataDecompressor.h"
 #include "http/HTTPFormDataRequest.h"
 #include "http/HTTPRequest.h"
+#include "platform/foundation/Clock.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/runloop/RunLoopPump.h"
@@ -174,6 +175,94 @@ TEST_F(RequestNetwork, SynchronousRequestsTimeOutToo) {
   ASSERT_TRUE(request->error());
   EXPECT_EQ(request->error()->code(), 2);
   EXPECT_TRUE(request->isFinished());
+}
+
+// The wall clock jumps through the installable clock; intervals follow the monotonic one, which
+// moves only when the test says.
+class RequestClockJumps : public RequestNetwork {
+ protected:
+  void SetUp() override {
+    RequestNetwork::SetUp();
+    clock = std::make_shared<ManualClock>(SystemClock().monotonic());
+    clock->set(SystemClock().now());
+    Clock::install(clock);
+  }
+  void TearDown() override {
+    Clock::install(nullptr);
+    RequestNetwork::TearDown();
+  }
+  std::shared_ptr<ManualClock> clock;
+};
+
+TEST_F(RequestClockJumps, TheTimeOutCountsIdleTimeNotWallClockTime) {
+  auto request = get("/stall");
+  request->setTimeOutSeconds(1);
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !server.requests().empty(); }, 10));
+  // Set forward an hour, with half a second of idle time: not timed out.
+  clock->set(clock->now() + 3600);
+  clock->advance(0.5);
+  pumpRunLoopFor(0.3);
+  EXPECT_EQ(outcome->total(), 0);
+  // Set back two hours, with a second more of idle time: timed out.
+  clock->set(clock->now() - 7200);
+  clock->advance(1);
+  ASSERT_TRUE(waitForOutcome(outcome, 5));
+  ASSERT_TRUE(request->error());
+  EXPECT_EQ(request->error()->code(), RequestErrorTimedOut);
+}
+
+TEST_F(RequestClockJumps, ASynchronousRequestWaitsForItsProxyScriptWhateverTheWallClockDoes) {
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  FaultServer scripts;
+  scripts.route("/pac", [release](const testing::RecordedRequest&, FaultServer::Connection& c) {
+    while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::string script = "function FindProxyForURL(url, host) { return \"DIRECT\"; }";
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(script.size()) + "\r\n\r\n" + script);
+  });
+  ASSERT_TRUE(scripts.start());
+  auto request = get("/ok");
+  request->setTimeOutSeconds(2);
+  request->setPACurl(URL::make(scripts.url("/pac")));
+  std::thread helper([&] {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (scripts.requests().empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // Set forward an hour while the script is on its way.
+    clock->set(clock->now() + 3600);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    *release = true;
+    // A request that gave up waiting would never end by itself.
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!request->isFinished() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!request->isFinished()) request->cancel();
+  });
+  request->startSynchronous();
+  helper.join();
+  ASSERT_FALSE(request->error()) << request->error()->description();
+  EXPECT_EQ(request->responseString().value_or(""), "hello");
+}
+
+TEST_F(RequestClockJumps, PooledConnectionsExpireByIdleTime) {
+  auto first = get("/ok");
+  first->startSynchronous();
+  ASSERT_FALSE(first->error());
+  ASSERT_TRUE(first->connectionCanBeReused());
+  auto pooled = HTTPRequest::persistentConnectionCount();
+  clock->set(clock->now() + 3600);
+  HTTPRequest::expirePersistentConnections();
+  EXPECT_EQ(HTTPRequest::persistentConnectionCount(), pooled);
+  auto second = get("/ok");
+  second->startSynchronous();
+  ASSERT_FALSE(second->error());
+  EXPECT_EQ(server.connectionCount(), 1);
+  clock->advance(first->persistentConnectionTimeoutSeconds() + 1);
+  HTTPRequest::expirePersistentConnections();
+  EXPECT_LT(HTTPRequest::persistentConnectionCount(), pooled);
 }
 
 TEST_F(RequestNetwork, CancellingARunningRequestReportsOnce) {
