@@ -497,6 +497,10 @@ class HTTPRequest : public Operation {
   bool writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length);
   void failDownloadWrite(const std::optional<std::string>& path, int errnoValue);
   void closeDownloadFiles();
+  // Building the body: a failure to write its file or read a file appended to it is kept and fails
+  // the request in buildPostBody, before anything is sent.
+  void noteBodyBuildFailure(const char* action, const std::string& path, int errnoValue);
+  bool writePostBodyBytes(const void* bytes, std::size_t length);
 
   WeakRef<Object> delegate_;
   Ref<HTTPRequestQueueDelegate> queue_;
@@ -518,6 +522,7 @@ class HTTPRequest : public Operation {
   Ref<Timer> statusTimer_;
   Ref<MutableDictionary> connectionInfo_;
   std::FILE* postBodyWriteStream_ = nullptr;
+  Ref<Error> postBodyBuildError_;  // the first failure while building the body
   std::FILE* fileDownloadOutputStream_ = nullptr;
   std::FILE* inflatedFileDownloadOutputStream_ = nullptr;
   Ref<Data> inflatedResponse_;  // set when a wait-to-inflate body was checked at the end

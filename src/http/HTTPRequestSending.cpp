@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 
 #include "http/HTTPDataCompressor.h"
@@ -72,18 +73,36 @@ void HTTPRequest::setupPostBody() {
       std::lock_guard<std::recursive_mutex> guard(propertyLock_);
       bodyFileOwner_ = temporaryFileOwner(*postBodyFilePath());
       setDidCreateTemporaryPostDataFile(true);
+      postBodyBuildError_ = nullptr;
     }
-    if (!postBodyWriteStream_) postBodyWriteStream_ = std::fopen(postBodyFilePath()->c_str(), "wbe");
+    if (!postBodyWriteStream_ && !postBodyBuildError_) {
+      postBodyWriteStream_ = std::fopen(postBodyFilePath()->c_str(), "wbe");
+      if (!postBodyWriteStream_) noteBodyBuildFailure("write the request body to", *postBodyFilePath(), errno);
+    }
   } else if (!postBody()) {
     setPostBody(MutableData::make());
   }
+}
+
+void HTTPRequest::noteBodyBuildFailure(const char* action, const std::string& path, int errnoValue) {
+  // The first failure is the one to report; what follows it is its consequence.
+  if (postBodyBuildError_) return;
+  postBodyBuildError_ = makeRequestError(RequestErrorFileManagement, format("Failed to %s '%s'", action, path.c_str()),
+                                         Error::posix(errnoValue != 0 ? errnoValue : EIO));
+}
+
+bool HTTPRequest::writePostBodyBytes(const void* bytes, std::size_t length) {
+  if (!postBodyWriteStream_) return false;
+  if (std::fwrite(bytes, 1, length, postBodyWriteStream_) == length) return true;
+  noteBodyBuildFailure("write the request body to", postBodyFilePath().value_or(""), errno);
+  return false;
 }
 
 void HTTPRequest::appendPostData(const Ref<Data>& data) {
   setupPostBody();
   if (!data || data->length() == 0) return;
   if (shouldStreamPostDataFromDisk()) {
-    if (postBodyWriteStream_) std::fwrite(data->data(), 1, data->length(), postBodyWriteStream_);
+    writePostBodyBytes(data->data(), data->length());
   } else {
     postBody()->append(data->data(), data->length());
   }
@@ -92,27 +111,39 @@ void HTTPRequest::appendPostData(const Ref<Data>& data) {
 void HTTPRequest::appendPostDataFromFile(const std::string& path) {
   setupPostBody();
   std::FILE* input = std::fopen(path.c_str(), "rbe");
-  if (!input) return;
+  if (!input) {
+    noteBodyBuildFailure("read the file at", path, errno);
+    return;
+  }
   std::vector<std::uint8_t> chunk(262144);
   while (true) {
     std::size_t n = std::fread(chunk.data(), 1, chunk.size(), input);
     if (n == 0) break;
     if (shouldStreamPostDataFromDisk()) {
-      if (postBodyWriteStream_) std::fwrite(chunk.data(), 1, n, postBodyWriteStream_);
+      if (!writePostBodyBytes(chunk.data(), n)) break;
     } else {
       postBody()->append(chunk.data(), n);
     }
   }
+  if (std::ferror(input)) noteBodyBuildFailure("read the file at", path, errno);
   std::fclose(input);
 }
 
 void HTTPRequest::buildPostBody() {
   if (haveBuiltPostBody()) return;
-  if (auto bodyPath = postBodyFilePath()) {
-    if (postBodyWriteStream_) {
-      std::fclose(postBodyWriteStream_);
-      postBodyWriteStream_ = nullptr;
+  if (postBodyWriteStream_) {
+    // Buffered bytes reach the file here: a full disk may show only now.
+    if (std::fclose(postBodyWriteStream_) != 0) {
+      noteBodyBuildFailure("write the request body to", postBodyFilePath().value_or(""), errno);
     }
+    postBodyWriteStream_ = nullptr;
+  }
+  if (postBodyBuildError_) {
+    // A body that could not be built whole is never sent, nor announced with a length it lacks.
+    failWithError(postBodyBuildError_);
+    return;
+  }
+  if (auto bodyPath = postBodyFilePath()) {
     std::string measured = *bodyPath;
     if (shouldCompressRequestBody()) {
       if (!compressedPostBodyFilePath()) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -10,6 +12,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/TLSSettings.h"
+#include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
@@ -689,6 +692,48 @@ TEST_F(RequestNetwork, BodiesGoOutCompressedOrStreamedFromDisk) {
   EXPECT_NE(records[1].body.find(std::string(300000, 'd')), std::string::npos);
   // The temporary body file is gone once the request is over.
   EXPECT_FALSE(form->postBodyFilePath());
+}
+
+TEST_F(RequestNetwork, ABodyThatCannotBeWrittenWholeFailsBeforeAnythingIsSent) {
+  // A child process whose files may not grow past 64 KB stands for a full disk. The child must
+  // see this thread as its main thread, as the parent does, so that reports reach its loop.
+  RunLoop::setMainThreadToCurrent();
+  testing::TemporaryDirectory directory;
+  auto upload = directory / "upload";
+  testing::writeFile(upload, std::string(200000, 'f'));
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    EXPECT_TRUE(testing::runInChildWithFileSizeLimit(64 << 10, [&] {
+      Ref<HTTPRequest> request;
+      if (kind == 0) {  // a PUT streamed from disk
+        request = get("/echo");
+        request->setRequestMethod("PUT");
+        request->setShouldStreamPostDataFromDisk(true);
+        request->appendPostData(Data::make(std::string(200000, 'p')));
+      } else if (kind == 1) {  // the same from a file
+        request = get("/echo");
+        request->setShouldStreamPostDataFromDisk(true);
+        request->appendPostDataFromFile(upload.string());
+      } else {  // a form with a file
+        auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/echo")));
+        form->setPostValue(box("secret"), "password");
+        form->addFile(upload.string(), "file");
+        request = form;
+      }
+      auto outcome = recordOutcome(request);
+      request->startSynchronous();
+      waitForOutcome(outcome);
+      auto error = request->error();
+      bool ok = outcome->failed == 1 && outcome->finished == 0 && error &&
+                error->code() == RequestErrorFileManagement && error->underlyingError() &&
+                error->underlyingError()->code() == EFBIG;
+      if (!ok) std::fprintf(stderr, "failed %d, finished %d, error %s\n", outcome->failed.load(), outcome->finished.load(),
+                            error ? error->description().c_str() : "none");
+      return ok;
+    }));
+  }
+  // Nothing reached the server.
+  EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(RequestNetwork, AChallengeWithoutCredentialsFailsWithCodeThree) {
