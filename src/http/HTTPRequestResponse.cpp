@@ -53,12 +53,6 @@ int keepAliveNumber(const std::string& value, const std::string& key) {
   return std::atoi(value.c_str() + at + key.size());
 }
 
-std::string newTemporaryPath() {
-  auto folder = ApplicationEnvironment::shared().temporaryDirectory();
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  return (folder / crypto::makeUUIDString()).string();
-}
 
 Ref<Error> moveFileError(const std::string& from, const std::string& to, int errnoValue) {
   return makeRequestError(RequestErrorFileManagement,
@@ -370,10 +364,10 @@ std::FILE* HTTPRequest::openDownloadFile(std::optional<std::string> path,
       setPartialDownloadSize(0);
     }
   } else {
-    path = newTemporaryPath();
+    path = httpdetail::newTemporaryFilePath();
     setPath(*path);
   }
-  std::FILE* file = std::fopen(path->c_str(), append ? "abe" : "wbe");
+  std::FILE* file = httpdetail::openPrivateFile(*path, append);
   // Unbuffered, so that a failed write (a full disk) shows at once rather than at the close.
   if (file) std::setvbuf(file, nullptr, _IONBF, 0);
   return file;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "http/ChunkedFileCopy.h"
 #include "http/HTTPDataCompressor.h"
 #include "http/HTTPInputStream.h"
 #include "http/HTTPRequest.h"
@@ -27,12 +28,6 @@ using httpdetail::requestClassState;
 
 namespace {
 
-std::string newTemporaryPath() {
-  auto folder = ApplicationEnvironment::shared().temporaryDirectory();
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  return (folder / crypto::makeUUIDString()).string();
-}
 
 // Owns a temporary file: it is removed when the last owner lets go.
 std::shared_ptr<const std::string> temporaryFileOwner(const std::string& path) {
@@ -69,14 +64,14 @@ bool fileExists(const std::optional<std::string>& path) {
 void HTTPRequest::setupPostBody() {
   if (shouldStreamPostDataFromDisk()) {
     if (!postBodyFilePath()) {
-      setPostBodyFilePath(newTemporaryPath());
+      setPostBodyFilePath(httpdetail::newTemporaryFilePath());
       std::lock_guard<std::recursive_mutex> guard(propertyLock_);
       bodyFileOwner_ = temporaryFileOwner(*postBodyFilePath());
       setDidCreateTemporaryPostDataFile(true);
       postBodyBuildError_ = nullptr;
     }
     if (!postBodyWriteStream_ && !postBodyBuildError_) {
-      postBodyWriteStream_ = std::fopen(postBodyFilePath()->c_str(), "wbe");
+      postBodyWriteStream_ = httpdetail::openPrivateFile(*postBodyFilePath(), false);
       if (!postBodyWriteStream_) noteBodyBuildFailure("write the request body to", *postBodyFilePath(), errno);
     }
   } else if (!postBody()) {
@@ -147,7 +142,7 @@ void HTTPRequest::buildPostBody() {
     std::string measured = *bodyPath;
     if (shouldCompressRequestBody()) {
       if (!compressedPostBodyFilePath()) {
-        setCompressedPostBodyFilePath(newTemporaryPath());
+        setCompressedPostBodyFilePath(httpdetail::newTemporaryFilePath());
         std::lock_guard<std::recursive_mutex> guard(propertyLock_);
         compressedBodyFileOwner_ = temporaryFileOwner(*compressedPostBodyFilePath());
         Ref<Error> failure;

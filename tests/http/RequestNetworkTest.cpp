@@ -13,6 +13,7 @@
 #include "platform/net/CookieStore.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/system/ApplicationEnvironment.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
@@ -734,6 +735,38 @@ TEST_F(RequestNetwork, ABodyThatCannotBeWrittenWholeFailsBeforeAnythingIsSent) {
   }
   // Nothing reached the server.
   EXPECT_TRUE(server.requests().empty());
+}
+
+// What a request writes while it runs (a streamed body with a password, a partial download) only
+// the user can read, in a folder only the user can open.
+TEST_F(RequestNetwork, BodyFilesAndPartialDownloadsArePrivate) {
+  testing::TemporaryDirectory directory;
+  auto modeOf = [](const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::mask;
+  };
+  constexpr auto kPrivateFile = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+  auto upload = get("/stall");
+  upload->setShouldStreamPostDataFromDisk(true);
+  upload->appendPostData(Data::make(std::string("password=secret")));
+  auto download = get("/stall-body");
+  download->setDownloadDestinationPath((directory / "download").string());
+  auto uploaded = recordOutcome(upload);
+  auto downloaded = recordOutcome(download);
+  upload->startAsynchronous();
+  download->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    auto partial = download->temporaryFileDownloadPath();
+    return partial && std::filesystem::exists(*partial) && std::filesystem::file_size(*partial) == 10;
+  }, 10));
+  for (const auto& path : {std::filesystem::path(*upload->postBodyFilePath()),
+                           std::filesystem::path(*download->temporaryFileDownloadPath())}) {
+    EXPECT_EQ(modeOf(path), kPrivateFile) << path;
+    EXPECT_EQ(modeOf(path.parent_path()), std::filesystem::perms::owner_all) << path;
+    EXPECT_EQ(modeOf(ApplicationEnvironment::shared().temporaryDirectory()), std::filesystem::perms::owner_all);
+  }
+  upload->cancel();
+  download->cancel();
+  EXPECT_TRUE(waitForOutcome(uploaded) && waitForOutcome(downloaded));
 }
 
 TEST_F(RequestNetwork, AChallengeWithoutCredentialsFailsWithCodeThree) {
