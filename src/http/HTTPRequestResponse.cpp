@@ -238,12 +238,9 @@ void HTTPRequest::readResponseHeaders() {
       sizeTarget->setShowAccurateProgress(false);
       sizeTarget->incrementDownloadSizeBy(1);
     } else if (known) {
+      // The announced length is a claim: room for the body grows with what arrives (never past
+      // the claim), not before a byte has come.
       sizeTarget->setContentLength(length);
-      // An announced body is given its room at once rather than by repeated doubling.
-      if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {
-        std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-        raw->mutableBytes().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, 256u << 20)));
-      }
       if (track) sizeTarget->incrementDownloadSizeBy(static_cast<std::int64_t>(length + sizeTarget->partialDownloadSize()));
     } else if (track) {
       sizeTarget->setShowAccurateProgress(false);
@@ -308,7 +305,9 @@ void HTTPRequest::handleBytesAvailable() {
     } else if (toFile) {
       writeDownloadBytes(bytes, length);
     } else if (raw) {
+      std::uint64_t announced = isResponseCompressed() ? 0 : contentLength();
       std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+      HTTPDataDecompressor::reserveWithin(raw->mutableBytes(), raw->length() + length, announced);
       raw->append(bytes, length);
     }
     return;

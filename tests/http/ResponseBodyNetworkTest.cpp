@@ -3,6 +3,7 @@
 // finished download moved to a folder on another file system.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -71,6 +72,11 @@ class ResponseBodyNetwork : public ::testing::Test {
                "\r\n\r\n" + body);
       });
     }
+    // Claims a gigabyte, sends ten bytes, then waits.
+    server.route("/claims-a-lot", [](const RecordedRequest&, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n0123456789");
+      c.stallUntilStopped();
+    });
     ASSERT_TRUE(server.start());
   }
   Ref<HTTPRequest> request(const std::string& path) {
@@ -133,6 +139,35 @@ TEST_F(ResponseBodyNetwork, EveryGzipMemberIsTheBodyAndBytesAfterTheLastFail) {
       EXPECT_EQ(damaged->error()->code(), RequestErrorCompression);
     }
   }
+}
+
+// The process's mapped memory in bytes (a large reservation maps its pages at once).
+std::uint64_t mappedBytes() {
+  std::uint64_t pages = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(ResponseBodyNetwork, AnAnnouncedLengthTakesNoMemoryBeforeTheBytesCome) {
+  // Threads (and their allocation arenas) that a request starts, on both sides, are there before
+  // measuring: the request below goes out on this one's kept-alive connection.
+  auto warmUp = request("/ok");
+  auto over = testing::recordOutcome(warmUp);
+  warmUp->startAsynchronous();
+  ASSERT_TRUE(testing::waitForOutcome(over));
+  auto claimed = request("/claims-a-lot");
+  claimed->setTimeOutSeconds(30);
+  auto outcome = testing::recordOutcome(claimed);
+  auto before = mappedBytes();
+  claimed->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return claimed->totalBytesRead() >= 10; }, 10));
+  pumpRunLoopFor(0.05);
+  EXPECT_LT(mappedBytes(), before + (std::uint64_t{64} << 20));
+  claimed->cancel();
+  testing::waitForOutcome(outcome);
 }
 
 TEST_F(ResponseBodyNetwork, TheBodyCanBeReadOnAnotherThreadWhileItArrives) {
