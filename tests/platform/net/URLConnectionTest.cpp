@@ -208,6 +208,27 @@ TEST_F(URLConnectionTest, AnInflatedBodyStopsAtTheBoundWithAClearError) {
   EXPECT_LE(recorder->received, kDefaultMaximumInflatedLength);
 }
 
+// A delegate that runs out of memory while taking one piece of the body has lost that piece: the
+// load fails, once, rather than finish with a hole in its data.
+class FaintingRecorder : public Recorder {
+ public:
+  void connectionDidReceiveData(URLConnection& connection, const Ref<Data>& data) override {
+    if (++pieces == 2) throw std::bad_alloc();
+    Recorder::connectionDidReceiveData(connection, data);
+  }
+  int pieces = 0;
+};
+
+TEST_F(URLConnectionTest, APieceTheDelegateCouldNotTakeFailsTheLoad) {
+  auto recorder = std::make_shared<FaintingRecorder>();
+  load(URLRequest::requestWithURL(URL::make(faults.url("/big/1000000"))), recorder);
+  EXPECT_GE(recorder->pieces, 2);
+  EXPECT_EQ(recorder->finishes, 0);
+  ASSERT_TRUE(recorder->error);
+  EXPECT_NE(recorder->error->localizedDescription().find("could not be taken whole"), std::string::npos)
+      << recorder->error->localizedDescription();
+}
+
 TEST_F(URLConnectionTest, FollowsRedirectChainsAndAsksTheDelegate) {
   for (int code : {301, 302, 303, 307}) {
     SCOPED_TRACE(code);
