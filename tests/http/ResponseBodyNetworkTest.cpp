@@ -64,10 +64,10 @@ class ResponseBodyNetwork : public ::testing::Test {
       c.send("HTTP/1.1 200 OK\r\nContent-Length: " + r.path().substr(13) + "\r\n\r\n");
     });
     // Two gzip members, and one member followed by bytes that begin no other.
-    for (const auto& [path, body] : {std::pair<std::string, std::string>{"/two-members", testing::gzipText("first member, ") +
-                                                                                           testing::gzipText("second member")},
-                                     {"/garbage-after", testing::gzipText("first member, ") + "garbage"}}) {
-      server.route(path, [body](const RecordedRequest&, FaultServer::Connection& c) {
+    for (const auto& route : {std::pair<std::string, std::string>{"/two-members", testing::gzipText("first member, ") +
+                                                                                    testing::gzipText("second member")},
+                              {"/garbage-after", testing::gzipText("first member, ") + "garbage"}}) {
+      server.route(route.first, [body = route.second](const RecordedRequest&, FaultServer::Connection& c) {
         c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(body.size()) +
                "\r\n\r\n" + body);
       });
