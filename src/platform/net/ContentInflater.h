@@ -48,6 +48,9 @@ class ContentInflater {
   Result inflate(const void* bytes, std::size_t length, const Sink& sink);
   // Whether what was fed so far is a whole body (at least one member, the last one ended).
   bool ended() const { return ended_; }
+  // Whether the body can end here: nothing at all came (an empty body is no damaged one), or the
+  // last member ended.
+  bool canEnd() const { return !started_ || ended_; }
   // The zlib status of the last Damaged result (Z_DATA_ERROR for bytes after the end).
   int zlibCode() const { return zlibCode_; }
   std::uint64_t inflatedLength() const { return produced_; }

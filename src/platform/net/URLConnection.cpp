@@ -349,7 +349,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
         challenge();
         return;
       }
-      if (inflater && !discardBody && !inflater->ended()) {
+      if (inflater && !discardBody && !inflater->canEnd()) {
         fail(makeURLError(kURLErrorCannotDecodeContentData, "cannot decode raw data"));
         return;
       }

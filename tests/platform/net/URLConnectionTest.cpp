@@ -180,7 +180,13 @@ TEST_F(URLConnectionTest, GzipBodiesAreWholeEveryMemberAndNothingAfter) {
   serve("/two-members", members);
   serve("/garbage-after", zv::testing::gzipText(first) + "trailing bytes");
   serve("/second-cut", members.substr(0, members.size() - 5));
+  serve("/empty", "");
   ASSERT_TRUE(server.start());
+
+  // No body at all is no damaged body.
+  auto empty = load(server.url("/empty"));
+  EXPECT_EQ(empty->finishes, 1);
+  EXPECT_EQ(empty->body, "");
 
   auto whole = load(server.url("/two-members"));
   EXPECT_EQ(whole->finishes, 1);
