@@ -13,6 +13,7 @@
 #include "http/HTTPRequestErrors.h"
 #include "platform/foundation/Format.h"
 #include "platform/storage/AtomicFile.h"
+#include "platform/system/ApplicationEnvironment.h"
 
 namespace zv::httpdetail {
 namespace {
@@ -73,7 +74,7 @@ namespace {
 
 bool copyTransformed(const std::string& verb, const std::string& sourcePath, const std::string& destinationPath,
                      const ChunkTransform& transform, Ref<Error>* error) {
-  FileDescriptor output(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  FileDescriptor output(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (output.get() < 0) {
     report(error, makeRequestError(RequestErrorCompression,
                                    format("%s of %s failed because we were to create a file at %s", verb.c_str(),
@@ -158,6 +159,22 @@ std::string siblingTemporaryPath(const std::string& path) {
   name.push_back('.');
   name.append(crypto::makeUUIDString());
   return (target.parent_path() / name).string();
+}
+
+std::string newTemporaryFilePath() {
+  return (ApplicationEnvironment::shared().processTemporaryDirectory() / crypto::makeUUIDString()).string();
+}
+
+std::FILE* openPrivateFile(const std::string& path, bool append) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, append ? "ab" : "wb");
+  if (!file) {
+    int failure = errno;
+    ::close(fd);
+    errno = failure;
+  }
+  return file;
 }
 
 int moveFile(const std::string& from, const std::string& to) {

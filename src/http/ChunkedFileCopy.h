@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -36,5 +37,14 @@ int moveFile(const std::string& from, const std::string& to);
 
 // A path for a temporary file in the same folder as `path` (so it can be renamed over it).
 std::string siblingTemporaryPath(const std::string& path);
+
+// A new path in the process's own temporary folder (removed with what is in it at the next start
+// after a crash or a kill).
+std::string newTemporaryFilePath();
+
+// Opens a file for writing (emptied, or appended to) that only the user can read: what the client
+// writes (bodies with passwords, downloads of credentialed requests) is created mode 0600; an
+// existing file keeps its mode. nullptr (errno set) on failure.
+std::FILE* openPrivateFile(const std::string& path, bool append);
 
 }  // namespace zv::httpdetail

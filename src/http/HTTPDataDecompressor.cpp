@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include <zlib.h>
+
 #include "http/ChunkedFileCopy.h"
 #include "http/HTTPRequestErrors.h"
 #include "platform/foundation/Format.h"
@@ -21,9 +23,7 @@ HTTPDataDecompressor::~HTTPDataDecompressor() {
 
 Ref<Error> HTTPDataDecompressor::setupStream() {
   if (streamReady()) return nullptr;
-  zStream_ = z_stream{};  // no input yet; zlib's own allocator (Z_NULL)
-  int status = inflateInit2(&zStream_, 47);
-  if (status != Z_OK) return inflateErrorWithCode(status);
+  inflater_ = std::make_unique<net::ContentInflater>();
   streamReady_ = true;
   streamEnded_ = false;
   return nullptr;
@@ -32,48 +32,27 @@ Ref<Error> HTTPDataDecompressor::setupStream() {
 Ref<Error> HTTPDataDecompressor::closeStream() {
   if (!streamReady()) return nullptr;
   streamReady_ = false;
-  int status = inflateEnd(&zStream_);
-  if (status != Z_OK) return inflateErrorWithCode(status);
+  inflater_ = nullptr;
   return nullptr;
 }
 
 bool HTTPDataDecompressor::inflateBytes(const void* bytes, std::size_t length, const Sink& sink, Ref<Error>* error) {
   if (length == 0) return true;
-  if (!streamReady()) {
+  if (!streamReady() || !inflater_) {
     if (error) *error = inflateErrorWithCode(Z_STREAM_ERROR);
     return false;
   }
-  if (window_.empty()) window_.resize(kInflateWindowSize);
-  const auto* next = static_cast<const Bytef*>(bytes);
-  std::size_t left = length;
-  // zlib counts input in 32-bit units: a larger buffer goes in slices.
-  constexpr std::size_t kSlice = std::size_t{1} << 30;
-  while (left > 0 && !streamEnded_) {
-    std::size_t slice = std::min(left, kSlice);
-    zStream_.next_in = const_cast<Bytef*>(next);
-    zStream_.avail_in = static_cast<uInt>(slice);
-    while (true) {
-      zStream_.next_out = window_.data();
-      zStream_.avail_out = static_cast<uInt>(window_.size());
-      int status = inflate(&zStream_, Z_NO_FLUSH);
-      std::size_t produced = window_.size() - zStream_.avail_out;
-      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-        if (error) *error = inflateErrorWithCode(status);
-        return false;
-      }
-      if (produced > 0 && !sink(window_.data(), produced)) return false;
-      if (status == Z_STREAM_END) {
-        streamEnded_ = true;
-        break;
-      }
-      // No progress is possible without more input (a full window is followed by another turn).
-      if (status == Z_BUF_ERROR && produced == 0) break;
-      if (zStream_.avail_out != 0 && zStream_.avail_in == 0) break;
-    }
-    next += slice;
-    left -= slice;
+  auto result = inflater_->inflate(bytes, length, sink);
+  streamEnded_ = inflater_->ended();
+  if (result == net::ContentInflater::Result::Damaged) {
+    if (error) *error = inflateErrorWithCode(inflater_->zlibCode());
+    return false;
   }
-  return true;
+  if (result == net::ContentInflater::Result::TooLong) {
+    if (error) *error = inflateErrorWithCode(Z_MEM_ERROR);
+    return false;
+  }
+  return result == net::ContentInflater::Result::Inflated;
 }
 
 Ref<Data> HTTPDataDecompressor::uncompressBytes(const void* bytes, std::size_t length, Ref<Error>* error) {
@@ -95,7 +74,7 @@ Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, Ref<Error>
 
 Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, std::uint64_t maximumLength, Ref<Error>* error) {
   if (!data || data->length() == 0) return nullptr;
-  auto decompressor = HTTPDataDecompressor::decompressor();
+  net::ContentInflater inflater(maximumLength);
   // A single gzip member ends with its size (modulo 2^32): a hint for the buffer, never trusted
   // beyond that.
   std::size_t hint = data->length() + data->length() / 2;
@@ -107,22 +86,19 @@ Ref<Data> HTTPDataDecompressor::uncompressData(const Ref<Data>& data, std::uint6
   if (maximumLength != 0) hint = static_cast<std::size_t>(std::min<std::uint64_t>(hint, maximumLength));
   std::vector<std::uint8_t> output;
   output.reserve(hint);
-  bool tooLong = false;
+  auto result = inflater.inflate(data->data(), data->length(), [&](const std::uint8_t* window, std::size_t size) {
+    reserveWithin(output, output.size() + size, maximumLength);
+    output.insert(output.end(), window, window + size);
+    return true;
+  });
   Ref<Error> failure;
-  bool ok = decompressor->inflateBytes(
-      data->data(), data->length(),
-      [&](const std::uint8_t* window, std::size_t size) {
-        if (maximumLength != 0 && output.size() + size > maximumLength) {
-          tooLong = true;
-          return false;
-        }
-        reserveWithin(output, output.size() + size, maximumLength);
-        output.insert(output.end(), window, window + size);
-        return true;
-      },
-      &failure);
-  if (tooLong) failure = inflateErrorWithCode(Z_MEM_ERROR);
-  if (ok && !decompressor->streamEnded()) failure = inflateErrorWithCode(Z_BUF_ERROR);
+  if (result == net::ContentInflater::Result::TooLong) {
+    failure = inflateErrorWithCode(Z_MEM_ERROR);
+  } else if (result != net::ContentInflater::Result::Inflated) {
+    failure = inflateErrorWithCode(inflater.zlibCode());
+  } else if (!inflater.ended()) {
+    failure = inflateErrorWithCode(Z_BUF_ERROR);
+  }
   if (failure) {
     if (error) *error = failure;
     return nullptr;

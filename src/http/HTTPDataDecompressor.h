@@ -1,7 +1,8 @@
 #pragma once
-// Inflating gzip or zlib streams (window bits 47 detect either header) chunk by chunk, so a
-// response can be inflated while it arrives, plus whole-buffer and file-to-file helpers. One
-// object serves one stream and is used by one thread at a time.
+// Inflating gzip or zlib bodies chunk by chunk, so a response can be inflated while it arrives,
+// plus whole-buffer and file-to-file helpers. The rules of what a whole body is (every gzip member,
+// nothing after the last one) are the network layer's ContentInflater's, shared with URL
+// connections. One object serves one stream and is used by one thread at a time.
 //
 // Memory: a small input may inflate to a thousand times its size, so output is produced in windows
 // of at most kInflateWindowSize bytes handed to a sink one after the other; the file-to-file helper
@@ -12,13 +13,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
+#include "platform/net/ContentInflater.h"
 
 namespace zv {
 
@@ -30,16 +31,17 @@ class HTTPDataDecompressor : public Object {
   Ref<Error> setupStream();
   Ref<Error> closeStream();
   bool streamReady() const { return streamReady_.load(); }
-  // Whether the compressed stream's end (trailer included) has been seen.
+  // Whether the compressed body so far is whole: its last member ended, trailer included.
   bool streamEnded() const { return streamEnded_; }
 
-  static constexpr std::size_t kInflateWindowSize = 262144;
+  static constexpr std::size_t kInflateWindowSize = net::ContentInflater::kWindowSize;
   // Receives one window of output; answers NO to stop inflating.
   using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t length)>;
 
   // Inflates this chunk, handing the output to `sink` in windows of at most kInflateWindowSize
   // bytes (none while the stream needs more input). NO on damaged data (*error set) or when the
-  // sink stopped it (*error untouched). Bytes after the end of the stream are ignored.
+  // sink stopped it (*error untouched). Bytes after the end of a member that do not begin another
+  // gzip member are damaged data.
   bool inflateBytes(const void* bytes, std::size_t length, const Sink& sink, Ref<Error>* error);
 
   // Whatever this chunk inflates to, as one buffer (possibly empty data while the stream needs
@@ -49,7 +51,7 @@ class HTTPDataDecompressor : public Object {
   // The whole buffer inflated. A stream that stops before its end is an error (code -5), so a
   // truncated body is never taken for a whole one. nullptr for empty input (no error). With a
   // `maximumLength` other than 0, output beyond it stops the work with the inflate error of code
-  // -4 (not enough memory for it).
+  // -4 (not enough memory for it), before the output is held.
   static Ref<Data> uncompressData(const Ref<Data>& data, Ref<Error>* error);
   static Ref<Data> uncompressData(const Ref<Data>& data, std::uint64_t maximumLength, Ref<Error>* error);
   // Inflates a file into another in chunks of 262144 bytes, writing window by window; a truncated
@@ -67,8 +69,7 @@ class HTTPDataDecompressor : public Object {
   ~HTTPDataDecompressor() override;
 
  private:
-  z_stream zStream_{};
-  std::vector<std::uint8_t> window_;
+  std::unique_ptr<net::ContentInflater> inflater_;
   std::atomic<bool> streamReady_{false};
   bool streamEnded_ = false;
 };

@@ -77,6 +77,17 @@ Ref<Dictionary> requestVaryValues(const std::vector<std::string>& names, const H
 
 double now() { return Date::now()->timeIntervalSinceReferenceDate(); }
 
+// The cache holds what the user fetched: its folders are the user's alone, and so are its files.
+constexpr fs::perms kPrivateFolder = fs::perms::owner_all;
+constexpr fs::perms kPrivateFile = fs::perms::owner_read | fs::perms::owner_write;
+
+// Fields a stored answer never keeps: cookies belong to the cookie store (in memory), not to
+// files that outlive the session.
+void removeCookieFields(MutableDictionary& headers) {
+  removeHeader(headers, "Set-Cookie");
+  removeHeader(headers, "Set-Cookie2");
+}
+
 // A caller's maximum age as whole seconds for "max-age=N": none below 0 (nor for no number at all),
 // and an age too large to represent is the largest one, which never goes stale.
 long long storedMaxAge(double seconds) {
@@ -142,13 +153,14 @@ void HTTPDownloadCache::setStoragePath(const std::string& path) {
                        format("Cannot create a directory for the cache at '%s', because a file already exists",
                               folder.string().c_str()));
     }
-    if (fs::is_directory(status)) continue;
-    fs::create_directory(folder, failure);
+    if (!fs::is_directory(status)) fs::create_directory(folder, failure);
     if (!fs::is_directory(folder, failure)) {
       guard.unlock();
       Exception::raise("FailedToCreateCacheDirectory",
                        format("Failed to create a directory for the cache at '%s'", folder.string().c_str()));
     }
+    // Folders an earlier version made open to everyone are closed too.
+    fs::permissions(folder, kPrivateFolder, fs::perm_options::replace, failure);
   }
   clearCachedResponsesForStoragePolicy(CacheStorageSession);
 }
@@ -226,6 +238,7 @@ Ref<Dictionary> HTTPDownloadCache::cachedResponseHeadersForURL(const Ref<URL>& u
   if (!entry) return nullptr;
   auto headers = dyn<MutableDictionary>(entry->fields->mutableCopy());
   headers->removeObjectForKey(kVaryValuesKey);
+  removeCookieFields(*headers);
   return headers;
 }
 
@@ -324,6 +337,7 @@ void HTTPDownloadCache::storeResponseForRequest(const Ref<HTTPRequest>& request,
   }
 
   auto headers = dyn<MutableDictionary>(responseHeaders->mutableCopy());
+  removeCookieFields(*headers);
   if (request->isResponseCompressed()) removeHeader(*headers, "Content-Encoding");
   if (maxAge != 0) {
     removeHeader(*headers, "Expires");
@@ -342,25 +356,28 @@ void HTTPDownloadCache::storeResponseForRequest(const Ref<HTTPRequest>& request,
   if (raw && raw->length() > 0) {
     auto body = request->responseData();
     length = body ? body->length() : 0;
-    failure = storage::writeFileAtomically(*bodyPath, body ? body->view() : std::string_view());
+    failure = storage::writeFileAtomically(*bodyPath, body ? body->view() : std::string_view(), kPrivateFile);
   } else if (auto destination = request->downloadDestinationPath()) {
     if (fs::path(*destination) == fs::path(*bodyPath)) {
       std::error_code ignored;
       length = fs::file_size(*bodyPath, ignored);
+      fs::permissions(*bodyPath, kPrivateFile, fs::perm_options::replace, ignored);
     } else {
       auto bytes = storage::readFile(*destination, &failure);
       if (bytes) {
         length = bytes->size();
-        failure = storage::writeFileAtomically(*bodyPath, *bytes);
+        failure = storage::writeFileAtomically(*bodyPath, *bytes, kPrivateFile);
       }
     }
   } else {
-    failure = storage::writeFileAtomically(*bodyPath, std::string_view());
+    failure = storage::writeFileAtomically(*bodyPath, std::string_view(), kPrivateFile);
   }
   // The headers describe the body as stored (inflated, of this length).
   removeHeader(*headers, "Content-Length");
   headers->setObject(box(format("%llu", static_cast<unsigned long long>(length))), "Content-Length");
-  if (!failure) storage::writePropertyList(*headersPath, *headers, storage::PropertyListFormat::Binary, &failure);
+  if (!failure) {
+    storage::writePropertyList(*headersPath, *headers, storage::PropertyListFormat::Binary, &failure, kPrivateFile);
+  }
   if (failure) {
     logLine(format("[WARN] HTTPDownloadCache: response not stored, %s", failure->localizedDescription().c_str()));
     std::error_code ignored;
@@ -400,6 +417,7 @@ bool HTTPDownloadCache::cachedAnswerForRequest(const Ref<HTTPRequest>& request, 
   if (entry) {
     auto headers = dyn<MutableDictionary>(entry->fields->mutableCopy());
     headers->removeObjectForKey(kVaryValuesKey);
+    removeCookieFields(*headers);
     answer.headers = headers;
     answer.bodyPath = entry->body.string();
   }

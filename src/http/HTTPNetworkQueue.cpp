@@ -1,6 +1,7 @@
 #include "http/HTTPNetworkQueue.h"
 
 #include "platform/foundation/Exception.h"
+#include "platform/runloop/Perform.h"
 
 namespace zv {
 
@@ -28,7 +29,14 @@ Ref<HTTPNetworkQueue> HTTPNetworkQueue::queue() { return std::make_shared<HTTPNe
 // --- Platform queue. ---
 
 void HTTPNetworkQueue::go() { setSuspended(false); }
-void HTTPNetworkQueue::setSuspended(bool suspended) { operations_->setSuspended(suspended); }
+
+void HTTPNetworkQueue::setSuspended(bool suspended) {
+  operations_->setSuspended(suspended);
+  if (!suspended && batchEndPending_) {
+    auto self = selfAs<HTTPNetworkQueue>();
+    performOnMainThread([self] { self->announcePendingBatchEnd(); }, false);
+  }
+}
 bool HTTPNetworkQueue::isSuspended() const { return operations_->isSuspended(); }
 void HTTPNetworkQueue::setMaxConcurrentOperationCount(int count) { operations_->setMaxConcurrentOperationCount(count); }
 int HTTPNetworkQueue::maxConcurrentOperationCount() const { return operations_->maxConcurrentOperationCount(); }
@@ -76,6 +84,14 @@ void HTTPNetworkQueue::addOperation(const Ref<Operation>& operation) {
     Exception::raise(kAttemptToAddInvalidRequestException,
                      "Attempted to add an object that was not an HTTPRequest to an HTTPNetworkQueue");
   }
+  // Refused before anything is counted or attached: a request belongs to one queue.
+  if (request->hasStateObserver() || request->isExecuting() || request->isFinished()) {
+    Exception::raise(kInvalidArgumentException, "operation is already enqueued on a queue, running or finished");
+  }
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    counted_.insert(request.get());
+  }
   ++requestsCount_;
   auto self = selfAs<HTTPNetworkQueue>();
   // Attached first: a request whose body cannot be built fails right here, and reports to the queue.
@@ -101,7 +117,13 @@ void HTTPNetworkQueue::addOperation(const Ref<Operation>& operation) {
     request->setShouldResetUploadProgress(false);
   }
   request->setShowAccurateProgress(showAccurateProgress());
-  operations_->addOperation(request);
+  try {
+    operations_->addOperation(request);
+  } catch (...) {
+    // Another thread added it to a queue meanwhile: it is not this batch's.
+    uncount(request);
+    throw;
+  }
 }
 
 void HTTPNetworkQueue::resetProgressReceiver(const ObjectPtr& receiver) {
@@ -186,17 +208,40 @@ void HTTPNetworkQueue::requestWillRedirectToURL(const Ref<HTTPRequest>& request,
 }
 
 void HTTPNetworkQueue::batchEnded() {
-  if (requestsCount_ == 0) performOnDelegate(queueDidFinishSelector(), {selfAs<HTTPNetworkQueue>()});
+  if (requestsCount_ != 0) return;
+  if (isSuspended()) {
+    // Requests that failed as they were added (a body that cannot be built) end no batch that
+    // has run: the end is announced when the queue runs.
+    batchEndPending_ = true;
+    return;
+  }
+  batchEndPending_ = false;
+  performOnDelegate(queueDidFinishSelector(), {selfAs<HTTPNetworkQueue>()});
+}
+
+void HTTPNetworkQueue::announcePendingBatchEnd() {
+  if (requestsCount_ == 0 && !isSuspended() && batchEndPending_.exchange(false)) {
+    performOnDelegate(queueDidFinishSelector(), {selfAs<HTTPNetworkQueue>()});
+  }
+}
+
+bool HTTPNetworkQueue::uncount(const Ref<HTTPRequest>& request) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!request || counted_.erase(request.get()) == 0) return false;
+  }
+  --requestsCount_;
+  return true;
 }
 
 void HTTPNetworkQueue::requestFinished(const Ref<HTTPRequest>& request) {
-  --requestsCount_;
+  if (!uncount(request)) return;
   performOnDelegate(requestDidFinishSelector(), {request});
   batchEnded();
 }
 
 void HTTPNetworkQueue::requestFailed(const Ref<HTTPRequest>& request) {
-  --requestsCount_;
+  if (!uncount(request)) return;
   performOnDelegate(requestDidFailSelector(), {request});
   batchEnded();
   if (shouldCancelAllRequestsOnFailure() && requestsCount_ > 0) cancelAllOperations();

@@ -3,7 +3,10 @@
 // their byte counts into one overall progress for an upload and a download progress receiver,
 // forwards each request's events to one delegate through selectors the caller chooses, tells the
 // delegate when the whole batch is done (the queue-finish selector, each time the count returns to
-// 0), and by default cancels the rest of the batch when one request fails.
+// 0 while the queue runs; a batch that ended while it was suspended is announced once it runs
+// again), and by default cancels the rest of the batch when one request fails. Each request added
+// is counted once and its first outcome uncounts it: a second report of one request is dropped,
+// so the count never goes below 0.
 //
 // A new queue is suspended: nothing runs until go. With accurate progress on, each GET added while
 // the queue is suspended is preceded by a HEAD copy that learns its size.
@@ -22,6 +25,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "http/HTTPRequest.h"
 #include "platform/runloop/OperationQueue.h"
@@ -50,7 +54,9 @@ class HTTPNetworkQueue : public HTTPRequestQueueDelegate {
   void reset();
   // Zeroes the four byte counters, then cancels every request.
   void cancelAllOperations();
-  // Raises "AttemptToAddInvalidRequest" for anything that is not an HTTPRequest.
+  // Raises "AttemptToAddInvalidRequest" for anything that is not an HTTPRequest, and
+  // "NSInvalidArgumentException" for a request that is in a queue already, running or finished,
+  // before it is counted or attached to this queue.
   void addOperation(const Ref<Operation>& operation);
   // A HEAD request ahead of the others (anything else is ignored).
   void addHEADOperation(const Ref<Operation>& operation);
@@ -110,6 +116,9 @@ class HTTPNetworkQueue : public HTTPRequestQueueDelegate {
   void performOnDelegate(const std::string& selector, const std::vector<ObjectPtr>& arguments);
   static void resetProgressReceiver(const ObjectPtr& receiver);
   void batchEnded();
+  // Forgets a counted request; NO when it was not counted (a second report).
+  bool uncount(const Ref<HTTPRequest>& request);
+  void announcePendingBatchEnd();
 
   Ref<OperationQueue> operations_;
   mutable std::mutex lock_;
@@ -121,6 +130,8 @@ class HTTPNetworkQueue : public HTTPRequestQueueDelegate {
   std::atomic<bool> shouldCancelAllRequestsOnFailure_{true};
   std::atomic<bool> showAccurateProgress_{false};
   std::atomic<int> requestsCount_{0};
+  std::unordered_set<const HTTPRequest*> counted_;  // under lock_
+  std::atomic<bool> batchEndPending_{false};
   std::atomic<std::uint64_t> bytesUploadedSoFar_{0}, totalBytesToUpload_{0};
   std::atomic<std::uint64_t> bytesDownloadedSoFar_{0}, totalBytesToDownload_{0};
 };

@@ -4,6 +4,7 @@
 #include "http/HTTPRequest.h"
 
 #include "http/HTTPRequestShared.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
 #include "platform/runloop/DispatchQueue.h"
@@ -396,6 +397,11 @@ void HTTPRequest::cancelOnRequestThread() {
   failWithError(cancelledError());
   setComplete(true);
   cancelLoad();
+  // The HEAD copy that sizes this request has nobody left to size for.
+  for (const auto& dependency : dependencies()) {
+    auto head = dyn<HTTPRequest>(dependency);
+    if (head && head->mainRequest().lock() == self) head->cancel();
+  }
   willChangeValueForKey("isCancelled");
   {
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
@@ -453,7 +459,7 @@ void HTTPRequest::checkRequestStatus() {
     if (postLength() != 0) {
       setLastBytesSent(totalBytesSent());
       std::uint64_t sent = readStream_->requestBodyBytesWritten();
-      if (sent > totalBytesSent()) setLastActivityTime(Date::now());
+      if (sent > totalBytesSent()) touchActivity();
       setTotalBytesSent(sent);
     }
     updateProgressIndicators();
@@ -474,9 +480,7 @@ void HTTPRequest::failWithError(const Ref<Error>& theError) {
   }
   if (connectionCanBeReused() && connectionInfo_) {
     std::lock_guard<std::recursive_mutex> pool(requestClassState().connectionPoolLock);
-    connectionInfo_->setObject(Date::make(Date::now()->timeIntervalSinceReferenceDate() +
-                                          persistentConnectionTimeoutSeconds()),
-                               "expires");
+    connectionInfo_->setObject(box(Clock::current()->monotonic() + persistentConnectionTimeoutSeconds()), "expires");
   }
   if (isCancelled() || error()) return;
   if (auto cache = downloadCache()) {
@@ -488,11 +492,20 @@ void HTTPRequest::failWithError(const Ref<Error>& theError) {
   Ref<HTTPRequest> reporter = self;
   setError(theError);
   if (auto main = mainRequest().lock()) {
-    main->setError(theError);
-    reporter = main;
+    // A HEAD copy fails on behalf of its request, unless that request has an outcome already (it
+    // was cancelled while the copy ran): one request, one outcome.
+    reporter = main->takeError(theError) ? main : nullptr;
   }
-  performOnMain([reporter] { reporter->reportFailure(); });
+  if (reporter) performOnMain([reporter] { reporter->reportFailure(); });
   if (inProgress()) markAsFinished();
+}
+
+bool HTTPRequest::takeError(const Ref<Error>& theError) {
+  // The property lock alone: a HEAD copy calls this on its request while holding its own locks.
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+  if (error_ || cancelled_) return false;
+  error_ = theError;
+  return true;
 }
 
 void HTTPRequest::requestFinished() {

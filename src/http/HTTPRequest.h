@@ -61,7 +61,7 @@ inline constexpr const char* kHTTPRequestRunLoopMode = "HTTPRequestRunLoopMode";
 // The string encodings the request names (the platform's numbers).
 inline constexpr unsigned kUTF8StringEncoding = 4;
 inline constexpr unsigned kISOLatin1StringEncoding = 5;
-inline constexpr std::uint64_t kDefaultMaximumInflatedResponseSize = std::uint64_t{512} << 20;
+inline constexpr std::uint64_t kDefaultMaximumInflatedResponseSize = net::kDefaultMaximumInflatedLength;
 
 // An atomic property: the value is read and written whole under the request's property lock.
 #define ZV_HTTP_PROPERTY(Type, name, Setter, initial)           \
@@ -313,8 +313,19 @@ class HTTPRequest : public Operation {
   ZV_HTTP_PROPERTY(int, redirectCount, setRedirectCount, 0)
   ZV_HTTP_PROPERTY(Ref<URL>, redirectURL, setRedirectURL, nullptr)
   ZV_HTTP_PROPERTY(std::string, runLoopMode, setRunLoopMode, kDefaultRunLoopMode)
-  ZV_HTTP_PROPERTY(Ref<Date>, lastActivityTime, setLastActivityTime, nullptr)
+  // When the attempt last moved (bytes sent or read), in seconds of the monotonic clock
+  // (Clock::current()->monotonic()), so that the time-out ignores changes of the wall clock;
+  // nullopt while nothing is timed (waiting for credentials).
+  ZV_HTTP_PROPERTY(std::optional<double>, lastActivityTime, setLastActivityTime, std::nullopt)
   ZV_HTTP_PROPERTY(std::uint64_t, uploadBufferSize, setUploadBufferSize, 0)
+
+ public:
+  // Stops the time-out clock (same as nullopt).
+  void setLastActivityTime(std::nullptr_t) { setLastActivityTime(std::optional<double>()); }
+  // Marks activity now.
+  void touchActivity();
+
+ private:
   ZV_HTTP_PROPERTY(std::uint64_t, lastBytesRead, setLastBytesRead, 0)
   ZV_HTTP_PROPERTY(std::uint64_t, lastBytesSent, setLastBytesSent, 0)
   ZV_HTTP_PROPERTY(bool, updatedProgress, setUpdatedProgress, false)
@@ -354,7 +365,8 @@ class HTTPRequest : public Operation {
   static unsigned long bandwidthUsedInLastSecond();
   static void measureBandwidthUsage();
   static unsigned long maxUploadReadLength();
-  // Seconds (reference-date clock) until which streams stay paused; nullopt when none.
+  // Seconds of the monotonic clock (Clock::current()->monotonic()) until which streams stay
+  // paused; nullopt when none.
   static std::optional<double> throttleResumeTime();
   static std::vector<unsigned long> bandwidthHistory();
   static void setShouldThrottleBandwidthForWWAN(bool flag);
@@ -431,6 +443,8 @@ class HTTPRequest : public Operation {
   void checkRequestStatus();
   void reportFinished();
   void reportFailure();
+  // Sets the error unless the request has an outcome already (an error, or cancelled); YES when set.
+  bool takeError(const Ref<Error>& error);
   void requestStartedEvent();
   void requestReceivedResponseHeaders(const Ref<Dictionary>& headers);
   void requestWillRedirectToURL(const Ref<URL>& url);
@@ -483,6 +497,10 @@ class HTTPRequest : public Operation {
   bool writeInflatedDownloadBytes(const std::uint8_t* bytes, std::size_t length);
   void failDownloadWrite(const std::optional<std::string>& path, int errnoValue);
   void closeDownloadFiles();
+  // Building the body: a failure to write its file or read a file appended to it is kept and fails
+  // the request in buildPostBody, before anything is sent.
+  void noteBodyBuildFailure(const char* action, const std::string& path, int errnoValue);
+  bool writePostBodyBytes(const void* bytes, std::size_t length);
 
   WeakRef<Object> delegate_;
   Ref<HTTPRequestQueueDelegate> queue_;
@@ -504,6 +522,7 @@ class HTTPRequest : public Operation {
   Ref<Timer> statusTimer_;
   Ref<MutableDictionary> connectionInfo_;
   std::FILE* postBodyWriteStream_ = nullptr;
+  Ref<Error> postBodyBuildError_;  // the first failure while building the body
   std::FILE* fileDownloadOutputStream_ = nullptr;
   std::FILE* inflatedFileDownloadOutputStream_ = nullptr;
   Ref<Data> inflatedResponse_;  // set when a wait-to-inflate body was checked at the end

@@ -5,6 +5,7 @@
 
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Format.h"
 
 namespace zv {
@@ -13,7 +14,16 @@ using httpdetail::requestClassState;
 
 namespace {
 
-double nowSeconds() { return Date::now()->timeIntervalSinceReferenceDate(); }
+// Records expire on the monotonic clock: a wall clock set forward or back keeps them as long as
+// the server does.
+double nowSeconds() { return Clock::current()->monotonic(); }
+
+// A record's "expires" (seconds of the monotonic clock); nullopt when it has none.
+std::optional<double> expiryOf(const Ref<MutableDictionary>& record) {
+  auto value = record->objectForKey("expires");
+  if (!value) return std::nullopt;
+  return doubleValueOf(value);
+}
 
 // The proxy a record's socket goes through, as text ("" for none).
 std::string proxyText(const std::optional<net::ProxyServer>& proxy) {
@@ -59,8 +69,7 @@ void HTTPRequest::configurePersistentConnection() {
     // taken by another request meanwhile; two requests never share one socket.
     if (!matches(connectionInfo_) || (owner && !zv::isEqual(owner, requestID()))) {
       connectionInfo_ = nullptr;
-    } else if (auto expires = connectionInfo_->objectForKeyAs<Date>("expires");
-               expires && expires->timeIntervalSinceReferenceDate() < nowSeconds()) {
+    } else if (auto expires = expiryOf(connectionInfo_); expires && *expires < nowSeconds()) {
       removeFromPool(connectionInfo_);
       connectionInfo_ = nullptr;
     }
@@ -99,7 +108,7 @@ void HTTPRequest::releaseConnectionRecord(bool keepInPool) {
   std::lock_guard<std::recursive_mutex> pool(shared.connectionPoolLock);
   connectionInfo_->removeObjectForKey("request");
   if (keepInPool) {
-    connectionInfo_->setObject(Date::make(nowSeconds() + persistentConnectionTimeoutSeconds()), "expires");
+    connectionInfo_->setObject(box(nowSeconds() + persistentConnectionTimeoutSeconds()), "expires");
   } else {
     std::erase(shared.connectionPool, connectionInfo_);
     connectionInfo_->removeObjectForKey("stream");
@@ -130,8 +139,8 @@ void HTTPRequest::expirePersistentConnections() {
     double now = nowSeconds();
     std::erase_if(shared.connectionPool, [&](const Ref<MutableDictionary>& record) {
       if (record->objectForKey("request")) return false;
-      auto expires = record->objectForKeyAs<Date>("expires");
-      if (!expires || expires->timeIntervalSinceReferenceDate() > now) return false;
+      auto expires = expiryOf(record);
+      if (!expires || *expires > now) return false;
       if (auto stream = record->objectForKeyAs<net::HTTPReadStream>("stream")) toClose.push_back(stream);
       record->removeObjectForKey("stream");
       return true;

@@ -53,12 +53,6 @@ int keepAliveNumber(const std::string& value, const std::string& key) {
   return std::atoi(value.c_str() + at + key.size());
 }
 
-std::string newTemporaryPath() {
-  auto folder = ApplicationEnvironment::shared().temporaryDirectory();
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  return (folder / crypto::makeUUIDString()).string();
-}
 
 Ref<Error> moveFileError(const std::string& from, const std::string& to, int errnoValue) {
   return makeRequestError(RequestErrorFileManagement,
@@ -244,12 +238,9 @@ void HTTPRequest::readResponseHeaders() {
       sizeTarget->setShowAccurateProgress(false);
       sizeTarget->incrementDownloadSizeBy(1);
     } else if (known) {
+      // The announced length is a claim: room for the body grows with what arrives (never past
+      // the claim), not before a byte has come.
       sizeTarget->setContentLength(length);
-      // An announced body is given its room at once rather than by repeated doubling.
-      if (auto raw = rawResponseData(); raw && sizeTarget == self && !isResponseCompressed()) {
-        std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-        raw->mutableBytes().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, 256u << 20)));
-      }
       if (track) sizeTarget->incrementDownloadSizeBy(static_cast<std::int64_t>(length + sizeTarget->partialDownloadSize()));
     } else if (track) {
       sizeTarget->setShowAccurateProgress(false);
@@ -292,7 +283,7 @@ void HTTPRequest::handleBytesAvailable() {
   if (!headersReceived_) readResponseHeaders();
 
   setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
-  setLastActivityTime(Date::now());
+  touchActivity();
   incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(n));
   // The body of a redirect answer is nobody's business.
   if (needsRedirect()) return;
@@ -314,7 +305,9 @@ void HTTPRequest::handleBytesAvailable() {
     } else if (toFile) {
       writeDownloadBytes(bytes, length);
     } else if (raw) {
+      std::uint64_t announced = isResponseCompressed() ? 0 : contentLength();
       std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+      HTTPDataDecompressor::reserveWithin(raw->mutableBytes(), raw->length() + length, announced);
       raw->append(bytes, length);
     }
     return;
@@ -370,10 +363,10 @@ std::FILE* HTTPRequest::openDownloadFile(std::optional<std::string> path,
       setPartialDownloadSize(0);
     }
   } else {
-    path = newTemporaryPath();
+    path = httpdetail::newTemporaryFilePath();
     setPath(*path);
   }
-  std::FILE* file = std::fopen(path->c_str(), append ? "abe" : "wbe");
+  std::FILE* file = httpdetail::openPrivateFile(*path, append);
   // Unbuffered, so that a failed write (a full disk) shows at once rather than at the close.
   if (file) std::setvbuf(file, nullptr, _IONBF, 0);
   return file;

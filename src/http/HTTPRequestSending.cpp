@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 
+#include "http/ChunkedFileCopy.h"
 #include "http/HTTPDataCompressor.h"
 #include "http/HTTPInputStream.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestShared.h"
 #include "platform/crypto/Digest.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/InputStream.h"
@@ -27,12 +30,6 @@ using httpdetail::requestClassState;
 
 namespace {
 
-std::string newTemporaryPath() {
-  auto folder = ApplicationEnvironment::shared().temporaryDirectory();
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  return (folder / crypto::makeUUIDString()).string();
-}
 
 // Owns a temporary file: it is removed when the last owner lets go.
 std::shared_ptr<const std::string> temporaryFileOwner(const std::string& path) {
@@ -69,22 +66,40 @@ bool fileExists(const std::optional<std::string>& path) {
 void HTTPRequest::setupPostBody() {
   if (shouldStreamPostDataFromDisk()) {
     if (!postBodyFilePath()) {
-      setPostBodyFilePath(newTemporaryPath());
+      setPostBodyFilePath(httpdetail::newTemporaryFilePath());
       std::lock_guard<std::recursive_mutex> guard(propertyLock_);
       bodyFileOwner_ = temporaryFileOwner(*postBodyFilePath());
       setDidCreateTemporaryPostDataFile(true);
+      postBodyBuildError_ = nullptr;
     }
-    if (!postBodyWriteStream_) postBodyWriteStream_ = std::fopen(postBodyFilePath()->c_str(), "wbe");
+    if (!postBodyWriteStream_ && !postBodyBuildError_) {
+      postBodyWriteStream_ = httpdetail::openPrivateFile(*postBodyFilePath(), false);
+      if (!postBodyWriteStream_) noteBodyBuildFailure("write the request body to", *postBodyFilePath(), errno);
+    }
   } else if (!postBody()) {
     setPostBody(MutableData::make());
   }
+}
+
+void HTTPRequest::noteBodyBuildFailure(const char* action, const std::string& path, int errnoValue) {
+  // The first failure is the one to report; what follows it is its consequence.
+  if (postBodyBuildError_) return;
+  postBodyBuildError_ = makeRequestError(RequestErrorFileManagement, format("Failed to %s '%s'", action, path.c_str()),
+                                         Error::posix(errnoValue != 0 ? errnoValue : EIO));
+}
+
+bool HTTPRequest::writePostBodyBytes(const void* bytes, std::size_t length) {
+  if (!postBodyWriteStream_) return false;
+  if (std::fwrite(bytes, 1, length, postBodyWriteStream_) == length) return true;
+  noteBodyBuildFailure("write the request body to", postBodyFilePath().value_or(""), errno);
+  return false;
 }
 
 void HTTPRequest::appendPostData(const Ref<Data>& data) {
   setupPostBody();
   if (!data || data->length() == 0) return;
   if (shouldStreamPostDataFromDisk()) {
-    if (postBodyWriteStream_) std::fwrite(data->data(), 1, data->length(), postBodyWriteStream_);
+    writePostBodyBytes(data->data(), data->length());
   } else {
     postBody()->append(data->data(), data->length());
   }
@@ -92,10 +107,13 @@ void HTTPRequest::appendPostData(const Ref<Data>& data) {
 
 void HTTPRequest::appendPostDataFromFile(const std::string& path) {
   setupPostBody();
-  int fd = storage::openFileForReading(path);
+  Ref<Error> openError;
+  int fd = storage::openFileForReading(path, &openError);
   std::FILE* input = fd < 0 ? nullptr : ::fdopen(fd, "rb");
   if (!input) {
+    int code = fd < 0 ? (openError ? static_cast<int>(openError->code()) : EIO) : errno;
     if (fd >= 0) ::close(fd);
+    noteBodyBuildFailure("read the file at", path, code);
     return;
   }
   std::vector<std::uint8_t> chunk(262144);
@@ -103,25 +121,34 @@ void HTTPRequest::appendPostDataFromFile(const std::string& path) {
     std::size_t n = std::fread(chunk.data(), 1, chunk.size(), input);
     if (n == 0) break;
     if (shouldStreamPostDataFromDisk()) {
-      if (postBodyWriteStream_) std::fwrite(chunk.data(), 1, n, postBodyWriteStream_);
+      if (!writePostBodyBytes(chunk.data(), n)) break;
     } else {
       postBody()->append(chunk.data(), n);
     }
   }
+  if (std::ferror(input)) noteBodyBuildFailure("read the file at", path, errno);
   std::fclose(input);
 }
 
 void HTTPRequest::buildPostBody() {
   if (haveBuiltPostBody()) return;
-  if (auto bodyPath = postBodyFilePath()) {
-    if (postBodyWriteStream_) {
-      std::fclose(postBodyWriteStream_);
-      postBodyWriteStream_ = nullptr;
+  if (postBodyWriteStream_) {
+    // Buffered bytes reach the file here: a full disk may show only now.
+    if (std::fclose(postBodyWriteStream_) != 0) {
+      noteBodyBuildFailure("write the request body to", postBodyFilePath().value_or(""), errno);
     }
+    postBodyWriteStream_ = nullptr;
+  }
+  if (postBodyBuildError_) {
+    // A body that could not be built whole is never sent, nor announced with a length it lacks.
+    failWithError(postBodyBuildError_);
+    return;
+  }
+  if (auto bodyPath = postBodyFilePath()) {
     std::string measured = *bodyPath;
     if (shouldCompressRequestBody()) {
       if (!compressedPostBodyFilePath()) {
-        setCompressedPostBodyFilePath(newTemporaryPath());
+        setCompressedPostBodyFilePath(httpdetail::newTemporaryFilePath());
         std::lock_guard<std::recursive_mutex> guard(propertyLock_);
         compressedBodyFileOwner_ = temporaryFileOwner(*compressedPostBodyFilePath());
         Ref<Error> failure;
@@ -330,8 +357,9 @@ void HTTPRequest::startRequest() {
     if (runLoopMode() != kDefaultRunLoopMode) {
       auto loop = RunLoop::current();
       double limit = std::max(1.0, timeOutSeconds());
-      auto started = Date::now();
-      while (!*arrived && -started->timeIntervalSinceNow() < limit) loop->runMode(kDefaultRunLoopMode, 0.05, true);
+      auto clock = Clock::current();
+      double started = clock->monotonic();
+      while (!*arrived && clock->monotonic() - started < limit) loop->runMode(kDefaultRunLoopMode, 0.05, true);
     }
     return;
   }
@@ -370,7 +398,7 @@ void HTTPRequest::continueStartRequest(std::optional<std::vector<net::ProxyServe
       updateProgressIndicator(ProgressReceiver::Download, 0, 1);
     }
   }
-  setLastActivityTime(Date::now());
+  touchActivity();
   startStatusTimer();
 }
 
@@ -408,7 +436,7 @@ void HTTPRequest::scheduleReadStream() {
     ++shared.activeStreamCount;
     if (shared.shouldUpdateNetworkActivityIndicator) showNetworkActivityIndicator();
   }
-  setLastActivityTime(Date::now());
+  touchActivity();
   {
     std::lock_guard<std::recursive_mutex> guard(propertyLock_);
     requestRunLoop_ = RunLoop::current();
@@ -499,11 +527,13 @@ ZV_HTTP_REMOVE_FILE(removeTemporaryUploadFile, postBodyFilePath, setPostBodyFile
 ZV_HTTP_REMOVE_FILE(removeTemporaryCompressedUploadFile, compressedPostBodyFilePath, setCompressedPostBodyFilePath)
 #undef ZV_HTTP_REMOVE_FILE
 
+void HTTPRequest::touchActivity() { setLastActivityTime(Clock::current()->monotonic()); }
+
 bool HTTPRequest::shouldTimeOut() {
   auto last = lastActivityTime();
   double limit = timeOutSeconds();
   if (!readStream_ || !readStreamIsScheduled() || !last || limit <= 0) return false;
-  double idle = -last->timeIntervalSinceNow();
+  double idle = Clock::current()->monotonic() - *last;
   if (idle <= limit) return false;
   if (postLength() == 0) return true;
   if (uploadBufferSize() != 0 && totalBytesSent() > uploadBufferSize()) return true;

@@ -45,7 +45,8 @@ CellularWatch& cellularWatch() {
   return *watch;
 }
 
-double now() { return Clock::current()->now(); }
+// Periods and pauses are intervals: measured on the monotonic clock, whatever the wall clock does.
+double now() { return Clock::current()->monotonic(); }
 
 // A limit of 0 means none, in cellular mode too.
 bool throttledLocked(const BandwidthState& state) {

@@ -158,6 +158,35 @@ TEST_F(DownloadCache, StoredHeadersDescribeTheStoredBody) {
   EXPECT_EQ(std::string(cache->cachedResponseDataForURL(URL::make("http://h/z.txt"))->view()), text);
 }
 
+// What the user fetched stays the user's: no cookie of a session is written to disk, and the
+// folders and files are closed to other users (an older, open folder included).
+TEST_F(DownloadCache, StoresNoCookiesAndKeepsItsFilesPrivate) {
+  auto modeOf = [](const fs::path& path) { return fs::status(path).permissions() & fs::perms::mask; };
+  auto open = folder / "open";
+  fs::create_directories(open / "PermanentStore");
+  fs::permissions(open, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  cache->setStoragePath(open.string());
+  for (int policy : {CacheStorageSession, CacheStoragePermanent}) {
+    SCOPED_TRACE(policy);
+    std::string url = "http://h/private" + std::to_string(policy);
+    auto request = answered(url, {{"Set-Cookie", "sid=s3cr3t; Path=/"}, {"Cache-Control", "max-age=60"}}, "body");
+    request->setCacheStoragePolicy(policy);
+    cache->storeResponseForRequest(request, 0);
+    auto headers = cache->cachedResponseHeadersForURL(URL::make(url));
+    ASSERT_TRUE(headers);
+    EXPECT_FALSE(headers->objectForKey("Set-Cookie"));
+    auto headersPath = cache->pathToCachedResponseHeadersForURL(URL::make(url));
+    auto bodyPath = cache->pathToCachedResponseDataForURL(URL::make(url));
+    ASSERT_TRUE(headersPath && bodyPath);
+    EXPECT_EQ(testing::readFile(*headersPath).find("s3cr3t"), std::string::npos);
+    EXPECT_EQ(modeOf(*headersPath), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(modeOf(*bodyPath), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(modeOf(fs::path(*bodyPath).parent_path()), fs::perms::owner_all);
+  }
+  EXPECT_EQ(modeOf(open), fs::perms::owner_all);
+}
+
 TEST_F(DownloadCache, VaryNamesTheRequestHeadersThatMustMatch) {
   auto german = answered("http://h/v", {{"Vary", "Accept-Language"}, {"Cache-Control", "max-age=60"}}, "de");
   german->addRequestHeader("Accept-Language", "de");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -115,6 +116,67 @@ TEST(GzipCompressors, CorruptAndTruncatedStreamsAreErrors) {
   EXPECT_FALSE(HTTPDataDecompressor::uncompressData(cut, &error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->localizedDescription(), "Decompression of data failed with code -5");
+}
+
+// Every member of a gzip body counts, in memory, chunk by chunk and file to file; bytes after the
+// last member that do not begin another are damaged data, never a shorter success.
+TEST(GzipCompressors, AllMembersInflateAndBytesAfterTheLastAreErrors) {
+  Ref<Error> error;
+  auto gzip = [](const std::string& text) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(compressBound(text.size()) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+  };
+  std::string first = randomText(70000, 7), second = randomText(300, 8);
+  std::string members = gzip(first) + gzip(second) + gzip("");
+  struct Case {
+    std::string body;
+    std::optional<std::string> inflated;  // nullopt: an error
+  } cases[] = {
+      {members, first + second},
+      {gzip(first) + "garbage", std::nullopt},
+      {gzip(first) + std::string(8, '\0'), std::nullopt},
+      {members.substr(0, members.size() - 30), std::nullopt},  // the second member cut short
+      {zlibWrapped(first) + gzip(second), std::nullopt},     // a zlib stream is one stream
+  };
+  testing::TemporaryDirectory folder;
+  int number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(number++);
+    error = nullptr;
+    auto whole = HTTPDataDecompressor::uncompressData(Data::make(c.body), &error);
+    EXPECT_EQ(whole ? std::optional<std::string>(std::string(whole->view())) : std::nullopt, c.inflated);
+    EXPECT_EQ(static_cast<bool>(error), !c.inflated);
+
+    // Byte by byte across the member boundaries.
+    auto decompressor = HTTPDataDecompressor::decompressor();
+    std::string chunked;
+    bool ok = true;
+    for (char byte : c.body) {
+      ok = decompressor->inflateBytes(&byte, 1, [&](const std::uint8_t* b, std::size_t n) {
+        chunked.append(reinterpret_cast<const char*>(b), n);
+        return true;
+      }, &error);
+      if (!ok) break;
+    }
+    EXPECT_EQ(ok && decompressor->streamEnded(), static_cast<bool>(c.inflated));
+    if (c.inflated) {
+      EXPECT_EQ(chunked, *c.inflated);
+    }
+
+    auto source = folder / "in.gz", destination = folder / "out";
+    testing::writeFile(source, c.body);
+    EXPECT_EQ(HTTPDataDecompressor::uncompressDataFromFile(source.string(), destination.string(), &error),
+              static_cast<bool>(c.inflated));
+  }
 }
 
 TEST(GzipCompressors, FileToFileHandlesChunkBoundaries) {

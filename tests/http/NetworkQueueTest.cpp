@@ -56,6 +56,11 @@ class NetworkQueue : public ::testing::Test {
       std::string body = r.method == "HEAD" ? "" : std::string(3000, 's');
       c.send("HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n" + body);
     });
+    // The HEAD that sizes the GET never gets an answer.
+    server.route("/slow-head", [](const testing::RecordedRequest& r, FaultServer::Connection& c) {
+      if (r.method == "HEAD") return c.stallUntilStopped();
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    });
   }
   void SetUp() override { ASSERT_TRUE(server.start()); }
   Ref<HTTPRequest> request(const std::string& path) {
@@ -197,11 +202,78 @@ TEST_F(NetworkQueue, ARequestWhoseBodyCannotBeBuiltReachesTheQueueOnce) {
     pumpRunLoopFor(0.1);
     ASSERT_TRUE(broken->error());
     EXPECT_EQ(delegate->count("failed"), 1);
+    // One go, one batch: announced once, after both requests ended.
+    EXPECT_EQ(delegate->count("queueFinished"), 1);
     EXPECT_EQ(delegate->calls.back().first, "queueFinished");
     EXPECT_EQ(queue->requestsCount(), 0);
     // The broken request never reached the server, nor did a HEAD request on its behalf.
     for (const auto& r : server.requests()) EXPECT_NE(r.path(), "/echo") << r.method;
   }
+}
+
+TEST_F(NetworkQueue, ARequestCancelledWhileItsHEADCopyRunsIsReportedOnce) {
+  auto queue = HTTPNetworkQueue::queue();
+  queue->setShowAccurateProgress(true);
+  auto delegate = std::make_shared<SelectorRecorder>(std::vector<std::string>{"failed", "finished", "queueFinished"});
+  queue->setDelegate(delegate);
+  queue->setRequestDidFailSelector("failed");
+  queue->setRequestDidFinishSelector("finished");
+  queue->setQueueDidFinishSelector("queueFinished");
+  auto sized = request("/slow-head");
+  auto other = request("/stall");
+  auto outcome = testing::recordOutcome(sized);
+  queue->addOperation(sized);
+  queue->addOperation(other);
+  queue->go();
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    for (const auto& r : server.requests()) {
+      if (r.method == "HEAD") return true;
+    }
+    return false;
+  }, 20));
+  sized->cancel();
+  // The failure cancels the rest of the batch (the HEAD copy and the other request).
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->count("queueFinished") > 0 && queue->operationCount() == 0; }, 20));
+  pumpRunLoopFor(0.2);
+  EXPECT_EQ(outcome->failed, 1);
+  EXPECT_EQ(delegate->count("failed"), 2);
+  EXPECT_EQ(delegate->count("queueFinished"), 1);
+  EXPECT_EQ(queue->requestsCount(), 0);
+
+  // The queue still announces the end of its next batch.
+  queue->addOperation(request("/ok"));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return delegate->count("queueFinished") == 2; }, 20));
+  EXPECT_EQ(delegate->count("finished"), 1);
+  EXPECT_EQ(queue->requestsCount(), 0);
+}
+
+TEST_F(NetworkQueue, ARefusedAddLeavesTheRequestWithItsOwnQueue) {
+  auto owner = HTTPNetworkQueue::queue();
+  auto other = HTTPNetworkQueue::queue();
+  auto delegate = std::make_shared<SelectorRecorder>(std::vector<std::string>{"queueFinished"});
+  owner->setDelegate(delegate);
+  owner->setQueueDidFinishSelector("queueFinished");
+  for (bool accurate : {false, true}) {
+    SCOPED_TRACE(accurate);
+    other->setShowAccurateProgress(accurate);
+    auto r = request("/ok");
+    owner->addOperation(r);
+    EXPECT_THROW(other->addOperation(r), Exception);
+    EXPECT_EQ(other->requestsCount(), 0);
+    EXPECT_EQ(other->operationCount(), 0u);
+    EXPECT_EQ(other->totalBytesToDownload(), 0u);
+    EXPECT_TRUE(r->queue() == owner);
+  }
+  owner->go();
+  ASSERT_TRUE(waitUntilDone(owner, delegate));
+  EXPECT_EQ(owner->requestsCount(), 0);
+  // A finished request is refused the same way.
+  auto finished = owner->operations().empty() ? request("/ok") : nullptr;
+  ASSERT_TRUE(finished);
+  finished->startSynchronous();
+  EXPECT_THROW(other->addOperation(finished), Exception);
+  EXPECT_EQ(other->requestsCount(), 0);
+  EXPECT_FALSE(finished->queue());
 }
 
 TEST_F(NetworkQueue, RefusesOtherOperationsAndKeepsTheRedirectSelectorOnReset) {

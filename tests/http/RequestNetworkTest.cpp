@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -7,8 +9,11 @@
 #include "http/HTTPDataDecompressor.h"
 #include "http/HTTPFormDataRequest.h"
 #include "http/HTTPRequest.h"
+#include "platform/foundation/Clock.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/TLSSettings.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/system/ApplicationEnvironment.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
@@ -174,6 +179,94 @@ TEST_F(RequestNetwork, SynchronousRequestsTimeOutToo) {
   ASSERT_TRUE(request->error());
   EXPECT_EQ(request->error()->code(), 2);
   EXPECT_TRUE(request->isFinished());
+}
+
+// The wall clock jumps through the installable clock; intervals follow the monotonic one, which
+// moves only when the test says.
+class RequestClockJumps : public RequestNetwork {
+ protected:
+  void SetUp() override {
+    RequestNetwork::SetUp();
+    clock = std::make_shared<ManualClock>(SystemClock().monotonic());
+    clock->set(SystemClock().now());
+    Clock::install(clock);
+  }
+  void TearDown() override {
+    Clock::install(nullptr);
+    RequestNetwork::TearDown();
+  }
+  std::shared_ptr<ManualClock> clock;
+};
+
+TEST_F(RequestClockJumps, TheTimeOutCountsIdleTimeNotWallClockTime) {
+  auto request = get("/stall");
+  request->setTimeOutSeconds(1);
+  auto outcome = recordOutcome(request);
+  request->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !server.requests().empty(); }, 10));
+  // Set forward an hour, with half a second of idle time: not timed out.
+  clock->set(clock->now() + 3600);
+  clock->advance(0.5);
+  pumpRunLoopFor(0.3);
+  EXPECT_EQ(outcome->total(), 0);
+  // Set back two hours, with a second more of idle time: timed out.
+  clock->set(clock->now() - 7200);
+  clock->advance(1);
+  ASSERT_TRUE(waitForOutcome(outcome, 5));
+  ASSERT_TRUE(request->error());
+  EXPECT_EQ(request->error()->code(), RequestErrorTimedOut);
+}
+
+TEST_F(RequestClockJumps, ASynchronousRequestWaitsForItsProxyScriptWhateverTheWallClockDoes) {
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  FaultServer scripts;
+  scripts.route("/pac", [release](const testing::RecordedRequest&, FaultServer::Connection& c) {
+    while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::string script = "function FindProxyForURL(url, host) { return \"DIRECT\"; }";
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(script.size()) + "\r\n\r\n" + script);
+  });
+  ASSERT_TRUE(scripts.start());
+  auto request = get("/ok");
+  request->setTimeOutSeconds(2);
+  request->setPACurl(URL::make(scripts.url("/pac")));
+  std::thread helper([&] {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (scripts.requests().empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // Set forward an hour while the script is on its way.
+    clock->set(clock->now() + 3600);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    *release = true;
+    // A request that gave up waiting would never end by itself.
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!request->isFinished() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!request->isFinished()) request->cancel();
+  });
+  request->startSynchronous();
+  helper.join();
+  ASSERT_FALSE(request->error()) << request->error()->description();
+  EXPECT_EQ(request->responseString().value_or(""), "hello");
+}
+
+TEST_F(RequestClockJumps, PooledConnectionsExpireByIdleTime) {
+  auto first = get("/ok");
+  first->startSynchronous();
+  ASSERT_FALSE(first->error());
+  ASSERT_TRUE(first->connectionCanBeReused());
+  auto pooled = HTTPRequest::persistentConnectionCount();
+  clock->set(clock->now() + 3600);
+  HTTPRequest::expirePersistentConnections();
+  EXPECT_EQ(HTTPRequest::persistentConnectionCount(), pooled);
+  auto second = get("/ok");
+  second->startSynchronous();
+  ASSERT_FALSE(second->error());
+  EXPECT_EQ(server.connectionCount(), 1);
+  clock->advance(first->persistentConnectionTimeoutSeconds() + 1);
+  HTTPRequest::expirePersistentConnections();
+  EXPECT_LT(HTTPRequest::persistentConnectionCount(), pooled);
 }
 
 TEST_F(RequestNetwork, CancellingARunningRequestReportsOnce) {
@@ -625,6 +718,80 @@ TEST_F(RequestNetwork, TheProxyRequestLineCarriesNoUserInformation) {
   auto recorded = proxy.requests();
   ASSERT_FALSE(recorded.empty());
   EXPECT_EQ(recorded[0].target, "http://origin.example:8080/x?q=1");
+}
+
+TEST_F(RequestNetwork, ABodyThatCannotBeWrittenWholeFailsBeforeAnythingIsSent) {
+  // A child process whose files may not grow past 64 KB stands for a full disk. The child must
+  // see this thread as its main thread, as the parent does, so that reports reach its loop.
+  RunLoop::setMainThreadToCurrent();
+  testing::TemporaryDirectory directory;
+  auto upload = directory / "upload";
+  testing::writeFile(upload, std::string(200000, 'f'));
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    EXPECT_TRUE(testing::runInChildWithFileSizeLimit(64 << 10, [&] {
+      Ref<HTTPRequest> request;
+      if (kind == 0) {  // a PUT streamed from disk
+        request = get("/echo");
+        request->setRequestMethod("PUT");
+        request->setShouldStreamPostDataFromDisk(true);
+        request->appendPostData(Data::make(std::string(200000, 'p')));
+      } else if (kind == 1) {  // the same from a file
+        request = get("/echo");
+        request->setShouldStreamPostDataFromDisk(true);
+        request->appendPostDataFromFile(upload.string());
+      } else {  // a form with a file
+        auto form = HTTPFormDataRequest::requestWithURL(URL::make(server.url("/echo")));
+        form->setPostValue(box("secret"), "password");
+        form->addFile(upload.string(), "file");
+        request = form;
+      }
+      auto outcome = recordOutcome(request);
+      request->startSynchronous();
+      waitForOutcome(outcome);
+      auto error = request->error();
+      bool ok = outcome->failed == 1 && outcome->finished == 0 && error &&
+                error->code() == RequestErrorFileManagement && error->underlyingError() &&
+                error->underlyingError()->code() == EFBIG;
+      if (!ok) std::fprintf(stderr, "failed %d, finished %d, error %s\n", outcome->failed.load(), outcome->finished.load(),
+                            error ? error->description().c_str() : "none");
+      return ok;
+    }));
+  }
+  // Nothing reached the server.
+  EXPECT_TRUE(server.requests().empty());
+}
+
+// What a request writes while it runs (a streamed body with a password, a partial download) only
+// the user can read, in a folder only the user can open.
+TEST_F(RequestNetwork, BodyFilesAndPartialDownloadsArePrivate) {
+  testing::TemporaryDirectory directory;
+  auto modeOf = [](const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::mask;
+  };
+  constexpr auto kPrivateFile = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+  auto upload = get("/stall");
+  upload->setShouldStreamPostDataFromDisk(true);
+  upload->appendPostData(Data::make(std::string("password=secret")));
+  auto download = get("/stall-body");
+  download->setDownloadDestinationPath((directory / "download").string());
+  auto uploaded = recordOutcome(upload);
+  auto downloaded = recordOutcome(download);
+  upload->startAsynchronous();
+  download->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    auto partial = download->temporaryFileDownloadPath();
+    return partial && std::filesystem::exists(*partial) && std::filesystem::file_size(*partial) == 10;
+  }, 10));
+  for (const auto& path : {std::filesystem::path(*upload->postBodyFilePath()),
+                           std::filesystem::path(*download->temporaryFileDownloadPath())}) {
+    EXPECT_EQ(modeOf(path), kPrivateFile) << path;
+    EXPECT_EQ(modeOf(path.parent_path()), std::filesystem::perms::owner_all) << path;
+    EXPECT_EQ(modeOf(ApplicationEnvironment::shared().temporaryDirectory()), std::filesystem::perms::owner_all);
+  }
+  upload->cancel();
+  download->cancel();
+  EXPECT_TRUE(waitForOutcome(uploaded) && waitForOutcome(downloaded));
 }
 
 TEST_F(RequestNetwork, AChallengeWithoutCredentialsFailsWithCodeThree) {

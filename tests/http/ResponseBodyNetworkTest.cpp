@@ -3,6 +3,7 @@
 // finished download moved to a folder on another file system.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -62,6 +63,20 @@ class ResponseBodyNetwork : public ::testing::Test {
     server.route("/head-length/", [](const RecordedRequest& r, FaultServer::Connection& c) {
       c.send("HTTP/1.1 200 OK\r\nContent-Length: " + r.path().substr(13) + "\r\n\r\n");
     });
+    // Two gzip members, and one member followed by bytes that begin no other.
+    for (const auto& route : {std::pair<std::string, std::string>{"/two-members", testing::gzipText("first member, ") +
+                                                                                    testing::gzipText("second member")},
+                              {"/garbage-after", testing::gzipText("first member, ") + "garbage"}}) {
+      server.route(route.first, [body = route.second](const RecordedRequest&, FaultServer::Connection& c) {
+        c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body);
+      });
+    }
+    // Claims a gigabyte, sends ten bytes, then waits.
+    server.route("/claims-a-lot", [](const RecordedRequest&, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n0123456789");
+      c.stallUntilStopped();
+    });
     ASSERT_TRUE(server.start());
   }
   Ref<HTTPRequest> request(const std::string& path) {
@@ -97,6 +112,62 @@ TEST_F(ResponseBodyNetwork, ABodyKeptInMemoryFailsPastItsInflatedLimit) {
     // The limit bounds the buffer too, not just what is in it.
     EXPECT_LE(roomy->responseData()->bytes().capacity(), kInflatedSize);
   }
+}
+
+TEST_F(ResponseBodyNetwork, EveryGzipMemberIsTheBodyAndBytesAfterTheLastFail) {
+  testing::TemporaryDirectory directory;
+  for (bool waitToInflate : {true, false}) {
+    for (bool toFile : {false, true}) {
+      SCOPED_TRACE(std::to_string(waitToInflate) + (toFile ? " file" : " memory"));
+      auto whole = request("/two-members");
+      whole->setShouldWaitToInflateCompressedResponses(waitToInflate);
+      auto destination = directory / "whole";
+      if (toFile) whole->setDownloadDestinationPath(destination.string());
+      whole->startSynchronous();
+      ASSERT_FALSE(whole->error()) << whole->error()->description();
+      std::string body = toFile ? testing::readFile(destination) : std::string(whole->responseData()->view());
+      EXPECT_EQ(body, "first member, second member");
+
+      auto damaged = request("/garbage-after");
+      damaged->setShouldWaitToInflateCompressedResponses(waitToInflate);
+      if (toFile) damaged->setDownloadDestinationPath((directory / "damaged").string());
+      auto outcome = testing::recordOutcome(damaged);
+      damaged->startSynchronous();
+      testing::waitForOutcome(outcome);
+      EXPECT_EQ(outcome->finished, 0);
+      ASSERT_TRUE(damaged->error());
+      EXPECT_EQ(damaged->error()->code(), RequestErrorCompression);
+    }
+  }
+}
+
+// The process's mapped memory in bytes (a large reservation maps its pages at once).
+std::uint64_t mappedBytes() {
+  std::uint64_t pages = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(ResponseBodyNetwork, AnAnnouncedLengthTakesNoMemoryBeforeTheBytesCome) {
+  // Threads (and their allocation arenas) that a request starts, on both sides, are there before
+  // measuring: the request below goes out on this one's kept-alive connection.
+  auto warmUp = request("/ok");
+  auto over = testing::recordOutcome(warmUp);
+  warmUp->startAsynchronous();
+  ASSERT_TRUE(testing::waitForOutcome(over));
+  auto claimed = request("/claims-a-lot");
+  claimed->setTimeOutSeconds(30);
+  auto outcome = testing::recordOutcome(claimed);
+  auto before = mappedBytes();
+  claimed->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return claimed->totalBytesRead() >= 10; }, 10));
+  pumpRunLoopFor(0.05);
+  EXPECT_LT(mappedBytes(), before + (std::uint64_t{64} << 20));
+  claimed->cancel();
+  testing::waitForOutcome(outcome);
 }
 
 TEST_F(ResponseBodyNetwork, TheBodyCanBeReadOnAnotherThreadWhileItArrives) {

@@ -19,18 +19,21 @@ class Throttling : public ::testing::Test {
  protected:
   void SetUp() override {
     HTTPRequest::resetBandwidthState();
-    // The wall clock starts at 1000; the monotonic one stays where the system's is, so timers
-    // scheduled meanwhile keep sensible deadlines for the tests that follow.
+    // The wall clock starts at 1000; the monotonic one, which throttling measures with, stays
+    // where the system's is, so timers scheduled meanwhile keep sensible deadlines for the tests
+    // that follow.
     clock = std::make_shared<ManualClock>(SystemClock().monotonic());
     clock->set(1000.0);
+    start = clock->monotonic();
     Clock::install(clock);
   }
   void TearDown() override {
     Clock::install(nullptr);
     HTTPRequest::resetBandwidthState();
   }
-  void later(double seconds) { clock->set(clock->now() + seconds); }
+  void later(double seconds) { clock->advance(seconds); }
   std::shared_ptr<ManualClock> clock;
+  double start = 0;
 };
 
 TEST_F(Throttling, PeriodsHistoryAndAverage) {
@@ -59,7 +62,30 @@ TEST_F(Throttling, ExcessPausesUntilAfterThePeriodEnds) {
   HTTPRequest::incrementBandwidthUsedInLastSecond(20000);
   HTTPRequest::measureBandwidthUsage();
   ASSERT_TRUE(HTTPRequest::throttleResumeTime());
-  EXPECT_NEAR(*HTTPRequest::throttleResumeTime(), 1001.0 + 5200.0 / 14800.0, 1e-6);
+  EXPECT_NEAR(*HTTPRequest::throttleResumeTime(), start + 1.0 + 5200.0 / 14800.0, 1e-6);
+}
+
+// A pause lasts as long as the excess asks, on the monotonic clock: the wall clock set back an
+// hour (a user or a time server correcting it) neither stretches it nor keeps the period open.
+TEST_F(Throttling, APauseEndsOnTimeWhateverTheWallClockDoes) {
+  HTTPRequest::setMaxBandwidthPerSecond(14800);
+  HTTPRequest::measureBandwidthUsage();
+  HTTPRequest::incrementBandwidthUsedInLastSecond(20000);
+  HTTPRequest::measureBandwidthUsage();
+  EXPECT_EQ(HTTPRequest::maxUploadReadLength(), 0u);
+  for (double jump : {-3600.0, 3600.0}) {
+    SCOPED_TRACE(jump);
+    clock->set(clock->now() + jump);
+    later(1.5);
+    HTTPRequest::measureBandwidthUsage();
+    // The period that went over has closed: a new one starts with its whole budget.
+    EXPECT_EQ(HTTPRequest::bandwidthUsedInLastSecond(), 0u);
+    EXPECT_EQ(HTTPRequest::maxUploadReadLength(), 3700u);
+    ASSERT_TRUE(HTTPRequest::throttleResumeTime());
+    EXPECT_LE(*HTTPRequest::throttleResumeTime(), clock->monotonic() + 1.0);
+    HTTPRequest::incrementBandwidthUsedInLastSecond(20000);
+    HTTPRequest::measureBandwidthUsage();
+  }
 }
 
 TEST_F(Throttling, LimitsBeyondTheSignedRangeAreLimitsStill) {
@@ -86,7 +112,7 @@ TEST_F(Throttling, UploadReadBudget) {
   HTTPRequest::incrementBandwidthUsedInLastSecond(1000);
   EXPECT_EQ(HTTPRequest::maxUploadReadLength(), 0u);
   ASSERT_TRUE(HTTPRequest::throttleResumeTime());
-  EXPECT_DOUBLE_EQ(*HTTPRequest::throttleResumeTime(), 1001.0);
+  EXPECT_DOUBLE_EQ(*HTTPRequest::throttleResumeTime(), start + 1.0);
 }
 
 class CellularThrottling : public Throttling {

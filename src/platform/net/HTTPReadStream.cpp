@@ -127,7 +127,14 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     auto call = [&](StreamEvent event) {
       if ((clientMask & event) && client && phase != Phase::Closed) {
         Client callback = client;  // the client may replace itself inside the call
-        callback(*keep, event);
+        try {
+          callback(*keep, event);
+        } catch (const std::exception& exception) {
+          // A client that could not take a piece (out of memory, say) has lost it: the response
+          // must not go on to an end that looks whole.
+          if (event == kStreamEventErrorOccurred || event == kStreamEventEndEncountered) throw;
+          failTakingResponse(exception.what());
+        }
       }
     };
     unsigned events = pendingEvents;
@@ -225,6 +232,26 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     error = failure ? std::move(failure) : makeURLError(kURLErrorUnknown, "The operation could not be completed.");
     phase = Phase::Failed;
     status = StreamStatus::Error;
+    dropFdSource();
+    dropTimer(retryTimer);
+    dropTimer(connectTimer);
+    if (connection) {
+      ConnectionPool::shared().withdraw(connection, this);
+      connection.reset();
+    }
+    if (bodyStream) bodyStream->close();
+    raise(kStreamEventErrorOccurred);
+  }
+
+  // The client failed while taking the response: the stream fails whatever it had read, also
+  // after the whole body arrived, and the error event follows.
+  void failTakingResponse(const char* what) {
+    if (phase == Phase::Closed || phase == Phase::Failed) return;
+    error = makeURLError(kURLErrorUnknown, std::string("The response could not be taken whole: ") + what);
+    phase = Phase::Failed;
+    status = StreamStatus::Error;
+    bodyBuffer.clear();
+    bodyOffset = 0;
     dropFdSource();
     dropTimer(retryTimer);
     dropTimer(connectTimer);

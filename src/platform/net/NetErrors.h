@@ -41,6 +41,7 @@ inline constexpr std::int64_t kURLErrorUserAuthenticationRequired = -1013;
 inline constexpr std::int64_t kURLErrorCannotDecodeContentData = -1016;
 inline constexpr std::int64_t kURLErrorCannotParseResponse = -1017;
 inline constexpr std::int64_t kURLErrorRequestBodyStreamExhausted = -1021;
+inline constexpr std::int64_t kURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr std::int64_t kURLErrorSecureConnectionFailed = -1200;
 inline constexpr std::int64_t kURLErrorServerCertificateUntrusted = -1202;
 inline constexpr std::int64_t kURLErrorClientCertificateRejected = -1205;

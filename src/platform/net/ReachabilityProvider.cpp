@@ -11,8 +11,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 #include <thread>
 
 namespace zv::net {
@@ -85,8 +87,13 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   }
 
   std::optional<std::uint32_t> flagsFor(const ReachabilityQuery& query) override {
-    sockaddr_storage target{};
-    socklen_t targetLength = 0;
+    // The places to ask a route for, in order: the first one the kernel routes answers.
+    std::vector<sockaddr_storage> targets;
+    auto add = [&](const sockaddr* address, socklen_t length) {
+      sockaddr_storage target{};
+      std::memcpy(&target, address, std::min<std::size_t>(length, sizeof target));
+      targets.push_back(target);
+    };
     if (query.hostName) {
       addrinfo hints{};
       hints.ai_socktype = SOCK_DGRAM;
@@ -95,26 +102,46 @@ class SystemReachabilityProvider : public ReachabilityProvider {
         if (results) freeaddrinfo(results);
         return 0u;  // a name that does not resolve is not reachable
       }
-      std::memcpy(&target, results->ai_addr, results->ai_addrlen);
-      targetLength = results->ai_addrlen;
+      // Every address the name has: on a network of one family only, the other's have no route.
+      for (addrinfo* result = results; result; result = result->ai_next) add(result->ai_addr, result->ai_addrlen);
       freeaddrinfo(results);
     } else {
-      auto* in = reinterpret_cast<sockaddr_in*>(&target);
-      in->sin_family = AF_INET;
-      in->sin_port = htons(80);
-      in->sin_addr = query.address;
+      sockaddr_in in{};
+      in.sin_family = AF_INET;
+      in.sin_port = htons(80);
+      in.sin_addr = query.address;
       // "Any route to the internet": ask for a route to a documentation address, which only a
-      // default route covers.
-      if (query.address.s_addr == INADDR_ANY) inet_pton(AF_INET, "192.0.2.1", &in->sin_addr);
-      targetLength = sizeof(sockaddr_in);
+      // default route covers; over IPv4 or, on a network without it, over IPv6.
+      bool internet = query.address.s_addr == INADDR_ANY;
+      if (internet) inet_pton(AF_INET, "192.0.2.1", &in.sin_addr);
+      add(reinterpret_cast<const sockaddr*>(&in), sizeof in);
+      if (internet) {
+        sockaddr_in6 in6{};
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(80);
+        inet_pton(AF_INET6, "2001:db8::1", &in6.sin6_addr);
+        add(reinterpret_cast<const sockaddr*>(&in6), sizeof in6);
+      }
     }
-    int fd = ::socket(target.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
-    bool routed = ::connect(fd, reinterpret_cast<sockaddr*>(&target), targetLength) == 0;
+    sockaddr_storage target{};
     sockaddr_storage local{};
-    socklen_t localLength = sizeof local;
-    if (routed) getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength);
-    ::close(fd);
+    bool routed = false;
+    bool asked = false;
+    for (const auto& candidate : targets) {
+      socklen_t length = candidate.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+      int fd = ::socket(candidate.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      if (fd < 0) continue;
+      asked = true;
+      routed = ::connect(fd, reinterpret_cast<const sockaddr*>(&candidate), length) == 0;
+      socklen_t localLength = sizeof local;
+      if (routed) getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength);
+      ::close(fd);
+      if (routed) {
+        target = candidate;
+        break;
+      }
+    }
+    if (!asked) return std::nullopt;
     if (!routed) return 0u;
 
     std::uint32_t flags = kReachabilityFlagReachable;

@@ -1,7 +1,5 @@
 #include "platform/net/URLConnection.h"
 
-#include <zlib.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -12,6 +10,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
+#include "platform/net/ContentInflater.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/NetErrors.h"
@@ -66,40 +65,6 @@ Ref<Error> urlErrorFor(const Ref<Error>& streamError) {
   info->setObject(streamError, kUnderlyingErrorKey);
   return Error::make(kURLErrorDomain, code, info);
 }
-
-class Inflater {
- public:
-  Inflater() {
-    // 15 + 32: a gzip or zlib header, whichever comes.
-    ok_ = inflateInit2(&stream_, 15 + 32) == Z_OK;
-  }
-  ~Inflater() {
-    if (ok_) inflateEnd(&stream_);
-  }
-  // NO on corrupt input.
-  bool feed(const std::uint8_t* bytes, std::size_t length, std::string& out) {
-    if (!ok_) return false;
-    stream_.next_in = const_cast<Bytef*>(bytes);
-    stream_.avail_in = static_cast<uInt>(length);
-    char buffer[65536];
-    while (stream_.avail_in > 0 && !ended_) {
-      stream_.next_out = reinterpret_cast<Bytef*>(buffer);
-      stream_.avail_out = sizeof buffer;
-      int status = inflate(&stream_, Z_NO_FLUSH);
-      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return false;
-      out.append(buffer, sizeof buffer - stream_.avail_out);
-      if (status == Z_STREAM_END) ended_ = true;
-      if (status == Z_BUF_ERROR && stream_.avail_out != 0) break;
-    }
-    return true;
-  }
-  bool ended() const { return ended_; }
-
- private:
-  z_stream stream_{};
-  bool ok_ = false;
-  bool ended_ = false;
-};
 
 }  // namespace
 
@@ -173,7 +138,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   bool holdBody = false;        // a 401 whose challenge is pending: its body may still be wanted
   std::string heldBody;
   Ref<HTTPMessage> head;
-  std::unique_ptr<Inflater> inflater;
+  std::unique_ptr<ContentInflater> inflater;
   std::int64_t lastBytesWritten = 0;
 
   bool respondsTo(std::string_view selector) const { return delegate && delegate->respondsToSelector(selector); }
@@ -372,7 +337,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
         challenge();
         return;
       }
-      if (inflater && !inflater->ended() && !discardBody) {
+      if (inflater && !discardBody && !inflater->canEnd()) {
         fail(makeURLError(kURLErrorCannotDecodeContentData, "cannot decode raw data"));
         return;
       }
@@ -386,19 +351,22 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       return;
     }
     if (discardBody) return;
-    std::string out;
-    if (inflater) {
-      if (!inflater->feed(bytes, length, out)) {
-        // Corrupt compressed data is an error, never passed on as if it were the body.
-        fail(makeURLError(kURLErrorCannotDecodeContentData, "cannot decode raw data"));
-        return;
-      }
-    } else {
-      out.assign(reinterpret_cast<const char*>(bytes), length);
-    }
-    if (out.empty()) return;
     auto ref = keep();
-    if (delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(out));
+    if (!inflater) {
+      if (delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(bytes, length));
+      return;
+    }
+    // Each window goes on as it comes, so nothing beyond the bound is ever held here.
+    auto result = inflater->inflate(bytes, length, [&](const std::uint8_t* window, std::size_t size) {
+      if (delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(window, size));
+      return phase == Phase::Loading;
+    });
+    if (result == ContentInflater::Result::TooLong) {
+      fail(makeURLError(kURLErrorDataLengthExceedsMaximum, "The decoded response is larger than the most allowed."));
+    } else if (result == ContentInflater::Result::Damaged) {
+      // Corrupt compressed data, or bytes after its end, is an error, never passed on as the body.
+      fail(makeURLError(kURLErrorCannotDecodeContentData, "cannot decode raw data"));
+    }
   }
 
   // YES when the body that follows is the load's data.
@@ -420,7 +388,9 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       }
     }
     auto encoding = ascii::lowercase(head->headerField("Content-Encoding").value_or(""));
-    if (encoding == "gzip" || encoding == "x-gzip" || encoding == "deflate") inflater = std::make_unique<Inflater>();
+    if (encoding == "gzip" || encoding == "x-gzip" || encoding == "deflate") {
+      inflater = std::make_unique<ContentInflater>(kDefaultMaximumInflatedLength);
+    }
     auto ref = keep();
     if (delegate && ref) delegate->connectionDidReceiveResponse(*ref, HTTPURLResponse::make(stream->finalURL(), *head));
     return phase == Phase::Loading;

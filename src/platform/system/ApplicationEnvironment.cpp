@@ -1,8 +1,12 @@
 #include "platform/system/ApplicationEnvironment.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Log.h"
@@ -23,6 +27,52 @@ std::filesystem::path dataHome() {
   if (auto home = environmentValue("HOME")) return std::filesystem::path(*home) / ".local" / "share";
   return std::filesystem::current_path() / ".local" / "share";
 }
+
+constexpr const char* kProcessFolderPrefix = "process-";
+constexpr const char* kMakingFolderPrefix = ".making-";
+constexpr const char* kOwnerFileName = ".owner";
+constexpr auto kPrivateFolder = std::filesystem::perms::owner_all;
+
+// Removes the process folders under `temporary` whose owner has ended: nobody holds the lock on
+// their owner file any more (a lock goes with its process, however that process ended).
+void removeFoldersOfEndedProcesses(const std::filesystem::path& temporary) {
+  std::error_code failure;
+  std::vector<std::filesystem::path> ended;
+  for (std::filesystem::directory_iterator it(temporary, failure), end; !failure && it != end; it.increment(failure)) {
+    auto name = it->path().filename().string();
+    bool placed = name.rfind(kProcessFolderPrefix, 0) == 0;
+    if (!placed && name.rfind(kMakingFolderPrefix, 0) != 0) continue;
+    int fd = ::open((it->path() / kOwnerFileName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+      // A folder is renamed into place only once its owner holds the lock: one in place without
+      // an owner file was left half made (one still being made may not have it yet).
+      if (placed && errno == ENOENT) ended.push_back(it->path());
+      continue;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ended.push_back(it->path());
+    ::close(fd);
+  }
+  for (const auto& folder : ended) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    logLine("[INFO] removed the temporary files of an ended process: " + folder.filename().string());
+  }
+}
+
+std::string randomName() {
+  std::random_device source;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string name;
+  for (int i = 0; i < 4; ++i) {
+    unsigned value = source();
+    for (int j = 0; j < 8; ++j, value >>= 4) name.push_back(kDigits[value & 0xF]);
+  }
+  return name;
+}
+
+}  // namespace
+
+namespace {
 
 std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> parts;
@@ -141,7 +191,44 @@ std::filesystem::path ApplicationEnvironment::folderUnderHome(const char* name) 
 std::filesystem::path ApplicationEnvironment::documentsDirectory() const { return folderUnderHome("Documents"); }
 std::filesystem::path ApplicationEnvironment::cachesDirectory() const { return folderUnderHome("Caches"); }
 std::filesystem::path ApplicationEnvironment::preferencesDirectory() const { return folderUnderHome("Preferences"); }
-std::filesystem::path ApplicationEnvironment::temporaryDirectory() const { return folderUnderHome("tmp"); }
+std::filesystem::path ApplicationEnvironment::temporaryDirectory() const {
+  auto folder = folderUnderHome("tmp");
+  // Temporary files hold what the user sends and receives: the folder is the user's alone, also
+  // one an earlier version made open.
+  std::error_code ignored;
+  std::filesystem::permissions(folder, kPrivateFolder, std::filesystem::perm_options::replace, ignored);
+  return folder;
+}
+
+std::filesystem::path ApplicationEnvironment::processTemporaryDirectory() const {
+  auto temporary = temporaryDirectory();
+  std::lock_guard lock(mutex_);
+  if (processTemporary_ && processTemporary_->parent_path() == temporary && std::filesystem::is_directory(*processTemporary_)) {
+    return *processTemporary_;
+  }
+  if (processTemporaryLock_ >= 0) ::close(processTemporaryLock_);
+  processTemporaryLock_ = -1;
+  processTemporary_.reset();
+  removeFoldersOfEndedProcesses(temporary);
+  // Made under another name, locked, then renamed into place, so that no other process ever sees
+  // it without its lock.
+  std::string name = randomName();
+  auto making = temporary / (kMakingFolderPrefix + name);
+  auto folder = temporary / (kProcessFolderPrefix + std::to_string(::getpid()) + "-" + name);
+  std::error_code failure;
+  std::filesystem::create_directory(making, failure);
+  std::filesystem::permissions(making, kPrivateFolder, std::filesystem::perm_options::replace, failure);
+  int fd = ::open((making / kOwnerFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0 || ::flock(fd, LOCK_EX) != 0 || ::rename(making.c_str(), folder.c_str()) != 0) {
+    logError("cannot make the process's temporary folder under " + temporary.string());
+    if (fd >= 0) ::close(fd);
+    std::filesystem::remove_all(making, failure);
+    return temporary;
+  }
+  processTemporaryLock_ = fd;
+  processTemporary_ = folder;
+  return folder;
+}
 
 std::filesystem::path ApplicationEnvironment::sharedRoot() const {
   std::lock_guard lock(mutex_);

@@ -40,7 +40,12 @@ class ApplicationEnvironment {
   std::filesystem::path documentsDirectory() const;      // <home>/Documents
   std::filesystem::path cachesDirectory() const;         // <home>/Caches
   std::filesystem::path preferencesDirectory() const;    // <home>/Preferences
-  std::filesystem::path temporaryDirectory() const;      // <home>/tmp
+  std::filesystem::path temporaryDirectory() const;      // <home>/tmp, mode 0700
+  // A folder of this process's own under the temporary folder (mode 0700), for files that must
+  // not outlive the process (request bodies, partial downloads). The process holds a lock on it
+  // while it lives; the first call of a process for a home removes the folders of processes that
+  // ended without cleaning up (killed, crashed), with everything in them.
+  std::filesystem::path processTemporaryDirectory() const;
 
   // Data shared by every application of the user (named pasteboards).
   std::filesystem::path sharedRoot() const;
@@ -102,6 +107,9 @@ class ApplicationEnvironment {
   UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;
   mutable std::optional<std::string> systemVersion_;
   mutable std::optional<std::string> deviceModel_;
+  // This process's temporary folder and the descriptor whose lock marks it as alive.
+  mutable std::optional<std::filesystem::path> processTemporary_;
+  mutable int processTemporaryLock_ = -1;
   std::map<std::string, std::uint16_t> testHostMap_;
   std::optional<std::string> extraTrustAnchor_;
 };

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
 
 #include <atomic>
 #include <chrono>
@@ -124,6 +130,44 @@ TEST(SystemReachabilityTest, LoopbackIsLocalAndDirect) {
   auto namedFlags = provider->flagsFor(named);
   ASSERT_TRUE(namedFlags);
   EXPECT_TRUE(*namedFlags & kReachabilityFlagReachable);
+}
+
+}  // namespace
+}  // namespace zv::net
+
+namespace zv::net {
+namespace {
+
+// The internet check in a network of its own (a child process in a new network namespace, with
+// only the loopback interface up): a default route of either family makes the internet reachable.
+// Skipped where namespaces or the "ip" tool are not available.
+TEST(SystemReachabilityTest, TheInternetIsReachableOverADefaultRouteOfEitherFamily) {
+  struct Case {
+    const char* routes;
+    bool reachable;
+  } cases[] = {
+      {"true", false},
+      {"ip -6 route add default dev lo", true},  // an IPv6-only network
+      {"ip -4 route add default dev lo", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.routes);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (::unshare(CLONE_NEWNET) != 0) ::_exit(77);
+      std::string setup = std::string("ip link set lo up && ") + c.routes + " 2>/dev/null";
+      if (std::system(setup.c_str()) != 0) ::_exit(77);
+      auto flags = ReachabilityProvider::makeSystemProvider()->flagsFor(ReachabilityQuery{});
+      bool reachable = flags && (*flags & kReachabilityFlagReachable);
+      ::_exit(reachable == c.reachable ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespace or no ip tool here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
 }
 
 }  // namespace

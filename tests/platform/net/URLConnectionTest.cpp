@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include "platform/net/ContentInflater.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/NetErrors.h"
@@ -129,6 +132,107 @@ TEST_F(URLConnectionTest, CorruptCompressedBodiesFail) {
   EXPECT_EQ(recorder->error->code(), kURLErrorCannotDecodeContentData);
   auto good = load(faults.url("/gzip"));
   EXPECT_EQ(good->body.size(), 50u * 17u);
+}
+
+// Counts what arrives without keeping it, so that a huge body costs no memory here.
+class CountingRecorder : public Recorder {
+ public:
+  void connectionDidReceiveData(URLConnection&, const Ref<Data>& data) override { received += data->length(); }
+  std::uint64_t received = 0;
+};
+
+// A gzip member of `size` zero bytes, deflated as it goes (never held inflated).
+std::string gzipOfZeros(std::uint64_t size) {
+  z_stream stream{};
+  deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+  std::vector<Bytef> zeros(1 << 20, 0);
+  std::string out;
+  std::vector<Bytef> buffer(1 << 16);
+  for (std::uint64_t left = size;;) {
+    std::uint64_t piece = std::min<std::uint64_t>(left, zeros.size());
+    left -= piece;
+    stream.next_in = zeros.data();
+    stream.avail_in = static_cast<uInt>(piece);
+    int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    int status;
+    do {
+      stream.next_out = buffer.data();
+      stream.avail_out = static_cast<uInt>(buffer.size());
+      status = deflate(&stream, flush);
+      out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - stream.avail_out);
+    } while (stream.avail_out == 0);
+    if (flush == Z_FINISH && status == Z_STREAM_END) break;
+  }
+  deflateEnd(&stream);
+  return out;
+}
+
+TEST_F(URLConnectionTest, GzipBodiesAreWholeEveryMemberAndNothingAfter) {
+  FaultServer server;
+  std::string first(3000, 'a'), second = "and the second member";
+  auto serve = [&](const std::string& path, std::string body) {
+    server.route(path, [body](const zv::testing::RecordedRequest&, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\n\r\n" + body);
+    });
+  };
+  std::string members = zv::testing::gzipText(first) + zv::testing::gzipText(second);
+  serve("/two-members", members);
+  serve("/garbage-after", zv::testing::gzipText(first) + "trailing bytes");
+  serve("/second-cut", members.substr(0, members.size() - 5));
+  serve("/empty", "");
+  ASSERT_TRUE(server.start());
+
+  // No body at all is no damaged body.
+  auto empty = load(server.url("/empty"));
+  EXPECT_EQ(empty->finishes, 1);
+  EXPECT_EQ(empty->body, "");
+
+  auto whole = load(server.url("/two-members"));
+  EXPECT_EQ(whole->finishes, 1);
+  EXPECT_EQ(whole->body, first + second);
+  for (const char* path : {"/garbage-after", "/second-cut"}) {
+    auto refused = load(server.url(path));
+    ASSERT_TRUE(refused->error) << path;
+    EXPECT_EQ(refused->error->code(), kURLErrorCannotDecodeContentData) << path;
+  }
+}
+
+TEST_F(URLConnectionTest, AnInflatedBodyStopsAtTheBoundWithAClearError) {
+  // About 1 MB on the wire that inflates to 1 GiB.
+  static const std::string bomb = gzipOfZeros(std::uint64_t{1} << 30);
+  FaultServer server;
+  server.route("/bomb", [](const zv::testing::RecordedRequest&, FaultServer::Connection& c) {
+    c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(bomb.size()) +
+           "\r\n\r\n" + bomb);
+  });
+  ASSERT_TRUE(server.start());
+  auto recorder = std::make_shared<CountingRecorder>();
+  load(URLRequest::requestWithURL(URL::make(server.url("/bomb"))), recorder, 60);
+  ASSERT_TRUE(recorder->error);
+  EXPECT_EQ(recorder->error->code(), kURLErrorDataLengthExceedsMaximum);
+  EXPECT_LE(recorder->received, kDefaultMaximumInflatedLength);
+}
+
+// A delegate that runs out of memory while taking one piece of the body has lost that piece: the
+// load fails, once, rather than finish with a hole in its data.
+class FaintingRecorder : public Recorder {
+ public:
+  void connectionDidReceiveData(URLConnection& connection, const Ref<Data>& data) override {
+    if (++pieces == 2) throw std::bad_alloc();
+    Recorder::connectionDidReceiveData(connection, data);
+  }
+  int pieces = 0;
+};
+
+TEST_F(URLConnectionTest, APieceTheDelegateCouldNotTakeFailsTheLoad) {
+  auto recorder = std::make_shared<FaintingRecorder>();
+  load(URLRequest::requestWithURL(URL::make(faults.url("/big/1000000"))), recorder);
+  EXPECT_GE(recorder->pieces, 2);
+  EXPECT_EQ(recorder->finishes, 0);
+  ASSERT_TRUE(recorder->error);
+  EXPECT_NE(recorder->error->localizedDescription().find("could not be taken whole"), std::string::npos)
+      << recorder->error->localizedDescription();
 }
 
 TEST_F(URLConnectionTest, FollowsRedirectChainsAndAsksTheDelegate) {

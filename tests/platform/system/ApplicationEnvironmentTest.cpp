@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 
 #include "platform/foundation/Date.h"
 #include "platform/system/SystemTestSupport.h"
@@ -89,6 +95,56 @@ TEST_F(ApplicationEnvironmentTest, FoldersAreCreatedUnderTheHomeWhenAskedFor) {
     EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
   }
   EXPECT_NE(environment.documentsDirectory(), environment.cachesDirectory());
+}
+
+// A process killed (SIGKILL) leaves its temporary files behind; the next start of a process on
+// the same home removes them, but never those of a process still alive. The folders are the
+// user's alone.
+TEST_F(ApplicationEnvironmentTest, TemporaryFilesOfEndedProcessesGoAtTheNextStart) {
+  auto& environment = ApplicationEnvironment::shared();
+  environment.setHomeDirectory(temporary.path() / "home");
+  auto modeOf = [](const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::mask;
+  };
+  // Each child makes its folder and a file in it, reports the folder, and waits to be killed.
+  auto launch = [&](pid_t* child) -> std::filesystem::path {
+    int channel[2];
+    if (::pipe(channel) != 0) return {};
+    *child = ::fork();
+    if (*child == 0) {
+      ::close(channel[0]);
+      auto folder = ApplicationEnvironment::shared().processTemporaryDirectory().string();
+      std::FILE* file = std::fopen((std::filesystem::path(folder) / "body").c_str(), "w");
+      if (file) std::fputs("password=secret", file), std::fclose(file);
+      folder.push_back('\n');
+      if (::write(channel[1], folder.data(), folder.size()) < 0) ::_exit(1);
+      for (;;) ::pause();
+    }
+    ::close(channel[1]);
+    std::string folder;
+    char c;
+    while (::read(channel[0], &c, 1) == 1 && c != '\n') folder.push_back(c);
+    ::close(channel[0]);
+    return folder;
+  };
+  pid_t killed = -1, alive = -1;
+  auto killedFolder = launch(&killed);
+  auto aliveFolder = launch(&alive);
+  ASSERT_TRUE(std::filesystem::exists(killedFolder / "body")) << killedFolder;
+  ASSERT_TRUE(std::filesystem::exists(aliveFolder / "body")) << aliveFolder;
+  EXPECT_NE(killedFolder, aliveFolder);
+  ::kill(killed, SIGKILL);
+  ::waitpid(killed, nullptr, 0);
+
+  auto mine = environment.processTemporaryDirectory();
+  EXPECT_FALSE(std::filesystem::exists(killedFolder));
+  EXPECT_TRUE(std::filesystem::exists(aliveFolder / "body"));
+  EXPECT_EQ(mine.parent_path(), environment.temporaryDirectory());
+  EXPECT_EQ(environment.processTemporaryDirectory(), mine);
+  EXPECT_EQ(modeOf(environment.temporaryDirectory()), std::filesystem::perms::owner_all);
+  EXPECT_EQ(modeOf(mine), std::filesystem::perms::owner_all);
+  ::kill(alive, SIGKILL);
+  ::waitpid(alive, nullptr, 0);
 }
 
 TEST_F(ApplicationEnvironmentTest, DeviceValuesHaveDefaultsAndCanBeSet) {

@@ -106,7 +106,11 @@ std::optional<std::string> SXFacebook::storedImagePath(const Ref<graphics::Image
   const auto path = folder / format("img-%f-%i", Date::now()->timeIntervalSince1970(), static_cast<int>(number));
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
-  if (auto error = storage::writeFileAtomically(path, png->view())) {
+  // The user's picture, kept for a login that may come back after a restart: the user's alone.
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
+                               ignored);
+  if (auto error = storage::writeFileAtomically(path, png->view(), std::filesystem::perms::owner_read |
+                                                                       std::filesystem::perms::owner_write)) {
     logDebug("SXFacebook: cannot park the image: " + describe(error));
     return std::nullopt;
   }
@@ -119,6 +123,18 @@ Ref<graphics::Image> SXFacebook::storedImage(const std::string& path) {
   std::filesystem::remove(path, ignored);
   if (!bytes) return nullptr;
   return graphics::Image::imageWithData(*Data::make(*bytes));
+}
+
+void SXFacebook::removeStrayImages() {
+  const auto folder = ApplicationEnvironment::shared().cachesDirectory() / "SXImage";
+  std::optional<std::string> kept;
+  if (auto parked = defaults()->dictionaryForKey(kSXStoredItemKey)) kept = parked->stringForKey("imagePath");
+  std::error_code failure;
+  std::vector<std::filesystem::path> strays;
+  for (std::filesystem::directory_iterator it(folder, failure), end; !failure && it != end; it.increment(failure)) {
+    if (!kept || it->path() != std::filesystem::path(*kept)) strays.push_back(it->path());
+  }
+  for (const auto& stray : strays) std::filesystem::remove_all(stray, failure);
 }
 
 void SXFacebook::dropParkedItem() {
@@ -164,6 +180,7 @@ void SXFacebook::logoutOfFacebook() {
 }
 
 void SXFacebook::registerClass() {
+  removeStrayImages();
   SXSharer::registerSharerClass<SXFacebook>()
       .addClassMethod("flushAccessToken",
                       [](const ClassInfo::Arguments&) -> ObjectPtr {
@@ -206,6 +223,13 @@ bool SXFacebook::isAuthorized() {
 void SXFacebook::promptAuthorization() {
   auto store = defaults();
   if (auto item = this->item()) {
+    // A share parked before (a login that never came back) gives way, its picture with it.
+    if (auto earlier = store->dictionaryForKey(kSXStoredItemKey)) {
+      if (auto path = earlier->stringForKey("imagePath")) {
+        std::error_code ignored;
+        std::filesystem::remove(*path, ignored);
+      }
+    }
     auto parked = dyn<MutableDictionary>(item->dictionaryRepresentation()->mutableCopy());
     if (item->image) {
       if (auto path = storedImagePath(item->image)) parked->setObject(box(*path), "imagePath");

@@ -48,6 +48,9 @@ class SXFacebook : public SXSharer,
   static std::optional<std::string> storedImagePath(const Ref<graphics::Image>& image);
   // Reads and deletes the file (deleted even when it is not an image).
   static Ref<graphics::Image> storedImage(const std::string& path);
+  // Removes every parked picture of Caches/SXImage but the one the parked share names (pictures a
+  // killed process or an abandoned login left). Run at start, when the class is registered.
+  static void removeStrayImages();
   // A login reply URL for the session (see FacebookClient::handleOpenURL); after a restart a new
   // sharer becomes the session's delegate and carries on with the parked share.
   static bool handleOpenURL(const Ref<URL>& url);

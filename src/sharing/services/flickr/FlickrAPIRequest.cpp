@@ -174,7 +174,7 @@ bool FlickrAPIRequest::uploadImageStream(const Ref<net::InputStream>& stream, co
   const std::string tail = "\r\n--" + boundary + "--";
 
   removeUploadFile();
-  const auto directory = ApplicationEnvironment::shared().temporaryDirectory();
+  const auto directory = ApplicationEnvironment::shared().processTemporaryDirectory();
   std::error_code ignored;
   std::filesystem::create_directories(directory, ignored);
   const std::string path = (directory / ("org.quenvar.FlickrClient.upload." + FKNewUUIDString())).string();

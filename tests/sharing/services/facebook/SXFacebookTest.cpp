@@ -444,6 +444,29 @@ TEST_F(SXFacebookTest, ParkedImagesAreReadOnceAndAlwaysDeleted) {
   EXPECT_FALSE(std::filesystem::exists(junk));
 }
 
+// Parked pictures are the user's alone, and at start only the one the parked share names stays:
+// those of a killed process or of a login that never came back go.
+TEST_F(SXFacebookTest, AtStartOnlyTheParkedPictureStaysAndItIsPrivate) {
+  auto modeOf = [](const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::mask;
+  };
+  auto stray = SXFacebook::storedImagePath(graphics::Image::make(graphics::Bitmap::filled(2, 2, 1, 1, 1)));
+  auto parkedPath = SXFacebook::storedImagePath(graphics::Image::make(graphics::Bitmap::filled(3, 3, 1, 1, 1)));
+  ASSERT_TRUE(stray && parkedPath);
+  auto parked = MutableDictionary::make();
+  parked->setObject(box(*parkedPath), "imagePath");
+  defaults()->setObject(parked, kSXStoredItemKey);
+  EXPECT_EQ(modeOf(*parkedPath), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(modeOf(std::filesystem::path(*parkedPath).parent_path()), std::filesystem::perms::owner_all);
+
+  registerSharingServicesClasses();  // as at the next start
+  EXPECT_FALSE(std::filesystem::exists(*stray));
+  EXPECT_TRUE(std::filesystem::exists(*parkedPath));
+  defaults()->removeObjectForKey(kSXStoredItemKey);
+  registerSharingServicesClasses();
+  EXPECT_FALSE(std::filesystem::exists(*parkedPath));
+}
+
 TEST_F(SXFacebookTest, ItemsWithoutTheirContentAreNotSent) {
   storeValidToken();
   auto sharer = SXSharer::make<SXFacebook>();
