@@ -15,8 +15,10 @@ namespace zv::storage {
 std::string checkBinaryPropertyListShape(std::string_view bytes, std::size_t maximumDepth);
 
 // XML form: arrays and dictionaries nested no deeper than the bound, and the text of every
-// integer, real, date and data element well formed. Comments and CDATA sections are not
-// understood, which can only make the check stricter.
+// integer, real, date and data element well formed. Tags inside comments, CDATA sections,
+// processing instructions, declarations (their quoted literals and internal subset included) and
+// quoted attribute values count for nothing, as they do for the decoder; any of those left
+// unterminated is refused.
 std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximumDepth);
 
 }  // namespace zv::storage
