@@ -15,9 +15,12 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kTrailerSize = 32;
-// Expanded node budget beyond the input size: generous for real documents, far below what
-// exhausts memory.
+// The decoder copies a shared object once per reference, so what it builds is counted in bytes:
+// each object costs a node plus the bytes of its text or data. The budget is this many nodes or
+// one per input byte if more, generous for real documents, far below what exhausts memory.
 constexpr std::uint64_t kExpansionFloor = 1u << 20;
+// What a node of the decoder's tree costs, in bytes, its text or data aside.
+constexpr std::uint64_t kNodeBytes = 64;
 
 std::uint64_t readBigEndian(const unsigned char* p, std::size_t size) {
   std::uint64_t value = 0;
@@ -113,7 +116,17 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
   enum : unsigned char { Unvisited, Open, Done };
   std::vector<unsigned char> state(objectCount, Unvisited);
   std::vector<std::uint64_t> expanded(objectCount, 0);
-  const std::uint64_t budget = std::max<std::uint64_t>(size, kExpansionFloor);
+  const std::uint64_t budget = std::max<std::uint64_t>(size, kExpansionFloor) * kNodeBytes;
+  // The bytes the decoder builds for one copy of the object, its members aside.
+  auto ownBytes = [&](std::uint64_t object) -> std::uint64_t {
+    Header header;
+    if (!headerAt(object, header).empty()) return kNodeBytes;
+    // Text or data; UTF-16 text grows to up to three UTF-8 bytes a unit. A count beyond the file
+    // is refused elsewhere and costs no more than the file here.
+    std::uint64_t units = std::min<std::uint64_t>(header.count, size);
+    std::uint64_t payload = header.kind == 0x4 || header.kind == 0x5 ? units : header.kind == 0x6 ? units * 3 : 0;
+    return kNodeBytes + payload;
+  };
 
   struct Frame {
     std::uint64_t object;
@@ -129,7 +142,7 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
     if (problem.empty()) problem = stringProblem(object, false);
     if (!problem.empty()) return problem;
     state[object] = Open;
-    stack.push_back(Frame{object, container, 0, 1});
+    stack.push_back(Frame{object, container, 0, ownBytes(object)});
     return {};
   };
   if (std::string problem = open(rootObject); !problem.empty()) return problem;

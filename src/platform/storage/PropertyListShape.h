@@ -10,7 +10,8 @@ namespace zv::storage {
 
 // Binary form: the trailer, the offset table and every container's references must lie in bounds,
 // and the object graph must be free of cycles, no deeper than the bound, and not blow up when
-// shared objects are expanded into a tree (the decoder copies a shared object per reference).
+// shared objects are expanded into a tree (the decoder copies a shared object per reference, so
+// the bytes of the tree it would build are counted, a shared string's text once per reference).
 // An empty string when the bytes pass, otherwise what is wrong with them.
 std::string checkBinaryPropertyListShape(std::string_view bytes, std::size_t maximumDepth);
 

@@ -348,6 +348,26 @@ TEST(PropertyListTest, SharedObjectsThatExpandExponentiallyAreRefused) {
   EXPECT_NE(error->localizedDescription().find("expand"), std::string::npos) << error->localizedDescription();
 }
 
+TEST(PropertyListTest, ASharedStringIsCountedOncePerReference) {
+  // An array of `references` references to one string of 8 KiB.
+  auto sharedString = [](std::uint32_t references) {
+    std::string array = "\xAF\x12" + bigEndian(references, 4);
+    for (std::uint32_t i = 0; i < references; ++i) array += bigEndian(1, 4);
+    return binaryOf({array, "\x5F\x11" + bigEndian(8192, 2) + std::string(8192, 's')});
+  };
+  // 48 KB that would build 80 MB.
+  std::string bytes = sharedString(10000);
+  ASSERT_LT(bytes.size(), 50000u);
+  Ref<Error> error;
+  EXPECT_EQ(parsePropertyList(bytes, &error), nullptr);
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedDescription().find("expand"), std::string::npos) << error->localizedDescription();
+  // Sharing within reason still reads.
+  auto read = dyn<Array>(parsePropertyList(sharedString(100)));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->count(), 100u);
+}
+
 TEST(PropertyListTest, FilesAreWrittenAtomicallyWithTheirPermissions) {
   zv::testing::TemporaryDirectory folder;
   auto path = folder / "settings.plist";
