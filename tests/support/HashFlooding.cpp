@@ -1,8 +1,5 @@
 #include "support/HashFlooding.h"
 
-#include <time.h>
-
-#include <algorithm>
 #include <unordered_map>
 
 namespace zv::testing {
@@ -92,18 +89,6 @@ std::vector<std::int64_t> integersInOldSlotZero(std::size_t count) {
   std::vector<std::int64_t> values;
   for (std::uint64_t n = 1; values.size() < count; ++n) values.push_back(static_cast<std::int64_t>(oldMixInverse(n << 24)));
   return values;
-}
-
-double leastThreadCPUSeconds(const std::function<void()>& work, int runs) {
-  double least = 1e300;
-  for (int run = 0; run < runs; ++run) {
-    timespec start{}, end{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
-    work();
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
-    least = std::min(least, static_cast<double>(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9);
-  }
-  return least;
 }
 
 }  // namespace zv::testing

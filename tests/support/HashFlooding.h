@@ -1,10 +1,10 @@
 #pragma once
 // Inputs chosen against the unkeyed hashes this system used before its hashes took a per-process
-// key (64-bit FNV-1a on text, a fixed finaliser for the index of the platform's hash tables), and
-// a CPU-time measure, so a test can show that such inputs are read in time linear in their size.
+// key (64-bit FNV-1a on text, a fixed finaliser for the index of the platform's hash tables), so a
+// test can show that such inputs are read in time linear in their size (see leastThreadCPUSeconds
+// in TestSupport.h).
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +21,5 @@ std::vector<std::string> keysInOldIndexWindow(std::size_t count, std::size_t slo
 // `count` distinct integers that the old finaliser (integers hash to themselves) sends to slot 0
 // of every table of up to 2^24 slots.
 std::vector<std::int64_t> integersInOldSlotZero(std::size_t count);
-
-// The least CPU time of this thread over `runs` runs of `work`, in seconds.
-double leastThreadCPUSeconds(const std::function<void()>& work, int runs = 3);
 
 }  // namespace zv::testing

@@ -8,6 +8,7 @@
 #include "platform/foundation/KeyedHash.h"
 #include "platform/foundation/Values.h"
 #include "support/HashFlooding.h"
+#include "support/TestSupport.h"
 
 namespace zv {
 namespace {

@@ -10,6 +10,7 @@
 #include "sharing/json/JSONDecoder.h"
 #include "sharing/json/CommaDecimalLocale.h"
 #include "support/HashFlooding.h"
+#include "support/TestSupport.h"
 
 namespace zv {
 namespace {
