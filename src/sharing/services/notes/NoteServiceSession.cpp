@@ -76,7 +76,7 @@ class ReplyBoundedProtocol : public TBinaryProtocol {
  private:
   void requireLeft(std::size_t bytes) const {
     if (bytes > reply_->replyBytesLeft()) {
-      throw TProtocolException(TProtocolException::SIZE_LIMIT, "a length or count beyond the reply");
+      throw TProtocolException(TProtocolException::SIZE_LIMIT, "Exceeded size limit: a length or count beyond the reply");
     }
   }
 
