@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -74,6 +76,18 @@ bool runInChildProcesses(int processes, const std::function<bool(int index)>& bo
     all = ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 && all;
   }
   return all;
+}
+
+double leastThreadCPUSeconds(const std::function<void()>& work, int runs) {
+  double least = 1e300;
+  for (int run = 0; run < runs; ++run) {
+    timespec start{}, end{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+    work();
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    least = std::min(least, static_cast<double>(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9);
+  }
+  return least;
 }
 
 }  // namespace zv::testing

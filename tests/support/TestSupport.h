@@ -37,4 +37,8 @@ bool runInChildWithFileSizeLimit(std::size_t maxFileBytes, const std::function<b
 // every child ran to its end and its `body` answered true.
 bool runInChildProcesses(int processes, const std::function<bool(int index)>& body);
 
+// The least CPU time of this thread over `runs` runs of `work`, in seconds: for tests that compare
+// how work grows between an input and a larger one (a ratio, never an absolute time).
+double leastThreadCPUSeconds(const std::function<void()>& work, int runs = 3);
+
 }  // namespace zv::testing

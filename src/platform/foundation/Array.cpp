@@ -3,11 +3,15 @@
 #include "platform/foundation/CollectionComparison.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/KeyedHash.h"
 #include "platform/foundation/PropertyListDescription.h"
 
 namespace zv {
 
 namespace {
+
+// How many leading members an array's hash takes in.
+constexpr std::size_t kHashedMembers = 4;
 
 void requireObject(const ObjectPtr& object, const Array& array, const char* operation) {
   if (!object)
@@ -121,6 +125,18 @@ bool Array::isEqual(const Object& other) const {
   for (std::size_t i = 0; i < n; ++i)
     if (!zv::isEqual(objectAtIndex(i), a->objectAtIndex(i))) return comparison.finish(false);
   return comparison.finish(true);
+}
+
+std::size_t Array::hash() const {
+  // The count and the first few members, as equality compares them in order; a member collection
+  // counts by its size only, so hashing stays bounded however deep the array is.
+  const std::size_t n = count();
+  std::size_t h = detail::scrambleHash(n);
+  for (std::size_t i = 0; i < n && i < kHashedMembers; ++i) {
+    const ObjectPtr& member = objectAtIndex(i);
+    h = detail::scrambleHash(h + (member ? detail::memberHash(*member) : 0));
+  }
+  return h;
 }
 
 ObjectPtr Array::copy() const {

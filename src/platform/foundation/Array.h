@@ -72,7 +72,7 @@ class Array : public Object {
 
   std::string description() const override;
   bool isEqual(const Object& other) const override;
-  std::size_t hash() const override { return count(); }
+  std::size_t hash() const override;
   // An immutable array returns itself.
   ObjectPtr copy() const override;
   ObjectPtr mutableCopy() const override;

@@ -5,6 +5,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/HashTable.h"
+#include "platform/foundation/KeyedHash.h"
 #include "platform/foundation/PropertyListDescription.h"
 #include "platform/foundation/String.h"
 
@@ -157,6 +158,17 @@ bool Dictionary::isEqual(const Object& other) const {
     return equal;
   });
   return comparison.finish(equal);
+}
+
+std::size_t Dictionary::hash() const {
+  // The count and the keys, in an order-independent sum as equality compares them; a key that is a
+  // collection counts by its size only, so hashing never descends below the keys.
+  std::size_t h = detail::scrambleHash(count());
+  enumerate([&](const ObjectPtr& key, const ObjectPtr&) {
+    h += detail::scrambleHash(detail::memberHash(*key));
+    return true;
+  });
+  return h;
 }
 
 ObjectPtr Dictionary::copy() const {

@@ -1,17 +1,14 @@
 #include "platform/foundation/HashTable.h"
 
+#include "platform/foundation/KeyedHash.h"
 #include "platform/foundation/String.h"
 
 namespace zv::detail {
 
 namespace {
-std::size_t mix(std::size_t h) {
-  // Spread weak hashes (small integers hash to themselves) over the index.
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdull;
-  h ^= h >> 33;
-  return h;
-}
+// Spreads weak hashes (small integers hash to themselves) over the index, under the process key:
+// keys of any kind whose hashes were chosen to share an index on one run don't on the next.
+std::size_t mix(std::size_t h) { return scrambleHash(h); }
 }  // namespace
 
 template <class Match>

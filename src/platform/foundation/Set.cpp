@@ -3,6 +3,7 @@
 #include "platform/foundation/Array.h"
 #include "platform/foundation/CollectionComparison.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/KeyedHash.h"
 #include "platform/foundation/PropertyListDescription.h"
 #include "platform/foundation/String.h"
 
@@ -63,6 +64,15 @@ bool Set::isEqual(const Object& other) const {
   for (const auto& e : table_.entries())
     if (e.key && !s->containsObject(*e.key)) return comparison.finish(false);
   return comparison.finish(true);
+}
+
+std::size_t Set::hash() const {
+  // The count and the members, in an order-independent sum as equality compares them; a member
+  // collection counts by its size only, so hashing never descends below the members.
+  std::size_t h = detail::scrambleHash(count());
+  for (const auto& e : table_.entries())
+    if (e.key) h += detail::scrambleHash(detail::memberHash(*e.key));
+  return h;
 }
 
 ObjectPtr Set::copy() const {

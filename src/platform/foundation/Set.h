@@ -33,7 +33,7 @@ class Set : public Object {
 
   std::string description() const override;
   bool isEqual(const Object& other) const override;
-  std::size_t hash() const override { return count(); }
+  std::size_t hash() const override;
   ObjectPtr copy() const override;
   ObjectPtr mutableCopy() const override;
 

@@ -7,19 +7,12 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/KeyedHash.h"
 #include "platform/foundation/Unicode.h"
 
 namespace zv {
 
-std::size_t hashText(std::string_view utf8) {
-  // FNV-1a, 64-bit.
-  std::uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : utf8) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return static_cast<std::size_t>(h);
-}
+std::size_t hashText(std::string_view utf8) { return static_cast<std::size_t>(keyedHash(utf8)); }
 
 Ref<String> String::make(std::string_view utf8) {
   return std::make_shared<String>(unicode::sanitizeUTF8(utf8));

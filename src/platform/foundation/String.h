@@ -80,7 +80,8 @@ class MutableString : public String {
   explicit MutableString(std::string text) : String(std::move(text)) {}
 };
 
-// The hash String uses, usable on raw text for heterogeneous lookups.
+// The hash String uses, usable on raw text for heterogeneous lookups: keyed per process (see
+// KeyedHash.h), so it differs between runs and must never be stored.
 std::size_t hashText(std::string_view utf8);
 
 }  // namespace zv

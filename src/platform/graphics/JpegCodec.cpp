@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "platform/foundation/Format.h"
 #include "platform/graphics/ImageCodec.h"
@@ -28,6 +29,24 @@ void onError(j_common_ptr info) {
 
 void onMessage(j_common_ptr, int) {}
 
+// Warnings while decoding: a stream that ends early or whose coded data is corrupt is an error
+// (libjpeg would otherwise pad it and hand back a whole picture with a grey fill); other warnings,
+// such as stray bytes before a marker, leave the picture intact and are ignored.
+void onDecodeMessage(j_common_ptr info, int level) {
+  if (level >= 0) return;
+  switch (info->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+      onError(info);
+      break;
+    default:
+      break;
+  }
+}
+
 void fail(Ref<Error>* error, int code, const std::string& message) {
   if (error) *error = Error::make(kImageErrorDomain, code, message);
 }
@@ -41,7 +60,7 @@ std::optional<Bitmap> decodeJPEG(std::span<const std::uint8_t> bytes, Ref<Error>
   ErrorManager manager{};
   info.err = jpeg_std_error(&manager.base);
   manager.base.error_exit = onError;
-  manager.base.emit_message = onMessage;
+  manager.base.emit_message = onDecodeMessage;
   if (setjmp(manager.jump)) {
     jpeg_destroy_decompress(&info);
     fail(error, ImageErrorCorrupt, format("Unreadable JPEG: %s", manager.message));

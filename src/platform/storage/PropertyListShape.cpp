@@ -15,9 +15,12 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kTrailerSize = 32;
-// Expanded node budget beyond the input size: generous for real documents, far below what
-// exhausts memory.
+// The decoder copies a shared object once per reference, so what it builds is counted in bytes:
+// each object costs a node plus the bytes of its text or data. The budget is this many nodes or
+// one per input byte if more, generous for real documents, far below what exhausts memory.
 constexpr std::uint64_t kExpansionFloor = 1u << 20;
+// What a node of the decoder's tree costs, in bytes, its text or data aside.
+constexpr std::uint64_t kNodeBytes = 64;
 
 std::uint64_t readBigEndian(const unsigned char* p, std::size_t size) {
   std::uint64_t value = 0;
@@ -113,7 +116,17 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
   enum : unsigned char { Unvisited, Open, Done };
   std::vector<unsigned char> state(objectCount, Unvisited);
   std::vector<std::uint64_t> expanded(objectCount, 0);
-  const std::uint64_t budget = std::max<std::uint64_t>(size, kExpansionFloor);
+  const std::uint64_t budget = std::max<std::uint64_t>(size, kExpansionFloor) * kNodeBytes;
+  // The bytes the decoder builds for one copy of the object, its members aside.
+  auto ownBytes = [&](std::uint64_t object) -> std::uint64_t {
+    Header header;
+    if (!headerAt(object, header).empty()) return kNodeBytes;
+    // Text or data; UTF-16 text grows to up to three UTF-8 bytes a unit. A count beyond the file
+    // is refused elsewhere and costs no more than the file here.
+    std::uint64_t units = std::min<std::uint64_t>(header.count, size);
+    std::uint64_t payload = header.kind == 0x4 || header.kind == 0x5 ? units : header.kind == 0x6 ? units * 3 : 0;
+    return kNodeBytes + payload;
+  };
 
   struct Frame {
     std::uint64_t object;
@@ -129,7 +142,7 @@ std::string checkBinaryPropertyListShape(std::string_view text, std::size_t maxi
     if (problem.empty()) problem = stringProblem(object, false);
     if (!problem.empty()) return problem;
     state[object] = Open;
-    stack.push_back(Frame{object, container, 0, 1});
+    stack.push_back(Frame{object, container, 0, ownBytes(object)});
     return {};
   };
   if (std::string problem = open(rootObject); !problem.empty()) return problem;
@@ -239,6 +252,53 @@ bool isRealText(std::string_view text) {
   return end == copy.c_str() + copy.size();
 }
 
+// The '>' that ends the tag whose name ends at `from`, passing over quoted attribute values.
+std::size_t endOfTag(std::string_view text, std::size_t from) {
+  for (std::size_t at = from; at < text.size(); ++at) {
+    const char c = text[at];
+    if (c == '>') return at;
+    if (c == '"' || c == '\'') {
+      at = text.find(c, at + 1);
+      if (at == std::string_view::npos) return at;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// The last character of the comment, CDATA section, processing instruction or declaration that
+// starts at `at` ("<!" or "<?"); npos when it never ends. A declaration's quoted literals and its
+// bracketed internal subset (with the comments and processing instructions inside it) are passed
+// over, so a '>' inside them ends nothing. No recursion, however the subset nests.
+std::size_t endOfMarkup(std::string_view text, std::size_t at) {
+  auto after = [&](std::string_view terminator, std::size_t from) {
+    std::size_t end = text.find(terminator, from);
+    return end == std::string_view::npos ? end : end + terminator.size() - 1;
+  };
+  std::string_view rest = text.substr(at);
+  if (rest.starts_with("<!--")) return after("-->", at + 4);
+  if (rest.starts_with("<![CDATA[")) return after("]]>", at + 9);
+  if (rest.starts_with("<?")) return after("?>", at + 2);
+  std::size_t brackets = 0;
+  for (std::size_t i = at + 2; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"' || c == '\'') {
+      i = text.find(c, i + 1);
+      if (i == std::string_view::npos) return i;
+    } else if (c == '[') {
+      ++brackets;
+    } else if (c == ']') {
+      if (brackets > 0) --brackets;
+    } else if (c == '<' && brackets > 0 && (text.substr(i).starts_with("<!--") || text.substr(i).starts_with("<?"))) {
+      // Declarations inside the subset need nothing more than the quotes and brackets above.
+      i = text.substr(i).starts_with("<?") ? after("?>", i + 2) : after("-->", i + 4);
+      if (i == std::string_view::npos) return i;
+    } else if (c == '>' && brackets == 0) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 bool isBase64Text(std::string_view text) {
   for (char c : text)
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
@@ -271,12 +331,20 @@ std::string checkXMLPropertyListShape(std::string_view text, std::size_t maximum
   }
   std::size_t depth = 0;
   for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
+    // Markup that holds no elements is passed over whole, as the decoder passes over it, so that no
+    // tag inside it counts (a comment holding "</array>" closes nothing).
+    if (i + 1 < text.size() && (text[i + 1] == '!' || text[i + 1] == '?')) {
+      std::size_t end = endOfMarkup(text, i);
+      if (end == std::string_view::npos) return "unterminated comment, declaration or processing instruction";
+      i = end;
+      continue;
+    }
     bool closing = i + 1 < text.size() && text[i + 1] == '/';
     std::size_t nameStart = i + (closing ? 2 : 1);
     std::size_t nameEnd = nameStart;
     while (nameEnd < text.size() && std::isalpha(static_cast<unsigned char>(text[nameEnd]))) ++nameEnd;
     std::string_view name = text.substr(nameStart, nameEnd - nameStart);
-    std::size_t close = text.find('>', nameEnd);
+    std::size_t close = endOfTag(text, nameEnd);
     if (close == std::string_view::npos) return {};  // truncated: the decoder refuses it
     bool selfClosing = text[close - 1] == '/';
     if (name == "array" || name == "dict") {

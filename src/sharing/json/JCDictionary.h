@@ -2,7 +2,8 @@
 // The JSON decoder's dictionaries: an open-addressed table sized from a fixed capacity table,
 // probed linearly from hash mod capacity. Enumeration follows slot order, which depends on the
 // keys' hashes and the capacity, not on document order. Mutability and the mutation counter work
-// as for JCArray. Keys are stored with their 32-bit platform hash.
+// as for JCArray. Keys are stored with their 32-bit platform hash, which is keyed per process: a
+// sender cannot choose keys that share a slot, and slot order differs from run to run.
 // Layout: the table's slots hold a hash and the number of a pair (8 bytes each), and the pairs of
 // key and object are kept densely apart from them, so empty slots cost 8 bytes and not a pair.
 // Thread contract: an immutable dictionary may be read from any thread, a mutable one from one at

@@ -86,6 +86,8 @@ TEST(ImageCodecTest, MalformedInputIsAnErrorNotACrash) {
       {"png signature only", std::vector<std::uint8_t>(png.begin(), png.begin() + 8), ImageErrorCorrupt},
       {"png cut in half", std::vector<std::uint8_t>(png.begin(), png.begin() + png.size() / 2), ImageErrorCorrupt},
       {"jpeg header only", std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + 3), ImageErrorCorrupt},
+      {"jpeg cut in half", std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + jpeg.size() / 2), ImageErrorCorrupt},
+      {"jpeg without its end marker", std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 2), ImageErrorCorrupt},
   };
   // A corrupted PNG data chunk fails its checksum.
   std::vector<std::uint8_t> flipped = png;
@@ -100,14 +102,18 @@ TEST(ImageCodecTest, MalformedInputIsAnErrorNotACrash) {
   }
 }
 
-TEST(ImageCodecTest, TruncatedJPEGStillDecodesWithoutOverrun) {
-  // libjpeg pads a stream that ends early; what matters is a sane bitmap and no crash.
+TEST(ImageCodecTest, TruncatedJPEGIsRefusedWithoutOverrun) {
+  // libjpeg would pad a stream that ends early; the decoder refuses it, at every cut, without
+  // reading past the bytes it was given.
   std::vector<std::uint8_t> jpeg = *encodeJPEG(gradient(32, 32, false), 0.8);
-  jpeg.resize(jpeg.size() * 2 / 3);
-  auto decoded = decodeJPEG(jpeg);
-  if (decoded) {
-    EXPECT_EQ(decoded->rgba.size(), 32u * 32u * 4u);
+  for (std::size_t keep : {jpeg.size() / 3, jpeg.size() * 2 / 3, jpeg.size() - 1}) {
+    std::vector<std::uint8_t> cut(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(keep));
+    Ref<Error> error;
+    EXPECT_FALSE(decodeJPEG(cut, &error)) << keep;
+    ASSERT_TRUE(error) << keep;
+    EXPECT_EQ(error->code(), ImageErrorCorrupt) << keep;
   }
+  EXPECT_TRUE(decodeJPEG(jpeg));
 }
 
 TEST(ImageTest, ImageFromDataAndFileWithScale) {

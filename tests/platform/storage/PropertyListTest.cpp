@@ -208,6 +208,30 @@ TEST(PropertyListTest, MalformedBytesGiveAnErrorNotACrash) {
   EXPECT_TRUE(parsePropertyList(nestedBinary(500)));
 }
 
+TEST(PropertyListTest, NestingHiddenBehindCommentsAndOtherMarkupStillCounts) {
+  // A million levels, each carrying a closing tag inside markup the decoder passes over, are
+  // refused before the decoder (which recurses through them) sees any.
+  for (std::string hidden : {"<!-- > </array> -->", "<!-- -- > </array> -->", "<?pi > </array> ?>",
+                             "<string><![CDATA[ > </array> ]]></string>", "<!DOCTYPE x [ <!-- ] > </array> --> ]>"}) {
+    SCOPED_TRACE(hidden);
+    Ref<Error> error;
+    EXPECT_EQ(parsePropertyList(nested(("<array>" + hidden).c_str(), "</array>", 1000000), &error), nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->localizedDescription().find("nested too deeply"), std::string::npos)
+        << error->localizedDescription();
+  }
+  Ref<Error> error;
+  EXPECT_EQ(parsePropertyList("<plist><array><!-- unterminated </array></plist>", &error), nullptr);
+  EXPECT_TRUE(error);
+
+  // Markup that hides no nesting reads as before.
+  auto read = dyn<Array>(parsePropertyList(
+      "<?xml version=\"1.0\"?><!DOCTYPE plist [ <!-- ] > --> ]><plist version=\"1>0\"><array><!-- > -->"
+      "<?pi > ?><string><![CDATA[a<b>]]></string><array/></array></plist>"));
+  ASSERT_TRUE(read);
+  EXPECT_TRUE(read->isEqual(*Array::make({box("a<b>"), Array::make()}))) << read->description();
+}
+
 std::string bigEndianReal(double value) {
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -322,6 +346,26 @@ TEST(PropertyListTest, SharedObjectsThatExpandExponentiallyAreRefused) {
   EXPECT_EQ(parsePropertyList(bytes, &error), nullptr);
   ASSERT_TRUE(error);
   EXPECT_NE(error->localizedDescription().find("expand"), std::string::npos) << error->localizedDescription();
+}
+
+TEST(PropertyListTest, ASharedStringIsCountedOncePerReference) {
+  // An array of `references` references to one string of 8 KiB.
+  auto sharedString = [](std::uint32_t references) {
+    std::string array = "\xAF\x12" + bigEndian(references, 4);
+    for (std::uint32_t i = 0; i < references; ++i) array += bigEndian(1, 4);
+    return binaryOf({array, "\x5F\x11" + bigEndian(8192, 2) + std::string(8192, 's')});
+  };
+  // 48 KB that would build 80 MB.
+  std::string bytes = sharedString(10000);
+  ASSERT_LT(bytes.size(), 50000u);
+  Ref<Error> error;
+  EXPECT_EQ(parsePropertyList(bytes, &error), nullptr);
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedDescription().find("expand"), std::string::npos) << error->localizedDescription();
+  // Sharing within reason still reads.
+  auto read = dyn<Array>(parsePropertyList(sharedString(100)));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->count(), 100u);
 }
 
 TEST(PropertyListTest, FilesAreWrittenAtomicallyWithTheirPermissions) {

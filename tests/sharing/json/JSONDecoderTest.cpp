@@ -9,6 +9,8 @@
 #include "sharing/json/JSONCodecConversions.h"
 #include "sharing/json/JSONDecoder.h"
 #include "sharing/json/CommaDecimalLocale.h"
+#include "support/HashFlooding.h"
+#include "support/TestSupport.h"
 
 namespace zv {
 namespace {
@@ -185,6 +187,29 @@ TEST(JSONDecoderTest, MutableResultsOnlyWhenAsked) {
   EXPECT_TRUE(dyn<JCArray>(decoder.mutableObjectWithData(data))->isMutable());
   EXPECT_FALSE(dyn<JCArray>(jsoncodec::objectFromJSONData(data))->isMutable());
   EXPECT_TRUE(dyn<JCArray>(jsoncodec::mutableObjectFromJSONString(*box("[1]")))->isMutable());
+}
+
+TEST(JSONDecoderTest, KeysChosenToShareASlotUnderTheOldHashDecodeInLinearTime) {
+  // Every key of a document shares the low 32 bits of its old unkeyed hash, the bits a slot was
+  // taken from; the decoder must read the larger document in about four times the time.
+  auto document = [](int doublings) {
+    std::string text = "{";
+    for (const auto& key : testing::keysSharingLow32FNVBits(doublings)) text += "\"" + key + "\":1,";
+    text.back() = '}';
+    return text;
+  };
+  const std::string small = document(12), large = document(14);
+  auto seconds = [](const std::string& text) {
+    return testing::leastThreadCPUSeconds([&] {
+      auto decoded = decode(text);
+      ASSERT_TRUE(decoded.value) << decoded.message();
+    });
+  };
+  double growth = seconds(large) / seconds(small);
+  EXPECT_LT(growth, 8.0) << "4 when linear, 16 when quadratic";
+  auto dictionary = std::dynamic_pointer_cast<Dictionary>(decode(large).value);
+  ASSERT_TRUE(dictionary);
+  EXPECT_EQ(dictionary->count(), 1u << 14);
 }
 
 TEST(JSONDecoderTest, NestingIsBoundedInsteadOfExhaustingTheStack) {

@@ -34,6 +34,7 @@ struct NoteServiceStandIn::State {
   std::condition_variable changed;
   std::string expectedToken;
   Reply reply = Reply::Normal;
+  std::string rawReply;
   std::map<std::string, Failure> failures;
   std::vector<notes::Note> notes;
   std::vector<std::string> calls;
@@ -151,9 +152,11 @@ class ControlledProcessor : public TProcessor {
 
   bool process(std::shared_ptr<TProtocol> in, std::shared_ptr<TProtocol> out, void* context) override {
     NoteServiceStandIn::Reply reply;
+    std::string raw;
     {
       std::lock_guard lock(state_->mutex);
       reply = state_->reply;
+      raw = state_->rawReply;
     }
     if (reply == NoteServiceStandIn::Reply::Normal) return inner_->process(in, out, context);
     auto buffer = std::make_shared<TMemoryBuffer>();
@@ -170,6 +173,10 @@ class ControlledProcessor : public TProcessor {
         transport->flush();
         return true;
       }
+      case NoteServiceStandIn::Reply::Raw:
+        transport->write(reinterpret_cast<const uint8_t*>(raw.data()), static_cast<uint32_t>(raw.size()));
+        transport->flush();
+        return true;
       case NoteServiceStandIn::Reply::Truncated:
         transport->write(bytes, length / 2);
         transport->flush();
@@ -245,6 +252,12 @@ NoteServiceStandIn::~NoteServiceStandIn() {
 void NoteServiceStandIn::setReply(Reply reply) {
   std::lock_guard lock(state_->mutex);
   state_->reply = reply;
+}
+
+void NoteServiceStandIn::setRawReply(std::string bytes) {
+  std::lock_guard lock(state_->mutex);
+  state_->reply = Reply::Raw;
+  state_->rawReply = std::move(bytes);
 }
 
 void NoteServiceStandIn::failNextCall(const std::string& method, int errorCode, bool system,

@@ -8,7 +8,8 @@
 // the expected token (a wrong one is counted and refused with code 9), and a created note's
 // resources with data must carry the MD5 digest of their bodies and their true sizes (refused with code 2
 // otherwise, and nothing is stored). Tests can make a method throw a declared exception, make
-// every reply drop the connection, be garbage, be cut short, or be held until the stand-in stops.
+// every reply drop the connection, be garbage, be cut short, be bytes of their choosing, or be held
+// until the stand-in stops.
 //
 // Threads: the server runs on its own threads; every member is safe from any thread.
 
@@ -32,13 +33,15 @@ namespace zv::testing {
 
 class NoteServiceStandIn {
  public:
-  enum class Reply { Normal, DropConnection, Garbage, Truncated, Held };
+  enum class Reply { Normal, DropConnection, Garbage, Truncated, Held, Raw };
 
   NoteServiceStandIn(const TestKeyPair& serverKeyPair, std::string expectedToken);
   ~NoteServiceStandIn();
 
   int port() const { return port_; }
   void setReply(Reply reply);
+  // Every reply is these bytes (the Raw mode), whatever the call.
+  void setRawReply(std::string bytes);
   // The next call of `method` throws a UserException with `errorCode` (a SystemException when
   // `system`), once.
   void failNextCall(const std::string& method, int errorCode, bool system = false,

@@ -51,13 +51,18 @@ std::optional<char32_t> namedReference(std::string_view candidate) {
   return std::nullopt;
 }
 
-// The candidate reference starting at `amp`: from "&" to the first ";" before `limit`.
+// The longest reference read, "&" and ";" included.
+constexpr std::size_t kLongestReference = 10;
+
+// The candidate reference starting at `amp`: from "&" to the first ";" before `limit`. Only as far
+// as the longest reference is searched, so text full of "&" without ";" is read in linear time.
 std::optional<std::string_view> candidateAt(std::string_view text, std::size_t amp, std::size_t limit) {
-  std::size_t semi = text.find(';', amp);
-  if (semi == std::string_view::npos || semi >= limit) return std::nullopt;
-  std::size_t length = semi - amp + 1;
-  if (length < 4 || length > 10) return std::nullopt;
-  return text.substr(amp, length);
+  std::string_view window = text.substr(amp, std::min(limit, amp + kLongestReference) - amp);
+  std::size_t length = window.find(';');
+  if (length == std::string_view::npos) return std::nullopt;
+  ++length;
+  if (length < 4) return std::nullopt;
+  return window.substr(0, length);
 }
 
 // What stands in the output for a character: XML 1.0 cannot carry the C0 controls other than tab,

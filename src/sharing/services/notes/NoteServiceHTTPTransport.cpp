@@ -22,6 +22,7 @@ uint32_t NoteServiceHTTPTransport::read(uint8_t* buffer, uint32_t length) {
   auto count = static_cast<uint32_t>(std::min<std::size_t>(length, reply_.size() - replyOffset_));
   if (count > 0) std::memcpy(buffer, reply_.data() + replyOffset_, count);
   replyOffset_ += count;
+  countConsumedMessageBytes(count);
   return count;
 }
 
@@ -45,6 +46,7 @@ void NoteServiceHTTPTransport::flush() {
   request_.clear();
   reply_.clear();
   replyOffset_ = 0;
+  resetConsumedMessageSize();
 
   Ref<net::URLResponse> response;
   Ref<Error> error;
@@ -58,6 +60,8 @@ void NoteServiceHTTPTransport::flush() {
     throw TTransportException(TTransportException::UNKNOWN,
                               "HTTP status " + std::to_string(http ? http->statusCode() : 0));
   }
+  // Refuses a reply above the maximum message size; what is left to read is the reply itself.
+  updateKnownMessageSize(static_cast<long>(body->length()));
   reply_ = body->bytes();
 }
 

@@ -2,8 +2,9 @@
 // The Thrift transport of the note-service clients: the serialised call is buffered and, on
 // flush, sent as one HTTP POST ("application/x-thrift") through the project's URL connection (TLS
 // with host-name verification, proxies, the test host map); the reply body is then read back.
-// A failed exchange, a status other than 200 or reading past the reply raise
-// TTransportException.
+// A failed exchange, a status other than 200, a reply larger than the configured maximum message
+// size or reading past the reply raise TTransportException. Every byte read counts against the
+// reply's known size, so the protocol's own size checks see how much the reply still holds.
 //
 // Threads: one transport per client per call; blocks the calling thread (never the main one).
 
@@ -27,6 +28,9 @@ class NoteServiceHTTPTransport
   uint32_t read(uint8_t* buffer, uint32_t length);
   void write(const uint8_t* buffer, uint32_t length);
   void flush() override;
+
+  // The bytes of the current reply not read yet (no reply: none).
+  std::size_t replyBytesLeft() const { return reply_.size() - replyOffset_; }
 
  private:
   std::string url_;

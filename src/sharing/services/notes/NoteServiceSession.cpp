@@ -1,6 +1,10 @@
 #include "sharing/services/notes/NoteServiceSession.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <thrift/protocol/TBinaryProtocol.h>
+#include <thrift/protocol/TProtocolException.h>
 
 #include "notes_thrift/NoteStore.h"
 #include "notes_thrift/UserStore.h"
@@ -27,10 +31,70 @@ std::string lowercase(std::string_view text) {
   return result;
 }
 
+using apache::thrift::protocol::TBinaryProtocol;
+using apache::thrift::protocol::TMessageType;
+using apache::thrift::protocol::TProtocolException;
+using apache::thrift::protocol::TType;
+
+// The binary protocol over one HTTP reply, believing no length or count beyond the reply: a
+// string never claims more bytes than the reply holds, and a container never more elements than
+// the bytes left (each element takes at least one byte), so a claim is refused with a protocol
+// error before anything is allocated for it. Fields skipped as unknown are held to the same
+// string and container limits (the reply's size).
+class ReplyBoundedProtocol : public TBinaryProtocol {
+ public:
+  explicit ReplyBoundedProtocol(const std::shared_ptr<NoteServiceHTTPTransport>& transport)
+      : TBinaryProtocol(transport), reply_(transport.get()) {}
+
+  uint32_t readMessageBegin_virt(std::string& name, TMessageType& type, int32_t& seqid) override {
+    // The reply has arrived by now: at least 1, since a limit of 0 means none.
+    auto limit = static_cast<int32_t>(std::clamp<std::size_t>(reply_->replyBytesLeft(), 1, INT32_MAX));
+    setStringSizeLimit(limit);
+    setContainerSizeLimit(limit);
+    return TBinaryProtocol::readMessageBegin_virt(name, type, seqid);
+  }
+
+  uint32_t readString_virt(std::string& text) override { return readBoundedString(text); }
+  uint32_t readBinary_virt(std::string& bytes) override { return readBoundedString(bytes); }
+
+  uint32_t readListBegin_virt(TType& elementType, uint32_t& size) override {
+    uint32_t read = TBinaryProtocol::readListBegin_virt(elementType, size);
+    requireLeft(size);
+    return read;
+  }
+  uint32_t readSetBegin_virt(TType& elementType, uint32_t& size) override {
+    uint32_t read = TBinaryProtocol::readSetBegin_virt(elementType, size);
+    requireLeft(size);
+    return read;
+  }
+  uint32_t readMapBegin_virt(TType& keyType, TType& valueType, uint32_t& size) override {
+    uint32_t read = TBinaryProtocol::readMapBegin_virt(keyType, valueType, size);
+    requireLeft(2 * static_cast<std::size_t>(size));
+    return read;
+  }
+
+ private:
+  void requireLeft(std::size_t bytes) const {
+    if (bytes > reply_->replyBytesLeft()) {
+      throw TProtocolException(TProtocolException::SIZE_LIMIT, "Exceeded size limit: a length or count beyond the reply");
+    }
+  }
+
+  uint32_t readBoundedString(std::string& text) {
+    int32_t size = 0;
+    uint32_t read = readI32(size);
+    if (size < 0) throw TProtocolException(TProtocolException::NEGATIVE_SIZE);
+    requireLeft(static_cast<std::size_t>(size));
+    return read + readStringBody(text, size);
+  }
+
+  NoteServiceHTTPTransport* reply_;  // owned by the base class
+};
+
 template <class Client>
 std::shared_ptr<Client> makeClient(const std::string& url, double timeout) {
   auto transport = std::make_shared<NoteServiceHTTPTransport>(url, timeout);
-  auto protocol = std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport);
+  auto protocol = std::make_shared<ReplyBoundedProtocol>(transport);
   return std::make_shared<Client>(protocol);
 }
 

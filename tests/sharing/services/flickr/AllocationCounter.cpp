@@ -1,14 +1,23 @@
 #include "sharing/services/flickr/AllocationCounter.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
 thread_local bool counting = false;
 thread_local std::size_t allocated = 0;
+std::atomic<std::size_t> refusedAbove{0};  // 0: refuse nothing
+std::atomic<std::size_t> largestRequest{0};
 
 void* allocate(std::size_t size) noexcept {
   if (counting) allocated += size;
+  if (std::size_t limit = refusedAbove.load(std::memory_order_relaxed)) {
+    std::size_t largest = largestRequest.load(std::memory_order_relaxed);
+    while (size > largest && !largestRequest.compare_exchange_weak(largest, size, std::memory_order_relaxed)) {
+    }
+    if (size > limit) return nullptr;
+  }
   return std::malloc(size == 0 ? 1 : size);
 }
 }  // namespace
@@ -41,6 +50,16 @@ void startCountingAllocations() {
 std::size_t stopCountingAllocations() {
   counting = false;
   return allocated;
+}
+
+void startRefusingAllocationsAbove(std::size_t limit) {
+  largestRequest = 0;
+  refusedAbove = limit;
+}
+
+std::size_t stopRefusingAllocations() {
+  refusedAbove = 0;
+  return largestRequest.load();
 }
 
 }  // namespace zv::testing

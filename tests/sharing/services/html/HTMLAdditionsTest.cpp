@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sharing/services/html/HTMLAdditions.h"
+#include "support/TestSupport.h"
 
 namespace zv::html {
 namespace {
@@ -103,6 +104,15 @@ TEST(HTMLUnescapeTest, ReferencesAndMalformedText) {
       {"1 &lt 2 &gt; 0", "1 &lt 2 > 0"},  // the first "&" has no ";" before the next "&"
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(html_stringByUnescapingFromHTML(in), out) << in;
+}
+
+TEST(HTMLUnescapeTest, AmpersandsWithoutSemicolonsAreReadInLinearTime) {
+  auto seconds = [](std::size_t count) {
+    const std::string text = std::string(count, '&') + "x;";
+    return testing::leastThreadCPUSeconds([&] { EXPECT_EQ(html_stringByUnescapingFromHTML(text), text); });
+  };
+  double growth = seconds(200000) / seconds(50000);
+  EXPECT_LT(growth, 8.0) << "4 when linear, 16 when quadratic";
 }
 
 TEST(HTMLUnescapeTest, NeverYieldsALoneSurrogate) {

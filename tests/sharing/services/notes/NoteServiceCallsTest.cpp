@@ -12,6 +12,7 @@
 
 #include "sharing/services/notes/NoteServiceHTTPTransport.h"
 #include "sharing/services/notes/NoteServiceNoteStore.h"
+#include "sharing/services/flickr/AllocationCounter.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
 #include "support/net/RedirectingService.h"
 
@@ -145,6 +146,52 @@ TEST_F(NoteServiceCallsTest, ARedirectedCallSendsTheTokenNowhereElseAndTakesNoRe
   ASSERT_EQ(moved.received().size(), 4u);
   EXPECT_EQ(moved.received()[0].body, call);
   EXPECT_TRUE(moved.caught().empty());
+}
+
+// Replies of the binary protocol whose lengths or counts claim far more than they hold.
+std::string bigEndian(std::uint32_t value) {
+  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+          static_cast<char>(value)};
+}
+std::string replyHeader(const std::string& method) {
+  return bigEndian(0x80010002u) + bigEndian(static_cast<std::uint32_t>(method.size())) + method + bigEndian(0);
+}
+
+TEST_F(NoteServiceCallsTest, ARepliesClaimedLengthsAndCountsAreRefusedBeforeAnythingIsAllocated) {
+  struct Case {
+    const char* what;
+    std::string reply;
+    bool listNotebooks;
+  };
+  const Case cases[] = {
+      // 14 bytes: a message name of 2 GiB.
+      {"name", bigEndian(0x80010002u) + bigEndian(0x7fffffffu) + "getDef", false},
+      // 34 bytes: a result list of 2^31-1 notebooks.
+      {"list", replyHeader("listNotebooks") + std::string("\x0f\x00\x00\x0c", 4) + bigEndian(0x7fffffffu) +
+                   std::string(1, '\0'), true},
+      // An unknown string field of 2 GiB, skipped by the reader.
+      {"unknown field", replyHeader("getDefaultNotebook") + std::string("\x0b\x00\x63", 3) + bigEndian(0x7fffffffu) +
+                            "abc", false},
+  };
+  for (const auto& c : cases) {
+    standIn->setRawReply(c.reply);
+    // What the reader asks for is noted; anything above 64 MiB is refused rather than provided.
+    startRefusingAllocationsAbove(64u << 20);
+    Ref<Error> error;
+    if (c.listNotebooks) {
+      error = failureOf([&](NCFailure failure) {
+        store->listNotebooksWithSuccess(
+            [](const std::vector<notes::Notebook>&) { ADD_FAILURE() << "unexpected success"; }, std::move(failure));
+      });
+    } else {
+      error = failureOfDefaultNotebook();
+    }
+    std::size_t largest = stopRefusingAllocations();
+    EXPECT_LT(largest, 1u << 20) << c.what;
+    ASSERT_TRUE(error) << c.what;
+    EXPECT_EQ(error->code(), kNoteServiceErrorTransport) << c.what;
+    EXPECT_NE(error->description().find("limit"), std::string::npos) << c.what << ": " << error->description();
+  }
 }
 
 TEST_F(NoteServiceCallsTest, AnUnreachableOrSilentServerIsATransportError) {
