@@ -3,11 +3,14 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <system_error>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/ThreadStartRetry.h"
 
 namespace zv {
 
@@ -30,8 +33,26 @@ Ref<Thread> Thread::create(Body body, std::string name) {
 
 Ref<Thread> Thread::detachNew(Body body, std::string name) {
   auto thread = create(std::move(body), std::move(name));
-  thread->start();
+  thread->startWhenPossible();
   return thread;
+}
+
+void Thread::startWhenPossible() {
+  if (started_.load()) Exception::raise(kInvalidArgumentException, "a thread was started twice");
+  try {
+    start();
+    return;
+  } catch (const std::exception& error) {
+    // Out of threads, memory or descriptors (for the run loop) for now.
+    logError("Thread " + name() + " cannot be made now (" + error.what() + "); it starts once the system allows");
+  }
+  auto self = selfAs<Thread>();
+  retryUntilStarted([self] {
+    // Someone else may have started it meanwhile.
+    if (self->started_.load()) return true;
+    self->start();
+    return true;
+  });
 }
 
 Ref<Thread> Thread::startRunLoopThread(std::string name) {
@@ -89,10 +110,24 @@ void Thread::sleepForTimeInterval(double seconds) {
 void Thread::start() {
   if (started_.exchange(true)) Exception::raise(kInvalidArgumentException, "a thread was started twice");
   auto self = selfAs<Thread>();
-  // The loop exists before start returns, so work sent right away is kept for the thread.
-  bindRunLoop(makeRunLoop(name().empty() ? "thread" : name()));
+  // The loop exists before start returns, so work sent right away is kept for the thread; a
+  // start the system refused keeps it for the next start.
+  if (!runLoop()) {
+    try {
+      bindRunLoop(makeRunLoop(name().empty() ? "thread" : name()));
+    } catch (...) {
+      started_ = false;
+      throw;
+    }
+  }
   executing_ = true;
-  std::thread([self] { self->main(); }).detach();
+  try {
+    std::thread([self] { self->main(); }).detach();
+  } catch (...) {
+    executing_ = false;
+    started_ = false;
+    throw;
+  }
 }
 
 void Thread::main() {

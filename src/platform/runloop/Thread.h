@@ -26,12 +26,13 @@ class Thread : public Object {
 
   // A thread that will run `body` once started. Any thread.
   static Ref<Thread> create(Body body, std::string name = {});
-  // Creates and starts a thread. Any thread.
+  // Creates and starts a thread (startWhenPossible). Any thread.
   static Ref<Thread> detachNew(Body body, std::string name = {});
   // Creates and starts a thread whose body runs its run loop (default mode) for ever: a source
   // that never fires keeps the loop from running dry, and each `stop()` of the loop only ends
   // one turn. It ends only through `cancel()`. Use it as a service thread that others send
-  // work to with performOnThread (Perform.h).
+  // work to with performOnThread (Perform.h); its loop keeps that work even while the system
+  // refuses the thread (startWhenPossible).
   static Ref<Thread> startRunLoopThread(std::string name);
 
   // The calling thread. Any thread.
@@ -46,7 +47,12 @@ class Thread : public Object {
   ~Thread() override;
 
   // Starts the thread; raises "NSInvalidArgumentException" when started twice. Any thread.
+  // Throws std::system_error when the system refuses a thread now; the thread may then be
+  // started again, and its run loop keeps the work already sent to it.
   void start();
+  // Starts the thread, now or, when the system refuses it now, as soon as it allows: the start
+  // is retried off the calling thread (ThreadStartRetry.h). Never throws for a refusal.
+  void startWhenPossible();
   // Marks the thread cancelled and stops its run loop; a run-loop thread then ends. A plain body
   // reads isCancelled() itself. Any thread.
   void cancel();
