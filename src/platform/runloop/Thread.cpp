@@ -7,10 +7,10 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/RunLoopSource.h"
-#include "platform/runloop/ThreadStartRetry.h"
 
 namespace zv {
 

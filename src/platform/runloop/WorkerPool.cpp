@@ -5,9 +5,9 @@
 #include <exception>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/Thread.h"
-#include "platform/runloop/ThreadStartRetry.h"
 
 namespace zv {
 

@@ -2,32 +2,20 @@
 // global, serial and operation queues and to a run-loop thread meanwhile. Prints "PASS" and exits
 // 0 when every piece of that work ran after the limit was lifted, without another submission;
 // prints what is missing and exits 1 otherwise; exits 77 when the limit cannot be imposed.
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <system_error>
 #include <thread>
 
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/DispatchQueue.h"
 #include "platform/runloop/OperationQueue.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/Thread.h"
-#include "platform/runloop/ThreadStartRetry.h"
+#include "support/ThreadLimit.h"
 
 namespace {
-
-bool threadsRefused() {
-  try {
-    std::thread([] {}).join();
-    return false;
-  } catch (const std::system_error&) {
-    return true;
-  }
-}
 
 template <typename Condition>
 bool waitUntil(Condition condition) {
@@ -43,17 +31,9 @@ bool waitUntil(Condition condition) {
 
 int main() {
   using namespace zv;
-  // The limit binds only a user without the power to ignore it: root takes a user id of its own.
-  if (::geteuid() == 0) {
-    const uid_t uid = 61000 + static_cast<uid_t>(::getpid() % 3000);
-    if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0) return 77;
-  }
+  testing::ThreadLimit limit;
   prepareThreadStartRetries();
-  rlimit original{};
-  ::getrlimit(RLIMIT_NPROC, &original);
-  rlimit refused = original;
-  refused.rlim_cur = 1;
-  if (::setrlimit(RLIMIT_NPROC, &refused) != 0 || !threadsRefused()) return 77;
+  if (!limit.impose()) return 77;
 
   std::atomic<bool> globalRan{false}, serialRan{false}, operationRan{false}, loopThreadRan{false};
   auto serial = DispatchQueue::createSerial("refused.serial");
@@ -71,7 +51,7 @@ int main() {
     std::puts("work ran while every thread was refused");
     return 1;
   }
-  ::setrlimit(RLIMIT_NPROC, &original);
+  limit.lift();
 
   const bool allRan = waitUntil([&] { return globalRan && serialRan && operationRan && loopThreadRan; });
   if (!allRan) {

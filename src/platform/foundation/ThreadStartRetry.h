@@ -4,8 +4,8 @@
 // thread until it succeeds.
 //
 // One supervisor thread per process does the retrying, with pauses growing from 1 ms to 250 ms.
-// It is made the first time a worker pool or a service thread is set up (while the system still
-// gives threads); should that be refused too, every later refusal tries to make it again.
+// It is made when the process starts (in a child made by fork, at its first refusal); should that
+// be refused too, every later refusal and every worker-pool submission tries to make it again.
 // Everything here may be called from any thread and never throws for a refused thread.
 
 #include <functional>

@@ -1,4 +1,4 @@
-#include "platform/runloop/ThreadStartRetry.h"
+#include "platform/foundation/ThreadStartRetry.h"
 
 #include <pthread.h>
 
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/foundation/Log.h"
-#include "platform/runloop/RunLoopImpl.h"
 
 namespace zv {
 
@@ -24,7 +23,17 @@ class Supervisor {
  public:
   // Never destroyed: pools and service threads hand it work up to the end of the process.
   static Supervisor& shared() {
-    static Supervisor* instance = new Supervisor;
+    static Supervisor* instance = [] {
+      auto* supervisor = new Supervisor;
+      // A child made by fork has no supervisor thread; it makes its own when it needs one. The
+      // mutex is held across the fork so the child never inherits it locked.
+      ::pthread_atfork([] { shared().mutex_.lock(); }, [] { shared().mutex_.unlock(); },
+                       [] {
+                         shared().running_ = false;
+                         shared().mutex_.unlock();
+                       });
+      return supervisor;
+    }();
     return *instance;
   }
 
@@ -92,6 +101,9 @@ class Supervisor {
   bool reportedRefusal_ = false;
 };
 
+// The supervisor is made with the process, while threads are surely given.
+[[maybe_unused]] const bool gSupervisorMade = (Supervisor::shared().ensureRunning(), true);
+
 void nameCurrentThread(const std::string& name) {
   if (!name.empty()) ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
 }
@@ -106,7 +118,13 @@ void detachThread(std::function<void()> body, const std::string& name) {
   auto start = [body = std::move(body), name]() {
     std::thread([body, name] {
       nameCurrentThread(name);
-      runLogged([&] { return "thread " + (name.empty() ? std::string("(detached)") : name); }, body);
+      try {
+        body();
+      } catch (const std::exception& error) {
+        logError("Uncaught exception on thread " + name + ": " + error.what());
+      } catch (...) {
+        logError("Uncaught exception on thread " + name + ": unknown exception");
+      }
     }).detach();
   };
   try {
