@@ -71,7 +71,7 @@ std::string replacePlaceholder(std::string format, const std::string& value) {
 }  // namespace
 
 Ref<RatingPrompt> RatingPrompt::sharedInstance() {
-  static Ref<RatingPrompt> shared = make();
+  static Ref<RatingPrompt>& shared = *new Ref<RatingPrompt>(make());
   return shared;
 }
 

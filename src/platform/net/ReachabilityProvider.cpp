@@ -52,7 +52,10 @@ namespace {
 
 std::mutex gProviderMutex;
 // Never destroyed: threads still asking for reachability at exit must not find it gone.
-std::shared_ptr<ReachabilityProvider>& gInstalledProvider = *new std::shared_ptr<ReachabilityProvider>;
+std::shared_ptr<ReachabilityProvider>& installedProvider() {
+  static auto* provider = new std::shared_ptr<ReachabilityProvider>;
+  return *provider;
+}
 
 bool isCellularInterface(const std::string& name) {
   return name.rfind("wwan", 0) == 0 || name.rfind("rmnet", 0) == 0 || name.rfind("ppp", 0) == 0 ||
@@ -213,13 +216,13 @@ std::shared_ptr<ReachabilityProvider> ReachabilityProvider::makeSystemProvider()
 
 std::shared_ptr<ReachabilityProvider> ReachabilityProvider::shared() {
   std::lock_guard lock(gProviderMutex);
-  if (!gInstalledProvider) gInstalledProvider = makeSystemProvider();
-  return gInstalledProvider;
+  if (!installedProvider()) installedProvider() = makeSystemProvider();
+  return installedProvider();
 }
 
 void ReachabilityProvider::install(std::shared_ptr<ReachabilityProvider> provider) {
   std::lock_guard lock(gProviderMutex);
-  gInstalledProvider = std::move(provider);
+  installedProvider() = std::move(provider);
 }
 
 FakeReachabilityProvider::FakeReachabilityProvider(std::optional<std::uint32_t> defaultFlags)

@@ -65,7 +65,7 @@ utsname machineNames() {
 }  // namespace
 
 ApplicationEnvironment& ApplicationEnvironment::shared() {
-  static ApplicationEnvironment environment;
+  static ApplicationEnvironment& environment = *new ApplicationEnvironment;
   return environment;
 }
 
