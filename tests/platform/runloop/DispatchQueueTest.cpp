@@ -50,6 +50,44 @@ TEST(DispatchQueueTest, SyncOnOwnSerialQueueIsRefusedNotDeadlocked) {
     }
   });
   EXPECT_TRUE(refused);
+
+  // Also through a global queue's sync, which runs inside the serial item.
+  std::atomic<bool> refusedThroughGlobal{false};
+  std::atomic<bool> itemEnded{false};
+  queue->async([&] {
+    try {
+      DispatchQueue::globalQueue()->sync([&] { queue->sync([] {}); });
+    } catch (const Exception& e) {
+      refusedThroughGlobal = e.name() == kInternalInconsistencyException;
+    }
+    itemEnded = true;
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!itemEnded && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(itemEnded) << "the serial queue hangs";
+  EXPECT_TRUE(refusedThroughGlobal);
+}
+
+// Global items that each wait on a serial queue can take every global worker; the serial queue
+// still runs, so they all end.
+TEST(DispatchQueueTest, GlobalItemsWaitingOnASerialQueueDoNotStarveIt) {
+  constexpr int kItems = 64;  // the global pool's width
+  auto serial = DispatchQueue::createSerial("serial.awaited");
+  std::atomic<int> waiting{0};
+  std::atomic<int> ended{0};
+  for (int i = 0; i < kItems; ++i) {
+    DispatchQueue::globalQueue()->async([&] {
+      // All of them hold a worker before any waits on the serial queue.
+      ++waiting;
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (waiting < kItems && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      serial->sync([] {});
+      ++ended;
+    });
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ended < kItems && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(ended, kItems);
 }
 
 TEST(DispatchQueueTest, MainQueueItemsRunOnTheMainThreadWhileItsLoopRuns) {

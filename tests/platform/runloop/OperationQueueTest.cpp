@@ -430,5 +430,18 @@ TEST(OperationQueueTest, AnOperationWhoseStartThrowsGivesUpItsSlot) {
   }
 }
 
+// A block added to a block operation while it runs its blocks runs too; once it has finished,
+// adding one is refused.
+TEST(OperationQueueTest, ABlockAddedWhileABlockOperationRunsIsRunOrRefused) {
+  auto queue = OperationQueue::create();
+  std::atomic<bool> addedRan{false};
+  Ref<BlockOperation> operation;
+  operation = BlockOperation::create([&] { operation->addExecutionBlock([&] { addedRan = true; }); });
+  queue->addOperation(operation);
+  operation->waitUntilFinished();
+  EXPECT_TRUE(addedRan);
+  EXPECT_THROW(operation->addExecutionBlock([] {}), Exception);
+}
+
 }  // namespace
 }  // namespace zv
