@@ -63,7 +63,9 @@ TEST(DispatchQueueTest, SyncOnOwnSerialQueueIsRefusedNotDeadlocked) {
     itemEnded = true;
   });
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!itemEnded && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!itemEnded && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   ASSERT_TRUE(itemEnded) << "the serial queue hangs";
   EXPECT_TRUE(refusedThroughGlobal);
 }
@@ -80,13 +82,17 @@ TEST(DispatchQueueTest, GlobalItemsWaitingOnASerialQueueDoNotStarveIt) {
       // All of them hold a worker before any waits on the serial queue.
       ++waiting;
       const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (waiting < kItems && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      while (waiting < kItems && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       serial->sync([] {});
       ++ended;
     });
   }
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ended < kItems && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (ended < kItems && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   EXPECT_EQ(ended, kItems);
 }
 

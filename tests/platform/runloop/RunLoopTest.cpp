@@ -242,8 +242,9 @@ TEST(RunLoopTest, ATimerPostponedInTheSameTurnFiresAtItsNewDate) {
     const double past = monotonicNow() - 1.0;
     bool postponedFired = false;
     auto postponed = Timer::createWithFireDate(past + 0.5, 0, false, [&](Timer&) { postponedFired = true; });
-    loop->addTimer(Timer::createWithFireDate(past, 0, false, [&](Timer&) { postponed->setFireDate(monotonicNow() + 3600); }),
-                   kDefaultRunLoopMode);
+    auto postponing = Timer::createWithFireDate(past, 0, false,
+                                                [&](Timer&) { postponed->setFireDate(monotonicNow() + 3600); });
+    loop->addTimer(postponing, kDefaultRunLoopMode);
     loop->addTimer(postponed, kDefaultRunLoopMode);
     loop->runMode(kDefaultRunLoopMode, 0.05);
     EXPECT_FALSE(postponedFired);

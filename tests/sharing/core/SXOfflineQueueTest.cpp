@@ -517,7 +517,8 @@ TEST_F(SXOfflineQueueTest, ManySharesAreReplayedAFewAtATime) {
 TEST_F(SXOfflineQueueTest, ExitingWhileCancelledReplaysStillEndIsClean) {
   auto list = MutableArray::make();
   for (int i = 0; i < 300; ++i) {
-    list->addObject(Dictionary::make({{"item", SXItem::makeText("exit " + std::to_string(i))->dictionaryRepresentation()},
+    auto item = SXItem::makeText("exit " + std::to_string(i));
+    list->addObject(Dictionary::make({{"item", item->dictionaryRepresentation()},
                                       {"sharer", box("QueueProbeSharer")},
                                       {"uid", box(SXOfflineQueue::makeUid("QueueProbeSharer", SXShareTypeText))},
                                       {"attempts", box(0)}}));

@@ -1,7 +1,8 @@
 // A process that is refused new threads for a while by a real RLIMIT_NPROC, with work sent to the
-// global, serial and operation queues and to a run-loop thread meanwhile. Prints "PASS" and exits
-// 0 when every piece of that work ran after the limit was lifted, without another submission;
-// prints what is missing and exits 1 otherwise; exits 77 when the limit cannot be imposed.
+// global, serial and operation queues, to a run-loop thread and to a detached thread meanwhile.
+// Prints "PASS" and exits 0 when every piece of that work ran after the limit was lifted, without
+// another submission; prints what is missing and exits 1 otherwise; exits 77 when the limit
+// cannot be imposed.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -35,7 +36,7 @@ int main() {
   prepareThreadStartRetries();
   if (!limit.impose()) return 77;
 
-  std::atomic<bool> globalRan{false}, serialRan{false}, operationRan{false}, loopThreadRan{false};
+  std::atomic<bool> globalRan{false}, serialRan{false}, operationRan{false}, loopThreadRan{false}, detachedRan{false};
   auto serial = DispatchQueue::createSerial("refused.serial");
   auto operations = OperationQueue::create();
   operations->setMaxConcurrentOperationCount(1);
@@ -44,19 +45,22 @@ int main() {
   operations->addOperationWithBlock([&] { operationRan = true; });
   auto loopThread = Thread::startRunLoopThread("refused.loop");
   performOnThread(loopThread, [&] { loopThreadRan = true; }, false);
+  detachThread([&] { detachedRan = true; }, "refused.plain");
 
   // Refused for a while, then given again.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  if (globalRan || serialRan || operationRan || loopThreadRan) {
+  if (globalRan || serialRan || operationRan || loopThreadRan || detachedRan) {
     std::puts("work ran while every thread was refused");
     return 1;
   }
   limit.lift();
 
-  const bool allRan = waitUntil([&] { return globalRan && serialRan && operationRan && loopThreadRan; });
+  const bool allRan =
+      waitUntil([&] { return globalRan && serialRan && operationRan && loopThreadRan && detachedRan; });
   if (!allRan) {
-    std::printf("missing:%s%s%s%s\n", globalRan ? "" : " global", serialRan ? "" : " serial",
-                operationRan ? "" : " operation", loopThreadRan ? "" : " run-loop thread");
+    std::printf("missing:%s%s%s%s%s\n", globalRan ? "" : " global", serialRan ? "" : " serial",
+                operationRan ? "" : " operation", loopThreadRan ? "" : " run-loop thread",
+                detachedRan ? "" : " detached thread");
     return 1;
   }
   // The serial queue is not left "draining" and the operation queue's one slot was freed.
