@@ -8,6 +8,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/ThreadStartRetry.h"
+#include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/RunLoopSource.h"
@@ -45,6 +46,10 @@ void Thread::startWhenPossible() {
   } catch (const std::exception& error) {
     // Out of threads, memory or descriptors (for the run loop) for now.
     logError("Thread " + name() + " cannot be made now (" + error.what() + "); it starts once the system allows");
+  }
+  {
+    std::lock_guard lock(mutex_);
+    awaitingStart_ = true;
   }
   auto self = selfAs<Thread>();
   retryUntilStarted([self] {
@@ -114,7 +119,12 @@ void Thread::start() {
   // start the system refused keeps it for the next start.
   if (!runLoop()) {
     try {
-      bindRunLoop(makeRunLoop(name().empty() ? "thread" : name()));
+      auto loop = makeRunLoop(name().empty() ? "thread" : name());
+      std::lock_guard lock(mutex_);
+      bindRunLoopLocked(loop);
+      // Work kept while no loop could be made goes first, in the order sent.
+      for (auto& kept : kept_) performOnRunLoop(loop, std::move(kept.work), false, kept.modes);
+      kept_.clear();
     } catch (...) {
       started_ = false;
       throw;
@@ -189,8 +199,19 @@ Ref<RunLoop> Thread::runLoop() const {
   return runLoop_;
 }
 
+bool Thread::keepUntilRunLoopExists(std::function<void()>& work, const std::vector<std::string>& modes) {
+  std::lock_guard lock(mutex_);
+  if (runLoop_ || !awaitingStart_) return false;
+  kept_.push_back(KeptWork{std::move(work), modes});
+  return true;
+}
+
 void Thread::bindRunLoop(const Ref<RunLoop>& loop) {
   std::lock_guard lock(mutex_);
+  bindRunLoopLocked(loop);
+}
+
+void Thread::bindRunLoopLocked(const Ref<RunLoop>& loop) {
   runLoop_ = loop;
   if (loop && !name_.empty()) {
     std::lock_guard loopLock(loop->impl().mutex);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/foundation/Object.h"
 
@@ -80,11 +81,22 @@ class Thread : public Object {
   // The Thread object of the calling thread if one exists (no creation).
   static Ref<Thread> currentIfExists();
   void bindRunLoop(const Ref<RunLoop>& loop);
+  // While a start refused for now waits to be tried again and the thread has no run loop yet (no
+  // descriptor was free for one), keeps `work` for the loop it will have and answers true.
+  bool keepUntilRunLoopExists(std::function<void()>& work, const std::vector<std::string>& modes);
 
  private:
   void main();
+  void bindRunLoopLocked(const Ref<RunLoop>& loop);
+
+  struct KeptWork {
+    std::function<void()> work;
+    std::vector<std::string> modes;
+  };
 
   Body body_;
+  bool awaitingStart_ = false;
+  std::vector<KeptWork> kept_;
   mutable std::mutex mutex_;
   std::condition_variable finishedCondition_;
   std::string name_;

@@ -3,11 +3,20 @@
 // Prints "PASS" and exits 0 when every piece of that work ran after the limit was lifted, without
 // another submission; prints what is missing and exits 1 otherwise; exits 77 when the limit
 // cannot be imposed.
+//
+// With the argument "descriptors" the refusal is a full descriptor table instead: a run-loop
+// thread cannot get its loop, and work sent to it must wait for it.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/DispatchQueue.h"
@@ -28,10 +37,55 @@ bool waitUntil(Condition condition) {
   return true;
 }
 
+// Fills the descriptor table (under a small limit) and frees it again.
+class FullDescriptorTable {
+ public:
+  bool fill() {
+    ::getrlimit(RLIMIT_NOFILE, &original_);
+    rlimit small = original_;
+    small.rlim_cur = std::min<rlim_t>(original_.rlim_cur, 256);
+    if (::setrlimit(RLIMIT_NOFILE, &small) != 0) return false;
+    for (int fd; (fd = ::dup(0)) >= 0;) fillers_.push_back(fd);
+    return errno == EMFILE;
+  }
+  void free() {
+    for (int fd : fillers_) ::close(fd);
+    fillers_.clear();
+    ::setrlimit(RLIMIT_NOFILE, &original_);
+  }
+
+ private:
+  rlimit original_{};
+  std::vector<int> fillers_;
+};
+
+int withFullDescriptorTable() {
+  using namespace zv;
+  FullDescriptorTable table;
+  if (!table.fill()) return 77;
+  std::atomic<bool> ran{false};
+  auto loopThread = Thread::startRunLoopThread("nofd.loop");
+  performOnThread(loopThread, [&] { ran = true; }, false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const bool early = ran;
+  table.free();
+  if (early) {
+    std::puts("work ran while no descriptor was free");
+    return 1;
+  }
+  if (!waitUntil([&] { return ran.load(); })) {
+    std::puts("work sent to a run-loop thread that could not get its loop never ran");
+    return 1;
+  }
+  std::puts("PASS");
+  return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace zv;
+  if (argc > 1 && std::string(argv[1]) == "descriptors") return withFullDescriptorTable();
   testing::ThreadLimit limit;
   prepareThreadStartRetries();
   if (!limit.impose()) return 77;
