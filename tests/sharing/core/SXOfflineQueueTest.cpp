@@ -523,9 +523,14 @@ TEST_F(SXOfflineQueueTest, ExitingWhileCancelledReplaysStillEndIsClean) {
                                       {"uid", box(SXOfflineQueue::makeUid("QueueProbeSharer", SXShareTypeText))},
                                       {"attempts", box(0)}}));
   }
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  constexpr int kRuns = 6;  // each launch is slow under a sanitizer
+#else
+  constexpr int kRuns = 20;
+#endif
   int unclean = 0;
   std::string last;
-  for (int run = 0; run < 20; ++run) {
+  for (int run = 0; run < kRuns; ++run) {
     ASSERT_TRUE(SXOfflineQueue::saveOfflineQueueList(list));
     auto end = testing::runChildToEnd(
         {ZV_OFFLINE_REPLAY_CHILD, home.path().string(), "http://127.0.0.1:9", "cancel-and-exit"}, 60.0);
