@@ -17,11 +17,11 @@ namespace {
 
 // Every key the file may set; the two switches are numbers, the rest texts.
 const std::set<std::string, std::less<>>& numberKeys() {
-  static const std::set<std::string, std::less<>> keys = {"twitterUseXAuth", "readabilityUseXAuth"};
+  static const auto& keys = *new std::set<std::string, std::less<>>({"twitterUseXAuth", "readabilityUseXAuth"});
   return keys;
 }
 const std::set<std::string, std::less<>>& fileKeys() {
-  static const std::set<std::string, std::less<>> keys = {
+  static const auto& keys = *new std::set<std::string, std::less<>>{
       "appName", "appURL", "vkontakteAppId", "facebookAppId", "facebookLocalAppId", "readItLaterKey", "diigoKey",
       "twitterConsumerKey", "twitterSecret", "twitterCallbackUrl", "twitterUseXAuth", "twitterUsername",
       "evernoteHost", "evernoteConsumerKey", "evernoteSecret", "flickrConsumerKey", "flickrSecretKey",

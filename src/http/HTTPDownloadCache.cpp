@@ -105,7 +105,7 @@ HTTPDownloadCache::HTTPDownloadCache() = default;
 Ref<HTTPDownloadCache> HTTPDownloadCache::sharedCache() {
   // Made once even when first asked for from two threads: a second set-up would empty the
   // session store the first one had started to fill.
-  static Ref<HTTPDownloadCache> cache = [] {
+  static Ref<HTTPDownloadCache>& cache = *new Ref<HTTPDownloadCache>([] {
     auto made = std::make_shared<HTTPDownloadCache>();
     auto folder = ApplicationEnvironment::shared().cachesDirectory() / "HTTPRequestCache";
     try {
@@ -116,7 +116,7 @@ Ref<HTTPDownloadCache> HTTPDownloadCache::sharedCache() {
       logLine(format("[WARN] HTTPDownloadCache: no caching, %s", exception.reason().c_str()));
     }
     return made;
-  }();
+  }());
   return cache;
 }
 

@@ -52,40 +52,41 @@ void callDelegate(const ObjectPtr& target, const std::string& selector, const Re
 // --- Shared errors, queue and thread. ---
 
 Ref<Error> HTTPRequest::timedOutError() {
-  static Ref<Error> error = sharedError(RequestErrorTimedOut, "The request timed out");
+  static Ref<Error>& error = *new Ref<Error>(sharedError(RequestErrorTimedOut, "The request timed out"));
   return error;
 }
 Ref<Error> HTTPRequest::authenticationError() {
-  static Ref<Error> error = sharedError(RequestErrorAuthentication, "Authentication needed");
+  static Ref<Error>& error = *new Ref<Error>(sharedError(RequestErrorAuthentication, "Authentication needed"));
   return error;
 }
 Ref<Error> HTTPRequest::cancelledError() {
-  static Ref<Error> error = sharedError(RequestErrorCancelled, "The request was cancelled");
+  static Ref<Error>& error = *new Ref<Error>(sharedError(RequestErrorCancelled, "The request was cancelled"));
   return error;
 }
 Ref<Error> HTTPRequest::cannotCreateRequestError() {
-  static Ref<Error> error = sharedError(RequestErrorCannotCreateRequest, "Unable to create request (bad url?)");
+  static Ref<Error>& error =
+      *new Ref<Error>(sharedError(RequestErrorCannotCreateRequest, "Unable to create request (bad url?)"));
   return error;
 }
 Ref<Error> HTTPRequest::tooManyRedirectsError() {
-  static Ref<Error> error =
-      sharedError(RequestErrorTooManyRedirects, "The request failed because it redirected too many times");
+  static Ref<Error>& error = *new Ref<Error>(
+      sharedError(RequestErrorTooManyRedirects, "The request failed because it redirected too many times"));
   return error;
 }
 
 Ref<OperationQueue> HTTPRequest::sharedQueue() {
-  static Ref<OperationQueue> queue = [] {
+  static Ref<OperationQueue>& queue = *new Ref<OperationQueue>([] {
     auto q = OperationQueue::create();
     q->setMaxConcurrentOperationCount(4);
     q->setName("HTTPRequest shared queue");
     return q;
-  }();
+  }());
   return queue;
 }
 
 Ref<Thread> HTTPRequest::threadForRequest(const Ref<HTTPRequest>&) {
   // The network thread's loop never runs dry and never ends; markAsFinished only ends a turn.
-  static Ref<Thread> thread = Thread::startRunLoopThread("HTTPRequest network");
+  static Ref<Thread>& thread = *new Ref<Thread>(Thread::startRunLoopThread("HTTPRequest network"));
   return thread;
 }
 

@@ -111,10 +111,10 @@ std::optional<std::string> HTTPRequest::defaultUserAgentString() {
   language = language.substr(0, language.find_first_of("-_"));
   std::string locale = language + "_" + environment.countryCode();
   // The kernel's name does not change while the process runs: asked once.
-  static const std::string system = [] {
+  static const std::string& system = *new std::string([] {
     struct utsname names {};
     return std::string(::uname(&names) == 0 && names.sysname[0] != '\0' ? names.sysname : "Linux");
-  }();
+  }());
   return format("%s %s (%s; %s %s; %s)", name->c_str(), version ? version->c_str() : "(null)",
                 environment.deviceModel().c_str(), system.c_str(), environment.systemVersion().c_str(),
                 locale.c_str());

@@ -7,6 +7,7 @@
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/system/NotificationCenter.h"
@@ -370,13 +371,13 @@ void ProgressOverlay::showWhileExecuting(std::function<void()> task, bool animat
   // The thread keeps the overlay alive until its end has been handled on the main thread, even
   // when the view it lies on goes away meanwhile: the clean-up and the delegate's hudWasHidden
   // still happen. The reference travels with the clean-up, so the overlay is released there.
-  std::thread([work = task_, overlay = self()]() mutable {
+  detachThread([work = task_, overlay = self()]() mutable {
     if (work) work();
     work = nullptr;
     if (!performOnMainThread([overlay = std::move(overlay)] { overlay->cleanUpAfterTask(); }, false)) {
       logError("ProgressOverlay: the main run loop is gone; the task's end is not handled");
     }
-  }).detach();
+  }, "ProgressOverlay");
   show(animated);
 }
 

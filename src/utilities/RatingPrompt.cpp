@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/foundation/Values.h"
 #include "platform/net/NetErrors.h"
 #include "platform/net/URLConnection.h"
@@ -70,7 +71,7 @@ std::string replacePlaceholder(std::string format, const std::string& value) {
 }  // namespace
 
 Ref<RatingPrompt> RatingPrompt::sharedInstance() {
-  static Ref<RatingPrompt> shared = make();
+  static Ref<RatingPrompt>& shared = *new Ref<RatingPrompt>(make());
   return shared;
 }
 
@@ -248,7 +249,8 @@ void RatingPrompt::promptIfNetworkAvailable() {
   auto self = std::static_pointer_cast<RatingPrompt>(shared_from_this());
   // The prompt and its alert belong to the main thread: the check hands its reference over with
   // the outcome, so the last release (and the destructor) never runs on the check's thread.
-  std::thread([self, settings]() mutable {
+  // A thread refused for now delays the check (detachThread): it still ends, so later checks run.
+  detachThread([self, settings]() mutable {
     CheckOutcome outcome;
     {
       std::lock_guard lock(self->checkMutex_);
@@ -257,7 +259,7 @@ void RatingPrompt::promptIfNetworkAvailable() {
     if (!performOnMainThread([self = std::move(self), outcome] { self->finishCheck(outcome); }, false)) {
       logError("RatingPrompt: the main run loop is gone; the store check's outcome is dropped");
     }
-  }).detach();
+  }, "RatingPrompt");
 }
 
 RatingPrompt::CheckOutcome RatingPrompt::checkStore(const CheckSettings& settings) {

@@ -79,7 +79,7 @@ ClassInfo& ClassInfo::addClassMethod(std::string selector, ClassMethod method) {
 }
 
 ClassRegistry& ClassRegistry::shared() {
-  static ClassRegistry registry;
+  static ClassRegistry& registry = *new ClassRegistry;
   return registry;
 }
 

@@ -7,7 +7,7 @@ namespace zv {
 namespace {
 std::mutex clockMutex;
 std::shared_ptr<Clock>& installedClock() {
-  static std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
+  static std::shared_ptr<Clock>& clock = *new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
   return clock;
 }
 }  // namespace

@@ -16,11 +16,15 @@ struct LogCapture::State {
 namespace {
 std::mutex sinkMutex;
 LogSink& currentSink() {
-  static LogSink sink;
+  static LogSink& sink = *new LogSink;
   return sink;
 }
 // The capture whose sink is installed; nullptr when another sink (or none) is.
-std::shared_ptr<LogCapture::State> installedCapture;
+// Never destroyed: threads may still log while the process exits.
+std::shared_ptr<LogCapture::State>& installedCaptureSlot() {
+  static auto* slot = new std::shared_ptr<LogCapture::State>;
+  return *slot;
+}
 
 void deliver(const LogSink& sink, std::string_view line) {
   if (sink) {
@@ -69,7 +73,7 @@ LogSink setLogSink(LogSink sink) {
   std::lock_guard lock(sinkMutex);
   LogSink previous = std::move(currentSink());
   currentSink() = std::move(sink);
-  installedCapture = nullptr;
+  installedCaptureSlot() = nullptr;
   return previous;
 }
 
@@ -93,9 +97,9 @@ LogCapture::LogCapture() : state_(std::make_shared<State>()) {
   };
   std::lock_guard lock(sinkMutex);
   state_->previous = std::move(currentSink());
-  state_->previousCapture = std::move(installedCapture);
+  state_->previousCapture = std::move(installedCaptureSlot());
   currentSink() = std::move(sink);
-  installedCapture = state_;
+  installedCaptureSlot() = state_;
 }
 
 LogCapture::~LogCapture() {
@@ -105,13 +109,13 @@ LogCapture::~LogCapture() {
   }
   std::lock_guard lock(sinkMutex);
   // Ended out of order: a newer capture stays installed and skips this one when it ends.
-  if (installedCapture != state_) return;
+  if (installedCaptureSlot() != state_) return;
   auto restored = state_;
   while (restored && !restored->open) {
     currentSink() = restored->previous;
     restored = restored->previousCapture;
   }
-  installedCapture = std::move(restored);
+  installedCaptureSlot() = std::move(restored);
 }
 
 std::vector<std::string> LogCapture::lines() const {

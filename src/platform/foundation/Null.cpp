@@ -3,7 +3,7 @@
 namespace zv {
 
 const Ref<Null>& Null::null() {
-  static const Ref<Null> instance = std::make_shared<Null>();
+  static const Ref<Null>& instance = *new Ref<Null>(std::make_shared<Null>());
   return instance;
 }
 

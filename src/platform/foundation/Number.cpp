@@ -12,12 +12,12 @@ namespace zv {
 Ref<Number> Number::make(bool value) { return value ? yes() : no(); }
 
 const Ref<Number>& Number::yes() {
-  static const Ref<Number> value = std::make_shared<Number>(NumberType::Bool, 1, 1, 1.0);
+  static const Ref<Number>& value = *new Ref<Number>(std::make_shared<Number>(NumberType::Bool, 1, 1, 1.0));
   return value;
 }
 
 const Ref<Number>& Number::no() {
-  static const Ref<Number> value = std::make_shared<Number>(NumberType::Bool, 0, 0, 0.0);
+  static const Ref<Number>& value = *new Ref<Number>(std::make_shared<Number>(NumberType::Bool, 0, 0, 0.0));
   return value;
 }
 

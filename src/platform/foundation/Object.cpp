@@ -16,8 +16,8 @@
 namespace zv {
 
 std::string demangledClassName(const std::type_info& type) {
-  static std::shared_mutex mutex;
-  static std::unordered_map<std::type_index, std::string> cache;
+  static std::shared_mutex& mutex = *new std::shared_mutex;
+  static auto& cache = *new std::unordered_map<std::type_index, std::string>;
   {
     std::shared_lock lock(mutex);
     auto it = cache.find(type);

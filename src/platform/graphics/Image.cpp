@@ -11,7 +11,7 @@ namespace zv::graphics {
 namespace {
 std::mutex resolverMutex;
 Image::NamedImageResolver& resolverSlot() {
-  static Image::NamedImageResolver resolver;
+  static Image::NamedImageResolver& resolver = *new Image::NamedImageResolver;
   return resolver;
 }
 }  // namespace

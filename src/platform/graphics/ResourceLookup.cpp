@@ -12,7 +12,7 @@ namespace zv::graphics {
 namespace {
 std::mutex mutex;
 std::vector<std::filesystem::path>& directories() {
-  static std::vector<std::filesystem::path> list;
+  static std::vector<std::filesystem::path>& list = *new std::vector<std::filesystem::path>;
   return list;
 }
 }  // namespace

@@ -3,7 +3,7 @@
 namespace zv::net {
 
 ConnectionPool& ConnectionPool::shared() {
-  static ConnectionPool pool;
+  static ConnectionPool& pool = *new ConnectionPool;
   return pool;
 }
 

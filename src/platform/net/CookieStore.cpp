@@ -7,7 +7,7 @@
 namespace zv::net {
 
 Ref<CookieStore> CookieStore::sharedInstance() {
-  static Ref<CookieStore> shared = make();
+  static Ref<CookieStore>& shared = *new Ref<CookieStore>(make());
   return shared;
 }
 

@@ -17,6 +17,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/net/NetErrors.h"
 #include "platform/net/TLSContext.h"
 
@@ -63,7 +64,7 @@ std::shared_ptr<HTTPStreamConnection::Resolution> HTTPStreamConnection::Resoluti
     job->finish(results);
     return job;
   }
-  std::thread([job, host, service] {
+  detachThread([job, host, service] {
     addrinfo lookup{};
     lookup.ai_family = AF_UNSPEC;
     lookup.ai_socktype = SOCK_STREAM;
@@ -71,7 +72,7 @@ std::shared_ptr<HTTPStreamConnection::Resolution> HTTPStreamConnection::Resoluti
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), service.c_str(), &lookup, &found) != 0) found = nullptr;
     job->finish(found);
-  }).detach();
+  }, "resolver");
   return job;
 }
 

@@ -8,7 +8,7 @@
 namespace zv::net {
 
 const MIMETypes& MIMETypes::shared() {
-  static const MIMETypes table = fromFile("/etc/mime.types");
+  static const MIMETypes& table = *new MIMETypes(fromFile("/etc/mime.types"));
   return table;
 }
 

@@ -14,6 +14,7 @@
 
 #include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Data.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/NetErrors.h"
 #include "platform/runloop/RunLoop.h"
@@ -309,7 +310,8 @@ void ProxyAutoConfig::fetchScript(const Ref<URL>& scriptURL, std::function<void(
   }
   if (scriptURL->isFileURL()) {
     // Files are read on a helper thread: a script on a slow or network disk must not stall the loop.
-    std::thread([path = scriptURL->path(), deliver] { deliver(storage::readFile(path, nullptr, storage::kSmallFileReadLimit)); }).detach();
+    detachThread([path = scriptURL->path(), deliver] { deliver(storage::readFile(path, nullptr, storage::kSmallFileReadLimit)); },
+                 "PAC file");
     return;
   }
   auto request = HTTPMessage::makeRequest("GET", scriptURL);

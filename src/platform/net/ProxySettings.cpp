@@ -10,7 +10,11 @@ namespace zv::net {
 namespace {
 
 std::mutex gSettingsMutex;
-std::optional<SystemProxySettings> gInstalled;
+// Never destroyed: the network thread may still read it while the process exits.
+std::optional<SystemProxySettings>& installedSettings() {
+  static auto* installed = new std::optional<SystemProxySettings>;
+  return *installed;
+}
 
 std::optional<std::string> environment(const char* lower, const char* upper) {
   for (const char* name : {lower, upper}) {
@@ -71,7 +75,7 @@ std::optional<ProxyServer> ProxySettings::parseProxyURL(std::string_view text) {
 SystemProxySettings ProxySettings::systemSettings() {
   {
     std::lock_guard lock(gSettingsMutex);
-    if (gInstalled) return *gInstalled;
+    if (installedSettings()) return *installedSettings();
   }
   SystemProxySettings settings;
   if (auto value = environment("http_proxy", "HTTP_PROXY")) settings.httpProxy = parseProxyURL(*value);
@@ -110,7 +114,7 @@ SystemProxySettings ProxySettings::systemSettings() {
 
 void ProxySettings::setSystemSettings(std::optional<SystemProxySettings> settings) {
   std::lock_guard lock(gSettingsMutex);
-  gInstalled = std::move(settings);
+  installedSettings() = std::move(settings);
 }
 
 std::vector<ProxyServer> ProxySettings::proxiesForURL(const URL& url, const SystemProxySettings& settings) {

@@ -14,8 +14,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <vector>
+#include <system_error>
 #include <thread>
+#include <vector>
+
+#include "platform/foundation/ThreadStartRetry.h"
 
 namespace zv::net {
 
@@ -50,7 +53,11 @@ void ReachabilityProvider::notifyObservers() {
 namespace {
 
 std::mutex gProviderMutex;
-std::shared_ptr<ReachabilityProvider> gInstalledProvider;
+// Never destroyed: threads still asking for reachability at exit must not find it gone.
+std::shared_ptr<ReachabilityProvider>& installedProvider() {
+  static auto* provider = new std::shared_ptr<ReachabilityProvider>;
+  return *provider;
+}
 
 bool isCellularInterface(const std::string& name) {
   return name.rfind("wwan", 0) == 0 || name.rfind("rmnet", 0) == 0 || name.rfind("ppp", 0) == 0 ||
@@ -73,13 +80,21 @@ class SystemReachabilityProvider : public ReachabilityProvider {
         netlinkFd_ = -1;
       }
     }
-    if (netlinkFd_ >= 0 && stopFd_ >= 0) watcher_ = std::thread([this] { watch(); });
+    if (netlinkFd_ >= 0 && stopFd_ >= 0 && !startWatcher(*watcherStart_)) {
+      // Refused for now: the watcher is made once the system allows (changes until then go
+      // unannounced, but flags read meanwhile are current).
+      retryUntilStarted([start = watcherStart_] { return startWatcher(*start); });
+    }
   }
 
   ~SystemReachabilityProvider() override {
     if (stopFd_ >= 0) {
       std::uint64_t one = 1;
       (void)!::write(stopFd_, &one, sizeof one);
+    }
+    {
+      std::lock_guard lock(watcherStart_->mutex);
+      watcherStart_->provider = nullptr;
     }
     if (watcher_.joinable()) watcher_.join();
     if (netlinkFd_ >= 0) ::close(netlinkFd_);
@@ -178,6 +193,26 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   }
 
  private:
+  // Lets a retried start of the watcher find out whether its provider still exists.
+  struct WatcherStart {
+    explicit WatcherStart(SystemReachabilityProvider* owner) : provider(owner) {}
+    std::mutex mutex;
+    SystemReachabilityProvider* provider;
+  };
+
+  // True when the watcher runs (or is no longer wanted); false when the system refused it.
+  static bool startWatcher(WatcherStart& start) {
+    std::lock_guard lock(start.mutex);
+    if (!start.provider) return true;
+    try {
+      auto* provider = start.provider;
+      provider->watcher_ = std::thread([provider] { provider->watch(); });
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
   void watch() {
     char buffer[8192];
     for (;;) {
@@ -197,6 +232,7 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   int netlinkFd_ = -1;
   int stopFd_ = -1;
   std::thread watcher_;
+  std::shared_ptr<WatcherStart> watcherStart_ = std::make_shared<WatcherStart>(this);
 };
 
 }  // namespace
@@ -207,13 +243,13 @@ std::shared_ptr<ReachabilityProvider> ReachabilityProvider::makeSystemProvider()
 
 std::shared_ptr<ReachabilityProvider> ReachabilityProvider::shared() {
   std::lock_guard lock(gProviderMutex);
-  if (!gInstalledProvider) gInstalledProvider = makeSystemProvider();
-  return gInstalledProvider;
+  if (!installedProvider()) installedProvider() = makeSystemProvider();
+  return installedProvider();
 }
 
 void ReachabilityProvider::install(std::shared_ptr<ReachabilityProvider> provider) {
   std::lock_guard lock(gProviderMutex);
-  gInstalledProvider = std::move(provider);
+  installedProvider() = std::move(provider);
 }
 
 FakeReachabilityProvider::FakeReachabilityProvider(std::optional<std::uint32_t> defaultFlags)

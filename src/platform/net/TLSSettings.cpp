@@ -24,7 +24,7 @@ struct ContextCache {
 };
 
 ContextCache& cache() {
-  static ContextCache instance;
+  static ContextCache& instance = *new ContextCache;
   return instance;
 }
 

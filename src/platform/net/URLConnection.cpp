@@ -9,6 +9,7 @@
 #include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/foundation/Values.h"
 #include "platform/net/ContentInflater.h"
 #include "platform/net/CookieStore.h"
@@ -601,30 +602,35 @@ Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, 
                                                 Ref<Error>* error, std::function<Ref<Error>(const URL& target)> checkRedirect) {
   auto collector = std::make_shared<Collector>();
   collector->checkRedirect = std::move(checkRedirect);
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool over = false;
-  // The load runs on a thread of its own so that the caller's run loop is not run under it.
-  std::thread worker([&] {
-    auto loop = RunLoop::current();
-    auto connection = make(request, collector, false);
-    if (connection) {
-      connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
-      connection->start();
-      while (!collector->done) loop->runMode(kDefaultRunLoopMode, 0.1);
-    } else {
-      collector->error = makeURLError(kURLErrorBadURL, "bad URL");
-    }
-    connection = nullptr;
-    std::lock_guard lock(mutex);
-    over = true;
-    finished.notify_one();
-  });
+  struct Ending {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool over = false;
+  };
+  auto ending = std::make_shared<Ending>();
+  // The load runs on a thread of its own so that the caller's run loop is not run under it; a
+  // thread the system refuses for now delays the load (detachThread), it does not fail it.
+  detachThread(
+      [request, collector, ending] {
+        auto loop = RunLoop::current();
+        auto connection = make(request, collector, false);
+        if (connection) {
+          connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
+          connection->start();
+          while (!collector->done) loop->runMode(kDefaultRunLoopMode, 0.1);
+        } else {
+          collector->error = makeURLError(kURLErrorBadURL, "bad URL");
+        }
+        connection = nullptr;
+        std::lock_guard lock(ending->mutex);
+        ending->over = true;
+        ending->finished.notify_one();
+      },
+      "URLConnection");
   {
-    std::unique_lock lock(mutex);
-    finished.wait(lock, [&] { return over; });
+    std::unique_lock lock(ending->mutex);
+    ending->finished.wait(lock, [&] { return ending->over; });
   }
-  worker.join();
   if (response) *response = collector->response;
   if (error) *error = collector->error;
   if (collector->error) return nullptr;

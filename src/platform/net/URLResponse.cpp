@@ -78,7 +78,7 @@ std::string HTTPURLResponse::suggestedFilename() const {
 }
 
 std::string HTTPURLResponse::localizedStringForStatusCode(int statusCode) {
-  static const std::map<int, const char*> texts = {
+  static const std::map<int, const char*>& texts = *new std::map<int, const char*>{
       {100, "continue"}, {101, "switching protocols"}, {200, "no error"}, {201, "created"}, {202, "accepted"},
       {203, "non-authoritative information"}, {204, "no content"}, {205, "reset content"}, {206, "partial content"},
       {300, "multiple choices"}, {301, "moved permanently"}, {302, "found"}, {303, "see other"},

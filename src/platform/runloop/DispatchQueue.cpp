@@ -19,17 +19,30 @@ struct DispatchQueue::SerialState {
 
 namespace {
 
-thread_local DispatchQueue* tCurrentQueue = nullptr;
+// The items the calling thread is running, innermost first: an item that syncs onto a global
+// queue runs that work inline, inside its own item.
+struct RunningItem {
+  DispatchQueue* queue;
+  const RunningItem* outer;
+};
+thread_local const RunningItem* tRunningItem = nullptr;
 
 // Sets the calling thread's current queue for the length of an item.
 class CurrentQueueScope {
  public:
-  explicit CurrentQueueScope(DispatchQueue* queue) : previous_(tCurrentQueue) { tCurrentQueue = queue; }
-  ~CurrentQueueScope() { tCurrentQueue = previous_; }
+  explicit CurrentQueueScope(DispatchQueue* queue) : item_{queue, tRunningItem} { tRunningItem = &item_; }
+  ~CurrentQueueScope() { tRunningItem = item_.outer; }
 
  private:
-  DispatchQueue* previous_;
+  RunningItem item_;
 };
+
+bool runsItemOf(const DispatchQueue* queue) {
+  for (auto* item = tRunningItem; item; item = item->outer) {
+    if (item->queue == queue) return true;
+  }
+  return false;
+}
 
 int priorityIndex(DispatchQueuePriority priority) { return static_cast<int>(priority); }
 
@@ -48,6 +61,13 @@ WorkerPool& globalPool(DispatchQueuePriority priority) {
       new WorkerPool("global.high", 64), new WorkerPool("global.default", 64),
       new WorkerPool("global.low", 64), new WorkerPool("global.background", 64)};
   return *pools[priorityIndex(priority)];
+}
+
+// Serial queues drain on workers of their own: global items that wait on a serial queue may take
+// every global worker, and the serial queue must still run.
+WorkerPool& serialPool() {
+  static WorkerPool* pool = new WorkerPool("serial", 512);
+  return *pool;
 }
 
 // One thread whose loop keeps the timers of `after` for queues other than the main one.
@@ -87,7 +107,7 @@ Ref<DispatchQueue> DispatchQueue::createSerial(std::string label) {
 }
 
 Ref<DispatchQueue> DispatchQueue::currentQueue() {
-  if (tCurrentQueue) return tCurrentQueue->selfAs<DispatchQueue>();
+  if (tRunningItem) return tRunningItem->queue->selfAs<DispatchQueue>();
   if (RunLoop::isMainThread()) return mainQueue();
   return nullptr;
 }
@@ -113,7 +133,7 @@ void DispatchQueue::async(std::function<void()> work) {
         serial_->items.push_back(std::move(work));
         if (!serial_->draining) startDrain = serial_->draining = true;
       }
-      if (startDrain) globalPool(DispatchQueuePriority::Default).submit([self] { self->drainSerial(); });
+      if (startDrain) serialPool().submit([self] { self->drainSerial(); });
       return;
     }
   }
@@ -136,15 +156,14 @@ void DispatchQueue::drainSerial() {
 }
 
 void DispatchQueue::sync(std::function<void()> work) {
-  if (kind_ == Kind::Main && RunLoop::isMainThread()) {
-    runItem(work);
+  if ((kind_ == Kind::Main && RunLoop::isMainThread()) || kind_ == Kind::Global) {
+    // Inline on the caller's thread, so what the work raises reaches the caller (a refused sync
+    // onto a serial queue that runs the caller's item among them).
+    CurrentQueueScope scope(this);
+    if (work) work();
     return;
   }
-  if (kind_ == Kind::Global) {
-    runItem(work);
-    return;
-  }
-  if (tCurrentQueue == this) {
+  if (runsItemOf(this)) {
     Exception::raise(kInternalInconsistencyException,
                      "sync on serial queue " + label_ + " from one of its own items would never return");
   }

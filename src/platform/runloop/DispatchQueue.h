@@ -2,7 +2,7 @@
 // Queues of work items: the main queue (drained by the main run loop in the common modes),
 // global concurrent queues by priority (backed by worker threads that start on demand and end
 // after a while idle), and serial queues with labels (one item at a time, in submission order,
-// on a worker thread of the global default-priority pool).
+// on worker threads of their own, so global items waiting on a serial queue never starve it).
 //
 // Every member may be called from any thread. Exceptions thrown by an item are logged
 // ("[ERROR] ...") and the queue goes on. Items still queued keep their queue alive.
@@ -43,7 +43,9 @@ class DispatchQueue : public Object {
   void async(std::function<void()> work);
   // Queues `work` and waits until it has run. On the main queue from the main thread it runs
   // inline; on a serial queue from inside one of its own items (which would wait for itself for
-  // ever) it raises "NSInternalInconsistencyException".
+  // ever), also through a global queue's sync run inside such an item, it raises
+  // "NSInternalInconsistencyException". What work run inline (main queue on the main thread,
+  // global queues) raises reaches the caller.
   void sync(std::function<void()> work);
   // Queues `work` after `delaySeconds` (a timer, so measured on Clock::current()).
   void after(double delaySeconds, std::function<void()> work);

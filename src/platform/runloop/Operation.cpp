@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Exception.h"
 #include "platform/runloop/RunLoopImpl.h"
 
 namespace zv {
@@ -180,16 +181,26 @@ Ref<BlockOperation> BlockOperation::create(std::function<void()> block) {
 
 void BlockOperation::addExecutionBlock(std::function<void()> block) {
   std::lock_guard lock(blocksMutex_);
+  if (blocksRun_ || isFinished()) {
+    Exception::raise(kInvalidArgumentException, "an execution block cannot be added to a finished operation");
+  }
   blocks_.push_back(std::move(block));
 }
 
 void BlockOperation::main() {
-  std::vector<std::function<void()>> blocks;
-  {
-    std::lock_guard lock(blocksMutex_);
-    blocks = blocks_;
+  // By position, taking each under the lock: a block may add more while they run.
+  for (std::size_t next = 0;; ++next) {
+    std::function<void()> block;
+    {
+      std::lock_guard lock(blocksMutex_);
+      if (next == blocks_.size()) {
+        blocksRun_ = true;
+        return;
+      }
+      block = blocks_[next];
+    }
+    block();
   }
-  for (const auto& block : blocks) block();
 }
 
 }  // namespace zv

@@ -113,12 +113,16 @@ class Operation : public Object {
 class BlockOperation : public Operation {
  public:
   static Ref<BlockOperation> create(std::function<void()> block);
+  // Adds a block to run. A block added while the operation runs its blocks runs too; once they
+  // have all run (or the operation finished without running them) it raises
+  // "NSInvalidArgumentException". Any thread.
   void addExecutionBlock(std::function<void()> block);
   void main() override;
 
  private:
   std::mutex blocksMutex_;
   std::vector<std::function<void()>> blocks_;
+  bool blocksRun_ = false;
 };
 
 }  // namespace zv

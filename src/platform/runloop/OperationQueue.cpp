@@ -46,6 +46,8 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   // state answers may take locks of their own that are held while they announce changes.
   void schedule();
   void startOnWorker(const Ref<Operation>& operation);
+  // Takes an operation out of the queue without its finishing (its start failed).
+  void release(Operation& operation);
 
   // With the mutex held.
   std::size_t freeSlotsLocked() const;
@@ -115,25 +117,10 @@ std::optional<std::vector<Ref<Operation>>> OperationQueue::State::inOrderCandida
 
 void OperationQueue::State::operationChanged(Operation& operation) {
   if (operation.isFinished()) {
-    Ref<Operation> released;
-    {
-      std::lock_guard lock(mutex);
-      auto found = index.find(&operation);
-      if (found != index.end()) {
-        auto entry = found->second;
-        released = std::move(entry->operation);
-        if (entry->started) {
-          running.erase(entry);
-        } else {
-          countWaitingLocked(entry->priority, false);
-          waiting.erase(entry);
-        }
-        index.erase(found);
-      }
-      if (waiting.empty() && running.empty()) emptied.notify_all();
-    }
-    if (released) released->setStateObserver(nullptr);
-  } else {
+    release(operation);
+    return;
+  }
+  {
     // A waiting operation's priority may have changed.
     const int priority = operation.queuePriority();
     std::lock_guard lock(mutex);
@@ -144,6 +131,28 @@ void OperationQueue::State::operationChanged(Operation& operation) {
       countWaitingLocked(priority, true);
     }
   }
+  schedule();
+}
+
+void OperationQueue::State::release(Operation& operation) {
+  Ref<Operation> released;
+  {
+    std::lock_guard lock(mutex);
+    auto found = index.find(&operation);
+    if (found != index.end()) {
+      auto entry = found->second;
+      released = std::move(entry->operation);
+      if (entry->started) {
+        running.erase(entry);
+      } else {
+        countWaitingLocked(entry->priority, false);
+        waiting.erase(entry);
+      }
+      index.erase(found);
+    }
+    if (waiting.empty() && running.empty()) emptied.notify_all();
+  }
+  if (released) released->setStateObserver(nullptr);
   schedule();
 }
 
@@ -213,14 +222,24 @@ void OperationQueue::State::startOnWorker(const Ref<Operation>& operation) {
   auto job = [self, operation] {
     auto queue = self->owner.lock();
     CurrentQueueScope scope(queue.get());
+    bool threw = true;
     runLogged(
         [&] {
           std::lock_guard lock(self->mutex);
           return "operation queue " + self->name;
         },
-        [&] { operation->start(); });
+        [&] {
+          operation->start();
+          threw = false;
+        });
     // A plain subclass that finished without announcing it still frees its slot.
-    if (operation->isFinished()) self->operationChanged(*operation);
+    if (operation->isFinished()) {
+      self->operationChanged(*operation);
+    } else if (threw) {
+      // A start that failed leaves no one to finish the operation: it must not hold its slot
+      // (and the queue's later work) for good.
+      self->release(*operation);
+    }
   };
   if (onMainThread) {
     performOnMainThread(std::move(job), false);

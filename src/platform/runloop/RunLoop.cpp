@@ -340,6 +340,8 @@ std::size_t RunLoop::Impl::fireTimers(const std::vector<Ref<Timer>>& dueTimers, 
   for (const auto& timer : due) {
     if (!timer->isValid()) continue;
     const double date = timer->fireDate();
+    // An earlier callback of this turn may have moved it to a later date.
+    if (date > clock.monotonic()) continue;
     timer->fire();
     ++fired;
     // Measured after the callback, so that a slow callback does not leave a date in the past.

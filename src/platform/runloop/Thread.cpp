@@ -3,8 +3,12 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <system_error>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
+#include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/RunLoopSource.h"
@@ -30,8 +34,30 @@ Ref<Thread> Thread::create(Body body, std::string name) {
 
 Ref<Thread> Thread::detachNew(Body body, std::string name) {
   auto thread = create(std::move(body), std::move(name));
-  thread->start();
+  thread->startWhenPossible();
   return thread;
+}
+
+void Thread::startWhenPossible() {
+  if (started_.load()) Exception::raise(kInvalidArgumentException, "a thread was started twice");
+  try {
+    start();
+    return;
+  } catch (const std::exception& error) {
+    // Out of threads, memory or descriptors (for the run loop) for now.
+    logError("Thread " + name() + " cannot be made now (" + error.what() + "); it starts once the system allows");
+  }
+  {
+    std::lock_guard lock(mutex_);
+    awaitingStart_ = true;
+  }
+  auto self = selfAs<Thread>();
+  retryUntilStarted([self] {
+    // Someone else may have started it meanwhile.
+    if (self->started_.load()) return true;
+    self->start();
+    return true;
+  });
 }
 
 Ref<Thread> Thread::startRunLoopThread(std::string name) {
@@ -89,10 +115,29 @@ void Thread::sleepForTimeInterval(double seconds) {
 void Thread::start() {
   if (started_.exchange(true)) Exception::raise(kInvalidArgumentException, "a thread was started twice");
   auto self = selfAs<Thread>();
-  // The loop exists before start returns, so work sent right away is kept for the thread.
-  bindRunLoop(makeRunLoop(name().empty() ? "thread" : name()));
+  // The loop exists before start returns, so work sent right away is kept for the thread; a
+  // start the system refused keeps it for the next start.
+  if (!runLoop()) {
+    try {
+      auto loop = makeRunLoop(name().empty() ? "thread" : name());
+      std::lock_guard lock(mutex_);
+      bindRunLoopLocked(loop);
+      // Work kept while no loop could be made goes first, in the order sent.
+      for (auto& kept : kept_) performOnRunLoop(loop, std::move(kept.work), false, kept.modes);
+      kept_.clear();
+    } catch (...) {
+      started_ = false;
+      throw;
+    }
+  }
   executing_ = true;
-  std::thread([self] { self->main(); }).detach();
+  try {
+    std::thread([self] { self->main(); }).detach();
+  } catch (...) {
+    executing_ = false;
+    started_ = false;
+    throw;
+  }
 }
 
 void Thread::main() {
@@ -154,8 +199,19 @@ Ref<RunLoop> Thread::runLoop() const {
   return runLoop_;
 }
 
+bool Thread::keepUntilRunLoopExists(std::function<void()>& work, const std::vector<std::string>& modes) {
+  std::lock_guard lock(mutex_);
+  if (runLoop_ || !awaitingStart_) return false;
+  kept_.push_back(KeptWork{std::move(work), modes});
+  return true;
+}
+
 void Thread::bindRunLoop(const Ref<RunLoop>& loop) {
   std::lock_guard lock(mutex_);
+  bindRunLoopLocked(loop);
+}
+
+void Thread::bindRunLoopLocked(const Ref<RunLoop>& loop) {
   runLoop_ = loop;
   if (loop && !name_.empty()) {
     std::lock_guard loopLock(loop->impl().mutex);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/foundation/Object.h"
 
@@ -26,12 +27,13 @@ class Thread : public Object {
 
   // A thread that will run `body` once started. Any thread.
   static Ref<Thread> create(Body body, std::string name = {});
-  // Creates and starts a thread. Any thread.
+  // Creates and starts a thread (startWhenPossible). Any thread.
   static Ref<Thread> detachNew(Body body, std::string name = {});
   // Creates and starts a thread whose body runs its run loop (default mode) for ever: a source
   // that never fires keeps the loop from running dry, and each `stop()` of the loop only ends
   // one turn. It ends only through `cancel()`. Use it as a service thread that others send
-  // work to with performOnThread (Perform.h).
+  // work to with performOnThread (Perform.h); its loop keeps that work even while the system
+  // refuses the thread (startWhenPossible).
   static Ref<Thread> startRunLoopThread(std::string name);
 
   // The calling thread. Any thread.
@@ -46,7 +48,12 @@ class Thread : public Object {
   ~Thread() override;
 
   // Starts the thread; raises "NSInvalidArgumentException" when started twice. Any thread.
+  // Throws std::system_error when the system refuses a thread now; the thread may then be
+  // started again, and its run loop keeps the work already sent to it.
   void start();
+  // Starts the thread, now or, when the system refuses it now, as soon as it allows: the start
+  // is retried off the calling thread (ThreadStartRetry.h). Never throws for a refusal.
+  void startWhenPossible();
   // Marks the thread cancelled and stops its run loop; a run-loop thread then ends. A plain body
   // reads isCancelled() itself. Any thread.
   void cancel();
@@ -74,11 +81,22 @@ class Thread : public Object {
   // The Thread object of the calling thread if one exists (no creation).
   static Ref<Thread> currentIfExists();
   void bindRunLoop(const Ref<RunLoop>& loop);
+  // While a start refused for now waits to be tried again and the thread has no run loop yet (no
+  // descriptor was free for one), keeps `work` for the loop it will have and answers true.
+  bool keepUntilRunLoopExists(std::function<void()>& work, const std::vector<std::string>& modes);
 
  private:
   void main();
+  void bindRunLoopLocked(const Ref<RunLoop>& loop);
+
+  struct KeptWork {
+    std::function<void()> work;
+    std::vector<std::string> modes;
+  };
 
   Body body_;
+  bool awaitingStart_ = false;
+  std::vector<KeptWork> kept_;
   mutable std::mutex mutex_;
   std::condition_variable finishedCondition_;
   std::string name_;

@@ -12,18 +12,34 @@ namespace zv {
 namespace {
 // A repeating timer of interval 0 would fire without end on every turn.
 constexpr double kMinimumRepeatInterval = 0.0001;
+// The farthest a timer may lie ahead (about 30,000 years): "never" stays a date the loop can wait
+// for, and sums with it stay finite.
+constexpr double kFarthestSeconds = 1.0e12;
+
+// A NaN interval counts as 0 and an infinite one as the farthest: one timer must never leave its
+// loop unable to compute when to wake (and so stop the loop's other timers).
+double usableInterval(double interval) {
+  if (std::isnan(interval)) return 0.0;
+  return std::clamp(interval, 0.0, kFarthestSeconds);
+}
+
+// A fire date that is NaN counts as now.
+double usableFireDate(double date) {
+  if (std::isnan(date)) return Clock::current()->monotonic();
+  return std::clamp(date, -kFarthestSeconds, kFarthestSeconds * 2);
+}
 }  // namespace
 
 Timer::Timer(double firstFire, double interval, bool repeats, Callback callback)
-    : interval_(repeats ? std::max(interval, kMinimumRepeatInterval) : std::max(interval, 0.0)),
+    : interval_(repeats ? std::max(usableInterval(interval), kMinimumRepeatInterval) : usableInterval(interval)),
       repeats_(repeats),
       callback_(std::move(callback)),
-      fireDate_(firstFire) {}
+      fireDate_(usableFireDate(firstFire)) {}
 
 Timer::~Timer() = default;
 
 Ref<Timer> Timer::create(double interval, bool repeats, Callback callback) {
-  const double first = Clock::current()->monotonic() + std::max(interval, 0.0);
+  const double first = Clock::current()->monotonic() + usableInterval(interval);
   return std::make_shared<Timer>(first, interval, repeats, std::move(callback));
 }
 
@@ -54,7 +70,7 @@ double Timer::fireDate() const {
 void Timer::setFireDate(double monotonicSeconds) {
   {
     std::lock_guard lock(mutex_);
-    fireDate_ = monotonicSeconds;
+    fireDate_ = usableFireDate(monotonicSeconds);
   }
   if (auto loop = boundLoop()) loop->wakeUp();
 }

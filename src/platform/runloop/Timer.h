@@ -23,8 +23,9 @@ class Timer : public Object {
   using Callback = std::function<void(Timer& timer)>;
 
   // A timer that first fires `interval` seconds from now; not yet scheduled (add it with
-  // RunLoop::addTimer). A negative interval counts as 0; a repeating timer's interval is at
-  // least 0.1 ms.
+  // RunLoop::addTimer). A negative or NaN interval counts as 0 and an infinite one as about
+  // 30,000 years; a repeating timer's interval is at least 0.1 ms. A NaN fire date (here or in
+  // setFireDate) counts as now.
   static Ref<Timer> create(double interval, bool repeats, Callback callback);
   // A timer whose first fire date is `firstFire` (monotonic seconds), then every `interval`.
   static Ref<Timer> createWithFireDate(double firstFire, double interval, bool repeats, Callback callback);
@@ -41,7 +42,8 @@ class Timer : public Object {
   bool repeats() const { return repeats_; }
   // The next fire date (monotonic seconds).
   double fireDate() const;
-  // Moves the next fire date; wakes the loop so it re-computes its wait. Any thread.
+  // Moves the next fire date; wakes the loop so it re-computes its wait. A timer already due in
+  // the loop's current turn and moved to a later date waits for that date. Any thread.
   void setFireDate(double monotonicSeconds);
   // Runs the callback now on the calling thread; a one-shot timer is then invalidated.
   void fire();

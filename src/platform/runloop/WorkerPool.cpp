@@ -1,27 +1,26 @@
 #include "platform/runloop/WorkerPool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
-#include <thread>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/Thread.h"
 
 namespace zv {
-
-namespace {
-// Tries at creating a worker when none is alive, 1 ms apart and doubling: about a second in all.
-constexpr int kStartAttempts = 11;
-}  // namespace
 
 WorkerPool::WorkerPool(std::string threadName, std::size_t maxThreads, double idleSeconds, ThreadStarter starter)
     : threadName_(std::move(threadName)),
       maxThreads_(maxThreads),
       idleSeconds_(idleSeconds),
       starter_(starter ? std::move(starter) : [](std::function<void()> body, const std::string& name) {
-        Thread::detachNew(std::move(body), name);
-      }) {}
+        Thread::create(std::move(body), name)->start();
+      }) {
+  // The retrying thread is made while threads are still given, not at the first refusal.
+  prepareThreadStartRetries();
+}
 
 WorkerPool& WorkerPool::operationWorkers() {
   static WorkerPool* pool = new WorkerPool("OperationQueue", 512);
@@ -30,54 +29,77 @@ WorkerPool& WorkerPool::operationWorkers() {
 
 void WorkerPool::submit(std::function<void()> job) {
   bool spawn = false;
+  bool retrying = false;
   {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
+    retrying = retrying_;
     if (idle_ > wakeTokens_) {
       ++wakeTokens_;
       condition_.notify_one();
-    } else if (threads_ < maxThreads_) {
+    } else if (!retrying_ && threads_ < maxThreads_) {
+      // While the retrying thread owns the starts, it also starts the worker this job lacks.
       ++threads_;
+      ++starting_;
       spawn = true;
     }
   }
   if (spawn) startWorker();
+  // Should the retrying thread itself have been refused, each submission tries to make it again.
+  if (retrying) prepareThreadStartRetries();
 }
 
-// A worker that cannot be created (the system is out of threads or memory for a moment) must not
-// strand the job it was for. While another worker is alive, the job waits for the first that
-// comes free; with none, creating one is tried again for about a second, and after that the job
-// waits for the worker that the next submission starts.
+std::size_t WorkerPool::missingWorkersLocked() const {
+  const std::size_t available = (idle_ > wakeTokens_ ? idle_ - wakeTokens_ : 0) + starting_;
+  const std::size_t wanted = jobs_.size() > available ? jobs_.size() - available : 0;
+  return std::min(wanted, maxThreads_ - std::min(threads_, maxThreads_));
+}
+
 void WorkerPool::startWorker() {
-  auto pause = std::chrono::milliseconds(1);
-  for (int attempt = 1;; ++attempt) {
-    std::string failure;
-    try {
-      starter_([this] { workerMain(); }, threadName_);
-      return;
-    } catch (const std::exception& error) {
-      failure = error.what();
-    }
+  std::string failure;
+  try {
+    starter_([this] { workerMain(); }, threadName_);
+    return;
+  } catch (const std::exception& error) {
+    failure = error.what();
+  }
+  {
+    std::lock_guard lock(mutex_);
+    --threads_;
+    --starting_;
+    if (retrying_) return;
+    retrying_ = true;
+  }
+  logError("No " + threadName_ + " worker thread can be started now (" + failure +
+           "); its work waits and the start is tried again");
+  retryUntilStarted([this] { return startMissingWorkers(); });
+}
+
+bool WorkerPool::startMissingWorkers() {
+  for (;;) {
     {
       std::lock_guard lock(mutex_);
-      // threads_ still counts the worker that could not be created.
-      const bool othersAlive = threads_ > 1;
-      if (othersAlive || attempt == kStartAttempts) {
-        --threads_;
-        if (!othersAlive) {
-          logError("No " + threadName_ + " worker thread can be started (" + failure +
-                   "); its work waits for the next one");
-        }
-        return;
+      if (missingWorkersLocked() == 0) {
+        retrying_ = false;
+        return true;
       }
+      ++threads_;
+      ++starting_;
     }
-    std::this_thread::sleep_for(pause);
-    pause *= 2;
+    try {
+      starter_([this] { workerMain(); }, threadName_);
+    } catch (const std::exception&) {
+      std::lock_guard lock(mutex_);
+      --threads_;
+      --starting_;
+      return false;
+    }
   }
 }
 
 void WorkerPool::workerMain() {
   std::unique_lock lock(mutex_);
+  --starting_;
   for (;;) {
     if (!jobs_.empty()) {
       auto job = std::move(jobs_.front());

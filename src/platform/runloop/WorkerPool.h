@@ -23,17 +23,25 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   // Runs `job` on a worker: an idle one, else a new one while under the limit, else the next
-  // that comes free. Any thread. A job is never dropped: when no worker can be started, it waits
-  // for the next one the pool starts (see startWorker).
+  // that comes free. Any thread; never waits. A job is never dropped: when the system refuses a
+  // worker, the job waits, and starting workers is tried again off the caller's thread (see
+  // ThreadStartRetry.h) for as long as queued jobs lack one, so every waiting job runs once the
+  // system gives threads again, without another submission.
   void submit(std::function<void()> job);
 
-  // Pools used process-wide; never destroyed, since workers may outlive static destruction.
+  // Pools used process-wide; never destroyed, since workers may outlive static destruction. Every
+  // pool must outlive its workers and its retries: pools live for the whole process.
   static WorkerPool& operationWorkers();
 
  private:
   void workerMain();
-  // Starts the worker counted in threads_ for a job just queued.
+  // Tries once to start the worker already counted in threads_ and starting_; on refusal hands
+  // the pool to the retrying thread.
   void startWorker();
+  // On the retrying thread: starts workers while queued jobs lack one; false when refused again.
+  bool startMissingWorkers();
+  // With the mutex held: how many more workers the queued jobs call for, within the limit.
+  std::size_t missingWorkersLocked() const;
 
   const std::string threadName_;
   const std::size_t maxThreads_;
@@ -47,6 +55,10 @@ class WorkerPool {
   // Wake-ups handed to idle workers and not yet taken, so two quick submissions never count on
   // the same idle worker.
   std::size_t wakeTokens_ = 0;
+  // Workers started (or being started) that have not yet reached their loop.
+  std::size_t starting_ = 0;
+  // Set while the retrying thread owns starting the missing workers.
+  bool retrying_ = false;
 };
 
 }  // namespace zv

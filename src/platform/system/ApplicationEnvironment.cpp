@@ -115,7 +115,7 @@ utsname machineNames() {
 }  // namespace
 
 ApplicationEnvironment& ApplicationEnvironment::shared() {
-  static ApplicationEnvironment environment;
+  static ApplicationEnvironment& environment = *new ApplicationEnvironment;
   return environment;
 }
 

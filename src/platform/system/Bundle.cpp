@@ -81,7 +81,7 @@ struct MainBundleSlot {
 };
 
 MainBundleSlot& slot() {
-  static MainBundleSlot instance;
+  static MainBundleSlot& instance = *new MainBundleSlot;
   return instance;
 }
 

@@ -37,7 +37,7 @@ struct NotificationCenter::Registration {
 };
 
 Ref<NotificationCenter> NotificationCenter::defaultCenter() {
-  static const Ref<NotificationCenter> center = make();
+  static const Ref<NotificationCenter>& center = *new Ref<NotificationCenter>(make());
   return center;
 }
 

@@ -62,7 +62,7 @@ struct StandardSlot {
 };
 
 StandardSlot& standardSlot() {
-  static StandardSlot slot;
+  static StandardSlot& slot = *new StandardSlot;
   return slot;
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/storage/AtomicFile.h"
 #include "platform/storage/FileLock.h"
 #include "platform/storage/PropertyList.h"
@@ -67,7 +68,9 @@ class DelayedSaver {
     if (!started_) {
       started_ = true;
       std::atexit(saveAllPending);
-      std::thread([this] { run(); }).detach();
+      // A thread refused for now starts later (detachThread); the changes wait for it, and
+      // synchronize() or exit saves them meanwhile.
+      detachThread([this] { run(); }, "defaults.saver");
     }
     wake_.notify_one();
   }

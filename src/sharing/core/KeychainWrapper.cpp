@@ -14,7 +14,7 @@ std::mutex& accessibilityLock() {
   return lock;
 }
 std::optional<std::string>& accessibilitySlot() {
-  static std::optional<std::string> value;
+  static std::optional<std::string>& value = *new std::optional<std::string>;
   return value;
 }
 

@@ -36,12 +36,12 @@ struct ClassState {
 };
 
 ClassState& state() {
-  static ClassState s;
+  static ClassState& s = *new ClassState;
   return s;
 }
 
 Ref<SX>& helperSlot() {
-  static Ref<SX> helper = std::make_shared<SX>();
+  static Ref<SX>& helper = *new Ref<SX>(std::make_shared<SX>());
   return helper;
 }
 

@@ -26,7 +26,7 @@ using KeyReader = ObjectPtr (*)(DefaultSXConfigurator&, const ObjectPtr&);
 #define SX_KEY(name) {#name, [](DefaultSXConfigurator& c, const ObjectPtr&) { return c.name(); }},
 
 const std::map<std::string, KeyReader, std::less<>>& keyTable() {
-  static const std::map<std::string, KeyReader, std::less<>> table = {
+  static const auto& table = *new std::map<std::string, KeyReader, std::less<>>{
       SX_KEY(appName) SX_KEY(appURL) SX_KEY(vkontakteAppId) SX_KEY(facebookAppId) SX_KEY(facebookLocalAppId)
       SX_KEY(facebookListOfPermissions) SX_KEY(readItLaterKey) SX_KEY(diigoKey) SX_KEY(readabilityConsumerKey)
       SX_KEY(readabilitySecret) SX_KEY(readabilityUseXAuth) SX_KEY(forcePreIOS5TwitterAccess)
@@ -57,7 +57,7 @@ std::mutex& installLock() {
   return lock;
 }
 Ref<SXConfiguration>& installedSlot() {
-  static Ref<SXConfiguration> slot;
+  static Ref<SXConfiguration>& slot = *new Ref<SXConfiguration>;
   return slot;
 }
 

@@ -56,7 +56,7 @@ struct ReplayBook {
 };
 
 ReplayBook& book() {
-  static ReplayBook replays;
+  static ReplayBook& replays = *new ReplayBook;
   return replays;
 }
 

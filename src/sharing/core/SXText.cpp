@@ -11,8 +11,8 @@ namespace zv {
 
 std::string SXBundleText(std::string_view key) {
   static std::mutex lock;
-  static Ref<Bundle> bundle;
-  static std::string bundlePath;
+  static Ref<Bundle>& bundle = *new Ref<Bundle>;
+  static std::string& bundlePath = *new std::string;
   Ref<Bundle> current;
   {
     std::lock_guard guard(lock);

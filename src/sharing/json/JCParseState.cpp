@@ -38,7 +38,7 @@ std::uint32_t hashOfValue(std::uint32_t start, std::uint64_t bits) {
 }
 
 const Ref<String>& emptyString() {
-  static const Ref<String> empty = String::make("");
+  static const Ref<String>& empty = *new Ref<String>(String::make(""));
   return empty;
 }
 

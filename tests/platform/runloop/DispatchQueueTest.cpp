@@ -50,6 +50,50 @@ TEST(DispatchQueueTest, SyncOnOwnSerialQueueIsRefusedNotDeadlocked) {
     }
   });
   EXPECT_TRUE(refused);
+
+  // Also through a global queue's sync, which runs inside the serial item.
+  std::atomic<bool> refusedThroughGlobal{false};
+  std::atomic<bool> itemEnded{false};
+  queue->async([&] {
+    try {
+      DispatchQueue::globalQueue()->sync([&] { queue->sync([] {}); });
+    } catch (const Exception& e) {
+      refusedThroughGlobal = e.name() == kInternalInconsistencyException;
+    }
+    itemEnded = true;
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!itemEnded && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(itemEnded) << "the serial queue hangs";
+  EXPECT_TRUE(refusedThroughGlobal);
+}
+
+// Global items that each wait on a serial queue can take every global worker; the serial queue
+// still runs, so they all end.
+TEST(DispatchQueueTest, GlobalItemsWaitingOnASerialQueueDoNotStarveIt) {
+  constexpr int kItems = 64;  // the global pool's width
+  auto serial = DispatchQueue::createSerial("serial.awaited");
+  std::atomic<int> waiting{0};
+  std::atomic<int> ended{0};
+  for (int i = 0; i < kItems; ++i) {
+    DispatchQueue::globalQueue()->async([&] {
+      // All of them hold a worker before any waits on the serial queue.
+      ++waiting;
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (waiting < kItems && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      serial->sync([] {});
+      ++ended;
+    });
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ended < kItems && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(ended, kItems);
 }
 
 TEST(DispatchQueueTest, MainQueueItemsRunOnTheMainThreadWhileItsLoopRuns) {
@@ -120,8 +164,9 @@ TEST(DispatchQueueTest, OnceRunsExactlyOnceAcrossThreads) {
   EXPECT_EQ(count, 1);
 }
 
-// Worker threads the system refuses for a while (out of threads or memory): no job is stranded.
-// It runs once a worker can be started, or on a busy worker once that one comes free.
+// Worker threads the system refuses for a while (out of threads or memory): no job is stranded
+// and no caller waits. A job runs once a worker can be started, or on a busy worker once that one
+// comes free.
 TEST(DispatchQueueTest, AWorkerThatCannotBeStartedStrandsNoJob) {
   struct Flaky {
     std::mutex mutex;
@@ -129,11 +174,16 @@ TEST(DispatchQueueTest, AWorkerThatCannotBeStartedStrandsNoJob) {
     int refusals = 0;  // starts still to refuse; -1 refuses all
     int alive = 0;
     std::vector<std::string> ran;
+    std::thread::id caller;
+    int attemptsOnCaller = 0;
+    int attemptsElsewhere = 0;
   };
   static auto* flaky = new Flaky;
   static auto* pool = new WorkerPool("pool.flaky", 2, 0.05, [](std::function<void()> body, const std::string&) {
     {
       std::lock_guard lock(flaky->mutex);
+      ++(std::this_thread::get_id() == flaky->caller ? flaky->attemptsOnCaller : flaky->attemptsElsewhere);
+      flaky->changed.notify_all();
       if (flaky->refusals != 0) {
         if (flaky->refusals > 0) --flaky->refusals;
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
@@ -172,16 +222,30 @@ TEST(DispatchQueueTest, AWorkerThatCannotBeStartedStrandsNoJob) {
   EXPECT_TRUE(waitFor(ran("first")));
   ASSERT_TRUE(waitFor([](Flaky& f) { return f.alive == 0; }));
 
-  // Refused for good: the job waits, and runs on the worker the next submission starts.
+  // Refused for a long while: submit tries once on the caller's thread and returns; the jobs
+  // wait, and once threads are given again every one of them runs without another submission,
+  // each on a worker of its own (the first waits for the second).
   refuse(-1);
-  EXPECT_NO_THROW(pool->submit(record("waiting")));
+  {
+    std::lock_guard lock(flaky->mutex);
+    flaky->attemptsOnCaller = flaky->attemptsElsewhere = 0;
+    flaky->caller = std::this_thread::get_id();
+  }
+  std::atomic<bool> secondRan{false};
+  EXPECT_NO_THROW(pool->submit([&secondRan, record] {
+    while (!secondRan) std::this_thread::yield();
+    record("waiting")();
+  }));
+  EXPECT_NO_THROW(pool->submit([&secondRan] { secondRan = true; }));
   {
     std::lock_guard lock(flaky->mutex);
     EXPECT_TRUE(flaky->ran.size() == 1 && flaky->alive == 0);
-    flaky->refusals = 0;
+    EXPECT_EQ(flaky->attemptsOnCaller, 1);
   }
-  pool->submit(record("next"));
-  EXPECT_TRUE(waitFor([&](Flaky& f) { return ran("waiting")(f) && ran("next")(f); }));
+  // Let the retries be refused a few more times before giving threads again.
+  ASSERT_TRUE(waitFor([](Flaky& f) { return f.attemptsElsewhere >= 3; }));
+  refuse(0);
+  EXPECT_TRUE(waitFor(ran("waiting")));
 
   // A second worker refused while one is busy: the job runs when the busy one is done.
   ASSERT_TRUE(waitFor([](Flaky& f) { return f.alive == 0; }));

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -396,6 +397,50 @@ TEST(OperationQueueTest, OperationsListsWaitingAndRunningInTheOrderAdded) {
   EXPECT_EQ(queue->operations(), (std::vector<Ref<Operation>>{waiting, gate.operation}));
   gate.open = true;
   queue->waitUntilAllOperationsAreFinished();
+}
+
+// A start that throws (the thread it needed could not be made) leaves nobody to finish the
+// operation: it gives up its slot, so the queue's later operations still run, on a worker or
+// handed off. The exception is logged.
+TEST(OperationQueueTest, AnOperationWhoseStartThrowsGivesUpItsSlot) {
+  class FailingStart : public Operation {
+   public:
+    explicit FailingStart(bool handOff) : handOff_(handOff) {}
+    bool isConcurrent() const override { return true; }
+    bool startsOnAnyThread() const override { return handOff_; }
+    bool isExecuting() const override { return started_.load(); }
+    bool isFinished() const override { return false; }
+    void start() override {
+      started_ = true;
+      throw std::runtime_error("no thread for the work");
+    }
+
+   private:
+    bool handOff_;
+    std::atomic<bool> started_{false};
+  };
+  for (bool handOff : {false, true}) {
+    auto queue = OperationQueue::create();
+    queue->setMaxConcurrentOperationCount(1);
+    queue->addOperation(std::make_shared<FailingStart>(handOff));
+    std::atomic<bool> ran{false};
+    queue->addOperationWithBlock([&] { ran = true; });
+    EXPECT_TRUE(waitFor([&] { return ran.load(); })) << (handOff ? "handed off" : "on a worker");
+    EXPECT_TRUE(waitFor([&] { return queue->operationCount() == 0; }));
+  }
+}
+
+// A block added to a block operation while it runs its blocks runs too; once it has finished,
+// adding one is refused.
+TEST(OperationQueueTest, ABlockAddedWhileABlockOperationRunsIsRunOrRefused) {
+  auto queue = OperationQueue::create();
+  std::atomic<bool> addedRan{false};
+  Ref<BlockOperation> operation;
+  operation = BlockOperation::create([&] { operation->addExecutionBlock([&] { addedRan = true; }); });
+  queue->addOperation(operation);
+  operation->waitUntilFinished();
+  EXPECT_TRUE(addedRan);
+  EXPECT_THROW(operation->addExecutionBlock([] {}), Exception);
 }
 
 }  // namespace

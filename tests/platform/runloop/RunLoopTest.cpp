@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/runloop/DispatchQueue.h"
 #include "platform/runloop/FileDescriptorSource.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoop.h"
@@ -192,6 +194,62 @@ TEST(RunLoopTest, TimerInvalidatedFromAnotherThreadNeverFires) {
       EXPECT_THROW(RunLoop::current()->addTimer(other, kDefaultRunLoopMode), Exception);
     }).join();
     other->invalidate();
+  });
+}
+
+// Intervals and dates that are no numbers or endless leave the loop able to compute its wait: a
+// NaN timer does not stop its loop's other timers, and such timers fire at once (NaN) or never.
+TEST(RunLoopTest, NaNAndInfiniteTimersLeaveTheOtherTimersRunning) {
+  onFreshThread([] {
+    auto loop = RunLoop::current();
+    int nanFired = 0;
+    int infiniteFired = 0;
+    bool ordinaryFired = false;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    loop->addTimer(Timer::create(nan, true, [&](Timer& timer) {
+      ++nanFired;
+      timer.invalidate();
+    }), kDefaultRunLoopMode);
+    loop->addTimer(Timer::create(infinity, false, [&](Timer&) { ++infiniteFired; }), kDefaultRunLoopMode);
+    auto moved = Timer::create(3600, false, [&](Timer&) { ++nanFired; });
+    loop->addTimer(moved, kDefaultRunLoopMode);
+    moved->setFireDate(nan);
+    loop->addTimer(Timer::create(0.01, false, [&](Timer&) {
+      ordinaryFired = true;
+      loop->stop();
+    }), kDefaultRunLoopMode);
+    // Runs without a limit: only the ordinary timer's stop ends it.
+    loop->run();
+    EXPECT_TRUE(ordinaryFired);
+    EXPECT_EQ(nanFired, 2);
+    EXPECT_EQ(infiniteFired, 0);
+  });
+  // The delayed work of the background queues shares one thread.
+  std::atomic<bool> ran{false};
+  DispatchQueue::globalQueue()->after(std::numeric_limits<double>::quiet_NaN(), [] {});
+  DispatchQueue::globalQueue()->after(0.01, [&ran] { ran = true; });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!ran && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(ran);
+}
+
+// A timer due in this turn that an earlier callback of the same turn moves to a later date waits
+// for that date.
+TEST(RunLoopTest, ATimerPostponedInTheSameTurnFiresAtItsNewDate) {
+  onFreshThread([] {
+    auto loop = RunLoop::current();
+    const double past = monotonicNow() - 1.0;
+    bool postponedFired = false;
+    auto postponed = Timer::createWithFireDate(past + 0.5, 0, false, [&](Timer&) { postponedFired = true; });
+    auto postponing = Timer::createWithFireDate(past, 0, false,
+                                                [&](Timer&) { postponed->setFireDate(monotonicNow() + 3600); });
+    loop->addTimer(postponing, kDefaultRunLoopMode);
+    loop->addTimer(postponed, kDefaultRunLoopMode);
+    loop->runMode(kDefaultRunLoopMode, 0.05);
+    EXPECT_FALSE(postponedFired);
+    EXPECT_TRUE(postponed->isValid());
+    postponed->invalidate();
   });
 }
 

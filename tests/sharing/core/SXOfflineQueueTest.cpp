@@ -14,6 +14,7 @@
 #include "platform/storage/PropertyList.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXOfflineQueue.h"
+#include "support/ChildExit.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
 #include "support/sharing/OfflineQueueSupport.h"
@@ -508,6 +509,40 @@ TEST_F(SXOfflineQueueTest, ManySharesAreReplayedAFewAtATime) {
   EXPECT_EQ(received.size(), static_cast<std::size_t>(kShares));
   for (const auto& [body, times] : received) EXPECT_EQ(times, 1) << body;
   EXPECT_FALSE(std::filesystem::exists(SXOfflineQueue::offlineQueueListPath())) << fileBytes(home / "launch.log");
+}
+
+// A launch that exits right after cancelling its replays, while the queue's threads still end
+// them, exits cleanly: state those threads touch outlives them. Run many times, since the threads
+// and the exit race.
+TEST_F(SXOfflineQueueTest, ExitingWhileCancelledReplaysStillEndIsClean) {
+  auto list = MutableArray::make();
+  for (int i = 0; i < 300; ++i) {
+    auto item = SXItem::makeText("exit " + std::to_string(i));
+    list->addObject(Dictionary::make({{"item", item->dictionaryRepresentation()},
+                                      {"sharer", box("QueueProbeSharer")},
+                                      {"uid", box(SXOfflineQueue::makeUid("QueueProbeSharer", SXShareTypeText))},
+                                      {"attempts", box(0)}}));
+  }
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  constexpr int kRuns = 6;  // each launch is slow under a sanitizer
+#else
+  constexpr int kRuns = 20;
+#endif
+  int unclean = 0;
+  std::string last;
+  for (int run = 0; run < kRuns; ++run) {
+    ASSERT_TRUE(SXOfflineQueue::saveOfflineQueueList(list));
+    auto end = testing::runChildToEnd(
+        {ZV_OFFLINE_REPLAY_CHILD, home.path().string(), "http://127.0.0.1:9", "cancel-and-exit"}, 60.0);
+    ASSERT_TRUE(end.started);
+    ASSERT_FALSE(end.hung);
+    if (end.signal != 0 || end.exitCode != 0) {
+      ++unclean;
+      last = "run " + std::to_string(run) + ": exit code " + std::to_string(end.exitCode) + ", signal " +
+             std::to_string(end.signal);
+    }
+  }
+  EXPECT_EQ(unclean, 0) << last;
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ struct ClassSettings {
 };
 
 ClassSettings& settings() {
-  static ClassSettings instance;
+  static ClassSettings& instance = *new ClassSettings;
   return instance;
 }
 

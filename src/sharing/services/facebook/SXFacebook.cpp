@@ -21,7 +21,7 @@ constexpr const char* kSharerId = "SXFacebook";
 
 std::mutex sessionMutex;
 Ref<FacebookClient>& sessionSlot() {
-  static Ref<FacebookClient> session;
+  static Ref<FacebookClient>& session = *new Ref<FacebookClient>;
   return session;
 }
 

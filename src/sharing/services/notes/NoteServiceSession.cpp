@@ -102,7 +102,7 @@ std::shared_ptr<Client> makeClient(const std::string& url, double timeout) {
 
 Ref<NoteServiceSession> NoteServiceSession::sharedSession() {
   static DispatchOnceToken once;
-  static Ref<NoteServiceSession> shared;
+  static Ref<NoteServiceSession>& shared = *new Ref<NoteServiceSession>;
   dispatchOnce(once, [] { shared = std::make_shared<NoteServiceSession>(); });
   return shared;
 }

@@ -1,0 +1,19 @@
+// Requests started while the network thread cannot be made (a real limit, in a child process).
+#include <gtest/gtest.h>
+
+#include "support/ChildExit.h"
+
+namespace zv {
+namespace {
+
+TEST(RefusedNetworkThreadTest, RequestsStartedWhileNoThreadCanBeMadeAllEnd) {
+  auto end = testing::runChildToEnd({ZV_REFUSED_NETWORK_THREAD_CHILD});
+  ASSERT_TRUE(end.started);
+  ASSERT_FALSE(end.hung);
+  ASSERT_EQ(end.signal, 0);
+  if (end.exitCode == 77) GTEST_SKIP() << "no thread limit can be imposed here";
+  EXPECT_EQ(end.exitCode, 0);
+}
+
+}  // namespace
+}  // namespace zv

@@ -1,0 +1,31 @@
+// Threads refused by the system for real (RLIMIT_NPROC in a child process): queued work waits and
+// then runs, without another submission, once threads are given again.
+#include <gtest/gtest.h>
+
+#include "support/ChildExit.h"
+
+namespace zv {
+namespace {
+
+TEST(RefusedThreadsTest, WorkSentWhileNoThreadCanBeMadeRunsOnceThreadsAreGivenAgain) {
+  auto end = testing::runChildToEnd({ZV_REFUSED_THREADS_CHILD});
+  ASSERT_TRUE(end.started);
+  ASSERT_FALSE(end.hung);
+  ASSERT_EQ(end.signal, 0);
+  if (end.exitCode == 77) GTEST_SKIP() << "no thread limit can be imposed here";
+  EXPECT_EQ(end.exitCode, 0);
+}
+
+// The same with a full descriptor table: a run-loop thread that cannot get its loop keeps the work
+// sent to it meanwhile.
+TEST(RefusedThreadsTest, WorkSentToARunLoopThreadWithoutDescriptorsRunsOnceSomeAreFree) {
+  auto end = testing::runChildToEnd({ZV_REFUSED_THREADS_CHILD, "descriptors"});
+  ASSERT_TRUE(end.started);
+  ASSERT_FALSE(end.hung);
+  ASSERT_EQ(end.signal, 0);
+  if (end.exitCode == 77) GTEST_SKIP() << "the descriptor table cannot be filled here";
+  EXPECT_EQ(end.exitCode, 0);
+}
+
+}  // namespace
+}  // namespace zv
