@@ -229,29 +229,22 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   // --- Failure and end ---
   void fail(Ref<Error> failure) {
     if (!active() && phase != Phase::Idle) return;
-    error = failure ? std::move(failure) : makeURLError(kURLErrorUnknown, "The operation could not be completed.");
-    phase = Phase::Failed;
-    status = StreamStatus::Error;
-    dropFdSource();
-    dropTimer(retryTimer);
-    dropTimer(connectTimer);
-    if (connection) {
-      ConnectionPool::shared().withdraw(connection, this);
-      connection.reset();
-    }
-    if (bodyStream) bodyStream->close();
-    raise(kStreamEventErrorOccurred);
+    enterFailed(failure ? std::move(failure) : makeURLError(kURLErrorUnknown, "The operation could not be completed."));
   }
 
   // The client failed while taking the response: the stream fails whatever it had read, also
   // after the whole body arrived, and the error event follows.
   void failTakingResponse(const char* what) {
     if (phase == Phase::Closed || phase == Phase::Failed) return;
-    error = makeURLError(kURLErrorUnknown, std::string("The response could not be taken whole: ") + what);
-    phase = Phase::Failed;
-    status = StreamStatus::Error;
     bodyBuffer.clear();
     bodyOffset = 0;
+    enterFailed(makeURLError(kURLErrorUnknown, std::string("The response could not be taken whole: ") + what));
+  }
+
+  void enterFailed(Ref<Error> failure) {
+    error = std::move(failure);
+    phase = Phase::Failed;
+    status = StreamStatus::Error;
     dropFdSource();
     dropTimer(retryTimer);
     dropTimer(connectTimer);
