@@ -122,7 +122,7 @@ Ref<HTTPMessage> HTTPMessage::clone() const {
 }
 
 std::string HTTPMessage::description() const {
-  if (isRequest_) return "<HTTPMessage " + method_ + " " + (url_ ? url_->absoluteString() : "(null)") + ">";
+  if (isRequest_) return "<HTTPMessage " + method_ + " " + loggableURLString(url_.get()) + ">";
   return "<HTTPMessage " + statusLine_ + ">";
 }
 
