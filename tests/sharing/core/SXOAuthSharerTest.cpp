@@ -177,6 +177,13 @@ TEST_F(SXOAuthSharerTest, XAuthSignsTheLoginFormIntoTheAccessTokenRequest) {
                        r.body.find("x_auth_password=pw%201") != std::string::npos &&
                        r.body.find("x_auth_mode=client_auth") != std::string::npos &&
                        r.header("Authorization").value_or("").find("oauth_token=") == std::string::npos;
+    if (r.body.find("x_auth_password=page") != std::string::npos) {
+      // A whole error page of the service's: about 240 KB in many lines.
+      std::string page = "Wrong password for ada\r\n\r\nTry again later.\n";
+      while (page.size() < 240 * 1024) page += "<p>" + std::string(44, 'x') + "</p>\n";
+      c.send(reply(401, page));
+      return;
+    }
     c.send(right ? reply(200, "oauth_token=xt&oauth_token_secret=xs") : reply(401, "Wrong password for ada"));
   });
   auto sharer = SXSharer::make<OAuthTestSharer>();
@@ -187,7 +194,14 @@ TEST_F(SXOAuthSharerTest, XAuthSignsTheLoginFormIntoTheAccessTokenRequest) {
   auto login = testing::waitForForm(sharer, "Login");
   ASSERT_TRUE(login);
   testing::typeInto(login, 0, "ada");
-  testing::typeInto(login, 1, "wrong");
+  // A refusal with a whole page for a reply: an alert shows no more than its first lines.
+  testing::typeInto(login, 1, "page");
+  ASSERT_TRUE(testing::pressRight(login));
+  ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() != nullptr; }, 30.0));
+  const auto brief = topAlert()->message().value_or("");
+  EXPECT_EQ(brief, "Wrong password for ada\nTry again later.\n<p>" + std::string(44, 'x') + "</p>...");
+  topAlert()->simulateTapButtonAtIndex(0);
+  testing::replaceIn(login, 1, "wrong");
   ASSERT_TRUE(testing::pressRight(login));
   // A refusal shows the service's own words and keeps the form for another try.
   ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() != nullptr; }, 30.0));
