@@ -7,9 +7,9 @@
 // Cancel stops the page and lets the delegate go before it tells it, then hides the screen
 // through the hub, so an answer the page still receives reaches nobody.
 //
-// Ownership: the delegate is retained until the view reports success or is cancelled; after that the view talks
-// to no delegate. The web view is the controller's whole view and is owned by it. Main thread
-// only.
+// Ownership: the delegate is retained until the view reports success or is cancelled; after that
+// the view talks to no delegate. The web view is the controller's whole view and is owned by it.
+// Main thread only.
 #include <memory>
 #include <string>
 #include "platform/foundation/Dictionary.h"

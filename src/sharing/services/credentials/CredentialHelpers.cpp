@@ -52,7 +52,8 @@ void startLoginCheck(SXSharer& sharer, SXFormController& form,
     owner.setRequest(nullptr);
     owner.authDidFinish(false);
   });
-  auto request = makeRequest([weakSharer, weakForm, attempt, finished = std::move(finished)](const Ref<SXRequest>& done) {
+  auto request = makeRequest([weakSharer, weakForm, attempt,
+                              finished = std::move(finished)](const Ref<SXRequest>& done) {
     // The answer counts only while this check is still the sharer's: a Cancel meanwhile let go of
     // its form and request (and hid the indicator), and a newer check replaced the request.
     auto owner = weakSharer.lock();

@@ -155,7 +155,9 @@ void SXVkontakteOAuthView::dismissPageOf(const SXVkontakteOAuthViewDelegate& del
   auto hub = SX::currentHelper();
   auto pageIn = [&](const Ref<ui::ViewController>& screen) -> Ref<SXVkontakteOAuthView> {
     auto page = dyn<SXVkontakteOAuthView>(screen);
-    if (auto navigation = dyn<ui::NavigationController>(screen)) page = dyn<SXVkontakteOAuthView>(navigation->topViewController());
+    if (auto navigation = dyn<ui::NavigationController>(screen)) {
+      page = dyn<SXVkontakteOAuthView>(navigation->topViewController());
+    }
     return page && page->delegate().lock().get() == &delegate ? page : nullptr;
   };
   if (auto page = pageIn(hub->pendingView())) {
