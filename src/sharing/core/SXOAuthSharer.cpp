@@ -293,9 +293,15 @@ void SXOAuthSharer::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket
     setAccessToken(token);
     if (!storeAccessToken()) {
       // A login that is not stored would be lost with this sharer, or half of it kept: it failed.
+      const bool refreshing = pendingAction() == SXPendingActionRefreshToken;
       setAccessToken(nullptr);
       setPendingAction(SXPendingActionNone);
-      showAlert(SXLocalizedText("Access Error"), SXLocalizedText("Could not save your login for %@", sharerTitle()));
+      const auto message = SXLocalizedText("Could not save your login for %@", sharerTitle());
+      if (refreshing) {
+        sendDidFailWithError(SX::error(message));  // the send waiting for the refresh ends here
+      } else {
+        showAlert(SXLocalizedText("Access Error"), message);
+      }
       authDidFinish(false);
       return;
     }

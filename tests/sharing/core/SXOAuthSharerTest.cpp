@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/net/CookieStore.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/system/Keychain.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 #include "sharing/core/SX.h"
@@ -59,13 +61,14 @@ class AuthRecorder : public Object, public SXSharerDelegate {
  public:
   void sharerStartedSending(const Ref<SXSharer>&) override {}
   void sharerFinishedSending(const Ref<SXSharer>&) override { ++finished; }
-  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>&, bool) override {}
+  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>&, bool) override { ++failed; }
   void sharerCancelledSending(const Ref<SXSharer>&) override {}
   void sharerShowBadCredentialsAlert(const Ref<SXSharer>&) override {}
   void sharerShowOtherAuthorizationErrorAlert(const Ref<SXSharer>&) override {}
   void sharerAuthDidFinishSuccess(const Ref<SXSharer>&, bool success) override { auth.push_back(success); }
   bool respondsToSelector(std::string_view) const override { return true; }
   int finished = 0;
+  int failed = 0;
   std::vector<bool> auth;
 };
 
@@ -408,6 +411,29 @@ TEST_F(SXOAuthSharerTest, ARefreshSignsWithTheAccessTokenStoresTheNewOneAndSends
   EXPECT_EQ(SX::getAuthValueForKey("accessSecret", "OAuthTestSharer"), "as2");
   EXPECT_EQ(SX::getAuthValueForKey("sessionHandle", "OAuthTestSharer"), "h2");
   EXPECT_EQ(requestsTo("/request_token"), 0);
+}
+
+TEST_F(SXOAuthSharerTest, ARefreshWhoseTokenCannotBeStoredEndsTheSendOnce) {
+  ASSERT_TRUE(SX::setAuthValue("old", "accessKey", "OAuthTestSharer"));
+  ASSERT_TRUE(SX::setAuthValue("olds", "accessSecret", "OAuthTestSharer"));
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  sharer->setItem(SXItem::makeText("after refresh"));
+  ASSERT_TRUE(sharer->isAuthorized());
+  // From now on the keychain can be written no more (a folder where its file belongs).
+  const auto keychain = Keychain::shared().filePath();
+  std::filesystem::remove(keychain);
+  std::filesystem::create_directories(keychain);
+  sharer->refreshToken();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return recorder->failed > 0; }, 30.0));
+  pumpRunLoopFor(0.3);
+  std::filesystem::remove(keychain);
+  EXPECT_EQ(recorder->failed, 1);
+  EXPECT_EQ(sharer->sends, 0);
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_FALSE(sharer->accessToken());
 }
 
 }  // namespace
