@@ -53,6 +53,21 @@ std::string removeDotSegments(std::string_view input) {
 
 }  // namespace
 
+std::string loggableURLString(const URL& url) {
+  std::string text = url.scheme().value_or("");
+  if (!url.host()) return text + ":...";
+  text += "://";
+  const auto& host = *url.host();
+  text += host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
+  if (url.port()) text += ":" + std::to_string(*url.port());
+  text += url.encodedPath();
+  if (url.query()) text += "?...";
+  if (url.fragment()) text += "#...";
+  return text;
+}
+
+std::string loggableURLString(const URL* url) { return url ? loggableURLString(*url) : std::string("(null)"); }
+
 std::string percentEncode(std::string_view text, std::string_view keep) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;

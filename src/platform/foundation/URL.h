@@ -70,6 +70,14 @@ class URL : public Object {
 // port standing for 80 with http and 443 with https.
 bool isSameOrigin(const URL& a, const URL& b);
 
+// An address as a log line may show it: scheme, host, port and path; the user information, the
+// query and the fragment (where passwords and tokens travel) are left out, a left-out query or
+// fragment marked "?..." or "#...". An address without a host shows only its scheme. Every log
+// line that names an address writes it through this.
+std::string loggableURLString(const URL& url);
+// "(null)" for nullptr.
+std::string loggableURLString(const URL* url);
+
 // What a path segment, and a whole path, keep unescaped besides letters and digits (RFC 3986).
 inline constexpr std::string_view kURLPathSegmentKeptCharacters = "-._~!$&'()*+,;=:@";
 inline constexpr std::string_view kURLPathKeptCharacters = "-._~!$&'()*+,;=:@/";

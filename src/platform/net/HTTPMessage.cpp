@@ -155,7 +155,7 @@ std::string absoluteFormTarget(const URL& url) {
 }  // namespace
 
 std::string HTTPMessage::description() const {
-  if (isRequest_) return "<HTTPMessage " + method_ + " " + (url_ ? absoluteFormTarget(*url_) : "(null)") + ">";
+  if (isRequest_) return "<HTTPMessage " + method_ + " " + loggableURLString(url_.get()) + ">";
   return "<HTTPMessage " + statusLine_ + ">";
 }
 

@@ -41,7 +41,7 @@ ObjectPtr URLRequest::mutableCopy() const {
 }
 
 std::string URLRequest::description() const {
-  return "<URLRequest " + method_ + " " + (url_ ? url_->absoluteString() : "(null)") + ">";
+  return "<URLRequest " + method_ + " " + loggableURLString(url_.get()) + ">";
 }
 
 Ref<MutableURLRequest> MutableURLRequest::requestWithURL(Ref<URL> url) {

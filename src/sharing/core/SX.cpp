@@ -20,6 +20,7 @@
 #include "platform/ui/Window.h"
 #include "sharing/core/KeychainWrapper.h"
 #include "sharing/core/SXConfiguration.h"
+#include "sharing/core/SXLoginAttempt.h"
 #include "sharing/core/SXSharer.h"
 
 namespace zv {
@@ -307,6 +308,9 @@ bool SX::setAuthValue(const std::optional<std::string>& value, const std::string
 }
 
 bool SX::removeAuthValueForKey(const std::string& key, const std::string& sharerId, Ref<Error>* error) {
+  // A login dropped, however the logout was reached, takes the login still under way with it:
+  // what that login brings back later belongs to no current login.
+  SXLoginAttempt::abandon(sharerId);
   Ref<Error> failure;
   if (KeychainWrapper::deletePasswordForService(SXConfigString("authPrefix").value_or("") + sharerId, key, &failure)) {
     return true;
@@ -364,6 +368,8 @@ void SX::logoutOfAll() {
 
 void SX::logoutOfService(const std::string& className) {
   if (auto sharer = SXSharer::sharerNamed(className)) {
+    // The logout reaches the login under way of whichever sharer object started it.
+    SXLoginAttempt::abandon(sharer->sharerId());
     sharer->logout();
   } else {
     log(LogLevel::Debug, "SX::logoutOfService: no sharer class " + className);

@@ -28,6 +28,38 @@ Ref<OCToken> usableToken(const Ref<Data>& data) {
   return token;
 }
 
+// At most a few short lines of a service's reply: a whole reply body is no message for an alert.
+std::string briefReplyText(std::string_view reply) {
+  constexpr std::size_t kMostLines = 3;
+  constexpr std::size_t kMostBytes = 240;
+  std::string brief;
+  std::size_t lines = 0;
+  bool cut = false;
+  while (!reply.empty()) {
+    auto end = reply.find('\n');
+    auto line = reply.substr(0, end);
+    reply = end == std::string_view::npos ? std::string_view() : reply.substr(end + 1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    if (line.empty()) continue;
+    if (lines == kMostLines) {
+      cut = true;
+      break;
+    }
+    if (!brief.empty()) brief += '\n';
+    brief.append(line);
+    ++lines;
+  }
+  if (brief.size() > kMostBytes) {
+    std::size_t at = kMostBytes;
+    // Never in the middle of a character.
+    while (at > 0 && (static_cast<unsigned char>(brief[at]) & 0xC0) == 0x80) --at;
+    brief.resize(at);
+    cut = true;
+  }
+  if (cut) brief += "...";
+  return brief;
+}
+
 std::string describeOr(const Ref<Error>& error, const char* fallback) {
   return error ? error->localizedDescription() : SXLocalizedText(fallback);
 }
@@ -50,7 +82,34 @@ void SXOAuthSharer::promptAuthorization() {
 void SXOAuthSharer::loginFailed() {
   if (loginStep_ == LoginStep::None) return;
   loginStep_ = LoginStep::None;
+  endLoginAttempt();
+  // Nothing waits for this login any more: no later login resumes the share it was for.
+  setPendingAction(SXPendingActionNone);
   authDidFinish(false);
+}
+
+void SXOAuthSharer::beginLogin() {
+  beginLoginAttempt([](SXSharer& sharer) { static_cast<SXOAuthSharer&>(sharer).loginAbandoned(); });
+}
+
+void SXOAuthSharer::loginAbandoned() {
+  auto hold = selfAs<SXOAuthSharer>();
+  // Every fetch still on its way is dropped; the page, if it shows, goes without a word.
+  ++fetchNumber_;
+  SXActivityIndicator::currentIndicator()->hide();
+  if (loginStep_ == LoginStep::Authorizing) SXOAuthView::dismissPageOf(*this);
+  if (loginStep_ == LoginStep::None) {
+    // An xAuth login or a refresh: its form (if any) stays for another try.
+    const bool refreshing = pendingAction() == SXPendingActionRefreshToken;
+    setPendingAction(SXPendingActionNone);
+    if (refreshing) {
+      sendDidFailWithError(SX::error(SXLocalizedText("Could not authenticate you. Please relogin.")));
+    } else {
+      authDidFinish(false);
+    }
+    return;
+  }
+  loginFailed();
 }
 
 void SXOAuthSharer::authorizationFormValidate(SXFormController& form) {
@@ -60,6 +119,7 @@ void SXOAuthSharer::authorizationFormValidate(SXFormController& form) {
 
 void SXOAuthSharer::authorizationFormCancel(SXFormController& form) {
   if (pendingForm().get() == &form) ++fetchNumber_;
+  endLoginAttempt();
   SXSharer::authorizationFormCancel(form);
 }
 
@@ -69,9 +129,13 @@ void SXOAuthSharer::tokenRequest() {
   request->setHTTPMethod("POST");
   tokenRequestModifyRequest(*request);
   auto self = selfAs<SXOAuthSharer>();
+  beginLogin();
   loginStep_ = LoginStep::RequestToken;
   const auto number = ++fetchNumber_;
-  auto waited = [self, number] { return self->fetchNumber_ == number && self->loginStep_ == LoginStep::RequestToken; };
+  auto attempt = loginAttempt();
+  auto waited = [self, number, attempt] {
+    return self->fetchNumber_ == number && self->loginStep_ == LoginStep::RequestToken && attempt->isCurrent();
+  };
   auto fetcher = OCAsynchronousDataFetcher::asynchronousFetcherWithRequest(
       request, self,
       [self, waited](const Ref<OCServiceTicket>& ticket, const Ref<Data>& data) {
@@ -110,6 +174,8 @@ void SXOAuthSharer::tokenAuthorize() {
     // Never open "oauth_token=(null)": without a request token there is nothing to authorize.
     showAlert(SXLocalizedText("Authorize Error"), SXLocalizedText("There was an error while authorizing"));
     loginStep_ = LoginStep::None;
+    endLoginAttempt();
+    setPendingAction(SXPendingActionNone);
     authDidFinish(false);
     return;
   }
@@ -133,7 +199,7 @@ void SXOAuthSharer::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAu
                                                                            const Ref<Dictionary>& queryParams,
                                                                            const Ref<Error>& error) {
   // Only the page of the login waiting for it may answer, and only once.
-  if (loginStep_ != LoginStep::Authorizing) return;
+  if (loginStep_ != LoginStep::Authorizing || !loginAttempt() || !loginAttempt()->isCurrent()) return;
   auto hold = selfAs<SXOAuthSharer>();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   if (success && !(queryParams && queryParams->objectForKey("oauth_problem"))) {
@@ -161,10 +227,18 @@ void SXOAuthSharer::tokenAccess(bool refresh) {
   auto self = selfAs<SXOAuthSharer>();
   // A web login waits for this answer now; a refresh or an xAuth login is no web login.
   const bool webLogin = !refresh && !xAuth();
-  if (webLogin) loginStep_ = LoginStep::AccessToken;
+  if (webLogin) {
+    loginStep_ = LoginStep::AccessToken;
+    if (!loginAttempt() || !loginAttempt()->isCurrent()) beginLogin();
+  } else {
+    beginLogin();  // the web login's attempt goes on; these are attempts of their own
+  }
   const auto number = ++fetchNumber_;
-  auto waited = [self, number, webLogin] {
-    return self->fetchNumber_ == number && (!webLogin || self->loginStep_ == LoginStep::AccessToken);
+  auto attempt = loginAttempt();
+  // The token's answer is the attempt's last: taken once, and only while it is current.
+  auto waited = [self, number, webLogin, attempt] {
+    return self->fetchNumber_ == number && (!webLogin || self->loginStep_ == LoginStep::AccessToken) && attempt &&
+           attempt->take();
   };
   auto fetcher = OCAsynchronousDataFetcher::asynchronousFetcherWithRequest(
       request, self,
@@ -199,9 +273,10 @@ void SXOAuthSharer::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket
   auto hold = selfAs<SXOAuthSharer>();
   if (xAuth()) {
     if (!ticket || !ticket->didSucceed()) {
-      // The service says in its reply why it refused the user name or password.
+      // The service says in its reply why it refused the user name or password; a few lines of
+      // it are enough for an alert.
       auto reply = data ? String::fromUTF8(data->view()) : nullptr;
-      std::string text = reply ? reply->utf8() : std::string();
+      std::string text = reply ? briefReplyText(reply->utf8()) : std::string();
       if (text.empty()) text = SXLocalizedText("There was a problem requesting access from %@", sharerTitle());
       tokenAccessTicketDidFailWithError(ticket, SX::error(text));
       return;
@@ -216,7 +291,20 @@ void SXOAuthSharer::tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket
   auto token = ticket && ticket->didSucceed() ? usableToken(data) : nullptr;
   if (token) {
     setAccessToken(token);
-    storeAccessToken();
+    if (!storeAccessToken()) {
+      // A login that is not stored would be lost with this sharer, or half of it kept: it failed.
+      const bool refreshing = pendingAction() == SXPendingActionRefreshToken;
+      setAccessToken(nullptr);
+      setPendingAction(SXPendingActionNone);
+      const auto message = SXLocalizedText("Could not save your login for %@", sharerTitle());
+      if (refreshing) {
+        sendDidFailWithError(SX::error(message));  // the send waiting for the refresh ends here
+      } else {
+        showAlert(SXLocalizedText("Access Error"), message);
+      }
+      authDidFinish(false);
+      return;
+    }
     tryPendingAction();
   } else {
     tokenAccessTicketDidFailWithError(
@@ -230,18 +318,30 @@ void SXOAuthSharer::tokenAccessTicketDidFailWithError(const Ref<OCServiceTicket>
   showAlert(SXLocalizedText("Access Error"), describeOr(error, "There was an error while sharing"));
 }
 
-void SXOAuthSharer::storeAccessToken() {
+bool SXOAuthSharer::storeAccessToken(Ref<Error>* error) {
   auto token = accessToken();
-  if (!token) return;
+  if (!token) return false;
   std::string id = sharerId();
-  SX::setAuthValue(token->key().value_or(""), kAccessKey, id);
-  SX::setAuthValue(token->secret().value_or(""), kAccessSecret, id);
+  const auto oldKey = SX::getAuthValueForKey(kAccessKey, id);
+  const auto oldSecret = SX::getAuthValueForKey(kAccessSecret, id);
+  Ref<Error> failure;
+  if (!SX::setAuthValue(token->key().value_or(""), kAccessKey, id, &failure) ||
+      !SX::setAuthValue(token->secret().value_or(""), kAccessSecret, id, &failure)) {
+    // Key and secret are one login: the earlier pair goes back, or neither stays.
+    log(LogLevel::Debug, "SXOAuthSharer: cannot store the login of " + id + ": " + describe(failure));
+    const bool restored = oldKey && oldSecret && SX::setAuthValue(oldKey, kAccessKey, id) &&
+                          SX::setAuthValue(oldSecret, kAccessSecret, id);
+    if (!restored) deleteStoredAccessToken(id);
+    if (error) *error = failure;
+    return false;
+  }
   if (token->sessionHandle() && !token->sessionHandle()->empty()) {
     SX::setAuthValue(*token->sessionHandle(), kSessionHandle, id);
   } else {
     // A handle of an earlier login belongs to an earlier token.
     SX::removeAuthValueForKey(kSessionHandle, id);
   }
+  return true;
 }
 
 bool SXOAuthSharer::restoreAccessToken() {

@@ -8,7 +8,7 @@
 //
 // With xAuth on, the login is instead the sharer's user-name and password form: its "username" and
 // "password" values go into the access-token request, a refused login is reported with the
-// service's own reply text (the form stays for another try), and an accepted one closes the form.
+// first lines of the service's own reply text (the form stays for another try), and an accepted one closes the form.
 //
 // A reply without a token key and secret is a failure (nothing is stored, and no authorization
 // page is opened for a missing request token); an access token without a session handle removes
@@ -16,9 +16,11 @@
 //
 // One web login at a time: a login ends with exactly one authDidFinish (a failed token fetch, an
 // authorization page that cannot be shown, is cancelled or refuses all included), and that frees
-// the next one. A reply (a fetch's answer, the page's report) is taken only while the login that
-// asked for it is waiting for it, and only once; logout ends a waiting login as failed and drops
-// the replies still on their way.
+// the next one. Each login (web, xAuth, refresh) is the service's SXLoginAttempt: a reply (a
+// fetch's answer, the page's report) is taken only while that attempt is current, and only once.
+// A logout of the service (this sharer's, the hub's, any sharer object's) ends a waiting login as
+// failed and drops the replies still on their way, so nothing is stored after it. A token that
+// cannot be stored (key and secret both, or neither) is a failed login, said in an alert.
 //
 // Threads: main thread only; the fetches call back on the main run loop. The sharer stays alive
 // while a fetch or its authorization screen holds it.
@@ -70,7 +72,9 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   void addAuthorizeVerifier(OCMutableURLRequest& request) const;
   virtual void tokenAccessTicketDidFinishWithData(const Ref<OCServiceTicket>& ticket, const Ref<Data>& data);
   virtual void tokenAccessTicketDidFailWithError(const Ref<OCServiceTicket>& ticket, const Ref<Error>& error);
-  void storeAccessToken();
+  // Stores key and secret both or neither (the earlier pair stays when the new one cannot be
+  // stored); false, with the keychain's error, when the token is not stored.
+  bool storeAccessToken(Ref<Error>* error = nullptr);
   bool restoreAccessToken();
   void refreshToken();
 
@@ -130,8 +134,13 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   enum class LoginStep { None, RequestToken, Authorizing, AccessToken };
   LoginStep loginStep_ = LoginStep::None;
   std::uint64_t fetchNumber_ = 0;
-  // Ends the web login under way with a failure, once.
+  // Ends the web login under way with a failure, once; nothing stays pending for it.
   void loginFailed();
+  // Starts this sharer's login attempt (SXLoginAttempt) for a web login, an xAuth form or a refresh.
+  void beginLogin();
+  // A logout or a newer login of the service ended the attempt: answers on their way are dropped
+  // and whoever waits for the login hears it failed.
+  void loginAbandoned();
 };
 
 }  // namespace zv

@@ -3,6 +3,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/String.h"
 #include "platform/ui/BarButtonItem.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/Screen.h"
 #include "sharing/core/SX.h"
@@ -132,9 +133,44 @@ void SXOAuthView::stopSpinner() {
   if (spinner_) spinner_->stopAnimating();
 }
 
+void SXOAuthView::stopAndForget() {
+  if (webView_) webView_->stopLoading();
+  setDelegate(nullptr);
+  stopSpinner();
+}
+
 void SXOAuthView::cancel() {
-  if (auto delegate = this->delegate()) delegate->tokenAuthorizeCancelledView(*this);
+  auto hold = self();
+  // The page stops and the view forgets its delegate before it is told: a redirect already on its
+  // way reaches nobody.
+  auto delegate = this->delegate();
+  stopAndForget();
+  if (delegate) delegate->tokenAuthorizeCancelledView(*this);
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+}
+
+void SXOAuthView::dismissPageOf(const SXOAuthViewDelegate& delegate) {
+  auto hub = SX::currentHelper();
+  auto pageIn = [&](const Ref<ui::ViewController>& screen) -> Ref<SXOAuthView> {
+    auto navigation = dyn<ui::NavigationController>(screen);
+    if (!navigation) return nullptr;
+    for (const auto& controller : navigation->viewControllers()) {
+      auto page = dyn<SXOAuthView>(controller);
+      if (page && page->delegate().get() == &delegate) return page;
+    }
+    return nullptr;
+  };
+  if (auto page = pageIn(hub->pendingView())) {
+    page->stopAndForget();
+    hub->setPendingView(nullptr);
+  } else if (auto page = dyn<SXOAuthView>(hub->pendingView()); page && page->delegate().get() == &delegate) {
+    page->stopAndForget();
+    hub->setPendingView(nullptr);
+  }
+  if (auto page = pageIn(hub->currentView())) {
+    page->stopAndForget();
+    hub->hideCurrentViewControllerAnimated(true);
+  }
 }
 
 void SXOAuthView::viewDidDisappear(bool animated) {

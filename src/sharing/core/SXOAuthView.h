@@ -4,11 +4,12 @@
 // without regard to case; the same path, case kept) is refused and its query parameters, percent-
 // decoded, go to the delegate as a success; load failures other than a cancelled or interrupted
 // load, and a page that shows a PIN instead of redirecting, go to the delegate as failures;
-// Cancel tells the delegate and hides the screen through the hub.
+// Cancel stops the page and lets the delegate go before it tells it, then hides the screen
+// through the hub, so an answer the page still receives reaches nobody.
 //
-// Ownership: the delegate is retained until the view reports success; after that the view talks
-// to no delegate. The web view is the controller's whole view and is owned by it. Main thread
-// only.
+// Ownership: the delegate is retained until the view reports success or is cancelled; after that
+// the view talks to no delegate. The web view is the controller's whole view and is owned by it.
+// Main thread only.
 #include <memory>
 #include <string>
 #include "platform/foundation/Dictionary.h"
@@ -60,7 +61,13 @@ class SXOAuthView : public ui::ViewController, public ui::WebViewDelegate {
 
   void startSpinner();
   void stopSpinner();
+  // Stops the page and forgets the delegate, then tells the former delegate and hides the screen.
   void cancel();
+  // Stops the page and forgets the delegate, without a word to it.
+  void stopAndForget();
+  // The login page of `delegate` (shown by the hub or waiting to be) stops, forgets its delegate
+  // and goes: its login was abandoned.
+  static void dismissPageOf(const SXOAuthViewDelegate& delegate);
 
   const Ref<ui::WebView>& webView() const { return webView_; }
   std::shared_ptr<SXOAuthViewDelegate> delegate() const { return std::atomic_load(&delegate_); }

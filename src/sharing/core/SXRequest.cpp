@@ -11,18 +11,9 @@ namespace zv {
 namespace {
 constexpr double kRequestTimeoutSeconds = 90.0;
 
-// The URL for a log line: any user information (a password written into the URL) left out.
-std::string loggableURL(const Ref<URL>& url) {
-  if (!url) return "(null)";
-  std::string text = url->absoluteString();
-  auto start = text.find("://");
-  if (start == std::string::npos) return text;
-  start += 3;
-  auto end = text.find_first_of("/?#", start);
-  auto at = text.rfind('@', end == std::string::npos ? std::string::npos : end);
-  if (at != std::string::npos && at >= start && (end == std::string::npos || at < end)) text.erase(start, at + 1 - start);
-  return text;
-}
+// The URL for a log line: no user information, query or fragment (passwords and tokens travel
+// there).
+std::string loggableURL(const Ref<URL>& url) { return loggableURLString(url.get()); }
 }
 
 Ref<SXRequest> SXRequest::make(Ref<URL> url, std::optional<std::string> params, ObjectPtr delegate,

@@ -210,15 +210,37 @@ void SXSharer::authorizationFormSave(SXFormController& form) {
 
 void SXSharer::authorizationFormCancel(SXFormController& form) {
   auto hold = selfAs<SXSharer>();
+  endLoginAttempt();
   if (pendingForm_.get() == &form) {
     // The login being checked is abandoned: its answer finds no form and no request of this
     // sharer and is dropped, and nothing waits for it to run again.
     pendingForm_ = nullptr;
     request_ = nullptr;
-    setPendingAction(SXPendingActionNone);
     SXActivityIndicator::currentIndicator()->hide();
   }
+  const bool resendAsked = pendingAction() == SXPendingActionSend;
+  setPendingAction(SXPendingActionNone);
+  if (resendAsked) {
+    // The refused send reported its failure when it asked for this login: the share has ended.
+    shareEnded();
+    return;
+  }
   sendDidCancel();
+}
+
+Ref<SXLoginAttempt> SXSharer::beginLoginAttempt(std::function<void(SXSharer&)> abandoned) {
+  endLoginAttempt();
+  std::weak_ptr<SXSharer> weak = selfAs<SXSharer>();
+  loginAttempt_ = SXLoginAttempt::begin(sharerId(), [weak, abandoned = std::move(abandoned)] {
+    auto me = weak.lock();
+    if (me && abandoned) abandoned(*me);
+  });
+  return loginAttempt_;
+}
+
+void SXSharer::endLoginAttempt() {
+  if (loginAttempt_) loginAttempt_->end();
+  loginAttempt_ = nullptr;
 }
 
 void SXSharer::show() {

@@ -32,6 +32,7 @@
 #include "sharing/core/SXFormController.h"
 #include "sharing/core/SXFormFieldSettings.h"
 #include "sharing/core/SXItem.h"
+#include "sharing/core/SXLoginAttempt.h"
 
 namespace zv {
 
@@ -213,9 +214,10 @@ class SXSharer : public ui::NavigationController {
   // The base accepts nothing by itself: a subclass checks the values and calls form.saveForm().
   virtual void authorizationFormValidate(SXFormController& form);
   virtual void authorizationFormSave(SXFormController& form);
-  // Cancel wins over a login check under way: the pending form, the request and the pending
-  // action are let go (a check's answer is dropped when it finds them gone), then the cancel is
-  // reported.
+  // Cancel wins over a login check under way: the sharer's login attempt ends, the pending form,
+  // the request and the pending action are let go, then the cancel is reported. Cancelling the
+  // new login a refused send asked for ends that share, whose failure was reported already: the
+  // resend is dropped and nothing more is reported.
   virtual void authorizationFormCancel(SXFormController& form);
   virtual void show();
   virtual std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type);
@@ -227,6 +229,14 @@ class SXSharer : public ui::NavigationController {
   virtual bool tryToSend();
   virtual bool send() { return false; }
   void tryPendingAction();
+
+  // Starts this sharer's login attempt for its service (SXLoginAttempt::begin with sharerId()); an
+  // earlier attempt of this sharer ends first without its handler. `abandoned` runs (with the
+  // sharer, while it lives) when a logout or a newer login of the service ends the attempt.
+  Ref<SXLoginAttempt> beginLoginAttempt(std::function<void(SXSharer&)> abandoned);
+  // Ends this sharer's attempt, if it is still current, without running its handler.
+  void endLoginAttempt();
+  const Ref<SXLoginAttempt>& loginAttempt() const { return loginAttempt_; }
 
   // Reporting, called by subclasses while sending.
   void sendDidStart();
@@ -289,6 +299,7 @@ class SXSharer : public ui::NavigationController {
   std::atomic<bool> quiet_{false};
   std::atomic<std::int32_t> pendingAction_{SXPendingActionNone};
   bool reloginAsked_ = false;
+  Ref<SXLoginAttempt> loginAttempt_;
 };
 
 }  // namespace zv

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/net/CookieStore.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/system/Keychain.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 #include "sharing/core/SX.h"
@@ -60,13 +62,14 @@ class AuthRecorder : public Object, public SXSharerDelegate {
  public:
   void sharerStartedSending(const Ref<SXSharer>&) override {}
   void sharerFinishedSending(const Ref<SXSharer>&) override { ++finished; }
-  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>&, bool) override {}
+  void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>&, bool) override { ++failed; }
   void sharerCancelledSending(const Ref<SXSharer>&) override {}
   void sharerShowBadCredentialsAlert(const Ref<SXSharer>&) override {}
   void sharerShowOtherAuthorizationErrorAlert(const Ref<SXSharer>&) override {}
   void sharerAuthDidFinishSuccess(const Ref<SXSharer>&, bool success) override { auth.push_back(success); }
   bool respondsToSelector(std::string_view) const override { return true; }
   int finished = 0;
+  int failed = 0;
   std::vector<bool> auth;
 };
 
@@ -178,6 +181,13 @@ TEST_F(SXOAuthSharerTest, XAuthSignsTheLoginFormIntoTheAccessTokenRequest) {
                        r.body.find("x_auth_password=pw%201") != std::string::npos &&
                        r.body.find("x_auth_mode=client_auth") != std::string::npos &&
                        r.header("Authorization").value_or("").find("oauth_token=") == std::string::npos;
+    if (r.body.find("x_auth_password=page") != std::string::npos) {
+      // A whole error page of the service's: about 240 KB in many lines.
+      std::string page = "Wrong password for ada\r\n\r\nTry again later.\n";
+      while (page.size() < 240 * 1024) page += "<p>" + std::string(44, 'x') + "</p>\n";
+      c.send(reply(401, page));
+      return;
+    }
     c.send(right ? reply(200, "oauth_token=xt&oauth_token_secret=xs") : reply(401, "Wrong password for ada"));
   });
   auto sharer = SXSharer::make<OAuthTestSharer>();
@@ -188,7 +198,14 @@ TEST_F(SXOAuthSharerTest, XAuthSignsTheLoginFormIntoTheAccessTokenRequest) {
   auto login = testing::waitForForm(sharer, "Login");
   ASSERT_TRUE(login);
   testing::typeInto(login, 0, "ada");
-  testing::typeInto(login, 1, "wrong");
+  // A refusal with a whole page for a reply: an alert shows no more than its first lines.
+  testing::typeInto(login, 1, "page");
+  ASSERT_TRUE(testing::pressRight(login));
+  ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() != nullptr; }, 30.0));
+  const auto brief = topAlert()->message().value_or("");
+  EXPECT_EQ(brief, "Wrong password for ada\nTry again later.\n<p>" + std::string(44, 'x') + "</p>...");
+  topAlert()->simulateTapButtonAtIndex(0);
+  testing::replaceIn(login, 1, "wrong");
   ASSERT_TRUE(testing::pressRight(login));
   // A refusal shows the service's own words and keeps the form for another try.
   ASSERT_TRUE(pumpRunLoopUntil([] { return topAlert() != nullptr; }, 30.0));
@@ -427,6 +444,29 @@ TEST_F(SXOAuthSharerTest, ARefreshSignsWithTheAccessTokenStoresTheNewOneAndSends
   EXPECT_EQ(SX::getAuthValueForKey("accessSecret", "OAuthTestSharer"), "as2");
   EXPECT_EQ(SX::getAuthValueForKey("sessionHandle", "OAuthTestSharer"), "h2");
   EXPECT_EQ(requestsTo("/request_token"), 0);
+}
+
+TEST_F(SXOAuthSharerTest, ARefreshWhoseTokenCannotBeStoredEndsTheSendOnce) {
+  ASSERT_TRUE(SX::setAuthValue("old", "accessKey", "OAuthTestSharer"));
+  ASSERT_TRUE(SX::setAuthValue("olds", "accessSecret", "OAuthTestSharer"));
+  auto sharer = SXSharer::make<OAuthTestSharer>();
+  auto recorder = std::make_shared<AuthRecorder>();
+  sharer->setShareDelegate(recorder);
+  sharer->setItem(SXItem::makeText("after refresh"));
+  ASSERT_TRUE(sharer->isAuthorized());
+  // From now on the keychain can be written no more (a folder where its file belongs).
+  const auto keychain = Keychain::shared().filePath();
+  std::filesystem::remove(keychain);
+  std::filesystem::create_directories(keychain);
+  sharer->refreshToken();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return recorder->failed > 0; }, 30.0));
+  pumpRunLoopFor(0.3);
+  std::filesystem::remove(keychain);
+  EXPECT_EQ(recorder->failed, 1);
+  EXPECT_EQ(sharer->sends, 0);
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_FALSE(sharer->accessToken());
 }
 
 }  // namespace

@@ -203,6 +203,9 @@ TEST_F(SXOAuthViewTest, CancelTellsTheDelegateAndHidesTheScreen) {
   view->navigationItem()->leftBarButtonItem()->simulateTap();
   EXPECT_EQ(delegate->cancelled, 1);
   EXPECT_TRUE(delegate->reports.empty());
+  // The page stopped and let its delegate go: an answer still on its way reaches nobody.
+  EXPECT_FALSE(view->delegate());
+  EXPECT_FALSE(view->webView()->isLoading());
   ASSERT_TRUE(pumpRunLoopUntil([&] { return !SX::currentHelper()->currentView(); }, 20.0));
   EXPECT_FALSE(view->isVisible());
 }

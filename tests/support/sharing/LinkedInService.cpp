@@ -46,7 +46,28 @@ LinkedInService::LinkedInService()
   knowToken("lrt", "lrs");
 }
 
-LinkedInService::~LinkedInService() { stop(); }
+LinkedInService::~LinkedInService() {
+  releaseAccessTokens();
+  stop();
+}
+
+void LinkedInService::holdAccessTokens() {
+  std::lock_guard lock(mutex_);
+  holdAccessTokens_ = true;
+}
+
+void LinkedInService::releaseAccessTokens() {
+  {
+    std::lock_guard lock(mutex_);
+    holdAccessTokens_ = false;
+  }
+  accessTokensReleased_.notify_all();
+}
+
+int LinkedInService::accessTokensWaiting() const {
+  std::lock_guard lock(mutex_);
+  return accessTokensWaiting_;
+}
 
 // The request token stays known; only the access tokens go.
 void LinkedInService::revokeAccessTokens() { revokeTokens("lat"); }
@@ -98,6 +119,12 @@ void LinkedInService::handle(const RecordedRequest& request, FaultServer::Connec
         verdict.oauth["oauth_callback"] != kCallback) {
       complain(connection, 401, "access token without request token, verifier or callback", kUnauthorized);
       return;
+    }
+    {
+      std::unique_lock lock(mutex_);
+      ++accessTokensWaiting_;
+      accessTokensReleased_.wait(lock, [&] { return !holdAccessTokens_; });
+      --accessTokensWaiting_;
     }
     auto [token, secret] = issueToken("lat", "las/");
     connection.send(reply(200, "text/plain",

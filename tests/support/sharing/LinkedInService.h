@@ -12,9 +12,11 @@
 // www.linkedin.com
 //   GET  /uas/oauth/authorize?oauth_token=lrt   302 to the callback with the verifier
 //
+// holdAccessTokens() keeps access-token answers back until releaseAccessTokens() (or the end).
 // A revoked token is answered 401 "<error><status>401</status>...". Threads: the server answers on
 // its own threads; every accessor locks.
 
+#include <condition_variable>
 #include <map>
 #include <optional>
 #include <string>
@@ -43,12 +45,20 @@ class LinkedInService : public OAuthServiceStandIn {
   // Every later share post is answered 401, whatever token it carries.
   void refuseEveryShare();
   std::vector<LinkedInShare> shares() const;
+  // Access-token requests wait (after they were recorded) until releaseAccessTokens(); how many
+  // are waiting now.
+  void holdAccessTokens();
+  void releaseAccessTokens();
+  int accessTokensWaiting() const;
 
  private:
   void handle(const RecordedRequest& request, FaultServer::Connection& connection) override;
 
   std::vector<LinkedInShare> shares_;
   bool refuseEveryShare_ = false;
+  bool holdAccessTokens_ = false;
+  int accessTokensWaiting_ = 0;
+  std::condition_variable accessTokensReleased_;
 };
 
 // The text of each element of a well-formed XML document, by element name (the last one wins);

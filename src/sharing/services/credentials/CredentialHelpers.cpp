@@ -44,13 +44,23 @@ void startLoginCheck(SXSharer& sharer, SXFormController& form,
   sharer.setPendingForm(pending);
   std::weak_ptr<SXSharer> weakSharer = std::dynamic_pointer_cast<SXSharer>(sharer.self());
   std::weak_ptr<SXFormController> weakForm = pending;
-  auto request = makeRequest([weakSharer, weakForm, finished = std::move(finished)](const Ref<SXRequest>& done) {
+  // The check is the service's current login: a logout meanwhile drops its answer (the form stays
+  // for another try) and the login is reported failed.
+  auto attempt = sharer.beginLoginAttempt([](SXSharer& owner) {
+    auto hold = std::dynamic_pointer_cast<SXSharer>(owner.self());
+    SXActivityIndicator::currentIndicator()->hide();
+    owner.setRequest(nullptr);
+    owner.authDidFinish(false);
+  });
+  auto request = makeRequest([weakSharer, weakForm, attempt,
+                              finished = std::move(finished)](const Ref<SXRequest>& done) {
     // The answer counts only while this check is still the sharer's: a Cancel meanwhile let go of
     // its form and request (and hid the indicator), and a newer check replaced the request.
     auto owner = weakSharer.lock();
     auto form = weakForm.lock();
     if (!owner || !form || owner->pendingForm() != form) return;
     if (owner->request() && owner->request() != done) return;
+    if (!attempt->take()) return;
     SXActivityIndicator::currentIndicator()->hide();
     finished(done);
   });

@@ -46,7 +46,8 @@ std::optional<std::string> headerOf(const Ref<SXRequest>& request, std::string_v
 // sharer's finish callback), kept as the sharer's request. `finished` runs with
 // the request when it ends, after the indicator is hidden, but only while the
 // check is still the sharer's: after a Cancel of the form (or a newer check) the
-// answer is dropped without a word.
+// answer is dropped without a word. The check is the service's SXLoginAttempt: a
+// logout while it runs drops its answer and reports the login failed.
 void startLoginCheck(SXSharer& sharer, SXFormController& form,
                      const std::function<Ref<SXRequest>(SXRequestFinishedCallback)>& makeRequest,
                      std::function<void(const Ref<SXRequest>&)> finished);

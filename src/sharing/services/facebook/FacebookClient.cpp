@@ -34,6 +34,7 @@ void endDialog(Ref<FacebookDialog>& dialog) {
 }  // namespace
 
 FacebookClient::~FacebookClient() {
+  if (loginLifetimeTimer_) loginLifetimeTimer_->invalidate();
   endDialog(loginDialog_);
   endDialog(facebookDialog_);
   for (const auto& [request, token] : requests_) request->removeStateObserver(token);
@@ -111,8 +112,32 @@ Ref<MutableDictionary> FacebookClient::parseURLParams(std::string_view query) {
   return params;
 }
 
+void FacebookClient::setLoginInProgress(bool inProgress) {
+  if (loginLifetimeTimer_) loginLifetimeTimer_->invalidate();
+  loginLifetimeTimer_ = nullptr;
+  loginStartedAt_ = inProgress ? Date::now() : nullptr;
+  if (!inProgress) return;
+  std::weak_ptr<FacebookClient> weak = selfAs<FacebookClient>();
+  auto startedAt = loginStartedAt_;
+  loginLifetimeTimer_ = Timer::scheduledTimer(kLoginReplyLifetime, false, [weak, startedAt](Timer&) {
+    auto me = weak.lock();
+    if (me && me->loginStartedAt_ == startedAt) me->loginReplyLifetimeEnded();
+  });
+}
+
+void FacebookClient::loginReplyLifetimeEnded() {
+  auto hold = self();
+  logDebug("FacebookClient: the login's reply did not come within its lifetime; the login ended");
+  facebookDialogNotLogin(false);
+}
+
 bool FacebookClient::handleOpenURL(const Ref<URL>& url) {
   if (!url || !url->absoluteString().starts_with(ownBaseURL())) return false;
+  if (loginStartedAt_ && !isLoginInProgress()) {
+    // A login waited for this reply, but its lifetime is over: it ends now (once), unanswered.
+    loginReplyLifetimeEnded();
+    return false;
+  }
   if (!isLoginInProgress()) {
     logDebug("FacebookClient: a login reply came while no login was waiting for one; ignored");
     setLoginInProgress(false);
@@ -159,6 +184,9 @@ void FacebookClient::facebookDialogLoginExpirationDate(const std::string& token,
     return;
   }
   setLoginInProgress(false);
+  // An extension still on its way extends the token this login replaces (maybe another
+  // account's): it must never overwrite the new one.
+  cancelTokenExtension();
   accessToken_ = token;
   expirationDate_ = expirationDate;
   lastAccessTokenUpdate_ = Date::now();
@@ -181,6 +209,8 @@ void FacebookClient::logout() {
     facebookDialogNotLogin(true);
   }
   setLoginInProgress(false);
+  // An extension answered after the logout would log the user in again.
+  cancelTokenExtension();
   invalidateSession();
   if (auto delegate = liveSessionDelegate()) delegate->facebookDidLogout();
 }
@@ -304,10 +334,24 @@ void FacebookClient::extendAccessToken() {
   requestExtendingAccessToken_ = request;
 }
 
-void FacebookClient::requestDidLoad(FacebookRequest&, const ObjectPtr& result) {
+void FacebookClient::cancelTokenExtension() {
+  if (auto extending = requestExtendingAccessToken_.lock()) {
+    extending->setDelegate({});
+    extending->cancel();
+  }
+  requestExtendingAccessToken_.reset();
+  isExtendingAccessToken_ = false;
+}
+
+void FacebookClient::requestDidLoad(FacebookRequest& request, const ObjectPtr& result) {
   auto hold = self();
+  // Only the extension under way counts, and only for the token it extended: a logout or a new
+  // login since then leaves it without a say.
+  if (!isExtendingAccessToken_) return;
   isExtendingAccessToken_ = false;
   requestExtendingAccessToken_.reset();
+  const auto extended = request.params() ? request.params()->stringForKey("access_token") : std::nullopt;
+  if (!extended || extended != accessToken_) return;
   auto reply = dyn<Dictionary>(result);
   auto token = reply ? reply->objectForKeyAs<String>("access_token") : nullptr;
   auto expiresAt = reply ? reply->objectForKey("expires_at") : nullptr;
@@ -322,6 +366,7 @@ void FacebookClient::requestDidLoad(FacebookRequest&, const ObjectPtr& result) {
 }
 
 void FacebookClient::requestDidFailWithError(FacebookRequest&, const Ref<Error>&) {
+  if (!isExtendingAccessToken_) return;
   // The old token stays; the next request tries again.
   isExtendingAccessToken_ = false;
   requestExtendingAccessToken_.reset();

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/runloop/Timer.h"
 #include "sharing/services/facebook/FacebookDialog.h"
 #include "sharing/services/facebook/FacebookFrictionlessRequestSettings.h"
 #include "sharing/services/facebook/FacebookRequest.h"
@@ -102,6 +103,8 @@ class FacebookClient : public Object, public FacebookLoginDialogDelegate, public
   // Token extension (at most once a day, on the next request or dialog).
   bool shouldExtendAccessToken() const;
   void extendAccessTokenIfNeeded();
+  // A token reply is taken only while the session still holds the token it extends; logout and a
+  // new login cancel the extension under way.
   void extendAccessToken();
   // Forgets the token, the service's cookies (http and https) and the frictionless list.
   void invalidateSession();
@@ -131,8 +134,9 @@ class FacebookClient : public Object, public FacebookLoginDialogDelegate, public
   // abandoned after that, and a reply that comes later is not taken.
   static constexpr double kLoginReplyLifetime = 600;
   bool isLoginInProgress() const;
-  // true: a login leaves now; false: none is awaited.
-  void setLoginInProgress(bool inProgress) { loginStartedAt_ = inProgress ? Date::now() : nullptr; }
+  // true: a login leaves now; false: none is awaited. A login left waiting for the whole lifetime
+  // ends then as failed (facebookDidNotLogin(false)), once; so does one whose reply comes later.
+  void setLoginInProgress(bool inProgress);
   // When the awaited login left (nullptr: none). The sharer gives it back after a restart.
   const Ref<Date>& loginStartedAt() const { return loginStartedAt_; }
   void setLoginStartedAt(Ref<Date> startedAt) { loginStartedAt_ = std::move(startedAt); }
@@ -155,6 +159,10 @@ class FacebookClient : public Object, public FacebookLoginDialogDelegate, public
 
  private:
   void requestFinished(FacebookRequest& request);
+  // Stops the token extension under way; its reply, should one still come, is dropped.
+  void cancelTokenExtension();
+  // The awaited login's reply lifetime is over: the login ends as failed.
+  void loginReplyLifetimeEnded();
   Ref<FacebookSessionDelegate> liveSessionDelegate() const { return sessionDelegate_.lock(); }
 
   std::optional<std::string> accessToken_;
@@ -171,6 +179,7 @@ class FacebookClient : public Object, public FacebookLoginDialogDelegate, public
   Ref<Date> lastAccessTokenUpdate_;
   Ref<FacebookFrictionlessRequestSettings> frictionlessRequestSettings_;
   Ref<Date> loginStartedAt_;
+  Ref<Timer> loginLifetimeTimer_;
   TokenHandler tokenHandler_;
   double dialogLoadTimeout_ = 60.0;
 };

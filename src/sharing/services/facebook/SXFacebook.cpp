@@ -221,6 +221,8 @@ bool SXFacebook::isAuthorized() {
 }
 
 void SXFacebook::promptAuthorization() {
+  // A share parked by an earlier login that never came back gives way to this one, with its file.
+  dropParkedItem();
   auto store = defaults();
   if (auto item = this->item()) {
     // A share parked before (a login that never came back) gives way, its picture with it.

@@ -72,6 +72,8 @@ bool SXFlickr::startStep(const char* step, const std::function<bool(FlickrAPIReq
 bool SXFlickr::isAuthorized() { return !flickrContext()->authToken().empty(); }
 
 void SXFlickr::authorizationFormShow() {
+  // The page and the token fetch after it are the service's current login: a logout drops both.
+  beginLoginAttempt([](SXSharer& sharer) { static_cast<SXFlickr&>(sharer).loginAbandoned(); });
   auto url = flickrContext()->loginURLFromFrobDictionary(nullptr, "write");
   auto view = SXOAuthView::initWithURL(url, selfAs<SXFlickr>());
   SX::currentHelper()->showViewController(view);
@@ -84,6 +86,7 @@ Ref<URL> SXFlickr::authorizeCallbackURL() const {
 void SXFlickr::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView&, bool success,
                                                                       const Ref<Dictionary>& queryParams,
                                                                       const Ref<Error>& error) {
+  if (!loginAttempt() || !loginAttempt()->isCurrent()) return;
   auto hold = self();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   const auto frob = queryParams ? queryParams->stringForKey("frob").value_or("") : std::string();
@@ -95,16 +98,33 @@ void SXFlickr::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthVie
                         [&](FlickrAPIRequest& request) { return request.callAPIMethodWithGET("flickr.auth.getToken", arguments.get()); });
     if (!started) SXActivityIndicator::currentIndicator()->hide();
   }
-  if (!started) {
-    showAlert(SXLocalizedText("Authorize Error"),
-              error ? error->localizedDescription() : SXLocalizedText("There was an error while authorizing"));
-  }
-  authDidFinish(started);
+  if (started) return;  // the login ends with the token's answer
+  endLoginAttempt();
+  setPendingAction(SXPendingActionNone);
+  showAlert(SXLocalizedText("Authorize Error"),
+            error ? error->localizedDescription() : SXLocalizedText("There was an error while authorizing"));
+  authDidFinish(false);
 }
 
 void SXFlickr::tokenAuthorizeCancelledView(SXOAuthView&) {
+  if (!loginAttempt() || !loginAttempt()->isCurrent()) return;
   auto hold = self();
+  endLoginAttempt();
+  setPendingAction(SXPendingActionNone);
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  authDidFinish(false);
+}
+
+void SXFlickr::loginAbandoned() {
+  auto hold = self();
+  SXOAuthView::dismissPageOf(*this);
+  if (flickrRequest_ && isStep(flickrRequest_->sessionInfo(), kGetAuthTokenStep)) {
+    flickrRequest_->cancel();
+    flickrRequest_->setSessionInfo(nullptr);
+    keepAlive_ = nullptr;
+    SXActivityIndicator::currentIndicator()->hide();
+  }
+  setPendingAction(SXPendingActionNone);
   authDidFinish(false);
 }
 
@@ -294,8 +314,11 @@ void SXFlickr::flickrAPIRequestDidCompleteWithResponse(FlickrAPIRequest& request
   }
   SXActivityIndicator::currentIndicator()->hide();
   if (isStep(step, kGetAuthTokenStep)) {
+    // The token counts only for the login still waiting for it.
+    if (!loginAttempt() || !loginAttempt()->take()) return;
     setAndStoreFlickrAuthToken(FKTextContent(FKValueForKeyPath(response, "auth.token")));
     noteUserName(response);
+    authDidFinish(isAuthorized());
     tryPendingAction();
   } else if (isStep(step, kCheckTokenStep)) {
     noteUserName(response);
@@ -307,6 +330,12 @@ void SXFlickr::flickrAPIRequestDidFailWithError(FlickrAPIRequest& request, const
   auto hold = std::move(keepAlive_);
   const auto step = request.sessionInfo();
   SXActivityIndicator::currentIndicator()->hide();
+  if (isStep(step, kGetAuthTokenStep)) {
+    if (!loginAttempt() || !loginAttempt()->take()) return;
+    setPendingAction(SXPendingActionNone);
+    authDidFinish(false);
+    return sendDidFailWithErrorShouldRelogin(error, false);
+  }
   if (isStep(step, kCheckTokenStep)) {
     if (isInvalidToken(error)) {
       flickrContext()->setAuthToken("");

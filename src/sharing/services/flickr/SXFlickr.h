@@ -14,6 +14,10 @@
 // (the photo is on the service) with one alert naming every group that did not take it;
 // `refusedGroups()` lists them and `groupPostError()` keeps the service's last error.
 //
+// The login (the page, then the token fetch for its frob) is the service's SXLoginAttempt: it
+// reports once (authDidFinish when the token's answer came), and an answer after a cancel or a
+// logout is dropped.
+//
 // Threads: main thread only. Ownership: the sharer owns its context and request; it keeps itself
 // alive while a call of its request runs.
 
@@ -91,6 +95,8 @@ class SXFlickr : public SXSharer,
   // Starts a call under `step`; false (and nothing kept) when it did not start.
   bool startStep(const char* step, const std::function<bool(FlickrAPIRequest&)>& call);
   void noteUserName(const Ref<Dictionary>& response);
+  // A logout or a newer login of the service ended the login: the page and the token fetch stop.
+  void loginAbandoned();
 
   Ref<FlickrAPIContext> flickrContext_;
   Ref<FlickrAPIRequest> flickrRequest_;

@@ -362,6 +362,14 @@ bool SXFoursquareV2::restoreAccessToken() {
 
 void SXFoursquareV2::promptAuthorization() {
   const auto callback = authorizeCallbackURL_ ? authorizeCallbackURL_->absoluteString() : std::string();
+  // The login is the service's current attempt: a logout drops it, and with it the page's answer.
+  beginLoginAttempt([](SXSharer& sharer) {
+    auto& me = static_cast<SXFoursquareV2&>(sharer);
+    auto hold = me.selfAs<SXFoursquareV2>();
+    SXOAuthView::dismissPageOf(me);
+    me.setPendingAction(SXPendingActionNone);
+    me.authDidFinish(false);
+  });
   auto login = SXFoursquareV2OAuthView::make(URL::make(loginURLString(clientId_.value_or(""), callback)),
                                              std::dynamic_pointer_cast<SXOAuthViewDelegate>(self()));
   SX::currentHelper()->showViewController(login);
@@ -370,6 +378,8 @@ void SXFoursquareV2::promptAuthorization() {
 void SXFoursquareV2::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView&, bool success,
                                                                           const Ref<Dictionary>& queryParams,
                                                                           const Ref<Error>& error) {
+  // Only the answer of the service's current login counts, once.
+  if (!loginAttempt() || !loginAttempt()->take()) return;
   auto hold = selfAs<SXFoursquareV2>();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   auto token = queryParams ? queryParams->stringForKey("access_token") : std::nullopt;
@@ -390,8 +400,11 @@ void SXFoursquareV2::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOA
 }
 
 void SXFoursquareV2::tokenAuthorizeCancelledView(SXOAuthView&) {
+  if (!loginAttempt() || !loginAttempt()->isCurrent()) return;
   auto hold = selfAs<SXFoursquareV2>();
+  endLoginAttempt();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  setPendingAction(SXPendingActionNone);
   authDidFinish(false);
 }
 

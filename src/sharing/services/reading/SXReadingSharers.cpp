@@ -200,8 +200,22 @@ void SXGoogleReader::getSession(const std::optional<std::string>& email, const s
               "&accountType=GOOGLE";
   auto self = selfAs<SXGoogleReader>();
   if (!quiet()) SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Logging In..."));
+  // The form's login or the one a send makes by itself: either is the service's current login,
+  // which a logout drops with its answer.
+  auto attempt = beginLoginAttempt([](SXSharer& sharer) {
+    auto& me = static_cast<SXGoogleReader&>(sharer);
+    auto hold = me.selfAs<SXGoogleReader>();
+    SXActivityIndicator::currentIndicator()->hide();
+    me.setRequest(nullptr);
+    const bool sending = !me.pendingForm() && me.pendingAction() == SXPendingActionSend;
+    me.setPendingAction(SXPendingActionNone);
+    me.authDidFinish(false);
+    if (sending) me.sendDidFailWithError(SX::error(SXLocalizedText("There was an error logging into Google Reader")));
+  });
   setRequest(credentials::postForm(httpsURL(kAccountHost, "/accounts/ClientLogin"), body, self,
-                                   [self](const Ref<SXRequest>& r) { self->authFinished(r); }));
+                                   [self, attempt](const Ref<SXRequest>& r) {
+                                     if (self->request() == r && attempt->take()) self->authFinished(r);
+                                   }));
 }
 
 std::map<std::string, std::string> SXGoogleReader::parseSession(std::string_view reply) {

@@ -72,6 +72,8 @@ void SXVkontakte::flushAccessToken() {
   store->removeObjectForKey(kSXVkontakteLegacyAccessTokenKey);
   store->removeObjectForKey(kSXVkontakteLegacyExpiryDateKey);
   store->synchronize();
+  // The login pages' session would sign the same account in again without asking.
+  deleteCookiesForURL(URL::make(SXVkontakteOAuthView::loginURLString("")));
 }
 
 std::string SXVkontakte::URLEncodedString(std::string_view text) { return percentEncode(text); }
@@ -107,6 +109,14 @@ bool SXVkontakte::isAuthorized() {
 }
 
 void SXVkontakte::promptAuthorization() {
+  // The page is the service's current login: a logout (or a newer login) drops its answer.
+  beginLoginAttempt([](SXSharer& sharer) {
+    auto& me = static_cast<SXVkontakte&>(sharer);
+    auto hold = me.selfAs<SXVkontakte>();
+    SXVkontakteOAuthView::dismissPageOf(me);
+    me.setPendingAction(SXPendingActionNone);
+    me.authDidFinish(false);
+  });
   auto login = std::make_shared<SXVkontakteOAuthView>();
   login->setAppID(SXConfigString("vkontakteAppId"));
   login->setDelegate(std::dynamic_pointer_cast<SXVkontakteOAuthViewDelegate>(self()));
@@ -117,6 +127,7 @@ void SXVkontakte::promptAuthorization() {
 }
 
 void SXVkontakte::authComplete(const std::string& accessToken, const std::string& userId) {
+  if (!loginAttempt() || !loginAttempt()->take()) return;  // a login dropped meanwhile
   auto hold = selfAs<SXVkontakte>();
   const auto expiry = Date::now()->dateByAddingTimeInterval(kTokenLife);
   Ref<Error> error;
@@ -147,6 +158,7 @@ void SXVkontakte::authComplete(const std::string& accessToken, const std::string
 }
 
 void SXVkontakte::authFailed(bool malformed) {
+  if (!loginAttempt() || !loginAttempt()->take()) return;
   auto hold = selfAs<SXVkontakte>();
   if (malformed) {
     logDebug("SXVkontakte: the login page's redirect carried no usable token and user id");

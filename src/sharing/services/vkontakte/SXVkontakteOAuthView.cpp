@@ -7,6 +7,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Types.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXOAuthView.h"
 
 namespace zv {
 
@@ -94,10 +95,14 @@ bool SXVkontakteOAuthView::webViewShouldStartLoadWithRequestNavigationType(ui::W
 void SXVkontakteOAuthView::webViewDidFinishLoad(ui::WebView& webView) {
   auto request = webView.request();
   if (!request || !request->url()) return;
+  // Only the redirect address itself (scheme, host, port and path) ends the login: a page
+  // elsewhere with a token in its address is no login.
+  auto redirect = URL::make(redirectURLString());
+  if (!SXOAuthView::isCallbackURL(*request->url(), *redirect)) return;  // still on the login pages
   const auto address = request->url()->absoluteString();
   if (address.find("access_token") == std::string::npos) {
     if (address.find("error") != std::string::npos) finish(false, false);
-    return;  // still on the login pages
+    return;
   }
   // The token and the user id come only from the redirect's fragment.
   const auto fragment = request->url()->fragment().value_or("");
@@ -143,6 +148,34 @@ void SXVkontakteOAuthView::closeWhenSettled(int attempt, bool success, bool show
     } else {
       delegate->authFailed(showError);
     }
+  }
+}
+
+void SXVkontakteOAuthView::dismissPageOf(const SXVkontakteOAuthViewDelegate& delegate) {
+  auto hub = SX::currentHelper();
+  auto pageIn = [&](const Ref<ui::ViewController>& screen) -> Ref<SXVkontakteOAuthView> {
+    auto page = dyn<SXVkontakteOAuthView>(screen);
+    if (auto navigation = dyn<ui::NavigationController>(screen)) {
+      page = dyn<SXVkontakteOAuthView>(navigation->topViewController());
+    }
+    return page && page->delegate().lock().get() == &delegate ? page : nullptr;
+  };
+  if (auto page = pageIn(hub->pendingView())) {
+    page->abandon();
+    hub->setPendingView(nullptr);
+  }
+  if (auto page = pageIn(hub->currentView())) {
+    page->abandon();
+    hub->hideCurrentViewControllerAnimated(true);
+  }
+}
+
+void SXVkontakteOAuthView::abandon() {
+  finished_ = true;
+  delegate_.reset();
+  if (vkWebView_) {
+    vkWebView_->stopLoading();
+    vkWebView_->setDelegate({});
   }
 }
 

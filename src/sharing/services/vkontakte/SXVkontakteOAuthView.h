@@ -4,6 +4,9 @@
 // login (kept by the sharer), an address with "error", the denied address or a failed load close
 // the screen as a failed login. The outcome goes to the delegate once.
 //
+// Only the redirect address itself (https://oauth.vk.com/blank.html: scheme, host, port and path
+// as the other web logins match their callbacks) is read; any other page is part of the login.
+//
 // Threads: main thread only. Ownership: the delegate (the sharer, which holds this screen in its
 // navigation stack) is not retained; the web view is, and loses its delegate when the screen
 // disappears or goes away.
@@ -37,6 +40,12 @@ class SXVkontakteOAuthView : public ui::ViewController, public ui::WebViewDelega
   // occur or nothing follows it.
   static std::optional<std::string> stringBetweenString(std::string_view start, std::string_view end,
                                                         std::string_view text);
+
+  // The login page of `delegate` (shown by the hub or waiting to be) stops and goes without a
+  // word: its login was abandoned.
+  static void dismissPageOf(const SXVkontakteOAuthViewDelegate& delegate);
+  // Stops the page and lets the delegate go; nothing is reported any more.
+  void abandon();
 
   void viewDidLoad() override;
   void viewDidDisappear(bool animated) override;

@@ -53,6 +53,23 @@ TEST_F(Reading, InstapaperRejectionsAndServiceErrors) {
   EXPECT_EQ(service.calls().back().status, 403);
 }
 
+TEST_F(Reading, CancellingTheNewLoginARefusedSendAskedForEndsThatShareOnce) {
+  storeLogin("SXInstapaper");
+  ASSERT_TRUE(SX::setAuthValue("stale", "password", "SXInstapaper"));
+  auto sharer = SXSharer::make<SXInstapaper>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(sharer->tryToSend());
+  auto form = waitForForm(sharer, "Login");
+  ASSERT_TRUE(form);
+  ASSERT_EQ(count(kSXSendDidFailWithError), 1);
+  ASSERT_TRUE(pressLeft(form));
+  pumpRunLoopFor(0.3);
+  // The failure was the share's one outcome; nothing is left to resend after a later login.
+  EXPECT_EQ(count(kSXSendDidFailWithError), 1);
+  EXPECT_EQ(count(kSXSendDidCancel), 0);
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+}
+
 TEST_F(Reading, AServiceThatIsDownIsReportedOnce) {
   storeLogin("SXInstapaper");
   storeLogin("SXReadItLater");
@@ -184,6 +201,25 @@ TEST_F(Reading, GoogleReaderLogsInFetchesATokenAndPostsWithTheSession) {
   auto login = service.callsTo("/accounts/ClientLogin").back();
   EXPECT_EQ(login.fields["Email"], CredentialServices::kUser);
   EXPECT_EQ(login.fields["source"], "Sharing-Zerivudor-0.2.1");
+}
+
+TEST_F(Reading, TheHubsLogoutEndsGoogleReadersLoginBeforeASend) {
+  storeLogin("SXGoogleReader", "email");
+  auto sharer = SXSharer::make<SXGoogleReader>();
+  sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+  ASSERT_TRUE(sharer->send());  // logs in by itself first
+  SX::logoutOfService("SXGoogleReader");
+  pumpRunLoopUntil([&] { return !service.callsTo("/accounts/ClientLogin").empty(); }, 5.0);
+  pumpRunLoopFor(0.8);
+  // The session the service sends back belongs to no login: nothing is posted with it, and the
+  // share ends once.
+  EXPECT_FALSE(sharer->session());
+  EXPECT_TRUE(service.callsTo("/reader/api/0/token").empty());
+  EXPECT_TRUE(service.callsTo("/reader/api/0/item/edit").empty());
+  EXPECT_EQ(count(kSXSendDidFinish), 0);
+  EXPECT_EQ(count(kSXSendDidFailWithError), 1);
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_FALSE(SX::getAuthValueForKey("password", "SXGoogleReader"));
 }
 
 TEST_F(Reading, GoogleReaderBadAuthenticationWhileSendingAsksForANewLogin) {

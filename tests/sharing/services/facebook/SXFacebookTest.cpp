@@ -429,6 +429,83 @@ TEST_F(SXFacebookTest, ATokenExtendedForAStoredLoginIsKept) {
   ASSERT_TRUE(pumpRunLoopUntil([&] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
 }
 
+TEST_F(SXFacebookTest, AnExtensionAnsweredAfterALogoutOrANewLoginIsNotKept) {
+  // The hub's logout while the token of a stored login is being extended.
+  storeValidToken();
+  ASSERT_TRUE(SXSharer::make<SXFacebook>()->isAuthorized());
+  auto reader = std::make_shared<RecordingRequestDelegate>();
+  SXFacebook::facebook()->requestWithGraphPath("me", reader);
+  ASSERT_TRUE(SXFacebook::facebook()->isExtendingAccessToken());
+  SX::logoutOfService("SXFacebook");
+  EXPECT_FALSE(SXFacebook::facebook()->isExtendingAccessToken());
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return reader->ended(); }, 20.0));
+  pumpRunLoopFor(0.5);
+  EXPECT_FALSE(SXFacebook::facebook()->accessToken());
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  EXPECT_FALSE(SXSharer::make<SXFacebook>()->isAuthorized());
+
+  // A login as another account lands while the old account's token is being extended.
+  storeValidToken();
+  ASSERT_TRUE(SXSharer::make<SXFacebook>()->isAuthorized());
+  auto again = std::make_shared<RecordingRequestDelegate>();
+  SXFacebook::facebook()->requestWithGraphPath("me", again);
+  ASSERT_TRUE(SXFacebook::facebook()->isExtendingAccessToken());
+  auto sharer = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://x.org")));
+  SXFacebook::facebook()->facebookDialogLoginExpirationDate("other-account", Date::now()->dateByAddingTimeInterval(3600));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return again->ended(); }, 20.0));
+  pumpRunLoopFor(0.5);
+  EXPECT_EQ(SXFacebook::facebook()->accessToken(), "other-account");
+  EXPECT_EQ(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"), "other-account");
+  if (auto dialog = SXFacebook::facebook()->facebookDialog()) dialog->dismissWithSuccess(false, false);
+}
+
+TEST_F(SXFacebookTest, ALoginReplyThatNeverComesEndsTheShareOnceAndDropsWhatWasParked) {
+  ManualClock clock(SystemClock().monotonic());
+  clock.set(SystemClock().now());
+  Clock::install(std::shared_ptr<Clock>(&clock, [](Clock*) {}));
+  auto item = SXItem::makeImage(graphics::Image::make(graphics::Bitmap::filled(3, 3, 1, 2, 3)), "t");
+  std::weak_ptr<SXFacebook> weak = SXSharer::shareItem<SXFacebook>(item);
+  auto parked = defaults()->dictionaryForKey(kSXStoredItemKey);
+  ASSERT_TRUE(parked && parked->stringForKey("imagePath"));
+  const auto imagePath = *parked->stringForKey("imagePath");
+  // The user never comes back from the other application within the reply's lifetime.
+  clock.advance(FacebookClient::kLoginReplyLifetime - 1);
+  pumpRunLoopFor(0.1);
+  EXPECT_TRUE(reports.empty());
+  clock.advance(2);
+  const bool ended = pumpRunLoopUntil([&] { return !reports.empty(); }, 20.0);
+  Clock::install(nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  EXPECT_FALSE(defaults()->objectForKey(kSXStoredItemKey));
+  EXPECT_FALSE(std::filesystem::exists(imagePath));
+  EXPECT_TRUE(weak.expired());
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+  // The reply that comes after all is not taken and ends nothing twice.
+  EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  EXPECT_EQ(reports.size(), 1u);
+
+  // After a restart, a reply later than the lifetime ends the parked share the same way.
+  reports.clear();
+  SettableWallClock wall;
+  const double start = wall.now();
+  auto beforeRestart = SXSharer::shareItem<SXFacebook>(item);
+  parked = defaults()->dictionaryForKey(kSXStoredItemKey);
+  ASSERT_TRUE(parked && parked->stringForKey("imagePath"));
+  const auto secondPath = *parked->stringForKey("imagePath");
+  SXFacebook::resetSharedSessionForTesting();
+  UserDefaults::resetStandardUserDefaults();
+  wall.set(start + FacebookClient::kLoginReplyLifetime + 1);
+  EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  EXPECT_FALSE(defaults()->objectForKey(kSXStoredItemKey));
+  EXPECT_FALSE(std::filesystem::exists(secondPath));
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
+  if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
+  beforeRestart->facebookDidNotLogin(true);  // that process's sharer would have ended with it
+}
+
 TEST_F(SXFacebookTest, ParkedImagesAreReadOnceAndAlwaysDeleted) {
   auto path = SXFacebook::storedImagePath(graphics::Image::make(graphics::Bitmap::filled(5, 4, 9, 9, 9)));
   ASSERT_TRUE(path);

@@ -11,6 +11,8 @@
 #include "sharing/core/SX.h"
 #include "sharing/core/SXActivityIndicator.h"
 #include "sharing/core/SXFormOptionController.h"
+#include "sharing/core/SXOAuthView.h"
+#include "platform/ui/NavigationController.h"
 #include "sharing/services/RegisterServiceClasses.h"
 #include "sharing/services/flickr/FlickrTestSupport.h"
 #include "sharing/services/flickr/SXFlickr.h"
@@ -105,6 +107,41 @@ TEST_F(SXFlickrTest, TheWebLoginStoresTheTokenAndNotesTheUser) {
   sharer->logout();
   EXPECT_FALSE(sharer->getAuthValueForKey(kSXFlickrAuthTokenKey));
   EXPECT_FALSE(sharer->isAuthorized());
+}
+
+TEST_F(SXFlickrTest, ALoginCancelledOrLoggedOutWhileItsAnswerIsOnTheWayIsNotKept) {
+  auto image = graphics::Image::make(graphics::Bitmap::filled(4, 4, 1, 2, 3));
+  // Cancel on the login page before the service's redirect (with the frob) has come back.
+  {
+    auto sharer = SXSharer::make<SXFlickr>();
+    sharer->setItem(SXItem::makeImage(image, "x"));
+    sharer->authorizationFormShow();
+    auto screen = dyn<ui::NavigationController>(SX::currentHelper()->currentView());
+    ASSERT_TRUE(screen);
+    ASSERT_TRUE(dyn<SXOAuthView>(screen->topViewController()));
+    dyn<SXOAuthView>(screen->topViewController())->cancel();
+    ASSERT_TRUE(pumpRunLoopUntil([] { return !SX::currentHelper()->currentView(); }, 20.0));
+    pumpRunLoopFor(0.8);
+    EXPECT_TRUE(callsOf("flickr.auth.getToken").empty());
+    EXPECT_FALSE(SX::getAuthValueForKey(kSXFlickrAuthTokenKey, "SXFlickr"));
+    EXPECT_EQ(reports, (std::vector<std::string>{kSXAuthDidFinish}));
+  }
+  // The hub's logout while the token for the frob is being fetched.
+  reports.clear();
+  auto sharer = SXSharer::make<SXFlickr>();
+  sharer->setItem(SXItem::makeImage(image, "x"));
+  sharer->authorizationFormShow();
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    return sharer->flickrRequest()->isRunning() &&
+           dyn<String>(sharer->flickrRequest()->sessionInfo())->utf8() == SXFlickr::kGetAuthTokenStep;
+  }, 60.0));
+  SX::logoutOfService("SXFlickr");
+  pumpRunLoopUntil([&] { return !callsOf("flickr.auth.getToken").empty(); }, 2.0);
+  pumpRunLoopFor(0.8);
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXFlickrAuthTokenKey, "SXFlickr"));
+  EXPECT_FALSE(sharer->isAuthorized());
+  EXPECT_EQ(reports, (std::vector<std::string>{kSXAuthDidFinish}));
+  EXPECT_TRUE(activityEnds());
 }
 
 TEST_F(SXFlickrTest, TheFormOffersTheGroupPicker) {

@@ -118,6 +118,23 @@ TEST_F(SXFoursquareV2Test, ACallbackWithoutATokenIsAFailedLoginThatEndsTheLogin)
   EXPECT_EQ(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"), kToken);
 }
 
+TEST_F(SXFoursquareV2Test, ALoginCancelledWhileItsAnswerIsOnTheWayIsNotKept) {
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  logIn();
+  // Cancel right after "Allow": the service's redirect with the token is on its way.
+  auto screen = dyn<ui::NavigationController>(SX::currentHelper()->currentView());
+  ASSERT_TRUE(screen);
+  ASSERT_TRUE(pressLeft(screen->topViewController()));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !SX::currentHelper()->currentView(); }, 20.0));
+  pumpRunLoopUntil([&] { return !service.calls("/oauth2/grant").empty(); }, 2.0);
+  pumpRunLoopFor(0.8);
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+  EXPECT_FALSE(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"));
+  EXPECT_FALSE(sharer->accessToken());
+  EXPECT_FALSE(SX::currentHelper()->currentView());  // no place list came back
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+}
+
 TEST_F(SXFoursquareV2Test, OnlyTheNewestSearchFillsTheListAndNothingActsAfterACancel) {
   ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
   service.setVenues({{"1", "Slow place", "A"}, {"2", "Fast food", "B"}});

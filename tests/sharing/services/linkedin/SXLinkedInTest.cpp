@@ -2,7 +2,10 @@
 // login with the signed callback, the XML share post and its escaping, and the failure replies.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/system/Keychain.h"
 #include "sharing/core/SX.h"
 #include "sharing/services/linkedin/SXLinkedIn.h"
 #include "support/sharing/FormDriver.h"
@@ -150,6 +153,45 @@ TEST_F(SXLinkedInTest, ItemsAndTheAccessTokenRequestAreCheckedBeforeSending) {
   configured->tokenAccessModifyRequest(*request);
   EXPECT_EQ(request->extraOAuthParameters().at("oauth_callback"), LinkedInService::kCallback);
   EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(SXLinkedInTest, TheHubsLogoutReachesALoginWhoseTokenIsOnItsWay) {
+  service.holdAccessTokens();
+  std::weak_ptr<SXLinkedIn> weak;
+  {
+    auto sharer = loggedIn(SXItem::makeText("one"));
+    weak = sharer;
+  }
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return service.accessTokensWaiting() == 1; }, 30.0));
+  // The share menu's switch (and the Logout action) log out through the hub, with a sharer of
+  // their own; the token the service then sends belongs to no login.
+  SX::logoutOfService("SXLinkedIn");
+  service.releaseAccessTokens();
+  // The fetch holds the logging-in sharer until its answer has been handled.
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return weak.expired(); }, 30.0));
+  EXPECT_FALSE(SX::getAuthValueForKey("accessKey", "SXLinkedIn"));
+  EXPECT_FALSE(SX::getAuthValueForKey("accessSecret", "SXLinkedIn"));
+  EXPECT_FALSE(SXSharer::make<SXLinkedIn>()->isAuthorized());
+  EXPECT_TRUE(outcomes->events.empty());
+  EXPECT_TRUE(service.shares().empty());
+}
+
+TEST_F(SXLinkedInTest, ALoginTheKeychainCannotStoreIsAFailureAndNothingIsSent) {
+  // A folder where the keychain file belongs: nothing can be written.
+  std::filesystem::create_directories(Keychain::shared().filePath());
+  auto sharer = loggedIn(SXItem::makeText("one"));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return topAlert() != nullptr; }, 30.0));
+  EXPECT_EQ(topAlert()->title(), "Access Error");
+  EXPECT_EQ(topAlert()->message(), "Could not save your login for LinkedIn");
+  topAlert()->dismissWithClickedButtonIndex(0, false);
+  pumpRunLoopFor(0.3);
+  // Not kept, not even in this sharer: no editor, no share, and the next share logs in again.
+  EXPECT_FALSE(sharer->accessToken());
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_FALSE(dyn<SXFormControllerLargeTextField>(sharer->topViewController()));
+  EXPECT_TRUE(service.shares().empty());
+  std::filesystem::remove(Keychain::shared().filePath());
+  EXPECT_FALSE(SXSharer::make<SXLinkedIn>()->isAuthorized());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/graphics/BitmapContext.h"
 #include "platform/net/CookieStore.h"
+#include "platform/net/HTTPCookie.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/system/Keychain.h"
 #include "platform/system/NotificationCenter.h"
@@ -306,6 +307,50 @@ TEST_F(SXVkontakteTest, ALoginTheKeychainCannotKeepIsReportedOnceAndTheShareStop
   EXPECT_TRUE(service.wallPosts().empty());
   EXPECT_EQ(reports.size(), 1u);
   std::filesystem::remove(Keychain::shared().filePath());
+}
+
+TEST_F(SXVkontakteTest, OnlyTheRedirectAddressItselfEndsTheLogin) {
+  // The login form sends the browser to a plain-http page elsewhere whose address carries a
+  // token and a user id of someone else's choosing.
+  FaultServer elsewhere;
+  elsewhere.route("/blank.html", [](const RecordedRequest&, FaultServer::Connection& connection) {
+    connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n\r\n");
+  });
+  ASSERT_TRUE(elsewhere.start());
+  service.redirectNext("/oauth/grant", elsewhere.url("/blank.html") + "#access_token=planted&expires_in=86400&user_id=7");
+  auto sharer = SXSharer::shareText<SXVkontakte>("Calm");
+  logIn();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !elsewhere.requests().empty(); }, 20.0));
+  pumpRunLoopFor(0.8);
+  EXPECT_TRUE(reports.empty());
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXVkontakteTokenAccount, kSharerId));
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXVkontakteUserIdAccount, kSharerId));
+  EXPECT_TRUE(service.wallPosts().empty());
+  // The page is still the login's; logging out through the hub ends the login once.
+  SX::logoutOfService("SXVkontakte");
+  ASSERT_TRUE(pumpRunLoopUntil([] { return !SX::currentHelper()->currentView(); }, 20.0));
+  EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
+}
+
+TEST_F(SXVkontakteTest, LogoutDeletesTheLoginPagesCookies) {
+  auto sharer = SXSharer::shareText<SXVkontakte>("Calm");
+  logIn();
+  ASSERT_TRUE(waitForReport(std::string(kSXAuthDidFinish) + " YES"));
+  // The session the login pages keep, for the service's hosts.
+  auto store = net::CookieStore::sharedInstance();
+  for (const char* domain : {"oauth.vk.com", "vk.com"}) {
+    net::HTTPCookie::Fields fields;
+    fields.name = "remixsid";
+    fields.value = "session-of-ada";
+    fields.domain = domain;
+    fields.hostOnly = std::string(domain) == "oauth.vk.com";
+    fields.secure = true;
+    store->setCookie(net::HTTPCookie::make(std::move(fields)));
+  }
+  ASSERT_EQ(store->cookiesForURL(*URL::make(SXVkontakteOAuthView::loginURLString(VkontakteService::kAppId))).size(), 2u);
+  SX::logoutOfService("SXVkontakte");
+  EXPECT_TRUE(store->cookiesForURL(*URL::make(SXVkontakteOAuthView::loginURLString(VkontakteService::kAppId))).empty());
+  EXPECT_FALSE(SXSharer::make<SXVkontakte>()->isAuthorized());
 }
 
 TEST_F(SXVkontakteTest, RefusingTheLoginClosesThePageWithoutAnAlert) {

@@ -1,0 +1,56 @@
+#pragma once
+// One login attempt per service. Every login a sharer starts (a web page, a login form's check,
+// a token fetch, an implicit login before a send) is the current attempt of its service (the
+// sharer id), and every answer it waits for checks its attempt before it stores, alerts or
+// reports: an answer whose attempt is no longer current is dropped, whatever object receives it.
+//
+// An attempt stops being current when
+//  - it took its answer (take(): true once);
+//  - its owner ended it (end(): a cancel the owner reports itself);
+//  - the service's login was dropped from outside: abandon(service), which a logout reaches
+//    however it is made (the hub removing a stored login value calls it; see SX.h), or a newer
+//    attempt of the same service began. The attempt's `abandoned` handler then runs, once, on the
+//    main thread, so that whoever waits for the login (a share, a form) gets its one outcome.
+//
+// Threads: any thread may begin, check, end or abandon; handlers run on the main thread (at once
+// when abandoned there). Ownership: the registry keeps each service's current attempt; owners keep
+// theirs; handlers should hold their owner weakly.
+
+#include <functional>
+#include <string>
+
+#include "platform/foundation/Object.h"
+
+namespace zv {
+
+class SXLoginAttempt : public Object {
+ public:
+  using AbandonedHandler = std::function<void()>;
+
+  // Starts the current attempt of `service`; the attempt it replaces is abandoned.
+  static Ref<SXLoginAttempt> begin(const std::string& service, AbandonedHandler abandoned = {});
+  // Ends the service's current attempt, if any, as abandoned.
+  static void abandon(const std::string& service);
+  // The service's current attempt; nullptr when none is under way.
+  static Ref<SXLoginAttempt> current(const std::string& service);
+
+  const std::string& service() const { return service_; }
+  // Whether an answer of this attempt may still act (a step of it, not its last answer).
+  bool isCurrent() const;
+  // The attempt's last answer came: true once, while the attempt is current; it is over then.
+  // false: the answer belongs to no login any more and is dropped.
+  bool take();
+  // The owner ends its attempt without an answer (a cancel it reports itself); no handler runs.
+  void end();
+
+  SXLoginAttempt(std::string service, AbandonedHandler abandoned);
+
+ private:
+  // Removes this attempt from the registry when it is the current one; true when it was.
+  bool leave();
+
+  std::string service_;
+  AbandonedHandler abandoned_;
+};
+
+}  // namespace zv
