@@ -158,15 +158,15 @@ TEST(SystemReachabilityTest, TheInternetIsReachableOverADefaultRouteOfEitherFami
       if (::unshare(CLONE_NEWNET) != 0) ::_exit(77);
       std::string setup = std::string("ip link set lo up && ") + c.routes + " 2>/dev/null";
       if (std::system(setup.c_str()) != 0) ::_exit(77);
-      auto flags = ReachabilityProvider::makeSystemProvider()->flagsFor(ReachabilityQuery{});
-      bool reachable = flags && (*flags & kReachabilityFlagReachable);
-      ::_exit(reachable == c.reachable ? 0 : 1);
+      // The check starts threads: it runs in a program of its own, not in this forked copy.
+      ::execl(ZV_REACHABILITY_CHILD, ZV_REACHABILITY_CHILD, static_cast<char*>(nullptr));
+      ::_exit(3);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespace or no ip tool here";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), c.reachable ? 0 : 1);
   }
 }
 
