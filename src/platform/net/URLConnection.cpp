@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <openssl/evp.h>
@@ -608,26 +609,33 @@ Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, 
     bool over = false;
   };
   auto ending = std::make_shared<Ending>();
-  // The load runs on a thread of its own so that the caller's run loop is not run under it; a
-  // thread the system refuses for now delays the load (detachThread), it does not fail it.
-  detachThread(
-      [request, collector, ending] {
-        auto loop = RunLoop::current();
-        auto connection = make(request, collector, false);
-        if (connection) {
-          connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
-          connection->start();
-          while (!collector->done) loop->runMode(kDefaultRunLoopMode, 0.1);
-        } else {
-          collector->error = makeURLError(kURLErrorBadURL, "bad URL");
-        }
-        connection = nullptr;
-        std::lock_guard lock(ending->mutex);
-        ending->over = true;
-        ending->finished.notify_one();
-      },
-      "URLConnection");
-  {
+  // The load runs on a thread of its own so that the caller's run loop is not run under it. The
+  // caller joins it, so the thread and its run loop are gone when the call returns; a thread the
+  // system refuses for now delays the load (detachThread), it does not fail it.
+  auto load = [request, collector, ending] {
+    auto loop = RunLoop::current();
+    auto connection = make(request, collector, false);
+    if (connection) {
+      connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
+      connection->start();
+      while (!collector->done) loop->runMode(kDefaultRunLoopMode, 0.1);
+    } else {
+      collector->error = makeURLError(kURLErrorBadURL, "bad URL");
+    }
+    connection = nullptr;
+    std::lock_guard lock(ending->mutex);
+    ending->over = true;
+    ending->finished.notify_one();
+  };
+  bool joined = false;
+  try {
+    std::thread thread(load);
+    thread.join();
+    joined = true;
+  } catch (const std::system_error&) {
+    detachThread(load, "URLConnection");
+  }
+  if (!joined) {
     std::unique_lock lock(ending->mutex);
     ending->finished.wait(lock, [&] { return ending->over; });
   }
