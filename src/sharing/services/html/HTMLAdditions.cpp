@@ -77,11 +77,10 @@ std::optional<char32_t> xmlCarried(char32_t cp) {
   return cp;
 }
 
-}  // namespace
-
-std::string html_stringByEscapingHTMLUsingTable(std::string_view text, std::span<const HTMLEscapeMap> table,
-                                                bool escapingUnicode) {
-  if (text.empty()) return std::string(text);
+// Walks the characters of `text` that XML can carry (see xmlCarried), handing each to `write`
+// with the output, the character to write, the character read and its bytes as they stand.
+template <typename Write>
+std::string escapeCarried(std::string_view text, Write write) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
   const char* p = text.data();
@@ -90,47 +89,46 @@ std::string html_stringByEscapingHTMLUsingTable(std::string_view text, std::span
     const char* start = p;
     const char32_t read = unicode::decodeUTF8(p, end);
     const std::optional<char32_t> carried = xmlCarried(read);
-    if (!carried) continue;
-    const char32_t cp = *carried;
-    if (const HTMLEscapeMap* entry = cp <= 0xFFFF ? findCodeUnit(table, cp) : nullptr) {
-      out += entry->escapeSequence;
-    } else if (escapingUnicode && cp >= 128) {
-      out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
-    } else if (cp == unicode::kReplacementCharacter || cp != read) {
-      unicode::appendUTF8(out, cp);  // ill-formed input bytes come out as U+FFFD, never raw
-    } else {
-      out.append(start, p);
-    }
+    if (carried) write(out, *carried, read, std::string_view(start, static_cast<std::size_t>(p - start)));
   }
   return out;
 }
 
+// Writes a character that needs no escape: its bytes as they stand, or its UTF-8 when it was
+// replaced (ill-formed input bytes come out as U+FFFD, never raw).
+void appendUnescaped(std::string& out, char32_t cp, char32_t read, std::string_view bytes) {
+  if (cp == unicode::kReplacementCharacter || cp != read)
+    unicode::appendUTF8(out, cp);
+  else
+    out.append(bytes);
+}
+
+}  // namespace
+
+std::string html_stringByEscapingHTMLUsingTable(std::string_view text, std::span<const HTMLEscapeMap> table,
+                                                bool escapingUnicode) {
+  return escapeCarried(text, [&](std::string& out, char32_t cp, char32_t read, std::string_view bytes) {
+    if (const HTMLEscapeMap* entry = cp <= 0xFFFF ? findCodeUnit(table, cp) : nullptr) {
+      out += entry->escapeSequence;
+    } else if (escapingUnicode && cp >= 128) {
+      out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
+    } else {
+      appendUnescaped(out, cp, read, bytes);
+    }
+  });
+}
+
 std::string xml_stringByEscaping(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) {
-    const char* start = p;
-    const char32_t read = unicode::decodeUTF8(p, end);
-    const std::optional<char32_t> carried = xmlCarried(read);
-    if (!carried) continue;
-    const char32_t cp = *carried;
+  return escapeCarried(text, [](std::string& out, char32_t cp, char32_t read, std::string_view bytes) {
     switch (cp) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&apos;"; break;
-      default:
-        if (cp == unicode::kReplacementCharacter || cp != read) {
-          unicode::appendUTF8(out, cp);  // ill-formed input bytes come out as U+FFFD, never raw
-        } else {
-          out.append(start, p);
-        }
+      default: appendUnescaped(out, cp, read, bytes);
     }
-  }
-  return out;
+  });
 }
 
 std::string html_stringByEscapingForHTML(std::string_view text) {
