@@ -410,6 +410,11 @@ class HTTPRequest : public Operation {
   void setupPostBody();
   // Copies the caller's settings onto a fresh copy (subclasses extend it).
   virtual void copySettingsTo(HTTPRequest& copy) const;
+  // The request's fields as the caller set them: a copy without the "Cookie" field made here from
+  // cookies (nullptr without fields).
+  Ref<MutableDictionary> callerRequestHeaders() const;
+  // A HEAD copy's first build: it asks what its request asks now, before either is redirected.
+  void takeCallerFieldsOf(const HTTPRequest& main);
   // Forgets a built body, so that it is built afresh at the start.
   void discardBuiltPostBody();
   // Whether the body can be built again from what the request keeps (a form's fields): then the

@@ -306,15 +306,11 @@ Ref<MutableDictionary> HTTPRequest::findCredentials() {
     if (!domain()) setDomain(std::string());
     accountDomain = domain();
   }
-  if (!user || !pass) {
-    auto main = mainRequest().lock();
-    if (main && main->username() && main->password() && main->callerCredentialsApply()) {
-      user = main->username();
-      pass = main->password();
-    } else if (username() && password() && callerCredentialsApply()) {
-      user = username();
-      pass = password();
-    }
+  // The caller's credentials (a HEAD copy holds its request's) go only where they were meant for:
+  // judged against the address this request is sending to.
+  if ((!user || !pass) && username() && password() && callerCredentialsApply()) {
+    user = username();
+    pass = password();
   }
   if ((!user || !pass) && useKeychainPersistence()) {
     if (auto saved = savedCredentials(target->host().value_or(""), target->port().value_or(0),

@@ -1,6 +1,7 @@
 // Copying a request: a fresh request with the caller's settings and none of the state of a run.
 
 #include "http/HTTPRequest.h"
+#include "http/HTTPRequestShared.h"
 
 namespace zv {
 
@@ -19,13 +20,7 @@ void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
   if (auto body = postBody()) copy.setPostBody(MutableData::make(body->bytes()));
   copy.setShouldStreamPostDataFromDisk(shouldStreamPostDataFromDisk());
   copy.setPostBodyFilePath(postBodyFilePath());
-  if (auto headers = requestHeaders()) {
-    auto copied = dyn<MutableDictionary>(headers->mutableCopy());
-    // Cookies taken from the store are looked up afresh for the copy; the caller's own header stays.
-    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-    if (madeCookieHeader_ && copied->stringForKey("Cookie") == madeCookieHeader_) copied->removeObjectForKey("Cookie");
-    copy.setRequestHeaders(copied);
-  }
+  if (auto headers = callerRequestHeaders()) copy.setRequestHeaders(headers);
   copy.setRequestCookies(requestCookies());
   copy.setUseCookiePersistence(useCookiePersistence());
   copy.setUseKeychainPersistence(useKeychainPersistence());
@@ -80,6 +75,27 @@ void HTTPRequest::copySettingsTo(HTTPRequest& copy) const {
   copy.setShouldUseRFC2616RedirectBehaviour(shouldUseRFC2616RedirectBehaviour());
   copy.setShouldAttemptPersistentConnection(shouldAttemptPersistentConnection());
   copy.setPersistentConnectionTimeoutSeconds(persistentConnectionTimeoutSeconds());
+}
+
+Ref<MutableDictionary> HTTPRequest::callerRequestHeaders() const {
+  std::lock_guard<std::recursive_mutex> guard(propertyLock_);
+  if (!requestHeaders_) return nullptr;
+  auto copied = dyn<MutableDictionary>(requestHeaders_->mutableCopy());
+  // Cookies taken from the store are looked up afresh by whoever sends them, for their own
+  // address; the caller's own header stays.
+  if (madeCookieHeader_ && copied->stringForKey("Cookie") == madeCookieHeader_) copied->removeObjectForKey("Cookie");
+  return copied;
+}
+
+void HTTPRequest::takeCallerFieldsOf(const HTTPRequest& main) {
+  auto headers = main.callerRequestHeaders();
+  if (headers) httpdetail::removeBodyFields(*headers);
+  setRequestHeaders(headers);
+  setRequestCookies(main.requestCookies());
+  setUsername(main.username());
+  setPassword(main.password());
+  // The part of the download already on disk is not asked for again (the request has measured it).
+  setPartialDownloadSize(main.partialDownloadSize());
 }
 
 void HTTPRequest::discardBuiltPostBody() {

@@ -197,18 +197,10 @@ void HTTPRequest::addRequestHeader(const std::string& name, const std::string& v
 void HTTPRequest::buildRequestHeaders() {
   if (haveBuiltRequestHeaders()) return;
   setHaveBuiltRequestHeaders(true);
-  if (auto main = mainRequest().lock()) {
-    // The HEAD copy takes its main request's fields, but not those of the body it does not send.
-    if (auto headers = main->requestHeaders()) {
-      headers->enumerate([&](const ObjectPtr& key, const ObjectPtr& value) {
-        addRequestHeader(describe(key), describe(value));
-        return true;
-      });
-    }
-    std::lock_guard<std::recursive_mutex> guard(propertyLock_);
-    if (requestHeaders_) httpdetail::removeBodyFields(*requestHeaders_);
-    return;
-  }
+  // A HEAD copy starts from what its request asks, and from there is built like any request: its
+  // cookies are those for its own address, and a redirect rebuilds them (and judges credentials)
+  // for the copy's new address, never its request's.
+  if (auto main = mainRequest().lock(); main && redirectCount() == 0) takeCallerFieldsOf(*main);
   applyCookieHeader();
   auto headers = requestHeaders();
   if (!headers || !headers->objectForKey("User-Agent")) {
@@ -223,10 +215,9 @@ void HTTPRequest::buildRequestHeaders() {
 }
 
 void HTTPRequest::applyCookieHeader() {
-  auto main = mainRequest().lock();
   // The caller's own cookies stay as given; the store's cookies for the current address are added
   // at sending time only, so a copy or a redirect never carries them twice or to the wrong host.
-  std::vector<Ref<net::HTTPCookie>> cookies = main ? main->requestCookies() : requestCookies();
+  std::vector<Ref<net::HTTPCookie>> cookies = requestCookies();
   auto target = url();
   if (useCookiePersistence() && target) {
     for (const auto& stored : net::CookieStore::sharedInstance()->cookiesForURL(*target)) {
