@@ -415,6 +415,8 @@ class HTTPRequest : public Operation {
   Ref<MutableDictionary> callerRequestHeaders() const;
   // A HEAD copy's first build: it asks what its request asks now, before either is redirected.
   void takeCallerFieldsOf(const HTTPRequest& main);
+  // The download's size cannot be known ahead: showAccurateProgress goes off and the size grows by one.
+  void noteUnknownDownloadSize();
   // Forgets a built body, so that it is built afresh at the start.
   void discardBuiltPostBody();
   // Whether the body can be built again from what the request keeps (a form's fields): then the

@@ -139,11 +139,21 @@ void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
 
   if (error() || !complete()) return;
   if (needsRedirect()) {
-    auto theDelegate = delegate();
-    auto theQueue = queue();
-    bool asks = (theDelegate && theDelegate->respondsToSelector(willRedirectSelector())) ||
+    // A HEAD copy's owner is its request's: where that owner decides redirects, the copy cannot
+    // ask (it reports nothing itself) and does not follow unasked; the request will ask.
+    auto main = mainRequest().lock();
+    const HTTPRequest& owned = main ? *main : *this;
+    auto theDelegate = owned.delegate();
+    auto theQueue = owned.queue();
+    bool asks = (theDelegate && theDelegate->respondsToSelector(owned.willRedirectSelector())) ||
                 (theQueue && theQueue->respondsToSelector("requestWillRedirectToURL"));
-    if (asks) {
+    if (asks && main) {
+      std::lock_guard<std::recursive_mutex> again(cancelledLock_);
+      setNeedsRedirect(false);
+      setRedirectURL(nullptr);
+      if (showAccurateProgress() && shouldResetDownloadProgress()) main->noteUnknownDownloadSize();
+      markAsFinished();
+    } else if (asks) {
       auto target = redirectURL();
       setRedirectURL(nullptr);
       requestWillRedirectToURL(target);
@@ -235,16 +245,14 @@ void HTTPRequest::readResponseHeaders() {
     if (known && sizeTarget != self && allowCompressedResponse() && length == 20 && track) {
       // A HEAD answer of exactly 20 bytes is what servers give for a compressed body they have
       // not produced yet (an empty gzip stream): the real size is unknown.
-      sizeTarget->setShowAccurateProgress(false);
-      sizeTarget->incrementDownloadSizeBy(1);
+      sizeTarget->noteUnknownDownloadSize();
     } else if (known) {
       // The announced length is a claim: room for the body grows with what arrives (never past
       // the claim), not before a byte has come.
       sizeTarget->setContentLength(length);
       if (track) sizeTarget->incrementDownloadSizeBy(static_cast<std::int64_t>(length + sizeTarget->partialDownloadSize()));
     } else if (track) {
-      sizeTarget->setShowAccurateProgress(false);
-      sizeTarget->incrementDownloadSizeBy(1);
+      sizeTarget->noteUnknownDownloadSize();
     }
   }
 
@@ -266,6 +274,12 @@ void HTTPRequest::readResponseHeaders() {
     }
   }
   requestReceivedResponseHeaders(dyn<Dictionary>(headers->copy()));
+}
+
+void HTTPRequest::noteUnknownDownloadSize() {
+  // Counted as one unit, like a request without accurate progress.
+  setShowAccurateProgress(false);
+  incrementDownloadSizeBy(1);
 }
 
 void HTTPRequest::handleBytesAvailable() {

@@ -21,14 +21,27 @@ using testing::RecordedRequest;
 
 const char* const kUserSecret = "Basic dXNlcjpzZWNyZXQ=";  // "user:secret"
 
+// Counts the batch's end; when it decides redirects, follows each one and notes who asked.
 class QueueDelegate : public Object {
  public:
-  bool respondsToSelector(std::string_view selector) const override { return selector == "queueFinished"; }
-  ObjectPtr performSelector(std::string_view, const std::vector<ObjectPtr>&) override {
-    ++finished;
+  explicit QueueDelegate(bool decidesRedirects = false) : decidesRedirects_(decidesRedirects) {}
+  bool respondsToSelector(std::string_view selector) const override {
+    return selector == "queueFinished" || (decidesRedirects_ && selector == "redirecting");
+  }
+  ObjectPtr performSelector(std::string_view selector, const std::vector<ObjectPtr>& arguments) override {
+    if (selector == "queueFinished") {
+      ++finished;
+    } else if (auto request = dyn<HTTPRequest>(arguments.at(0))) {
+      asked.push_back(request);
+      request->redirectToURL(dyn<URL>(arguments.at(1)));
+    }
     return nullptr;
   }
   int finished = 0;
+  std::vector<Ref<HTTPRequest>> asked;
+
+ private:
+  bool decidesRedirects_;
 };
 
 // Answers a HEAD without a body, as a server must.
@@ -72,12 +85,13 @@ class HEADCopyRedirect : public ::testing::Test {
     return request;
   }
   // Runs the request alone in an accurate-progress queue, so that a HEAD copy goes first.
-  static bool runInQueue(const Ref<HTTPRequest>& request) {
+  static bool runInQueue(const Ref<HTTPRequest>& request,
+                         const std::shared_ptr<QueueDelegate>& delegate = std::make_shared<QueueDelegate>()) {
     auto queue = HTTPNetworkQueue::queue();
     queue->setShowAccurateProgress(true);
-    auto delegate = std::make_shared<QueueDelegate>();
     queue->setDelegate(delegate);
     queue->setQueueDidFinishSelector("queueFinished");
+    queue->setRequestWillRedirectSelector("redirecting");
     auto outcome = testing::recordOutcome(request);
     queue->addOperation(request);
     queue->go();
@@ -189,6 +203,23 @@ TEST_F(HEADCopyRedirect, WithinTheOriginCarriesWhatItsRequestCarriesAfterTheSame
     EXPECT_EQ(copy.header("Authorization").value_or(""), kUserSecret);
     EXPECT_EQ(copy.header("Authorization"), main.header("Authorization"));
   }
+}
+
+TEST_F(HEADCopyRedirect, LeavesARedirectItsOwnerDecidesToItsRequest) {
+  // The owner is asked about the request's redirect, never about the copy's, which nobody could
+  // answer: the copy stops there and the size stays unknown until the GET itself arrives.
+  auto delegate = std::make_shared<QueueDelegate>(true);
+  auto request = redirectedGET(302, otherOrigin("/landing"));
+  request->addRequestHeader("X-Token", "first-origin");
+  ASSERT_TRUE(runInQueue(request, delegate));
+  ASSERT_FALSE(request->error()) << request->error()->description();
+  EXPECT_EQ(request->responseString().value_or(""), "hello");
+  ASSERT_EQ(delegate->asked.size(), 1u);
+  EXPECT_EQ(delegate->asked[0], request);
+  auto other = b.requests();
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_EQ(other[0].method, "GET");
+  EXPECT_FALSE(request->showAccurateProgress());
 }
 
 }  // namespace
