@@ -30,7 +30,13 @@ Ref<MiniWebBrowser> MiniWebBrowser::makeWithUrl(const Ref<URL>& url) {
 }
 
 MiniWebBrowser::~MiniWebBrowser() {
-  if (webView_) webView_->setDelegate({});
+  if (!webView_) return;
+  // The web view no longer reaches this screen, so its cancellation cannot: stop here.
+  webView_->setDelegate({});
+  if (webView_->isLoading()) {
+    webView_->stopLoading();
+    hideActivityIndicators();
+  }
 }
 
 std::shared_ptr<MiniWebBrowserDelegate> MiniWebBrowser::delegate() const {
@@ -148,6 +154,8 @@ void MiniWebBrowser::viewWillDisappear(bool animated) {
   if (mode_ == 0) {
     if (auto navigation = navigationController()) navigation->navigationBar()->setBarStyle(originalBarStyle_);
   }
+  // A page left behind stops loading; its cancellation turns the activity indicators off.
+  if (webView_ && webView_->isLoading()) webView_->stopLoading();
 }
 
 bool MiniWebBrowser::shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) {

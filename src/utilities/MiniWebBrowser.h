@@ -8,8 +8,9 @@
 // Modes: 0 inside a navigation controller, 1 modal with its own title bar, 2 toolbar at the top
 // (inside a tab). Mode, flags, bar style and dismiss title take effect when the view is built.
 //
-// Main thread only. The delegate is not retained (its accessors may be called from any thread);
-// the screen stops being its web view's delegate when it goes.
+// Main thread only. The delegate is not retained (its accessors may be called from any thread).
+// Leaving the screen (it disappears or goes away) stops its page load and turns the activity
+// indicators off.
 
 #include <mutex>
 #include <optional>

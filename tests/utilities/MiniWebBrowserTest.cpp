@@ -237,6 +237,34 @@ TEST_F(MiniWebBrowserTest, DismissButtonDismissesAndTellsTheDelegate) {
   ASSERT_TRUE(pumpRunLoopUntil([&] { return root->presentedViewController() == nullptr; }, 30));
 }
 
+// Leaving the browser while a page loads stops the load and turns the activity indicator off,
+// whether it is popped off its navigation controller or simply goes away.
+TEST_F(MiniWebBrowserTest, LeavingTheBrowserStopsItsLoadAndTheActivityIndicator) {
+  auto application = ui::Application::sharedApplication();
+  auto navigation = ui::NavigationController::make(std::make_shared<ui::ViewController>());
+  window->setRootViewController(navigation);
+  auto browser = MiniWebBrowser::makeWithUrl(URL::make(server.url("/stall")));
+  navigation->pushViewController(browser, false);
+  ASSERT_TRUE(pumpRunLoopUntil(
+      [&] { return application->isNetworkActivityIndicatorVisible() && !server.requests().empty(); }, 30));
+  auto web = browser->webView();
+  navigation->popViewControllerAnimated(false);
+  EXPECT_FALSE(web->isLoading());
+  EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+  EXPECT_FALSE(browser->activityIndicator()->isAnimating());
+
+  auto gone = MiniWebBrowser::makeWithUrl(URL::make(server.url("/stall")));
+  gone->view();
+  ASSERT_TRUE(pumpRunLoopUntil(
+      [&] { return application->isNetworkActivityIndicatorVisible() && server.requests().size() == 2; }, 30));
+  web = gone->webView();
+  std::weak_ptr<MiniWebBrowser> watch = gone;
+  gone = nullptr;
+  ASSERT_TRUE(watch.expired());
+  EXPECT_FALSE(web->isLoading());
+  EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+}
+
 TEST_F(MiniWebBrowserTest, RotationScalesZoomByTheViewProportionsAndSurvivesNoHeight) {
   auto browser = MiniWebBrowser::makeWithUrl(nullptr);
   browser->setMode(1);

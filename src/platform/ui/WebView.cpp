@@ -20,8 +20,7 @@ struct WebView::Load {
   Ref<net::URLRequest> request;
   WebViewNavigationType type = WebViewNavigationType::Other;
   std::optional<std::string> html;
-  HistoryMove move = HistoryMove::Push;
-  long historyTarget = -1;
+  long historySlot = -1;
   bool started = false;
   std::function<void()> cancel;
 };
@@ -38,6 +37,11 @@ std::string schemeOf(const Ref<net::URLRequest>& request) {
   return request && request->url() ? request->url()->lowercaseScheme().value_or("") : std::string();
 }
 
+// A page past kWebViewMaximumPageSize, from a file or from the network.
+Ref<Error> pageTooLargeError(const Ref<URL>& url) {
+  return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The page is too large to be shown.", url);
+}
+
 // The file of a file: page, read only when it is a regular file of a page's size: a named pipe
 // or a device would block the main thread or never end.
 Ref<Error> readPageFile(const Ref<URL>& url, std::string& page) {
@@ -49,15 +53,13 @@ Ref<Error> readPageFile(const Ref<URL>& url, std::string& page) {
   if (!std::filesystem::is_regular_file(status))
     return webError(kURLErrorDomain, kWebErrorNoPermissionsToReadFile, "The file can't be read.", url);
   auto size = std::filesystem::file_size(path, ec);
-  if (!ec && size > kWebViewMaximumFileSize)
-    return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The file is too large to be shown.", url);
+  if (!ec && size > kWebViewMaximumPageSize) return pageTooLargeError(url);
   // The reader checks the opened file itself (a regular file within the limit), so a file swapped or grown
   // since the look above is refused too.
   Ref<Error> readError;
-  auto contents = storage::readFile(path, &readError, kWebViewMaximumFileSize);
+  auto contents = storage::readFile(path, &readError, kWebViewMaximumPageSize);
   if (!contents) {
-    if (readError && readError->code() == EFBIG)
-      return webError(kURLErrorDomain, kWebErrorDataLengthExceedsMaximum, "The file is too large to be shown.", url);
+    if (readError && readError->code() == EFBIG) return pageTooLargeError(url);
     if (readError && readError->code() != ENOENT)
       return webError(kURLErrorDomain, kWebErrorNoPermissionsToReadFile, "The file can't be read.", url);
     return webError(kURLErrorDomain, kWebErrorFileDoesNotExist, "The requested URL was not found on this server.", url);
@@ -66,7 +68,8 @@ Ref<Error> readPageFile(const Ref<URL>& url, std::string& page) {
   return nullptr;
 }
 
-// Fetches through a URL connection, asking before each redirect.
+// Fetches through a URL connection, asking before each redirect. The body it gathers is the
+// page: past kWebViewMaximumPageSize the connection is cancelled and the fetch fails.
 class ConnectionBridge : public net::URLConnectionDelegate {
  public:
   explicit ConnectionBridge(PageFetch fetch) : fetch_(std::move(fetch)) {}
@@ -91,8 +94,17 @@ class ConnectionBridge : public net::URLConnectionDelegate {
     body_.clear();
     if (response && response->url()) url_ = response->url();
   }
-  void connectionDidReceiveData(net::URLConnection&, const Ref<Data>& data) override {
-    body_.append(reinterpret_cast<const char*>(data->bytes().data()), data->bytes().size());
+  void connectionDidReceiveData(net::URLConnection& connection, const Ref<Data>& data) override {
+    if (done_) return;
+    if (body_.size() + data->length() > kWebViewMaximumPageSize) {
+      auto hold = self_.lock();
+      done_ = true;
+      std::string().swap(body_);
+      connection.cancel();
+      fetch_.fail(pageTooLargeError(url_ ? url_ : connection.originalRequest()->url()));
+      return;
+    }
+    body_.append(data->view());
   }
   void connectionDidFinishLoading(net::URLConnection& connection) override {
     auto hold = self_.lock();
@@ -157,6 +169,12 @@ WebView::~WebView() {
   if (loading_ && loading_->cancel) loading_->cancel();
 }
 
+Ref<net::URLRequest> WebView::request() const { return lastLoad_ ? lastLoad_->request : nullptr; }
+
+Ref<net::URLRequest> WebView::shownRequest() const {
+  return historyIndex_ >= 0 ? history_[static_cast<std::size_t>(historyIndex_)] : nullptr;
+}
+
 void WebView::setPageLoader(PageLoader loader) {
   std::lock_guard lock(loaderMutex);
   loaderSlot() = std::move(loader);
@@ -178,48 +196,53 @@ bool WebView::shouldStart(const Ref<net::URLRequest>& request, WebViewNavigation
 
 void WebView::loadRequest(const Ref<net::URLRequest>& request) {
   if (!request || !request->url()) return;
-  start(request, WebViewNavigationType::Other, std::nullopt, HistoryMove::Push, -1);
+  start(request, WebViewNavigationType::Other, std::nullopt, -1);
 }
 
 void WebView::loadHTMLString(std::string html, const Ref<URL>& baseURL) {
   auto url = baseURL ? baseURL : URL::make("about:blank");
-  start(net::URLRequest::requestWithURL(url), WebViewNavigationType::Other, std::move(html), HistoryMove::Push, -1);
+  start(net::URLRequest::requestWithURL(url), WebViewNavigationType::Other, std::move(html), -1);
 }
 
 void WebView::simulateLinkTap(const Ref<URL>& url) {
   if (!url) return;
-  start(net::URLRequest::requestWithURL(url), WebViewNavigationType::LinkClicked, std::nullopt, HistoryMove::Push, -1);
+  start(net::URLRequest::requestWithURL(url), WebViewNavigationType::LinkClicked, std::nullopt, -1);
 }
 
 void WebView::simulateFormSubmit(const Ref<net::URLRequest>& request) {
   if (!request || !request->url()) return;
-  start(request, WebViewNavigationType::FormSubmitted, std::nullopt, HistoryMove::Push, -1);
+  start(request, WebViewNavigationType::FormSubmitted, std::nullopt, -1);
 }
 
 void WebView::reload() {
-  if (!request_) return;
-  std::optional<std::string> html;
-  if (historyIndex_ >= 0) html = historyHTML_[static_cast<std::size_t>(historyIndex_)];
-  start(request_, WebViewNavigationType::Reload, html, HistoryMove::Keep, historyIndex_);
+  if (historyIndex_ >= 0) {
+    auto index = static_cast<std::size_t>(historyIndex_);
+    start(history_[index], WebViewNavigationType::Reload, historyHTML_[index], historyIndex_);
+  } else if (lastLoad_) {
+    // Nothing shown yet: the last load again, and the page it brings takes the first slot.
+    auto last = lastLoad_;
+    start(last->request, WebViewNavigationType::Reload, last->html, -1);
+  }
 }
 
 void WebView::goBack() {
   if (!canGoBack()) return;
   auto index = static_cast<std::size_t>(historyIndex_ - 1);
-  start(history_[index], WebViewNavigationType::BackForward, historyHTML_[index], HistoryMove::Keep, historyIndex_ - 1);
+  start(history_[index], WebViewNavigationType::BackForward, historyHTML_[index], historyIndex_ - 1);
 }
 
 void WebView::goForward() {
   if (!canGoForward()) return;
   auto index = static_cast<std::size_t>(historyIndex_ + 1);
-  start(history_[index], WebViewNavigationType::BackForward, historyHTML_[index], HistoryMove::Keep, historyIndex_ + 1);
+  start(history_[index], WebViewNavigationType::BackForward, historyHTML_[index], historyIndex_ + 1);
 }
 
 void WebView::stopLoading() {
   auto load = std::move(loading_);
   loading_ = nullptr;
   if (!load) return;
-  if (load->cancel) load->cancel();
+  if (auto cancel = std::move(load->cancel)) cancel();
+  load->cancel = nullptr;
   if (load->started)
     if (auto d = delegate_.lock())
       d->webViewDidFailLoadWithError(*this, webError(kURLErrorDomain, kWebErrorCancelled, "cancelled", load->request->url()));
@@ -237,9 +260,7 @@ bool WebView::refusesNavigation(const Ref<net::URLRequest>& request, WebViewNavi
   if (scheme == "file") {
     const bool fromPage = type == WebViewNavigationType::LinkClicked || type == WebViewNavigationType::FormSubmitted ||
                           type == WebViewNavigationType::FormResubmitted;
-    const Ref<net::URLRequest> shown =
-        historyIndex_ >= 0 ? history_[static_cast<std::size_t>(historyIndex_)] : nullptr;
-    if (fromPage && schemeOf(shown) != "file") {
+    if (fromPage && schemeOf(shownRequest()) != "file") {
       log(LogLevel::Warning, "WebView: a page that is not a local file cannot open a local file");
       return true;
     }
@@ -248,7 +269,7 @@ bool WebView::refusesNavigation(const Ref<net::URLRequest>& request, WebViewNavi
 }
 
 void WebView::start(const Ref<net::URLRequest>& request, WebViewNavigationType type, std::optional<std::string> html,
-                    HistoryMove move, long historyTarget) {
+                    long historySlot) {
   auto keep = self();
   if (refusesNavigation(request, type)) return;
   if (!shouldStart(request, type)) return;
@@ -257,10 +278,9 @@ void WebView::start(const Ref<net::URLRequest>& request, WebViewNavigationType t
   load->request = request;
   load->type = type;
   load->html = std::move(html);
-  load->move = move;
-  load->historyTarget = historyTarget;
+  load->historySlot = historySlot;
   loading_ = load;
-  request_ = request;
+  lastLoad_ = load;
   std::weak_ptr<WebView> weak = selfAs<WebView>();
   scheduleAfter(0, [weak, load] {
     auto self = weak.lock();
@@ -309,7 +329,6 @@ void WebView::fetch(const std::shared_ptr<Load>& load) {
       // A network page's redirect never leads to a local file.
       if (schemeOf(next) == "file" || schemeOf(next) == "javascript") return false;
       if (!self->shouldStart(next, WebViewNavigationType::Other)) return false;
-      self->request_ = next;
       load->request = next;
       return true;
     };
@@ -337,16 +356,16 @@ void WebView::finish(const std::shared_ptr<Load>& load, std::string html) {
   load->cancel = nullptr;
   html_ = std::move(html);
   title_ = htmlDocumentTitle(html_);
-  if (load->move == HistoryMove::Push) {
-    if (historyIndex_ + 1 < static_cast<long>(history_.size())) {
-      history_.resize(static_cast<std::size_t>(historyIndex_ + 1));
-      historyHTML_.resize(static_cast<std::size_t>(historyIndex_ + 1));
-    }
+  // The page now shown is the one in the slot at the history index, at the address it ended at.
+  if (load->historySlot < 0) {
+    history_.resize(static_cast<std::size_t>(historyIndex_ + 1));
+    historyHTML_.resize(static_cast<std::size_t>(historyIndex_ + 1));
     history_.push_back(load->request);
     historyHTML_.push_back(load->html);
     historyIndex_ = static_cast<long>(history_.size()) - 1;
-  } else if (load->historyTarget >= 0) {
-    historyIndex_ = load->historyTarget;
+  } else if (load->historySlot < static_cast<long>(history_.size())) {
+    historyIndex_ = load->historySlot;
+    history_[static_cast<std::size_t>(historyIndex_)] = load->request;
   }
   auto keep = self();
   if (auto d = delegate_.lock()) d->webViewDidFinishLoad(*this);

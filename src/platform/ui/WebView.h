@@ -8,14 +8,20 @@
 // later turn, then exactly one of webViewDidFinishLoad or webViewDidFailLoadWithError. A load
 // started while another is under way ends the old one with kWebErrorCancelled (-999, URL
 // domain); a file that does not exist fails with -1100, one that is not a regular file (a pipe, a
-// device) with -1102 and one larger than kWebViewMaximumFileSize with -1103 (URL domain); a
+// device) with -1102; a page larger than kWebViewMaximumPageSize, local file or network page,
+// fails with -1103 (URL domain; a network page is cut off there and its connection cancelled); a
 // redirect the delegate refuses ends the load with kWebErrorFrameLoadInterrupted (102,
 // "WebKitErrorDomain"); a scheme the view cannot show fails with 101 (same domain). http and https
 // pages come through the page loader (by default a URL connection); tests may install their own.
 //
+// History: every page shown has a slot of its own, and the slot at the history index is the page
+// shown (its address after redirects). A load that fails or is still under way is not shown, so
+// reload shows the page shown again; before any page is shown it tries the last load again.
+//
 // Refused before the delegate is asked, with nothing loaded and the address unchanged: any
-// "javascript:" URL, and a "file:" URL reached by a link or a form of a page that is not itself a
-// local file, or by a redirect. The application's own loads, history and reloads may open files.
+// "javascript:" URL, and a "file:" URL reached by a link or a form of a page shown that is not
+// itself a local file, or by a redirect. The application's own loads, history and reloads may open
+// files.
 //
 // The delegate is not retained. Main thread only.
 
@@ -39,8 +45,8 @@ inline constexpr std::int64_t kWebErrorCancelled = -999;
 inline constexpr std::int64_t kWebErrorFileDoesNotExist = -1100;
 inline constexpr std::int64_t kWebErrorNoPermissionsToReadFile = -1102;
 inline constexpr std::int64_t kWebErrorDataLengthExceedsMaximum = -1103;
-// The largest local file shown as a page.
-inline constexpr std::uintmax_t kWebViewMaximumFileSize = std::uintmax_t{16} << 20;
+// The largest page shown, read from a local file or from the network.
+inline constexpr std::uintmax_t kWebViewMaximumPageSize = std::uintmax_t{16} << 20;
 inline constexpr std::int64_t kWebErrorFrameLoadInterrupted = 102;
 inline constexpr std::int64_t kWebErrorCannotShowURL = 101;
 // User-information key of load errors: the address that failed, as text.
@@ -88,8 +94,8 @@ class WebView : public View {
   bool canGoBack() const { return historyIndex_ > 0; }
   bool canGoForward() const { return historyIndex_ + 1 < static_cast<long>(history_.size()); }
   bool isLoading() const { return loading_ != nullptr; }
-  // The request of the page being loaded or shown; nullptr before the first load.
-  Ref<net::URLRequest> request() const { return request_; }
+  // The request of the last load started (after its redirects); nullptr before the first load.
+  Ref<net::URLRequest> request() const;
 
   bool scalesPageToFit() const { return scalesPageToFit_; }
   void setScalesPageToFit(bool scales) { scalesPageToFit_ = scales; }
@@ -120,9 +126,11 @@ class WebView : public View {
 
  private:
   struct Load;
-  enum class HistoryMove { Push, Keep };
+  // `historySlot` is the slot the page is shown in, -1 for a new one after the page shown.
   void start(const Ref<net::URLRequest>& request, WebViewNavigationType type, std::optional<std::string> html,
-             HistoryMove move, long historyTarget);
+             long historySlot);
+  // The request of the page shown; nullptr before the first page.
+  Ref<net::URLRequest> shownRequest() const;
   void fetch(const std::shared_ptr<Load>& load);
   void finish(const std::shared_ptr<Load>& load, std::string html);
   void fail(const std::shared_ptr<Load>& load, const Ref<Error>& error);
@@ -130,7 +138,7 @@ class WebView : public View {
   bool refusesNavigation(const Ref<net::URLRequest>& request, WebViewNavigationType type) const;
 
   std::weak_ptr<WebViewDelegate> delegate_;
-  Ref<net::URLRequest> request_;
+  std::shared_ptr<Load> lastLoad_;
   std::shared_ptr<Load> loading_;
   std::vector<Ref<net::URLRequest>> history_;
   std::vector<std::optional<std::string>> historyHTML_;

@@ -2,12 +2,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "UITestSupport.h"
@@ -178,7 +181,7 @@ TEST_F(WebViewTest, LocalPagesMustBeRegularFilesOfAPagesSize) {
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   const auto large = folder / "large.html";
   zv::testing::writeFile(large, "<title>Large</title>");
-  std::filesystem::resize_file(large, kWebViewMaximumFileSize + 1);  // sparse: no disk used
+  std::filesystem::resize_file(large, kWebViewMaximumPageSize + 1);  // sparse: no disk used
   struct Case {
     std::string path;
     const char* outcome;
@@ -249,7 +252,10 @@ TEST_F(WebViewTest, ElementLookUpsAreAnsweredFromThePageAndOtherScriptsGoToTheHo
   EXPECT_NO_FATAL_FAILURE(htmlDocumentTitle(deep));
 }
 
-// A loopback server answering each connection with one canned reply per path.
+// A loopback server answering each connection with one canned reply per path. The first
+// request for a "/stall-once" address is held unanswered and the first for a "/drop-once" one is
+// closed unanswered; later ones are served. "/endless" sends a page without length, four times
+// the largest page, as fast as it is read.
 class TinyServer {
  public:
   TinyServer() {
@@ -269,11 +275,14 @@ class TinyServer {
     ::shutdown(fd_, SHUT_RDWR);
     ::close(fd_);
     thread_.join();
+    for (int held : held_) ::close(held);
   }
   std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  int requestCount() const { return requests_.load(); }
 
  private:
   void serve() {
+    std::set<std::string> seen;
     while (!stop_) {
       int client = ::accept(fd_, nullptr, nullptr);
       if (client < 0) return;
@@ -283,6 +292,18 @@ class TinyServer {
         ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
         if (n <= 0) break;
         request.append(buffer, static_cast<std::size_t>(n));
+      }
+      const auto target = request.substr(0, request.find(" HTTP/"));
+      const bool first = seen.insert(target).second;
+      ++requests_;
+      if (first && target.starts_with("GET /stall-once")) {
+        held_.push_back(client);
+        continue;
+      }
+      if ((first && target.starts_with("GET /drop-once")) || target.starts_with("GET /endless")) {
+        if (target.starts_with("GET /endless")) sendEndless(client);
+        ::close(client);
+        continue;
       }
       std::string reply;
       if (request.starts_with("GET /login")) {
@@ -297,9 +318,19 @@ class TinyServer {
       ::close(client);
     }
   }
+  // Stops when the reader goes away.
+  void sendEndless(int client) {
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n<title>Endless</title>";
+    if (::send(client, head.data(), head.size(), MSG_NOSIGNAL) < 0) return;
+    const std::string chunk(64 * 1024, 'x');
+    for (std::uintmax_t sent = 0; sent < 4 * kWebViewMaximumPageSize && !stop_; sent += chunk.size())
+      if (::send(client, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) return;
+  }
   int fd_;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::vector<int> held_;
   std::thread thread_;
 };
 
@@ -319,6 +350,102 @@ TEST(WebViewNetworkTest, PagesAndRefusedRedirectsOverALoopbackServer) {
   EXPECT_EQ(browser->journal, (Journal{"should other " + server.url("/login"), "start",
                                         "should other " + server.url("/callback?token=1"),
                                         "fail WebKitErrorDomain 102"}));
+}
+
+// A reload shows again the page shown, not a link that is still loading or has failed, so the
+// page on screen, its history slot and the local-file rule agree. Before any page is shown, a
+// reload tries the last load again, and the page it brings gets a slot of its own.
+TEST(WebViewNetworkTest, ReloadShowsThePageShownAndEveryPageShownHasItsSlot) {
+  RunLoop::setMainThreadToCurrent();
+  TinyServer server;
+  zv::testing::TemporaryDirectory folder;
+  zv::testing::writeFile(folder / "help.html", "<title>Help</title>");
+  zv::testing::writeFile(folder / "secret.html", "<title>Secret</title>");
+  const auto help = URL::fileURL((folder / "help.html").string());
+  const auto secret = URL::fileURL((folder / "secret.html").string());
+  auto idle = [](const Ref<WebView>& web, const Browser& browser) {
+    return !web->isLoading() && !browser.journal.empty() && browser.journal.back() != "start";
+  };
+  for (const std::string path : {"/stall-once", "/drop-once"}) {
+    SCOPED_TRACE(path);
+    auto web = WebView::make(Rect(0, 0, 320, 416));
+    auto browser = std::make_shared<Browser>();
+    web->setDelegate(browser);
+    web->loadRequest(net::URLRequest::requestWithURL(help));
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
+    const int before = server.requestCount();
+    web->simulateLinkTap(URL::make(server.url(path)));
+    ASSERT_TRUE(pumpRunLoopUntil(
+        [&] { return server.requestCount() > before && (path != "/drop-once" || idle(web, *browser)); }, 10));
+    EXPECT_EQ(web->isLoading(), path == "/stall-once");
+    web->reload();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
+    EXPECT_EQ(web->pageTitle(), "Help");
+    EXPECT_EQ(web->request()->url()->absoluteString(), help->absoluteString());
+    EXPECT_FALSE(web->canGoBack());
+    EXPECT_FALSE(web->canGoForward());
+
+    // The link followed again shows the network page in a slot of its own: it cannot open a
+    // local file, and back and forward move between the two pages.
+    web->simulateLinkTap(URL::make(server.url(path)));
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
+    ASSERT_EQ(web->pageTitle(), "Served");
+    browser->journal.clear();
+    web->simulateLinkTap(secret);
+    EXPECT_EQ(browser->journal, Journal{});
+    EXPECT_EQ(web->pageTitle(), "Served");
+    web->reload();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
+    EXPECT_EQ(web->pageTitle(), "Served");
+    web->goBack();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser) && web->pageTitle() == "Help"; }, 10));
+    EXPECT_FALSE(web->canGoBack());
+    web->goForward();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser) && web->pageTitle() == "Served"; }, 10));
+    EXPECT_TRUE(web->canGoBack());
+    EXPECT_FALSE(web->canGoForward());
+  }
+
+  // A first load that fails: the reload's page takes the first slot, and the next page goes after it.
+  auto web = WebView::make(Rect(0, 0, 320, 416));
+  auto browser = std::make_shared<Browser>();
+  web->setDelegate(browser);
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make(server.url("/drop-once?first"))));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
+  ASSERT_EQ(browser->journal.back().rfind("fail ", 0), 0u);
+  web->reload();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser); }, 10));
+  ASSERT_EQ(web->pageTitle(), "Served");
+  web->simulateLinkTap(URL::make(server.url("/next")));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return idle(web, *browser) && web->request()->url()->path() == "/next"; }, 10));
+  EXPECT_TRUE(web->canGoBack());
+  web->goBack();
+  ASSERT_TRUE(
+      pumpRunLoopUntil([&] { return idle(web, *browser) && web->request()->url()->path() == "/drop-once"; }, 10));
+  EXPECT_FALSE(web->canGoBack());
+  EXPECT_TRUE(web->canGoForward());
+}
+
+// A network page that never ends is cut off at the largest page size: the load fails with -1103,
+// the page shown stays, and the process does not grow far past the bound.
+TEST(WebViewNetworkTest, ANetworkPageBeyondTheLargestPageSizeFails) {
+  RunLoop::setMainThreadToCurrent();
+  TinyServer server;
+  auto web = WebView::make(Rect(0, 0, 320, 416));
+  auto browser = std::make_shared<Browser>();
+  web->setDelegate(browser);
+  web->loadHTMLString("<title>Before</title>", nullptr);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !web->isLoading(); }, 10));
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const long peakBefore = usage.ru_maxrss;  // KiB
+  browser->journal.clear();
+  web->loadRequest(net::URLRequest::requestWithURL(URL::make(server.url("/endless"))));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !web->isLoading() && browser->journal.size() >= 2; }, 60));
+  EXPECT_EQ(browser->journal.back(), "fail NSURLErrorDomain -1103");
+  EXPECT_EQ(web->pageTitle(), "Before");
+  ::getrusage(RUSAGE_SELF, &usage);
+  EXPECT_LT(usage.ru_maxrss - peakBefore, static_cast<long>(6 * kWebViewMaximumPageSize / 1024));
 }
 
 }  // namespace
