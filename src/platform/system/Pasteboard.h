@@ -41,7 +41,8 @@ class Pasteboard : public Object {
   bool isPersistent() const;
   // Making a pasteboard persistent writes its items to its file; making it transient takes the
   // file's items back into memory and removes the file. False when the file could not be locked
-  // or written: the pasteboard then stays as it was.
+  // or written (or for the general pasteboard, which has no file): the pasteboard then stays as
+  // it was.
   bool setPersistent(bool persistent);
 
   // Grows by one with every change, from any process.
@@ -50,8 +51,9 @@ class Pasteboard : public Object {
   // Every item, as dictionaries of type → value.
   Ref<Array> items() const;
   // Raise "NSInvalidArgumentException" for an element that is not a dictionary with text keys.
-  // The changes here answer whether they were kept: false when a persistent pasteboard's file
-  // could not be locked or written, and then the pasteboard holds what it held before.
+  // These and setData / setString answer whether the change was kept: false when a persistent
+  // pasteboard's file could not be locked or written, and then the pasteboard holds what it held
+  // before. A change in memory is always kept.
   bool setItems(const Array& items);
   bool addItems(const Array& items);
 
