@@ -75,18 +75,34 @@ void clearSlot(int slot) {
   if (auto board = Pasteboard::pasteboardWithName(DeviceUDID::slotName(slot), false)) board->setItems(*Array::make());
 }
 
+// The latest-stamped record among those offered; the earlier slot on a tie.
+struct Latest {
+  int slot = -1;
+  double stamp = -std::numeric_limits<double>::infinity();
+  Ref<Dictionary> record;
+
+  void offer(int candidateSlot, double candidateStamp, const Ref<Dictionary>& candidate) {
+    if (candidateStamp <= stamp) return;
+    slot = candidateSlot;
+    stamp = candidateStamp;
+    record = candidate;
+  }
+};
+
 struct SlotChoice {
   int slot = 0;
-  int mostRecentSlot = -1;
   bool optedOut = false;
-  Ref<Dictionary> mostRecent;
+  // Every write starts from the most recent record, so it carries every owner's entry...
+  Latest mostRecent;
+  // ...but a record stamped ahead of the clock stays the most recent until the clock passes its
+  // stamp, whether or not it holds this owner's entry. The owner's entry is then read from the
+  // latest record that holds it, so no stamp can hide it.
+  Latest latestWithOwner;
   Ref<MutableDictionary> working;
 };
 
 SlotChoice chooseSlot(const Data& owner) {
   SlotChoice choice;
-  Ref<Dictionary> mostRecent;
-  double mostRecentStamp = -std::numeric_limits<double>::infinity();
   double oldestStamp = std::numeric_limits<double>::infinity();
   int oldestSlot = 0, ownerSlot = -1, freeSlot = -1;
   for (int slot = 0; slot < DeviceUDID::kSlotCount; ++slot) {
@@ -97,11 +113,9 @@ SlotChoice chooseSlot(const Data& owner) {
     }
     if (boolValueOf(record->objectForKey(kDeviceUDIDOptOutKey))) choice.optedOut = true;
     double stamp = timeStampOf(*record);
-    if (stamp > mostRecentStamp) {
-      mostRecentStamp = stamp;
-      mostRecent = record;
-      choice.mostRecentSlot = slot;
-    }
+    choice.mostRecent.offer(slot, stamp, record);
+    if (std::dynamic_pointer_cast<Dictionary>(record->objectForKey(owner)))
+      choice.latestWithOwner.offer(slot, stamp, record);
     if (stamp < oldestStamp) {
       oldestStamp = stamp;
       oldestSlot = slot;
@@ -110,12 +124,25 @@ SlotChoice chooseSlot(const Data& owner) {
     if (recordOwner && recordOwner->isEqual(owner)) ownerSlot = slot;
   }
   choice.slot = ownerSlot >= 0 ? ownerSlot : freeSlot >= 0 ? freeSlot : oldestSlot;
+  const auto& mostRecent = choice.mostRecent.record;
   choice.working = mostRecent ? std::dynamic_pointer_cast<MutableDictionary>(mostRecent->mutableCopy())
                               : MutableDictionary::make();
   if (choice.optedOut) choice.working->setObject(box(true), kDeviceUDIDOptOutKey);
-  if (mostRecent) DeviceUDID::writeSlot(choice.slot, *mostRecent);
-  choice.mostRecent = std::move(mostRecent);
   return choice;
+}
+
+// A call that ends without an identifier of its own still leaves a copy of the most recent record
+// in its slot. A call that writes its record does not copy first: until its own write lands, the
+// slot keeps the entry it held.
+void copyMostRecent(const SlotChoice& choice) {
+  if (choice.mostRecent.record) DeviceUDID::writeSlot(choice.slot, *choice.mostRecent.record);
+}
+
+// Whether an owner's entry from `record` may be used by this device and this record format.
+bool isUsableHere(const Dictionary& record, const Data& model) {
+  auto storedModel = record.objectForKey(kDeviceUDIDModelHashKey);
+  return (!storedModel || storedModel->isEqual(model)) &&
+         integerValueOf(record.objectForKey(kDeviceUDIDSchemaVersionKey)) < 2;
 }
 
 // A deciphered identifier is UTF-8 text; a NUL byte ends text, so one inside is no identifier either.
@@ -124,19 +151,19 @@ bool isIdentifierText(const std::vector<std::uint8_t>& plain) {
   return text.find('\0') == std::string_view::npos && unicode::isValidUTF8(text);
 }
 
-// An owner entry that cannot be read came from the most recent record, which every write copies and
-// which therefore holds every other owner's entry too: only this owner's entry is taken out of it,
-// so the next call starts afresh and every intact identifier survives. The copy of that record just
-// made in the chosen slot goes with its pasteboard, unless the chosen slot is the record's own.
-void dropBrokenEntry(const SlotChoice& choice, const Data& owner) {
-  if (choice.mostRecent) {
-    auto mended = std::dynamic_pointer_cast<MutableDictionary>(choice.mostRecent->mutableCopy());
+// An owner entry that cannot be read is taken out of the record it came from (the most recent
+// record, which every write copies and which therefore holds every other owner's entry too, or
+// the latest record holding this owner's entry), so the next call starts afresh and every intact
+// identifier survives. The owner's slot is emptied with its pasteboard, unless it is that record's.
+void dropBrokenEntry(const Latest& source, int ownerSlot, const Data& owner) {
+  if (source.record) {
+    auto mended = std::dynamic_pointer_cast<MutableDictionary>(source.record->mutableCopy());
     mended->removeObjectForKey(owner);
-    DeviceUDID::writeSlot(choice.mostRecentSlot, *mended);
+    DeviceUDID::writeSlot(source.slot, *mended);
   }
-  if (choice.slot == choice.mostRecentSlot) return;
-  clearSlot(choice.slot);
-  Pasteboard::removePasteboardWithName(DeviceUDID::slotName(choice.slot));
+  if (ownerSlot == source.slot) return;
+  clearSlot(ownerSlot);
+  Pasteboard::removePasteboardWithName(DeviceUDID::slotName(ownerSlot));
 }
 
 }  // namespace
@@ -197,14 +224,15 @@ Ref<Dictionary> DeviceUDID::readSlot(int slot) {
   return std::dynamic_pointer_cast<Dictionary>(record);
 }
 
-void DeviceUDID::writeSlot(int slot, const Dictionary& record) {
-  if (slot < 0 || slot >= kSlotCount) return;
+bool DeviceUDID::writeSlot(int slot, const Dictionary& record) {
+  if (slot < 0 || slot >= kSlotCount) return false;
   auto shared = std::dynamic_pointer_cast<Dictionary>(record.copy());
-  if (!isValidSlotDictionary(shared)) return;
+  if (!isValidSlotDictionary(shared)) return false;
   auto board = Pasteboard::pasteboardWithName(slotName(slot), true);
-  if (!board) return;
-  board->setPersistent(true);
-  board->setData(*Data::make(storage::archivedDataWithRootObject(record)), kDeviceUDIDPasteboardType);
+  // A record only in this process's memory would outlive nothing: it is written to the shared
+  // pasteboard file or not at all.
+  if (!board || !board->setPersistent(true)) return false;
+  return board->setData(*Data::make(storage::archivedDataWithRootObject(record)), kDeviceUDIDPasteboardType);
 }
 
 bool DeviceUDID::isOptedOut() {
@@ -234,10 +262,18 @@ std::string DeviceUDID::UDIDForDomain(std::string_view domain, std::string_view 
   }
   working->setObject(model, kDeviceUDIDModelHashKey);
 
-  if (boolValueOf(working->objectForKey(kDeviceUDIDOptOutKey))) return kDeviceUDIDNone;
-  if (integerValueOf(working->objectForKey(kDeviceUDIDSchemaVersionKey)) >= 2) return kDeviceUDIDNone;
+  if (boolValueOf(working->objectForKey(kDeviceUDIDOptOutKey)) ||
+      integerValueOf(working->objectForKey(kDeviceUDIDSchemaVersionKey)) >= 2) {
+    copyMostRecent(choice);
+    return kDeviceUDIDNone;
+  }
 
   auto existing = std::dynamic_pointer_cast<Dictionary>(working->objectForKey(*owner));
+  Latest source = choice.mostRecent;
+  if (!existing && choice.latestWithOwner.record && isUsableHere(*choice.latestWithOwner.record, *model)) {
+    source = choice.latestWithOwner;
+    existing = std::dynamic_pointer_cast<Dictionary>(source.record->objectForKey(*owner));
+  }
   auto entry = existing ? std::dynamic_pointer_cast<MutableDictionary>(existing->mutableCopy()) : MutableDictionary::make();
   auto now = Date::make(ApplicationEnvironment::shared().clock()->now());
   entry->setObject(now, kDeviceUDIDLastAccessedKey);
@@ -247,20 +283,24 @@ std::string DeviceUDID::UDIDForDomain(std::string_view domain, std::string_view 
   working->setObject(entry, owner);
 
   std::string identifier;
+  bool made = false;
   if (auto stored = std::dynamic_pointer_cast<Data>(entry->objectForKey(kDeviceUDIDIdentifierKey))) {
     auto plain = decipher(domain, key, stored->bytes());
     if (!plain || !isIdentifierText(*plain)) {
-      dropBrokenEntry(choice, *owner);
+      dropBrokenEntry(source, choice.slot, *owner);
       return kDeviceUDIDNone;
     }
     identifier.assign(plain->begin(), plain->end());
   } else {
     identifier = crypto::makeUUIDString();
+    made = true;
     auto enciphered = encipher(domain, key, crypto::bytesOf(identifier));
     if (!enciphered) return kDeviceUDIDNone;
     entry->setObject(Data::make(std::move(*enciphered)), kDeviceUDIDIdentifierKey);
   }
-  writeSlot(choice.slot, *working);
+  // A stored identifier stays where it was read when this write fails; a new one that cannot be
+  // stored is not handed out, since the next call could not give it again.
+  if (!writeSlot(choice.slot, *working) && made) return kDeviceUDIDNone;
   return identifier;
 }
 

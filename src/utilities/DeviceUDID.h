@@ -4,7 +4,10 @@
 // shared by every application of the user, each holding the keyed archive of a slot dictionary.
 // Identifiers are enciphered (AES-128-CBC with a key made from the domain and the caller's key),
 // so only a caller that knows both can read one. Once any slot records an opt-out, every caller
-// gets the all-zero identifier.
+// gets the all-zero identifier. A new identifier is handed out only once its record is stored on
+// the shared pasteboards (else the all-zero one, so no two launches tell different identifiers),
+// and a caller's entry is read from the latest record that holds it, so a record stamped ahead of
+// the clock does not hide it.
 //
 // Threads: any thread. A call holds a process-wide lock and an exclusive flock of
 // "<shared root>/Pasteboards/.deviceudid.lock" from reading the slots to the final write, so
@@ -33,7 +36,8 @@ class DeviceUDID {
   static constexpr int kSlotCount = 64;
 
   // The identifier of `domain` for callers that know `key`; the all-zero identifier when the
-  // device opted out, the records are unreadable, or a newer record format is in use.
+  // device opted out, the records are unreadable, a newer record format is in use, or a new
+  // identifier could not be stored.
   static std::string UDIDForDomain(std::string_view domain, std::string_view key);
   // UDIDForDomain on the background-priority global queue; the completion runs there.
   static void retrieveUDIDForDomain(std::string domain, std::string key,
@@ -44,8 +48,9 @@ class DeviceUDID {
   static std::string slotName(int slot);
   // nullptr when the slot holds no valid record; an unreadable or invalid one is cleared.
   static Ref<Dictionary> readSlot(int slot);
-  // Writes a valid record (an invalid one is ignored).
-  static void writeSlot(int slot, const Dictionary& record);
+  // Writes a valid record to the slot's persistent pasteboard; false when the record is invalid or
+  // could not be stored there.
+  static bool writeSlot(int slot, const Dictionary& record);
   static bool isValidSlotDictionary(const ObjectPtr& value);
 
   // The cipher: nullopt when it fails.

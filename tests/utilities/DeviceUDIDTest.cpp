@@ -1,6 +1,10 @@
 // The device identifier over the file-backed shared pasteboards of a temporary shared root.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +14,7 @@
 
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 #include "platform/storage/KeyedArchive.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Pasteboard.h"
@@ -78,6 +83,34 @@ class DeviceUDIDTest : public ::testing::Test {
     record->setObject(entry, owner);
     return record;
   }
+
+  // One launch of the application: a forked child that prepares itself, then asks for the
+  // identifier twice, a second apart. Its two answers, or "unprepared".
+  std::string launch(const std::function<bool()>& prepare) {
+    int fds[2];
+    if (pipe(fds) != 0) return "no pipe";
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      LogCapture quiet;
+      std::string answers = "unprepared";
+      if (prepare()) {
+        answers = DeviceUDID::UDIDForDomain(kDomain, kKey);
+        clock->advance(1);
+        answers += " " + DeviceUDID::UDIDForDomain(kDomain, kKey);
+      }
+      _exit(write(fds[1], answers.data(), answers.size()) == static_cast<ssize_t>(answers.size()) ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string answers;
+    char buffer[256];
+    for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(got));
+    close(fds[0]);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return "failed";
+    return answers;
+  }
+  static std::string twice(const std::string& identifier) { return identifier + " " + identifier; }
 
   std::shared_ptr<ManualClock> clock;
   zv::testing::TemporaryDirectory root;
@@ -272,6 +305,62 @@ TEST_F(DeviceUDIDTest, TheOldestSlotIsTheEarlierOneOnATieAndTheOwnersLastSlotWin
   ASSERT_TRUE(last && first);
   EXPECT_EQ(timeStampOf(*last), clock->now());
   EXPECT_LT(timeStampOf(*first), clock->now());
+}
+
+// The application registers the device under its identifier, so one that is not stored would
+// make a new device of every launch.
+TEST_F(DeviceUDIDTest, OnAFullDiskNoNewIdentifierIsHandedOutButAStoredOneStillIs) {
+  auto fullDisk = [] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{64, 64};
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  };
+  EXPECT_EQ(launch(fullDisk), twice(kDeviceUDIDNone));
+  EXPECT_EQ(launch(fullDisk), twice(kDeviceUDIDNone));
+  EXPECT_TRUE(usedSlots().empty());
+  const std::string identifier = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  ASSERT_NE(identifier, kDeviceUDIDNone);
+  EXPECT_EQ(launch(fullDisk), twice(identifier));
+}
+
+TEST_F(DeviceUDIDTest, ASecondUserOverTheFirstUsersFolderGetsNoNewIdentifierPerLaunch) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs to switch to another user";
+  const std::string first = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  auto record = DeviceUDID::readSlot(0);
+  ASSERT_TRUE(record);
+  // The first user's folders can be passed through; their files are the first user's alone.
+  ASSERT_EQ(chmod(root.path().c_str(), 0755), 0);
+  const uid_t other = 61000 + static_cast<uid_t>(getpid() % 3000);
+  auto asOtherUser = [other] {
+    return setgroups(0, nullptr) == 0 && setresgid(other, other, other) == 0 && setresuid(other, other, other) == 0;
+  };
+  const std::string answers = launch(asOtherUser);
+  EXPECT_EQ(answers, twice(kDeviceUDIDNone));
+  EXPECT_EQ(launch(asOtherUser), answers);
+  auto kept = DeviceUDID::readSlot(0);
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(kept->isEqual(*record));
+  clock->advance(10);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), first);
+}
+
+TEST_F(DeviceUDIDTest, ARecordStampedAheadOfTheClockHidesNoCallersIdentifier) {
+  const std::string identifier = DeviceUDID::UDIDForDomain(kDomain, kKey);  // slot 0
+  // Another application, its clock a day ahead, wrote a record that lacks this caller's entry.
+  auto ahead = foreignRecord("org.example.ahead", clock->now() + 86400);
+  DeviceUDID::writeSlot(5, *ahead);
+  for (int call = 0; call < 2; ++call) {
+    clock->advance(1);
+    EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), identifier);
+  }
+  // A caller that first asks after that record was written keeps its identifier too.
+  const std::string later = DeviceUDID::UDIDForDomain("org.example.later", kKey);
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain("org.example.later", kKey), later);
+  // The record from ahead is read as it was written.
+  auto kept = DeviceUDID::readSlot(5);
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(kept->isEqual(*ahead));
 }
 
 TEST_F(DeviceUDIDTest, TheAsynchronousFormDeliversOnABackgroundQueue) {

@@ -24,6 +24,12 @@ struct PlistDeleter {
 };
 using PlistHandle = std::unique_ptr<void, PlistDeleter>;
 
+// The library's array and dictionary iterators are allocated with malloc and released with free.
+struct IteratorDeleter {
+  void operator()(void* iterator) const { std::free(iterator); }
+};
+using IteratorHandle = std::unique_ptr<void, IteratorDeleter>;
+
 void setError(Ref<Error>* slot, std::int64_t code, const std::string& message) {
   if (slot) *slot = Error::make(kPropertyListErrorDomain, code, message);
 }
@@ -139,11 +145,18 @@ class Reader {
         return Date::make(*seconds);
       }
       case PLIST_ARRAY: {
+        // Walked with the iterator, which steps from child to child: fetching by index starts
+        // from the first child every time for a parsed array, and would make reading quadratic.
         std::vector<ObjectPtr> items;
-        std::uint32_t count = plist_array_get_size(node);
-        items.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-          ObjectPtr item = read(plist_array_get_item(node, i), depth + 1, error);
+        items.reserve(plist_array_get_size(node));
+        plist_array_iter iterator = nullptr;
+        plist_array_new_iter(node, &iterator);
+        IteratorHandle ownedIterator(iterator);
+        for (;;) {
+          plist_t child = nullptr;
+          plist_array_next_item(node, iterator, &child);
+          if (!child) break;
+          ObjectPtr item = read(child, depth + 1, error);
           if (!item) return nullptr;
           items.push_back(std::move(item));
         }
@@ -152,8 +165,10 @@ class Reader {
       }
       case PLIST_DICT: {
         std::vector<Dictionary::Entry> entries;
+        // The dictionary iterator steps through the children too, so this stays linear as well.
         plist_dict_iter iterator = nullptr;
         plist_dict_new_iter(node, &iterator);
+        IteratorHandle ownedIterator(iterator);
         for (;;) {
           char* key = nullptr;
           plist_t value = nullptr;
@@ -165,13 +180,9 @@ class Reader {
           std::string keyText = key ? key : "";
           std::free(key);
           ObjectPtr object = read(value, depth + 1, error);
-          if (!object) {
-            std::free(iterator);
-            return nullptr;
-          }
+          if (!object) return nullptr;
           entries.emplace_back(String::make(keyText), std::move(object));
         }
-        std::free(iterator);
         if (mutable_) return MutableDictionary::make(std::move(entries));
         return Dictionary::make(std::move(entries));
       }

@@ -158,36 +158,37 @@ Pasteboard::Contents Pasteboard::read() const {
   return Contents{contents.changeCount, std::move(contents.items)};
 }
 
-void Pasteboard::change(const std::function<void(std::vector<ObjectPtr>&)>& edit) {
+bool Pasteboard::change(const std::function<void(std::vector<ObjectPtr>&)>& edit) {
   std::lock_guard guard(mutex_);
   if (!persistent_) {
     edit(memory_.items);
     ++memory_.changeCount;
-    return;
+    return true;
   }
   storage::FileLock lock(lockFileFor(file_), storage::FileLock::Mode::Exclusive);
   if (!lock.isLocked()) {
     logError("cannot lock pasteboard file " + file_.string() + ": " + lock.error()->localizedDescription());
-    return;
+    return false;
   }
   FileContents contents = readContents(file_);
   edit(contents.items);
   ++contents.changeCount;
-  writeContents(file_, contents);
+  return writeContents(file_, contents);
 }
 
-void Pasteboard::setPersistent(bool persistent) {
+bool Pasteboard::setPersistent(bool persistent) {
   std::lock_guard guard(mutex_);
-  if (persistent == persistent_ || file_.empty()) return;
+  if (file_.empty()) return !persistent;
+  if (persistent == persistent_) return true;
   storage::FileLock lock(lockFileFor(file_), storage::FileLock::Mode::Exclusive);
   if (!lock.isLocked()) {
     logError("cannot lock pasteboard file " + file_.string() + ": " + lock.error()->localizedDescription());
-    return;
+    return false;
   }
   FileContents onDisk = readContents(file_);
   if (persistent) {
     FileContents contents{std::max(onDisk.changeCount, memory_.changeCount) + 1, memory_.items};
-    if (!writeContents(file_, contents)) return;
+    if (!writeContents(file_, contents)) return false;
     memory_ = Contents();
   } else {
     memory_ = Contents{onDisk.changeCount, std::move(onDisk.items)};
@@ -195,6 +196,7 @@ void Pasteboard::setPersistent(bool persistent) {
     std::filesystem::remove(file_, ignored);
   }
   persistent_ = persistent;
+  return true;
 }
 
 std::int64_t Pasteboard::changeCount() const { return read().changeCount; }
@@ -203,18 +205,18 @@ std::size_t Pasteboard::numberOfItems() const { return read().items.size(); }
 
 Ref<Array> Pasteboard::items() const { return Array::make(read().items); }
 
-void Pasteboard::setItems(const Array& items) {
+bool Pasteboard::setItems(const Array& items) {
   std::vector<ObjectPtr> checked = checkedItems(items);
-  change([&](std::vector<ObjectPtr>& current) { current = checked; });
+  return change([&](std::vector<ObjectPtr>& current) { current = checked; });
 }
 
-void Pasteboard::addItems(const Array& items) {
+bool Pasteboard::addItems(const Array& items) {
   std::vector<ObjectPtr> checked = checkedItems(items);
-  change([&](std::vector<ObjectPtr>& current) { current.insert(current.end(), checked.begin(), checked.end()); });
+  return change([&](std::vector<ObjectPtr>& current) { current.insert(current.end(), checked.begin(), checked.end()); });
 }
 
-void Pasteboard::setData(const Data& data, std::string_view pasteboardType) {
-  setItems(*Array::make({Dictionary::make({{pasteboardType, Data::make(data.bytes())}})}));
+bool Pasteboard::setData(const Data& data, std::string_view pasteboardType) {
+  return setItems(*Array::make({Dictionary::make({{pasteboardType, Data::make(data.bytes())}})}));
 }
 
 Ref<Data> Pasteboard::dataForPasteboardType(std::string_view pasteboardType) const {
@@ -232,8 +234,8 @@ std::optional<std::string> Pasteboard::string() const {
   return std::nullopt;
 }
 
-void Pasteboard::setString(std::string_view text) {
-  setItems(*Array::make({Dictionary::make({{kPasteboardTypeUTF8PlainText, box(text)}})}));
+bool Pasteboard::setString(std::string_view text) {
+  return setItems(*Array::make({Dictionary::make({{kPasteboardTypeUTF8PlainText, box(text)}})}));
 }
 
 }  // namespace zv

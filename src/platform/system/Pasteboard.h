@@ -40,8 +40,10 @@ class Pasteboard : public Object {
   const std::string& name() const { return name_; }
   bool isPersistent() const;
   // Making a pasteboard persistent writes its items to its file; making it transient takes the
-  // file's items back into memory and removes the file.
-  void setPersistent(bool persistent);
+  // file's items back into memory and removes the file. False when the file could not be locked
+  // or written (or for the general pasteboard, which has no file): the pasteboard then stays as
+  // it was.
+  bool setPersistent(bool persistent);
 
   // Grows by one with every change, from any process.
   std::int64_t changeCount() const;
@@ -49,16 +51,19 @@ class Pasteboard : public Object {
   // Every item, as dictionaries of type → value.
   Ref<Array> items() const;
   // Raise "NSInvalidArgumentException" for an element that is not a dictionary with text keys.
-  void setItems(const Array& items);
-  void addItems(const Array& items);
+  // These and setData / setString answer whether the change was kept: false when a persistent
+  // pasteboard's file could not be locked or written, and then the pasteboard holds what it held
+  // before. A change in memory is always kept.
+  bool setItems(const Array& items);
+  bool addItems(const Array& items);
 
   // Replaces the contents with one item holding `data` under `pasteboardType`.
-  void setData(const Data& data, std::string_view pasteboardType);
+  bool setData(const Data& data, std::string_view pasteboardType);
   // The value of the first item that has the type, as bytes (text as UTF-8); nullptr when none.
   Ref<Data> dataForPasteboardType(std::string_view pasteboardType) const;
   // The text of the first item holding plain text; nullopt when none.
   std::optional<std::string> string() const;
-  void setString(std::string_view text);
+  bool setString(std::string_view text);
 
   Pasteboard(std::string name, std::filesystem::path file, bool persistent);
 
@@ -68,7 +73,7 @@ class Pasteboard : public Object {
     std::vector<ObjectPtr> items;
   };
   Contents read() const;
-  void change(const std::function<void(std::vector<ObjectPtr>&)>& edit);
+  bool change(const std::function<void(std::vector<ObjectPtr>&)>& edit);
   // Drops the contents and the persistence of a removed pasteboard.
   void forget();
 

@@ -368,6 +368,26 @@ TEST(PropertyListTest, ASharedStringIsCountedOncePerReference) {
   EXPECT_EQ(read->count(), 100u);
 }
 
+TEST(PropertyListTest, LongArraysAreReadInLinearTime) {
+  // Eight times the elements must take about eight times as long, not sixty-four.
+  auto arrayOf = [](int count) {
+    auto items = MutableArray::make();
+    for (int i = 0; i < count; ++i) items->addObject(box(i));
+    return *serializePropertyList(*items, PropertyListFormat::Binary);
+  };
+  constexpr int kSmall = 3000, kLarge = 8 * kSmall;
+  const std::string small = arrayOf(kSmall), large = arrayOf(kLarge);
+  auto seconds = [](const std::string& bytes) {
+    return zv::testing::leastThreadCPUSeconds([&] { ASSERT_TRUE(parsePropertyList(bytes)); });
+  };
+  double growth = seconds(large) / seconds(small);
+  EXPECT_LT(growth, 30.0) << "8 when linear, 64 when quadratic";
+  auto read = dyn<Array>(parsePropertyList(large));
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->count(), static_cast<std::size_t>(kLarge));
+  EXPECT_TRUE(read->lastObject()->isEqual(*box(kLarge - 1)));
+}
+
 TEST(PropertyListTest, FilesAreWrittenAtomicallyWithTheirPermissions) {
   zv::testing::TemporaryDirectory folder;
   auto path = folder / "settings.plist";

@@ -153,5 +153,29 @@ TEST_F(PasteboardTest, AnUnreadableFileReadsAsEmptyAndIsReplacedByTheNextChange)
   Pasteboard::removePasteboardWithName("a/../b");
 }
 
+TEST_F(PasteboardTest, ChangesThatCannotBeKeptSaySoAndLeaveTheContentsAsTheyWere) {
+  auto pasteboard = Pasteboard::pasteboardWithName("kept", true);
+  ASSERT_TRUE(pasteboard->setPersistent(true));
+  ASSERT_TRUE(pasteboard->setString("before"));
+  // A file that cannot grow.
+  EXPECT_TRUE(zv::testing::runInChildWithFileSizeLimit(16, [&] {
+    LogCapture log;
+    return !pasteboard->setString(std::string(100, 'x')) && pasteboard->string() == "before";
+  }));
+  // A lock that cannot be taken: neither a change nor making another pasteboard persistent.
+  std::filesystem::remove(folder() / ".lock");
+  std::filesystem::create_directory(folder() / ".lock");
+  auto transient = Pasteboard::pasteboardWithName("transient", true);
+  LogCapture log;
+  EXPECT_FALSE(pasteboard->setData(*Data::make("after"), kPasteboardTypeUTF8PlainText));
+  EXPECT_FALSE(pasteboard->addItems(*Array::make({Dictionary::make({{"public.other", box("more")}})})));
+  EXPECT_EQ(pasteboard->string(), "before");
+  EXPECT_FALSE(transient->setPersistent(true));
+  EXPECT_FALSE(transient->isPersistent());
+  // A pasteboard in memory always keeps its change.
+  EXPECT_TRUE(transient->setString("in memory"));
+  EXPECT_EQ(transient->string(), "in memory");
+}
+
 }  // namespace
 }  // namespace zv
