@@ -6,6 +6,7 @@
 #include "platform/net/ProxyAutoConfig.h"
 #include "platform/net/ProxySettings.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/storage/AtomicFile.h"
 #include "support/TestSupport.h"
 #include "support/net/NginxServer.h"
 
@@ -137,6 +138,28 @@ TEST(ProxyAutoConfigTest, FetchesScriptsWithoutBlocking) {
                                [&](std::optional<std::string> text) { fetched = text; });
   ASSERT_TRUE(pumpRunLoopUntil([&] { return fetched.has_value(); }, 10));
   EXPECT_FALSE(*fetched);
+}
+
+TEST(ProxyAutoConfigTest, AFetchedScriptIsBoundedAsAScriptFileIs) {
+  // A script of exactly the bound is taken; one byte more is no script.
+  const std::string head = "function FindProxyForURL(u, h) { return 'PROXY at.bound:1'; }\n//";
+  std::string script = head + std::string(storage::kSmallFileReadLimit - head.size(), 'x');
+  zv::testing::NginxServer nginx;
+  nginx.addFile("bound.pac", script);
+  nginx.addFile("over.pac", script + "x");
+  ASSERT_TRUE(nginx.start()) << nginx.log();
+  script = {};
+  for (const char* name : {"/bound.pac", "/over.pac"}) {
+    std::optional<std::optional<std::string>> fetched;
+    ProxyAutoConfig::fetchScript(URL::make(nginx.url(name)), [&](std::optional<std::string> text) { fetched = text; });
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return fetched.has_value(); }, 30)) << name;
+    if (std::string(name) == "/over.pac") {
+      EXPECT_FALSE(*fetched);
+    } else {
+      ASSERT_TRUE(*fetched);
+      EXPECT_EQ((*fetched)->size(), storage::kSmallFileReadLimit);
+    }
+  }
 }
 
 TEST(MIMETypesTest, LooksUpExtensions) {
