@@ -329,7 +329,7 @@ void ProxyAutoConfig::fetchScript(const Ref<URL>& scriptURL, std::function<void(
                       if (*done) return;
                       bool tooLong = false;
                       if (event == kStreamEventHasBytesAvailable) {
-                        std::uint8_t buffer[16384];
+                        std::uint8_t buffer[65536];
                         long n = s.read(buffer, sizeof buffer);
                         if (n <= 0) return;
                         // Bounded as a script read from a file is: a longer one is no script.
