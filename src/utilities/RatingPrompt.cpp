@@ -272,7 +272,7 @@ RatingPrompt::CheckOutcome RatingPrompt::checkStore(const CheckSettings& setting
                                                  60.0);
   Ref<net::URLResponse> response;
   Ref<Error> error;
-  auto data = net::URLConnection::sendSynchronousRequest(request, &response, &error);
+  auto data = net::URLConnection::sendSynchronousRequest(request, &response, &error, nullptr, kStoreLookupMaximumLength);
   if (!data) {
     outcome.error = error ? error : Error::make(kURLErrorDomain, -1, std::string("The store could not be reached"));
     return outcome;

@@ -10,6 +10,7 @@
 // One check runs at a time. Ownership: sharedInstance() lives until the process ends; the delegate
 // is not retained; the visible alert is retained.
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -44,6 +45,8 @@ inline constexpr const char* kRatingPromptLastVersionUsedKey = "RatingPromptLast
 // The store's hosts: the lookup service (https) and the review page (the store's own scheme).
 inline constexpr const char* kStoreLookupHost = "lookup.store.mirovast.com";
 inline constexpr const char* kStoreReviewHost = "store.mirovast.com";
+// The most of the lookup service's answer the check reads; a longer one fails the check.
+inline constexpr std::size_t kStoreLookupMaximumLength = std::size_t{1} << 20;
 // The genre whose message speaks of playing.
 inline constexpr std::uint32_t kGamesGenreID = 6014;
 

@@ -197,7 +197,14 @@ TEST_F(RatingPromptTest, EventsAfterTheDaysStartTheCheckAndTheAlertRatesTheApp) 
 
 TEST_F(RatingPromptTest, UnknownApplicationMalformedAndHugeAnswersReportAnError) {
   launch(false);
-  for (Answer answer : {Answer::NotFound, Answer::Malformed, Answer::Huge}) {
+  // An answer past the check's bound is not read to its end.
+  store.setAnswer(Answer::Huge);
+  check();
+  ASSERT_EQ(delegate->errors.size(), 1u);
+  EXPECT_EQ(delegate->errors[0]->domain(), kURLErrorDomain);
+  EXPECT_EQ(delegate->errors[0]->code(), net::kURLErrorDataLengthExceedsMaximum);
+  EXPECT_EQ(prompt->visibleAlert(), nullptr);
+  for (Answer answer : {Answer::NotFound, Answer::Malformed}) {
     store.setAnswer(answer);
     delegate->errors.clear();
     check();

@@ -327,15 +327,21 @@ void ProxyAutoConfig::fetchScript(const Ref<URL>& scriptURL, std::function<void(
   stream->setClient(kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred,
                     [body, done, completion](HTTPReadStream& s, StreamEvent event) {
                       if (*done) return;
+                      bool tooLong = false;
                       if (event == kStreamEventHasBytesAvailable) {
-                        std::uint8_t buffer[16384];
+                        std::uint8_t buffer[65536];
                         long n = s.read(buffer, sizeof buffer);
-                        if (n > 0) body->append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
-                        return;
+                        if (n <= 0) return;
+                        // Bounded as a script read from a file is: a longer one is no script.
+                        tooLong = static_cast<std::size_t>(n) > storage::kSmallFileReadLimit - body->size();
+                        if (!tooLong) {
+                          body->append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+                          return;
+                        }
                       }
                       *done = true;
                       auto head = s.responseHeader();
-                      bool ok = event == kStreamEventEndEncountered && head && head->statusCode() >= 200 &&
+                      bool ok = !tooLong && event == kStreamEventEndEncountered && head && head->statusCode() >= 200 &&
                                 head->statusCode() < 300;
                       s.close();
                       completion(ok ? std::optional<std::string>(*body) : std::nullopt);

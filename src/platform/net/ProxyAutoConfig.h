@@ -36,7 +36,8 @@ class ProxyAutoConfig {
 
   // Fetches the script at `scriptURL` (http, https or file) without blocking the caller: the
   // completion runs later on the calling thread's run loop with the text, or nullopt when it could
-  // not be read. Must be called on a thread whose run loop runs.
+  // not be read or is longer than storage::kSmallFileReadLimit (16 MiB, over the network as from
+  // a file). Must be called on a thread whose run loop runs.
   static void fetchScript(const Ref<URL>& scriptURL, std::function<void(std::optional<std::string> script)> completion,
                           double timeoutSeconds = 10.0);
 

@@ -1,6 +1,8 @@
 #include "platform/net/URLConnection.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -25,6 +27,8 @@ namespace zv::net {
 namespace {
 
 constexpr int kMaxRedirects = 16;
+// The most of a challenged answer's body held until the challenge is settled.
+constexpr std::size_t kMaximumHeldChallengeBodyLength = std::size_t{1} << 20;
 
 std::string base64(std::string_view text) {
   std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
@@ -349,6 +353,10 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
 
   void deliverBody(const std::uint8_t* bytes, std::size_t length) {
     if (holdBody) {
+      if (length > kMaximumHeldChallengeBodyLength - heldBody.size()) {
+        fail(makeURLError(kURLErrorDataLengthExceedsMaximum, "The challenged answer is larger than the most held."));
+        return;
+      }
       heldBody.append(reinterpret_cast<const char*>(bytes), length);
       return;
     }
@@ -563,7 +571,7 @@ Ref<URLRequest> URLConnection::currentRequest() const { return state_->request; 
 
 namespace {
 
-// Collects one load for sendSynchronousRequest.
+// Collects one load for sendSynchronousRequest, holding at most `maximumLength` bytes of body.
 class Collector : public Object, public URLConnectionDelegate {
  public:
   Ref<URLRequest> connectionWillSendRequestRedirectResponse(URLConnection&, const Ref<URLRequest>& request,
@@ -580,7 +588,19 @@ class Collector : public Object, public URLConnectionDelegate {
     this->response = response;
     body.clear();
   }
-  void connectionDidReceiveData(URLConnection&, const Ref<Data>& data) override { body.append(data->view()); }
+  void connectionDidReceiveData(URLConnection& connection, const Ref<Data>& data) override {
+    if (done) return;
+    if (data->length() > maximumLength - body.size()) {
+      // Nothing beyond the bound is held: the load ends here.
+      error = makeURLError(kURLErrorDataLengthExceedsMaximum, "The response is larger than the most allowed (" +
+                                                                  std::to_string(maximumLength) + " bytes).");
+      body = {};
+      done = true;
+      connection.cancel();
+      return;
+    }
+    body.insert(body.end(), data->data(), data->data() + data->length());
+  }
   void connectionDidFinishLoading(URLConnection&) override {
     if (refusal) error = refusal;  // the redirect answer ended the load
     done = true;
@@ -589,20 +609,56 @@ class Collector : public Object, public URLConnectionDelegate {
     this->error = error;
     done = true;
   }
+
+  // Runs the load on the calling thread's run loop until it is over. May throw (no descriptor
+  // for the loop, say); the connection never outlives it.
+  void load(const Ref<URLRequest>& request) {
+    Ref<URLConnection> connection;
+    struct CancelOnExit {
+      Ref<URLConnection>& connection;
+      ~CancelOnExit() {
+        if (connection) connection->cancel();
+      }
+    } cancelOnExit{connection};
+    auto loop = RunLoop::current();
+    connection = URLConnection::make(request, selfAs<Collector>(), false);
+    if (!connection) {
+      error = makeURLError(kURLErrorBadURL, "bad URL");
+      return;
+    }
+    connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
+    connection->start();
+    while (!done) loop->runMode(kDefaultRunLoopMode, 0.1);
+  }
+
   std::function<Ref<Error>(const URL&)> checkRedirect;
+  std::size_t maximumLength = kDefaultMaximumSynchronousBodyLength;
   Ref<Error> refusal;
   Ref<URLResponse> response;
   Ref<Error> error;
-  std::string body;
+  std::vector<std::uint8_t> body;
   bool done = false;
+  std::exception_ptr exception;  // what ended the load's thread early
 };
+
+std::string exceptionText(const std::exception_ptr& exception) {
+  try {
+    std::rethrow_exception(exception);
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
 
 }  // namespace
 
 Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, Ref<URLResponse>* response,
-                                                Ref<Error>* error, std::function<Ref<Error>(const URL& target)> checkRedirect) {
+                                                Ref<Error>* error, std::function<Ref<Error>(const URL& target)> checkRedirect,
+                                                std::size_t maximumBodyLength) {
   auto collector = std::make_shared<Collector>();
   collector->checkRedirect = std::move(checkRedirect);
+  collector->maximumLength = std::min(maximumBodyLength, kDefaultMaximumSynchronousBodyLength);
   struct Ending {
     std::mutex mutex;
     std::condition_variable finished;
@@ -611,20 +667,18 @@ Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, 
   auto ending = std::make_shared<Ending>();
   // The load runs on a thread of its own so that the caller's run loop is not run under it. The
   // caller joins it, so the thread and its run loop are gone when the call returns; a thread the
-  // system refuses for now delays the load (detachThread), it does not fail it.
-  auto load = [request, collector, ending] {
-    auto loop = RunLoop::current();
-    auto connection = make(request, collector, false);
-    if (connection) {
-      connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
-      connection->start();
-      while (!collector->done) loop->runMode(kDefaultRunLoopMode, 0.1);
-    } else {
-      collector->error = makeURLError(kURLErrorBadURL, "bad URL");
+  // system refuses for now delays the load (detachThread), it does not fail it. Whatever ends
+  // the load, an exception included, the thread ends normally and releases the caller.
+  auto load = [request, collector, ending]() noexcept {
+    try {
+      collector->load(request);
+    } catch (...) {
+      collector->exception = std::current_exception();
     }
-    connection = nullptr;
-    std::lock_guard lock(ending->mutex);
-    ending->over = true;
+    {
+      std::lock_guard lock(ending->mutex);
+      ending->over = true;
+    }
     ending->finished.notify_one();
   };
   bool joined = false;
@@ -639,10 +693,17 @@ Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, 
     std::unique_lock lock(ending->mutex);
     ending->finished.wait(lock, [&] { return ending->over; });
   }
+  if (collector->exception) {
+    collector->response = nullptr;
+    collector->error = makeURLError(kURLErrorUnknown,
+                                    "The request could not be loaded: " + exceptionText(collector->exception));
+  } else if (!collector->error && !collector->done) {
+    collector->error = makeURLError(kURLErrorUnknown, "The request could not be loaded.");
+  }
   if (response) *response = collector->response;
   if (error) *error = collector->error;
   if (collector->error) return nullptr;
-  return Data::make(collector->body);
+  return Data::make(std::move(collector->body));
 }
 
 }  // namespace zv::net

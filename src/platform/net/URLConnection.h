@@ -5,12 +5,13 @@
 // each; one to another origin goes without the Authorization, Proxy-Authorization and Cookie
 // fields; without the delegate's say (connectionWillSendRequestRedirectResponse) a body never goes
 // to another origin, plain http after https included, and a body stream, once read, is never sent
-// again: both fail the load before anything reaches the target), answers a Basic
-// challenge from the URL's user information or through the delegate, sends and stores cookies with
-// the shared CookieStore when the request says so, inflates gzip and deflate bodies, fails with
-// kURLErrorTimedOut when nothing moves for the request's time-out, and sends "Cache-Control:
-// no-cache" for the cache policies that ignore cached data (there is no local cache). Proxies
-// come from ProxySettings (a script is fetched without blocking).
+// again: both fail the load before anything reaches the target), answers a Basic challenge from
+// the URL's user information or through the delegate (the challenged answer's body is held
+// meanwhile, up to 1 MiB: a longer one fails the load with kURLErrorDataLengthExceedsMaximum),
+// sends and stores cookies with the shared CookieStore when the request says so, inflates gzip
+// and deflate bodies, fails with kURLErrorTimedOut when nothing moves for the request's time-out,
+// and sends "Cache-Control: no-cache" for the cache policies that ignore cached data (there is
+// no local cache). Proxies come from ProxySettings (a script is fetched without blocking).
 //
 // Threads: create, start and cancel on the starting thread; delegate calls arrive there, in the
 // modes the connection is scheduled in (the default mode unless scheduled otherwise before start).
@@ -18,6 +19,7 @@
 // cancelled. Every load ends with exactly one of connectionDidFinishLoading and
 // connectionDidFailWithError, and nothing follows cancel.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +37,9 @@
 namespace zv::net {
 
 class URLConnection;
+
+// The most a synchronous load holds of a body (128 MiB); callers may choose less.
+inline constexpr std::size_t kDefaultMaximumSynchronousBodyLength = std::size_t{128} << 20;
 
 inline constexpr const char* kAuthenticationMethodHTTPBasic = "HTTPBasic";
 inline constexpr const char* kAuthenticationMethodDefault = "Default";
@@ -134,10 +139,14 @@ class URLConnection : public Object {
   // error slots filled when given. Redirects are followed; a Basic challenge is answered from the
   // URL's user information, else the 401 answer is returned as is. With `checkRedirect`, each
   // redirect target is shown to it first: an error it returns ends the load with that error, and
-  // nothing is sent to the target.
+  // nothing is sent to the target. A body longer than `maximumBodyLength` (after decoding; never
+  // more than kDefaultMaximumSynchronousBodyLength) ends the load with
+  // kURLErrorDataLengthExceedsMaximum as soon as it passes the bound. The call always returns: a
+  // load that cannot run (no descriptor free for its run loop or socket) fails with an error.
   static Ref<Data> sendSynchronousRequest(const Ref<URLRequest>& request, Ref<URLResponse>* response,
                                           Ref<Error>* error,
-                                          std::function<Ref<Error>(const URL& target)> checkRedirect = nullptr);
+                                          std::function<Ref<Error>(const URL& target)> checkRedirect = nullptr,
+                                          std::size_t maximumBodyLength = kDefaultMaximumSynchronousBodyLength);
 
   ~URLConnection() override;
 

@@ -6,6 +6,7 @@
 #include "platform/net/ProxyAutoConfig.h"
 #include "platform/net/ProxySettings.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/storage/AtomicFile.h"
 #include "support/TestSupport.h"
 #include "support/net/NginxServer.h"
 
@@ -136,6 +137,18 @@ TEST(ProxyAutoConfigTest, FetchesScriptsWithoutBlocking) {
   ProxyAutoConfig::fetchScript(URL::fileURL(folder.path().string()),
                                [&](std::optional<std::string> text) { fetched = text; });
   ASSERT_TRUE(pumpRunLoopUntil([&] { return fetched.has_value(); }, 10));
+  EXPECT_FALSE(*fetched);
+}
+
+TEST(ProxyAutoConfigTest, AFetchedScriptIsBoundedAsAScriptFileIs) {
+  // One byte past the bound is no script.
+  const std::string head = "function FindProxyForURL(u, h) { return 'PROXY past.bound:1'; }\n//";
+  zv::testing::NginxServer nginx;
+  nginx.addFile("over.pac", head + std::string(storage::kSmallFileReadLimit + 1 - head.size(), 'x'));
+  ASSERT_TRUE(nginx.start()) << nginx.log();
+  std::optional<std::optional<std::string>> fetched;
+  ProxyAutoConfig::fetchScript(URL::make(nginx.url("/over.pac")), [&](std::optional<std::string> text) { fetched = text; });
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return fetched.has_value(); }, 30));
   EXPECT_FALSE(*fetched);
 }
 

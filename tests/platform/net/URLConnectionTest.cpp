@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <zlib.h>
 
 #include "platform/net/ContentInflater.h"
@@ -9,6 +11,7 @@
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/NetErrors.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "support/ChildExit.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
 #include "support/net/TestCertificates.h"
@@ -494,6 +497,71 @@ TEST_F(URLConnectionTest, SynchronousRequests) {
   EXPECT_FALSE(data);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), kURLErrorCannotConnectToHost);
+}
+
+TEST_F(URLConnectionTest, ASynchronousLoadHoldsNoMoreThanItsBound) {
+  // Exactly the bound is a body; one byte more is an error.
+  Ref<Error> error;
+  auto url = URL::make(faults.url("/big/1000"));
+  auto data = URLConnection::sendSynchronousRequest(URLRequest::requestWithURL(url), nullptr, &error, nullptr, 1000);
+  ASSERT_TRUE(data) << error->description();
+  EXPECT_EQ(data->length(), 1000u);
+  data = URLConnection::sendSynchronousRequest(URLRequest::requestWithURL(url), nullptr, &error, nullptr, 999);
+  EXPECT_FALSE(data);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), kURLErrorDomain);
+  EXPECT_EQ(error->code(), kURLErrorDataLengthExceedsMaximum);
+
+  // A server that keeps sending: the load ends soon after the bound, long before the server
+  // would stop by itself. So does one whose challenged answer keeps coming.
+  FaultServer endless;
+  constexpr std::size_t kServerLimit = std::size_t{64} << 20;
+  std::atomic<std::size_t> sent{0};
+  auto keepSending = [&](FaultServer::Connection& connection, const std::string& head) {
+    connection.send(head);
+    const std::string piece(std::size_t{64} << 10, 'x');
+    while (!connection.isClosed() && sent < kServerLimit) {
+      connection.send(piece);
+      sent += piece.size();
+    }
+    connection.close();
+  };
+  endless.route("/endless", [&](const zv::testing::RecordedRequest&, FaultServer::Connection& connection) {
+    keepSending(connection, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+  });
+  endless.route("/endless-challenge", [&](const zv::testing::RecordedRequest&, FaultServer::Connection& connection) {
+    keepSending(connection,
+                "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nConnection: close\r\n\r\n");
+  });
+  ASSERT_TRUE(endless.start());
+  Ref<URLResponse> response;
+  data = URLConnection::sendSynchronousRequest(URLRequest::requestWithURL(URL::make(endless.url("/endless"))),
+                                               &response, &error, nullptr, std::size_t{256} << 10);
+  EXPECT_FALSE(data);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kURLErrorDataLengthExceedsMaximum);
+  EXPECT_LT(sent.load(), kServerLimit / 2);
+
+  sent = 0;
+  auto challenged = load(endless.url("/endless-challenge"));
+  ASSERT_TRUE(challenged->error);
+  EXPECT_EQ(challenged->error->code(), kURLErrorDataLengthExceedsMaximum);
+  EXPECT_LT(sent.load(), kServerLimit / 2);
+}
+
+// Without a free descriptor the load cannot run; the call still returns, with an error, whether
+// its thread was given at once or only after the system had refused it for a while.
+TEST(URLConnectionWithoutDescriptorsTest, ASynchronousLoadReturnsAnError) {
+  for (std::string mode : {"", "refused"}) {
+    std::vector<std::string> arguments{ZV_SYNCHRONOUS_LOAD_CHILD};
+    if (!mode.empty()) arguments.push_back(mode);
+    auto end = zv::testing::runChildToEnd(arguments, 60.0);
+    ASSERT_TRUE(end.started);
+    EXPECT_FALSE(end.hung) << mode;
+    EXPECT_EQ(end.signal, 0) << mode;
+    if (end.exitCode == 77) GTEST_SKIP() << "the scenario cannot be set up here";
+    EXPECT_EQ(end.exitCode, 0) << mode;
+  }
 }
 
 }  // namespace

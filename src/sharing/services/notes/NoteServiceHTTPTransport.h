@@ -3,23 +3,29 @@
 // flush, sent as one HTTP POST ("application/x-thrift") through the project's URL connection (TLS
 // with host-name verification, proxies, the test host map); the reply body is then read back.
 // A failed exchange, a status other than 200, a reply larger than the configured maximum message
-// size or reading past the reply raise TTransportException. Every byte read counts against the
-// reply's known size, so the protocol's own size checks see how much the reply still holds.
+// size (the load stops there, holding no more) or reading past the reply raise
+// TTransportException. Every byte read counts against the reply's known size, so the protocol's
+// own size checks see how much the reply still holds.
 //
 // Threads: one transport per client per call; blocks the calling thread (never the main one).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <thrift/transport/TVirtualTransport.h>
+
+#include "platform/foundation/Data.h"
 
 namespace zv {
 
 class NoteServiceHTTPTransport
     : public apache::thrift::transport::TVirtualTransport<NoteServiceHTTPTransport> {
  public:
-  NoteServiceHTTPTransport(std::string url, double timeoutSeconds);
+  // `configuration` sets the maximum message size (by default the library's, 100 MB).
+  NoteServiceHTTPTransport(std::string url, double timeoutSeconds,
+                           std::shared_ptr<apache::thrift::TConfiguration> configuration = nullptr);
 
   bool isOpen() const override { return true; }
   void open() override {}
@@ -30,13 +36,13 @@ class NoteServiceHTTPTransport
   void flush() override;
 
   // The bytes of the current reply not read yet (no reply: none).
-  std::size_t replyBytesLeft() const { return reply_.size() - replyOffset_; }
+  std::size_t replyBytesLeft() const { return reply_ ? reply_->length() - replyOffset_ : 0; }
 
  private:
   std::string url_;
   double timeoutSeconds_;
   std::vector<uint8_t> request_;
-  std::vector<uint8_t> reply_;
+  Ref<Data> reply_;  // held once, as the load delivered it
   std::size_t replyOffset_ = 0;
 };
 

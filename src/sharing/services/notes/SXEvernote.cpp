@@ -292,7 +292,8 @@ void SXEvernote::addImageResources(std::shared_ptr<notes::Note> note) {
       try {
         auto url = URL::make(address);
         if (!url) continue;
-        auto body = net::URLConnection::sendSynchronousRequest(net::URLRequest::requestWithURL(url), nullptr, nullptr);
+        auto body = net::URLConnection::sendSynchronousRequest(net::URLRequest::requestWithURL(url), nullptr, nullptr,
+                                                               nullptr, kNoteImageMaximumLength);
         if (!body) continue;
         auto image = graphics::Image::imageWithData(*body);
         if (!image) continue;

@@ -4,10 +4,11 @@
 // after a login through the shared session when needed. SXEvernoteItem brings a prepared note of
 // its own whose fields set beforehand are kept.
 //
-// Threads: main thread. Images of a prepared note are fetched on a background queue and the
-// share goes on on the main thread. Ownership: the calls in flight (and a login in progress)
+// Threads: main thread. Images of a prepared note are fetched on a background queue (each at most
+// kNoteImageMaximumLength; a larger one is left out) and the share goes on on the main thread. Ownership: the calls in flight (and a login in progress)
 // keep the sharer alive until the share has been reported.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,9 @@
 #include "sharing/core/SXSharer.h"
 
 namespace zv {
+
+// The most of one prepared note's image fetched from its page.
+inline constexpr std::size_t kNoteImageMaximumLength = std::size_t{16} << 20;
 
 class SXEvernoteItem : public SXItem {
  public:

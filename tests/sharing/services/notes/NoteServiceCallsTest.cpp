@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 
 #include "platform/foundation/Dictionary.h"
@@ -14,6 +15,7 @@
 #include "sharing/services/notes/NoteServiceNoteStore.h"
 #include "sharing/services/flickr/AllocationCounter.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
+#include "support/net/FaultServer.h"
 #include "support/net/RedirectingService.h"
 
 namespace zv::testing {
@@ -146,6 +148,35 @@ TEST_F(NoteServiceCallsTest, ARedirectedCallSendsTheTokenNowhereElseAndTakesNoRe
   ASSERT_EQ(moved.received().size(), 4u);
   EXPECT_EQ(moved.received()[0].body, call);
   EXPECT_TRUE(moved.caught().empty());
+}
+
+// A reply past the maximum message size is refused as it arrives, never held whole first.
+TEST(NoteServiceHTTPTransportTest, AReplyPastTheMaximumMessageSizeEndsTheLoadAtTheBound) {
+  FaultServer endless;
+  constexpr std::size_t kServerLimit = std::size_t{64} << 20;
+  std::atomic<std::size_t> sent{0};
+  endless.route("/edam/note/s7", [&](const RecordedRequest&, FaultServer::Connection& connection) {
+    connection.send("HTTP/1.1 200 OK\r\nContent-Type: application/x-thrift\r\nConnection: close\r\n\r\n");
+    const std::string piece(std::size_t{64} << 10, '\0');
+    while (!connection.isClosed() && sent < kServerLimit) {
+      connection.send(piece);
+      sent += piece.size();
+    }
+    connection.close();
+  });
+  ASSERT_TRUE(endless.start());
+  NoteServiceHTTPTransport transport(endless.url("/edam/note/s7"), 30.0,
+                                     std::make_shared<apache::thrift::TConfiguration>(1 << 20));
+  const std::string call = "getDefaultNotebook";
+  transport.write(reinterpret_cast<const uint8_t*>(call.data()), static_cast<uint32_t>(call.size()));
+  try {
+    transport.flush();
+    ADD_FAILURE() << "a reply past the maximum message size was taken";
+  } catch (const apache::thrift::transport::TTransportException& exception) {
+    EXPECT_NE(std::string(exception.what()).find("MaxMessageSize"), std::string::npos) << exception.what();
+  }
+  EXPECT_EQ(transport.replyBytesLeft(), 0u);
+  EXPECT_LT(sent.load(), kServerLimit / 2);
 }
 
 // Replies of the binary protocol whose lengths or counts claim far more than they hold.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <random>
 
@@ -279,6 +280,41 @@ TEST_F(SXEvernoteTest, APreparedNotesImagesAreFetchedAndTheirPlaceholdersReplace
   EXPECT_EQ(note.content, "<en-note><en-media type=\"image/jpeg\" height=\"6\" width=\"8\" hash=\"" +
                               crypto::md5Hex(jpegBytes) +
                               "\"/><img src=\"https://images.example.com/missing.jpg\" /></en-note>");
+}
+
+TEST_F(SXEvernoteTest, AnImageThatNeverEndsIsLeftOutOnceItPassesTheBound) {
+  FaultServer images(authority.issueForHosts({"images.example.com"}));
+  constexpr std::size_t kServerLimit = 8 * kNoteImageMaximumLength;
+  std::atomic<std::size_t> sent{0};
+  images.route("/endless.jpg", [&](const RecordedRequest&, FaultServer::Connection& connection) {
+    connection.send("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\n\r\n");
+    const std::string piece(std::size_t{64} << 10, '\xff');
+    while (!connection.isClosed() && sent < kServerLimit) {
+      connection.send(piece);
+      sent += piece.size();
+    }
+    connection.close();
+  });
+  ASSERT_TRUE(images.start());
+  hostMap["images.example.com"] = static_cast<std::uint16_t>(images.port());
+  applyHostMap();
+
+  auto item = std::make_shared<SXEvernoteItem>();
+  item->shareType = SXShareTypeText;
+  item->text = "t";
+  item->note = std::make_shared<notes::Note>();
+  item->note->__set_content("<en-note><img src=\"https://images.example.com/endless.jpg\" /></en-note>");
+  notes::Resource resource;
+  resource.__set_mime("image/jpeg");
+  resource.attributes.__set_sourceURL("https://images.example.com/endless.jpg");
+  resource.__isset.attributes = true;
+  item->note->resources.push_back(resource);
+  item->note->__isset.resources = true;
+  share(item);
+  auto note = onlyNote();
+  ASSERT_EQ(note.resources.size(), 1u);
+  EXPECT_FALSE(note.resources[0].__isset.data);
+  EXPECT_LT(sent.load(), kServerLimit / 2);
 }
 
 TEST_F(SXEvernoteTest, ALostLoginAtEitherCallAsksForANewLoginAndCreatesNothing) {
