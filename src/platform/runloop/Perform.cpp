@@ -31,7 +31,6 @@ bool performOnMainThread(std::function<void()> work, bool waitUntilDone, const P
 bool performOnThread(const Ref<Thread>& thread, std::function<void()> work, bool waitUntilDone,
                      const PerformModes& modes) {
   if (!thread) return false;
-  if (!waitUntilDone && thread->keepUntilRunLoopExists(work, modes)) return true;
   return performOnRunLoop(thread->runLoop(), std::move(work), waitUntilDone, modes);
 }
 
