@@ -366,8 +366,12 @@ void HTTPRequest::performOnRequestThread(std::function<void()> work) {
     loop = requestRunLoop_;
     mode = runLoopMode_;
   }
-  if (!loop) loop = threadForRequest(selfAs<HTTPRequest>())->runLoop();
-  performOnRunLoop(loop, std::move(work), false, {mode, kRunLoopCommonModes});
+  if (loop) {
+    performOnRunLoop(loop, std::move(work), false, {mode, kRunLoopCommonModes});
+  } else {
+    // Not started on a loop yet: the network thread keeps it, also before that thread can run.
+    performOnThread(threadForRequest(selfAs<HTTPRequest>()), std::move(work), false, {mode, kRunLoopCommonModes});
+  }
 }
 
 void HTTPRequest::cancel() {

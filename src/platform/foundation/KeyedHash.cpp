@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -24,7 +25,10 @@ ProcessKey drawKey() {
   std::size_t got = 0;
   auto* bytes = reinterpret_cast<unsigned char*>(&key);
   while (got < sizeof key) {
-    ssize_t n = ::getrandom(bytes + got, sizeof key - got, 0);
+    // Never waits for the kernel's generator to be seeded (early in boot): the fallback below
+    // serves then.
+    ssize_t n = ::getrandom(bytes + got, sizeof key - got, GRND_NONBLOCK);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <thread>
-#include <vector>
 
 #include "platform/foundation/Log.h"
 
@@ -25,11 +27,10 @@ class Supervisor {
   static Supervisor& shared() {
     static Supervisor* instance = [] {
       auto* supervisor = new Supervisor;
-      // A child made by fork has no supervisor thread; it makes its own when it needs one. The
-      // mutex is held across the fork so the child never inherits it locked.
+      // The mutex is held across a fork so the child never inherits it locked.
       ::pthread_atfork([] { shared().mutex_.lock(); }, [] { shared().mutex_.unlock(); },
                        [] {
-                         shared().running_ = false;
+                         shared().startAfreshInForkedChild();
                          shared().mutex_.unlock();
                        });
       return supervisor;
@@ -41,8 +42,9 @@ class Supervisor {
     {
       std::lock_guard lock(mutex_);
       attempts_.push_back(std::move(attempt));
-      fresh_ = true;
     }
+    // Wakes the supervisor only when it waits for work; a pause between refused trials is never
+    // cut short by arrivals.
     wake_.notify_one();
     ensureRunning();
   }
@@ -62,43 +64,82 @@ class Supervisor {
     }
   }
 
+  void noteRefusal(const std::string& what, const std::string& reason) {
+    {
+      std::lock_guard lock(mutex_);
+      if (episodeOpen_) {
+        ++laterRefusals_;
+        return;
+      }
+      episodeOpen_ = true;
+      laterRefusals_ = 0;
+    }
+    logError("No thread can be made now for " + what + " (" + reason +
+             "); its work waits, and starts are tried again until the system allows");
+  }
+
  private:
   void run() {
     ::pthread_setname_np(::pthread_self(), "thread.retry");
-    auto pause = kFirstPause;
+    auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPause);
     std::unique_lock lock(mutex_);
     for (;;) {
       wake_.wait(lock, [this] { return !attempts_.empty(); });
-      if (fresh_) pause = kFirstPause;
-      fresh_ = false;
-      auto batch = std::move(attempts_);
-      attempts_.clear();
+      auto attempt = std::move(attempts_.front());
+      attempts_.pop_front();
       lock.unlock();
-      std::vector<std::function<bool()>> failed;
-      for (auto& attempt : batch) {
-        bool done = false;
-        try {
-          done = attempt();
-        } catch (...) {
-        }
-        if (!done) failed.push_back(std::move(attempt));
+      bool done = false;
+      try {
+        done = attempt();
+      } catch (...) {
       }
-      batch.clear();
-      lock.lock();
-      if (failed.empty()) continue;
-      for (auto& attempt : failed) attempts_.push_back(std::move(attempt));
-      // New attempts start the pauses afresh; the pause is cut short only for them.
-      wake_.wait_for(lock, pause, [this] { return fresh_; });
+      if (done) {
+        attempt = nullptr;  // release what it captured before taking the lock again
+        lock.lock();
+        // Threads are given again: the rest of the backlog goes at once.
+        pause = kFirstPause;
+        if (attempts_.empty()) endEpisodeLocked(lock);
+        continue;
+      }
+      // Refused again: one trial per pause, however many starts wait, the others in turn.
+      std::this_thread::sleep_for(pause);
       pause = std::min(pause * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kLongestPause));
+      lock.lock();
+      attempts_.push_back(std::move(attempt));
     }
+  }
+
+  // With the lock held; leaves it held.
+  void endEpisodeLocked(std::unique_lock<std::mutex>& lock) {
+    if (!episodeOpen_) return;
+    episodeOpen_ = false;
+    const std::size_t later = laterRefusals_;
+    lock.unlock();
+    logInfo("Threads are given again; " + std::to_string(later + 1) + " refused start(s) ran late");
+    lock.lock();
+  }
+
+  // In a child made by fork, with the mutex held and no other thread: the supervisor thread and
+  // what it was starting belong to the parent. The waiting attempts are forgotten without running
+  // their destructors, which could reach state of threads the child does not have.
+  void startAfreshInForkedChild() {
+    new std::deque<std::function<bool()>>(std::move(attempts_));
+    attempts_.clear();
+    running_ = false;
+    reportedRefusal_ = false;
+    episodeOpen_ = false;
+    laterRefusals_ = 0;
+    // The parent's supervisor may have been waiting on it: a fresh one knows no waiter.
+    new (&wake_) std::condition_variable();
   }
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::vector<std::function<bool()>> attempts_;
-  bool fresh_ = false;
+  std::deque<std::function<bool()>> attempts_;
   bool running_ = false;
   bool reportedRefusal_ = false;
+  bool episodeOpen_ = false;
+  std::size_t laterRefusals_ = 0;
 };
 
 // The supervisor is made with the process, while threads are surely given.
@@ -113,6 +154,10 @@ void nameCurrentThread(const std::string& name) {
 void retryUntilStarted(std::function<bool()> attempt) { Supervisor::shared().add(std::move(attempt)); }
 
 void prepareThreadStartRetries() { Supervisor::shared().ensureRunning(); }
+
+void logRefusedThreadStart(const std::string& what, const std::string& reason) {
+  Supervisor::shared().noteRefusal(what, reason);
+}
 
 void detachThread(std::function<void()> body, const std::string& name) {
   auto start = [body = std::move(body), name]() {
@@ -131,8 +176,7 @@ void detachThread(std::function<void()> body, const std::string& name) {
     start();
     return;
   } catch (const std::exception& error) {
-    logError("No thread " + (name.empty() ? std::string("for background work") : name) + " can be made now (" +
-             error.what() + "); its work waits until one can");
+    logRefusedThreadStart(name.empty() ? std::string("background work") : "thread " + name, error.what());
   }
   retryUntilStarted([start] {
     start();

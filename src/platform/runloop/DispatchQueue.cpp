@@ -15,6 +15,8 @@ struct DispatchQueue::SerialState {
   std::mutex mutex;
   std::deque<std::function<void()>> items;
   bool draining = false;
+  // The process the drain belongs to (WorkerPool::forkGeneration).
+  unsigned generation = WorkerPool::forkGeneration();
 };
 
 namespace {
@@ -130,6 +132,14 @@ void DispatchQueue::async(std::function<void()> work) {
       bool startDrain = false;
       {
         std::lock_guard lock(serial_->mutex);
+        if (const unsigned generation = WorkerPool::forkGeneration(); serial_->generation != generation) {
+          // In a child made by fork, a drain under way at the fork and the items it had left are
+          // the parent's: forgotten, neither run nor destroyed (see WorkerPool.h).
+          if (serial_->draining) new std::deque<std::function<void()>>(std::move(serial_->items));
+          serial_->items.clear();
+          serial_->draining = false;
+          serial_->generation = generation;
+        }
         serial_->items.push_back(std::move(work));
         if (!serial_->draining) startDrain = serial_->draining = true;
       }
@@ -184,6 +194,7 @@ void DispatchQueue::after(double delaySeconds, std::function<void()> work) {
   if (kind_ == Kind::Main) {
     RunLoop::main()->addTimer(timer, kRunLoopCommonModes);
   } else {
+    // The loop keeps the timer also while the thread waits for its start (Thread.h).
     delayThread()->runLoop()->addTimer(timer, kDefaultRunLoopMode);
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/foundation/Log.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
@@ -11,7 +12,11 @@ namespace zv {
 
 bool performOnRunLoop(const Ref<RunLoop>& loop, std::function<void()> work, bool waitUntilDone,
                       const PerformModes& modes) {
-  if (!loop) return false;
+  if (!loop) {
+    // A caller fault (a thread's loop is never null): said, never silent.
+    logError("Work sent to no run loop is dropped");
+    return false;
+  }
   auto& impl = loop->impl();
   if (waitUntilDone && impl.isOwner()) {
     if (impl.ended.load()) return false;
@@ -31,7 +36,6 @@ bool performOnMainThread(std::function<void()> work, bool waitUntilDone, const P
 bool performOnThread(const Ref<Thread>& thread, std::function<void()> work, bool waitUntilDone,
                      const PerformModes& modes) {
   if (!thread) return false;
-  if (!waitUntilDone && thread->keepUntilRunLoopExists(work, modes)) return true;
   return performOnRunLoop(thread->runLoop(), std::move(work), waitUntilDone, modes);
 }
 

@@ -26,10 +26,12 @@ using PerformModes = std::vector<RunLoopMode>;
 // Any thread.
 bool performOnMainThread(std::function<void()> work, bool waitUntilDone,
                          const PerformModes& modes = {kRunLoopCommonModes});
-// Runs `work` on `thread`'s run loop. Any thread.
+// Runs `work` on `thread`'s run loop. Work for a thread that does not run yet (not started, or
+// refused by the system for now) waits for it, and so does a caller waiting for it. Any thread.
 bool performOnThread(const Ref<Thread>& thread, std::function<void()> work, bool waitUntilDone,
                      const PerformModes& modes = {kRunLoopCommonModes});
-// Runs `work` on `loop`'s thread. Any thread.
+// Runs `work` on `loop`'s thread. A null loop drops the work with an "[ERROR]" line and returns
+// false. Any thread.
 bool performOnRunLoop(const Ref<RunLoop>& loop, std::function<void()> work, bool waitUntilDone,
                       const PerformModes& modes = {kRunLoopCommonModes});
 

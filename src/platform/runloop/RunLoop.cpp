@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <system_error>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
@@ -90,29 +91,59 @@ const char* runLoopRunResultName(RunLoopRunResult result) {
 
 // --- Impl ---
 
-RunLoop::Impl::Impl() {
-  wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd < 0) Exception::raise(kInternalInconsistencyException, "cannot create the run loop's eventfd");
-  commonModes.insert(kDefaultRunLoopMode);
+namespace {
+std::uint32_t epollEventsFor(std::uint32_t events) {
+  std::uint32_t result = 0;
+  if (events & kFileDescriptorReadable) result |= EPOLLIN | EPOLLRDHUP;
+  if (events & kFileDescriptorWritable) result |= EPOLLOUT;
+  return result;
 }
+}  // namespace
+
+
+RunLoop::Impl::Impl() { commonModes.insert(kDefaultRunLoopMode); }
 
 RunLoop::Impl::~Impl() {
   for (auto& [name, mode] : modes) {
     if (mode.epollFd >= 0) ::close(mode.epollFd);
   }
-  if (wakeFd >= 0) ::close(wakeFd);
+  if (wakeFd.load() >= 0) ::close(wakeFd.load());
+}
+
+void RunLoop::Impl::openDescriptors() {
+  std::lock_guard lock(mutex);
+  if (wakeFd.load() < 0) {
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create the run loop's eventfd");
+    wakeFd.store(fd);
+  }
+  for (auto& [name, mode] : modes) openModeLocked(mode);
+}
+
+void RunLoop::Impl::openModeLocked(Mode& mode) {
+  if (mode.epollFd >= 0 || wakeFd.load() < 0) return;
+  const int epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+  if (epollFd < 0) throw std::system_error(errno, std::generic_category(), "cannot create an epoll instance");
+  mode.epollFd = epollFd;
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = 0;
+  ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, wakeFd.load(), &event);
+  // Sources scheduled before the loop had its descriptors.
+  for (const auto& source : mode.sources) {
+    auto descriptor = std::dynamic_pointer_cast<FileDescriptorSource>(source);
+    auto id = mode.descriptorIds.find(source.get());
+    if (!descriptor || id == mode.descriptorIds.end()) continue;
+    epoll_event interest{};
+    interest.events = epollEventsFor(descriptor->events());
+    interest.data.u64 = id->second;
+    if (interest.events != 0) ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, descriptor->fileDescriptor(), &interest);
+  }
 }
 
 RunLoop::Impl::Mode& RunLoop::Impl::modeLocked(const RunLoopMode& name) {
   Mode& mode = modes[name];
-  if (mode.epollFd < 0) {
-    mode.epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    if (mode.epollFd < 0) Exception::raise(kInternalInconsistencyException, "cannot create an epoll instance");
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.u64 = 0;
-    ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, wakeFd, &event);
-  }
+  openModeLocked(mode);
   return mode;
 }
 
@@ -135,15 +166,6 @@ bool RunLoop::Impl::hasWorkLocked(const RunLoopMode& mode) const {
                      [](const Ref<Timer>& timer) { return timer->isValid(); });
 }
 
-namespace {
-std::uint32_t epollEventsFor(std::uint32_t events) {
-  std::uint32_t result = 0;
-  if (events & kFileDescriptorReadable) result |= EPOLLIN | EPOLLRDHUP;
-  if (events & kFileDescriptorWritable) result |= EPOLLOUT;
-  return result;
-}
-}  // namespace
-
 void RunLoop::Impl::addSourceToModeLocked(const Ref<RunLoop>& loop, const Ref<RunLoopSource>& source,
                                           const RunLoopMode& modeName) {
   if (modeName == kRunLoopCommonModes) {
@@ -163,7 +185,8 @@ void RunLoop::Impl::addSourceToModeLocked(const Ref<RunLoop>& loop, const Ref<Ru
     event.data.u64 = id;
     // With no interest the descriptor stays out of the set: the kernel would still report a
     // hang-up, level-triggered, on every turn.
-    if (event.events != 0 && ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, descriptor->fileDescriptor(), &event) != 0) {
+    if (event.events != 0 && mode.epollFd >= 0 &&
+        ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, descriptor->fileDescriptor(), &event) != 0) {
       logError("Cannot poll file descriptor " + std::to_string(descriptor->fileDescriptor()) + " in run-loop mode " +
                modeName + ": " + std::to_string(errno));
     }
@@ -188,7 +211,7 @@ void RunLoop::Impl::removeSourceFromModeLocked(const RunLoopSource* source, cons
   if (it == mode.sources.end()) return;
   if (auto descriptor = dynamic_cast<const FileDescriptorSource*>(source)) {
     // The descriptor may already be closed (the kernel then dropped it from the set): ignore.
-    ::epoll_ctl(mode.epollFd, EPOLL_CTL_DEL, descriptor->fileDescriptor(), nullptr);
+    if (mode.epollFd >= 0) ::epoll_ctl(mode.epollFd, EPOLL_CTL_DEL, descriptor->fileDescriptor(), nullptr);
     mode.descriptorIds.erase(source);
   }
   (*it)->detach(owner);
@@ -209,12 +232,15 @@ void RunLoop::Impl::addTimerToModeLocked(const Ref<Timer>& timer, const RunLoopM
 void RunLoop::Impl::wake() {
   // The owner is not waiting while it runs this; it re-checks everything before it next waits.
   if (isOwner()) return;
+  // Without descriptors no thread runs the loop yet; its first turn reads everything.
+  const int fd = wakeFd.load();
+  if (fd < 0) return;
   // A burst of performs costs one write and one wake-up of the owner.
   if (wakePending.exchange(true)) return;
   const std::uint64_t one = 1;
   ssize_t written;
   do {
-    written = ::write(wakeFd, &one, sizeof one);
+    written = ::write(fd, &one, sizeof one);
   } while (written < 0 && errno == EINTR);
 }
 
@@ -223,13 +249,13 @@ void RunLoop::Impl::drainWakeUps() {
   std::uint64_t value;
   ssize_t got;
   do {
-    got = ::read(wakeFd, &value, sizeof value);
+    got = ::read(wakeFd.load(), &value, sizeof value);
   } while (got < 0 && errno == EINTR);
   wakePending.store(false);
 }
 
 void RunLoop::Impl::waitForWakeUp(double seconds) {
-  pollfd descriptor{wakeFd, POLLIN, 0};
+  pollfd descriptor{wakeFd.load(), POLLIN, 0};
   const double whole = std::floor(std::max(0.0, seconds));
   const timespec limit{static_cast<time_t>(whole), static_cast<long>((std::max(0.0, seconds) - whole) * 1e9)};
   waiting.store(true);
@@ -265,7 +291,9 @@ void RunLoop::Impl::updateDescriptorEvents(const FileDescriptorSource* source) {
     epoll_event event{};
     event.events = epollEventsFor(source->events());
     event.data.u64 = it->second;
-    if (event.events == 0) {
+    if (mode.epollFd < 0) {
+      continue;  // registered with its events once the loop has its descriptors
+    } else if (event.events == 0) {
       ::epoll_ctl(mode.epollFd, EPOLL_CTL_DEL, source->fileDescriptor(), nullptr);
     } else if (::epoll_ctl(mode.epollFd, EPOLL_CTL_MOD, source->fileDescriptor(), &event) != 0 && errno == ENOENT) {
       ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, source->fileDescriptor(), &event);
@@ -441,7 +469,8 @@ void RunLoop::Impl::markEnded() {
     dropped.swap(queue);
     for (auto& [name, mode] : modes) {
       for (auto& source : mode.sources) {
-        if (auto descriptor = std::dynamic_pointer_cast<FileDescriptorSource>(source)) {
+        auto descriptor = std::dynamic_pointer_cast<FileDescriptorSource>(source);
+        if (descriptor && mode.epollFd >= 0) {
           ::epoll_ctl(mode.epollFd, EPOLL_CTL_DEL, descriptor->fileDescriptor(), nullptr);
         }
         sources.push_back(std::move(source));
@@ -465,10 +494,16 @@ void RunLoop::Impl::markEnded() {
 
 // --- Creating and finding loops ---
 
-Ref<RunLoop> makeRunLoop(const std::string& threadName) {
+Ref<RunLoop> makePendingRunLoop(const std::string& threadName) {
   auto impl = std::make_unique<RunLoop::Impl>();
   impl->threadName = threadName;
   return std::make_shared<RunLoop>(std::move(impl));
+}
+
+Ref<RunLoop> makeRunLoop(const std::string& threadName) {
+  auto loop = makePendingRunLoop(threadName);
+  loop->impl().openDescriptors();
+  return loop;
 }
 
 void bindRunLoopToCurrentThread(const Ref<RunLoop>& loop) {

@@ -64,6 +64,7 @@ struct RunLoop::Impl {
     int epollFd = -1;
   };
 
+  // A loop without descriptors yet (see openDescriptors).
   Impl();
   ~Impl();
 
@@ -73,7 +74,8 @@ struct RunLoop::Impl {
   mutable std::mutex mutex;
   std::atomic<pid_t> ownerThreadId{0};
   std::string threadName;
-  int wakeFd = -1;
+  // -1 until openDescriptors; read without the mutex by wake-ups from other threads.
+  std::atomic<int> wakeFd{-1};
   std::map<RunLoopMode, Mode> modes;
   std::set<RunLoopMode> commonModes;
   std::vector<Ref<RunLoopSource>> commonSources;
@@ -89,8 +91,17 @@ struct RunLoop::Impl {
   // re-reads everything (work, timers, sources, stops) after each drain before it waits again.
   std::atomic<bool> wakePending{false};
 
+  // Makes what the loop waits on, unless made already: its eventfd and an epoll instance for each
+  // mode used so far, with the descriptor sources scheduled there. Until then the loop keeps
+  // everything sent to it (work, timers, sources, stops) and wake-ups are not needed, since no
+  // thread runs it yet. Throws std::system_error when the system refuses a descriptor now; a
+  // later call goes on from there. Any thread, before the owner first runs the loop.
+  void openDescriptors();
+
   // With the mutex held.
   Mode& modeLocked(const RunLoopMode& name);
+  // Makes the mode's epoll instance once the loop has its eventfd (no-op before).
+  void openModeLocked(Mode& mode);
   bool matchesLocked(const std::vector<RunLoopMode>& workModes, const RunLoopMode& mode) const;
   bool hasWorkLocked(const RunLoopMode& mode) const;
   void addSourceToModeLocked(const Ref<RunLoop>& loop, const Ref<RunLoopSource>& source, const RunLoopMode& mode);
@@ -128,9 +139,13 @@ struct RunLoop::Impl {
 
 // The loop of the calling thread if one exists, without creating it.
 Ref<RunLoop> currentRunLoopIfExists();
-// Makes a loop for a thread that is about to start; `bindRunLoopToCurrentThread` adopts it on
-// that thread.
+// Makes a loop with its descriptors (throws when refused); `bindRunLoopToCurrentThread` adopts it
+// on a thread.
 Ref<RunLoop> makeRunLoop(const std::string& threadName);
+// Makes a loop for a thread yet to start, without descriptors: it needs no system resource, so it
+// exists even while the system refuses them, and keeps what is sent to it. The thread calls
+// `impl().openDescriptors()` before it starts.
+Ref<RunLoop> makePendingRunLoop(const std::string& threadName);
 void bindRunLoopToCurrentThread(const Ref<RunLoop>& loop);
 // The kernel id of the calling thread.
 pid_t currentThreadId();

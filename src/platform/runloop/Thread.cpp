@@ -24,7 +24,10 @@ void setKernelThreadName(const std::string& name) {
 }
 }  // namespace
 
-Thread::Thread(Body body, std::string name) : body_(std::move(body)), name_(std::move(name)) {}
+// The loop exists with the object: work, timers and sources sent to the thread before it runs
+// (also while the system refuses its start) wait in it.
+Thread::Thread(Body body, std::string name)
+    : body_(std::move(body)), name_(std::move(name)), runLoop_(makePendingRunLoop(name_.empty() ? "thread" : name_)) {}
 
 Thread::~Thread() = default;
 
@@ -45,11 +48,7 @@ void Thread::startWhenPossible() {
     return;
   } catch (const std::exception& error) {
     // Out of threads, memory or descriptors (for the run loop) for now.
-    logError("Thread " + name() + " cannot be made now (" + error.what() + "); it starts once the system allows");
-  }
-  {
-    std::lock_guard lock(mutex_);
-    awaitingStart_ = true;
+    logRefusedThreadStart("thread " + name(), error.what());
   }
   auto self = selfAs<Thread>();
   retryUntilStarted([self] {
@@ -115,20 +114,12 @@ void Thread::sleepForTimeInterval(double seconds) {
 void Thread::start() {
   if (started_.exchange(true)) Exception::raise(kInvalidArgumentException, "a thread was started twice");
   auto self = selfAs<Thread>();
-  // The loop exists before start returns, so work sent right away is kept for the thread; a
-  // start the system refused keeps it for the next start.
-  if (!runLoop()) {
-    try {
-      auto loop = makeRunLoop(name().empty() ? "thread" : name());
-      std::lock_guard lock(mutex_);
-      bindRunLoopLocked(loop);
-      // Work kept while no loop could be made goes first, in the order sent.
-      for (auto& kept : kept_) performOnRunLoop(loop, std::move(kept.work), false, kept.modes);
-      kept_.clear();
-    } catch (...) {
-      started_ = false;
-      throw;
-    }
+  // The loop keeps what was sent to it; a start the system refused keeps it for the next start.
+  try {
+    runLoop()->impl().openDescriptors();
+  } catch (...) {
+    started_ = false;
+    throw;
   }
   executing_ = true;
   try {
@@ -197,13 +188,6 @@ void Thread::setName(std::string name) {
 Ref<RunLoop> Thread::runLoop() const {
   std::lock_guard lock(mutex_);
   return runLoop_;
-}
-
-bool Thread::keepUntilRunLoopExists(std::function<void()>& work, const std::vector<std::string>& modes) {
-  std::lock_guard lock(mutex_);
-  if (runLoop_ || !awaitingStart_) return false;
-  kept_.push_back(KeptWork{std::move(work), modes});
-  return true;
 }
 
 void Thread::bindRunLoop(const Ref<RunLoop>& loop) {

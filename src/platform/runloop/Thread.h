@@ -3,9 +3,12 @@
 //
 // `Thread::current()` answers for every thread, also those not started through this class (the
 // main thread, std::threads): it makes a Thread object for it on first use. A thread started
-// here keeps itself alive while its body runs; its run loop is created before the body starts
-// and is marked ended when the body returns, after which performs and timers aimed at it are
-// dropped. An exception escaping the body is logged ("[ERROR] ...") and ends only that thread.
+// here keeps itself alive while its body runs. Its run loop exists with the object, so no caller
+// ever finds it missing: whatever is sent to it before the thread runs (performs, timers,
+// sources, stops), also while the system refuses the thread, waits there and is dispatched once
+// the thread runs its loop. The loop is marked ended when the body returns, after which performs
+// and timers aimed at it are dropped. An exception escaping the body is logged ("[ERROR] ...")
+// and ends only that thread.
 
 #include <atomic>
 #include <condition_variable>
@@ -71,8 +74,9 @@ class Thread : public Object {
   std::string name() const;
   // Names the thread (also for the kernel, first 15 bytes). Call on the thread or before start.
   void setName(std::string name);
-  // The thread's run loop: set from the start of the body (or on first use for adopted threads)
-  // and kept after the thread ends (then marked ended). Null before start. Any thread.
+  // The thread's run loop: never null. It exists from creation (without descriptors until the
+  // thread starts; see above), is the loop the body runs, and is kept after the thread ends (then
+  // marked ended). For adopted threads, their own loop. Any thread.
   Ref<RunLoop> runLoop() const;
 
   std::string description() const override;
@@ -81,22 +85,12 @@ class Thread : public Object {
   // The Thread object of the calling thread if one exists (no creation).
   static Ref<Thread> currentIfExists();
   void bindRunLoop(const Ref<RunLoop>& loop);
-  // While a start refused for now waits to be tried again and the thread has no run loop yet (no
-  // descriptor was free for one), keeps `work` for the loop it will have and answers true.
-  bool keepUntilRunLoopExists(std::function<void()>& work, const std::vector<std::string>& modes);
 
  private:
   void main();
   void bindRunLoopLocked(const Ref<RunLoop>& loop);
 
-  struct KeptWork {
-    std::function<void()> work;
-    std::vector<std::string> modes;
-  };
-
   Body body_;
-  bool awaitingStart_ = false;
-  std::vector<KeptWork> kept_;
   mutable std::mutex mutex_;
   std::condition_variable finishedCondition_;
   std::string name_;

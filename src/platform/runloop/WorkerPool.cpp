@@ -1,8 +1,13 @@
 #include "platform/runloop/WorkerPool.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <exception>
+#include <new>
+#include <vector>
 
 #include "platform/foundation/Log.h"
 #include "platform/foundation/ThreadStartRetry.h"
@@ -10,6 +15,25 @@
 #include "platform/runloop/Thread.h"
 
 namespace zv {
+
+namespace {
+
+std::atomic<unsigned> gForkGeneration{0};
+
+// Every pool, for the fork handlers (pools live for the whole process).
+struct PoolRegistry {
+  std::mutex mutex;
+  std::vector<WorkerPool*> pools;
+};
+
+PoolRegistry& registry() {
+  static PoolRegistry* instance = new PoolRegistry;
+  return *instance;
+}
+
+}  // namespace
+
+unsigned WorkerPool::forkGeneration() { return gForkGeneration.load(); }
 
 WorkerPool::WorkerPool(std::string threadName, std::size_t maxThreads, double idleSeconds, ThreadStarter starter)
     : threadName_(std::move(threadName)),
@@ -20,6 +44,48 @@ WorkerPool::WorkerPool(std::string threadName, std::size_t maxThreads, double id
       }) {
   // The retrying thread is made while threads are still given, not at the first refusal.
   prepareThreadStartRetries();
+  registerForForks();
+}
+
+void WorkerPool::registerForForks() {
+  static std::once_flag handlers;
+  std::call_once(handlers, [] {
+    // Every pool's mutex is held across a fork, so the child inherits none of them locked and
+    // finds each pool as it was when the fork happened.
+    ::pthread_atfork(
+        [] {
+          registry().mutex.lock();
+          for (auto* pool : registry().pools) pool->mutex_.lock();
+        },
+        [] {
+          for (auto* pool : registry().pools) pool->mutex_.unlock();
+          registry().mutex.unlock();
+        },
+        [] {
+          gForkGeneration.fetch_add(1);
+          for (auto* pool : registry().pools) {
+            pool->startAfreshInForkedChild();
+            pool->mutex_.unlock();
+          }
+          registry().mutex.unlock();
+        });
+  });
+  std::lock_guard lock(registry().mutex);
+  registry().pools.push_back(this);
+}
+
+void WorkerPool::startAfreshInForkedChild() {
+  // The jobs belong to the parent: forgotten without running their destructors, which could reach
+  // state of threads the child does not have.
+  new std::deque<std::function<void()>>(std::move(jobs_));
+  jobs_.clear();
+  threads_ = 0;
+  idle_ = 0;
+  wakeTokens_ = 0;
+  starting_ = 0;
+  retrying_ = false;
+  // The parent's workers may have been waiting on it: a fresh one knows no waiter.
+  new (&condition_) std::condition_variable();
 }
 
 WorkerPool& WorkerPool::operationWorkers() {
@@ -70,8 +136,7 @@ void WorkerPool::startWorker() {
     if (retrying_) return;
     retrying_ = true;
   }
-  logError("No " + threadName_ + " worker thread can be started now (" + failure +
-           "); its work waits and the start is tried again");
+  logRefusedThreadStart("a " + threadName_ + " worker", failure);
   retryUntilStarted([this] { return startMissingWorkers(); });
 }
 

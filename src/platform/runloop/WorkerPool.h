@@ -2,6 +2,10 @@
 // Worker threads that start on demand (up to a limit) and end after a while without work; the
 // engine under the global dispatch queues and the operation queues (not a public interface).
 // Each worker is a Thread with its own run loop, so work may run the loop while it waits.
+//
+// A child made by fork (without exec) has none of the parent's threads: there every pool starts
+// afresh, with no workers, no waiting starts and none of the jobs queued in the parent (those are
+// forgotten, neither run nor destroyed), and the first job submitted in the child starts a worker.
 
 #include <condition_variable>
 #include <cstddef>
@@ -33,7 +37,17 @@ class WorkerPool {
   // pool must outlive its workers and its retries: pools live for the whole process.
   static WorkerPool& operationWorkers();
 
+  // Counts the forks (without exec) this process came from: state that refers to threads of the
+  // process it was copied from (a serial queue's drain, say) compares it to see whether it is
+  // still its own. Any thread.
+  static unsigned forkGeneration();
+
  private:
+  // Registers the pool for the fork handlers.
+  void registerForForks();
+  // In a forked child, with the mutex held and no other thread.
+  void startAfreshInForkedChild();
+
   void workerMain();
   // Tries once to start the worker already counted in threads_ and starting_; on refusal hands
   // the pool to the retrying thread.

@@ -3,6 +3,10 @@
 // started; once threads are given again every one of them must end (here: connection refused by
 // a closed loopback port). Prints "PASS" and exits 0, else exits 1; exits 77 when no limit can be
 // imposed.
+//
+// With the argument "descriptors" the refusal is a full descriptor table instead: the network
+// thread cannot get its loop's descriptors, and a request started and then cancelled meanwhile
+// must end cancelled once descriptors are free, never run.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,8 +19,10 @@
 #include <vector>
 
 #include "http/HTTPRequest.h"
+#include "http/HTTPRequestErrors.h"
 #include "platform/foundation/Values.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "support/FullDescriptorTable.h"
 #include "support/ThreadLimit.h"
 
 namespace {
@@ -34,10 +40,38 @@ int closedLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
+[[noreturn]] void finish(int code, const char* message) {
+  std::puts(message);
+  std::fflush(stdout);
+  ::_exit(code);
+}
+
+[[noreturn]] void cancelWithoutDescriptors(const std::string& url) {
+  using namespace zv;
+  RunLoop::main();
+  auto request = HTTPRequest::requestWithURL(URL::make(url));
+  request->setTimeOutSeconds(30);
+  std::atomic<bool> ended{false};
+  request->setCompletionBlock([&ended] { ended = true; });
+  request->setFailedBlock([&ended] { ended = true; });
+  testing::FullDescriptorTable table;
+  if (!table.fill()) finish(77, "the descriptor table cannot be filled here");
+  request->start();
+  request->cancel();
+  pumpRunLoopUntil([] { return false; }, 0.3);
+  table.free();
+  if (!pumpRunLoopUntil([&] { return ended.load(); }, 60.0)) finish(1, "the request never ended");
+  auto error = request->error();
+  if (!error || error->code() != RequestErrorCancelled) finish(1, "the cancelled request ran instead");
+  finish(0, "PASS");
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace zv;
+  if (argc > 1 && std::string(argv[1]) == "descriptors") cancelWithoutDescriptors(
+      "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/");
   const std::string url = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/";
   testing::ThreadLimit limit;
   if (!limit.impose()) return 77;

@@ -1,6 +1,7 @@
 // Performing work on other threads: waiting or not, inline on the own thread, modes, delays,
 // and threads that have ended.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,6 +10,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/runloop/FileDescriptorSource.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/runloop/RunLoopSource.h"
@@ -214,6 +216,51 @@ TEST(PerformTest, ThreadBodyExceptionEndsOnlyThatThread) {
   EXPECT_TRUE(thread->isFinished());
   EXPECT_TRUE(capture.contains("body failure"));
   EXPECT_THROW(thread->start(), Exception);
+}
+
+// A thread's loop exists before the thread runs and keeps what is sent to it: performs (also one
+// that waits), timers and descriptor sources (polled from the first turn), in order.
+TEST(PerformTest, WorkTimersAndSourcesSentBeforeAThreadRunsWaitForIt) {
+  auto thread = Thread::create([] {
+    auto loop = RunLoop::current();
+    while (!Thread::current()->isCancelled()) loop->runMode(kDefaultRunLoopMode, 0.05);
+  }, "late");
+  auto loop = thread->runLoop();
+  ASSERT_TRUE(loop);
+  std::atomic<int> performed{0}, fired{0}, read{0};
+  performOnThread(thread, [&] { performed = 1; }, false);
+  std::atomic<bool> waiterReturned{false};
+  std::thread waiter([&] {
+    EXPECT_TRUE(performOnThread(thread, [&] { performed = performed == 1 ? 2 : -1; }, true));
+    waiterReturned = true;
+  });
+  loop->addTimer(Timer::create(0.0, false, [&](Timer&) { ++fired; }), kDefaultRunLoopMode);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  auto source = FileDescriptorSource::create(fds[0], kFileDescriptorReadable, [&](std::uint32_t) {
+    char byte;
+    if (::read(fds[0], &byte, 1) == 1) ++read;
+  });
+  loop->addSource(source, kDefaultRunLoopMode);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(performed.load() + fired.load() + read.load(), 0);
+  EXPECT_FALSE(waiterReturned.load());
+
+  thread->start();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((!waiterReturned || fired == 0 || read == 0) && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  waiter.join();
+  EXPECT_EQ(performed.load(), 2);
+  EXPECT_EQ(fired.load(), 1);
+  EXPECT_EQ(read.load(), 1);
+  thread->cancel();
+  EXPECT_TRUE(thread->joinFor(10.0));
+  source->invalidate();
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 }  // namespace

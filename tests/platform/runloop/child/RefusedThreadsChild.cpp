@@ -4,25 +4,38 @@
 // another submission; prints what is missing and exits 1 otherwise; exits 77 when the limit
 // cannot be imposed.
 //
-// With the argument "descriptors" the refusal is a full descriptor table instead: a run-loop
-// thread cannot get its loop, and work sent to it must wait for it.
-#include <sys/resource.h>
+// Other scenarios, chosen by the first argument:
+//   descriptors  the refusal is a full descriptor table instead: a run-loop thread cannot get its
+//                loop's descriptors, and work and timers sent to it must wait for them;
+//   backoff      starts are refused while new work keeps arriving: waiting must cost little CPU
+//                and few log lines;
+//   fork         a child made by fork (without exec) from a process whose pools have idle
+//                workers and a refused start pending: work submitted in the child runs, the
+//                parent's queued work does not.
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/Log.h"
 #include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/DispatchQueue.h"
 #include "platform/runloop/OperationQueue.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/Thread.h"
+#include "platform/runloop/WorkerPool.h"
+#include "support/FullDescriptorTable.h"
 #include "support/ThreadLimit.h"
 
 namespace {
@@ -37,48 +50,143 @@ bool waitUntil(Condition condition) {
   return true;
 }
 
-// Fills the descriptor table (under a small limit) and frees it again.
-class FullDescriptorTable {
- public:
-  bool fill() {
-    ::getrlimit(RLIMIT_NOFILE, &original_);
-    rlimit small = original_;
-    small.rlim_cur = std::min<rlim_t>(original_.rlim_cur, 256);
-    if (::setrlimit(RLIMIT_NOFILE, &small) != 0) return false;
-    for (int fd; (fd = ::dup(0)) >= 0;) fillers_.push_back(fd);
-    return errno == EMFILE;
-  }
-  void free() {
-    for (int fd : fillers_) ::close(fd);
-    fillers_.clear();
-    ::setrlimit(RLIMIT_NOFILE, &original_);
-  }
-
- private:
-  rlimit original_{};
-  std::vector<int> fillers_;
-};
-
 int withFullDescriptorTable() {
   using namespace zv;
-#if defined(__SANITIZE_ADDRESS__)
-  // The undefined-behaviour checks of that build need descriptors of their own to inspect memory.
-  return 77;
-#endif
-  FullDescriptorTable table;
+  testing::FullDescriptorTable table;
   if (!table.fill()) return 77;
-  std::atomic<bool> ran{false};
+  std::atomic<bool> ran{false}, delayedRan{false};
   auto loopThread = Thread::startRunLoopThread("nofd.loop");
   performOnThread(loopThread, [&] { ran = true; }, false);
+  // The first delayed item makes the thread that keeps such timers, which gets no loop now.
+  DispatchQueue::globalQueue()->after(0.01, [&] { delayedRan = true; });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const bool early = ran;
+  const bool early = ran || delayedRan;
   table.free();
   if (early) {
     std::puts("work ran while no descriptor was free");
     return 1;
   }
-  if (!waitUntil([&] { return ran.load(); })) {
-    std::puts("work sent to a run-loop thread that could not get its loop never ran");
+  if (!waitUntil([&] { return ran && delayedRan; })) {
+    std::printf("never ran:%s%s\n", ran ? "" : " work sent to a run-loop thread without its loop",
+                delayedRan ? "" : " delayed work");
+    return 1;
+  }
+  std::puts("PASS");
+  return 0;
+}
+
+double processCPUSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+int refusalsWhileWorkArrives() {
+  using namespace zv;
+  testing::ThreadLimit limit;
+  prepareThreadStartRetries();
+  if (!limit.impose()) return 77;
+  constexpr int kArrivals = 100;
+  std::atomic<int> ran{0};
+  std::size_t lines = 0;
+  double cpu = 0;
+  {
+    LogCapture log;
+    const double start = processCPUSeconds();
+    for (int i = 0; i < kArrivals; ++i) {
+      if (i % 10 == 0) {
+        DispatchQueue::globalQueue()->async([&] { ++ran; });
+      } else {
+        detachThread([&] { ++ran; }, "backoff");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    cpu = processCPUSeconds() - start;
+    lines = log.lines().size();
+  }
+  limit.lift();
+  if (!waitUntil([&] { return ran.load() == kArrivals; })) {
+    std::printf("%d of %d items ran once threads were given again\n", ran.load(), kArrivals);
+    return 1;
+  }
+  // Far below a core however the arrivals go; a handful of lines for the whole episode.
+  if (cpu > 0.15 || lines > 8) {
+    std::printf("waiting for threads cost %.3f s of CPU and %zu log lines\n", cpu, lines);
+    return 1;
+  }
+  std::printf("PASS (%.3f s of CPU, %zu log lines)\n", cpu, lines);
+  return 0;
+}
+
+bool sanitizedForThreads() {
+#if defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
+
+int forkedChildStartsAfresh(char** argv) {
+  using namespace zv;
+  // That checker ends a child of a threaded fork that makes threads unless told otherwise.
+  const char* options = std::getenv("TSAN_OPTIONS");
+  if (sanitizedForThreads() && (!options || !std::strstr(options, "die_after_fork=0"))) {
+    const std::string value = (options ? std::string(options) + " " : std::string()) + "die_after_fork=0";
+    ::setenv("TSAN_OPTIONS", value.c_str(), 1);
+    ::execv("/proc/self/exe", argv);
+    return 1;
+  }
+  // Pools with idle workers at the fork.
+  auto serial = DispatchQueue::createSerial("fork.serial");
+  serial->sync([] {});
+  std::atomic<bool> warm{false};
+  DispatchQueue::globalQueue()->async([&] { warm = true; });
+  if (!waitUntil([&] { return warm.load(); })) return 1;
+  // A pool whose start is refused at the fork, with a job waiting for it.
+  static std::atomic<bool> refuse{true};
+  static auto* refusing = new WorkerPool("fork.refusing", 1, 5.0, [](std::function<void()> body, const std::string& name) {
+    if (refuse) throw std::system_error(EAGAIN, std::generic_category(), "refused by the test");
+    Thread::create(std::move(body), name)->start();
+  });
+  std::atomic<bool> inheritedRan{false};
+  refusing->submit([&] { inheritedRan = true; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(30);
+    refuse = false;
+    std::atomic<bool> serialRan{false}, globalRan{false}, submittedRan{false};
+    serial->sync([&] { serialRan = true; });
+    DispatchQueue::globalQueue()->async([&] { globalRan = true; });
+    refusing->submit([&] { submittedRan = true; });
+    if (!waitUntil([&] { return serialRan && globalRan && submittedRan; })) {
+      std::printf("in the forked child never ran:%s%s\n", globalRan ? "" : " global", submittedRan ? "" : " submitted");
+      std::fflush(stdout);
+      ::_exit(1);
+    }
+    // One worker, first in first out: had the parent's job come along, it would have run first.
+    if (inheritedRan) {
+      std::puts("the parent's queued job ran in the forked child");
+      std::fflush(stdout);
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  if (child < 0) return 77;
+  refuse = false;
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WIFSIGNALED(status)) {
+    std::printf("the forked child hung or died (signal %d): work submitted there never ran\n", WTERMSIG(status));
+    return 1;
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
+  if (!waitUntil([&] { return inheritedRan.load(); })) {
+    std::puts("the parent's own job never ran");
     return 1;
   }
   std::puts("PASS");
@@ -89,7 +197,10 @@ int withFullDescriptorTable() {
 
 int main(int argc, char** argv) {
   using namespace zv;
-  if (argc > 1 && std::string(argv[1]) == "descriptors") return withFullDescriptorTable();
+  const std::string scenario = argc > 1 ? argv[1] : "";
+  if (scenario == "descriptors") return withFullDescriptorTable();
+  if (scenario == "backoff") return refusalsWhileWorkArrives();
+  if (scenario == "fork") return forkedChildStartsAfresh(argv);
   testing::ThreadLimit limit;
   prepareThreadStartRetries();
   if (!limit.impose()) return 77;
