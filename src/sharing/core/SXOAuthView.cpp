@@ -115,9 +115,18 @@ void SXOAuthView::webViewDidFailLoadWithError(ui::WebView&, const Ref<Error>& er
 }
 
 void SXOAuthView::reportFailure(const Ref<Error>& error) {
+  // The failure is the page's one report: what it loads afterwards stays silent.
   if (auto delegate = this->delegate()) {
+    setDelegate(nullptr);
     delegate->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*this, false, nullptr, error);
   }
+}
+
+void SXOAuthView::takenAway() {
+  auto hold = self();
+  auto delegate = this->delegate();
+  stopAndForget();
+  if (delegate) delegate->tokenAuthorizeTakenAwayView(*this);
 }
 
 void SXOAuthView::startSpinner() {
