@@ -115,9 +115,8 @@ void SXOAuthView::webViewDidFailLoadWithError(ui::WebView&, const Ref<Error>& er
 }
 
 void SXOAuthView::reportFailure(const Ref<Error>& error) {
-  // The failure is the page's one report: what it loads afterwards stays silent.
   if (auto delegate = this->delegate()) {
-    setDelegate(nullptr);
+    failureReported_ = true;
     delegate->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*this, false, nullptr, error);
   }
 }
@@ -126,7 +125,8 @@ void SXOAuthView::takenAway() {
   auto hold = self();
   auto delegate = this->delegate();
   stopAndForget();
-  if (delegate) delegate->tokenAuthorizeTakenAwayView(*this);
+  // A page that reported a failure has had its say: the login it was for ended with it.
+  if (delegate && !failureReported_) delegate->tokenAuthorizeTakenAwayView(*this);
 }
 
 void SXOAuthView::startSpinner() {

@@ -7,10 +7,10 @@
 // Cancel stops the page and lets the delegate go before it tells it, then hides the screen
 // through the hub, so an answer the page still receives reaches nobody. A page the hub takes away
 // before it reported (takenAway, the callback its presenter gives the hub) stops, lets the
-// delegate go and tells it so, once.
+// delegate go and tells it so, once; one that reported a failure only stops and lets it go.
 //
-// Ownership: the delegate is retained until the view reports (success, failure, cancel, taken
-// away); after that the view talks to no delegate. The web view is the controller's whole view and is owned by it.
+// Ownership: the delegate is retained until the view reports success, is cancelled or is taken
+// away; after that the view talks to no delegate. The web view is the controller's whole view and is owned by it.
 // Main thread only.
 #include <memory>
 #include <string>
@@ -92,6 +92,7 @@ class SXOAuthView : public ui::ViewController, public ui::WebViewDelegate {
   Ref<ui::WebView> webView_;
   std::shared_ptr<SXOAuthViewDelegate> delegate_;
   Ref<ui::ActivityIndicatorView> spinner_;
+  bool failureReported_ = false;
 };
 
 }  // namespace zv
