@@ -448,6 +448,8 @@ void SX::resetForTesting() {
   auto hub = currentHelper();
   hub->currentView_.reset();
   hub->pendingView_.reset();
+  hub->currentTakenAway_ = {};
+  hub->pendingTakenAway_ = {};
   hub->hideAfterPresentation_ = false;
   hub->setIsDismissingView(false);
   hub->rootViewController_.reset();
