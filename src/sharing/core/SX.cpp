@@ -133,9 +133,10 @@ void SX::showViewController(const Ref<ui::ViewController>& controller, std::func
   currentRootViewController_ = root;
   auto top = getTopViewController(root);
 
+  // A screen that was waiting is dropped for the newer one: its owner hears so, once the hub's
+  // own state is settled (the owner may show something else).
+  auto dropped = pendingView_ && pendingView_ != controller ? takeCallback(pendingTakenAway_, pendingView_) : nullptr;
   if (currentView_) {
-    // A screen that was waiting is dropped for the newer one: its owner hears so.
-    auto dropped = pendingView_ != controller ? takeCallback(pendingTakenAway_, pendingView_) : nullptr;
     pendingView_ = controller;
     pendingTakenAway_ = {controller, std::move(whenTakenAway)};
     hideCurrentViewControllerAnimated(true);
@@ -144,6 +145,9 @@ void SX::showViewController(const Ref<ui::ViewController>& controller, std::func
   }
   if (!top) {
     log(LogLevel::Debug, "SX::showViewController: no screen to present from");
+    pendingView_ = nullptr;
+    pendingTakenAway_ = {};
+    if (dropped) dropped();
     if (whenTakenAway) whenTakenAway();
     return;
   }
@@ -168,6 +172,14 @@ void SX::showViewController(const Ref<ui::ViewController>& controller, std::func
   currentView_ = navigation;
   currentTakenAway_ = {navigation, std::move(whenTakenAway)};
   pendingView_ = nullptr;
+  pendingTakenAway_ = {};
+  if (dropped) dropped();
+}
+
+void SX::showViewController(const Ref<SXSharer>& sharer) {
+  if (!sharer) return;
+  // The callback keeps the sharer until its screen has gone, so the share it waits on can end.
+  showViewController(Ref<ui::ViewController>(sharer), [sharer] { sharer->screenTakenAway(); });
 }
 
 void SX::hideCurrentViewControllerAnimated(bool animated) {
@@ -211,7 +223,14 @@ void SX::viewWasDismissed() {
     return;
   }
   setIsDismissingView(false);
-  auto takenAway = takeCallback(currentTakenAway_, currentView_);
+  // A screen shown again meanwhile (a sharer moving from its login form to its share form) comes
+  // back: it is not taken away, and the callback of its new showing is kept.
+  std::function<void()> takenAway;
+  if (pendingView_ && pendingView_ == currentView_) {
+    currentTakenAway_ = {};
+  } else {
+    takenAway = takeCallback(currentTakenAway_, currentView_);
+  }
   currentView_ = nullptr;
   currentRootViewController_.reset();
   if (takenAway) takenAway();
@@ -429,6 +448,8 @@ void SX::resetForTesting() {
   auto hub = currentHelper();
   hub->currentView_.reset();
   hub->pendingView_.reset();
+  hub->currentTakenAway_ = {};
+  hub->pendingTakenAway_ = {};
   hub->hideAfterPresentation_ = false;
   hub->setIsDismissingView(false);
   hub->rootViewController_.reset();

@@ -11,10 +11,15 @@
 // so isDismissingView is cleared on every path). A report while the current screen is still
 // presented and not being dismissed comes from another screen and changes nothing. A hide asked
 // for during the current screen's presentation runs once that presentation has ended.
-// A screen may come with a "taken away" callback: it runs once when the hub lets the screen go
-// (its dismissal reported, or dropped while it waited as pendingView for a newer one, or with
-// nothing to present from), so its owner can end what the screen was for; an owner whose screen
-// already reported ignores it.
+// Every screen comes with a "taken away" callback, so that no screen a share waits on can be
+// shown without saying how it ends: the callback runs once when the hub lets the screen go (its
+// dismissal reported, dropped while it waited as pendingView for a newer one, or with nothing to
+// present from), and its owner ends what the screen was for (a login page: the login is not made,
+// its attempt ends and the share waiting for it is cancelled); an owner whose screen already
+// reported ignores it. A sharer showing itself needs no callback of its own: the hub asks the
+// sharer (SXSharer::screenTakenAway), whose form the share waits on ends the share. A screen shown
+// again while it is current or waiting keeps its place: it is not taken away in between, and the
+// callback of its newest showing is the one kept.
 //
 // Stored values: favourites in the user defaults ("SX_FAVS_<type>", exclusions "SXExcluded"),
 // login values as keychain generic passwords (service "SX_AUTH_" + sharer id, account = field
@@ -47,6 +52,8 @@
 
 namespace zv {
 
+class SXSharer;
+
 inline constexpr const char* kSXErrorDomain = "sharing";
 inline constexpr const char* kSXHideCurrentViewFinished = "SXHideCurrentViewFinished";
 inline constexpr const char* kSXExcludedKey = "SXExcluded";
@@ -62,13 +69,20 @@ class SX : public Object {
   const Ref<ui::ViewController>& currentView() const { return currentView_; }
   void setCurrentView(Ref<ui::ViewController> view) { currentView_ = std::move(view); }
   const Ref<ui::ViewController>& pendingView() const { return pendingView_; }
-  void setPendingView(Ref<ui::ViewController> view) { pendingView_ = std::move(view); }
+  // Replaces the waiting screen without a word to its owner (who drops it itself).
+  void setPendingView(Ref<ui::ViewController> view) {
+    if (view != pendingView_) pendingTakenAway_ = {};
+    pendingView_ = std::move(view);
+  }
   bool isDismissingView() const { return isDismissingView_.load(); }
   void setIsDismissingView(bool dismissing) { isDismissingView_.store(dismissing); }
   const Ref<OperationQueue>& offlineQueue() const { return offlineQueue_; }
   void setOfflineQueue(Ref<OperationQueue> queue) { offlineQueue_ = std::move(queue); }
 
-  void showViewController(const Ref<ui::ViewController>& controller, std::function<void()> whenTakenAway = nullptr);
+  // `whenTakenAway` is required; a screen nothing waits on (a menu) passes one that says so.
+  void showViewController(const Ref<ui::ViewController>& controller, std::function<void()> whenTakenAway);
+  // A sharer's own screen (its forms and editors); taken away, it ends the share it waits on.
+  void showViewController(const Ref<SXSharer>& sharer);
   void hideCurrentViewController() { hideCurrentViewControllerAnimated(true); }
   void hideCurrentViewControllerAnimated(bool animated);
   void showPendingView();

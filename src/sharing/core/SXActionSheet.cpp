@@ -63,7 +63,8 @@ void SXActionSheet::dismissWithClickedButtonIndex(long index, bool animated) {
     if (!menu) menu = SXShareMenu::initWithStyle(ui::TableViewStyle::Grouped);
     menu->setShareDelegate(shareDelegate_);
     menu->setItem(item_);
-    SX::currentHelper()->showViewController(menu);
+    // No share has started from the menu yet: taking it away leaves nothing waiting.
+    SX::currentHelper()->showViewController(menu, [] {});
   }
   ActionSheet::dismissWithClickedButtonIndex(index, animated);
 }

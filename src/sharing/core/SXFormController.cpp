@@ -74,7 +74,17 @@ void SXFormController::cancel() {
   if (cancelSelector_) cancelSelector_(*this);
 }
 
-void SXFormController::close() { SX::currentHelper()->hideCurrentViewControllerAnimated(true); }
+void SXFormController::close() {
+  finished_ = true;
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+}
+
+void SXFormController::shareScreenTakenAway() {
+  if (finished_) return;
+  finished_ = true;
+  auto keepAlive = self();
+  if (cancelSelector_) cancelSelector_(*this);
+}
 
 void SXFormController::viewDidLoad() {
   TableViewController::viewDidLoad();

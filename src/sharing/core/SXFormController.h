@@ -3,7 +3,8 @@
 // button on the left and a done-style button on the right. The entered values go back to the
 // form's delegate (the sharer) through three callbacks: validate (right button; the sharer
 // checks and calls saveForm), save (then the hub hides the form) and cancel (after it is hidden).
-// An option-picker row opens an SXFormOptionController over the form.
+// An option-picker row opens an SXFormOptionController over the form. Taken away by the hub
+// before it was saved, cancelled or closed, the form runs its cancel callback (once).
 //
 // Made by class name (configuration key "SXFormControllerSubclass"), so construction is two-step:
 // a default-constructed object, then initWithStyle.
@@ -19,6 +20,7 @@
 #include "platform/ui/TableViewController.h"
 #include "platform/ui/TextField.h"
 #include "sharing/core/SXFormFieldSettings.h"
+#include "sharing/core/SXShareScreen.h"
 
 namespace zv {
 
@@ -44,7 +46,7 @@ struct SXFormSection {
 };
 
 class SXFormController : public ui::TableViewController, public SXFormFieldCellDelegate,
-                         public SXFormOptionControllerClient {
+                         public SXFormOptionControllerClient, public SXShareScreen {
  public:
   using FormAction = std::function<void(SXFormController& form)>;
 
@@ -64,7 +66,10 @@ class SXFormController : public ui::TableViewController, public SXFormFieldCellD
   void validateForm();
   void saveForm();
   void cancel();
+  // Hides the form through the hub; the user is done with it.
   void close();
+  bool finished() const { return finished_; }
+  void shareScreenTakenAway() override;
 
   const std::weak_ptr<Object>& delegate() const { return delegate_; }
   void setDelegate(std::weak_ptr<Object> delegate) { delegate_ = std::move(delegate); }
@@ -100,6 +105,7 @@ class SXFormController : public ui::TableViewController, public SXFormFieldCellD
   std::vector<SXFormSection> sections_;
   Ref<ui::TextField> activeField_;
   bool autoSelect_ = false;
+  bool finished_ = false;
   std::string rightButtonTitle_;
 };
 

@@ -148,6 +148,7 @@ void SXFormControllerLargeTextField::layoutCounter() {
 }
 
 void SXFormControllerLargeTextField::cancel() {
+  finished_ = true;
   auto keepAlive = self();
   shareIsCancelled_ = true;
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
@@ -155,9 +156,18 @@ void SXFormControllerLargeTextField::cancel() {
 }
 
 void SXFormControllerLargeTextField::save() {
+  finished_ = true;
   auto keepAlive = self();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   if (auto delegate = delegate_.lock()) delegate->sendForm(*this);
+}
+
+void SXFormControllerLargeTextField::shareScreenTakenAway() {
+  if (finished_) return;
+  finished_ = true;
+  auto keepAlive = self();
+  shareIsCancelled_ = true;
+  if (auto delegate = delegate_.lock()) delegate->sendDidCancel();
 }
 
 }  // namespace zv

@@ -2,7 +2,8 @@
 // The full-screen editor in which a status-posting sharer lets the user edit the text before
 // sending: a text view above the keyboard and, when a length limit, an image or a link is
 // involved, a counter of the characters left (red, with Send disabled, when over the limit).
-// Cancel and Send hide the editor through the hub and tell the delegate.
+// Cancel and Send hide the editor through the hub and tell the delegate. Taken away by the hub
+// before either, the editor tells the delegate the share was cancelled (once).
 //
 // Threads: main thread. Ownership: the editor owns its text view, counter, image and text; the
 // delegate (the sharer) is not retained.
@@ -16,6 +17,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/TextView.h"
 #include "platform/ui/ViewController.h"
+#include "sharing/core/SXShareScreen.h"
 
 namespace zv {
 
@@ -30,7 +32,7 @@ class SXFormControllerLargeTextFieldDelegate : public Protocol {
   virtual std::string sharerTitle() const = 0;
 };
 
-class SXFormControllerLargeTextField : public ui::ViewController, public ui::TextViewDelegate {
+class SXFormControllerLargeTextField : public ui::ViewController, public ui::TextViewDelegate, public SXShareScreen {
  public:
   explicit SXFormControllerLargeTextField(std::weak_ptr<SXFormControllerLargeTextFieldDelegate> delegate);
 
@@ -47,6 +49,7 @@ class SXFormControllerLargeTextField : public ui::ViewController, public ui::Tex
   bool shouldShowCounter() const;
   void cancel();
   void save();
+  void shareScreenTakenAway() override;
 
   void textViewDidBeginEditing(ui::TextView&) override { updateCounter(); }
   void textViewDidChange(ui::TextView&) override { updateCounter(); }
@@ -80,6 +83,8 @@ class SXFormControllerLargeTextField : public ui::ViewController, public ui::Tex
   std::size_t imageTextLength_ = 0;
   std::optional<std::string> text_;
   bool shareIsCancelled_ = false;
+  // Cancel, Send or the hub's taking it away happened: the editor reports no more.
+  bool finished_ = false;
   ObjectPtr keyboardObserver_;
 };
 

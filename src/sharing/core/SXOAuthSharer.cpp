@@ -184,7 +184,7 @@ void SXOAuthSharer::tokenAuthorize() {
   auto view = SXOAuthView::initWithURL(address, selfAs<SXOAuthSharer>());
   loginStep_ = LoginStep::Authorizing;
   auto hub = SX::currentHelper();
-  hub->showViewController(view);
+  hub->showViewController(view, [view] { view->takenAway(); });
   // Shown, or waiting for the screen before it to go; with no screen to show it on, the page
   // would never report, so the login ends here.
   auto holder = view->navigationController();
@@ -216,6 +216,13 @@ void SXOAuthSharer::tokenAuthorizeCancelledView(SXOAuthView&) {
   auto hold = selfAs<SXOAuthSharer>();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   loginFailed();
+}
+
+void SXOAuthSharer::tokenAuthorizeTakenAwayView(SXOAuthView&) {
+  if (loginStep_ != LoginStep::Authorizing) return;
+  auto hold = selfAs<SXOAuthSharer>();
+  loginStep_ = LoginStep::None;
+  loginPageTakenAway();
 }
 
 void SXOAuthSharer::tokenAccess(bool refresh) {

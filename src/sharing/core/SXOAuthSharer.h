@@ -64,6 +64,8 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
                                                               const Ref<Dictionary>& queryParams,
                                                               const Ref<Error>& error) override;
   void tokenAuthorizeCancelledView(SXOAuthView& view) override;
+  // The page went before it answered: the login is not made and the share waiting is cancelled.
+  void tokenAuthorizeTakenAwayView(SXOAuthView& view) override;
   void tokenAccess() { tokenAccess(false); }
   virtual void tokenAccess(bool refresh);
   // Adds the pending form's xAuth parameters with xAuth; nothing otherwise.

@@ -116,8 +116,17 @@ void SXOAuthView::webViewDidFailLoadWithError(ui::WebView&, const Ref<Error>& er
 
 void SXOAuthView::reportFailure(const Ref<Error>& error) {
   if (auto delegate = this->delegate()) {
+    failureReported_ = true;
     delegate->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*this, false, nullptr, error);
   }
+}
+
+void SXOAuthView::takenAway() {
+  auto hold = self();
+  auto delegate = this->delegate();
+  stopAndForget();
+  // A page that reported a failure has had its say: the login it was for ended with it.
+  if (delegate && !failureReported_) delegate->tokenAuthorizeTakenAwayView(*this);
 }
 
 void SXOAuthView::startSpinner() {

@@ -5,10 +5,12 @@
 // decoded, go to the delegate as a success; load failures other than a cancelled or interrupted
 // load, and a page that shows a PIN instead of redirecting, go to the delegate as failures;
 // Cancel stops the page and lets the delegate go before it tells it, then hides the screen
-// through the hub, so an answer the page still receives reaches nobody.
+// through the hub, so an answer the page still receives reaches nobody. A page the hub takes away
+// before it reported (takenAway, the callback its presenter gives the hub) stops, lets the
+// delegate go and tells it so, once; one that reported a failure only stops and lets it go.
 //
-// Ownership: the delegate is retained until the view reports success or is cancelled; after that
-// the view talks to no delegate. The web view is the controller's whole view and is owned by it.
+// Ownership: the delegate is retained until the view reports success, is cancelled or is taken
+// away; after that the view talks to no delegate. The web view is the controller's whole view and is owned by it.
 // Main thread only.
 #include <memory>
 #include <string>
@@ -31,6 +33,8 @@ class SXOAuthViewDelegate : public Protocol {
                                                                       const Ref<Dictionary>& queryParams,
                                                                       const Ref<Error>& error) = 0;
   virtual void tokenAuthorizeCancelledView(SXOAuthView& view) = 0;
+  // The hub let the page go before it reported: the login it was for gets no answer.
+  virtual void tokenAuthorizeTakenAwayView(SXOAuthView& view) = 0;
   virtual Ref<URL> authorizeCallbackURL() const = 0;
 };
 
@@ -65,6 +69,9 @@ class SXOAuthView : public ui::ViewController, public ui::WebViewDelegate {
   void cancel();
   // Stops the page and forgets the delegate, without a word to it.
   void stopAndForget();
+  // The hub let the page go: a page that has not reported stops, forgets its delegate and tells
+  // it (tokenAuthorizeTakenAwayView). Give it to the hub as the page's callback.
+  void takenAway();
   // The login page of `delegate` (shown by the hub or waiting to be) stops, forgets its delegate
   // and goes: its login was abandoned.
   static void dismissPageOf(const SXOAuthViewDelegate& delegate);
@@ -85,6 +92,7 @@ class SXOAuthView : public ui::ViewController, public ui::WebViewDelegate {
   Ref<ui::WebView> webView_;
   std::shared_ptr<SXOAuthViewDelegate> delegate_;
   Ref<ui::ActivityIndicatorView> spinner_;
+  bool failureReported_ = false;
 };
 
 }  // namespace zv

@@ -8,6 +8,7 @@
 #include "sharing/core/SXActivityIndicator.h"
 #include "sharing/core/SXConfiguration.h"
 #include "sharing/core/SXFormOptionController.h"
+#include "sharing/core/SXShareScreen.h"
 
 namespace zv {
 
@@ -241,6 +242,31 @@ Ref<SXLoginAttempt> SXSharer::beginLoginAttempt(std::function<void(SXSharer&)> a
 void SXSharer::endLoginAttempt() {
   if (loginAttempt_) loginAttempt_->end();
   loginAttempt_ = nullptr;
+}
+
+void SXSharer::screenTakenAway() {
+  auto hold = selfAs<SXSharer>();
+  const auto screens = viewControllers();
+  for (auto it = screens.rbegin(); it != screens.rend(); ++it) {
+    if (auto waited = std::dynamic_pointer_cast<SXShareScreen>(*it)) {
+      waited->shareScreenTakenAway();
+      return;
+    }
+  }
+}
+
+bool SXSharer::loginPageTakenAway() {
+  if (!loginAttempt_ || !loginAttempt_->take()) return false;
+  auto hold = selfAs<SXSharer>();
+  const auto waiting = pendingAction();
+  setPendingAction(SXPendingActionNone);
+  authDidFinish(false);
+  if (waiting == SXPendingActionShare) {
+    sendDidCancel();
+  } else if (waiting == SXPendingActionSend) {
+    shareEnded();
+  }
+  return true;
 }
 
 void SXSharer::show() {

@@ -236,6 +236,16 @@ class SXSharer : public ui::NavigationController {
   Ref<SXLoginAttempt> beginLoginAttempt(std::function<void(SXSharer&)> abandoned);
   // Ends this sharer's attempt, if it is still current, without running its handler.
   void endLoginAttempt();
+
+  // The hub let the sharer's own screen go unfinished (another screen came): the topmost screen
+  // of its stack that the share waits on (SXShareScreen: a form, an editor) ends the share once,
+  // as its Cancel would; a screen the user had finished with reports nothing more.
+  virtual void screenTakenAway();
+  // A login page of this sharer went before it answered (the hub took it away): while the
+  // sharer's attempt is current, it ends, the login is reported not made and the share waiting
+  // for it is cancelled (a resend that a refused send asked for reported its failure already).
+  // false when no login waited on the page any more.
+  bool loginPageTakenAway();
   const Ref<SXLoginAttempt>& loginAttempt() const { return loginAttempt_; }
 
   // Reporting, called by subclasses while sending.

@@ -85,7 +85,7 @@ class EchoMenuAndQueueTest : public SharingTest {
   Ref<SXShareMenu> showMenu(const Ref<SXItem>& item) {
     auto menu = SXShareMenu::initWithStyle(ui::TableViewStyle::Grouped);
     menu->setItem(item);
-    SX::currentHelper()->showViewController(menu);
+    SX::currentHelper()->showViewController(menu, [] {});
     EXPECT_TRUE(pumpRunLoopUntil([&] { return menu->isVisible(); }, 20.0));
     return menu;
   }

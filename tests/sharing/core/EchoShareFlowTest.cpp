@@ -102,6 +102,50 @@ TEST_F(EchoShareFlowTest, LoginThenShareFormThenSendThenReport) {
   EXPECT_EQ(EchoService::formFields(service.requests().back())["text"], "second");
 }
 
+// A sharer's form the hub lets go for another share's screen ends its share once, as its Cancel
+// would; the sharer moving from its login form to its share form is not such a loss, and a form
+// the user finished reports nothing more when it goes.
+TEST_F(EchoShareFlowTest, AFormTakenAwayByAnotherScreenEndsItsShareOnce) {
+  auto hub = SX::currentHelper();
+  auto takeOver = [&] {
+    auto other = std::make_shared<ui::ViewController>();
+    hub->showViewController(other, [] {});
+    return pumpRunLoopUntil([&] {
+      auto shown = dyn<ui::NavigationController>(hub->currentView());
+      return shown && shown->topViewController() == other && other->isVisible() && !hub->isDismissingView();
+    }, 20.0);
+  };
+  auto item = [] { return SXItem::makeURL(URL::make("https://example.org/r"), "R"); };
+
+  auto first = SXSharer::shareItem<EchoSharer>(item());
+  ASSERT_TRUE(waitForForm(first, "Login"));
+  ASSERT_TRUE(takeOver());
+  EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidCancel});
+  EXPECT_EQ(first->pendingAction(), SXPendingActionNone);
+
+  reports.clear();
+  auto second = SXSharer::shareItem<EchoSharer>(item());
+  auto login = waitForForm(second, "Login");
+  ASSERT_TRUE(login);
+  typeInto(login, 0, "alice");
+  typeInto(login, 1, "s3cret");
+  ASSERT_TRUE(pressRight(login));
+  ASSERT_TRUE(waitForForm(second, ""));
+  EXPECT_TRUE(reports.empty());
+  ASSERT_TRUE(takeOver());
+  EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidCancel});
+
+  reports.clear();
+  auto third = SXSharer::shareItem<EchoSharer>(item());
+  auto form = waitForForm(third, "");
+  ASSERT_TRUE(form);
+  ASSERT_TRUE(pressRight(form));
+  ASSERT_TRUE(waitForReport(kSXSendDidFinish));
+  ASSERT_TRUE(takeOver());
+  EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidStartNotification, kSXSendDidFinish}));
+  hub->hideCurrentViewControllerAnimated(false);
+}
+
 TEST_F(EchoShareFlowTest, ARejectedLoginAsksForANewOneAndSendsAgain) {
   ASSERT_TRUE(SX::setAuthValue("alice", "username", "EchoSharer"));
   ASSERT_TRUE(SX::setAuthValue("wrong", "password", "EchoSharer"));

@@ -201,7 +201,7 @@ TEST_F(SXActionsTest, AComposerTakenAwayByAnotherScreenEndsItsShareAsCancelled) 
   std::weak_ptr<SXSharer> mail = start<SXMail>(SXItem::makeText("on screen"));
   ASSERT_TRUE(presented<ui::MailComposeViewController>());
   auto other = std::make_shared<ui::ViewController>();
-  SX::currentHelper()->showViewController(other);
+  SX::currentHelper()->showViewController(other, [] {});
   settle();
   EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"cancelled"});
   EXPECT_TRUE(mail.expired()) << "the sharer keeps itself after its share ended";
@@ -213,7 +213,7 @@ TEST_F(SXActionsTest, AComposerTakenAwayByAnotherScreenEndsItsShareAsCancelled) 
   std::weak_ptr<SXSharer> message = start<SXTextMessage>(SXItem::makeText("waiting"));
   std::weak_ptr<SXSharer> waitingMail = start<SXMail>(SXItem::makeText("waiting too"));
   auto last = std::make_shared<ui::ViewController>();
-  SX::currentHelper()->showViewController(last);
+  SX::currentHelper()->showViewController(last, [] {});
   settle();
   EXPECT_EQ(recorder_->outcomes, (std::vector<std::string>{"cancelled", "cancelled"}));
   EXPECT_TRUE(message.expired());
@@ -229,7 +229,7 @@ TEST_F(SXActionsTest, AComposerTakenAwayByAnotherScreenEndsItsShareAsCancelled) 
   auto composer = presented<ui::MailComposeViewController>();
   ASSERT_TRUE(composer);
   composer->simulateFinish(ui::MailComposeResult::Sent);
-  SX::currentHelper()->showViewController(std::make_shared<ui::ViewController>());
+  SX::currentHelper()->showViewController(std::make_shared<ui::ViewController>(), [] {});
   settle();
   EXPECT_EQ(recorder_->outcomes, std::vector<std::string>{"finished"});
 }

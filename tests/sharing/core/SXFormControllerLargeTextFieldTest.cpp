@@ -31,7 +31,7 @@ class SXFormControllerLargeTextFieldTest : public SharingTest {
     editor = std::make_shared<SXFormControllerLargeTextField>(owner);
   }
   void present() {
-    SX::currentHelper()->showViewController(editor);
+    SX::currentHelper()->showViewController(editor, [] {});
     settle();
     ASSERT_TRUE(editor->isVisible());
   }
@@ -86,7 +86,7 @@ TEST_F(SXFormControllerLargeTextFieldTest, SendAndCancelHideTheEditorAndTellTheD
   EXPECT_EQ(root->presentedViewController(), nullptr);
 
   auto second = std::make_shared<SXFormControllerLargeTextField>(owner);
-  SX::currentHelper()->showViewController(second);
+  SX::currentHelper()->showViewController(second, [] {});
   settle();
   ASSERT_TRUE(pressLeft(second));
   EXPECT_EQ(owner->cancels, 1);

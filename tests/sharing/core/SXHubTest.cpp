@@ -190,7 +190,7 @@ TEST_F(SXPresentationTest, ScreensArePresentedOneAtATimeFromTheTopScreen) {
   // No root set: the key window's screen is the root.
   EXPECT_EQ(hub->getCurrentRootViewController(), root);
   auto first = std::make_shared<ui::ViewController>();
-  hub->showViewController(first);
+  hub->showViewController(first, [] {});
   settle();
   auto wrapper = dyn<ui::NavigationController>(hub->currentView());
   ASSERT_TRUE(wrapper);
@@ -201,7 +201,7 @@ TEST_F(SXPresentationTest, ScreensArePresentedOneAtATimeFromTheTopScreen) {
 
   // A second screen waits until the first is gone, then shows.
   auto second = std::make_shared<ui::NavigationController>();
-  hub->showViewController(second);
+  hub->showViewController(second, [] {});
   EXPECT_EQ(hub->pendingView(), second);
   settle();
   EXPECT_EQ(hub->currentView(), second);
@@ -214,7 +214,7 @@ TEST_F(SXPresentationTest, HidingAScreenThatDoesNotReportItsDisappearanceEndsThe
   int finished = 0;
   auto token = NotificationCenter::defaultCenter()->addObserverForName(kSXHideCurrentViewFinished, nullptr,
                                                                        [&](const Ref<Notification>&) { ++finished; });
-  hub->showViewController(std::make_shared<ui::ViewController>());
+  hub->showViewController(std::make_shared<ui::ViewController>(), [] {});
   settle();
   hub->hideCurrentViewController();
   EXPECT_TRUE(hub->isDismissingView());
@@ -227,7 +227,7 @@ TEST_F(SXPresentationTest, HidingAScreenThatDoesNotReportItsDisappearanceEndsThe
 
   // The hub is free for the next screen.
   auto next = std::make_shared<ui::ViewController>();
-  hub->showViewController(next);
+  hub->showViewController(next, [] {});
   settle();
   ASSERT_TRUE(hub->currentView());
   EXPECT_EQ(root->presentedViewController(), hub->currentView());
@@ -284,7 +284,7 @@ TEST_F(SXPresentationTest, AShowAskedWhileDismissingWaitsForTheDismissal) {
 TEST_F(SXPresentationTest, ScreensMovedWithoutTheHubLeaveNoStaleState) {
   auto hub = SX::currentHelper();
   // The current screen dismissed by someone else without a report: a new screen still shows.
-  hub->showViewController(std::make_shared<ui::ViewController>());
+  hub->showViewController(std::make_shared<ui::ViewController>(), [] {});
   settle();
   root->dismissViewControllerAnimated(false);
   auto next = SXSharer::make<LogoutProbeSharer>();
@@ -363,7 +363,7 @@ TEST_F(SXRootChoiceTest, AWindowAboveTheNormalLevelIsPassedOver) {
 TEST_F(SXRootChoiceTest, WithoutAnyWindowNothingIsPresented) {
   auto hub = SX::currentHelper();
   EXPECT_EQ(hub->getCurrentRootViewController(), nullptr);
-  hub->showViewController(std::make_shared<ui::ViewController>());
+  hub->showViewController(std::make_shared<ui::ViewController>(), [] {});
   EXPECT_EQ(hub->currentView(), nullptr);
 }
 

@@ -11,6 +11,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXLoginAttempt.h"
 #include "sharing/core/SXOAuthSharer.h"
 #include "support/net/FaultServer.h"
 #include "support/net/RedirectingService.h"
@@ -63,13 +64,14 @@ class AuthRecorder : public Object, public SXSharerDelegate {
   void sharerStartedSending(const Ref<SXSharer>&) override {}
   void sharerFinishedSending(const Ref<SXSharer>&) override { ++finished; }
   void sharerFailedWithErrorShouldRelogin(const Ref<SXSharer>&, const Ref<Error>&, bool) override { ++failed; }
-  void sharerCancelledSending(const Ref<SXSharer>&) override {}
+  void sharerCancelledSending(const Ref<SXSharer>&) override { ++cancelled; }
   void sharerShowBadCredentialsAlert(const Ref<SXSharer>&) override {}
   void sharerShowOtherAuthorizationErrorAlert(const Ref<SXSharer>&) override {}
   void sharerAuthDidFinishSuccess(const Ref<SXSharer>&, bool success) override { auth.push_back(success); }
   bool respondsToSelector(std::string_view) const override { return true; }
   int finished = 0;
   int failed = 0;
+  int cancelled = 0;
   std::vector<bool> auth;
 };
 
@@ -303,6 +305,43 @@ TEST_F(SXOAuthSharerTest, CancellingTheWebPageReportsNoSuccessAndNoAlert) {
   EXPECT_EQ(recorder->auth, std::vector<bool>{false});
   EXPECT_FALSE(topAlert());
   EXPECT_EQ(sharer->sends, 0);
+}
+
+// The page the hub lets go for another share's screen ends its login and the share waiting for
+// it, once; the login's late approval finds no login.
+TEST_F(SXOAuthSharerTest, APageTakenAwayByAnotherScreenEndsItsLoginAndShareOnce) {
+  holdTheAuthorizationPage();
+  auto recorder = std::make_shared<AuthRecorder>();
+  auto sharer = recordedSharer(recorder);
+  sharer->share();
+  auto hub = SX::currentHelper();
+  Ref<SXOAuthView> view;
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    auto navigation = dyn<ui::NavigationController>(hub->currentView());
+    view = navigation ? dyn<SXOAuthView>(navigation->topViewController()) : nullptr;
+    return view && view->webView()->pageTitle() == "Sign in" && !hub->isDismissingView();
+  }, 30.0));
+  auto attempt = SXLoginAttempt::current("OAuthTestSharer");
+  ASSERT_TRUE(attempt);
+
+  auto other = std::make_shared<ui::ViewController>();
+  hub->showViewController(other, [] {});
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return other->isVisible() && !hub->isDismissingView(); }, 30.0));
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_EQ(recorder->cancelled, 1);
+  EXPECT_FALSE(attempt->isCurrent());
+  EXPECT_FALSE(SXLoginAttempt::current("OAuthTestSharer"));
+  EXPECT_FALSE(view->delegate());
+
+  auto approved = Dictionary::make({{"oauth_token", box("rt")}, {"oauth_verifier", box("v 1")}});
+  sharer->tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(*view, true, approved, nullptr);
+  pumpRunLoopUntil([&] { return requestsTo("/access_token") > 0; }, 0.5);
+  EXPECT_EQ(requestsTo("/access_token"), 0);
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_EQ(recorder->cancelled, 1);
+  EXPECT_EQ(sharer->sends, 0);
+  EXPECT_EQ(dyn<ui::NavigationController>(hub->currentView())->topViewController(), other);
+  hub->hideCurrentViewControllerAnimated(false);
 }
 
 TEST_F(SXOAuthSharerTest, AFailedTokenFetchOrAPageWithNowhereToShowEndsTheLoginOnce) {

@@ -31,10 +31,12 @@ class RecordingOAuthDelegate : public Object, public SXOAuthViewDelegate {
     reports.push_back({success, params, error});
   }
   void tokenAuthorizeCancelledView(SXOAuthView&) override { ++cancelled; }
+  void tokenAuthorizeTakenAwayView(SXOAuthView&) override { ++takenAway; }
   Ref<URL> authorizeCallbackURL() const override { return callback_; }
 
   std::vector<Report> reports;
   int cancelled = 0;
+  int takenAway = 0;
 
  private:
   Ref<URL> callback_;
@@ -197,7 +199,7 @@ TEST_F(SXOAuthViewTest, CancelTellsTheDelegateAndHidesTheScreen) {
   SX::setRootViewController(root);
   auto delegate = std::make_shared<RecordingOAuthDelegate>(callback());
   auto view = SXOAuthView::initWithURL(URL::make(server_.url("/page")), delegate);
-  SX::currentHelper()->showViewController(view);
+  SX::currentHelper()->showViewController(view, [view] { view->takenAway(); });
   ASSERT_TRUE(pumpRunLoopUntil([&] { return view->isVisible(); }, 20.0));
   ASSERT_TRUE(view->navigationItem()->leftBarButtonItem());
   view->navigationItem()->leftBarButtonItem()->simulateTap();
@@ -208,6 +210,27 @@ TEST_F(SXOAuthViewTest, CancelTellsTheDelegateAndHidesTheScreen) {
   EXPECT_FALSE(view->webView()->isLoading());
   ASSERT_TRUE(pumpRunLoopUntil([&] { return !SX::currentHelper()->currentView(); }, 20.0));
   EXPECT_FALSE(view->isVisible());
+  EXPECT_EQ(delegate->takenAway, 0) << "a cancelled page reported again when it went";
+}
+
+// A page the hub lets go for another screen tells its delegate once, then nothing more.
+TEST_F(SXOAuthViewTest, APageTakenAwayTellsTheDelegateOnce) {
+  auto root = std::make_shared<ui::ViewController>();
+  showRoot(root);
+  SX::setRootViewController(root);
+  auto delegate = std::make_shared<RecordingOAuthDelegate>(callback());
+  auto view = SXOAuthView::initWithURL(URL::make(server_.url("/page")), delegate);
+  SX::currentHelper()->showViewController(view, [view] { view->takenAway(); });
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return view->isVisible(); }, 20.0));
+  SX::currentHelper()->showViewController(std::make_shared<ui::ViewController>(), [] {});
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !view->isVisible() && !SX::currentHelper()->isDismissingView(); }, 20.0));
+  EXPECT_EQ(delegate->takenAway, 1);
+  EXPECT_EQ(delegate->cancelled, 0);
+  EXPECT_TRUE(delegate->reports.empty());
+  EXPECT_FALSE(view->delegate());
+  view->takenAway();
+  EXPECT_EQ(delegate->takenAway, 1);
+  SX::currentHelper()->hideCurrentViewControllerAnimated(false);
 }
 
 }  // namespace

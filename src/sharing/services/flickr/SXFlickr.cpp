@@ -76,7 +76,7 @@ void SXFlickr::authorizationFormShow() {
   beginLoginAttempt([](SXSharer& sharer) { static_cast<SXFlickr&>(sharer).loginAbandoned(); });
   auto url = flickrContext()->loginURLFromFrobDictionary(nullptr, "write");
   auto view = SXOAuthView::initWithURL(url, selfAs<SXFlickr>());
-  SX::currentHelper()->showViewController(view);
+  SX::currentHelper()->showViewController(view, [view] { view->takenAway(); });
 }
 
 Ref<URL> SXFlickr::authorizeCallbackURL() const {

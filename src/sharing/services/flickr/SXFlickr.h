@@ -66,6 +66,7 @@ class SXFlickr : public SXSharer,
                                                               const Ref<Dictionary>& queryParams,
                                                               const Ref<Error>& error) override;
   void tokenAuthorizeCancelledView(SXOAuthView& view) override;
+  void tokenAuthorizeTakenAwayView(SXOAuthView&) override { loginPageTakenAway(); }
   // FlickrAPIRequestDelegate.
   void flickrAPIRequestDidCompleteWithResponse(FlickrAPIRequest& request, const Ref<Dictionary>& response) override;
   void flickrAPIRequestDidFailWithError(FlickrAPIRequest& request, const Ref<Error>& error) override;

@@ -300,11 +300,21 @@ void SXFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView& t
 
 void SXFoursquareV2VenuesForm::cancel() {
   auto hold = self();
+  gaveUp_ = true;
   cancelSearch();
   SXActivityIndicator::currentIndicator()->hide();
   auto sharer = delegate_.lock();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
   if (sharer) sharer->sendDidCancel();
+}
+
+void SXFoursquareV2VenuesForm::shareScreenTakenAway() {
+  if (gaveUp_) return;
+  gaveUp_ = true;
+  auto hold = self();
+  cancelSearch();
+  stopMonitoringLocation();
+  if (auto sharer = delegate_.lock()) sharer->sendDidCancel();
 }
 
 // --- sharer ---
@@ -372,7 +382,7 @@ void SXFoursquareV2::promptAuthorization() {
   });
   auto login = SXFoursquareV2OAuthView::make(URL::make(loginURLString(clientId_.value_or(""), callback)),
                                              std::dynamic_pointer_cast<SXOAuthViewDelegate>(self()));
-  SX::currentHelper()->showViewController(login);
+  SX::currentHelper()->showViewController(login, [login] { login->takenAway(); });
 }
 
 void SXFoursquareV2::tokenAuthorizeViewDidFinishWithSuccessQueryParamsError(SXOAuthView&, bool success,

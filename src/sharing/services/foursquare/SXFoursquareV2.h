@@ -16,6 +16,7 @@
 #include "platform/ui/TableViewController.h"
 #include "sharing/core/SXFormControllerLargeTextField.h"
 #include "sharing/core/SXOAuthView.h"
+#include "sharing/core/SXShareScreen.h"
 #include "sharing/core/SXSharer.h"
 #include "sharing/services/foursquare/SXFoursquareV2Request.h"
 
@@ -43,7 +44,8 @@ class SXFoursquareV2CheckInForm : public SXCustomFormControllerLargeTextField {
 class SXFoursquareV2VenuesForm : public ui::TableViewController,
                                  public ui::LocationManagerDelegate,
                                  public ui::SearchDisplayDelegate,
-                                 public ui::SearchBarDelegate {
+                                 public ui::SearchBarDelegate,
+                                 public SXShareScreen {
  public:
   static Ref<SXFoursquareV2VenuesForm> make(const Ref<SXFoursquareV2>& delegate);
 
@@ -59,6 +61,8 @@ class SXFoursquareV2VenuesForm : public ui::TableViewController,
   // Stops the running search, if any: its reply will not act.
   void cancelSearch();
   void cancel();
+  // Taken away by the hub while the user picks a place: the share ends as cancelled, once.
+  void shareScreenTakenAway() override;
 
   void locationManagerDidUpdateToLocationFromLocation(ui::LocationManager&, const Ref<ui::Location>& newLocation,
                                                       const Ref<ui::Location>& oldLocation) override;
@@ -102,6 +106,7 @@ class SXFoursquareV2VenuesForm : public ui::TableViewController,
   std::optional<std::vector<Ref<SXFoursquareV2Venue>>> filteredVenues_;
   Ref<ui::SearchDisplayController> searchDisplay_;
   Ref<Timer> locationTimer_;
+  // The list's share has ended (cancelled, failed or taken away): it reports no more.
   bool gaveUp_ = false;
 };
 
@@ -133,6 +138,7 @@ class SXFoursquareV2 : public SXSharer, public SXFormControllerLargeTextFieldDel
                                                               const Ref<Dictionary>& queryParams,
                                                               const Ref<Error>& error) override;
   void tokenAuthorizeCancelledView(SXOAuthView& view) override;
+  void tokenAuthorizeTakenAwayView(SXOAuthView&) override { loginPageTakenAway(); }
   Ref<URL> authorizeCallbackURL() const override { return authorizeCallbackURL_; }
 
   void storeAccessToken();

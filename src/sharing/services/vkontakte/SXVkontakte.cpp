@@ -121,8 +121,12 @@ void SXVkontakte::promptAuthorization() {
   login->setAppID(SXConfigString("vkontakteAppId"));
   login->setDelegate(std::dynamic_pointer_cast<SXVkontakteOAuthViewDelegate>(self()));
   // The login page is a screen of its own (tinted for it by the hub); the sharer's screens follow
-  // it once the login has ended.
-  SX::currentHelper()->showViewController(login);
+  // it once the login has ended. Taken away before it answered, the page ends the login and the
+  // share waiting for it; the hub keeps both until then.
+  auto sharer = selfAs<SXVkontakte>();
+  SX::currentHelper()->showViewController(login, [sharer, login] {
+    if (login->takenAway()) sharer->loginPageTakenAway();
+  });
   login->view();
 }
 

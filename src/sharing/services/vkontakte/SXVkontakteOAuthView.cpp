@@ -141,7 +141,14 @@ void SXVkontakteOAuthView::closeWhenSettled(int attempt, bool success, bool show
     });
     return;
   }
-  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  // Only the page's own screen goes: one the hub has let go already (or not shown yet) leaves
+  // the hub's screens alone.
+  auto hub = SX::currentHelper();
+  if (hub->pendingView().get() == this) {
+    hub->setPendingView(nullptr);
+  } else if (screen && hub->currentView() == screen) {
+    hub->hideCurrentViewControllerAnimated(true);
+  }
   if (auto delegate = delegate_.lock()) {
     if (success) {
       delegate->authComplete(token, userId);
@@ -168,6 +175,12 @@ void SXVkontakteOAuthView::dismissPageOf(const SXVkontakteOAuthViewDelegate& del
     page->abandon();
     hub->hideCurrentViewControllerAnimated(true);
   }
+}
+
+bool SXVkontakteOAuthView::takenAway() {
+  if (finished_) return false;  // its outcome is on its way to the delegate
+  abandon();
+  return true;
 }
 
 void SXVkontakteOAuthView::abandon() {

@@ -2,7 +2,8 @@
 // The Vkontakte login screen: a web view on the service's implicit-grant login page. After each
 // load it reads the redirect address: "access_token=" and "&user_id=" in its fragment make a
 // login (kept by the sharer), an address with "error", the denied address or a failed load close
-// the screen as a failed login. The outcome goes to the delegate once.
+// the screen as a failed login. The outcome goes to the delegate once. A page the hub takes away
+// before it answered reports nothing itself (takenAway): the sharer ends the login it was for.
 //
 // Only the redirect address itself (https://oauth.vk.com/blank.html: scheme, host, port and path
 // as the other web logins match their callbacks) is read; any other page is part of the login.
@@ -46,6 +47,9 @@ class SXVkontakteOAuthView : public ui::ViewController, public ui::WebViewDelega
   static void dismissPageOf(const SXVkontakteOAuthViewDelegate& delegate);
   // Stops the page and lets the delegate go; nothing is reported any more.
   void abandon();
+  // The hub let the page go: it is abandoned. true when it had not reported yet (the login it
+  // was for is left without an answer); false when its outcome went (or goes) to the delegate.
+  bool takenAway();
 
   void viewDidLoad() override;
   void viewDidDisappear(bool animated) override;

@@ -166,7 +166,7 @@ TEST_F(SXFoursquareV2Test, OnlyTheNewestSearchFillsTheListAndNothingActsAfterACa
   ASSERT_TRUE(waitForReport(kSXSendDidCancel));
   ASSERT_TRUE(pumpRunLoopUntil([] { return !SX::currentHelper()->currentView(); }, 20.0));
   auto other = ui::NavigationController::make(std::make_shared<ui::ViewController>());
-  SX::currentHelper()->showViewController(other);
+  SX::currentHelper()->showViewController(other, [] {});
   ASSERT_TRUE(pumpRunLoopUntil([&] { return other->isVisible(); }, 20.0));
   service.failNext("/v2/venues/search", 500, "{\"meta\":{\"code\":500,\"errorType\":\"server_error\"}}");
   service.releaseHeldSearches();

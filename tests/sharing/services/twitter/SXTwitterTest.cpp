@@ -435,7 +435,7 @@ TEST_F(SXTwitterTest, ASheetWaitingForAnotherScreenStaysUntilItReports) {
   ui::TweetComposeViewController::setAvailable(true);
   // Another sharer's screen is on: the sheet waits for it to go.
   auto other = std::make_shared<ui::ViewController>();
-  SX::currentHelper()->showViewController(other);
+  SX::currentHelper()->showViewController(other, [] {});
   ASSERT_TRUE(pumpRunLoopUntil([&] { return other->isVisible(); }, 20.0));
   std::weak_ptr<SXiOS5Twitter> weak;
   {

@@ -17,6 +17,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/TextField.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXLoginAttempt.h"
 #include "sharing/services/RegisterServiceClasses.h"
 #include "sharing/services/vkontakte/SXVkontakte.h"
 #include "support/sharing/FacebookService.h"
@@ -136,6 +137,65 @@ TEST_F(SXVkontakteTest, ATextIsPostedAfterALoginThatIsKeptInTheKeychainForADay) 
   EXPECT_EQ(failures(), 0);
   for (const auto& line : logs.lines()) EXPECT_EQ(line.find(token), std::string::npos) << line;
   EXPECT_TRUE(service.lastComplaint().empty()) << service.lastComplaint();
+}
+
+// The login page the hub lets go for another share's screen, shown or still waiting, ends its
+// login and the share waiting for it once; the login's late answer is dropped. The editor of a
+// logged-in share, taken away, cancels that share once.
+TEST_F(SXVkontakteTest, ALoginPageOrEditorTakenAwayByAnotherScreenEndsItsShareOnce) {
+  auto hub = SX::currentHelper();
+  const std::vector<std::string> loginEnded = {std::string(kSXAuthDidFinish) + " NO", kSXSendDidCancel};
+  auto takeOver = [&] {
+    auto other = std::make_shared<ui::ViewController>();
+    hub->showViewController(other, [] {});
+    return other;
+  };
+  auto shows = [&](const Ref<ui::ViewController>& screen) {
+    return pumpRunLoopUntil([&] { return screen->isVisible() && !hub->isDismissingView(); }, 20.0);
+  };
+
+  auto sharer = SXSharer::shareText<SXVkontakte>("Calm");
+  Ref<SXVkontakteOAuthView> page;
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    auto screen = dyn<ui::NavigationController>(hub->currentView());
+    page = screen ? dyn<SXVkontakteOAuthView>(screen->topViewController()) : nullptr;
+    return page && page->vkWebView()->pageTitle() == "Log In" && !hub->isDismissingView();
+  }, 20.0)) << service.lastComplaint();
+  auto attempt = SXLoginAttempt::current(kSharerId);
+  ASSERT_TRUE(attempt);
+  auto other = takeOver();
+  ASSERT_TRUE(shows(other));
+  EXPECT_EQ(reports, loginEnded);
+  EXPECT_FALSE(attempt->isCurrent());
+  EXPECT_FALSE(SXLoginAttempt::current(kSharerId));
+  sharer->authComplete(service.issueToken(), VkontakteService::kUserId);
+  pumpRunLoopFor(0.1);
+  EXPECT_EQ(reports, loginEnded);
+  EXPECT_FALSE(SX::getAuthValueForKey(kSXVkontakteTokenAccount, kSharerId));
+  EXPECT_EQ(dyn<ui::NavigationController>(hub->currentView())->topViewController(), other);
+
+  // A page waiting for the screen before it, dropped for a newer one.
+  reports.clear();
+  auto waiting = SXSharer::shareText<SXVkontakte>("Later");
+  ASSERT_TRUE(dyn<SXVkontakteOAuthView>(hub->pendingView()));
+  auto newer = takeOver();
+  EXPECT_EQ(reports, loginEnded);
+  EXPECT_FALSE(SXLoginAttempt::current(kSharerId));
+  EXPECT_EQ(waiting->pendingAction(), SXPendingActionNone);
+  ASSERT_TRUE(shows(newer));
+  EXPECT_EQ(reports, loginEnded);
+
+  reports.clear();
+  storeLogin();
+  auto editing = SXSharer::shareText<SXVkontakte>("Edited");
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    auto editor = dyn<SXFormControllerLargeTextField>(editing->topViewController());
+    return editor && editor->isVisible() && !hub->isDismissingView();
+  }, 20.0));
+  ASSERT_TRUE(shows(takeOver()));
+  EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidCancel});
+  EXPECT_TRUE(service.wallPosts().empty());
+  hub->hideCurrentViewControllerAnimated(false);
 }
 
 TEST_F(SXVkontakteTest, ALinkWithoutTextIsPostedEscapedAsMessageAndAttachment) {
