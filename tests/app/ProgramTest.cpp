@@ -38,6 +38,8 @@ struct Limits {
   fs::path standardOutput;         // instead of a file of the run's own
 };
 
+Limits fileSizeLimit(rlim_t bytes, fs::path standardOutput = {}) { return Limits{bytes, std::move(standardOutput)}; }
+
 // One run of a program with its own environment changes (an empty value unsets the variable),
 // working folder, output file and a pipe for its standard error (which a file-size limit does not
 // cut short). Everything the child needs is prepared before the fork. The child starts with
@@ -50,6 +52,7 @@ class ProgramRun {
     static int serial = 0;
     std::string stem = "run" + std::to_string(++serial);
     outPath_ = limits.standardOutput.empty() ? outputFolder / (stem + ".out") : limits.standardOutput;
+    readOutput_ = limits.standardOutput.empty();
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry; ++entry) {
       std::string text(*entry);
@@ -106,7 +109,7 @@ class ProgramRun {
       if (WIFSIGNALED(status)) outcome.err = "killed by signal " + std::to_string(WTERMSIG(status)) + "\n";
     }
     pid_ = -1;
-    outcome.out = readFile(outPath_);
+    if (readOutput_) outcome.out = readFile(outPath_);
     outcome.err += err;
     return outcome;
   }
@@ -119,6 +122,7 @@ class ProgramRun {
   pid_t pid_ = -1;
   int errRead_ = -1;
   fs::path outPath_;
+  bool readOutput_ = true;  // not a device given as the output
 };
 
 class ProgramTest : public ::testing::Test {
@@ -234,7 +238,7 @@ TEST_F(ProgramTest, AValueThatCannotBeSavedFailsTheCommand) {
 
 TEST_F(ProgramTest, ASaveOverAFileSizeLimitFailsWithAMessageAndLeavesNoTemporaryFile) {
   // Nothing may be written at all: the defaults of a fresh home cannot be stored.
-  auto fresh = run({"settings"}, Limits{.fileSize = 0, .standardOutput = "/dev/null"});
+  auto fresh = run({"settings"}, fileSizeLimit(0, "/dev/null"));
   EXPECT_EQ(fresh.status, 1) << fresh.err;
   EXPECT_NE(fresh.err.find("could not be saved"), std::string::npos) << fresh.err;
   EXPECT_EQ(strayPreferenceFiles(), std::vector<std::string>{});
@@ -242,7 +246,7 @@ TEST_F(ProgramTest, ASaveOverAFileSizeLimitFailsWithAMessageAndLeavesNoTemporary
   // The defaults stored, a value that makes the file outgrow the limit is not saved.
   ASSERT_EQ(run({"settings"}).status, 0);
   auto size = fs::file_size(home / "Preferences/com.mirovast.zerivudor.plist");
-  auto set = run({"settings", "set", "name_preference", std::string(4000, 'n')}, Limits{.fileSize = size + 1000});
+  auto set = run({"settings", "set", "name_preference", std::string(4000, 'n')}, fileSizeLimit(size + 1000));
   EXPECT_EQ(set.status, 1) << set.err;
   EXPECT_NE(set.err.find("name_preference was not saved"), std::string::npos) << set.err;
   EXPECT_EQ(strayPreferenceFiles(), std::vector<std::string>{});
@@ -254,7 +258,7 @@ TEST_F(ProgramTest, ASaveOverAFileSizeLimitFailsWithAMessageAndLeavesNoTemporary
 TEST_F(ProgramTest, OutputThatCannotBeWrittenFailsTheCommand) {
   for (std::vector<std::string> arguments : {std::vector<std::string>{"help"}, {"settings"}}) {
     SCOPED_TRACE(arguments.front());
-    auto outcome = run(arguments, Limits{.standardOutput = "/dev/full"});
+    auto outcome = run(arguments, Limits{std::nullopt, "/dev/full"});
     EXPECT_NE(outcome.status, 0);
     EXPECT_NE(outcome.err.find("the output could not be written"), std::string::npos) << outcome.err;
   }

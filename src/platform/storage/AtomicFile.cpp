@@ -68,8 +68,9 @@ std::atomic<bool> hardLinksFail{false};
 // when a step fails). 0, or the errno of the step that failed.
 int fillAndClose(int fd, std::string_view bytes, std::filesystem::perms permissions) {
   int code = 0;
-  if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0) code = errno;
-  if (::close(fd) != 0 && code == 0) code = errno;
+  if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0)
+    code = errno != 0 ? errno : EIO;
+  if (::close(fd) != 0 && code == 0) code = errno != 0 ? errno : EIO;
   return code;
 }
 
