@@ -38,8 +38,9 @@ std::string lower(std::string text) {
 }
 
 // Root first, then every child pane in the order the rows name them, each once. A child pane
-// whose description cannot be read is said on `err` and left out.
-std::vector<Pane> openPanes(std::ostream& err) {
+// whose description cannot be read is said on `err`, left out and counted in `unreadable`.
+std::vector<Pane> openPanes(std::ostream& err, std::size_t& unreadable) {
+  unreadable = 0;
   std::vector<Pane> panes;
   std::vector<std::string> pending{"Root"};
   std::set<std::string> seen;
@@ -56,6 +57,7 @@ std::vector<Pane> openPanes(std::ostream& err) {
     screen->view();
     auto reader = screen->settingsReader();
     if (!reader->settingsDictionary()) {
+      ++unreadable;
       if (file != "Root")
         err << "zerivudor: the settings pane " << terminalSafeText(file, kLineWidth) << " cannot be shown: "
             << terminalSafeText(reader->loadError() ? reader->loadError()->localizedDescription() : "no description",
@@ -229,7 +231,8 @@ std::string allowedChoices(const PrefsSpecifier& specifier) {
 }
 
 int setValue(const std::string& key, const std::string& value, std::ostream& out, std::ostream& err) {
-  for (const auto& pane : openPanes(err)) {
+  std::size_t unreadable = 0;
+  for (const auto& pane : openPanes(err, unreadable)) {
     auto& screen = *pane.screen;
     auto reader = screen.settingsReader();
     auto path = reader->indexPathForKey(key);
@@ -295,6 +298,11 @@ int setValue(const std::string& key, const std::string& value, std::ostream& out
         << "\n";
     return 0;
   }
+  // The key may be one of the pane that could not be read: that is a failure, not a misuse.
+  if (unreadable > 0) {
+    err << "zerivudor: " << key << " is in none of the panes that could be read; nothing was stored\n";
+    return 1;
+  }
   err << "zerivudor: no setting named " << key << "\n";
   return 2;
 }
@@ -312,7 +320,9 @@ std::string usageText() {
          "\n"
          "Environment:\n"
          "  ZV_HOME       where the settings are kept (default: $XDG_DATA_HOME/zerivudor, else\n"
-         "                ~/.local/share/zerivudor); the values are in Preferences/ inside it\n"
+         "                ~/.local/share/zerivudor; a relative XDG_DATA_HOME is ignored, and ~ is\n"
+         "                $HOME, else the home the password database gives); the values are in\n"
+         "                Preferences/ inside it\n"
          "  ZV_RESOURCES  the folder that holds Settings.bundle (default: the resources installed or\n"
          "                built with the program)\n";
 }
@@ -356,8 +366,9 @@ int runSettingsCommand(const std::vector<std::string>& arguments, std::ostream& 
     }
   }
   if (!show) return setValue(arguments[1], arguments[2], out, err);
-  for (const auto& pane : openPanes(err)) printPane(pane, out);
-  return status;
+  std::size_t unreadable = 0;
+  for (const auto& pane : openPanes(err, unreadable)) printPane(pane, out);
+  return unreadable > 0 ? 1 : status;
 }
 
 }  // namespace zv

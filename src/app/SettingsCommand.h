@@ -14,8 +14,9 @@ namespace zv {
 
 // `arguments` follow the word "settings": none (show), "set KEY VALUE", or a help request. Returns
 // the exit status: 0 on success, 1 for a value the row does not take, a value or default that
-// could not be saved, or settings that cannot be read; 2 for misuse or an unknown key. Help and
-// misuse touch nothing in the home.
+// could not be saved, or settings that cannot be read (a pane among them: the table shows the
+// others, and a key not found in them may be one of its); 2 for misuse or an unknown key. Help
+// and misuse touch nothing in the home.
 int runSettingsCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 // "--help", "-h" or "help".

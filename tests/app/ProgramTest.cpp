@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,16 +32,27 @@ struct Outcome {
   std::string err;
 };
 
+// What a run's process gets besides its arguments and environment.
+struct Limits {
+  std::optional<rlim_t> fileSize;  // RLIMIT_FSIZE, in bytes
+  fs::path standardOutput;         // instead of a file of the run's own
+};
+
+Limits fileSizeLimit(rlim_t bytes, fs::path standardOutput = {}) { return Limits{bytes, std::move(standardOutput)}; }
+
 // One run of a program with its own environment changes (an empty value unsets the variable),
-// working folder and output files. Everything the child needs is prepared before the fork.
+// working folder, output file and a pipe for its standard error (which a file-size limit does not
+// cut short). Everything the child needs is prepared before the fork. The child starts with
+// SIGXFSZ at its default, whatever the test process does with it: a program that writes past a
+// file-size limit must itself see to not being killed.
 class ProgramRun {
  public:
   ProgramRun(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
-             const fs::path& outputFolder, const fs::path& workingFolder = "/") {
+             const fs::path& outputFolder, const fs::path& workingFolder = "/", const Limits& limits = {}) {
     static int serial = 0;
     std::string stem = "run" + std::to_string(++serial);
-    outPath_ = outputFolder / (stem + ".out");
-    errPath_ = outputFolder / (stem + ".err");
+    outPath_ = limits.standardOutput.empty() ? outputFolder / (stem + ".out") : limits.standardOutput;
+    readOutput_ = limits.standardOutput.empty();
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry; ++entry) {
       std::string text(*entry);
@@ -57,24 +72,45 @@ class ProgramRun {
     argv.push_back(nullptr);
     for (auto& text : environmentTexts) envp.push_back(text.data());
     envp.push_back(nullptr);
-    std::string outText = outPath_.string(), errText = errPath_.string(), working = workingFolder.string();
+    std::string outText = outPath_.string(), working = workingFolder.string();
+    int errPipe[2];
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       int out = ::open(outText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = ::open(errText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(working.c_str()) != 0) ::_exit(126);
+      if (out < 0 || ::dup2(out, 1) < 0 || ::dup2(errPipe[1], 2) < 0 || ::chdir(working.c_str()) != 0) ::_exit(126);
+      sigset_t fileSizeSignal;
+      ::sigemptyset(&fileSizeSignal);
+      ::sigaddset(&fileSizeSignal, SIGXFSZ);
+      ::sigprocmask(SIG_UNBLOCK, &fileSizeSignal, nullptr);
+      ::signal(SIGXFSZ, SIG_DFL);
+      if (limits.fileSize) {
+        struct rlimit limit = {*limits.fileSize, *limits.fileSize};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+      }
       ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
+    ::close(errPipe[1]);
+    errRead_ = errPipe[0];
   }
 
   Outcome wait() {
     Outcome outcome;
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; errRead_ >= 0 && ((n = ::read(errRead_, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR));)
+      if (n > 0) err.append(buffer, static_cast<std::size_t>(n));
+    if (errRead_ >= 0) ::close(errRead_);
+    errRead_ = -1;
     int status = 0;
-    if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) {
+      if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) outcome.err = "killed by signal " + std::to_string(WTERMSIG(status)) + "\n";
+    }
     pid_ = -1;
-    outcome.out = readFile(outPath_);
-    outcome.err = readFile(errPath_);
+    if (readOutput_) outcome.out = readFile(outPath_);
+    outcome.err += err;
     return outcome;
   }
 
@@ -84,16 +120,31 @@ class ProgramRun {
 
  private:
   pid_t pid_ = -1;
-  fs::path outPath_, errPath_;
+  int errRead_ = -1;
+  fs::path outPath_;
+  bool readOutput_ = true;  // not a device given as the output
 };
 
 class ProgramTest : public ::testing::Test {
  protected:
   Outcome run(std::vector<std::string> arguments, std::map<std::string, std::string> environment = {},
-              const fs::path& program = ZV_PROGRAM) {
+              const fs::path& program = ZV_PROGRAM, const Limits& limits = {}) {
     arguments.insert(arguments.begin(), program.string());
     environment.emplace("ZV_HOME", home.string());
-    return ProgramRun(arguments, environment, temporary.path()).wait();
+    return ProgramRun(arguments, environment, temporary.path(), "/", limits).wait();
+  }
+  Outcome run(std::vector<std::string> arguments, const Limits& limits) {
+    return run(std::move(arguments), {}, ZV_PROGRAM, limits);
+  }
+  // Names in the preferences folder other than the defaults file and its lock.
+  std::vector<std::string> strayPreferenceFiles() {
+    std::vector<std::string> names;
+    std::error_code absent;
+    for (const auto& entry : fs::directory_iterator(home / "Preferences", absent)) {
+      auto name = entry.path().filename().string();
+      if (name != "com.mirovast.zerivudor.plist" && name != "com.mirovast.zerivudor.plist.lock") names.push_back(name);
+    }
+    return names;
   }
   Ref<Dictionary> storedValues() {
     return dyn<Dictionary>(storage::readPropertyList(home / "Preferences/com.mirovast.zerivudor.plist"));
@@ -183,6 +234,53 @@ TEST_F(ProgramTest, AValueThatCannotBeSavedFailsTheCommand) {
   EXPECT_EQ(show.out.find("Registered"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("[Settings]"), std::string::npos);  // still shows what it has
   EXPECT_EQ(show.err.find("no longer exists"), std::string::npos) << show.err;
+}
+
+TEST_F(ProgramTest, ASaveOverAFileSizeLimitFailsWithAMessageAndLeavesNoTemporaryFile) {
+  // Nothing may be written at all: the defaults of a fresh home cannot be stored.
+  auto fresh = run({"settings"}, fileSizeLimit(0, "/dev/null"));
+  EXPECT_EQ(fresh.status, 1) << fresh.err;
+  EXPECT_NE(fresh.err.find("could not be saved"), std::string::npos) << fresh.err;
+  EXPECT_EQ(strayPreferenceFiles(), std::vector<std::string>{});
+
+  // The defaults stored, a value that makes the file outgrow the limit is not saved.
+  ASSERT_EQ(run({"settings"}).status, 0);
+  auto size = fs::file_size(home / "Preferences/com.mirovast.zerivudor.plist");
+  auto set = run({"settings", "set", "name_preference", std::string(4000, 'n')}, fileSizeLimit(size + 1000));
+  EXPECT_EQ(set.status, 1) << set.err;
+  EXPECT_NE(set.err.find("name_preference was not saved"), std::string::npos) << set.err;
+  EXPECT_EQ(strayPreferenceFiles(), std::vector<std::string>{});
+  auto values = storedValues();
+  ASSERT_TRUE(values);
+  EXPECT_NE(values->stringForKey("name_preference"), std::string(4000, 'n'));
+}
+
+TEST_F(ProgramTest, OutputThatCannotBeWrittenFailsTheCommand) {
+  for (std::vector<std::string> arguments : {std::vector<std::string>{"help"}, {"settings"}}) {
+    SCOPED_TRACE(arguments.front());
+    auto outcome = run(arguments, Limits{std::nullopt, "/dev/full"});
+    EXPECT_NE(outcome.status, 0);
+    EXPECT_NE(outcome.err.find("the output could not be written"), std::string::npos) << outcome.err;
+  }
+}
+
+TEST_F(ProgramTest, APaneThatCannotBeReadFailsTheCommand) {
+  fs::path resources = temporary / "resources";
+  fs::copy(fs::path(ZV_SOURCE_DIR) / "resources", resources, fs::copy_options::recursive);
+  writeFile(resources / "Settings.bundle/Display.plist", "not a property list");
+  const std::map<std::string, std::string> environment{{"ZV_RESOURCES", resources.string()}};
+
+  auto show = run({"settings"}, environment);
+  EXPECT_EQ(show.status, 1);
+  EXPECT_NE(show.out.find("breath_type_preference"), std::string::npos) << show.out;  // the rest is shown
+  EXPECT_NE(show.err.find("Display"), std::string::npos) << show.err;
+
+  // A key of the unreadable pane is not an unknown key; one of a readable pane is still set.
+  auto hidden = run({"settings", "set", "use_bgra_preference", "on"}, environment);
+  EXPECT_EQ(hidden.status, 1) << hidden.err;
+  EXPECT_EQ(hidden.err.find("no setting named"), std::string::npos) << hidden.err;
+  auto shown = run({"settings", "set", "name_preference", "Frank"}, environment);
+  EXPECT_EQ(shown.status, 0) << shown.err;
 }
 
 }  // namespace

@@ -79,5 +79,35 @@ TEST_F(SetupScript, InstallsAsRootOrThroughSudoAndAlwaysBuildsAsTheCaller) {
   }
 }
 
+// scripts/test configures a fresh build folder as a sanitizer build when ZV_SANITIZE says so, and a
+// plain one otherwise, whatever the folder is called.
+TEST(TestScript, ConfiguresTheSanitizerItIsAskedFor) {
+  testing::TemporaryDirectory directory;
+  auto tools = directory / "tools";
+  auto log = directory / "log";
+  for (const char* name : {"cmake", "ctest"}) {
+    testing::writeFile(tools / name, std::string("#!/bin/sh\necho \"") + name + " $*\" >> \"$STUB_LOG\"\nmkdir -p \"$BUILD_DIR\"\n");
+    ::chmod((tools / name).c_str(), 0755);
+  }
+  auto configureLine = [&](const std::string& sanitizer, const std::string& folder) {
+    std::filesystem::remove(log);
+    auto output = directory / "output";
+    std::string command = "PATH=" + tools.string() + ":/usr/bin:/bin STUB_LOG=" + log.string() + " BUILD_DIR=" +
+                          (directory / folder).string() + " ZV_SANITIZE=" + sanitizer + " bash " ZV_SOURCE_DIR
+                          "/scripts/test > " + output.string() + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << testing::readFile(output);
+    std::istringstream lines(testing::readFile(log));
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(" -S ") != std::string::npos) return line;
+    return std::string();
+  };
+  auto sanitized = configureLine("address", "build-asan");
+  EXPECT_NE(sanitized.find("-DZV_SANITIZE=address"), std::string::npos) << sanitized;
+  EXPECT_NE(sanitized.find("-DCMAKE_BUILD_TYPE=Debug"), std::string::npos) << sanitized;
+  auto plain = configureLine("", "build-plain");
+  EXPECT_NE(plain.find("-DCMAKE_BUILD_TYPE=RelWithDebInfo"), std::string::npos) << plain;
+  EXPECT_EQ(plain.find("ZV_SANITIZE"), std::string::npos) << plain;
+}
+
 }  // namespace
 }  // namespace zv

@@ -49,6 +49,8 @@ bool runInChildWithFileSizeLimit(std::size_t maxFileBytes, const std::function<b
   pid_t child = ::fork();
   if (child < 0) return false;
   if (child == 0) {
+    // As the program does at its start: the libraries leave the signal to the program, so the
+    // child stands in for it here. ProgramTest runs the program with the signal at its default.
     ::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {maxFileBytes, maxFileBytes};
     ::setrlimit(RLIMIT_FSIZE, &limit);

@@ -29,7 +29,8 @@ void writeFile(const std::filesystem::path& path, const std::string& contents);
 std::string readFile(const std::filesystem::path& path);
 
 // Runs `body` in a forked child whose files may not grow past `maxFileBytes` (a write beyond fails
-// with EFBIG rather than raising SIGXFSZ), to see how a write that fails part way is handled.
+// with EFBIG: the child ignores SIGXFSZ, as the program does), to see how a write that fails part
+// way is handled.
 // True when the child ran to its end and `body` answered true.
 bool runInChildWithFileSizeLimit(std::size_t maxFileBytes, const std::function<bool()>& body);
 

@@ -6,6 +6,7 @@
 
 #include <sys/random.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -61,34 +62,71 @@ int createTemporaryBeside(const std::filesystem::path& folder, const std::string
   return -1;
 }
 
+std::atomic<bool> hardLinksFail{false};
+
+// Gives the new file `fd` its permissions and `bytes`, flushes them to disk and closes it (also
+// when a step fails). 0, or the errno of the step that failed.
+int fillAndClose(int fd, std::string_view bytes, std::filesystem::perms permissions) {
+  int code = 0;
+  if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0)
+    code = errno != 0 ? errno : EIO;
+  if (::close(fd) != 0 && code == 0) code = errno != 0 ? errno : EIO;
+  return code;
+}
+
+// What link(2) answers on a file system that has no hard links at all.
+bool hardLinksUnsupported(int code) {
+  switch (code) {
+    case EPERM:
+    case EOPNOTSUPP:
+#if ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+#endif
+    case ENOSYS:
+    case EXDEV:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Puts a file at `path` only where none is: link(2) of the written temporary file, which is
+// atomic; where the file system has no hard links, an O_EXCL create of `path` written in place.
+// 0, or the errno of the failure (EEXIST when `path` is taken).
+int placeWithoutReplacing(const std::string& temporary, const std::filesystem::path& path, std::string_view bytes,
+                          std::filesystem::perms permissions) {
+  int code = 0;
+  if (hardLinksFail.load(std::memory_order_relaxed))
+    code = EPERM;
+  else if (::link(temporary.c_str(), path.c_str()) != 0)
+    code = errno;
+  if (!hardLinksUnsupported(code)) return code;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return errno;
+  // The file is ours from its creation on: one that could not be written whole is removed.
+  code = fillAndClose(fd, bytes, permissions);
+  if (code != 0) ::unlink(path.c_str());
+  return code;
+}
+
 Ref<Error> writeThroughTemporary(const std::filesystem::path& path, std::string_view bytes,
                                  std::filesystem::perms permissions, bool replace) {
   std::filesystem::path folder = path.parent_path();
-  std::error_code ec;
-  if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+  std::error_code ignored;
+  if (!folder.empty()) createPrivateFolders(folder, ignored);
   std::string temporary;
   int fd = createTemporaryBeside(folder, path.filename().string(), temporary);
   if (fd < 0) return Error::posix(errno);
-  auto fail = [&](int code) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return Error::posix(code);
-  };
-  if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0) return fail(errno);
-  if (!writeAll(fd, bytes)) return fail(errno);
-  if (::fsync(fd) != 0) return fail(errno);
-  if (::close(fd) != 0) {
-    int code = errno;
-    ::unlink(temporary.c_str());
-    return Error::posix(code);
+  int code = fillAndClose(fd, bytes, permissions);
+  if (code == 0) {
+    if (replace)
+      code = ::rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
+    else
+      code = placeWithoutReplacing(temporary, path, bytes, permissions);
   }
-  // link(2) puts the file in place only where no file of that name is, atomically.
-  if ((replace ? ::rename(temporary.c_str(), path.c_str()) : ::link(temporary.c_str(), path.c_str())) != 0) {
-    int code = errno;
-    ::unlink(temporary.c_str());
-    return Error::posix(code);
-  }
-  if (!replace) ::unlink(temporary.c_str());
+  // Whatever happened, the temporary name is not left behind (after a rename it is gone already).
+  if (code != 0 || !replace) ::unlink(temporary.c_str());
+  if (code != 0) return Error::posix(code);
   syncFolder(folder);
   return nullptr;
 }
@@ -104,6 +142,24 @@ Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string
                                   std::filesystem::perms permissions) {
   return writeThroughTemporary(path, bytes, permissions, false);
 }
+
+bool createPrivateFolders(const std::filesystem::path& folder, std::error_code& error) {
+  error.clear();
+  std::error_code absent;
+  if (folder.empty() || std::filesystem::is_directory(folder, absent)) return true;
+  std::filesystem::path parent = folder.parent_path();
+  if (!parent.empty() && parent != folder && !createPrivateFolders(parent, error)) return false;
+  // Another process may make it meanwhile; what counts is that it is a folder afterwards.
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  if (std::filesystem::is_directory(folder, error)) return true;
+  if (!error) error = std::make_error_code(std::errc::not_a_directory);
+  return false;
+}
+
+void setHardLinksFailForTesting(bool fail) { hardLinksFail.store(fail, std::memory_order_relaxed); }
 
 namespace {
 

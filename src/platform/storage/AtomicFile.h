@@ -15,7 +15,8 @@
 namespace zv::storage {
 
 // Writes `bytes` to `path` atomically with the given permission bits (applied to the new file).
-// Creates missing parent folders. Returns nullptr on success, the error otherwise.
+// Creates missing parent folders (mode 0700, as createPrivateFolders). Returns nullptr on
+// success, the error otherwise; the temporary file is gone either way.
 Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                std::filesystem::perms permissions = std::filesystem::perms::owner_read |
                                                                     std::filesystem::perms::owner_write |
@@ -28,12 +29,23 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
 // refused too), and readFile takes no more than the caller's limit.
 
 // As writeFileAtomically, but never replaces: when `path` exists (or appears meanwhile) nothing is
-// written and the error is EEXIST.
+// written and the error is EEXIST. The file is put in place with link(2); on a file system
+// without hard links (vfat, exFAT, some network shares) it is instead created there with O_EXCL
+// and written, so readers may see it grow, and a write that fails removes it again.
 Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                   std::filesystem::perms permissions = std::filesystem::perms::owner_read |
                                                                        std::filesystem::perms::owner_write |
                                                                        std::filesystem::perms::group_read |
                                                                        std::filesystem::perms::others_read);
+
+// Makes `folder` and its missing parents, each one it makes with mode 0700: the folders the
+// system keeps its own state in are the user's alone. Folders that exist keep their mode.
+// Succeeds when `folder` is a folder afterwards (also one another process made meanwhile).
+bool createPrivateFolders(const std::filesystem::path& folder, std::error_code& error);
+
+// Test seam: while true, link(2) in writeNewFileAtomically fails with EPERM as on a file system
+// without hard links. Nothing but tests sets it.
+void setHardLinksFailForTesting(bool fail);
 
 // The largest file readFile takes when the caller names no limit: no file this program keeps
 // comes near it. Callers that know their files are small pass a smaller limit.

@@ -6,11 +6,13 @@
 
 #include <cerrno>
 
+#include "platform/storage/AtomicFile.h"
+
 namespace zv::storage {
 
 FileLock::FileLock(const std::filesystem::path& path, Mode mode) {
   std::error_code ignored;
-  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ignored);
+  if (path.has_parent_path()) createPrivateFolders(path.parent_path(), ignored);
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
     error_ = Error::posix(errno);

@@ -1,15 +1,18 @@
 #include "platform/system/ApplicationEnvironment.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <random>
 
 #include "platform/foundation/AsciiText.h"
 #include "platform/foundation/Log.h"
+#include "platform/storage/AtomicFile.h"
 
 namespace zv {
 
@@ -21,11 +24,27 @@ std::optional<std::string> environmentValue(const char* name) {
   return std::string(value);
 }
 
-// $XDG_DATA_HOME, else ~/.local/share (the current folder when not even HOME is set).
+// The user's home folder: $HOME, else the password database's entry for the user. Only an
+// absolute path counts: a relative one would put the files under whatever folder the process
+// happens to start in. The root folder when neither names one (saves then fail, loudly).
+std::filesystem::path userHome() {
+  if (auto home = environmentValue("HOME"); home && std::filesystem::path(*home).is_absolute()) return *home;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+    buffer.resize(buffer.size() * 2);
+  if (found && found->pw_dir && std::filesystem::path(found->pw_dir).is_absolute()) return found->pw_dir;
+  logError("no home folder: HOME is not set and the user has no entry in the password database");
+  return "/";
+}
+
+// $XDG_DATA_HOME, else ~/.local/share. A relative $XDG_DATA_HOME is ignored, as the base
+// directory rules say.
 std::filesystem::path dataHome() {
-  if (auto xdg = environmentValue("XDG_DATA_HOME")) return *xdg;
-  if (auto home = environmentValue("HOME")) return std::filesystem::path(*home) / ".local" / "share";
-  return std::filesystem::current_path() / ".local" / "share";
+  if (auto xdg = environmentValue("XDG_DATA_HOME"); xdg && std::filesystem::path(*xdg).is_absolute()) return *xdg;
+  return userHome() / ".local" / "share";
 }
 
 constexpr const char* kProcessFolderPrefix = "process-";
@@ -183,7 +202,7 @@ void ApplicationEnvironment::setHomeDirectory(std::filesystem::path home) {
 std::filesystem::path ApplicationEnvironment::folderUnderHome(const char* name) const {
   std::filesystem::path folder = homeDirectory() / name;
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  storage::createPrivateFolders(folder, error);
   if (error) logError("cannot create folder " + folder.string() + ": " + error.message());
   return folder;
 }

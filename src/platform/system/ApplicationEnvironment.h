@@ -8,6 +8,8 @@
 //   home            $ZV_HOME, else $XDG_DATA_HOME/zerivudor, else ~/.local/share/zerivudor
 //   shared root     $ZV_SHARED_ROOT, else $XDG_DATA_HOME/zerivudor-shared, else
 //                   ~/.local/share/zerivudor-shared
+//   (a relative $XDG_DATA_HOME is ignored; ~ is $HOME when it is an absolute path, else the
+//   user's home in the password database)
 //   languages       $ZV_LANGUAGES (comma list, used as given), else the language codes of
 //                   $LANGUAGE, $LC_ALL or $LANG ("pt_BR.UTF-8" gives "pt"), else "en"
 // Every value can be set (tests point the home at a temporary folder).
@@ -35,8 +37,8 @@ class ApplicationEnvironment {
 
   std::filesystem::path homeDirectory() const;
   void setHomeDirectory(std::filesystem::path home);
-  // Folders under the home, created when asked for (an error creating one is logged; the path
-  // is returned all the same).
+  // Folders under the home, created when asked for with mode 0700, the home too when missing (an
+  // error creating one is logged; the path is returned all the same).
   std::filesystem::path documentsDirectory() const;      // <home>/Documents
   std::filesystem::path cachesDirectory() const;         // <home>/Caches
   std::filesystem::path preferencesDirectory() const;    // <home>/Preferences

@@ -138,7 +138,7 @@ UserDefaultsStore::UserDefaultsStore(fs::path path)
   // The folder is made now so that a delayed save can tell a folder removed since (a test's
   // temporary home, usually) from one that never existed.
   std::error_code error;
-  fs::create_directories(path_.parent_path(), error);
+  storage::createPrivateFolders(path_.parent_path(), error);
   folderExisted_ = fs::is_directory(path_.parent_path(), error);
   load();
 }
@@ -306,7 +306,7 @@ bool UserDefaultsStore::saveLocked(bool createFolder, Ref<Error>* error) {
     return false;
   }
   if (!fs::is_directory(folder, failure)) {
-    fs::create_directories(folder, failure);
+    storage::createPrivateFolders(folder, failure);
     if (failure) {
       report(Error::make(kPOSIXErrorDomain, failure.value(),
                          "cannot save user defaults to " + path_.string() + ": cannot make its folder (" +

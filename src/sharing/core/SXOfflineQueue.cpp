@@ -173,8 +173,11 @@ Ref<Data> payloadFor(const SXItem& item) {
 
 std::filesystem::path SXOfflineQueue::offlineQueuePath() {
   auto path = ApplicationEnvironment::shared().cachesDirectory() / "SX";
+  // What was queued, and for which service, is the user's alone: the folder is 0700, also one an
+  // earlier version made open.
   std::error_code error;
-  std::filesystem::create_directories(path, error);
+  storage::createPrivateFolders(path, error);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, error);
   return path;
 }
 
@@ -421,7 +424,7 @@ int SXOfflineQueue::beginReplay(const std::string& uid, const Ref<SXOfflineShare
   // The claim: an exclusive flock of the entry's claim file, held until the replay has ended. A
   // claim another process holds means that process is replaying the entry.
   std::error_code ignored;
-  std::filesystem::create_directories(claimPath(""), ignored);
+  storage::createPrivateFolders(claimPath(""), ignored);
   auto path = claimPath(uid);
   int claim = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (claim < 0) {

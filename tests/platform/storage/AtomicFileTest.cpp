@@ -80,6 +80,47 @@ TEST(AtomicFileTest, ANewFileIsNeverWrittenOverAnExistingOne) {
   EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
 }
 
+// Where the file system has no hard links, a new file is created in place instead, under the
+// same promise: it never replaces one, and nothing else is left in the folder.
+TEST(AtomicFileTest, ANewFileIsWrittenWhereHardLinksFail) {
+  zv::testing::TemporaryDirectory folder;
+  auto path = folder / "photo";
+  setHardLinksFailForTesting(true);
+  Ref<Error> first = writeNewFileAtomically(path, "first", std::filesystem::perms::owner_read |
+                                                              std::filesystem::perms::owner_write);
+  Ref<Error> second = writeNewFileAtomically(path, "second");
+  setHardLinksFailForTesting(false);
+  ASSERT_EQ(first, nullptr) << first->localizedDescription();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->code(), EEXIST);
+  EXPECT_EQ(zv::testing::readFile(path), "first");
+  EXPECT_EQ(std::filesystem::status(path).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
+}
+
+TEST(AtomicFileTest, MissingFoldersAreMadePrivateAndExistingOnesKeepTheirMode) {
+  zv::testing::TemporaryDirectory folder;
+  auto open = folder / "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms(0755), std::filesystem::perm_options::replace);
+  mode_t previous = ::umask(022);
+  Ref<Error> error = writeFileAtomically(open / "made" / "inner" / "file", "bytes");
+  ::umask(previous);
+  ASSERT_EQ(error, nullptr);
+  EXPECT_EQ(std::filesystem::status(open).permissions(), std::filesystem::perms(0755));
+  for (const auto& made : {open / "made", open / "made" / "inner"})
+    EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms::owner_all) << made;
+
+  // A plain file where a folder should be is an error, not a folder.
+  zv::testing::writeFile(folder / "plain", "x");
+  std::error_code failure;
+  EXPECT_FALSE(createPrivateFolders(folder / "plain" / "below", failure));
+  EXPECT_TRUE(failure);
+  EXPECT_FALSE(createPrivateFolders(folder / "plain", failure));
+  EXPECT_EQ(failure, std::make_error_code(std::errc::not_a_directory));
+}
+
 TEST(AtomicFileTest, TheFileGetsTheAskedPermissionsWhateverTheUmask) {
   zv::testing::TemporaryDirectory folder;
   mode_t previous = ::umask(0);

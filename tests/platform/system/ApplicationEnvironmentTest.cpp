@@ -1,6 +1,8 @@
 #include "platform/system/ApplicationEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "platform/foundation/Date.h"
 #include "platform/system/SystemTestSupport.h"
@@ -85,14 +88,39 @@ TEST_F(ApplicationEnvironmentTest, FallsBackToTheDataHomeAndLocaleVariables) {
   EXPECT_EQ(environment.countryCode(), "US");
 }
 
+// Without HOME (a service, a cron job) the home comes from the password database, never from the
+// folder the process started in; a relative XDG_DATA_HOME is ignored for the same reason.
+TEST_F(ApplicationEnvironmentTest, WithoutHomeTheUsersHomeComesFromThePasswordDatabase) {
+  struct passwd* user = ::getpwuid(::getuid());
+  ASSERT_TRUE(user && user->pw_dir);
+  std::filesystem::path userHome = user->pw_dir;
+  variables.set("ZV_HOME", std::nullopt);
+  variables.set("ZV_SHARED_ROOT", std::nullopt);
+  variables.set("HOME", std::nullopt);
+  variables.set("XDG_DATA_HOME", "relative/data");
+  auto& environment = ApplicationEnvironment::shared();
+  EXPECT_EQ(environment.homeDirectory(), userHome / ".local/share/zerivudor");
+  EXPECT_EQ(environment.sharedRoot(), userHome / ".local/share/zerivudor-shared");
+
+  environment.reset();
+  variables.set("HOME", temporary.path().string());
+  EXPECT_EQ(environment.homeDirectory(), temporary.path() / ".local/share/zerivudor");
+}
+
 TEST_F(ApplicationEnvironmentTest, FoldersAreCreatedUnderTheHomeWhenAskedFor) {
   auto& environment = ApplicationEnvironment::shared();
   environment.setHomeDirectory(temporary.path() / "home");
   EXPECT_FALSE(std::filesystem::exists(temporary.path() / "home"));
-  for (const auto& folder : {environment.documentsDirectory(), environment.cachesDirectory(),
-                             environment.preferencesDirectory(), environment.temporaryDirectory()}) {
+  mode_t previous = ::umask(022);
+  std::vector<std::filesystem::path> folders{environment.documentsDirectory(), environment.cachesDirectory(),
+                                             environment.preferencesDirectory(), environment.temporaryDirectory()};
+  ::umask(previous);
+  // The system's own state is the user's alone, the home first.
+  EXPECT_EQ(std::filesystem::status(temporary.path() / "home").permissions(), std::filesystem::perms::owner_all);
+  for (const auto& folder : folders) {
     EXPECT_EQ(folder.parent_path(), temporary.path() / "home");
     EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all) << folder;
   }
   EXPECT_NE(environment.documentsDirectory(), environment.cachesDirectory());
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -327,6 +328,21 @@ TEST_F(SXOfflineQueueTest, TheFirstFlushRemovesPayloadsNoEntryNames) {
   EXPECT_FALSE(std::filesystem::exists(folder / "QueueProbeSharer-4-1700000000.000000-7"));
   EXPECT_FALSE(std::filesystem::exists(folder / ".QueueProbeSharer-4-1700000000.000000-8.Ab3dE6gH"));
   EXPECT_EQ(entries().size(), 1u);
+}
+
+// The names in the queue's folders tell what was queued and for which service: the folders are
+// the user's alone, also one an earlier version made open.
+TEST_F(SXOfflineQueueTest, TheQueueFoldersAreTheUsersAlone) {
+  mode_t previous = ::umask(022);
+  auto folder = ApplicationEnvironment::shared().cachesDirectory() / "SX";
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms(0755), std::filesystem::perm_options::replace);
+  queue(SXItem::makeText("private"));
+  flushAndWait();
+  ::umask(previous);
+  ASSERT_EQ(QueueProbeSharer::sent().size(), 1u);
+  for (const auto& made : {folder, folder / ".replaying"})
+    EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms::owner_all) << made;
 }
 
 // A replay cancelled before it started is not left marked running: the next flush replays it.
