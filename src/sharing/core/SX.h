@@ -24,8 +24,8 @@
 // Stored values: favourites in the user defaults ("SX_FAVS_<type>", exclusions "SXExcluded"),
 // login values as keychain generic passwords (service "SX_AUTH_" + sharer id, account = field
 // key). Keychain failures reach the caller through the error slot. Removing a login value of a
-// sharer (every logout does) abandons that service's login attempt under way (SXLoginAttempt), so
-// no login answered after a logout is kept; logoutOfService abandons it too.
+// sharer (every logout does) abandons that service's login attempts under way (SXLoginAttempt), so
+// no login answered after a logout is kept; logoutOfService abandons them too.
 //
 // Offline queue: addToOfflineQueue and flushOfflineQueue forward to the handlers the offline
 // queue installs (setOfflineQueueHandlers); without handlers a share cannot be queued (false) and

@@ -88,8 +88,8 @@ void SXOAuthSharer::loginFailed() {
   authDidFinish(false);
 }
 
-void SXOAuthSharer::beginLogin() {
-  beginLoginAttempt([](SXSharer& sharer) { static_cast<SXOAuthSharer&>(sharer).loginAbandoned(); });
+void SXOAuthSharer::beginLogin(SXLoginAttempt::Kind kind) {
+  beginLoginAttempt([](SXSharer& sharer) { static_cast<SXOAuthSharer&>(sharer).loginAbandoned(); }, kind);
 }
 
 void SXOAuthSharer::loginAbandoned() {
@@ -238,7 +238,9 @@ void SXOAuthSharer::tokenAccess(bool refresh) {
     loginStep_ = LoginStep::AccessToken;
     if (!loginAttempt() || !loginAttempt()->isCurrent()) beginLogin();
   } else {
-    beginLogin();  // the web login's attempt goes on; these are attempts of their own
+    // The web login's attempt goes on; these are attempts of their own. A refresh renews the
+    // stored token by itself (nothing shown, nothing asked): it ends no other share's login.
+    beginLogin(refresh ? SXLoginAttempt::Kind::Silent : SXLoginAttempt::Kind::Interactive);
   }
   const auto number = ++fetchNumber_;
   auto attempt = loginAttempt();

@@ -138,9 +138,10 @@ class SXOAuthSharer : public SXSharer, public SXOAuthViewDelegate {
   std::uint64_t fetchNumber_ = 0;
   // Ends the web login under way with a failure, once; nothing stays pending for it.
   void loginFailed();
-  // Starts this sharer's login attempt (SXLoginAttempt) for a web login, an xAuth form or a refresh.
-  void beginLogin();
-  // A logout or a newer login of the service ended the attempt: answers on their way are dropped
+  // Starts this sharer's login attempt (SXLoginAttempt) for a web login, an xAuth form (both
+  // interactive) or a refresh (silent).
+  void beginLogin(SXLoginAttempt::Kind kind = SXLoginAttempt::Kind::Interactive);
+  // A logout or a newer interactive login of the service ended the attempt: answers on their way are dropped
   // and whoever waits for the login hears it failed.
   void loginAbandoned();
 };

@@ -229,13 +229,16 @@ void SXSharer::authorizationFormCancel(SXFormController& form) {
   sendDidCancel();
 }
 
-Ref<SXLoginAttempt> SXSharer::beginLoginAttempt(std::function<void(SXSharer&)> abandoned) {
+Ref<SXLoginAttempt> SXSharer::beginLoginAttempt(std::function<void(SXSharer&)> abandoned, SXLoginAttempt::Kind kind) {
   endLoginAttempt();
   std::weak_ptr<SXSharer> weak = selfAs<SXSharer>();
-  loginAttempt_ = SXLoginAttempt::begin(sharerId(), [weak, abandoned = std::move(abandoned)] {
-    auto me = weak.lock();
-    if (me && abandoned) abandoned(*me);
-  });
+  loginAttempt_ = SXLoginAttempt::begin(
+      sharerId(),
+      [weak, abandoned = std::move(abandoned)] {
+        auto me = weak.lock();
+        if (me && abandoned) abandoned(*me);
+      },
+      kind);
   return loginAttempt_;
 }
 

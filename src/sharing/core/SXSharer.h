@@ -232,8 +232,11 @@ class SXSharer : public ui::NavigationController {
 
   // Starts this sharer's login attempt for its service (SXLoginAttempt::begin with sharerId()); an
   // earlier attempt of this sharer ends first without its handler. `abandoned` runs (with the
-  // sharer, while it lives) when a logout or a newer login of the service ends the attempt.
-  Ref<SXLoginAttempt> beginLoginAttempt(std::function<void(SXSharer&)> abandoned);
+  // sharer, while it lives) when a logout or (interactive attempts only) a newer interactive login
+  // of the service ends the attempt. A login the sharer makes by itself from stored credentials is
+  // Silent: it neither ends nor is ended by another share's login.
+  Ref<SXLoginAttempt> beginLoginAttempt(std::function<void(SXSharer&)> abandoned,
+                                        SXLoginAttempt::Kind kind = SXLoginAttempt::Kind::Interactive);
   // Ends this sharer's attempt, if it is still current, without running its handler.
   void endLoginAttempt();
 

@@ -485,6 +485,33 @@ TEST_F(SXOAuthSharerTest, ARefreshSignsWithTheAccessTokenStoresTheNewOneAndSends
   EXPECT_EQ(requestsTo("/request_token"), 0);
 }
 
+TEST_F(SXOAuthSharerTest, RefreshesOfSharesSendingAtOnceEachGoOnAndALogoutEndsEachOnce) {
+  auto refreshBoth = [&](const std::shared_ptr<AuthRecorder>& recorder) {
+    EXPECT_TRUE(SX::setAuthValue("old", "accessKey", "OAuthTestSharer"));
+    EXPECT_TRUE(SX::setAuthValue("olds", "accessSecret", "OAuthTestSharer"));
+    std::vector<Ref<OAuthTestSharer>> sharers{recordedSharer(recorder), recordedSharer(recorder)};
+    for (const auto& sharer : sharers) EXPECT_TRUE(sharer->isAuthorized());
+    for (const auto& sharer : sharers) sharer->refreshToken();
+    return sharers;
+  };
+  auto recorder = std::make_shared<AuthRecorder>();
+  auto sharers = refreshBoth(recorder);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return recorder->finished + recorder->failed == 2; }, 30.0));
+  EXPECT_EQ(recorder->failed, 0);
+  for (const auto& sharer : sharers) EXPECT_EQ(sharer->sends, 1);
+
+  auto logoutRecorder = std::make_shared<AuthRecorder>();
+  sharers = refreshBoth(logoutRecorder);
+  SX::logoutOfService("OAuthTestSharer");
+  EXPECT_EQ(logoutRecorder->failed, 2);
+  pumpRunLoopUntil([&] { return requestsTo("/access_token") == 4; }, 30.0);
+  pumpRunLoopFor(0.3);
+  EXPECT_EQ(logoutRecorder->failed, 2);
+  EXPECT_EQ(logoutRecorder->finished, 0);
+  for (const auto& sharer : sharers) EXPECT_EQ(sharer->sends, 0);
+  EXPECT_EQ(SX::getAuthValueForKey("accessKey", "OAuthTestSharer"), std::nullopt);
+}
+
 TEST_F(SXOAuthSharerTest, ARefreshWhoseTokenCannotBeStoredEndsTheSendOnce) {
   ASSERT_TRUE(SX::setAuthValue("old", "accessKey", "OAuthTestSharer"));
   ASSERT_TRUE(SX::setAuthValue("olds", "accessSecret", "OAuthTestSharer"));

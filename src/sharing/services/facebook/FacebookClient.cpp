@@ -201,14 +201,18 @@ void FacebookClient::facebookDialogNotLogin(bool cancelled) {
   if (auto delegate = liveSessionDelegate()) delegate->facebookDidNotLogin(cancelled);
 }
 
+void FacebookClient::cancelLogin() {
+  auto hold = self();
+  endDialog(loginDialog_);
+  setLoginInProgress(false);
+}
+
 void FacebookClient::logout() {
   auto hold = self();
   // A login still waiting ends here as cancelled: a reply that comes after the logout is not taken.
-  if (isLoginInProgress() || (loginDialog_ && !loginDialog_->isDismissed())) {
-    endDialog(loginDialog_);
-    facebookDialogNotLogin(true);
-  }
-  setLoginInProgress(false);
+  const bool waiting = isLoginInProgress() || (loginDialog_ && !loginDialog_->isDismissed());
+  cancelLogin();
+  if (waiting) facebookDialogNotLogin(true);
   // An extension answered after the logout would log the user in again.
   cancelTokenExtension();
   invalidateSession();

@@ -66,6 +66,9 @@ class FacebookClient : public Object, public FacebookLoginDialogDelegate, public
   static Ref<MutableDictionary> parseURLParams(std::string_view query);
   void logout();
   void logout(const std::shared_ptr<FacebookSessionDelegate>& delegate);
+  // Ends the login under way without telling anyone (its owner reports the outcome itself): the
+  // login page goes, and a reply that comes later is not taken.
+  void cancelLogin();
   // A token, an expiry, and the expiry after now.
   bool isSessionValid() const;
 

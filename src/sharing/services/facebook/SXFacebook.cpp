@@ -163,11 +163,13 @@ bool SXFacebook::handleOpenURL(const Ref<URL>& url) {
       session->setLoginStartedAt(Date::fromUnixTime(doubleValueOf(started)));
     }
     session->setSessionDelegate(std::dynamic_pointer_cast<FacebookSessionDelegate>(created));
+    created->beginLogin();
     created->holdUntilLoginEnds();
   }
   const bool handled = session->handleOpenURL(url);
   if (!handled && created) {
     session->setSessionDelegate({});
+    created->endLoginAttempt();
     created->letGoAfterLogin();
   }
   return handled;
@@ -221,6 +223,9 @@ bool SXFacebook::isAuthorized() {
 }
 
 void SXFacebook::promptAuthorization() {
+  // This login replaces the one still waiting (the user came back without logging in): that
+  // share ends now, and lets go of its item.
+  beginLogin();
   // A share parked by an earlier login that never came back gives way to this one, with its file.
   dropParkedItem();
   auto store = defaults();
@@ -253,8 +258,34 @@ void SXFacebook::promptAuthorization() {
   store->synchronize();
 }
 
+void SXFacebook::beginLogin() {
+  beginLoginAttempt([](SXSharer& sharer) { static_cast<SXFacebook&>(sharer).loginAbandoned(); });
+}
+
+bool SXFacebook::takeLoginOutcome() {
+  if (loginAttempt() && loginAttempt()->take()) return true;
+  // The login ended already (replaced, logged out): its share had its outcome.
+  letGoAfterLogin();
+  return false;
+}
+
+void SXFacebook::loginAbandoned() {
+  auto hold = selfAs<SXFacebook>();
+  auto session = facebook();
+  // The session's waiting login is this share's: it ends too, so a reply that comes later is not
+  // taken for it.
+  if (session->sessionDelegate().lock() == std::dynamic_pointer_cast<FacebookSessionDelegate>(self())) {
+    session->cancelLogin();
+  }
+  dropParkedItem();
+  setPendingAction(SXPendingActionNone);
+  authDidFinish(false);
+  letGoAfterLogin();
+}
+
 void SXFacebook::facebookDidLogin() {
   auto hold = selfAs<SXFacebook>();
+  if (!takeLoginOutcome()) return;
   // The session has handed the token to storage already.
   auto store = defaults();
   if (auto parked = store->dictionaryForKey(kSXStoredItemKey)) {
@@ -273,6 +304,7 @@ void SXFacebook::facebookDidLogin() {
 
 void SXFacebook::facebookDidNotLogin(bool cancelled) {
   auto hold = selfAs<SXFacebook>();
+  if (!takeLoginOutcome()) return;
   if (!cancelled) {
     ui::AlertView::make(SXLocalizedText("Authorize Error"), SXLocalizedText("There was an error while authorizing"), {},
                         SXLocalizedText("Close"))

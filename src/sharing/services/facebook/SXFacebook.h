@@ -7,6 +7,12 @@
 // the share goes on when the login reply brings the application back, even after a restart.
 // A login that fails drops the parked item.
 //
+// Each login is the service's interactive SXLoginAttempt: a newer login (another share while the
+// user has not come back from the last one) ends the one waiting before it, and a logout, however
+// it is made, ends the one waiting; that share then ends once, as not logged in, without an alert,
+// and lets go of its sharer and its item. A login outcome the session reports for an attempt
+// that is over is dropped.
+//
 // Threads: main thread only. Ownership: the sharer keeps itself alive from a login, a dialog or a
 // request until the matching outcome; the session does not retain its delegate (this sharer).
 
@@ -99,6 +105,11 @@ class SXFacebook : public SXSharer,
  private:
   enum class DialogOutcome { Posted, NothingPosted, TokenRefused, Failed };
   static void dropParkedItem();
+  // Starts this sharer's login attempt; loginAbandoned() runs when a newer login or a logout ends it.
+  void beginLogin();
+  void loginAbandoned();
+  // The session reported the login's outcome: true once, while this sharer's attempt is current.
+  bool takeLoginOutcome();
   // The service refused the token while sending.
   void tokenRefused();
   void holdUntilLoginEnds() { loginHold_ = selfAs<SXFacebook>(); }

@@ -194,14 +194,16 @@ void SXGoogleReader::authorizationFormValidate(SXFormController& form) {
   getSession(values->stringForKey("email"), values->stringForKey("password"));
 }
 
-void SXGoogleReader::getSession(const std::optional<std::string>& email, const std::optional<std::string>& password) {
+void SXGoogleReader::getSession(const std::optional<std::string>& email, const std::optional<std::string>& password,
+                                SXLoginAttempt::Kind kind) {
   auto source = "Sharing-" + escape(SXConfigString("appName")) + "-0.2.1";
   auto body = "service=reader&source=" + source + "&Email=" + escape(email) + "&Passwd=" + escape(password) +
               "&accountType=GOOGLE";
   auto self = selfAs<SXGoogleReader>();
   if (!quiet()) SXActivityIndicator::currentIndicator()->displayActivity(SXLocalizedText("Logging In..."));
-  // The form's login or the one a send makes by itself: either is the service's current login,
-  // which a logout drops with its answer.
+  // The form's login is the service's interactive login; the one a send makes by itself from the
+  // stored login is silent, so shares sending at once (two links in a row, a replay of the offline
+  // queue) each keep theirs. A logout drops either with its answer.
   auto attempt = beginLoginAttempt([](SXSharer& sharer) {
     auto& me = static_cast<SXGoogleReader&>(sharer);
     auto hold = me.selfAs<SXGoogleReader>();
@@ -211,7 +213,7 @@ void SXGoogleReader::getSession(const std::optional<std::string>& email, const s
     me.setPendingAction(SXPendingActionNone);
     me.authDidFinish(false);
     if (sending) me.sendDidFailWithError(SX::error(SXLocalizedText("There was an error logging into Google Reader")));
-  });
+  }, kind);
   setRequest(credentials::postForm(httpsURL(kAccountHost, "/accounts/ClientLogin"), body, self,
                                    [self, attempt](const Ref<SXRequest>& r) {
                                      if (self->request() == r && attempt->take()) self->authFinished(r);
@@ -308,7 +310,7 @@ bool SXGoogleReader::send() {
   if (!validateItem()) return false;
   if (!session_) {
     setPendingAction(SXPendingActionSend);
-    getSession(getAuthValueForKey("email"), getAuthValueForKey("password"));
+    getSession(getAuthValueForKey("email"), getAuthValueForKey("password"), SXLoginAttempt::Kind::Silent);
     return true;
   }
   auto self = selfAs<SXGoogleReader>();

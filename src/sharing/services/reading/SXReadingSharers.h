@@ -65,7 +65,9 @@ class SXGoogleReader : public SXSharer {
   std::vector<Ref<SXFormFieldSettings>> authorizationFormFields() const override;
 
   void authorizationFormValidate(SXFormController& form) override;
-  void getSession(const std::optional<std::string>& email, const std::optional<std::string>& password);
+  // Logs in: from the login form (interactive), or from the stored login before a send (silent).
+  void getSession(const std::optional<std::string>& email, const std::optional<std::string>& password,
+                  SXLoginAttempt::Kind kind = SXLoginAttempt::Kind::Interactive);
   void authFinished(const Ref<SXRequest>& request);
   std::vector<Ref<SXFormFieldSettings>> shareFormFieldsForType(std::int32_t type) override;
   void signRequest(SXRequest& request) const;

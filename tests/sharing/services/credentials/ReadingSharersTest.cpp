@@ -3,6 +3,7 @@
 // login, cookies, authorization header and edit token).
 #include "CredentialTestSupport.h"
 #include "platform/system/UserDefaults.h"
+#include "sharing/core/SXOfflineQueue.h"
 #include "sharing/services/reading/SXReadingSharers.h"
 
 namespace zv::testing {
@@ -220,6 +221,76 @@ TEST_F(Reading, TheHubsLogoutEndsGoogleReadersLoginBeforeASend) {
   EXPECT_EQ(count(kSXSendDidFailWithError), 1);
   EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
   EXPECT_FALSE(SX::getAuthValueForKey("password", "SXGoogleReader"));
+}
+
+// The links Google Reader was asked to keep, in the order they reached the service.
+std::vector<std::string> keptLinks(const CredentialServices& service) {
+  std::vector<std::string> links;
+  for (const auto& edit : service.callsTo("/reader/api/0/item/edit")) links.push_back(edit.fields.at("url"));
+  return links;
+}
+
+TEST_F(Reading, GoogleReaderSharesLoggingInAtOnceEachArrive) {
+  storeLogin("SXGoogleReader", "email");
+  std::vector<Ref<SXGoogleReader>> sharers;
+  for (const char* link : {"https://example.org/1", "https://example.org/2"}) {
+    sharers.push_back(SXSharer::make<SXGoogleReader>());
+    sharers.back()->setItem(SXItem::makeURL(URL::make(link), "t"));
+    ASSERT_TRUE(sharers.back()->send());  // each logs in by itself first
+  }
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return count(kSXSendDidFinish) + count(kSXSendDidFailWithError) == 2; }, 20.0))
+      << service.lastComplaint();
+  EXPECT_EQ(count(kSXSendDidFinish), 2);
+  EXPECT_EQ(count(kSXSendDidFailWithError), 0);
+  EXPECT_EQ(topAlert(), nullptr);
+  auto links = keptLinks(service);
+  std::sort(links.begin(), links.end());
+  EXPECT_EQ(links, (std::vector<std::string>{"https://example.org/1", "https://example.org/2"}));
+}
+
+TEST_F(Reading, TheHubsLogoutEndsEveryGoogleReaderLoginBeforeASendOnce) {
+  storeLogin("SXGoogleReader", "email");
+  std::map<const Object*, int> failures;
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(
+      kSXSendDidFailWithError, nullptr, [&](const Ref<Notification>& n) { ++failures[n->object().get()]; });
+  std::vector<Ref<SXGoogleReader>> sharers;
+  for (int i = 0; i < 2; ++i) {
+    sharers.push_back(SXSharer::make<SXGoogleReader>());
+    sharers.back()->setItem(SXItem::makeURL(URL::make(kLink), "t"));
+    ASSERT_TRUE(sharers.back()->send());
+  }
+  EXPECT_TRUE(failures.empty());  // neither login is a reason to end the other
+  SX::logoutOfService("SXGoogleReader");
+  pumpRunLoopUntil([&] { return service.callsTo("/accounts/ClientLogin").size() == 2; }, 5.0);
+  pumpRunLoopFor(0.8);
+  NotificationCenter::defaultCenter()->removeObserver(token);
+  for (const auto& sharer : sharers) {
+    EXPECT_EQ(failures[sharer.get()], 1);
+    EXPECT_FALSE(sharer->session());
+    EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  }
+  EXPECT_EQ(failures.size(), 2u);
+  EXPECT_EQ(count(kSXSendDidFinish), 0);
+  EXPECT_TRUE(service.callsTo("/reader/api/0/item/edit").empty());
+}
+
+TEST_F(Reading, AReplayOfQueuedGoogleReaderSharesSendsEachOnce) {
+  storeLogin("SXGoogleReader", "email");
+  std::vector<std::string> queued;
+  for (int i = 1; i <= SXOfflineQueue::kReplayWidth; ++i) {
+    queued.push_back("https://example.org/queued/" + std::to_string(i));
+    ASSERT_TRUE(SX::addToOfflineQueue(SXItem::makeURL(URL::make(queued.back()), "t"), "SXGoogleReader"));
+  }
+  SX::flushOfflineQueue();
+  auto queue = SX::currentHelper()->offlineQueue();
+  ASSERT_TRUE(queue);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return queue->operations().empty(); }, 20.0));
+  auto links = keptLinks(service);
+  std::sort(links.begin(), links.end());
+  EXPECT_EQ(links, queued);
+  auto left = SXOfflineQueue::getOfflineQueueList();
+  EXPECT_EQ(left ? left->count() : 0u, 0u);  // each entry removed once its share arrived
+  EXPECT_EQ(topAlert(), nullptr);
 }
 
 TEST_F(Reading, GoogleReaderBadAuthenticationWhileSendingAsksForANewLogin) {

@@ -69,6 +69,13 @@ class SXFacebookTest : public FacebookTest {
     return dialog;
   }
   static Ref<UserDefaults> defaults() { return UserDefaults::standardUserDefaults(); }
+  // The process ends while the user is away logging in: its session, its login under way and its
+  // sharer with it (the test keeps `before` only to let it go later).
+  static void restartAfter(const Ref<SXFacebook>& before) {
+    before->endLoginAttempt();
+    SXFacebook::resetSharedSessionForTesting();
+    UserDefaults::resetStandardUserDefaults();
+  }
 
   std::vector<std::string> reports;
   Ref<ui::Application> application = ui::Application::sharedApplication();
@@ -125,8 +132,7 @@ TEST_F(SXFacebookTest, AfterARestartTheParkedShareGoesOn) {
   auto beforeRestart = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://www.mirovast.com/zerivudor")));
   ASSERT_EQ(application->openedURLs().size(), 1u);
   // The process ends while the user is away; a new one gets the reply.
-  SXFacebook::resetSharedSessionForTesting();
-  UserDefaults::resetStandardUserDefaults();
+  restartAfter(beforeRestart);
   ASSERT_TRUE(SXFacebook::handleOpenURL(loginReply()));
   auto dialog = waitForFeedDialog();
   ASSERT_TRUE(dialog);
@@ -149,8 +155,7 @@ TEST_F(SXFacebookTest, AReplyNobodyAskedForIsRefused) {
   auto abandoned = SXSharer::shareItem<SXFacebook>(SXItem::makeURL(URL::make("https://www.mirovast.com/zerivudor")));
   ASSERT_EQ(application->openedURLs().size(), 1u);
   ASSERT_TRUE(defaults()->dictionaryForKey(kSXStoredItemKey));
-  SXFacebook::resetSharedSessionForTesting();
-  UserDefaults::resetStandardUserDefaults();
+  restartAfter(abandoned);
   clock.set(start + FacebookClient::kLoginReplyLifetime + 1);
   EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
   EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
@@ -494,8 +499,7 @@ TEST_F(SXFacebookTest, ALoginReplyThatNeverComesEndsTheShareOnceAndDropsWhatWasP
   parked = defaults()->dictionaryForKey(kSXStoredItemKey);
   ASSERT_TRUE(parked && parked->stringForKey("imagePath"));
   const auto secondPath = *parked->stringForKey("imagePath");
-  SXFacebook::resetSharedSessionForTesting();
-  UserDefaults::resetStandardUserDefaults();
+  restartAfter(beforeRestart);
   wall.set(start + FacebookClient::kLoginReplyLifetime + 1);
   EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
   EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
@@ -504,6 +508,81 @@ TEST_F(SXFacebookTest, ALoginReplyThatNeverComesEndsTheShareOnceAndDropsWhatWasP
   EXPECT_FALSE(SX::getAuthValueForKey(kSXFacebookTokenAccount, "SXFacebook"));
   if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
   beforeRestart->facebookDidNotLogin(true);  // that process's sharer would have ended with it
+}
+
+// Photo shares, each while logged out, the user never logging in: each new login replaces the
+// one before it, whose share ends then, once, quietly, letting go of its sharer and picture; a
+// logout ends the last. `loginFromPage`: the login page shows in the application instead.
+class SXFacebookLoginsTest : public SXFacebookTest {
+ protected:
+  void shareUntilTheLastWaits(int shares, bool loginFromPage) {
+    std::vector<std::weak_ptr<SXFacebook>> sharers;
+    std::vector<int> outcomes(static_cast<std::size_t>(shares));
+    std::vector<ObjectPtr> tokens;
+    for (const char* name : {kSXAuthDidFinish, kSXSendDidFinish, kSXSendDidFailWithError, kSXSendDidCancel}) {
+      tokens.push_back(NotificationCenter::defaultCenter()->addObserverForName(
+          name, nullptr, [&](const Ref<Notification>& n) {
+            for (std::size_t k = 0; k < sharers.size(); ++k) {
+              if (sharers[k].lock().get() == dynamic_cast<SXFacebook*>(n->object().get())) ++outcomes[k];
+            }
+          }));
+    }
+    application->setOpenURLAnswer(!loginFromPage);
+    const auto pictures = ApplicationEnvironment::shared().cachesDirectory() / "SXImage";
+    auto picturesLeft = [&] {
+      std::error_code ignored;
+      return std::distance(std::filesystem::directory_iterator(pictures, ignored),
+                           std::filesystem::directory_iterator());
+    };
+    std::vector<std::weak_ptr<FacebookDialog>> pages;
+    for (int i = 0; i < shares; ++i) {
+      auto picture = graphics::Image::make(graphics::Bitmap::filled(40, 30, static_cast<std::uint8_t>(i), 2, 3));
+      sharers.push_back(SXSharer::shareItem<SXFacebook>(SXItem::makeImage(picture, "t")));
+      if (loginFromPage) {
+        pages.push_back(SXFacebook::facebook()->loginDialog());
+        ASSERT_TRUE(pages.back().lock());
+      }
+    }
+    pumpRunLoopFor(0.2);
+    int live = 0;
+    for (const auto& sharer : sharers) live += !sharer.expired();
+    EXPECT_EQ(live, 1);
+    EXPECT_FALSE(sharers.back().expired());
+    for (int i = 0; i + 1 < shares; ++i) {
+      EXPECT_EQ(outcomes[static_cast<std::size_t>(i)], 1) << "share " << i;
+      if (loginFromPage) {
+        auto page = pages[static_cast<std::size_t>(i)].lock();
+        EXPECT_TRUE(!page || page->isDismissed()) << "page " << i;
+      }
+    }
+    EXPECT_EQ(outcomes.back(), 0);
+    EXPECT_EQ(reports, std::vector<std::string>(static_cast<std::size_t>(shares - 1), std::string(kSXAuthDidFinish) + " NO"));
+    EXPECT_EQ(topAlert(), nullptr);
+    EXPECT_EQ(picturesLeft(), 1);  // the waiting share's only
+
+    SX::logoutOfService("SXFacebook");
+    pumpRunLoopFor(0.2);
+    EXPECT_TRUE(sharers.back().expired());
+    EXPECT_EQ(outcomes.back(), 1);
+    EXPECT_EQ(reports.size(), static_cast<std::size_t>(shares));
+    EXPECT_EQ(picturesLeft(), 0);
+    EXPECT_FALSE(defaults()->objectForKey(kSXStoredItemKey));
+    auto page = SXFacebook::facebook()->loginDialog();
+    EXPECT_TRUE(!page || page->isDismissed());
+    // A reply that comes after all belongs to no login.
+    EXPECT_FALSE(SXFacebook::handleOpenURL(loginReply()));
+    EXPECT_EQ(reports.size(), static_cast<std::size_t>(shares));
+    EXPECT_EQ(topAlert(), nullptr);
+    for (const auto& token : tokens) NotificationCenter::defaultCenter()->removeObserver(token);
+  }
+};
+
+TEST_F(SXFacebookLoginsTest, EachNewLoginEndsTheShareWaitingBeforeItAndALogoutTheLast) {
+  shareUntilTheLastWaits(30, /*loginFromPage=*/false);
+}
+
+TEST_F(SXFacebookLoginsTest, EachNewLoginPageEndsTheShareWaitingBeforeItAndALogoutTheLast) {
+  shareUntilTheLastWaits(4, /*loginFromPage=*/true);
 }
 
 TEST_F(SXFacebookTest, ParkedImagesAreReadOnceAndAlwaysDeleted) {
