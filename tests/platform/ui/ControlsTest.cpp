@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <functional>
 
 #include "UITestSupport.h"
@@ -251,11 +251,18 @@ TEST_F(ControlsTest, WordWrapTimeGrowsLinearlyWithTheText) {
     return text;
   };
   auto bestSeconds = [&](const std::string& text, std::size_t& lines) {
+    // The thread's own CPU time, best of several runs: time spent waiting for a busy machine's
+    // cores does not count.
+    auto threadSeconds = [] {
+      timespec now{};
+      ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+      return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
     double best = 1e9;
-    for (int run = 0; run < 5; ++run) {
-      auto start = std::chrono::steady_clock::now();
+    for (int run = 0; run < 9; ++run) {
+      const double start = threadSeconds();
       lines = wrapText(text, *font, 200, LineBreakMode::WordWrap).size();
-      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      best = std::min(best, threadSeconds() - start);
     }
     return best;
   };
