@@ -10,6 +10,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Unicode.h"
 #include "platform/runloop/DispatchQueue.h"
+#include "platform/storage/AtomicFile.h"
 #include "platform/storage/FileLock.h"
 #include "platform/storage/KeyedArchive.h"
 #include "platform/system/ApplicationEnvironment.h"
@@ -61,7 +62,7 @@ class SlotsLock {
   SlotsLock() : processLock_(classLock()) {
     auto folder = ApplicationEnvironment::shared().sharedRoot() / "Pasteboards";
     std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    storage::createPrivateFolders(folder, ignored);
     fileLock_.emplace(folder / ".deviceudid.lock", storage::FileLock::Mode::Exclusive);
     if (!fileLock_->isLocked()) logError("DeviceUDID: the slots could not be locked against other processes");
   }

@@ -134,6 +134,10 @@ TEST_F(DeviceUDIDTest, FirstCallWritesSlotZeroAndLaterCallsAgree) {
   auto modelHash = record->objectForKeyAs<Data>(kDeviceUDIDModelHashKey);
   ASSERT_TRUE(modelHash);
   EXPECT_EQ(modelHash->length(), 20u);
+  // The slots' folder is the user's alone.
+  struct stat folder {};
+  ASSERT_EQ(stat((ApplicationEnvironment::shared().sharedRoot() / "Pasteboards").c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 07777, 0700u);
 
   clock->advance(100);
   EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), identifier);
