@@ -1,8 +1,12 @@
 #include "platform/runloop/DispatchQueue.h"
 
+#include <pthread.h>
+
 #include <deque>
+#include <mutex>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ThreadStartRetry.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/Thread.h"
@@ -73,9 +77,37 @@ WorkerPool& serialPool() {
 }
 
 // One thread whose loop keeps the timers of `after` for queues other than the main one.
+// The thread that fires delayed work, one per process: a child made by fork has none of its
+// parent's threads, so it makes its own. The lock is held across a fork, so a child never
+// inherits it locked; a parent's thread is left alone in the child (neither used nor destroyed).
+struct DelayThreadSlot {
+  std::mutex mutex;
+  unsigned generation = 0;
+  Ref<Thread>* thread = nullptr;
+};
+
+DelayThreadSlot& delayThreadSlot() {
+  static DelayThreadSlot& slot = *[] {
+    // The supervisor's fork handlers come first, so a fork takes this lock before its lock, in
+    // the order delayThread takes them.
+    prepareThreadStartRetries();
+    auto* made = new DelayThreadSlot;
+    ::pthread_atfork([] { delayThreadSlot().mutex.lock(); }, [] { delayThreadSlot().mutex.unlock(); },
+                     [] { delayThreadSlot().mutex.unlock(); });
+    return made;
+  }();
+  return slot;
+}
+
 Ref<Thread> delayThread() {
-  static Ref<Thread>* thread = new Ref<Thread>(Thread::startRunLoopThread("dispatch.after"));
-  return *thread;
+  auto& slot = delayThreadSlot();
+  std::lock_guard lock(slot.mutex);
+  const unsigned generation = WorkerPool::forkGeneration();
+  if (!slot.thread || slot.generation != generation) {
+    slot.thread = new Ref<Thread>(Thread::startRunLoopThread("dispatch.after"));
+    slot.generation = generation;
+  }
+  return *slot.thread;
 }
 
 }  // namespace

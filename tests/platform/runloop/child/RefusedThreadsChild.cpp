@@ -153,18 +153,24 @@ int forkedChildStartsAfresh(char** argv) {
   });
   std::atomic<bool> inheritedRan{false};
   refusing->submit([&] { inheritedRan = true; });
+  // The delayed-work thread exists at the fork.
+  std::atomic<bool> delayedInParent{false};
+  DispatchQueue::globalQueue()->after(0.001, [&] { delayedInParent = true; });
+  if (!waitUntil([&] { return delayedInParent.load(); })) return 1;
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
   const pid_t child = ::fork();
   if (child == 0) {
     ::alarm(30);
     refuse = false;
-    std::atomic<bool> serialRan{false}, globalRan{false}, submittedRan{false};
+    std::atomic<bool> serialRan{false}, globalRan{false}, submittedRan{false}, delayedRan{false};
     serial->sync([&] { serialRan = true; });
     DispatchQueue::globalQueue()->async([&] { globalRan = true; });
     refusing->submit([&] { submittedRan = true; });
-    if (!waitUntil([&] { return serialRan && globalRan && submittedRan; })) {
-      std::printf("in the forked child never ran:%s%s\n", globalRan ? "" : " global", submittedRan ? "" : " submitted");
+    DispatchQueue::globalQueue()->after(0.001, [&] { delayedRan = true; });
+    if (!waitUntil([&] { return serialRan && globalRan && submittedRan && delayedRan; })) {
+      std::printf("in the forked child never ran:%s%s%s\n", globalRan ? "" : " global", submittedRan ? "" : " submitted",
+                  delayedRan ? "" : " delayed");
       std::fflush(stdout);
       ::_exit(1);
     }
