@@ -301,9 +301,10 @@ class HTTPRequest : public Operation {
   ZV_HTTP_PROPERTY(bool, shouldContinueWhenAppEntersBackground, setShouldContinueWhenAppEntersBackground, false)
   ZV_HTTP_PROPERTY(Ref<HTTPDataDecompressor>, dataDecompressor, setDataDecompressor, nullptr)
   ZV_HTTP_PROPERTY(bool, shouldWaitToInflateCompressedResponses, setShouldWaitToInflateCompressedResponses, true)
-  // The most a compressed body kept in memory may inflate to (0: no limit); beyond it the request
-  // fails with code 11. A fixed figure rather than a multiple of the compressed size, as deflate
-  // itself allows a thousandfold; bodies that go to a file or to data callbacks are not limited.
+  // The most a body kept in memory may hold, inflated or as it came (0: no limit); beyond it the
+  // request fails with code 11 at once. A fixed figure rather than a multiple of the compressed
+  // size, as deflate itself allows a thousandfold; bodies that go to a file or to data callbacks
+  // are not limited.
   ZV_HTTP_PROPERTY(std::uint64_t, maximumInflatedResponseSize, setMaximumInflatedResponseSize,
                    kDefaultMaximumInflatedResponseSize)
   ZV_HTTP_PROPERTY(Ref<Data>, compressedPostBody, setCompressedPostBody, nullptr)

@@ -319,6 +319,14 @@ void HTTPRequest::handleBytesAvailable() {
     } else if (toFile) {
       writeDownloadBytes(bytes, length);
     } else if (raw) {
+      // What is kept in memory, compressed or not, is held to the same bound as an inflated body.
+      std::uint64_t limit = maximumInflatedResponseSize();
+      if (limit != 0 && raw->length() + length > limit) {
+        failWithError(makeRequestError(RequestErrorCompression,
+                                       format("The response body is larger than the most kept in memory (%llu bytes)",
+                                              static_cast<unsigned long long>(limit))));
+        return;
+      }
       std::uint64_t announced = isResponseCompressed() ? 0 : contentLength();
       std::lock_guard<std::recursive_mutex> guard(propertyLock_);
       HTTPDataDecompressor::reserveWithin(raw->mutableBytes(), raw->length() + length, announced);

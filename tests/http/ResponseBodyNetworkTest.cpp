@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -112,6 +113,40 @@ TEST_F(ResponseBodyNetwork, ABodyKeptInMemoryFailsPastItsInflatedLimit) {
     // The limit bounds the buffer too, not just what is in it.
     EXPECT_LE(roomy->responseData()->bytes().capacity(), kInflatedSize);
   }
+}
+
+// A plain body kept in memory is held to the same limit: a server that keeps sending is left soon
+// after it, and one byte under the limit is still a body.
+TEST_F(ResponseBodyNetwork, APlainBodyKeptInMemoryFailsPastTheLimit) {
+  constexpr std::size_t kServerLimit = std::size_t{64} << 20;
+  std::atomic<std::size_t> sent{0};
+  FaultServer endlessServer;
+  endlessServer.route("/endless", [&](const RecordedRequest&, FaultServer::Connection& c) {
+    c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    const std::string piece(std::size_t{64} << 10, 'x');
+    while (!c.isClosed() && sent < kServerLimit) {
+      c.send(piece);
+      sent += piece.size();
+    }
+    c.close();
+  });
+  ASSERT_TRUE(endlessServer.start());
+  auto endless = HTTPRequest::requestWithURL(URL::make(endlessServer.url("/endless")));
+  endless->setTimeOutSeconds(10);
+  endless->setMaximumInflatedResponseSize(256 << 10);
+  auto outcome = testing::recordOutcome(endless);
+  endless->startSynchronous();
+  EXPECT_EQ(outcome->failed, 1);
+  EXPECT_EQ(outcome->finished, 0);
+  ASSERT_TRUE(endless->error());
+  EXPECT_EQ(endless->error()->code(), RequestErrorCompression);
+  EXPECT_LT(sent.load(), kServerLimit / 2);
+
+  auto fits = request("/text/0");
+  fits->setMaximumInflatedResponseSize(kTexts[0].bytes.size());
+  fits->startSynchronous();
+  ASSERT_FALSE(fits->error()) << fits->error()->description();
+  EXPECT_EQ(fits->responseData()->length(), kTexts[0].bytes.size());
 }
 
 TEST_F(ResponseBodyNetwork, EveryGzipMemberIsTheBodyAndBytesAfterTheLastFail) {

@@ -143,6 +143,8 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   bool discardBody = false;     // a redirect or a challenged answer: its body is nobody's data
   bool holdBody = false;        // a 401 whose challenge is pending: its body may still be wanted
   std::string heldBody;
+  std::size_t deliveredBodyLength = 0;  // of the current answer, after decoding
+  std::size_t maximumBodyLength = kDefaultMaximumBodyLength;
   Ref<HTTPMessage> head;
   std::unique_ptr<ContentInflater> inflater;
   std::int64_t lastBytesWritten = 0;
@@ -283,6 +285,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     discardBody = false;
     holdBody = false;
     heldBody.clear();
+    deliveredBodyLength = 0;
     head = nullptr;
     inflater = nullptr;
     lastBytesWritten = 0;
@@ -351,6 +354,19 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     }
   }
 
+  // Hands the delegate the next piece of the body, or fails the load when it would take the body
+  // past the bound (nothing of that piece goes on). NO when the load is no longer running.
+  bool passOn(const Ref<URLConnection>& ref, const std::uint8_t* bytes, std::size_t length) {
+    if (length > maximumBodyLength - deliveredBodyLength) {
+      fail(makeURLError(kURLErrorDataLengthExceedsMaximum, "The response is larger than the most allowed (" +
+                                                               std::to_string(maximumBodyLength) + " bytes)."));
+      return false;
+    }
+    deliveredBodyLength += length;
+    if (delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(bytes, length));
+    return phase == Phase::Loading;
+  }
+
   void deliverBody(const std::uint8_t* bytes, std::size_t length) {
     if (holdBody) {
       if (length > kMaximumHeldChallengeBodyLength - heldBody.size()) {
@@ -363,14 +379,14 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     if (discardBody) return;
     auto ref = keep();
     if (!inflater) {
-      if (delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(bytes, length));
+      passOn(ref, bytes, length);
       return;
     }
     // Each window goes on as it comes, so nothing beyond the bound is ever held here.
     auto result = inflater->inflate(bytes, length, [&](const std::uint8_t* window, std::size_t size) {
-      if (delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(window, size));
-      return phase == Phase::Loading;
+      return passOn(ref, window, size);
     });
+    if (phase != Phase::Loading) return;
     if (result == ContentInflater::Result::TooLong) {
       fail(makeURLError(kURLErrorDataLengthExceedsMaximum, "The decoded response is larger than the most allowed."));
     } else if (result == ContentInflater::Result::Damaged) {
@@ -512,7 +528,10 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     auto ref = keep();
     if (delegate && ref) delegate->connectionDidReceiveResponse(*ref, HTTPURLResponse::make(request->url(), *head));
     if (phase != Phase::Loading) return;
-    if (!heldBody.empty() && delegate && ref) delegate->connectionDidReceiveData(*ref, Data::make(heldBody));
+    if (!heldBody.empty() &&
+        !passOn(ref, reinterpret_cast<const std::uint8_t*>(heldBody.data()), heldBody.size())) {
+      return;
+    }
     finish();
   }
 
@@ -564,6 +583,8 @@ void URLConnection::unscheduleFromRunLoop(const Ref<RunLoop>& runLoop, const Run
   if (state_->modes.empty()) state_->loop = nullptr;
 }
 
+void URLConnection::setMaximumBodyLength(std::size_t length) { state_->maximumBodyLength = length; }
+std::size_t URLConnection::maximumBodyLength() const { return state_->maximumBodyLength; }
 void URLConnection::start() { state_->start(); }
 void URLConnection::cancel() { state_->cancel(); }
 const Ref<URLRequest>& URLConnection::originalRequest() const { return state_->originalRequest; }
@@ -588,17 +609,8 @@ class Collector : public Object, public URLConnectionDelegate {
     this->response = response;
     body.clear();
   }
-  void connectionDidReceiveData(URLConnection& connection, const Ref<Data>& data) override {
-    if (done) return;
-    if (data->length() > maximumLength - body.size()) {
-      // Nothing beyond the bound is held: the load ends here.
-      error = makeURLError(kURLErrorDataLengthExceedsMaximum, "The response is larger than the most allowed (" +
-                                                                  std::to_string(maximumLength) + " bytes).");
-      body = {};
-      done = true;
-      connection.cancel();
-      return;
-    }
+  // The connection holds the body to maximumLength: past it the load fails.
+  void connectionDidReceiveData(URLConnection&, const Ref<Data>& data) override {
     body.insert(body.end(), data->data(), data->data() + data->length());
   }
   void connectionDidFinishLoading(URLConnection&) override {
@@ -626,6 +638,7 @@ class Collector : public Object, public URLConnectionDelegate {
       error = makeURLError(kURLErrorBadURL, "bad URL");
       return;
     }
+    connection->setMaximumBodyLength(maximumLength);
     connection->scheduleInRunLoop(loop, kDefaultRunLoopMode);
     connection->start();
     while (!done) loop->runMode(kDefaultRunLoopMode, 0.1);

@@ -9,7 +9,8 @@
 // the URL's user information or through the delegate (the challenged answer's body is held
 // meanwhile, up to 1 MiB: a longer one fails the load with kURLErrorDataLengthExceedsMaximum),
 // sends and stores cookies with the shared CookieStore when the request says so, inflates gzip
-// and deflate bodies, fails with kURLErrorTimedOut when nothing moves for the request's time-out,
+// and deflate bodies, hands the delegate at most maximumBodyLength bytes of body (128 MiB unless
+// set smaller; past it the load fails with kURLErrorDataLengthExceedsMaximum), fails with kURLErrorTimedOut when nothing moves for the request's time-out,
 // and sends "Cache-Control: no-cache" for the cache policies that ignore cached data (there is
 // no local cache). Proxies come from ProxySettings (a script is fetched without blocking).
 //
@@ -38,8 +39,11 @@ namespace zv::net {
 
 class URLConnection;
 
-// The most a synchronous load holds of a body (128 MiB); callers may choose less.
-inline constexpr std::size_t kDefaultMaximumSynchronousBodyLength = std::size_t{128} << 20;
+// The most of a body a connection hands its delegate (128 MiB, after decoding); owners may choose
+// less (setMaximumBodyLength).
+inline constexpr std::size_t kDefaultMaximumBodyLength = std::size_t{128} << 20;
+// The most a synchronous load holds of a body; callers may choose less.
+inline constexpr std::size_t kDefaultMaximumSynchronousBodyLength = kDefaultMaximumBodyLength;
 
 inline constexpr const char* kAuthenticationMethodHTTPBasic = "HTTPBasic";
 inline constexpr const char* kAuthenticationMethodDefault = "Default";
@@ -154,6 +158,12 @@ class URLConnection : public Object {
   void scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode);
   void unscheduleFromRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode);
   void start();
+  // The most of one answer's body handed to the delegate (kDefaultMaximumBodyLength unless set).
+  // The piece that would pass it is not handed on: the load is cancelled and fails with
+  // kURLErrorDataLengthExceedsMaximum. Set it on the connection's thread before the body comes
+  // (right after make is soon enough).
+  void setMaximumBodyLength(std::size_t length);
+  std::size_t maximumBodyLength() const;
   // Stops the load; no delegate call follows.
   void cancel();
 

@@ -549,6 +549,48 @@ TEST_F(URLConnectionTest, ASynchronousLoadHoldsNoMoreThanItsBound) {
   EXPECT_LT(sent.load(), kServerLimit / 2);
 }
 
+// An asynchronous load hands its delegate no more than the connection's bound: exactly the bound
+// is a body, one byte more ends the load, and a server that keeps sending is left long before
+// it would stop by itself.
+TEST_F(URLConnectionTest, AnAsynchronousLoadHandsOnNoMoreThanItsBound) {
+  auto loadBounded = [&](const std::string& url, std::size_t bound) {
+    auto recorder = std::make_shared<Recorder>();
+    auto connection = URLConnection::make(URLRequest::requestWithURL(URL::make(url)), recorder);
+    EXPECT_EQ(connection->maximumBodyLength(), kDefaultMaximumBodyLength);
+    connection->setMaximumBodyLength(bound);
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return recorder->over(); }, 10));
+    EXPECT_EQ(recorder->finishes + recorder->failures, 1);
+    return recorder;
+  };
+  auto exact = loadBounded(faults.url("/big/1000"), 1000);
+  EXPECT_EQ(exact->finishes, 1);
+  EXPECT_EQ(exact->body.size(), 1000u);
+  auto over = loadBounded(faults.url("/big/1000"), 999);
+  ASSERT_TRUE(over->error);
+  EXPECT_EQ(over->error->domain(), kURLErrorDomain);
+  EXPECT_EQ(over->error->code(), kURLErrorDataLengthExceedsMaximum);
+  EXPECT_LE(over->body.size(), 999u);
+
+  FaultServer endless;
+  constexpr std::size_t kServerLimit = std::size_t{64} << 20;
+  std::atomic<std::size_t> sent{0};
+  endless.route("/endless", [&](const zv::testing::RecordedRequest&, FaultServer::Connection& connection) {
+    connection.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    const std::string piece(std::size_t{64} << 10, 'x');
+    while (!connection.isClosed() && sent < kServerLimit) {
+      connection.send(piece);
+      sent += piece.size();
+    }
+    connection.close();
+  });
+  ASSERT_TRUE(endless.start());
+  auto endlessLoad = loadBounded(endless.url("/endless"), std::size_t{256} << 10);
+  ASSERT_TRUE(endlessLoad->error);
+  EXPECT_EQ(endlessLoad->error->code(), kURLErrorDataLengthExceedsMaximum);
+  EXPECT_LE(endlessLoad->body.size(), std::size_t{256} << 10);
+  EXPECT_LT(sent.load(), kServerLimit / 2);
+}
+
 // Without a free descriptor the load cannot run; the call still returns, with an error, whether
 // its thread was given at once or only after the system had refused it for a while.
 TEST(URLConnectionWithoutDescriptorsTest, ASynchronousLoadReturnsAnError) {

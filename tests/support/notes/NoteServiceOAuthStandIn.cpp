@@ -154,7 +154,7 @@ void NoteServiceOAuthStandIn::handleToken(const RecordedRequest& request, FaultS
     ++temporary_;
     answer(connection, 200,
            std::string("oauth_token=") + kTemporaryToken + "&oauth_token_secret=" + percentEncode(kTemporarySecret) +
-               "&oauth_callback_confirmed=true");
+               "&oauth_callback_confirmed=true&padding=" + std::string(padding_.load(), 'p'));
     return;
   }
   ++access_;

@@ -13,6 +13,7 @@
 // Threads: FaultServer's (one per connection); the counters are safe from any thread.
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,6 +46,8 @@ class NoteServiceOAuthStandIn {
   void omitWebApiPrefix() { omitPrefix_ = true; }
   // Every /oauth answer is this status with a body holding the access token.
   void failWithStatus(int status) { failStatus_ = status; }
+  // Step one's answer carries a padding field of this many bytes more.
+  void padTemporaryTokenReply(std::size_t bytes) { padding_ = bytes; }
 
   int temporaryTokenRequests() const { return temporary_.load(); }
   int accessTokenRequests() const { return access_.load(); }
@@ -68,6 +71,7 @@ class NoteServiceOAuthStandIn {
   FaultServer server_;
   std::atomic<bool> omitPrefix_{false};
   std::atomic<int> failStatus_{0};
+  std::atomic<std::size_t> padding_{0};
   std::atomic<int> temporary_{0};
   std::atomic<int> access_{0};
   std::atomic<int> rejected_{0};

@@ -312,6 +312,8 @@ void FlickrAPIRequest::httpRequestDidFailWithError(RLHTTPRequest& request, const
     failure = clientError(kFlickrClientConnectionLost, "Network connection error");
   } else if (error == kRLHTTPRequestTimeout) {
     failure = clientError(kFlickrClientTimeout, "Request timeout");
+  } else if (error == kRLHTTPRequestDataTooLong) {
+    failure = clientError(kFlickrClientBadReply, "The reply is larger than the most allowed");
   } else {
     failure = clientError(kFlickrClientUnknownError, "Unknown error");
   }

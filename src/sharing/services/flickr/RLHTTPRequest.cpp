@@ -222,6 +222,10 @@ void RLHTTPRequest::bytesAvailable() {
       lastReceivedBytes_ += size;
       lastReceivedUpdateTime_ = now();
     } else {
+      if (size > maximumReceivedDataLength_ || receivedData_->length() > maximumReceivedDataLength_ - size) {
+        fail(kRLHTTPRequestDataTooLong);
+        return;
+      }
       receivedData_->append(readBuffer_.data(), size);
       lastReceivedBytes_ = receivedData_->length();
       lastReceivedUpdateTime_ = now();

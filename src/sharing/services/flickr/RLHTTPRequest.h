@@ -36,6 +36,9 @@ class RLHTTPRequest;
 
 inline constexpr const char* kRLHTTPRequestConnectionLost = "HTTP request connection lost";
 inline constexpr const char* kRLHTTPRequestTimeout = "HTTP request timeout";
+inline constexpr const char* kRLHTTPRequestDataTooLong = "HTTP response data too long";
+// The most of a response body a request keeps in memory unless set otherwise (128 MiB).
+inline constexpr std::uint64_t kRLHTTPRequestDefaultMaximumReceivedDataLength = std::uint64_t{128} << 20;
 inline constexpr const char* kRLHTTPFormContentType = "application/x-www-form-urlencoded";
 
 // Callbacks, all optional (asked by respondsToSelector with the method's name), in the order they
@@ -58,7 +61,7 @@ class RLHTTPRequestDelegate : public Protocol {
     (void)request, (void)received, (void)expectedTotal;
   }
   virtual void httpRequestDidComplete(RLHTTPRequest& request) { (void)request; }
-  // `error` is kRLHTTPRequestConnectionLost or kRLHTTPRequestTimeout.
+  // `error` is kRLHTTPRequestConnectionLost, kRLHTTPRequestTimeout or kRLHTTPRequestDataTooLong.
   virtual void httpRequestDidFailWithError(RLHTTPRequest& request, const std::string& error) {
     (void)request, (void)error;
   }
@@ -95,6 +98,10 @@ class RLHTTPRequest : public Object {
   const std::optional<std::string>& contentType() const { return contentType_; }
   void setContentType(std::optional<std::string> type) { contentType_ = std::move(type); }
   Ref<Data> receivedData() const { return receivedData_; }
+  // The most of a body kept in memory (when no delegate takes the bytes as they come); past it the
+  // request stops reading and fails with kRLHTTPRequestDataTooLong.
+  std::uint64_t maximumReceivedDataLength() const { return maximumReceivedDataLength_; }
+  void setMaximumReceivedDataLength(std::uint64_t length) { maximumReceivedDataLength_ = length; }
   const std::optional<std::string>& receivedContentType() const { return receivedContentType_; }
   std::uint64_t expectedDataLength() const { return expectedDataLength_; }
   std::weak_ptr<RLHTTPRequestDelegate> delegate() const { return delegate_; }
@@ -130,6 +137,7 @@ class RLHTTPRequest : public Object {
 
   std::weak_ptr<RLHTTPRequestDelegate> delegate_;
   double timeoutInterval_ = 10.0;
+  std::uint64_t maximumReceivedDataLength_ = kRLHTTPRequestDefaultMaximumReceivedDataLength;
   std::optional<std::string> userAgent_;
   std::optional<std::string> contentType_;
   Ref<Dictionary> requestHeader_;

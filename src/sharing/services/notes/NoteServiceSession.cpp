@@ -269,6 +269,8 @@ void NoteServiceSession::startTokenRequest(const Ref<Dictionary>& parameters, co
   response_ = nullptr;
   receivedData_ = nullptr;
   connection_ = request ? net::URLConnection::make(request, selfAs<NoteServiceSession>()) : nullptr;
+  // A token reply is a short form: a longer one is no reply of the service's.
+  if (connection_) connection_->setMaximumBodyLength(std::size_t{1} << 20);
   if (!connection_) {
     completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorTransport,
                                        "The login request could not be started."));

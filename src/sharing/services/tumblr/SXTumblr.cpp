@@ -1,7 +1,10 @@
 #include "sharing/services/tumblr/SXTumblr.h"
 
+#include <utility>
+
 #include "platform/crypto/Digest.h"
 #include "platform/graphics/Image.h"
+#include "platform/net/NetErrors.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
 #include "sharing/core/SX.h"
@@ -202,15 +205,24 @@ void SXTumblr::connectionDidReceiveData(net::URLConnection&, const Ref<Data>& da
 
 void SXTumblr::connectionDidFinishLoading(net::URLConnection&) { finish(); }
 
-void SXTumblr::connectionDidFailWithError(net::URLConnection&, const Ref<Error>&) { finish(); }
+void SXTumblr::connectionDidFailWithError(net::URLConnection&, const Ref<Error>& error) {
+  // A load that failed is no post, whatever status its answer began with.
+  loadFailed_ = true;
+  tooLong_ = error && error->domain() == kURLErrorDomain && error->code() == net::kURLErrorDataLengthExceedsMaximum;
+  finish();
+}
 
 void SXTumblr::finish() {
   auto hold = selfAs<SXTumblr>();
   connection_ = nullptr;
-  const int status = response_ ? response_->statusCode() : 0;
+  const bool loadFailed = std::exchange(loadFailed_, false);
+  const bool tooLong = std::exchange(tooLong_, false);
+  const int status = response_ && !loadFailed ? response_->statusCode() : 0;
   if (redirectRefused_) {
     redirectRefused_ = false;
     sendDidFailWithError(SXRequest::redirectRefusedError());
+  } else if (tooLong) {
+    sendDidFailWithError(SX::error("The service's answer is larger than the most allowed."));
   } else if (status == 200 || status == 201) {
     sendDidFinish();
   } else if (status == 403) {

@@ -70,6 +70,8 @@ class SXTumblr : public SXSharer, public net::URLConnectionDelegate {
   Ref<net::HTTPURLResponse> response_;
   Ref<net::URLConnection> connection_;
   bool redirectRefused_ = false;
+  bool loadFailed_ = false;  // the connection failed (after an answer began, maybe)
+  bool tooLong_ = false;     // ... because the answer passed the connection's bound
 };
 
 }  // namespace zv

@@ -184,6 +184,14 @@ TEST_F(TumblrPosts, FailuresOfEachKindOfPost) {
   post(SXItem::makeText("x"));
   EXPECT_EQ(delegate->message, "There was an error sending your post to Tumblr.");
 
+  // A photo post whose answer cannot be read after its 200 head (a body that cannot be decoded,
+  // or one past the connection's bound) is no post.
+  delegate->events.clear();
+  service.failNext("www.tumblr.com", 200, {"Content-Encoding: gzip"}, "not compressed at all");
+  post(SXItem::makeImage(picture(), "x"));
+  EXPECT_EQ(delegate->events.back(), "fail");
+  EXPECT_EQ(delegate->message, "There was an error sending your post to Tumblr.");
+
   // Nobody answering at all.
   service.stop();
   delegate->events.clear();

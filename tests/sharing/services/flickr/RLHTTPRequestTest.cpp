@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -56,12 +57,23 @@ class RLHTTPRequestTest : public SharingTest {
     server.route("/loop", [this](const RecordedRequest&, FaultServer::Connection& c) {
       c.send("HTTP/1.1 302 Found\r\nLocation: " + server.url("/loop") + "\r\nContent-Length: 0\r\n\r\n");
     });
+    server.route("/endless", [this](const RecordedRequest&, FaultServer::Connection& c) {
+      c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+      const std::string piece(std::size_t{64} << 10, 'x');
+      while (!c.isClosed() && endlessSent < kEndlessLimit) {
+        c.send(piece);
+        endlessSent += piece.size();
+      }
+      c.close();
+    });
     ASSERT_TRUE(server.start());
     request = RLHTTPRequest::make();
     request->setDelegate(delegate);
   }
   Ref<URL> at(const std::string& path) { return URL::make(server.url(path)); }
 
+  static constexpr std::size_t kEndlessLimit = std::size_t{64} << 20;
+  std::atomic<std::size_t> endlessSent{0};
   FaultServer server;
   Ref<RLHTTPRequest> request;
   std::shared_ptr<RecordingHTTPDelegate> delegate = std::make_shared<RecordingHTTPDelegate>();
@@ -121,6 +133,29 @@ TEST_F(RLHTTPRequestTest, ALostConnectionAndARedirectLoopEndOnce) {
   pumpRunLoopFor(0.2);
   EXPECT_EQ(delegate->endings, 1);
   EXPECT_FALSE(request->isRunning());
+}
+
+// A body kept in memory stops at the request's bound: exactly the bound is a reply, one byte more
+// fails, and a server that keeps sending is left soon after it.
+TEST_F(RLHTTPRequestTest, AReplyKeptInMemoryStopsAtTheBound) {
+  EXPECT_EQ(request->maximumReceivedDataLength(), kRLHTTPRequestDefaultMaximumReceivedDataLength);
+  request->setMaximumReceivedDataLength(1000);
+  ASSERT_TRUE(request->performMethod("GET", at("/big/1000"), Ref<Data>()));
+  ASSERT_TRUE(delegate->wait());
+  EXPECT_EQ(delegate->events.back(), "complete");
+  EXPECT_EQ(request->getReceivedDataAndDetachFromRequest()->length(), 1000u);
+
+  for (const char* path : {"/big/1000", "/endless"}) {
+    SCOPED_TRACE(path);
+    delegate->endings = 0;
+    request->setMaximumReceivedDataLength(path == std::string("/endless") ? 256 << 10 : 999);
+    ASSERT_TRUE(request->performMethod("GET", at(path), Ref<Data>()));
+    ASSERT_TRUE(delegate->wait());
+    EXPECT_EQ(delegate->endings, 1);
+    EXPECT_EQ(delegate->error, kRLHTTPRequestDataTooLong);
+    EXPECT_FALSE(request->isRunning());
+  }
+  EXPECT_LT(endlessSent.load(), kEndlessLimit / 2);
 }
 
 TEST_F(RLHTTPRequestTest, CancellingFromTheStatusCallbackEndsWithTheCancelOnly) {

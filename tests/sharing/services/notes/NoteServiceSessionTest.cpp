@@ -10,6 +10,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/HTTPCookie.h"
+#include "platform/net/NetErrors.h"
 #include "platform/system/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
 #include "sharing/core/KeychainWrapper.h"
@@ -265,6 +266,17 @@ TEST_F(NoteServiceSessionTest, ARefusedTokenRequestFailsWithoutLoggingTheReply) 
   EXPECT_EQ(loginError->code(), kNoteServiceErrorTransport);
   EXPECT_TRUE(log.contains("Received error HTTP response code: 500"));
   EXPECT_FALSE(log.contains(kNewToken));
+  EXPECT_FALSE(session->isAuthenticated());
+}
+
+// A token reply is held to 1 MiB: a longer one fails the login as soon as it passes that.
+TEST_F(NoteServiceSessionTest, ATokenReplyLongerThanItsBoundFailsTheLogin) {
+  loginStandIn->padTemporaryTokenReply(std::size_t{1} << 20);
+  startLogin(root);
+  ASSERT_TRUE(waitForCompletion());
+  ASSERT_TRUE(loginError);
+  EXPECT_EQ(loginError->domain(), kURLErrorDomain);
+  EXPECT_EQ(loginError->code(), net::kURLErrorDataLengthExceedsMaximum);
   EXPECT_FALSE(session->isAuthenticated());
 }
 
