@@ -73,6 +73,10 @@ NoteServiceOAuthStandIn::NoteServiceOAuthStandIn(const TestKeyPair& serverKeyPai
       answer(connection, 400, "unknown token");
       return;
     }
+    if (holdPage_) {
+      answer(connection, 200, "<html><body>Sign in</body></html>");
+      return;
+    }
     answer(connection, 302, "",
            "Location: " + settings_.callback + "?oauth_token=" + kTemporaryToken + "&oauth_verifier=" + kVerifier +
                "\r\n");

@@ -44,6 +44,8 @@ class NoteServiceOAuthStandIn {
 
   // Step three's answer leaves out the web-API prefix.
   void omitWebApiPrefix() { omitPrefix_ = true; }
+  // The login page is shown without answering (the user has not signed in yet).
+  void holdLoginPage() { holdPage_ = true; }
   // Every /oauth answer is this status with a body holding the access token.
   void failWithStatus(int status) { failStatus_ = status; }
   // Step one's answer carries a padding field of this many bytes more.
@@ -70,6 +72,7 @@ class NoteServiceOAuthStandIn {
   Settings settings_;
   FaultServer server_;
   std::atomic<bool> omitPrefix_{false};
+  std::atomic<bool> holdPage_{false};
   std::atomic<int> failStatus_{0};
   std::atomic<std::size_t> padding_{0};
   std::atomic<int> temporary_{0};

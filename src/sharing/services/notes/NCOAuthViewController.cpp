@@ -48,6 +48,15 @@ void NCOAuthViewController::cancel() {
   if (delegate) delegate->oauthViewControllerDidCancel(*this);
 }
 
+void NCOAuthViewController::viewDidDisappear(bool animated) {
+  ui::ViewController::viewDidDisappear(animated);
+  if (presentingViewController()) return;  // covered by another screen, still presented
+  if (webView_) webView_->stopLoading();
+  auto delegate = delegate_.lock();
+  delegate_.reset();
+  if (delegate) delegate->oauthViewControllerLeftTheScreen(*this);
+}
+
 bool NCOAuthViewController::webViewShouldStartLoadWithRequestNavigationType(ui::WebView&,
                                                                             const Ref<net::URLRequest>& request,
                                                                             ui::WebViewNavigationType) {

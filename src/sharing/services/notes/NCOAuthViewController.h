@@ -2,7 +2,10 @@
 // The note-service login page: a web view on the authorization address with a cancel button.
 // Every load whose address begins with the callback prefix is refused and handed to the
 // delegate; cancelled or interrupted loads are ignored, other load errors stop the page and go to
-// the delegate. Cancel tells the delegate, then drops it.
+// the delegate. Cancel tells the delegate, then drops it. A page that leaves the screen while no
+// longer presented (taken down with the screen it was shown over, or dismissed after its answer)
+// tells the delegate so once, then drops it: a delegate still waiting for the page's answer ends
+// what the page was for and has nothing left to dismiss.
 //
 // Threads: main thread. Ownership: the delegate (the session) is not retained.
 
@@ -25,6 +28,7 @@ class NCOAuthViewControllerDelegate : public Protocol {
   virtual void oauthViewControllerDidFailWithError(NCOAuthViewController& controller, const Ref<Error>& error) = 0;
   virtual void oauthViewControllerReceivedOAuthCallbackURL(NCOAuthViewController& controller,
                                                            const Ref<URL>& callbackURL) = 0;
+  virtual void oauthViewControllerLeftTheScreen(NCOAuthViewController& controller) = 0;
 };
 
 class NCOAuthViewController : public ui::ViewController, public ui::WebViewDelegate {
@@ -35,6 +39,7 @@ class NCOAuthViewController : public ui::ViewController, public ui::WebViewDeleg
   void loadView() override;
   void viewDidLoad() override;
   void cancel();
+  void viewDidDisappear(bool animated) override;
   // The page turns with the device, whichever way it is held.
   bool shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation) override { return true; }
 

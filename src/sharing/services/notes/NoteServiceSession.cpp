@@ -425,6 +425,15 @@ void NoteServiceSession::oauthViewControllerReceivedOAuthCallbackURL(NCOAuthView
   startAccessTokenRequest(callbackURL);
 }
 
+void NoteServiceSession::oauthViewControllerLeftTheScreen(NCOAuthViewController& controller) {
+  if (!awaitingCallback_ || &controller != loginPage_.get()) return;  // answered, or another login's page
+  awaitingCallback_ = false;
+  loginPage_ = nullptr;
+  presenter_ = nullptr;
+  dismissWanted_ = false;
+  completeAuthentication(nullptr);
+}
+
 void NoteServiceSession::startAccessTokenRequest(const Ref<URL>& callbackURL) {
   auto query = parametersFromQueryString(callbackURL && callbackURL->query() ? *callbackURL->query() : "");
   auto parameters = MutableDictionary::make();

@@ -1,7 +1,9 @@
 #pragma once
 // The program's one connection to the note service: host and OAuth consumer key and secret, the
 // three-step OAuth 1.0a login (temporary token, the login page, the access token), the stored
-// credentials, and the service's two clients, made anew on every call.
+// credentials, and the service's two clients, made anew on every call. A login page taken down
+// before it answered (with the screen it was shown over) ends its login as a cancel does: the
+// login completes with nullptr and its late callback is nobody's.
 //
 // Threads: the login runs on the main thread (its connection and page call back there) and its
 // completion runs exactly once there. Host, keys and credentials may be read from any thread
@@ -100,6 +102,9 @@ class NoteServiceSession : public Object,
   void oauthViewControllerDidFailWithError(NCOAuthViewController& controller, const Ref<Error>& error) override;
   void oauthViewControllerReceivedOAuthCallbackURL(NCOAuthViewController& controller,
                                                    const Ref<URL>& callbackURL) override;
+  // A page gone before it answered (taken down with the screen under it) ends its login as a
+  // cancel would; the session has no page left to dismiss.
+  void oauthViewControllerLeftTheScreen(NCOAuthViewController& controller) override;
   // URLConnectionDelegate
   void connectionDidReceiveResponse(net::URLConnection& connection, const Ref<net::URLResponse>& response) override;
   void connectionDidReceiveData(net::URLConnection& connection, const Ref<Data>& data) override;

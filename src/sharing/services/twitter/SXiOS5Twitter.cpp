@@ -1,5 +1,7 @@
 #include "sharing/services/twitter/SXiOS5Twitter.h"
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "platform/runloop/OperationQueue.h"
@@ -27,6 +29,23 @@ std::vector<std::pair<std::size_t, std::size_t>> cutPoints(const std::string& te
   }
   return points;
 }
+
+// The platform sheet, told once when it leaves the screen no longer presented: taken down with
+// the screen it was shown over, or dismissed after its report.
+class TweetSheet : public ui::TweetComposeViewController {
+ public:
+  static Ref<TweetSheet> make() { return isAvailable() ? std::make_shared<TweetSheet>() : nullptr; }
+  void setWhenGone(std::function<void()> whenGone) { whenGone_ = std::move(whenGone); }
+  void viewDidDisappear(bool animated) override {
+    ui::TweetComposeViewController::viewDidDisappear(animated);
+    if (presentingViewController()) return;  // covered by another screen, still presented
+    auto gone = std::exchange(whenGone_, nullptr);
+    if (gone) gone();
+  }
+
+ private:
+  std::function<void()> whenGone_;
+};
 
 }  // namespace
 
@@ -59,7 +78,7 @@ void SXiOS5Twitter::callUI() {
 
 void SXiOS5Twitter::presentUI() {
   if (item()->shareType == SXShareTypeUserInfo) return;
-  auto sheet = ui::TweetComposeViewController::make();
+  auto sheet = TweetSheet::make();
   if (!sheet) {
     failToShow();
     return;
@@ -79,10 +98,13 @@ void SXiOS5Twitter::presentUI() {
   // The sheet may report while it is still coming up; it leaves once it is up. This state
   // outlives the sharer, which lets go of itself when the sheet reports. The sheet's handler holds
   // it, and the presenter holds the sheet, so the presenter is held weakly here.
+  // The share ends once: by the sheet's report, or as cancelled when the sheet was taken down
+  // before it reported.
   struct SheetState {
     std::weak_ptr<ui::ViewController> presenter;
     bool presented = false;
     bool leaveWanted = false;
+    bool ended = false;
   };
   auto state = std::make_shared<SheetState>();
   auto leave = [](const std::weak_ptr<ui::ViewController>& weakPresenter) {
@@ -95,7 +117,7 @@ void SXiOS5Twitter::presentUI() {
   };
   sheet->setCompletionHandler([weak, state, leave](ui::TweetComposeResult result) {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self || std::exchange(state->ended, true)) return;
     if (!state->presenter.expired()) {
       if (state->presented) {
         leave(state->presenter);
@@ -108,6 +130,12 @@ void SXiOS5Twitter::presentUI() {
     } else {
       self->sendDidCancel();
     }
+    self->keepAlive_.reset();
+  });
+  sheet->setWhenGone([weak, state] {
+    auto self = weak.lock();
+    if (!self || std::exchange(state->ended, true)) return;
+    self->sendDidCancel();
     self->keepAlive_.reset();
   });
   sheet_ = sheet;

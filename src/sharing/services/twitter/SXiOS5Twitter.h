@@ -5,7 +5,8 @@
 // favourites and stored settings. A user-information request does nothing (the sheet has no
 // such mode).
 //
-// A sheet that cannot be shown (no screen to show it on) ends the share with a failure.
+// A sheet that cannot be shown (no screen to show it on) ends the share with a failure; a sheet
+// taken down before it reported (with the screen it was shown over) ends it as cancelled, once.
 //
 // Threads: main thread only. Ownership: the sharer keeps itself alive while it waits for the hub
 // to finish hiding another screen and while its sheet is on screen, until the sheet reports.

@@ -441,6 +441,54 @@ TEST_F(SXEvernoteTest, ALoggedOutShareLogsInThroughTheServicePagesAndThenSends) 
   SX::setRootViewController(nullptr);
 }
 
+TEST_F(SXEvernoteTest, ALoginPageTakenDownWithTheScreenUnderItEndsTheLoginOnce) {
+  auto session = NoteServiceSession::sharedSession();
+  session->logout();
+  auto login = startLoginService(kNotesToken);
+  ASSERT_TRUE(login);
+  login->holdLoginPage();
+  auto hub = SX::currentHelper();
+  auto showThroughHub = [&](const Ref<ui::ViewController>& screen) {
+    hub->showViewController(screen, [] {});
+    return pumpRunLoopUntil([&] { return screen->isVisible() && !hub->isDismissingView(); }, 20.0);
+  };
+  ASSERT_TRUE(showThroughHub(std::make_shared<ui::ViewController>()));
+  std::vector<bool> outcomes;
+  auto token = NotificationCenter::defaultCenter()->addObserverForName(
+      kSXAuthDidFinish, nullptr, [&](const Ref<Notification>& n) {
+        EXPECT_TRUE(RunLoop::isMainThread());
+        outcomes.push_back(boolValueOf(n->userInfo()->objectForKey("success")));
+      });
+  auto sharer = SXSharer::make<SXEvernote>();
+  sharer->setItem(SXItem::makeText("never sent"));
+  sharer->share();
+  Ref<NCOAuthViewController> page;
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    page = session->loginPage();
+    return page && page->isVisible();
+  }, 30.0));
+
+  // Another share's screen reaches the hub: the page goes with the screen under it.
+  ASSERT_TRUE(showThroughHub(std::make_shared<ui::ViewController>()));
+  EXPECT_EQ(outcomes, std::vector<bool>{false});
+  EXPECT_FALSE(session->loginPage());
+  // The login's late answers are nobody's, and the next login is not refused as still running.
+  EXPECT_FALSE(session->handleOpenURL(
+      URL::make("en-consumer-key://response?oauth_token=temporary-token-1&oauth_verifier=verifier-77")));
+  page->cancel();
+  Ref<Error> next;
+  session->authenticateWithViewController(nullptr, [&](const Ref<Error>& error) { next = error; });
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return next != nullptr; }, 5.0));
+  EXPECT_EQ(next->code(), kNoteServiceErrorNoViewController);
+  EXPECT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(login->accessTokenRequests(), 0);
+  EXPECT_FALSE(session->isAuthenticated());
+  EXPECT_EQ(topAlert(), nullptr);
+  NotificationCenter::defaultCenter()->removeObserver(token);
+  hub->hideCurrentViewControllerAnimated(false);
+  SX::setRootViewController(nullptr);
+}
+
 TEST_F(SXEvernoteTest, AnUnusableConsumerKeyEndsTheLoginWithOneAlertAndNoRaise) {
   NoteServiceSession::sharedSession()->logout();
   auto root = std::make_shared<ui::ViewController>();

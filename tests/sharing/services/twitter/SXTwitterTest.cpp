@@ -477,6 +477,38 @@ TEST_F(SXTwitterTest, ASheetWaitingForAnotherScreenStaysUntilItReports) {
   if (auto alert = topAlert()) alert->dismissWithClickedButtonIndex(0, false);
 }
 
+TEST_F(SXTwitterTest, ASheetTakenDownWithTheScreenUnderItIsCancelledOnce) {
+  ui::TweetComposeViewController::setAvailable(true);
+  auto hub = SX::currentHelper();
+  auto showThroughHub = [&](const Ref<ui::ViewController>& screen) {
+    hub->showViewController(screen, [] {});
+    return pumpRunLoopUntil([&] { return screen->isVisible() && !hub->isDismissingView(); }, 20.0);
+  };
+  ASSERT_TRUE(showThroughHub(std::make_shared<ui::ViewController>()));
+  std::weak_ptr<SXiOS5Twitter> weak;
+  Ref<ui::TweetComposeViewController> sheet;
+  {
+    auto sharer = SXSharer::make<SXiOS5Twitter>();
+    sharer->setShareDelegate(recorder);
+    sharer->setItem(SXItem::makeText("under way"));
+    sharer->presentUI();  // over the hub's screen
+    sheet = sharer->sheet();
+    weak = sharer;
+  }
+  ASSERT_TRUE(sheet);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return sheet->isVisible(); }, 20.0));
+
+  // Another share's screen reaches the hub: the screen under the sheet goes, and the sheet with it.
+  ASSERT_TRUE(showThroughHub(std::make_shared<ui::ViewController>()));
+  EXPECT_FALSE(sheet->presentingViewController());
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"cancel"});
+  EXPECT_TRUE(weak.expired());
+  // A late report of the gone sheet ends nothing more.
+  sheet->simulateFinish(ui::TweetComposeResult::Done);
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"cancel"});
+  hub->hideCurrentViewControllerAnimated(false);
+}
+
 TEST_F(SXTwitterTest, TheTweetSheetTakesOverAndDropsTheStoredLogin) {
   storeToken();
   ui::TweetComposeViewController::setAvailable(true);
