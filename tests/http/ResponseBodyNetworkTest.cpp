@@ -122,13 +122,7 @@ TEST_F(ResponseBodyNetwork, APlainBodyKeptInMemoryFailsPastTheLimit) {
   std::atomic<std::size_t> sent{0};
   FaultServer endlessServer;
   endlessServer.route("/endless", [&](const RecordedRequest&, FaultServer::Connection& c) {
-    c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-    const std::string piece(std::size_t{64} << 10, 'x');
-    while (!c.isClosed() && sent < kServerLimit) {
-      c.send(piece);
-      sent += piece.size();
-    }
-    c.close();
+    c.sendEndlessBody("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 'x', kServerLimit, sent);
   });
   ASSERT_TRUE(endlessServer.start());
   auto endless = HTTPRequest::requestWithURL(URL::make(endlessServer.url("/endless")));

@@ -518,13 +518,7 @@ TEST_F(URLConnectionTest, ASynchronousLoadHoldsNoMoreThanItsBound) {
   constexpr std::size_t kServerLimit = std::size_t{64} << 20;
   std::atomic<std::size_t> sent{0};
   auto keepSending = [&](FaultServer::Connection& connection, const std::string& head) {
-    connection.send(head);
-    const std::string piece(std::size_t{64} << 10, 'x');
-    while (!connection.isClosed() && sent < kServerLimit) {
-      connection.send(piece);
-      sent += piece.size();
-    }
-    connection.close();
+    connection.sendEndlessBody(head, 'x', kServerLimit, sent);
   };
   endless.route("/endless", [&](const zv::testing::RecordedRequest&, FaultServer::Connection& connection) {
     keepSending(connection, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
@@ -575,13 +569,7 @@ TEST_F(URLConnectionTest, AnAsynchronousLoadHandsOnNoMoreThanItsBound) {
   constexpr std::size_t kServerLimit = std::size_t{64} << 20;
   std::atomic<std::size_t> sent{0};
   endless.route("/endless", [&](const zv::testing::RecordedRequest&, FaultServer::Connection& connection) {
-    connection.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-    const std::string piece(std::size_t{64} << 10, 'x');
-    while (!connection.isClosed() && sent < kServerLimit) {
-      connection.send(piece);
-      sent += piece.size();
-    }
-    connection.close();
+    connection.sendEndlessBody("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 'x', kServerLimit, sent);
   });
   ASSERT_TRUE(endless.start());
   auto endlessLoad = loadBounded(endless.url("/endless"), std::size_t{256} << 10);

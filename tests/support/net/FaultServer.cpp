@@ -106,6 +106,17 @@ void FaultServer::Connection::sendInPieces(const std::string& bytes, std::size_t
   setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
 }
 
+void FaultServer::Connection::sendEndlessBody(const std::string& head, char fill, std::size_t limit,
+                                              std::atomic<std::size_t>& sent) {
+  send(head);
+  const std::string piece(std::size_t{64} << 10, fill);
+  while (!isClosed() && sent < limit) {
+    send(piece);
+    sent += piece.size();
+  }
+  close();
+}
+
 void FaultServer::Connection::close() {
   if (closed_) return;
   closed_ = true;

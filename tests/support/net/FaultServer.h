@@ -75,6 +75,10 @@ class FaultServer {
     // Sends `bytes` in pieces of at most `pieceSize` bytes (over TLS a record each), held back and
     // released together, so that the peer finds all of them waiting at once.
     void sendInPieces(const std::string& bytes, std::size_t pieceSize);
+    // Sends `head`, then a body of `fill` bytes in 64 KiB pieces until the peer goes away or
+    // `limit` body bytes have gone (counted in `sent`, which the test may read), then closes:
+    // a reply that never ends, for bounds that must stop the reader long before.
+    void sendEndlessBody(const std::string& head, char fill, std::size_t limit, std::atomic<std::size_t>& sent);
     // Ends the connection; over TLS without a close_notify, as a cut connection would.
     void close();
     // Ends the connection as a well-behaved server does (a close_notify first over TLS).

@@ -58,13 +58,7 @@ class RLHTTPRequestTest : public SharingTest {
       c.send("HTTP/1.1 302 Found\r\nLocation: " + server.url("/loop") + "\r\nContent-Length: 0\r\n\r\n");
     });
     server.route("/endless", [this](const RecordedRequest&, FaultServer::Connection& c) {
-      c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-      const std::string piece(std::size_t{64} << 10, 'x');
-      while (!c.isClosed() && endlessSent < kEndlessLimit) {
-        c.send(piece);
-        endlessSent += piece.size();
-      }
-      c.close();
+      c.sendEndlessBody("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 'x', kEndlessLimit, endlessSent);
     });
     ASSERT_TRUE(server.start());
     request = RLHTTPRequest::make();

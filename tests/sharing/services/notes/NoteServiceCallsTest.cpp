@@ -156,13 +156,8 @@ TEST(NoteServiceHTTPTransportTest, AReplyPastTheMaximumMessageSizeEndsTheLoadAtT
   constexpr std::size_t kServerLimit = std::size_t{64} << 20;
   std::atomic<std::size_t> sent{0};
   endless.route("/edam/note/s7", [&](const RecordedRequest&, FaultServer::Connection& connection) {
-    connection.send("HTTP/1.1 200 OK\r\nContent-Type: application/x-thrift\r\nConnection: close\r\n\r\n");
-    const std::string piece(std::size_t{64} << 10, '\0');
-    while (!connection.isClosed() && sent < kServerLimit) {
-      connection.send(piece);
-      sent += piece.size();
-    }
-    connection.close();
+    connection.sendEndlessBody("HTTP/1.1 200 OK\r\nContent-Type: application/x-thrift\r\nConnection: close\r\n\r\n",
+                               '\0', kServerLimit, sent);
   });
   ASSERT_TRUE(endless.start());
   NoteServiceHTTPTransport transport(endless.url("/edam/note/s7"), 30.0,

@@ -287,13 +287,8 @@ TEST_F(SXEvernoteTest, AnImageThatNeverEndsIsLeftOutOnceItPassesTheBound) {
   constexpr std::size_t kServerLimit = 8 * kNoteImageMaximumLength;
   std::atomic<std::size_t> sent{0};
   images.route("/endless.jpg", [&](const RecordedRequest&, FaultServer::Connection& connection) {
-    connection.send("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\n\r\n");
-    const std::string piece(std::size_t{64} << 10, '\xff');
-    while (!connection.isClosed() && sent < kServerLimit) {
-      connection.send(piece);
-      sent += piece.size();
-    }
-    connection.close();
+    connection.sendEndlessBody("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\n\r\n", '\xff',
+                               kServerLimit, sent);
   });
   ASSERT_TRUE(images.start());
   hostMap["images.example.com"] = static_cast<std::uint16_t>(images.port());
