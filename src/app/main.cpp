@@ -1,6 +1,8 @@
 // zerivudor: the services' command line. "settings" shows and edits the Settings tab.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +17,20 @@
 #include "utilities/RegisterUtilitiesClasses.h"
 
 namespace {
+
+// A standard descriptor the program was started without is held on /dev/null before anything
+// else runs, so no descriptor the program or its libraries open (a run loop's eventfd, a lock
+// file, a socket) ever takes its number and receives what was meant for the terminal. Output
+// and error are held read-only and input write-only: writing the output then fails with "Bad
+// file descriptor", and the command reports it, as the standard tools do.
+__attribute__((constructor(101))) void holdClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Every lower number is open by now, so the lowest free one is this.
+    int held = ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_NOCTTY);
+    if (held != fd) ::_exit(1);
+  }
+}
 
 int run(std::vector<std::string> arguments) {
   if (!arguments.empty() && zv::isHelpRequest(arguments[0])) {

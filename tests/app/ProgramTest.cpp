@@ -36,6 +36,7 @@ struct Outcome {
 struct Limits {
   std::optional<rlim_t> fileSize;  // RLIMIT_FSIZE, in bytes
   fs::path standardOutput;         // instead of a file of the run's own
+  bool closedOutput = false;       // started with descriptor 1 closed (`>&-`)
 };
 
 Limits fileSizeLimit(rlim_t bytes, fs::path standardOutput = {}) { return Limits{bytes, std::move(standardOutput)}; }
@@ -72,6 +73,8 @@ class ProgramRun {
     argv.push_back(nullptr);
     for (auto& text : environmentTexts) envp.push_back(text.data());
     envp.push_back(nullptr);
+    readOutput_ = readOutput_ && !limits.closedOutput;
+    bool closeOutput = limits.closedOutput;
     std::string outText = outPath_.string(), working = workingFolder.string();
     int errPipe[2];
     if (::pipe2(errPipe, O_CLOEXEC) != 0) return;
@@ -79,6 +82,7 @@ class ProgramRun {
     if (pid_ == 0) {
       int out = ::open(outText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (out < 0 || ::dup2(out, 1) < 0 || ::dup2(errPipe[1], 2) < 0 || ::chdir(working.c_str()) != 0) ::_exit(126);
+      if (closeOutput) ::close(1);
       sigset_t fileSizeSignal;
       ::sigemptyset(&fileSizeSignal);
       ::sigaddset(&fileSizeSignal, SIGXFSZ);
@@ -262,6 +266,26 @@ TEST_F(ProgramTest, OutputThatCannotBeWrittenFailsTheCommand) {
     EXPECT_NE(outcome.status, 0);
     EXPECT_NE(outcome.err.find("the output could not be written"), std::string::npos) << outcome.err;
   }
+}
+
+// Started with its output closed, the program opens its own descriptors (the main loop's among
+// them) elsewhere than 1, so what it prints fails as unwritable instead of going into one of them.
+TEST_F(ProgramTest, AClosedOutputFailsTheCommandAndNothingIsWrittenIntoAnotherDescriptor) {
+  Limits closed;
+  closed.closedOutput = true;
+  for (std::vector<std::string> arguments : {std::vector<std::string>{"help"}, {"settings"}}) {
+    SCOPED_TRACE(arguments.front());
+    auto outcome = run(arguments, closed);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("the output could not be written: Bad file descriptor"), std::string::npos)
+        << outcome.err;
+  }
+  // A change is made and kept whole (no file of it took descriptor 1); only its report is lost.
+  auto set = run({"settings", "set", "name_preference", "Ada"}, closed);
+  EXPECT_EQ(set.status, 1) << set.err;
+  auto values = storedValues();
+  ASSERT_TRUE(values);
+  EXPECT_EQ(values->stringForKey("name_preference"), "Ada");
 }
 
 TEST_F(ProgramTest, APaneThatCannotBeReadFailsTheCommand) {

@@ -79,8 +79,9 @@ TEST_F(SetupScript, InstallsAsRootOrThroughSudoAndAlwaysBuildsAsTheCaller) {
   }
 }
 
-// scripts/test configures a fresh build folder as a sanitizer build when ZV_SANITIZE says so, and a
-// plain one otherwise, whatever the folder is called.
+// scripts/test configures a build folder as a sanitizer build (Debug) when ZV_SANITIZE says so,
+// whether the folder is new or was configured before, and a new one as a plain build otherwise,
+// whatever the folder is called.
 TEST(TestScript, ConfiguresTheSanitizerItIsAskedFor) {
   testing::TemporaryDirectory directory;
   auto tools = directory / "tools";
@@ -107,6 +108,12 @@ TEST(TestScript, ConfiguresTheSanitizerItIsAskedFor) {
   auto plain = configureLine("", "build-plain");
   EXPECT_NE(plain.find("-DCMAKE_BUILD_TYPE=RelWithDebInfo"), std::string::npos) << plain;
   EXPECT_EQ(plain.find("ZV_SANITIZE"), std::string::npos) << plain;
+
+  testing::writeFile(directory / "build-before/CMakeCache.txt", "CMAKE_BUILD_TYPE:STRING=Release\n");
+  auto again = configureLine("thread", "build-before");
+  EXPECT_NE(again.find("-DZV_SANITIZE=thread"), std::string::npos) << again;
+  EXPECT_NE(again.find("-DCMAKE_BUILD_TYPE=Debug"), std::string::npos) << again;
+  EXPECT_EQ(configureLine("", "build-before"), "") << "a folder configured before keeps its configuration";
 }
 
 }  // namespace
