@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <string>
@@ -151,15 +152,16 @@ Traced killWhenTheNameAppears(const std::filesystem::path& path, const std::func
   int status = 0;
   // A child that could not be traced has ended already (and is reaped here).
   if (::waitpid(child, &status, 0) != child || !WIFSTOPPED(status)) return Traced::TracingRefused;
-  ::ptrace(PTRACE_SETOPTIONS, child, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
-  long deliver = 0;
+  const std::uintptr_t options = PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL;
+  ::ptrace(PTRACE_SETOPTIONS, child, nullptr, reinterpret_cast<void*>(options));
+  std::uintptr_t deliver = 0;
   for (;;) {
     if (::ptrace(PTRACE_SYSCALL, child, nullptr, reinterpret_cast<void*>(deliver)) != 0) break;
     deliver = 0;
     if (::waitpid(child, &status, 0) != child || WIFEXITED(status) || WIFSIGNALED(status)) return Traced::Finished;
     if (!WIFSTOPPED(status)) continue;
     if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
-      deliver = WSTOPSIG(status);  // a signal meant for the child: pass it on
+      deliver = static_cast<std::uintptr_t>(WSTOPSIG(status));  // a signal meant for the child: pass it on
       continue;
     }
     struct stat info {};
