@@ -1,15 +1,20 @@
 #include "platform/storage/AtomicFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
 
 namespace zv::storage {
 
@@ -63,6 +68,7 @@ int createTemporaryBeside(const std::filesystem::path& folder, const std::string
 }
 
 std::atomic<bool> hardLinksFail{false};
+std::atomic<bool> noReplaceRenameFails{false};
 
 // Gives the new file `fd` its permissions and `bytes`, flushes them to disk and closes it (also
 // when a step fails). 0, or the errno of the step that failed.
@@ -90,17 +96,53 @@ bool hardLinksUnsupported(int code) {
   }
 }
 
-// Puts a file at `path` only where none is: link(2) of the written temporary file, which is
-// atomic; where the file system has no hard links, an O_EXCL create of `path` written in place.
+// renameat2(2) with RENAME_NOREPLACE: moves `from` to `to` unless `to` exists (EEXIST then).
+int renameWithoutReplacing(const char* from, const char* to) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#elif defined(SYS_renameat2)
+  return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE));
+#else
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// What renameat2 answers where the kernel or the file system cannot rename without replacing
+// (or a sandbox refuses the call).
+bool noReplaceRenameUnsupported(int code) {
+  switch (code) {
+    case EINVAL:
+    case ENOSYS:
+    case EPERM:
+    case EOPNOTSUPP:
+#if ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+#endif
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Puts the written temporary file at `path` only where none is, each way atomic: link(2); where
+// the file system has no hard links, a rename that refuses to replace (`temporaryMoved` is then
+// set). Only where both are refused is `path` created with O_EXCL and written in place.
 // 0, or the errno of the failure (EEXIST when `path` is taken).
 int placeWithoutReplacing(const std::string& temporary, const std::filesystem::path& path, std::string_view bytes,
-                          std::filesystem::perms permissions) {
+                          std::filesystem::perms permissions, bool& temporaryMoved) {
   int code = 0;
   if (hardLinksFail.load(std::memory_order_relaxed))
     code = EPERM;
   else if (::link(temporary.c_str(), path.c_str()) != 0)
     code = errno;
   if (!hardLinksUnsupported(code)) return code;
+  if (noReplaceRenameFails.load(std::memory_order_relaxed))
+    code = EINVAL;
+  else
+    code = renameWithoutReplacing(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
+  if (code == 0) temporaryMoved = true;
+  if (!noReplaceRenameUnsupported(code)) return code;
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return errno;
   // The file is ours from its creation on: one that could not be written whole is removed.
@@ -118,14 +160,17 @@ Ref<Error> writeThroughTemporary(const std::filesystem::path& path, std::string_
   int fd = createTemporaryBeside(folder, path.filename().string(), temporary);
   if (fd < 0) return Error::posix(errno);
   int code = fillAndClose(fd, bytes, permissions);
+  bool temporaryMoved = false;
   if (code == 0) {
-    if (replace)
+    if (replace) {
       code = ::rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
-    else
-      code = placeWithoutReplacing(temporary, path, bytes, permissions);
+      temporaryMoved = code == 0;
+    } else {
+      code = placeWithoutReplacing(temporary, path, bytes, permissions, temporaryMoved);
+    }
   }
   // Whatever happened, the temporary name is not left behind (after a rename it is gone already).
-  if (code != 0 || !replace) ::unlink(temporary.c_str());
+  if (!temporaryMoved) ::unlink(temporary.c_str());
   if (code != 0) return Error::posix(code);
   syncFolder(folder);
   return nullptr;
@@ -160,6 +205,7 @@ bool createPrivateFolders(const std::filesystem::path& folder, std::error_code& 
 }
 
 void setHardLinksFailForTesting(bool fail) { hardLinksFail.store(fail, std::memory_order_relaxed); }
+void setNoReplaceRenameFailsForTesting(bool fail) { noReplaceRenameFails.store(fail, std::memory_order_relaxed); }
 
 namespace {
 

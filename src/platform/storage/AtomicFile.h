@@ -29,9 +29,12 @@ Ref<Error> writeFileAtomically(const std::filesystem::path& path, std::string_vi
 // refused too), and readFile takes no more than the caller's limit.
 
 // As writeFileAtomically, but never replaces: when `path` exists (or appears meanwhile) nothing is
-// written and the error is EEXIST. The file is put in place with link(2); on a file system
-// without hard links (vfat, exFAT, some network shares) it is instead created there with O_EXCL
-// and written, so readers may see it grow, and a write that fails removes it again.
+// written and the error is EEXIST. The finished temporary file is put in place with link(2), or,
+// on a file system without hard links (vfat, exFAT, some network shares), with a rename that
+// refuses to replace (renameat2 RENAME_NOREPLACE): either way `path` holds the whole file or
+// nothing, whatever happens to the writer. Only where both are refused is the file created there
+// with O_EXCL and written, so readers may see it grow, a writer cut off leaves it partial, and a
+// write that fails removes it again.
 Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                   std::filesystem::perms permissions = std::filesystem::perms::owner_read |
                                                                        std::filesystem::perms::owner_write |
@@ -43,9 +46,11 @@ Ref<Error> writeNewFileAtomically(const std::filesystem::path& path, std::string
 // Succeeds when `folder` is a folder afterwards (also one another process made meanwhile).
 bool createPrivateFolders(const std::filesystem::path& folder, std::error_code& error);
 
-// Test seam: while true, link(2) in writeNewFileAtomically fails with EPERM as on a file system
-// without hard links. Nothing but tests sets it.
+// Test seams: while true, link(2) in writeNewFileAtomically fails with EPERM as on a file system
+// without hard links, and its rename without replacing fails with EINVAL as on one that cannot
+// do that either. Nothing but tests sets them.
 void setHardLinksFailForTesting(bool fail);
+void setNoReplaceRenameFailsForTesting(bool fail);
 
 // The largest file readFile takes when the caller names no limit: no file this program keeps
 // comes near it. Callers that know their files are small pass a smaller limit.

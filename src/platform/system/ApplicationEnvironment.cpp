@@ -235,7 +235,7 @@ std::filesystem::path ApplicationEnvironment::processTemporaryDirectory() const 
   auto making = temporary / (kMakingFolderPrefix + name);
   auto folder = temporary / (kProcessFolderPrefix + std::to_string(::getpid()) + "-" + name);
   std::error_code failure;
-  std::filesystem::create_directory(making, failure);
+  storage::createPrivateFolders(making, failure);
   std::filesystem::permissions(making, kPrivateFolder, std::filesystem::perm_options::replace, failure);
   int fd = ::open((making / kOwnerFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0 || ::flock(fd, LOCK_EX) != 0 || ::rename(making.c_str(), folder.c_str()) != 0) {

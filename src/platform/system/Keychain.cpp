@@ -172,10 +172,11 @@ Ref<Dictionary> encodeItems(const std::vector<Item>& items) {
 // One locked read (and, when `body` changes the items, write) of the keychain file.
 KeychainStatus transact(const std::filesystem::path& folder, bool writes,
                         const std::function<KeychainStatus(std::vector<Item>&, bool& changed)>& body) {
-  // The folder is the owner's alone, whoever made it: anything looser is tightened, and a folder
-  // that cannot be tightened is not used.
+  // The folder is the owner's alone, whoever made it: it and any parent made here (the home on
+  // first use) are made 0700, one made looser by someone else is tightened, and a folder that
+  // cannot be tightened is not used.
   std::error_code folderError;
-  std::filesystem::create_directories(folder, folderError);
+  storage::createPrivateFolders(folder, folderError);
   auto permissions = std::filesystem::status(folder, folderError).permissions();
   if (!folderError && (permissions & (std::filesystem::perms::group_all | std::filesystem::perms::others_all)) !=
                           std::filesystem::perms::none)

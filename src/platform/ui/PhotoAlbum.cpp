@@ -59,8 +59,10 @@ std::optional<std::filesystem::path> saveImageToSavedPhotosAlbum(const Ref<graph
     failure = Error::make(graphics::kImageErrorDomain, graphics::ImageErrorEncode, "There is no image to save.");
   } else {
     auto folder = photoAlbumDirectory();
+    // The user's pictures are theirs alone: the album's folders (and the home, on first use) are
+    // made 0700 and each picture 0600.
     std::error_code code;
-    std::filesystem::create_directories(folder, code);
+    storage::createPrivateFolders(folder, code);
     // Other processes save into the same album: the next number is taken and written under the
     // album's lock, so no save replaces another.
     storage::FileLock lock(folder / ".lock", storage::FileLock::Mode::Exclusive);
@@ -85,7 +87,9 @@ std::optional<std::filesystem::path> saveImageToSavedPhotosAlbum(const Ref<graph
       auto path = folder / format("IMG_%04lld.PNG", static_cast<long long>(number));
       const auto& bytes = png->bytes();
       // Never over a picture already there, whoever put it there.
-      failure = storage::writeNewFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      failure = storage::writeNewFileAtomically(path,
+                                                std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                                                std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
       if (!failure) written = path;
     }
   }

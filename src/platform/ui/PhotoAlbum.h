@@ -2,7 +2,8 @@
 // The saved-photos album: images saved there become PNG files in the album folder
 // (<home>/Media/DCIM unless set), named "IMG_0001.PNG", "IMG_0002.PNG"... (one more than the
 // highest number there, the lowest free one once that reaches the largest 64-bit number) and
-// written atomically, never over a file already there. Several processes may save at once: a save holds
+// written atomically, never over a file already there. Pictures are the user's alone: files 0600,
+// the album's folders (and the home, when a save makes it) 0700. Several processes may save at once: a save holds
 // an exclusive flock of "<album>/.lock" while it picks its number and writes. Main thread only.
 
 #include <filesystem>

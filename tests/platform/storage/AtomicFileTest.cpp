@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -80,23 +85,110 @@ TEST(AtomicFileTest, ANewFileIsNeverWrittenOverAnExistingOne) {
   EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
 }
 
-// Where the file system has no hard links, a new file is created in place instead, under the
-// same promise: it never replaces one, and nothing else is left in the folder.
-TEST(AtomicFileTest, ANewFileIsWrittenWhereHardLinksFail) {
-  zv::testing::TemporaryDirectory folder;
-  auto path = folder / "photo";
-  setHardLinksFailForTesting(true);
-  Ref<Error> first = writeNewFileAtomically(path, "first", std::filesystem::perms::owner_read |
-                                                              std::filesystem::perms::owner_write);
-  Ref<Error> second = writeNewFileAtomically(path, "second");
-  setHardLinksFailForTesting(false);
-  ASSERT_EQ(first, nullptr) << first->localizedDescription();
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->code(), EEXIST);
-  EXPECT_EQ(zv::testing::readFile(path), "first");
-  EXPECT_EQ(std::filesystem::status(path).permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
+// The ways a new file may be put in place, each tried as on a file system that refuses the ones
+// before it.
+struct Placement {
+  const char* name;
+  bool hardLinksFail;
+  bool noReplaceRenameFails;
+};
+constexpr Placement kHardLink{"hard link", false, false};
+constexpr Placement kNoReplaceRename{"rename without replacing", true, false};
+constexpr Placement kInPlace{"written in place", true, true};
+
+class PlacementScope {
+ public:
+  explicit PlacementScope(const Placement& placement) {
+    setHardLinksFailForTesting(placement.hardLinksFail);
+    setNoReplaceRenameFailsForTesting(placement.noReplaceRenameFails);
+  }
+  ~PlacementScope() {
+    setHardLinksFailForTesting(false);
+    setNoReplaceRenameFailsForTesting(false);
+  }
+  PlacementScope(const PlacementScope&) = delete;
+  PlacementScope& operator=(const PlacementScope&) = delete;
+};
+
+// Whichever way the file is put in place, it never replaces one, gets its permissions, and
+// nothing else is left in the folder.
+TEST(AtomicFileTest, ANewFileIsPlacedWithoutReplacingWhateverTheFileSystemRefuses) {
+  for (const Placement& placement : {kHardLink, kNoReplaceRename, kInPlace}) {
+    SCOPED_TRACE(placement.name);
+    zv::testing::TemporaryDirectory folder;
+    auto path = folder / "photo";
+    Ref<Error> first, second;
+    {
+      PlacementScope scope(placement);
+      first = writeNewFileAtomically(path, "first", std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write);
+      second = writeNewFileAtomically(path, "second");
+    }
+    ASSERT_EQ(first, nullptr) << first->localizedDescription();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->code(), EEXIST);
+    EXPECT_EQ(zv::testing::readFile(path), "first");
+    EXPECT_EQ(std::filesystem::status(path).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(entriesIn(folder.path()), 1u) << "the temporary file was left behind";
+  }
+}
+
+// How a traced writer ended.
+enum class Traced { Killed, Finished, TracingRefused };
+
+// Runs `write` in a forked child that stops at every system call, and kills it at the first stop
+// at which `path` exists: the writer is cut off the moment the name appears, as by a crash or a
+// power cut, whatever the machine's speed.
+Traced killWhenTheNameAppears(const std::filesystem::path& path, const std::function<void()>& write) {
+  pid_t child = ::fork();
+  if (child < 0) return Traced::TracingRefused;
+  if (child == 0) {
+    if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(77);
+    ::raise(SIGSTOP);
+    write();
+    ::_exit(0);
+  }
+  int status = 0;
+  // A child that could not be traced has ended already (and is reaped here).
+  if (::waitpid(child, &status, 0) != child || !WIFSTOPPED(status)) return Traced::TracingRefused;
+  const std::uintptr_t options = PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL;
+  ::ptrace(PTRACE_SETOPTIONS, child, nullptr, reinterpret_cast<void*>(options));
+  std::uintptr_t deliver = 0;
+  for (;;) {
+    if (::ptrace(PTRACE_SYSCALL, child, nullptr, reinterpret_cast<void*>(deliver)) != 0) break;
+    deliver = 0;
+    if (::waitpid(child, &status, 0) != child || WIFEXITED(status) || WIFSIGNALED(status)) return Traced::Finished;
+    if (!WIFSTOPPED(status)) continue;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      deliver = static_cast<std::uintptr_t>(WSTOPSIG(status));  // a signal meant for the child: pass it on
+      continue;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) break;
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, &status, 0);
+  return Traced::Killed;
+}
+
+// A writer killed the moment the final name appears leaves the whole file under it, also where
+// the file system has no hard links.
+TEST(AtomicFileTest, AWriterKilledAsTheNameAppearsLeavesTheWholeFile) {
+  const std::string contents(1 << 20, 'p');
+  for (const Placement& placement : {kHardLink, kNoReplaceRename}) {
+    SCOPED_TRACE(placement.name);
+    zv::testing::TemporaryDirectory folder;
+    auto path = folder / "IMG_0001.PNG";
+    Traced ended;
+    {
+      PlacementScope scope(placement);
+      ended = killWhenTheNameAppears(path, [&] { writeNewFileAtomically(path, contents); });
+    }
+    if (ended == Traced::TracingRefused) GTEST_SKIP() << "this machine does not let a test trace its child";
+    ASSERT_EQ(ended, Traced::Killed) << "the writer ended without the name appearing";
+    EXPECT_EQ(zv::testing::readFile(path).size(), contents.size()) << "a partial file stands under the final name";
+  }
 }
 
 TEST(AtomicFileTest, MissingFoldersAreMadePrivateAndExistingOnesKeepTheirMode) {

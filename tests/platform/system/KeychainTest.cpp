@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <thread>
 #include <variant>
 
@@ -162,9 +164,17 @@ TEST_F(KeychainTest, AFailingWriteKeepsThePreviousValue) {
   EXPECT_EQ(std::get<std::string>(password(keychain_, "svc", "acct")), "old");
 }
 
+// The shared keychain lives under the application home; a look-up that is the first to touch a
+// fresh home makes the home and the keychain folder the user's alone, whatever the umask.
 TEST_F(KeychainTest, SharedKeychainLivesUnderTheApplicationHome) {
-  ApplicationEnvironment::shared().setHomeDirectory(folder_.path() / "home");
-  EXPECT_EQ(Keychain::shared().filePath(), folder_.path() / "home" / "Keychains" / "keychain.plist");
+  const auto home = folder_.path() / "home";
+  ApplicationEnvironment::shared().setHomeDirectory(home);
+  EXPECT_EQ(Keychain::shared().filePath(), home / "Keychains" / "keychain.plist");
+  const mode_t previous = ::umask(022);
+  EXPECT_EQ(password(Keychain::shared(), "svc", "acct"), (std::variant<std::string, KeychainStatus>(kKeychainItemNotFound)));
+  ::umask(previous);
+  for (const auto& folder : {home, home / "Keychains"})
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all) << folder;
   EXPECT_EQ(Keychain::shared().addItem(*item("svc", "acct", "pw")), kKeychainSuccess);
   EXPECT_TRUE(std::filesystem::exists(Keychain::shared().filePath()));
   ApplicationEnvironment::shared().reset();

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "UITestSupport.h"
+#include "platform/system/ApplicationEnvironment.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Composers.h"
 #include "platform/ui/PhotoAlbum.h"
@@ -136,6 +139,25 @@ TEST_F(ComposersTest, AlbumSavesNeverReplaceAPicture) {
   }));
   EXPECT_EQ(savedPhotos().size(), static_cast<std::size_t>(kProcesses * kSaves));
   setPhotoAlbumDirectory(std::nullopt);
+}
+
+// The first save on a fresh home makes the home and the album's folders the user's alone, and the
+// picture too, whatever the umask: other local users see none of it.
+TEST_F(ComposersTest, AFirstAlbumSaveKeepsTheHomeAndThePictureTheUsers) {
+  zv::testing::TemporaryDirectory folder;
+  const auto home = folder / "home";
+  ApplicationEnvironment::shared().setHomeDirectory(home);
+  setPhotoAlbumDirectory(std::nullopt);
+  const mode_t previous = ::umask(022);
+  auto saved = saveImageToSavedPhotosAlbum(graphics::Image::make(graphics::Bitmap::filled(2, 2, 10, 20, 30)));
+  ::umask(previous);
+  ApplicationEnvironment::shared().reset();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(*saved, home / "Media" / "DCIM" / "IMG_0001.PNG");
+  for (const auto& made : {home, home / "Media", home / "Media" / "DCIM"})
+    EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms::owner_all) << made;
+  EXPECT_EQ(std::filesystem::status(*saved).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 // Numbers near and at the end of the counter: each save takes a name of its own.

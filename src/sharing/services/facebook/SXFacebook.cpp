@@ -104,9 +104,10 @@ std::optional<std::string> SXFacebook::storedImagePath(const Ref<graphics::Image
                                static_cast<std::uint32_t>(random[2]) << 16 | static_cast<std::uint32_t>(random[3]) << 24;
   const auto folder = ApplicationEnvironment::shared().cachesDirectory() / "SXImage";
   const auto path = folder / format("img-%f-%i", Date::now()->timeIntervalSince1970(), static_cast<int>(number));
+  // The user's picture, kept for a login that may come back after a restart: the user's alone,
+  // in a folder made 0700 (and one an earlier version left open closed).
   std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  // The user's picture, kept for a login that may come back after a restart: the user's alone.
+  storage::createPrivateFolders(folder, ignored);
   std::filesystem::permissions(folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
                                ignored);
   if (auto error = storage::writeFileAtomically(path, png->view(), std::filesystem::perms::owner_read |

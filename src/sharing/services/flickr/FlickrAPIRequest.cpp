@@ -13,6 +13,7 @@
 #include "http/HTTPFormDataRequest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/String.h"
+#include "platform/storage/AtomicFile.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "sharing/services/flickr/FKXMLMapper.h"
 #include "sharing/services/flickr/FlickrUtilities.h"
@@ -176,7 +177,7 @@ bool FlickrAPIRequest::uploadImageStream(const Ref<net::InputStream>& stream, co
   removeUploadFile();
   const auto directory = ApplicationEnvironment::shared().processTemporaryDirectory();
   std::error_code ignored;
-  std::filesystem::create_directories(directory, ignored);
+  storage::createPrivateFolders(directory, ignored);
   const std::string path = (directory / ("org.quenvar.FlickrClient.upload." + FKNewUUIDString())).string();
   // The body holds the token and the signature: readable by this user only.
   const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
