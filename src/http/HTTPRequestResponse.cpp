@@ -254,6 +254,15 @@ void HTTPRequest::readResponseHeaders() {
     } else if (track) {
       sizeTarget->noteUnknownDownloadSize();
     }
+    if (sizeTarget != self) {
+      sizedMainRequest_ = true;
+      // A copy that became a GET (a 301, 302 or 303 on the way) stops at the head of the answer
+      // it ends on; a HEAD answer ends by itself.
+      if (authenticationNeeded() == 0 && requestMethod() != "HEAD") {
+        finishHEADCopyAtHead();
+        return;
+      }
+    }
   }
 
   if (shouldAttemptPersistentConnection()) {
@@ -276,6 +285,18 @@ void HTTPRequest::readResponseHeaders() {
   requestReceivedResponseHeaders(dyn<Dictionary>(headers->copy()));
 }
 
+void HTTPRequest::finishHEADCopyAtHead() {
+  storeResponseCookies();
+  // The body is still coming: the connection goes with it.
+  setConnectionCanBeReused(false);
+  stopStatusTimer();
+  releaseConnectionRecord(false);
+  destroyReadStream();
+  setDownloadComplete(true);
+  setComplete(true);
+  markAsFinished();
+}
+
 void HTTPRequest::noteUnknownDownloadSize() {
   // Counted as one unit, like a request without accurate progress.
   setShowAccurateProgress(false);
@@ -295,12 +316,14 @@ void HTTPRequest::handleBytesAvailable() {
   }
   if (n == 0) return;
   if (!headersReceived_) readResponseHeaders();
+  if (complete() || !readStream_) return;
 
   setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
   touchActivity();
   incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(n));
-  // The body of a redirect answer is nobody's business.
-  if (needsRedirect()) return;
+  // The body of a redirect answer is nobody's business, nor any body a HEAD copy is sent (a
+  // challenge's, on its way to the answer it ends on).
+  if (needsRedirect() || mainRequest().lock()) return;
 
   const std::uint8_t* bytes = readBuffer_.data();
   auto length = static_cast<std::size_t>(n);

@@ -1,6 +1,8 @@
 #include "HTTPTestSupport.h"
 
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/runloop/RunLoopPump.h"
 
@@ -33,6 +35,44 @@ int openSocketCount() {
     if (target.string().rfind("socket:", 0) == 0) ++count;
   }
   return count;
+}
+
+namespace {
+
+// A "Vm..." field of /proc/self/status in KiB, -1 when absent.
+long statusKiB(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+  }
+  return -1;
+}
+
+}  // namespace
+
+ResidentPeakGrowth::ResidentPeakGrowth() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  startKiB_ = statusKiB("VmHWM:");
+}
+
+double ResidentPeakGrowth::mebibytes() const {
+  long now = statusKiB("VmHWM:");
+  if (now < 0 || startKiB_ < 0) return -1;
+  return static_cast<double>(now - startKiB_) / 1024.0;
+}
+
+std::size_t largeBodySize() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return std::size_t{32} << 20;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return std::size_t{32} << 20;
+#else
+  return std::size_t{64} << 20;
+#endif
+#else
+  return std::size_t{64} << 20;
+#endif
 }
 
 }  // namespace zv::testing
