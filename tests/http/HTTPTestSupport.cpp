@@ -61,18 +61,6 @@ double ResidentPeakGrowth::mebibytes() const {
   return static_cast<double>(now - startKiB_) / 1024.0;
 }
 
-std::size_t largeBodySize() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return std::size_t{32} << 20;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  return std::size_t{32} << 20;
-#else
-  return std::size_t{64} << 20;
-#endif
-#else
-  return std::size_t{64} << 20;
-#endif
-}
+std::size_t largeBodySize() { return std::size_t{64} << 20; }
 
 }  // namespace zv::testing

@@ -38,7 +38,7 @@ class ResidentPeakGrowth {
 };
 
 // The size of the large bodies the peak-memory tests move: big enough that holding one whole
-// stands out from what a run uses anyway, smaller where a sanitizer slows every byte down.
+// stands out from what a run (a sanitizer's included) uses anyway.
 std::size_t largeBodySize();
 
 }  // namespace zv::testing
