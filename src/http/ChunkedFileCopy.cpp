@@ -177,28 +177,28 @@ std::FILE* openPrivateFile(const std::string& path, bool append) {
   return file;
 }
 
-int moveFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return 0;
-  if (errno != EXDEV) return errno;
+int copyFile(const std::string& from, const std::string& to, unsigned mode, std::uint64_t* copied) {
   Ref<Error> failure;
   FileDescriptor input(storage::openFileForReading(from, &failure));
-  if (input.get() < 0) return static_cast<int>(failure->code());
-  struct stat info {};
-  if (::fstat(input.get(), &info) != 0) return errno;
+  if (input.get() < 0) return failure && failure->domain() == kPOSIXErrorDomain ? static_cast<int>(failure->code()) : EIO;
   std::string staging = siblingTemporaryPath(to);
-  FileDescriptor output(::open(staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 0777));
+  FileDescriptor output(::open(staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
   if (output.get() < 0) return errno;
   auto fail = [&](int code) {
     output.close();
     ::unlink(staging.c_str());
     return code;
   };
+  // The umask does not narrow or widen what the caller asked for.
+  if (::fchmod(output.get(), mode & 0777) != 0) return fail(errno);
   std::vector<std::uint8_t> buffer(kFileChunkSize);
+  std::uint64_t total = 0;
   while (true) {
     ssize_t n = readFully(input.get(), buffer.data(), buffer.size());
     if (n < 0) return fail(errno);
     if (n == 0) break;
     if (!writeFully(output.get(), buffer.data(), static_cast<std::size_t>(n))) return fail(errno);
+    total += static_cast<std::uint64_t>(n);
   }
   if (::fsync(output.get()) != 0) return fail(errno);
   if (output.close() != 0) return fail(errno);
@@ -207,6 +207,16 @@ int moveFile(const std::string& from, const std::string& to) {
     ::unlink(staging.c_str());
     return code;
   }
+  if (copied) *copied = total;
+  return 0;
+}
+
+int moveFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+  if (errno != EXDEV) return errno;
+  struct stat info {};
+  if (::stat(from.c_str(), &info) != 0) return errno;
+  if (int failed = copyFile(from, to, info.st_mode & 0777)) return failed;
   ::unlink(from.c_str());
   return 0;
 }

@@ -35,6 +35,11 @@ bool transformFile(const std::string& verb, const std::string& sourcePath, const
 // (the source is then left in place).
 int moveFile(const std::string& from, const std::string& to);
 
+// Copies a file in pieces of kFileChunkSize bytes (never whole in memory) to a temporary file
+// beside `to`, created with `mode`, flushed and renamed over `to`: `to` holds the whole copy or
+// what it held before. The number of bytes copied goes to *copied. 0, or the errno of the failure.
+int copyFile(const std::string& from, const std::string& to, unsigned mode, std::uint64_t* copied = nullptr);
+
 // A path for a temporary file in the same folder as `path` (so it can be renamed over it).
 std::string siblingTemporaryPath(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "http/ChunkedFileCopy.h"
 #include "platform/crypto/Digest.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
@@ -358,16 +359,16 @@ void HTTPDownloadCache::storeResponseForRequest(const Ref<HTTPRequest>& request,
     length = body ? body->length() : 0;
     failure = storage::writeFileAtomically(*bodyPath, body ? body->view() : std::string_view(), kPrivateFile);
   } else if (auto destination = request->downloadDestinationPath()) {
-    if (fs::path(*destination) == fs::path(*bodyPath)) {
+    // An answer the cache gave (a 304 confirmed it) is in place already.
+    auto served = request->didUseCachedResponse() ? findFile(request->url(), false) : std::nullopt;
+    if (fs::path(*destination) == fs::path(*bodyPath) || served == fs::path(*bodyPath)) {
       std::error_code ignored;
       length = fs::file_size(*bodyPath, ignored);
       fs::permissions(*bodyPath, kPrivateFile, fs::perm_options::replace, ignored);
-    } else {
-      auto bytes = storage::readFile(*destination, &failure);
-      if (bytes) {
-        length = bytes->size();
-        failure = storage::writeFileAtomically(*bodyPath, *bytes, kPrivateFile);
-      }
+    } else if (int failed = httpdetail::copyFile(*destination, *bodyPath, 0600, &length)) {
+      // A copy in pieces, never the whole file in memory, and the cache's own: whatever the
+      // caller later does with its file leaves the stored answer as it was.
+      failure = Error::posix(failed);
     }
   } else {
     failure = storage::writeFileAtomically(*bodyPath, std::string_view(), kPrivateFile);

@@ -15,6 +15,12 @@
 // of the request headers named by "Vary" are kept, and a stored answer serves only requests with
 // the same values. Freshness uses the platform clock, so tests control time.
 //
+// Bodies: a download to a file goes into the cache and back out to the file of a request it
+// answers as a copy made in pieces (the stored file is the cache's own, whatever the caller does
+// with its file later), never whole in memory; a body kept in memory is stored from memory and
+// read back whole for a request that keeps its body in memory (cachedResponseDataForURL too).
+// Body files are written to a temporary name and renamed into place, mode 0600.
+//
 // Failures: a headers file that cannot be read, or a body whose size differs from its recorded
 // length, counts as a miss and both files are removed. Files that cannot be written are logged
 // and skipped; a request never fails because the cache could not store. Setting a storage path

@@ -9,7 +9,11 @@
 // so the count never goes below 0.
 //
 // A new queue is suspended: nothing runs until go. With accurate progress on, each GET added while
-// the queue is suspended is preceded by a HEAD copy that learns its size.
+// the queue is suspended is preceded by a HEAD copy that learns its size. The copy never holds a
+// body: one that a 301, 302 or 303 turned into a GET stops at the head of the answer it ends on
+// and closes that connection. A copy that learns no size (its connection fails, it times out)
+// leaves its request to run without the size, counted as one unit; only a refused login fails
+// the request, which would meet the same challenge.
 //
 // Selectors are data: a delegate answers them by respondsToSelector and performSelector with the
 // request (and the headers or the new URL) as arguments.

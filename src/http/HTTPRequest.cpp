@@ -497,9 +497,17 @@ void HTTPRequest::failWithError(const Ref<Error>& theError) {
   Ref<HTTPRequest> reporter = self;
   setError(theError);
   if (auto main = mainRequest().lock()) {
-    // A HEAD copy fails on behalf of its request, unless that request has an outcome already (it
-    // was cancelled while the copy ran): one request, one outcome.
-    reporter = main->takeError(theError) ? main : nullptr;
+    // A HEAD copy only sizes its request: when it cannot, the request goes on without the size,
+    // as it would without a copy. A refused login is the exception: the request would meet the
+    // same challenge (and whoever refused it would be asked again), so it fails with it, unless
+    // it has an outcome already (it was cancelled while the copy ran): one request, one outcome.
+    reporter = nullptr;
+    if (theError && theError->code() == RequestErrorAuthentication) {
+      if (main->takeError(theError)) reporter = main;
+    } else if (!sizedMainRequest_ && showAccurateProgress() && shouldResetDownloadProgress() && !main->error() &&
+               !main->isCancelled()) {
+      main->noteUnknownDownloadSize();
+    }
   }
   if (reporter) performOnMain([reporter] { reporter->reportFailure(); });
   if (inProgress()) markAsFinished();

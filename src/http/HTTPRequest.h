@@ -418,6 +418,9 @@ class HTTPRequest : public Operation {
   void takeCallerFieldsOf(const HTTPRequest& main);
   // The download's size cannot be known ahead: showAccurateProgress goes off and the size grows by one.
   void noteUnknownDownloadSize();
+  // A HEAD copy that became a GET has the head of the answer it ends on: it reads none of the
+  // body, closes the connection and is finished.
+  void finishHEADCopyAtHead();
   // Forgets a built body, so that it is built afresh at the start.
   void discardBuiltPostBody();
   // Whether the body can be built again from what the request keeps (a form's fields): then the
@@ -544,6 +547,8 @@ class HTTPRequest : public Operation {
   bool headersReceived_ = false;
   // Body bytes of this attempt went to data callbacks: the attempt cannot be repeated unseen.
   bool passedOnBodyBytes_ = false;
+  // A HEAD copy told its request a size (known or not): its thread only.
+  bool sizedMainRequest_ = false;
   // The temporary body files this request made, shared with its copies: each is removed when the
   // last request holding it is gone.
   std::shared_ptr<const std::string> bodyFileOwner_;

@@ -54,9 +54,9 @@ int keepAliveNumber(const std::string& value, const std::string& key) {
 }
 
 
-Ref<Error> moveFileError(const std::string& from, const std::string& to, int errnoValue) {
+Ref<Error> moveFileError(const std::string& from, const std::string& to, int errnoValue, const char* verb = "move") {
   return makeRequestError(RequestErrorFileManagement,
-                          format("Failed to move file from '%s' to '%s'", from.c_str(), to.c_str()),
+                          format("Failed to %s file from '%s' to '%s'", verb, from.c_str(), to.c_str()),
                           Error::posix(errnoValue));
 }
 
@@ -254,6 +254,15 @@ void HTTPRequest::readResponseHeaders() {
     } else if (track) {
       sizeTarget->noteUnknownDownloadSize();
     }
+    if (sizeTarget != self) {
+      sizedMainRequest_ = true;
+      // A copy that became a GET (a 301, 302 or 303 on the way) stops at the head of the answer
+      // it ends on; a HEAD answer ends by itself.
+      if (authenticationNeeded() == 0 && requestMethod() != "HEAD") {
+        finishHEADCopyAtHead();
+        return;
+      }
+    }
   }
 
   if (shouldAttemptPersistentConnection()) {
@@ -276,6 +285,18 @@ void HTTPRequest::readResponseHeaders() {
   requestReceivedResponseHeaders(dyn<Dictionary>(headers->copy()));
 }
 
+void HTTPRequest::finishHEADCopyAtHead() {
+  storeResponseCookies();
+  // The body is still coming: the connection goes with it.
+  setConnectionCanBeReused(false);
+  stopStatusTimer();
+  releaseConnectionRecord(false);
+  destroyReadStream();
+  setDownloadComplete(true);
+  setComplete(true);
+  markAsFinished();
+}
+
 void HTTPRequest::noteUnknownDownloadSize() {
   // Counted as one unit, like a request without accurate progress.
   setShowAccurateProgress(false);
@@ -295,12 +316,14 @@ void HTTPRequest::handleBytesAvailable() {
   }
   if (n == 0) return;
   if (!headersReceived_) readResponseHeaders();
+  if (complete() || !readStream_) return;
 
   setTotalBytesRead(totalBytesRead() + static_cast<std::uint64_t>(n));
   touchActivity();
   incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(n));
-  // The body of a redirect answer is nobody's business.
-  if (needsRedirect()) return;
+  // The body of a redirect answer is nobody's business, nor any body a HEAD copy is sent (a
+  // challenge's, on its way to the answer it ends on).
+  if (needsRedirect() || mainRequest().lock()) return;
 
   const std::uint8_t* bytes = readBuffer_.data();
   auto length = static_cast<std::size_t>(n);
@@ -647,17 +670,27 @@ void HTTPRequest::useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored
     path = cache->pathToCachedResponseDataForURL(url());
   }
   Ref<MutableData> body;
-  if (headers && path && !target->downloadDestinationPath()) {
+  Ref<Error> failure;
+  auto destination = target->downloadDestinationPath();
+  if (headers && path && destination) {
+    // The caller's file is a copy of the stored one, made in pieces: the stored answer stays the
+    // cache's whatever the caller does with its file.
+    if (int failed = httpdetail::copyFile(*path, *destination, 0600)) {
+      failure = moveFileError(*path, *destination, failed, "copy");
+    }
+  } else if (headers && path) {
     if (auto bytes = storage::readFile(*path)) {
       body = MutableData::make();
       body->append(*bytes);
     }
   }
-  if (!headers || !path || (!target->downloadDestinationPath() && !body)) {
+  if (!headers || !path || (!destination && !body) || failure) {
     // Nothing usable is stored: that is a failure, not an empty success.
     setCachePolicy(cachePolicy() & ~CachePolicyFallbackToCache);
     target->setCachePolicy(target->cachePolicy() & ~CachePolicyFallbackToCache);
-    auto failure = makeRequestError(RequestErrorConnectionFailure, "No cached response is available for this request");
+    if (!failure) {
+      failure = makeRequestError(RequestErrorConnectionFailure, "No cached response is available for this request");
+    }
     if (target != self) markAsFinished();
     target->failWithError(failure);
     return;
@@ -666,11 +699,7 @@ void HTTPRequest::useDataFromCache(const HTTPCacheDelegate::CachedAnswer* stored
   setDidUseCachedResponse(true);
   target->setResponseStatusCode(200);
   target->setResponseHeaders(headers);
-  if (body) {
-    target->setRawResponseData(body);
-  } else {
-    target->setDownloadDestinationPath(*path);
-  }
+  if (body) target->setRawResponseData(body);
   auto length = headers->stringForKey("Content-Length");
   std::uint64_t size = length ? parseContentLength(*length).value_or(0) : 0;
   target->setContentLength(size);

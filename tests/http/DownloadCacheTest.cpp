@@ -3,6 +3,7 @@
 // credentials, fallback, cache-only).
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <limits>
 #include <thread>
 
@@ -280,6 +281,7 @@ class CachedRequests : public DownloadCache {
     for (int i = 0; i < 500; ++i) text += "cached line " + std::to_string(i) + "\n";
     nginx->addFile("cached/page.txt", text);
     nginx->addFile("cached/other.txt", "other");
+    nginx->addFile("cached/file.txt", text);
     nginx->addFile("vary/lang.txt", "language dependent");
     nginx->addFile("private/me.txt", "private");
     nginx->addFile("public/all.txt", "public");
@@ -461,6 +463,92 @@ TEST_F(CachedRequests, AnswersToCredentialsFromAnySourceAreStoredOnlyWhenPublic)
     EXPECT_FALSE(cache->cachedResponseHeadersForURL(URL::make(nginx->url(path))));
   }
   HTTPRequest::clearProxySessionCredentials();
+}
+
+TEST_F(CachedRequests, ADownloadToAFileGoesInAndOutFileToFile) {
+  // Stored from the caller's file and served into the next caller's, in pieces both ways: the
+  // resident peak stays far below the body's size. The stored copy is the cache's own.
+  const std::size_t size = testing::largeBodySize();
+  const double bodyMiB = static_cast<double>(size) / (1 << 20);
+  std::atomic<std::size_t> sent{0};
+  testing::FaultServer server;
+  server.route("/large.bin", [&](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {
+    c.sendEndlessBody("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) +
+                          "\r\nCache-Control: max-age=3600\r\n\r\n",
+                      'z', size, sent);
+  });
+  ASSERT_TRUE(server.start());
+  auto url = URL::make(server.url("/large.bin"));
+  auto download = [&](const fs::path& destination, double& peakGrowth) {
+    auto request = HTTPRequest::requestWithURL(url, cache);
+    request->setTimeOutSeconds(120);
+    request->setDownloadDestinationPath(destination.string());
+    auto outcome = testing::recordOutcome(request);
+    testing::ResidentPeakGrowth peak;
+    request->startAsynchronous();
+    EXPECT_TRUE(testing::waitForOutcome(outcome, 300));
+    peakGrowth = peak.mebibytes();
+    return request;
+  };
+
+  double storing = -1;
+  auto first = download(folder / "first.bin", storing);
+  ASSERT_FALSE(first->error()) << first->error()->description();
+  EXPECT_FALSE(first->didUseCachedResponse());
+  auto stored = cache->pathToCachedResponseDataForURL(url);
+  ASSERT_TRUE(stored);
+  std::error_code failure;
+  EXPECT_EQ(fs::file_size(*stored, failure), size);
+  EXPECT_EQ(fs::status(*stored, failure).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  RecordProperty("storing_peak_growth_MiB", std::to_string(storing));
+  EXPECT_GE(storing, 0.0) << "no resident peak in /proc/self/status";
+  EXPECT_LT(storing, bodyMiB / 3) << "of a " << bodyMiB << " MiB body";
+
+  // What the caller later does with its file is not the cache's business.
+  testing::writeFile(folder / "first.bin", "edited");
+
+  double serving = -1;
+  auto second = download(folder / "second.bin", serving);
+  ASSERT_FALSE(second->error()) << second->error()->description();
+  EXPECT_TRUE(second->didUseCachedResponse());
+  EXPECT_EQ(server.requests().size(), 1u);
+  // The answer is in the caller's file, where it asked for it.
+  EXPECT_EQ(second->downloadDestinationPath(), (folder / "second.bin").string());
+  EXPECT_EQ(fs::file_size(folder / "second.bin", failure), size);
+  std::ifstream copy(folder / "second.bin", std::ios::binary);
+  copy.seekg(-8, std::ios::end);
+  std::string tail(8, '\0');
+  copy.read(tail.data(), 8);
+  EXPECT_EQ(tail, std::string(8, 'z'));
+  RecordProperty("serving_peak_growth_MiB", std::to_string(serving));
+  EXPECT_GE(serving, 0.0);
+  EXPECT_LT(serving, bodyMiB / 3) << "of a " << bodyMiB << " MiB body";
+}
+
+TEST_F(CachedRequests, ARevalidatedDownloadToAFileGetsTheStoredBodyInItsFile) {
+  auto first = get("/cached/file.txt");
+  first->setDownloadDestinationPath((folder / "first.txt").string());
+  ASSERT_TRUE(run(first));
+  ASSERT_FALSE(first->error()) << first->error()->description();
+  std::string body = testing::readFile(folder / "first.txt");
+  ASSERT_FALSE(body.empty());
+
+  later(120);  // stale: the server answers 304 and the stored body goes to the new file
+  auto second = get("/cached/file.txt");
+  second->setDownloadDestinationPath((folder / "second.txt").string());
+  ASSERT_TRUE(run(second));
+  ASSERT_FALSE(second->error()) << second->error()->description();
+  EXPECT_TRUE(second->didUseCachedResponse());
+  EXPECT_EQ(second->downloadDestinationPath(), (folder / "second.txt").string());
+  EXPECT_EQ(testing::readFile(folder / "second.txt"), body);
+  EXPECT_EQ(statusesOf("/cached/file.txt"), "200 304 ");
+  // The confirmed entry is whole and current.
+  auto third = get("/cached/file.txt");
+  third->setDownloadDestinationPath((folder / "third.txt").string());
+  ASSERT_TRUE(run(third));
+  EXPECT_TRUE(third->didUseCachedResponse());
+  EXPECT_EQ(testing::readFile(folder / "third.txt"), body);
+  EXPECT_EQ(accessCount("/cached/file.txt"), 2u);
 }
 
 TEST_F(CachedRequests, AStoreThatCannotBeWrittenNeverFailsTheRequest) {

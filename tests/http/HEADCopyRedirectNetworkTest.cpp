@@ -1,8 +1,13 @@
 // The HEAD copy an accurate-progress queue sends before each GET, redirected: it is held to the
 // redirect rule of the request it copies. To another origin it takes none of the first origin's
 // cookies (from the store, the caller's field or the caller's list) nor the caller's password;
-// within the origin it carries just what its request carries after the same redirect.
+// within the origin it carries just what its request carries after the same redirect. Turned into
+// a GET by the redirect, it still reads no body; and a copy that learns no size never fails the
+// request it sizes.
 #include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
 
 #include "HTTPTestSupport.h"
 #include "http/HTTPNetworkQueue.h"
@@ -57,6 +62,17 @@ class HEADCopyRedirect : public ::testing::Test {
       server->route("/landing", [](const RecordedRequest& r, FaultServer::Connection& c) {
         answer(c, r, "HTTP/1.1 200 OK\r\n");
       });
+      // A large body, sent as it goes and never held: the GETs' bytes are counted one by one.
+      server->route("/large", [this](const RecordedRequest& r, FaultServer::Connection& c) {
+        std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(largeSize) + "\r\n\r\n";
+        if (r.method == "HEAD") return c.send(head);
+        c.sendEndlessBody(head, 'x', largeSize, largeSent[std::min<std::size_t>(largeGets++, largeSent.size() - 1)]);
+      });
+      // The HEAD goes unanswered (the connection ends); a GET is answered.
+      server->route("/head-drops", [](const RecordedRequest& r, FaultServer::Connection& c) {
+        if (r.method == "HEAD") return c.close();
+        answer(c, r, "HTTP/1.1 200 OK\r\n");
+      });
       server->route("/guarded", [](const RecordedRequest& r, FaultServer::Connection& c) {
         answer(c, r,
                r.header("Authorization") == std::optional<std::string>(kUserSecret)
@@ -86,7 +102,8 @@ class HEADCopyRedirect : public ::testing::Test {
   }
   // Runs the request alone in an accurate-progress queue, so that a HEAD copy goes first.
   static bool runInQueue(const Ref<HTTPRequest>& request,
-                         const std::shared_ptr<QueueDelegate>& delegate = std::make_shared<QueueDelegate>()) {
+                         const std::shared_ptr<QueueDelegate>& delegate = std::make_shared<QueueDelegate>(),
+                         double seconds = 20) {
     auto queue = HTTPNetworkQueue::queue();
     queue->setShowAccurateProgress(true);
     queue->setDelegate(delegate);
@@ -95,7 +112,7 @@ class HEADCopyRedirect : public ::testing::Test {
     auto outcome = testing::recordOutcome(request);
     queue->addOperation(request);
     queue->go();
-    return pumpRunLoopUntil([&] { return delegate->finished > 0 && queue->operationCount() == 0; }, 20) &&
+    return pumpRunLoopUntil([&] { return delegate->finished > 0 && queue->operationCount() == 0; }, seconds) &&
            outcome->total() == 1;
   }
   static std::vector<RecordedRequest> arrived(const FaultServer& server, const std::string& path) {
@@ -105,6 +122,9 @@ class HEADCopyRedirect : public ::testing::Test {
     }
     return found;
   }
+  const std::size_t largeSize = testing::largeBodySize();
+  std::array<std::atomic<std::size_t>, 4> largeSent{};
+  std::atomic<std::size_t> largeGets{0};
   FaultServer a;
   FaultServer b;
   testing::TemporaryDirectory home;
@@ -219,6 +239,50 @@ TEST_F(HEADCopyRedirect, LeavesARedirectItsOwnerDecidesToItsRequest) {
   ASSERT_EQ(other.size(), 1u);
   EXPECT_EQ(other[0].method, "GET");
   EXPECT_FALSE(request->showAccurateProgress());
+}
+
+TEST_F(HEADCopyRedirect, TurnedIntoAGETItReadsNoBodyAndTheDownloadToAFileSucceeds) {
+  // After a 302 the copy asks for the body like its request; it takes the size from the head of
+  // the answer and closes that connection, so none of the body waits in memory for it, and the
+  // request's download to a file succeeds whatever its size.
+  testing::TemporaryDirectory folder;
+  auto destination = folder / "large.bin";
+  auto request = redirectedGET(302, a.url("/large"));
+  request->setTimeOutSeconds(120);
+  request->setDownloadDestinationPath(destination.string());
+  testing::ResidentPeakGrowth peak;
+  ASSERT_TRUE(runInQueue(request, std::make_shared<QueueDelegate>(), 300));
+  double grown = peak.mebibytes();
+  ASSERT_FALSE(request->error()) << request->error()->description();
+  std::error_code failure;
+  EXPECT_EQ(std::filesystem::file_size(destination, failure), largeSize);
+  // The size came from the copy.
+  EXPECT_TRUE(request->showAccurateProgress());
+  EXPECT_EQ(request->contentLength(), largeSize);
+  // Two GETs: the copy's stopped after the head (the server could not push the whole body into
+  // the socket's buffers), the request's took it all.
+  ASSERT_EQ(largeGets.load(), 2u);
+  EXPECT_LT(largeSent[0].load(), largeSize);
+  EXPECT_EQ(largeSent[1].load(), largeSize);
+  const double bodyMiB = static_cast<double>(largeSize) / (1 << 20);
+  RecordProperty("peak_growth_MiB", std::to_string(grown));
+  EXPECT_GE(grown, 0.0) << "no resident peak in /proc/self/status";
+  EXPECT_LT(grown, bodyMiB / 3) << "of a " << bodyMiB << " MiB body";
+}
+
+TEST_F(HEADCopyRedirect, ACopyThatLearnsNoSizeLeavesItsRequestToGoOn) {
+  // The copy's connection ends before an answer: the request goes out as it would without a
+  // copy, its size unknown ahead.
+  auto request = HTTPRequest::requestWithURL(URL::make(a.url("/head-drops")));
+  request->setTimeOutSeconds(20);
+  ASSERT_TRUE(runInQueue(request));
+  ASSERT_FALSE(request->error()) << request->error()->description();
+  EXPECT_EQ(request->responseString().value_or(""), "hello");
+  EXPECT_FALSE(request->showAccurateProgress());
+  auto landed = arrived(a, "/head-drops");
+  ASSERT_EQ(landed.size(), 2u);
+  EXPECT_EQ(landed[0].method, "HEAD");
+  EXPECT_EQ(landed[1].method, "GET");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "HTTPTestSupport.h"
 
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/runloop/RunLoopPump.h"
 
@@ -34,5 +36,31 @@ int openSocketCount() {
   }
   return count;
 }
+
+namespace {
+
+// A "Vm..." field of /proc/self/status in KiB, -1 when absent.
+long statusKiB(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+  }
+  return -1;
+}
+
+}  // namespace
+
+ResidentPeakGrowth::ResidentPeakGrowth() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  startKiB_ = statusKiB("VmHWM:");
+}
+
+double ResidentPeakGrowth::mebibytes() const {
+  long now = statusKiB("VmHWM:");
+  if (now < 0 || startKiB_ < 0) return -1;
+  return static_cast<double>(now - startKiB_) / 1024.0;
+}
+
+std::size_t largeBodySize() { return std::size_t{64} << 20; }
 
 }  // namespace zv::testing

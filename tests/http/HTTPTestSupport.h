@@ -3,6 +3,7 @@
 // (which must arrive on the main thread, exactly once), and a count of open sockets.
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 
 #include "http/HTTPRequest.h"
@@ -23,5 +24,21 @@ std::shared_ptr<RequestOutcome> recordOutcome(const Ref<HTTPRequest>& request);
 bool waitForOutcome(const std::shared_ptr<RequestOutcome>& outcome, double seconds = 10.0);
 // Sockets open in this process (the test servers' included).
 int openSocketCount();
+
+// How far this process's resident peak (VmHWM) rose since the object was made; making it sets the
+// peak back to the resident size of that moment.
+class ResidentPeakGrowth {
+ public:
+  ResidentPeakGrowth();
+  // In MiB; negative when /proc does not tell.
+  double mebibytes() const;
+
+ private:
+  long startKiB_;
+};
+
+// The size of the large bodies the peak-memory tests move: big enough that holding one whole
+// stands out from what a run (a sanitizer's included) uses anyway.
+std::size_t largeBodySize();
 
 }  // namespace zv::testing
