@@ -1,5 +1,7 @@
 #include "http/HTTPDownloadCache.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -111,7 +113,7 @@ Ref<HTTPDownloadCache> HTTPDownloadCache::sharedCache() {
     auto folder = ApplicationEnvironment::shared().cachesDirectory() / "HTTPRequestCache";
     try {
       std::error_code ignored;
-      fs::create_directories(folder.parent_path(), ignored);
+      storage::createPrivateFolders(folder.parent_path(), ignored);
       made->setStoragePath(folder.string());
     } catch (const Exception& exception) {
       logLine(format("[WARN] HTTPDownloadCache: no caching, %s", exception.reason().c_str()));
@@ -154,7 +156,8 @@ void HTTPDownloadCache::setStoragePath(const std::string& path) {
                        format("Cannot create a directory for the cache at '%s', because a file already exists",
                               folder.string().c_str()));
     }
-    if (!fs::is_directory(status)) fs::create_directory(folder, failure);
+    // Made private from the start: one level, as the caller's folder must exist.
+    if (!fs::is_directory(status)) ::mkdir(folder.c_str(), 0700);
     if (!fs::is_directory(folder, failure)) {
       guard.unlock();
       Exception::raise("FailedToCreateCacheDirectory",
