@@ -191,17 +191,13 @@ bool Pasteboard::setPersistent(bool persistent) {
   if (file_.empty()) return !persistent;
   if (persistent == persistent_) return true;
   bool kept = changePersistence(persistent);
-  if (persistent) {
-    // A board that never reached its file would hide a file another process writes later, and
-    // then write its memory over it: the name finds the file again, or this board once it is
-    // persistent and no other has taken the name.
+  if (persistent && !kept) {
+    // A board that never reached its file would hide a file another process writes later (and
+    // then write its memory over it): the name finds the file again.
     Registry& shared = registry();
     std::lock_guard registryGuard(shared.mutex);
     auto found = shared.byFile.find(file_);
-    bool registered = found != shared.byFile.end() && found->second.get() == this;
-    if (!kept && registered) shared.byFile.erase(found);
-    if (kept && found == shared.byFile.end())
-      shared.byFile.emplace(file_, std::static_pointer_cast<Pasteboard>(shared_from_this()));
+    if (found != shared.byFile.end() && found->second.get() == this) shared.byFile.erase(found);
   }
   return kept;
 }
