@@ -61,8 +61,9 @@ class Pasteboard : public Object {
   bool addItems(const Array& items);
   // A change decided on the items as they are at that moment, for a persistent pasteboard as its
   // file holds them, read and written under one lock: `edit` changes them in place and answers
-  // true to keep the change, or false to leave the pasteboard as it was (and then so does this).
-  // Raises as setItems does when the items it leaves are not dictionaries keyed by type names.
+  // true to keep the change, or false to leave the pasteboard as it was. Answers whether the
+  // change was kept (false too when `edit` declined). Raises as setItems does when the items
+  // `edit` leaves are not dictionaries keyed by type names.
   bool changeItems(const std::function<bool(std::vector<ObjectPtr>& items)>& edit);
 
   // Replaces the contents with one item holding `data` under `pasteboardType`.
