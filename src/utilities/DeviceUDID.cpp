@@ -72,8 +72,68 @@ class SlotsLock {
   std::optional<storage::FileLock> fileLock_;
 };
 
-void clearSlot(int slot) {
-  if (auto board = Pasteboard::pasteboardWithName(DeviceUDID::slotName(slot), false)) board->setItems(*Array::make());
+// The record's bytes in a pasteboard's items, as dataForPasteboardType reads them.
+Ref<Data> recordBytesIn(const std::vector<ObjectPtr>& items) {
+  for (const ObjectPtr& item : items) {
+    ObjectPtr value = std::dynamic_pointer_cast<Dictionary>(item)->objectForKey(kDeviceUDIDPasteboardType);
+    if (auto data = std::dynamic_pointer_cast<Data>(value)) return data;
+    if (auto text = std::dynamic_pointer_cast<String>(value)) return Data::make(text->utf8());
+    if (value) return nullptr;
+  }
+  return nullptr;
+}
+
+bool sameBytes(const Ref<Data>& a, const Ref<Data>& b) { return a && b ? a->isEqual(*b) : !a && !b; }
+
+// Every write of a slot is decided on what its file holds at that moment, under the file's lock:
+// with `expected` (the bytes read when the slot was chosen, nullptr when it held none) the slot
+// is written only while it still holds them, so a slot merely believed free or unchanged is never
+// written over a record stored since. `replacement` nullptr empties the slot.
+bool replaceSlot(int slot, const Ref<Data>* expected, const Dictionary* replacement) {
+  auto board = Pasteboard::pasteboardWithName(DeviceUDID::slotName(slot), replacement != nullptr);
+  if (!board) return false;
+  // A record only in this process's memory would outlive nothing: it is written to the shared
+  // pasteboard file or not at all.
+  if (replacement && !board->setPersistent(true)) return false;
+  Ref<Data> archive;
+  if (replacement) archive = Data::make(storage::archivedDataWithRootObject(*replacement));
+  return board->changeItems([&](std::vector<ObjectPtr>& items) {
+    if (expected && !sameBytes(recordBytesIn(items), *expected)) {
+      logInfo("DeviceUDID: slot " + std::to_string(slot) + " changed since it was read; it is left as it is");
+      return false;
+    }
+    items.clear();
+    if (archive) items.push_back(Dictionary::make({{kDeviceUDIDPasteboardType, archive}}));
+    return true;
+  });
+}
+
+struct SlotRead {
+  Ref<Data> bytes;  // what the slot holds, nullptr when nothing
+  Ref<Dictionary> record;  // nullptr unless a valid record
+};
+
+// An unreadable or invalid record is cleared, unless it changed since it was read.
+SlotRead readSlotRecord(int slot) {
+  SlotRead read;
+  if (slot < 0 || slot >= DeviceUDID::kSlotCount) return read;
+  auto board = Pasteboard::pasteboardWithName(DeviceUDID::slotName(slot), false);
+  if (!board) return read;
+  read.bytes = board->dataForPasteboardType(kDeviceUDIDPasteboardType);
+  if (!read.bytes) return read;
+  ObjectPtr record;
+  try {
+    record = storage::unarchiveObjectWithData(
+        std::string_view(reinterpret_cast<const char*>(read.bytes->bytes().data()), read.bytes->bytes().size()));
+  } catch (const std::exception&) {
+    record = nullptr;
+  }
+  if (!DeviceUDID::isValidSlotDictionary(record)) {
+    if (replaceSlot(slot, &read.bytes, nullptr)) read.bytes = nullptr;
+    return read;
+  }
+  read.record = std::dynamic_pointer_cast<Dictionary>(record);
+  return read;
 }
 
 // The latest-stamped record among those offered; the earlier slot on a tie.
@@ -92,6 +152,7 @@ struct Latest {
 
 struct SlotChoice {
   int slot = 0;
+  std::array<Ref<Data>, DeviceUDID::kSlotCount> bytes;  // what each slot held when read
   bool optedOut = false;
   // Every write starts from the most recent record, so it carries every owner's entry...
   Latest mostRecent;
@@ -107,7 +168,8 @@ SlotChoice chooseSlot(const Data& owner) {
   double oldestStamp = std::numeric_limits<double>::infinity();
   int oldestSlot = 0, ownerSlot = -1, freeSlot = -1;
   for (int slot = 0; slot < DeviceUDID::kSlotCount; ++slot) {
-    auto record = DeviceUDID::readSlot(slot);
+    auto [bytes, record] = readSlotRecord(slot);
+    choice.bytes[static_cast<std::size_t>(slot)] = bytes;
     if (!record) {
       if (freeSlot < 0) freeSlot = slot;
       continue;
@@ -132,11 +194,16 @@ SlotChoice chooseSlot(const Data& owner) {
   return choice;
 }
 
+// Writes a slot only while it holds what chooseSlot read there.
+bool writeChosen(const SlotChoice& choice, int slot, const Dictionary* replacement) {
+  return replaceSlot(slot, &choice.bytes[static_cast<std::size_t>(slot)], replacement);
+}
+
 // A call that ends without an identifier of its own still leaves a copy of the most recent record
 // in its slot. A call that writes its record does not copy first: until its own write lands, the
 // slot keeps the entry it held.
 void copyMostRecent(const SlotChoice& choice) {
-  if (choice.mostRecent.record) DeviceUDID::writeSlot(choice.slot, *choice.mostRecent.record);
+  if (choice.mostRecent.record) writeChosen(choice, choice.slot, choice.mostRecent.record.get());
 }
 
 // Whether an owner's entry from `record` may be used by this device and this record format.
@@ -156,15 +223,14 @@ bool isIdentifierText(const std::vector<std::uint8_t>& plain) {
 // record, which every write copies and which therefore holds every other owner's entry too, or
 // the latest record holding this owner's entry), so the next call starts afresh and every intact
 // identifier survives. The owner's slot is emptied with its pasteboard, unless it is that record's.
-void dropBrokenEntry(const Latest& source, int ownerSlot, const Data& owner) {
+void dropBrokenEntry(const SlotChoice& choice, const Latest& source, const Data& owner) {
   if (source.record) {
     auto mended = std::dynamic_pointer_cast<MutableDictionary>(source.record->mutableCopy());
     mended->removeObjectForKey(owner);
-    DeviceUDID::writeSlot(source.slot, *mended);
+    writeChosen(choice, source.slot, mended.get());
   }
-  if (ownerSlot == source.slot) return;
-  clearSlot(ownerSlot);
-  Pasteboard::removePasteboardWithName(DeviceUDID::slotName(ownerSlot));
+  if (choice.slot == source.slot) return;
+  if (writeChosen(choice, choice.slot, nullptr)) Pasteboard::removePasteboardWithName(DeviceUDID::slotName(choice.slot));
 }
 
 }  // namespace
@@ -205,35 +271,13 @@ bool DeviceUDID::isValidSlotDictionary(const ObjectPtr& value) {
   return valid;
 }
 
-Ref<Dictionary> DeviceUDID::readSlot(int slot) {
-  if (slot < 0 || slot >= kSlotCount) return nullptr;
-  auto board = Pasteboard::pasteboardWithName(slotName(slot), false);
-  if (!board) return nullptr;
-  auto bytes = board->dataForPasteboardType(kDeviceUDIDPasteboardType);
-  if (!bytes) return nullptr;
-  ObjectPtr record;
-  try {
-    record = storage::unarchiveObjectWithData(
-        std::string_view(reinterpret_cast<const char*>(bytes->bytes().data()), bytes->bytes().size()));
-  } catch (const std::exception&) {
-    record = nullptr;
-  }
-  if (!isValidSlotDictionary(record)) {
-    clearSlot(slot);
-    return nullptr;
-  }
-  return std::dynamic_pointer_cast<Dictionary>(record);
-}
+Ref<Dictionary> DeviceUDID::readSlot(int slot) { return readSlotRecord(slot).record; }
 
 bool DeviceUDID::writeSlot(int slot, const Dictionary& record) {
   if (slot < 0 || slot >= kSlotCount) return false;
   auto shared = std::dynamic_pointer_cast<Dictionary>(record.copy());
   if (!isValidSlotDictionary(shared)) return false;
-  auto board = Pasteboard::pasteboardWithName(slotName(slot), true);
-  // A record only in this process's memory would outlive nothing: it is written to the shared
-  // pasteboard file or not at all.
-  if (!board || !board->setPersistent(true)) return false;
-  return board->setData(*Data::make(storage::archivedDataWithRootObject(record)), kDeviceUDIDPasteboardType);
+  return replaceSlot(slot, nullptr, shared.get());
 }
 
 bool DeviceUDID::isOptedOut() {
@@ -288,7 +332,7 @@ std::string DeviceUDID::UDIDForDomain(std::string_view domain, std::string_view 
   if (auto stored = std::dynamic_pointer_cast<Data>(entry->objectForKey(kDeviceUDIDIdentifierKey))) {
     auto plain = decipher(domain, key, stored->bytes());
     if (!plain || !isIdentifierText(*plain)) {
-      dropBrokenEntry(source, choice.slot, *owner);
+      dropBrokenEntry(choice, source, *owner);
       return kDeviceUDIDNone;
     }
     identifier.assign(plain->begin(), plain->end());
@@ -301,7 +345,7 @@ std::string DeviceUDID::UDIDForDomain(std::string_view domain, std::string_view 
   }
   // A stored identifier stays where it was read when this write fails; a new one that cannot be
   // stored is not handed out, since the next call could not give it again.
-  if (!writeSlot(choice.slot, *working) && made) return kDeviceUDIDNone;
+  if (!writeChosen(choice, choice.slot, working.get()) && made) return kDeviceUDIDNone;
   return identifier;
 }
 

@@ -11,7 +11,10 @@
 //
 // Threads: any thread. A call holds a process-wide lock and an exclusive flock of
 // "<shared root>/Pasteboards/.deviceudid.lock" from reading the slots to the final write, so
-// callers in this and in other processes never interleave. Class operations only.
+// callers in this and in other processes never interleave. Each write of a slot is decided on what
+// the slot's file holds at that moment, under the file's lock: a call writes a slot only while it
+// still holds what the call read there, so a record stored since is never written over (a new
+// identifier is then not handed out). Class operations only.
 
 #include <functional>
 #include <string>
@@ -48,8 +51,8 @@ class DeviceUDID {
   static std::string slotName(int slot);
   // nullptr when the slot holds no valid record; an unreadable or invalid one is cleared.
   static Ref<Dictionary> readSlot(int slot);
-  // Writes a valid record to the slot's persistent pasteboard; false when the record is invalid or
-  // could not be stored there.
+  // Writes a valid record to the slot's persistent pasteboard, over whatever it holds; false when
+  // the record is invalid or could not be stored there.
   static bool writeSlot(int slot, const Dictionary& record);
   static bool isValidSlotDictionary(const ObjectPtr& value);
 

@@ -327,6 +327,95 @@ TEST_F(DeviceUDIDTest, OnAFullDiskNoNewIdentifierIsHandedOutButAStoredOneStillIs
   EXPECT_EQ(launch(fullDisk), twice(identifier));
 }
 
+// One process meets a full disk, which then frees while another application stores its record in
+// the slot the first call found free: the first process's next call keeps off that record.
+TEST_F(DeviceUDIDTest, ASlotThatFilledAfterAFailedWriteKeepsTheOtherApplicationsRecord) {
+  int ready[2], go[2], answer[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(answer), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    LogCapture quiet;
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    bool ok = ::getrlimit(RLIMIT_FSIZE, &limit) == 0;
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = 64;
+    ok = ok && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    std::string answers = DeviceUDID::UDIDForDomain(kDomain, kKey);
+    limit.rlim_cur = unlimited;
+    ok = ok && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    char byte = 'r';
+    ok = ok && write(ready[1], &byte, 1) == 1 && read(go[0], &byte, 1) == 1;
+    clock->advance(1);
+    answers += " " + DeviceUDID::UDIDForDomain(kDomain, kKey);
+    _exit(ok && write(answer[1], answers.data(), answers.size()) == static_cast<ssize_t>(answers.size()) ? 0 : 1);
+  }
+  for (int fd : {ready[1], go[0], answer[1]}) close(fd);
+  char byte = 0;
+  bool childReady = read(ready[0], &byte, 1) == 1;
+  // The other application, while the first process waits between its calls.
+  const std::string theirs = childReady ? DeviceUDID::UDIDForDomain("org.example.other", kKey) : "";
+  auto theirRecord = DeviceUDID::readSlot(0);
+  EXPECT_TRUE(childReady && write(go[1], &byte, 1) == 1);
+  close(go[1]);
+  std::string answers;
+  char buffer[256];
+  for (ssize_t got; (got = read(answer[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(got));
+  for (int fd : {ready[0], answer[0]}) close(fd);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(answers.size(), 2 * 36 + 1) << answers;
+  EXPECT_EQ(answers.substr(0, 36), kDeviceUDIDNone);
+  const std::string ours = answers.substr(37);
+  EXPECT_NE(ours, kDeviceUDIDNone);
+
+  ASSERT_TRUE(theirRecord);
+  auto kept = DeviceUDID::readSlot(0);
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(kept->isEqual(*theirRecord));
+  EXPECT_EQ(usedSlots(), (std::vector<int>{0, 1}));
+  clock->advance(10);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain("org.example.other", kKey), theirs);
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), ours);
+}
+
+// A slot this process believes free because a board of its name lives only in this process's
+// memory: the write is decided on the file, which another application filled meanwhile.
+TEST_F(DeviceUDIDTest, ARecordStoredUnderABoardThisProcessHeldInMemoryIsNotWrittenOver) {
+  auto inMemory = Pasteboard::pasteboardWithName(DeviceUDID::slotName(0), true);
+  ASSERT_FALSE(inMemory->isPersistent());
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    LogCapture quiet;
+    _exit(DeviceUDID::UDIDForDomain("org.example.other", kKey) != kDeviceUDIDNone ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  auto otherOwner = ownerOf("org.example.other", kKey);
+
+  LogCapture log;
+  clock->advance(1);
+  EXPECT_EQ(DeviceUDID::UDIDForDomain(kDomain, kKey), kDeviceUDIDNone);
+  auto kept = DeviceUDID::readSlot(0);
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(isEqual(kept->objectForKey(kDeviceUDIDOwnerKey), otherOwner));
+  // The slot is now read from its file, so the next call takes a free one.
+  clock->advance(1);
+  const std::string ours = DeviceUDID::UDIDForDomain(kDomain, kKey);
+  EXPECT_NE(ours, kDeviceUDIDNone);
+  EXPECT_EQ(usedSlots(), (std::vector<int>{0, 1}));
+  kept = DeviceUDID::readSlot(0);
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(isEqual(kept->objectForKey(kDeviceUDIDOwnerKey), otherOwner));
+}
+
 TEST_F(DeviceUDIDTest, ASecondUserOverTheFirstUsersFolderGetsNoNewIdentifierPerLaunch) {
   if (geteuid() != 0) GTEST_SKIP() << "needs to switch to another user";
   const std::string first = DeviceUDID::UDIDForDomain(kDomain, kKey);

@@ -158,10 +158,12 @@ Pasteboard::Contents Pasteboard::read() const {
   return Contents{contents.changeCount, std::move(contents.items)};
 }
 
-bool Pasteboard::change(const std::function<void(std::vector<ObjectPtr>&)>& edit) {
+bool Pasteboard::change(const std::function<bool(std::vector<ObjectPtr>&)>& edit) {
   std::lock_guard guard(mutex_);
   if (!persistent_) {
-    edit(memory_.items);
+    std::vector<ObjectPtr> items = memory_.items;
+    if (!edit(items)) return false;
+    memory_.items = std::move(items);
     ++memory_.changeCount;
     return true;
   }
@@ -171,28 +173,52 @@ bool Pasteboard::change(const std::function<void(std::vector<ObjectPtr>&)>& edit
     return false;
   }
   FileContents contents = readContents(file_);
-  edit(contents.items);
+  if (!edit(contents.items)) return false;
   ++contents.changeCount;
   return writeContents(file_, contents);
+}
+
+bool Pasteboard::changeItems(const std::function<bool(std::vector<ObjectPtr>& items)>& edit) {
+  return change([&](std::vector<ObjectPtr>& items) {
+    if (!edit(items)) return false;
+    items = checkedItems(*Array::make(items));
+    return true;
+  });
 }
 
 bool Pasteboard::setPersistent(bool persistent) {
   std::lock_guard guard(mutex_);
   if (file_.empty()) return !persistent;
   if (persistent == persistent_) return true;
+  bool kept = changePersistence(persistent);
+  if (persistent && !kept) {
+    // A board that never reached its file would hide a file another process writes later (and
+    // then write its memory over it): the name finds the file again.
+    Registry& shared = registry();
+    std::lock_guard registryGuard(shared.mutex);
+    auto found = shared.byFile.find(file_);
+    if (found != shared.byFile.end() && found->second.get() == this) shared.byFile.erase(found);
+  }
+  return kept;
+}
+
+bool Pasteboard::changePersistence(bool persistent) {
   storage::FileLock lock(lockFileFor(file_), storage::FileLock::Mode::Exclusive);
   if (!lock.isLocked()) {
     logError("cannot lock pasteboard file " + file_.string() + ": " + lock.error()->localizedDescription());
     return false;
   }
+  std::error_code ignored;
+  bool fileExists = std::filesystem::exists(file_, ignored);
   FileContents onDisk = readContents(file_);
   if (persistent) {
+    // A board that never held anything has nothing to write over a file stored under its name.
+    bool heldNothing = memory_.changeCount == 0 && memory_.items.empty();
     FileContents contents{std::max(onDisk.changeCount, memory_.changeCount) + 1, memory_.items};
-    if (!writeContents(file_, contents)) return false;
+    if (!(heldNothing && fileExists) && !writeContents(file_, contents)) return false;
     memory_ = Contents();
   } else {
     memory_ = Contents{onDisk.changeCount, std::move(onDisk.items)};
-    std::error_code ignored;
     std::filesystem::remove(file_, ignored);
   }
   persistent_ = persistent;
@@ -207,12 +233,18 @@ Ref<Array> Pasteboard::items() const { return Array::make(read().items); }
 
 bool Pasteboard::setItems(const Array& items) {
   std::vector<ObjectPtr> checked = checkedItems(items);
-  return change([&](std::vector<ObjectPtr>& current) { current = checked; });
+  return change([&](std::vector<ObjectPtr>& current) {
+    current = checked;
+    return true;
+  });
 }
 
 bool Pasteboard::addItems(const Array& items) {
   std::vector<ObjectPtr> checked = checkedItems(items);
-  return change([&](std::vector<ObjectPtr>& current) { current.insert(current.end(), checked.begin(), checked.end()); });
+  return change([&](std::vector<ObjectPtr>& current) {
+    current.insert(current.end(), checked.begin(), checked.end());
+    return true;
+  });
 }
 
 bool Pasteboard::setData(const Data& data, std::string_view pasteboardType) {

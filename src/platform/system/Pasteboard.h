@@ -11,7 +11,9 @@
 // A pasteboard that is not persistent lives in this process only, as does the general pasteboard.
 //
 // Threads: any thread may call. Within a process one name gives one Pasteboard object while it
-// exists.
+// exists, except that a pasteboard that fails to become persistent is no longer found by its name
+// (the file another process may write under it is, or a new pasteboard); it lives on for its
+// holders.
 
 #include <cstdint>
 #include <filesystem>
@@ -39,10 +41,11 @@ class Pasteboard : public Object {
 
   const std::string& name() const { return name_; }
   bool isPersistent() const;
-  // Making a pasteboard persistent writes its items to its file; making it transient takes the
-  // file's items back into memory and removes the file. False when the file could not be locked
-  // or written (or for the general pasteboard, which has no file): the pasteboard then stays as
-  // it was.
+  // Making a pasteboard persistent writes its items to its file, unless it never held any and a
+  // file is there already (written by another process): it then reads that file as it is. Making
+  // it transient takes the file's items back into memory and removes the file. False when the
+  // file could not be locked or written (or for the general pasteboard, which has no file): the
+  // pasteboard then stays as it was.
   bool setPersistent(bool persistent);
 
   // Grows by one with every change, from any process.
@@ -56,6 +59,12 @@ class Pasteboard : public Object {
   // before. A change in memory is always kept.
   bool setItems(const Array& items);
   bool addItems(const Array& items);
+  // A change decided on the items as they are at that moment, for a persistent pasteboard as its
+  // file holds them, read and written under one lock: `edit` changes them in place and answers
+  // true to keep the change, or false to leave the pasteboard as it was. Answers whether the
+  // change was kept (false too when `edit` declined). Raises as setItems does when the items
+  // `edit` leaves are not dictionaries keyed by type names.
+  bool changeItems(const std::function<bool(std::vector<ObjectPtr>& items)>& edit);
 
   // Replaces the contents with one item holding `data` under `pasteboardType`.
   bool setData(const Data& data, std::string_view pasteboardType);
@@ -73,7 +82,8 @@ class Pasteboard : public Object {
     std::vector<ObjectPtr> items;
   };
   Contents read() const;
-  bool change(const std::function<void(std::vector<ObjectPtr>&)>& edit);
+  bool change(const std::function<bool(std::vector<ObjectPtr>&)>& edit);
+  bool changePersistence(bool persistent);  // with mutex_ held
   // Drops the contents and the persistence of a removed pasteboard.
   void forget();
 

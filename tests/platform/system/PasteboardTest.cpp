@@ -177,5 +177,78 @@ TEST_F(PasteboardTest, ChangesThatCannotBeKeptSaySoAndLeaveTheContentsAsTheyWere
   EXPECT_EQ(transient->string(), "in memory");
 }
 
+// What another process stores under a name: the file of a pasteboard it made persistent.
+TEST_F(PasteboardTest, AFileWrittenElsewhereIsNeverHiddenOrBlankedByABoardThatHeldNothing) {
+  auto theirs = Pasteboard::pasteboardWithName("theirs", true);
+  ASSERT_TRUE(theirs->setPersistent(true));
+  ASSERT_TRUE(theirs->setString("their record"));
+  auto storeElsewhere = [&](const char* name) {
+    std::filesystem::copy_file(folder() / "theirs.pasteboard", folder() / (std::string(name) + ".pasteboard"),
+                               std::filesystem::copy_options::overwrite_existing);
+  };
+
+  // A board that failed to become persistent is no longer what its name finds: a file written
+  // under the name later is read.
+  std::filesystem::rename(folder() / ".lock", folder() / ".lock-aside");
+  std::filesystem::create_directory(folder() / ".lock");
+  auto failed = Pasteboard::pasteboardWithName("slot", true);
+  {
+    LogCapture log;
+    ASSERT_FALSE(failed->setPersistent(true));
+  }
+  std::filesystem::remove(folder() / ".lock");
+  std::filesystem::rename(folder() / ".lock-aside", folder() / ".lock");
+  storeElsewhere("slot");
+  auto found = Pasteboard::pasteboardWithName("slot", false);
+  ASSERT_TRUE(found);
+  EXPECT_TRUE(found->isPersistent());
+  EXPECT_EQ(found->string(), "their record");
+  EXPECT_FALSE(failed->isPersistent());
+
+  // A board that never held anything, made persistent once a file appeared under its name, takes
+  // the file as it is; one that held items writes them.
+  auto untouched = Pasteboard::pasteboardWithName("late", true);
+  auto written = Pasteboard::pasteboardWithName("late written", true);
+  ASSERT_TRUE(written->setString("ours"));
+  storeElsewhere("late");
+  storeElsewhere("late written");
+  ASSERT_TRUE(untouched->setPersistent(true));
+  EXPECT_EQ(untouched->string(), "their record");
+  ASSERT_TRUE(written->setPersistent(true));
+  EXPECT_EQ(written->string(), "ours");
+}
+
+// A change decided on what the file holds when it is made: a declined one leaves it as it was.
+TEST_F(PasteboardTest, AChangeSeesTheFileAsItIsAndMayBeDeclined) {
+  auto theirs = Pasteboard::pasteboardWithName("theirs", true);
+  ASSERT_TRUE(theirs->setPersistent(true));
+  ASSERT_TRUE(theirs->setString("their record"));
+  auto untouched = Pasteboard::pasteboardWithName("late", true);
+  ASSERT_TRUE(untouched->setPersistent(true));
+  std::filesystem::copy_file(folder() / "theirs.pasteboard", folder() / "late.pasteboard",
+                             std::filesystem::copy_options::overwrite_existing);
+  std::int64_t count = untouched->changeCount();
+  std::size_t seen = 99;
+  EXPECT_FALSE(untouched->changeItems([&](std::vector<ObjectPtr>& items) {
+    seen = items.size();
+    items.clear();
+    return false;
+  }));
+  EXPECT_EQ(seen, 1u);
+  EXPECT_EQ(untouched->changeCount(), count);
+  EXPECT_EQ(untouched->string(), "their record");
+  EXPECT_TRUE(untouched->changeItems([](std::vector<ObjectPtr>& items) {
+    items.push_back(Dictionary::make({{"public.other", box("more")}}));
+    return true;
+  }));
+  EXPECT_EQ(untouched->numberOfItems(), 2u);
+  EXPECT_THROW(untouched->changeItems([](std::vector<ObjectPtr>& items) {
+    items.push_back(box("not a dictionary"));
+    return true;
+  }),
+               Exception);
+  EXPECT_EQ(untouched->numberOfItems(), 2u);
+}
+
 }  // namespace
 }  // namespace zv
