@@ -263,6 +263,53 @@ TEST_F(SXFoursquareV2Test, ARefusedTokenAsksForANewLogin) {
       << "a new login is asked for";
 }
 
+// A search the service refuses ends the share as failed, and that stays its only outcome: the hub
+// taking the list away afterwards (or a login page taking its place) reports no cancel.
+TEST_F(SXFoursquareV2Test, ARefusedSearchOrTokenFailsTheShareOnceAndNothingFollows) {
+  constexpr const char* kRefusal = "{\"meta\":{\"code\":500,\"errorType\":\"server_error\"}}";
+  auto hub = SX::currentHelper();
+  auto failedOnceAndGone = [&] {
+    ASSERT_TRUE(waitForReport(kSXSendDidFailWithError)) << service.lastComplaint();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return !hub->currentView() && !hub->isDismissingView(); }, 20.0));
+    pumpRunLoopFor(0.2);
+    EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidFailWithError}));
+    if (auto alert = topAlert()) alert->simulateTapButtonAtIndex(0);
+  };
+  ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
+  {
+    SCOPED_TRACE("the list's first search");
+    service.failNext("/v2/venues/search", 500, kRefusal);
+    SXSharer::shareText<SXFoursquareV2>("Calm");
+    failedOnceAndGone();
+  }
+  {
+    SCOPED_TRACE("a search by name");
+    reports.clear();
+    auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+    auto places = waitForPlaces(sharer);
+    ASSERT_TRUE(places);
+    service.failNext("/v2/venues/search", 500, kRefusal);
+    auto bar = places->searchDisplay()->searchBar();
+    bar->simulateTyping("Bar");
+    bar->simulateSearchButton();
+    failedOnceAndGone();
+  }
+  {
+    SCOPED_TRACE("a refused token");
+    ASSERT_TRUE(SX::setAuthValue("revoked", "accessToken", "SXFoursquareV2"));
+    reports.clear();
+    auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+    ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+    ASSERT_TRUE(pumpRunLoopUntil([&] {
+      auto screen = dyn<ui::NavigationController>(hub->currentView());
+      auto page = screen ? dyn<SXFoursquareV2OAuthView>(screen->topViewController()) : nullptr;
+      return page && page->isVisible();
+    }, 20.0)) << "the new login's page replaces the list";
+    EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidFailWithError}));
+    EXPECT_TRUE(SXFoursquareV2ErrorNeedsRelogin(sharer->lastError()));
+  }
+}
+
 TEST_F(SXFoursquareV2Test, AnEmptyListOfPlacesSaysSo) {
   ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
   service.setVenues({});
