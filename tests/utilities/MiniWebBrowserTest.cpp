@@ -280,16 +280,29 @@ TEST_F(MiniWebBrowserTest, LeavingTheBrowserStopsItsLoadAndTheActivityIndicator)
   EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
 }
 
-// Dismissed by its presenter (not through its own button) while a page loads: it has left.
-TEST_F(MiniWebBrowserTest, ADismissedBrowserStopsItsLoadAndTheActivityIndicator) {
+// Dismissed by its presenter (not through its own button), or taken out of its tab bar, while a
+// page loads: the browser has left, and its load stops.
+TEST_F(MiniWebBrowserTest, ADismissedOrRemovedBrowserStopsItsLoadAndTheActivityIndicator) {
   auto application = ui::Application::sharedApplication();
   auto browser = present("/stall");
   ASSERT_TRUE(pumpRunLoopUntil([&] {
-    return browser->isVisible() && application->isNetworkActivityIndicatorVisible() && !server.requests().empty();
+    return browser->isVisible() && application->isNetworkActivityIndicatorVisible() && server.requests().size() == 1;
   }, 30));
   root->dismissViewControllerAnimated(false);
   EXPECT_FALSE(browser->webView()->isLoading());
   EXPECT_FALSE(browser->activityIndicator()->isAnimating());
+  EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+
+  auto tabbed = MiniWebBrowser::makeWithUrl(URL::make(server.url("/stall")));
+  tabbed->setMode(2);
+  auto other = std::make_shared<ui::ViewController>();
+  auto tabs = ui::TabBarController::make({tabbed, other});
+  window->setRootViewController(tabs);
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    return tabbed->isVisible() && application->isNetworkActivityIndicatorVisible() && server.requests().size() == 2;
+  }, 30));
+  tabs->setViewControllers({other});
+  EXPECT_FALSE(tabbed->webView()->isLoading());
   EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
 }
 
