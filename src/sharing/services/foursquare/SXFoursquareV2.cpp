@@ -292,6 +292,8 @@ void SXFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView& t
   auto hold = self();
   auto venue = (*list)[indexPath->row()];
   auto location = location_;
+  // The editor takes the share over: a search still running has nothing left to fill or to end.
+  cancelSearch();
   if (sharer->viewControllers().size() > 1) sharer->popViewControllerAnimated(false);
   sharer->setVenue(venue);
   sharer->setLocation(location);

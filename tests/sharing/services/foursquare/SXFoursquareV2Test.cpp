@@ -310,6 +310,32 @@ TEST_F(SXFoursquareV2Test, ARefusedSearchOrTokenFailsTheShareOnceAndNothingFollo
   }
 }
 
+// A place picked while a search by name still runs: the editor takes over the share, and the
+// search's late refusal neither fails the share nor takes the editor away.
+TEST_F(SXFoursquareV2Test, ASearchStillRunningWhenAPlaceIsPickedEndsNothing) {
+  ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  auto places = waitForPlaces(sharer);
+  ASSERT_TRUE(places);
+  service.holdSearches("Slow");
+  auto bar = places->searchDisplay()->searchBar();
+  bar->simulateTyping("Slow");
+  bar->simulateSearchButton();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return service.calls("/v2/venues/search").size() == 2; }, 20.0));
+  places->tableView()->simulateTapOnRow(IndexPath::forRow(0, 0));
+  auto editor = dyn<SXFoursquareV2CheckInForm>(sharer->topViewController());
+  ASSERT_TRUE(editor);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return editor->isVisible(); }, 20.0));
+
+  service.failNext("/v2/venues/search", 500, "{\"meta\":{\"code\":500,\"errorType\":\"server_error\"}}");
+  service.releaseHeldSearches();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return service.heldSearchesAnswered() == 1; }, 20.0));
+  pumpRunLoopFor(0.5);
+  EXPECT_TRUE(reports.empty()) << reports.front();
+  EXPECT_EQ(SX::currentHelper()->currentView(), sharer);
+  EXPECT_TRUE(editor->isVisible());
+}
+
 TEST_F(SXFoursquareV2Test, AnEmptyListOfPlacesSaysSo) {
   ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
   service.setVenues({});
