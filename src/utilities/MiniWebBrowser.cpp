@@ -1,5 +1,7 @@
 #include "utilities/MiniWebBrowser.h"
 
+#include <algorithm>
+
 #include "platform/net/URLRequest.h"
 #include "platform/system/Bundle.h"
 #include "platform/ui/Application.h"
@@ -8,6 +10,7 @@
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/TabBarController.h"
+#include "platform/ui/Window.h"
 
 namespace zv {
 
@@ -19,6 +22,26 @@ constexpr double kBarHeight = 44;
 constexpr double kTabBarHeight = 49;
 
 std::string localized(const char* english) { return Bundle::mainBundle()->localizedStringForKey(english, english); }
+
+// Whether a screen beginning to disappear leaves for good (dismissed, popped, taken out of its
+// container) rather than being covered (another tab, a screen pushed or presented over it).
+// Containers drop a screen from their list before its disappearance begins, and a dismissal marks
+// the screens it removes first.
+bool leavesForGood(Ref<ui::ViewController> screen) {
+  while (screen) {
+    if (screen->isBeingDismissed()) return true;
+    auto parent = screen->parentViewController();
+    if (!parent) {
+      if (screen->presentingViewController()) return false;
+      auto window = screen->isViewLoaded() ? screen->view()->window() : nullptr;
+      return !(window && window->rootViewController() == screen);
+    }
+    const auto children = parent->childViewControllers();
+    if (std::find(children.begin(), children.end(), screen) == children.end()) return true;
+    screen = parent;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -154,8 +177,9 @@ void MiniWebBrowser::viewWillDisappear(bool animated) {
   if (mode_ == 0) {
     if (auto navigation = navigationController()) navigation->navigationBar()->setBarStyle(originalBarStyle_);
   }
-  // A page left behind stops loading; its cancellation turns the activity indicators off.
-  if (webView_ && webView_->isLoading()) webView_->stopLoading();
+  // A page left behind stops loading; its cancellation turns the activity indicators off. A
+  // browser that is only covered keeps loading: its page shows when it comes back.
+  if (webView_ && webView_->isLoading() && leavesForGood(self())) webView_->stopLoading();
 }
 
 bool MiniWebBrowser::shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) {

@@ -9,8 +9,9 @@
 // (inside a tab). Mode, flags, bar style and dismiss title take effect when the view is built.
 //
 // Main thread only. The delegate is not retained (its accessors may be called from any thread).
-// Leaving the screen (it disappears or goes away) stops its page load and turns the activity
-// indicators off.
+// Leaving the screen for good (popped, dismissed, taken out of its tab bar, destroyed) stops its
+// page load and turns the activity indicators off; covered (another tab chosen, a screen pushed or
+// presented over it) it keeps loading, and the page shows when it comes back.
 
 #include <mutex>
 #include <optional>

@@ -2,12 +2,17 @@
 // page titles and load failures against a loopback web server, the action sheet and dismissal.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/TabBarController.h"
 #include "platform/ui/ViewRenderer.h"
 #include "platform/ui/Window.h"
 #include "support/TestSupport.h"
@@ -42,13 +47,22 @@ class MiniWebBrowserTest : public ::testing::Test {
     server.route("/two", [](const zv::testing::RecordedRequest&, zv::testing::FaultServer::Connection& c) {
       c.send(page("Second page"));
     });
+    // Answers once the test lets it (the time limit only ends a test that never does).
+    server.route("/held", [this](const zv::testing::RecordedRequest&, zv::testing::FaultServer::Connection& c) {
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!released && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      c.send(page("Held page"));
+    });
     ASSERT_TRUE(server.start());
     window = ui::Window::make(Rect(0, 0, 320, 480));
     root = std::make_shared<ui::ViewController>();
     window->setRootViewController(root);
     window->makeKeyAndVisible();
   }
-  void TearDown() override { ui::Application::sharedApplication()->reset(); }
+  void TearDown() override {
+    released = true;
+    ui::Application::sharedApplication()->reset();
+  }
 
   // Presented the way the help book does: mode 1 in a navigation controller without its bar.
   Ref<MiniWebBrowser> present(const std::string& path, int mode = 1) {
@@ -65,6 +79,7 @@ class MiniWebBrowserTest : public ::testing::Test {
     return browser->webView() && !browser->webView()->isLoading() && !browser->activityIndicator()->isAnimating();
   }
 
+  std::atomic<bool> released{false};
   zv::testing::FaultServer server;
   Ref<ui::Window> window;
   Ref<ui::ViewController> root;
@@ -263,6 +278,93 @@ TEST_F(MiniWebBrowserTest, LeavingTheBrowserStopsItsLoadAndTheActivityIndicator)
   ASSERT_TRUE(watch.expired());
   EXPECT_FALSE(web->isLoading());
   EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+}
+
+// Dismissed by its presenter (not through its own button), or taken out of its tab bar, while a
+// page loads: the browser has left, and its load stops.
+TEST_F(MiniWebBrowserTest, ADismissedOrRemovedBrowserStopsItsLoadAndTheActivityIndicator) {
+  auto application = ui::Application::sharedApplication();
+  auto browser = present("/stall");
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    return browser->isVisible() && application->isNetworkActivityIndicatorVisible() && server.requests().size() == 1;
+  }, 30));
+  root->dismissViewControllerAnimated(false);
+  EXPECT_FALSE(browser->webView()->isLoading());
+  EXPECT_FALSE(browser->activityIndicator()->isAnimating());
+  EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+
+  auto tabbed = MiniWebBrowser::makeWithUrl(URL::make(server.url("/stall")));
+  tabbed->setMode(2);
+  auto other = std::make_shared<ui::ViewController>();
+  auto tabs = ui::TabBarController::make({tabbed, other});
+  window->setRootViewController(tabs);
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    return tabbed->isVisible() && application->isNetworkActivityIndicatorVisible() && server.requests().size() == 2;
+  }, 30));
+  tabs->setViewControllers({other});
+  EXPECT_FALSE(tabbed->webView()->isLoading());
+  EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+}
+
+// Covered while its page loads (another tab chosen, a screen pushed or presented over it), the
+// browser is still there: the page arrives meanwhile and shows when the browser comes back.
+TEST_F(MiniWebBrowserTest, ACoveredBrowserKeepsLoadingAndShowsThePageWhenItComesBack) {
+  auto application = ui::Application::sharedApplication();
+  auto waitForTheHeldLoad = [&](const Ref<MiniWebBrowser>& browser, std::size_t requests) {
+    return pumpRunLoopUntil([&] {
+      return browser->isVisible() && browser->webView()->isLoading() && server.requests().size() == requests;
+    }, 30);
+  };
+  auto letItArriveWhileCovered = [&](const Ref<MiniWebBrowser>& browser) {
+    EXPECT_FALSE(browser->isVisible());
+    EXPECT_TRUE(browser->webView()->isLoading()) << "covering the browser stopped its load";
+    released = true;
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return settled(browser); }, 30));
+    released = false;
+  };
+  auto thePageShows = [&](const Ref<MiniWebBrowser>& browser) {
+    EXPECT_TRUE(browser->isVisible());
+    EXPECT_EQ(browser->webView()->pageTitle(), "Held page");
+    ASSERT_TRUE(browser->webView()->request());
+    EXPECT_EQ(browser->webView()->request()->url()->absoluteString(), server.url("/held"));
+    EXPECT_FALSE(browser->activityIndicator()->isAnimating());
+    EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+  };
+  {
+    SCOPED_TRACE("another tab");
+    auto browser = MiniWebBrowser::makeWithUrl(URL::make(server.url("/held")));
+    browser->setMode(2);
+    auto tabs = ui::TabBarController::make({browser, std::make_shared<ui::ViewController>()});
+    window->setRootViewController(tabs);
+    ASSERT_TRUE(waitForTheHeldLoad(browser, 1));
+    tabs->simulateTabTap(1);
+    letItArriveWhileCovered(browser);
+    tabs->simulateTabTap(0);
+    thePageShows(browser);
+  }
+  {
+    SCOPED_TRACE("a pushed screen");
+    auto browser = MiniWebBrowser::makeWithUrl(URL::make(server.url("/held")));
+    auto navigation = ui::NavigationController::make(browser);
+    window->setRootViewController(navigation);
+    ASSERT_TRUE(waitForTheHeldLoad(browser, 2));
+    navigation->pushViewController(std::make_shared<ui::ViewController>(), false);
+    letItArriveWhileCovered(browser);
+    navigation->popViewControllerAnimated(false);
+    thePageShows(browser);
+    EXPECT_EQ(browser->navigationItem()->title(), "Held page");
+  }
+  {
+    SCOPED_TRACE("a presented screen");
+    window->setRootViewController(root);
+    auto browser = present("/held");
+    ASSERT_TRUE(waitForTheHeldLoad(browser, 3));
+    browser->presentViewController(std::make_shared<ui::ViewController>(), false);
+    letItArriveWhileCovered(browser);
+    browser->dismissViewControllerAnimated(false);
+    thePageShows(browser);
+    EXPECT_EQ(root->presentedViewController(), browser->navigationController());
+  }
 }
 
 TEST_F(MiniWebBrowserTest, RotationScalesZoomByTheViewProportionsAndSurvivesNoHeight) {

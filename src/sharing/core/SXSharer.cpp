@@ -1,5 +1,7 @@
 #include "sharing/core/SXSharer.h"
 
+#include <utility>
+
 #include "platform/foundation/Log.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/UserDefaults.h"
@@ -119,6 +121,7 @@ void SXSharer::loadItem(const Ref<SXItem>& item) {
 
 void SXSharer::share() {
   auto hold = selfAs<SXSharer>();
+  outcomeReported_ = false;
   if (!authorize()) {
     setPendingAction(SXPendingActionShare);
     return;
@@ -356,6 +359,7 @@ bool SXSharer::tryToSend() {
 
 bool SXSharer::attemptSend(bool& ended) {
   auto hold = selfAs<SXSharer>();
+  outcomeReported_ = false;
   if (!shareRequiresInternetConnection() || SX::connected()) {
     return send();
   }
@@ -399,12 +403,14 @@ void SXSharer::report(const char* notification, const Ref<Dictionary>& userInfo)
 
 void SXSharer::sendDidStart() {
   auto hold = selfAs<SXSharer>();
+  outcomeReported_ = false;
   report(kSXSendDidStartNotification, nullptr);
   if (auto delegate = shareDelegate_) delegate->sharerStartedSending(hold);
 }
 
 void SXSharer::sendDidFinish() {
   auto hold = selfAs<SXSharer>();
+  outcomeReported_ = true;
   report(kSXSendDidFinish, nullptr);
   if (auto delegate = shareDelegate_) delegate->sharerFinishedSending(hold);
 }
@@ -435,12 +441,19 @@ void SXSharer::reloginOnceOrFail(const Ref<Error>& error) {
 
 void SXSharer::sendDidFailWithErrorShouldRelogin(const Ref<Error>& error, bool shouldRelogin) {
   auto hold = selfAs<SXSharer>();
+  outcomeReported_ = true;
   lastError_ = error;
   report(kSXSendDidFailWithError, nullptr);
   if (auto delegate = shareDelegate_) delegate->sharerFailedWithErrorShouldRelogin(hold, error, shouldRelogin);
 }
 
 void SXSharer::sendDidCancel() {
+  // A share that had its outcome is not cancelled after it: the screen taken away after its share
+  // failed, the login cancelled after the refused share that asked for it.
+  if (std::exchange(outcomeReported_, true)) {
+    log(LogLevel::Debug, sharerId() + ": the share had its outcome; a later cancel is dropped");
+    return;
+  }
   auto hold = selfAs<SXSharer>();
   report(kSXSendDidCancel, nullptr);
   if (auto delegate = shareDelegate_) delegate->sharerCancelledSending(hold);

@@ -10,6 +10,11 @@
 // send(). send() validates, starts the work, calls sendDidStart() and later exactly one of
 // sendDidFinish(), sendDidFailWithError...() / shouldReloginWithPendingAction(), sendDidCancel().
 //
+// A share ends once: after its outcome (finish, failure or cancel) a cancel (a screen taken away
+// after its share failed, a login cancelled after the refused share that asked for it) is dropped
+// with a log line, until the sharer starts again: share(), tryToSend() or sendDidStart() (a send,
+// also the resend after a new login).
+//
 // Making one: SXSharer::make<T>() (or the registry's factory, which registerSharerClass<T>()
 // installs) runs init(), which needs the installed SXConfiguration.
 //
@@ -312,6 +317,7 @@ class SXSharer : public ui::NavigationController {
   std::atomic<bool> quiet_{false};
   std::atomic<std::int32_t> pendingAction_{SXPendingActionNone};
   bool reloginAsked_ = false;
+  bool outcomeReported_ = false;
   Ref<SXLoginAttempt> loginAttempt_;
 };
 

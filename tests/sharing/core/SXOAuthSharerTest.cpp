@@ -344,6 +344,33 @@ TEST_F(SXOAuthSharerTest, APageTakenAwayByAnotherScreenEndsItsLoginAndShareOnce)
   hub->hideCurrentViewControllerAnimated(false);
 }
 
+// A share refused while its form was up (an option list the service refused) failed and asked for
+// a new login; the login page taken away then ends the login, and the share stays failed.
+TEST_F(SXOAuthSharerTest, APageTakenAwayAfterARefusedShareAskedForItAddsNoCancel) {
+  holdTheAuthorizationPage();
+  auto recorder = std::make_shared<AuthRecorder>();
+  auto sharer = recordedSharer(recorder);
+  ASSERT_FALSE(sharer->isAuthorized());  // the share's check when it began; its token was refused
+  sharer->shouldReloginWithPendingAction(SXPendingActionShare);
+  sharer->promptAuthorization();  // as the default delegate does for a failure asking for a login
+  auto hub = SX::currentHelper();
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    auto navigation = dyn<ui::NavigationController>(hub->currentView());
+    auto view = navigation ? dyn<SXOAuthView>(navigation->topViewController()) : nullptr;
+    return view && view->webView()->pageTitle() == "Sign in" && !hub->isDismissingView();
+  }, 30.0));
+
+  auto other = std::make_shared<ui::ViewController>();
+  hub->showViewController(other, [] {});
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return other->isVisible() && !hub->isDismissingView(); }, 30.0));
+  EXPECT_EQ(recorder->auth, std::vector<bool>{false});
+  EXPECT_EQ(recorder->failed, 1);
+  EXPECT_EQ(recorder->cancelled, 0);
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+  EXPECT_FALSE(SXLoginAttempt::current("OAuthTestSharer"));
+  hub->hideCurrentViewControllerAnimated(false);
+}
+
 TEST_F(SXOAuthSharerTest, AFailedTokenFetchOrAPageWithNowhereToShowEndsTheLoginOnce) {
   // The service refuses the request token: one failed login, and the next one may start.
   server_.route("/request_token", [](const testing::RecordedRequest&, testing::FaultServer::Connection& c) {

@@ -326,6 +326,62 @@ TEST_F(SXSharerTest, PendingActionsAndReloginFailures) {
   EXPECT_EQ(topAlert()->message(), "There was a problem saving to Probe");
 }
 
+// A share ends once: a cancel after its outcome (the hub taking away a form the failure left up, a
+// cancelled login that a refused share asked for) is dropped and logged, until the sharer starts
+// again (a new share, a send, a resend after the new login).
+TEST_F(SXSharerTest, AShareThatHadItsOutcomeIsNotCancelledAfterIt) {
+  logIn();
+  auto sharer = SXSharer::shareURL<ProbeSharer>(URL::make("https://example.org/x"));
+  auto form = topForm(sharer);
+  ASSERT_TRUE(form);
+  {
+    LogCapture capture;
+    sharer->sendDidFailWithError(SX::error("refused"));
+    SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+    settle();
+    EXPECT_EQ(SX::currentHelper()->currentView(), nullptr);
+    EXPECT_TRUE(form->finished()) << "the form was taken away";
+    EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidFailWithError});
+    EXPECT_TRUE(capture.contains("ProbeSharer: the share had its outcome; a later cancel is dropped"));
+  }
+  if (auto alert = topAlert()) alert->simulateTapButtonAtIndex(0);
+
+  // The same sharer shares again: a new outcome.
+  reports.clear();
+  sharer->setShouldAutoShare(true);
+  sharer->share();
+  EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidStartNotification, kSXSendDidFinish}));
+
+  // The share form's data is refused and a new login asked for; cancelling that login ends the
+  // share as it stands.
+  reports.clear();
+  sharer->setShouldAutoShare(false);
+  sharer->share();
+  ASSERT_TRUE(topForm(sharer));
+  sharer->shouldReloginWithPendingAction(SXPendingActionShare);
+  auto login = topForm(sharer);
+  ASSERT_TRUE(login);
+  ASSERT_EQ(login->title(), "Login");
+  ASSERT_TRUE(pressLeft(login));
+  settle();
+  EXPECT_EQ(reports, std::vector<std::string>{kSXSendDidFailWithError});
+  EXPECT_EQ(sharer->pendingAction(), SXPendingActionNone);
+
+  // A refused send whose new login is made sends again, with an outcome of its own.
+  reports.clear();
+  probe.finishAtOnce = false;
+  sharer->setShouldAutoShare(true);
+  sharer->share();
+  sharer->shouldReloginWithPendingAction(SXPendingActionSend);
+  login = topForm(sharer);
+  ASSERT_TRUE(login);
+  typeInto(login, 0, "alice");
+  probe.finishAtOnce = true;
+  ASSERT_TRUE(pressRight(login));
+  EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidStartNotification, kSXSendDidFailWithError,
+                                               kSXSendDidStartNotification, kSXSendDidFinish}));
+}
+
 TEST_F(SXSharerTest, TheDefaultDelegateShowsProgressUnlessQuiet) {
   auto sharer = SXSharer::make<ProbeSharer>();
   sharer->sendDidStart();

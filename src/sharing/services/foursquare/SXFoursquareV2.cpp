@@ -183,7 +183,7 @@ void SXFoursquareV2VenuesForm::locationManagerDidFailWithError(ui::LocationManag
   if (!location_) giveUp(error);
 }
 
-void SXFoursquareV2VenuesForm::giveUp(const Ref<Error>& error) {
+void SXFoursquareV2VenuesForm::giveUp(const Ref<Error>& error, bool shouldRelogin) {
   if (gaveUp_) return;
   gaveUp_ = true;
   auto hold = self();
@@ -192,7 +192,7 @@ void SXFoursquareV2VenuesForm::giveUp(const Ref<Error>& error) {
   stopMonitoringLocation();
   auto sharer = delegate_.lock();
   SX::currentHelper()->hideCurrentViewControllerAnimated(true);
-  if (sharer) sharer->sendDidFailWithError(error);
+  if (sharer) sharer->sendDidFailWithErrorShouldRelogin(error, shouldRelogin);
 }
 
 void SXFoursquareV2VenuesForm::cancelSearch() {
@@ -223,10 +223,10 @@ void SXFoursquareV2VenuesForm::finishLoadingVenues(const Ref<SXFoursquareV2Reque
   SXActivityIndicator::currentIndicator()->hide();
   venues_.reset();
   if (auto error = request->getFoursquareError()) {
+    // A refused search (a refused token too) ends the share: the hub taking the list away later
+    // reports nothing more.
     request_ = nullptr;
-    auto sharer = delegate_.lock();
-    SX::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (sharer) sharer->sendDidFailWithErrorShouldRelogin(error, SXFoursquareV2ErrorNeedsRelogin(error));
+    giveUp(error, SXFoursquareV2ErrorNeedsRelogin(error));
     return;
   }
   std::vector<Ref<SXFoursquareV2Venue>> list;
@@ -292,6 +292,8 @@ void SXFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView& t
   auto hold = self();
   auto venue = (*list)[indexPath->row()];
   auto location = location_;
+  // The editor takes the share over: a search still running has nothing left to fill or to end.
+  cancelSearch();
   if (sharer->viewControllers().size() > 1) sharer->popViewControllerAnimated(false);
   sharer->setVenue(venue);
   sharer->setLocation(location);

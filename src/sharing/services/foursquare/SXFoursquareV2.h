@@ -95,7 +95,8 @@ class SXFoursquareV2VenuesForm : public ui::TableViewController,
 
  private:
   const std::optional<std::vector<Ref<SXFoursquareV2Venue>>>& shownList(const ui::TableView& tableView) const;
-  void giveUp(const Ref<Error>& error);
+  // Ends the share as failed, once: the search and the location stop and the list goes.
+  void giveUp(const Ref<Error>& error, bool shouldRelogin = false);
 
   std::weak_ptr<SXFoursquareV2> delegate_;
   Ref<SXFoursquareV2Request> request_;

@@ -263,6 +263,79 @@ TEST_F(SXFoursquareV2Test, ARefusedTokenAsksForANewLogin) {
       << "a new login is asked for";
 }
 
+// A search the service refuses ends the share as failed, and that stays its only outcome: the hub
+// taking the list away afterwards (or a login page taking its place) reports no cancel.
+TEST_F(SXFoursquareV2Test, ARefusedSearchOrTokenFailsTheShareOnceAndNothingFollows) {
+  constexpr const char* kRefusal = "{\"meta\":{\"code\":500,\"errorType\":\"server_error\"}}";
+  auto hub = SX::currentHelper();
+  auto failedOnceAndGone = [&] {
+    ASSERT_TRUE(waitForReport(kSXSendDidFailWithError)) << service.lastComplaint();
+    ASSERT_TRUE(pumpRunLoopUntil([&] { return !hub->currentView() && !hub->isDismissingView(); }, 20.0));
+    pumpRunLoopFor(0.2);
+    EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidFailWithError}));
+    if (auto alert = topAlert()) alert->simulateTapButtonAtIndex(0);
+  };
+  ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
+  {
+    SCOPED_TRACE("the list's first search");
+    service.failNext("/v2/venues/search", 500, kRefusal);
+    SXSharer::shareText<SXFoursquareV2>("Calm");
+    failedOnceAndGone();
+  }
+  {
+    SCOPED_TRACE("a search by name");
+    reports.clear();
+    auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+    auto places = waitForPlaces(sharer);
+    ASSERT_TRUE(places);
+    service.failNext("/v2/venues/search", 500, kRefusal);
+    auto bar = places->searchDisplay()->searchBar();
+    bar->simulateTyping("Bar");
+    bar->simulateSearchButton();
+    failedOnceAndGone();
+  }
+  {
+    SCOPED_TRACE("a refused token");
+    ASSERT_TRUE(SX::setAuthValue("revoked", "accessToken", "SXFoursquareV2"));
+    reports.clear();
+    auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+    ASSERT_TRUE(waitForReport(kSXSendDidFailWithError));
+    ASSERT_TRUE(pumpRunLoopUntil([&] {
+      auto screen = dyn<ui::NavigationController>(hub->currentView());
+      auto page = screen ? dyn<SXFoursquareV2OAuthView>(screen->topViewController()) : nullptr;
+      return page && page->isVisible();
+    }, 20.0)) << "the new login's page replaces the list";
+    EXPECT_EQ(reports, (std::vector<std::string>{kSXSendDidFailWithError}));
+    EXPECT_TRUE(SXFoursquareV2ErrorNeedsRelogin(sharer->lastError()));
+  }
+}
+
+// A place picked while a search by name still runs: the editor takes over the share, and the
+// search's late refusal neither fails the share nor takes the editor away.
+TEST_F(SXFoursquareV2Test, ASearchStillRunningWhenAPlaceIsPickedEndsNothing) {
+  ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
+  auto sharer = SXSharer::shareText<SXFoursquareV2>("Calm");
+  auto places = waitForPlaces(sharer);
+  ASSERT_TRUE(places);
+  service.holdSearches("Slow");
+  auto bar = places->searchDisplay()->searchBar();
+  bar->simulateTyping("Slow");
+  bar->simulateSearchButton();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return service.calls("/v2/venues/search").size() == 2; }, 20.0));
+  places->tableView()->simulateTapOnRow(IndexPath::forRow(0, 0));
+  auto editor = dyn<SXFoursquareV2CheckInForm>(sharer->topViewController());
+  ASSERT_TRUE(editor);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return editor->isVisible(); }, 20.0));
+
+  service.failNext("/v2/venues/search", 500, "{\"meta\":{\"code\":500,\"errorType\":\"server_error\"}}");
+  service.releaseHeldSearches();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return service.heldSearchesAnswered() == 1; }, 20.0));
+  pumpRunLoopFor(0.5);
+  EXPECT_TRUE(reports.empty()) << reports.front();
+  EXPECT_EQ(SX::currentHelper()->currentView(), sharer);
+  EXPECT_TRUE(editor->isVisible());
+}
+
 TEST_F(SXFoursquareV2Test, AnEmptyListOfPlacesSaysSo) {
   ASSERT_TRUE(SX::setAuthValue(kToken, "accessToken", "SXFoursquareV2"));
   service.setVenues({});
