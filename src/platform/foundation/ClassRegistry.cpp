@@ -1,5 +1,7 @@
 #include "platform/foundation/ClassRegistry.h"
 
+#include "platform/foundation/ForkHandlers.h"
+
 namespace zv {
 
 ClassInfo::ClassInfo(std::string name, std::string superclassName)
@@ -79,7 +81,14 @@ ClassInfo& ClassInfo::addClassMethod(std::string selector, ClassMethod method) {
 }
 
 ClassRegistry& ClassRegistry::shared() {
-  static ClassRegistry& registry = *new ClassRegistry;
+  static ClassRegistry& registry = *[] {
+    auto* made = new ClassRegistry;
+    // Held across a fork, so a child can look classes up (ForkHandlers.h).
+    auto lock = [made] { made->mutex_.lock(); };
+    auto unlock = [made] { made->mutex_.unlock(); };
+    joinForkHandlers(ForkLockLevel::ClassRegistry, lock, unlock, {}, unlock);
+    return made;
+  }();
   return registry;
 }
 

@@ -11,12 +11,20 @@
 
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Format.h"
 
 namespace zv {
 
 std::string demangledClassName(const std::type_info& type) {
-  static std::shared_mutex& mutex = *new std::shared_mutex;
+  static std::shared_mutex& mutex = *[] {
+    auto* made = new std::shared_mutex;
+    // Held across a fork, so a child can name classes (ForkHandlers.h).
+    auto lock = [made] { made->lock(); };
+    auto unlock = [made] { made->unlock(); };
+    joinForkHandlers(ForkLockLevel::ClassNames, lock, unlock, {}, unlock);
+    return made;
+  }();
   static auto& cache = *new std::unordered_map<std::type_index, std::string>;
   {
     std::shared_lock lock(mutex);

@@ -12,6 +12,7 @@
 #include <new>
 #include <thread>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Log.h"
 
 namespace zv {
@@ -25,18 +26,12 @@ class Supervisor {
  public:
   // Never destroyed: pools and service threads hand it work up to the end of the process.
   static Supervisor& shared() {
-    static Supervisor* instance = [] {
-      auto* supervisor = new Supervisor;
-      // The mutex is held across a fork so the child never inherits it locked.
-      ::pthread_atfork([] { shared().mutex_.lock(); }, [] { shared().mutex_.unlock(); },
-                       [] {
-                         shared().startAfreshInForkedChild();
-                         shared().mutex_.unlock();
-                       });
-      return supervisor;
-    }();
+    static Supervisor* instance = new Supervisor;
     return *instance;
   }
+
+  // The mutex is held across a fork, so the child never inherits it locked (ForkHandlers.h).
+  Supervisor() : mutex_(ForkLockLevel::ThreadStartRetry, [this] { startAfreshInForkedChild(); }) {}
 
   void add(std::function<bool()> attempt) {
     {
@@ -82,7 +77,7 @@ class Supervisor {
   void run() {
     ::pthread_setname_np(::pthread_self(), "thread.retry");
     auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPause);
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex_.native());
     for (;;) {
       wake_.wait(lock, [this] { return !attempts_.empty(); });
       auto attempt = std::move(attempts_.front());
@@ -119,7 +114,7 @@ class Supervisor {
     lock.lock();
   }
 
-  // In a child made by fork, with the mutex held and no other thread: the supervisor thread and
+  // In a child made by fork, with every fork lock held and no other thread: the supervisor thread and
   // what it was starting belong to the parent. The waiting attempts are forgotten without running
   // their destructors, which could reach state of threads the child does not have.
   void startAfreshInForkedChild() {
@@ -133,7 +128,7 @@ class Supervisor {
     new (&wake_) std::condition_variable();
   }
 
-  std::mutex mutex_;
+  ForkMutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<bool()>> attempts_;
   bool running_ = false;
