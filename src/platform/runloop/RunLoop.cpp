@@ -657,6 +657,11 @@ Ref<RunLoop> RunLoop::main() {
   if (!*gMainLoop) {
     *gMainLoop = makeRunLoop("main");
     (*gMainLoop)->impl_->ownerThreadId.store(mainThreadId());
+    if (mainThreadId() < 0) {
+      // A forked child without a main thread: no thread would ever run the loop.
+      (*gMainLoop)->impl_->endedByFork.store(true);
+      (*gMainLoop)->impl_->ended.store(true);
+    }
   }
   return *gMainLoop;
 }
