@@ -110,4 +110,10 @@ const ClassInfo* ClassRegistry::classNamed(std::string_view name) const {
 
 const ClassInfo* classNamed(std::string_view name) { return ClassRegistry::shared().classNamed(name); }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gClassRegistryMade = (ClassRegistry::shared(), true);
+}  // namespace
+
 }  // namespace zv

@@ -43,4 +43,10 @@ void ManualClock::advance(double seconds) {
   monotonic_ = monotonic_.load() + seconds;
 }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gClockMade = (clockMutex(), installedClock(), true);
+}  // namespace
+
 }  // namespace zv

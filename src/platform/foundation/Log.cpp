@@ -136,4 +136,15 @@ bool LogCapture::contains(std::string_view fragment) const {
   return false;
 }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gLogStateMade = [] {
+  sinkMutex();
+  currentSink();
+  installedCaptureSlot();
+  return true;
+}();
+}  // namespace
+
 }  // namespace zv

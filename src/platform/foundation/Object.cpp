@@ -16,16 +16,34 @@
 
 namespace zv {
 
-std::string demangledClassName(const std::type_info& type) {
-  static std::shared_mutex& mutex = *[] {
-    auto* made = new std::shared_mutex;
+namespace {
+
+struct ClassNameCache {
+  std::shared_mutex mutex;
+  std::unordered_map<std::type_index, std::string> names;
+};
+
+ClassNameCache& classNameCache() {
+  static ClassNameCache& cache = *[] {
+    auto* made = new ClassNameCache;
     // Held across a fork, so a child can name classes (ForkHandlers.h).
-    auto lock = [made] { made->lock(); };
-    auto unlock = [made] { made->unlock(); };
+    auto lock = [made] { made->mutex.lock(); };
+    auto unlock = [made] { made->mutex.unlock(); };
     joinForkHandlers(ForkLockLevel::ClassNames, lock, unlock, {}, unlock);
     return made;
   }();
-  static auto& cache = *new std::unordered_map<std::type_index, std::string>;
+  return cache;
+}
+
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gClassNameCacheMade = (classNameCache(), true);
+
+}  // namespace
+
+std::string demangledClassName(const std::type_info& type) {
+  auto& mutex = classNameCache().mutex;
+  auto& cache = classNameCache().names;
   {
     std::shared_lock lock(mutex);
     auto it = cache.find(type);

@@ -242,4 +242,20 @@ std::string DispatchQueue::description() const {
 
 void dispatchOnce(DispatchOnceToken& token, const std::function<void()>& work) { std::call_once(token, work); }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gQueuesMade = [] {
+  DispatchQueue::mainQueue();
+  for (auto priority : {DispatchQueuePriority::High, DispatchQueuePriority::Default, DispatchQueuePriority::Low,
+                        DispatchQueuePriority::Background}) {
+    DispatchQueue::globalQueue(priority);
+    globalPool(priority);
+  }
+  serialPool();
+  delayThreadSlot();
+  return true;
+}();
+}  // namespace
+
 }  // namespace zv

@@ -421,4 +421,10 @@ void OperationQueue::setName(std::string name) {
   state_->name = std::move(name);
 }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gMainQueueMade = (OperationQueue::mainQueue(), true);
+}  // namespace
+
 }  // namespace zv

@@ -19,6 +19,21 @@ namespace zv {
 namespace {
 thread_local Ref<Thread> tThread;
 
+// The Thread object of the main thread, made when first asked for.
+struct MainThreadObjectSlot {
+  ForkMutex mutex{ForkLockLevel::MainThreadObject};
+  Ref<Thread> object;
+};
+
+MainThreadObjectSlot& mainThreadObjectSlot() {
+  static MainThreadObjectSlot& slot = *new MainThreadObjectSlot;
+  return slot;
+}
+
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gMainThreadObjectSlotMade = (mainThreadObjectSlot(), true);
+
 void setKernelThreadName(const std::string& name) {
   if (name.empty()) return;
   ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
@@ -110,9 +125,9 @@ Ref<Thread> Thread::current() {
 Ref<Thread> Thread::mainThread() {
   // One object for the main thread, whichever thread asks first; made anew only when another
   // thread became the main thread.
-  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::MainThreadObject);
-  static Ref<Thread>* mainObject = new Ref<Thread>();
-  std::lock_guard lock(mutex);
+  auto& slot = mainThreadObjectSlot();
+  Ref<Thread>* mainObject = &slot.object;
+  std::lock_guard lock(slot.mutex);
   auto loop = RunLoop::main();
   if (!*mainObject || (*mainObject)->runLoop() != loop) {
     *mainObject = std::make_shared<Thread>(nullptr, "main");

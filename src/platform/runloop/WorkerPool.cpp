@@ -159,4 +159,10 @@ void WorkerPool::workerMain() {
   }
 }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gOperationWorkersMade = (WorkerPool::operationWorkers(), true);
+}  // namespace
+
 }  // namespace zv
