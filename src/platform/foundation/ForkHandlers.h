@@ -35,6 +35,7 @@ enum class ForkLockLevel : int {
   WorkerPool = 60,         // each worker pool
   RunLoop = 70,            // each run loop
   ThreadStartRetry = 80,   // the supervisor of refused thread starts
+  ThreadCreation = 85,     // a thread being made and detached (startDetachedThread)
   ClassRegistry = 90,      // leaves from here on: they take no other lock
   ClassNames = 91,
   Clock = 92,

@@ -22,6 +22,11 @@ namespace {
 constexpr auto kFirstPause = std::chrono::milliseconds(1);
 constexpr auto kLongestPause = std::chrono::milliseconds(250);
 
+ForkMutex& threadCreationMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::ThreadCreation);
+  return mutex;
+}
+
 class Supervisor {
  public:
   // Never destroyed: pools and service threads hand it work up to the end of the process.
@@ -48,7 +53,7 @@ class Supervisor {
     std::lock_guard lock(mutex_);
     if (running_) return;
     try {
-      std::thread([this] { run(); }).detach();
+      startDetachedThread([this] { run(); });
       running_ = true;
     } catch (const std::exception& error) {
       if (!reportedRefusal_) {
@@ -137,14 +142,20 @@ class Supervisor {
   std::size_t laterRefusals_ = 0;
 };
 
-// The supervisor is made with the process, while threads are surely given.
-[[maybe_unused]] const bool gSupervisorMade = (Supervisor::shared().ensureRunning(), true);
+// The supervisor is made with the process, while threads are surely given (and with it the lock
+// that thread creation holds, which a fork must never find half made).
+[[maybe_unused]] const bool gSupervisorMade = (threadCreationMutex(), Supervisor::shared().ensureRunning(), true);
 
 void nameCurrentThread(const std::string& name) {
   if (!name.empty()) ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
 }
 
 }  // namespace
+
+void startDetachedThread(std::function<void()> body) {
+  std::lock_guard lock(threadCreationMutex());
+  std::thread(std::move(body)).detach();
+}
 
 void retryUntilStarted(std::function<bool()> attempt) { Supervisor::shared().add(std::move(attempt)); }
 
@@ -156,7 +167,7 @@ void logRefusedThreadStart(const std::string& what, const std::string& reason) {
 
 void detachThread(std::function<void()> body, const std::string& name) {
   auto start = [body = std::move(body), name]() {
-    std::thread([body, name] {
+    startDetachedThread([body, name] {
       nameCurrentThread(name);
       try {
         body();
@@ -165,7 +176,7 @@ void detachThread(std::function<void()> body, const std::string& name) {
       } catch (...) {
         logError("Uncaught exception on thread " + name + ": unknown exception");
       }
-    }).detach();
+    });
   };
   try {
     start();

@@ -157,7 +157,7 @@ void Thread::start() {
   }
   executing_ = true;
   try {
-    std::thread([self] { self->main(); }).detach();
+    startDetachedThread([self] { self->main(); });
   } catch (...) {
     executing_ = false;
     started_ = false;
