@@ -32,20 +32,24 @@ TEST(ForkHandlersTest, AMutexAnotherThreadHoldsAtTheForkIsFreeInTheChildWhereIts
   static std::atomic<int> handled{0};
   ForkMutex mutex(ForkLockLevel::SerialQueue, [] { ++handled; });
   const unsigned generation = forkGeneration();
-  std::atomic<bool> held{false};
-  std::thread holder([&] {
-    std::lock_guard lock(mutex);
-    held = true;
-    // The fork waits for this; without that the child would inherit the mutex locked.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  });
+  std::atomic<bool> held{false}, released{false};
+  // Detached: the thread checker mistakes a joinable thread of the parent for a new one in the child.
+  std::thread([&] {
+    {
+      std::lock_guard lock(mutex);
+      held = true;
+      // The fork waits for this; without that the child would inherit the mutex locked.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    released = true;
+  }).detach();
   while (!held) std::this_thread::yield();
   EXPECT_TRUE(inForkedChild([&] {
     if (!mutex.try_lock()) return false;
     mutex.unlock();
     return handled == 1 && forkGeneration() == generation + 1;
   }));
-  holder.join();
+  while (!released) std::this_thread::yield();
   EXPECT_EQ(handled, 0);
   EXPECT_EQ(forkGeneration(), generation);
 
