@@ -35,11 +35,17 @@ enum class ForkLockLevel : int {
   WorkerPool = 60,         // each worker pool
   RunLoop = 70,            // each run loop
   ThreadStartRetry = 80,   // the supervisor of refused thread starts
-  ThreadCreation = 85,     // a thread being made and detached (startDetachedThread)
-  ClassRegistry = 90,      // leaves from here on: they take no other lock
-  ClassNames = 91,
-  Clock = 92,
-  LogSink = 93,
+  ThreadCreation = 81,     // a thread being made and detached (startDetachedThread)
+  ConnectionPool = 90,     // leaves from here on: they take no other lock but later leaves
+  Cookies = 91,
+  TLSContexts = 92,
+  ProxySettings = 93,
+  ImageResolver = 94,
+  ResourceFolders = 95,
+  ClassRegistry = 96,
+  ClassNames = 97,
+  Clock = 98,
+  LogSink = 99,
 };
 
 // How many forks (without exec) this process came from; advanced in the child before any child
