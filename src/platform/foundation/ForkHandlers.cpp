@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <list>
 #include <vector>
 
 namespace zv {
@@ -17,6 +18,9 @@ struct ForkMutex::Node {
   // For a ForkMutex: the mutex itself and its child handler (guarded by the mutex).
   std::mutex mutex;
   std::function<void()> inChild;
+  // Where the registry keeps it, while it takes part (guarded by the registry's mutex).
+  std::list<std::shared_ptr<ForkMutex::Node>>::iterator place;
+  bool joined = false;
 };
 
 namespace {
@@ -29,7 +33,7 @@ struct Registry {
   // Taken last by a fork, after every participant's lock, and held until the fork is done.
   // Joining and leaving take it under any participant's lock.
   std::mutex mutex;
-  std::vector<std::shared_ptr<Node>> nodes;
+  std::list<std::shared_ptr<Node>> nodes;
   // Counts joins and leaves, so a fork knows whether the set changed while it took the locks.
   std::uint64_t version = 0;
   // The participants whose locks a fork under way holds, in the order taken. The shared
@@ -62,7 +66,7 @@ void prepareFork() {
     std::uint64_t version = 0;
     {
       std::lock_guard lock(r.mutex);
-      nodes = r.nodes;
+      nodes.assign(r.nodes.begin(), r.nodes.end());
       version = r.version;
     }
     std::stable_sort(nodes.begin(), nodes.end(),
@@ -99,10 +103,11 @@ void childAfterFork() {
   r.mutex.unlock();
 }
 
-void join(std::shared_ptr<Node> node) {
+void join(const std::shared_ptr<Node>& node) {
   auto& r = registry();
   std::lock_guard lock(r.mutex);
-  r.nodes.push_back(std::move(node));
+  node->place = r.nodes.insert(r.nodes.end(), node);
+  node->joined = true;
   ++r.version;
 }
 
@@ -118,7 +123,7 @@ void joinForkHandlers(ForkLockLevel level, std::function<void()> prepare, std::f
   node->parent = std::move(parent);
   node->child = std::move(child);
   node->childUnlock = std::move(childUnlock);
-  join(std::move(node));
+  join(node);
 }
 
 ForkMutex::ForkMutex(ForkLockLevel level, std::function<void()> inChild) : node_(std::make_shared<Node>()) {
@@ -149,9 +154,9 @@ void ForkMutex::leaveForks() {
   }
   auto& r = registry();
   std::lock_guard lock(r.mutex);
-  auto it = std::find(r.nodes.begin(), r.nodes.end(), node_);
-  if (it == r.nodes.end()) return;
-  r.nodes.erase(it);
+  if (!node_->joined) return;
+  node_->joined = false;
+  r.nodes.erase(node_->place);
   ++r.version;
 }
 
