@@ -1,5 +1,7 @@
 #include "platform/foundation/ClassRegistry.h"
 
+#include <new>
+
 #include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
@@ -86,7 +88,10 @@ ClassRegistry& ClassRegistry::shared() {
     // Held across a fork, so a child can look classes up (ForkHandlers.h).
     auto lock = [made] { made->mutex_.lock(); };
     auto unlock = [made] { made->mutex_.unlock(); };
-    joinForkHandlers(ForkLockLevel::ClassRegistry, lock, unlock, {}, unlock);
+    // A read-write lock knows its writer by thread id, which the child's thread does not have: it
+    // cannot be unlocked there, only made anew.
+    auto renew = [made] { new (&made->mutex_) std::shared_mutex(); };
+    joinForkHandlers(ForkLockLevel::ClassRegistry, lock, unlock, {}, renew);
     return made;
   }();
   return registry;

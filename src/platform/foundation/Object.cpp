@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <typeindex>
 #include <unordered_map>
@@ -29,7 +30,10 @@ ClassNameCache& classNameCache() {
     // Held across a fork, so a child can name classes (ForkHandlers.h).
     auto lock = [made] { made->mutex.lock(); };
     auto unlock = [made] { made->mutex.unlock(); };
-    joinForkHandlers(ForkLockLevel::ClassNames, lock, unlock, {}, unlock);
+    // A read-write lock knows its writer by thread id, which the child's thread does not have: it
+    // cannot be unlocked there, only made anew.
+    auto renew = [made] { new (&made->mutex) std::shared_mutex(); };
+    joinForkHandlers(ForkLockLevel::ClassNames, lock, unlock, {}, renew);
     return made;
   }();
   return cache;
