@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Object.h"
+
 namespace zv {
 namespace {
 
@@ -56,6 +59,19 @@ TEST(ForkHandlersTest, AMutexAnotherThreadHoldsAtTheForkIsFreeInTheChildWhereIts
   // Once it left, its handler no longer runs.
   mutex.leaveForks();
   EXPECT_TRUE(inForkedChild([] { return handled == 0; }));
+}
+
+struct NamedInTheParent : Object {};
+struct NamedInTheChild : Object {};
+
+// The class tables are read-write locks, which a child cannot simply unlock.
+TEST(ForkHandlersTest, AForkedChildNamesAndFindsClasses) {
+  ClassRegistry::shared().registerClass<NamedInTheParent>();
+  EXPECT_TRUE(inForkedChild([] {
+    ClassRegistry::shared().registerClass<NamedInTheChild>();
+    return demangledClassName(typeid(NamedInTheParent)) == "NamedInTheParent" &&
+           classNamed("NamedInTheParent") && classNamed("NamedInTheChild");
+  }));
 }
 
 TEST(ForkHandlersTest, ChildHandlersRunLowerLevelsFirst) {
