@@ -1,7 +1,5 @@
 #include "platform/foundation/ClassRegistry.h"
 
-#include <new>
-
 #include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
@@ -83,22 +81,12 @@ ClassInfo& ClassInfo::addClassMethod(std::string selector, ClassMethod method) {
 }
 
 ClassRegistry& ClassRegistry::shared() {
-  static ClassRegistry& registry = *[] {
-    auto* made = new ClassRegistry;
-    // Held across a fork, so a child can look classes up (ForkHandlers.h).
-    auto lock = [made] { made->mutex_.lock(); };
-    auto unlock = [made] { made->mutex_.unlock(); };
-    // A read-write lock knows its writer by thread id, which the child's thread does not have: it
-    // cannot be unlocked there, only made anew.
-    auto renew = [made] { new (&made->mutex_) std::shared_mutex(); };
-    joinForkHandlers(ForkLockLevel::ClassRegistry, lock, unlock, {}, renew);
-    return made;
-  }();
+  static ClassRegistry& registry = *new ClassRegistry;
   return registry;
 }
 
 ClassInfo& ClassRegistry::registerClass(const std::string& name, const std::string& superclassName) {
-  std::unique_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   auto it = classes_.find(name);
   if (it != classes_.end()) return *it->second;
   auto info = std::make_unique<ClassInfo>(name, superclassName);
@@ -108,7 +96,7 @@ ClassInfo& ClassRegistry::registerClass(const std::string& name, const std::stri
 }
 
 const ClassInfo* ClassRegistry::classNamed(std::string_view name) const {
-  std::shared_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   auto it = classes_.find(name);
   return it == classes_.end() ? nullptr : it->second.get();
 }

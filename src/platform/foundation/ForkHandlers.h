@@ -54,8 +54,9 @@ unsigned forkGeneration();
 
 // Joins the fork handlers for state that lives as long as the process. `prepare` takes the
 // state's lock, `parent` releases it; `child` makes the state fit for the child (optional: run
-// with every lock held) and `childUnlock` then releases the lock, or makes it anew where the
-// child cannot release it (a read-write lock knows its writer by a thread id the child lacks).
+// with every lock held) and `childUnlock` then releases the lock. Not for read-write locks: one
+// taken for writing knows its writer by a thread id that the child's thread does not have, so the
+// child cannot release it.
 void joinForkHandlers(ForkLockLevel level, std::function<void()> prepare, std::function<void()> parent,
                       std::function<void()> child, std::function<void()> childUnlock);
 

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
-#include <new>
-#include <shared_mutex>
 #include <typeindex>
 #include <unordered_map>
 
@@ -20,22 +18,14 @@ namespace zv {
 namespace {
 
 struct ClassNameCache {
-  std::shared_mutex mutex;
+  // Held across a fork (ForkHandlers.h). A plain mutex, not a read-write lock: a forked child
+  // cannot release a read-write lock that the fork handlers took for writing.
+  ForkMutex mutex{ForkLockLevel::ClassNames};
   std::unordered_map<std::type_index, std::string> names;
 };
 
 ClassNameCache& classNameCache() {
-  static ClassNameCache& cache = *[] {
-    auto* made = new ClassNameCache;
-    // Held across a fork, so a child can name classes (ForkHandlers.h).
-    auto lock = [made] { made->mutex.lock(); };
-    auto unlock = [made] { made->mutex.unlock(); };
-    // A read-write lock knows its writer by thread id, which the child's thread does not have: it
-    // cannot be unlocked there, only made anew.
-    auto renew = [made] { new (&made->mutex) std::shared_mutex(); };
-    joinForkHandlers(ForkLockLevel::ClassNames, lock, unlock, {}, renew);
-    return made;
-  }();
+  static ClassNameCache& cache = *new ClassNameCache;
   return cache;
 }
 
@@ -49,7 +39,7 @@ std::string demangledClassName(const std::type_info& type) {
   auto& mutex = classNameCache().mutex;
   auto& cache = classNameCache().names;
   {
-    std::shared_lock lock(mutex);
+    std::lock_guard lock(mutex);
     auto it = cache.find(type);
     if (it != cache.end()) return it->second;
   }
@@ -62,7 +52,7 @@ std::string demangledClassName(const std::type_info& type) {
   std::string head = name.substr(0, angle);
   size_t colon = head.rfind("::");
   if (colon != std::string::npos) name = name.substr(colon + 2);
-  std::unique_lock lock(mutex);
+  std::lock_guard lock(mutex);
   cache.emplace(type, name);
   return name;
 }
