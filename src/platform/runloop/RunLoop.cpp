@@ -223,7 +223,8 @@ void RunLoop::Impl::startAfreshInForkedChild() {
   };
   forget(commonTimers, all);
   forget(commonSources, descriptors);
-  for (auto& [name, mode] : modes) {
+  for (auto& entry : modes) {
+    Mode& mode = entry.second;
     forget(mode.timers, all);
     forget(mode.sources, descriptors);
     std::erase_if(mode.descriptorIds, [&](const auto& entry) {
