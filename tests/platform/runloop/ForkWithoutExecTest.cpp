@@ -18,7 +18,7 @@ void expectScenarioPasses(std::vector<std::string> arguments) {
   ASSERT_TRUE(end.started);
   ASSERT_FALSE(end.hung);
   ASSERT_EQ(end.signal, 0);
-  if (end.exitCode == 77) GTEST_SKIP() << "no child can be forked here";
+  if (end.exitCode == 77) GTEST_SKIP() << "the scenario cannot run here (its output says why)";
   EXPECT_EQ(end.exitCode, 0);
 }
 
