@@ -1,5 +1,7 @@
 #include "platform/foundation/ClassRegistry.h"
 
+#include "platform/foundation/ForkHandlers.h"
+
 namespace zv {
 
 ClassInfo::ClassInfo(std::string name, std::string superclassName)
@@ -84,7 +86,7 @@ ClassRegistry& ClassRegistry::shared() {
 }
 
 ClassInfo& ClassRegistry::registerClass(const std::string& name, const std::string& superclassName) {
-  std::unique_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   auto it = classes_.find(name);
   if (it != classes_.end()) return *it->second;
   auto info = std::make_unique<ClassInfo>(name, superclassName);
@@ -94,11 +96,17 @@ ClassInfo& ClassRegistry::registerClass(const std::string& name, const std::stri
 }
 
 const ClassInfo* ClassRegistry::classNamed(std::string_view name) const {
-  std::shared_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   auto it = classes_.find(name);
   return it == classes_.end() ? nullptr : it->second.get();
 }
 
 const ClassInfo* classNamed(std::string_view name) { return ClassRegistry::shared().classNamed(name); }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gClassRegistryMade = (ClassRegistry::shared(), true);
+}  // namespace
 
 }  // namespace zv

@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Object.h"
 
 namespace zv {
@@ -86,7 +87,9 @@ class ClassRegistry {
   const ClassInfo* classNamed(std::string_view name) const;
 
  private:
-  mutable std::shared_mutex mutex_;
+  // Held across a fork (ForkHandlers.h). A plain mutex, not a read-write lock: a forked child
+  // cannot release a read-write lock that the fork handlers took for writing.
+  mutable ForkMutex mutex_{ForkLockLevel::ClassRegistry};
   std::map<std::string, std::unique_ptr<ClassInfo>, std::less<>> classes_;
 };
 

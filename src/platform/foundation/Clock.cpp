@@ -2,10 +2,16 @@
 
 #include <mutex>
 
+#include "platform/foundation/ForkHandlers.h"
+
 namespace zv {
 
 namespace {
-std::mutex clockMutex;
+// Held across a fork, so a child's run loops can read the clock (ForkHandlers.h).
+ForkMutex& clockMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::Clock);
+  return mutex;
+}
 std::shared_ptr<Clock>& installedClock() {
   static std::shared_ptr<Clock>& clock = *new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
   return clock;
@@ -13,12 +19,12 @@ std::shared_ptr<Clock>& installedClock() {
 }  // namespace
 
 std::shared_ptr<Clock> Clock::current() {
-  std::lock_guard lock(clockMutex);
+  std::lock_guard lock(clockMutex());
   return installedClock();
 }
 
 void Clock::install(std::shared_ptr<Clock> clock) {
-  std::lock_guard lock(clockMutex);
+  std::lock_guard lock(clockMutex());
   installedClock() = clock ? std::move(clock) : std::make_shared<SystemClock>();
 }
 
@@ -36,5 +42,11 @@ void ManualClock::advance(double seconds) {
   now_ = now_.load() + seconds;
   monotonic_ = monotonic_.load() + seconds;
 }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gClockMade = (clockMutex(), installedClock(), true);
+}  // namespace
 
 }  // namespace zv

@@ -2,19 +2,25 @@
 
 #include <cstdio>
 
+#include "platform/foundation/ForkHandlers.h"
+
 namespace zv {
 
 struct LogCapture::State {
   std::mutex mutex;
   std::vector<std::string> lines;
   bool open = true;
-  // What was installed before this capture (guarded by sinkMutex).
+  // What was installed before this capture (guarded by sinkMutex()).
   LogSink previous;
   std::shared_ptr<State> previousCapture;
 };
 
 namespace {
-std::mutex sinkMutex;
+// Held across a fork, so a child can log (ForkHandlers.h).
+ForkMutex& sinkMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::LogSink);
+  return mutex;
+}
 LogSink& currentSink() {
   static LogSink& sink = *new LogSink;
   return sink;
@@ -51,7 +57,7 @@ const char* logLevelWord(LogLevel level) {
 void logLine(std::string_view line) {
   LogSink sink;
   {
-    std::lock_guard lock(sinkMutex);
+    std::lock_guard lock(sinkMutex());
     sink = currentSink();
   }
   deliver(sink, line);
@@ -70,7 +76,7 @@ void logDebug(std::string_view message) { log(LogLevel::Debug, message); }
 void logError(std::string_view message) { log(LogLevel::Error, message); }
 
 LogSink setLogSink(LogSink sink) {
-  std::lock_guard lock(sinkMutex);
+  std::lock_guard lock(sinkMutex());
   LogSink previous = std::move(currentSink());
   currentSink() = std::move(sink);
   installedCaptureSlot() = nullptr;
@@ -90,12 +96,12 @@ LogCapture::LogCapture() : state_(std::make_shared<State>()) {
     }
     LogSink previous;
     {
-      std::lock_guard lock(sinkMutex);
+      std::lock_guard lock(sinkMutex());
       previous = state->previous;
     }
     deliver(previous, line);
   };
-  std::lock_guard lock(sinkMutex);
+  std::lock_guard lock(sinkMutex());
   state_->previous = std::move(currentSink());
   state_->previousCapture = std::move(installedCaptureSlot());
   currentSink() = std::move(sink);
@@ -107,7 +113,7 @@ LogCapture::~LogCapture() {
     std::lock_guard lock(state_->mutex);
     state_->open = false;
   }
-  std::lock_guard lock(sinkMutex);
+  std::lock_guard lock(sinkMutex());
   // Ended out of order: a newer capture stays installed and skips this one when it ends.
   if (installedCaptureSlot() != state_) return;
   auto restored = state_;
@@ -129,5 +135,16 @@ bool LogCapture::contains(std::string_view fragment) const {
     if (line.find(fragment) != std::string::npos) return true;
   return false;
 }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gLogStateMade = [] {
+  sinkMutex();
+  currentSink();
+  installedCaptureSlot();
+  return true;
+}();
+}  // namespace
 
 }  // namespace zv

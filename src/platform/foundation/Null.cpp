@@ -7,4 +7,10 @@ const Ref<Null>& Null::null() {
   return instance;
 }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gNullMade = (Null::null(), true);
+}  // namespace
+
 }  // namespace zv

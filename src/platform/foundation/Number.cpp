@@ -122,4 +122,10 @@ std::size_t Number::hash() const {
   return std::hash<std::int64_t>{}(i_);
 }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gBooleansMade = (Number::yes(), Number::no(), true);
+}  // namespace
+
 }  // namespace zv

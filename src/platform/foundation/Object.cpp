@@ -5,21 +5,41 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
-#include <shared_mutex>
 #include <typeindex>
 #include <unordered_map>
 
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Format.h"
 
 namespace zv {
 
+namespace {
+
+struct ClassNameCache {
+  // Held across a fork (ForkHandlers.h). A plain mutex, not a read-write lock: a forked child
+  // cannot release a read-write lock that the fork handlers took for writing.
+  ForkMutex mutex{ForkLockLevel::ClassNames};
+  std::unordered_map<std::type_index, std::string> names;
+};
+
+ClassNameCache& classNameCache() {
+  static ClassNameCache& cache = *new ClassNameCache;
+  return cache;
+}
+
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gClassNameCacheMade = (classNameCache(), true);
+
+}  // namespace
+
 std::string demangledClassName(const std::type_info& type) {
-  static std::shared_mutex& mutex = *new std::shared_mutex;
-  static auto& cache = *new std::unordered_map<std::type_index, std::string>;
+  auto& mutex = classNameCache().mutex;
+  auto& cache = classNameCache().names;
   {
-    std::shared_lock lock(mutex);
+    std::lock_guard lock(mutex);
     auto it = cache.find(type);
     if (it != cache.end()) return it->second;
   }
@@ -32,7 +52,7 @@ std::string demangledClassName(const std::type_info& type) {
   std::string head = name.substr(0, angle);
   size_t colon = head.rfind("::");
   if (colon != std::string::npos) name = name.substr(colon + 2);
-  std::unique_lock lock(mutex);
+  std::lock_guard lock(mutex);
   cache.emplace(type, name);
   return name;
 }

@@ -12,6 +12,7 @@
 #include <new>
 #include <thread>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Log.h"
 
 namespace zv {
@@ -21,22 +22,21 @@ namespace {
 constexpr auto kFirstPause = std::chrono::milliseconds(1);
 constexpr auto kLongestPause = std::chrono::milliseconds(250);
 
+ForkMutex& threadCreationMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::ThreadCreation);
+  return mutex;
+}
+
 class Supervisor {
  public:
   // Never destroyed: pools and service threads hand it work up to the end of the process.
   static Supervisor& shared() {
-    static Supervisor* instance = [] {
-      auto* supervisor = new Supervisor;
-      // The mutex is held across a fork so the child never inherits it locked.
-      ::pthread_atfork([] { shared().mutex_.lock(); }, [] { shared().mutex_.unlock(); },
-                       [] {
-                         shared().startAfreshInForkedChild();
-                         shared().mutex_.unlock();
-                       });
-      return supervisor;
-    }();
+    static Supervisor* instance = new Supervisor;
     return *instance;
   }
+
+  // The mutex is held across a fork, so the child never inherits it locked (ForkHandlers.h).
+  Supervisor() : mutex_(ForkLockLevel::ThreadStartRetry, [this] { startAfreshInForkedChild(); }) {}
 
   void add(std::function<bool()> attempt) {
     {
@@ -53,7 +53,7 @@ class Supervisor {
     std::lock_guard lock(mutex_);
     if (running_) return;
     try {
-      std::thread([this] { run(); }).detach();
+      startDetachedThread([this] { run(); });
       running_ = true;
     } catch (const std::exception& error) {
       if (!reportedRefusal_) {
@@ -82,7 +82,7 @@ class Supervisor {
   void run() {
     ::pthread_setname_np(::pthread_self(), "thread.retry");
     auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPause);
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex_.native());
     for (;;) {
       wake_.wait(lock, [this] { return !attempts_.empty(); });
       auto attempt = std::move(attempts_.front());
@@ -119,7 +119,7 @@ class Supervisor {
     lock.lock();
   }
 
-  // In a child made by fork, with the mutex held and no other thread: the supervisor thread and
+  // In a child made by fork, with every fork lock held and no other thread: the supervisor thread and
   // what it was starting belong to the parent. The waiting attempts are forgotten without running
   // their destructors, which could reach state of threads the child does not have.
   void startAfreshInForkedChild() {
@@ -133,7 +133,7 @@ class Supervisor {
     new (&wake_) std::condition_variable();
   }
 
-  std::mutex mutex_;
+  ForkMutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<bool()>> attempts_;
   bool running_ = false;
@@ -142,14 +142,20 @@ class Supervisor {
   std::size_t laterRefusals_ = 0;
 };
 
-// The supervisor is made with the process, while threads are surely given.
-[[maybe_unused]] const bool gSupervisorMade = (Supervisor::shared().ensureRunning(), true);
+// The supervisor is made with the process, while threads are surely given (and with it the lock
+// that thread creation holds, which a fork must never find half made).
+[[maybe_unused]] const bool gSupervisorMade = (threadCreationMutex(), Supervisor::shared().ensureRunning(), true);
 
 void nameCurrentThread(const std::string& name) {
   if (!name.empty()) ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
 }
 
 }  // namespace
+
+void startDetachedThread(std::function<void()> body) {
+  std::lock_guard lock(threadCreationMutex());
+  std::thread(std::move(body)).detach();
+}
 
 void retryUntilStarted(std::function<bool()> attempt) { Supervisor::shared().add(std::move(attempt)); }
 
@@ -161,7 +167,7 @@ void logRefusedThreadStart(const std::string& what, const std::string& reason) {
 
 void detachThread(std::function<void()> body, const std::string& name) {
   auto start = [body = std::move(body), name]() {
-    std::thread([body, name] {
+    startDetachedThread([body, name] {
       nameCurrentThread(name);
       try {
         body();
@@ -170,7 +176,7 @@ void detachThread(std::function<void()> body, const std::string& name) {
       } catch (...) {
         logError("Uncaught exception on thread " + name + ": unknown exception");
       }
-    }).detach();
+    });
   };
   try {
     start();

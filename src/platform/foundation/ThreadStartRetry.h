@@ -35,6 +35,11 @@ void prepareThreadStartRetries();
 // for the first refusal of an episode, none for the later ones (see above).
 void logRefusedThreadStart(const std::string& what, const std::string& reason);
 
+// Makes a detached thread that runs `body`, or throws std::system_error when the system refuses
+// one now. A fork never happens while the thread is made and not yet detached (ForkHandlers.h):
+// the child would have a joinable thread that it cannot tell apart from its own next one.
+void startDetachedThread(std::function<void()> body);
+
 // Runs `body` on a plain detached thread of its own (no run loop), named `name` for the kernel.
 // When the system refuses the thread now, it is made later, once the system allows (see above):
 // the body is delayed, never dropped.

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Format.h"
 #include "platform/graphics/ResourceLookup.h"
 #include "platform/storage/AtomicFile.h"
@@ -9,11 +10,18 @@
 namespace zv::graphics {
 
 namespace {
-std::mutex resolverMutex;
+// Held across a fork (ForkHandlers.h).
+ForkMutex& resolverMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::ImageResolver);
+  return mutex;
+}
 Image::NamedImageResolver& resolverSlot() {
   static Image::NamedImageResolver& resolver = *new Image::NamedImageResolver;
   return resolver;
 }
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gResolverMade = (resolverMutex(), resolverSlot(), true);
 }  // namespace
 
 Ref<Image> Image::make(Bitmap bitmap, double scale) {
@@ -44,7 +52,7 @@ Ref<Image> Image::imageNamed(std::string_view name) {
   if (name.empty()) return nullptr;
   NamedImageResolver resolver;
   {
-    std::lock_guard lock(resolverMutex);
+    std::lock_guard lock(resolverMutex());
     resolver = resolverSlot();
   }
   std::string file(name);
@@ -54,7 +62,7 @@ Ref<Image> Image::imageNamed(std::string_view name) {
 }
 
 void Image::setNamedImageResolver(NamedImageResolver resolver) {
-  std::lock_guard lock(resolverMutex);
+  std::lock_guard lock(resolverMutex());
   resolverSlot() = std::move(resolver);
 }
 

@@ -3,6 +3,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
+
 #ifdef ZV_GRAPHICS_HAS_BUNDLE
 #include "platform/system/Bundle.h"
 #endif
@@ -10,11 +12,18 @@
 namespace zv::graphics {
 
 namespace {
-std::mutex mutex;
+// Held across a fork (ForkHandlers.h).
+ForkMutex& foldersMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::ResourceFolders);
+  return mutex;
+}
 std::vector<std::filesystem::path>& directories() {
   static std::vector<std::filesystem::path>& list = *new std::vector<std::filesystem::path>;
   return list;
 }
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gFoldersMade = (foldersMutex(), directories(), true);
 }  // namespace
 
 std::optional<std::filesystem::path> findResourceFile(std::string_view name) {
@@ -30,7 +39,7 @@ std::optional<std::filesystem::path> findResourceFile(std::string_view name) {
 #endif
   std::vector<std::filesystem::path> folders;
   {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(foldersMutex());
     folders = directories();
   }
   for (const auto& folder : folders) {
@@ -42,7 +51,7 @@ std::optional<std::filesystem::path> findResourceFile(std::string_view name) {
 }
 
 void addResourceDirectory(const std::filesystem::path& directory) {
-  std::lock_guard lock(mutex);
+  std::lock_guard lock(foldersMutex());
   directories().push_back(directory);
 }
 

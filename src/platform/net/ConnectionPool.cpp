@@ -1,6 +1,16 @@
 #include "platform/net/ConnectionPool.h"
 
+#include <new>
+
 namespace zv::net {
+
+ConnectionPool::ConnectionPool()
+    : mutex_(ForkLockLevel::ConnectionPool, [this] {
+        // Their sockets and TLS sessions are shared with the parent, which goes on using them: the
+        // child forgets them (neither uses nor closes them) and opens its own.
+        new std::vector<Entry>(std::move(entries_));
+        entries_.clear();
+      }) {}
 
 ConnectionPool& ConnectionPool::shared() {
   static ConnectionPool& pool = *new ConnectionPool;
@@ -44,5 +54,11 @@ std::size_t ConnectionPool::offeredCount() const {
   std::lock_guard lock(mutex_);
   return entries_.size();
 }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gPoolMade = (ConnectionPool::shared(), true);
+}  // namespace
 
 }  // namespace zv::net

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/net/HTTPStreamConnection.h"
 
 namespace zv::net {
@@ -32,7 +33,9 @@ class ConnectionPool {
     std::shared_ptr<HTTPStreamConnection> connection;
     const void* owner;
   };
-  mutable std::mutex mutex_;
+  ConnectionPool();
+  // Held across a fork (ForkHandlers.h); in the child the offered connections are the parent's.
+  mutable ForkMutex mutex_;
   std::vector<Entry> entries_;
 };
 

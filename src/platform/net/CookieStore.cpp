@@ -103,4 +103,10 @@ std::size_t CookieStore::count() const {
   return cookies_.size();
 }
 
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gSharedStoreMade = (CookieStore::sharedInstance(), true);
+}  // namespace
+
 }  // namespace zv::net

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/URL.h"
 #include "platform/net/HTTPCookie.h"
@@ -44,7 +45,8 @@ class CookieStore : public Object {
 
  private:
   void removeExpiredLocked(double now) const;
-  mutable std::mutex mutex_;
+  // Held across a fork (ForkHandlers.h).
+  mutable ForkMutex mutex_{ForkLockLevel::Cookies};
   mutable std::vector<Ref<HTTPCookie>> cookies_;
 };
 

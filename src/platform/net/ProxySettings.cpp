@@ -4,12 +4,17 @@
 #include <mutex>
 
 #include "platform/foundation/AsciiText.h"
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv::net {
 
 namespace {
 
-std::mutex gSettingsMutex;
+// Held across a fork (ForkHandlers.h).
+ForkMutex& settingsMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::ProxySettings);
+  return mutex;
+}
 // Never destroyed: the network thread may still read it while the process exits.
 std::optional<SystemProxySettings>& installedSettings() {
   static auto* installed = new std::optional<SystemProxySettings>;
@@ -74,7 +79,7 @@ std::optional<ProxyServer> ProxySettings::parseProxyURL(std::string_view text) {
 
 SystemProxySettings ProxySettings::systemSettings() {
   {
-    std::lock_guard lock(gSettingsMutex);
+    std::lock_guard lock(settingsMutex());
     if (installedSettings()) return *installedSettings();
   }
   SystemProxySettings settings;
@@ -113,7 +118,7 @@ SystemProxySettings ProxySettings::systemSettings() {
 }
 
 void ProxySettings::setSystemSettings(std::optional<SystemProxySettings> settings) {
-  std::lock_guard lock(gSettingsMutex);
+  std::lock_guard lock(settingsMutex());
   installedSettings() = std::move(settings);
 }
 
@@ -139,6 +144,12 @@ std::vector<ProxyServer> ProxySettings::proxiesForURL(const URL& url, const Syst
   list.push_back(direct);
   return list;
 }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gSettingsMade = (settingsMutex(), installedSettings(), true);
+}  // namespace
 
 }  // namespace zv::net
 

@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/net/NetErrors.h"
 #include "platform/net/TLSContext.h"
 #include "platform/system/ApplicationEnvironment.h"
@@ -18,7 +19,8 @@ namespace zv::net {
 namespace {
 
 struct ContextCache {
-  std::mutex mutex;
+  // Held across a fork (ForkHandlers.h).
+  ForkMutex mutex{ForkLockLevel::TLSContexts};
   std::map<std::string, std::shared_ptr<SSL_CTX>> contexts;
   std::vector<std::string> extraAnchors;
 };
@@ -27,6 +29,9 @@ ContextCache& cache() {
   static ContextCache& instance = *new ContextCache;
   return instance;
 }
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gCacheMade = (cache(), true);
 
 X509* readCertificate(std::string_view pem) {
   BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));

@@ -1,12 +1,10 @@
 #include "platform/runloop/DispatchQueue.h"
 
-#include <pthread.h>
-
 #include <deque>
 #include <mutex>
 
 #include "platform/foundation/Exception.h"
-#include "platform/foundation/ThreadStartRetry.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/Thread.h"
@@ -15,12 +13,29 @@
 
 namespace zv {
 
+namespace {
+// The serial queue whose items the calling thread drains, if any.
+thread_local const DispatchQueue::SerialState* tDraining = nullptr;
+}  // namespace
+
 struct DispatchQueue::SerialState {
-  std::mutex mutex;
+  SerialState() : mutex(ForkLockLevel::SerialQueue, [this] { startAfreshInForkedChild(); }) {}
+  ~SerialState() { mutex.leaveForks(); }
+
+  // In a forked child, with every fork lock held and no other thread (ForkHandlers.h): the items
+  // queued in the parent are the parent's, forgotten (neither run nor destroyed). A drain under
+  // way on the forking thread (a fork from inside one of the items) goes on in the child and
+  // takes what the child queues meanwhile, so the queue still runs one item at a time; one under
+  // way on another thread does not exist here.
+  void startAfreshInForkedChild() {
+    new std::deque<std::function<void()>>(std::move(items));
+    items.clear();
+    draining = tDraining == this;
+  }
+
+  ForkMutex mutex;
   std::deque<std::function<void()>> items;
   bool draining = false;
-  // The process the drain belongs to (WorkerPool::forkGeneration).
-  unsigned generation = WorkerPool::forkGeneration();
 };
 
 namespace {
@@ -76,37 +91,24 @@ WorkerPool& serialPool() {
   return *pool;
 }
 
-// One thread whose loop keeps the timers of `after` for queues other than the main one.
-// The thread that fires delayed work, one per process: a child made by fork has none of its
-// parent's threads, so it makes its own. The lock is held across a fork, so a child never
-// inherits it locked; a parent's thread is left alone in the child (neither used nor destroyed).
+// The thread whose loop keeps the timers of `after` for queues other than the main one, one per
+// process: a child made by fork has none of its parent's threads, so it makes its own. A parent's
+// thread is left alone in the child (neither used nor destroyed).
 struct DelayThreadSlot {
-  std::mutex mutex;
-  unsigned generation = 0;
+  DelayThreadSlot() : mutex(ForkLockLevel::DelayThreadSlot, [this] { thread = nullptr; }) {}
+  ForkMutex mutex;
   Ref<Thread>* thread = nullptr;
 };
 
 DelayThreadSlot& delayThreadSlot() {
-  static DelayThreadSlot& slot = *[] {
-    // The supervisor's fork handlers come first, so a fork takes this lock before its lock, in
-    // the order delayThread takes them.
-    prepareThreadStartRetries();
-    auto* made = new DelayThreadSlot;
-    ::pthread_atfork([] { delayThreadSlot().mutex.lock(); }, [] { delayThreadSlot().mutex.unlock(); },
-                     [] { delayThreadSlot().mutex.unlock(); });
-    return made;
-  }();
+  static DelayThreadSlot& slot = *new DelayThreadSlot;
   return slot;
 }
 
 Ref<Thread> delayThread() {
   auto& slot = delayThreadSlot();
   std::lock_guard lock(slot.mutex);
-  const unsigned generation = WorkerPool::forkGeneration();
-  if (!slot.thread || slot.generation != generation) {
-    slot.thread = new Ref<Thread>(Thread::startRunLoopThread("dispatch.after"));
-    slot.generation = generation;
-  }
+  if (!slot.thread) slot.thread = new Ref<Thread>(Thread::startRunLoopThread("dispatch.after"));
   return *slot.thread;
 }
 
@@ -164,14 +166,6 @@ void DispatchQueue::async(std::function<void()> work) {
       bool startDrain = false;
       {
         std::lock_guard lock(serial_->mutex);
-        if (const unsigned generation = WorkerPool::forkGeneration(); serial_->generation != generation) {
-          // In a child made by fork, a drain under way at the fork and the items it had left are
-          // the parent's: forgotten, neither run nor destroyed (see WorkerPool.h).
-          if (serial_->draining) new std::deque<std::function<void()>>(std::move(serial_->items));
-          serial_->items.clear();
-          serial_->draining = false;
-          serial_->generation = generation;
-        }
         serial_->items.push_back(std::move(work));
         if (!serial_->draining) startDrain = serial_->draining = true;
       }
@@ -182,6 +176,10 @@ void DispatchQueue::async(std::function<void()> work) {
 }
 
 void DispatchQueue::drainSerial() {
+  struct DrainScope {
+    explicit DrainScope(const SerialState* state) { tDraining = state; }
+    ~DrainScope() { tDraining = nullptr; }
+  } scope(serial_.get());
   for (;;) {
     std::function<void()> item;
     {
@@ -210,7 +208,14 @@ void DispatchQueue::sync(std::function<void()> work) {
                      "sync on serial queue " + label_ + " from one of its own items would never return");
   }
   auto waiter = std::make_shared<PerformWaiter>();
-  async([work = std::move(work), waiter] {
+  // Also when the item is dropped unrun (sent to a main thread that a forked child does not have):
+  // the caller is released, never left waiting.
+  struct ReleaseWhenDropped {
+    explicit ReleaseWhenDropped(std::shared_ptr<PerformWaiter> w) : waiter(std::move(w)) {}
+    std::shared_ptr<PerformWaiter> waiter;
+    ~ReleaseWhenDropped() { waiter->complete(true); }
+  };
+  async([work = std::move(work), waiter, release = std::make_shared<ReleaseWhenDropped>(waiter)] {
     struct Done {
       PerformWaiter& waiter;
       ~Done() { waiter.complete(true); }
@@ -236,5 +241,21 @@ std::string DispatchQueue::description() const {
 }
 
 void dispatchOnce(DispatchOnceToken& token, const std::function<void()>& work) { std::call_once(token, work); }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gQueuesMade = [] {
+  DispatchQueue::mainQueue();
+  for (auto priority : {DispatchQueuePriority::High, DispatchQueuePriority::Default, DispatchQueuePriority::Low,
+                        DispatchQueuePriority::Background}) {
+    DispatchQueue::globalQueue(priority);
+    globalPool(priority);
+  }
+  serialPool();
+  delayThreadSlot();
+  return true;
+}();
+}  // namespace
 
 }  // namespace zv

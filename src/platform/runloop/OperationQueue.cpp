@@ -4,10 +4,12 @@
 #include <iterator>
 #include <list>
 #include <map>
+#include <new>
 #include <optional>
 #include <unordered_map>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoopImpl.h"
 #include "platform/runloop/WorkerPool.h"
@@ -24,7 +26,15 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   };
   using EntryList = std::list<Entry>;
 
-  mutable std::mutex mutex;
+  State() : mutex(ForkLockLevel::OperationQueue, [this] { startAfreshInForkedChild(); }) {}
+  ~State() { mutex.leaveForks(); }
+
+  // In a forked child, with every fork lock held and no other thread (ForkHandlers.h): the
+  // operations waiting or running at the fork are the parent's, forgotten (neither started nor
+  // destroyed), except the one the forking thread runs, which finishes here and frees its slot.
+  void startAfreshInForkedChild();
+
+  mutable ForkMutex mutex;
   std::condition_variable emptied;
   // Not yet started, in the order added; and started but not finished. An entry moves from one
   // to the other in place, so the index stays valid.
@@ -65,6 +75,8 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
 
 namespace {
 thread_local OperationQueue* tCurrentQueue = nullptr;
+// The operation whose start the calling thread runs, if any.
+thread_local const Operation* tStartingOperation = nullptr;
 // Starts due on this thread while it is already starting an operation inline: run by the
 // outermost start in turn, so a chain of starts that end at once never deepens the stack.
 thread_local std::vector<std::function<void()>>* tInlineStarts = nullptr;
@@ -78,6 +90,21 @@ class CurrentQueueScope {
   OperationQueue* previous_;
 };
 }  // namespace
+
+void OperationQueue::State::startAfreshInForkedChild() {
+  auto* forgotten = new EntryList;
+  forgotten->splice(forgotten->end(), waiting);
+  for (auto it = running.begin(); it != running.end();) {
+    const auto next = std::next(it);
+    if (it->operation.get() != tStartingOperation) forgotten->splice(forgotten->end(), running, it);
+    it = next;
+  }
+  index.clear();
+  for (auto it = running.begin(); it != running.end(); ++it) index.emplace(it->operation.get(), it);
+  waitingPriorities.clear();
+  // Threads of the parent may have been waiting on it: a fresh one knows no waiter.
+  new (&emptied) std::condition_variable();
+}
 
 std::size_t OperationQueue::State::freeSlotsLocked() const {
   if (suspended) return 0;
@@ -229,6 +256,11 @@ void OperationQueue::State::startOnWorker(const Ref<Operation>& operation) {
           return "operation queue " + self->name;
         },
         [&] {
+          struct StartScope {
+            explicit StartScope(const Operation* operation) : outer(tStartingOperation) { tStartingOperation = operation; }
+            ~StartScope() { tStartingOperation = outer; }
+            const Operation* outer;
+          } start(operation.get());
           operation->start();
           threw = false;
         });
@@ -375,7 +407,7 @@ void OperationQueue::cancelAllOperations() {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-  std::unique_lock lock(state_->mutex);
+  std::unique_lock lock(state_->mutex.native());
   state_->emptied.wait(lock, [this] { return state_->waiting.empty() && state_->running.empty(); });
 }
 
@@ -388,5 +420,11 @@ void OperationQueue::setName(std::string name) {
   std::lock_guard lock(state_->mutex);
   state_->name = std::move(name);
 }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gMainQueueMade = (OperationQueue::mainQueue(), true);
+}  // namespace
 
 }  // namespace zv

@@ -11,9 +11,11 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <type_traits>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Log.h"
 #include "platform/runloop/RunLoopImpl.h"
 
@@ -21,11 +23,50 @@ namespace zv {
 
 namespace {
 
-// 0 until a thread makes itself the main thread; then that thread's id.
+// 0 until a thread makes itself the main thread; then that thread's id (-1 in a forked child
+// that has no main thread: one forked from another thread).
 std::atomic<pid_t> gMainThreadId{0};
-std::mutex gMainMutex;
 // Never destroyed: threads may still ask for the main loop while the process exits.
 Ref<RunLoop>* gMainLoop = new Ref<RunLoop>();
+
+// The calling thread's kernel id, 0 until first asked for; made anew in a forked child.
+thread_local pid_t tThreadId = 0;
+
+// The forking thread's id and the process id in the parent, noted while a fork is prepared.
+pid_t gForkingThreadParentId = 0;
+pid_t gForkParentProcessId = 0;
+
+// In a forked child, with every fork lock held: the forking thread gets the child's id for it,
+// and stays the main thread when it was one.
+void refreshThreadIdsInForkedChild() {
+  const pid_t parentId = gForkingThreadParentId;
+  tThreadId = static_cast<pid_t>(::syscall(SYS_gettid));
+  const pid_t chosen = gMainThreadId.load();
+  if (chosen == 0) {
+    // The process's first thread is main: the child's first thread is the forking one.
+    if (parentId != gForkParentProcessId) gMainThreadId.store(-1);
+  } else {
+    gMainThreadId.store(chosen == parentId ? tThreadId : -1);
+  }
+}
+
+std::mutex& mainMutex() {
+  static std::mutex& mutex = *[] {
+    auto* made = new std::mutex;
+    joinForkHandlers(
+        ForkLockLevel::MainRunLoopSlot,
+        [made] {
+          made->lock();
+          gForkingThreadParentId = currentThreadId();
+          gForkParentProcessId = ::getpid();
+        },
+        [made] { made->unlock(); }, refreshThreadIdsInForkedChild, [made] { made->unlock(); });
+    return made;
+  }();
+  return mutex;
+}
+// Joins the fork handlers when the program starts: every run loop's child handler needs the ids.
+[[maybe_unused]] const bool gMainMutexMade = (mainMutex(), true);
 
 pid_t mainThreadId() {
   const pid_t chosen = gMainThreadId.load();
@@ -50,8 +91,8 @@ bool isSystemClock(const Clock& clock) { return dynamic_cast<const SystemClock*>
 }  // namespace
 
 pid_t currentThreadId() {
-  thread_local const pid_t id = static_cast<pid_t>(::syscall(SYS_gettid));
-  return id;
+  if (tThreadId == 0) tThreadId = static_cast<pid_t>(::syscall(SYS_gettid));
+  return tThreadId;
 }
 
 void logUncaughtException(const std::string& place, const std::exception_ptr& exception) {
@@ -101,9 +142,13 @@ std::uint32_t epollEventsFor(std::uint32_t events) {
 }  // namespace
 
 
-RunLoop::Impl::Impl() { commonModes.insert(kDefaultRunLoopMode); }
+RunLoop::Impl::Impl() {
+  commonModes.insert(kDefaultRunLoopMode);
+  mutex.onChildAfterFork([this] { startAfreshInForkedChild(); });
+}
 
 RunLoop::Impl::~Impl() {
+  mutex.leaveForks();
   for (auto& [name, mode] : modes) {
     if (mode.epollFd >= 0) ::close(mode.epollFd);
   }
@@ -139,6 +184,75 @@ void RunLoop::Impl::openModeLocked(Mode& mode) {
     interest.data.u64 = id->second;
     if (interest.events != 0) ::epoll_ctl(mode.epollFd, EPOLL_CTL_ADD, descriptor->fileDescriptor(), &interest);
   }
+}
+
+void RunLoop::Impl::startAfreshInForkedChild() {
+  // What the parent's threads sent or set up is theirs: forgotten, neither run nor destroyed.
+  new std::deque<Work>(std::move(queue));
+  queue.clear();
+  wakePending.store(false);
+  waiting.store(false);
+  if (wakeFd.load() >= 0) ::close(wakeFd.load());
+  wakeFd.store(-1);
+  for (auto& [name, mode] : modes) {
+    if (mode.epollFd >= 0) ::close(mode.epollFd);
+    mode.epollFd = -1;
+  }
+  const pid_t owner = ownerThreadId.load();
+  const bool forkingThreadOwnsIt = owner != 0 && owner == gForkingThreadParentId && !endedByFork.load();
+  // A loop whose thread has not started (its Thread would have marked it otherwise): the child may
+  // start that thread, which then makes the loop's descriptors.
+  const bool pending = owner == 0 && !endedByFork.load();
+  auto forget = [](auto& list, auto&& which) {
+    auto* forgotten = new std::remove_reference_t<decltype(list)>;
+    for (auto it = list.begin(); it != list.end();) {
+      if (which(*it)) {
+        forgotten->push_back(std::move(*it));
+        it = list.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  };
+  auto all = [](const auto&) { return true; };
+  // A descriptor is the parent's as much as the child's: reading it here would take the parent's
+  // data. Other sources (signalled ones, keep-alive ones) stay.
+  const bool keepsOtherSources = forkingThreadOwnsIt || pending;
+  auto descriptors = [keepsOtherSources](const Ref<RunLoopSource>& source) {
+    return !keepsOtherSources || std::dynamic_pointer_cast<FileDescriptorSource>(source) != nullptr;
+  };
+  forget(commonTimers, all);
+  forget(commonSources, descriptors);
+  for (auto& entry : modes) {
+    Mode& mode = entry.second;
+    forget(mode.timers, all);
+    forget(mode.sources, descriptors);
+    std::erase_if(mode.descriptorIds, [&](const auto& entry) {
+      return std::none_of(mode.sources.begin(), mode.sources.end(),
+                          [&](const Ref<RunLoopSource>& source) { return source.get() == entry.first; });
+    });
+  }
+  if (forkingThreadOwnsIt) {
+    ownerThreadId.store(currentThreadId());
+    // New descriptors, so the parent's wake-ups stay the parent's. Opened here, while no other
+    // thread can send anything, rather than at the next turn.
+    try {
+      const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+      if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+      wakeFd.store(fd);
+      for (auto& [name, mode] : modes) openModeLocked(mode);
+      return;
+    } catch (const std::exception&) {
+      // Out of descriptors: the loop cannot wait in the child, so it fails at once (below).
+    }
+  } else if (pending) {
+    return;
+  } else {
+    // The thread that ran it (or was about to) does not exist here.
+    frames.clear();
+  }
+  ended.store(true);
+  endedByFork.store(true);
 }
 
 RunLoop::Impl::Mode& RunLoop::Impl::modeLocked(const RunLoopMode& name) {
@@ -302,10 +416,20 @@ void RunLoop::Impl::updateDescriptorEvents(const FileDescriptorSource* source) {
 }
 
 bool RunLoop::Impl::enqueue(Work work) {
+  bool queued = false;
   {
     std::lock_guard lock(mutex);
-    if (ended.load()) return false;
-    queue.push_back(std::move(work));
+    if (!ended.load()) {
+      queue.push_back(std::move(work));
+      queued = true;
+    }
+  }
+  if (!queued) {
+    if (endedByFork.load() && !reportedDropAfterFork.exchange(true)) {
+      logError("Work sent to the " + placeName() + " is dropped: this process was forked from another thread and "
+               "does not have that thread");
+    }
+    return false;
   }
   wake();
   return true;
@@ -530,10 +654,15 @@ Ref<RunLoop> RunLoop::current() {
 }
 
 Ref<RunLoop> RunLoop::main() {
-  std::lock_guard lock(gMainMutex);
+  std::lock_guard lock(mainMutex());
   if (!*gMainLoop) {
     *gMainLoop = makeRunLoop("main");
     (*gMainLoop)->impl_->ownerThreadId.store(mainThreadId());
+    if (mainThreadId() < 0) {
+      // A forked child without a main thread: no thread would ever run the loop.
+      (*gMainLoop)->impl_->endedByFork.store(true);
+      (*gMainLoop)->impl_->ended.store(true);
+    }
   }
   return *gMainLoop;
 }
@@ -541,7 +670,7 @@ Ref<RunLoop> RunLoop::main() {
 void RunLoop::setMainThreadToCurrent() {
   const pid_t self = currentThreadId();
   gMainThreadId.store(self);
-  std::lock_guard lock(gMainMutex);
+  std::lock_guard lock(mainMutex());
   if (*gMainLoop && (*gMainLoop)->impl_->ownerThreadId.load() == self) return;
   if (!tLoop.loop) bindRunLoopToCurrentThread(makeRunLoop("main"));
   {

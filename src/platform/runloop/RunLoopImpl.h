@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/runloop/FileDescriptorSource.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSource.h"
@@ -70,8 +71,8 @@ struct RunLoop::Impl {
 
   // The loop this is the inside of (set by RunLoop's constructor).
   RunLoop* owner = nullptr;
-  // Guards everything below except what is noted.
-  mutable std::mutex mutex;
+  // Guards everything below except what is noted. Held across a fork (ForkHandlers.h).
+  mutable ForkMutex mutex{ForkLockLevel::RunLoop};
   std::atomic<pid_t> ownerThreadId{0};
   std::string threadName;
   // -1 until openDescriptors; read without the mutex by wake-ups from other threads.
@@ -85,6 +86,10 @@ struct RunLoop::Impl {
   bool pendingStop = false;
   std::uint64_t nextDescriptorId = 1;
   std::atomic<bool> ended{false};
+  // Set in a forked child for a loop of a thread the child does not have (or whose descriptors
+  // the child could not make): ended there, so work sent to it is dropped at once.
+  std::atomic<bool> endedByFork{false};
+  std::atomic<bool> reportedDropAfterFork{false};
   std::atomic<bool> waiting{false};
   // Set by the wake-up that writes the eventfd, cleared by the owner when it drains it: the
   // wake-ups in between find the descriptor already readable and skip the write. The owner
@@ -97,6 +102,12 @@ struct RunLoop::Impl {
   // thread runs it yet. Throws std::system_error when the system refuses a descriptor now; a
   // later call goes on from there. Any thread, before the owner first runs the loop.
   void openDescriptors();
+
+  // In a forked child, with every fork lock held and no other thread: a loop of the forking
+  // thread drops the parent's performs, timers and descriptor sources (they are the parent's work)
+  // and gets descriptors of its own, so neither process takes the other's wake-ups; any other
+  // loop is ended. The parent's descriptors are closed here, which leaves the parent's alone.
+  void startAfreshInForkedChild();
 
   // With the mutex held.
   Mode& modeLocked(const RunLoopMode& name);

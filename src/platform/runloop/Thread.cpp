@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <new>
 #include <system_error>
 
 #include "platform/foundation/Exception.h"
@@ -18,6 +19,21 @@ namespace zv {
 namespace {
 thread_local Ref<Thread> tThread;
 
+// The Thread object of the main thread, made when first asked for.
+struct MainThreadObjectSlot {
+  ForkMutex mutex{ForkLockLevel::MainThreadObject};
+  Ref<Thread> object;
+};
+
+MainThreadObjectSlot& mainThreadObjectSlot() {
+  static MainThreadObjectSlot& slot = *new MainThreadObjectSlot;
+  return slot;
+}
+
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gMainThreadObjectSlotMade = (mainThreadObjectSlot(), true);
+
 void setKernelThreadName(const std::string& name) {
   if (name.empty()) return;
   ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
@@ -27,9 +43,27 @@ void setKernelThreadName(const std::string& name) {
 // The loop exists with the object: work, timers and sources sent to the thread before it runs
 // (also while the system refuses its start) wait in it.
 Thread::Thread(Body body, std::string name)
-    : body_(std::move(body)), name_(std::move(name)), runLoop_(makePendingRunLoop(name_.empty() ? "thread" : name_)) {}
+    : body_(std::move(body)),
+      mutex_(ForkLockLevel::ThreadObject, [this] { startAfreshInForkedChild(); }),
+      name_(std::move(name)),
+      runLoop_(makePendingRunLoop(name_.empty() ? "thread" : name_)) {}
 
-Thread::~Thread() = default;
+Thread::~Thread() { mutex_.leaveForks(); }
+
+void Thread::startAfreshInForkedChild() {
+  // Whether the forking thread is this one: its Thread object, or the loop it owns.
+  if (tThread.get() == this || (runLoop_ && runLoop_->impl().isOwner())) return;
+  if (!started_.load()) return;
+  // Started in the parent (or being started): that thread does not exist here. It counts as
+  // finished, so joining it returns, and its loop is ended, so work sent to it is dropped.
+  executing_ = false;
+  finished_ = true;
+  new (&finishedCondition_) std::condition_variable();
+  if (runLoop_) {
+    runLoop_->impl().endedByFork.store(true);
+    runLoop_->impl().ended.store(true);
+  }
+}
 
 Ref<Thread> Thread::create(Body body, std::string name) {
   return std::make_shared<Thread>(std::move(body), std::move(name));
@@ -91,9 +125,9 @@ Ref<Thread> Thread::current() {
 Ref<Thread> Thread::mainThread() {
   // One object for the main thread, whichever thread asks first; made anew only when another
   // thread became the main thread.
-  static std::mutex mutex;
-  static Ref<Thread>* mainObject = new Ref<Thread>();
-  std::lock_guard lock(mutex);
+  auto& slot = mainThreadObjectSlot();
+  Ref<Thread>* mainObject = &slot.object;
+  std::lock_guard lock(slot.mutex);
   auto loop = RunLoop::main();
   if (!*mainObject || (*mainObject)->runLoop() != loop) {
     *mainObject = std::make_shared<Thread>(nullptr, "main");
@@ -123,7 +157,7 @@ void Thread::start() {
   }
   executing_ = true;
   try {
-    std::thread([self] { self->main(); }).detach();
+    startDetachedThread([self] { self->main(); });
   } catch (...) {
     executing_ = false;
     started_ = false;
@@ -158,13 +192,13 @@ bool Thread::isMainThreadObject() const {
 
 void Thread::join() {
   if (tThread.get() == this) Exception::raise(kInternalInconsistencyException, "a thread cannot join itself");
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(mutex_.native());
   finishedCondition_.wait(lock, [this] { return finished_.load(); });
 }
 
 bool Thread::joinFor(double seconds) {
   if (tThread.get() == this) Exception::raise(kInternalInconsistencyException, "a thread cannot join itself");
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(mutex_.native());
   return finishedCondition_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return finished_.load(); });
 }
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Object.h"
 
 namespace zv {
@@ -90,8 +91,11 @@ class Thread : public Object {
   void main();
   void bindRunLoopLocked(const Ref<RunLoop>& loop);
 
+  // In a forked child, with every fork lock held and no other thread (ForkHandlers.h).
+  void startAfreshInForkedChild();
+
   Body body_;
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_;
   std::condition_variable finishedCondition_;
   std::string name_;
   Ref<RunLoop> runLoop_;

@@ -1,7 +1,5 @@
 #include "platform/runloop/WorkerPool.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,22 +16,15 @@ namespace zv {
 
 namespace {
 
-std::atomic<unsigned> gForkGeneration{0};
+// The pool whose worker the calling thread is, if any.
+thread_local const WorkerPool* tWorkerOf = nullptr;
 
-// Every pool, for the fork handlers (pools live for the whole process).
-struct PoolRegistry {
-  std::mutex mutex;
-  std::vector<WorkerPool*> pools;
-};
-
-PoolRegistry& registry() {
-  static PoolRegistry* instance = new PoolRegistry;
-  return *instance;
-}
+// Shortens every pool's idle time when positive (tests).
+std::atomic<double> gIdleSecondsOverride{0.0};
 
 }  // namespace
 
-unsigned WorkerPool::forkGeneration() { return gForkGeneration.load(); }
+void WorkerPool::overrideIdleSeconds(double seconds) { gIdleSecondsOverride.store(seconds); }
 
 WorkerPool::WorkerPool(std::string threadName, std::size_t maxThreads, double idleSeconds, ThreadStarter starter)
     : threadName_(std::move(threadName)),
@@ -41,37 +32,10 @@ WorkerPool::WorkerPool(std::string threadName, std::size_t maxThreads, double id
       idleSeconds_(idleSeconds),
       starter_(starter ? std::move(starter) : [](std::function<void()> body, const std::string& name) {
         Thread::create(std::move(body), name)->start();
-      }) {
+      }),
+      mutex_(ForkLockLevel::WorkerPool, [this] { startAfreshInForkedChild(); }) {
   // The retrying thread is made while threads are still given, not at the first refusal.
   prepareThreadStartRetries();
-  registerForForks();
-}
-
-void WorkerPool::registerForForks() {
-  static std::once_flag handlers;
-  std::call_once(handlers, [] {
-    // Every pool's mutex is held across a fork, so the child inherits none of them locked and
-    // finds each pool as it was when the fork happened.
-    ::pthread_atfork(
-        [] {
-          registry().mutex.lock();
-          for (auto* pool : registry().pools) pool->mutex_.lock();
-        },
-        [] {
-          for (auto* pool : registry().pools) pool->mutex_.unlock();
-          registry().mutex.unlock();
-        },
-        [] {
-          gForkGeneration.fetch_add(1);
-          for (auto* pool : registry().pools) {
-            pool->startAfreshInForkedChild();
-            pool->mutex_.unlock();
-          }
-          registry().mutex.unlock();
-        });
-  });
-  std::lock_guard lock(registry().mutex);
-  registry().pools.push_back(this);
 }
 
 void WorkerPool::startAfreshInForkedChild() {
@@ -79,7 +43,9 @@ void WorkerPool::startAfreshInForkedChild() {
   // state of threads the child does not have.
   new std::deque<std::function<void()>>(std::move(jobs_));
   jobs_.clear();
-  threads_ = 0;
+  // A fork from inside one of this pool's jobs: that worker goes on in the child, and ends there
+  // like any other when it has been idle long enough.
+  threads_ = tWorkerOf == this ? 1 : 0;
   idle_ = 0;
   wakeTokens_ = 0;
   starting_ = 0;
@@ -163,7 +129,8 @@ bool WorkerPool::startMissingWorkers() {
 }
 
 void WorkerPool::workerMain() {
-  std::unique_lock lock(mutex_);
+  tWorkerOf = this;
+  std::unique_lock lock(mutex_.native());
   --starting_;
   for (;;) {
     if (!jobs_.empty()) {
@@ -176,7 +143,9 @@ void WorkerPool::workerMain() {
       continue;
     }
     ++idle_;
-    const bool woken = condition_.wait_for(lock, std::chrono::duration<double>(idleSeconds_),
+    const double override = gIdleSecondsOverride.load();
+    const double idleSeconds = override > 0 ? override : idleSeconds_;
+    const bool woken = condition_.wait_for(lock, std::chrono::duration<double>(idleSeconds),
                                            [this] { return wakeTokens_ > 0; });
     --idle_;
     if (woken) {
@@ -185,8 +154,15 @@ void WorkerPool::workerMain() {
     }
     if (!jobs_.empty()) continue;
     --threads_;
+    tWorkerOf = nullptr;
     return;
   }
 }
+
+namespace {
+// Made with the process, before any thread can fork: a child made by fork never finds one half made
+// (its guard held by a thread it does not have).
+[[maybe_unused]] const bool gOperationWorkersMade = (WorkerPool::operationWorkers(), true);
+}  // namespace
 
 }  // namespace zv

@@ -4,8 +4,10 @@
 // Each worker is a Thread with its own run loop, so work may run the loop while it waits.
 //
 // A child made by fork (without exec) has none of the parent's threads: there every pool starts
-// afresh, with no workers, no waiting starts and none of the jobs queued in the parent (those are
-// forgotten, neither run nor destroyed), and the first job submitted in the child starts a worker.
+// afresh, with no waiting starts and none of the jobs queued in the parent (those are forgotten,
+// neither run nor destroyed), and counts only the workers the child has: none, or the forking
+// thread when it forked from inside one of the pool's jobs. The first job submitted in the child
+// that finds no idle worker starts one.
 
 #include <condition_variable>
 #include <cstddef>
@@ -13,6 +15,8 @@
 #include <functional>
 #include <mutex>
 #include <string>
+
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -37,15 +41,12 @@ class WorkerPool {
   // pool must outlive its workers and its retries: pools live for the whole process.
   static WorkerPool& operationWorkers();
 
-  // Counts the forks (without exec) this process came from: state that refers to threads of the
-  // process it was copied from (a serial queue's drain, say) compares it to see whether it is
-  // still its own. Any thread.
-  static unsigned forkGeneration();
+  // Tests: every pool's workers end after `seconds` idle instead of their own time (0 restores
+  // it). Workers already waiting keep the time they started waiting with.
+  static void overrideIdleSeconds(double seconds);
 
  private:
-  // Registers the pool for the fork handlers.
-  void registerForForks();
-  // In a forked child, with the mutex held and no other thread.
+  // In a forked child, with every fork lock held and no other thread (ForkHandlers.h).
   void startAfreshInForkedChild();
 
   void workerMain();
@@ -61,7 +62,7 @@ class WorkerPool {
   const std::size_t maxThreads_;
   const double idleSeconds_;
   const ThreadStarter starter_;
-  std::mutex mutex_;
+  ForkMutex mutex_;
   std::condition_variable condition_;
   std::deque<std::function<void()>> jobs_;
   std::size_t threads_ = 0;
