@@ -249,8 +249,11 @@ void ViewController::dismissViewControllerAnimated(bool animated, Completion com
   auto ignoring = animated ? Application::sharedApplication()->beginTransitionIgnoringTouches() : nullptr;
   auto finish = [presenter, chain, presenterReturns, ignoring, completion = std::move(completion)] {
     if (ignoring) *ignoring = false;
+    // A screen that a dismissal from further down took away meanwhile has left already.
+    std::vector<Ref<ViewController>> leaving;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
       const auto& c = *it;
+      if (c->presenting_.lock()) leaving.push_back(c);
       if (c->isViewLoaded()) c->view()->removeFromSuperview();
       c->presenting_.reset();
       c->presented_.reset();
@@ -264,7 +267,7 @@ void ViewController::dismissViewControllerAnimated(bool animated, Completion com
     for (const auto& c : chain) c->beingDismissed_ = false;
     if (presenterReturns) presenter->endAppearanceTransition();
     if (auto queued = std::exchange(presenter->queuedPresentation_, nullptr)) queued();
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) deliverLeave(*it);
+    for (const auto& c : leaving) deliverLeave(c);
     if (completion) completion();
   };
   if (animated)

@@ -476,6 +476,32 @@ TEST_F(LeavingTest, AScreenPresentedOverLeavingScreensComesUpOnceTheyAreGone) {
   EXPECT_EQ(a->presentedViewController(), nullptr);
 }
 
+// The screen under a leaving one is itself taken away by a dismissal from further down before
+// the first dismissal ended: each screen leaves once, whichever dismissal ends first.
+TEST_F(LeavingTest, OverlappingDismissalsFromDifferentPresentersLeaveEachScreenOnce) {
+  for (bool lowerAnimated : {true, false}) {
+    SCOPED_TRACE(lowerAnimated ? "the lower dismissal animated" : "the lower dismissal at once");
+    Journal journal;
+    auto a = leaving("A", &journal);
+    auto under = leaving("H", &journal);
+    auto page = leaving("P", &journal);
+    makeKeyWindow(a);
+    a->presentViewController(under, false);
+    under->presentViewController(page, false);
+    journal.clear();
+    under->dismissViewControllerAnimated(true);
+    advance(0.1);
+    a->dismissViewControllerAnimated(lowerAnimated);
+    settle();
+    EXPECT_EQ(count(journal, "P left"), 1);
+    EXPECT_EQ(count(journal, "H left"), 1);
+    EXPECT_EQ(count(journal, "P didDisappear"), 1);
+    EXPECT_EQ(a->presentedViewController(), nullptr);
+    EXPECT_FALSE(page->view()->window());
+    EXPECT_FALSE(under->view()->window());
+  }
+}
+
 TEST_F(LeavingTest, ScreensAlreadyLeavingAreNotDismissedAgain) {
   Journal journal;
   auto a = leaving("A", &journal);
