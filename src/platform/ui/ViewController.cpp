@@ -1,5 +1,7 @@
 #include "platform/ui/ViewController.h"
 
+#include <utility>
+
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
@@ -152,6 +154,11 @@ void ViewController::endAppearanceTransition() {
   for (const auto& child : childViewControllersForAppearance()) child->endAppearanceTransition();
 }
 
+void ViewController::deliverLeave(const Ref<ViewController>& screen) {
+  screen->viewDidLeave();
+  for (const auto& child : screen->childViewControllers()) deliverLeave(child);
+}
+
 void ViewController::presentViewController(const Ref<ViewController>& controller, bool animated,
                                            Completion completion) {
   if (!controller) return;
@@ -162,6 +169,25 @@ void ViewController::presentViewController(const Ref<ViewController>& controller
     Exception::raise(kInvalidArgumentException,
                      format("Application tried to present modally an active controller <%s>.",
                             controller->className().c_str()));
+  if (root->beingDismissed_) {
+    // The screens under the new one are leaving: it comes up from the screen that dismisses
+    // them, once they are gone.
+    auto dismisser = root;
+    while (dismisser && dismisser->beingDismissed_) dismisser = dismisser->presenting_.lock();
+    if (!dismisser || dismisser->queuedPresentation_) {
+      log(LogLevel::Warning, format("Attempt to present <%s> on <%s> while it is being dismissed!",
+                                    controller->className().c_str(), root->className().c_str()));
+      return;
+    }
+    controller->presenting_ = dismisser;
+    controller->beingPresented_ = true;
+    dismisser->queuedPresentation_ = [dismisser, controller, animated, completion = std::move(completion)] {
+      controller->presenting_.reset();
+      controller->beingPresented_ = false;
+      dismisser->presentViewController(controller, animated, completion);
+    };
+    return;
+  }
   if (root->presented_ || root->transitioning_) {
     log(LogLevel::Warning, format("Attempt to present <%s> on <%s> while a presentation is in progress!",
                                   controller->className().c_str(), root->className().c_str()));
@@ -188,8 +214,9 @@ void ViewController::presentViewController(const Ref<ViewController>& controller
     if (ignoring) *ignoring = false;
     root->transitioning_ = false;
     controller->beingPresented_ = false;
-    controller->endAppearanceTransition();
-    if (presenterVisible) root->endAppearanceTransition();
+    // Screens a dismissal is taking away end their disappearance with it.
+    if (!controller->beingDismissed_) controller->endAppearanceTransition();
+    if (presenterVisible && !root->beingDismissed_) root->endAppearanceTransition();
     if (completion) completion();
   };
   if (animated)
@@ -201,8 +228,8 @@ void ViewController::presentViewController(const Ref<ViewController>& controller
 void ViewController::dismissViewControllerAnimated(bool animated, Completion completion) {
   auto root = presentationRoot();
   Ref<ViewController> presenter = root->presented_ ? root : root->presenting_.lock();
-  if (!presenter) return;
-  if (presenter->transitioning_) {
+  if (!presenter || !presenter->presented_) return;
+  if (presenter->transitioning_ || presenter->presented_->beingDismissed_) {
     log(LogLevel::Warning,
         format("Attempt to dismiss from view controller <%s> while a presentation or dismiss is in progress!",
                presenter->className().c_str()));
@@ -220,19 +247,27 @@ void ViewController::dismissViewControllerAnimated(bool animated, Completion com
   if (presenterReturns) presenter->beginAppearanceTransition(true, animated);
   // Nor while it slides out: a second press on a leaving screen does nothing.
   auto ignoring = animated ? Application::sharedApplication()->beginTransitionIgnoringTouches() : nullptr;
-  auto finish = [presenter, chain, top, presenterReturns, ignoring, completion = std::move(completion)] {
+  auto finish = [presenter, chain, presenterReturns, ignoring, completion = std::move(completion)] {
     if (ignoring) *ignoring = false;
+    // A screen that a dismissal from further down took away meanwhile has left already.
+    std::vector<Ref<ViewController>> leaving;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
       const auto& c = *it;
+      if (c->presenting_.lock()) leaving.push_back(c);
       if (c->isViewLoaded()) c->view()->removeFromSuperview();
       c->presenting_.reset();
       c->presented_.reset();
     }
     presenter->presented_.reset();
     presenter->transitioning_ = false;
-    top->endAppearanceTransition();
+    // Every dismissed screen still leaving (the top, and a screen under a top that was still
+    // sliding in) ends its disappearance now, the top first.
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+      if ((*it)->isDisappearing()) (*it)->endAppearanceTransition();
     for (const auto& c : chain) c->beingDismissed_ = false;
     if (presenterReturns) presenter->endAppearanceTransition();
+    if (auto queued = std::exchange(presenter->queuedPresentation_, nullptr)) queued();
+    for (const auto& c : leaving) deliverLeave(c);
     if (completion) completion();
   };
   if (animated)

@@ -8,7 +8,22 @@
 // laid over the presenter's window. Animated transitions end on the run loop after
 // kTransitionDuration; unanimated ones end at once. viewDidAppear/viewDidDisappear run before the
 // completion. A presentation or dismissal asked for while another one of the same presenter is
-// under way is refused with a logged warning, as the platform does.
+// under way is refused with a logged warning, as the platform does; so is a dismissal of screens
+// that another dismissal is already taking away.
+//
+// Taken down while coming up: a dismissal from further down the presentation chain may take a
+// screen away while it still slides in. Its disappearance then ends with that dismissal (one
+// viewDidDisappear, when the dismissal ends); its presentation's completion still runs when the
+// slide-in ends.
+//
+// Presenting over a screen that is being dismissed: the new screen is presented from the screen
+// that dismisses it, once that dismissal has ended (before the dismissal's completion runs). From
+// the call on, the new screen answers that presenter and isBeingPresented; a second presentation
+// asked for over the same leaving screens is refused.
+//
+// Leaving for good: viewDidLeave runs once for each presentation that ends, after the dismissal
+// that took the screen away has ended, whatever state the screen's own presentation was in. It
+// never runs for a screen that is only covered (by a presented or pushed screen, or another tab).
 //
 // Ownership: a presenter retains the screen it presents; the presented screen's link back, the
 // parent link and the storyboard link are not retained. Main thread only.
@@ -46,6 +61,12 @@ class ViewController : public Responder {
   virtual void viewDidAppear(bool animated) { (void)animated; }
   virtual void viewWillDisappear(bool animated) { (void)animated; }
   virtual void viewDidDisappear(bool animated) { (void)animated; }
+  // This screen has left the screen for good: a dismissal that took away the screen it is (or a
+  // screen presented under it, or the container holding it then) has ended. Runs once per
+  // presentation, after every viewDidDisappear of that dismissal and before its completion: for
+  // each dismissed screen from the top down, each one's held screens after it (the whole stack,
+  // every tab). A screen popped, covered or switched away from does not get it.
+  virtual void viewDidLeave() {}
   // The base unloads the view of a screen that is not on screen (its view is in no window):
   // the view is dropped and viewDidUnload called; the next use of view() loads it again.
   // Subclasses that override it call the base.
@@ -128,8 +149,8 @@ class ViewController : public Responder {
  private:
   enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
   Ref<ViewController> presentationRoot();
-  void finishPresentation(const Ref<ViewController>& presented, bool presenterWasVisible, bool animated,
-                          Completion completion);
+  // Tells `screen` and every screen it holds that they left for good.
+  static void deliverLeave(const Ref<ViewController>& screen);
 
   Ref<View> view_;
   std::optional<std::string> title_;
@@ -149,6 +170,9 @@ class ViewController : public Responder {
   bool hiddenByPresentation_ = false;
   bool beingPresented_ = false;
   bool beingDismissed_ = false;
+  // A presentation asked for over the screens this one is dismissing; it runs when that
+  // dismissal has ended.
+  std::function<void()> queuedPresentation_;
   std::weak_ptr<Storyboard> storyboard_;
   Appearance appearance_ = Appearance::Disappeared;
   bool appearanceAnimated_ = false;

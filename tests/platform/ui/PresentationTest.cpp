@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "UITestSupport.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
@@ -280,6 +282,245 @@ TEST_F(PresentationTest, MemoryWarningsUnloadTheViewsOfScreensNotOnScreen) {
   nav->popViewControllerAnimated(false);
   EXPECT_NE(bottom->view(), oldView);
   EXPECT_EQ(journal[1], "U load");
+}
+
+}  // namespace
+}  // namespace zv::ui::testing
+
+namespace zv::ui::testing {
+namespace {
+
+// A journal screen that also writes when it leaves for good.
+class LeavingScreen : public JournalScreen {
+ public:
+  LeavingScreen(std::string name, Journal* journal) : JournalScreen(name, journal), name_(std::move(name)), journal_(journal) {}
+  void viewDidLeave() override { journal_->push_back(name_ + " left"); }
+
+ private:
+  std::string name_;
+  Journal* journal_;
+};
+
+Ref<LeavingScreen> leaving(const std::string& name, Journal* journal) {
+  return std::make_shared<LeavingScreen>(name, journal);
+}
+
+std::ptrdiff_t count(const Journal& journal, const std::string& entry) {
+  return std::count(journal.begin(), journal.end(), entry);
+}
+
+// The position of `entry` in the journal (its size when it is missing).
+std::size_t at(const Journal& journal, const std::string& entry) {
+  return static_cast<std::size_t>(std::find(journal.begin(), journal.end(), entry) - journal.begin());
+}
+
+class LeavingTest : public UITest {};
+
+TEST_F(LeavingTest, DismissedScreensLeaveOnceAfterTheDismissalWithEverythingTheyHold) {
+  Journal journal;
+  auto a = leaving("A", &journal);
+  auto first = leaving("B1", &journal);
+  auto second = leaving("B2", &journal);
+  auto c = leaving("C", &journal);
+  makeKeyWindow(a);
+  auto nav = NavigationController::make(first);
+  nav->pushViewController(second, false);
+  a->presentViewController(nav, false);
+  nav->presentViewController(c, false);
+  journal.clear();
+
+  a->dismissViewControllerAnimated(true, [&] { journal.push_back("dismissed"); });
+  advance(kTransitionDuration / 2);
+  EXPECT_EQ(count(journal, "C left"), 0) << "the dismissal has not ended";
+  advance(kTransitionDuration);
+  // The top first, then the screen under it with the whole stack it holds; the presenter stays.
+  EXPECT_EQ(journal, (Journal{"C willDisappear", "A willAppear", "C didDisappear", "A didAppear", "C left", "B1 left",
+                              "B2 left", "dismissed"}));
+
+  // Once per presentation: shown and dismissed again, it leaves again.
+  journal.clear();
+  a->presentViewController(c, true);
+  advance(kTransitionDuration);
+  c->dismissViewControllerAnimated(false);
+  EXPECT_EQ(count(journal, "C left"), 1);
+  settle();
+  EXPECT_EQ(count(journal, "C left"), 1);
+}
+
+TEST_F(LeavingTest, ScreensOnlyCoveredOrSwitchedAwayFromDoNotLeave) {
+  Journal journal;
+  auto a = leaving("A", &journal);
+  auto page = leaving("P", &journal);
+  auto pushed = leaving("Q", &journal);
+  auto other = leaving("T", &journal);
+  auto over = leaving("O", &journal);
+  makeKeyWindow(a);
+  auto nav = NavigationController::make(page);
+  auto tabs = TabBarController::make({nav, other});
+  a->presentViewController(tabs, true);
+  advance(kTransitionDuration);
+  journal.clear();
+
+  // Covered by a pushed screen, by a presented one, and by another tab; then shown again.
+  nav->pushViewController(pushed, true);
+  advance(kTransitionDuration);
+  nav->popViewControllerAnimated(true);
+  advance(kTransitionDuration);
+  page->presentViewController(over, true);
+  advance(kTransitionDuration);
+  over->dismissViewControllerAnimated(true);
+  advance(kTransitionDuration);
+  tabs->simulateTabTap(1);
+  tabs->simulateTabTap(0);
+  settle();
+  EXPECT_EQ(count(journal, "P didDisappear"), 3);
+  EXPECT_EQ(count(journal, "O left"), 1);
+  EXPECT_EQ(count(journal, "P left"), 0);
+  EXPECT_EQ(count(journal, "T left"), 0);
+  EXPECT_EQ(count(journal, "A left"), 0);
+  EXPECT_TRUE(page->isVisible());
+
+  // Taken away with its tabs: every tab leaves, once.
+  journal.clear();
+  a->dismissViewControllerAnimated(true);
+  settle();
+  EXPECT_EQ(count(journal, "P left"), 1);
+  EXPECT_EQ(count(journal, "T left"), 1);
+  EXPECT_EQ(count(journal, "A left"), 0);
+}
+
+// A screen presented over the screen under it and taken down with that screen, from before its
+// slide-in starts to after it ended, animated or not: it disappears once and leaves once, both
+// when the dismissal has ended; its presentation's completion runs once.
+TEST_F(LeavingTest, AScreenTakenDownWhileItSlidesInLeavesOnceWhenTheDismissalEnds) {
+  struct Point {
+    double after;
+    bool animated;
+  };
+  for (auto point : {Point{0, true}, Point{0.1, true}, Point{kTransitionDuration - 0.01, true},
+                     Point{kTransitionDuration, true}, Point{0.5, true}, Point{0, false}, Point{0.2, false}}) {
+    SCOPED_TRACE(::testing::Message() << "taken down " << point.after << " s in, animated " << point.animated);
+    Journal journal;
+    auto a = leaving("A", &journal);
+    auto under = leaving("H", &journal);
+    auto page = leaving("P", &journal);
+    makeKeyWindow(a);
+    a->presentViewController(under, false);
+    journal.clear();
+    under->presentViewController(page, true, [&] { journal.push_back("presented P"); });
+    advance(point.after);
+    a->dismissViewControllerAnimated(point.animated, [&] { journal.push_back("dismissed"); });
+    if (point.animated) {
+      advance(kTransitionDuration - 0.01);
+      EXPECT_EQ(count(journal, "P didDisappear"), 0) << "still on its way out";
+      EXPECT_EQ(count(journal, "P left"), 0);
+    }
+    settle();
+    EXPECT_EQ(count(journal, "P didDisappear"), 1);
+    EXPECT_EQ(count(journal, "H didDisappear"), 1);
+    EXPECT_EQ(count(journal, "P left"), 1);
+    EXPECT_EQ(count(journal, "H left"), 1);
+    EXPECT_EQ(count(journal, "presented P"), 1);
+    EXPECT_LT(at(journal, "P didDisappear"), at(journal, "P left"));
+    EXPECT_LT(at(journal, "P left"), at(journal, "dismissed"));
+    EXPECT_EQ(count(journal, "A didAppear"), 1);
+    EXPECT_GT(at(journal, "P didDisappear"), at(journal, "A willAppear"));
+    EXPECT_EQ(a->presentedViewController(), nullptr);
+    EXPECT_EQ(page->presentingViewController(), nullptr);
+    EXPECT_EQ(under->presentedViewController(), nullptr);
+    EXPECT_EQ(page->view()->window(), nullptr);
+    EXPECT_TRUE(a->isVisible());
+    EXPECT_FALSE(page->isVisible());
+    EXPECT_FALSE(Application::sharedApplication()->isIgnoringInteractionEvents());
+  }
+}
+
+TEST_F(LeavingTest, AScreenPresentedOverLeavingScreensComesUpOnceTheyAreGone) {
+  Journal journal;
+  auto a = leaving("A", &journal);
+  auto menu = leaving("M", &journal);
+  auto page = leaving("L", &journal);
+  auto late = leaving("X", &journal);
+  makeKeyWindow(a);
+  a->presentViewController(menu, false);
+  journal.clear();
+  LogCapture log;
+
+  a->dismissViewControllerAnimated(true, [&] { journal.push_back("dismissed"); });
+  advance(0.1);
+  menu->presentViewController(page, true, [&] { journal.push_back("presented L"); });
+  // It has its presenter at once: the screen that takes the menu away.
+  EXPECT_EQ(page->presentingViewController(), a);
+  EXPECT_TRUE(page->isBeingPresented());
+  EXPECT_FALSE(page->isViewLoaded());
+  // A second screen over the same leaving menu is refused at once.
+  menu->presentViewController(late, true, [&] { journal.push_back("presented X"); });
+  EXPECT_EQ(late->presentingViewController(), nullptr);
+  EXPECT_TRUE(log.contains("while it is being dismissed"));
+  // Nor can the page be dismissed before it came up.
+  page->dismissViewControllerAnimated(false, [&] { journal.push_back("wrong"); });
+
+  settle();
+  EXPECT_EQ(journal, (Journal{"M willDisappear", "A willAppear", "M didDisappear", "A didAppear", "L load",
+                              "L willAppear", "A willDisappear", "M left", "dismissed", "L didAppear",
+                              "A didDisappear", "presented L"}));
+  EXPECT_EQ(a->presentedViewController(), page);
+  EXPECT_NE(page->view()->window(), nullptr);
+
+  // Presented like any other: it goes when dismissed, and leaves.
+  journal.clear();
+  page->dismissViewControllerAnimated(true, [&] { journal.push_back("dismissed L"); });
+  settle();
+  EXPECT_EQ(journal, (Journal{"L willDisappear", "A willAppear", "L didDisappear", "A didAppear", "L left",
+                              "dismissed L"}));
+  EXPECT_EQ(a->presentedViewController(), nullptr);
+}
+
+// The screen under a leaving one is itself taken away by a dismissal from further down before
+// the first dismissal ended: each screen leaves once, whichever dismissal ends first.
+TEST_F(LeavingTest, OverlappingDismissalsFromDifferentPresentersLeaveEachScreenOnce) {
+  for (bool lowerAnimated : {true, false}) {
+    SCOPED_TRACE(lowerAnimated ? "the lower dismissal animated" : "the lower dismissal at once");
+    Journal journal;
+    auto a = leaving("A", &journal);
+    auto under = leaving("H", &journal);
+    auto page = leaving("P", &journal);
+    makeKeyWindow(a);
+    a->presentViewController(under, false);
+    under->presentViewController(page, false);
+    journal.clear();
+    under->dismissViewControllerAnimated(true);
+    advance(0.1);
+    a->dismissViewControllerAnimated(lowerAnimated);
+    settle();
+    EXPECT_EQ(count(journal, "P left"), 1);
+    EXPECT_EQ(count(journal, "H left"), 1);
+    EXPECT_EQ(count(journal, "P didDisappear"), 1);
+    EXPECT_EQ(a->presentedViewController(), nullptr);
+    EXPECT_FALSE(page->view()->window());
+    EXPECT_FALSE(under->view()->window());
+  }
+}
+
+TEST_F(LeavingTest, ScreensAlreadyLeavingAreNotDismissedAgain) {
+  Journal journal;
+  auto a = leaving("A", &journal);
+  auto under = leaving("H", &journal);
+  auto page = leaving("P", &journal);
+  makeKeyWindow(a);
+  a->presentViewController(under, false);
+  under->presentViewController(page, false);
+  journal.clear();
+  LogCapture log;
+  a->dismissViewControllerAnimated(true);
+  bool second = false;
+  under->dismissViewControllerAnimated(true, [&] { second = true; });
+  page->dismissViewControllerAnimated(false, [&] { second = true; });
+  EXPECT_TRUE(log.contains("while a presentation or dismiss is in progress"));
+  settle();
+  EXPECT_FALSE(second);
+  EXPECT_EQ(journal, (Journal{"P willDisappear", "A willAppear", "P didDisappear", "A didAppear", "P left",
+                              "H left"}));
 }
 
 }  // namespace

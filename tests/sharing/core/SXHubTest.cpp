@@ -259,6 +259,53 @@ TEST_F(SXPresentationTest, AHideAskedDuringThePresentationRunsOnceWhenItEnds) {
   NotificationCenter::defaultCenter()->removeObserver(token);
 }
 
+// Every screen the hub shows ends through its taken-away callback: taken away by the next screen
+// before its slide-in began, mid-way, right at its end or after it, the callback runs once, when
+// the screen is off the window, and the next screen shows.
+TEST_F(SXPresentationTest, AScreenTakenAwayAtAnyPointOfItsSlideInIsTakenAwayOnceWhenGone) {
+  auto hub = SX::currentHelper();
+  for (double after : {0.0, 0.1, 0.34, 0.35, 0.6}) {
+    SCOPED_TRACE(::testing::Message() << "taken away " << after << " s into the slide-in");
+    auto first = std::make_shared<ui::ViewController>();
+    int taken = 0;
+    bool goneWhenTaken = false;
+    hub->showViewController(first, [&] {
+      ++taken;
+      goneWhenTaken = !first->view()->window();
+    });
+    advance(after);
+    auto next = std::make_shared<ui::ViewController>();
+    hub->showViewController(next, [] {});
+    settle();
+    EXPECT_EQ(taken, 1);
+    EXPECT_TRUE(goneWhenTaken);
+    EXPECT_TRUE(next->isVisible());
+    EXPECT_EQ(root->presentedViewController(), hub->currentView());
+    hub->hideCurrentViewControllerAnimated(false);
+    settle();
+  }
+}
+
+// A screen reaching the hub while a screen shown outside it (a tweet sheet, a login page) slides
+// out over the root comes up once that screen is gone.
+TEST_F(SXPresentationTest, AScreenShownWhileAnotherLeavesTheRootComesUpAfterIt) {
+  auto hub = SX::currentHelper();
+  auto outside = std::make_shared<ui::ViewController>();
+  root->presentViewController(outside, false);
+  outside->dismissViewControllerAnimated(true);
+  auto screen = std::make_shared<ui::ViewController>();
+  int taken = 0;
+  hub->showViewController(screen, [&] { ++taken; });
+  settle();
+  EXPECT_TRUE(screen->isVisible());
+  EXPECT_EQ(root->presentedViewController(), hub->currentView());
+  EXPECT_FALSE(outside->view()->window());
+  hub->hideCurrentViewControllerAnimated(true);
+  settle();
+  EXPECT_EQ(taken, 1);
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+}
+
 TEST_F(SXPresentationTest, AShowAskedWhileDismissingWaitsForTheDismissal) {
   auto hub = SX::currentHelper();
   LogCapture log;

@@ -1,5 +1,7 @@
 #include "sharing/services/notes/NCOAuthViewController.h"
 
+#include <utility>
+
 #include "platform/net/URLRequest.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/NavigationItem.h"
@@ -43,14 +45,12 @@ void NCOAuthViewController::viewDidLoad() {
 
 void NCOAuthViewController::cancel() {
   if (webView_) webView_->stopLoading();
-  auto delegate = delegate_.lock();
-  delegate_.reset();
-  if (delegate) delegate->oauthViewControllerDidCancel(*this);
+  if (std::exchange(cancelled_, true)) return;
+  if (auto delegate = delegate_.lock()) delegate->oauthViewControllerDidCancel(*this);
 }
 
-void NCOAuthViewController::viewDidDisappear(bool animated) {
-  ui::ViewController::viewDidDisappear(animated);
-  if (presentingViewController()) return;  // covered by another screen, still presented
+void NCOAuthViewController::viewDidLeave() {
+  ui::ViewController::viewDidLeave();
   if (webView_) webView_->stopLoading();
   auto delegate = delegate_.lock();
   delegate_.reset();

@@ -2,10 +2,11 @@
 // The note-service login page: a web view on the authorization address with a cancel button.
 // Every load whose address begins with the callback prefix is refused and handed to the
 // delegate; cancelled or interrupted loads are ignored, other load errors stop the page and go to
-// the delegate. Cancel tells the delegate, then drops it. A page that leaves the screen while no
-// longer presented (taken down with the screen it was shown over, or dismissed after its answer)
-// tells the delegate so once, then drops it: a delegate still waiting for the page's answer ends
-// what the page was for and has nothing left to dismiss.
+// the delegate. Cancel tells the delegate once. When the page has left the screen for good
+// (viewDidLeave: dismissed after its answer, or taken down with the screen it was shown over, also
+// while it was still sliding in) it stops loading and tells the delegate so, then drops it: a
+// delegate still waiting for the page's answer ends what the page was for, and one that was
+// dismissing the page knows it is gone. A page only covered by another screen tells nothing.
 //
 // Threads: main thread. Ownership: the delegate (the session) is not retained.
 
@@ -39,7 +40,7 @@ class NCOAuthViewController : public ui::ViewController, public ui::WebViewDeleg
   void loadView() override;
   void viewDidLoad() override;
   void cancel();
-  void viewDidDisappear(bool animated) override;
+  void viewDidLeave() override;
   // The page turns with the device, whichever way it is held.
   bool shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation) override { return true; }
 
@@ -55,6 +56,7 @@ class NCOAuthViewController : public ui::ViewController, public ui::WebViewDeleg
   Ref<URL> authorizationURL_;
   std::string oauthCallbackPrefix_;
   Ref<ui::WebView> webView_;
+  bool cancelled_ = false;
 };
 
 }  // namespace zv

@@ -355,16 +355,16 @@ void NoteServiceSession::showLoginPage(const std::string& token) {
   }
   if (viewController_) {
     awaitingCallback_ = true;
-    presenter_ = viewController_;
+    pageScreen_ = navigation;
+    shownPage_ = loginPage_.get();
     presentationDone_ = false;
     dismissWanted_ = false;
     std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
-    viewController_->presentViewController(navigation, true, [weak] {
+    std::weak_ptr<ui::ViewController> weakScreen = navigation;
+    viewController_->presentViewController(navigation, true, [weak, weakScreen] {
       auto self = weak.lock();
-      if (!self) return;
-      self->presentationDone_ = true;
-      // The login may have ended while the page was still coming up.
-      if (self->dismissWanted_) self->dismissLoginPage();
+      auto screen = weakScreen.lock();
+      if (self && screen) self->loginPageCameUp(screen);
     });
     if (navigation->presentingViewController()) return;
   }
@@ -372,35 +372,58 @@ void NoteServiceSession::showLoginPage(const std::string& token) {
   // can start.
   awaitingCallback_ = false;
   loginPage_ = nullptr;
-  presenter_ = nullptr;
+  pageScreen_ = nullptr;
+  shownPage_ = nullptr;
   completeAuthentication(Error::make(kNoteServiceErrorDomain, kNoteServiceErrorNoViewController,
                                      "The login page could not be shown."));
 }
 
+void NoteServiceSession::loginPageCameUp(const Ref<ui::ViewController>& screen) {
+  if (screen != pageScreen_) return;  // taken away already, or another login's page
+  presentationDone_ = true;
+  // The login may have ended while the page was still coming up.
+  if (dismissWanted_) dismissLoginPage();
+}
+
 void NoteServiceSession::dismissLoginPage() {
   loginPage_ = nullptr;
-  if (!presenter_) return;
+  if (!pageScreen_) return;
   if (!presentationDone_) {
     dismissWanted_ = true;
     return;
   }
-  auto presenter = std::move(presenter_);
-  presenter_ = nullptr;
-  dismissing_ = true;
-  std::weak_ptr<NoteServiceSession> weak = selfAs<NoteServiceSession>();
-  presenter->dismissViewControllerAnimated(true, [weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    self->dismissing_ = false;
-    // A login that ended while the page was leaving completes now, so whatever the caller shows
-    // next is not refused by a screen still in motion.
-    if (self->completionDeferred_) {
-      self->completionDeferred_ = false;
-      auto error = std::move(self->deferredError_);
-      self->deferredError_ = nullptr;
-      self->completeAuthentication(error);
-    }
-  });
+  dismissWanted_ = false;
+  auto screen = pageScreen_;
+  // Already on its way out (with the screen under it): it reports when it is gone.
+  if (screen->isBeingDismissed()) return;
+  if (auto presenter = screen->presentingViewController()) presenter->dismissViewControllerAnimated(true);
+  if (!screen->isBeingDismissed()) {
+    // Nothing can take the page away: the login does not wait for it.
+    log(LogLevel::Warning, "NoteServiceSession: the login page could not be dismissed");
+    loginPageLeft();
+  }
+}
+
+void NoteServiceSession::loginPageLeft() {
+  pageScreen_ = nullptr;
+  shownPage_ = nullptr;
+  loginPage_ = nullptr;
+  presentationDone_ = false;
+  dismissWanted_ = false;
+  if (awaitingCallback_) {
+    // Gone before it answered: the login is not made.
+    awaitingCallback_ = false;
+    completeAuthentication(nullptr);
+    return;
+  }
+  // A login that ended while the page was leaving completes now, so whatever the caller shows
+  // next is not refused by a screen still in motion.
+  if (completionDeferred_) {
+    completionDeferred_ = false;
+    auto error = std::move(deferredError_);
+    deferredError_ = nullptr;
+    completeAuthentication(error);
+  }
 }
 
 void NoteServiceSession::oauthViewControllerDidCancel(NCOAuthViewController&) {
@@ -426,12 +449,8 @@ void NoteServiceSession::oauthViewControllerReceivedOAuthCallbackURL(NCOAuthView
 }
 
 void NoteServiceSession::oauthViewControllerLeftTheScreen(NCOAuthViewController& controller) {
-  if (!awaitingCallback_ || &controller != loginPage_.get()) return;  // answered, or another login's page
-  awaitingCallback_ = false;
-  loginPage_ = nullptr;
-  presenter_ = nullptr;
-  dismissWanted_ = false;
-  completeAuthentication(nullptr);
+  if (&controller != shownPage_) return;  // another login's page
+  loginPageLeft();
 }
 
 void NoteServiceSession::startAccessTokenRequest(const Ref<URL>& callbackURL) {
@@ -451,7 +470,7 @@ bool NoteServiceSession::handleOpenURL(const Ref<URL>& url) {
 }
 
 void NoteServiceSession::completeAuthentication(const Ref<Error>& error) {
-  if (presenter_ || dismissing_) {
+  if (pageScreen_) {
     completionDeferred_ = true;
     deferredError_ = error;
     return;

@@ -1,9 +1,12 @@
 #pragma once
 // The program's one connection to the note service: host and OAuth consumer key and secret, the
 // three-step OAuth 1.0a login (temporary token, the login page, the access token), the stored
-// credentials, and the service's two clients, made anew on every call. A login page taken down
-// before it answered (with the screen it was shown over) ends its login as a cancel does: the
-// login completes with nullptr and its late callback is nobody's.
+// credentials, and the service's two clients, made anew on every call. The login page is
+// presented over the caller's screen and counts as up until it has left the screen for good (its
+// viewDidLeave); the login completes only after that. A page taken away before it answered (with
+// the screen it was shown over, also while still sliding in) ends its login as a cancel does: the
+// login completes with nullptr and its late callback is nobody's. A page that can be neither
+// shown nor taken away ends its login too, so a next login is never refused for good.
 //
 // Threads: the login runs on the main thread (its connection and page call back there) and its
 // completion runs exactly once there. Host, keys and credentials may be read from any thread
@@ -102,8 +105,8 @@ class NoteServiceSession : public Object,
   void oauthViewControllerDidFailWithError(NCOAuthViewController& controller, const Ref<Error>& error) override;
   void oauthViewControllerReceivedOAuthCallbackURL(NCOAuthViewController& controller,
                                                    const Ref<URL>& callbackURL) override;
-  // A page gone before it answered (taken down with the screen under it) ends its login as a
-  // cancel would; the session has no page left to dismiss.
+  // The page has left the screen for good: a login still waiting for its answer ends as a cancel
+  // would; one that ended meanwhile completes now.
   void oauthViewControllerLeftTheScreen(NCOAuthViewController& controller) override;
   // URLConnectionDelegate
   void connectionDidReceiveResponse(net::URLConnection& connection, const Ref<net::URLResponse>& response) override;
@@ -119,6 +122,8 @@ class NoteServiceSession : public Object,
   void handleTokenReply(const Ref<net::URLResponse>& response, const std::string& body);
   void showLoginPage(const std::string& token);
   void dismissLoginPage();
+  void loginPageCameUp(const Ref<ui::ViewController>& screen);
+  void loginPageLeft();
   void completeAuthentication(const Ref<Error>& error);
   void startAccessTokenRequest(const Ref<URL>& callbackURL);
 
@@ -130,10 +135,12 @@ class NoteServiceSession : public Object,
 
   Ref<ui::ViewController> viewController_;
   Ref<NCOAuthViewController> loginPage_;
-  Ref<ui::ViewController> presenter_;  // presents the login page until it is dismissed
+  // The screen presented for the login page (its navigation) and the page in it, until the page
+  // has left the screen for good.
+  Ref<ui::ViewController> pageScreen_;
+  const NCOAuthViewController* shownPage_ = nullptr;
   bool presentationDone_ = false;
   bool dismissWanted_ = false;
-  bool dismissing_ = false;
   bool completionDeferred_ = false;
   Ref<Error> deferredError_;
   Ref<net::URLConnection> connection_;

@@ -30,15 +30,14 @@ std::vector<std::pair<std::size_t, std::size_t>> cutPoints(const std::string& te
   return points;
 }
 
-// The platform sheet, told once when it leaves the screen no longer presented: taken down with
-// the screen it was shown over, or dismissed after its report.
+// The platform sheet, told once when it has left the screen for good: taken down with the screen
+// it was shown over (also while still sliding in), or dismissed after its report.
 class TweetSheet : public ui::TweetComposeViewController {
  public:
   static Ref<TweetSheet> make() { return isAvailable() ? std::make_shared<TweetSheet>() : nullptr; }
   void setWhenGone(std::function<void()> whenGone) { whenGone_ = std::move(whenGone); }
-  void viewDidDisappear(bool animated) override {
-    ui::TweetComposeViewController::viewDidDisappear(animated);
-    if (presentingViewController()) return;  // covered by another screen, still presented
+  void viewDidLeave() override {
+    ui::TweetComposeViewController::viewDidLeave();
     auto gone = std::exchange(whenGone_, nullptr);
     if (gone) gone();
   }
@@ -97,18 +96,21 @@ void SXiOS5Twitter::presentUI() {
   std::weak_ptr<SXiOS5Twitter> weak = keepAlive_;
   // The sheet may report while it is still coming up; it leaves once it is up. This state
   // outlives the sharer, which lets go of itself when the sheet reports. The sheet's handler holds
-  // it, and the presenter holds the sheet, so the presenter is held weakly here.
-  // The share ends once: by the sheet's report, or as cancelled when the sheet was taken down
-  // before it reported.
+  // it, and the presenter holds the sheet, so the sheet is held weakly here.
+  // The share ends once: by the sheet's report, or as cancelled when the sheet left the screen
+  // for good before it reported.
   struct SheetState {
-    std::weak_ptr<ui::ViewController> presenter;
+    std::weak_ptr<ui::ViewController> sheet;
     bool presented = false;
     bool leaveWanted = false;
     bool ended = false;
   };
   auto state = std::make_shared<SheetState>();
-  auto leave = [](const std::weak_ptr<ui::ViewController>& weakPresenter) {
-    auto presenter = weakPresenter.lock();
+  auto leave = [](const std::weak_ptr<ui::ViewController>& weakSheet) {
+    auto sheet = weakSheet.lock();
+    // Gone, or already going with the screen under it.
+    if (!sheet || sheet->isBeingDismissed()) return;
+    auto presenter = sheet->presentingViewController();
     if (!presenter) return;
     presenter->dismissViewControllerAnimated(true, [] {
       OperationQueue::mainQueue()->addOperationWithBlock(
@@ -118,12 +120,10 @@ void SXiOS5Twitter::presentUI() {
   sheet->setCompletionHandler([weak, state, leave](ui::TweetComposeResult result) {
     auto self = weak.lock();
     if (!self || std::exchange(state->ended, true)) return;
-    if (!state->presenter.expired()) {
-      if (state->presented) {
-        leave(state->presenter);
-      } else {
-        state->leaveWanted = true;
-      }
+    if (state->presented) {
+      leave(state->sheet);
+    } else {
+      state->leaveWanted = true;
     }
     if (result == ui::TweetComposeResult::Done) {
       self->sendDidFinish();
@@ -139,12 +139,12 @@ void SXiOS5Twitter::presentUI() {
     self->keepAlive_.reset();
   });
   sheet_ = sheet;
+  state->sheet = sheet;
   currentTopViewController_ = SX::currentHelper()->rootViewForCustomUIDisplay();
-  state->presenter = currentTopViewController_;
   if (currentTopViewController_) {
     currentTopViewController_->presentViewController(sheet, true, [state, leave] {
       state->presented = true;
-      if (state->leaveWanted) leave(state->presenter);
+      if (state->leaveWanted) leave(state->sheet);
     });
   }
   // No screen to show the sheet on, or one busy with another: the share ends here.

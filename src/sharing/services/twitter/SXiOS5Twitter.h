@@ -6,7 +6,8 @@
 // such mode).
 //
 // A sheet that cannot be shown (no screen to show it on) ends the share with a failure; a sheet
-// taken down before it reported (with the screen it was shown over) ends it as cancelled, once.
+// that left the screen for good before it reported (taken down with the screen it was shown over,
+// also while still sliding in) ends it as cancelled, once.
 //
 // Threads: main thread only. Ownership: the sharer keeps itself alive while it waits for the hub
 // to finish hiding another screen and while its sheet is on screen, until the sheet reports.

@@ -13,6 +13,7 @@
 #include "platform/net/NetErrors.h"
 #include "platform/system/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
+#include "sharing/core/SX.h"
 #include "sharing/core/KeychainWrapper.h"
 #include "sharing/services/notes/NoteServiceNoteStore.h"
 #include "sharing/services/notes/NoteServiceUserStore.h"
@@ -26,6 +27,8 @@ constexpr const char* kNewToken = "S=s7:U=2a:fresh&token";
 
 class NoteServiceSessionTest : public NoteServiceTest {
  protected:
+  explicit NoteServiceSessionTest(bool manualClock = false) : NoteServiceTest(manualClock) {}
+
   void SetUp() override {
     NoteServiceTest::SetUp();
     // A logged-out session of its own for the login scenarios.
@@ -365,6 +368,143 @@ TEST_F(NoteServiceSessionTest, CancellingTheLoginPageCompletesWithoutALogin) {
   EXPECT_FALSE(session->isAuthenticated());
   EXPECT_EQ(loginStandIn->accessTokenRequests(), 0);
   EXPECT_TRUE(pumpRunLoopUntil([&] { return root->presentedViewController() == nullptr; }, 30.0));
+}
+
+// The login page over the hub's screens on a manual clock, so that the page is taken down at a
+// chosen point of its slide-in; the login endpoints still answer over loopback, and the page is
+// shown without answering until the test does.
+class NoteLoginPageTest : public NoteServiceSessionTest {
+ protected:
+  NoteLoginPageTest() : NoteServiceSessionTest(/*manualClock=*/true) {}
+  void SetUp() override {
+    NoteServiceSessionTest::SetUp();
+    loginStandIn->holdLoginPage();
+    SX::setRootViewController(root);
+  }
+  void TearDown() override {
+    SX::currentHelper()->hideCurrentViewControllerAnimated(false);
+    settleAll();
+    SX::setRootViewController(nullptr);
+    NoteServiceSessionTest::TearDown();
+  }
+
+  void settleAll() {
+    for (int i = 0; i < 3; ++i) {
+      settle();
+      pumpRunLoopUntil([] { return OperationQueue::mainQueue()->operationCount() == 0; }, 10.0);
+    }
+  }
+  Ref<ui::ViewController> showThroughHub() {
+    auto screen = std::make_shared<ui::ViewController>();
+    SX::currentHelper()->showViewController(screen, [] {});
+    settleAll();
+    EXPECT_TRUE(screen->isVisible());
+    return screen;
+  }
+  // Starts a login over the hub's top screen, as the note sharer does, and waits for its page to
+  // be asked for: the page's slide-in starts then, and stands still until the test moves time.
+  Ref<NCOAuthViewController> startLoginUntilPage(const Ref<ui::ViewController>& presenter) {
+    const int before = completions;
+    startLogin(presenter);
+    EXPECT_TRUE(pumpRunLoopUntil([&] { return session->loginPage() || completions > before; }, 30.0));
+    return session->loginPage();
+  }
+  // Lets time pass on the screens until the login completed.
+  bool advanceUntilCompleted(int count) {
+    return pumpRunLoopUntil([&] {
+      advance(0.05);
+      return completions >= count;
+    }, 30.0);
+  }
+};
+
+const char* const kCallback = "en-consumer-key://response?oauth_token=temporary-token-1&oauth_verifier=verifier-77";
+
+// Taken down with the screen under it before its slide-in began, mid-way, right at its end and
+// after it: the login ends once as not made, takes no late answer, and the next login runs.
+TEST_F(NoteLoginPageTest, ALoginPageTakenDownAtAnyPointOfItsSlideInEndsTheLoginAndTheNextRuns) {
+  for (double after : {0.0, 0.1, 0.34, 0.35, 0.6}) {
+    SCOPED_TRACE(::testing::Message() << "taken down " << after << " s into the slide-in");
+    completions = 0;
+    loginError = nullptr;
+    showThroughHub();
+    auto page = startLoginUntilPage(SX::currentHelper()->rootViewForCustomUIDisplay());
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(page->navigationController()->isBeingPresented());
+    advance(after);
+
+    // Another share's screen reaches the hub: the screen under the page goes, and the page with it.
+    showThroughHub();
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(loginError) << loginError->description();
+    EXPECT_FALSE(session->loginPage());
+    EXPECT_FALSE(page->view()->window());
+    EXPECT_FALSE(session->handleOpenURL(URL::make(kCallback)));
+
+    // The next login is not refused as still running: its page comes up, and a cancel ends it.
+    auto next = startLoginUntilPage(SX::currentHelper()->rootViewForCustomUIDisplay());
+    ASSERT_TRUE(next) << (loginError ? loginError->localizedDescription() : "no page");
+    EXPECT_EQ(completions, 1);
+    settleAll();
+    next->cancel();
+    ASSERT_TRUE(advanceUntilCompleted(2));
+    EXPECT_FALSE(loginError);
+    EXPECT_FALSE(next->view()->window());
+    EXPECT_EQ(loginStandIn->accessTokenRequests(), 0);
+    EXPECT_FALSE(session->isAuthenticated());
+  }
+}
+
+// Covered by another screen and uncovered, the page stays and the login waits; covered again and
+// taken down with the screen under it, the login ends once as not made.
+TEST_F(NoteLoginPageTest, ALoginPageOnlyCoveredWaitsAndCoveredWhenTakenDownEndsTheLogin) {
+  showThroughHub();
+  auto page = startLoginUntilPage(SX::currentHelper()->rootViewForCustomUIDisplay());
+  ASSERT_TRUE(page);
+  settleAll();
+  auto cover = std::make_shared<ui::ViewController>();
+  page->presentViewController(cover, true);
+  settleAll();
+  EXPECT_FALSE(page->isVisible());
+  cover->dismissViewControllerAnimated(true);
+  settleAll();
+  EXPECT_TRUE(page->isVisible());
+  EXPECT_EQ(completions, 0);
+  EXPECT_EQ(session->loginPage(), page);
+
+  page->presentViewController(cover, true);
+  settleAll();
+  showThroughHub();
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(loginError);
+  EXPECT_FALSE(page->view()->window());
+  EXPECT_FALSE(cover->view()->window());
+  auto next = startLoginUntilPage(SX::currentHelper()->rootViewForCustomUIDisplay());
+  EXPECT_TRUE(next) << (loginError ? loginError->localizedDescription() : "no page");
+}
+
+// A share menu's row starts a login and the menu closes: the page, asked for while the menu still
+// slides out, comes up over the screen under the menu, and the login completes when it is answered.
+TEST_F(NoteLoginPageTest, ALoginPageAskedForWhileTheMenuUnderItClosesComesUpAndFinishes) {
+  auto menu = showThroughHub();
+  startLogin(SX::currentHelper()->rootViewForCustomUIDisplay());
+  SX::currentHelper()->hideCurrentViewControllerAnimated(true);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return session->loginPage() || completions > 0; }, 30.0));
+  auto page = session->loginPage();
+  ASSERT_TRUE(page);
+  settleAll();
+  EXPECT_FALSE(menu->view()->window());
+  EXPECT_EQ(root->presentedViewController(), page->navigationController());
+  EXPECT_TRUE(page->isVisible());
+  EXPECT_EQ(completions, 0);
+
+  ASSERT_TRUE(session->handleOpenURL(URL::make(kCallback)));
+  ASSERT_TRUE(advanceUntilCompleted(1));
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(loginError) << loginError->description();
+  EXPECT_TRUE(session->isAuthenticated());
+  EXPECT_FALSE(page->view()->window());
+  EXPECT_EQ(root->presentedViewController(), nullptr);
 }
 
 }  // namespace

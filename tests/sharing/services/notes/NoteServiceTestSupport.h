@@ -24,7 +24,8 @@ inline constexpr const char* kNotesToken = "S=s7:U=2a:E=1:C=tok&en+with/odd=char
 
 class NoteServiceTest : public SharingTest {
  protected:
-  NoteServiceTest() : SharingTest(/*manualClock=*/false) {}
+  // The real clock unless a scenario drives the screens' transitions itself.
+  explicit NoteServiceTest(bool manualClock = false) : SharingTest(manualClock) {}
 
   void SetUp() override {
     SharingTest::SetUp();

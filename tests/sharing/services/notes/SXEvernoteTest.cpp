@@ -15,6 +15,8 @@
 #include "platform/system/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
 #include "sharing/core/SX.h"
+#include "sharing/core/SXShareMenu.h"
+#include "sharing/services/RegisterServiceClasses.h"
 #include "sharing/core/SXXMLResponseParser.h"
 #include "sharing/services/notes/SXEvernote.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
@@ -61,6 +63,8 @@ Ref<graphics::Image> solidImage(int width, int height) {
 
 class SXEvernoteTest : public NoteServiceTest {
  protected:
+  explicit SXEvernoteTest(bool manualClock = false) : NoteServiceTest(manualClock) {}
+
   void SetUp() override {
     NoteServiceTest::SetUp();
     configurator->set("evernoteHost", box(kNotesHost));
@@ -532,6 +536,74 @@ TEST_F(SXEvernoteTest, MediaTagsCarryTheSizeOnlyWhenBothSidesArePositive) {
   EXPECT_EQ(SXEvernote::enMediaTagWithResource(resource, 12.6, 7),
             "<en-media type=\"image/png\" height=\"7\" width=\"13\" hash=\"900150983cd24fb0d6963f7d28e17f72\"/>");
   EXPECT_EQ(resource.data.size, 3);
+}
+
+// The share menu on a manual clock: its closing slide stands still until the test moves time,
+// while the login endpoints answer over loopback.
+class SXEvernoteMenuTest : public SXEvernoteTest {
+ protected:
+  SXEvernoteMenuTest() : SXEvernoteTest(/*manualClock=*/true) {}
+  void SetUp() override {
+    SXEvernoteTest::SetUp();
+    registerSharingServicesClasses();
+  }
+  void TearDown() override {
+    SX::currentHelper()->hideCurrentViewControllerAnimated(false);
+    settle();
+    SX::setRootViewController(nullptr);
+    SXEvernoteTest::TearDown();
+  }
+  // Lets time pass on the screens (and the replies come) until `done`.
+  bool advanceUntil(const std::function<bool()>& done) {
+    return pumpRunLoopUntil([&] {
+      advance(0.05);
+      return done();
+    }, 60.0);
+  }
+};
+
+// Picking the note service in the menu while logged out: the login page is asked for while the
+// menu still slides out, comes up once it is gone, and the login leads to the share form.
+TEST_F(SXEvernoteMenuTest, AMenuRowLeadingToALoginWhileTheMenuClosesLogsInAndShares) {
+  auto session = NoteServiceSession::sharedSession();
+  session->logout();
+  auto login = startLoginService(kNotesToken);
+  ASSERT_TRUE(login);
+  auto item = SXItem::makeText("picked from the menu");
+  item->title = "Menu";
+  auto menu = SXShareMenu::initWithStyle(ui::TableViewStyle::Grouped);
+  menu->setItem(item);
+  SX::currentHelper()->showViewController(menu, [] {});
+  settle();
+  ASSERT_TRUE(menu->isVisible());
+  auto table = menu->tableView();
+  table->setNeedsLayout();
+  table->layoutIfNeeded();
+  std::optional<std::size_t> row;
+  for (std::size_t r = 0; r < table->numberOfRowsInSection(1); ++r) {
+    auto cell = table->cellForRowAtIndexPath(IndexPath::forRow(r, 1));
+    if (cell && cell->textLabel()->text() == std::optional<std::string>("Evernote")) row = r;
+  }
+  ASSERT_TRUE(row);
+
+  ASSERT_TRUE(table->simulateTapOnRow(IndexPath::forRow(*row, 1)));
+  // The token reply comes while the menu, frozen in time, is still on its way out.
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return session->loginPage() != nullptr; }, 30.0));
+  EXPECT_TRUE(menu->navigationController()->isBeingDismissed());
+
+  // The page comes up, answers, and the share form follows.
+  Ref<SXFormController> form;
+  ASSERT_TRUE(advanceUntil([&] {
+    auto sharer = dyn<SXSharer>(SX::currentHelper()->currentView());
+    form = sharer ? dyn<SXFormController>(sharer->topViewController()) : nullptr;
+    return form && form->isVisible() && !SX::currentHelper()->isDismissingView();
+  })) << "logged in: " << session->isAuthenticated();
+  EXPECT_TRUE(session->isAuthenticated());
+  EXPECT_EQ(login->accessTokenRequests(), 1);
+  EXPECT_EQ(topAlert(), nullptr);
+  ASSERT_TRUE(pressRight(form));
+  ASSERT_TRUE(advanceUntil([&] { return standIn->createdNotes().size() == 1; }));
+  EXPECT_EQ(onlyNote().title, "Menu");
 }
 
 }  // namespace
