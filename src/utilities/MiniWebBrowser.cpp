@@ -182,6 +182,11 @@ void MiniWebBrowser::viewWillDisappear(bool animated) {
   if (webView_ && webView_->isLoading() && leavesForGood(self())) webView_->stopLoading();
 }
 
+void MiniWebBrowser::viewDidLeave() {
+  ui::ViewController::viewDidLeave();
+  if (webView_ && webView_->isLoading()) webView_->stopLoading();
+}
+
 bool MiniWebBrowser::shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) {
   return orientation != ui::InterfaceOrientation::PortraitUpsideDown;
 }

@@ -87,6 +87,9 @@ class MiniWebBrowser : public ui::ViewController, public ui::WebViewDelegate, pu
   // View controller.
   void viewDidLoad() override;
   void viewWillDisappear(bool animated) override;
+  // Taken away while covered (a screen pushed over it, then its whole stack dismissed), the
+  // browser gets no disappearance of its own: leaving for good stops its load there.
+  void viewDidLeave() override;
   bool shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) override;
   void willRotateToInterfaceOrientation(ui::InterfaceOrientation orientation, double duration) override;
 

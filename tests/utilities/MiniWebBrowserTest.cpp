@@ -304,6 +304,19 @@ TEST_F(MiniWebBrowserTest, ADismissedOrRemovedBrowserStopsItsLoadAndTheActivityI
   tabs->setViewControllers({other});
   EXPECT_FALSE(tabbed->webView()->isLoading());
   EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
+
+  // Covered by a pushed screen when its whole stack is dismissed: it never disappears itself.
+  window->setRootViewController(root);
+  auto covered = present("/stall");
+  ASSERT_TRUE(pumpRunLoopUntil([&] {
+    return covered->isVisible() && application->isNetworkActivityIndicatorVisible() && server.requests().size() == 3;
+  }, 30));
+  covered->navigationController()->pushViewController(std::make_shared<ui::ViewController>(), false);
+  EXPECT_TRUE(covered->webView()->isLoading());
+  root->dismissViewControllerAnimated(false);
+  EXPECT_FALSE(covered->webView()->isLoading());
+  EXPECT_FALSE(covered->activityIndicator()->isAnimating());
+  EXPECT_FALSE(application->isNetworkActivityIndicatorVisible());
 }
 
 // Covered while its page loads (another tab chosen, a screen pushed or presented over it), the
