@@ -12,6 +12,14 @@ void registerSharingTestClasses() {
   EchoSharer::registerClass();
 }
 
+Ref<ui::ViewController> SharingTest::showThroughHub() {
+  auto screen = std::make_shared<ui::ViewController>();
+  SX::currentHelper()->showViewController(screen, [] {});
+  settleAll();
+  EXPECT_TRUE(screen->isVisible());
+  return screen;
+}
+
 void SharingTest::resetHub() {
   SXActivityIndicator::resetForTesting();
   SX::resetForTesting();

@@ -123,6 +123,15 @@ class SharingTest : public ::testing::Test {
     }
   }
   void settle() { advance(2.0); }
+  // Lets every transition end and the work they leave on the main queue run.
+  void settleAll() {
+    for (int i = 0; i < 3; ++i) {
+      settle();
+      pumpRunLoopUntil([] { return OperationQueue::mainQueue()->operationCount() == 0; }, 10.0);
+    }
+  }
+  // A plain screen the hub shows, up once this returns.
+  Ref<ui::ViewController> showThroughHub();
 
   // A key window showing `root`.
   Ref<ui::Window> showRoot(const Ref<ui::ViewController>& root) {

@@ -388,19 +388,6 @@ class NoteLoginPageTest : public NoteServiceSessionTest {
     NoteServiceSessionTest::TearDown();
   }
 
-  void settleAll() {
-    for (int i = 0; i < 3; ++i) {
-      settle();
-      pumpRunLoopUntil([] { return OperationQueue::mainQueue()->operationCount() == 0; }, 10.0);
-    }
-  }
-  Ref<ui::ViewController> showThroughHub() {
-    auto screen = std::make_shared<ui::ViewController>();
-    SX::currentHelper()->showViewController(screen, [] {});
-    settleAll();
-    EXPECT_TRUE(screen->isVisible());
-    return screen;
-  }
   // Starts a login over the hub's top screen, as the note sharer does, and waits for its page to
   // be asked for: the page's slide-in starts then, and stands still until the test moves time.
   Ref<NCOAuthViewController> startLoginUntilPage(const Ref<ui::ViewController>& presenter) {

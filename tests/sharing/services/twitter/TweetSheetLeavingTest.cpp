@@ -43,22 +43,6 @@ class TweetSheetLeavingTest : public SharingTest {
     SharingTest::TearDown();
   }
 
-  // Lets every transition end and the work they leave on the main queue run.
-  void settleAll() {
-    for (int i = 0; i < 3; ++i) {
-      settle();
-      pumpRunLoopUntil([] { return OperationQueue::mainQueue()->operationCount() == 0; }, 10.0);
-    }
-  }
-
-  Ref<ui::ViewController> showThroughHub() {
-    auto screen = std::make_shared<ui::ViewController>();
-    SX::currentHelper()->showViewController(screen, [] {});
-    settleAll();
-    EXPECT_TRUE(screen->isVisible());
-    return screen;
-  }
-
   // A sheet presented over the hub's top screen; the sharer is only kept by itself.
   Ref<ui::TweetComposeViewController> presentSheet(std::weak_ptr<SXiOS5Twitter>& weak) {
     auto sharer = SXSharer::make<SXiOS5Twitter>();
