@@ -43,6 +43,11 @@ Ref<NotificationCenter> NotificationCenter::defaultCenter() {
 
 Ref<NotificationCenter> NotificationCenter::make() { return std::make_shared<NotificationCenter>(); }
 
+namespace {
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gDefaultCenterMade = (NotificationCenter::defaultCenter(), true);
+}  // namespace
+
 ObjectPtr NotificationCenter::addObserverForName(std::string_view name, const ObjectPtr& object, Callback callback) {
   return add(nullptr, name, object, std::move(callback));
 }
