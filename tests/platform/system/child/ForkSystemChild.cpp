@@ -1,0 +1,296 @@
+// A process that forks (without exec) while the system services and reachability are in use, and
+// checks what the child gets: exits 0 and prints "PASS" when the child and the parent both did
+// what they should, prints what went wrong and exits 1 otherwise, exits 77 when the scenario cannot
+// run here. Every child ends itself after 30 s (alarm), so a hang there is a failure.
+//
+// Arguments: the scenario, then a folder of its own for the files (home, shared root).
+//   busy [rounds]  forks again and again while other threads keep user defaults, pasteboards, a
+//                  notification centre and a reachability provider busy; each child uses them all;
+//   after-fork     a child changes user defaults and waits for the delayed save, replaces the
+//                  system reachability provider and asks for its temporary folder; the parent
+//                  goes on unaffected.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Values.h"
+#include "platform/net/ReachabilityProvider.h"
+#include "platform/storage/PropertyList.h"
+#include "platform/system/ApplicationEnvironment.h"
+#include "platform/system/NotificationCenter.h"
+#include "platform/system/Pasteboard.h"
+#include "platform/system/UserDefaults.h"
+
+namespace {
+
+using namespace zv;
+namespace fs = std::filesystem;
+
+// Generous limits: they only turn a hang into a failure.
+constexpr double kPatience = 20.0;
+
+template <typename Condition>
+bool waitUntil(Condition condition, double seconds = kPatience) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+[[noreturn]] void endChild(bool passed, const char* failure) {
+  if (!passed) std::printf("in the forked child: %s\n", failure);
+  std::fflush(stdout);
+  ::_exit(passed ? 0 : 1);
+}
+
+// In the parent: 0 when the child exited 0 within the limit.
+int waitForChild(pid_t child) {
+  if (child < 0) return 77;
+  int status = 0;
+  pid_t done = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(2 * kPatience + 20);
+  while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (done == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    std::puts("the forked child hung");
+    return 1;
+  }
+  if (WIFSIGNALED(status)) {
+    std::printf("the forked child hung or died (signal %d)\n", WTERMSIG(status));
+    return 1;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
+
+int passed() {
+  std::puts("PASS");
+  return 0;
+}
+
+bool sanitizedForThreads() {
+#if defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
+
+bool sanitizedForAddresses() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
+
+// The value of `key` in the property-list file, as text; empty when absent.
+std::string savedValue(const fs::path& file, const char* key) {
+  auto values = dyn<Dictionary>(storage::readPropertyList(file));
+  if (!values) return {};
+  return values->stringForKey(key).value_or("");
+}
+
+bool usesEverything(const fs::path& home, const std::shared_ptr<net::FakeReachabilityProvider>& fake) {
+  auto defaults = UserDefaults::makeWithFile(home / "child.plist");
+  defaults->setObject(box("child"), "who");
+  if (!defaults->synchronize() || savedValue(home / "child.plist", "who") != "child") return false;
+  if (!Pasteboard::pasteboardWithName("fork.child", true)->setString("child")) return false;
+  if (Pasteboard::generalPasteboard()->setString("child"), Pasteboard::generalPasteboard()->string() != "child")
+    return false;
+  auto center = NotificationCenter::defaultCenter();
+  bool heard = false;
+  auto token = center->addObserverForName("fork.child", nullptr, [&](const Ref<Notification>&) { heard = true; });
+  center->postNotificationName("fork.child");
+  center->removeObserver(token);
+  if (!heard) return false;
+  bool told = false;
+  auto observer = fake->addObserver([&] { told = true; });
+  fake->setDefaultFlags(net::kReachabilityFlagReachable);
+  fake->removeObserver(observer);
+  return told && net::ReachabilityProvider::shared()->flagsFor({}).has_value();
+}
+
+int forkWhileBusy(const fs::path& home, int rounds) {
+  if (sanitizedForAddresses()) {
+    std::puts("not with the address checker: its allocator is not safe across a fork while other threads allocate");
+    return 77;
+  }
+  setLogSink([](std::string_view) {});
+  auto fake = std::make_shared<net::FakeReachabilityProvider>();
+  net::ReachabilityProvider::install(fake);
+  std::atomic<bool> stop{false};
+  std::atomic<int> running{0};
+  // Detached, as the platform's own threads are: the thread checker cannot tell a joinable
+  // thread of the parent from a new one of the child that reuses its stack.
+  auto busy = [&](auto body) {
+    ++running;
+    std::thread([&, body] {
+      for (unsigned n = 0; !stop; ++n) body(n);
+      --running;
+    }).detach();
+  };
+  busy([&](unsigned n) {
+    auto defaults = UserDefaults::makeWithFile(home / (n % 2 ? "busy-a.plist" : "busy-b.plist"));
+    defaults->setObject(box(static_cast<long long>(n)), "n");
+    if (n % 16 == 0) defaults->synchronize();
+    UserDefaults::standardUserDefaults()->objectForKey("n");
+  });
+  busy([&](unsigned n) {
+    Pasteboard::pasteboardWithName(n % 2 ? "fork.a" : "fork.b", true)->setString(std::to_string(n));
+    Pasteboard::generalPasteboard()->setString(std::to_string(n));
+    if (n % 32 == 0) Pasteboard::removePasteboardWithName("fork.a");
+  });
+  busy([&](unsigned) {
+    auto center = NotificationCenter::defaultCenter();
+    auto token = center->addObserverForName("fork.busy", nullptr, [](const Ref<Notification>&) {});
+    center->postNotificationName("fork.busy");
+    center->removeObserver(token);
+  });
+  busy([&](unsigned n) {
+    auto token = fake->addObserver([] {});
+    fake->setDefaultFlags(n % 2 ? net::kReachabilityFlagReachable : 0u);
+    fake->removeObserver(token);
+    net::ReachabilityProvider::shared()->flagsFor({});
+  });
+  int failures = 0;
+  for (int round = 0; round < rounds && failures == 0; ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::alarm(30);
+      endChild(usesEverything(home, fake), "the services did not work");
+    }
+    if (waitForChild(pid) != 0) {
+      std::printf("round %d of %d failed\n", round + 1, rounds);
+      ++failures;
+    }
+  }
+  stop = true;
+  waitUntil([&] { return running.load() == 0; });
+  return failures == 0 ? passed() : 1;
+}
+
+// The eventfd counters of this process, by descriptor.
+std::map<int, std::string> eventCounters() {
+  std::map<int, std::string> counters;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (fs::read_symlink(entry.path(), error).string() != "anon_inode:[eventfd]") continue;
+    const int fd = std::atoi(entry.path().filename().c_str());
+    std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+    for (std::string line; std::getline(info, line);) {
+      if (line.rfind("eventfd-count:", 0) == 0) counters[fd] = line.substr(14);
+    }
+  }
+  return counters;
+}
+
+int childAfterFork(const fs::path& home) {
+  const fs::path file = home / "after.plist";
+  auto defaults = UserDefaults::makeWithFile(file);
+  defaults->setObject(box("parent"), "who");  // starts the delayed saver
+  if (!waitUntil([&] { return savedValue(file, "who") == "parent"; })) {
+    std::puts("the parent's change was never saved");
+    return 1;
+  }
+  auto system = net::ReachabilityProvider::shared();
+  system->flagsFor({});
+  const fs::path parentFolder = ApplicationEnvironment::shared().processTemporaryDirectory();
+  const auto countersBefore = eventCounters();
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(30);
+    // A change in the child is saved by a saver of the child's own.
+    defaults->setObject(box("child"), "child");
+    if (!waitUntil([&] { return savedValue(file, "child") == "child"; })) endChild(false, "a change was never saved");
+    // The parent's provider is let go and a new one made: neither waits for the parent's
+    // watcher nor touches its descriptors.
+    system->flagsFor({});
+    system.reset();
+    net::ReachabilityProvider::install(std::make_shared<net::FakeReachabilityProvider>());
+    net::ReachabilityProvider::install(nullptr);
+    if (!net::ReachabilityProvider::shared()->flagsFor({})) endChild(false, "the child's own provider reads no flags");
+    const fs::path folder = ApplicationEnvironment::shared().processTemporaryDirectory();
+    endChild(folder != parentFolder && folder.parent_path() == parentFolder.parent_path(),
+             "the child uses the parent's temporary folder");
+  }
+  if (const int code = waitForChild(pid); code != 0) return code;
+
+  // Nothing the child did woke or stopped one of the parent's threads.
+  for (const auto& [fd, count] : eventCounters()) {
+    auto before = countersBefore.find(fd);
+    if (before != countersBefore.end() && before->second != count) {
+      std::printf("the child signalled the parent's eventfd %d (%s, was %s)\n", fd, count.c_str(),
+                  before->second.c_str());
+      return 1;
+    }
+  }
+  // The parent's folder is still its own, and still marked alive.
+  const int owner = ::open((parentFolder / ".owner").c_str(), O_RDONLY | O_CLOEXEC);
+  const bool stillLocked = owner >= 0 && ::flock(owner, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (owner >= 0) ::close(owner);
+  if (!stillLocked || ApplicationEnvironment::shared().processTemporaryDirectory() != parentFolder) {
+    std::puts("the parent lost its temporary folder or its lock");
+    return 1;
+  }
+  // And the parent's saver still saves.
+  defaults->setObject(box("again"), "who");
+  if (!waitUntil([&] { return savedValue(file, "who") == "again"; })) {
+    std::puts("the parent's saver stopped saving");
+    return 1;
+  }
+  return passed();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // That checker ends a child of a threaded fork that makes threads unless told otherwise.
+  const char* options = std::getenv("TSAN_OPTIONS");
+  if (sanitizedForThreads() && (!options || !std::strstr(options, "die_after_fork=0"))) {
+    const std::string value = (options ? std::string(options) + " " : std::string()) + "die_after_fork=0";
+    ::setenv("TSAN_OPTIONS", value.c_str(), 1);
+    ::execv("/proc/self/exe", argv);
+    return 1;
+  }
+  if (argc < 3) {
+    std::puts("usage: fork_system_child SCENARIO FOLDER [ROUNDS]");
+    return 2;
+  }
+  const std::string scenario = argv[1];
+  const fs::path home = argv[2];
+  ::setenv("ZV_SHARED_ROOT", (home / "shared").c_str(), 1);
+  ApplicationEnvironment::shared().setHomeDirectory(home / "home");
+  if (scenario == "busy") return forkWhileBusy(home, argc > 3 ? std::atoi(argv[3]) : 20);
+  if (scenario == "after-fork") return childAfterFork(home);
+  std::printf("unknown scenario %s\n", scenario.c_str());
+  return 2;
+}
