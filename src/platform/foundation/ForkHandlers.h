@@ -33,6 +33,7 @@ enum class ForkLockLevel : int {
   SerialQueue = 40,        // each serial dispatch queue
   OperationQueue = 50,     // each operation queue
   WorkerPool = 60,         // each worker pool
+  ReachabilityTarget = 65,  // each reachability target (schedules on a run loop)
   RunLoop = 70,            // each run loop
   ReachabilityProvider = 71,  // which reachability provider is installed (makes the system one)
   ReachabilityWatcher = 72,   // the system provider's socket and watcher thread

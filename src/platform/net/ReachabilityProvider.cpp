@@ -52,8 +52,12 @@ std::uint64_t ReachabilityProvider::addObserver(std::function<void()> observer) 
 }
 
 void ReachabilityProvider::removeObserver(std::uint64_t token) {
+  std::function<void()> removed;  // let go once the lock is
   std::unique_lock lock(observersMutex_.native());
-  observers_.erase(token);
+  if (auto found = observers_.find(token); found != observers_.end()) {
+    removed = std::move(found->second);
+    observers_.erase(found);
+  }
   // A notification under way may still call it: wait for it (unless it is this thread's own).
   const auto self = std::this_thread::get_id();
   notified_.wait(lock, [&] { return notifying_ == 0 || notifier_ == self; });

@@ -5,7 +5,8 @@
 //
 // Arguments: the scenario, then a folder of its own for the files (home, shared root).
 //   busy [rounds]  forks again and again while other threads keep user defaults, pasteboards, a
-//                  notification centre and a reachability provider busy; each child uses them all;
+//                  notification centre, a reachability provider and a target's callback busy;
+//                  each child uses them all;
 //   after-fork     a child changes user defaults and waits for the delayed save, replaces the
 //                  system reachability provider and asks for its temporary folder; the parent
 //                  goes on unaffected.
@@ -31,6 +32,8 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 #include "platform/net/ReachabilityProvider.h"
+#include "platform/net/ReachabilityTarget.h"
+#include "platform/runloop/Thread.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/NotificationCenter.h"
@@ -117,7 +120,10 @@ std::string savedValue(const fs::path& file, const char* key) {
   return values->stringForKey(key).value_or("");
 }
 
-bool usesEverything(const fs::path& home, const std::shared_ptr<net::FakeReachabilityProvider>& fake) {
+bool usesEverything(const fs::path& home, const std::shared_ptr<net::FakeReachabilityProvider>& fake,
+                    const Ref<net::ReachabilityTarget>& target, const Ref<RunLoop>& loop) {
+  // The target delivers on a loop of the parent's: unscheduling neither hangs nor fails.
+  if (!target->unscheduleFromRunLoop(loop, kDefaultRunLoopMode)) return false;
   auto defaults = UserDefaults::makeWithFile(home / "child.plist");
   defaults->setObject(box("child"), "who");
   if (!defaults->synchronize() || savedValue(home / "child.plist", "who") != "child") return false;
@@ -179,13 +185,22 @@ int forkWhileBusy(const fs::path& home, int rounds) {
     fake->removeObserver(token);
     net::ReachabilityProvider::shared()->flagsFor({});
   });
+  // A target whose callback runs (a little while) on a loop thread at each change of the flags.
+  auto loopThread = Thread::startRunLoopThread("fork.reachability");
+  auto loop = loopThread->runLoop();
+  auto target = net::ReachabilityTarget::withHostName("fork.example");
+  target->setCallback([](std::uint32_t) { std::this_thread::sleep_for(std::chrono::microseconds(200)); });
+  if (!target->scheduleInRunLoop(loop, kDefaultRunLoopMode)) {
+    std::puts("the target could not be scheduled");
+    return 1;
+  }
   int failures = 0;
   for (int round = 0; round < rounds && failures == 0; ++round) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::alarm(30);
-      endChild(usesEverything(home, fake), "the services did not work");
+      endChild(usesEverything(home, fake, target, loop), "the services did not work");
     }
     if (waitForChild(pid) != 0) {
       std::printf("round %d of %d failed\n", round + 1, rounds);
@@ -194,6 +209,7 @@ int forkWhileBusy(const fs::path& home, int rounds) {
   }
   stop = true;
   waitUntil([&] { return running.load() == 0; });
+  target->unscheduleFromRunLoop(loop, kDefaultRunLoopMode);
   return failures == 0 ? passed() : 1;
 }
 
