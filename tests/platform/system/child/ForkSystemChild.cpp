@@ -127,7 +127,9 @@ bool usesEverything(const fs::path& home, const std::shared_ptr<net::FakeReachab
   auto defaults = UserDefaults::makeWithFile(home / "child.plist");
   defaults->setObject(box("child"), "who");
   if (!defaults->synchronize() || savedValue(home / "child.plist", "who") != "child") return false;
-  if (!Pasteboard::pasteboardWithName("fork.child", true)->setString("child")) return false;
+  for (const char* name : {"fork.a", "fork.b", "fork.child"}) {
+    if (!Pasteboard::pasteboardWithName(name, true)->setString("child")) return false;
+  }
   if (Pasteboard::generalPasteboard()->setString("child"), Pasteboard::generalPasteboard()->string() != "child")
     return false;
   auto center = NotificationCenter::defaultCenter();
@@ -169,7 +171,10 @@ int forkWhileBusy(const fs::path& home, int rounds) {
     UserDefaults::standardUserDefaults()->objectForKey("n");
   });
   busy([&](unsigned n) {
-    Pasteboard::pasteboardWithName(n % 2 ? "fork.a" : "fork.b", true)->setString(std::to_string(n));
+    // Kept in files: a change holds the board's lock while it reads and writes.
+    auto board = Pasteboard::pasteboardWithName(n % 2 ? "fork.a" : "fork.b", true);
+    board->setPersistent(true);
+    board->setString(std::to_string(n));
     Pasteboard::generalPasteboard()->setString(std::to_string(n));
     if (n % 32 == 0) Pasteboard::removePasteboardWithName("fork.a");
   });
