@@ -117,15 +117,14 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   }
 
   ~SystemReachabilityProvider() override {
-    {
-      std::lock_guard lock(watcherStart_->mutex);
-      watcherStart_->provider = nullptr;
-      if (stopFd_ >= 0) {
-        std::uint64_t one = 1;
-        (void)!::write(stopFd_, &one, sizeof one);
-      }
+    auto& start = *watcherStart_;
+    std::unique_lock lock(start.mutex.native());
+    start.provider = nullptr;
+    if (stopFd_ >= 0) {
+      std::uint64_t one = 1;
+      (void)!::write(stopFd_, &one, sizeof one);
     }
-    if (watcher_.joinable()) watcher_.join();
+    start.ended.wait(lock, [&] { return !start.watching; });
     if (netlinkFd_ >= 0) ::close(netlinkFd_);
     if (stopFd_ >= 0) ::close(stopFd_);
   }
@@ -145,6 +144,9 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   struct WatcherStart {
     ForkMutex mutex{ForkLockLevel::ReachabilityWatcher};
     SystemReachabilityProvider* provider = nullptr;
+    // Whether the watcher thread runs; `ended` tells when it stops.
+    bool watching = false;
+    std::condition_variable ended;
   };
 
   // With the watcher's mutex held.
@@ -184,15 +186,26 @@ class SystemReachabilityProvider : public ReachabilityProvider {
     if (stopFd_ >= 0) ::close(stopFd_);
     netlinkFd_ = -1;
     stopFd_ = -1;
-    new (&watcher_) std::thread();
     opened_ = false;
+    watcherStart_->watching = false;
+    new (&watcherStart_->ended) std::condition_variable();
   }
 
   // True when the watcher runs (or has already); false when the system refused it.
+  // Detached: a child made by fork must be able to make a thread where the parent's was.
   bool startWatcherLocked() {
-    if (watcher_.joinable() || !opened_ || netlinkFd_ < 0) return true;
+    auto& start = *watcherStart_;
+    if (start.watching || !opened_ || netlinkFd_ < 0) return true;
     try {
-      watcher_ = std::thread([this, netlinkFd = netlinkFd_, stopFd = stopFd_] { watch(netlinkFd, stopFd); });
+      startDetachedThread([this, keep = watcherStart_, netlinkFd = netlinkFd_, stopFd = stopFd_] {
+        watch(netlinkFd, stopFd);
+        {
+          std::lock_guard lock(keep->mutex);
+          keep->watching = false;
+        }
+        keep->ended.notify_all();
+      });
+      start.watching = true;
       return true;
     } catch (const std::system_error&) {
       return false;
@@ -320,7 +333,6 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   bool opened_ = false;
   int netlinkFd_ = -1;
   int stopFd_ = -1;
-  std::thread watcher_;
 };
 
 }  // namespace
