@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/ForkHandlers.h"
@@ -185,7 +186,8 @@ Ref<net::URLRequest> WebView::shownRequest() const {
 
 void WebView::setPageLoader(PageLoader loader) {
   std::lock_guard lock(loaderMutex());
-  loaderSlot() = std::move(loader);
+  // The one replaced is let go with `loader`, once the lock is.
+  std::swap(loaderSlot(), loader);
 }
 
 const Ref<ScrollView>& WebView::scrollView() {
