@@ -152,19 +152,23 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   // With the watcher's mutex held.
   void openAndWatchLocked() {
     opened_ = true;
+    int failure = 0;
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0) failure = errno;
     netlinkFd_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (netlinkFd_ < 0) failure = errno;
     if (netlinkFd_ >= 0) {
       sockaddr_nl address{};
       address.nl_family = AF_NETLINK;
       address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_IFADDR | RTMGRP_IPV6_ROUTE;
       if (::bind(netlinkFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        failure = errno;
         ::close(netlinkFd_);
         netlinkFd_ = -1;
       }
     }
     if (netlinkFd_ < 0 || stopFd_ < 0) {
-      logError(std::string("reachability changes go unannounced: cannot watch the network (") + std::strerror(errno) +
+      logError(std::string("reachability changes go unannounced: cannot watch the network (") + std::strerror(failure) +
                ")");
       return;
     }
@@ -180,7 +184,7 @@ class SystemReachabilityProvider : public ReachabilityProvider {
 
   // In a child made by fork, with the watcher's mutex held: the watcher and the descriptors are
   // the parent's. The child's copies are closed (the parent's stay open and undisturbed) and the
-  // thread is forgotten, neither joined nor detached.
+  // watcher, which the child does not have, is forgotten.
   void forgetParentsWatcherInChild() {
     if (netlinkFd_ >= 0) ::close(netlinkFd_);
     if (stopFd_ >= 0) ::close(stopFd_);
@@ -212,7 +216,7 @@ class SystemReachabilityProvider : public ReachabilityProvider {
     }
   }
 
- public:
+ private:
   std::optional<std::uint32_t> currentFlags(const ReachabilityQuery& query) {
     // The places to ask a route for, in order: the first one the kernel routes answers.
     std::vector<sockaddr_storage> targets;
@@ -304,7 +308,6 @@ class SystemReachabilityProvider : public ReachabilityProvider {
     return flags;
   }
 
- private:
   void watch(int netlinkFd, int stopFd) {
     char buffer[8192];
     for (;;) {

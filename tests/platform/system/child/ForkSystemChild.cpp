@@ -130,8 +130,8 @@ bool usesEverything(const fs::path& home, const std::shared_ptr<net::FakeReachab
   for (const char* name : {"fork.a", "fork.b", "fork.child"}) {
     if (!Pasteboard::pasteboardWithName(name, true)->setString("child")) return false;
   }
-  if (Pasteboard::generalPasteboard()->setString("child"), Pasteboard::generalPasteboard()->string() != "child")
-    return false;
+  Pasteboard::generalPasteboard()->setString("child");
+  if (Pasteboard::generalPasteboard()->string() != "child") return false;
   auto center = NotificationCenter::defaultCenter();
   bool heard = false;
   auto token = center->addObserverForName("fork.child", nullptr, [&](const Ref<Notification>&) { heard = true; });
