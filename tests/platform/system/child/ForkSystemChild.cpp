@@ -1,7 +1,7 @@
 // A process that forks (without exec) while the system services and reachability are in use, and
 // checks what the child gets: exits 0 and prints "PASS" when the child and the parent both did
 // what they should, prints what went wrong and exits 1 otherwise, exits 77 when the scenario cannot
-// run here. Every child ends itself after 30 s (alarm), so a hang there is a failure.
+// run here (support/ForkChild.h).
 //
 // Arguments: the scenario, then a folder of its own for the files (home, shared root).
 //   busy [rounds]  forks again and again while other threads keep user defaults, pasteboards, a
@@ -10,11 +10,8 @@
 //   after-fork     a child changes user defaults and waits for the delayed save, replaces the
 //                  system reachability provider and asks for its temporary folder; the parent
 //                  goes on unaffected.
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -39,79 +36,17 @@
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/Pasteboard.h"
 #include "platform/system/UserDefaults.h"
+#include "support/ForkChild.h"
 
 namespace {
 
 using namespace zv;
 namespace fs = std::filesystem;
 
-// Generous limits: they only turn a hang into a failure.
-constexpr double kPatience = 20.0;
-
-template <typename Condition>
-bool waitUntil(Condition condition, double seconds = kPatience) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-[[noreturn]] void endChild(bool passed, const char* failure) {
-  if (!passed) std::printf("in the forked child: %s\n", failure);
-  std::fflush(stdout);
-  ::_exit(passed ? 0 : 1);
-}
-
-// In the parent: 0 when the child exited 0 within the limit.
-int waitForChild(pid_t child) {
-  if (child < 0) return 77;
-  int status = 0;
-  pid_t done = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(2 * kPatience + 20);
-  while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  if (done == 0) {
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    std::puts("the forked child hung");
-    return 1;
-  }
-  if (WIFSIGNALED(status)) {
-    std::printf("the forked child hung or died (signal %d)\n", WTERMSIG(status));
-    return 1;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
-}
-
-int passed() {
-  std::puts("PASS");
-  return 0;
-}
-
-bool sanitizedForThreads() {
-#if defined(__SANITIZE_THREAD__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
-
-bool sanitizedForAddresses() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
+using testing::endChild;
+using testing::passed;
+using testing::waitForChild;
+using testing::waitUntil;
 
 // The value of `key` in the property-list file, as text; empty when absent.
 std::string savedValue(const fs::path& file, const char* key) {
@@ -146,10 +81,7 @@ bool usesEverything(const fs::path& home, const std::shared_ptr<net::FakeReachab
 }
 
 int forkWhileBusy(const fs::path& home, int rounds) {
-  if (sanitizedForAddresses()) {
-    std::puts("not with the address checker: its allocator is not safe across a fork while other threads allocate");
-    return 77;
-  }
+  if (testing::sanitizedForAddresses()) return testing::notWithTheAddressChecker();
   setLogSink([](std::string_view) {});
   auto fake = std::make_shared<net::FakeReachabilityProvider>();
   net::ReachabilityProvider::install(fake);
@@ -294,14 +226,7 @@ int childAfterFork(const fs::path& home) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // That checker ends a child of a threaded fork that makes threads unless told otherwise.
-  const char* options = std::getenv("TSAN_OPTIONS");
-  if (sanitizedForThreads() && (!options || !std::strstr(options, "die_after_fork=0"))) {
-    const std::string value = (options ? std::string(options) + " " : std::string()) + "die_after_fork=0";
-    ::setenv("TSAN_OPTIONS", value.c_str(), 1);
-    ::execv("/proc/self/exe", argv);
-    return 1;
-  }
+  testing::letForkedChildrenMakeThreads(argv);
   if (argc < 3) {
     std::puts("usage: fork_system_child SCENARIO FOLDER [ROUNDS]");
     return 2;
