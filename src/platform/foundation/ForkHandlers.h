@@ -33,10 +33,27 @@ enum class ForkLockLevel : int {
   SerialQueue = 40,        // each serial dispatch queue
   OperationQueue = 50,     // each operation queue
   WorkerPool = 60,         // each worker pool
+  ReachabilityTarget = 65,  // each reachability target (schedules on a run loop)
   RunLoop = 70,            // each run loop
+  ReachabilityProvider = 71,  // which reachability provider is installed (makes the system one)
+  ReachabilityWatcher = 72,   // the system provider's socket and watcher thread
+  StandardUserDefaults = 73,  // the standard user defaults object
+  UserDefaultsFiles = 74,     // which defaults store serves which file
+  UserDefaultsStore = 75,     // each defaults store
+  UserDefaultsSaver = 76,     // the delayed saver's queue (starts its thread)
+  CredentialStorage = 77,     // takes the keychain
+  Pasteboard = 78,            // each named pasteboard (takes the registry)
   ThreadStartRetry = 80,   // the supervisor of refused thread starts
   ThreadCreation = 81,     // a thread being made and detached (startDetachedThread)
-  ConnectionPool = 90,     // leaves from here on: they take no other lock but later leaves
+  Keychain = 82,           // leaves from here on: they take no other lock but later leaves
+  PasteboardRegistry = 83,
+  MainBundle = 84,         // the main bundle and the bundles by path
+  Bundle = 85,             // each bundle
+  ApplicationEnvironment = 86,
+  NotificationCenter = 87,     // each notification centre's observers
+  ReachabilityObservers = 88,  // each reachability provider's observers
+  LocationEnvironment = 89,
+  ConnectionPool = 90,
   Cookies = 91,
   TLSContexts = 92,
   ProxySettings = 93,
@@ -46,6 +63,8 @@ enum class ForkLockLevel : int {
   ClassNames = 97,
   Clock = 98,
   LogSink = 99,
+  WebViewLoader = 100,     // these take no lock at all, not even the log's
+  BackgroundTasks = 101,
 };
 
 // How many forks (without exec) this process came from; advanced in the child before any child

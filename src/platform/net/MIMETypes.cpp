@@ -12,6 +12,11 @@ const MIMETypes& MIMETypes::shared() {
   return table;
 }
 
+namespace {
+// Made before main: a fork from another thread never finds the table half made.
+[[maybe_unused]] const bool gTableMade = (MIMETypes::shared(), true);
+}  // namespace
+
 MIMETypes MIMETypes::fromFile(const std::string& path) { return parse(storage::readFile(path, nullptr, storage::kSmallFileReadLimit).value_or("")); }
 
 MIMETypes MIMETypes::parse(std::string_view text) {

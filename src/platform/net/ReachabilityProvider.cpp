@@ -13,11 +13,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <system_error>
+#include <utility>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/Log.h"
 #include "platform/foundation/ThreadStartRetry.h"
 
 namespace zv::net {
@@ -27,6 +31,19 @@ bool ReachabilityQuery::operator<(const ReachabilityQuery& other) const {
   return address.s_addr < other.address.s_addr;
 }
 
+ReachabilityProvider::ReachabilityProvider()
+    : observersMutex_(ForkLockLevel::ReachabilityObservers, [this] {
+        // A notification under way on another thread of the parent never ends in the child, and
+        // nobody in the child waits for one yet.
+        if (notifying_ > 0 && notifier_ != std::this_thread::get_id()) {
+          notifying_ = 0;
+          notifier_ = {};
+        }
+        new (&notified_) std::condition_variable();
+      }) {}
+
+ReachabilityProvider::~ReachabilityProvider() { observersMutex_.leaveForks(); }
+
 std::uint64_t ReachabilityProvider::addObserver(std::function<void()> observer) {
   std::lock_guard lock(observersMutex_);
   std::uint64_t token = nextToken_++;
@@ -35,29 +52,54 @@ std::uint64_t ReachabilityProvider::addObserver(std::function<void()> observer) 
 }
 
 void ReachabilityProvider::removeObserver(std::uint64_t token) {
-  std::lock_guard calls(callMutex_);  // waits for a notification in progress
-  std::lock_guard lock(observersMutex_);
-  observers_.erase(token);
+  std::function<void()> removed;  // let go once the lock is
+  std::unique_lock lock(observersMutex_.native());
+  if (auto found = observers_.find(token); found != observers_.end()) {
+    removed = std::move(found->second);
+    observers_.erase(found);
+  }
+  // A notification under way may still call it: wait for it (unless it is this thread's own).
+  const auto self = std::this_thread::get_id();
+  notified_.wait(lock, [&] { return notifying_ == 0 || notifier_ == self; });
 }
 
 void ReachabilityProvider::notifyObservers() {
-  std::lock_guard calls(callMutex_);
+  const auto self = std::this_thread::get_id();
   std::vector<std::function<void()>> current;
   {
-    std::lock_guard lock(observersMutex_);
+    std::unique_lock lock(observersMutex_.native());
+    notified_.wait(lock, [&] { return notifying_ == 0 || notifier_ == self; });
+    ++notifying_;
+    notifier_ = self;
     for (const auto& [token, observer] : observers_) current.push_back(observer);
   }
+  struct Done {
+    ReachabilityProvider* provider;
+    ~Done() {
+      {
+        std::lock_guard lock(provider->observersMutex_);
+        if (--provider->notifying_ == 0) provider->notifier_ = {};
+      }
+      provider->notified_.notify_all();
+    }
+  } done{this};
   for (const auto& observer : current) observer();
 }
 
 namespace {
 
-std::mutex gProviderMutex;
+ForkMutex& providerMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::ReachabilityProvider);
+  return mutex;
+}
+
 // Never destroyed: threads still asking for reachability at exit must not find it gone.
 std::shared_ptr<ReachabilityProvider>& installedProvider() {
   static auto* provider = new std::shared_ptr<ReachabilityProvider>;
   return *provider;
 }
+
+[[maybe_unused]] const bool gProviderSlotMade = (providerMutex(), installedProvider(), true);
 
 bool isCellularInterface(const std::string& name) {
   return name.rfind("wwan", 0) == 0 || name.rfind("rmnet", 0) == 0 || name.rfind("ppp", 0) == 0 ||
@@ -69,39 +111,113 @@ bool isCellularInterface(const std::string& name) {
 class SystemReachabilityProvider : public ReachabilityProvider {
  public:
   SystemReachabilityProvider() {
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    netlinkFd_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (netlinkFd_ >= 0) {
-      sockaddr_nl address{};
-      address.nl_family = AF_NETLINK;
-      address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_IFADDR | RTMGRP_IPV6_ROUTE;
-      if (::bind(netlinkFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(netlinkFd_);
-        netlinkFd_ = -1;
-      }
-    }
-    if (netlinkFd_ >= 0 && stopFd_ >= 0 && !startWatcher(*watcherStart_)) {
-      // Refused for now: the watcher is made once the system allows (changes until then go
-      // unannounced, but flags read meanwhile are current).
-      retryUntilStarted([start = watcherStart_] { return startWatcher(*start); });
-    }
+    std::lock_guard lock(watcherStart_->mutex);
+    watcherStart_->provider = this;
+    openAndWatchLocked();
   }
 
   ~SystemReachabilityProvider() override {
+    auto& start = *watcherStart_;
+    std::unique_lock lock(start.mutex.native());
+    start.provider = nullptr;
     if (stopFd_ >= 0) {
       std::uint64_t one = 1;
       (void)!::write(stopFd_, &one, sizeof one);
     }
-    {
-      std::lock_guard lock(watcherStart_->mutex);
-      watcherStart_->provider = nullptr;
-    }
-    if (watcher_.joinable()) watcher_.join();
+    start.ended.wait(lock, [&] { return !start.watching; });
     if (netlinkFd_ >= 0) ::close(netlinkFd_);
     if (stopFd_ >= 0) ::close(stopFd_);
   }
 
   std::optional<std::uint32_t> flagsFor(const ReachabilityQuery& query) override {
+    {
+      // A child made by fork watches with a socket and a thread of its own, made at its first use.
+      std::lock_guard lock(watcherStart_->mutex);
+      if (!opened_) openAndWatchLocked();
+    }
+    return currentFlags(query);
+  }
+
+ private:
+  // Lets a retried start of the watcher find out whether its provider still exists; its mutex
+  // guards the provider's descriptors and watcher.
+  struct WatcherStart {
+    ForkMutex mutex{ForkLockLevel::ReachabilityWatcher};
+    SystemReachabilityProvider* provider = nullptr;
+    // Whether the watcher thread runs; `ended` tells when it stops.
+    bool watching = false;
+    std::condition_variable ended;
+  };
+
+  // With the watcher's mutex held.
+  void openAndWatchLocked() {
+    opened_ = true;
+    int failure = 0;
+    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0) failure = errno;
+    netlinkFd_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (netlinkFd_ < 0) failure = errno;
+    if (netlinkFd_ >= 0) {
+      sockaddr_nl address{};
+      address.nl_family = AF_NETLINK;
+      address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_IFADDR | RTMGRP_IPV6_ROUTE;
+      if (::bind(netlinkFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        failure = errno;
+        ::close(netlinkFd_);
+        netlinkFd_ = -1;
+      }
+    }
+    if (netlinkFd_ < 0 || stopFd_ < 0) {
+      logError(std::string("reachability changes go unannounced: cannot watch the network (") + std::strerror(failure) +
+               ")");
+      return;
+    }
+    if (!startWatcherLocked()) {
+      // Refused for now: the watcher is made once the system allows (changes until then go
+      // unannounced, but flags read meanwhile are current).
+      retryUntilStarted([start = watcherStart_] {
+        std::lock_guard lock(start->mutex);
+        return !start->provider || start->provider->startWatcherLocked();
+      });
+    }
+  }
+
+  // In a child made by fork, with the watcher's mutex held: the watcher and the descriptors are
+  // the parent's. The child's copies are closed (the parent's stay open and undisturbed) and the
+  // watcher, which the child does not have, is forgotten.
+  void forgetParentsWatcherInChild() {
+    if (netlinkFd_ >= 0) ::close(netlinkFd_);
+    if (stopFd_ >= 0) ::close(stopFd_);
+    netlinkFd_ = -1;
+    stopFd_ = -1;
+    opened_ = false;
+    watcherStart_->watching = false;
+    new (&watcherStart_->ended) std::condition_variable();
+  }
+
+  // True when the watcher runs (or has already); false when the system refused it.
+  // Detached: a child made by fork must be able to make a thread where the parent's was.
+  bool startWatcherLocked() {
+    auto& start = *watcherStart_;
+    if (start.watching || !opened_ || netlinkFd_ < 0) return true;
+    try {
+      startDetachedThread([this, keep = watcherStart_, netlinkFd = netlinkFd_, stopFd = stopFd_] {
+        watch(netlinkFd, stopFd);
+        {
+          std::lock_guard lock(keep->mutex);
+          keep->watching = false;
+        }
+        keep->ended.notify_all();
+      });
+      start.watching = true;
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
+ private:
+  std::optional<std::uint32_t> currentFlags(const ReachabilityQuery& query) {
     // The places to ask a route for, in order: the first one the kernel routes answers.
     std::vector<sockaddr_storage> targets;
     auto add = [&](const sockaddr* address, socklen_t length) {
@@ -192,47 +308,34 @@ class SystemReachabilityProvider : public ReachabilityProvider {
     return flags;
   }
 
- private:
-  // Lets a retried start of the watcher find out whether its provider still exists.
-  struct WatcherStart {
-    explicit WatcherStart(SystemReachabilityProvider* owner) : provider(owner) {}
-    std::mutex mutex;
-    SystemReachabilityProvider* provider;
-  };
-
-  // True when the watcher runs (or is no longer wanted); false when the system refused it.
-  static bool startWatcher(WatcherStart& start) {
-    std::lock_guard lock(start.mutex);
-    if (!start.provider) return true;
-    try {
-      auto* provider = start.provider;
-      provider->watcher_ = std::thread([provider] { provider->watch(); });
-      return true;
-    } catch (const std::system_error&) {
-      return false;
-    }
-  }
-
-  void watch() {
+  void watch(int netlinkFd, int stopFd) {
     char buffer[8192];
     for (;;) {
-      pollfd fds[2] = {{netlinkFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+      pollfd fds[2] = {{netlinkFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
       if (::poll(fds, 2, -1) < 0) continue;
       if (fds[1].revents) return;
       if (!(fds[0].revents & POLLIN)) continue;
-      ssize_t got = ::recv(netlinkFd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      ssize_t got = ::recv(netlinkFd, buffer, sizeof buffer, MSG_DONTWAIT);
       if (got <= 0) continue;
       // Drain a burst of kernel messages before telling anyone.
-      while (::recv(netlinkFd_, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+      while (::recv(netlinkFd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
       }
       notifyObservers();
     }
   }
 
+  // The fork handler is set once the object is whole.
+  std::shared_ptr<WatcherStart> watcherStart_ = [] {
+    auto start = std::make_shared<WatcherStart>();
+    start->mutex.onChildAfterFork([raw = start.get()] {
+      if (raw->provider) raw->provider->forgetParentsWatcherInChild();
+    });
+    return start;
+  }();
+  // Guarded by the watcher's mutex.
+  bool opened_ = false;
   int netlinkFd_ = -1;
   int stopFd_ = -1;
-  std::thread watcher_;
-  std::shared_ptr<WatcherStart> watcherStart_ = std::make_shared<WatcherStart>(this);
 };
 
 }  // namespace
@@ -242,18 +345,24 @@ std::shared_ptr<ReachabilityProvider> ReachabilityProvider::makeSystemProvider()
 }
 
 std::shared_ptr<ReachabilityProvider> ReachabilityProvider::shared() {
-  std::lock_guard lock(gProviderMutex);
+  std::lock_guard lock(providerMutex());
   if (!installedProvider()) installedProvider() = makeSystemProvider();
   return installedProvider();
 }
 
 void ReachabilityProvider::install(std::shared_ptr<ReachabilityProvider> provider) {
-  std::lock_guard lock(gProviderMutex);
-  installedProvider() = std::move(provider);
+  std::shared_ptr<ReachabilityProvider> previous;
+  {
+    std::lock_guard lock(providerMutex());
+    previous = std::exchange(installedProvider(), std::move(provider));
+  }
+  // Let go outside the lock: the last reference ends the system provider's watcher.
 }
 
 FakeReachabilityProvider::FakeReachabilityProvider(std::optional<std::uint32_t> defaultFlags)
     : defaultFlags_(defaultFlags) {}
+
+FakeReachabilityProvider::~FakeReachabilityProvider() { mutex_.leaveForks(); }
 
 std::optional<std::uint32_t> FakeReachabilityProvider::flagsFor(const ReachabilityQuery& query) {
   std::lock_guard lock(mutex_);

@@ -6,17 +6,25 @@
 // Thread-safe: flag queries may come from any thread; change observers are called on the
 // provider's own thread (the netlink watcher, or the thread that changed a fake's flags) and must
 // hand the news on to their run loop.
+//
+// A child made by fork (without exec) keeps the installed provider and its observers. The system
+// provider's watcher and descriptors are the parent's: the child closes its copies (the parent's
+// stay open) and makes a socket and a watcher of its own at its first query or observer.
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
+#include <thread>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include <netinet/in.h>
+
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv::net {
 
@@ -42,7 +50,8 @@ struct ReachabilityQuery {
 
 class ReachabilityProvider {
  public:
-  virtual ~ReachabilityProvider() = default;
+  ReachabilityProvider();
+  virtual ~ReachabilityProvider();
   // The flags now; nullopt when they cannot be determined.
   virtual std::optional<std::uint32_t> flagsFor(const ReachabilityQuery& query) = 0;
   // Registers an observer of changes (any change of any target); returns a token for removal.
@@ -57,12 +66,16 @@ class ReachabilityProvider {
   static std::shared_ptr<ReachabilityProvider> makeSystemProvider();
 
  protected:
-  // Calls every observer (on the calling thread).
+  // Calls every observer (on the calling thread), one notification at a time.
   void notifyObservers();
 
  private:
-  std::mutex observersMutex_;
-  std::recursive_mutex callMutex_;  // held while observers run, so removal waits for a call
+  ForkMutex observersMutex_;
+  // Whether a notification is under way, and on which thread (an observer may remove itself or
+  // notify again from inside it). Removal waits for `notified_`.
+  std::condition_variable notified_;
+  std::thread::id notifier_;
+  int notifying_ = 0;
   std::map<std::uint64_t, std::function<void()>> observers_;
   std::uint64_t nextToken_ = 1;
 };
@@ -71,6 +84,7 @@ class ReachabilityProvider {
 class FakeReachabilityProvider : public ReachabilityProvider {
  public:
   explicit FakeReachabilityProvider(std::optional<std::uint32_t> defaultFlags = kReachabilityFlagReachable);
+  ~FakeReachabilityProvider() override;
   std::optional<std::uint32_t> flagsFor(const ReachabilityQuery& query) override;
   // Changes the default flags (nullopt: unreadable) and notifies observers.
   void setDefaultFlags(std::optional<std::uint32_t> flags);
@@ -78,7 +92,7 @@ class FakeReachabilityProvider : public ReachabilityProvider {
   void setFlagsForHost(const std::string& hostName, std::optional<std::uint32_t> flags);
 
  private:
-  std::mutex mutex_;
+  ForkMutex mutex_{ForkLockLevel::ReachabilityObservers};
   std::optional<std::uint32_t> defaultFlags_;
   std::map<std::string, std::optional<std::uint32_t>> hostFlags_;
 };

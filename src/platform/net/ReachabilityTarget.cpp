@@ -1,19 +1,35 @@
 #include "platform/net/ReachabilityTarget.h"
 
+#include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/runloop/RunLoopSource.h"
 
 namespace zv::net {
 
 struct ReachabilityTarget::State {
-  // Held while the callback runs; unscheduling takes it, so it waits for a running call (the
-  // recursive lock lets the callback itself unschedule).
-  std::recursive_mutex callMutex;
-  std::mutex mutex;
+  State()
+      : mutex(ForkLockLevel::ReachabilityTarget, [this] {
+          // A callback running on another thread of the parent never returns in a child made by
+          // fork, and nobody there waits for one yet.
+          if (delivering > 0 && deliverer != std::this_thread::get_id()) {
+            delivering = 0;
+            deliverer = {};
+          }
+          new (&delivered) std::condition_variable();
+        }) {}
+  ~State() { mutex.leaveForks(); }
+
+  ForkMutex mutex;
+  // Whether the callback runs now, and on which thread: unscheduling waits for `delivered`
+  // (unless the callback itself unschedules).
+  std::condition_variable delivered;
+  std::thread::id deliverer;
+  int delivering = 0;
   Callback callback;
-  bool delivering = false;
   Ref<RunLoop> loop;
   RunLoopMode mode;
   Ref<RunLoopSource> source;
@@ -62,13 +78,26 @@ bool ReachabilityTarget::scheduleInRunLoop(const Ref<RunLoop>& runLoop, const Ru
   state_->source = RunLoopSource::create([weak] {
     auto state = weak.lock();
     if (!state) return;
-    std::lock_guard call(state->callMutex);
+    const auto self = std::this_thread::get_id();
     Callback callback;
     {
-      std::lock_guard lock(state->mutex);
+      std::unique_lock lock(state->mutex.native());
+      state->delivered.wait(lock, [&] { return state->delivering == 0 || state->deliverer == self; });
       if (!state->source) return;  // unscheduled meanwhile
       callback = state->callback;
+      ++state->delivering;
+      state->deliverer = self;
     }
+    struct Done {
+      State* state;
+      ~Done() {
+        {
+          std::lock_guard lock(state->mutex);
+          if (--state->delivering == 0) state->deliverer = {};
+        }
+        state->delivered.notify_all();
+      }
+    } done{state.get()};
     auto provider = ReachabilityProvider::shared();
     auto flags = provider->flagsFor(state->query);
     if (flags == state->lastFlags) return;
@@ -108,7 +137,9 @@ void ReachabilityTarget::stopDelivery() {
   if (provider) provider->removeObserver(token);
   if (source) source->invalidate();
   // Wait for a callback that is running on the loop's thread now (unless it is us).
-  std::lock_guard call(state_->callMutex);
+  const auto self = std::this_thread::get_id();
+  std::unique_lock lock(state_->mutex.native());
+  state_->delivered.wait(lock, [&] { return state_->delivering == 0 || state_->deliverer == self; });
 }
 
 }  // namespace zv::net

@@ -100,4 +100,9 @@ std::string HTTPURLResponse::localizedStringForStatusCode(int statusCode) {
   return "server error";
 }
 
+namespace {
+// Made before main: a fork from another thread never finds the table half made.
+[[maybe_unused]] const bool gStatusTextsMade = (HTTPURLResponse::localizedStringForStatusCode(200), true);
+}  // namespace
+
 }  // namespace zv::net

@@ -29,7 +29,11 @@ FileLock::FileLock(const std::filesystem::path& path, Mode mode) {
 }
 
 FileLock::~FileLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+  if (fd_ < 0) return;
+  // Unlocked before it is closed: a child made by fork while the lock was held shares it through
+  // its copy of the descriptor, and closing ours alone would leave it held by that copy.
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
 }
 
 }  // namespace zv::storage

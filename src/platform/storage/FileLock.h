@@ -4,6 +4,9 @@
 // file itself is never removed (removing it would let two processes lock different files).
 //
 // A FileLock belongs to one thread; flock locks conflict even between two FileLocks of one process.
+// A child made by fork while another thread held one shares that lock (flock locks go with the
+// open file, not the process) until the holder in the parent releases it, which releases it for
+// both.
 
 #include <filesystem>
 

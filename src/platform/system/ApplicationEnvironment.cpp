@@ -138,6 +138,19 @@ ApplicationEnvironment& ApplicationEnvironment::shared() {
   return environment;
 }
 
+namespace {
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gEnvironmentMade = (ApplicationEnvironment::shared(), true);
+}  // namespace
+
+ApplicationEnvironment::ApplicationEnvironment()
+    : mutex_(ForkLockLevel::ApplicationEnvironment, [this] {
+        // The parent's folder and lock stay the parent's (see processTemporaryDirectory).
+        if (processTemporaryLock_ >= 0) ::close(processTemporaryLock_);
+        processTemporaryLock_ = -1;
+        processTemporary_.reset();
+      }) {}
+
 std::vector<std::string> ApplicationEnvironment::languagesFromLocaleNames(const std::string& names) {
   std::vector<std::string> languages;
   for (const auto& name : split(names, ':')) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -47,6 +48,12 @@ class ApplicationEnvironment {
   // not outlive the process (request bodies, partial downloads). The process holds a lock on it
   // while it lives; the first call of a process for a home removes the folders of processes that
   // ended without cleaning up (killed, crashed), with everything in them.
+  //
+  // The lock is flock's, which belongs to the open file, not to a process: a child made by fork
+  // (without exec) shares it through its copy of the descriptor. Releasing it there would release
+  // the parent's, and keeping the copy open would keep the parent's folder alive after the parent
+  // ended. So the child closes its copy (the lock stays the parent's) and makes a folder of its
+  // own at its first call; it never uses the parent's.
   std::filesystem::path processTemporaryDirectory() const;
 
   // Data shared by every application of the user (named pasteboards).
@@ -98,10 +105,10 @@ class ApplicationEnvironment {
   static std::string countryFromLocaleName(const std::string& name);
 
  private:
-  ApplicationEnvironment() = default;
+  ApplicationEnvironment();
   std::filesystem::path folderUnderHome(const char* name) const;
 
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_;
   mutable std::optional<std::filesystem::path> home_;
   mutable std::optional<std::filesystem::path> sharedRoot_;
   mutable std::optional<std::vector<std::string>> languages_;

@@ -9,6 +9,11 @@ BackgroundTasks& BackgroundTasks::shared() {
   return *tasks;
 }
 
+namespace {
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gBackgroundTasksMade = (BackgroundTasks::shared(), true);
+}  // namespace
+
 BackgroundTaskIdentifier BackgroundTasks::beginBackgroundTask(std::function<void()> expirationHandler) {
   std::lock_guard lock(mutex_);
   tasks_.push_back(Task{++lastIdentifier_, std::move(expirationHandler)});

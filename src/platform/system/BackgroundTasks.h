@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <vector>
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -57,7 +58,7 @@ class BackgroundTasks {
   };
   BackgroundTasks() = default;
 
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_{ForkLockLevel::BackgroundTasks};
   std::vector<Task> tasks_;
   BackgroundTaskIdentifier lastIdentifier_ = kInvalidBackgroundTask;
   bool inBackground_ = false;

@@ -74,7 +74,7 @@ std::string fileName(std::string_view name, std::string_view type) {
 }
 
 struct MainBundleSlot {
-  std::mutex mutex;
+  ForkMutex mutex{ForkLockLevel::MainBundle};
   std::optional<fs::path> configuredPath;
   Ref<Bundle> bundle;
   std::map<std::string, Ref<Bundle>> byPath;
@@ -84,6 +84,9 @@ MainBundleSlot& slot() {
   static MainBundleSlot& instance = *new MainBundleSlot;
   return instance;
 }
+
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gBundleSlotMade = (slot(), true);
 
 }  // namespace
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/foundation/Values.h"
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -89,7 +90,7 @@ class Bundle : public Object {
 
   std::string path_;
   bool isMain_;
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_{ForkLockLevel::Bundle};
   mutable Ref<Dictionary> info_;
   // nullptr marks a table that failed to parse (logged once).
   mutable std::map<std::string, Ref<Dictionary>> tables_;

@@ -228,6 +228,11 @@ Keychain& Keychain::shared() {
   return *keychain;
 }
 
+namespace {
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gKeychainMade = (Keychain::shared(), true);
+}  // namespace
+
 Keychain::Keychain(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
 std::filesystem::path Keychain::folder() const {

@@ -34,6 +34,7 @@
 #include <optional>
 
 #include "platform/foundation/Values.h"
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -94,7 +95,7 @@ class Keychain {
   std::filesystem::path folder() const;
 
   std::optional<std::filesystem::path> folder_;  // empty: follow the application environment
-  std::mutex mutex_;
+  ForkMutex mutex_{ForkLockLevel::Keychain};
 };
 
 }  // namespace zv

@@ -43,6 +43,11 @@ Ref<NotificationCenter> NotificationCenter::defaultCenter() {
 
 Ref<NotificationCenter> NotificationCenter::make() { return std::make_shared<NotificationCenter>(); }
 
+namespace {
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gDefaultCenterMade = (NotificationCenter::defaultCenter(), true);
+}  // namespace
+
 ObjectPtr NotificationCenter::addObserverForName(std::string_view name, const ObjectPtr& object, Callback callback) {
   return add(nullptr, name, object, std::move(callback));
 }
@@ -77,6 +82,8 @@ void NotificationCenter::removeObserver(const ObjectPtr& observerOrToken) {
 void NotificationCenter::removeObserver(const ObjectPtr& observerOrToken, std::string_view name,
                                         const ObjectPtr& object) {
   if (!observerOrToken) return;
+  // Callbacks are let go once the lock is: what they hold may take other locks as it goes.
+  std::vector<std::shared_ptr<Registration>> removed;
   std::lock_guard lock(mutex_);
   std::erase_if(registrations_, [&](const std::shared_ptr<Registration>& r) {
     bool owned = sameOwner(r->token, observerOrToken) || (r->hasObserver && sameOwner(r->observer, observerOrToken));
@@ -84,6 +91,7 @@ void NotificationCenter::removeObserver(const ObjectPtr& observerOrToken, std::s
     if (!name.empty() && r->name != name) return false;
     if (object && !(r->hasObjectFilter && sameOwner(r->objectFilter, object))) return false;
     r->removed = true;
+    removed.push_back(r);
     return true;
   });
 }
@@ -91,11 +99,13 @@ void NotificationCenter::removeObserver(const ObjectPtr& observerOrToken, std::s
 void NotificationCenter::postNotification(const Ref<Notification>& notification) {
   if (!notification) Exception::raise(kInvalidArgumentException, "postNotification: notification is nil");
   std::vector<std::shared_ptr<Registration>> matching;
+  std::vector<std::shared_ptr<Registration>> dead;  // let go once the lock is
   {
     std::lock_guard lock(mutex_);
-    std::erase_if(registrations_, [](const std::shared_ptr<Registration>& r) {
+    std::erase_if(registrations_, [&](const std::shared_ptr<Registration>& r) {
       if (!r->isDead()) return false;
       r->removed = true;
+      dead.push_back(r);
       return true;
     });
     for (const auto& r : registrations_) {

@@ -23,6 +23,7 @@
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/Object.h"
 #include "platform/system/Notification.h"
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -61,7 +62,7 @@ class NotificationCenter : public Object {
   struct Registration;
   ObjectPtr add(const ObjectPtr* observer, std::string_view name, const ObjectPtr& object, Callback callback);
 
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_{ForkLockLevel::NotificationCenter};
   std::vector<std::shared_ptr<Registration>> registrations_;
 };
 

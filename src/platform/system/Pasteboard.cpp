@@ -21,7 +21,7 @@ constexpr auto kFilePermissions = std::filesystem::perms::owner_read | std::file
 std::filesystem::path lockFileFor(const std::filesystem::path& file) { return file.parent_path() / kLockFileName; }
 
 struct Registry {
-  std::mutex mutex;
+  ForkMutex mutex{ForkLockLevel::PasteboardRegistry};
   std::map<std::filesystem::path, Ref<Pasteboard>> byFile;
 };
 
@@ -66,6 +66,11 @@ Ref<Pasteboard> Pasteboard::generalPasteboard() {
   static auto* general = new Ref<Pasteboard>(std::make_shared<Pasteboard>("general", std::filesystem::path(), false));
   return *general;
 }
+
+namespace {
+// Made before main: a fork never finds them half made.
+[[maybe_unused]] const bool gPasteboardsMade = (registry(), Pasteboard::generalPasteboard(), true);
+}  // namespace
 
 Ref<Pasteboard> Pasteboard::pasteboardWithName(std::string_view name, bool create) {
   if (name.empty()) return nullptr;

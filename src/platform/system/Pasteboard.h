@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/foundation/Values.h"
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -89,7 +90,7 @@ class Pasteboard : public Object {
 
   const std::string name_;
   const std::filesystem::path file_;  // empty for the general pasteboard
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_{ForkLockLevel::Pasteboard};
   bool persistent_;
   Contents memory_;  // the contents while not persistent
 };

@@ -52,8 +52,13 @@ URLCredentialStorage& URLCredentialStorage::shared() {
   return *storage;
 }
 
+namespace {
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gCredentialStorageMade = (URLCredentialStorage::shared(), true);
+}  // namespace
+
 void URLCredentialStorage::setDefaultCredential(const URLCredential& credential, const URLProtectionSpace& space) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard guard(lock_);
   std::string key = space.key();
   std::erase_if(session_, [&](const auto& entry) { return entry.first == key; });
   if (credential.persistence == URLCredentialPersistence::None) return;
@@ -72,7 +77,7 @@ void URLCredentialStorage::setDefaultCredential(const URLCredential& credential,
 }
 
 std::optional<URLCredential> URLCredentialStorage::defaultCredential(const URLProtectionSpace& space) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard guard(lock_);
   std::string key = space.key();
   for (const auto& [entryKey, credential] : session_) {
     if (entryKey == key) return credential;
@@ -92,14 +97,14 @@ std::optional<URLCredential> URLCredentialStorage::defaultCredential(const URLPr
 }
 
 void URLCredentialStorage::removeCredential(const URLProtectionSpace& space) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard guard(lock_);
   std::string key = space.key();
   std::erase_if(session_, [&](const auto& entry) { return entry.first == key; });
   Keychain::shared().deleteItems(*itemQuery(space));
 }
 
 void URLCredentialStorage::removeAllSessionCredentials() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard guard(lock_);
   session_.clear();
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv {
 
@@ -53,7 +54,7 @@ class URLCredentialStorage {
   void removeAllSessionCredentials();
 
  private:
-  std::mutex lock_;
+  ForkMutex lock_{ForkLockLevel::CredentialStorage};
   std::vector<std::pair<std::string, URLCredential>> session_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "platform/system/ApplicationEnvironment.h"
 #include "platform/system/Bundle.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/system/NotificationCenter.h"
 #include "platform/system/UserDefaultsStore.h"
 
@@ -57,7 +58,7 @@ std::filesystem::path standardFile() {
 }
 
 struct StandardSlot {
-  std::mutex mutex;
+  ForkMutex mutex{ForkLockLevel::StandardUserDefaults};
   Ref<UserDefaults> defaults;
 };
 
@@ -65,6 +66,9 @@ StandardSlot& standardSlot() {
   static StandardSlot& slot = *new StandardSlot;
   return slot;
 }
+
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gStandardSlotMade = (standardSlot(), true);
 
 }  // namespace
 

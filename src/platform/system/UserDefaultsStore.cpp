@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <new>
 #include <thread>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/ThreadStartRetry.h"
 #include "platform/storage/AtomicFile.h"
@@ -26,12 +28,20 @@ namespace {
 // An entry lives from the moment its store is made until that store's destructor has finished its
 // final save, so an entry whose store can no longer be locked means "closing": a new store for the
 // path waits for it rather than read the file before that save lands.
+//
+// A child made by fork (without exec) keeps the stores, but a store that was closing in the
+// parent never finishes closing there: the child forgets it, and makes a new one for its file.
 struct StoreRegistry {
   struct Entry {
     std::weak_ptr<UserDefaultsStore> store;
     const UserDefaultsStore* owner;
   };
-  std::mutex mutex;
+  StoreRegistry()
+      : mutex(ForkLockLevel::UserDefaultsFiles, [this] {
+          std::erase_if(stores, [](const auto& entry) { return entry.second.store.expired(); });
+          new (&closed) std::condition_variable();
+        }) {}
+  ForkMutex mutex;
   std::condition_variable closed;
   std::map<std::string, Entry> stores;
 };
@@ -52,8 +62,18 @@ void saveAllPending() {
   for (auto& store : stores) store->saveIfPending();
 }
 
+// A child made by fork (without exec) has no saver thread: it forgets the parent's queue (the
+// parent saves those changes; each store in the child forgets them too) and starts a thread of
+// its own at its first change.
 class DelayedSaver {
  public:
+  DelayedSaver()
+      : mutex_(ForkLockLevel::UserDefaultsSaver, [this] {
+          queue_.clear();
+          started_ = false;
+          new (&wake_) std::condition_variable();
+        }) {}
+
   static DelayedSaver& shared() {
     static DelayedSaver* instance = new DelayedSaver;
     return *instance;
@@ -67,7 +87,8 @@ class DelayedSaver {
     queue_.emplace_back(due, std::move(store));
     if (!started_) {
       started_ = true;
-      std::atexit(saveAllPending);
+      if (!savesAtExit_) std::atexit(saveAllPending);
+      savesAtExit_ = true;
       // A thread refused for now starts later (detachThread); the changes wait for it, and
       // synchronize() or exit saves them meanwhile.
       detachThread([this] { run(); }, "defaults.saver");
@@ -77,7 +98,7 @@ class DelayedSaver {
 
  private:
   void run() {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex_.native());
     for (;;) {
       if (queue_.empty()) {
         wake_.wait(lock);
@@ -97,11 +118,15 @@ class DelayedSaver {
     }
   }
 
-  std::mutex mutex_;
+  ForkMutex mutex_;
   std::condition_variable wake_;
   std::deque<std::pair<std::chrono::steady_clock::time_point, std::weak_ptr<UserDefaultsStore>>> queue_;
   bool started_ = false;
+  bool savesAtExit_ = false;
 };
+
+// Made before main: a fork never finds them half made.
+[[maybe_unused]] const bool gDefaultsStateMade = (registry(), DelayedSaver::shared(), true);
 
 std::string registryKey(const fs::path& path) {
   std::error_code error;
@@ -114,7 +139,7 @@ std::string registryKey(const fs::path& path) {
 std::shared_ptr<UserDefaultsStore> UserDefaultsStore::forFile(const fs::path& path) {
   std::string key = registryKey(path);
   auto& r = registry();
-  std::unique_lock lock(r.mutex);
+  std::unique_lock lock(r.mutex.native());
   for (;;) {
     auto found = r.stores.find(key);
     if (found == r.stores.end()) break;
@@ -134,7 +159,15 @@ std::size_t UserDefaultsStore::openFileCount() {
 }
 
 UserDefaultsStore::UserDefaultsStore(fs::path path)
-    : path_(std::move(path)), persistent_(MutableDictionary::make()), registered_(MutableDictionary::make()) {
+    : path_(std::move(path)),
+      mutex_(ForkLockLevel::UserDefaultsStore),
+      persistent_(MutableDictionary::make()),
+      registered_(MutableDictionary::make()) {
+  // The changes waiting for a save at a fork are the parent's to save; the child keeps the values.
+  mutex_.onChildAfterFork([this] {
+    changes_.clear();
+    saveScheduled_ = false;
+  });
   // The folder is made now so that a delayed save can tell a folder removed since (a test's
   // temporary home, usually) from one that never existed.
   std::error_code error;
@@ -148,6 +181,7 @@ UserDefaultsStore::~UserDefaultsStore() {
     std::lock_guard lock(mutex_);
     if (!changes_.empty()) saveLocked(false, nullptr);
   }
+  mutex_.leaveForks();
   auto& r = registry();
   {
     std::lock_guard lock(r.mutex);

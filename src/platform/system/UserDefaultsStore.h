@@ -32,6 +32,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Values.h"
 
 namespace zv {
@@ -86,7 +87,7 @@ class UserDefaultsStore : public std::enable_shared_from_this<UserDefaultsStore>
   std::filesystem::path lockPath() const;
 
   const std::filesystem::path path_;
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_;
   Ref<MutableDictionary> persistent_;
   Ref<MutableDictionary> registered_;
   std::map<std::string, Change, std::less<>> changes_;

@@ -25,9 +25,15 @@ std::string Location::description() const {
 // --- environment ---
 
 LocationEnvironment& LocationEnvironment::shared() {
-  static LocationEnvironment environment;
+  // Never destroyed: threads may still ask while the process exits.
+  static LocationEnvironment& environment = *new LocationEnvironment;
   return environment;
 }
+
+namespace {
+// Made before main: a fork never finds it half made.
+[[maybe_unused]] const bool gLocationEnvironmentMade = (LocationEnvironment::shared(), true);
+}  // namespace
 
 bool LocationEnvironment::servicesEnabled() const {
   std::lock_guard lock(mutex_);

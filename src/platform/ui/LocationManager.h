@@ -18,6 +18,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Protocol.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/foundation/ForkHandlers.h"
 
 namespace zv::ui {
 
@@ -73,7 +74,7 @@ class LocationEnvironment {
   void reset();
 
  private:
-  mutable std::mutex mutex_;
+  mutable ForkMutex mutex_{ForkLockLevel::LocationEnvironment};
   bool servicesEnabled_ = true;
   std::optional<LocationAuthorizationStatus> status_ = LocationAuthorizationStatus::NotDetermined;
   bool grantsOnRequest_ = true;

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 #include "platform/foundation/Format.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 #include "platform/net/URLConnection.h"
@@ -149,11 +151,18 @@ std::function<void()> connectionLoader(const Ref<net::URLRequest>& request, Page
   };
 }
 
-std::mutex loaderMutex;
+ForkMutex& loaderMutex() {
+  static ForkMutex& mutex = *new ForkMutex(ForkLockLevel::WebViewLoader);
+  return mutex;
+}
+
 PageLoader& loaderSlot() {
-  static PageLoader loader;
+  static PageLoader& loader = *new PageLoader;
   return loader;
 }
+
+// Made before main: a fork never finds them half made.
+[[maybe_unused]] const bool gLoaderMade = (loaderMutex(), loaderSlot(), true);
 
 }  // namespace
 
@@ -176,8 +185,9 @@ Ref<net::URLRequest> WebView::shownRequest() const {
 }
 
 void WebView::setPageLoader(PageLoader loader) {
-  std::lock_guard lock(loaderMutex);
-  loaderSlot() = std::move(loader);
+  std::lock_guard lock(loaderMutex());
+  // The one replaced is let go with `loader`, once the lock is.
+  std::swap(loaderSlot(), loader);
 }
 
 const Ref<ScrollView>& WebView::scrollView() {
@@ -315,7 +325,7 @@ void WebView::fetch(const std::shared_ptr<Load>& load) {
   } else if (scheme == "http" || scheme == "https") {
     PageLoader loader;
     {
-      std::lock_guard lock(loaderMutex);
+      std::lock_guard lock(loaderMutex());
       loader = loaderSlot();
     }
     if (!loader) loader = connectionLoader;

@@ -37,67 +37,18 @@
 #include "platform/runloop/RunLoopSource.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/WorkerPool.h"
+#include "support/ForkChild.h"
 
 namespace {
 
 using namespace zv;
 
-// Generous limits: they only turn a hang into a failure.
-constexpr double kPatience = 20.0;
-
-template <typename Condition>
-bool waitUntil(Condition condition, double seconds = kPatience) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-[[noreturn]] void endChild(bool passed, const char* failure) {
-  if (!passed) std::printf("in the forked child: %s\n", failure);
-  std::fflush(stdout);
-  ::_exit(passed ? 0 : 1);
-}
-
-// In the parent: 0 when the child exited 0 within the limit.
-int waitForChild(pid_t child) {
-  if (child < 0) return 77;
-  int status = 0;
-  pid_t done = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(2 * kPatience + 20);
-  while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  if (done == 0) {
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    std::puts("the forked child hung");
-    return 1;
-  }
-  if (WIFSIGNALED(status)) {
-    std::printf("the forked child hung or died (signal %d)\n", WTERMSIG(status));
-    return 1;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
-}
-
-int passed() {
-  std::puts("PASS");
-  return 0;
-}
-
-bool sanitizedForThreads() {
-#if defined(__SANITIZE_THREAD__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
+using testing::endChild;
+using testing::passed;
+using testing::sanitizedForAddresses;
+using testing::waitForChild;
+using testing::waitUntil;
+constexpr double kPatience = testing::kForkPatience;
 
 // Workers end soon after their last job, so the child sees the forking worker end.
 void shortenIdleTime() { WorkerPool::overrideIdleSeconds(0.02); }
@@ -246,23 +197,7 @@ int forkWithoutTheParentsThreads() {
   return passed();
 }
 
-bool sanitizedForAddresses() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
-
-// That checker's allocator has locks of its own that a fork does not take: a child forked while
-// another thread allocates may wait for ever on one of them, whatever this code does.
-int notWithTheAddressChecker() {
-  std::puts("not with the address checker: its allocator is not safe across a fork while other threads allocate");
-  return 77;
-}
+using testing::notWithTheAddressChecker;
 
 int forkWhileBusy(int rounds) {
   if (sanitizedForAddresses()) return notWithTheAddressChecker();
@@ -387,14 +322,7 @@ int childPumpsMainLoop() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // That checker ends a child of a threaded fork that makes threads unless told otherwise.
-  const char* options = std::getenv("TSAN_OPTIONS");
-  if (sanitizedForThreads() && (!options || !std::strstr(options, "die_after_fork=0"))) {
-    const std::string value = (options ? std::string(options) + " " : std::string()) + "die_after_fork=0";
-    ::setenv("TSAN_OPTIONS", value.c_str(), 1);
-    ::execv("/proc/self/exe", argv);
-    return 1;
-  }
+  testing::letForkedChildrenMakeThreads(argv);
   const std::string scenario = argc > 1 ? argv[1] : "";
   if (scenario == "global-job") return forkFromGlobalJob();
   if (scenario == "operation-job") return forkFromOperation();
