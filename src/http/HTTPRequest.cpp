@@ -3,8 +3,12 @@
 
 #include "http/HTTPRequest.h"
 
+#include <mutex>
+#include <vector>
+
 #include "http/HTTPRequestShared.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
 #include "platform/runloop/DispatchQueue.h"
@@ -84,10 +88,37 @@ Ref<OperationQueue> HTTPRequest::sharedQueue() {
   return queue;
 }
 
+namespace {
+
+// The process's network thread. Its loop never runs dry and never ends; markAsFinished only ends
+// a turn. A child forked without exec does not have its parent's: its first request there makes
+// one of its own (the parent's object is forgotten, not destroyed).
+struct NetworkThreadSlot {
+  ForkMutex lock{ForkLockLevel::NetworkThreadSlot};
+  Ref<Thread> thread;
+  unsigned generation = 0;
+  std::vector<Ref<Thread>> forgotten;
+};
+
+NetworkThreadSlot& networkThreadSlot() {
+  static NetworkThreadSlot& slot = *new NetworkThreadSlot;
+  return slot;
+}
+
+// Made with the process, so no fork finds it half made.
+[[maybe_unused]] const bool gNetworkThreadSlotMade = (networkThreadSlot(), true);
+
+}  // namespace
+
 Ref<Thread> HTTPRequest::threadForRequest(const Ref<HTTPRequest>&) {
-  // The network thread's loop never runs dry and never ends; markAsFinished only ends a turn.
-  static Ref<Thread>& thread = *new Ref<Thread>(Thread::startRunLoopThread("HTTPRequest network"));
-  return thread;
+  auto& slot = networkThreadSlot();
+  std::lock_guard<ForkMutex> guard(slot.lock);
+  if (!slot.thread || slot.generation != forkGeneration()) {
+    if (slot.thread) slot.forgotten.push_back(std::move(slot.thread));
+    slot.thread = Thread::startRunLoopThread("HTTPRequest network");
+    slot.generation = forkGeneration();
+  }
+  return slot.thread;
 }
 
 // --- Creation. ---

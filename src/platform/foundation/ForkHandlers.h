@@ -26,6 +26,7 @@ namespace zv {
 // only locks of higher levels while holding it (and never two of the same level): that is what
 // lets the handlers take them all without waiting for ever.
 enum class ForkLockLevel : int {
+  NetworkThreadSlot = 5,   // the HTTP client's network thread (starts a run-loop thread)
   DelayThreadSlot = 10,    // the thread of delayed dispatch work
   MainThreadObject = 20,   // the Thread object of the main thread
   ThreadObject = 25,       // each Thread object
