@@ -6,20 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "support/ChildExit.h"
+#include "support/ChildScenario.h"
 
 namespace zv {
 namespace {
 
 void expectScenarioPasses(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), ZV_FORK_CHILD);
-  SCOPED_TRACE(arguments[1]);
-  auto end = testing::runChildToEnd(arguments);
-  ASSERT_TRUE(end.started);
-  ASSERT_FALSE(end.hung);
-  ASSERT_EQ(end.signal, 0);
-  if (end.exitCode == 77) GTEST_SKIP() << "the scenario cannot run here (its output says why)";
-  EXPECT_EQ(end.exitCode, 0);
+  testing::expectChildScenarioPasses(arguments);
 }
 
 // The forking worker goes on in the child and ends there when idle; its pool then starts another

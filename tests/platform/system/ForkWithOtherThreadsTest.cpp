@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ChildExit.h"
+#include "support/ChildScenario.h"
 #include "support/TestSupport.h"
 
 namespace zv {
@@ -17,13 +17,7 @@ void expectScenarioPasses(const std::string& scenario, std::vector<std::string> 
   testing::TemporaryDirectory folder;
   std::vector<std::string> arguments{ZV_FORK_SYSTEM_CHILD, scenario, folder.path().string()};
   arguments.insert(arguments.end(), more.begin(), more.end());
-  SCOPED_TRACE(scenario);
-  auto end = testing::runChildToEnd(arguments);
-  ASSERT_TRUE(end.started);
-  ASSERT_FALSE(end.hung);
-  ASSERT_EQ(end.signal, 0);
-  if (end.exitCode == 77) GTEST_SKIP() << "the scenario cannot run here (its output says why)";
-  EXPECT_EQ(end.exitCode, 0);
+  testing::expectChildScenarioPasses(arguments);
 }
 
 // Other threads hold the defaults stores', the saver's, the pasteboards', the notification

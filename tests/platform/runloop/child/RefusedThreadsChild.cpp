@@ -35,6 +35,7 @@
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/WorkerPool.h"
+#include "support/ForkChild.h"
 #include "support/FullDescriptorTable.h"
 #include "support/ThreadLimit.h"
 
@@ -118,27 +119,9 @@ int refusalsWhileWorkArrives() {
   return 0;
 }
 
-bool sanitizedForThreads() {
-#if defined(__SANITIZE_THREAD__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
-
 int forkedChildStartsAfresh(char** argv) {
   using namespace zv;
-  // That checker ends a child of a threaded fork that makes threads unless told otherwise.
-  const char* options = std::getenv("TSAN_OPTIONS");
-  if (sanitizedForThreads() && (!options || !std::strstr(options, "die_after_fork=0"))) {
-    const std::string value = (options ? std::string(options) + " " : std::string()) + "die_after_fork=0";
-    ::setenv("TSAN_OPTIONS", value.c_str(), 1);
-    ::execv("/proc/self/exe", argv);
-    return 1;
-  }
+  testing::letForkedChildrenMakeThreads(argv);
   // Pools with idle workers at the fork.
   auto serial = DispatchQueue::createSerial("fork.serial");
   serial->sync([] {});
