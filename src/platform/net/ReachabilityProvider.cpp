@@ -32,15 +32,7 @@ bool ReachabilityQuery::operator<(const ReachabilityQuery& other) const {
 }
 
 ReachabilityProvider::ReachabilityProvider()
-    : observersMutex_(ForkLockLevel::ReachabilityObservers, [this] {
-        // A notification under way on another thread of the parent never ends in the child, and
-        // nobody in the child waits for one yet.
-        if (notifying_ > 0 && notifier_ != std::this_thread::get_id()) {
-          notifying_ = 0;
-          notifier_ = {};
-        }
-        new (&notified_) std::condition_variable();
-      }) {}
+    : observersMutex_(ForkLockLevel::ReachabilityObservers, [this] { notifying_.resetInForkedChild(); }) {}
 
 ReachabilityProvider::~ReachabilityProvider() { observersMutex_.leaveForks(); }
 
@@ -59,18 +51,14 @@ void ReachabilityProvider::removeObserver(std::uint64_t token) {
     observers_.erase(found);
   }
   // A notification under way may still call it: wait for it (unless it is this thread's own).
-  const auto self = std::this_thread::get_id();
-  notified_.wait(lock, [&] { return notifying_ == 0 || notifier_ == self; });
+  notifying_.waitUntilFree(lock);
 }
 
 void ReachabilityProvider::notifyObservers() {
-  const auto self = std::this_thread::get_id();
   std::vector<std::function<void()>> current;
   {
     std::unique_lock lock(observersMutex_.native());
-    notified_.wait(lock, [&] { return notifying_ == 0 || notifier_ == self; });
-    ++notifying_;
-    notifier_ = self;
+    notifying_.enter(lock);
     for (const auto& [token, observer] : observers_) current.push_back(observer);
   }
   struct Done {
@@ -78,9 +66,9 @@ void ReachabilityProvider::notifyObservers() {
     ~Done() {
       {
         std::lock_guard lock(provider->observersMutex_);
-        if (--provider->notifying_ == 0) provider->notifier_ = {};
+        provider->notifying_.leave();
       }
-      provider->notified_.notify_all();
+      provider->notifying_.notifyAll();
     }
   } done{this};
   for (const auto& observer : current) observer();

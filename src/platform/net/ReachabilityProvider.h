@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 
 #include "platform/foundation/ForkHandlers.h"
+#include "platform/net/CallbackGate.h"
 
 namespace zv::net {
 
@@ -71,11 +72,9 @@ class ReachabilityProvider {
 
  private:
   ForkMutex observersMutex_;
-  // Whether a notification is under way, and on which thread (an observer may remove itself or
-  // notify again from inside it). Removal waits for `notified_`.
-  std::condition_variable notified_;
-  std::thread::id notifier_;
-  int notifying_ = 0;
+  // A notification under way, and on which thread (an observer may remove itself or notify again
+  // from inside it). Removal waits for it.
+  CallbackGate notifying_;
   std::map<std::uint64_t, std::function<void()>> observers_;
   std::uint64_t nextToken_ = 1;
 };

@@ -6,29 +6,20 @@
 #include <thread>
 
 #include "platform/foundation/ForkHandlers.h"
+#include "platform/net/CallbackGate.h"
 #include "platform/runloop/RunLoopSource.h"
 
 namespace zv::net {
 
 struct ReachabilityTarget::State {
   State()
-      : mutex(ForkLockLevel::ReachabilityTarget, [this] {
-          // A callback running on another thread of the parent never returns in a child made by
-          // fork, and nobody there waits for one yet.
-          if (delivering > 0 && deliverer != std::this_thread::get_id()) {
-            delivering = 0;
-            deliverer = {};
-          }
-          new (&delivered) std::condition_variable();
-        }) {}
+      : mutex(ForkLockLevel::ReachabilityTarget, [this] { delivering.resetInForkedChild(); }) {}
   ~State() { mutex.leaveForks(); }
 
   ForkMutex mutex;
-  // Whether the callback runs now, and on which thread: unscheduling waits for `delivered`
-  // (unless the callback itself unschedules).
-  std::condition_variable delivered;
-  std::thread::id deliverer;
-  int delivering = 0;
+  // Whether the callback runs now, and on which thread: unscheduling waits for it (unless the
+  // callback itself unschedules).
+  CallbackGate delivering;
   Callback callback;
   Ref<RunLoop> loop;
   RunLoopMode mode;
@@ -78,24 +69,22 @@ bool ReachabilityTarget::scheduleInRunLoop(const Ref<RunLoop>& runLoop, const Ru
   state_->source = RunLoopSource::create([weak] {
     auto state = weak.lock();
     if (!state) return;
-    const auto self = std::this_thread::get_id();
     Callback callback;
     {
       std::unique_lock lock(state->mutex.native());
-      state->delivered.wait(lock, [&] { return state->delivering == 0 || state->deliverer == self; });
+      state->delivering.waitUntilFree(lock);
       if (!state->source) return;  // unscheduled meanwhile
       callback = state->callback;
-      ++state->delivering;
-      state->deliverer = self;
+      state->delivering.enter(lock);
     }
     struct Done {
       State* state;
       ~Done() {
         {
           std::lock_guard lock(state->mutex);
-          if (--state->delivering == 0) state->deliverer = {};
+          state->delivering.leave();
         }
-        state->delivered.notify_all();
+        state->delivering.notifyAll();
       }
     } done{state.get()};
     auto provider = ReachabilityProvider::shared();
@@ -137,9 +126,8 @@ void ReachabilityTarget::stopDelivery() {
   if (provider) provider->removeObserver(token);
   if (source) source->invalidate();
   // Wait for a callback that is running on the loop's thread now (unless it is us).
-  const auto self = std::this_thread::get_id();
   std::unique_lock lock(state_->mutex.native());
-  state_->delivered.wait(lock, [&] { return state_->delivering == 0 || state_->deliverer == self; });
+  state_->delivering.waitUntilFree(lock);
 }
 
 }  // namespace zv::net
