@@ -10,6 +10,7 @@
 #include "platform/runloop/RunLoopPump.h"
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 
 namespace zv {
 namespace {
@@ -121,7 +122,8 @@ TEST_F(NetworkQueue, OneFailureCancelsTheRestByDefault) {
     queue->setShouldCancelAllRequestsOnFailure(cancelOthers);
     auto slowA = request(cancelOthers ? "/stall" : "/late-body");
     auto slowB = request(cancelOthers ? "/stall" : "/late-body");
-    auto failing = HTTPRequest::requestWithURL(URL::make("http://127.0.0.1:1/refused"));
+    testing::HeldLoopbackPort refusing;
+    auto failing = HTTPRequest::requestWithURL(URL::make(refusing.url("/refused")));
     queue->addOperation(slowA);
     queue->addOperation(slowB);
     queue->addOperation(failing);

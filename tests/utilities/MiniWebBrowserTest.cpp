@@ -17,6 +17,7 @@
 #include "platform/ui/Window.h"
 #include "support/TestSupport.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 #include "utilities/MiniWebBrowser.h"
 
 namespace zv {
@@ -209,8 +210,8 @@ TEST_F(MiniWebBrowserTest, FailedLoadsAlertButCancelledOnesDoNot) {
   ASSERT_TRUE(pumpRunLoopUntil([&] { return browser->navigationBarModal()->topItem()->title() == "First page"; }, 30));
   EXPECT_TRUE(ui::ButtonPanel::visiblePanels().empty());
 
-  // Nothing listens on port 1.
-  browser->loadURL(URL::make("http://127.0.0.1:1/gone"));
+  zv::testing::HeldLoopbackPort refusing;
+  browser->loadURL(URL::make(refusing.url("/gone")));
   ASSERT_TRUE(pumpRunLoopUntil([&] { return !ui::ButtonPanel::visiblePanels().empty(); }, 30));
   auto alert = std::dynamic_pointer_cast<ui::AlertView>(ui::ButtonPanel::visiblePanels().back());
   ASSERT_TRUE(alert);

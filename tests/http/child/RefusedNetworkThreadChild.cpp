@@ -1,14 +1,12 @@
 // A process that starts requests while the system refuses new threads (a real RLIMIT_NPROC), so
 // the network thread cannot be made yet. More requests than the shared queue's places are
 // started; once threads are given again every one of them must end (here: connection refused by
-// a closed loopback port). Prints "PASS" and exits 0, else exits 1; exits 77 when no limit can be
-// imposed.
+// a loopback port held closed). Prints "PASS" and exits 0, else exits 1; exits 77 when no limit
+// can be imposed.
 //
 // With the argument "descriptors" the refusal is a full descriptor table instead: the network
 // thread cannot get its loop's descriptors, and a request started and then cancelled meanwhile
 // must end cancelled once descriptors are free, never run.
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,22 +21,10 @@
 #include "platform/foundation/Values.h"
 #include "platform/runloop/RunLoopPump.h"
 #include "support/FullDescriptorTable.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/ThreadLimit.h"
 
 namespace {
-
-// A loopback port that nothing listens on: bound, then closed.
-int closedLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 [[noreturn]] void finish(int code, const char* message) {
   std::puts(message);
@@ -70,9 +56,10 @@ int closedLoopbackPort() {
 
 int main(int argc, char** argv) {
   using namespace zv;
-  if (argc > 1 && std::string(argv[1]) == "descriptors") cancelWithoutDescriptors(
-      "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/");
-  const std::string url = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/";
+  // Held for the whole run, so every connection there is refused.
+  testing::HeldLoopbackPort refusing;
+  if (argc > 1 && std::string(argv[1]) == "descriptors") cancelWithoutDescriptors(refusing.url());
+  const std::string url = refusing.url();
   testing::ThreadLimit limit;
   if (!limit.impose()) return 77;
   std::atomic<int> ended{0};

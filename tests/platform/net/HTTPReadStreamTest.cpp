@@ -7,6 +7,7 @@
 #include "platform/runloop/RunLoopPump.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 
 namespace zv::net {
 namespace {
@@ -104,8 +105,8 @@ TEST_F(HTTPReadStreamTest, MalformedResponsesEndWithOneError) {
 }
 
 TEST_F(HTTPReadStreamTest, RefusedConnectionIsAPOSIXError) {
-  int port = zv::testing::freeLoopbackPort();
-  auto outcome = runStream(makeGet("http://127.0.0.1:" + std::to_string(port) + "/"));
+  zv::testing::HeldLoopbackPort refusing;
+  auto outcome = runStream(makeGet(refusing.url()));
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->domain(), kPOSIXErrorDomain);
   EXPECT_EQ(outcome.error->code(), ECONNREFUSED);

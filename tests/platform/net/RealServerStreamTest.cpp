@@ -7,6 +7,7 @@
 #include "platform/net/NetErrors.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/net/NginxServer.h"
 #include "support/net/ProxyServers.h"
 
@@ -221,8 +222,9 @@ TEST_F(RealServerStreamTest, SOCKSProxyCarriesPlainAndSecureStreams) {
     EXPECT_EQ(outcome.body, "hello from nginx\n");
   }
   // A proxy that is not there fails the stream.
+  zv::testing::HeldLoopbackPort absent;
   auto stream = makeGet(nginx->url("/hello.txt"));
-  stream->setProxy(ProxyServer::make(kProxyTypeSOCKS, "127.0.0.1", zv::testing::freeLoopbackPort()));
+  stream->setProxy(ProxyServer::make(kProxyTypeSOCKS, "127.0.0.1", absent.port()));
   auto outcome = runStream(stream);
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->code(), ECONNREFUSED);

@@ -14,6 +14,7 @@
 #include "support/ChildExit.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/net/TestCertificates.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/net/InputStream.h"
@@ -395,11 +396,12 @@ TEST_F(URLConnectionTest, FailuresAreReportedOnceWithURLCodes) {
     std::string url;
     std::int64_t code;
   };
+  zv::testing::HeldLoopbackPort refusing;
   const Case cases[] = {
       {faults.url("/malformed-status"), kURLErrorCannotParseResponse},
       {faults.url("/bad-chunk"), kURLErrorCannotParseResponse},
       {faults.url("/drop-mid-body"), kURLErrorNetworkConnectionLost},
-      {"http://127.0.0.1:" + std::to_string(zv::testing::freeLoopbackPort()) + "/", kURLErrorCannotConnectToHost},
+      {refusing.url(), kURLErrorCannotConnectToHost},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
@@ -491,9 +493,9 @@ TEST_F(URLConnectionTest, SynchronousRequests) {
   ASSERT_TRUE(data);
   EXPECT_EQ(data->view(), "welcome");
 
-  data = URLConnection::sendSynchronousRequest(
-      URLRequest::requestWithURL(URL::make("http://127.0.0.1:" + std::to_string(zv::testing::freeLoopbackPort()))),
-      &response, &error);
+  zv::testing::HeldLoopbackPort refusing;
+  data = URLConnection::sendSynchronousRequest(URLRequest::requestWithURL(URL::make(refusing.url(""))), &response,
+                                               &error);
   EXPECT_FALSE(data);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), kURLErrorCannotConnectToHost);

@@ -7,6 +7,7 @@
 #include "platform/system/NotificationCenter.h"
 #include "sharing/core/SX.h"
 #include "sharing/core/SXActivityIndicator.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/sharing/EchoService.h"
 #include "support/sharing/EchoSharer.h"
 #include "support/sharing/FormDriver.h"
@@ -171,7 +172,8 @@ TEST_F(EchoShareFlowTest, ARejectedLoginAsksForANewOneAndSendsAgain) {
 TEST_F(EchoShareFlowTest, AnUnreachableServiceIsReportedAsAFailure) {
   ASSERT_TRUE(SX::setAuthValue("alice", "username", "EchoSharer"));
   ASSERT_TRUE(SX::setAuthValue("s3cret", "password", "EchoSharer"));
-  configurator->set("echoServiceURL", box("http://127.0.0.1:1"));
+  testing::HeldLoopbackPort refusing;
+  configurator->set("echoServiceURL", box(refusing.url("")));
   auto sharer = SXSharer::make<EchoSharer>();
   sharer->setItem(SXItem::makeText("hello"));
   ASSERT_TRUE(sharer->tryToSend());

@@ -10,6 +10,7 @@
 #include "sharing/core/SXOAuthView.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/net/TestCertificates.h"
 #include "support/sharing/SharingTestSupport.h"
 
@@ -148,8 +149,8 @@ TEST_F(SXOAuthViewTest, LoadFailuresAreReportedExceptReplacedLoads) {
   EXPECT_TRUE(delegate->reports.empty());
 
   // A server that cannot be reached is a failure with the load's error.
-  view->webView()->loadRequest(net::URLRequest::requestWithURL(
-      URL::make("http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/")));
+  testing::HeldLoopbackPort refusing;
+  view->webView()->loadRequest(net::URLRequest::requestWithURL(URL::make(refusing.url())));
   ASSERT_TRUE(pumpRunLoopUntil([&] { return !delegate->reports.empty(); }, 20.0));
   EXPECT_FALSE(delegate->reports[0].success);
   EXPECT_TRUE(delegate->reports[0].error);

@@ -13,6 +13,7 @@
 #include "sharing/core/SXRequest.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 
 namespace zv {
 namespace {
@@ -130,8 +131,8 @@ TEST_F(SXRequestTest, ABodyWithoutItsOwnContentTypeGoesAsAForm) {
 TEST_F(SXRequestTest, TransportFailureFinishesUnsuccessfullyAndReleasesTheDelegate) {
   auto delegate = std::make_shared<Object>();
   std::weak_ptr<Object> watched = delegate;
-  auto request = SXRequest::make(URL::make("http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/"),
-                                 std::nullopt, std::move(delegate), nullptr, std::nullopt, false);
+  testing::HeldLoopbackPort refusing;
+  auto request = SXRequest::make(URL::make(refusing.url()), std::nullopt, std::move(delegate), nullptr, std::nullopt, false);
   EXPECT_FALSE(watched.expired());  // kept while the request runs
   auto outcome = run(request);
   ASSERT_EQ(outcome->calls, 1);

@@ -122,22 +122,6 @@ void ChildProcess::stop() {
   pid_ = -1;
 }
 
-int freeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
 bool waitForLoopbackPort(int port, double timeoutSeconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
   while (std::chrono::steady_clock::now() < deadline) {

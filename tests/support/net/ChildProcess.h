@@ -22,8 +22,8 @@ class ChildProcess {
   bool start(const std::vector<std::string>& arguments, const std::filesystem::path& logFile);
   void stop();
   bool isRunning();
-  // Waits until this very process listens on 127.0.0.1:port (not merely someone: ports picked
-  // by freeLoopbackPort can be taken by a neighbour in between). false when the process ended or
+  // Waits until this very process listens on 127.0.0.1:port (not merely someone: a port released
+  // for it can be taken by a neighbour before it binds). false when the process ended or
   // `timeoutSeconds` passed.
   bool waitUntilListening(int port, double timeoutSeconds = 10.0);
   pid_t pid() const { return pid_; }
@@ -32,8 +32,6 @@ class ChildProcess {
   pid_t pid_ = -1;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int freeLoopbackPort();
 // Waits until something accepts connections on 127.0.0.1:port; false after `timeoutSeconds`.
 bool waitForLoopbackPort(int port, double timeoutSeconds = 10.0);
 // The number of file descriptors this process holds open now.

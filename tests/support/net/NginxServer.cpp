@@ -116,13 +116,19 @@ void NginxServer::writeConfiguration() {
 }
 
 bool NginxServer::start() {
-  // A port picked a moment ago may be taken meanwhile by a neighbour: then try other ports.
+  // The ports are distinct (nginx would merge a plain and a TLS listen on one port into one TLS
+  // listener) and held until just before nginx starts. A neighbour may still take one in that
+  // moment: then try other ports.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = freeLoopbackPort();
-    if (options_.tls) tlsPort_ = freeLoopbackPort();
-    if (options_.clientCertificatePort) clientPort_ = freeLoopbackPort();
+    auto ports = pickLoopbackPorts(1 + (options_.tls ? 1 : 0) + (options_.clientCertificatePort ? 1 : 0));
+    if (ports.empty()) return false;
+    std::size_t next = 0;
+    port_ = ports[next++].port();
+    tlsPort_ = options_.tls ? ports[next++].port() : 0;
+    clientPort_ = options_.clientCertificatePort ? ports[next++].port() : 0;
     writeConfiguration();
     const auto& dir = folder_.path();
+    ports.clear();
     if (!process_.start({"/usr/sbin/nginx", "-p", dir.string(), "-c", (dir / "nginx.conf").string(), "-e",
                          (dir / "error.log").string()},
                         dir / "stdout.log")) {

@@ -25,6 +25,7 @@
 
 #include "support/TestSupport.h"
 #include "support/net/ChildProcess.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/net/TestCertificates.h"
 
 namespace zv::testing {

@@ -17,9 +17,15 @@ std::string readAll(const std::filesystem::path& path) {
 }  // namespace
 
 bool LoopbackChildServer::startOnFreePort(const std::function<std::vector<std::string>()>& launch) {
+  // The port is held until just before the program starts; a neighbour may still take it in that
+  // moment: then try another.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = freeLoopbackPort();
-    if (!process_.start(launch(), folder_.path() / "stdout.log")) return false;
+    HeldLoopbackPort held;
+    if (!held.isHeld()) return false;
+    port_ = held.port();
+    auto arguments = launch();
+    held.release();
+    if (!process_.start(arguments, folder_.path() / "stdout.log")) return false;
     if (process_.waitUntilListening(port_)) return true;
     process_.stop();
   }

@@ -8,6 +8,7 @@
 
 #include "support/TestSupport.h"
 #include "support/net/ChildProcess.h"
+#include "support/net/LoopbackPorts.h"
 
 namespace zv::testing {
 
@@ -21,7 +22,8 @@ class LoopbackChildServer {
   std::string log() const;
 
  protected:
-  // Picks ports until the program started by `launch` (on port_) owns its port.
+  // Picks ports until the program started by `launch` (on port_) owns its port. `launch` writes
+  // the program's files and returns its arguments.
   bool startOnFreePort(const std::function<std::vector<std::string>()>& launch);
   TemporaryDirectory folder_;
   ChildProcess process_;

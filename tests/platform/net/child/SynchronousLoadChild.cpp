@@ -14,12 +14,14 @@
 #include "platform/net/URLConnection.h"
 #include "support/FullDescriptorTable.h"
 #include "support/ThreadLimit.h"
+#include "support/net/LoopbackPorts.h"
 
 int main(int argc, char** argv) {
   using namespace zv;
   if (testing::kDescriptorsNeededByChecks) return 77;
   const bool refused = argc > 1 && std::string(argv[1]) == "refused";
-  auto request = net::URLRequest::requestWithURL(URL::make("http://127.0.0.1:9/"));
+  testing::HeldLoopbackPort refusing;
+  auto request = net::URLRequest::requestWithURL(URL::make(refusing.url()));
 
   testing::ThreadLimit limit;
   std::atomic<bool> armed{false}, imposed{false};

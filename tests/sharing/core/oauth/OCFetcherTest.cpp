@@ -8,6 +8,7 @@
 #include "sharing/core/oauth/OCDataFetcher.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 
 namespace zv {
 namespace {
@@ -114,7 +115,8 @@ TEST_F(OCFetcherTest, StatusBelow400SucceedsAndFrom400FailsThroughFinish) {
 }
 
 TEST_F(OCFetcherTest, TransportFailureAndMissingConnection) {
-  Outcome refused = fetch(request("http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/x"));
+  testing::HeldLoopbackPort refusing;
+  Outcome refused = fetch(request(refusing.url("/x")));
   ASSERT_EQ(refused.failed, 1);
   EXPECT_EQ(refused.finished, 0);
   EXPECT_TRUE(refused.error);
@@ -153,8 +155,9 @@ TEST_F(OCFetcherTest, SynchronousFetch) {
   EXPECT_EQ(finished, 1);
   EXPECT_EQ(failed, 0);
 
+  testing::HeldLoopbackPort refusing;
   fetcher.fetchDataWithRequest(
-      request("http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/x"), nullptr,
+      request(refusing.url("/x")), nullptr,
       [&](const Ref<OCServiceTicket>&, const Ref<Data>&) { ++finished; },
       [&](const Ref<OCServiceTicket>& ticket, const Ref<Error>& error) {
         ++failed;

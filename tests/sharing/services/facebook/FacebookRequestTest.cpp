@@ -6,6 +6,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/graphics/Image.h"
 #include "sharing/services/facebook/FacebookRequest.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/sharing/FacebookService.h"
 #include "sharing/services/facebook/FacebookTestSupport.h"
 #include "support/net/RedirectingService.h"
@@ -232,7 +233,8 @@ TEST_F(FacebookRequestNetworkTest, AnExpiredSessionIsMarkedOnlyForTheRESTCode) {
 }
 
 TEST_F(FacebookRequestNetworkTest, ATransportFailurePassesThePlatformErrorOnce) {
-  start("https://127.0.0.1:1/me", standard("t"), "GET");
+  testing::HeldLoopbackPort refusing;
+  start(refusing.url("/me", "https"), standard("t"), "GET");
   ASSERT_TRUE(waitForEnd());
   pumpRunLoopFor(0.1);
   EXPECT_EQ(delegate->endings(), 1);
