@@ -69,18 +69,39 @@ function(zv_library name)
   zv_warnings(${name})
 endfunction()
 
-# zv_test(NAME [DEPS target...] [LABELS label...]) builds every .cpp under the current test
-# folder into one GoogleTest executable and registers its tests with CTest. Each label is put on
-# every test of the executable, and the executable joins the target `tests_label_<label>`, so a
-# build can compile just the tests of one label (the ThreadSanitizer job builds `tests_label_threads`).
+# Test code is compiled for a quick build and for debugging: in the optimised build types its own
+# sources get -Og, while the libraries under test keep the build type's flags. Test targets use
+# the precompiled headers of a test support library (zv_test_precompile_headers), so GoogleTest
+# and the common headers are read once per build, not once per source.
+function(zv_test_code_options target)
+  target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-Og>)
+endfunction()
+
+# zv_test_precompile_headers(TARGET HEADER) makes TARGET the owner of the precompiled HEADER
+# (a path under tests/), which other test targets reuse.
+function(zv_test_precompile_headers target header)
+  target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/${header})
+endfunction()
+
+# zv_test(NAME [DEPS target...] [LABELS label...] [PCH owner]) builds every .cpp under the
+# current test folder into one GoogleTest executable and registers its tests with CTest. Each
+# label is put on every test of the executable, and the executable joins the target
+# `tests_label_<label>`, so a build can compile just the tests of one label (the ThreadSanitizer
+# job builds `tests_label_threads`). PCH names the support library whose precompiled headers the
+# sources reuse (default zv_test_main; the owner must be among what the test links).
 function(zv_test name)
-  cmake_parse_arguments(A "" "" "DEPS;EXCLUDE;LABELS" ${ARGN})
+  cmake_parse_arguments(A "" "PCH" "DEPS;EXCLUDE;LABELS" ${ARGN})
+  if(NOT A_PCH)
+    set(A_PCH zv_test_main)
+  endif()
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   zv_exclude_sources(sources "${A_EXCLUDE}")
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock zv_test_main)
   zv_warnings(${name})
+  zv_test_code_options(${name})
+  target_precompile_headers(${name} REUSE_FROM ${A_PCH})
   set(label_properties)
   if(A_LABELS)
     list(JOIN A_LABELS ";" joined)
