@@ -23,21 +23,21 @@ bool ClassInfo::isSubclassOf(std::string_view name) const {
 ObjectPtr ClassInfo::create() const {
   Factory factory;
   {
-    std::shared_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     factory = factory_;
   }
   return factory ? factory() : nullptr;
 }
 
 bool ClassInfo::hasFactory() const {
-  std::shared_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   return static_cast<bool>(factory_);
 }
 
 ClassInfo::InstanceMethod ClassInfo::instanceMethod(std::string_view selector) const {
   int depth = 0;
   for (const ClassInfo* c = this; c != nullptr && depth < 64; c = c->superclass(), ++depth) {
-    std::shared_lock lock(c->mutex_);
+    std::lock_guard lock(c->mutex_);
     auto it = c->instanceMethods_.find(selector);
     if (it != c->instanceMethods_.end()) return it->second;
   }
@@ -47,7 +47,7 @@ ClassInfo::InstanceMethod ClassInfo::instanceMethod(std::string_view selector) c
 ClassInfo::ClassMethod ClassInfo::classMethod(std::string_view selector) const {
   int depth = 0;
   for (const ClassInfo* c = this; c != nullptr && depth < 64; c = c->superclass(), ++depth) {
-    std::shared_lock lock(c->mutex_);
+    std::lock_guard lock(c->mutex_);
     auto it = c->classMethods_.find(selector);
     if (it != c->classMethods_.end()) return it->second;
   }
@@ -62,21 +62,22 @@ bool ClassInfo::respondsToSelector(std::string_view selector) const {
   return static_cast<bool>(classMethod(selector));
 }
 
+// The setters swap the new value in, so what it replaces is destroyed after the lock.
 ClassInfo& ClassInfo::setFactory(Factory factory) {
-  std::unique_lock lock(mutex_);
-  factory_ = std::move(factory);
+  std::lock_guard lock(mutex_);
+  factory_.swap(factory);
   return *this;
 }
 
 ClassInfo& ClassInfo::addInstanceMethod(std::string selector, InstanceMethod method) {
-  std::unique_lock lock(mutex_);
-  instanceMethods_[std::move(selector)] = std::move(method);
+  std::lock_guard lock(mutex_);
+  instanceMethods_[std::move(selector)].swap(method);
   return *this;
 }
 
 ClassInfo& ClassInfo::addClassMethod(std::string selector, ClassMethod method) {
-  std::unique_lock lock(mutex_);
-  classMethods_[std::move(selector)] = std::move(method);
+  std::lock_guard lock(mutex_);
+  classMethods_[std::move(selector)].swap(method);
   return *this;
 }
 

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -61,7 +60,9 @@ class ClassInfo {
  private:
   std::string name_;
   std::string superclassName_;
-  mutable std::shared_mutex mutex_;
+  // Held only to read or change the factory and the method tables (ObjectMutex's rules): a plain
+  // mutex, so a fork never leaves it held by a thread the child does not have.
+  mutable ObjectMutex mutex_;
   Factory factory_;
   std::map<std::string, InstanceMethod, std::less<>> instanceMethods_;
   std::map<std::string, ClassMethod, std::less<>> classMethods_;

@@ -162,4 +162,37 @@ void ForkMutex::leaveForks() {
 
 std::mutex& ForkMutex::native() const { return node_->mutex; }
 
+namespace {
+
+// The mutexes ObjectMutex hands out: constant-initialised, so usable before any constructor runs.
+constexpr std::size_t kObjectMutexCount = 64;
+struct alignas(64) SharedObjectMutex {
+  std::mutex mutex;
+};
+SharedObjectMutex gObjectMutexes[kObjectMutexCount];
+
+void lockObjectMutexes() {
+  for (auto& shared : gObjectMutexes) shared.mutex.lock();
+}
+
+void unlockObjectMutexes() {
+  for (auto& shared : gObjectMutexes) shared.mutex.unlock();
+}
+
+// One participant for all of them, taken in one order by every fork; no thread holds two, so no
+// holder waits for the fork in turn.
+[[maybe_unused]] const bool gObjectMutexesJoined =
+    (joinForkHandlers(ForkLockLevel::ObjectLocks, lockObjectMutexes, unlockObjectMutexes, nullptr, unlockObjectMutexes),
+     true);
+
+}  // namespace
+
+ObjectMutex::ObjectMutex() {
+  // Neighbouring objects (allocations a few dozen bytes apart) should not share a mutex.
+  const auto address = reinterpret_cast<std::uintptr_t>(this);
+  const std::uint64_t mixed = static_cast<std::uint64_t>(address >> 4) * 0x9E3779B97F4A7C15ull;
+  static_assert(kObjectMutexCount == 64, "the top six bits pick the mutex");
+  mutex_ = &gObjectMutexes[mixed >> 58].mutex;
+}
+
 }  // namespace zv

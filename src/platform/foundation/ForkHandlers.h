@@ -66,6 +66,7 @@ enum class ForkLockLevel : int {
   LogSink = 99,
   WebViewLoader = 100,     // these take no lock at all, not even the log's
   BackgroundTasks = 101,
+  ObjectLocks = 110,       // the shared mutexes of ObjectMutex: taken after every other lock
 };
 
 // How many forks (without exec) this process came from; advanced in the child before any child
@@ -105,6 +106,31 @@ class ForkMutex {
 
  private:
   std::shared_ptr<Node> node_;
+};
+
+// The lock of one object among many that come and go (a run-loop source, a timer, an operation,
+// a registered class): joining the fork handlers for each would cost every such object a
+// registration, and would let a steady stream of them keep a fork from ever finding the set
+// unchanged. So these objects share a fixed set of mutexes, picked by the lock's address, that
+// take part in the fork handlers as one participant after every other lock
+// (ForkLockLevel::ObjectLocks): a fork waits until no other thread holds one, and the child gets
+// them all free. Two objects may share a mutex, hence the rules for code that holds one: it takes
+// no other lock that joined the fork handlers, never holds two ObjectMutexes, and lets nothing be
+// destroyed meanwhile (a destructor may take locks). Meets Lockable; `native()` is for condition
+// variables.
+class ObjectMutex {
+ public:
+  ObjectMutex();
+  ObjectMutex(const ObjectMutex&) = delete;
+  ObjectMutex& operator=(const ObjectMutex&) = delete;
+
+  void lock() { mutex_->lock(); }
+  void unlock() { mutex_->unlock(); }
+  bool try_lock() { return mutex_->try_lock(); }
+  std::mutex& native() const { return *mutex_; }
+
+ private:
+  std::mutex* mutex_;
 };
 
 }  // namespace zv

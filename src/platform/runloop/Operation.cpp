@@ -60,10 +60,12 @@ void Operation::addDependency(const Ref<Operation>& operation) {
 }
 
 void Operation::removeDependency(const Ref<Operation>& operation) {
+  Ref<Operation> removed;  // let go after the lock
   {
     std::lock_guard lock(mutex_);
     auto it = std::find(dependencies_.begin(), dependencies_.end(), operation);
     if (it == dependencies_.end()) return;
+    removed = std::move(*it);
     dependencies_.erase(it);
   }
   willChangeValueForKey(kIsReady);
@@ -89,11 +91,11 @@ std::function<void()> Operation::completionBlock() const {
 
 void Operation::setCompletionBlock(std::function<void()> block) {
   std::lock_guard lock(mutex_);
-  completionBlock_ = std::move(block);
+  completionBlock_.swap(block);  // the block replaced goes after the lock
 }
 
 void Operation::waitUntilFinished() {
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(mutex_.native());
   finishedCondition_.wait(lock, [this] { return finishHandled_; });
 }
 
@@ -136,7 +138,7 @@ void Operation::finishedAnnounced() {
 
 void Operation::setStateObserver(std::function<void(Operation&)> observer) {
   std::lock_guard lock(mutex_);
-  stateObserver_ = std::move(observer);
+  stateObserver_.swap(observer);  // the observer replaced goes after the lock
 }
 
 bool Operation::setStateObserverIfNone(std::function<void(Operation&)> observer) {

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Object.h"
 
 namespace zv {
@@ -100,7 +101,8 @@ class Operation : public Object {
   std::atomic<bool> finished_{false};
   std::atomic<bool> cancelled_{false};
   std::atomic<int> queuePriority_{kOperationQueuePriorityNormal};
-  mutable std::mutex mutex_;
+  // Held only to read or change the fields below (ObjectMutex's rules).
+  mutable ObjectMutex mutex_;
   std::condition_variable finishedCondition_;
   std::vector<Ref<Operation>> dependencies_;
   std::vector<WeakRef<Operation>> dependants_;
@@ -120,7 +122,7 @@ class BlockOperation : public Operation {
   void main() override;
 
  private:
-  std::mutex blocksMutex_;
+  ObjectMutex blocksMutex_;
   std::vector<std::function<void()>> blocks_;
   bool blocksRun_ = false;
 };

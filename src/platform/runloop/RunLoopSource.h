@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Object.h"
 
 namespace zv {
@@ -52,7 +53,8 @@ class RunLoopSource : public Object {
 
  private:
   Handler handler_;
-  mutable std::mutex mutex_;
+  // Held only to read or change loops_ (ObjectMutex's rules).
+  mutable ObjectMutex mutex_;
   // Loops holding this source, once per scheduled mode; weak so a source never keeps a loop.
   struct Attachment {
     WeakRef<RunLoop> loop;

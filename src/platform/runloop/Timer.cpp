@@ -68,9 +68,10 @@ double Timer::fireDate() const {
 }
 
 void Timer::setFireDate(double monotonicSeconds) {
+  const double date = usableFireDate(monotonicSeconds);  // may read the clock: not under the lock
   {
     std::lock_guard lock(mutex_);
-    fireDate_ = usableFireDate(monotonicSeconds);
+    fireDate_ = date;
   }
   if (auto loop = boundLoop()) loop->wakeUp();
 }
@@ -90,9 +91,10 @@ void Timer::fire() {
 }
 
 bool Timer::bindTo(const Ref<RunLoop>& loop) {
+  Ref<RunLoop> current;  // let go after the lock: it may be the loop's last reference
   std::lock_guard lock(mutex_);
   if (bound_) {
-    auto current = loop_.lock();
+    current = loop_.lock();
     if (current && current != loop) return false;
   }
   loop_ = loop;

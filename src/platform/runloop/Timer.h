@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Object.h"
 
 namespace zv {
@@ -61,7 +62,8 @@ class Timer : public Object {
   const bool repeats_;
   Callback callback_;
   std::atomic<bool> valid_{true};
-  mutable std::mutex mutex_;
+  // Held only to read or change the fields below (ObjectMutex's rules).
+  mutable ObjectMutex mutex_;
   double fireDate_;
   WeakRef<RunLoop> loop_;
   bool bound_ = false;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -86,6 +87,42 @@ TEST(ForkHandlersTest, ChildHandlersRunLowerLevelsFirst) {
     const bool freeAfter = low->try_lock() && high->try_lock();
     return order == std::vector<int>{1, 2} && freeAfter;
   }));
+}
+
+// The locks of objects that come and go (run-loop sources, timers, operations, classes): a thread
+// inside one at the fork is waited for, and every one of them is free in the child, also while
+// other objects come and go.
+TEST(ForkHandlersTest, AnObjectLockAnotherThreadHoldsAtTheForkIsFreeInTheChild) {
+  static std::vector<ObjectMutex> locks(256);
+  std::atomic<bool> held{false}, stop{false};
+  std::atomic<int> running{2};
+  std::thread([&] {
+    {
+      std::lock_guard lock(locks[0]);
+      held = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    --running;
+  }).detach();
+  std::thread([&] {
+    for (std::size_t n = 1; !stop; ++n) {
+      auto made = std::make_unique<ObjectMutex>();
+      std::lock_guard lock(locks[n % locks.size()]);
+    }
+    --running;
+  }).detach();
+  while (!held) std::this_thread::yield();
+  for (int round = 0; round < 20; ++round) {
+    EXPECT_TRUE(inForkedChild([] {
+      for (auto& lock : locks) {
+        if (!lock.try_lock()) return false;
+        lock.unlock();
+      }
+      return true;
+    })) << "round " << round;
+  }
+  stop = true;
+  while (running > 0) std::this_thread::yield();
 }
 
 }  // namespace
