@@ -165,7 +165,10 @@ std::mutex& ForkMutex::native() const { return node_->mutex; }
 namespace {
 
 // The mutexes ObjectMutex hands out: constant-initialised, so usable before any constructor runs.
-constexpr std::size_t kObjectMutexCount = 64;
+// Few, since a fork holds them all at once with every other participant's lock (the thread
+// checker follows at most 64 locks held by one thread); each is held only for a few loads and
+// stores.
+constexpr std::size_t kObjectMutexCount = 16;
 struct alignas(64) SharedObjectMutex {
   std::mutex mutex;
 };
@@ -191,8 +194,8 @@ ObjectMutex::ObjectMutex() {
   // Neighbouring objects (allocations a few dozen bytes apart) should not share a mutex.
   const auto address = reinterpret_cast<std::uintptr_t>(this);
   const std::uint64_t mixed = static_cast<std::uint64_t>(address >> 4) * 0x9E3779B97F4A7C15ull;
-  static_assert(kObjectMutexCount == 64, "the top six bits pick the mutex");
-  mutex_ = &gObjectMutexes[mixed >> 58].mutex;
+  static_assert(kObjectMutexCount == 16, "the top four bits pick the mutex");
+  mutex_ = &gObjectMutexes[mixed >> 60].mutex;
 }
 
 }  // namespace zv
