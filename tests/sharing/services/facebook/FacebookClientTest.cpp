@@ -17,30 +17,13 @@ namespace {
 class FacebookClientTest : public FacebookTest {
  protected:
   Ref<FacebookClient> makeClient(std::optional<std::string> suffix = std::nullopt) {
-    clients_.push_back(FacebookClient::make(kTestAppId, std::move(suffix), session));
-    return clients_.back();
-  }
-  // A login reloads the frictionless list: the test ends once every such load has, so none is
-  // still on its way when the process exits (the leak checker would see it then).
-  void TearDown() override {
-    EXPECT_TRUE(pumpRunLoopUntil(
-        [&] {
-          return std::none_of(clients_.begin(), clients_.end(), [](const Ref<FacebookClient>& client) {
-            return client->frictionlessRequestSettings()->activeRequest() != nullptr;
-          });
-        },
-        20.0));
-    clients_.clear();
-    FacebookTest::TearDown();
+    return FacebookTest::makeClient(std::move(suffix), session);
   }
   static double secondsFromNow(const Ref<Date>& date) { return date->timeIntervalSinceNow(); }
   bool waitForSessionEvent() { return pumpRunLoopUntil([&] { return !session->events.empty(); }, 20.0); }
 
   std::shared_ptr<RecordingSessionDelegate> session = std::make_shared<RecordingSessionDelegate>();
   Ref<ui::Application> application = ui::Application::sharedApplication();
-
- private:
-  std::vector<Ref<FacebookClient>> clients_;
 };
 
 TEST_F(FacebookClientTest, LoginGoesThroughTheFacebookApplicationAndComesBackByURL) {

@@ -73,7 +73,7 @@ class FacebookDialogFlowTest : public FacebookTest {
  protected:
   void SetUp() override {
     FacebookTest::SetUp();
-    client = FacebookClient::make(kTestAppId, {});
+    client = makeClient();
     client->facebookDialogLoginExpirationDate(service.issueToken(), Date::now()->dateByAddingTimeInterval(3600));
     ASSERT_TRUE(pumpRunLoopUntil([&] { return !client->frictionlessRequestSettings()->activeRequest(); }, 20.0));
   }

@@ -40,7 +40,7 @@ class FacebookFrictionlessReloadTest : public FacebookTest {
  protected:
   Ref<FacebookClient> loggedInClient() {
     // Logged in just now (no token extension due); the login's own reload is waited for.
-    auto client = FacebookClient::make(kTestAppId, {});
+    auto client = makeClient();
     client->facebookDialogLoginExpirationDate(service.issueToken(), Date::now()->dateByAddingTimeInterval(3600));
     EXPECT_TRUE(pumpRunLoopUntil([&] { return !client->frictionlessRequestSettings()->activeRequest(); }, 20.0));
     return client;

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,10 +102,27 @@ class FacebookTest : public SharingTest {
     SX::setRootViewController(root);
   }
   void TearDown() override {
+    // A login reloads the frictionless list, and a logout or a newer login drops that reload
+    // without stopping it: the test ends once every request of its clients has ended, so none is
+    // still on its way when the process exits (the leak checker would see it then).
+    EXPECT_TRUE(pumpRunLoopUntil(
+        [&] {
+          return std::all_of(clients_.begin(), clients_.end(),
+                             [](const Ref<FacebookClient>& client) { return client->requestsInFlight() == 0; });
+        },
+        20.0));
+    clients_.clear();
     pumpRunLoopFor(0.4);  // closing animations end
     SXFacebook::resetSharedSessionForTesting();
     net::CookieStore::sharedInstance()->removeAllCookies();
     SharingTest::TearDown();
+  }
+
+  // A client of the test's app id, waited for at the end.
+  Ref<FacebookClient> makeClient(std::optional<std::string> suffix = std::nullopt,
+                                 std::weak_ptr<FacebookSessionDelegate> delegate = {}) {
+    clients_.push_back(FacebookClient::make(kTestAppId, std::move(suffix), std::move(delegate)));
+    return clients_.back();
   }
 
   // Waits for the dialog's page to be on screen (loaded, not loading).
@@ -124,6 +143,9 @@ class FacebookTest : public SharingTest {
 
   FacebookService service{kTestAppId};
   Ref<ui::ViewController> root;
+
+ private:
+  std::vector<Ref<FacebookClient>> clients_;
 };
 
 }  // namespace zv::testing

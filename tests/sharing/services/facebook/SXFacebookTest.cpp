@@ -34,6 +34,8 @@ class SXFacebookTest : public FacebookTest {
   }
   void TearDown() override {
     for (const auto& token : tokens_) NotificationCenter::defaultCenter()->removeObserver(token);
+    // The shared session's requests end before the test does, as those of the fixture's clients.
+    EXPECT_TRUE(pumpRunLoopUntil([] { return SXFacebook::facebook()->requestsInFlight() == 0; }, 20.0));
     FacebookTest::TearDown();
   }
 
