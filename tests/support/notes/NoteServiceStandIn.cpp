@@ -40,7 +40,6 @@ struct NoteServiceStandIn::State {
   std::vector<std::string> calls;
   int wrongTokens = 0;
   int rejectedNotes = 0;
-  int held = 0;
   bool stopping = false;
 };
 
@@ -183,8 +182,6 @@ class ControlledProcessor : public TProcessor {
         return true;
       case NoteServiceStandIn::Reply::Held: {
         std::unique_lock lock(state_->mutex);
-        ++state_->held;
-        state_->changed.notify_all();
         state_->changed.wait(lock, [&] { return state_->stopping; });
         throw TTransportException(TTransportException::INTERRUPTED, "stand-in stopping");
       }
@@ -284,11 +281,6 @@ int NoteServiceStandIn::wrongTokenCount() const {
 int NoteServiceStandIn::rejectedNoteCount() const {
   std::lock_guard lock(state_->mutex);
   return state_->rejectedNotes;
-}
-
-int NoteServiceStandIn::heldCount() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->held;
 }
 
 }  // namespace zv::testing

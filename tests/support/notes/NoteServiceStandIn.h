@@ -52,8 +52,6 @@ class NoteServiceStandIn {
   std::vector<std::string> calls() const;
   int wrongTokenCount() const;
   int rejectedNoteCount() const;
-  // Calls waiting in the Held mode.
-  int heldCount() const;
 
   static constexpr const char* kDefaultNotebookGuid = "notebook-default-0001";
 

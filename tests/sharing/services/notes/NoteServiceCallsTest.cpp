@@ -16,6 +16,7 @@
 #include "sharing/services/flickr/AllocationCounter.h"
 #include "sharing/services/notes/NoteServiceTestSupport.h"
 #include "support/net/FaultServer.h"
+#include "support/net/LoopbackPorts.h"
 #include "support/net/RedirectingService.h"
 
 namespace zv::testing {
@@ -221,25 +222,27 @@ TEST_F(NoteServiceCallsTest, ARepliesClaimedLengthsAndCountsAreRefusedBeforeAnyt
 }
 
 TEST_F(NoteServiceCallsTest, AnUnreachableOrSilentServerIsATransportError) {
-  // Nothing listens on the port of a stand-in that is gone.
-  int port = standIn->port();
-  standIn.reset();
-  hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(port);
-  applyHostMap();
-  auto error = failureOfDefaultNotebook();
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), kNoteServiceErrorTransport);
+  // Nothing listens on the port.
+  {
+    HeldLoopbackPort refusing;
+    hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(refusing.port());
+    applyHostMap();
+    auto error = failureOfDefaultNotebook();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), kNoteServiceErrorTransport);
+    EXPECT_EQ(error->description().find("timed out"), std::string::npos) << error->description();
+  }
 
-  // A server that never answers: the call ends at the time-out.
-  standIn = std::make_unique<NoteServiceStandIn>(authority.issueForHosts({kNoteStoreHost}), kNotesToken);
+  // A server that never answers: the call ends at the time-out, wherever the request was by then
+  // (on a busy machine the stand-in may not have read it all).
   hostMap[kNoteStoreHost] = static_cast<std::uint16_t>(standIn->port());
   applyHostMap();
   standIn->setReply(NoteServiceStandIn::Reply::Held);
   session->setCallTimeout(1.0);
-  error = failureOfDefaultNotebook();
+  auto error = failureOfDefaultNotebook();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), kNoteServiceErrorTransport);
-  EXPECT_GE(standIn->heldCount(), 1);
+  EXPECT_NE(error->description().find("The request timed out."), std::string::npos) << error->description();
 }
 
 TEST_F(NoteServiceCallsTest, AnyExceptionOfTheWorkBecomesAnErrorAndNeverEscapes) {
