@@ -397,11 +397,29 @@ void HTTPRequest::performOnRequestThread(std::function<void()> work) {
     loop = requestRunLoop_;
     mode = runLoopMode_;
   }
+  // The request's loop is known once `main` has run, which sets it under the cancel lock: checked
+  // under that lock, work that arrives where the request does not run (sent before a synchronous
+  // start on another thread) follows it there.
+  auto self = selfAs<HTTPRequest>();
+  auto here = [self, work = std::move(work)]() mutable {
+    std::unique_lock<std::recursive_mutex> lock(self->cancelledLock_);
+    Ref<RunLoop> requestLoop;
+    {
+      std::lock_guard<std::recursive_mutex> guard(self->propertyLock_);
+      requestLoop = self->requestRunLoop_;
+    }
+    if (requestLoop && !requestLoop->isCurrent()) {
+      lock.unlock();
+      self->performOnRequestThread(std::move(work));
+      return;
+    }
+    work();
+  };
   if (loop) {
-    performOnRunLoop(loop, std::move(work), false, {mode, kRunLoopCommonModes});
+    performOnRunLoop(loop, std::move(here), false, {mode, kRunLoopCommonModes});
   } else {
     // Not started on a loop yet: the network thread keeps it, also before that thread can run.
-    performOnThread(threadForRequest(selfAs<HTTPRequest>()), std::move(work), false, {mode, kRunLoopCommonModes});
+    performOnThread(threadForRequest(self), std::move(here), false, {mode, kRunLoopCommonModes});
   }
 }
 

@@ -17,10 +17,9 @@ ConnectionPool& ConnectionPool::shared() {
   return pool;
 }
 
-void ConnectionPool::offer(std::int64_t tag, const std::shared_ptr<HTTPStreamConnection>& connection,
-                           const void* owner) {
+void ConnectionPool::offer(std::int64_t tag, std::shared_ptr<HTTPStreamConnection> connection, const void* owner) {
   std::lock_guard lock(mutex_);
-  entries_.push_back({tag, connection, owner});
+  entries_.push_back({tag, std::move(connection), owner});
 }
 
 std::shared_ptr<HTTPStreamConnection> ConnectionPool::take(std::int64_t tag, const ConnectionKey& key) {
@@ -39,10 +38,12 @@ std::shared_ptr<HTTPStreamConnection> ConnectionPool::take(std::int64_t tag, con
   return found;
 }
 
-bool ConnectionPool::withdraw(const std::shared_ptr<HTTPStreamConnection>& connection, const void* owner) {
+bool ConnectionPool::withdraw(const void* owner) {
+  std::shared_ptr<HTTPStreamConnection> withdrawn;  // closed after the lock
   std::lock_guard lock(mutex_);
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    if (it->connection == connection && it->owner == owner) {
+    if (it->owner == owner) {
+      withdrawn = std::move(it->connection);
       entries_.erase(it);
       return true;
     }

@@ -1,9 +1,13 @@
 #include "platform/net/HTTPReadStream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <vector>
 
+#include "platform/foundation/ForkHandlers.h"
 #include "platform/foundation/Log.h"
 #include "platform/net/ConnectionPool.h"
 #include "platform/net/HTTPStreamConnection.h"
@@ -25,6 +29,8 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // its timers) from going round.
 constexpr int kMaxReadsPerEvent = 16;
 constexpr int kMaxAutoRedirects = 5;
+
+std::atomic<StreamUseObserver> gUseObserver{nullptr};
 
 std::string hexSize(std::size_t size) {
   char buffer[32];
@@ -49,7 +55,7 @@ std::string identityFingerprint(const TLSSettings& tls) {
 struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   enum class Phase { Idle, Connecting, Sending, Receiving, Done, Failed, Closed };
 
-  HTTPReadStream* owner = nullptr;
+  std::weak_ptr<HTTPReadStream> self;  // set once, before the stream is handed out
   Ref<HTTPReadStream> selfRef;
 
   Ref<HTTPMessage> request;
@@ -67,6 +73,12 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
 
   Ref<RunLoop> loop;
   std::vector<RunLoopMode> modes;
+  // The loop the stream belongs to: the one it is scheduled on, else the one it was scheduled on
+  // last, else that of the thread that opened it. Other threads read it to close the stream
+  // there, so it is kept under homeLock.
+  mutable ObjectMutex homeLock;
+  Ref<RunLoop> home;
+  std::vector<RunLoopMode> homeModes;
   Ref<FileDescriptorSource> fdSource;
   int fdSourceFd = -1;
   std::uint64_t fdSourceGeneration = 0;
@@ -80,6 +92,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   StreamStatus status = StreamStatus::NotOpen;
   Ref<Error> error;
   std::shared_ptr<HTTPStreamConnection> connection;
+  bool offered = false;  // the connection went to the pool for the next stream (see finishResponse)
   bool reused = false;
   bool allowsReuse = false;
 
@@ -112,6 +125,10 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   bool active() const { return phase == Phase::Connecting || phase == Phase::Sending || phase == Phase::Receiving; }
   bool scheduled() const { return loop && !modes.empty(); }
 
+  void noteUse(const char* use) const {
+    if (auto observer = gUseObserver.load(std::memory_order_relaxed)) observer(*currentURL, use);
+  }
+
   // --- Events ---
   void raise(unsigned events) {
     pendingEvents |= events;
@@ -121,7 +138,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   void deliver() {
     if (phase == Phase::Closed) return;
     Ref<HTTPReadStream> keep = selfRef;
-    if (!keep && owner) keep = owner->selfAs<HTTPReadStream>();
+    if (!keep) keep = self.lock();
     if (!keep) return;
     auto guard = shared_from_this();
     auto call = [&](StreamEvent event) {
@@ -248,10 +265,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     dropFdSource();
     dropTimer(retryTimer);
     dropTimer(connectTimer);
-    if (connection) {
-      ConnectionPool::shared().withdraw(connection, this);
-      connection.reset();
-    }
+    letConnectionGo();
     if (bodyStream) bodyStream->close();
     raise(kStreamEventErrorOccurred);
   }
@@ -263,11 +277,12 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     allowsReuse = parser->keepAlive() && parser->leftover().empty();
     if (bodyStream) bodyStream->close();
     if (connection && persistent && tag && allowsReuse) {
-      // Still ours until another stream takes it or we are closed.
-      ConnectionPool::shared().offer(*tag, connection, this);
-    } else {
-      connection.reset();
+      // The pool holds it from now on: the next stream with our tag takes it, or our close
+      // withdraws it.
+      ConnectionPool::shared().offer(*tag, std::move(connection), this);
+      offered = true;
     }
+    connection.reset();
     // The read that completed the message may have brought body bytes no event announced yet.
     raise(kStreamEventEndEncountered | (buffered() > 0 ? kStreamEventHasBytesAvailable : 0u));
   }
@@ -590,10 +605,13 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
 
   void dropConnection() {
     dropFdSource();
-    if (connection) {
-      ConnectionPool::shared().withdraw(connection, this);
-      connection.reset();
-    }
+    letConnectionGo();
+  }
+
+  // An offer nobody took is withdrawn (its socket closes); a connection in hand is let go.
+  void letConnectionGo() {
+    if (std::exchange(offered, false)) ConnectionPool::shared().withdraw(this);
+    connection.reset();
   }
 
   long read(std::uint8_t* buffer, std::size_t maxLength) {
@@ -624,6 +642,7 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
 
   void close() {
     if (phase == Phase::Closed) return;
+    noteUse("close");
     auto guard = shared_from_this();
     phase = Phase::Closed;
     status = StreamStatus::Closed;
@@ -633,22 +652,72 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     if (eventSource) {
       eventSource->invalidate();
     }
-    if (connection) {
-      ConnectionPool::shared().withdraw(connection, this);
-      connection.reset();
-    }
+    letConnectionGo();
     if (bodyStream) bodyStream->close();
     client = nullptr;
     releaseSelf();
   }
+
+  // --- Home ---
+  // Scheduled on `runLoop` in `mode`: that loop is home from now on.
+  void scheduledHome(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
+    Ref<RunLoop> previous;  // let go after the lock
+    std::vector<RunLoopMode> previousModes;
+    std::lock_guard lock(homeLock);
+    if (home != runLoop) {
+      previous = std::exchange(home, runLoop);
+      previousModes.swap(homeModes);
+    }
+    if (std::find(homeModes.begin(), homeModes.end(), mode) == homeModes.end()) homeModes.push_back(mode);
+  }
+  // Opened while scheduled nowhere: the opening thread's loop is home unless the stream has one.
+  void openedHome() {
+    if (loop) return;
+    auto current = RunLoop::current();
+    std::lock_guard lock(homeLock);
+    if (!home) home = current;
+  }
+
+  // Closes the stream on its home loop's thread, whatever thread asks: at once when that is this
+  // thread, when the stream has no home or when the home's thread has ended (nobody else can be
+  // using it then); otherwise the close waits for the home's thread, which may be inside one of
+  // the stream's callbacks right now, to come back to its loop. A close the loop drops because
+  // its thread ends is done as the loop lets it go, on that thread; one that arrives after the
+  // stream moved to another loop goes on there.
+  static void closeOnHome(const std::shared_ptr<State>& state) {
+    Ref<RunLoop> home;
+    std::vector<RunLoopMode> modes;
+    {
+      std::lock_guard lock(state->homeLock);
+      home = state->home;
+      modes = state->homeModes;
+    }
+    if (!home || home->isCurrent() || home->isEnded()) {
+      state->close();
+      return;
+    }
+    class Closing {
+     public:
+      explicit Closing(std::shared_ptr<State> state) : state_(std::move(state)) {}
+      Closing(const Closing&) = delete;
+      Closing& operator=(const Closing&) = delete;
+      ~Closing() { run(); }
+      void run() {
+        if (auto state = std::exchange(state_, nullptr)) closeOnHome(state);
+      }
+
+     private:
+      std::shared_ptr<State> state_;
+    };
+    auto closing = std::make_shared<Closing>(state);
+    modes.push_back(kRunLoopCommonModes);
+    home->perform([closing] { closing->run(); }, std::move(modes));
+  }
 };
 
-HTTPReadStream::HTTPReadStream(std::shared_ptr<State> state) : state_(std::move(state)) { state_->owner = this; }
+HTTPReadStream::HTTPReadStream(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
-HTTPReadStream::~HTTPReadStream() {
-  state_->owner = nullptr;
-  state_->close();
-}
+HTTPReadStream::~HTTPReadStream() { State::closeOnHome(state_); }
 
 Ref<HTTPReadStream> HTTPReadStream::make(const Ref<HTTPMessage>& request) {
   if (!request || !request->isRequest() || !request->url() || !isHTTPScheme(*request->url())) return nullptr;
@@ -656,6 +725,7 @@ Ref<HTTPReadStream> HTTPReadStream::make(const Ref<HTTPMessage>& request) {
   state->request = request->clone();
   state->currentURL = request->url();
   auto stream = std::make_shared<HTTPReadStream>(state);
+  state->self = stream;
   std::weak_ptr<State> weak = state;
   state->eventSource = RunLoopSource::create([weak] {
     if (auto locked = weak.lock()) {
@@ -684,6 +754,7 @@ void HTTPReadStream::setRedirectApproval(RedirectApproval approval) { state_->re
 void HTTPReadStream::setConnectTimeout(double seconds) { state_->connectTimeout = seconds; }
 
 bool HTTPReadStream::setClient(unsigned eventMask, Client client) {
+  state_->noteUse("client");
   if (state_->phase == State::Phase::Closed) return false;
   state_->clientMask = client ? eventMask : 0;
   state_->client = std::move(client);
@@ -692,12 +763,14 @@ bool HTTPReadStream::setClient(unsigned eventMask, Client client) {
 
 void HTTPReadStream::scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
   auto& s = *state_;
+  s.noteUse("schedule");
   if (!runLoop || s.phase == State::Phase::Closed) return;
   if (s.loop && s.loop != runLoop) {
     logError("HTTPReadStream: a stream can be scheduled on one run loop only");
     return;
   }
   s.loop = runLoop;
+  s.scheduledHome(runLoop, mode);
   if (std::find(s.modes.begin(), s.modes.end(), mode) != s.modes.end()) return;
   s.modes.push_back(mode);
   runLoop->addSource(s.eventSource, mode);
@@ -713,6 +786,7 @@ void HTTPReadStream::scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoo
 
 void HTTPReadStream::unscheduleFromRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
   auto& s = *state_;
+  s.noteUse("unschedule");
   if (!runLoop || runLoop != s.loop) return;
   auto found = std::find(s.modes.begin(), s.modes.end(), mode);
   if (found == s.modes.end()) return;
@@ -734,8 +808,10 @@ bool HTTPReadStream::isScheduled() const { return state_->scheduled(); }
 
 bool HTTPReadStream::open() {
   auto& s = *state_;
+  s.noteUse("open");
   if (s.phase != State::Phase::Idle) return false;
   s.status = StreamStatus::Opening;
+  s.openedHome();
   if (s.bodyStream && !s.bodyStream->open()) {
     auto failure = s.bodyStream->streamError();
     s.phase = State::Phase::Connecting;  // so fail() applies
@@ -747,7 +823,7 @@ bool HTTPReadStream::open() {
   return true;
 }
 
-void HTTPReadStream::close() { state_->close(); }
+void HTTPReadStream::close() { State::closeOnHome(state_); }
 
 StreamStatus HTTPReadStream::status() const { return state_->status; }
 Ref<Error> HTTPReadStream::streamError() const { return state_->error; }
@@ -756,7 +832,10 @@ bool HTTPReadStream::hasBytesAvailable() const {
   return state_->buffered() > 0 || state_->phase == State::Phase::Done;
 }
 
-long HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) { return state_->read(buffer, maxLength); }
+long HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
+  state_->noteUse("read");
+  return state_->read(buffer, maxLength);
+}
 
 Ref<HTTPMessage> HTTPReadStream::responseHeader() const {
   return state_->lastResponse ? state_->lastResponse->clone() : nullptr;
@@ -771,5 +850,7 @@ bool HTTPReadStream::receivedAnyResponseBytes() const {
 }
 
 std::size_t openHTTPConnectionCount() { return HTTPStreamConnection::liveCount(); }
+
+void setStreamUseObserverForTesting(StreamUseObserver observer) { gUseObserver.store(observer); }
 
 }  // namespace zv::net

@@ -13,9 +13,14 @@
 // runs. Every failure ends the stream with exactly one ErrorOccurred event (then status Error and
 // `streamError`); a complete response ends with EndEncountered.
 //
-// Threads: one thread at a time; schedule, open, read and close on the run loop's thread. The
-// stream holds a strong reference to itself while it is scheduled and open, so a client may drop
-// its reference inside a callback after closing it.
+// Threads: a stream belongs to the thread of its home loop: the loop it is scheduled on, else the
+// one it was scheduled on last, else that of the thread that opened it. Schedule, open and read
+// there. `close` (and the last release of the stream) may come from any thread and always runs
+// on the home loop's thread: at once when the caller is that thread or the thread has ended;
+// otherwise it waits until that thread, which may be inside one of the stream's callbacks right
+// now, comes back to its loop (in one of the stream's modes or a common mode), and until then
+// the stream goes on as if not closed. The stream holds a strong reference to itself while it is
+// scheduled and open, so a client may drop its reference inside a callback after closing it.
 //
 // Persistent connections: streams that carry the same connection tag and persistent flag share one
 // socket, one after the other. When a response has been read to its end, the server allowed
@@ -23,7 +28,8 @@
 // with the same tag, scheme, host, port, proxy, certificate-validation setting and client identity;
 // that stream takes the socket over (after checking that the server has not closed it while idle),
 // and closing the old stream then leaves the socket alone. Closing a stream whose connection was
-// not taken closes the socket.
+// not taken closes the socket. An offered socket is held by the offer, not by the old stream, so
+// a close that waits for the old stream's thread keeps no taken socket open.
 
 #include <cstddef>
 #include <cstdint>
@@ -106,7 +112,8 @@ class HTTPReadStream : public Object {
   // --- Life. ---
   // Starts connecting (asynchronously). NO when the stream was opened before or is closed.
   bool open();
-  // Stops everything; no event follows. Any socket not handed to another stream is closed.
+  // Stops everything; no event follows. Any socket not handed to another stream is closed. Any
+  // thread; runs on the home loop's thread (see above).
   void close();
   StreamStatus status() const;
   Ref<Error> streamError() const;
@@ -146,5 +153,12 @@ class HTTPReadStream : public Object {
 // The number of connections that HTTP streams hold open now (busy or offered for reuse). Tests
 // use it with the process's open-descriptor count to check that nothing leaks.
 std::size_t openHTTPConnectionCount();
+
+// Test only: called on the thread that uses a stream, each time it is given a client ("client"),
+// scheduled ("schedule"), unscheduled ("unschedule"), opened ("open"), read ("read") or closed
+// ("close", on the thread the close runs on), with the URL the stream asked for last; nullptr
+// stops it. Tests use it to see which threads touch a stream.
+using StreamUseObserver = void (*)(const URL& url, const char* use);
+void setStreamUseObserverForTesting(StreamUseObserver observer);
 
 }  // namespace zv::net

@@ -572,6 +572,12 @@ bool URLConnection::canHandleRequest(const URLRequest& request) {
 
 void URLConnection::scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode) {
   if (!runLoop || state_->phase != State::Phase::Idle) return;
+  if (!runLoop->isCurrent()) {
+    // Its stream, timers and delegate calls belong to the starting thread.
+    logError("URLConnection: a connection runs on the run loop of the thread that starts it; scheduling it on "
+             "another thread's loop is ignored");
+    return;
+  }
   if (state_->loop && state_->loop != runLoop) return;
   state_->loop = runLoop;
   if (std::find(state_->modes.begin(), state_->modes.end(), mode) == state_->modes.end()) state_->modes.push_back(mode);

@@ -14,8 +14,9 @@
 // and sends "Cache-Control: no-cache" for the cache policies that ignore cached data (there is
 // no local cache). Proxies come from ProxySettings (a script is fetched without blocking).
 //
-// Threads: create, start and cancel on the starting thread; delegate calls arrive there, in the
-// modes the connection is scheduled in (the default mode unless scheduled otherwise before start).
+// Threads: create, schedule, start and cancel on the starting thread; delegate calls arrive there,
+// in the modes the connection is scheduled in (the default mode unless scheduled otherwise before
+// start). Scheduling on another thread's run loop is refused (logged).
 // The connection keeps itself and its delegate alive until it has finished, failed or been
 // cancelled. Every load ends with exactly one of connectionDidFinishLoading and
 // connectionDidFailWithError, and nothing follows cancel.
@@ -154,7 +155,8 @@ class URLConnection : public Object {
 
   ~URLConnection() override;
 
-  // Call before start; the default is the starting thread's loop in the default mode.
+  // Call before start, on the starting thread, with its loop (another thread's loop is refused);
+  // the default is the starting thread's loop in the default mode.
   void scheduleInRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode);
   void unscheduleFromRunLoop(const Ref<RunLoop>& runLoop, const RunLoopMode& mode);
   void start();

@@ -3,7 +3,8 @@
 // are ready (readable, writable, error or hang-up) on the thread of the loop it is scheduled on.
 //
 // The source does not own the descriptor: invalidate (or unschedule) it before closing the
-// descriptor. Polling is level-triggered: a readable descriptor that the handler does not read
+// descriptor, on the loop's thread (from another thread a firing already begun may still read
+// the descriptor). Polling is level-triggered: a readable descriptor that the handler does not read
 // fires again on the next turn. A source belongs to one run loop (in any number of its modes);
 // while it is scheduled in no mode of that loop the descriptor is not polled, so the kernel
 // buffers fill and TCP pushes back on the sender.

@@ -786,6 +786,7 @@ void RunLoop::stop() {
 void RunLoop::wakeUp() { impl_->wake(); }
 bool RunLoop::isWaiting() const { return impl_->waiting.load(); }
 bool RunLoop::isEnded() const { return impl_->ended.load(); }
+bool RunLoop::isCurrent() const { return impl_->isOwner(); }
 
 void RunLoop::addCommonMode(const RunLoopMode& mode) {
   if (mode == kRunLoopCommonModes) return;

@@ -100,6 +100,8 @@ class RunLoop : public Object {
   bool isWaiting() const;
   // Whether the owning thread has ended.
   bool isEnded() const;
+  // Whether the caller is the owning thread.
+  bool isCurrent() const;
 
   // Marks `mode` as common: what is registered for kRunLoopCommonModes is registered there too.
   void addCommonMode(const RunLoopMode& mode);

@@ -30,7 +30,9 @@ class RunLoopSource : public Object {
   // Marks the source as signalled and wakes the loops it is scheduled on. Any thread.
   virtual void signal();
   bool isSignalled() const { return signalled_.load(); }
-  // Unschedules the source from every loop and mode; it never fires again. Any thread.
+  // Unschedules the source from every loop and mode; it never fires again. Any thread; from a
+  // thread other than the loop's, a firing the loop has already begun may still call the
+  // handler after this returns (as for Timer::invalidate).
   void invalidate();
   bool isValid() const { return valid_.load(); }
   // Whether the source is scheduled in at least one mode of some loop. Any thread.

@@ -5,8 +5,11 @@
 // burst. Fire dates are on `Clock::current()->monotonic()`.
 //
 // A timer is retained by its loop until it is invalidated; a one-shot timer is invalidated after
-// it fires. `invalidate()` may be called from any thread: once it returns the callback is not
-// started again (a call already running on the loop's thread finishes).
+// it fires. `invalidate()` may be called from any thread. On the loop's own thread, once it
+// returns the callback is not called again. From another thread it stops the firings the loop
+// has not begun: one it has begun may still call back after `invalidate` returns. So a timer that
+// belongs to an object bound to a loop is invalidated on that loop's thread, or its callback
+// holds the object weakly and checks its state.
 
 #include <atomic>
 #include <functional>

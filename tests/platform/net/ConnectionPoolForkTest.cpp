@@ -24,7 +24,7 @@ TEST(ConnectionPoolForkTest, AForkedChildTakesNoneOfTheParentsOfferedConnections
   if (child == 0) {
     ::alarm(30);  // a hang fails
     // Not even handed out to be found dead: the child never sees it.
-    const bool clean = pool.offeredCount() == 0 && !pool.withdraw(connection, &owner);
+    const bool clean = pool.offeredCount() == 0 && !pool.withdraw(&owner);
     ::_exit(clean ? 0 : 1);
   }
   ASSERT_GT(child, 0);
@@ -33,7 +33,7 @@ TEST(ConnectionPoolForkTest, AForkedChildTakesNoneOfTheParentsOfferedConnections
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   // The parent's offer stands.
   EXPECT_EQ(pool.offeredCount(), offered);
-  EXPECT_TRUE(pool.withdraw(connection, &owner));
+  EXPECT_TRUE(pool.withdraw(&owner));
 }
 
 }  // namespace

@@ -1,13 +1,20 @@
 #include "platform/net/HTTPReadStream.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "StreamTestSupport.h"
+#include "platform/foundation/Log.h"
 #include "platform/net/NetErrors.h"
+#include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/runloop/Thread.h"
+#include "support/Hold.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
 #include "support/net/LoopbackPorts.h"
+#include "support/net/StreamUseLog.h"
 
 namespace zv::net {
 namespace {
@@ -346,6 +353,139 @@ TEST_F(HTTPReadStreamTest, ClosingInsideACallbackStopsEverything) {
   pumpRunLoopFor(0.1);
   EXPECT_EQ(events, 1);
   stream = nullptr;
+}
+
+// --- A stream belongs to its loop's thread; a close from elsewhere runs there. ---
+
+// A stream for `path` that keeps its connection for the next stream with `tag`, run to its end on
+// a thread of its own; the thread then stays at `hold` (alive, away from its loop) until released.
+Ref<HTTPReadStream> runKeptAliveOnOwnThread(const std::string& url, std::int64_t tag, zv::testing::Hold& hold,
+                                            Ref<Thread>& thread) {
+  Ref<HTTPReadStream> stream;
+  thread = Thread::create(
+      [&stream, &hold, url, tag] {
+        auto made = makeGet(url);
+        made->setPersistentConnection(true);
+        made->setConnectionTag(tag);
+        EXPECT_EQ(runStream(made, 10, false).body, "hello");
+        stream = made;
+        hold.holdHere();
+      },
+      "stream owner");
+  thread->start();
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return hold.holder().has_value(); }, 20));
+  return stream;
+}
+
+TEST_F(HTTPReadStreamTest, ACloseFromOtherThreadsRunsOnTheStreamsThreadOnceItLeavesItsCallback) {
+  zv::testing::StreamUseLog uses;
+  zv::testing::Hold insideTheEnd;
+  const std::string url = server.url("/ok");
+  auto owner = Thread::startRunLoopThread("stream owner");
+  auto stream = makeGet(url);
+  int events = 0;
+  performOnThread(
+      owner,
+      [&] {
+        stream->setClient(kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred,
+                          [&](HTTPReadStream& s, StreamEvent event) {
+                            ++events;
+                            std::uint8_t buffer[64];
+                            if (event == kStreamEventHasBytesAvailable) s.read(buffer, sizeof buffer);
+                            if (event == kStreamEventEndEncountered) insideTheEnd.holdHere();
+                          });
+        stream->scheduleInRunLoop(RunLoop::current(), kDefaultRunLoopMode);
+        stream->open();
+      },
+      true);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return insideTheEnd.holder().has_value(); }, 20));
+
+  // Two threads close it at once and the last outside reference goes: none of it runs here, and
+  // none of it waits for the owner.
+  auto other = Thread::create([&] { stream->close(); }, "second closer");
+  other->start();
+  stream->close();
+  other->join();
+  stream = nullptr;
+  EXPECT_EQ(uses.count(url, "close"), 0);
+
+  insideTheEnd.release();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return uses.count(url, "close") > 0; }, 20));
+  pumpRunLoopFor(0.05);
+  EXPECT_EQ(uses.count(url, "close"), 1);
+  EXPECT_EQ(uses.usesOffThread(url, *insideTheEnd.holder()), std::vector<std::string>{});
+  owner->cancel();
+  owner->join();
+  EXPECT_EQ(events, 2);  // the bytes and the end, nothing after the close
+}
+
+TEST_F(HTTPReadStreamTest, AStreamWhoseThreadHasEndedClosesAtOnceWhereverItIsClosed) {
+  zv::testing::StreamUseLog uses;
+  zv::testing::Hold hold;
+  hold.release();  // its thread ends as soon as the stream has
+  Ref<Thread> owner;
+  auto stream = runKeptAliveOnOwnThread(server.url("/ok"), 31, hold, owner);
+  owner->join();
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(openHTTPConnectionCount(), 1u);  // offered for the next stream with its tag
+  stream->close();
+  EXPECT_EQ(uses.count(server.url("/ok"), "close"), 1);
+  EXPECT_EQ(openHTTPConnectionCount(), 0u);
+}
+
+TEST_F(HTTPReadStreamTest, AClosePendingForABusyThreadKeepsNoSocketOpenAndRunsThereAtItsEnd) {
+  zv::testing::StreamUseLog uses;
+  zv::testing::Hold hold;
+  Ref<Thread> owner;
+  const std::string firstURL = server.url("/ok?first");
+  auto first = runKeptAliveOnOwnThread(firstURL, 32, hold, owner);
+  ASSERT_TRUE(first);
+
+  // A stream here takes the first one's connection over and closes the first one, whose thread
+  // is busy elsewhere: that close waits for it.
+  auto second = makeGet(server.url("/ok?second"));
+  second->setPersistentConnection(true);
+  second->setConnectionTag(32);
+  EXPECT_EQ(runStream(second, 10, false).body, "hello");
+  EXPECT_TRUE(second->isOnReusedConnection());
+  first->close();
+  EXPECT_EQ(uses.count(firstURL, "close"), 0);
+  // The socket went from the first stream to the second: closing the second closes it, whatever
+  // the first one's pending close.
+  second->close();
+  EXPECT_EQ(openHTTPConnectionCount(), 0u);
+  EXPECT_EQ(server.connectionCount(), 1);
+
+  // The owner never comes back to its loop: the close runs as its thread ends.
+  hold.release();
+  owner->join();
+  EXPECT_EQ(uses.count(firstURL, "close"), 1);
+  EXPECT_EQ(uses.usesOffThread(firstURL, *hold.holder()), std::vector<std::string>{});
+}
+
+TEST_F(HTTPReadStreamTest, AForkedChildClosesAStreamOfTheParentsOtherThreadAtOnceAndQuietly) {
+  zv::testing::Hold hold;
+  Ref<Thread> owner;
+  auto stream = runKeptAliveOnOwnThread(server.url("/ok"), 33, hold, owner);
+  ASSERT_TRUE(stream);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(30);  // a hang fails
+    // The owner thread is the parent's: the child has no such thread to wait for.
+    LogCapture log;
+    stream->close();
+    const bool closed = stream->status() == StreamStatus::Closed && log.lines().empty();
+    ::_exit(closed ? 0 : 1);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // In the parent the stream still belongs to its thread.
+  EXPECT_EQ(stream->status(), StreamStatus::AtEnd);
+  hold.release();
+  owner->join();
+  stream->close();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/NetErrors.h"
 #include "platform/runloop/RunLoopPump.h"
+#include "platform/runloop/Thread.h"
 #include "support/ChildExit.h"
 #include "support/net/ChildProcess.h"
 #include "support/net/FaultServer.h"
@@ -20,6 +21,7 @@
 #include "platform/net/InputStream.h"
 #include "support/net/NginxServer.h"
 #include "support/net/ProxyServers.h"
+#include "support/net/StreamUseLog.h"
 #include "platform/net/ProxySettings.h"
 
 namespace zv::net {
@@ -433,6 +435,20 @@ TEST_F(URLConnectionTest, NothingFollowsCancel) {
   pumpRunLoopFor(0.2);
   EXPECT_EQ(recorder->body.size(), length);
   EXPECT_EQ(recorder->finishes + recorder->failures, 0);
+}
+
+TEST_F(URLConnectionTest, RunsOnTheStartingThreadWhenScheduledOnAnotherThreadsLoop) {
+  zv::testing::StreamUseLog uses;
+  auto elsewhere = Thread::startRunLoopThread("URL connection test");
+  auto recorder = std::make_shared<Recorder>();
+  auto connection = URLConnection::make(URLRequest::requestWithURL(URL::make(faults.url("/ok"))), recorder, false);
+  connection->scheduleInRunLoop(elsewhere->runLoop(), kDefaultRunLoopMode);
+  connection->start();
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return recorder->over(); }, 10));
+  EXPECT_EQ(recorder->finishes, 1);
+  EXPECT_EQ(recorder->body, "hello");
+  EXPECT_EQ(uses.usesOffThread(faults.url("/ok"), std::this_thread::get_id()), std::vector<std::string>{});
+  elsewhere->cancel();
 }
 
 TEST_F(URLConnectionTest, TheProxyRequestLineCarriesNoUserInformation) {
