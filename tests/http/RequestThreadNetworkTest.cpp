@@ -1,8 +1,8 @@
-// A request's stream belongs to the thread the request runs on. Two ways other threads used to
-// reach it: a request that takes over a kept-alive connection while the request that used it last
-// is still inside its stream's end event on another thread (the old stream must be closed there,
-// and its close must leave the socket to the new request), and a cancel sent before a synchronous
-// start (it must follow the request to the thread that started it).
+// A request's stream belongs to the thread the request runs on. Ways other threads used to reach
+// it: a request that takes over, or expires, a kept-alive connection while the request that used
+// it last is still inside its stream's end event on another thread (the old stream must be closed
+// there, and its close must leave the socket to the new request), and a cancel sent before a
+// synchronous start (it must follow the request to the thread that started it).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -104,6 +104,29 @@ TEST_F(RequestThreadNetwork, TakingOverFromTheMainThreadClosesTheOldStreamOnItsO
 TEST_F(RequestThreadNetwork, TakingOverFromAThreadOfTheCallersClosesTheOldStreamOnItsOwnThread) {
   takeOverWhileTheOldStreamDelivers(
       [](const Ref<HTTPRequest>& taker) { return runOnOwnThread([&] { taker->startSynchronous(); }); });
+}
+
+TEST_F(RequestThreadNetwork, AnExpiredConnectionIsClosedOnItsOwnThread) {
+  testing::StreamUseLog uses;
+  auto old = get("/ok?old");
+  old->setPersistentConnectionTimeoutSeconds(0);  // its record expires as it goes back to the pool
+  auto oldOutcome = testing::recordOutcome(old);
+  static_cast<Operation&>(*old).setCompletionBlock([this] { hold.holdHere(); });
+  old->startAsynchronous();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return hold.holder().has_value(); }, 20));
+
+  // The next request expires the old record, and closes its stream, before it opens its own.
+  auto next = get("/ok?next");
+  next->startSynchronous();
+  hold.release();
+  ASSERT_FALSE(next->error()) << next->error()->description();
+  ASSERT_TRUE(testing::waitForOutcome(oldOutcome));
+  EXPECT_EQ(oldOutcome->finished, 1);
+  EXPECT_NE(next->connectionID(), old->connectionID());
+  EXPECT_EQ(server.connectionCount(), 2);
+  const std::string oldURL = server.url("/ok?old");
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return uses.count(oldURL, "close") > 0; }, 20));
+  EXPECT_EQ(uses.usesOffThread(oldURL, *hold.holder()), std::vector<std::string>{});
 }
 
 TEST_F(RequestThreadNetwork, ACancelSentBeforeASynchronousStartReachesTheThreadThatStartedIt) {
