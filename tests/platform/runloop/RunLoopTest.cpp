@@ -25,12 +25,10 @@ namespace {
 
 double monotonicNow() { return Clock::current()->monotonic(); }
 
-// How late a timer may fire: a few ms on an idle machine; sanitizers and a busy CI need more.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr double kTimerSlack = 0.060;
-#else
-constexpr double kTimerSlack = 0.020;
-#endif
+// How late a timer may fire before the loop counts as having slept through it. A few ms on an
+// idle machine, but a busy one may keep the thread off a core for much longer: the bound only
+// catches a loop that waits for the wrong date (its run limit is two seconds), never slowness.
+constexpr double kTimerSlack = 0.5;
 
 // Each test runs on its own thread so that loops left behind by one test never leak into another.
 void onFreshThread(const std::function<void()>& body) {
