@@ -57,8 +57,8 @@ void Thread::startAfreshInForkedChild() {
   // Started in the parent (or being started): that thread does not exist here. It counts as
   // finished, so joining it returns, and its loop is ended, so work sent to it is dropped.
   executing_ = false;
-  finished_ = true;
-  new (&finishedCondition_) std::condition_variable();
+  exit_->finished.store(true);
+  new (&exit_->changed) std::condition_variable();  // a waiter of the parent's is not here
   if (runLoop_) {
     runLoop_->impl().endedByFork.store(true);
     runLoop_->impl().ended.store(true);
@@ -157,7 +157,10 @@ void Thread::start() {
   }
   executing_ = true;
   try {
-    startDetachedThread([self] { self->main(); });
+    startDetachedThread([self, exit = exit_] {
+      noticeExit(exit);
+      self->main();
+    });
   } catch (...) {
     executing_ = false;
     started_ = false;
@@ -172,12 +175,39 @@ void Thread::main() {
   setKernelThreadName(name());
   if (body_) runLogged([this] { return "thread " + name(); }, body_);
   loop->impl().markEnded();
+  // Finished only once the start closure and the thread-locals (tThread, the loop's holder) are
+  // gone as well: see noticeExit.
+}
+
+void Thread::noticeExit(std::shared_ptr<Exit> exit) {
+  struct Notice {
+    std::shared_ptr<Exit> exit;
+    ~Notice() {
+      if (exit) exit->markFinished();
+    }
+  };
+  // Thread-local objects are destroyed in the reverse order of their making, after the thread's
+  // start function has returned and its closure is gone: made first, this one goes last.
+  thread_local Notice notice;
+  notice.exit = std::move(exit);
+}
+
+void Thread::Exit::markFinished() {
   {
-    std::lock_guard lock(mutex_);
-    executing_ = false;
-    finished_ = true;
+    std::lock_guard lock(mutex);
+    finished.store(true);
   }
-  finishedCondition_.notify_all();
+  changed.notify_all();
+}
+
+bool Thread::Exit::waitUntilFinished(std::optional<double> seconds) {
+  std::unique_lock lock(mutex.native());
+  auto isFinished = [this] { return finished.load(); };
+  if (!seconds) {
+    changed.wait(lock, isFinished);
+    return true;
+  }
+  return changed.wait_for(lock, std::chrono::duration<double>(*seconds), isFinished);
 }
 
 void Thread::cancel() {
@@ -192,14 +222,12 @@ bool Thread::isMainThreadObject() const {
 
 void Thread::join() {
   if (tThread.get() == this) Exception::raise(kInternalInconsistencyException, "a thread cannot join itself");
-  std::unique_lock lock(mutex_.native());
-  finishedCondition_.wait(lock, [this] { return finished_.load(); });
+  exit_->waitUntilFinished(std::nullopt);
 }
 
 bool Thread::joinFor(double seconds) {
   if (tThread.get() == this) Exception::raise(kInternalInconsistencyException, "a thread cannot join itself");
-  std::unique_lock lock(mutex_.native());
-  return finishedCondition_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return finished_.load(); });
+  return exit_->waitUntilFinished(seconds);
 }
 
 std::string Thread::name() const {

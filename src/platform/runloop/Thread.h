@@ -9,11 +9,18 @@
 // the thread runs its loop. The loop is marked ended when the body returns, after which performs
 // and timers aimed at it are dropped. An exception escaping the body is logged ("[ERROR] ...")
 // and ends only that thread.
+//
+// A thread has finished once it has let go of everything it held, not when its body returns: its
+// start closure and every thread-local object it made (its hold on this object and on its run
+// loop among them) are destroyed first. So once `join` returns, what the thread kept goes with
+// the last outside reference, on the caller's thread: a loop's descriptors, for one, are closed
+// when the caller drops the Thread (which keeps the loop) and every other holder of the loop.
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,12 +69,16 @@ class Thread : public Object {
   // reads isCancelled() itself. Any thread.
   void cancel();
   bool isCancelled() const { return cancelled_.load(); }
-  bool isExecuting() const { return executing_.load(); }
-  bool isFinished() const { return finished_.load(); }
+  // Started and not finished (see above).
+  bool isExecuting() const { return executing_.load() && !exit_->finished.load(); }
+  // Ended and let go of everything it held (see above).
+  bool isFinished() const { return exit_->finished.load(); }
   bool isMainThreadObject() const;
 
-  // Waits until the body has returned; raises "NSInternalInconsistencyException" when called on
-  // the thread itself. A thread that was never started counts as finished only after start.
+  // Waits until the thread has finished: its body has returned and it has let go of everything it
+  // held (see above). Raises "NSInternalInconsistencyException" when called on the thread itself.
+  // A thread that was never started counts as finished only after start; in a child made by fork,
+  // a thread of the parent's counts as finished at once.
   void join();
   // As join, for at most `seconds`; true when the thread finished.
   bool joinFor(double seconds);
@@ -94,14 +105,27 @@ class Thread : public Object {
   // In a forked child, with every fork lock held and no other thread (ForkHandlers.h).
   void startAfreshInForkedChild();
 
+  // What joiners wait on. The running thread shares it, so it can tell them it has finished after
+  // it has let go of this object.
+  struct Exit {
+    ObjectMutex mutex;
+    std::condition_variable changed;
+    std::atomic<bool> finished{false};
+    void markFinished();
+    // Waits until finished, for at most `seconds` when given; true when finished.
+    bool waitUntilFinished(std::optional<double> seconds);
+  };
+  // First thing on a started thread: makes its first thread-local object, destroyed last of them
+  // as the thread exits (after its start closure), which marks `exit` finished.
+  static void noticeExit(std::shared_ptr<Exit> exit);
+
   Body body_;
   mutable ForkMutex mutex_;
-  std::condition_variable finishedCondition_;
+  const std::shared_ptr<Exit> exit_ = std::make_shared<Exit>();
   std::string name_;
   Ref<RunLoop> runLoop_;
   std::atomic<bool> started_{false};
   std::atomic<bool> executing_{false};
-  std::atomic<bool> finished_{false};
   std::atomic<bool> cancelled_{false};
   bool adopted_ = false;
 };
