@@ -12,6 +12,7 @@
 #include "HTTPTestSupport.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPRequestErrors.h"
+#include "platform/net/HTTPReadStream.h"
 #include "platform/runloop/Operation.h"
 #include "platform/runloop/Perform.h"
 #include "platform/runloop/RunLoopPump.h"
@@ -126,6 +127,41 @@ TEST_F(RequestThreadNetwork, AnExpiredConnectionIsClosedOnItsOwnThread) {
   EXPECT_EQ(server.connectionCount(), 2);
   const std::string oldURL = server.url("/ok?old");
   ASSERT_TRUE(pumpRunLoopUntil([&] { return uses.count(oldURL, "close") > 0; }, 20));
+  EXPECT_EQ(uses.usesOffThread(oldURL, *hold.holder()), std::vector<std::string>{});
+}
+
+TEST_F(RequestThreadNetwork, AnExpiredConnectionOfAThreadAwayFromItsLoopIsClosedAtOnce) {
+  testing::StreamUseLog uses;
+  // A thread of the caller's runs a request to its end, then goes on with other work and does not
+  // come back to its loop. (Earlier requests of this process may keep connections of their own.)
+  const std::size_t connectionsBefore = net::openHTTPConnectionCount();
+  auto old = get("/ok?old");
+  old->setPersistentConnectionTimeoutSeconds(0);  // its record expires as it goes back to the pool
+  auto owner = Thread::create(
+      [&] {
+        old->startSynchronous();
+        hold.holdHere();
+      },
+      "request test");
+  owner->start();
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return hold.holder().has_value(); }, 20));
+  ASSERT_FALSE(old->error()) << old->error()->description();
+  EXPECT_EQ(net::openHTTPConnectionCount(), connectionsBefore + 1);
+
+  // The next request expires the old record and closes its stream: the old socket goes now, not
+  // when the owner comes back to its loop.
+  auto next = get("/ok?next");
+  next->startSynchronous();
+  ASSERT_FALSE(next->error()) << next->error()->description();
+  EXPECT_NE(next->connectionID(), old->connectionID());
+  EXPECT_EQ(server.connectionCount(), 2);
+  EXPECT_EQ(net::openHTTPConnectionCount(), connectionsBefore + 1);  // the next one's, kept
+
+  // The rest of the old stream's close ran on its own thread, as that thread ended.
+  hold.release();
+  owner->join();
+  const std::string oldURL = server.url("/ok?old");
+  EXPECT_EQ(uses.count(oldURL, "close"), 1);
   EXPECT_EQ(uses.usesOffThread(oldURL, *hold.holder()), std::vector<std::string>{});
 }
 

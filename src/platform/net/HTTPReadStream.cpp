@@ -88,6 +88,12 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
   Ref<Timer> retryTimer;
   Ref<Timer> connectTimer;
 
+  // Asked for by the first close, from whatever thread: an offer made from then on is withdrawn at
+  // once (see closeOnHome and finishResponse).
+  std::atomic<bool> closeAsked{false};
+  // Taken by the one close that runs: any other finds it taken and leaves the stream alone.
+  std::atomic<bool> closeClaimed{false};
+
   Phase phase = Phase::Idle;
   StreamStatus status = StreamStatus::NotOpen;
   Ref<Error> error;
@@ -281,6 +287,10 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
       // withdraws it.
       ConnectionPool::shared().offer(*tag, std::move(connection), this);
       offered = true;
+      // A close asked for meanwhile on another thread found no offer to withdraw: nobody is to
+      // take this one. (Either that close's withdraw sees the offer or this sees its ask: the
+      // pool's lock orders the two.)
+      if (closeAsked.load()) ConnectionPool::shared().withdraw(this);
     }
     connection.reset();
     // The read that completed the message may have brought body bytes no event announced yet.
@@ -640,8 +650,9 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     return static_cast<long>(count);
   }
 
+  // On the home loop's thread, or any thread once that thread has ended (see closeOnHome).
   void close() {
-    if (phase == Phase::Closed) return;
+    if (closeClaimed.exchange(true)) return;
     noteUse("close");
     auto guard = shared_from_this();
     phase = Phase::Closed;
@@ -678,13 +689,18 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     if (!home) home = current;
   }
 
-  // Closes the stream on its home loop's thread, whatever thread asks: at once when that is this
-  // thread, when the stream has no home or when the home's thread has ended (nobody else can be
-  // using it then); otherwise the close waits for the home's thread, which may be inside one of
-  // the stream's callbacks right now, to come back to its loop. A close the loop drops because
-  // its thread ends is done as the loop lets it go, on that thread; one that arrives after the
-  // stream moved to another loop goes on there.
+  // Closes the stream, whatever thread asks. What any thread may let go of goes at once: an offer
+  // of the connection that nobody took is withdrawn (the pool is thread-safe), which closes its
+  // socket. The rest (sources, timers, client, self-reference) belongs to the home loop, and goes
+  // on its thread: at once when that is this thread, when the stream has no home or when the
+  // home's thread has ended (nobody else can be using it then); otherwise once the home's thread,
+  // which may be inside one of the stream's callbacks right now, comes back to its loop. A close
+  // the loop drops because its thread ends is done as the loop lets it go, on that thread; one
+  // that arrives after the stream moved to another loop goes on there. However many threads ask,
+  // and by whichever of these ways, one close runs (close() claims it).
   static void closeOnHome(const std::shared_ptr<State>& state) {
+    if (state->closeClaimed.load()) return;  // done, or under way on another thread
+    if (!state->closeAsked.exchange(true)) ConnectionPool::shared().withdraw(state.get());
     Ref<RunLoop> home;
     std::vector<RunLoopMode> modes;
     {

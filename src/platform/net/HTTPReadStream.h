@@ -15,12 +15,14 @@
 //
 // Threads: a stream belongs to the thread of its home loop: the loop it is scheduled on, else the
 // one it was scheduled on last, else that of the thread that opened it. Schedule, open and read
-// there. `close` (and the last release of the stream) may come from any thread and always runs
-// on the home loop's thread: at once when the caller is that thread or the thread has ended;
-// otherwise it waits until that thread, which may be inside one of the stream's callbacks right
-// now, comes back to its loop (in one of the stream's modes or a common mode), and until then
-// the stream goes on as if not closed. The stream holds a strong reference to itself while it is
-// scheduled and open, so a client may drop its reference inside a callback after closing it.
+// there. `close` (and the last release of the stream) may come from any thread. An offer of the
+// stream's connection that no stream took is withdrawn at once, on the closing thread, and its
+// socket closed. The rest of the close runs on the home loop's thread: at once when the caller
+// is that thread or the thread has ended; otherwise it waits until that thread, which may be
+// inside one of the stream's callbacks right now, comes back to its loop (in one of the stream's
+// modes or a common mode), and until then the stream goes on as if not closed. However many
+// threads close a stream, one close runs. The stream holds a strong reference to itself while it
+// is scheduled and open, so a client may drop its reference inside a callback after closing it.
 //
 // Persistent connections: streams that carry the same connection tag and persistent flag share one
 // socket, one after the other. When a response has been read to its end, the server allowed
@@ -28,8 +30,9 @@
 // with the same tag, scheme, host, port, proxy, certificate-validation setting and client identity;
 // that stream takes the socket over (after checking that the server has not closed it while idle),
 // and closing the old stream then leaves the socket alone. Closing a stream whose connection was
-// not taken closes the socket. An offered socket is held by the offer, not by the old stream, so
-// a close that waits for the old stream's thread keeps no taken socket open.
+// not taken closes the socket, on the closing thread (see above): a stream whose thread is away
+// from its loop keeps no socket open once closed. An offered socket is held by the offer, not by
+// the old stream, so a close that waits for the old stream's thread keeps no taken socket open.
 
 #include <cstddef>
 #include <cstdint>

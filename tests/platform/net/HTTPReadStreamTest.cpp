@@ -4,6 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string_view>
+
 #include "StreamTestSupport.h"
 #include "platform/foundation/Log.h"
 #include "platform/net/NetErrors.h"
@@ -467,6 +473,113 @@ TEST_F(HTTPReadStreamTest, AClosePendingForABusyThreadKeepsNoSocketOpenAndRunsTh
   owner->join();
   EXPECT_EQ(uses.count(firstURL, "close"), 1);
   EXPECT_EQ(uses.usesOffThread(firstURL, *hold.holder()), std::vector<std::string>{});
+}
+
+TEST_F(HTTPReadStreamTest, AClosedStreamWhoseThreadIsAwayFromItsLoopKeepsNoOfferedSocket) {
+  zv::testing::StreamUseLog uses;
+  zv::testing::Hold hold;
+  Ref<Thread> owner;
+  const std::string url = server.url("/ok");
+  auto stream = runKeptAliveOnOwnThread(url, 34, hold, owner);
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(openHTTPConnectionCount(), 1u);  // offered for the next stream with its tag
+
+  // Nobody took it, and nobody will once the stream is closed: the socket goes now, although the
+  // rest of the close waits for the owner.
+  stream->close();
+  EXPECT_EQ(openHTTPConnectionCount(), 0u);
+  EXPECT_EQ(uses.count(url, "close"), 0);
+
+  hold.release();
+  owner->join();
+  EXPECT_EQ(uses.count(url, "close"), 1);
+  EXPECT_EQ(uses.usesOffThread(url, *hold.holder()), std::vector<std::string>{});
+}
+
+// Holds the first close of one URL's stream inside it, and counts the closes that enter and how
+// many are inside at once.
+class CloseGate {
+ public:
+  explicit CloseGate(std::string url) {
+    std::lock_guard lock(mutex());
+    state() = State{std::move(url)};
+    setStreamUseObserverForTesting(&observe);
+  }
+  ~CloseGate() {
+    release();
+    setStreamUseObserverForTesting(nullptr);
+  }
+  bool waitUntilOneIsHeld() {
+    std::unique_lock lock(mutex());
+    return changed().wait_for(lock, std::chrono::seconds(20), [] { return state().entered > 0; });
+  }
+  void release() {
+    std::lock_guard lock(mutex());
+    state().released = true;
+    changed().notify_all();
+  }
+  int entered() const {
+    std::lock_guard lock(mutex());
+    return state().entered;
+  }
+  int mostAtOnce() const {
+    std::lock_guard lock(mutex());
+    return state().mostAtOnce;
+  }
+
+ private:
+  struct State {
+    std::string url;
+    int entered = 0;
+    int inside = 0;
+    int mostAtOnce = 0;
+    bool released = false;
+  };
+  // Never destroyed: a late close may still report.
+  static std::mutex& mutex() {
+    static auto& instance = *new std::mutex;
+    return instance;
+  }
+  static std::condition_variable& changed() {
+    static auto& instance = *new std::condition_variable;
+    return instance;
+  }
+  static State& state() {
+    static auto& instance = *new State;
+    return instance;
+  }
+  static void observe(const URL& url, const char* use) {
+    if (std::string_view(use) != "close") return;
+    std::unique_lock lock(mutex());
+    auto& s = state();
+    if (url.absoluteString() != s.url) return;
+    ++s.entered;
+    s.mostAtOnce = std::max(s.mostAtOnce, ++s.inside);
+    changed().notify_all();
+    if (s.entered == 1) changed().wait_for(lock, std::chrono::minutes(1), [&] { return s.released; });
+    --s.inside;
+  }
+};
+
+TEST_F(HTTPReadStreamTest, AStreamIsClosedOnceWhenItsThreadEndsWhileAnotherThreadLetsItGo) {
+  zv::testing::Hold hold;
+  Ref<Thread> owner;
+  const std::string url = server.url("/ok");
+  auto stream = runKeptAliveOnOwnThread(url, 35, hold, owner);
+  ASSERT_TRUE(stream);
+  CloseGate gate(url);
+  stream->close();  // waits for the owner, which is away from its loop
+  EXPECT_EQ(gate.entered(), 0);
+
+  // The owner ends: its loop drops the waiting close, which runs there as it goes, and is held
+  // inside. Meanwhile the last reference goes here, where the owner's end is plain to see.
+  hold.release();
+  ASSERT_TRUE(gate.waitUntilOneIsHeld());
+  stream = nullptr;
+  gate.release();
+  owner->join();
+  EXPECT_EQ(gate.entered(), 1);
+  EXPECT_EQ(gate.mostAtOnce(), 1);
 }
 
 TEST_F(HTTPReadStreamTest, AForkedChildClosesAStreamOfTheParentsOtherThreadAtOnceAndQuietly) {
