@@ -150,11 +150,28 @@ void nameCurrentThread(const std::string& name) {
   if (!name.empty()) ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
 }
 
+// Called first on a new thread. Thread-local objects are destroyed in the reverse order of their
+// making, after the thread's start function has returned and its closure is gone: made first,
+// this one goes last.
+void callAtThreadExit(std::function<void()> atExit) {
+  struct Last {
+    std::function<void()> call;
+    ~Last() {
+      if (call) call();
+    }
+  };
+  thread_local Last last;
+  last.call = std::move(atExit);
+}
+
 }  // namespace
 
-void startDetachedThread(std::function<void()> body) {
+void startDetachedThread(std::function<void()> body, std::function<void()> atExit) {
   std::lock_guard lock(threadCreationMutex());
-  std::thread(std::move(body)).detach();
+  std::thread([body = std::move(body), atExit = std::move(atExit)]() mutable {
+    if (atExit) callAtThreadExit(std::move(atExit));
+    body();
+  }).detach();
 }
 
 void retryUntilStarted(std::function<bool()> attempt) { Supervisor::shared().add(std::move(attempt)); }
@@ -165,18 +182,20 @@ void logRefusedThreadStart(const std::string& what, const std::string& reason) {
   Supervisor::shared().noteRefusal(what, reason);
 }
 
-void detachThread(std::function<void()> body, const std::string& name) {
-  auto start = [body = std::move(body), name]() {
-    startDetachedThread([body, name] {
-      nameCurrentThread(name);
-      try {
-        body();
-      } catch (const std::exception& error) {
-        logError("Uncaught exception on thread " + name + ": " + error.what());
-      } catch (...) {
-        logError("Uncaught exception on thread " + name + ": unknown exception");
-      }
-    });
+void detachThread(std::function<void()> body, const std::string& name, std::function<void()> atExit) {
+  auto start = [body = std::move(body), name, atExit = std::move(atExit)]() {
+    startDetachedThread(
+        [body, name] {
+          nameCurrentThread(name);
+          try {
+            body();
+          } catch (const std::exception& error) {
+            logError("Uncaught exception on thread " + name + ": " + error.what());
+          } catch (...) {
+            logError("Uncaught exception on thread " + name + ": unknown exception");
+          }
+        },
+        atExit);
   };
   try {
     start();

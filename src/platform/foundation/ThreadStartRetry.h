@@ -38,11 +38,16 @@ void logRefusedThreadStart(const std::string& what, const std::string& reason);
 // Makes a detached thread that runs `body`, or throws std::system_error when the system refuses
 // one now. A fork never happens while the thread is made and not yet detached (ForkHandlers.h):
 // the child would have a joinable thread that it cannot tell apart from its own next one.
-void startDetachedThread(std::function<void()> body);
+//
+// `atExit`, when given, is the last thing the thread does: it runs there once `body` has
+// returned, the closure that held `body` is destroyed and every thread-local object the thread
+// made is gone. So whoever it tells that the thread is over knows the thread has let go of all it
+// held (a run loop's descriptors, the captures of `body`), not only that `body` returned.
+void startDetachedThread(std::function<void()> body, std::function<void()> atExit = {});
 
 // Runs `body` on a plain detached thread of its own (no run loop), named `name` for the kernel.
 // When the system refuses the thread now, it is made later, once the system allows (see above):
-// the body is delayed, never dropped.
-void detachThread(std::function<void()> body, const std::string& name = {});
+// the body is delayed, never dropped. `atExit` as for startDetachedThread.
+void detachThread(std::function<void()> body, const std::string& name = {}, std::function<void()> atExit = {});
 
 }  // namespace zv

@@ -686,19 +686,15 @@ Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, 
   auto ending = std::make_shared<Ending>();
   // The load runs on a thread of its own so that the caller's run loop is not run under it. The
   // caller joins it, so the thread and its run loop are gone when the call returns; a thread the
-  // system refuses for now delays the load (detachThread), it does not fail it. Whatever ends
-  // the load, an exception included, the thread ends normally and releases the caller.
-  auto load = [request, collector, ending]() noexcept {
+  // system refuses for now delays the load (detachThread), it does not fail it, and the caller
+  // is released only as that thread exits. Whatever ends the load, an exception included, the
+  // thread ends normally and releases the caller.
+  auto load = [request, collector]() noexcept {
     try {
       collector->load(request);
     } catch (...) {
       collector->exception = std::current_exception();
     }
-    {
-      std::lock_guard lock(ending->mutex);
-      ending->over = true;
-    }
-    ending->finished.notify_one();
   };
   bool joined = false;
   try {
@@ -706,7 +702,13 @@ Ref<Data> URLConnection::sendSynchronousRequest(const Ref<URLRequest>& request, 
     thread.join();
     joined = true;
   } catch (const std::system_error&) {
-    detachThread(load, "URLConnection");
+    detachThread(load, "URLConnection", [ending] {
+      {
+        std::lock_guard lock(ending->mutex);
+        ending->over = true;
+      }
+      ending->finished.notify_one();
+    });
   }
   if (!joined) {
     std::unique_lock lock(ending->mutex);

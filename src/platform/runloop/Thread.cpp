@@ -157,10 +157,8 @@ void Thread::start() {
   }
   executing_ = true;
   try {
-    startDetachedThread([self, exit = exit_] {
-      noticeExit(exit);
-      self->main();
-    });
+    // Finished once the thread has let go of all it held (startDetachedThread's atExit).
+    startDetachedThread([self] { self->main(); }, [exit = exit_] { exit->markFinished(); });
   } catch (...) {
     executing_ = false;
     started_ = false;
@@ -176,20 +174,7 @@ void Thread::main() {
   if (body_) runLogged([this] { return "thread " + name(); }, body_);
   loop->impl().markEnded();
   // Finished only once the start closure and the thread-locals (tThread, the loop's holder) are
-  // gone as well: see noticeExit.
-}
-
-void Thread::noticeExit(std::shared_ptr<Exit> exit) {
-  struct Notice {
-    std::shared_ptr<Exit> exit;
-    ~Notice() {
-      if (exit) exit->markFinished();
-    }
-  };
-  // Thread-local objects are destroyed in the reverse order of their making, after the thread's
-  // start function has returned and its closure is gone: made first, this one goes last.
-  thread_local Notice notice;
-  notice.exit = std::move(exit);
+  // gone as well (see start).
 }
 
 void Thread::Exit::markFinished() {

@@ -115,9 +115,6 @@ class Thread : public Object {
     // Waits until finished, for at most `seconds` when given; true when finished.
     bool waitUntilFinished(std::optional<double> seconds);
   };
-  // First thing on a started thread: makes its first thread-local object, destroyed last of them
-  // as the thread exits (after its start closure), which marks `exit` finished.
-  static void noticeExit(std::shared_ptr<Exit> exit);
 
   Body body_;
   mutable ForkMutex mutex_;
