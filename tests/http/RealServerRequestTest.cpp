@@ -267,7 +267,7 @@ TEST_F(RealServerRequest, NoSocketOutlivesItsConnection) {
     EXPECT_FALSE(request->error());
   }
   HTTPRequest::expirePersistentConnections();
-  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openSocketCount() <= before; }, 3))
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openSocketCount() <= before; }, 20))
       << testing::openSocketCount() << " open, " << before << " before";
   EXPECT_LE(net::openHTTPConnectionCount(), connectionsBefore);
 }

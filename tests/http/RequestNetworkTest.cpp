@@ -104,7 +104,7 @@ TEST_F(RequestNetwork, MalformedResponsesFailOnceWithTheConnectionError) {
     EXPECT_EQ(request->error()->localizedDescription(), "A connection failure occurred");
   }
   HTTPRequest::expirePersistentConnections();
-  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openSocketCount() <= socketsBefore; }, 3));
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return testing::openSocketCount() <= socketsBefore; }, 20));
 }
 
 TEST_F(RequestNetwork, CompressedBodies) {

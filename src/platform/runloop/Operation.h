@@ -75,6 +75,8 @@ class Operation : public Object {
   void setCompletionBlock(std::function<void()> block);
 
   // Blocks until the operation is finished. Must not be called from the operation's own work.
+  // Its completion block, and the queue's and worker's release of it, may still be under way on
+  // another thread when this returns: what the operation's work captured is not gone yet.
   void waitUntilFinished();
 
   // State-change announcements (see the class comment). Any thread.

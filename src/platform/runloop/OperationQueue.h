@@ -54,7 +54,9 @@ class OperationQueue : public Object {
   // Cancels every operation in the queue (each still gets started).
   virtual void cancelAllOperations();
   // Blocks until the queue holds no operation. Must not be called from one of its operations,
-  // nor on the main thread for the main queue (its operations need the main loop).
+  // nor on the main thread for the main queue (its operations need the main loop). As with
+  // Operation::waitUntilFinished, completion blocks and the workers' release of the operations
+  // may still be under way on other threads when this returns.
   void waitUntilAllOperationsAreFinished();
 
   std::string name() const;

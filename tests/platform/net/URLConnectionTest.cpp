@@ -449,6 +449,7 @@ TEST_F(URLConnectionTest, RunsOnTheStartingThreadWhenScheduledOnAnotherThreadsLo
   EXPECT_EQ(recorder->body, "hello");
   EXPECT_EQ(uses.usesOffThread(faults.url("/ok"), std::this_thread::get_id()), std::vector<std::string>{});
   elsewhere->cancel();
+  EXPECT_TRUE(elsewhere->joinFor(20));
 }
 
 TEST_F(URLConnectionTest, TheProxyRequestLineCarriesNoUserInformation) {

@@ -90,6 +90,7 @@ TEST(OperationQueueTest, FiveOperationsRunAtMostFourAtOnce) {
   queue->waitUntilAllOperationsAreFinished();
   EXPECT_EQ(queue->operationCount(), 0u);
   worker->cancel();
+  EXPECT_TRUE(worker->joinFor(20));
 }
 
 TEST(OperationQueueTest, DependenciesOrderOperationsAcrossQueues) {
@@ -145,6 +146,7 @@ TEST(OperationQueueTest, CancelledOperationsAreStillStartedButDoNotRunTheirWork)
   request->finish();
   queue->waitUntilAllOperationsAreFinished();
   worker->cancel();
+  EXPECT_TRUE(worker->joinFor(20));
 }
 
 TEST(OperationQueueTest, SuspendedQueueStartsByPriorityWhenResumed) {

@@ -81,8 +81,8 @@ void CountingHTTPServer::serve() {
         const std::string body = std::to_string(bytes);
         const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
                                   std::to_string(body.size()) + "\r\n\r\n" + body;
+        ++served_;  // counted before the client can see the reply
         (void)!::write(fd, reply.data(), reply.size());
-        ++served_;
         break;
       }
     }
