@@ -161,13 +161,13 @@ TEST_F(RequestNetwork, IdleRequestsTimeOut) {
   auto outcome = recordOutcome(request);
   auto started = std::chrono::steady_clock::now();
   request->startAsynchronous();
-  ASSERT_TRUE(waitForOutcome(outcome, 5));
+  ASSERT_TRUE(waitForOutcome(outcome, 20));
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_EQ(outcome->failed, 1);
   EXPECT_EQ(request->error()->code(), 2);
   EXPECT_EQ(request->error()->localizedDescription(), "The request timed out");
   EXPECT_GT(seconds, 0.6);
-  EXPECT_LT(seconds, 2.5);
+  EXPECT_LT(seconds, 5.0);  // the request's time-out, not the default of 10 s
 }
 
 TEST_F(RequestNetwork, SynchronousRequestsTimeOutToo) {

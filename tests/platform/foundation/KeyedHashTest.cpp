@@ -17,8 +17,9 @@ using testing::integersInOldSlotZero;
 using testing::keysInOldIndexWindow;
 using testing::leastThreadCPUSeconds;
 
-// Growth from an input to one four times larger: 4 when linear, 16 when quadratic.
-constexpr double kLinearGrowthBound = 8.0;
+// Growth from an input to one eight times larger: 8 when linear, 64 when quadratic. The bound
+// leaves a factor of three for what a busy machine adds (caches shared with other work).
+constexpr double kLinearGrowthBound = 24.0;
 
 TEST(KeyedHashTest, TheSipHashCoreGivesThePublishedOutputs) {
   // Key 00..0f, messages 00 01 02 ... of 0, 1, 8 and 15 bytes (SipHash-2-4 reference outputs).
@@ -44,13 +45,16 @@ double secondsToFill(const std::vector<Key>& keys) {
 TEST(KeyedHashTest, KeysChosenAgainstTheOldHashesFillADictionaryInLinearTime) {
   // Text keys whose old hashes all start within a sixteenth of the table's slots.
   const auto small = keysInOldIndexWindow(4096, 16384, 256);
-  const auto large = keysInOldIndexWindow(16384, 65536, 1024);
-  double growth = secondsToFill(large) / secondsToFill(small);
-  EXPECT_LT(growth, kLinearGrowthBound) << "text keys";
+  const auto large = keysInOldIndexWindow(32768, 131072, 2048);
+  double smallSeconds = secondsToFill(small), largeSeconds = secondsToFill(large);
+  EXPECT_LT(largeSeconds / smallSeconds, kLinearGrowthBound)
+      << "text keys: " << smallSeconds << " s, then " << largeSeconds << " s";
 
   // Integer keys all in the first slot of the old index.
-  growth = secondsToFill(integersInOldSlotZero(16384)) / secondsToFill(integersInOldSlotZero(4096));
-  EXPECT_LT(growth, kLinearGrowthBound) << "integer keys";
+  smallSeconds = secondsToFill(integersInOldSlotZero(4096));
+  largeSeconds = secondsToFill(integersInOldSlotZero(32768));
+  EXPECT_LT(largeSeconds / smallSeconds, kLinearGrowthBound)
+      << "integer keys: " << smallSeconds << " s, then " << largeSeconds << " s";
 }
 
 TEST(KeyedHashTest, CollectionsAsKeysFillADictionaryInLinearTime) {
@@ -67,8 +71,8 @@ TEST(KeyedHashTest, CollectionsAsKeysFillADictionaryInLinearTime) {
       ASSERT_EQ(dictionary->count(), 3 * count);
     });
   };
-  double growth = fill(8192) / fill(2048);
-  EXPECT_LT(growth, kLinearGrowthBound);
+  const double smallSeconds = fill(2048), largeSeconds = fill(16384);
+  EXPECT_LT(largeSeconds / smallSeconds, kLinearGrowthBound) << smallSeconds << " s, then " << largeSeconds << " s";
 }
 
 TEST(KeyedHashTest, EqualCollectionsHashAlikeAndHashingStopsBelowTheMembers) {

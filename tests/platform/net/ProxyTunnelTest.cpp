@@ -113,7 +113,7 @@ TEST(ProxyTunnelTest, AStalledHandshakeTimesOut) {
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->code(), kURLErrorTimedOut);
   EXPECT_EQ(outcome.errorEvents, 1);
-  EXPECT_LT(seconds, 2.0);
+  EXPECT_LT(seconds, 5.0);  // not the 10 s the run would wait without the time-out
   EXPECT_EQ(openHTTPConnectionCount(), 0u);
 }
 

@@ -423,7 +423,7 @@ TEST_F(URLConnectionTest, TimesOutWhenNothingMoves) {
   ASSERT_TRUE(recorder->error);
   EXPECT_EQ(recorder->error->code(), kURLErrorTimedOut);
   EXPECT_GE(seconds, 0.5);
-  EXPECT_LT(seconds, 2.0);
+  EXPECT_LT(seconds, 5.0);  // the request's time-out, not the connection's default
 }
 
 TEST_F(URLConnectionTest, NothingFollowsCancel) {
