@@ -210,7 +210,8 @@ TEST_F(Reading, TheHubsLogoutEndsGoogleReadersLoginBeforeASend) {
   sharer->setItem(SXItem::makeURL(URL::make(kLink), "t"));
   ASSERT_TRUE(sharer->send());  // logs in by itself first
   SX::logoutOfService("SXGoogleReader");
-  pumpRunLoopUntil([&] { return !service.callsTo("/accounts/ClientLogin").empty(); }, 5.0);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !service.callsTo("/accounts/ClientLogin").empty(); }, 20.0));
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return count(kSXSendDidFailWithError) > 0; }, 20.0));
   pumpRunLoopFor(0.8);
   // The session the service sends back belongs to no login: nothing is posted with it, and the
   // share ends once.
@@ -261,7 +262,8 @@ TEST_F(Reading, TheHubsLogoutEndsEveryGoogleReaderLoginBeforeASendOnce) {
   }
   EXPECT_TRUE(failures.empty());  // neither login is a reason to end the other
   SX::logoutOfService("SXGoogleReader");
-  pumpRunLoopUntil([&] { return service.callsTo("/accounts/ClientLogin").size() == 2; }, 5.0);
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return service.callsTo("/accounts/ClientLogin").size() == 2; }, 20.0));
+  EXPECT_TRUE(pumpRunLoopUntil([&] { return failures.size() == 2; }, 20.0));
   pumpRunLoopFor(0.8);
   NotificationCenter::defaultCenter()->removeObserver(token);
   for (const auto& sharer : sharers) {

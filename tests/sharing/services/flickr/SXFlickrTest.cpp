@@ -137,6 +137,7 @@ TEST_F(SXFlickrTest, ALoginCancelledOrLoggedOutWhileItsAnswerIsOnTheWayIsNotKept
   }, 60.0));
   SX::logoutOfService("SXFlickr");
   pumpRunLoopUntil([&] { return !callsOf("flickr.auth.getToken").empty(); }, 2.0);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !reports.empty(); }, 20.0));
   pumpRunLoopFor(0.8);
   EXPECT_FALSE(SX::getAuthValueForKey(kSXFlickrAuthTokenKey, "SXFlickr"));
   EXPECT_FALSE(sharer->isAuthorized());

@@ -127,6 +127,7 @@ TEST_F(SXFoursquareV2Test, ALoginCancelledWhileItsAnswerIsOnTheWayIsNotKept) {
   ASSERT_TRUE(pressLeft(screen->topViewController()));
   ASSERT_TRUE(pumpRunLoopUntil([&] { return !SX::currentHelper()->currentView(); }, 20.0));
   pumpRunLoopUntil([&] { return !service.calls("/oauth2/grant").empty(); }, 2.0);
+  ASSERT_TRUE(pumpRunLoopUntil([&] { return !reports.empty(); }, 20.0));
   pumpRunLoopFor(0.8);
   EXPECT_EQ(reports, (std::vector<std::string>{std::string(kSXAuthDidFinish) + " NO"}));
   EXPECT_FALSE(SX::getAuthValueForKey("accessToken", "SXFoursquareV2"));
