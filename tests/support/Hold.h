@@ -29,6 +29,19 @@ class Hold {
     changed_.notify_all();
   }
 
+  // Keeps the calling thread at this hold as it exits, after its start function has returned and
+  // before the thread-local objects it made earlier are gone. Once per thread.
+  void holdAtThreadExit() {
+    struct AtExit {
+      Hold* hold = nullptr;
+      ~AtExit() {
+        if (hold) hold->holdHere();
+      }
+    };
+    thread_local AtExit atExit;
+    atExit.hold = this;
+  }
+
  private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -11,14 +11,6 @@
 namespace zv {
 namespace {
 
-// A thread-local object of the body that keeps its thread at `hold` as the thread exits.
-struct HeldAtExit {
-  testing::Hold* hold = nullptr;
-  ~HeldAtExit() {
-    if (hold) hold->holdHere();
-  }
-};
-
 TEST(ThreadExitTest, TheExitCallComesAfterTheBodysClosureAndThreadLocalsAreGone) {
   testing::Hold hold;
   auto captured = std::make_shared<int>(0);
@@ -27,8 +19,7 @@ TEST(ThreadExitTest, TheExitCallComesAfterTheBodysClosureAndThreadLocalsAreGone)
   std::atomic<bool> capturedGoneFirst{false};
   detachThread(
       [&hold, captured = std::move(captured)] {
-        thread_local HeldAtExit atExit;
-        atExit.hold = &hold;
+        hold.holdAtThreadExit();
       },
       "exit test",
       [&] {

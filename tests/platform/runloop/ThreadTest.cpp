@@ -20,21 +20,12 @@ std::size_t openDescriptors() {
   return count;
 }
 
-// A thread-local object of the thread's body that keeps the thread at `hold` as the thread exits,
-// after its body has returned and before its other thread-locals (its run loop's holder among
-// them) are gone.
-struct HeldAtExit {
-  testing::Hold* hold = nullptr;
-  ~HeldAtExit() {
-    if (hold) hold->holdHere();
-  }
-};
-
+// A thread kept at `hold` as it exits: its body has returned, but its hold on its run loop (made
+// before the body ran) is not gone yet.
 Ref<Thread> startThreadHeldAtExit(testing::Hold& hold) {
   auto thread = Thread::create(
       [&hold] {
-        thread_local HeldAtExit atExit;
-        atExit.hold = &hold;
+        hold.holdAtThreadExit();
       },
       "held at exit");
   thread->start();
