@@ -650,7 +650,8 @@ struct HTTPReadStream::State : std::enable_shared_from_this<State> {
     return static_cast<long>(count);
   }
 
-  // On the home loop's thread, or any thread once that thread has ended (see closeOnHome).
+  // On the home loop's thread, or any thread when the stream has no home or its thread has ended
+  // (see closeOnHome).
   void close() {
     if (closeClaimed.exchange(true)) return;
     noteUse("close");

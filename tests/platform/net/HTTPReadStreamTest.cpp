@@ -383,6 +383,16 @@ Ref<HTTPReadStream> runKeptAliveOnOwnThread(const std::string& url, std::int64_t
   return stream;
 }
 
+// Lets the owner held by `hold` end, then checks that the close of its stream for `url`, which
+// waited for it, ran there as it ended, once.
+void endOwnerAndExpectItsStreamClosedThere(const zv::testing::StreamUseLog& uses, const std::string& url,
+                                           zv::testing::Hold& hold, Thread& owner) {
+  hold.release();
+  owner.join();
+  EXPECT_EQ(uses.count(url, "close"), 1);
+  EXPECT_EQ(uses.usesOffThread(url, *hold.holder()), std::vector<std::string>{});
+}
+
 TEST_F(HTTPReadStreamTest, ACloseFromOtherThreadsRunsOnTheStreamsThreadOnceItLeavesItsCallback) {
   zv::testing::StreamUseLog uses;
   zv::testing::Hold insideTheEnd;
@@ -469,10 +479,7 @@ TEST_F(HTTPReadStreamTest, AClosePendingForABusyThreadKeepsNoSocketOpenAndRunsTh
   EXPECT_EQ(server.connectionCount(), 1);
 
   // The owner never comes back to its loop: the close runs as its thread ends.
-  hold.release();
-  owner->join();
-  EXPECT_EQ(uses.count(firstURL, "close"), 1);
-  EXPECT_EQ(uses.usesOffThread(firstURL, *hold.holder()), std::vector<std::string>{});
+  endOwnerAndExpectItsStreamClosedThere(uses, firstURL, hold, *owner);
 }
 
 TEST_F(HTTPReadStreamTest, AClosedStreamWhoseThreadIsAwayFromItsLoopKeepsNoOfferedSocket) {
@@ -489,11 +496,7 @@ TEST_F(HTTPReadStreamTest, AClosedStreamWhoseThreadIsAwayFromItsLoopKeepsNoOffer
   stream->close();
   EXPECT_EQ(openHTTPConnectionCount(), 0u);
   EXPECT_EQ(uses.count(url, "close"), 0);
-
-  hold.release();
-  owner->join();
-  EXPECT_EQ(uses.count(url, "close"), 1);
-  EXPECT_EQ(uses.usesOffThread(url, *hold.holder()), std::vector<std::string>{});
+  endOwnerAndExpectItsStreamClosedThere(uses, url, hold, *owner);
 }
 
 // Holds the first close of one URL's stream inside it, and counts the closes that enter and how
